@@ -1,0 +1,56 @@
+#pragma once
+// The program's modal UI and shell services behind one small seam. The program
+// installs the Qt implementation; tests install a fake that records what was
+// asked and never waits on a window.
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+class QDialog;
+class QWidget;
+
+namespace vistrel {
+
+// What the open-file dialog is asked for.
+struct OpenFileRequest {
+    QString title;
+    QStringList filters;  // "Description (*.a *.b)" entries, the first one selected
+    QString startPath;    // a file or a folder to start in
+};
+
+class Desktop {
+public:
+    virtual ~Desktop() = default;
+
+    // The folder of the executable, without a trailing '/' (except at the root).
+    virtual QString programFolder() = 0;
+    virtual bool fileExists(const QString& path) = 0;
+    // Opens a document with its associated program.
+    virtual void openDocument(const QString& path) = 0;
+    // A modal message box with the warning icon and an OK button.
+    virtual void warningBox(QWidget* owner, const QString& text, const QString& title) = 0;
+    // The modal open-file dialog (existing files only); nothing when cancelled.
+    virtual std::optional<QString> openFileDialog(QWidget* owner, const OpenFileRequest& request) = 0;
+    // Shows the dialog modally and returns when it is closed.
+    virtual void showModal(QDialog& dialog) = 0;
+};
+
+// The seam in force; the Qt implementation unless a test installed another.
+Desktop& desktop();
+// Installs a replacement (nullptr puts the Qt implementation back). Not owned.
+void setDesktop(Desktop* replacement);
+
+// The real services, on Qt.
+class QtDesktop : public Desktop {
+public:
+    QString programFolder() override;
+    bool fileExists(const QString& path) override;
+    void openDocument(const QString& path) override;
+    void warningBox(QWidget* owner, const QString& text, const QString& title) override;
+    std::optional<QString> openFileDialog(QWidget* owner, const OpenFileRequest& request) override;
+    void showModal(QDialog& dialog) override;
+};
+
+}  // namespace vistrel

@@ -1,0 +1,22 @@
+#pragma once
+// Rounding and the number patterns of the readouts.
+
+#include <QLocale>
+#include <QString>
+
+#include <cmath>
+#include <cstdint>
+#include <string_view>
+
+namespace vistrel {
+
+// To the nearest integer, halves to the even neighbour (2.5 -> 2, 3.5 -> 4, -2.5 -> -2).
+inline double nearest(double value) { return std::nearbyint(value); }
+inline std::int32_t nearestInt(double value) { return static_cast<std::int32_t>(std::nearbyint(value)); }
+
+// Formats a number with a digit pattern: "0" is a digit always shown, "." the
+// locale's decimal point, "," the locale's thousands grouping. Patterns in use:
+// "000", "0.00", "0,0", "00.", "000.".
+QString FormatNumber(double value, std::string_view pattern, const QLocale& locale = QLocale());
+
+}  // namespace vistrel

@@ -1,0 +1,67 @@
+#pragma once
+// Helpers shared by the tests: synthetic pictures, temporary files, a fake
+// desktop that records what the program asked of it.
+
+#include <QDir>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "kernels/korvex.h"
+#include "platform/Desktop.h"
+#include "platform/Surface.h"
+
+namespace testing_support {
+
+// A pixel from its bytes: blue, green, red, fourth.
+constexpr korvex::Pixel Bgra(unsigned b, unsigned g, unsigned r, unsigned q = 0) {
+    return (q << 24) | (r << 16) | (g << 8) | b;
+}
+
+// A grid filled by fn(x, y).
+korvex::PixelGrid MakeGrid(std::size_t width, std::size_t height,
+                           const std::function<korvex::Pixel(std::size_t, std::size_t)>& fn);
+
+// A surface drawn from a character map: one string per row, each character
+// looked up in the legend; used to compare drawings with hand-made pictures.
+std::vector<std::string> SurfaceMap(const vistrel::Surface& surface,
+                                    const std::function<char(korvex::Pixel)>& legend);
+
+// A Desktop that answers from fields and records every call; no window is shown.
+class FakeDesktop : public vistrel::Desktop {
+public:
+    QString folder = "/opt/vistrel";
+    std::vector<QString> existing;             // files that fileExists() reports
+    std::vector<QString> opened;               // documents openDocument() was asked for
+    std::vector<std::pair<QString, QString>> warnings;  // (text, title)
+    std::optional<QString> dialogAnswer;       // what the open dialog returns
+    std::vector<vistrel::OpenFileRequest> dialogRequests;
+    std::vector<QString> modalShown;           // objectNames of dialogs shown modally
+    std::function<void(QDialog&)> onModal;     // runs while a dialog is "shown"
+
+    QString programFolder() override { return folder; }
+    bool fileExists(const QString& path) override;
+    void openDocument(const QString& path) override { opened.push_back(path); }
+    void warningBox(QWidget*, const QString& text, const QString& title) override {
+        warnings.emplace_back(text, title);
+    }
+    std::optional<QString> openFileDialog(QWidget*, const vistrel::OpenFileRequest& request) override {
+        dialogRequests.push_back(request);
+        return dialogAnswer;
+    }
+    void showModal(QDialog& dialog) override;
+};
+
+// Installs a FakeDesktop for the lifetime of the object.
+class ScopedFakeDesktop {
+public:
+    ScopedFakeDesktop() { vistrel::setDesktop(&fake); }
+    ~ScopedFakeDesktop() { vistrel::setDesktop(nullptr); }
+    FakeDesktop fake;
+};
+
+}  // namespace testing_support
