@@ -38,8 +38,8 @@ class Grid {
 public:
     Grid() = default;
     Grid(std::size_t width, std::size_t height)
-        : data_(width * height ? std::make_unique_for_overwrite<T[]>(width * height) : nullptr),
-          width_(width * height ? width : 0), height_(width * height ? height : 0) {}
+        : data_(width * height != 0 ? std::make_unique_for_overwrite<T[]>(width * height) : nullptr),
+          width_(width * height != 0 ? width : 0), height_(width * height != 0 ? height : 0) {}
 
     std::size_t width() const { return width_; }
     std::size_t height() const { return height_; }
@@ -68,7 +68,16 @@ inline constexpr std::size_t kUvGridCells = kUvGridSide * kUvGridSide;
 // The parameter record FillSeries takes: twenty integers.
 using SeriesParams = std::int32_t[20];
 
-// low if value < low, high if value > high, else value.
+// The per-pixel operations (ConvertToYuv, CountUvPairs, MaskPixels, SpreadChannel) split
+// large inputs over this many threads; 0, the default, means one per hardware thread.
+// Their results are identical at any count. Negative counts are taken as 0.
+void SetThreadCount(int count);
+
+// The number of threads the per-pixel operations use now, at least 1.
+int ThreadCount();
+
+// low if value < low, high if value > high, else value (checked in that order, so a
+// reversed range low > high gives low for small values and high for the rest).
 std::int32_t ClampValue(std::int32_t low, std::int32_t value, std::int32_t high);
 
 // The smaller of the two.
@@ -77,10 +86,13 @@ std::int32_t CombineValues(std::int32_t a, std::int32_t b);
 // The text without its NUL characters.
 std::string StripNulls(std::string_view text);
 
-// The text without leading and trailing blanks.
+// The text without leading and trailing spaces (' ' only: tabs and other characters that
+// can be part of a file name stay).
 std::string TrimSpaces(std::string_view text);
 
-// The folder ending in exactly one '/'.
+// The folder ending in exactly one '/': trailing slashes collapse to one, "/" stays "/",
+// and "" stays "" so that a file name joined to it remains a relative name. A backslash
+// is an ordinary file-name character here and is kept as it is.
 std::string EnsureBackslash(std::string_view folder);
 
 // Pixel order (0xQQRRGGBB) to colour-value order (0x00BBGGRR), top byte 0.
@@ -89,12 +101,15 @@ ColorValue PixelToColor(Pixel pixel);
 // Colour-value order to pixel order (red and blue exchanged), top byte 0.
 Pixel ColorToPixel(ColorValue color);
 
-// x of element k set to k; y members untouched.
+// x of element k set to k; y members untouched. The record is not used beyond that.
 void FillSeries(std::span<Point> points, const SeriesParams& params);
 
 // Writes each pixel's luma into its fourth byte and each pixel's (U, V) into chroma
 // (same count as pixels): Y = nearest(0.299R + 0.587G + 0.114B),
 // U = nearest(0.492 (B - Y')), V = nearest(0.877 (R - Y')), Y' unrounded, halves to even.
+// Blue, green and red stay as they are; U lies in -111..111 and V in -157..157. Exact
+// (integer arithmetic). chroma must have the pixels' count; only the common length is
+// written if it has not.
 void ConvertToYuv(std::span<Pixel> pixels, std::span<UvPair> chroma);
 
 // The same over a whole picture, returning a new chroma grid of the picture's bounds.
@@ -102,15 +117,19 @@ ChromaGrid ConvertToYuv(PixelGrid& pixels);
 
 // Counts each pair into cell (127 - nearest(V z), 128 + nearest(U z)) of the 256 x 256 grid,
 // z = zoom / 65536; pairs outside the grid are dropped. Adds to the grid's counts and returns
-// the largest cell count.
+// the largest cell count of the grid afterwards (0 for an all-zero grid). Exact for every
+// int16 pair and every zoom, negative or zero included (z = 0 counts every pair at (127, 128)).
+// Cells are 32-bit: a picture of up to 2^30 pixels fits in one cell of a zeroed grid.
 std::int32_t CountUvPairs(std::span<const UvPair> pairs, std::span<std::int32_t, kUvGridCells> grid,
                           std::int32_t zoom);
 
-// destination[k] = source[k] & mask for k below count.
+// destination[k] = source[k] & mask for k below count. Source and destination may be the
+// same buffer but must not otherwise overlap; null pointers are fine with count 0.
 void MaskPixels(const Pixel* source, Pixel* destination, std::uint32_t mask, std::size_t count);
 
 // destination[k] = a grey (fourth byte 0) of source[k]'s byte that the mask selects:
-// 0xFF blue, 0xFF00 green, 0xFF0000 red.
+// 0xFF blue, 0xFF00 green, 0xFF0000 red. Any other mask selects no single byte and gives
+// source[k] & channelMask, as MaskPixels does. Buffers as for MaskPixels.
 void SpreadChannel(const Pixel* source, Pixel* destination, std::uint32_t channelMask, std::size_t count);
 
 }  // namespace korvex

@@ -1,0 +1,103 @@
+// Counting colour-difference pairs into the vectorscope's 256 x 256 grid.
+//
+// Each thread counts its share of the pairs into a private grid (256 KiB, which stays
+// in the core's cache) with one extra cell that collects the pairs that fall outside;
+// the private grids are added into the caller's grid at the end. Rows and columns come
+// from tables built once per call for the zoom in use.
+
+#include <algorithm>
+#include <cassert>
+#include <cstring>
+#include <vector>
+
+#include "kernels/korvex.h"
+#include "kernels/parallel.h"
+
+namespace korvex {
+
+namespace {
+
+// The private grids' extra cell, where pairs outside the grid are counted and forgotten.
+constexpr std::uint32_t kOutside = static_cast<std::uint32_t>(kUvGridCells);
+constexpr std::size_t kPrivateCells = kUvGridCells + 1;
+
+// The tables cover components in [-kTableHalf, kTableHalf): every pair ConvertToYuv
+// makes (|U| <= 111, |V| <= 157) with room to spare; rarer values are computed directly.
+constexpr std::int32_t kTableHalf = 512;
+constexpr std::size_t kTableSize = 2 * kTableHalf;
+
+// nearest(numerator / 65536), halves to even, exactly.
+std::int64_t NearestOver65536(std::int64_t numerator) {
+    const std::int64_t quotient = numerator >> 16;  // floor, also for negative numerators
+    const std::int64_t remainder = numerator - quotient * 65536;  // 0 .. 65535
+    if (remainder > 32768) return quotient + 1;
+    if (remainder < 32768) return quotient;
+    return quotient + (quotient & 1);
+}
+
+// Part of the cell index for a U component: the column 128 + nearest(U z), or kOutside.
+std::uint32_t ColumnCode(std::int32_t u, std::int32_t zoom) {
+    const std::int64_t column = 128 + NearestOver65536(std::int64_t{u} * zoom);
+    return column >= 0 && column < 256 ? static_cast<std::uint32_t>(column) : kOutside;
+}
+
+// Part of the cell index for a V component: 256 times the row 127 - nearest(V z), or kOutside.
+std::uint32_t RowCode(std::int32_t v, std::int32_t zoom) {
+    const std::int64_t row = 127 - NearestOver65536(std::int64_t{v} * zoom);
+    return row >= 0 && row < 256 ? static_cast<std::uint32_t>(row) * 256 : kOutside;
+}
+
+struct ZoomTables {
+    std::uint32_t column[kTableSize];
+    std::uint32_t row[kTableSize];
+};
+
+// Counts pairs into a private grid of kPrivateCells cells.
+void CountRange(const UvPair* pairs, std::size_t count, const ZoomTables& tables, std::int32_t zoom,
+                std::uint32_t* cells) {
+    for (std::size_t k = 0; k < count; ++k) {
+        const std::int32_t u = pairs[k].u;
+        const std::int32_t v = pairs[k].v;
+        const std::uint32_t tu = static_cast<std::uint32_t>(u + kTableHalf);
+        const std::uint32_t tv = static_cast<std::uint32_t>(v + kTableHalf);
+        std::uint32_t cell;
+        if ((tu | tv) < kTableSize)
+            cell = tables.row[tv] + tables.column[tu];
+        else
+            cell = RowCode(v, zoom) + ColumnCode(u, zoom);
+        // A code of kOutside in either part puts the sum at or past the extra cell.
+        ++cells[std::min(cell, kOutside)];
+    }
+}
+
+}  // namespace
+
+std::int32_t CountUvPairs(std::span<const UvPair> pairs, std::span<std::int32_t, kUvGridCells> grid,
+                          std::int32_t zoom) {
+    static_assert(kTableSize - 1 <= 0xFFFFu, "the range check above relies on small tables");
+    ZoomTables tables;
+    for (std::int32_t i = 0; i < static_cast<std::int32_t>(kTableSize); ++i) {
+        tables.column[i] = ColumnCode(i - kTableHalf, zoom);
+        tables.row[i] = RowCode(i - kTableHalf, zoom);
+    }
+
+    const std::size_t n = pairs.size();
+    const std::size_t chunks = detail::ChunkCount(n);
+    std::vector<std::uint32_t> privateCells(chunks * kPrivateCells, 0u);
+    const UvPair* const data = pairs.data();
+    detail::ForEachChunk(n, chunks, [&](std::size_t chunk, std::size_t begin, std::size_t end) {
+        CountRange(data + begin, end - begin, tables, zoom, privateCells.data() + chunk * kPrivateCells);
+    });
+
+    // Counts add modulo 2^32 (no overflow trap); they stay exact while every cell fits in 32 bits.
+    std::int32_t largest = 0;
+    for (std::size_t cell = 0; cell < kUvGridCells; ++cell) {
+        std::uint32_t sum = static_cast<std::uint32_t>(grid[cell]);
+        for (std::size_t chunk = 0; chunk < chunks; ++chunk) sum += privateCells[chunk * kPrivateCells + cell];
+        grid[cell] = static_cast<std::int32_t>(sum);
+        if (cell == 0 || grid[cell] > largest) largest = grid[cell];
+    }
+    return largest;
+}
+
+}  // namespace korvex
