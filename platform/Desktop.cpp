@@ -1,0 +1,56 @@
+#include "platform/Desktop.h"
+
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDialog>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QUrl>
+
+namespace vistrel {
+
+namespace {
+Desktop* installed = nullptr;
+}  // namespace
+
+Desktop& desktop() {
+    static QtDesktop real;
+    return installed != nullptr ? *installed : real;
+}
+
+void setDesktop(Desktop* replacement) { installed = replacement; }
+
+QString QtDesktop::programFolder() { return QCoreApplication::applicationDirPath(); }
+
+bool QtDesktop::fileExists(const QString& path) { return QFileInfo::exists(path); }
+
+void QtDesktop::openDocument(const QString& path) { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); }
+
+void QtDesktop::warningBox(QWidget* owner, const QString& text, const QString& title) {
+    QMessageBox::warning(owner, title, text, QMessageBox::Ok);
+}
+
+std::optional<QString> QtDesktop::openFileDialog(QWidget* owner, const OpenFileRequest& request) {
+    QFileDialog dialog(owner, request.title);
+    // Qt's own dialog matches the name filters without regard to case, as users of
+    // pictures named PHOTO.JPG expect; the native one may not.
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setNameFilters(request.filters);
+    if (!request.filters.isEmpty()) dialog.selectNameFilter(request.filters.front());
+    const QFileInfo start(request.startPath);
+    if (start.isDir()) {
+        dialog.setDirectory(start.absoluteFilePath());
+    } else {
+        dialog.setDirectory(start.absolutePath());
+        if (start.exists()) dialog.selectFile(start.fileName());
+    }
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    return dialog.selectedFiles().front();
+}
+
+void QtDesktop::showModal(QDialog& dialog) { dialog.exec(); }
+
+}  // namespace vistrel
