@@ -8,8 +8,19 @@
 #include <functional>
 
 #include "app/modScope.h"
+#include "linescope/ScopeSettings.h"
+#include "platform/Dib.h"
+
+class QCheckBox;
+class QGroupBox;
+class QMouseEvent;
+class QRadioButton;
 
 namespace vistrel {
+
+namespace linescope {
+class ScopeBox;
+}
 
 class frmScope : public QWidget {
     Q_OBJECT
@@ -29,6 +40,55 @@ public:
     void DrawLineTrace(const korvex::PixelGrid& pixels, int column, int row);
     // Redraws what is current: the trace while a probe is locked, else the waveform.
     void RefreshScope();
+
+    // For tests: the boxes, their images and the window's drawing state.
+    linescope::ScopeBox* box(int index) const;
+    const Surface& boxSurface(int index) const;
+    int scopeChannel() const { return ScopeChannel; }
+    bool dragging() const { return Dragging; }
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void Form_Load();
+    void optParade_Click(int index);
+    void optHorz_Click(int index);
+    void chkScaleBG_Click();
+
+    // Mouse handlers of the window and of the boxes; positions in the window's pixels.
+    void Form_MouseDown(Qt::MouseButton button, QPointF position);
+    void Form_MouseMove(QPointF globalPosition);
+    void Form_MouseUp(Qt::MouseButton button);
+    // Moves the window so that the point grabbed at the press stays under the pointer.
+    void DragScopeWindow(QPointF globalPosition);
+
+    // The nine scale lines of the trace display in the lamp colour.
+    void DrawScopeGraticule(bool parade);
+
+    linescope::Channel channel() const;
+    linescope::Orientation orientation() const;
+    linescope::ScalePlacement scalePlacement() const;
+
+    const ModScope& mod_;
+
+    linescope::ScopeBox* picChan[4] = {};
+    QGroupBox* fraParade = nullptr;
+    QRadioButton* optParade[5] = {};
+    QCheckBox* chkScaleBG = nullptr;
+    QGroupBox* fraHorz = nullptr;
+    QRadioButton* optHorz[2] = {};
+
+    int ScopeChannel = 4;  // 0 R, 1 G, 2 B, 3 Y, 4 parade
+    BitmapInfoHeader SingleHeader;
+    BitmapInfoHeader ParadeHeader;
+    bool Dragging = false;  // the left button went down on the window or a box
+    float DragX = 0;        // pointer at that press, in the window's pixels
+    float DragY = 0;
+    bool MoveBusy = false;  // a window move is in progress
 };
 
 }  // namespace vistrel

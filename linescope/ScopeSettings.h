@@ -1,0 +1,67 @@
+#pragma once
+// The line scope's display settings as its builders take them, and the
+// display widths that follow from the window's client width.
+
+#include <cstdint>
+
+namespace vistrel::linescope {
+
+// The channel a box shows; Parade shows all four side by side.
+enum class Channel : int { Red = 0, Green = 1, Blue = 2, Luma = 3, Parade = 4 };
+
+// Vertical: raster columns follow picture rows (top of the picture at the left).
+// Horizontal: raster columns follow picture columns.
+enum class Orientation { Vertical, Horizontal };
+
+// Where the graticule lines go relative to the signal.
+enum class ScalePlacement { Behind, InFront };
+
+// Height of every channel box and raster: one row per 8-bit level, 255 at the top.
+inline constexpr int kScopeRows = 256;
+
+// Pixels the single box leaves free across the client area: 4 each side.
+inline constexpr int kSingleMargin = 8;
+// Pixels the parade leaves free: 4 each side and 4 between each pair of boxes.
+inline constexpr int kParadeMargin = 20;
+inline constexpr int kParadeBoxes = 4;
+
+// Width of the display (raster or trace) for a client area this wide.
+constexpr int DisplayColumns(Channel channel, int clientWidth) {
+    switch (channel) {
+        case Channel::Red:
+        case Channel::Green:
+        case Channel::Blue:
+        case Channel::Luma:
+            return clientWidth - kSingleMargin;
+        case Channel::Parade:
+            return (clientWidth - kParadeMargin) / kParadeBoxes;
+    }
+    return 0;
+}
+
+constexpr bool IsParade(Channel channel) { return channel == Channel::Parade; }
+
+// Number of boxes a display fills.
+constexpr int BoxesUsed(Channel channel) { return IsParade(channel) ? kParadeBoxes : 1; }
+
+// Bit position of a channel's byte within a pixel (blue, green, red, luma from the low byte).
+constexpr int ChannelShift(Channel channel) {
+    switch (channel) {
+        case Channel::Red:
+            return 16;
+        case Channel::Green:
+            return 8;
+        case Channel::Blue:
+            return 0;
+        case Channel::Luma:
+            return 24;
+        case Channel::Parade:  // no single byte: the parade reads each box's own channel
+            return 24;
+    }
+    return 0;
+}
+
+// The single channels in the order of the parade's boxes.
+inline constexpr Channel kParadeOrder[kParadeBoxes] = {Channel::Red, Channel::Green, Channel::Blue, Channel::Luma};
+
+}  // namespace vistrel::linescope

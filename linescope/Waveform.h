@@ -1,0 +1,66 @@
+#pragma once
+// The whole-picture waveform: a sampled plot of one channel's levels (or all
+// four in the parade) against horizontal or vertical position, built as
+// 32-bit rasters in memory. Pure: picture and settings in, rasters out.
+
+#include <array>
+#include <cstddef>
+#include <vector>
+
+#include "kernels/korvex.h"
+#include "linescope/ScopeSettings.h"
+#include "platform/Dib.h"
+
+namespace vistrel::linescope {
+
+using korvex::ColorValue;
+using korvex::Pixel;
+
+// Raster colours (0x00RRGGBB) of the channels, in channel order.
+inline constexpr Pixel kRasterRed = 0x00A02020;
+inline constexpr Pixel kRasterGreen = 0x0010A010;
+inline constexpr Pixel kRasterBlue = 0x005050F0;
+inline constexpr Pixel kRasterLuma = 0x00D0D0D0;
+Pixel RasterColor(Channel channel);
+
+// A read-only view of a picture: row after row, top row first, no padding.
+struct PictureView {
+    const Pixel* pixels = nullptr;
+    std::size_t width = 0;
+    std::size_t height = 0;
+};
+inline PictureView ViewOf(const korvex::PixelGrid& grid) { return {grid.data(), grid.width(), grid.height()}; }
+
+struct WaveformSettings {
+    Channel channel = Channel::Parade;
+    Orientation orientation = Orientation::Horizontal;
+    ScalePlacement scale = ScalePlacement::Behind;
+    ColorValue scaleColor = 0;  // the lamp colour, red in the low byte
+    int columns = 0;            // raster width C
+};
+
+// One raster per box used (one, or four in the parade), each kScopeRows rows of
+// `columns` pixels, top row first, 0x00RRGGBB.
+struct WaveformRasters {
+    int columns = 0;
+    std::vector<std::vector<Pixel>> rasters;
+};
+
+// Builds the rasters. The work is bounded by the raster, (kScopeRows - 1) x
+// (columns - 1) samples, whatever the picture's size; an empty picture gives
+// rasters with the graticule only.
+WaveformRasters BuildWaveform(PictureView picture, const WaveformSettings& settings);
+inline WaveformRasters BuildWaveform(const korvex::PixelGrid& picture, const WaveformSettings& settings) {
+    return BuildWaveform(ViewOf(picture), settings);
+}
+
+// The nine graticule rows of the raster, bottom to top (230 ... 26).
+std::vector<int> WaveformGraticuleRows();
+
+// True when the lamp colour is bright enough to draw a graticule (lamp above 0).
+constexpr bool GraticuleLit(std::uint32_t color) { return (color & 0xFF00u) > 13; }
+
+// The header that transfers a raster `width` pixels wide and kScopeRows high, top row first.
+BitmapInfoHeader ScopeRasterHeader(int width);
+
+}  // namespace vistrel::linescope

@@ -1,0 +1,296 @@
+#include "linescope/frmScope.h"
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QMouseEvent>
+#include <QPalette>
+#include <QRadioButton>
+#include <QWindow>
+
+#include <algorithm>
+#include <cassert>
+
+#include "linescope/LineTrace.h"
+#include "linescope/ScopeBox.h"
+#include "linescope/Waveform.h"
+
+namespace vistrel {
+
+using linescope::Channel;
+using linescope::Orientation;
+using linescope::ScalePlacement;
+using linescope::ScopeBox;
+
+namespace {
+
+// The window's client area, pixels: wide enough for four 100-pixel boxes with margins.
+constexpr int kClientWidth = 420;
+// Rows below the option strip's top edge to the window's bottom: boxes (4 + 256) plus margins.
+constexpr int kHeightAboveOptions = 270;
+// Where the client area starts on screen: below the main window.
+constexpr QPoint kStartPosition{4, 514};
+// Channel boxes: 100 wide, 104 apart, 4 in from the top-left corner.
+constexpr int kBoxLeft = 4;
+constexpr int kBoxTop = 4;
+constexpr int kBoxPitch = 104;
+constexpr int kBoxWidth = 100;
+// Captions in a small font so that they fit their 16-pixel-high places.
+constexpr int kCaptionPoints = 8;
+
+QRadioButton* MakeOption(QWidget* frame, const QString& name, const QString& caption, QRect geometry) {
+    auto* option = new QRadioButton(caption, frame);
+    option->setObjectName(name);
+    option->setGeometry(geometry);
+    option->setAttribute(Qt::WA_NoMousePropagation);
+    return option;
+}
+
+QGroupBox* MakeFrame(QWidget* parent, const QString& name, QRect geometry) {
+    auto* frame = new QGroupBox(parent);
+    frame->setObjectName(name);
+    frame->setGeometry(geometry);
+    frame->setFlat(true);
+    // A press on a frame is the frame's own: it does not drag the window.
+    frame->setAttribute(Qt::WA_NoMousePropagation);
+    return frame;
+}
+
+bool OnWayland() { return QGuiApplication::platformName().startsWith(QLatin1String("wayland")); }
+
+}  // namespace
+
+frmScope::frmScope(const ModScope& mod, QWidget* parent)
+    : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint), mod_(mod) {
+    setObjectName("frmScope");
+    QFont captions = font();
+    captions.setPointSize(kCaptionPoints);
+    setFont(captions);
+
+    // Black behind the boxes; the options keep the ordinary control colours.
+    const QPalette controls = palette();
+    QPalette black = controls;
+    black.setColor(QPalette::Window, Qt::black);
+    setPalette(black);
+    setAutoFillBackground(true);
+
+    for (int k = 0; k < 4; ++k) {
+        picChan[k] = new ScopeBox(this);
+        picChan[k]->setObjectName(QStringLiteral("picChan[%1]").arg(k));
+        picChan[k]->installEventFilter(this);
+    }
+    // Box 0 lies over the others, so that widened it covers them.
+    picChan[0]->raise();
+
+    fraParade = MakeFrame(this, "fraParade", QRect(7, 265, 201, 16));
+    const QString channelCaptions[5] = {"R", "G", "B", "Y", "Parade"};
+    const QRect channelPlaces[5] = {QRect(-1, 0, 27, 16), QRect(31, 0, 28, 16), QRect(65, 0, 28, 16),
+                                    QRect(98, 0, 27, 16), QRect(131, 0, 57, 16)};
+    for (int i = 0; i < 5; ++i) {
+        optParade[i] = MakeOption(fraParade, QStringLiteral("optParade[%1]").arg(i), channelCaptions[i],
+                                  channelPlaces[i]);
+        connect(optParade[i], &QRadioButton::clicked, this, [this, i] { optParade_Click(i); });
+    }
+    optParade[4]->setChecked(true);
+
+    chkScaleBG = new QCheckBox("Scale BG", this);
+    chkScaleBG->setObjectName("chkScaleBG");
+    chkScaleBG->setGeometry(225, 265, 75, 17);
+    chkScaleBG->setAttribute(Qt::WA_NoMousePropagation);
+    chkScaleBG->setChecked(true);
+    connect(chkScaleBG, &QCheckBox::clicked, this, [this] { chkScaleBG_Click(); });
+
+    fraHorz = MakeFrame(this, "fraHorz", QRect(315, 265, 98, 16));
+    optHorz[0] = MakeOption(fraHorz, "optHorz[0]", "Vert", QRect(-1, 0, 43, 16));
+    optHorz[1] = MakeOption(fraHorz, "optHorz[1]", "Horiz", QRect(46, 0, 48, 16));
+    optHorz[1]->setChecked(true);
+    for (int i = 0; i < 2; ++i) connect(optHorz[i], &QRadioButton::clicked, this, [this, i] { optHorz_Click(i); });
+
+    for (QWidget* control : {static_cast<QWidget*>(fraParade), static_cast<QWidget*>(fraHorz),
+                             static_cast<QWidget*>(chkScaleBG)}) {
+        control->setPalette(controls);
+        control->setAutoFillBackground(true);
+    }
+
+    QWidget* tabOrder[] = {picChan[0],   picChan[1],   picChan[2],   picChan[3],   optParade[0],
+                           optParade[1], optParade[2], optParade[3], optParade[4], optHorz[0],
+                           optHorz[1],   chkScaleBG};
+    for (std::size_t k = 1; k < std::size(tabOrder); ++k) setTabOrder(tabOrder[k - 1], tabOrder[k]);
+
+    Form_Load();
+    move(kStartPosition);
+}
+
+void frmScope::Form_Load() {
+    setFixedSize(kClientWidth, fraParade->height() + kHeightAboveOptions);
+    ScopeChannel = 4;
+    for (int k = 0; k < 4; ++k)
+        picChan[k]->place(kBoxLeft + kBoxPitch * k, kBoxTop, kBoxWidth, linescope::kScopeRows);
+    ParadeHeader = linescope::ScopeRasterHeader(linescope::DisplayColumns(Channel::Parade, kClientWidth));
+    SingleHeader = linescope::ScopeRasterHeader(linescope::DisplayColumns(Channel::Red, kClientWidth));
+}
+
+linescope::ScopeBox* frmScope::box(int index) const {
+    assert(index >= 0 && index < 4);
+    return picChan[index];
+}
+
+const Surface& frmScope::boxSurface(int index) const { return box(index)->surface(); }
+
+Channel frmScope::channel() const {
+    assert(ScopeChannel >= 0 && ScopeChannel <= 4);
+    return static_cast<Channel>(ScopeChannel);
+}
+
+Orientation frmScope::orientation() const {
+    return optHorz[1]->isChecked() ? Orientation::Horizontal : Orientation::Vertical;
+}
+
+ScalePlacement frmScope::scalePlacement() const {
+    return chkScaleBG->isChecked() ? ScalePlacement::Behind : ScalePlacement::InFront;
+}
+
+void frmScope::ClearScope() {
+    for (ScopeBox* box : picChan) box->clearImage();
+    update();
+}
+
+void frmScope::DrawWaveform(const korvex::PixelGrid& pixels) {
+    const Channel shown = channel();
+    assert(picChan[0]->height() == linescope::kScopeRows);
+    linescope::WaveformSettings settings;
+    settings.channel = shown;
+    settings.orientation = orientation();
+    settings.scale = scalePlacement();
+    settings.scaleColor = mod_.ScaleColor;
+    settings.columns = linescope::DisplayColumns(shown, width());
+    const linescope::WaveformRasters rasters = linescope::BuildWaveform(pixels, settings);
+
+    const BitmapInfoHeader& header = linescope::IsParade(shown) ? ParadeHeader : SingleHeader;
+    assert(header.biWidth == settings.columns);
+    picChan[0]->setBoxWidth(settings.columns);
+    for (std::size_t k = 0; k < rasters.rasters.size(); ++k) {
+        SetDIBits(picChan[k]->surface(), 0, linescope::kScopeRows, rasters.rasters[k].data(), header);
+        picChan[k]->update();
+    }
+}
+
+void frmScope::DrawLineTrace(const korvex::PixelGrid& pixels, int column, int row) {
+    for (ScopeBox* box : picChan) box->clearImage();
+
+    const Channel shown = channel();
+    const bool parade = linescope::IsParade(shown);
+    linescope::TraceSettings settings;
+    settings.channel = shown;
+    settings.orientation = orientation();
+    settings.columns = linescope::DisplayColumns(shown, width());
+    const auto traces = linescope::TracePoints(pixels, column, row, settings);
+
+    picChan[0]->setBoxWidth(settings.columns);
+    const int used = linescope::BoxesUsed(shown);
+    for (int k = 0; k < used; ++k) picChan[k]->dc().SelectObject(mod_.DcPen);
+
+    const ScalePlacement scale = scalePlacement();
+    if (scale == ScalePlacement::Behind) DrawScopeGraticule(parade);
+    for (std::size_t k = 0; k < traces.size(); ++k) {
+        const Channel traced = parade ? linescope::kParadeOrder[k] : shown;
+        Dc& dc = picChan[k]->dc();
+        dc.SetDCPenColor(linescope::TraceColor(traced));
+        dc.Polyline(traces[k]);
+    }
+    if (scale == ScalePlacement::InFront) DrawScopeGraticule(parade);
+    for (int k = 0; k < used; ++k) picChan[k]->update();
+}
+
+void frmScope::DrawScopeGraticule(bool parade) {
+    if (!linescope::GraticuleLit(mod_.ScaleColor)) return;
+    const int lineWidth = picChan[0]->width();
+    const int used = parade ? linescope::kParadeBoxes : 1;
+    for (int k = 0; k < used; ++k) picChan[k]->dc().SetDCPenColor(mod_.ScaleColor);
+    for (const int y : linescope::TraceGraticuleRows())
+        for (int k = 0; k < used; ++k) {
+            Dc& dc = picChan[k]->dc();
+            dc.MoveToEx(0, y);
+            dc.LineTo(lineWidth, y);
+        }
+}
+
+void frmScope::RefreshScope() {
+    if (!mod_.PicLoaded) return;
+    if (mod_.ProbeLocked) {
+        const QPoint probe = crossBarValues ? crossBarValues() : QPoint();
+        DrawLineTrace(mod_.PicPixels, probe.x(), probe.y());
+        if (focusMainWindow) focusMainWindow();
+    } else {
+        DrawWaveform(mod_.PicPixels);
+    }
+}
+
+void frmScope::optParade_Click(int index) {
+    ScopeChannel = index;
+    RefreshScope();
+}
+
+void frmScope::optHorz_Click(int) { RefreshScope(); }
+
+void frmScope::chkScaleBG_Click() { RefreshScope(); }
+
+void frmScope::Form_MouseDown(Qt::MouseButton button, QPointF position) {
+    if (button != Qt::LeftButton) return;
+    if (OnWayland()) {
+        // The compositor places windows there; it moves this one for us.
+        if (QWindow* window = windowHandle()) window->startSystemMove();
+        return;
+    }
+    Dragging = true;
+    DragX = static_cast<float>(position.x());
+    DragY = static_cast<float>(position.y());
+}
+
+void frmScope::Form_MouseMove(QPointF globalPosition) { DragScopeWindow(globalPosition); }
+
+void frmScope::Form_MouseUp(Qt::MouseButton button) {
+    if (button != Qt::LeftButton) return;
+    Dragging = false;
+}
+
+void frmScope::DragScopeWindow(QPointF globalPosition) {
+    if (!Dragging || MoveBusy) return;
+    MoveBusy = true;
+    // From the pointer's screen position, not from the window's last known
+    // one: a window manager may apply the previous move later.
+    const QPointF grabbed(DragX, DragY);
+    move((globalPosition - grabbed).toPoint());
+    QCoreApplication::processEvents();
+    MoveBusy = false;
+}
+
+void frmScope::mousePressEvent(QMouseEvent* event) { Form_MouseDown(event->button(), event->position()); }
+
+void frmScope::mouseMoveEvent(QMouseEvent* event) { Form_MouseMove(event->globalPosition()); }
+
+void frmScope::mouseReleaseEvent(QMouseEvent* event) { Form_MouseUp(event->button()); }
+
+bool frmScope::eventFilter(QObject* watched, QEvent* event) {
+    const bool onBox = std::find(std::begin(picChan), std::end(picChan), watched) != std::end(picChan);
+    if (!onBox) return QWidget::eventFilter(watched, event);
+    auto* box = static_cast<QWidget*>(watched);
+    switch (event->type()) {
+        case QEvent::MouseButtonPress: {
+            auto* mouse = static_cast<QMouseEvent*>(event);
+            Form_MouseDown(mouse->button(), mouse->position() + QPointF(box->pos()));
+            return true;
+        }
+        case QEvent::MouseMove:
+            Form_MouseMove(static_cast<QMouseEvent*>(event)->globalPosition());
+            return true;
+        case QEvent::MouseButtonRelease:
+            Form_MouseUp(static_cast<QMouseEvent*>(event)->button());
+            return true;
+        default:
+            return QWidget::eventFilter(watched, event);
+    }
+}
+
+}  // namespace vistrel
