@@ -7,6 +7,12 @@
 #include <functional>
 
 #include "app/modScope.h"
+#include "platform/Dib.h"
+#include "platform/Gdi.h"
+#include "platform/Surface.h"
+#include "vectorscope/Plot.h"
+
+class QScrollBar;
 
 namespace vistrel {
 
@@ -28,6 +34,51 @@ public:
     void MarkProbe(korvex::UvPair pair, ColorValue color);
     // The window's image cleared to black (the caller repaints).
     void ClearDrawing();
+
+    // For inspection: the plot area's persistent image, the last plot and the zoom.
+    const Surface& surface() const { return surface_; }
+    const PlotBuffer& plotImage() const { return PlotImage; }
+    float zoomFactor() const { return ZoomFactor; }
+    QScrollBar* zoomBar() const { return hscrZoom; }
+    bool dragging() const { return Dragging; }
+
+    // Mouse button codes of the handlers.
+    static constexpr int kLeftButton = 1;
+    static constexpr int kRightButton = 2;
+
+    // The window's handlers; the Qt events below forward to them.
+    void Form_Load();
+    void Form_MouseDown(int button, int shift, float x, float y);
+    void Form_MouseMove(int button, int shift, float x, float y);
+    void Form_MouseUp(int button, int shift, float x, float y);
+    void Form_DblClick();
+    void hscrZoom_Change();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+
+private:
+    // Moves the window so that the point grabbed at the press lies under the pointer.
+    void DragTo(QPointF globalPointer);
+
+    const ModScope& mod_;
+    QScrollBar* hscrZoom = nullptr;
+
+    Surface surface_;  // the plot area as the window repaints it
+    Dc dc_;            // the window's drawing context on that image
+
+    BitmapInfoHeader PlotHeader{};
+    PlotBuffer PlotImage{};
+    float ZoomFactor = 1.0f;
+
+    bool Dragging = false;
+    float DragX = 0.0f;
+    float DragY = 0.0f;
+    bool MoveBusy = false;
 };
 
 }  // namespace vistrel

@@ -1,0 +1,59 @@
+#pragma once
+// The vectorscope plot as a pure builder: colour-difference pairs and a zoom in,
+// a 256 x 256 image of five-level dot patterns out. No window involved.
+
+#include <QLocale>
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <span>
+
+#include "kernels/korvex.h"
+
+namespace vistrel {
+
+// The plot is the count grid drawn pixel for cell: 256 x 256, top row first.
+inline constexpr int kPlotSide = static_cast<int>(korvex::kUvGridSide);
+inline constexpr std::size_t kPlotPixels = korvex::kUvGridCells;
+
+// 0x00RRGGBB pixels, element y * 256 + x.
+using PlotBuffer = std::array<korvex::Pixel, kPlotPixels>;
+
+// The zoom bar's range and its neutral value (zoom 1.0).
+inline constexpr int kZoomMin = 64;
+inline constexpr int kZoomMax = 1024;
+inline constexpr int kZoomUnity = 256;
+
+// Grey levels of the five densities, from the sparsest up.
+inline constexpr korvex::Pixel kGreyPlus = 0x505050;   // 1..t1: a plus without its centre
+inline constexpr korvex::Pixel kGreyLow = 0x707070;    // t1..t2: diagonal cross
+inline constexpr korvex::Pixel kGreyMid = 0xA0A0A0;    // t2..t3: diagonal cross
+inline constexpr korvex::Pixel kGreyHigh = 0xD0D0D0;   // t3..t4: full 3 x 3 block
+inline constexpr korvex::Pixel kGreyPeak = 0xFFFFFF;   // t4..N: full 3 x 3 block
+
+// Upper bounds of the first four density levels for a scale count N.
+struct DensityThresholds {
+    std::int32_t t1;
+    std::int32_t t2;
+    std::int32_t t3;
+    std::int32_t t4;
+};
+DensityThresholds ComputeThresholds(std::int32_t scaleCount);
+
+// The zoom bar's value as the zoom factor (value / 256).
+float ZoomFactorOf(int zoomValue);
+
+// Draws every inner cell of the grid (rows and columns 1 to 254) as its density
+// pattern, OR-ed into the image, which the caller has cleared.
+void DrawDensityCells(std::span<const std::int32_t, korvex::kUvGridCells> grid, std::int32_t scaleCount,
+                      std::span<korvex::Pixel, kPlotPixels> image);
+
+// The whole plot: counts the pairs at the zoom bar's value and draws the image from scratch.
+void BuildPlot(std::span<const korvex::UvPair> pairs, int zoomValue, std::span<korvex::Pixel, kPlotPixels> image);
+
+// Whether the zoom is far enough from 1.0 to be printed, and its text ("0.00").
+bool ShowsZoomReadout(float zoom);
+QString ZoomReadout(float zoom, const QLocale& locale = QLocale());
+
+}  // namespace vistrel

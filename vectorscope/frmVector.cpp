@@ -1,0 +1,187 @@
+#include "vectorscope/frmVector.h"
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPointer>
+#include <QScrollBar>
+#include <QWindow>
+
+#include "platform/Numbers.h"
+#include "vectorscope/Graticule.h"
+
+namespace vistrel {
+
+namespace {
+
+// Window layout in pixels: the plot on top, the zoom bar under it.
+constexpr QPoint kWindowPosition{432, 519};
+constexpr QSize kClientSize{256, 266};
+constexpr QRect kZoomBarGeometry{0, 256, 256, 10};
+// One arrow click moves the zoom by 4/256, one click in the track by 28/256.
+constexpr int kZoomSmallStep = 4;
+constexpr int kZoomLargeStep = 28;
+
+// The readout's top-left corner, inside the plot so that the next plot replaces it.
+constexpr int kReadoutX = 2;
+constexpr int kReadoutY = 242;
+constexpr ColorValue kTextColor = 0xFFFFFF;
+constexpr ColorValue kBackground = 0x000000;
+
+int ButtonCode(Qt::MouseButton button) {
+    switch (button) {
+    case Qt::LeftButton: return frmVector::kLeftButton;
+    case Qt::RightButton: return frmVector::kRightButton;
+    case Qt::MiddleButton: return 4;
+    default: return 0;
+    }
+}
+
+int ButtonState(Qt::MouseButtons buttons) {
+    return (buttons & Qt::LeftButton ? 1 : 0) | (buttons & Qt::RightButton ? 2 : 0) | (buttons & Qt::MiddleButton ? 4 : 0);
+}
+
+int ShiftState(Qt::KeyboardModifiers modifiers) {
+    return (modifiers & Qt::ShiftModifier ? 1 : 0) | (modifiers & Qt::ControlModifier ? 2 : 0) |
+           (modifiers & Qt::AltModifier ? 4 : 0);
+}
+
+// A Wayland client cannot place its own window; the compositor moves it instead.
+bool ClientCannotPlaceWindows() { return QGuiApplication::platformName().startsWith(QLatin1String("wayland")); }
+
+}  // namespace
+
+frmVector::frmVector(const ModScope& mod, QWidget* parent)
+    : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint),
+      mod_(mod),
+      surface_(kPlotSide, kPlotSide, kBackground),
+      dc_(surface_) {
+    setObjectName(QStringLiteral("frmVector"));
+    setFixedSize(kClientSize);
+    move(kWindowPosition);
+
+    QPalette colours = palette();
+    colours.setColor(QPalette::Window, Qt::black);
+    colours.setColor(QPalette::WindowText, Qt::white);
+    setPalette(colours);
+    setAutoFillBackground(true);
+
+    hscrZoom = new QScrollBar(Qt::Horizontal, this);
+    hscrZoom->setObjectName(QStringLiteral("hscrZoom"));
+    hscrZoom->setGeometry(kZoomBarGeometry);
+    hscrZoom->setRange(kZoomMin, kZoomMax);
+    hscrZoom->setSingleStep(kZoomSmallStep);
+    hscrZoom->setPageStep(kZoomLargeStep);
+    hscrZoom->setValue(kZoomUnity);
+    // A thumb drag changes the value once, when the thumb is let go.
+    hscrZoom->setTracking(false);
+    connect(hscrZoom, &QScrollBar::valueChanged, this, [this] { hscrZoom_Change(); });
+
+    Form_Load();
+}
+
+void frmVector::Form_Load() { PlotHeader = TopDownHeader(kPlotSide, kPlotSide); }
+
+void frmVector::PlotPoints(const korvex::ChromaGrid& pairs) {
+    const int zoomValue = hscrZoom->value();
+    ZoomFactor = ZoomFactorOf(zoomValue);
+    BuildPlot(pairs.span(), zoomValue, PlotImage);
+    ShowPoints();
+}
+
+void frmVector::ShowPoints() {
+    SetDIBits(surface_, 0, kPlotSide, PlotImage.data(), PlotHeader);
+    if (ShowsZoomReadout(ZoomFactor))
+        DrawTextAt(surface_, kReadoutX, kReadoutY, ZoomReadout(ZoomFactor), kTextColor, font());
+    DrawGraticule();
+}
+
+void frmVector::DrawGraticule() {
+    DrawGraticuleOn(dc_, mod_.DcPen, mod_.NullBrush, mod_.ScaleColor);
+    update();
+}
+
+void frmVector::MarkProbe(korvex::UvPair pair, ColorValue color) {
+    MarkProbeOn(dc_, pair, color, ZoomFactor);
+    update();
+}
+
+void frmVector::ClearDrawing() {
+    surface_.clear(kBackground);
+    update();
+}
+
+void frmVector::Form_MouseDown(int button, int, float x, float y) {
+    if (button != kLeftButton) return;
+    Dragging = true;
+    DragX = x;
+    DragY = y;
+}
+
+void frmVector::Form_MouseMove(int, int, float x, float y) {
+    if (MoveBusy) return;
+    MoveBusy = true;
+    if (Dragging) {
+        if (ClientCannotPlaceWindows()) {
+            // The compositor takes the pointer and the release from here on.
+            Dragging = false;
+            if (QWindow* handle = windowHandle()) handle->startSystemMove();
+        } else {
+            const float left = static_cast<float>(x) - DragX + static_cast<float>(geometry().left());
+            const float top = static_cast<float>(y) - DragY + static_cast<float>(geometry().top());
+            move(nearestInt(left), nearestInt(top));
+            const QPointer<frmVector> alive(this);
+            QCoreApplication::processEvents();
+            if (!alive) return;
+        }
+    }
+    MoveBusy = false;
+}
+
+void frmVector::Form_MouseUp(int button, int, float, float) {
+    if (button == kLeftButton) {
+        Dragging = false;
+    } else if (button == kRightButton && mod_.ProbeLocked) {
+        PlotPoints(mod_.PicChroma);
+        if (focusMainWindow) focusMainWindow();
+    }
+}
+
+void frmVector::Form_DblClick() { hscrZoom->setValue(kZoomUnity); }
+
+void frmVector::hscrZoom_Change() {
+    if (mod_.PicLoaded) PlotPoints(mod_.PicChroma);
+}
+
+void frmVector::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.drawImage(0, 0, surface_.image());
+}
+
+void frmVector::mousePressEvent(QMouseEvent* event) {
+    const QPointF at = event->position();
+    Form_MouseDown(ButtonCode(event->button()), ShiftState(event->modifiers()), static_cast<float>(at.x()),
+                   static_cast<float>(at.y()));
+}
+
+void frmVector::mouseMoveEvent(QMouseEvent* event) {
+    // Measured from where the window is now rather than where it was when the
+    // event was queued, so that a move still on its way cannot make the window jump.
+    const QPointF at = event->globalPosition() - QPointF(geometry().topLeft());
+    Form_MouseMove(ButtonState(event->buttons()), ShiftState(event->modifiers()), static_cast<float>(at.x()),
+                   static_cast<float>(at.y()));
+}
+
+void frmVector::mouseReleaseEvent(QMouseEvent* event) {
+    const QPointF at = event->position();
+    Form_MouseUp(ButtonCode(event->button()), ShiftState(event->modifiers()), static_cast<float>(at.x()),
+                 static_cast<float>(at.y()));
+}
+
+void frmVector::mouseDoubleClickEvent(QMouseEvent* event) {
+    // The second press of a double-click is not a new press: the drag is not re-armed.
+    if (event->button() == Qt::LeftButton) Form_DblClick();
+}
+
+}  // namespace vistrel
