@@ -1,0 +1,553 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QImageWriter>
+#include <QPalette>
+#include <QTemporaryDir>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <future>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include "platform/Decode.h"
+
+using namespace vistrel;
+
+namespace {
+
+constexpr ColorValue kBackground = 0x00336699;  // 0x00BBGGRR: red 0x99, green 0x66, blue 0x33
+constexpr Pixel kBackgroundPixel = 0x996633;    // the same colour as the surface reads it
+
+// ---- byte builders ---------------------------------------------------------
+
+void PutLe16(QByteArray& b, unsigned v) {
+    b.append(char(v & 0xFF));
+    b.append(char((v >> 8) & 0xFF));
+}
+void PutLe32(QByteArray& b, std::uint32_t v) {
+    PutLe16(b, v & 0xFFFF);
+    PutLe16(b, v >> 16);
+}
+void SetLe16(QByteArray& b, qsizetype at, unsigned v) {
+    b[at] = char(v & 0xFF);
+    b[at + 1] = char((v >> 8) & 0xFF);
+}
+void SetBe16(QByteArray& b, qsizetype at, unsigned v) {
+    b[at] = char((v >> 8) & 0xFF);
+    b[at + 1] = char(v & 0xFF);
+}
+
+// GIF with a four-entry colour table: 0 red, 1 green, 2 blue, 3 white.
+// Its LZW data is "uncompressed": a clear code before every two pixel codes,
+// so the code width stays at 3 bits and no string table is ever used.
+struct GifFrame {
+    std::vector<unsigned char> indices;  // width x height, row by row
+    int transparentIndex = -1;
+};
+
+QByteArray Lzw(const std::vector<unsigned char>& indices) {
+    constexpr unsigned kClear = 4, kEnd = 5, kBits = 3;
+    std::vector<unsigned> codes;
+    for (std::size_t i = 0; i < indices.size(); ++i) {
+        if (i % 2 == 0) codes.push_back(kClear);
+        codes.push_back(indices[i]);
+    }
+    codes.push_back(kEnd);
+    QByteArray packed;
+    std::uint32_t acc = 0;
+    unsigned bits = 0;
+    for (unsigned code : codes) {
+        acc |= code << bits;
+        bits += kBits;
+        while (bits >= 8) {
+            packed.append(char(acc & 0xFF));
+            acc >>= 8;
+            bits -= 8;
+        }
+    }
+    if (bits) packed.append(char(acc & 0xFF));
+    QByteArray out;
+    out.append(char(2));  // minimum code size
+    for (qsizetype at = 0; at < packed.size(); at += 255) {
+        const QByteArray block = packed.mid(at, 255);
+        out.append(char(block.size()));
+        out.append(block);
+    }
+    out.append(char(0));
+    return out;
+}
+
+QByteArray MakeGif(int width, int height, const std::vector<GifFrame>& frames) {
+    QByteArray b("GIF89a");
+    PutLe16(b, width);
+    PutLe16(b, height);
+    b.append(char(0x91));  // global table, 2 bits of colour resolution, 4 entries
+    b.append(char(0));     // background index
+    b.append(char(0));     // aspect
+    const unsigned char table[] = {255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 255};
+    b.append(reinterpret_cast<const char*>(table), sizeof table);
+    for (const GifFrame& f : frames) {
+        b.append("\x21\xF9\x04", 3);  // graphic control extension
+        b.append(char(f.transparentIndex >= 0 ? 0x05 : 0x04));  // keep frame; transparency flag
+        PutLe16(b, 10);
+        b.append(char(f.transparentIndex >= 0 ? f.transparentIndex : 0));
+        b.append(char(0));
+        b.append(char(0x2C));
+        PutLe16(b, 0);
+        PutLe16(b, 0);
+        PutLe16(b, width);
+        PutLe16(b, height);
+        b.append(char(0));
+        b.append(Lzw(f.indices));
+    }
+    b.append(char(0x3B));
+    return b;
+}
+
+// An icon with 32-bit BGRA images, each a solid colour with its alpha, and an
+// all-opaque AND mask (transparency comes from the alpha bytes).
+struct IconImage {
+    int side;
+    QRgb argb;
+    bool clearTopLeftQuarter = false;  // those pixels get alpha 0
+};
+
+QByteArray MakeIco(const std::vector<IconImage>& images) {
+    std::vector<QByteArray> blobs;
+    for (const IconImage& im : images) {
+        QByteArray dib;
+        PutLe32(dib, 40);
+        PutLe32(dib, im.side);
+        PutLe32(dib, im.side * 2);  // colour rows plus mask rows
+        PutLe16(dib, 1);
+        PutLe16(dib, 32);
+        for (int i = 0; i < 6; ++i) PutLe32(dib, 0);
+        for (int row = im.side - 1; row >= 0; --row) {  // bottom-up
+            for (int x = 0; x < im.side; ++x) {
+                const bool clear = im.clearTopLeftQuarter && x < im.side / 2 && row < im.side / 2;
+                dib.append(char(qBlue(im.argb)));
+                dib.append(char(qGreen(im.argb)));
+                dib.append(char(qRed(im.argb)));
+                dib.append(char(clear ? 0 : qAlpha(im.argb)));
+            }
+        }
+        const int maskStride = ((im.side + 31) / 32) * 4;
+        dib.append(QByteArray(maskStride * im.side, '\0'));
+        blobs.push_back(dib);
+    }
+    QByteArray b;
+    PutLe16(b, 0);
+    PutLe16(b, 1);
+    PutLe16(b, static_cast<unsigned>(images.size()));
+    std::uint32_t offset = 6 + 16 * static_cast<std::uint32_t>(images.size());
+    for (std::size_t i = 0; i < images.size(); ++i) {
+        b.append(char(images[i].side & 0xFF));
+        b.append(char(images[i].side & 0xFF));
+        b.append(char(0));
+        b.append(char(0));
+        PutLe16(b, 1);
+        PutLe16(b, 32);
+        PutLe32(b, static_cast<std::uint32_t>(blobs[i].size()));
+        PutLe32(b, offset);
+        offset += static_cast<std::uint32_t>(blobs[i].size());
+    }
+    for (const QByteArray& blob : blobs) b.append(blob);
+    return b;
+}
+
+// The file and info headers of a 24-bit BMP claiming width x height, with no pixels.
+QByteArray BmpHeaderOnly(std::int32_t width, std::int32_t height) {
+    QByteArray b("BM");
+    PutLe32(b, 54);
+    PutLe32(b, 0);
+    PutLe32(b, 54);
+    PutLe32(b, 40);
+    PutLe32(b, static_cast<std::uint32_t>(width));
+    PutLe32(b, static_cast<std::uint32_t>(height));
+    PutLe16(b, 1);
+    PutLe16(b, 24);
+    for (int i = 0; i < 6; ++i) PutLe32(b, 0);
+    return b;
+}
+
+// A placeable metafile, 1000 x 500 units at 1000 units an inch (96 x 48
+// pixels at 96 dpi), that fills the rectangle (250, 125)-(750, 375) with red
+// through a null pen, leaving the rest unpainted. Records: each a size in
+// words, a function number, then its parameters.
+QByteArray MakeWmf() {
+    QByteArray records;
+    auto record = [&](unsigned function, std::vector<unsigned> params) {
+        PutLe32(records, static_cast<std::uint32_t>(3 + params.size()));
+        PutLe16(records, function);
+        for (unsigned p : params) PutLe16(records, p);
+    };
+    record(0x020B, {0, 0});              // SetWindowOrg(y, x)
+    record(0x020C, {500, 1000});         // SetWindowExt(y, x)
+    record(0x02FC, {0, 0x00FF, 0x0000, 0});  // CreateBrushIndirect: solid, colour 0x000000FF (red), hatch
+    record(0x012D, {0});                 // SelectObject(brush)
+    record(0x02FA, {5, 0, 0, 0, 0});     // CreatePenIndirect: PS_NULL, width (0, 0), colour
+    record(0x012D, {1});                 // SelectObject(pen)
+    record(0x041B, {375, 750, 125, 250});  // Rectangle(bottom, right, top, left)
+    record(0x0000, {});                  // end of file
+
+    QByteArray header;
+    PutLe16(header, 1);       // in memory
+    PutLe16(header, 9);       // header words
+    PutLe16(header, 0x0300);  // version
+    PutLe32(header, static_cast<std::uint32_t>((18 + records.size()) / 2));
+    PutLe16(header, 2);       // objects
+    PutLe32(header, 8);       // largest record, in words
+    PutLe16(header, 0);
+
+    QByteArray placeable;
+    PutLe32(placeable, 0x9AC6CDD7u);
+    PutLe16(placeable, 0);     // handle
+    PutLe16(placeable, 0);     // left
+    PutLe16(placeable, 0);     // top
+    PutLe16(placeable, 1000);  // right
+    PutLe16(placeable, 500);   // bottom
+    PutLe16(placeable, 1000);  // units per inch
+    PutLe32(placeable, 0);
+    unsigned checksum = 0;
+    for (int i = 0; i < 20; i += 2)
+        checksum ^= static_cast<unsigned char>(placeable[i]) | (static_cast<unsigned char>(placeable[i + 1]) << 8);
+    PutLe16(placeable, checksum);
+    return placeable + header + records;
+}
+
+// A picture with distinct rows and columns, so a shift or a flip shows.
+QImage Pattern(int width, int height) {
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) image.setPixel(x, y, qRgb(x * 255 / width, y * 255 / height, (x + y) % 2 ? 200 : 40));
+    return image;
+}
+
+int MaxChannelDifference(Pixel a, Pixel b) {
+    int worst = 0;
+    for (int shift : {0, 8, 16}) worst = std::max(worst, std::abs(int((a >> shift) & 0xFF) - int((b >> shift) & 0xFF)));
+    return worst;
+}
+
+class Decode : public ::testing::Test {
+protected:
+    QString path(const QString& name) const { return dir.filePath(name); }
+    QString write(const QString& name, const QByteArray& bytes) const {
+        QFile f(path(name));
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+        return path(name);
+    }
+    static QByteArray encode(const QImage& image, const char* format, int quality = -1) {
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        QImageWriter writer(&buffer, format);
+        writer.setQuality(quality);
+        EXPECT_TRUE(writer.write(image)) << format;
+        return bytes;
+    }
+    QTemporaryDir dir;
+};
+
+void ExpectFailure(const DecodeResult& result, DecodeError error) {
+    EXPECT_FALSE(result);
+    EXPECT_FALSE(result.surface.has_value());
+    EXPECT_EQ(result.error, error);
+}
+
+}  // namespace
+
+// ---- formats ---------------------------------------------------------------
+
+TEST_F(Decode, PngAndBmpKeepEveryPixel) {
+    const QImage source = Pattern(37, 23);
+    for (const char* format : {"png", "bmp"}) {
+        const QString file = write(QString("p.") + format, encode(source, format));
+        const DecodeResult result = DecodePicture(file, kBackground);
+        ASSERT_TRUE(result) << format;
+        const Surface& s = *result.surface;
+        ASSERT_EQ(s.width(), 37);
+        ASSERT_EQ(s.height(), 23);
+        EXPECT_EQ(s.image().format(), QImage::Format_RGB32);
+        for (int y = 0; y < 23; ++y)
+            for (int x = 0; x < 37; ++x) ASSERT_EQ(s.pixel(x, y), source.pixel(x, y) & 0xFFFFFFu) << format << x << "," << y;
+    }
+}
+
+TEST_F(Decode, JpegWithinCompressionTolerance) {
+    QImage source(64, 48, QImage::Format_RGB32);
+    source.fill(qRgb(200, 40, 90));
+    for (int y = 0; y < 48; ++y)
+        for (int x = 32; x < 64; ++x) source.setPixel(x, y, qRgb(30, 180, 220));
+    const QString file = write("p.jpg", encode(source, "jpeg", 95));
+    const DecodeResult result = DecodePicture(file, kBackground);
+    ASSERT_TRUE(result);
+    ASSERT_EQ(result.surface->width(), 64);
+    ASSERT_EQ(result.surface->height(), 48);
+    EXPECT_LE(MaxChannelDifference(result.surface->pixel(8, 8), 0xC8285A), 6);
+    EXPECT_LE(MaxChannelDifference(result.surface->pixel(56, 40), 0x1EB4DC), 6);
+    // Every pixel is opaque: the fourth byte is 0xFF.
+    EXPECT_EQ(result.surface->row(0)[0] >> 24, 0xFFu);
+}
+
+TEST_F(Decode, NameIsTakenByContentNotBySuffix) {
+    const QImage source = Pattern(5, 4);
+    const DecodeResult result = DecodePicture(write("really-a-png.jpg", encode(source, "png")), kBackground);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result.surface->pixel(4, 3), source.pixel(4, 3) & 0xFFFFFFu);
+}
+
+TEST_F(Decode, GifGivesItsFirstFrame) {
+    const int w = 6, h = 4;
+    GifFrame first, second;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) first.indices.push_back(static_cast<unsigned char>((x + 2 * y) % 3));
+    second.indices.assign(w * h, 3);
+    const DecodeResult result = DecodePicture(write("a.gif", MakeGif(w, h, {first, second})), kBackground);
+    ASSERT_TRUE(result);
+    ASSERT_EQ(result.surface->width(), w);
+    ASSERT_EQ(result.surface->height(), h);
+    const Pixel colours[] = {0xFF0000, 0x00FF00, 0x0000FF};
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) EXPECT_EQ(result.surface->pixel(x, y), colours[(x + 2 * y) % 3]) << x << "," << y;
+}
+
+TEST_F(Decode, TransparentAreasTakeTheBackground) {
+    // A GIF whose index 0 is transparent.
+    GifFrame frame;
+    frame.indices = {0, 1, 2, 0};
+    frame.transparentIndex = 0;
+    const DecodeResult gif = DecodePicture(write("t.gif", MakeGif(2, 2, {frame})), kBackground);
+    ASSERT_TRUE(gif);
+    EXPECT_EQ(gif.surface->pixel(0, 0), kBackgroundPixel);
+    EXPECT_EQ(gif.surface->pixel(1, 0), 0x00FF00u);
+    EXPECT_EQ(gif.surface->pixel(0, 1), 0x0000FFu);
+    EXPECT_EQ(gif.surface->pixel(1, 1), kBackgroundPixel);
+
+    // A PNG: clear, opaque and half-covered pixels.
+    QImage source(3, 1, QImage::Format_ARGB32);
+    source.setPixel(0, 0, qRgba(255, 255, 255, 0));
+    source.setPixel(1, 0, qRgba(10, 20, 30, 255));
+    source.setPixel(2, 0, qRgba(255, 255, 255, 128));
+    const DecodeResult png = DecodePicture(write("t.png", encode(source, "png")), kBackground);
+    ASSERT_TRUE(png);
+    EXPECT_EQ(png.surface->image().format(), QImage::Format_RGB32);
+    EXPECT_EQ(png.surface->pixel(0, 0), kBackgroundPixel);
+    EXPECT_EQ(png.surface->pixel(1, 0), 0x0A141Eu);
+    // White at 128/255 over (0x99, 0x66, 0x33): 255*128/255 + c*127/255.
+    EXPECT_EQ(png.surface->pixel(2, 0), 0xCCB399u);
+    for (int x = 0; x < 3; ++x) EXPECT_EQ(png.surface->row(0)[x] >> 24, 0xFFu);
+}
+
+TEST_F(Decode, DefaultBackgroundIsThePaletteBase) {
+    QImage source(1, 1, QImage::Format_ARGB32);
+    source.fill(Qt::transparent);
+    const DecodeResult result = DecodePicture(write("clear.png", encode(source, "png")));
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result.surface->pixel(0, 0), QApplication::palette().color(QPalette::Base).rgb() & 0xFFFFFFu);
+}
+
+TEST_F(Decode, IconGivesItsLargestImage) {
+    const QString file = write("multi.ico", MakeIco({{16, qRgba(255, 0, 0, 255)},
+                                                     {32, qRgba(0, 0, 255, 255), true},
+                                                     {24, qRgba(0, 255, 0, 255)}}));
+    const DecodeResult result = DecodePicture(file, kBackground);
+    ASSERT_TRUE(result);
+    ASSERT_EQ(result.surface->width(), 32);
+    ASSERT_EQ(result.surface->height(), 32);
+    EXPECT_EQ(result.surface->pixel(31, 31), 0x0000FFu);
+    EXPECT_EQ(result.surface->pixel(20, 5), 0x0000FFu);
+    // The clear quarter, top left, shows the background.
+    EXPECT_EQ(result.surface->pixel(0, 0), kBackgroundPixel);
+    EXPECT_EQ(result.surface->pixel(15, 15), kBackgroundPixel);
+    EXPECT_EQ(result.surface->pixel(16, 15), 0x0000FFu);
+}
+
+TEST_F(Decode, IconWrittenByQt) {
+    QImage source(20, 20, QImage::Format_ARGB32);
+    source.fill(qRgba(0, 128, 0, 255));
+    source.setPixel(3, 4, qRgba(0, 0, 0, 0));
+    const DecodeResult result = DecodePicture(write("one.ico", encode(source, "ico")), kBackground);
+    ASSERT_TRUE(result);
+    ASSERT_EQ(result.surface->width(), 20);
+    EXPECT_EQ(result.surface->pixel(3, 4), kBackgroundPixel);
+    EXPECT_EQ(result.surface->pixel(4, 4), 0x008000u);
+}
+
+TEST_F(Decode, MetafileAtItsNaturalSize) {
+    const DecodeResult result = DecodePicture(write("rect.wmf", MakeWmf()), kBackground);
+    ASSERT_TRUE(result);
+    ASSERT_EQ(result.surface->width(), 96);
+    ASSERT_EQ(result.surface->height(), 48);
+    EXPECT_EQ(result.surface->image().format(), QImage::Format_RGB32);
+    EXPECT_EQ(result.surface->pixel(48, 24), 0xFF0000u);
+    EXPECT_EQ(result.surface->pixel(30, 16), 0xFF0000u);
+    EXPECT_EQ(result.surface->pixel(2, 2), kBackgroundPixel);
+    EXPECT_EQ(result.surface->pixel(93, 45), kBackgroundPixel);
+    EXPECT_EQ(result.surface->row(0)[0] >> 24, 0xFFu);
+}
+
+TEST_F(Decode, PathsAreTakenAsTheyAre) {
+    const QByteArray png = encode(Pattern(3, 2), "png");
+    const QString odd = write(QString::fromUtf8(" bild \xC3\xA4\xE2\x82\xAC \xF0\x9F\x8E\xA8 "), png);
+    EXPECT_TRUE(DecodePicture(odd, kBackground));
+    // Not trimmed: the name without its spaces is another (missing) file.
+    ExpectFailure(DecodePicture(odd.trimmed(), kBackground), DecodeError::NotFound);
+
+    // A symbolic link to a regular file is fine.
+    ASSERT_EQ(::symlink(QFile::encodeName(odd).constData(), QFile::encodeName(path("link.png")).constData()), 0);
+    EXPECT_TRUE(DecodePicture(path("link.png"), kBackground));
+
+    // A long name through nested folders.
+    QString deep = dir.path();
+    for (int i = 0; i < 30; ++i) deep += "/" + QString(60, QChar('a' + i % 26));
+    ASSERT_TRUE(QDir().mkpath(deep));
+    QFile f(deep + "/p.png");
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(png);
+    f.close();
+    EXPECT_TRUE(DecodePicture(deep + "/p.png", kBackground));
+}
+
+// ---- failures --------------------------------------------------------------
+
+TEST_F(Decode, NamesThatAreNoPicture) {
+    ExpectFailure(DecodePicture(QString(), kBackground), DecodeError::EmptyName);
+    ExpectFailure(DecodePicture(path("missing.jpg"), kBackground), DecodeError::NotFound);
+    ExpectFailure(DecodePicture(path("missing/inside.jpg"), kBackground), DecodeError::NotFound);
+    ExpectFailure(DecodePicture(dir.path(), kBackground), DecodeError::NotARegularFile);
+    ExpectFailure(DecodePicture("/dev/null", kBackground), DecodeError::NotARegularFile);
+    ExpectFailure(DecodePicture("/dev/zero", kBackground), DecodeError::NotARegularFile);
+}
+
+TEST_F(Decode, FifoIsRefusedWithoutOpeningIt) {
+    const QByteArray fifo = QFile::encodeName(path("pipe.jpg"));
+    ASSERT_EQ(::mkfifo(fifo.constData(), 0600), 0);
+    // Opening a FIFO for reading blocks until a writer comes; the decode must
+    // not, so it runs aside and is given a bounded time.
+    auto pending = std::async(std::launch::async, [&] { return DecodePicture(path("pipe.jpg"), kBackground); });
+    if (pending.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        // Release the stuck reader so the test can end, then fail.
+        const int fd = ::open(fifo.constData(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0) ::close(fd);
+        FAIL() << "decoding a FIFO blocked";
+    }
+    ExpectFailure(pending.get(), DecodeError::NotARegularFile);
+}
+
+TEST_F(Decode, ContentThatIsNoPicture) {
+    ExpectFailure(DecodePicture(write("empty.png", {}), kBackground), DecodeError::Unreadable);
+    ExpectFailure(DecodePicture(write("text.bmp", "hello, this is not a picture\n"), kBackground),
+                  DecodeError::Unreadable);
+
+    QByteArray jpeg = encode(Pattern(64, 64), "jpeg", 90);
+    QByteArray corrupt = jpeg;
+    for (qsizetype i = 2; i < 40; ++i) corrupt[i] = char(0x5A);  // the segment headers scrambled
+    ExpectFailure(DecodePicture(write("corrupt.jpg", corrupt), kBackground), DecodeError::Unreadable);
+
+    const QByteArray png = encode(Pattern(64, 64), "png");
+    ExpectFailure(DecodePicture(write("cut.png", png.left(png.size() / 2)), kBackground), DecodeError::Unreadable);
+}
+
+TEST_F(Decode, TruncatedJpegIsRefused) {
+    const QByteArray jpeg = encode(Pattern(128, 96), "jpeg", 90);
+    ASSERT_TRUE(DecodePicture(write("whole.jpg", jpeg), kBackground));
+    for (double kept : {0.3, 0.7, 0.99}) {
+        const QByteArray cut = jpeg.left(static_cast<qsizetype>(jpeg.size() * kept));
+        ExpectFailure(DecodePicture(write("cut.jpg", cut), kBackground), DecodeError::Unreadable);
+    }
+    // Only the end-of-image marker missing.
+    ExpectFailure(DecodePicture(write("noeoi.jpg", jpeg.left(jpeg.size() - 2)), kBackground), DecodeError::Unreadable);
+    // Bytes after the end-of-image marker are harmless.
+    EXPECT_TRUE(DecodePicture(write("tail.jpg", jpeg + QByteArray(100, '\0')), kBackground));
+    QByteArray progressiveBytes;
+    {
+        QBuffer buffer(&progressiveBytes);
+        buffer.open(QIODevice::WriteOnly);
+        QImageWriter writer(&buffer, "jpeg");
+        writer.setProgressiveScanWrite(true);
+        ASSERT_TRUE(writer.write(Pattern(128, 96)));
+    }
+    EXPECT_TRUE(DecodePicture(write("progressive.jpg", progressiveBytes), kBackground));
+    ExpectFailure(DecodePicture(write("progressive-cut.jpg", progressiveBytes.left(progressiveBytes.size() * 2 / 3)),
+                                kBackground),
+                  DecodeError::Unreadable);
+}
+
+TEST_F(Decode, TruncatedGifIsRefused) {
+    GifFrame frame;
+    for (int i = 0; i < 32 * 16; ++i) frame.indices.push_back(static_cast<unsigned char>(i % 3));
+    const QByteArray gif = MakeGif(32, 16, {frame});
+    ASSERT_TRUE(DecodePicture(write("whole.gif", gif), kBackground));
+    const qsizetype dataStart = 6 + 7 + 12 + 8 + 10;  // header, screen, table, control, descriptor
+    for (qsizetype cut : {dataStart + 1, (dataStart + gif.size()) / 2, gif.size() - 3}) {
+        SCOPED_TRACE(cut);
+        ExpectFailure(DecodePicture(write("cut.gif", gif.left(cut)), kBackground), DecodeError::Unreadable);
+    }
+}
+
+TEST_F(Decode, HeaderSizesOutOfRangeAreRefusedBeforeDecoding) {
+    ExpectFailure(DecodePicture(write("huge.bmp", BmpHeaderOnly(40000, 40000)), kBackground), DecodeError::TooLarge);
+    ExpectFailure(DecodePicture(write("wide.bmp", BmpHeaderOnly(40000, 1)), kBackground), DecodeError::TooLarge);
+    ExpectFailure(DecodePicture(write("tall.bmp", BmpHeaderOnly(1, -40000)), kBackground), DecodeError::TooLarge);
+    ExpectFailure(DecodePicture(write("zero.bmp", BmpHeaderOnly(0, 10)), kBackground), DecodeError::TooLarge);
+    ExpectFailure(DecodePicture(write("flat.bmp", BmpHeaderOnly(10, 0)), kBackground), DecodeError::TooLarge);
+
+    // A JPEG whose frame header claims 40000 x 40000, and one claiming a zero height.
+    const QByteArray jpeg = encode(Pattern(16, 16), "jpeg", 90);
+    const qsizetype sof = jpeg.indexOf("\xFF\xC0");
+    ASSERT_GT(sof, 0);
+    QByteArray huge = jpeg;
+    SetBe16(huge, sof + 5, 40000);
+    SetBe16(huge, sof + 7, 40000);
+    ExpectFailure(DecodePicture(write("huge.jpg", huge), kBackground), DecodeError::TooLarge);
+    QByteArray flat = jpeg;
+    SetBe16(flat, sof + 5, 0);
+    ExpectFailure(DecodePicture(write("flat.jpg", flat), kBackground), DecodeError::TooLarge);
+
+    // A GIF screen of 40000 x 40000.
+    GifFrame frame;
+    frame.indices = {0};
+    QByteArray gif = MakeGif(1, 1, {frame});
+    SetLe16(gif, 6, 40000);
+    SetLe16(gif, 8, 40000);
+    ExpectFailure(DecodePicture(write("huge.gif", gif), kBackground), DecodeError::TooLarge);
+
+    // A metafile whose bounding box is empty.
+    QByteArray wmf = MakeWmf();
+    SetLe16(wmf, 10, 0);  // right = left
+    ExpectFailure(DecodePicture(write("flat.wmf", wmf), kBackground), DecodeError::TooLarge);
+}
+
+TEST_F(Decode, LargeSideWithinTheLimitIsNotRefused) {
+    // Over Qt's default 128 MiB image allocation limit as a 32-bit picture
+    // (6000 x 6000 x 4 bytes), yet within the program's own limits: it decodes.
+    QImage source(6000, 6000, QImage::Format_RGB32);
+    source.fill(qRgb(12, 34, 56));
+    source.setPixel(5999, 5999, qRgb(250, 1, 2));
+    const QString file = write("big.png", encode(source, "png", 90));
+    source = QImage();
+    const DecodeResult result = DecodePicture(file, kBackground);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result.surface->width(), 6000);
+    EXPECT_EQ(result.surface->pixel(5999, 5999), 0xFA0102u);
+    EXPECT_EQ(result.surface->pixel(0, 0), 0x0C2238u);
+
+    // A header at exactly the largest side passes the size check (the pixels
+    // are missing, so it then fails as unreadable, not as too large).
+    const DecodeResult edge = DecodePicture(write("edge.bmp", BmpHeaderOnly(kMaxPictureSide, 1)), kBackground);
+    EXPECT_FALSE(edge);
+    EXPECT_NE(edge.error, DecodeError::TooLarge);
+}
