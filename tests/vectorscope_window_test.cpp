@@ -39,13 +39,16 @@ protected:
         window->PlotPoints(mod.PicChroma);
     }
 
-    // Non-black pixels where the zoom readout goes.
-    int ReadoutPixels() const {
+    int LitPixels(int x0, int y0, int x1, int y1) const {
         int lit = 0;
-        for (int y = 240; y < 256; ++y)
-            for (int x = 0; x < 48; ++x) lit += window->surface().pixel(x, y) != 0;
+        for (int y = y0; y <= y1; ++y)
+            for (int x = x0; x <= x1; ++x) lit += window->surface().pixel(x, y) != 0;
         return lit;
     }
+    // Non-black pixels where the zoom readout goes: from (2, 242) on.
+    int ReadoutPixels() const { return LitPixels(0, 242, 47, 255); }
+    // The band just above and left of the readout, which it must leave alone.
+    int AroundReadout() const { return LitPixels(0, 228, 47, 241) + LitPixels(0, 242, 1, 255); }
 
     QImage Snapshot() const { return window->surface().image().copy(); }
 
@@ -86,6 +89,7 @@ TEST_F(VectorscopeWindow, ZoomBeforeLoadRedrawsNothingAndFirstLoadUsesIt) {
     EXPECT_EQ(window->surface().pixel(148, 147), 0xFFFFFFu);
     EXPECT_EQ(window->plotImage()[147 * 256 + 148], 0xFFFFFFu);
     EXPECT_GT(ReadoutPixels(), 0);
+    EXPECT_EQ(AroundReadout(), 0);
 }
 
 TEST_F(VectorscopeWindow, ZoomChangeAfterLoadReplots) {
