@@ -1,0 +1,45 @@
+// Choosing the picture file: the open dialog, drops from the desktop, and
+// the whole-text selection of the file-name box.
+
+#include <QLineEdit>
+#include <QMimeData>
+#include <QPushButton>
+#include <QUrl>
+
+#include "app/frmMain.h"
+#include "platform/Desktop.h"
+
+namespace vistrel {
+
+void frmMain::cmdBrowse_Click() {
+    OpenFileRequest request;
+    request.title = "Vistrel - Open Graphics File";
+    // The formats the decoder reads, listed whatever the case of their extension.
+    request.filters = {"Graphics Files (*.gif *.bmp *.jpg *.ico *.wmf *.jpeg *.png *.tif *.tiff *.webp)",
+                       "All Files (*)"};
+    request.startPath = LastChosenFile.isEmpty() ? txtImageFile->text() : LastChosenFile;
+
+    const std::optional<QString> chosen = desktop().openFileDialog(this, request);
+    // A path is used exactly as given: Linux names may begin or end with blanks.
+    if (!chosen || chosen->isEmpty()) return;
+
+    picImg->clearPicture();
+    picImg->repaint();
+    LastChosenFile = *chosen;
+    txtImageFile->setText(*chosen);
+    cmdLoadPic->click();
+}
+
+void frmMain::Form_OLEDragDrop(const QMimeData& data) {
+    if (!data.hasUrls()) return;
+    for (const QUrl& url : data.urls()) {
+        if (!url.isLocalFile()) continue;
+        txtImageFile->setText(url.toLocalFile());
+        cmdLoadPic->click();
+        return;
+    }
+}
+
+void frmMain::txtImageFile_GotFocus() { txtImageFile->selectAll(); }
+
+}  // namespace vistrel

@@ -1,0 +1,175 @@
+// Loading a picture: decode, fit the view, read the full-size pixels, analyse
+// them and hand them to both instruments; and the no-picture state.
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QScrollBar>
+
+#include <new>
+
+#include "app/frmMain.h"
+#include "linescope/frmScope.h"
+#include "platform/Decode.h"
+#include "platform/Desktop.h"
+#include "platform/Numbers.h"
+#include "platform/Stretch.h"
+#include "vectorscope/frmVector.h"
+
+namespace vistrel {
+
+void frmMain::cmdReset_Click() {
+    ResetControls();
+    ClearPictures();
+}
+
+void frmMain::ResetControls() {
+    modScope.PicLoaded = false;
+    BlankViewValid = false;
+    ProbeDragging = false;
+    modScope.ProbeLocked = false;
+
+    lblStatus->clear();
+    lblPosn->clear();
+    SetPatchColour(palette().color(QPalette::Window));
+
+    hscrCross->hide();
+    vscrCross->hide();
+    fraChannels->hide();
+    mnuSelectChannels->setEnabled(false);
+
+    // Each change of state runs the box's handler, as a click would.
+    for (QCheckBox* box : chkChannel) box->setChecked(true);
+    chkChroma->setChecked(false);
+    chkNeg->setChecked(false);
+}
+
+void frmMain::ClearPictures() {
+    picHidden->surface().release();
+    picImg->clearPicture();
+    picImg->setOuterSize(2, picImg->height());
+    if (frmScope_ != nullptr) frmScope_->ClearScope();
+    if (frmVector_ != nullptr) {
+        frmVector_->ClearDrawing();
+        frmVector_->DrawGraticule();
+        frmVector_->update();
+    }
+}
+
+korvex::PixelGrid frmMain::ReadPicPixels(PictureBox& surface) {
+    const int width = surface.surface().width();
+    const int height = surface.surface().height();
+    PicHeader.biWidth = width;
+    PicHeader.biHeight = -height;
+    PicHeader.biSizeImage =
+        static_cast<std::uint32_t>(static_cast<std::uint64_t>(height) * DibStride(PicHeader.biBitCount, width));
+    korvex::PixelGrid pixels(static_cast<std::size_t>(width), static_cast<std::size_t>(height));
+    GetDIBits(surface.surface(), 0, height, pixels.data(), PicHeader);
+    return pixels;
+}
+
+std::vector<Pixel> frmMain::ReadViewPixels(PictureBox& surface) {
+    const int width = surface.surface().width();
+    const int height = surface.surface().height();
+    ViewHeader.biWidth = width;
+    ViewHeader.biHeight = -height;
+    ViewHeader.biSizeImage =
+        static_cast<std::uint32_t>(static_cast<std::uint64_t>(height) * DibStride(ViewHeader.biBitCount, width));
+    std::vector<Pixel> pixels(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+    GetDIBits(surface.surface(), 0, height, pixels.data(), ViewHeader);
+    return pixels;
+}
+
+void frmMain::LoadPictureFile() {
+    ResetControls();
+    // The previous picture's full-size buffers go before the new one is decoded, so
+    // that two pictures never have to fit in memory at once; nothing reads them
+    // while no picture is loaded.
+    modScope.PicPixels = {};
+    modScope.PicChroma = {};
+    picHidden->surface().release();
+
+    const QString path = txtImageFile->text();
+    DecodeResult decoded = DecodePicture(path, picHidden->background());
+    bool loaded = false;
+    if (decoded) {
+        try {
+            AnalysePicture(std::move(*decoded.surface));
+            loaded = true;
+        } catch (const std::bad_alloc&) {
+            ResetControls();
+            modScope.PicPixels = {};
+            modScope.PicChroma = {};
+        }
+    }
+    if (!loaded) FailLoad();
+
+    lblStatus->clear();
+    unsetCursor();
+    picImg->setCursor(Qt::CrossCursor);
+}
+
+void frmMain::FailLoad() {
+    ClearPictures();
+    desktop().warningBox(this, "Could not load " + txtImageFile->text(), "Picture Load Error");
+}
+
+void frmMain::AnalysePicture(Surface picture) {
+    picHidden->surface() = std::move(picture);
+    const int W = picHidden->surface().width();
+    const int H = picHidden->surface().height();
+    const float aspect = static_cast<float>(H) / static_cast<float>(W);
+
+    hscrCross->setMaximum(static_cast<std::int16_t>(W - 1));
+    vscrCross->setMaximum(static_cast<std::int16_t>(H - 1));
+    vscrCross->setPageStep(korvex::ClampValue(1, korvex::CombineValues(H / 100, 10), 10));
+
+    // The view keeps its outer height and takes the picture's proportions.
+    const float outerWidth = static_cast<float>(picImg->height()) / aspect;
+    picImg->setOuterSize(nearestInt(outerWidth), picImg->height());
+    const int Wv = picImg->innerWidth();
+    const int Hv = picImg->innerHeight();
+    ScaleY = static_cast<float>(H) / static_cast<float>(Hv);
+    ScaleX = static_cast<float>(W) / static_cast<float>(Wv);
+    ViewMaxY = Hv - 1;
+    ViewMaxX = Wv - 1;
+
+    HalftoneStretch(picHidden->surface(), picImg->surface());
+    picImg->repaint();
+
+    // The crosshair bar spans the picture, or stops 4 pixels short of the window's edge.
+    const int wv = picImg->width();
+    const int room = centralWidget()->width() - picImg->x();
+    hscrCross->resize(room > wv ? wv : room - 4, hscrCross->height());
+
+    setCursor(Qt::WaitCursor);
+    picImg->setCursor(Qt::WaitCursor);
+    lblPosn->clear();
+    lblStatus->setText("Working...");
+    lblStatus->repaint();
+
+    korvex::PixelGrid pixels = ReadPicPixels(*picHidden);
+    korvex::ChromaGrid chroma = korvex::ConvertToYuv(pixels);
+    std::vector<Pixel> viewPixels = ReadViewPixels(*picImg);
+    std::vector<Pixel> viewWork = viewPixels;
+
+    modScope.PicPixels = std::move(pixels);
+    modScope.PicChroma = std::move(chroma);
+    modScope.PicLoaded = true;
+    if (frmVector_ != nullptr) frmVector_->PlotPoints(modScope.PicChroma);
+    if (frmScope_ != nullptr) frmScope_->DrawWaveform(modScope.PicPixels);
+
+    fraChannels->setEnabled(true);
+    fraChannels->show();
+    mnuSelectChannels->setEnabled(true);
+    mnuSelectChroma->setEnabled(true);
+    mnuSelectNeg->setEnabled(true);
+
+    ViewPixels = std::move(viewPixels);
+    ViewWork = std::move(viewWork);
+}
+
+}  // namespace vistrel

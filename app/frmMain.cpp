@@ -1,0 +1,395 @@
+#include "app/frmMain.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFrame>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTimer>
+
+#include "about/frmAbout.h"
+#include "linescope/frmScope.h"
+#include "platform/Desktop.h"
+#include "platform/Numbers.h"
+#include "vectorscope/frmVector.h"
+
+namespace vistrel {
+
+namespace {
+
+// Design positions are in twips, 15 to the pixel.
+constexpr double kTwipsPerPixel = 15.0;
+int Px(int twips) { return nearestInt(twips / kTwipsPerPixel); }
+QRect Tw(int left, int top, int width, int height) { return QRect(Px(left), Px(top), Px(width), Px(height)); }
+
+// The client area of the design, below the menu bar.
+constexpr int kClientWidth = 528;
+constexpr int kClientHeight = 440;
+
+constexpr char kDefaultPicture[] = "30861.jpg";
+constexpr char kReadme[] = "ScopeReadme.txt";
+
+QCheckBox* CheckBox(QWidget* parent, const char* name, const QString& caption, QRect at, bool checked) {
+    auto* box = new QCheckBox(caption, parent);
+    box->setObjectName(name);
+    box->setGeometry(at);
+    box->setChecked(checked);
+    return box;
+}
+
+QPushButton* Button(QWidget* parent, const char* name, const QString& caption, QRect at) {
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(name);
+    button->setGeometry(at);
+    button->setAutoDefault(false);
+    return button;
+}
+
+QScrollBar* ScrollBar(QWidget* parent, const char* name, Qt::Orientation orientation, QRect at, int maximum,
+                      int value, int pageStep) {
+    auto* bar = new QScrollBar(orientation, parent);
+    bar->setObjectName(name);
+    bar->setGeometry(at);
+    bar->setRange(0, maximum);
+    bar->setValue(value);
+    bar->setSingleStep(1);
+    bar->setPageStep(pageStep);
+    // A change is reported once per step and once at the end of a thumb drag.
+    bar->setTracking(false);
+    return bar;
+}
+
+QAction* Item(QMenu* menu, const char* name, const QString& caption, bool checkable = false, bool checked = false) {
+    QAction* action = menu->addAction(caption);
+    action->setObjectName(name);
+    action->setCheckable(checkable);
+    action->setChecked(checked);
+    return action;
+}
+
+QAction* Separator(QMenu* menu, const char* name) {
+    QAction* action = menu->addSeparator();
+    action->setObjectName(name);
+    return action;
+}
+
+}  // namespace
+
+frmMain::frmMain(QWidget* parent) : QMainWindow(parent) {
+    setObjectName("frmMain");
+    setWindowTitle("Vistrel");
+    setWindowIcon(QIcon(":/vistrel.png"));
+    buildControls();
+    buildMenus();
+    connectHandlers();
+    resize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
+    setAcceptDrops(true);
+    // Key preview: the window sees key presses before the control that has the focus.
+    qApp->installEventFilter(this);
+}
+
+frmMain::~frmMain() { qApp->removeEventFilter(this); }
+
+void frmMain::buildControls() {
+    auto* client = new QWidget(this);
+    client->setObjectName("client");
+    client->resize(kClientWidth, kClientHeight);
+    QFont font = client->font();
+    font.setPointSizeF(8.0);
+    client->setFont(font);
+    setCentralWidget(client);
+
+    hscrCross = ScrollBar(client, "hscrCross", Qt::Horizontal, Tw(240, 30, 5010, 195), 333, 1, 10);
+    vscrCross = ScrollBar(client, "vscrCross", Qt::Vertical, Tw(15, 225, 195, 5010), 333, 166, 10);
+    hscrCross->hide();
+    vscrCross->hide();
+
+    // The view: a one-pixel border, so its empty design width of 2 pixels shows no picture.
+    picImg = new PictureBox(1, 0xFFFFFF, client);
+    picImg->setObjectName("picImg");
+    picImg->setGeometry(Tw(240, 225, 30, 5010));
+    picImg->setCursor(Qt::CrossCursor);
+    picImg->setFocusPolicy(Qt::StrongFocus);
+    picImg->setAcceptDrops(true);
+
+    // The full-size holder: never shown, no border, sized by each picture.
+    const QColor window = palette().color(QPalette::Base);
+    picHidden = new PictureBox(0, ColorValue(window.red() | window.green() << 8 | window.blue() << 16), client);
+    picHidden->setObjectName("picHidden");
+    picHidden->setGeometry(Tw(0, 5318, 255, 255));
+    picHidden->hide();
+
+    txtImageFile = new QLineEdit(kDefaultPicture, client);
+    txtImageFile->setObjectName("txtImageFile");
+    txtImageFile->setGeometry(Tw(60, 5655, 5715, 345));
+    txtImageFile->installEventFilter(this);
+
+    cmdLoadPic = Button(client, "cmdLoadPic", "&Load", Tw(5910, 5670, 900, 315));
+    cmdLoadPic->setDefault(true);
+    cmdBrowse = Button(client, "cmdBrowse", "&Browse", Tw(6930, 5670, 900, 315));
+    cmdReset = Button(client, "cmdReset", "Clear", Tw(6060, 6135, 600, 315));
+    cmdExit = Button(client, "cmdExit", "E&xit", Tw(7170, 6135, 435, 315));
+
+    fraChannels = new QFrame(client);
+    fraChannels->setObjectName("fraChannels");
+    fraChannels->setGeometry(Tw(3870, 5325, 3645, 270));
+    fraChannels->setFrameShape(QFrame::NoFrame);
+    const char* const channelNames[3] = {"chkChannel[0]", "chkChannel[1]", "chkChannel[2]"};
+    const char* const channelCaptions[3] = {"R", "G", "B"};
+    const int channelLefts[3] = {60, 575, 1090};
+    for (int i = 0; i < 3; ++i)
+        chkChannel[i] = CheckBox(fraChannels, channelNames[i], channelCaptions[i], Tw(channelLefts[i], -15, 405, 240), true);
+    chkChroma = CheckBox(fraChannels, "chkChroma", "B/W Sep", Tw(1785, -15, 1005, 240), false);
+    chkChroma->setToolTip("Show Single Channels as B & W");
+    chkNeg = CheckBox(fraChannels, "chkNeg", "Neg", Tw(2880, -15, 690, 240), false);
+    fraChannels->hide();
+
+    QFont bold = font;
+    bold.setBold(true);
+    lblPosn = new QLabel(client);
+    lblPosn->setObjectName("lblPosn");
+    lblPosn->setGeometry(Tw(315, 5325, 1155, 240));
+    lblPosn->setAlignment(Qt::AlignCenter);
+    lblPosn->setFont(bold);
+    lblStatus = new QLabel(client);
+    lblStatus->setObjectName("lblStatus");
+    lblStatus->setGeometry(Tw(1605, 5325, 1710, 240));
+    lblStatus->setAlignment(Qt::AlignCenter);
+    lblStatus->setFont(bold);
+
+    shpPatch = new QFrame(client);
+    shpPatch->setObjectName("shpPatch");
+    shpPatch->setGeometry(Tw(3435, 5280, 330, 330));
+    shpPatch->setFrameShape(QFrame::Box);
+    shpPatch->setAutoFillBackground(true);
+
+    chkLineScope = CheckBox(client, "chkLineScope", "Line", Tw(105, 6060, 660, 255), true);
+    chkPolar = CheckBox(client, "chkPolar", "Vector", Tw(105, 6300, 825, 255), true);
+
+    lblX[0] = new QLabel("Scale Bright", client);
+    lblX[0]->setObjectName("lblX[0]");
+    lblX[0]->setGeometry(Tw(1508, 6090, 855, 195));
+    hscrLamp = ScrollBar(client, "hscrLamp", Qt::Horizontal, Tw(1050, 6345, 1770, 165), 255, 128, 20);
+    hscrLamp->setSingleStep(5);
+
+    QWidget::setTabOrder(txtImageFile, cmdLoadPic);
+    QWidget::setTabOrder(cmdLoadPic, cmdBrowse);
+    QWidget::setTabOrder(cmdBrowse, picImg);
+    QWidget::setTabOrder(picImg, chkChannel[0]);
+    QWidget::setTabOrder(chkChannel[0], chkChannel[1]);
+    QWidget::setTabOrder(chkChannel[1], chkChannel[2]);
+    QWidget::setTabOrder(chkChannel[2], chkChroma);
+    QWidget::setTabOrder(chkChroma, chkNeg);
+    QWidget::setTabOrder(chkNeg, chkLineScope);
+    QWidget::setTabOrder(chkLineScope, chkPolar);
+    QWidget::setTabOrder(chkPolar, hscrLamp);
+    QWidget::setTabOrder(hscrLamp, cmdReset);
+    QWidget::setTabOrder(cmdReset, cmdExit);
+}
+
+void frmMain::buildMenus() {
+    QMenuBar* bar = menuBar();
+    mnuFile = bar->addMenu("&File");
+    mnuFile->setObjectName("mnuFile");
+    mnuFileChoose = Item(mnuFile, "mnuFileChoose", "&Choose");
+    mnuFileChoose->setShortcut(Qt::Key_F2);
+    mnuSep1 = Separator(mnuFile, "mnuSep1");
+    mnuFileExit = Item(mnuFile, "mnuFileExit", "E&xit       Alt-F4");
+
+    mnuTools = bar->addMenu("&Tools");
+    mnuTools->setObjectName("mnuTools");
+    mnuToolsLine = Item(mnuTools, "mnuToolsLine", "&Line Scope", true, true);
+    mnuToolsVector = Item(mnuTools, "mnuToolsVector", "&Vector", true, true);
+
+    mnuSelect = bar->addMenu("&Select");
+    mnuSelect->setObjectName("mnuSelect");
+    mnuSelectChannels = mnuSelect->addMenu("&Channels");
+    mnuSelectChannels->setObjectName("mnuSelectChannels");
+    mnuSelectChannels->setEnabled(false);
+    mnuSelectChanR = Item(mnuSelectChannels, "mnuSelectChanR", "&Red", true, true);
+    mnuSelectChanG = Item(mnuSelectChannels, "mnuSelectChanG", "&Green", true, true);
+    mnuSelectChanB = Item(mnuSelectChannels, "mnuSelectChanB", "&Blue", true, true);
+    mnuSep3 = Separator(mnuSelect, "mnuSep3");
+    mnuSelectChroma = Item(mnuSelect, "mnuSelectChroma", "Color &Seps as Mono", true, false);
+    mnuSelectChroma->setEnabled(false);
+    mnuSelectNeg = Item(mnuSelect, "mnuSelectNeg", "Show &Negative Image", true, false);
+    mnuSelectNeg->setEnabled(false);
+
+    mnuHelp = bar->addMenu("&Help");
+    mnuHelp->setObjectName("mnuHelp");
+    mnuHelpReadme = Item(mnuHelp, "mnuHelpReadme", "View README");
+    mnuSep2 = Separator(mnuHelp, "mnuSep2");
+    mnuHelpAbout = Item(mnuHelp, "mnuHelpAbout", "&About");
+}
+
+void frmMain::connectHandlers() {
+    connect(cmdLoadPic, &QPushButton::clicked, this, [this] { cmdLoadPic_Click(); });
+    connect(txtImageFile, &QLineEdit::returnPressed, cmdLoadPic, &QPushButton::click);
+    connect(cmdBrowse, &QPushButton::clicked, this, [this] { cmdBrowse_Click(); });
+    connect(cmdReset, &QPushButton::clicked, this, [this] { cmdReset_Click(); });
+    connect(cmdExit, &QPushButton::clicked, this, [this] { cmdExit_Click(); });
+
+    for (int i = 0; i < 3; ++i) connect(chkChannel[i], &QCheckBox::toggled, this, [this, i] { chkChannel_Click(i); });
+    connect(chkChroma, &QCheckBox::toggled, this, [this] { chkChroma_Click(); });
+    connect(chkNeg, &QCheckBox::toggled, this, [this] { chkNeg_Click(); });
+    connect(chkLineScope, &QCheckBox::toggled, this, [this] { chkLineScope_Click(); });
+    connect(chkPolar, &QCheckBox::toggled, this, [this] { chkPolar_Click(); });
+
+    connect(hscrCross, &QScrollBar::valueChanged, this, [this] { hscrCross_Change(); });
+    connect(vscrCross, &QScrollBar::valueChanged, this, [this] { vscrCross_Change(); });
+    connect(hscrLamp, &QScrollBar::valueChanged, this, [this] { hscrLamp_Change(); });
+
+    picImg->onMouseDown = [this](int b, int s, float x, float y) { picImg_MouseDown(b, s, x, y); };
+    picImg->onMouseMove = [this](int b, int s, float x, float y) { picImg_MouseMove(b, s, x, y); };
+    picImg->onMouseUp = [this](int b, int s, float x, float y) { picImg_MouseUp(b, s, x, y); };
+    picImg->onDrop = [this](const QMimeData& data) { picImg_OLEDragDrop(data); };
+
+    // A checkable menu item has toggled its own mark by the time its handler runs.
+    connect(mnuFileChoose, &QAction::triggered, this, [this] { mnuFileChoose_Click(); });
+    connect(mnuFileExit, &QAction::triggered, this, [this] { mnuFileExit_Click(); });
+    connect(mnuToolsLine, &QAction::triggered, this, [this] { mnuToolsLine_Click(); });
+    connect(mnuToolsVector, &QAction::triggered, this, [this] { mnuToolsVector_Click(); });
+    connect(mnuSelectChanR, &QAction::triggered, this, [this] { mnuSelectChanR_Click(); });
+    connect(mnuSelectChanG, &QAction::triggered, this, [this] { mnuSelectChanG_Click(); });
+    connect(mnuSelectChanB, &QAction::triggered, this, [this] { mnuSelectChanB_Click(); });
+    connect(mnuSelectChroma, &QAction::triggered, this, [this] { mnuSelectChroma_Click(); });
+    connect(mnuSelectNeg, &QAction::triggered, this, [this] { mnuSelectNeg_Click(); });
+    connect(mnuHelpReadme, &QAction::triggered, this, [this] { mnuHelpReadme_Click(); });
+    connect(mnuHelpAbout, &QAction::triggered, this, [this] { mnuHelpAbout_Click(); });
+}
+
+void frmMain::Form_Load() {
+    modScope.DcPen = GetStockObject(StockObject::DcPen);
+    modScope.NullBrush = GetStockObject(StockObject::NullBrush);
+
+    const std::int32_t v = hscrLamp->value();
+    modScope.ScaleColor = static_cast<ColorValue>(v * 256 + v);
+
+    const std::string folder = korvex::EnsureBackslash(desktop().programFolder().toStdString());
+    txtImageFile->setText(QString::fromStdString(folder) + kDefaultPicture);
+
+    PicHeader.biSize = sizeof(BitmapInfoHeader);
+    PicHeader.biPlanes = 1;
+    PicHeader.biBitCount = 32;
+    PicHeader.biCompression = kBiRgb;
+    ViewHeader = PicHeader;
+
+    frmScope_ = new frmScope(modScope, this);
+    frmScope_->crossBarValues = [this] { return QPoint(hscrCross->value(), vscrCross->value()); };
+    frmScope_->focusMainWindow = [this] { activateWindow(); setFocus(); };
+    frmScope_->show();
+
+    frmVector_ = new frmVector(modScope, this);
+    frmVector_->focusMainWindow = [this] { activateWindow(); setFocus(); };
+    frmVector_->show();
+    frmVector_->DrawGraticule();
+    frmVector_->update();
+
+    show();
+    QCoreApplication::processEvents();
+
+    frmAbout about(this, this);
+    desktop().showModal(about);
+}
+
+void frmMain::Form_Resize() {
+    WindowState s = WindowState::Normal;
+    if (windowState() & Qt::WindowMinimized)
+        s = WindowState::Minimised;
+    else if (windowState() & Qt::WindowMaximized)
+        s = WindowState::Maximised;
+    if (s == LastWindowState) return;
+    const bool normal = s == WindowState::Normal;
+    if (frmScope_ != nullptr) frmScope_->setVisible(chkLineScope->isChecked() && normal);
+    if (frmVector_ != nullptr) frmVector_->setVisible(chkPolar->isChecked() && normal);
+    LastWindowState = s;
+}
+
+void frmMain::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange) Form_Resize();
+}
+
+void frmMain::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    Form_Resize();
+}
+
+void frmMain::Form_QueryUnload() {
+    if (frmScope_ != nullptr) frmScope_->close();
+    if (frmVector_ != nullptr) frmVector_->close();
+}
+
+void frmMain::closeEvent(QCloseEvent* event) {
+    Form_QueryUnload();
+    event->accept();
+}
+
+void frmMain::SetPatchColour(const QColor& colour) {
+    QPalette patch = shpPatch->palette();
+    patch.setColor(QPalette::Window, colour);
+    shpPatch->setPalette(patch);
+}
+
+void frmMain::cmdExit_Click() { close(); }
+
+void frmMain::mnuFileExit_Click() { cmdExit->click(); }
+
+void frmMain::mnuFileChoose_Click() { cmdBrowse->click(); }
+
+void frmMain::mnuHelpReadme_Click() {
+    const QString path = desktop().programFolder() + "/" + kReadme;
+    if (desktop().fileExists(path)) desktop().openDocument(path);
+}
+
+void frmMain::mnuHelpAbout_Click() {
+    frmAbout about(nullptr, this);
+    desktop().showModal(about);
+}
+
+void frmMain::dragEnterEvent(QDragEnterEvent* event) { event->acceptProposedAction(); }
+
+void frmMain::dropEvent(QDropEvent* event) {
+    if (event->mimeData() != nullptr) Form_OLEDragDrop(*event->mimeData());
+    event->acceptProposedAction();
+}
+
+bool frmMain::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == txtImageFile && event->type() == QEvent::FocusIn) {
+        // Deferred, so that a click's own caret placement does not undo the selection.
+        QTimer::singleShot(0, this, [this] { txtImageFile_GotFocus(); });
+        return false;
+    }
+    if (event->type() == QEvent::KeyPress) {
+        auto* widget = qobject_cast<QWidget*>(watched);
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (widget != nullptr && widget->window() == this) {
+            int code = 0;
+            switch (key->key()) {
+                case Qt::Key_Left: code = 37; break;
+                case Qt::Key_Up: code = 38; break;
+                case Qt::Key_Right: code = 39; break;
+                case Qt::Key_Down: code = 40; break;
+                case Qt::Key_Home: code = 36; break;
+                case Qt::Key_End: code = 35; break;
+                default: break;
+            }
+            if (code != 0) {
+                Form_KeyDown(code, ShiftState(key->modifiers()));
+                if (code == 0) return true;
+            }
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+}  // namespace vistrel

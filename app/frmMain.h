@@ -1,0 +1,204 @@
+#pragma once
+// The main window: the picture view, the file-name box and its buttons, the
+// channel boxes, the readouts and the lamp, with the menus. One class; its
+// handlers live beside the subsystem that owns them: app/ (shell, start-up,
+// loading, file choice) and view/ (display modes, probe, keys, lamp).
+
+#include <QMainWindow>
+
+#include <vector>
+
+#include "app/modScope.h"
+#include "platform/Dib.h"
+#include "platform/PictureBox.h"
+
+class QAction;
+class QCheckBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QMimeData;
+class QPushButton;
+class QScrollBar;
+
+namespace vistrel {
+
+class frmScope;
+class frmVector;
+class frmAbout;
+
+// Window states as the resize handler reads them.
+enum class WindowState : int { Normal = 0, Minimised = 1, Maximised = 2 };
+
+class frmMain : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit frmMain(QWidget* parent = nullptr);
+    ~frmMain() override;
+
+    // The start-up sequence: instrument windows, the main window, then the About box.
+    void start() { Form_Load(); }
+
+    ModScope modScope;
+    frmScope* scopeWindow() const { return frmScope_; }
+    frmVector* vectorWindow() const { return frmVector_; }
+
+    // Controls, named as the program knows them.
+    PictureBox* picImg = nullptr;
+    PictureBox* picHidden = nullptr;
+    QScrollBar* hscrCross = nullptr;
+    QScrollBar* vscrCross = nullptr;
+    QLineEdit* txtImageFile = nullptr;
+    QPushButton* cmdLoadPic = nullptr;
+    QPushButton* cmdBrowse = nullptr;
+    QPushButton* cmdReset = nullptr;
+    QPushButton* cmdExit = nullptr;
+    QFrame* fraChannels = nullptr;
+    QCheckBox* chkChannel[3] = {};
+    QCheckBox* chkChroma = nullptr;
+    QCheckBox* chkNeg = nullptr;
+    QLabel* lblPosn = nullptr;
+    QLabel* lblStatus = nullptr;
+    QFrame* shpPatch = nullptr;
+    QCheckBox* chkLineScope = nullptr;
+    QCheckBox* chkPolar = nullptr;
+    QLabel* lblX[1] = {};
+    QScrollBar* hscrLamp = nullptr;
+
+    QMenu* mnuFile = nullptr;
+    QAction* mnuFileChoose = nullptr;
+    QAction* mnuSep1 = nullptr;
+    QAction* mnuFileExit = nullptr;
+    QMenu* mnuTools = nullptr;
+    QAction* mnuToolsLine = nullptr;
+    QAction* mnuToolsVector = nullptr;
+    QMenu* mnuSelect = nullptr;
+    QMenu* mnuSelectChannels = nullptr;
+    QAction* mnuSelectChanR = nullptr;
+    QAction* mnuSelectChanG = nullptr;
+    QAction* mnuSelectChanB = nullptr;
+    QAction* mnuSep3 = nullptr;
+    QAction* mnuSelectChroma = nullptr;
+    QAction* mnuSelectNeg = nullptr;
+    QMenu* mnuHelp = nullptr;
+    QAction* mnuHelpReadme = nullptr;
+    QAction* mnuSep2 = nullptr;
+    QAction* mnuHelpAbout = nullptr;
+
+    // --- Shell (app/frmMain.cpp) ---
+    void Form_Load();
+    void Form_Resize();
+    void Form_QueryUnload();
+    void cmdExit_Click();
+    void mnuFileExit_Click();
+    void mnuFileChoose_Click();
+    void mnuHelpReadme_Click();
+    void mnuHelpAbout_Click();
+
+    // --- Loading (app/Loading.cpp) ---
+    void cmdLoadPic_Click() { LoadPictureFile(); }
+    void cmdReset_Click();
+    void LoadPictureFile();
+    void ResetControls();
+    void ClearPictures();
+    korvex::PixelGrid ReadPicPixels(PictureBox& surface);
+    std::vector<Pixel> ReadViewPixels(PictureBox& surface);
+
+    // --- File choice (app/FileChoice.cpp) ---
+    void cmdBrowse_Click();
+    void Form_OLEDragDrop(const QMimeData& data);
+    void picImg_OLEDragDrop(const QMimeData& data) { Form_OLEDragDrop(data); }
+    void txtImageFile_GotFocus();
+
+    // --- Display modes (view/DisplayModes.cpp) ---
+    void chkChannel_Click(int index);
+    void chkChroma_Click();
+    void chkNeg_Click();
+    void mnuSelectChanR_Click();
+    void mnuSelectChanG_Click();
+    void mnuSelectChanB_Click();
+    void mnuSelectChroma_Click();
+    void mnuSelectNeg_Click();
+
+    // --- Probe (view/Probe.cpp) ---
+    void picImg_MouseDown(int button, int shift, float x, float y);
+    void picImg_MouseMove(int button, int shift, float x, float y);
+    void picImg_MouseUp(int button, int shift, float x, float y);
+    void hscrCross_Change() { TrackCrossBars(); }
+    void vscrCross_Change() { TrackCrossBars(); }
+    void ShowProbe(int column, int row);
+    void TrackCrossBars();
+    void UnlockProbe();
+
+    // --- Keys, lamp and window toggles (view/Keys.cpp) ---
+    void Form_KeyDown(int& keyCode, int shift);
+    void hscrLamp_Change();
+    void chkLineScope_Click();
+    void chkPolar_Click();
+    void mnuToolsLine_Click();
+    void mnuToolsVector_Click();
+
+    // State of the loaded picture, read by the probe and the display modes.
+    BitmapInfoHeader PicHeader;   // describes PicPixels
+    BitmapInfoHeader ViewHeader;  // describes ViewPixels and ViewWork
+    float ScaleX = 0;             // full-size pixels per displayed pixel, across
+    float ScaleY = 0;             // and down
+    std::int32_t ViewMaxX = 0;    // last displayed column
+    std::int32_t ViewMaxY = 0;    // last displayed row
+    std::vector<Pixel> ViewPixels;  // the displayed picture as loaded
+    std::vector<Pixel> ViewWork;    // the displayed picture as the display mode made it
+    std::vector<Pixel> BlankView;   // the all-channels-off picture, kept for reuse
+    bool BlankViewValid = false;
+
+    // The probe.
+    std::int32_t ProbeViewX = 0;
+    std::int32_t ProbeViewY = 0;
+    DrawMode SavedDrawMode = DrawMode::CopyPen;
+    std::int32_t CrossX = 0;
+    std::int32_t CrossY = 0;
+    Pixel ProbeSample = 0;
+    bool ProbeDragging = false;
+
+    QString LastChosenFile;
+    WindowState LastWindowState = WindowState::Normal;
+
+protected:
+    void changeEvent(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void buildControls();
+    void buildMenus();
+    void connectHandlers();
+    // The crosshair pair at the probe's position, drawn with the view's pen.
+    void DrawCrosshair();
+    // The view's picture replaced by a buffer of the view's size.
+    void ShowViewBuffer(const std::vector<Pixel>& buffer);
+    // The load after a successful decode; throws std::bad_alloc when memory runs out.
+    void AnalysePicture(Surface picture);
+    void FailLoad();
+    // A menu item that mirrors a check box: the item has toggled its own mark when
+    // this runs; the box follows, and its handler redraws and marks the item again.
+    // The probe patch's fill colour.
+    void SetPatchColour(const QColor& colour);
+    static void MirrorToBox(bool& busy, QAction* item, QCheckBox* box);
+
+    frmScope* frmScope_ = nullptr;
+    frmVector* frmVector_ = nullptr;
+
+    // Busy flags of the menu handlers that set a check box.
+    bool busyChanR_ = false;
+    bool busyChanG_ = false;
+    bool busyChanB_ = false;
+    bool busyChroma_ = false;
+    bool busyNeg_ = false;
+    bool busyToolsLine_ = false;
+    bool busyToolsVector_ = false;
+};
+
+}  // namespace vistrel

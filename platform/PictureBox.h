@@ -1,0 +1,68 @@
+#pragma once
+// A picture box: a control that keeps a persistent image (what is drawn into
+// it stays in its own bitmap and is shown on repaint), with an optional
+// one-pixel border around the image. Mouse events and file drops are passed
+// on to whoever owns the box.
+
+#include <QWidget>
+
+#include <functional>
+
+#include "platform/Gdi.h"
+#include "platform/Surface.h"
+
+class QMimeData;
+
+namespace vistrel {
+
+// Mouse buttons and shift state as the handlers take them.
+enum MouseButtonCode : int { kLeftButton = 1, kRightButton = 2, kMiddleButton = 4 };
+enum ShiftCode : int { kShiftKey = 1, kCtrlKey = 2, kAltKey = 4 };
+int ButtonCode(Qt::MouseButtons buttons);
+int ShiftState(Qt::KeyboardModifiers modifiers);
+
+class PictureBox : public QWidget {
+    Q_OBJECT
+public:
+    PictureBox(int border, ColorValue background, QWidget* parent = nullptr);
+
+    // Inner (client) size: the outer size less the border on each side, never negative.
+    int innerWidth() const;
+    int innerHeight() const;
+    int border() const { return border_; }
+    // Sets the outer size; the image takes the new inner size, cleared to the background.
+    void setOuterSize(int width, int height);
+
+    Surface& surface() { return surface_; }
+    const Surface& surface() const { return surface_; }
+    // The drawing context of the persistent image (pen, drawing mode, position).
+    Dc& dc() { return dc_; }
+    // Removes the picture: the image is cleared to the background colour.
+    void clearPicture();
+    ColorValue background() const { return background_; }
+
+    // Handlers: (button code, shift state, x, y in inner pixels).
+    std::function<void(int, int, float, float)> onMouseDown;
+    std::function<void(int, int, float, float)> onMouseMove;
+    std::function<void(int, int, float, float)> onMouseUp;
+    std::function<void(const QMimeData&)> onDrop;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void call(const std::function<void(int, int, float, float)>& handler, int button, QMouseEvent* event);
+
+    int border_;
+    ColorValue background_;
+    Surface surface_;
+    Dc dc_{surface_};
+};
+
+}  // namespace vistrel

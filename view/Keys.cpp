@@ -1,0 +1,72 @@
+// The keys that move a locked probe, the lamp that sets the graticules'
+// brightness, and the switches that show and hide the instrument windows.
+
+#include <QAction>
+#include <QCheckBox>
+#include <QScrollBar>
+
+#include "app/frmMain.h"
+#include "linescope/frmScope.h"
+#include "vectorscope/frmVector.h"
+
+namespace vistrel {
+
+using korvex::ClampValue;
+
+namespace {
+
+// Virtual-key codes of the keys a locked probe answers to.
+enum KeyCode : int { kEnd = 35, kHome = 36, kLeft = 37, kUp = 38, kRight = 39, kDown = 40 };
+
+void Step(QScrollBar* bar, int by) { bar->setValue(ClampValue(bar->minimum(), bar->value() + by, bar->maximum())); }
+
+}  // namespace
+
+void frmMain::Form_KeyDown(int& keyCode, int shift) {
+    if (!modScope.ProbeLocked) return;
+    // Ctrl steps by the horizontal bar's large step on both axes.
+    const int step = (shift & kCtrlKey) ? hscrCross->pageStep() : 1;
+    switch (keyCode) {
+        case kLeft: Step(hscrCross, -step); break;
+        case kRight: Step(hscrCross, step); break;
+        case kUp: Step(vscrCross, -step); break;
+        case kDown: Step(vscrCross, step); break;
+        case kHome:
+            vscrCross->setValue(vscrCross->maximum() / 2);
+            hscrCross->setValue(hscrCross->maximum() / 2);
+            break;
+        case kEnd: break;
+        default: return;
+    }
+    keyCode = 0;
+}
+
+void frmMain::hscrLamp_Change() {
+    const std::int32_t v = hscrLamp->value();
+    modScope.ScaleColor = static_cast<ColorValue>(v * 256 + v);
+    if (!modScope.PicLoaded) return;
+    if (frmVector_ != nullptr) frmVector_->ShowPoints();
+    if (frmScope_ == nullptr) return;
+    if (modScope.ProbeLocked)
+        frmScope_->DrawLineTrace(modScope.PicPixels, hscrCross->value(), vscrCross->value());
+    else
+        frmScope_->DrawWaveform(modScope.PicPixels);
+}
+
+void frmMain::chkLineScope_Click() {
+    const bool wanted = chkLineScope->isChecked();
+    if (frmScope_ != nullptr) frmScope_->setVisible(wanted);
+    mnuToolsLine->setChecked(wanted);
+}
+
+void frmMain::chkPolar_Click() {
+    const bool wanted = chkPolar->isChecked();
+    if (frmVector_ != nullptr) frmVector_->setVisible(wanted);
+    mnuToolsVector->setChecked(wanted);
+}
+
+void frmMain::mnuToolsLine_Click() { MirrorToBox(busyToolsLine_, mnuToolsLine, chkLineScope); }
+
+void frmMain::mnuToolsVector_Click() { MirrorToBox(busyToolsVector_, mnuToolsVector, chkPolar); }
+
+}  // namespace vistrel

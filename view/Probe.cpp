@@ -1,0 +1,141 @@
+// The probe: a crosshair on the view, the probed pixel's position and values,
+// its colour patch, and both instruments following it; Ctrl locks it.
+
+#include <QAction>
+#include <QFrame>
+#include <QLabel>
+#include <QMenu>
+#include <QScrollBar>
+
+#include "app/frmMain.h"
+#include "linescope/frmScope.h"
+#include "platform/Numbers.h"
+#include "vectorscope/frmVector.h"
+
+namespace vistrel {
+
+using korvex::ClampValue;
+
+namespace {
+
+QColor FromColorValue(ColorValue color) { return QColor::fromRgb(OpaquePixel(color)); }
+
+QString Digits(double value) { return FormatNumber(value, "000"); }
+
+}  // namespace
+
+void frmMain::DrawCrosshair() {
+    Dc& dc = picImg->dc();
+    dc.SetDCPenColor(0);  // the view's foreground colour: black, so the not-XOR pen inverts
+    dc.Line(ProbeViewX, 0, ProbeViewX, ViewMaxY);
+    dc.Line(0, ProbeViewY, ViewMaxX, ProbeViewY);
+    picImg->update();
+}
+
+void frmMain::ShowProbe(int column, int row) {
+    column = ClampValue(hscrCross->minimum(), column, hscrCross->maximum());
+    row = ClampValue(vscrCross->minimum(), row, vscrCross->maximum());
+    lblPosn->setText(Digits(column) + " / " + Digits(row));
+    ProbeSample = modScope.PicPixels.at(static_cast<std::size_t>(column), static_cast<std::size_t>(row));
+    const ColorValue color = korvex::PixelToColor(ProbeSample);
+    lblStatus->setText(Digits((ProbeSample >> 16) & 0xFF) + ", " + Digits((ProbeSample >> 8) & 0xFF) + ", " +
+                       Digits(ProbeSample & 0xFF) + ", " + Digits(ProbeSample >> 24));
+    SetPatchColour(FromColorValue(color));
+    if (frmVector_ != nullptr)
+        frmVector_->MarkProbe(modScope.PicChroma.at(static_cast<std::size_t>(column), static_cast<std::size_t>(row)),
+                              color);
+    if (frmScope_ != nullptr) frmScope_->DrawLineTrace(modScope.PicPixels, column, row);
+}
+
+void frmMain::picImg_MouseDown(int button, int shift, float x, float y) {
+    if (button == kLeftButton) {
+        if (!modScope.PicLoaded) return;
+        if (modScope.ProbeLocked) {
+            UnlockProbe();
+            SetPatchColour(palette().color(QPalette::Window));
+        }
+        SavedDrawMode = picImg->dc().rop2();
+        picImg->dc().SetROP2(DrawMode::NotXorPen);
+        ProbeViewX = ClampValue(0, nearestInt(x), ViewMaxX);
+        ProbeViewY = ClampValue(0, nearestInt(y), ViewMaxY);
+        DrawCrosshair();
+        ShowProbe(nearestInt(ProbeViewX * static_cast<double>(ScaleX)),
+                  nearestInt(ProbeViewY * static_cast<double>(ScaleY)));
+        ProbeDragging = true;
+        if (shift & kCtrlKey) {
+            // The probe is locked only after both bars are set, so their change
+            // events find it unlocked and do nothing.
+            hscrCross->setValue(ClampValue(hscrCross->minimum(), nearestInt(ProbeViewX * static_cast<double>(ScaleX)),
+                                           hscrCross->maximum()));
+            hscrCross->show();
+            vscrCross->setValue(ClampValue(vscrCross->minimum(), nearestInt(static_cast<double>(ScaleY) * ProbeViewY),
+                                           vscrCross->maximum()));
+            vscrCross->show();
+            modScope.ProbeLocked = true;
+            fraChannels->setEnabled(false);
+            mnuSelectChannels->setEnabled(false);
+        }
+    } else if (button == kRightButton) {
+        if (!modScope.PicLoaded || ProbeDragging) return;
+        const std::int64_t W = picHidden->surface().width();
+        const std::int64_t H = picHidden->surface().height();
+        lblPosn->setText(Digits(static_cast<double>(W)) + " x " + Digits(static_cast<double>(H)));
+        // Whole numbers all the way: the largest picture's 3 GiB must read exactly.
+        lblStatus->setText(FormatNumber(static_cast<double>(W * H * 3 / 1024), "0,0") + " Kb");
+    }
+}
+
+void frmMain::picImg_MouseMove(int button, int, float x, float y) {
+    if (button != kLeftButton || modScope.ProbeLocked || !ProbeDragging) return;
+    DrawCrosshair();
+    ProbeViewX = ClampValue(0, nearestInt(x), ViewMaxX);
+    ProbeViewY = ClampValue(0, nearestInt(y), ViewMaxY);
+    DrawCrosshair();
+    ShowProbe(nearestInt(static_cast<double>(ScaleX) * ProbeViewX), nearestInt(static_cast<double>(ScaleY) * ProbeViewY));
+}
+
+void frmMain::picImg_MouseUp(int button, int, float, float) {
+    if (button == kLeftButton) {
+        if (!ProbeDragging || modScope.ProbeLocked) return;
+        DrawCrosshair();
+        ProbeDragging = false;
+        picImg->dc().SetROP2(SavedDrawMode);
+        lblStatus->clear();
+        lblPosn->clear();
+        SetPatchColour(palette().color(QPalette::Window));
+        if (frmVector_ != nullptr) frmVector_->ShowPoints();
+        if (frmScope_ != nullptr) frmScope_->DrawWaveform(modScope.PicPixels);
+    } else if (button == kRightButton) {
+        if (ProbeDragging) return;
+        lblStatus->clear();
+        lblPosn->clear();
+    }
+}
+
+void frmMain::TrackCrossBars() {
+    if (!modScope.ProbeLocked) return;
+    CrossX = hscrCross->value();
+    CrossY = vscrCross->value();
+    DrawCrosshair();
+    ProbeViewX = ClampValue(0, nearestInt(CrossX / static_cast<double>(ScaleX)), ViewMaxX);
+    ProbeViewY = ClampValue(0, nearestInt(CrossY / static_cast<double>(ScaleY)), ViewMaxY);
+    DrawCrosshair();
+    ShowProbe(CrossX, CrossY);
+}
+
+void frmMain::UnlockProbe() {
+    DrawCrosshair();
+    ProbeDragging = false;
+    modScope.ProbeLocked = false;
+    vscrCross->hide();
+    hscrCross->hide();
+    picImg->dc().SetROP2(SavedDrawMode);
+    lblStatus->clear();
+    lblPosn->clear();
+    fraChannels->setEnabled(true);
+    mnuSelectChannels->setEnabled(true);
+    if (frmVector_ != nullptr) frmVector_->ShowPoints();
+    if (frmScope_ != nullptr) frmScope_->DrawWaveform(modScope.PicPixels);
+}
+
+}  // namespace vistrel
