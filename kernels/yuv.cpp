@@ -14,6 +14,7 @@
 
 #include "kernels/korvex.h"
 #include "kernels/parallel.h"
+#include "kernels/simd.h"
 
 namespace korvex {
 
@@ -24,7 +25,7 @@ static_assert(std::endian::native == std::endian::little, "UvPair is written as 
 // nearest(x / D) for x >= 0, halves to even: round half up, then step an odd
 // quotient back down when x lay exactly halfway.
 template <std::uint32_t D>
-inline std::uint32_t DivideHalfEven(std::uint32_t x) {
+KORVEX_ALWAYS_INLINE std::uint32_t DivideHalfEven(std::uint32_t x) {
     static_assert(D % 2 == 0, "a tie needs an even divisor");
     const std::uint32_t t = x + D / 2;
     const std::uint32_t q = t / D;
@@ -39,7 +40,7 @@ inline std::uint32_t DivideHalfEven(std::uint32_t x) {
 constexpr std::int32_t kDifferenceOffsetUnits = 256;
 constexpr std::int32_t kDifferenceOffset = kDifferenceOffsetUnits * 1'000'000;
 
-void ConvertRange(Pixel* pixels, UvPair* chroma, std::size_t count) {
+KORVEX_ALWAYS_INLINE void ConvertRangeBody(Pixel* pixels, UvPair* chroma, std::size_t count) {
     for (std::size_t k = 0; k < count; ++k) {
         const Pixel p = pixels[k];
         const std::int32_t b = static_cast<std::int32_t>(p & 0xFFu);
@@ -60,6 +61,14 @@ void ConvertRange(Pixel* pixels, UvPair* chroma, std::size_t count) {
     }
 }
 
+void ConvertRangePlain(Pixel* pixels, UvPair* chroma, std::size_t count) {
+    ConvertRangeBody(pixels, chroma, count);
+}
+
+KORVEX_TARGET_WIDE void ConvertRangeWide(Pixel* pixels, UvPair* chroma, std::size_t count) {
+    ConvertRangeBody(pixels, chroma, count);
+}
+
 }  // namespace
 
 void ConvertToYuv(std::span<Pixel> pixels, std::span<UvPair> chroma) {
@@ -67,8 +76,9 @@ void ConvertToYuv(std::span<Pixel> pixels, std::span<UvPair> chroma) {
     const std::size_t count = std::min(pixels.size(), chroma.size());
     Pixel* const p = pixels.data();
     UvPair* const c = chroma.data();
-    detail::ParallelFor(count, [p, c](std::size_t begin, std::size_t end) {
-        ConvertRange(p + begin, c + begin, end - begin);
+    const auto convert = detail::UseWideVectors() ? &ConvertRangeWide : &ConvertRangePlain;
+    detail::ParallelFor(count, [p, c, convert](std::size_t begin, std::size_t end) {
+        convert(p + begin, c + begin, end - begin);
     });
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "kernels/korvex.h"
+#include "kernels/simd.h"
 #include "support.h"
 
 namespace {
@@ -54,7 +55,8 @@ public:
     ~ThreadCountGuard() { korvex::SetThreadCount(0); }
 };
 
-TEST(KernelsYuv, MatchesExactArithmeticOverTheWholeColourCube) {
+// Checks ConvertToYuv against the reference for all 2^24 colours.
+void CheckWholeColourCube() {
     constexpr std::size_t kCube = std::size_t{1} << 24;
     std::vector<Pixel> pixels(kCube);
     // Fourth byte set to junk to show that it is overwritten, not mixed in.
@@ -83,6 +85,15 @@ TEST(KernelsYuv, MatchesExactArithmeticOverTheWholeColourCube) {
     EXPECT_EQ(maxU, 111);
     EXPECT_EQ(minV, -157);
     EXPECT_EQ(maxV, 157);
+}
+
+TEST(KernelsYuv, MatchesExactArithmeticOverTheWholeColourCube) { CheckWholeColourCube(); }
+
+TEST(KernelsYuv, PlainLoopMatchesTooWhereWideVectorsExist) {
+    if (!korvex::detail::UseWideVectors()) GTEST_SKIP() << "only the plain loop exists here; checked above";
+    korvex::detail::AllowWideVectors(false);
+    CheckWholeColourCube();
+    korvex::detail::AllowWideVectors(true);
 }
 
 TEST(KernelsYuv, KnownColoursAndLumaHalvesGoToEven) {

@@ -1,0 +1,129 @@
+// Throughput of the per-pixel kernels over whole pictures, beside a plain memcpy of the
+// picture's bytes as the memory system's bound.
+
+#include <benchmark/benchmark.h>
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "kernels/korvex.h"
+
+namespace {
+
+using korvex::Pixel;
+using korvex::UvPair;
+
+constexpr std::size_t kMegapixel = 1'000'000;
+
+// A picture with the spread of colours of a photograph: smooth ramps plus some noise.
+std::vector<Pixel> Picture(std::size_t count) {
+    std::vector<Pixel> pixels(count);
+    std::mt19937 random(2024);
+    const std::size_t width = 6000;
+    for (std::size_t k = 0; k < count; ++k) {
+        const std::size_t x = k % width, y = k / width;
+        const std::uint32_t noise = random() & 0x0F0F0F;
+        const std::uint32_t r = static_cast<std::uint32_t>((x * 255 / width) & 0xF0);
+        const std::uint32_t g = static_cast<std::uint32_t>((y / 16) & 0xF0);
+        const std::uint32_t b = static_cast<std::uint32_t>(((x + y) / 32) & 0xF0);
+        pixels[k] = ((r << 16) | (g << 8) | b) + noise;
+    }
+    return pixels;
+}
+
+void SetRate(benchmark::State& state, std::size_t pixels) {
+    state.counters["MP/s"] = benchmark::Counter(static_cast<double>(pixels) * static_cast<double>(state.iterations()) / 1e6,
+                                                benchmark::Counter::kIsRate);
+}
+
+void BM_Memcpy(benchmark::State& state) {
+    const std::size_t count = static_cast<std::size_t>(state.range(0)) * kMegapixel;
+    const std::vector<Pixel> source = Picture(count);
+    std::vector<Pixel> destination(count);
+    for (auto _ : state) {
+        std::memcpy(destination.data(), source.data(), count * sizeof(Pixel));
+        benchmark::ClobberMemory();
+    }
+    SetRate(state, count);
+}
+
+void BM_ConvertToYuv(benchmark::State& state) {
+    const std::size_t count = static_cast<std::size_t>(state.range(0)) * kMegapixel;
+    std::vector<Pixel> pixels = Picture(count);
+    std::vector<UvPair> chroma(count);
+    for (auto _ : state) {
+        korvex::ConvertToYuv(pixels, chroma);
+        benchmark::ClobberMemory();
+    }
+    SetRate(state, count);
+}
+
+// One core alone: the rate is taken over CPU time, which other work on the machine
+// disturbs less than the wall clock.
+void BM_ConvertToYuvOneThread(benchmark::State& state) {
+    korvex::SetThreadCount(1);
+    BM_ConvertToYuv(state);
+    korvex::SetThreadCount(0);
+}
+
+void CountBench(benchmark::State& state, bool flat) {
+    const std::size_t count = static_cast<std::size_t>(state.range(0)) * kMegapixel;
+    std::vector<Pixel> pixels = flat ? std::vector<Pixel>(count, 0x00C08040u) : Picture(count);
+    std::vector<UvPair> chroma(count);
+    korvex::ConvertToYuv(pixels, chroma);
+    std::array<std::int32_t, korvex::kUvGridCells> grid{};
+    for (auto _ : state) {
+        grid.fill(0);
+        benchmark::DoNotOptimize(korvex::CountUvPairs(chroma, grid, 65536));
+    }
+    SetRate(state, count);
+}
+
+void BM_CountUvPairs(benchmark::State& state) { CountBench(state, false); }
+// One colour: every pair hits the same cell, the worst case for a counting loop.
+void BM_CountUvPairsFlat(benchmark::State& state) { CountBench(state, true); }
+
+void BM_CountUvPairsOneThread(benchmark::State& state) {
+    korvex::SetThreadCount(1);
+    CountBench(state, state.range(1) != 0);
+    korvex::SetThreadCount(0);
+}
+
+void BM_MaskPixels(benchmark::State& state) {
+    const std::size_t count = static_cast<std::size_t>(state.range(0)) * kMegapixel;
+    const std::vector<Pixel> source = Picture(count);
+    std::vector<Pixel> destination(count);
+    for (auto _ : state) {
+        korvex::MaskPixels(source.data(), destination.data(), 0xFF00FFu, count);
+        benchmark::ClobberMemory();
+    }
+    SetRate(state, count);
+}
+
+void BM_SpreadChannel(benchmark::State& state) {
+    const std::size_t count = static_cast<std::size_t>(state.range(0)) * kMegapixel;
+    const std::vector<Pixel> source = Picture(count);
+    std::vector<Pixel> destination(count);
+    for (auto _ : state) {
+        korvex::SpreadChannel(source.data(), destination.data(), 0x00FF00u, count);
+        benchmark::ClobberMemory();
+    }
+    SetRate(state, count);
+}
+
+// Sizes in megapixels: a small picture, a 12 MP camera, a 48 MP camera.
+#define KERNEL_SIZES Arg(1)->Arg(12)->Arg(48)->Unit(benchmark::kMillisecond)->UseRealTime()
+
+BENCHMARK(BM_Memcpy)->KERNEL_SIZES;
+BENCHMARK(BM_ConvertToYuv)->KERNEL_SIZES;
+BENCHMARK(BM_CountUvPairs)->KERNEL_SIZES;
+BENCHMARK(BM_CountUvPairsFlat)->Arg(12)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ConvertToYuvOneThread)->Arg(12)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CountUvPairsOneThread)->Args({12, 0})->Args({12, 1})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MaskPixels)->KERNEL_SIZES;
+BENCHMARK(BM_SpreadChannel)->KERNEL_SIZES;
+
+}  // namespace
