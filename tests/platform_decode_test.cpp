@@ -461,6 +461,21 @@ TEST_F(Decode, ContentThatIsNoPicture) {
     ExpectFailure(DecodePicture(write("cut.png", png.left(png.size() / 2)), kBackground), DecodeError::Unreadable);
 }
 
+TEST_F(Decode, BrokenMetafilesAreRefused) {
+    const QByteArray wmf = MakeWmf();
+    QByteArray noInch = wmf;
+    SetLe16(noInch, 14, 0);  // zero units per inch
+    ExpectFailure(DecodePicture(write("noinch.wmf", noInch), kBackground), DecodeError::Unreadable);
+    // Cut inside the records, and records of absurd sizes: refused, never a crash.
+    ExpectFailure(DecodePicture(write("cut.wmf", wmf.left(22 + 18 + 7)), kBackground), DecodeError::Unreadable);
+    QByteArray absurd = wmf;
+    for (qsizetype at = 40; at + 4 <= absurd.size(); at += 4) SetLe16(absurd, at, 0xFFFF);
+    const DecodeResult result = DecodePicture(write("absurd.wmf", absurd), kBackground);
+    if (result) {
+        EXPECT_EQ(result.surface->width(), 96);
+    }
+}
+
 TEST_F(Decode, TruncatedJpegIsRefused) {
     const QByteArray jpeg = encode(Pattern(128, 96), "jpeg", 90);
     ASSERT_TRUE(DecodePicture(write("whole.jpg", jpeg), kBackground));
