@@ -1,9 +1,9 @@
 // Counting colour-difference pairs into the vectorscope's 256 x 256 grid.
 //
-// Each thread counts its share of the pairs into a private grid (256 KiB, which stays
-// in the core's cache) with one extra cell that collects the pairs that fall outside;
-// the private grids are added into the caller's grid at the end. Rows and columns come
-// from tables built once per call for the zoom in use.
+// Each thread counts its share of the pairs into two private grids (256 KiB each, which
+// stay in the core's cache), each with one extra cell that collects the pairs that fall
+// outside; the private grids are added into the caller's grid at the end. Rows and
+// columns come from tables built once per call for the zoom in use.
 
 #include <algorithm>
 #include <cassert>
@@ -20,6 +20,9 @@ namespace {
 // The private grids' extra cell, where pairs outside the grid are counted and forgotten.
 constexpr std::uint32_t kOutside = static_cast<std::uint32_t>(kUvGridCells);
 constexpr std::size_t kPrivateCells = kUvGridCells + 1;
+// Private grids per thread; 2 x 256 KiB still sits in a core's cache.
+constexpr std::size_t kSubGrids = 2;
+constexpr std::size_t kCellsPerChunk = kSubGrids * kPrivateCells;
 
 // The tables cover components in [-kTableHalf, kTableHalf): every pair ConvertToYuv
 // makes (|U| <= 111, |V| <= 157) with room to spare; rarer values are computed directly.
@@ -52,22 +55,32 @@ struct ZoomTables {
     std::uint32_t row[kTableSize];
 };
 
-// Counts pairs into a private grid of kPrivateCells cells.
+// The private cell of one pair: row and column, or kOutside.
+inline std::uint32_t CellOf(UvPair pair, const ZoomTables& tables, std::int32_t zoom) {
+    const std::int32_t u = pair.u;
+    const std::int32_t v = pair.v;
+    const std::uint32_t tu = static_cast<std::uint32_t>(u + kTableHalf);
+    const std::uint32_t tv = static_cast<std::uint32_t>(v + kTableHalf);
+    const std::uint32_t cell = (tu | tv) < kTableSize ? tables.row[tv] + tables.column[tu]
+                                                      : RowCode(v, zoom) + ColumnCode(u, zoom);
+    // A code of kOutside in either part puts the sum at or past the extra cell.
+    return std::min(cell, kOutside);
+}
+
+// Counts pairs into kSubGrids private grids of kPrivateCells cells each, pair k into
+// grid k % kSubGrids: runs of equal pairs (flat areas) then do not wait on one
+// counter's previous increment.
 void CountRange(const UvPair* pairs, std::size_t count, const ZoomTables& tables, std::int32_t zoom,
                 std::uint32_t* cells) {
-    for (std::size_t k = 0; k < count; ++k) {
-        const std::int32_t u = pairs[k].u;
-        const std::int32_t v = pairs[k].v;
-        const std::uint32_t tu = static_cast<std::uint32_t>(u + kTableHalf);
-        const std::uint32_t tv = static_cast<std::uint32_t>(v + kTableHalf);
-        std::uint32_t cell;
-        if ((tu | tv) < kTableSize)
-            cell = tables.row[tv] + tables.column[tu];
-        else
-            cell = RowCode(v, zoom) + ColumnCode(u, zoom);
-        // A code of kOutside in either part puts the sum at or past the extra cell.
-        ++cells[std::min(cell, kOutside)];
+    static_assert(kSubGrids == 2, "pairs alternate between two grids");
+    std::uint32_t* const even = cells;
+    std::uint32_t* const odd = cells + kPrivateCells;
+    std::size_t k = 0;
+    for (; k + 1 < count; k += 2) {
+        ++even[CellOf(pairs[k], tables, zoom)];
+        ++odd[CellOf(pairs[k + 1], tables, zoom)];
     }
+    if (k < count) ++even[CellOf(pairs[k], tables, zoom)];
 }
 
 }  // namespace
@@ -83,17 +96,17 @@ std::int32_t CountUvPairs(std::span<const UvPair> pairs, std::span<std::int32_t,
 
     const std::size_t n = pairs.size();
     const std::size_t chunks = detail::ChunkCount(n);
-    std::vector<std::uint32_t> privateCells(chunks * kPrivateCells, 0u);
+    std::vector<std::uint32_t> privateCells(chunks * kCellsPerChunk, 0u);
     const UvPair* const data = pairs.data();
     detail::ForEachChunk(n, chunks, [&](std::size_t chunk, std::size_t begin, std::size_t end) {
-        CountRange(data + begin, end - begin, tables, zoom, privateCells.data() + chunk * kPrivateCells);
+        CountRange(data + begin, end - begin, tables, zoom, privateCells.data() + chunk * kCellsPerChunk);
     });
 
     // Counts add modulo 2^32 (no overflow trap); they stay exact while every cell fits in 32 bits.
     std::int32_t largest = 0;
     for (std::size_t cell = 0; cell < kUvGridCells; ++cell) {
         std::uint32_t sum = static_cast<std::uint32_t>(grid[cell]);
-        for (std::size_t chunk = 0; chunk < chunks; ++chunk) sum += privateCells[chunk * kPrivateCells + cell];
+        for (std::size_t sub = 0; sub < chunks * kSubGrids; ++sub) sum += privateCells[sub * kPrivateCells + cell];
         grid[cell] = static_cast<std::int32_t>(sum);
         if (cell == 0 || grid[cell] > largest) largest = grid[cell];
     }
