@@ -177,15 +177,4 @@ TEST(KernelsYuv, SameResultAtAnyThreadCount) {
     EXPECT_EQ(severalUv.back().v, want.v);
 }
 
-TEST(KernelsThreads, CountIsSettableAndNeverBelowOne) {
-    {
-        ThreadCountGuard guard(3);
-        EXPECT_EQ(korvex::ThreadCount(), 3);
-    }
-    korvex::SetThreadCount(-4);
-    EXPECT_GE(korvex::ThreadCount(), 1);
-    korvex::SetThreadCount(0);
-    EXPECT_GE(korvex::ThreadCount(), 1);
-}
-
 }  // namespace
