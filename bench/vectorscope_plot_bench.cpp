@@ -61,6 +61,13 @@ void BM_CountUvPairs(benchmark::State& state) {
     ReportRate(state, pairs.size());
 }
 
+// The same on one thread: what one core gives, when the other is busy.
+void BM_CountUvPairsOneThread(benchmark::State& state) {
+    korvex::SetThreadCount(1);
+    BM_CountUvPairs(state);
+    korvex::SetThreadCount(0);
+}
+
 void BM_BuildPlot(benchmark::State& state) {
     const auto pairs = Pairs(state.range(0));
     vistrel::PlotBuffer image{};
@@ -72,6 +79,7 @@ void BM_BuildPlot(benchmark::State& state) {
 }
 
 BENCHMARK(BM_CountUvPairs)->Arg(1)->Arg(12)->Arg(48)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_CountUvPairsOneThread)->Arg(48)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_BuildPlot)->Arg(1)->Arg(12)->Arg(48)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
