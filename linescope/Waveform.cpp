@@ -28,27 +28,42 @@ std::vector<std::size_t> SamplePositions(int count, float step, std::size_t exte
     return positions;
 }
 
-// Lights the level of one channel byte in one raster.
-struct SinglePlot {
-    Pixel* raster;
-    std::size_t columns;
-    int shift;
-    Pixel color;
-    void operator()(Pixel pixel, std::size_t column) const {
-        const std::size_t level = (pixel >> shift) & 0xFFu;
-        raster[(kTopLevel - level) * columns + column] = color;
+// The levels each raster column has seen, one bit per level: a raster's
+// samples all share one colour, so a hit is all a pixel needs to know. Kept as
+// bits the whole record of a 412-column raster is 13 KiB and stays in the
+// first-level cache, where the rasters themselves would be written at random rows.
+class LevelHits {
+public:
+    explicit LevelHits(std::size_t columns) : words_(columns * kWordsPerColumn, 0) {}
+    void add(std::size_t column, std::uint32_t level) {
+        words_[column * kWordsPerColumn + (level >> 6)] |= std::uint64_t{1} << (level & 63);
     }
+    // All ones when the column has seen the level, else zero: a mask, so that
+    // composing the raster does not branch on the picture's random levels.
+    Pixel mask(std::size_t column, std::uint32_t level) const {
+        return 0u - static_cast<Pixel>((words_[column * kWordsPerColumn + (level >> 6)] >> (level & 63)) & 1);
+    }
+
+private:
+    static constexpr std::size_t kWordsPerColumn = 256 / 64;
+    std::vector<std::uint64_t> words_;
 };
 
-// Lights red, green, blue and luma in the four parade rasters.
+// Records the level of one channel byte.
+struct SinglePlot {
+    LevelHits* hits;
+    int shift;
+    void operator()(Pixel pixel, std::size_t column) const { hits->add(column, (pixel >> shift) & 0xFFu); }
+};
+
+// Records red, green, blue and luma for the four parade rasters.
 struct ParadePlot {
-    std::array<Pixel*, kParadeBoxes> rasters;
-    std::size_t columns;
+    std::array<LevelHits*, kParadeBoxes> hits;
     void operator()(Pixel pixel, std::size_t column) const {
-        rasters[0][(kTopLevel - ((pixel >> 16) & 0xFFu)) * columns + column] = kRasterRed;
-        rasters[1][(kTopLevel - ((pixel >> 8) & 0xFFu)) * columns + column] = kRasterGreen;
-        rasters[2][(kTopLevel - (pixel & 0xFFu)) * columns + column] = kRasterBlue;
-        rasters[3][(kTopLevel - (pixel >> 24)) * columns + column] = kRasterLuma;
+        hits[0]->add(column, (pixel >> 16) & 0xFFu);
+        hits[1]->add(column, (pixel >> 8) & 0xFFu);
+        hits[2]->add(column, pixel & 0xFFu);
+        hits[3]->add(column, pixel >> 24);
     }
 };
 
@@ -88,13 +103,31 @@ void Sample(PictureView picture, Orientation orientation, int columns, const Plo
     }
 }
 
-void WriteGraticule(WaveformRasters& out, Pixel color) {
-    const std::size_t columns = static_cast<std::size_t>(out.columns);
-    for (const int row : WaveformGraticuleRows())
-        for (auto& raster : out.rasters) {
-            Pixel* line = raster.data() + static_cast<std::size_t>(row) * columns;
-            std::fill(line, line + (columns - 1), color);
+// Writes a raster from its hits: level v lights row kTopLevel - v in the
+// colour; on a graticule row the lamp colour fills columns 0 .. C - 2, under
+// the samples when the scale is behind, over them when it is in front.
+void Compose(std::vector<Pixel>& raster, std::size_t columns, const LevelHits& hits, Pixel color,
+             const std::array<bool, kScopeRows>& graticuleRow, Pixel graticule, ScalePlacement scale) {
+    for (std::size_t row = 0; row < kScopeRows; ++row) {
+        const std::uint32_t level = static_cast<std::uint32_t>(kTopLevel - row);
+        Pixel* out = raster.data() + row * columns;
+        if (!graticuleRow[row]) {
+            for (std::size_t c = 0; c < columns; ++c) out[c] = color & hits.mask(c, level);
+            continue;
         }
+        switch (scale) {
+            case ScalePlacement::Behind:
+                for (std::size_t c = 0; c + 1 < columns; ++c) {
+                    const Pixel hit = hits.mask(c, level);
+                    out[c] = (color & hit) | (graticule & ~hit);
+                }
+                break;
+            case ScalePlacement::InFront:
+                for (std::size_t c = 0; c + 1 < columns; ++c) out[c] = graticule;
+                break;
+        }
+        out[columns - 1] = color & hits.mask(columns - 1, level);
+    }
 }
 
 }  // namespace
@@ -140,32 +173,42 @@ BitmapInfoHeader ScopeRasterHeader(int width) {
     return header;
 }
 
-WaveformRasters BuildWaveform(PictureView picture, const WaveformSettings& settings) {
-    WaveformRasters out;
-    if (settings.columns < 1) return out;
-    out.columns = settings.columns;
+void BuildWaveform(PictureView picture, const WaveformSettings& settings, WaveformRasters& out) {
+    out.columns = settings.columns < 1 ? 0 : settings.columns;
+    if (out.columns == 0) {
+        out.rasters.clear();
+        return;
+    }
     const std::size_t columns = static_cast<std::size_t>(settings.columns);
-    out.rasters.assign(static_cast<std::size_t>(BoxesUsed(settings.channel)),
-                       std::vector<Pixel>(columns * kScopeRows, 0));
+    // Every pixel is written below, so the rasters are only sized here.
+    out.rasters.resize(static_cast<std::size_t>(BoxesUsed(settings.channel)));
+    for (auto& raster : out.rasters) raster.resize(columns * kScopeRows);
 
     const Pixel graticule = korvex::ColorToPixel(settings.scaleColor);
-    const bool lit = GraticuleLit(graticule);
-    const bool sampled = picture.pixels != nullptr && picture.width > 0 && picture.height > 0;
+    std::array<bool, kScopeRows> graticuleRow{};
+    if (GraticuleLit(graticule))
+        for (const int row : WaveformGraticuleRows()) graticuleRow[static_cast<std::size_t>(row)] = true;
 
-    if (lit && settings.scale == ScalePlacement::Behind) WriteGraticule(out, graticule);
-    if (sampled) {
+    const std::size_t boxes = out.rasters.size();
+    std::vector<LevelHits> hits(boxes, LevelHits(columns));
+    if (picture.pixels != nullptr && picture.width > 0 && picture.height > 0) {
         if (IsParade(settings.channel)) {
-            const ParadePlot plot{{out.rasters[0].data(), out.rasters[1].data(), out.rasters[2].data(),
-                                   out.rasters[3].data()},
-                                  columns};
+            const ParadePlot plot{{&hits[0], &hits[1], &hits[2], &hits[3]}};
             Sample(picture, settings.orientation, settings.columns, plot);
         } else {
-            const SinglePlot plot{out.rasters[0].data(), columns, ChannelShift(settings.channel),
-                                  RasterColor(settings.channel)};
+            const SinglePlot plot{&hits[0], ChannelShift(settings.channel)};
             Sample(picture, settings.orientation, settings.columns, plot);
         }
     }
-    if (lit && settings.scale == ScalePlacement::InFront) WriteGraticule(out, graticule);
+    for (std::size_t b = 0; b < boxes; ++b) {
+        const Channel channel = IsParade(settings.channel) ? kParadeOrder[b] : settings.channel;
+        Compose(out.rasters[b], columns, hits[b], RasterColor(channel), graticuleRow, graticule, settings.scale);
+    }
+}
+
+WaveformRasters BuildWaveform(PictureView picture, const WaveformSettings& settings) {
+    WaveformRasters out;
+    BuildWaveform(picture, settings, out);
     return out;
 }
 

@@ -50,6 +50,8 @@ struct WaveformRasters {
 // (columns - 1) samples, whatever the picture's size; an empty picture gives
 // rasters with the graticule only.
 WaveformRasters BuildWaveform(PictureView picture, const WaveformSettings& settings);
+// The same into rasters kept from an earlier call, reusing their memory.
+void BuildWaveform(PictureView picture, const WaveformSettings& settings, WaveformRasters& out);
 inline WaveformRasters BuildWaveform(const korvex::PixelGrid& picture, const WaveformSettings& settings) {
     return BuildWaveform(ViewOf(picture), settings);
 }

@@ -165,13 +165,13 @@ void frmScope::DrawWaveform(const korvex::PixelGrid& pixels) {
     settings.scale = scalePlacement();
     settings.scaleColor = mod_.ScaleColor;
     settings.columns = linescope::DisplayColumns(shown, width());
-    const linescope::WaveformRasters rasters = linescope::BuildWaveform(pixels, settings);
+    linescope::BuildWaveform(linescope::ViewOf(pixels), settings, rasters_);
 
     const BitmapInfoHeader& header = linescope::IsParade(shown) ? ParadeHeader : SingleHeader;
     assert(header.biWidth == settings.columns);
     picChan[0]->setBoxWidth(settings.columns);
-    for (std::size_t k = 0; k < rasters.rasters.size(); ++k) {
-        SetDIBits(picChan[k]->surface(), 0, linescope::kScopeRows, rasters.rasters[k].data(), header);
+    for (std::size_t k = 0; k < rasters_.rasters.size(); ++k) {
+        SetDIBits(picChan[k]->surface(), 0, linescope::kScopeRows, rasters_.rasters[k].data(), header);
         picChan[k]->update();
     }
 }

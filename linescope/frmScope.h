@@ -9,6 +9,7 @@
 
 #include "app/modScope.h"
 #include "linescope/ScopeSettings.h"
+#include "linescope/Waveform.h"
 #include "platform/Dib.h"
 
 class QCheckBox;
@@ -89,6 +90,7 @@ private:
     float DragX = 0;        // pointer at that press, in the window's pixels
     float DragY = 0;
     bool MoveBusy = false;  // a window move is in progress
+    linescope::WaveformRasters rasters_;  // the last waveform, its memory reused by the next
 };
 
 }  // namespace vistrel

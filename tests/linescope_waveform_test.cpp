@@ -224,6 +224,28 @@ TEST(LinescopeWaveformGraticule, EmptyPictureGivesTheGraticuleOnly) {
     EXPECT_EQ(lit, kGraticuleRows.size() * (kSingle - 1));
 }
 
+TEST(LinescopeWaveformReuse, RastersKeptFromEarlierCallsCarryNothingOver) {
+    const auto bright = MakeGrid(90, 70, [](std::size_t, std::size_t) { return Bgra(200, 200, 200, 200); });
+    const auto dark = MakeGrid(90, 70, [](std::size_t x, std::size_t) {
+        return Bgra(static_cast<unsigned>(x), 5, 6, 7);
+    });
+    const WaveformSettings calls[] = {
+        Settings(Channel::Parade, Orientation::Horizontal, ScalePlacement::InFront, kLamp128),
+        Settings(Channel::Blue, Orientation::Vertical, ScalePlacement::Behind, kLamp128),
+        Settings(Channel::Parade, Orientation::Vertical, ScalePlacement::Behind, 0),
+        Settings(Channel::Luma, Orientation::Horizontal, ScalePlacement::InFront, 0)};
+    WaveformRasters kept;
+    BuildWaveform(ViewOf(bright), Settings(Channel::Parade, Orientation::Horizontal, ScalePlacement::Behind, kLamp128),
+                  kept);
+    for (const auto& s : calls) {
+        BuildWaveform(ViewOf(dark), s, kept);
+        const auto fresh = BuildWaveform(dark, s);
+        EXPECT_EQ(kept.columns, fresh.columns);
+        EXPECT_EQ(kept.rasters, fresh.rasters);
+        BuildWaveform(ViewOf(bright), s, kept);
+    }
+}
+
 struct WholeCase {
     std::size_t width, height;
     int channel;
