@@ -1,0 +1,349 @@
+// The probe on the real main window: mapping the pointer to full-size pixels,
+// the readouts, the crosshair that must leave the view exactly as it found it,
+// locking with Ctrl, the size readout of the right button, and the instruments
+// going back to the whole picture.
+
+#include <QAction>
+#include <QFrame>
+#include <QLabel>
+#include <QLocale>
+#include <QMenu>
+
+#include "app_view_fixture.h"
+#include "linescope/frmScope.h"
+#include "vectorscope/frmVector.h"
+
+namespace {
+
+using korvex::Pixel;
+using view_testing::Gradient;
+using view_testing::Picture;
+using view_testing::Rgb;
+using view_testing::SameBits;
+using view_testing::ViewNow;
+using view_testing::WithCrosshair;
+
+class ProbeTest : public view_testing::MainWindowTest {
+protected:
+    QString Posn() { return w->lblPosn->text(); }
+    QString Status() { return w->lblStatus->text(); }
+    QColor Patch() { return w->shpPatch->palette().color(QPalette::Window); }
+    QColor Background() { return w->palette().color(QPalette::Window); }
+
+    // What the view should show with a crosshair through view pixel (x, y).
+    std::vector<Pixel> Crossed(int x, int y) {
+        return WithCrosshair(Rgb(w->ViewWork), viewWidth(), viewHeight(), x, y);
+    }
+    // The readout a full-size pixel gives: red, green, blue, luma.
+    QString ValuesOf(int column, int row) {
+        const Pixel p = w->modScope.PicPixels.at(static_cast<std::size_t>(column), static_cast<std::size_t>(row));
+        return QString("%1, %2, %3, %4")
+            .arg((p >> 16) & 0xFF, 3, 10, QChar('0'))
+            .arg((p >> 8) & 0xFF, 3, 10, QChar('0'))
+            .arg(p & 0xFF, 3, 10, QChar('0'))
+            .arg(p >> 24, 3, 10, QChar('0'));
+    }
+};
+
+TEST_F(ProbeTest, ViewGeometryOfA640By480Picture) {
+    LoadPicture(Gradient(640, 480));
+    // 334 pixels tall outside, 334 / 0.75 = 445.33 wide; one pixel of border each side.
+    EXPECT_EQ(w->picImg->height(), 334);
+    EXPECT_EQ(w->picImg->width(), 445);
+    EXPECT_EQ(viewWidth(), 443);
+    EXPECT_EQ(viewHeight(), 332);
+    EXPECT_EQ(w->ViewMaxX, 442);
+    EXPECT_EQ(w->ViewMaxY, 331);
+}
+
+TEST_F(ProbeTest, PressShowsTheMappedPixelAndDragFollows) {
+    LoadPicture(Gradient(640, 480));
+    Press(100, 50);
+    const int column = ColumnOf(100);
+    const int row = RowOf(50);
+    EXPECT_EQ(column, 144);  // 100 x 640 / 443 = 144.47
+    EXPECT_EQ(row, 72);      // 50 x 480 / 332 = 72.29
+    EXPECT_EQ(Posn(), "144 / 072");
+    EXPECT_EQ(Status(), ValuesOf(column, row));
+    EXPECT_EQ(ViewNow(view()), Crossed(100, 50));
+    EXPECT_TRUE(w->ProbeDragging);
+    EXPECT_FALSE(w->modScope.ProbeLocked);
+
+    Drag(300, 200);
+    EXPECT_EQ(Posn(), QString("%1 / %2").arg(ColumnOf(300), 3, 10, QChar('0')).arg(RowOf(200), 3, 10, QChar('0')));
+    EXPECT_EQ(Status(), ValuesOf(ColumnOf(300), RowOf(200)));
+    EXPECT_EQ(ViewNow(view()), Crossed(300, 200)) << "the old crosshair must be gone";
+}
+
+TEST_F(ProbeTest, DraggingOutsideTheViewPinsTheProbeToTheEdgePixel) {
+    LoadPicture(Gradient(640, 480));
+    Press(10, 10);
+
+    Drag(-40, -25);
+    EXPECT_EQ(w->ProbeViewX, 0);
+    EXPECT_EQ(w->ProbeViewY, 0);
+    EXPECT_EQ(Posn(), "000 / 000");
+    EXPECT_EQ(Status(), ValuesOf(0, 0));
+    EXPECT_EQ(ViewNow(view()), Crossed(0, 0));
+
+    Drag(w->ViewMaxX + 60, w->ViewMaxY + 60);
+    EXPECT_EQ(w->ProbeViewX, w->ViewMaxX);
+    EXPECT_EQ(w->ProbeViewY, w->ViewMaxY);
+    // 442 x 640 / 443 = 638.56 and 331 x 480 / 332 = 478.55.
+    EXPECT_EQ(Posn(), "639 / 479");
+    EXPECT_EQ(Status(), ValuesOf(639, 479));
+    EXPECT_EQ(ViewNow(view()), Crossed(w->ViewMaxX, w->ViewMaxY));
+
+    // Only one axis out of the view: the other follows the pointer.
+    Drag(120, -3);
+    EXPECT_EQ(w->ProbeViewX, 120);
+    EXPECT_EQ(w->ProbeViewY, 0);
+    EXPECT_EQ(ViewNow(view()), Crossed(120, 0));
+}
+
+TEST_F(ProbeTest, EnlargedPictureClampsTheLastColumnAndRowToThePicture) {
+    LoadPicture(Gradient(100, 80));
+    // 334 / 0.8 = 417.5, an even half: 418 outside, 416 inside.
+    ASSERT_EQ(viewWidth(), 416);
+    ASSERT_EQ(viewHeight(), 332);
+    ASSERT_LT(w->ScaleX, 0.5f);
+    // The last view column maps past the picture (415 x 100 / 416 = 99.76 -> 100).
+    ASSERT_EQ(ColumnOf(w->ViewMaxX), 100);
+    ASSERT_EQ(RowOf(w->ViewMaxY), 80);
+
+    Press(w->ViewMaxX, w->ViewMaxY);
+    EXPECT_EQ(Posn(), "099 / 079");
+    EXPECT_EQ(Status(), ValuesOf(99, 79));
+    Drag(w->ViewMaxX + 500, 3);
+    EXPECT_EQ(Posn(), "099 / 001");
+
+    // The locked bars take the clamped value too.
+    Release(0, 0);
+    Press(w->ViewMaxX, w->ViewMaxY, Qt::ControlModifier);
+    EXPECT_EQ(w->hscrCross->value(), 99);
+    EXPECT_EQ(w->vscrCross->value(), 79);
+    EXPECT_EQ(Posn(), "099 / 079");
+}
+
+TEST_F(ProbeTest, ReadoutsAreZeroPaddedToThreeDigitsAndLongerNumbersShowInFull) {
+    LoadPicture(Picture(1300, 1300, [](int x, int y) { return (x == 1234 && y == 1000) ? 0xFF8000u : 0x204060u; }));
+    Press(5, 5, Qt::ControlModifier);
+    w->hscrCross->setValue(5);
+    w->vscrCross->setValue(99);
+    EXPECT_EQ(Posn(), "005 / 099");
+    EXPECT_EQ(Status(), "032, 064, 096, 058");  // luma 0.299 x 32 + 0.587 x 64 + 0.114 x 96 = 58.08
+    w->hscrCross->setValue(1234);
+    w->vscrCross->setValue(1000);
+    EXPECT_EQ(Posn(), "1234 / 1000");
+    // Red 255, green 128, blue 0: luma 0.299 x 255 + 0.587 x 128 = 151.38.
+    EXPECT_EQ(Status(), "255, 128, 000, 151");
+    EXPECT_EQ(Patch(), QColor(255, 128, 0));
+}
+
+TEST_F(ProbeTest, ReleaseOfAPlainDragRestoresTheViewBitForBitAndClearsTheReadouts) {
+    LoadPicture(Gradient(640, 480));
+    const QImage before = view().image().copy();
+    Press(17, 33);
+    Drag(18, 33);
+    Drag(18, 33);  // the same place again: erased and drawn again
+    Drag(-9, 400);
+    Drag(250, 120);
+    EXPECT_FALSE(SameBits(view().image(), before));
+    Release(250, 120);
+    EXPECT_TRUE(SameBits(view().image(), before));
+    EXPECT_FALSE(w->ProbeDragging);
+    EXPECT_EQ(Posn(), "");
+    EXPECT_EQ(Status(), "");
+    EXPECT_EQ(Patch(), Background());
+    EXPECT_TRUE(w->picImg->dc().rop2() == vistrel::DrawMode::CopyPen);
+}
+
+TEST_F(ProbeTest, ReleaseReturnsBothInstrumentsToTheWholePicture) {
+    LoadPicture(Gradient(640, 480));
+    const QImage vector = w->vectorWindow()->surface().image().copy();
+    const QImage scope = w->scopeWindow()->boxSurface(0).image().copy();
+    Press(200, 100);
+    EXPECT_FALSE(SameBits(w->vectorWindow()->surface().image(), vector)) << "the probe's vector is drawn";
+    EXPECT_FALSE(SameBits(w->scopeWindow()->boxSurface(0).image(), scope)) << "the line trace replaces the waveform";
+    Release(200, 100);
+    EXPECT_TRUE(SameBits(w->vectorWindow()->surface().image(), vector));
+    EXPECT_TRUE(SameBits(w->scopeWindow()->boxSurface(0).image(), scope));
+}
+
+TEST_F(ProbeTest, CtrlPressLocksAndAPlainPressStartsAFreshDrag) {
+    LoadPicture(Gradient(640, 480));
+    const QImage before = view().image().copy();
+
+    Press(100, 50, Qt::ControlModifier);
+    Release(100, 50, Qt::ControlModifier);
+    EXPECT_TRUE(w->modScope.ProbeLocked);
+    EXPECT_TRUE(w->hscrCross->isVisible());
+    EXPECT_TRUE(w->vscrCross->isVisible());
+    EXPECT_EQ(w->hscrCross->value(), 144);
+    EXPECT_EQ(w->vscrCross->value(), 72);
+    EXPECT_EQ(Posn(), "144 / 072");
+    EXPECT_EQ(Status(), ValuesOf(144, 72));
+    EXPECT_EQ(ViewNow(view()), Crossed(100, 50)) << "the crosshair stays after the release";
+    EXPECT_FALSE(w->fraChannels->isEnabled());
+    EXPECT_FALSE(w->mnuSelectChannels->isEnabled());
+    EXPECT_TRUE(w->mnuSelectNeg->isEnabled());
+
+    // Moves without a fresh press do not move a locked probe.
+    Drag(300, 300);
+    EXPECT_EQ(Posn(), "144 / 072");
+
+    // The right button does nothing while locked.
+    Press(10, 10, Qt::NoModifier, Qt::RightButton);
+    EXPECT_EQ(Posn(), "144 / 072");
+    Release(10, 10, Qt::NoModifier, Qt::RightButton);
+    EXPECT_EQ(Posn(), "144 / 072");
+    EXPECT_EQ(Status(), ValuesOf(144, 72));
+
+    Press(300, 200);
+    EXPECT_FALSE(w->modScope.ProbeLocked);
+    EXPECT_TRUE(w->ProbeDragging);
+    EXPECT_FALSE(w->hscrCross->isVisible());
+    EXPECT_FALSE(w->vscrCross->isVisible());
+    EXPECT_TRUE(w->fraChannels->isEnabled());
+    EXPECT_TRUE(w->mnuSelectChannels->isEnabled());
+    EXPECT_EQ(ViewNow(view()), Crossed(300, 200)) << "only the new crosshair";
+    EXPECT_EQ(Posn(), QString("%1 / %2").arg(ColumnOf(300)).arg(RowOf(200)));
+
+    Release(300, 200);
+    EXPECT_TRUE(SameBits(view().image(), before));
+    EXPECT_EQ(Posn(), "");
+    EXPECT_EQ(Patch(), Background());
+}
+
+TEST_F(ProbeTest, CtrlPressOverALockedProbeLocksAgainAtTheNewPoint) {
+    LoadPicture(Gradient(640, 480));
+    const QImage before = view().image().copy();
+    Press(100, 50, Qt::ControlModifier | Qt::ShiftModifier);  // other modifiers do not matter
+    Release(100, 50);
+    Press(20, 300, Qt::ControlModifier);
+    Release(20, 300);
+    EXPECT_TRUE(w->modScope.ProbeLocked);
+    EXPECT_EQ(w->hscrCross->value(), ColumnOf(20));
+    EXPECT_EQ(w->vscrCross->value(), RowOf(300));
+    EXPECT_EQ(ViewNow(view()), Crossed(20, 300));
+    Press(0, 0);
+    Release(0, 0);
+    EXPECT_TRUE(SameBits(view().image(), before));
+}
+
+TEST_F(ProbeTest, CrossBarsMoveTheLockedProbeByFullSizePixels) {
+    LoadPicture(Gradient(640, 480));
+    Press(100, 50, Qt::ControlModifier);
+    // On a reduced picture a bar step may leave the crosshair where it is.
+    w->hscrCross->setValue(145);
+    EXPECT_EQ(Posn(), "145 / 072");
+    EXPECT_EQ(w->ProbeViewX, vistrel::nearestInt(145 / static_cast<double>(w->ScaleX)));
+    EXPECT_EQ(ViewNow(view()), Crossed(w->ProbeViewX, 50));
+    w->vscrCross->setValue(479);
+    EXPECT_EQ(Posn(), "145 / 479");
+    EXPECT_EQ(w->ProbeViewY, w->ViewMaxY);
+    EXPECT_EQ(ViewNow(view()), Crossed(w->ProbeViewX, w->ViewMaxY));
+}
+
+class SizeReadoutTest : public ProbeTest {
+protected:
+    void SetUp() override {
+        ProbeTest::SetUp();
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    }
+    void TearDown() override {
+        QLocale::setDefault(saved);
+        ProbeTest::TearDown();
+    }
+    QLocale saved;
+};
+
+TEST_F(SizeReadoutTest, RightPressShowsSizeAndKilobytesUntilRelease) {
+    LoadPicture(Picture(640, 480, [](int, int) { return 0x808080u; }));
+    Press(30, 30, Qt::NoModifier, Qt::RightButton);
+    EXPECT_EQ(Posn(), "640 x 480");
+    EXPECT_EQ(Status(), "900 Kb");
+    EXPECT_FALSE(w->ProbeDragging);
+    EXPECT_EQ(ViewNow(view()), Rgb(w->ViewPixels)) << "no crosshair";
+    Release(30, 30, Qt::NoModifier, Qt::RightButton);
+    EXPECT_EQ(Posn(), "");
+    EXPECT_EQ(Status(), "");
+}
+
+TEST_F(SizeReadoutTest, ThousandsAreGroupedAndTinyPicturesReadTwoZeros) {
+    LoadPicture(Picture(1024, 768, [](int, int) { return 0x102030u; }));
+    Press(5, 5, Qt::NoModifier, Qt::RightButton);
+    EXPECT_EQ(Posn(), "1024 x 768");
+    EXPECT_EQ(Status(), "2,304 Kb");
+    Release(5, 5, Qt::NoModifier, Qt::RightButton);
+
+    LoadPicture(Picture(10, 10, [](int, int) { return 0x102030u; }), "small.png");
+    Press(5, 5, Qt::NoModifier, Qt::RightButton);
+    EXPECT_EQ(Posn(), "010 x 010");
+    EXPECT_EQ(Status(), "00 Kb");  // 300 bytes
+}
+
+TEST_F(SizeReadoutTest, RightButtonDuringADragDoesNothing) {
+    LoadPicture(Gradient(640, 480));
+    Press(40, 60);
+    const QString posn = Posn();
+    const QString status = Status();
+    Press(40, 60, Qt::NoModifier, Qt::RightButton);
+    EXPECT_EQ(Posn(), posn);
+    EXPECT_EQ(Status(), status);
+    Release(40, 60, Qt::NoModifier, Qt::RightButton);
+    EXPECT_EQ(Posn(), posn);
+    EXPECT_EQ(Status(), status);
+    EXPECT_TRUE(w->ProbeDragging);
+}
+
+TEST_F(ProbeTest, OtherButtonsAndMovesWithOtherButtonsDoNothing) {
+    LoadPicture(Gradient(640, 480));
+    const QImage before = view().image().copy();
+    Press(40, 60, Qt::NoModifier, Qt::MiddleButton);
+    EXPECT_EQ(Posn(), "");
+    EXPECT_FALSE(w->ProbeDragging);
+    Release(40, 60, Qt::NoModifier, Qt::MiddleButton);
+
+    Press(40, 60);
+    Drag(100, 100, Qt::LeftButton | Qt::RightButton);  // not the left button alone
+    EXPECT_EQ(w->ProbeViewX, 40);
+    Release(40, 60);
+    EXPECT_TRUE(SameBits(view().image(), before));
+}
+
+TEST_F(ProbeTest, NoMouseInputCountsWithoutAPicture) {
+    Press(5, 5);
+    EXPECT_FALSE(w->ProbeDragging);
+    Press(5, 5, Qt::NoModifier, Qt::RightButton);
+    EXPECT_EQ(Posn(), "");
+
+    LoadPicture(Gradient(640, 480));
+    w->cmdReset->click();
+    Press(5, 5, Qt::ControlModifier);
+    EXPECT_FALSE(w->ProbeDragging);
+    EXPECT_FALSE(w->modScope.ProbeLocked);
+    EXPECT_FALSE(w->hscrCross->isVisible());
+    Press(5, 5, Qt::NoModifier, Qt::RightButton);
+    EXPECT_EQ(Posn(), "");
+    EXPECT_EQ(Status(), "");
+}
+
+TEST_F(ProbeTest, ALoadDuringALockedProbeStartsClean) {
+    LoadPicture(Gradient(640, 480));
+    Press(100, 50, Qt::ControlModifier);
+    LoadPicture(Gradient(320, 240), "second.png");
+    EXPECT_FALSE(w->modScope.ProbeLocked);
+    EXPECT_FALSE(w->ProbeDragging);
+    EXPECT_FALSE(w->hscrCross->isVisible());
+    EXPECT_TRUE(w->fraChannels->isEnabled());
+    EXPECT_TRUE(w->mnuSelectChannels->isEnabled());
+    EXPECT_EQ(ViewNow(view()), Rgb(w->ViewPixels)) << "no crosshair on the new picture";
+    // A fresh drag and release leaves the new picture untouched.
+    const QImage before = view().image().copy();
+    Press(10, 10);
+    Release(10, 10);
+    EXPECT_TRUE(SameBits(view().image(), before));
+}
+
+}  // namespace
