@@ -33,13 +33,14 @@ int ButtonCode(Qt::MouseButton button) {
     switch (button) {
     case Qt::LeftButton: return frmVector::kLeftButton;
     case Qt::RightButton: return frmVector::kRightButton;
-    case Qt::MiddleButton: return 4;
+    case Qt::MiddleButton: return frmVector::kMiddleButton;
     default: return 0;
     }
 }
 
 int ButtonState(Qt::MouseButtons buttons) {
-    return (buttons & Qt::LeftButton ? 1 : 0) | (buttons & Qt::RightButton ? 2 : 0) | (buttons & Qt::MiddleButton ? 4 : 0);
+    return (buttons & Qt::LeftButton ? frmVector::kLeftButton : 0) | (buttons & Qt::RightButton ? frmVector::kRightButton : 0) |
+           (buttons & Qt::MiddleButton ? frmVector::kMiddleButton : 0);
 }
 
 int ShiftState(Qt::KeyboardModifiers modifiers) {
@@ -128,8 +129,8 @@ void frmVector::Form_MouseMove(int, int, float x, float y) {
             Dragging = false;
             if (QWindow* handle = windowHandle()) handle->startSystemMove();
         } else {
-            const float left = static_cast<float>(x) - DragX + static_cast<float>(geometry().left());
-            const float top = static_cast<float>(y) - DragY + static_cast<float>(geometry().top());
+            const float left = static_cast<float>(geometry().left()) - (DragX - x);
+            const float top = static_cast<float>(geometry().top()) - (DragY - y);
             move(nearestInt(left), nearestInt(top));
             const QPointer<frmVector> alive(this);
             QCoreApplication::processEvents();

@@ -45,6 +45,7 @@ public:
     // Mouse button codes of the handlers.
     static constexpr int kLeftButton = 1;
     static constexpr int kRightButton = 2;
+    static constexpr int kMiddleButton = 4;
 
     // The window's handlers; the Qt events below forward to them.
     void Form_Load();
