@@ -180,6 +180,7 @@ void frmMain::buildControls() {
     lblX[0]->setGeometry(Tw(1508, 6090, 855, 195));
     hscrLamp = ScrollBar(client, "hscrLamp", Qt::Horizontal, Tw(1050, 6345, 1770, 165), 255, 128, 20);
     hscrLamp->setSingleStep(5);
+    hscrLamp->setFocusPolicy(Qt::StrongFocus);
 
     QWidget::setTabOrder(txtImageFile, cmdLoadPic);
     QWidget::setTabOrder(cmdLoadPic, cmdBrowse);

@@ -2,9 +2,28 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
+namespace {
+
+QtMessageHandler standardHandler = nullptr;
+
+// The headless platform warns about window operations it cannot do (raising a
+// window, size hints); they are expected in tests and only hide real output.
+void QuietMessages(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (message.startsWith("This plugin does not support")) return;
+    if (standardHandler != nullptr)
+        standardHandler(type, context, message);
+    else
+        std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
+}
+
+}  // namespace
+
 // One application object for every test; the platform is headless (offscreen).
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    standardHandler = qInstallMessageHandler(QuietMessages);
     QApplication application(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

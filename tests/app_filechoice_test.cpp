@@ -1,0 +1,138 @@
+// Choosing the picture: the open dialog, drops from the desktop, and the
+// file-name box's selection.
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QDropEvent>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QPushButton>
+#include <QTest>
+#include <QUrl>
+
+#include "app_support.h"
+
+using namespace vistrel;
+using testing_support::Gradient;
+using testing_support::Load;
+using testing_support::StartedMain;
+using testing_support::WritePicture;
+
+namespace {
+
+class FileChoice : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    StartedMain w;
+};
+
+// A drag that enters the target and is dropped there.
+void Drop(QWidget* target, const QMimeData& data) {
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &enter);
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &drop);
+}
+
+}  // namespace
+
+TEST_F(FileChoice, BrowseOffersTheBoxsPathThenTheLastChoice) {
+    w.fake().dialogAnswer = std::nullopt;
+    w->cmdBrowse->click();
+    ASSERT_EQ(w.fake().dialogRequests.size(), 1u);
+    const OpenFileRequest& first = w.fake().dialogRequests[0];
+    EXPECT_EQ(first.title, "Vistrel - Open Graphics File");
+    ASSERT_EQ(first.filters.size(), 2);
+    EXPECT_TRUE(first.filters[0].startsWith("Graphics Files ("));
+    for (const char* pattern : {"*.gif", "*.bmp", "*.jpg", "*.ico", "*.wmf", "*.png", "*.jpeg", "*.tif", "*.webp"})
+        EXPECT_TRUE(first.filters[0].contains(pattern)) << pattern;
+    EXPECT_TRUE(first.filters[1].startsWith("All Files"));
+    EXPECT_EQ(first.startPath, "/opt/vistrel/30861.jpg");
+
+    const QString chosen = WritePicture(dir, "chosen.png", Gradient(30, 20));
+    w.fake().dialogAnswer = chosen;
+    w->mnuFileChoose->trigger();
+    EXPECT_EQ(w->LastChosenFile, chosen);
+    EXPECT_EQ(w->txtImageFile->text(), chosen);
+    EXPECT_TRUE(w->modScope.PicLoaded);  // loaded without a further click
+
+    w->txtImageFile->setText("/somewhere/else.png");
+    w.fake().dialogAnswer = std::nullopt;
+    w->cmdBrowse->click();
+    EXPECT_EQ(w.fake().dialogRequests.back().startPath, chosen);
+}
+
+TEST_F(FileChoice, CancellingChangesNothing) {
+    const QString path = WritePicture(dir, "kept.png", Gradient(30, 20));
+    Load(*w, path);
+    const QImage shown = w->picImg->surface().image().copy();
+    w.fake().dialogAnswer = std::nullopt;
+    w->cmdBrowse->click();
+    EXPECT_EQ(w->txtImageFile->text(), path);
+    EXPECT_TRUE(w->LastChosenFile.isEmpty());
+    EXPECT_TRUE(w->modScope.PicLoaded);
+    EXPECT_EQ(w->picImg->surface().image(), shown);
+}
+
+TEST_F(FileChoice, ChosenPathsAreUsedExactlyAsGiven) {
+    // Linux names may end in blanks; the path is not trimmed.
+    const QString path = dir.filePath("trailing blank.png ");
+    Gradient(30, 20).save(path, "PNG");
+    ASSERT_TRUE(QFile::exists(path));
+    w.fake().dialogAnswer = path;
+    w->cmdBrowse->click();
+    EXPECT_EQ(w->txtImageFile->text(), path);
+    EXPECT_TRUE(w->modScope.PicLoaded);
+    EXPECT_TRUE(w.fake().warnings.empty());
+}
+
+TEST_F(FileChoice, AFailedChoiceKeepsItsPathAsTheLastChoice) {
+    w.fake().dialogAnswer = dir.filePath("not-a-picture.txt");
+    QFile text(*w.fake().dialogAnswer);
+    text.open(QIODevice::WriteOnly);
+    text.write("hello");
+    text.close();
+    w->cmdBrowse->click();
+    ASSERT_EQ(w.fake().warnings.size(), 1u);
+    EXPECT_EQ(w.fake().warnings[0].first, "Could not load " + *w.fake().dialogAnswer);
+    EXPECT_EQ(w->LastChosenFile, *w.fake().dialogAnswer);
+}
+
+TEST_F(FileChoice, DroppingFilesLoadsTheFirstOnTheWindowAndOnTheView) {
+    const QString first = WritePicture(dir, "first.png", Gradient(30, 20));
+    const QString second = WritePicture(dir, "second.png", Gradient(50, 20));
+    const QString third = WritePicture(dir, "third.png", Gradient(70, 20));
+    QMimeData files;
+    files.setUrls({QUrl::fromLocalFile(first), QUrl::fromLocalFile(second), QUrl::fromLocalFile(third)});
+
+    Drop(w->picImg, files);
+    EXPECT_EQ(w->txtImageFile->text(), first);
+    EXPECT_EQ(w->modScope.PicPixels.width(), 30u);
+    EXPECT_TRUE(w->LastChosenFile.isEmpty());
+
+    w->cmdReset->click();
+    Drop(w.window.get(), files);
+    EXPECT_EQ(w->txtImageFile->text(), first);
+    EXPECT_TRUE(w->modScope.PicLoaded);
+}
+
+TEST_F(FileChoice, ADropWithoutFilesIsIgnored) {
+    const QString path = WritePicture(dir, "stay.png", Gradient(30, 20));
+    Load(*w, path);
+    QMimeData text;
+    text.setText("/tmp/some/picture.png");
+    Drop(w.window.get(), text);
+    Drop(w->picImg, text);
+    EXPECT_EQ(w->txtImageFile->text(), path);
+    EXPECT_TRUE(w->modScope.PicLoaded);
+    EXPECT_TRUE(w.fake().warnings.empty());
+}
+
+TEST_F(FileChoice, FocusSelectsTheWholePath) {
+    w->txtImageFile->setText(QString(1500, 'a') + ".png");  // longer than any old limit
+    w->txtImageFile->deselect();
+    w->txtImageFile_GotFocus();
+    EXPECT_EQ(w->txtImageFile->selectedText(), w->txtImageFile->text());
+}

@@ -1,0 +1,242 @@
+// Loading a picture: the fitted view, the full-size buffers, the no-picture
+// state and every way a load can fail.
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QCheckBox>
+#include <QFile>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPainter>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTest>
+
+#include <sys/stat.h>
+
+#include <cmath>
+
+#include "app_support.h"
+#include "linescope/frmScope.h"
+#include "vectorscope/frmVector.h"
+
+using namespace vistrel;
+using testing_support::Gradient;
+using testing_support::Load;
+using testing_support::StartedMain;
+using testing_support::WritePicture;
+
+namespace {
+
+// Luma as the exact rational, halves to even, written apart from the kernels.
+unsigned ExpectedLuma(unsigned r, unsigned g, unsigned b) {
+    const long s = 299L * r + 587L * g + 114L * b;  // thousandths
+    long q = s / 1000;
+    const long rest = s % 1000;
+    if (rest > 500 || (rest == 500 && q % 2 == 1)) ++q;
+    return static_cast<unsigned>(q);
+}
+
+void ExpectNoPictureState(frmMain& w) {
+    EXPECT_FALSE(w.modScope.PicLoaded);
+    EXPECT_EQ(w.picImg->width(), 2);
+    EXPECT_EQ(w.picImg->height(), 334);
+    EXPECT_TRUE(w.picHidden->surface().isNull());
+    EXPECT_FALSE(w.fraChannels->isVisible());
+    EXPECT_FALSE(w.mnuSelectChannels->isEnabled());
+    EXPECT_TRUE(w.lblStatus->text().isEmpty());
+    EXPECT_TRUE(w.lblPosn->text().isEmpty());
+    for (int box = 0; box < 4; ++box) {
+        const QImage& image = w.scopeWindow()->boxSurface(box).image();
+        for (int y = 0; y < image.height(); y += 17)
+            for (int x = 0; x < image.width(); x += 13)
+                ASSERT_EQ(image.pixel(x, y) & 0xFFFFFF, 0u) << "box " << box;
+    }
+}
+
+class Loading : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    StartedMain w;
+};
+
+}  // namespace
+
+TEST_F(Loading, SmallPictureIsEnlargedToTheViewsHeight) {
+    const QImage picture = Gradient(100, 80);
+    Load(*w, WritePicture(dir, "small.png", picture));
+    ASSERT_TRUE(w->modScope.PicLoaded);
+    EXPECT_TRUE(w.fake().warnings.empty());
+
+    EXPECT_EQ(w->picImg->height(), 334);
+    EXPECT_EQ(w->picImg->width(), 418);  // 334 / 0.8 = 417.5, halves to even
+    EXPECT_EQ(w->picImg->innerWidth(), 416);
+    EXPECT_EQ(w->picImg->innerHeight(), 332);
+    EXPECT_FLOAT_EQ(w->ScaleX, 100.0f / 416.0f);
+    EXPECT_FLOAT_EQ(w->ScaleY, 80.0f / 332.0f);
+    EXPECT_EQ(w->ViewMaxX, 415);
+    EXPECT_EQ(w->ViewMaxY, 331);
+    EXPECT_EQ(w->hscrCross->minimum(), 0);
+    EXPECT_EQ(w->hscrCross->maximum(), 99);
+    EXPECT_EQ(w->vscrCross->maximum(), 79);
+    EXPECT_EQ(w->vscrCross->pageStep(), 1);  // 80 \ 100 = 0, clamped to 1
+    EXPECT_EQ(w->hscrCross->pageStep(), 10);
+    EXPECT_EQ(w->hscrCross->width(), 418);  // spans the picture
+
+    // The full-size buffers: the file's bytes, luma in the fourth byte.
+    const auto& pixels = w->modScope.PicPixels;
+    ASSERT_EQ(pixels.width(), 100u);
+    ASSERT_EQ(pixels.height(), 80u);
+    ASSERT_EQ(w->modScope.PicChroma.width(), 100u);
+    ASSERT_EQ(w->modScope.PicChroma.height(), 80u);
+    for (int y = 0; y < 80; ++y)
+        for (int x = 0; x < 100; ++x) {
+            const QRgb file = picture.pixel(x, y);
+            const korvex::Pixel p = pixels.at(x, y);
+            ASSERT_EQ(p & 0xFFFFFF, file & 0xFFFFFF) << x << "," << y;
+            ASSERT_EQ(p >> 24, ExpectedLuma(qRed(file), qGreen(file), qBlue(file))) << x << "," << y;
+        }
+    EXPECT_EQ(w->PicHeader.biWidth, 100);
+    EXPECT_EQ(w->PicHeader.biHeight, -80);
+    EXPECT_EQ(w->PicHeader.biSizeImage, 32000u);
+
+    // The view buffers describe the displayed picture.
+    EXPECT_EQ(w->ViewHeader.biWidth, 416);
+    EXPECT_EQ(w->ViewHeader.biHeight, -332);
+    EXPECT_EQ(w->ViewPixels.size(), 416u * 332u);
+    EXPECT_EQ(w->ViewWork, w->ViewPixels);
+    EXPECT_EQ(w->ViewPixels[0], w->picImg->surface().pixel(0, 0));
+
+    EXPECT_TRUE(w->fraChannels->isVisible());
+    EXPECT_TRUE(w->mnuSelectChannels->isEnabled());
+    EXPECT_TRUE(w->mnuSelectChroma->isEnabled());
+    EXPECT_TRUE(w->mnuSelectNeg->isEnabled());
+    EXPECT_TRUE(w->lblStatus->text().isEmpty());
+    EXPECT_EQ(w->cursor().shape(), Qt::ArrowCursor);
+    EXPECT_EQ(w->picImg->cursor().shape(), Qt::CrossCursor);
+}
+
+TEST_F(Loading, LargePictureIsReducedAndStepsByTens) {
+    Load(*w, WritePicture(dir, "large.bmp", Gradient(3000, 2000)));
+    ASSERT_TRUE(w->modScope.PicLoaded);
+    EXPECT_EQ(w->picImg->width(), 501);
+    EXPECT_EQ(w->picImg->height(), 334);
+    EXPECT_EQ(w->vscrCross->pageStep(), 10);  // 2000 \ 100 = 20, clamped to 10
+    EXPECT_EQ(w->hscrCross->maximum(), 2999);
+    EXPECT_EQ(w->modScope.PicPixels.width(), 3000u);
+    EXPECT_EQ(w->modScope.PicPixels.height(), 2000u);
+    EXPECT_GT(w->ScaleX, 1.0f);
+}
+
+TEST_F(Loading, VeryWidePictureRunsPastTheWindowAndTheBarStopsShortOfItsEdge) {
+    Load(*w, WritePicture(dir, "wide.bmp", Gradient(4000, 500)));
+    ASSERT_TRUE(w->modScope.PicLoaded);
+    EXPECT_EQ(w->picImg->width(), 2672);
+    EXPECT_EQ(w->vscrCross->pageStep(), 5);
+    EXPECT_EQ(w->hscrCross->x() + w->hscrCross->width(), w->centralWidget()->width() - 4);
+}
+
+TEST_F(Loading, TransparentAreasTakeTheWindowBackground) {
+    QImage icon(32, 32, QImage::Format_ARGB32);
+    icon.fill(Qt::transparent);
+    for (int y = 8; y < 24; ++y)
+        for (int x = 8; x < 24; ++x) icon.setPixel(x, y, qRgb(200, 10, 20));
+    Load(*w, WritePicture(dir, "clear.ico", icon));
+    ASSERT_TRUE(w->modScope.PicLoaded);
+    const QColor base = w->palette().color(QPalette::Base);
+    EXPECT_EQ(w->modScope.PicPixels.at(0, 0) & 0xFFFFFF, base.rgb() & 0xFFFFFF);
+    EXPECT_EQ(w->modScope.PicPixels.at(16, 16) & 0xFFFFFF, 0xC80A14u);
+    EXPECT_EQ(w->picImg->surface().pixel(0, 0), base.rgb() & 0xFFFFFF);
+}
+
+TEST_F(Loading, EnterInTheFileBoxLoads) {
+    w->txtImageFile->setText(WritePicture(dir, "enter.png", Gradient(20, 10)));
+    QTest::keyClick(w->txtImageFile, Qt::Key_Return);
+    EXPECT_TRUE(w->modScope.PicLoaded);
+}
+
+TEST_F(Loading, EveryFailureReportsThePathAndEndsWithNoPicture) {
+    const QString good = WritePicture(dir, "good.png", Gradient(40, 30));
+
+    QFile corrupt(dir.filePath("corrupt.jpg"));
+    corrupt.open(QIODevice::WriteOnly);
+    corrupt.write("\xFF\xD8\xFF\xE0 this is no JPEG at all");
+    corrupt.close();
+
+    QFile gif(dir.filePath("truncated.gif"));
+    gif.open(QIODevice::WriteOnly);
+    gif.write(QByteArray("GIF89a\x10\x00\x10\x00\x80\x00\x00", 13));
+    gif.close();
+
+    // A BMP header that claims 40000 x 40000 pixels, with no pixels after it.
+    QByteArray bmp(54, '\0');
+    bmp[0] = 'B';
+    bmp[1] = 'M';
+    const auto put32 = [&bmp](int at, std::uint32_t v) {
+        for (int i = 0; i < 4; ++i) bmp[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+    };
+    put32(2, 54);
+    put32(10, 54);
+    put32(14, 40);
+    put32(18, 40000);
+    put32(22, 40000);
+    bmp[26] = 1;
+    bmp[28] = 24;
+    QFile huge(dir.filePath("huge.bmp"));
+    huge.open(QIODevice::WriteOnly);
+    huge.write(bmp);
+    huge.close();
+
+    const QString fifo = dir.filePath("pipe");
+    ASSERT_EQ(mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
+
+    const QString cases[] = {dir.filePath("missing.png"), dir.path(), fifo, QString(), dir.filePath("corrupt.jpg"),
+                             dir.filePath("truncated.gif"), dir.filePath("huge.bmp")};
+    for (const QString& path : cases) {
+        Load(*w, good);
+        ASSERT_TRUE(w->modScope.PicLoaded);
+        w.fake().warnings.clear();
+        Load(*w, path);
+        ASSERT_EQ(w.fake().warnings.size(), 1u) << path.toStdString();
+        EXPECT_EQ(w.fake().warnings[0].first, "Could not load " + path);
+        EXPECT_EQ(w.fake().warnings[0].second, "Picture Load Error");
+        ExpectNoPictureState(*w);
+        EXPECT_EQ(w->cursor().shape(), Qt::ArrowCursor);
+    }
+}
+
+TEST_F(Loading, LoadingAgainResetsTheDisplayModeAndItsMenuMarks) {
+    const QString path = WritePicture(dir, "modes.png", Gradient(64, 48));
+    Load(*w, path);
+    w->chkChannel[0]->click();
+    w->chkNeg->click();
+    ASSERT_FALSE(w->mnuSelectChanR->isChecked());
+    ASSERT_TRUE(w->mnuSelectNeg->isChecked());
+    Load(*w, path);
+    for (QCheckBox* box : w->chkChannel) EXPECT_TRUE(box->isChecked());
+    EXPECT_FALSE(w->chkNeg->isChecked());
+    EXPECT_FALSE(w->chkChroma->isChecked());
+    EXPECT_TRUE(w->mnuSelectChanR->isChecked());
+    EXPECT_FALSE(w->mnuSelectNeg->isChecked());
+    // The view shows the picture's own colours again.
+    EXPECT_EQ(w->picImg->surface().pixel(5, 5), w->ViewPixels[5 * w->picImg->innerWidth() + 5]);
+}
+
+TEST_F(Loading, ClearEmptiesEverythingAndLaterClicksDoNothing) {
+    Load(*w, WritePicture(dir, "clear.png", Gradient(64, 48)));
+    ASSERT_TRUE(w->modScope.PicLoaded);
+    w->cmdReset->click();
+    ExpectNoPictureState(*w);
+    EXPECT_TRUE(w.fake().warnings.empty());
+    // The vectorscope shows its bare graticule.
+    const QImage& plot = w->vectorWindow()->surface().image();
+    EXPECT_EQ(plot.pixel(128, 128) & 0xFFFFFF, 0x808000u);
+    EXPECT_EQ(plot.pixel(60, 60) & 0xFFFFFF, 0u);
+    // A press on the emptied view starts no probe.
+    w->picImg_MouseDown(1, 2, 1, 1);
+    EXPECT_FALSE(w->ProbeDragging);
+    EXPECT_FALSE(w->hscrCross->isVisible());
+}

@@ -1,0 +1,283 @@
+// The main window's shell: start-up, controls and menus, resizing, exit, help.
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QScrollBar>
+
+#include "about/frmAbout.h"
+#include "app_support.h"
+#include "linescope/frmScope.h"
+#include "vectorscope/frmVector.h"
+
+using namespace vistrel;
+using testing_support::StartedMain;
+
+namespace {
+
+// Records the order in which top-level windows are first shown.
+class ShowOrder : public QObject {
+public:
+    ShowOrder() { qApp->installEventFilter(this); }
+    ~ShowOrder() override { qApp->removeEventFilter(this); }
+    std::vector<QString> shown;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (event->type() == QEvent::Show && widget != nullptr && widget->isWindow()) {
+            if (std::find(shown.begin(), shown.end(), widget->objectName()) == shown.end())
+                shown.push_back(widget->objectName());
+        }
+        return false;
+    }
+};
+
+}  // namespace
+
+TEST(MainStartUp, InstrumentsComeFirstThenTheMainWindowThenTheAboutBox) {
+    ShowOrder order;
+    testing_support::ScopedFakeDesktop desk;
+    std::vector<bool> visibleAtAbout;
+    desk.fake.onModal = [&](QDialog& dialog) {
+        auto* main = qobject_cast<frmMain*>(dialog.parentWidget());
+        ASSERT_NE(main, nullptr);  // owned by the main window at start-up
+        visibleAtAbout = {main->isVisible(), main->scopeWindow()->isVisible(), main->vectorWindow()->isVisible()};
+    };
+    frmMain w;
+    w.start();
+    EXPECT_EQ(order.shown, (std::vector<QString>{"frmScope", "frmVector", "frmMain"}));
+    EXPECT_EQ(desk.fake.modalShown, (std::vector<QString>{"frmAbout"}));
+    EXPECT_EQ(visibleAtAbout, (std::vector<bool>{true, true, true}));
+    EXPECT_FALSE(w.modScope.PicLoaded);
+}
+
+TEST(MainStartUp, FileBoxHoldsTheProgramFolderAndTheTestCard) {
+    {
+        testing_support::ScopedFakeDesktop desk;
+        desk.fake.folder = "/opt/vistrel";
+        frmMain w;
+        w.start();
+        EXPECT_EQ(w.txtImageFile->text(), "/opt/vistrel/30861.jpg");
+        EXPECT_TRUE(desk.fake.warnings.empty());  // nothing is loaded at start
+    }
+    {
+        testing_support::ScopedFakeDesktop desk;
+        desk.fake.folder = "/";
+        frmMain w;
+        w.start();
+        EXPECT_EQ(w.txtImageFile->text(), "/30861.jpg");
+    }
+}
+
+TEST(MainStartUp, SharedStateStartsAsDesigned) {
+    StartedMain w;
+    EXPECT_EQ(w->modScope.ScaleColor, 32896u);
+    EXPECT_EQ(w->modScope.DcPen.stock, StockObject::DcPen);
+    EXPECT_EQ(w->modScope.NullBrush.stock, StockObject::NullBrush);
+    EXPECT_EQ(w->PicHeader.biSize, 40u);
+    EXPECT_EQ(w->PicHeader.biPlanes, 1);
+    EXPECT_EQ(w->PicHeader.biBitCount, 32);
+    EXPECT_EQ(w->ViewHeader.biBitCount, 32);
+    EXPECT_FALSE(w->modScope.ProbeLocked);
+}
+
+TEST(MainControls, CaptionsPositionsAndInitialStates) {
+    StartedMain w;
+    EXPECT_EQ(w->windowTitle(), "Vistrel");
+    EXPECT_EQ(w->centralWidget()->size(), QSize(528, 440));
+    struct Expect {
+        QWidget* control;
+        const char* name;
+        QRect at;
+    };
+    const Expect expected[] = {
+        {w->picImg, "picImg", QRect(16, 15, 2, 334)},
+        {w->hscrCross, "hscrCross", QRect(16, 2, 334, 13)},
+        {w->vscrCross, "vscrCross", QRect(1, 15, 13, 334)},
+        {w->txtImageFile, "txtImageFile", QRect(4, 377, 381, 23)},
+        {w->cmdLoadPic, "cmdLoadPic", QRect(394, 378, 60, 21)},
+        {w->cmdBrowse, "cmdBrowse", QRect(462, 378, 60, 21)},
+        {w->cmdReset, "cmdReset", QRect(404, 409, 40, 21)},
+        {w->cmdExit, "cmdExit", QRect(478, 409, 29, 21)},
+        {w->fraChannels, "fraChannels", QRect(258, 355, 243, 18)},
+        {w->chkChannel[0], "chkChannel[0]", QRect(4, -1, 27, 16)},
+        {w->chkChannel[1], "chkChannel[1]", QRect(38, -1, 27, 16)},
+        {w->chkChannel[2], "chkChannel[2]", QRect(73, -1, 27, 16)},
+        {w->chkChroma, "chkChroma", QRect(119, -1, 67, 16)},
+        {w->chkNeg, "chkNeg", QRect(192, -1, 46, 16)},
+        {w->lblPosn, "lblPosn", QRect(21, 355, 77, 16)},
+        {w->lblStatus, "lblStatus", QRect(107, 355, 114, 16)},
+        {w->shpPatch, "shpPatch", QRect(229, 352, 22, 22)},
+        {w->chkLineScope, "chkLineScope", QRect(7, 404, 44, 17)},
+        {w->chkPolar, "chkPolar", QRect(7, 420, 55, 17)},
+        {w->lblX[0], "lblX[0]", QRect(101, 406, 57, 13)},
+        {w->hscrLamp, "hscrLamp", QRect(70, 423, 118, 11)},
+    };
+    for (const Expect& e : expected) {
+        EXPECT_EQ(e.control->objectName(), e.name);
+        EXPECT_EQ(e.control->geometry(), e.at) << e.name;
+    }
+    EXPECT_EQ(w->cmdLoadPic->text(), "&Load");
+    EXPECT_EQ(w->cmdBrowse->text(), "&Browse");
+    EXPECT_EQ(w->cmdReset->text(), "Clear");
+    EXPECT_EQ(w->cmdExit->text(), "E&xit");
+    EXPECT_EQ(w->chkChroma->text(), "B/W Sep");
+    EXPECT_EQ(w->chkChroma->toolTip(), "Show Single Channels as B & W");
+    EXPECT_EQ(w->chkNeg->text(), "Neg");
+    EXPECT_EQ(w->lblX[0]->text(), "Scale Bright");
+    EXPECT_TRUE(w->cmdLoadPic->isDefault());
+    EXPECT_FALSE(w->hscrCross->isVisible());
+    EXPECT_FALSE(w->vscrCross->isVisible());
+    EXPECT_FALSE(w->fraChannels->isVisible());
+    EXPECT_FALSE(w->picHidden->isVisible());
+    EXPECT_TRUE(w->chkChannel[0]->isChecked() && w->chkChannel[1]->isChecked() && w->chkChannel[2]->isChecked());
+    EXPECT_FALSE(w->chkChroma->isChecked() || w->chkNeg->isChecked());
+    EXPECT_TRUE(w->chkLineScope->isChecked() && w->chkPolar->isChecked());
+    EXPECT_EQ(w->picImg->cursor().shape(), Qt::CrossCursor);
+
+    // Bars: ranges, values and steps.
+    EXPECT_EQ(w->hscrCross->maximum(), 333);
+    EXPECT_EQ(w->hscrCross->value(), 1);
+    EXPECT_EQ(w->vscrCross->value(), 166);
+    EXPECT_EQ(w->vscrCross->pageStep(), 10);
+    EXPECT_EQ(w->hscrLamp->maximum(), 255);
+    EXPECT_EQ(w->hscrLamp->value(), 128);
+    EXPECT_EQ(w->hscrLamp->singleStep(), 5);
+    EXPECT_EQ(w->hscrLamp->pageStep(), 20);
+    EXPECT_FALSE(w->hscrLamp->hasTracking());
+}
+
+TEST(MainControls, TabOrderRunsAsDesigned) {
+    StartedMain w;
+    const std::vector<QWidget*> expected = {w->txtImageFile, w->cmdLoadPic,   w->cmdBrowse,     w->picImg,
+                                            w->chkChannel[0], w->chkChannel[1], w->chkChannel[2], w->chkChroma,
+                                            w->chkNeg,        w->chkLineScope, w->chkPolar,      w->hscrLamp,
+                                            w->cmdReset,      w->cmdExit};
+    std::vector<QWidget*> chain;
+    QWidget* at = w->txtImageFile;
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        chain.push_back(at);
+        do {
+            at = at->nextInFocusChain();
+        } while (std::find(expected.begin(), expected.end(), at) == expected.end());
+    }
+    EXPECT_EQ(chain, expected);
+}
+
+TEST(MainControls, MenusCarryTheirCaptionsAndStates) {
+    StartedMain w;
+    EXPECT_EQ(w->mnuFile->title(), "&File");
+    EXPECT_EQ(w->mnuFileChoose->text(), "&Choose");
+    EXPECT_EQ(w->mnuFileChoose->shortcut(), QKeySequence(Qt::Key_F2));
+    EXPECT_TRUE(w->mnuSep1->isSeparator());
+    EXPECT_EQ(w->mnuFileExit->text(), "E&xit       Alt-F4");
+    EXPECT_EQ(w->mnuTools->title(), "&Tools");
+    EXPECT_EQ(w->mnuToolsLine->text(), "&Line Scope");
+    EXPECT_EQ(w->mnuToolsVector->text(), "&Vector");
+    EXPECT_TRUE(w->mnuToolsLine->isChecked() && w->mnuToolsVector->isChecked());
+    EXPECT_EQ(w->mnuSelect->title(), "&Select");
+    EXPECT_EQ(w->mnuSelectChannels->title(), "&Channels");
+    EXPECT_FALSE(w->mnuSelectChannels->isEnabled());
+    EXPECT_EQ(w->mnuSelectChanR->text(), "&Red");
+    EXPECT_EQ(w->mnuSelectChanG->text(), "&Green");
+    EXPECT_EQ(w->mnuSelectChanB->text(), "&Blue");
+    EXPECT_TRUE(w->mnuSelectChanR->isChecked() && w->mnuSelectChanG->isChecked() && w->mnuSelectChanB->isChecked());
+    EXPECT_TRUE(w->mnuSep3->isSeparator());
+    EXPECT_EQ(w->mnuSelectChroma->text(), "Color &Seps as Mono");
+    EXPECT_EQ(w->mnuSelectNeg->text(), "Show &Negative Image");
+    EXPECT_FALSE(w->mnuSelectChroma->isEnabled() || w->mnuSelectNeg->isEnabled());
+    EXPECT_EQ(w->mnuHelp->title(), "&Help");
+    EXPECT_EQ(w->mnuHelpReadme->text(), "View README");
+    EXPECT_TRUE(w->mnuSep2->isSeparator());
+    EXPECT_EQ(w->mnuHelpAbout->text(), "&About");
+}
+
+TEST(MainResize, MinimiseAndMaximiseHideTheInstrumentsAndRestoreShowsTheCheckedOnes) {
+    StartedMain w;
+    frmScope* scope = w->scopeWindow();
+    frmVector* vector = w->vectorWindow();
+    w->setWindowState(Qt::WindowMinimized);
+    EXPECT_FALSE(scope->isVisible());
+    EXPECT_FALSE(vector->isVisible());
+    w->setWindowState(Qt::WindowNoState);
+    EXPECT_TRUE(scope->isVisible());
+    EXPECT_TRUE(vector->isVisible());
+
+    w->chkPolar->click();  // the vectorscope is no longer wanted
+    EXPECT_FALSE(vector->isVisible());
+    w->setWindowState(Qt::WindowMaximized);
+    EXPECT_FALSE(scope->isVisible());
+    w->setWindowState(Qt::WindowMinimized);  // maximised to minimised: nothing changes
+    EXPECT_FALSE(scope->isVisible());
+    w->setWindowState(Qt::WindowNoState);
+    EXPECT_TRUE(scope->isVisible());
+    EXPECT_FALSE(vector->isVisible());
+}
+
+TEST(MainExit, EveryWayOfClosingClosesAllWindows) {
+    const auto check = [](const std::function<void(frmMain&)>& closeIt) {
+        StartedMain w;
+        closeIt(*w);
+        EXPECT_FALSE(w->isVisible());
+        EXPECT_FALSE(w->scopeWindow()->isVisible());
+        EXPECT_FALSE(w->vectorWindow()->isVisible());
+    };
+    check([](frmMain& w) { w.cmdExit->click(); });
+    check([](frmMain& w) { w.mnuFileExit->trigger(); });
+    check([](frmMain& w) { w.close(); });
+}
+
+TEST(MainHelp, ReadmeOpensOnlyWhenItExists) {
+    StartedMain w;
+    w->mnuHelpReadme->trigger();
+    EXPECT_TRUE(w.fake().opened.empty());
+    w.fake().existing.push_back("/opt/vistrel/ScopeReadme.txt");
+    w->mnuHelpReadme->trigger();
+    EXPECT_EQ(w.fake().opened, (std::vector<QString>{"/opt/vistrel/ScopeReadme.txt"}));
+}
+
+TEST(MainHelp, AboutIsShownAgainWithoutAnOwner) {
+    StartedMain w;
+    QWidget* owner = reinterpret_cast<QWidget*>(1);
+    w.fake().onModal = [&](QDialog& dialog) { owner = dialog.parentWidget(); };
+    w->mnuHelpAbout->trigger();
+    EXPECT_EQ(w.fake().modalShown.size(), 2u);
+    EXPECT_EQ(owner, nullptr);
+}
+
+TEST(About, VersionTextFollowsItsPatterns) {
+    const QLocale us(QLocale::English, QLocale::UnitedStates);
+    EXPECT_EQ(VersionText(0, 95, 1, us), "BETA Version 00.095.001");
+    EXPECT_EQ(VersionText(1, 2, 3, us), "Version 01.002.003");
+    EXPECT_EQ(VersionText(12, 1234, 0, us), "Version 12.1234.000");
+    EXPECT_EQ(VersionText(0, 95, 1, QLocale(QLocale::German, QLocale::Germany)), "BETA Version 00,095,001");
+}
+
+TEST(About, TheDialogShowsThisReleasesVersionCentredOnTheMainWindow) {
+    StartedMain w;
+    frmAbout about(nullptr, w.window.get());
+    EXPECT_EQ(about.objectName(), "frmAbout");
+    EXPECT_EQ(about.windowTitle(), "Vistrel");
+    EXPECT_EQ(about.lblVersion->text(), VersionText(0, 95, 1));
+    EXPECT_EQ(about.cmdExit->text(), "OK");
+    EXPECT_EQ(about.size(), QSize(226, 205));
+    const QRect main = w->frameGeometry();
+    EXPECT_NEAR(about.x() + about.frameGeometry().width() / 2.0, main.center().x(), 1.0);
+    EXPECT_NEAR(about.y() + about.frameGeometry().height() / 2.0, main.center().y(), 1.0);
+}
+
+TEST(About, CentringTruncatesHalvesAndAllowsNegativeOffsets) {
+    EXPECT_EQ(CentredPosition(QRect(100, 50, 528, 480), QSize(226, 205)), QPoint(251, 187));
+    // 301 pixels wider: 4515 twips halve to 2257 (truncated), 150.47 pixels.
+    EXPECT_EQ(CentredPosition(QRect(0, 0, 527, 205), QSize(226, 205)), QPoint(150, 0));
+    // A main window smaller than the dialog puts the dialog before it.
+    EXPECT_EQ(CentredPosition(QRect(10, 10, 100, 100), QSize(226, 205)), QPoint(-53, -42));
+}
