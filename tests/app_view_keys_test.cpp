@@ -1,0 +1,219 @@
+// The keys that move a locked probe, the lamp that sets the graticules'
+// colour, and the switches that show and hide the instrument windows, on the
+// real main window.
+
+#include <QAction>
+#include <QLabel>
+#include <QMenu>
+
+#include "app_view_fixture.h"
+#include "linescope/frmScope.h"
+#include "vectorscope/frmVector.h"
+
+namespace {
+
+using korvex::Pixel;
+using view_testing::Gradient;
+using view_testing::SameBits;
+
+// A pixel of the lamp's yellow at any brightness: red and green equal, blue none.
+bool IsYellow(Pixel p) {
+    const Pixel r = (p >> 16) & 0xFF;
+    const Pixel g = (p >> 8) & 0xFF;
+    return r != 0 && r == g && (p & 0xFF) == 0;
+}
+
+int YellowPixels(const vistrel::Surface& surface) {
+    int count = 0;
+    for (int y = 0; y < surface.height(); ++y)
+        for (int x = 0; x < surface.width(); ++x) count += IsYellow(surface.pixel(x, y)) ? 1 : 0;
+    return count;
+}
+
+class KeysTest : public view_testing::MainWindowTest {
+protected:
+    void SetUp() override {
+        MainWindowTest::SetUp();
+        LoadPicture(Gradient(640, 480));
+    }
+    // Locks the probe at full-size pixel (column, row) through the bars.
+    void LockAt(int column, int row) {
+        Press(0, 0, Qt::ControlModifier);
+        Release(0, 0);
+        w->hscrCross->setValue(column);
+        w->vscrCross->setValue(row);
+        ASSERT_EQ(w->hscrCross->value(), column);
+        ASSERT_EQ(w->vscrCross->value(), row);
+    }
+    // A key as the user types it, into a control of the main window that has the focus.
+    void Key(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier, QWidget* into = nullptr) {
+        QWidget* target = into != nullptr ? into : w->txtImageFile;
+        target->setFocus();
+        QTest::keyClick(target, key, modifiers);
+    }
+    QString Posn() { return w->lblPosn->text(); }
+};
+
+TEST_F(KeysTest, ArrowsMoveTheLockedProbeOnePixelAndCtrlTenOnBothAxes) {
+    LockAt(100, 100);
+    w->txtImageFile->setText("abcdef");
+    w->txtImageFile->setCursorPosition(3);
+    // A picture under 1000 rows has a vertical large step below 10.
+    ASSERT_LT(w->vscrCross->pageStep(), 10);
+    ASSERT_EQ(w->hscrCross->pageStep(), 10);
+
+    Key(Qt::Key_Right);
+    EXPECT_EQ(Posn(), "101 / 100");
+    Key(Qt::Key_Left);
+    Key(Qt::Key_Left);
+    EXPECT_EQ(Posn(), "099 / 100");
+    Key(Qt::Key_Down);
+    EXPECT_EQ(Posn(), "099 / 101");
+    Key(Qt::Key_Up);
+    Key(Qt::Key_Up);
+    EXPECT_EQ(Posn(), "099 / 099");
+
+    Key(Qt::Key_Up, Qt::ControlModifier);
+    EXPECT_EQ(w->vscrCross->value(), 89);
+    Key(Qt::Key_Down, Qt::ControlModifier);
+    Key(Qt::Key_Down, Qt::ControlModifier);
+    EXPECT_EQ(w->vscrCross->value(), 109);
+    Key(Qt::Key_Right, Qt::ControlModifier);
+    EXPECT_EQ(w->hscrCross->value(), 109);
+    Key(Qt::Key_Left, Qt::ControlModifier);
+    EXPECT_EQ(Posn(), "099 / 109");
+    // The keys never reached the text box.
+    EXPECT_EQ(w->txtImageFile->cursorPosition(), 3);
+}
+
+TEST_F(KeysTest, KeysStopAtThePictureEdgesWithoutRedrawing) {
+    LockAt(0, 0);
+    const QImage atCorner = view().image().copy();
+    Key(Qt::Key_Left);
+    Key(Qt::Key_Up);
+    Key(Qt::Key_Left, Qt::ControlModifier);
+    EXPECT_EQ(Posn(), "000 / 000");
+    EXPECT_TRUE(SameBits(view().image(), atCorner));
+
+    w->hscrCross->setValue(635);
+    Key(Qt::Key_Right, Qt::ControlModifier);
+    EXPECT_EQ(w->hscrCross->value(), 639);
+    Key(Qt::Key_Right);
+    EXPECT_EQ(w->hscrCross->value(), 639);
+    w->vscrCross->setValue(479);
+    Key(Qt::Key_Down);
+    EXPECT_EQ(Posn(), "639 / 479");
+}
+
+TEST_F(KeysTest, HomeCentresTheProbeAndEndIsConsumed) {
+    LockAt(10, 20);
+    Key(Qt::Key_Home);
+    EXPECT_EQ(w->hscrCross->value(), 319);
+    EXPECT_EQ(w->vscrCross->value(), 239);
+    EXPECT_EQ(Posn(), "319 / 239");
+    const QString status = w->lblStatus->text();
+    Key(Qt::Key_End);
+    EXPECT_EQ(Posn(), "319 / 239");
+    EXPECT_EQ(w->lblStatus->text(), status);
+}
+
+TEST_F(KeysTest, ALockedProbeTakesTheArrowsFromAnyFocusedControl) {
+    LockAt(50, 60);
+    Key(Qt::Key_Right, Qt::NoModifier, w->hscrLamp);
+    EXPECT_EQ(w->hscrLamp->value(), 128);
+    EXPECT_EQ(w->hscrCross->value(), 51);
+    w->txtImageFile->setText("abcdef");
+    w->txtImageFile->setCursorPosition(2);
+    Key(Qt::Key_End, Qt::NoModifier, w->txtImageFile);
+    EXPECT_EQ(w->txtImageFile->cursorPosition(), 2);
+}
+
+TEST_F(KeysTest, KeysPassOnWhenNothingIsLocked) {
+    Key(Qt::Key_Right, Qt::NoModifier, w->hscrLamp);
+    EXPECT_EQ(w->hscrLamp->value(), 133);  // one small step of 5
+    EXPECT_EQ(w->modScope.ScaleColor, 133u * 257u);
+    Key(Qt::Key_Left, Qt::NoModifier, w->hscrLamp);
+    Key(Qt::Key_Left, Qt::NoModifier, w->hscrLamp);
+    EXPECT_EQ(w->hscrLamp->value(), 123);
+    Key(Qt::Key_PageDown, Qt::NoModifier, w->hscrLamp);
+    EXPECT_EQ(w->hscrLamp->value(), 143);  // one large step of 20
+    Key(Qt::Key_Home, Qt::NoModifier, w->hscrLamp);
+    EXPECT_EQ(w->hscrLamp->value(), 0);
+
+    w->txtImageFile->setText("abcdef");
+    w->txtImageFile->setFocus();
+    w->txtImageFile->setCursorPosition(3);
+    Key(Qt::Key_End);
+    EXPECT_EQ(w->txtImageFile->cursorPosition(), 6);
+    Key(Qt::Key_Left);
+    EXPECT_EQ(w->txtImageFile->cursorPosition(), 5);
+    Key(Qt::Key_Home);
+    EXPECT_EQ(w->txtImageFile->cursorPosition(), 0);
+    EXPECT_EQ(Posn(), "");
+
+    // A plain drag is not a lock either.
+    Press(100, 100);
+    const QString posn = Posn();
+    Key(Qt::Key_Right, Qt::NoModifier, w->hscrLamp);
+    EXPECT_EQ(Posn(), posn);
+}
+
+TEST_F(KeysTest, LampSetsTheScaleColourAndAtZeroTheVectorscopeShowsNoGraticule) {
+    ASSERT_EQ(w->modScope.ScaleColor, 32896u);
+    EXPECT_GT(YellowPixels(w->vectorWindow()->surface()), 0);
+
+    w->hscrLamp->setValue(255);
+    EXPECT_EQ(w->modScope.ScaleColor, 65535u);
+    w->hscrLamp->setValue(0);
+    EXPECT_EQ(w->modScope.ScaleColor, 0u);
+    EXPECT_EQ(YellowPixels(w->vectorWindow()->surface()), 0);
+    for (int box = 0; box < 4; ++box) EXPECT_EQ(YellowPixels(w->scopeWindow()->boxSurface(box)), 0) << box;
+
+    w->hscrLamp->setValue(200);
+    EXPECT_GT(YellowPixels(w->vectorWindow()->surface()), 0);
+}
+
+TEST_F(KeysTest, LampWithoutAPictureOnlySetsTheColour) {
+    w->cmdReset->click();
+    const QImage vector = w->vectorWindow()->surface().image().copy();
+    w->hscrLamp->setValue(40);
+    EXPECT_EQ(w->modScope.ScaleColor, 40u * 257u);
+    EXPECT_TRUE(SameBits(w->vectorWindow()->surface().image(), vector));
+}
+
+TEST_F(KeysTest, LampUnderALockedProbeRedrawsTheTraceNotTheWaveform) {
+    LockAt(200, 150);
+    const QImage trace = w->scopeWindow()->boxSurface(0).image().copy();
+    w->hscrLamp->setValue(0);
+    w->hscrLamp->setValue(128);
+    EXPECT_TRUE(SameBits(w->scopeWindow()->boxSurface(0).image(), trace));
+    EXPECT_EQ(Posn(), "200 / 150");
+}
+
+TEST_F(KeysTest, ToolsMenuAndBoxesShowAndHideTheInstrumentWindows) {
+    ASSERT_TRUE(w->vectorWindow()->isVisible());
+    ASSERT_TRUE(w->scopeWindow()->isVisible());
+
+    w->mnuToolsVector->trigger();
+    EXPECT_FALSE(w->vectorWindow()->isVisible());
+    EXPECT_FALSE(w->chkPolar->isChecked());
+    EXPECT_FALSE(w->mnuToolsVector->isChecked());
+    EXPECT_TRUE(w->scopeWindow()->isVisible());
+    QTest::mouseClick(w->chkPolar, Qt::LeftButton);
+    EXPECT_TRUE(w->vectorWindow()->isVisible());
+    EXPECT_TRUE(w->mnuToolsVector->isChecked());
+
+    w->mnuToolsLine->trigger();
+    EXPECT_FALSE(w->scopeWindow()->isVisible());
+    EXPECT_FALSE(w->chkLineScope->isChecked());
+    QTest::mouseClick(w->chkLineScope, Qt::LeftButton);
+    EXPECT_TRUE(w->scopeWindow()->isVisible());
+    EXPECT_TRUE(w->mnuToolsLine->isChecked());
+    QTest::mouseClick(w->chkLineScope, Qt::LeftButton);
+    EXPECT_FALSE(w->mnuToolsLine->isChecked());
+    w->mnuToolsLine->trigger();
+    EXPECT_TRUE(w->chkLineScope->isChecked());
+    EXPECT_TRUE(w->scopeWindow()->isVisible());
+}
+
+}  // namespace
