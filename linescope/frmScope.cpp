@@ -68,9 +68,13 @@ frmScope::frmScope(const ModScope& mod, QWidget* parent)
     captions.setPointSize(kCaptionPoints);
     setFont(captions);
 
-    // Black behind the boxes; the options keep the ordinary control colours.
-    const QPalette controls = palette();
-    QPalette black = controls;
+    // Black behind the boxes; the options keep the ordinary control colours,
+    // set role by role so that they do not inherit the black.
+    QPalette controls = palette();
+    for (const QPalette::ColorRole role : {QPalette::Window, QPalette::WindowText, QPalette::Button,
+                                           QPalette::ButtonText, QPalette::Base, QPalette::Text})
+        controls.setColor(role, controls.color(role));
+    QPalette black = palette();
     black.setColor(QPalette::Window, Qt::black);
     setPalette(black);
     setAutoFillBackground(true);
