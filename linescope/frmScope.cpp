@@ -27,7 +27,7 @@ namespace {
 
 // The window's client area, pixels: wide enough for four 100-pixel boxes with margins.
 constexpr int kClientWidth = 420;
-// Rows below the option strip's top edge to the window's bottom: boxes (4 + 256) plus margins.
+// Window height beyond the option strip's own: the strip's top (265) and a 5-pixel margin below it.
 constexpr int kHeightAboveOptions = 270;
 // Where the client area starts on screen: below the main window.
 constexpr QPoint kStartPosition{4, 514};

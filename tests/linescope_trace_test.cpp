@@ -111,10 +111,4 @@ TEST(LinescopeTraceGraticule, SameNineRowsAsTheRaster) {
     EXPECT_EQ(TraceGraticuleRows(), (std::vector<int>{230, 205, 179, 154, 128, 102, 77, 51, 26}));
 }
 
-TEST(LinescopeTraceColors, BlueDiffersFromTheRastersBlue) {
-    EXPECT_EQ(TraceColor(Channel::Red), 0x002020A0u);
-    EXPECT_EQ(TraceColor(Channel::Blue), 0x00F04040u);
-    EXPECT_EQ(RasterColor(Channel::Blue), 0x005050F0u);
-}
-
 }  // namespace
