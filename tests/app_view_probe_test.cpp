@@ -231,6 +231,17 @@ TEST_F(ProbeTest, CtrlPressOverALockedProbeLocksAgainAtTheNewPoint) {
     EXPECT_TRUE(SameBits(view().image(), before));
 }
 
+TEST_F(ProbeTest, APressWhoseReleaseWasLostLeavesNoStrayCrosshair) {
+    LoadPicture(Gradient(640, 480));
+    const QImage before = view().image().copy();
+    Press(10, 10);
+    Press(50, 60);  // the release of the first drag went to another window
+    EXPECT_EQ(ViewNow(view()), Crossed(50, 60));
+    Release(50, 60);
+    EXPECT_TRUE(SameBits(view().image(), before));
+    EXPECT_TRUE(w->picImg->dc().rop2() == vistrel::DrawMode::CopyPen);
+}
+
 TEST_F(ProbeTest, CrossBarsMoveTheLockedProbeByFullSizePixels) {
     LoadPicture(Gradient(640, 480));
     Press(100, 50, Qt::ControlModifier);

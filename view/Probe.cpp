@@ -53,6 +53,11 @@ void frmMain::picImg_MouseDown(int button, int shift, float x, float y) {
         if (modScope.ProbeLocked) {
             UnlockProbe();
             SetPatchColour(palette().color(QPalette::Window));
+        } else if (ProbeDragging) {
+            // The last drag's release went to another window: its crosshair goes
+            // first, and the view's own drawing mode is the one saved again below.
+            DrawCrosshair();
+            picImg->dc().SetROP2(SavedDrawMode);
         }
         SavedDrawMode = picImg->dc().rop2();
         picImg->dc().SetROP2(DrawMode::NotXorPen);
