@@ -1,0 +1,101 @@
+// One step of a probe drag on the real main window: the crosshair erased and
+// drawn again, the readouts, the patch, the vectorscope marker and the line
+// scope's trace. At 1 and 48 megapixels and on an enlarged small picture; the
+// goal is at most 1 ms a step at any size.
+
+#include <benchmark/benchmark.h>
+
+#include <QDir>
+#include <QImage>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollBar>
+
+#include <cstdint>
+#include <memory>
+
+#include "app/frmMain.h"
+#include "platform/Desktop.h"
+#include "platform/PictureBox.h"
+
+namespace {
+
+// Answers the start-up's About box without showing it; nothing else is asked.
+class SilentDesktop : public vistrel::Desktop {
+public:
+    QString programFolder() override { return QDir::tempPath(); }
+    bool fileExists(const QString&) override { return false; }
+    void openDocument(const QString&) override {}
+    void warningBox(QWidget*, const QString&, const QString&) override {}
+    std::optional<QString> openFileDialog(QWidget*, const vistrel::OpenFileRequest&) override { return {}; }
+    void showModal(QDialog&) override {}
+};
+
+// A varied picture: ramps and fine texture, so that rows and columns differ.
+QImage Synthetic(int width, int height) {
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y) {
+        auto* row = reinterpret_cast<std::uint32_t*>(image.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            std::uint32_t h = static_cast<std::uint32_t>(x) * 2654435761u ^ static_cast<std::uint32_t>(y) * 40503u;
+            h ^= h >> 13;
+            const std::uint32_t r = (static_cast<std::uint32_t>(x) * 255u / static_cast<std::uint32_t>(width) + (h & 0x1F)) & 0xFF;
+            const std::uint32_t g = (static_cast<std::uint32_t>(y) * 255u / static_cast<std::uint32_t>(height) + (h >> 8 & 0x0F)) & 0xFF;
+            const std::uint32_t b = (static_cast<std::uint32_t>(x + y) / 64u * 37u) & 0xFF;
+            row[x] = 0xFF000000u | r << 16 | g << 8 | b;
+        }
+    }
+    return image;
+}
+
+// The main window with the picture of that size loaded from a BMP file (fast to
+// write and to read); built once per size and kept for the run.
+vistrel::frmMain& WindowWith(int width, int height) {
+    static SilentDesktop desk;
+    static std::unique_ptr<vistrel::frmMain> window;
+    static QSize loaded;
+    if (window == nullptr) {
+        vistrel::setDesktop(&desk);
+        window = std::make_unique<vistrel::frmMain>();
+        window->start();
+    }
+    if (loaded != QSize(width, height)) {
+        const QString path = QDir::temp().filePath(QString("vistrel_probe_bench_%1x%2.bmp").arg(width).arg(height));
+        Synthetic(width, height).save(path);
+        window->txtImageFile->setText(path);
+        window->cmdLoadPic->click();
+        QFile::remove(path);
+        loaded = QSize(width, height);
+    }
+    return *window;
+}
+
+void ProbeMove(benchmark::State& state) {
+    vistrel::frmMain& w = WindowWith(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    if (!w.modScope.PicLoaded) {
+        state.SkipWithError("the picture did not load");
+        return;
+    }
+    // One press, then moves between two places that differ in column and row.
+    const float x0 = static_cast<float>(w.ViewMaxX) / 3;
+    const float y0 = static_cast<float>(w.ViewMaxY) / 3;
+    const float x1 = static_cast<float>(w.ViewMaxX) * 2 / 3;
+    const float y1 = static_cast<float>(w.ViewMaxY) * 2 / 3;
+    w.picImg_MouseDown(vistrel::kLeftButton, 0, x0, y0);
+    bool there = false;
+    for (auto _ : state) {
+        there = !there;
+        w.picImg_MouseMove(vistrel::kLeftButton, 0, there ? x1 : x0, there ? y1 : y0);
+    }
+    w.picImg_MouseUp(vistrel::kLeftButton, 0, x0, y0);
+    state.counters["picture_MP"] = static_cast<double>(state.range(0)) * static_cast<double>(state.range(1)) / 1e6;
+}
+
+}  // namespace
+
+BENCHMARK(ProbeMove)
+    ->ArgNames({"width", "height"})
+    ->Args({100, 80})      // enlarged: ScaleX below 0.5
+    ->Args({1200, 834})    // about 1 megapixel
+    ->Args({8000, 6000})   // 48 megapixels
+    ->Unit(benchmark::kMicrosecond);
