@@ -9,6 +9,7 @@
 #include <QMenu>
 #include <QScrollBar>
 
+#include <cassert>
 #include <new>
 
 #include "app/frmMain.h"
@@ -59,15 +60,19 @@ void frmMain::ClearPictures() {
     }
 }
 
-korvex::PixelGrid frmMain::ReadPicPixels(PictureBox& surface) {
-    const int width = surface.surface().width();
-    const int height = surface.surface().height();
+korvex::PixelGrid frmMain::ReadPicPixels(PictureBox& surface, korvex::ChromaGrid& chroma) {
+    const Surface& picture = surface.surface();
+    const int width = picture.width();
+    const int height = picture.height();
     PicHeader.biWidth = width;
     PicHeader.biHeight = -height;
     PicHeader.biSizeImage =
         static_cast<std::uint32_t>(static_cast<std::uint64_t>(height) * DibStride(PicHeader.biBitCount, width));
     korvex::PixelGrid pixels(static_cast<std::size_t>(width), static_cast<std::size_t>(height));
-    GetDIBits(surface.surface(), 0, height, pixels.data(), PicHeader);
+    chroma = korvex::ChromaGrid(pixels.width(), pixels.height());
+    // A 32-bit surface's rows follow each other without padding, as the buffer's do.
+    assert(picture.image().bytesPerLine() == static_cast<qsizetype>(DibStride(32, width)));
+    korvex::ConvertToYuv(std::span<const Pixel>(picture.row(0), pixels.size()), pixels.span(), chroma.span());
     return pixels;
 }
 
@@ -151,8 +156,8 @@ void frmMain::AnalysePicture(Surface picture) {
     lblStatus->setText("Working...");
     lblStatus->repaint();
 
-    korvex::PixelGrid pixels = ReadPicPixels(*picHidden);
-    korvex::ChromaGrid chroma = korvex::ConvertToYuv(pixels);
+    korvex::ChromaGrid chroma;
+    korvex::PixelGrid pixels = ReadPicPixels(*picHidden, chroma);
     std::vector<Pixel> viewPixels = ReadViewPixels(*picImg);
     std::vector<Pixel> viewWork = viewPixels;
 

@@ -102,7 +102,9 @@ public:
     void LoadPictureFile();
     void ResetControls();
     void ClearPictures();
-    korvex::PixelGrid ReadPicPixels(PictureBox& surface);
+    // The full-size picture with its luma in the fourth byte, and in the same pass
+    // over memory its colour differences; fills PicHeader.
+    korvex::PixelGrid ReadPicPixels(PictureBox& surface, korvex::ChromaGrid& chroma);
     std::vector<Pixel> ReadViewPixels(PictureBox& surface);
 
     // --- File choice (app/FileChoice.cpp) ---

@@ -115,6 +115,10 @@ void ConvertToYuv(std::span<Pixel> pixels, std::span<UvPair> chroma);
 // The same over a whole picture, returning a new chroma grid of the picture's bounds.
 ChromaGrid ConvertToYuv(PixelGrid& pixels);
 
+// The same while copying: pixels[k] = source[k]'s colour with its luma in the fourth
+// byte. Reading a picture and analysing it become one pass over memory.
+void ConvertToYuv(std::span<const Pixel> source, std::span<Pixel> pixels, std::span<UvPair> chroma);
+
 // Counts each pair into cell (127 - nearest(V z), 128 + nearest(U z)) of the 256 x 256 grid,
 // z = zoom / 65536; pairs outside the grid are dropped. Adds to the grid's counts and returns
 // the largest cell count of the grid afterwards (0 for an all-zero grid). Exact for every

@@ -142,6 +142,21 @@ TEST(KernelsYuv, GridOverloadKeepsBoundsAndPositions) {
         }
 }
 
+TEST(KernelsYuv, CopyingOverloadMatchesTheInPlaceOneAndLeavesItsSourceAlone) {
+    constexpr std::size_t kCount = 2 * 256 * 1024 + 11;  // split over threads
+    std::mt19937 random(777);
+    std::vector<Pixel> source(kCount);
+    for (Pixel& p : source) p = random();
+    const std::vector<Pixel> original = source;
+    std::vector<Pixel> inPlace = source, copied(kCount);
+    std::vector<UvPair> inPlaceUv(kCount), copiedUv(kCount);
+    korvex::ConvertToYuv(inPlace, inPlaceUv);
+    korvex::ConvertToYuv(std::span<const Pixel>(source), copied, copiedUv);
+    EXPECT_EQ(source, original);
+    EXPECT_EQ(copied, inPlace);
+    EXPECT_EQ(0, std::memcmp(copiedUv.data(), inPlaceUv.data(), kCount * sizeof(UvPair)));
+}
+
 TEST(KernelsYuv, EmptyInputsAreFine) {
     korvex::ConvertToYuv(std::span<Pixel>{}, std::span<UvPair>{});
     korvex::PixelGrid empty;
