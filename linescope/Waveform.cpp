@@ -10,8 +10,8 @@ namespace {
 // The highest level; level v lands on raster row kTopLevel - v.
 constexpr std::size_t kTopLevel = 255;
 
-// Samples read ahead of use: a large picture's samples lie a cache line or
-// more apart, and waiting for each in turn would make the cost follow its size.
+// Samples asked for ahead of use: in a large picture each sample lies in a
+// cache line of its own, and asking early hides part of the memory latency.
 constexpr std::size_t kPrefetchAhead = 16;
 
 // A step size as the sampling holds it: a 32-bit float.
