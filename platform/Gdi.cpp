@@ -67,23 +67,43 @@ void Walk(int x0, int y0, int x1, int y1, bool includeEnd, Fn fn) {
 
 }  // namespace
 
-void Dc::plot(int x, int y) {
-    if (x < 0 || y < 0 || x >= surface_->width() || y >= surface_->height()) return;
-    Pixel& target = surface_->row(y)[x];
-    const Pixel pen = OpaquePixel(penColor_);
-    switch (mode_) {
-        case DrawMode::CopyPen:
-            target = pen;
-            break;
-        case DrawMode::NotXorPen:
-            target = ~(pen ^ target) | 0xFF000000u;
-            break;
+// The surface's bits and the pen, fetched once per drawing call rather than per pixel.
+class Dc::Target {
+public:
+    explicit Target(const Dc& dc)
+        : bits_(dc.surface_->isNull() ? nullptr : dc.surface_->row(0)),
+          stride_(dc.surface_->isNull() ? 0 : static_cast<std::size_t>(dc.surface_->image().bytesPerLine()) / 4),
+          width_(dc.surface_->width()),
+          height_(dc.surface_->height()),
+          pen_(OpaquePixel(dc.penColor_)),
+          mode_(dc.mode_) {}
+
+    void operator()(int x, int y) const {
+        if (x < 0 || y < 0 || x >= width_ || y >= height_) return;
+        Pixel& target = bits_[static_cast<std::size_t>(y) * stride_ + static_cast<std::size_t>(x)];
+        switch (mode_) {
+            case DrawMode::CopyPen:
+                target = pen_;
+                break;
+            case DrawMode::NotXorPen:
+                target = ~(pen_ ^ target) | 0xFF000000u;
+                break;
+        }
     }
-}
+
+private:
+    Pixel* bits_;
+    std::size_t stride_;
+    int width_;
+    int height_;
+    Pixel pen_;
+    DrawMode mode_;
+};
 
 void Dc::segment(int x0, int y0, int x1, int y1, bool includeEnd) {
+    const Target plot(*this);
     if (penWidth_ == 1) {
-        Walk(x0, y0, x1, y1, includeEnd, [this](int x, int y) { plot(x, y); });
+        Walk(x0, y0, x1, y1, includeEnd, plot);
         return;
     }
     // A square pen: every point of the line stamps a width x width block around itself.
@@ -94,7 +114,7 @@ void Dc::segment(int x0, int y0, int x1, int y1, bool includeEnd) {
         for (int dy = -before; dy <= after; ++dy)
             for (int dx = -before; dx <= after; ++dx) pixels.add(x + dx, y + dy);
     });
-    pixels.forEach([this](int x, int y) { plot(x, y); });
+    pixels.forEach(plot);
 }
 
 void Dc::MoveToEx(int x, int y) {
@@ -130,7 +150,7 @@ void Dc::Rectangle(int left, int top, int right, int bottom) {
         pixels.add(left, y);
         pixels.add(x1, y);
     }
-    pixels.forEach([this](int x, int y) { plot(x, y); });
+    pixels.forEach(Target(*this));
 }
 
 void Dc::Ellipse(int left, int top, int right, int bottom) {
@@ -161,7 +181,7 @@ void Dc::Ellipse(int left, int top, int right, int bottom) {
         pixels.add(left + k, y);
         pixels.add(x1 - k, y);
     }
-    pixels.forEach([this](int x, int y) { plot(x, y); });
+    pixels.forEach(Target(*this));
 }
 
 void DrawTextAt(Surface& surface, int x, int y, const QString& text, ColorValue color, const QFont& font) {

@@ -59,7 +59,7 @@ public:
     void Line(int x1, int y1, int x2, int y2);
 
 private:
-    void plot(int x, int y);
+    class Target;
     void segment(int x0, int y0, int x1, int y1, bool includeEnd);
 
     Surface* surface_;
