@@ -20,6 +20,7 @@
 #include "linescope/frmScope.h"
 #include "platform/Desktop.h"
 #include "platform/Numbers.h"
+#include "platform/ScrollBar.h"
 #include "vectorscope/frmVector.h"
 
 namespace vistrel {
@@ -54,17 +55,15 @@ QPushButton* Button(QWidget* parent, const char* name, const QString& caption, Q
     return button;
 }
 
-QScrollBar* ScrollBar(QWidget* parent, const char* name, Qt::Orientation orientation, QRect at, int maximum,
+QScrollBar* MakeScrollBar(QWidget* parent, const char* name, Qt::Orientation orientation, QRect at, int maximum,
                       int value, int pageStep) {
-    auto* bar = new QScrollBar(orientation, parent);
+    auto* bar = new ScrollBar(orientation, parent);
     bar->setObjectName(name);
     bar->setGeometry(at);
     bar->setRange(0, maximum);
     bar->setValue(value);
     bar->setSingleStep(1);
     bar->setPageStep(pageStep);
-    // A change is reported once per step and once at the end of a thumb drag.
-    bar->setTracking(false);
     return bar;
 }
 
@@ -108,8 +107,8 @@ void frmMain::buildControls() {
     client->setFont(font);
     setCentralWidget(client);
 
-    hscrCross = ScrollBar(client, "hscrCross", Qt::Horizontal, Tw(240, 30, 5010, 195), 333, 1, 10);
-    vscrCross = ScrollBar(client, "vscrCross", Qt::Vertical, Tw(15, 225, 195, 5010), 333, 166, 10);
+    hscrCross = MakeScrollBar(client, "hscrCross", Qt::Horizontal, Tw(240, 30, 5010, 195), 333, 1, 10);
+    vscrCross = MakeScrollBar(client, "vscrCross", Qt::Vertical, Tw(15, 225, 195, 5010), 333, 166, 10);
     hscrCross->hide();
     vscrCross->hide();
 
@@ -178,7 +177,12 @@ void frmMain::buildControls() {
     lblX[0] = new QLabel("Scale Bright", client);
     lblX[0]->setObjectName("lblX[0]");
     lblX[0]->setGeometry(Tw(1508, 6090, 855, 195));
-    hscrLamp = ScrollBar(client, "hscrLamp", Qt::Horizontal, Tw(1050, 6345, 1770, 165), 255, 128, 20);
+    // The design's narrow face fitted this caption into 57 pixels; ours needs a smaller size.
+    QFont small = font;
+    while (small.pointSizeF() > 5.0 && QFontMetrics(small).horizontalAdvance(lblX[0]->text()) > lblX[0]->width())
+        small.setPointSizeF(small.pointSizeF() - 0.5);
+    lblX[0]->setFont(small);
+    hscrLamp = MakeScrollBar(client, "hscrLamp", Qt::Horizontal, Tw(1050, 6345, 1770, 165), 255, 128, 20);
     hscrLamp->setSingleStep(5);
     hscrLamp->setFocusPolicy(Qt::StrongFocus);
 

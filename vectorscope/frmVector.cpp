@@ -9,6 +9,7 @@
 #include <QWindow>
 
 #include "platform/Numbers.h"
+#include "platform/ScrollBar.h"
 #include "vectorscope/Graticule.h"
 
 namespace vistrel {
@@ -68,15 +69,13 @@ frmVector::frmVector(const ModScope& mod, QWidget* parent)
     setPalette(colours);
     setAutoFillBackground(true);
 
-    hscrZoom = new QScrollBar(Qt::Horizontal, this);
+    hscrZoom = new ScrollBar(Qt::Horizontal, this);
     hscrZoom->setObjectName(QStringLiteral("hscrZoom"));
     hscrZoom->setGeometry(kZoomBarGeometry);
     hscrZoom->setRange(kZoomMin, kZoomMax);
     hscrZoom->setSingleStep(kZoomSmallStep);
     hscrZoom->setPageStep(kZoomLargeStep);
     hscrZoom->setValue(kZoomUnity);
-    // A thumb drag changes the value once, when the thumb is let go.
-    hscrZoom->setTracking(false);
     connect(hscrZoom, &QScrollBar::valueChanged, this, [this] { hscrZoom_Change(); });
 
     Form_Load();

@@ -23,18 +23,7 @@ void Step(QScrollBar* bar, int by) { bar->setValue(ClampValue(bar->minimum(), ba
 }  // namespace
 
 void frmMain::Form_KeyDown(int& keyCode, int shift) {
-    if (!modScope.ProbeLocked) {
-        // Qt's scroll bars keep inverted controls for the wheel, which also turns
-        // Left into a step up and Right into a step down; a horizontal bar of this
-        // window steps the way the arrow points instead.
-        auto* bar = qobject_cast<QScrollBar*>(focusWidget());
-        if (bar != nullptr && bar->orientation() == Qt::Horizontal && (keyCode == kLeft || keyCode == kRight)) {
-            bar->triggerAction(keyCode == kRight ? QAbstractSlider::SliderSingleStepAdd
-                                                 : QAbstractSlider::SliderSingleStepSub);
-            keyCode = 0;
-        }
-        return;
-    }
+    if (!modScope.ProbeLocked) return;
     // Ctrl steps by the horizontal bar's large step on both axes.
     const int step = (shift & kCtrlKey) ? hscrCross->pageStep() : 1;
     switch (keyCode) {
