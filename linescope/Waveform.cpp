@@ -171,17 +171,7 @@ std::vector<int> WaveformGraticuleRows() {
     return rows;
 }
 
-BitmapInfoHeader ScopeRasterHeader(int width) {
-    BitmapInfoHeader header;
-    header.biSize = sizeof(BitmapInfoHeader);
-    header.biWidth = width;
-    header.biHeight = -kScopeRows;
-    header.biPlanes = 1;
-    header.biBitCount = 32;
-    header.biCompression = kBiRgb;
-    header.biSizeImage = static_cast<std::uint32_t>(DibStride(32, width) * kScopeRows);
-    return header;
-}
+BitmapInfoHeader ScopeRasterHeader(int width) { return TopDownHeader(width, kScopeRows); }
 
 void BuildWaveform(PictureView picture, const WaveformSettings& settings, WaveformRasters& out) {
     out.columns = settings.columns < 1 ? 0 : settings.columns;
