@@ -1,5 +1,6 @@
-// The vectorscope plot: counting the pairs (the kernel) and the whole builder
-// (count + draw), on chroma from a varied synthetic picture.
+// The vectorscope plot: the whole builder (counting, then drawing the 254 x 254
+// cells) on chroma from a varied synthetic picture. The counting kernel alone is
+// measured with the other kernels.
 
 #include <benchmark/benchmark.h>
 
@@ -50,24 +51,6 @@ void ReportRate(benchmark::State& state, std::size_t pixels) {
                                                 benchmark::Counter::kIsRate);
 }
 
-void BM_CountUvPairs(benchmark::State& state) {
-    const auto pairs = Pairs(state.range(0));
-    std::vector<std::int32_t> grid(korvex::kUvGridCells);
-    for (auto _ : state) {
-        std::fill(grid.begin(), grid.end(), 0);
-        benchmark::DoNotOptimize(korvex::CountUvPairs(
-            pairs, std::span<std::int32_t, korvex::kUvGridCells>(grid.data(), korvex::kUvGridCells), 256 * 256));
-    }
-    ReportRate(state, pairs.size());
-}
-
-// The same on one thread: what one core gives, when the other is busy.
-void BM_CountUvPairsOneThread(benchmark::State& state) {
-    korvex::SetThreadCount(1);
-    BM_CountUvPairs(state);
-    korvex::SetThreadCount(0);
-}
-
 void BM_BuildPlot(benchmark::State& state) {
     const auto pairs = Pairs(state.range(0));
     vistrel::PlotBuffer image{};
@@ -78,8 +61,6 @@ void BM_BuildPlot(benchmark::State& state) {
     ReportRate(state, pairs.size());
 }
 
-BENCHMARK(BM_CountUvPairs)->Arg(1)->Arg(12)->Arg(48)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_CountUvPairsOneThread)->Arg(48)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_BuildPlot)->Arg(1)->Arg(12)->Arg(48)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
