@@ -9,6 +9,7 @@
 #include <QMenu>
 #include <QScrollBar>
 
+#include <algorithm>
 #include <cassert>
 #include <new>
 
@@ -133,8 +134,11 @@ void frmMain::AnalysePicture(Surface picture) {
     vscrCross->setPageStep(korvex::ClampValue(1, korvex::CombineValues(H / 100, 10), 10));
 
     // The view keeps its outer height and takes the picture's proportions.
+    // Extreme panoramas are held to at least one displayed column and at most the
+    // largest picture side, so that the fitted copy neither vanishes nor needs gigabytes.
     const float outerWidth = static_cast<float>(picImg->height()) / aspect;
-    picImg->setOuterSize(nearestInt(outerWidth), picImg->height());
+    const int frame = 2 * picImg->border();
+    picImg->setOuterSize(std::clamp(nearestInt(outerWidth), 1 + frame, kMaxPictureSide + frame), picImg->height());
     const int Wv = picImg->innerWidth();
     const int Hv = picImg->innerHeight();
     ScaleY = static_cast<float>(H) / static_cast<float>(Hv);

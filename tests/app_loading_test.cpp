@@ -139,6 +139,21 @@ TEST_F(Loading, VeryWidePictureRunsPastTheWindowAndTheBarStopsShortOfItsEdge) {
     EXPECT_EQ(w->hscrCross->x() + w->hscrCross->width(), w->centralWidget()->width() - 4);
 }
 
+TEST_F(Loading, ExtremeProportionsKeepTheViewBetweenOneColumnAndTheLargestSide) {
+    Load(*w, WritePicture(dir, "panorama.bmp", Gradient(20000, 10)));
+    ASSERT_TRUE(w->modScope.PicLoaded);
+    EXPECT_EQ(w->picImg->innerWidth(), 32768);  // 334 / 0.0005 would be 668000
+    EXPECT_EQ(w->ViewPixels.size(), 32768u * 332u);
+
+    Load(*w, WritePicture(dir, "needle.bmp", Gradient(2, 3000)));
+    ASSERT_TRUE(w->modScope.PicLoaded);
+    EXPECT_EQ(w->picImg->innerWidth(), 1);  // 334 / 1500 rounds to nothing
+    EXPECT_EQ(w->ViewMaxX, 0);
+    EXPECT_FLOAT_EQ(w->ScaleX, 2.0f);
+    w->picImg_MouseDown(1, 0, 5, 100);  // pinned to the one column: 100 x 3000 / 332 = 903.6
+    EXPECT_EQ(w->lblPosn->text(), "000 / 904");
+}
+
 TEST_F(Loading, TransparentAreasTakeTheWindowBackground) {
     QImage icon(32, 32, QImage::Format_ARGB32);
     icon.fill(Qt::transparent);
