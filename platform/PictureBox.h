@@ -9,17 +9,12 @@
 #include <functional>
 
 #include "platform/Gdi.h"
+#include "platform/Input.h"
 #include "platform/Surface.h"
 
 class QMimeData;
 
 namespace vistrel {
-
-// Mouse buttons and shift state as the handlers take them.
-enum MouseButtonCode : int { kLeftButton = 1, kRightButton = 2, kMiddleButton = 4 };
-enum ShiftCode : int { kShiftKey = 1, kCtrlKey = 2, kAltKey = 4 };
-int ButtonCode(Qt::MouseButtons buttons);
-int ShiftState(Qt::KeyboardModifiers modifiers);
 
 class PictureBox : public QWidget {
     Q_OBJECT

@@ -175,13 +175,13 @@ TEST_F(VectorscopeWindow, LeftDragMovesTheWindowByTheDistance) {
 }
 
 TEST_F(VectorscopeWindow, OtherButtonsDoNotStartADrag) {
-    window->Form_MouseDown(frmVector::kRightButton, 0, 10.0f, 10.0f);
+    window->Form_MouseDown(vistrel::kRightButton, 0, 10.0f, 10.0f);
     EXPECT_FALSE(window->dragging());
-    window->Form_MouseDown(frmVector::kLeftButton, 0, 10.0f, 10.0f);
+    window->Form_MouseDown(vistrel::kLeftButton, 0, 10.0f, 10.0f);
     EXPECT_TRUE(window->dragging());
-    window->Form_MouseUp(frmVector::kRightButton, 0, 10.0f, 10.0f);
+    window->Form_MouseUp(vistrel::kRightButton, 0, 10.0f, 10.0f);
     EXPECT_TRUE(window->dragging());
-    window->Form_MouseUp(frmVector::kLeftButton, 0, 10.0f, 10.0f);
+    window->Form_MouseUp(vistrel::kLeftButton, 0, 10.0f, 10.0f);
     EXPECT_FALSE(window->dragging());
 }
 

@@ -8,6 +8,7 @@
 #include <QScrollBar>
 #include <QWindow>
 
+#include "platform/Input.h"
 #include "platform/Numbers.h"
 #include "platform/ScrollBar.h"
 #include "vectorscope/Graticule.h"
@@ -29,25 +30,6 @@ constexpr int kReadoutX = 2;
 constexpr int kReadoutY = 242;
 constexpr ColorValue kTextColor = 0xFFFFFF;
 constexpr ColorValue kBackground = 0x000000;
-
-int ButtonCode(Qt::MouseButton button) {
-    switch (button) {
-    case Qt::LeftButton: return frmVector::kLeftButton;
-    case Qt::RightButton: return frmVector::kRightButton;
-    case Qt::MiddleButton: return frmVector::kMiddleButton;
-    default: return 0;
-    }
-}
-
-int ButtonState(Qt::MouseButtons buttons) {
-    return (buttons & Qt::LeftButton ? frmVector::kLeftButton : 0) | (buttons & Qt::RightButton ? frmVector::kRightButton : 0) |
-           (buttons & Qt::MiddleButton ? frmVector::kMiddleButton : 0);
-}
-
-int ShiftState(Qt::KeyboardModifiers modifiers) {
-    return (modifiers & Qt::ShiftModifier ? 1 : 0) | (modifiers & Qt::ControlModifier ? 2 : 0) |
-           (modifiers & Qt::AltModifier ? 4 : 0);
-}
 
 // A Wayland client cannot place its own window; the compositor moves it instead.
 bool ClientCannotPlaceWindows() { return QGuiApplication::platformName().startsWith(QLatin1String("wayland")); }
@@ -169,7 +151,7 @@ void frmVector::mouseMoveEvent(QMouseEvent* event) {
     // Measured from where the window is now rather than where it was when the
     // event was queued, so that a move still on its way cannot make the window jump.
     const QPointF at = event->globalPosition() - QPointF(geometry().topLeft());
-    Form_MouseMove(ButtonState(event->buttons()), ShiftState(event->modifiers()), static_cast<float>(at.x()),
+    Form_MouseMove(ButtonCode(event->buttons()), ShiftState(event->modifiers()), static_cast<float>(at.x()),
                    static_cast<float>(at.y()));
 }
 

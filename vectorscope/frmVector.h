@@ -42,11 +42,6 @@ public:
     QScrollBar* zoomBar() const { return hscrZoom; }
     bool dragging() const { return Dragging; }
 
-    // Mouse button codes of the handlers.
-    static constexpr int kLeftButton = 1;
-    static constexpr int kRightButton = 2;
-    static constexpr int kMiddleButton = 4;
-
     // The window's handlers; the Qt events below forward to them.
     void Form_Load();
     void Form_MouseDown(int button, int shift, float x, float y);
@@ -63,9 +58,6 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private:
-    // Moves the window so that the point grabbed at the press lies under the pointer.
-    void DragTo(QPointF globalPointer);
-
     const ModScope& mod_;
     QScrollBar* hscrZoom = nullptr;
 
