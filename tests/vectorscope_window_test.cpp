@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "support.h"
+#include "platform/Input.h"
 #include "vectorscope/frmVector.h"
 
 namespace {
