@@ -62,19 +62,24 @@ void frmMain::ClearPictures() {
 }
 
 korvex::PixelGrid frmMain::ReadPicPixels(PictureBox& surface, korvex::ChromaGrid& chroma) {
-    const Surface& picture = surface.surface();
+    Surface& picture = surface.surface();
     const int width = picture.width();
     const int height = picture.height();
     PicHeader.biWidth = width;
     PicHeader.biHeight = -height;
     PicHeader.biSizeImage =
         static_cast<std::uint32_t>(static_cast<std::uint64_t>(height) * DibStride(PicHeader.biBitCount, width));
-    korvex::PixelGrid pixels(static_cast<std::size_t>(width), static_cast<std::size_t>(height));
-    chroma = korvex::ChromaGrid(pixels.width(), pixels.height());
-    // A 32-bit surface's rows follow each other without padding, as the buffer's do.
+    const auto columns = static_cast<std::size_t>(width);
+    const auto rows = static_cast<std::size_t>(height);
+    chroma = korvex::ChromaGrid(columns, rows);
+    // The picture is analysed where it lies and shared rather than copied: the
+    // full-size surface is never shown again, so its fourth bytes may carry the
+    // luma, and the picture is held in memory once. Its rows follow each other
+    // without padding, as the buffer's do.
     assert(picture.image().bytesPerLine() == static_cast<qsizetype>(DibStride(32, width)));
-    korvex::ConvertToYuv(std::span<const Pixel>(picture.row(0), pixels.size()), pixels.span(), chroma.span());
-    return pixels;
+    Pixel* const bits = picture.row(0);
+    korvex::ConvertToYuv(std::span<Pixel>(bits, columns * rows), chroma.span());
+    return korvex::PixelGrid::Adopt(bits, columns, rows, std::make_shared<QImage>(picture.image()));
 }
 
 std::vector<Pixel> frmMain::ReadViewPixels(PictureBox& surface) {

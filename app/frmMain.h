@@ -103,7 +103,8 @@ public:
     void ResetControls();
     void ClearPictures();
     // The full-size picture with its luma in the fourth byte, and in the same pass
-    // over memory its colour differences; fills PicHeader.
+    // over memory its colour differences; fills PicHeader. The pixels are the
+    // surface's own, which the grid shares.
     korvex::PixelGrid ReadPicPixels(PictureBox& surface, korvex::ChromaGrid& chroma);
     std::vector<Pixel> ReadViewPixels(PictureBox& surface);
 

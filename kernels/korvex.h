@@ -32,14 +32,30 @@ struct Point {
 static_assert(sizeof(Point) == 8);
 
 // A two-dimensional array stored row after row, top row first, no padding:
-// element (x, y) lies at y * width + x. Elements are not initialised.
+// element (x, y) lies at y * width + x. Elements are not initialised. A grid
+// owns its memory, or adopts memory that another object owns and keeps alive.
 template <class T>
 class Grid {
 public:
     Grid() = default;
     Grid(std::size_t width, std::size_t height)
-        : data_(width * height != 0 ? std::make_unique_for_overwrite<T[]>(width * height) : nullptr),
+        : data_(width * height != 0 ? std::make_shared_for_overwrite<T[]>(width * height) : nullptr),
           width_(width * height != 0 ? width : 0), height_(width * height != 0 ? height : 0) {}
+    Grid(Grid&&) noexcept = default;
+    Grid& operator=(Grid&&) noexcept = default;
+    Grid(const Grid&) = delete;
+    Grid& operator=(const Grid&) = delete;
+
+    // A grid over width x height elements at data, which owner keeps alive.
+    static Grid Adopt(T* data, std::size_t width, std::size_t height, std::shared_ptr<void> owner) {
+        Grid grid;
+        if (data != nullptr && width * height != 0) {
+            grid.data_ = std::shared_ptr<T[]>(std::move(owner), data);
+            grid.width_ = width;
+            grid.height_ = height;
+        }
+        return grid;
+    }
 
     std::size_t width() const { return width_; }
     std::size_t height() const { return height_; }
@@ -53,7 +69,7 @@ public:
     std::span<const T> span() const { return {data_.get(), size()}; }
 
 private:
-    std::unique_ptr<T[]> data_;
+    std::shared_ptr<T[]> data_;
     std::size_t width_ = 0;
     std::size_t height_ = 0;
 };
@@ -114,10 +130,6 @@ void ConvertToYuv(std::span<Pixel> pixels, std::span<UvPair> chroma);
 
 // The same over a whole picture, returning a new chroma grid of the picture's bounds.
 ChromaGrid ConvertToYuv(PixelGrid& pixels);
-
-// The same while copying: pixels[k] = source[k]'s colour with its luma in the fourth
-// byte. Reading a picture and analysing it become one pass over memory.
-void ConvertToYuv(std::span<const Pixel> source, std::span<Pixel> pixels, std::span<UvPair> chroma);
 
 // Counts each pair into cell (127 - nearest(V z), 128 + nearest(U z)) of the 256 x 256 grid,
 // z = zoom / 65536; pairs outside the grid are dropped. Adds to the grid's counts and returns

@@ -40,10 +40,9 @@ KORVEX_ALWAYS_INLINE std::uint32_t DivideHalfEven(std::uint32_t x) {
 constexpr std::int32_t kDifferenceOffsetUnits = 256;
 constexpr std::int32_t kDifferenceOffset = kDifferenceOffsetUnits * 1'000'000;
 
-// Reads source, writes pixels (which may be the same buffer) and chroma.
-KORVEX_ALWAYS_INLINE void ConvertRangeBody(const Pixel* source, Pixel* pixels, UvPair* chroma, std::size_t count) {
+KORVEX_ALWAYS_INLINE void ConvertRangeBody(Pixel* pixels, UvPair* chroma, std::size_t count) {
     for (std::size_t k = 0; k < count; ++k) {
-        const Pixel p = source[k];
+        const Pixel p = pixels[k];
         const std::int32_t b = static_cast<std::int32_t>(p & 0xFFu);
         const std::int32_t g = static_cast<std::int32_t>((p >> 8) & 0xFFu);
         const std::int32_t r = static_cast<std::int32_t>((p >> 16) & 0xFFu);
@@ -62,31 +61,25 @@ KORVEX_ALWAYS_INLINE void ConvertRangeBody(const Pixel* source, Pixel* pixels, U
     }
 }
 
-void ConvertRangePlain(const Pixel* source, Pixel* pixels, UvPair* chroma, std::size_t count) {
-    ConvertRangeBody(source, pixels, chroma, count);
+void ConvertRangePlain(Pixel* pixels, UvPair* chroma, std::size_t count) {
+    ConvertRangeBody(pixels, chroma, count);
 }
 
-KORVEX_TARGET_WIDE void ConvertRangeWide(const Pixel* source, Pixel* pixels, UvPair* chroma, std::size_t count) {
-    ConvertRangeBody(source, pixels, chroma, count);
-}
-
-void ConvertAll(const Pixel* source, Pixel* pixels, UvPair* chroma, std::size_t count) {
-    const auto convert = detail::UseWideVectors() ? &ConvertRangeWide : &ConvertRangePlain;
-    detail::ParallelFor(count, [source, pixels, chroma, convert](std::size_t begin, std::size_t end) {
-        convert(source + begin, pixels + begin, chroma + begin, end - begin);
-    });
+KORVEX_TARGET_WIDE void ConvertRangeWide(Pixel* pixels, UvPair* chroma, std::size_t count) {
+    ConvertRangeBody(pixels, chroma, count);
 }
 
 }  // namespace
 
 void ConvertToYuv(std::span<Pixel> pixels, std::span<UvPair> chroma) {
     assert(pixels.size() == chroma.size());
-    ConvertAll(pixels.data(), pixels.data(), chroma.data(), std::min(pixels.size(), chroma.size()));
-}
-
-void ConvertToYuv(std::span<const Pixel> source, std::span<Pixel> pixels, std::span<UvPair> chroma) {
-    assert(source.size() == pixels.size() && pixels.size() == chroma.size());
-    ConvertAll(source.data(), pixels.data(), chroma.data(), std::min({source.size(), pixels.size(), chroma.size()}));
+    const std::size_t count = std::min(pixels.size(), chroma.size());
+    Pixel* const p = pixels.data();
+    UvPair* const c = chroma.data();
+    const auto convert = detail::UseWideVectors() ? &ConvertRangeWide : &ConvertRangePlain;
+    detail::ParallelFor(count, [p, c, convert](std::size_t begin, std::size_t end) {
+        convert(p + begin, c + begin, end - begin);
+    });
 }
 
 ChromaGrid ConvertToYuv(PixelGrid& pixels) {

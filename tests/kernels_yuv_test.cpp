@@ -142,19 +142,20 @@ TEST(KernelsYuv, GridOverloadKeepsBoundsAndPositions) {
         }
 }
 
-TEST(KernelsYuv, CopyingOverloadMatchesTheInPlaceOneAndLeavesItsSourceAlone) {
-    constexpr std::size_t kCount = 2 * 256 * 1024 + 11;  // split over threads
-    std::mt19937 random(777);
-    std::vector<Pixel> source(kCount);
-    for (Pixel& p : source) p = random();
-    const std::vector<Pixel> original = source;
-    std::vector<Pixel> inPlace = source, copied(kCount);
-    std::vector<UvPair> inPlaceUv(kCount), copiedUv(kCount);
-    korvex::ConvertToYuv(inPlace, inPlaceUv);
-    korvex::ConvertToYuv(std::span<const Pixel>(source), copied, copiedUv);
-    EXPECT_EQ(source, original);
-    EXPECT_EQ(copied, inPlace);
-    EXPECT_EQ(0, std::memcmp(copiedUv.data(), inPlaceUv.data(), kCount * sizeof(UvPair)));
+TEST(KernelsGrid, AnAdoptedBufferLivesAsLongAsTheGridThatHoldsIt) {
+    auto owner = std::make_shared<std::vector<Pixel>>(6, Bgra(1, 2, 3));
+    const std::weak_ptr<std::vector<Pixel>> watch = owner;
+    Pixel* const data = owner->data();
+    korvex::PixelGrid grid = korvex::PixelGrid::Adopt(data, 3, 2, std::move(owner));
+    ASSERT_EQ(grid.width(), 3u);
+    ASSERT_EQ(grid.height(), 2u);
+    EXPECT_EQ(grid.data(), data);
+    korvex::PixelGrid moved = std::move(grid);
+    EXPECT_FALSE(watch.expired());
+    EXPECT_EQ(moved.at(2, 1), Bgra(1, 2, 3));
+    moved = korvex::PixelGrid();
+    EXPECT_TRUE(watch.expired());
+    EXPECT_TRUE(korvex::PixelGrid::Adopt(nullptr, 3, 2, nullptr).empty());
 }
 
 TEST(KernelsYuv, EmptyInputsAreFine) {
