@@ -3,10 +3,13 @@
 #include <libwmf/api.h>
 #include <libwmf/gd.h>
 #include <libwmf/ipa.h>
+// The record of libwmf's gd image (found on the gd include path).
+#include <gd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -38,6 +41,22 @@ bool IsMetaHeader(const unsigned char* p, std::size_t size) {
     const std::uint16_t version = Word(p + 4);
     return (type == 1 || type == 2) && headerWords == 9 && (version == 0x0100 || version == 0x0300);
 }
+
+// The gd device hands its page image over to the caller once it has played,
+// and this libwmf exports no function that frees it. gd allocates it with
+// malloc: the record, its row table and its contiguous block of pixels.
+struct PageImage {
+    void* image = nullptr;
+    ~PageImage() {
+        auto* page = static_cast<gdImage*>(image);
+        if (page == nullptr) return;
+        std::free(page->_tpixels);
+        std::free(page->tpixels);
+        std::free(page->polyInts);
+        std::free(page->style);
+        std::free(page);
+    }
+};
 
 // What the device-begin hook needs; hangs on the API's user_data.
 struct BeginHook {
@@ -187,6 +206,7 @@ WmfResult RenderMetafile(const unsigned char* data, std::size_t size, ColorValue
     const wmf_error_t played = wmf_play(api, 0, &bbox);
     functions->device_begin = hook.original;
     api->user_data = nullptr;
+    const PageImage page{device->gd_image};
     if (played != wmf_E_None) {
         if (played == wmf_E_InsMem) result.error = DecodeError::OutOfMemory;
         return result;
