@@ -102,6 +102,9 @@ void frmMain::LoadPictureFile() {
     modScope.PicPixels = {};
     modScope.PicChroma = {};
     picHidden->surface().release();
+    // Decoding a large picture is the longest step of all: the busy cursor shows
+    // from here, not only once the picture has been decoded.
+    ShowBusy();
 
     const QString path = txtImageFile->text();
     DecodeResult decoded = DecodePicture(path, picHidden->background());
@@ -116,11 +119,19 @@ void frmMain::LoadPictureFile() {
             modScope.PicChroma = {};
         }
     }
-    if (!loaded) FailLoad();
-
+    // Idle again before any message, so that the message is not read under an hourglass.
     lblStatus->clear();
     unsetCursor();
     picImg->setCursor(Qt::CrossCursor);
+    if (!loaded) FailLoad();
+}
+
+void frmMain::ShowBusy() {
+    setCursor(Qt::WaitCursor);
+    picImg->setCursor(Qt::WaitCursor);
+    lblPosn->clear();
+    lblStatus->setText("Working...");
+    lblStatus->repaint();
 }
 
 void frmMain::FailLoad() {
@@ -159,11 +170,7 @@ void frmMain::AnalysePicture(Surface picture) {
     const int room = centralWidget()->width() - picImg->x();
     hscrCross->resize(room > wv ? wv : room - 4, hscrCross->height());
 
-    setCursor(Qt::WaitCursor);
-    picImg->setCursor(Qt::WaitCursor);
-    lblPosn->clear();
-    lblStatus->setText("Working...");
-    lblStatus->repaint();
+    ShowBusy();
 
     korvex::ChromaGrid chroma;
     korvex::PixelGrid pixels = ReadPicPixels(*picHidden, chroma);

@@ -185,6 +185,8 @@ private:
     // The load after a successful decode; throws std::bad_alloc when memory runs out.
     void AnalysePicture(Surface picture);
     void FailLoad();
+    // The hourglass on the window and the view, and "Working..." in the status line.
+    void ShowBusy();
     // A menu item that mirrors a check box: the item has toggled its own mark when
     // this runs; the box follows, and its handler redraws and marks the item again.
     // The probe patch's fill colour.

@@ -223,6 +223,42 @@ TEST_F(Loading, EveryFailureReportsThePathAndEndsWithNoPicture) {
     }
 }
 
+// Notes, at each repaint of the status line, whether it said "Working..." under
+// the hourglass while the picture was still undecoded.
+class BusyWatch : public QObject {
+public:
+    explicit BusyWatch(frmMain& w) : w_(w) { w.lblStatus->installEventFilter(this); }
+    bool shownBeforeDecoding = false;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint && w_.lblStatus->text() == "Working..." &&
+            w_.cursor().shape() == Qt::WaitCursor && w_.picHidden->surface().isNull())
+            shownBeforeDecoding = true;
+        return false;
+    }
+
+private:
+    frmMain& w_;
+};
+
+TEST_F(Loading, TheHourglassShowsWhileDecodingButNotUnderTheMessage) {
+    BusyWatch busy(*w);
+    Load(*w, WritePicture(dir, "busy.png", Gradient(64, 48)));
+    EXPECT_TRUE(busy.shownBeforeDecoding);
+    EXPECT_TRUE(w->lblStatus->text().isEmpty());
+
+    QString statusAtMessage = "unset";
+    Qt::CursorShape cursorAtMessage = Qt::WaitCursor;
+    w.fake().onWarning = [&] {
+        statusAtMessage = w->lblStatus->text();
+        cursorAtMessage = w->cursor().shape();
+    };
+    Load(*w, dir.filePath("missing.png"));
+    EXPECT_EQ(statusAtMessage, "");
+    EXPECT_EQ(cursorAtMessage, Qt::ArrowCursor);
+}
+
 TEST_F(Loading, LoadingAgainResetsTheDisplayModeAndItsMenuMarks) {
     const QString path = WritePicture(dir, "modes.png", Gradient(64, 48));
     Load(*w, path);

@@ -42,12 +42,14 @@ public:
     std::vector<vistrel::OpenFileRequest> dialogRequests;
     std::vector<QString> modalShown;           // objectNames of dialogs shown modally
     std::function<void(QDialog&)> onModal;     // runs while a dialog is "shown"
+    std::function<void()> onWarning;           // runs while a warning is "shown"
 
     QString programFolder() override { return folder; }
     bool fileExists(const QString& path) override;
     void openDocument(const QString& path) override { opened.push_back(path); }
     void warningBox(QWidget*, const QString& text, const QString& title) override {
         warnings.emplace_back(text, title);
+        if (onWarning) onWarning();
     }
     std::optional<QString> openFileDialog(QWidget*, const vistrel::OpenFileRequest& request) override {
         dialogRequests.push_back(request);
