@@ -290,11 +290,16 @@ void frmMain::Form_Load() {
 
     frmScope_ = new frmScope(modScope, this);
     frmScope_->crossBarValues = [this] { return QPoint(hscrCross->value(), vscrCross->value()); };
-    frmScope_->focusMainWindow = [this] { activateWindow(); setFocus(); };
+    // Focus handed back lands on the control that last had it, as the window's own would.
+    const auto takeFocusBack = [this] {
+        activateWindow();
+        if (focusWidget() == nullptr) setFocus();
+    };
+    frmScope_->focusMainWindow = takeFocusBack;
     frmScope_->show();
 
     frmVector_ = new frmVector(modScope, this);
-    frmVector_->focusMainWindow = [this] { activateWindow(); setFocus(); };
+    frmVector_->focusMainWindow = takeFocusBack;
     frmVector_->show();
     frmVector_->DrawGraticule();
     frmVector_->update();
