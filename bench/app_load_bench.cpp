@@ -1,47 +1,21 @@
-// A whole load of a 24-megapixel JPEG through the main window, beside Qt's
-// bare decode of the same file, and the load's peak memory.
+// A whole load of a 24-megapixel JPEG through the main window, and the load's
+// peak memory. Qt's bare decode of the same file is among the decode benchmarks.
 
 #include <benchmark/benchmark.h>
 
 #include <QDialog>
-#include <QFile>
-#include <QImage>
-#include <QImageReader>
-#include <QImageWriter>
 #include <QLineEdit>
 
 #include <fstream>
 #include <string>
 
 #include "app/frmMain.h"
+#include "pictures.h"
 #include "platform/Desktop.h"
 
 namespace {
 
-constexpr int kWidth = 6000;
-constexpr int kHeight = 4000;
-
-// A photograph-like picture: smooth gradients with mild texture, written once.
-const QString& Picture() {
-    static const QString path = [] {
-        const QString file = "/tmp/vistrel_bench_load_24mp.jpg";
-        if (QFile::exists(file)) return file;
-        QImage image(kWidth, kHeight, QImage::Format_RGB32);
-        for (int y = 0; y < kHeight; ++y) {
-            auto* row = reinterpret_cast<QRgb*>(image.scanLine(y));
-            for (int x = 0; x < kWidth; ++x) {
-                const int texture = ((x * 31 + y * 17) % 23) - 11;
-                row[x] = qRgb(std::clamp(x * 255 / kWidth + texture, 0, 255), std::clamp(y * 255 / kHeight + texture, 0, 255),
-                              std::clamp((x + y) * 255 / (kWidth + kHeight) - texture, 0, 255));
-            }
-        }
-        QImageWriter writer(file, "jpeg");
-        writer.setQuality(90);
-        if (!writer.write(image)) qFatal("cannot write %s", qPrintable(file));
-        return file;
-    }();
-    return path;
-}
+constexpr double kPixels = 6000.0 * 4000.0;
 
 // Answers every modal question at once, so nothing waits on a person.
 class QuietDesktop : public vistrel::Desktop {
@@ -63,19 +37,8 @@ std::int64_t StatusKiB(const char* field) {
     return -1;
 }
 
-void BM_BareDecodeJpeg24MP(benchmark::State& state) {
-    const QString& file = Picture();
-    for (auto _ : state) {
-        QImageReader reader(file);
-        QImage image = reader.read();
-        if (image.isNull()) state.SkipWithError("decode failed");
-        benchmark::DoNotOptimize(image.constBits());
-    }
-}
-BENCHMARK(BM_BareDecodeJpeg24MP)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
-
 void BM_LoadPictureFileJpeg24MP(benchmark::State& state) {
-    const QString& file = Picture();
+    const QString& file = bench::Jpeg24MP();
     QuietDesktop quiet;
     vistrel::setDesktop(&quiet);
     {
@@ -96,9 +59,8 @@ void BM_LoadPictureFileJpeg24MP(benchmark::State& state) {
         std::ofstream("/proc/self/clear_refs") << "5";
         window.LoadPictureFile();
         const std::int64_t peak = StatusKiB("VmHWM:");
-        const double pixels = double(kWidth) * kHeight;
         state.counters["peak_MiB"] = double(peak - before) / 1024.0;
-        state.counters["peak_B_per_px"] = double(peak - before) * 1024.0 / pixels;
+        state.counters["peak_B_per_px"] = double(peak - before) * 1024.0 / kPixels;
     }
     vistrel::setDesktop(nullptr);
 }
