@@ -61,14 +61,18 @@ void frmMain::ClearPictures() {
     }
 }
 
+void frmMain::DescribeSurface(BitmapInfoHeader& header, const Surface& surface) {
+    header.biWidth = surface.width();
+    header.biHeight = -surface.height();
+    header.biSizeImage = static_cast<std::uint32_t>(static_cast<std::uint64_t>(surface.height()) *
+                                                    DibStride(header.biBitCount, surface.width()));
+}
+
 korvex::PixelGrid frmMain::ReadPicPixels(PictureBox& surface, korvex::ChromaGrid& chroma) {
     Surface& picture = surface.surface();
     const int width = picture.width();
     const int height = picture.height();
-    PicHeader.biWidth = width;
-    PicHeader.biHeight = -height;
-    PicHeader.biSizeImage =
-        static_cast<std::uint32_t>(static_cast<std::uint64_t>(height) * DibStride(PicHeader.biBitCount, width));
+    DescribeSurface(PicHeader, picture);
     const auto columns = static_cast<std::size_t>(width);
     const auto rows = static_cast<std::size_t>(height);
     chroma = korvex::ChromaGrid(columns, rows);
@@ -85,10 +89,7 @@ korvex::PixelGrid frmMain::ReadPicPixels(PictureBox& surface, korvex::ChromaGrid
 std::vector<Pixel> frmMain::ReadViewPixels(PictureBox& surface) {
     const int width = surface.surface().width();
     const int height = surface.surface().height();
-    ViewHeader.biWidth = width;
-    ViewHeader.biHeight = -height;
-    ViewHeader.biSizeImage =
-        static_cast<std::uint32_t>(static_cast<std::uint64_t>(height) * DibStride(ViewHeader.biBitCount, width));
+    DescribeSurface(ViewHeader, surface.surface());
     std::vector<Pixel> pixels(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
     GetDIBits(surface.surface(), 0, height, pixels.data(), ViewHeader);
     return pixels;

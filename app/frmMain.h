@@ -180,6 +180,13 @@ private:
     void connectHandlers();
     // The crosshair pair at the probe's position, drawn with the view's pen.
     void DrawCrosshair();
+    // The probe at a pointer position, clamped to the view.
+    void PlaceProbe(float x, float y);
+    // The full-size column and row the probe's view position stands for.
+    std::int32_t ProbeColumn() const;
+    std::int32_t ProbeRow() const;
+    // The header's size fields for a top-down 32-bit picture of the surface's size.
+    static void DescribeSurface(BitmapInfoHeader& header, const Surface& surface);
     // The view's picture replaced by a buffer of the view's size.
     void ShowViewBuffer(const std::vector<Pixel>& buffer);
     // The load after a successful decode; throws std::bad_alloc when memory runs out.

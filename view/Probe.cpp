@@ -47,6 +47,15 @@ void frmMain::ShowProbe(int column, int row) {
     if (frmScope_ != nullptr) frmScope_->DrawLineTrace(modScope.PicPixels, column, row);
 }
 
+void frmMain::PlaceProbe(float x, float y) {
+    ProbeViewX = ClampValue(0, nearestInt(x), ViewMaxX);
+    ProbeViewY = ClampValue(0, nearestInt(y), ViewMaxY);
+}
+
+std::int32_t frmMain::ProbeColumn() const { return nearestInt(ProbeViewX * static_cast<double>(ScaleX)); }
+
+std::int32_t frmMain::ProbeRow() const { return nearestInt(ProbeViewY * static_cast<double>(ScaleY)); }
+
 void frmMain::picImg_MouseDown(int button, int shift, float x, float y) {
     if (button == kLeftButton) {
         if (!modScope.PicLoaded) return;
@@ -61,20 +70,16 @@ void frmMain::picImg_MouseDown(int button, int shift, float x, float y) {
         }
         SavedDrawMode = picImg->dc().rop2();
         picImg->dc().SetROP2(DrawMode::NotXorPen);
-        ProbeViewX = ClampValue(0, nearestInt(x), ViewMaxX);
-        ProbeViewY = ClampValue(0, nearestInt(y), ViewMaxY);
+        PlaceProbe(x, y);
         DrawCrosshair();
-        ShowProbe(nearestInt(ProbeViewX * static_cast<double>(ScaleX)),
-                  nearestInt(ProbeViewY * static_cast<double>(ScaleY)));
+        ShowProbe(ProbeColumn(), ProbeRow());
         ProbeDragging = true;
         if (shift & kCtrlKey) {
             // The probe is locked only after both bars are set, so their change
             // events find it unlocked and do nothing.
-            hscrCross->setValue(ClampValue(hscrCross->minimum(), nearestInt(ProbeViewX * static_cast<double>(ScaleX)),
-                                           hscrCross->maximum()));
+            hscrCross->setValue(ClampValue(hscrCross->minimum(), ProbeColumn(), hscrCross->maximum()));
             hscrCross->show();
-            vscrCross->setValue(ClampValue(vscrCross->minimum(), nearestInt(static_cast<double>(ScaleY) * ProbeViewY),
-                                           vscrCross->maximum()));
+            vscrCross->setValue(ClampValue(vscrCross->minimum(), ProbeRow(), vscrCross->maximum()));
             vscrCross->show();
             modScope.ProbeLocked = true;
             fraChannels->setEnabled(false);
@@ -93,10 +98,9 @@ void frmMain::picImg_MouseDown(int button, int shift, float x, float y) {
 void frmMain::picImg_MouseMove(int button, int, float x, float y) {
     if (button != kLeftButton || modScope.ProbeLocked || !ProbeDragging) return;
     DrawCrosshair();
-    ProbeViewX = ClampValue(0, nearestInt(x), ViewMaxX);
-    ProbeViewY = ClampValue(0, nearestInt(y), ViewMaxY);
+    PlaceProbe(x, y);
     DrawCrosshair();
-    ShowProbe(nearestInt(static_cast<double>(ScaleX) * ProbeViewX), nearestInt(static_cast<double>(ScaleY) * ProbeViewY));
+    ShowProbe(ProbeColumn(), ProbeRow());
 }
 
 void frmMain::picImg_MouseUp(int button, int, float, float) {
