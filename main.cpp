@@ -1,10 +1,3 @@
-#include <QApplication>
+#include "app/CommandLine.h"
 
-#include "app/frmMain.h"
-
-int main(int argc, char* argv[]) {
-    QApplication application(argc, argv);
-    vistrel::frmMain window;
-    window.start();
-    return application.exec();
-}
+int main(int argc, char* argv[]) { return vistrel::RunProgram(argc, argv); }

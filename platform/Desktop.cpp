@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDialog>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -21,7 +22,13 @@ Desktop& desktop() {
 
 void setDesktop(Desktop* replacement) { installed = replacement; }
 
-QString QtDesktop::programFolder() { return QCoreApplication::applicationDirPath(); }
+QString ShippedFilesFolder(const QString& executableFolder) {
+    const QFileInfo installed(QDir(executableFolder).filePath("../share/vistrel"));
+    if (installed.isDir()) return QDir::cleanPath(installed.absoluteFilePath());
+    return executableFolder;
+}
+
+QString QtDesktop::programFolder() { return ShippedFilesFolder(QCoreApplication::applicationDirPath()); }
 
 bool QtDesktop::fileExists(const QString& path) { return QFileInfo::exists(path); }
 

@@ -24,7 +24,8 @@ class Desktop {
 public:
     virtual ~Desktop() = default;
 
-    // The folder of the executable, without a trailing '/' (except at the root).
+    // The folder of the program's shipped files (test card, user's guide), without
+    // a trailing '/' (except at the root): see ShippedFilesFolder.
     virtual QString programFolder() = 0;
     virtual bool fileExists(const QString& path) = 0;
     // Opens a document with its associated program.
@@ -36,6 +37,11 @@ public:
     // Shows the dialog modally and returns when it is closed.
     virtual void showModal(QDialog& dialog) = 0;
 };
+
+// Where the shipped files of a program in `executableFolder` are: share/vistrel
+// beside an installed copy's bin folder (PREFIX/bin -> PREFIX/share/vistrel),
+// else the executable's own folder, as in the build folder.
+QString ShippedFilesFolder(const QString& executableFolder);
 
 // The seam in force; the Qt implementation unless a test installed another.
 Desktop& desktop();

@@ -1,0 +1,188 @@
+#include "app/CommandLine.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+#include <cstdio>
+
+#include "app/Render.h"
+#include "app/frmMain.h"
+#include "vistrel_version.h"
+
+namespace vistrel {
+
+namespace {
+
+// The desktop entry's name without ".desktop": lets the desktop match our windows to it.
+constexpr char kDesktopId[] = "io.github.vistrel.Vistrel";
+
+const QStringList kScopeNames = {"r", "g", "b", "y", "parade"};
+
+std::optional<int> WholeNumber(const QString& text) {
+    bool ok = false;
+    const int value = text.trimmed().toInt(&ok, 10);
+    if (!ok) return std::nullopt;
+    return value;
+}
+
+CommandLine Failed(QString reason) {
+    CommandLine line;
+    line.action = CommandAction::Error;
+    line.text = std::move(reason);
+    return line;
+}
+
+}  // namespace
+
+CommandLine ParseCommandLine(const QStringList& arguments) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        "Waveform monitor and vectorscope for still pictures.\n"
+        "With FILE, loads it once the start-up About box is closed.\n"
+        "With --render, draws both instruments without a window and writes\n"
+        "DIR/linescope.png and DIR/vectorscope.png.");
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    const QCommandLineOption render("render", "Write the instruments' images into the existing folder <dir>.", "dir");
+    const QCommandLineOption scope("scope", "Line scope channel: r, g, b, y or parade (default).", "channel");
+    const QCommandLineOption vertical("vertical", "Line scope plotted against vertical position.");
+    const QCommandLineOption scaleFront("scale-front", "Line scope graticule in front of the trace.");
+    const QCommandLineOption lamp("lamp", "Scale brightness, 0 to 255 (default 128).", "level");
+    const QCommandLineOption zoom("zoom", "Vectorscope zoom, 64 to 1024, 256 being 1.0 (default 256).", "value");
+    const QCommandLineOption probe("probe", "Lock the probe at full-size pixel X,Y.", "x,y");
+    for (const QCommandLineOption& option : {render, scope, vertical, scaleFront, lamp, zoom, probe})
+        parser.addOption(option);
+    parser.addPositionalArgument("file", "The picture to load (GIF, BMP, JPEG, PNG, TIFF, WebP, icon or metafile).",
+                                 "[FILE]");
+
+    if (!parser.parse(arguments)) return Failed(parser.errorText());
+
+    CommandLine line;
+    if (parser.isSet(help) || parser.isSet("help-all")) {
+        line.action = CommandAction::Help;
+        line.text = parser.helpText();
+        return line;
+    }
+    if (parser.isSet(version)) {
+        line.action = CommandAction::Version;
+        line.text = QStringLiteral("Vistrel %1.%2.%3")
+                        .arg(VISTREL_VERSION_MAJOR)
+                        .arg(VISTREL_VERSION_MINOR)
+                        .arg(VISTREL_VERSION_PATCH);
+        return line;
+    }
+
+    const QStringList files = parser.positionalArguments();
+    if (files.size() > 1) return Failed("Only one FILE may be given; put -- before a name that begins with a dash.");
+    if (!files.isEmpty()) line.file = files.front();
+
+    if (!parser.isSet(render)) {
+        for (const QCommandLineOption& option : {scope, vertical, scaleFront, lamp, zoom, probe})
+            if (parser.isSet(option)) return Failed(QStringLiteral("--%1 needs --render.").arg(option.names().front()));
+        return line;
+    }
+
+    line.action = CommandAction::Render;
+    line.renderFolder = parser.value(render);
+    if (line.renderFolder.isEmpty()) return Failed("--render needs a folder.");
+    if (line.file.isEmpty()) return Failed("--render needs a FILE.");
+    RenderSettings& settings = line.settings;
+    if (parser.isSet(scope)) {
+        const auto index = kScopeNames.indexOf(parser.value(scope).toLower());
+        if (index < 0) return Failed(QStringLiteral("--scope takes r, g, b, y or parade, not '%1'.").arg(parser.value(scope)));
+        settings.channel = static_cast<int>(index);
+    }
+    settings.vertical = parser.isSet(vertical);
+    settings.scaleInFront = parser.isSet(scaleFront);
+    if (parser.isSet(lamp)) {
+        const auto value = WholeNumber(parser.value(lamp));
+        if (!value || *value < 0 || *value > 255)
+            return Failed(QStringLiteral("--lamp takes a whole number from 0 to 255, not '%1'.").arg(parser.value(lamp)));
+        settings.lamp = *value;
+    }
+    if (parser.isSet(zoom)) {
+        const auto value = WholeNumber(parser.value(zoom));
+        if (!value || *value < 64 || *value > 1024)
+            return Failed(
+                QStringLiteral("--zoom takes a whole number from 64 to 1024, not '%1'.").arg(parser.value(zoom)));
+        settings.zoom = *value;
+    }
+    if (parser.isSet(probe)) {
+        const QStringList parts = parser.value(probe).split(',');
+        const auto x = parts.size() == 2 ? WholeNumber(parts[0]) : std::nullopt;
+        const auto y = parts.size() == 2 ? WholeNumber(parts[1]) : std::nullopt;
+        if (!x || !y || *x < 0 || *y < 0)
+            return Failed(QStringLiteral("--probe takes a pixel as X,Y (two whole numbers from 0), not '%1'.")
+                              .arg(parser.value(probe)));
+        settings.probe = QPoint(*x, *y);
+    }
+    return line;
+}
+
+namespace {
+
+void Print(std::FILE* stream, const QString& text) {
+    const QByteArray bytes = text.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+QtMessageHandler standardHandler = nullptr;
+
+// The headless platform reports each window operation it cannot carry out, and
+// Qt notes a missing runtime folder (as under cron); a script reading stderr
+// wants only the outcome.
+void QuietHeadless(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (message.startsWith("This plugin does not support") || message.startsWith("QStandardPaths: XDG_RUNTIME_DIR"))
+        return;
+    if (standardHandler != nullptr) standardHandler(type, context, message);
+}
+
+int Render(int argc, char* argv[], const CommandLine& line) {
+    // No display is needed or looked for: Qt's own headless platform draws the windows.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    standardHandler = qInstallMessageHandler(QuietHeadless);
+    QApplication application(argc, argv);
+    const RenderResult result = RenderInstruments(line.renderFolder, line.file, line.settings);
+    if (result.exitCode != 0) Print(stderr, result.message + "\n");
+    return result.exitCode;
+}
+
+int Run(int argc, char* argv[], const CommandLine& line) {
+    QApplication application(argc, argv);
+    QGuiApplication::setDesktopFileName(kDesktopId);
+    frmMain window;
+    window.start();
+    if (!line.file.isEmpty()) LoadAsTyped(window, line.file);
+    return application.exec();
+}
+
+}  // namespace
+
+int RunProgram(int argc, char* argv[]) {
+    CommandLine line;
+    {
+        // Reading the arguments needs no display, so --help and --version work without one.
+        QCoreApplication reader(argc, argv);
+        line = ParseCommandLine(QCoreApplication::arguments());
+    }
+    switch (line.action) {
+        case CommandAction::Help:
+            Print(stdout, line.text);
+            return 0;
+        case CommandAction::Version:
+            Print(stdout, line.text + "\n");
+            return 0;
+        case CommandAction::Error:
+            Print(stderr, "vistrel: " + line.text + "\nTry 'vistrel --help' for more information.\n");
+            return 2;
+        case CommandAction::Render:
+            return Render(argc, argv, line);
+        case CommandAction::Run:
+            return Run(argc, argv, line);
+    }
+    return 2;
+}
+
+}  // namespace vistrel

@@ -1,0 +1,41 @@
+#pragma once
+// The command line: `vistrel [OPTIONS] [FILE]`, read before any window exists,
+// so that --help, --version and a bad option need no display.
+
+#include <QPoint>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace vistrel {
+
+// How --render sets the instruments; the defaults are the windows' own at start-up.
+struct RenderSettings {
+    int channel = 4;            // the line scope's channel option: 0 R, 1 G, 2 B, 3 Y, 4 parade
+    bool vertical = false;      // the line scope's "Vert" option
+    bool scaleInFront = false;  // "Scale BG" unchecked
+    int lamp = 128;             // the scale brightness bar, 0..255
+    int zoom = 256;             // the vectorscope's zoom bar, 64..1024
+    std::optional<QPoint> probe;  // a locked probe at this full-size pixel
+};
+
+enum class CommandAction { Run, Render, Help, Version, Error };
+
+struct CommandLine {
+    CommandAction action = CommandAction::Run;
+    QString file;          // the picture to load; may be empty for Run
+    QString renderFolder;  // where --render writes its images
+    RenderSettings settings;
+    QString text;          // the help or version text, or what is wrong
+};
+
+// Reads the arguments, the program's own path first.
+CommandLine ParseCommandLine(const QStringList& arguments);
+
+// The whole program: reads the command line, then opens the windows, renders
+// headless or prints. Returns the exit code: 0, 1 (a picture that does not
+// load under --render) or 2 (bad options).
+int RunProgram(int argc, char* argv[]);
+
+}  // namespace vistrel

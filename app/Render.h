@@ -1,0 +1,37 @@
+#pragma once
+// Drawing the instruments without a screen: the real main window loads the
+// picture and sets the instrument windows' controls, and each window's client
+// area is written out as the window would show it.
+
+#include <QImage>
+#include <QString>
+
+#include "app/CommandLine.h"
+
+class QWidget;
+
+namespace vistrel {
+
+class frmMain;
+
+// An instrument window's client area, pixel for pixel as it shows on screen.
+QImage InstrumentImage(QWidget& window);
+
+// The picture loaded as if typed into the file-name box and Load pressed.
+void LoadAsTyped(frmMain& window, const QString& path);
+
+// The names of the written images inside the output folder.
+inline constexpr char kLineScopeImage[] = "linescope.png";
+inline constexpr char kVectorscopeImage[] = "vectorscope.png";
+
+struct RenderResult {
+    int exitCode = 0;  // 0 written, 1 the picture did not load, 2 a bad option
+    QString message;   // for stderr when the exit code is not 0
+};
+
+// Loads `file`, sets the instruments as `settings` say and writes both images
+// into `folder`; writes nothing unless everything succeeds. Needs a
+// QApplication; shows no modal box.
+RenderResult RenderInstruments(const QString& folder, const QString& file, const RenderSettings& settings);
+
+}  // namespace vistrel

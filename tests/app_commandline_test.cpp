@@ -1,0 +1,144 @@
+// The command line as read, and the program run as a process the way a script runs it.
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include "app/CommandLine.h"
+
+namespace {
+
+using vistrel::CommandAction;
+using vistrel::CommandLine;
+using vistrel::ParseCommandLine;
+
+CommandLine Parse(QStringList arguments) {
+    arguments.prepend("vistrel");
+    return ParseCommandLine(arguments);
+}
+
+TEST(CommandLine, AcceptsEveryRenderOptionAtItsLimitsAndRejectsJustBeyond) {
+    struct Case {
+        QStringList arguments;
+        bool accepted;
+    };
+    const QString at = "--render";
+    const Case cases[] = {
+        {{at, "out", "p.jpg", "--lamp", "0"}, true},      {{at, "out", "p.jpg", "--lamp", "255"}, true},
+        {{at, "out", "p.jpg", "--lamp", "-1"}, false},    {{at, "out", "p.jpg", "--lamp", "256"}, false},
+        {{at, "out", "p.jpg", "--lamp", "1e2"}, false},   {{at, "out", "p.jpg", "--zoom", "64"}, true},
+        {{at, "out", "p.jpg", "--zoom", "1024"}, true},   {{at, "out", "p.jpg", "--zoom", "63"}, false},
+        {{at, "out", "p.jpg", "--zoom", "1025"}, false},  {{at, "out", "p.jpg", "--zoom", "x"}, false},
+        {{at, "out", "p.jpg", "--probe", "0,0"}, true},   {{at, "out", "p.jpg", "--probe", "3"}, false},
+        {{at, "out", "p.jpg", "--probe", "3,4,5"}, false}, {{at, "out", "p.jpg", "--probe", "-1,4"}, false},
+        {{at, "out", "p.jpg", "--probe", "a,b"}, false},  {{at, "out", "p.jpg", "--scope", "Y"}, true},
+        {{at, "out", "p.jpg", "--scope", "luma"}, false}, {{at, "out"}, false},
+        {{at, "out", "a.jpg", "b.jpg"}, false},           {{"--zoom", "300", "p.jpg"}, false},
+        {{"--vertical"}, false},                          {{"--bogus"}, false},
+        {{"p.jpg"}, true},                                {{}, true},
+    };
+    for (const Case& c : cases) {
+        const CommandLine line = Parse(c.arguments);
+        EXPECT_EQ(line.action != CommandAction::Error, c.accepted) << c.arguments.join(' ').toStdString();
+        if (!c.accepted) {
+            EXPECT_FALSE(line.text.isEmpty()) << "no reason given";
+        }
+    }
+}
+
+TEST(CommandLine, CarriesTheSettingsAndTheNamesExactlyAsGiven) {
+    const CommandLine plain = Parse({"--render", "out dir", "pic.jpg"});
+    ASSERT_EQ(plain.action, CommandAction::Render);
+    EXPECT_EQ(plain.settings.channel, 4);
+    EXPECT_FALSE(plain.settings.vertical);
+    EXPECT_FALSE(plain.settings.scaleInFront);
+    EXPECT_EQ(plain.settings.lamp, 128);
+    EXPECT_EQ(plain.settings.zoom, 256);
+    EXPECT_FALSE(plain.settings.probe.has_value());
+
+    const CommandLine all = Parse({"--scope", "b", "--vertical", "--scale-front", "--lamp", "7", "--zoom", "900",
+                                   "--probe", "12,34", "--render", "out", "--", "-odd näme .jpg"});
+    ASSERT_EQ(all.action, CommandAction::Render) << all.text.toStdString();
+    EXPECT_EQ(all.file, QString("-odd näme .jpg"));
+    EXPECT_EQ(all.renderFolder, QString("out"));
+    EXPECT_EQ(all.settings.channel, 2);
+    EXPECT_TRUE(all.settings.vertical);
+    EXPECT_TRUE(all.settings.scaleInFront);
+    EXPECT_EQ(all.settings.lamp, 7);
+    EXPECT_EQ(all.settings.zoom, 900);
+    EXPECT_EQ(all.settings.probe, QPoint(12, 34));
+
+    const CommandLine run = Parse({" spaced name.jpg "});
+    EXPECT_EQ(run.action, CommandAction::Run);
+    EXPECT_EQ(run.file, QString(" spaced name.jpg "));
+    EXPECT_EQ(Parse({"--version"}).text, QString("Vistrel 0.95.1"));
+}
+
+// The program itself, with no display at all, as a script would run it.
+struct Outcome {
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+Outcome RunVistrel(const QStringList& arguments) {
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) environment.remove(name);
+    process.setProcessEnvironment(environment);
+    process.start(VISTREL_BINARY_DIR "/vistrel", arguments);
+    const bool finished = process.waitForFinished(60000);
+    if (!finished) process.kill();
+    EXPECT_TRUE(finished) << arguments.join(' ').toStdString();
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, process.readAllStandardOutput(),
+            process.readAllStandardError()};
+}
+
+TEST(CommandLineProcess, PrintsWithoutADisplayAndFailsWithTheRightCodes) {
+    const Outcome version = RunVistrel({"--version"});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.out, QByteArray("Vistrel 0.95.1\n"));
+
+    const Outcome help = RunVistrel({"--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    for (const char* option : {"--render", "--scope", "--vertical", "--scale-front", "--lamp", "--zoom", "--probe"})
+        EXPECT_TRUE(help.out.contains(option)) << option;
+
+    const Outcome unknown = RunVistrel({"--bogus"});
+    EXPECT_EQ(unknown.exitCode, 2);
+    EXPECT_TRUE(unknown.err.contains("bogus"));
+    EXPECT_TRUE(unknown.out.isEmpty());
+
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const Outcome zoom = RunVistrel({"--render", dir.path(), "--zoom", "2000", VISTREL_BINARY_DIR "/30861.jpg"});
+    EXPECT_EQ(zoom.exitCode, 2);
+    EXPECT_TRUE(zoom.err.contains("--zoom"));
+}
+
+TEST(CommandLineProcess, RendersAnOddlyNamedPictureAndWritesNothingForOneThatDoesNotLoad) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString odd = dir.filePath("-card ü 1.jpg");
+    ASSERT_TRUE(QFile::copy(VISTREL_BINARY_DIR "/30861.jpg", odd));
+    const QString out = dir.filePath("out");
+    ASSERT_TRUE(QDir().mkdir(out));
+
+    const QString missing = dir.filePath("missing.jpg");
+    const Outcome failed = RunVistrel({"--render", out, missing});
+    EXPECT_EQ(failed.exitCode, 1);
+    EXPECT_EQ(QString::fromLocal8Bit(failed.err), "Could not load " + missing + "\n");
+    EXPECT_TRUE(QDir(out).isEmpty());
+
+    const Outcome written = RunVistrel({"--render", out, "--scope", "r", "--probe", "100,100", "--", odd});
+    EXPECT_EQ(written.exitCode, 0) << written.err.toStdString();
+    EXPECT_TRUE(written.err.isEmpty()) << written.err.toStdString();
+    EXPECT_EQ(QImage(out + "/linescope.png").size(), QSize(420, 286));
+    EXPECT_EQ(QImage(out + "/vectorscope.png").size(), QSize(256, 266));
+}
+
+}  // namespace

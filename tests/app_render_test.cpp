@@ -1,0 +1,176 @@
+// Headless rendering against the windows themselves: the written images must be
+// what the instrument windows of the running program show at the same settings.
+
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QDir>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QTemporaryDir>
+
+#include <sys/stat.h>
+
+#include "app/Render.h"
+#include "app_support.h"
+#include "linescope/frmScope.h"
+#include "platform/Input.h"
+#include "platform/Numbers.h"
+#include "vectorscope/frmVector.h"
+
+namespace {
+
+using testing_support::StartedMain;
+using vistrel::RenderInstruments;
+using vistrel::RenderSettings;
+
+// Large flat blocks of colour, so that neighbouring pixels in a block are alike,
+// over a gradient band, so that the traces have shape; wider than the view.
+QImage Blocks() {
+    QImage image(1500, 600, QImage::Format_RGB32);
+    const QRgb colours[] = {qRgb(200, 30, 40), qRgb(20, 180, 60), qRgb(40, 60, 220), qRgb(230, 220, 30),
+                            qRgb(128, 128, 128)};
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            image.setPixel(x, y, y < 400 ? colours[x / 300] : qRgb(x % 256, (x + y) % 256, y % 256));
+    return image;
+}
+
+// Sets the instrument windows as a user would, after the load.
+void SetByHand(vistrel::frmMain& window, const RenderSettings& settings) {
+    vistrel::frmScope& scope = *window.scopeWindow();
+    scope.findChild<QRadioButton*>(QStringLiteral("optParade[%1]").arg(settings.channel))->click();
+    scope.findChild<QRadioButton*>(settings.vertical ? "optHorz[0]" : "optHorz[1]")->click();
+    auto* scaleBehind = scope.findChild<QCheckBox*>("chkScaleBG");
+    if (scaleBehind->isChecked() == settings.scaleInFront) scaleBehind->click();
+    window.hscrLamp->setValue(settings.lamp);
+    window.vectorWindow()->zoomBar()->setValue(settings.zoom);
+}
+
+QImage Screen(QWidget& window) { return window.grab().toImage().convertToFormat(QImage::Format_RGB32); }
+
+struct Rendered {
+    QImage lineScope;
+    QImage vectorscope;
+};
+
+Rendered Render(const QString& picture, const RenderSettings& settings) {
+    QTemporaryDir out;
+    const vistrel::RenderResult result = RenderInstruments(out.path(), picture, settings);
+    EXPECT_EQ(result.exitCode, 0) << result.message.toStdString();
+    return {QImage(out.filePath("linescope.png")).convertToFormat(QImage::Format_RGB32),
+            QImage(out.filePath("vectorscope.png")).convertToFormat(QImage::Format_RGB32)};
+}
+
+class RenderTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        picture = testing_support::WritePicture(dir, "blocks.png", Blocks());
+    }
+    QTemporaryDir dir;
+    QString picture;
+};
+
+TEST_F(RenderTest, ImagesAreTheWindowsPixelForPixelAtEverySetting) {
+    struct Case {
+        RenderSettings settings;
+        QPoint viewProbe;  // a Ctrl+click here in the view; (-1, -1) for none
+    };
+    std::vector<Case> cases;
+    cases.push_back({RenderSettings{}, {-1, -1}});
+    for (int channel = 0; channel < 5; ++channel) {
+        RenderSettings s;
+        s.channel = channel;
+        s.vertical = channel % 2 == 1;
+        s.scaleInFront = channel >= 3;
+        s.lamp = channel * 60;
+        s.zoom = 64 + channel * 240;
+        cases.push_back({s, {-1, -1}});
+        cases.push_back({s, {37 + channel * 90, channel == 4 ? 300 : 100 + channel * 41}});
+    }
+
+    for (const Case& c : cases) {
+        StartedMain main;
+        testing_support::Load(*main, picture);
+        ASSERT_TRUE(main->modScope.PicLoaded);
+        SetByHand(*main, c.settings);
+        RenderSettings settings = c.settings;
+        if (c.viewProbe.x() >= 0) {
+            main->picImg_MouseDown(vistrel::kLeftButton, vistrel::kCtrlKey, c.viewProbe.x(), c.viewProbe.y());
+            main->picImg_MouseUp(vistrel::kLeftButton, vistrel::kCtrlKey, c.viewProbe.x(), c.viewProbe.y());
+            ASSERT_TRUE(main->modScope.ProbeLocked);
+            settings.probe = QPoint(main->hscrCross->value(), main->vscrCross->value());
+        }
+        const Rendered rendered = Render(picture, settings);
+        const std::string label = "channel " + std::to_string(c.settings.channel) + " probe " +
+                                  std::to_string(settings.probe ? settings.probe->x() : -1);
+        EXPECT_EQ(rendered.lineScope, Screen(*main->scopeWindow())) << label;
+        EXPECT_EQ(rendered.vectorscope, Screen(*main->vectorWindow())) << label;
+        EXPECT_EQ(rendered.lineScope, vistrel::InstrumentImage(*main->scopeWindow())) << label;
+    }
+}
+
+TEST_F(RenderTest, AProbeNoViewPositionReachesShowsThatPixelAlone) {
+    StartedMain main;
+    testing_support::Load(*main, picture);
+    ASSERT_GT(main->ScaleX, 1.0f);
+    // A column between two that view positions stand for, inside the second block.
+    int column = -1;
+    for (int x = 301; x < 599 && column < 0; ++x) {
+        const int view = vistrel::nearestInt(x / static_cast<double>(main->ScaleX));
+        if (vistrel::nearestInt(view * static_cast<double>(main->ScaleX)) != x) column = x;
+    }
+    ASSERT_GE(column, 0);
+    const int row = 200;
+    RenderSettings settings;
+    settings.probe = QPoint(column, row);
+    const Rendered rendered = Render(picture, settings);
+
+    // The line scope: the trace through that pixel, as the crosshair bars place it.
+    main->picImg_MouseDown(vistrel::kLeftButton, vistrel::kCtrlKey, 10, 10);
+    main->hscrCross->setValue(column);
+    main->vscrCross->setValue(row);
+    EXPECT_EQ(rendered.lineScope, Screen(*main->scopeWindow()));
+
+    // The vectorscope: the one marker of a pixel of the same colour that a click reaches.
+    StartedMain other;
+    testing_support::Load(*other, picture);
+    const int view = vistrel::nearestInt(column / static_cast<double>(other->ScaleX));
+    other->picImg_MouseDown(vistrel::kLeftButton, vistrel::kCtrlKey, static_cast<float>(view), 60);
+    ASSERT_EQ(other->hscrCross->value() / 300, column / 300);
+    EXPECT_EQ(rendered.vectorscope, Screen(*other->vectorWindow()));
+}
+
+TEST_F(RenderTest, FailuresWriteNothingAndSayWhy) {
+    QTemporaryDir out;
+    ASSERT_TRUE(out.isValid());
+    const QString fifo = dir.filePath("pipe.jpg");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QString hostile = testing_support::WritePicture(dir, "bad.jpg", QImage());
+    QFile truncated(dir.filePath("truncated.jpg"));
+    ASSERT_TRUE(truncated.open(QIODevice::WriteOnly));
+    truncated.write("\xFF\xD8\xFF\xE0 not a whole picture");
+    truncated.close();
+
+    for (const QString& unloadable : {dir.filePath("missing.jpg"), dir.path(), fifo, hostile, truncated.fileName()}) {
+        const vistrel::RenderResult result = RenderInstruments(out.path(), unloadable, {});
+        EXPECT_EQ(result.exitCode, 1) << unloadable.toStdString();
+        EXPECT_EQ(result.message, "Could not load " + unloadable);
+    }
+
+    RenderSettings outside;
+    outside.probe = QPoint(1500, 0);
+    EXPECT_EQ(RenderInstruments(out.path(), picture, outside).exitCode, 2);
+    outside.probe = QPoint(0, 600);
+    EXPECT_EQ(RenderInstruments(out.path(), picture, outside).exitCode, 2);
+    EXPECT_TRUE(QDir(out.path()).isEmpty());
+
+    for (const QString& unwritable : {dir.filePath("no such folder"), picture}) {
+        const vistrel::RenderResult result = RenderInstruments(unwritable, picture, {});
+        EXPECT_EQ(result.exitCode, 2) << unwritable.toStdString();
+        EXPECT_TRUE(result.message.contains(unwritable));
+    }
+}
+
+}  // namespace
