@@ -1,14 +1,17 @@
 # The one entry a newcomer needs: `make run` and `make test`.
+# `make install` (PREFIX, DESTDIR) and `make package` (a .deb in build/) for packagers.
 BUILD    ?= build
+PREFIX   ?= /usr/local
 BENCHDIR ?= build-bench
 JOBS     ?= $(shell nproc)
 SUDO     := $(shell [ "$$(id -u)" -eq 0 ] || echo sudo)
 
 # Debian packages the build, the tests and the program need.
 PACKAGES := cmake make g++ pkg-config qt6-base-dev qt6-image-formats-plugins libgl-dev \
-            libwmf-dev libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core
+            libwmf-dev libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core \
+            desktop-file-utils appstream dpkg-dev file groff-base
 
-.PHONY: run test bench clean deps build
+.PHONY: run test bench clean deps build install package
 
 deps:
 	@missing=""; for p in $(PACKAGES); do \
@@ -30,6 +33,12 @@ run: build
 
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest -j $(JOBS) --output-on-failure
+
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+
+package: build
+	cmake --build $(BUILD) --target package
 
 $(BENCHDIR)/CMakeCache.txt: | deps
 	cmake -S . -B $(BENCHDIR) -DCMAKE_BUILD_TYPE=Release
