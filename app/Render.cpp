@@ -40,10 +40,11 @@ private:
     QtDesktop real_;
 };
 
+// Installs a desktop for a scope's lifetime, then puts back the one it replaced.
 class InstalledDesktop {
 public:
     explicit InstalledDesktop(Desktop& replacement) : previous_(&desktop()) { setDesktop(&replacement); }
-    ~InstalledDesktop() { setDesktop(previous_ == &desktop() ? nullptr : previous_); }
+    ~InstalledDesktop() { setDesktop(previous_); }
     InstalledDesktop(const InstalledDesktop&) = delete;
     InstalledDesktop& operator=(const InstalledDesktop&) = delete;
 
