@@ -23,12 +23,18 @@ add_custom_command(OUTPUT ${VISTREL_ICONS}
   DEPENDS make_icons ${CMAKE_SOURCE_DIR}/assets/vistrel.png COMMENT "Scaling the application icon")
 add_custom_target(desktop_icons ALL DEPENDS ${VISTREL_ICONS})
 
+# Manual pages are installed compressed, without a time stamp, as Debian's are.
+add_custom_command(OUTPUT ${DIST_OUT}/vistrel.1.gz
+  COMMAND gzip -9nc ${DIST_OUT}/vistrel.1 > ${DIST_OUT}/vistrel.1.gz
+  DEPENDS ${DIST_OUT}/vistrel.1 COMMENT "Compressing the manual page")
+add_custom_target(manual_page ALL DEPENDS ${DIST_OUT}/vistrel.1.gz)
+
 # The program looks for its shipped files in ../share/vistrel beside its bin folder.
 install(TARGETS vistrel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${CMAKE_BINARY_DIR}/30861.jpg ${CMAKE_BINARY_DIR}/ScopeReadme.txt DESTINATION share/vistrel)
 install(FILES ${CMAKE_SOURCE_DIR}/dist/${VISTREL_APP_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${DIST_OUT}/${VISTREL_APP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
-install(FILES ${DIST_OUT}/vistrel.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${DIST_OUT}/vistrel.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(DIRECTORY ${DIST_OUT}/icons/ DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor)
 
 # A Debian package of the installed tree. dpkg-shlibdeps finds the libraries the

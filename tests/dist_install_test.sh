@@ -33,9 +33,9 @@ for size in 16 24 32 48 64 128 256; do
 done
 
 # The man page formats without warnings and names every option of --help.
-man="$root/share/man/man1/vistrel.1"
-warnings=$(groff -man -ww -z "$man" 2>&1) && [ -z "$warnings" ] || fail "man page: $warnings"
-groff -man -Tascii -P-cbou "$man" 2>/dev/null >"$tmp/man.txt"
+gzip -dc "$root/share/man/man1/vistrel.1.gz" >"$tmp/vistrel.1" || fail "no man page"
+warnings=$(groff -man -ww -z "$tmp/vistrel.1" 2>&1) && [ -z "$warnings" ] || fail "man page: $warnings"
+groff -man -Tascii -P-cbou "$tmp/vistrel.1" 2>/dev/null >"$tmp/man.txt"
 nodisplay="env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM"
 $nodisplay "$root/bin/vistrel" --help | grep -o -- '--[a-z-]*' | sort -u >"$tmp/options"
 [ -s "$tmp/options" ] || fail "no options in --help"

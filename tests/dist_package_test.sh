@@ -20,7 +20,7 @@ done
 dpkg-deb -x "$deb" "$tmp/root"
 program="$tmp/root/usr/bin/vistrel"
 for f in usr/share/vistrel/30861.jpg usr/share/applications/io.github.vistrel.Vistrel.desktop \
-         usr/share/metainfo/io.github.vistrel.Vistrel.metainfo.xml usr/share/man/man1/vistrel.1; do
+         usr/share/metainfo/io.github.vistrel.Vistrel.metainfo.xml usr/share/man/man1/vistrel.1.gz; do
     [ -s "$tmp/root/$f" ] || fail "package lacks $f"
 done
 
