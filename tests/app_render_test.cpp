@@ -147,13 +147,17 @@ TEST_F(RenderTest, FailuresWriteNothingAndSayWhy) {
     ASSERT_TRUE(out.isValid());
     const QString fifo = dir.filePath("pipe.jpg");
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-    const QString hostile = testing_support::WritePicture(dir, "bad.jpg", QImage());
-    QFile truncated(dir.filePath("truncated.jpg"));
-    ASSERT_TRUE(truncated.open(QIODevice::WriteOnly));
-    truncated.write("\xFF\xD8\xFF\xE0 not a whole picture");
-    truncated.close();
+    // A GIF that claims 65535 x 65535 pixels, and the start of a JPEG with nothing after it.
+    const auto writeBytes = [&](const QString& name, const QByteArray& bytes) {
+        QFile file(dir.filePath(name));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+        return file.fileName();
+    };
+    const QString hostile = writeBytes("huge.gif", QByteArray("GIF89a\xFF\xFF\xFF\xFF\x80\x00\x00", 13));
+    const QString truncated = writeBytes("truncated.jpg", QByteArray("\xFF\xD8\xFF\xE0\x00\x10JFIF", 10));
 
-    for (const QString& unloadable : {dir.filePath("missing.jpg"), dir.path(), fifo, hostile, truncated.fileName()}) {
+    for (const QString& unloadable : {dir.filePath("missing.jpg"), dir.path(), fifo, hostile, truncated}) {
         const vistrel::RenderResult result = RenderInstruments(out.path(), unloadable, {});
         EXPECT_EQ(result.exitCode, 1) << unloadable.toStdString();
         EXPECT_EQ(result.message, "Could not load " + unloadable);
