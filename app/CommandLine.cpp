@@ -153,12 +153,16 @@ int Run(int argc, char* argv[], const CommandLine& line) {
     QApplication application(argc, argv);
     QGuiApplication::setDesktopFileName(kDesktopId);
     frmMain window;
-    window.start();
-    if (!line.file.isEmpty()) LoadAsTyped(window, line.file);
+    StartWith(window, line.file);
     return application.exec();
 }
 
 }  // namespace
+
+void StartWith(frmMain& window, const QString& file) {
+    window.start();
+    if (!file.isEmpty()) LoadAsTyped(window, file);
+}
 
 int RunProgram(int argc, char* argv[]) {
     CommandLine line;

@@ -33,6 +33,12 @@ struct CommandLine {
 // Reads the arguments, the program's own path first.
 CommandLine ParseCommandLine(const QStringList& arguments);
 
+class frmMain;
+
+// The start-up sequence, then, once the About box is closed, `file` (if any)
+// loaded as if typed into the file-name box and Load pressed.
+void StartWith(frmMain& window, const QString& file);
+
 // The whole program: reads the command line, then opens the windows, renders
 // headless or prints. Returns the exit code: 0, 1 (a picture that does not
 // load under --render) or 2 (bad options).

@@ -8,7 +8,12 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <QLineEdit>
+
 #include "app/CommandLine.h"
+#include "app/frmMain.h"
+#include "platform/PictureBox.h"
+#include "support.h"
 
 namespace {
 
@@ -139,6 +144,44 @@ TEST(CommandLineProcess, RendersAnOddlyNamedPictureAndWritesNothingForOneThatDoe
     EXPECT_TRUE(written.err.isEmpty()) << written.err.toStdString();
     EXPECT_EQ(QImage(out + "/linescope.png").size(), QSize(420, 286));
     EXPECT_EQ(QImage(out + "/vectorscope.png").size(), QSize(256, 266));
+}
+
+}  // namespace
+
+namespace {
+
+// A file named on the command line, in the running program.
+TEST(CommandLineStart, LoadsTheFileOnceTheAboutBoxIsClosedAndFailsAsATypedNameWould) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString picture = dir.filePath("named on the line.png");
+    ASSERT_TRUE(QImage(40, 30, QImage::Format_RGB32).save(picture));
+
+    testing_support::ScopedFakeDesktop desk;
+    QString boxWhileAboutShown;
+    bool loadedWhileAboutShown = true;
+    vistrel::frmMain window;
+    desk.fake.onModal = [&](QDialog&) {
+        boxWhileAboutShown = window.txtImageFile->text();
+        loadedWhileAboutShown = window.modScope.PicLoaded;
+    };
+    vistrel::StartWith(window, picture);
+    EXPECT_EQ(boxWhileAboutShown, desk.fake.folder + "/30861.jpg");
+    EXPECT_FALSE(loadedWhileAboutShown);
+    EXPECT_EQ(window.txtImageFile->text(), picture);
+    EXPECT_TRUE(window.modScope.PicLoaded);
+    EXPECT_EQ(window.picHidden->surface().width(), 40);
+    EXPECT_TRUE(desk.fake.warnings.empty());
+
+    vistrel::frmMain failing;
+    desk.fake.onModal = nullptr;
+    const QString missing = dir.filePath("-missing.jpg");
+    vistrel::StartWith(failing, missing);
+    ASSERT_EQ(desk.fake.warnings.size(), 1u);
+    EXPECT_EQ(desk.fake.warnings[0].first, "Could not load " + missing);
+    EXPECT_EQ(desk.fake.warnings[0].second, QString("Picture Load Error"));
+    EXPECT_FALSE(failing.modScope.PicLoaded);
+    EXPECT_EQ(failing.txtImageFile->text(), missing);
 }
 
 }  // namespace
