@@ -99,6 +99,7 @@ void frmMain::WatchedFile_Change() {
 }
 
 void frmMain::tmrReload_Timer() {
+    tmrReload->stop();
     if (WatchedFile.isEmpty()) return;
     if (ReloadPicture()) return;
     if (ReloadRetries < kRetries) {
@@ -114,7 +115,8 @@ void frmMain::tmrReload_Timer() {
 
 bool frmMain::ReloadPicture() {
     const QString path = WatchedFile;
-    const QString stamp = Stamp(path);
+    // This version is being read: reports of it that arrive while it decodes change nothing.
+    WatchedStamp = Stamp(path);
     // Decoded before anything is dropped, so that a failure leaves the picture shown.
     DecodeResult decoded = DecodePicture(path, picHidden->background());
     if (!decoded) return false;
@@ -144,7 +146,6 @@ bool frmMain::ReloadPicture() {
     lblStatus->clear();
     unsetCursor();
     picImg->setCursor(Qt::CrossCursor);
-    WatchedStamp = stamp;
     if (!shown) {
         lblStatus->setText("Could not reload " + QFileInfo(path).fileName());
         return true;
