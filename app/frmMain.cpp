@@ -1,12 +1,12 @@
 #include "app/frmMain.h"
 
+#include <QActionGroup>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFrame>
-#include <QActionGroup>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
