@@ -24,6 +24,7 @@
 namespace vistrel {
 
 void frmMain::cmdReset_Click() {
+    WatchLoadedFile({});
     ResetControls();
     ClearPictures();
 }
@@ -42,6 +43,7 @@ void frmMain::ResetControls() {
     vscrCross->hide();
     fraChannels->hide();
     mnuSelectChannels->setEnabled(false);
+    mnuFileSaveScopes->setEnabled(false);
 
     // Each change of state runs the box's handler, as a click would.
     for (QCheckBox* box : chkChannel) box->setChecked(true);
@@ -82,7 +84,7 @@ korvex::PixelGrid frmMain::ReadPicPixels(PictureBox& surface, korvex::ChromaGrid
     // without padding, as the buffer's do.
     assert(picture.image().bytesPerLine() == static_cast<qsizetype>(DibStride(32, width)));
     Pixel* const bits = picture.row(0);
-    korvex::ConvertToYuv(std::span<Pixel>(bits, columns * rows), chroma.span());
+    korvex::ConvertToYuv(std::span<Pixel>(bits, columns * rows), chroma.span(), modScope.Luma);
     return korvex::PixelGrid::Adopt(bits, columns, rows, std::make_shared<QImage>(picture.image()));
 }
 
@@ -96,6 +98,7 @@ std::vector<Pixel> frmMain::ReadViewPixels(PictureBox& surface) {
 }
 
 void frmMain::LoadPictureFile() {
+    WatchLoadedFile({});
     ResetControls();
     // The previous picture's full-size buffers go before the new one is decoded, so
     // that two pictures never have to fit in memory at once; nothing reads them
@@ -124,6 +127,7 @@ void frmMain::LoadPictureFile() {
     lblStatus->clear();
     unsetCursor();
     picImg->setCursor(Qt::CrossCursor);
+    if (loaded) WatchLoadedFile(path);
     if (!loaded) FailLoad();
 }
 
@@ -189,6 +193,7 @@ void frmMain::AnalysePicture(Surface picture) {
     mnuSelectChannels->setEnabled(true);
     mnuSelectChroma->setEnabled(true);
     mnuSelectNeg->setEnabled(true);
+    mnuFileSaveScopes->setEnabled(true);
 
     ViewPixels = std::move(viewPixels);
     ViewWork = std::move(viewWork);

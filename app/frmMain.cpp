@@ -1,5 +1,6 @@
 #include "app/frmMain.h"
 
+#include <QActionGroup>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -90,6 +91,7 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent) {
     buildControls();
     buildMenus();
     connectHandlers();
+    buildReload();
     resize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
     setAcceptDrops(true);
     // Key preview: the window sees key presses before the control that has the focus.
@@ -207,6 +209,8 @@ void frmMain::buildMenus() {
     mnuFile->setObjectName("mnuFile");
     mnuFileChoose = Item(mnuFile, "mnuFileChoose", "&Choose");
     mnuFileChoose->setShortcut(Qt::Key_F2);
+    mnuFileSaveScopes = Item(mnuFile, "mnuFileSaveScopes", "Save Scopes As...");
+    mnuFileSaveScopes->setEnabled(false);
     mnuSep1 = Separator(mnuFile, "mnuSep1");
     mnuFileExit = Item(mnuFile, "mnuFileExit", "E&xit       Alt-F4");
 
@@ -214,6 +218,16 @@ void frmMain::buildMenus() {
     mnuTools->setObjectName("mnuTools");
     mnuToolsLine = Item(mnuTools, "mnuToolsLine", "&Line Scope", true, true);
     mnuToolsVector = Item(mnuTools, "mnuToolsVector", "&Vector", true, true);
+    mnuSep4 = Separator(mnuTools, "mnuSep4");
+    mnuToolsReload = Item(mnuTools, "mnuToolsReload", "Reload When Changed", true, true);
+    mnuToolsLuma = mnuTools->addMenu("Luma");
+    mnuToolsLuma->setObjectName("mnuToolsLuma");
+    mnuToolsLuma601 = Item(mnuToolsLuma, "mnuToolsLuma601", "Rec. 601", true, true);
+    mnuToolsLuma709 = Item(mnuToolsLuma, "mnuToolsLuma709", "Rec. 709", true, false);
+    auto* lumaGroup = new QActionGroup(mnuToolsLuma);
+    lumaGroup->addAction(mnuToolsLuma601);
+    lumaGroup->addAction(mnuToolsLuma709);
+    mnuToolsSkinLine = Item(mnuTools, "mnuToolsSkinLine", "Skin Tone Line", true, false);
 
     mnuSelect = bar->addMenu("&Select");
     mnuSelect->setObjectName("mnuSelect");
@@ -268,6 +282,11 @@ void frmMain::connectHandlers() {
     connect(mnuSelectChanB, &QAction::triggered, this, [this] { mnuSelectChanB_Click(); });
     connect(mnuSelectChroma, &QAction::triggered, this, [this] { mnuSelectChroma_Click(); });
     connect(mnuSelectNeg, &QAction::triggered, this, [this] { mnuSelectNeg_Click(); });
+    connect(mnuFileSaveScopes, &QAction::triggered, this, [this] { mnuFileSaveScopes_Click(); });
+    connect(mnuToolsReload, &QAction::triggered, this, [this] { mnuToolsReload_Click(); });
+    connect(mnuToolsLuma601, &QAction::triggered, this, [this] { mnuToolsLuma601_Click(); });
+    connect(mnuToolsLuma709, &QAction::triggered, this, [this] { mnuToolsLuma709_Click(); });
+    connect(mnuToolsSkinLine, &QAction::triggered, this, [this] { mnuToolsSkinLine_Click(); });
     connect(mnuHelpReadme, &QAction::triggered, this, [this] { mnuHelpReadme_Click(); });
     connect(mnuHelpAbout, &QAction::triggered, this, [this] { mnuHelpAbout_Click(); });
 }

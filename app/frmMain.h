@@ -13,6 +13,8 @@
 #include "platform/PictureBox.h"
 
 class QAction;
+class QFileSystemWatcher;
+class QTimer;
 class QCheckBox;
 class QFrame;
 class QLabel;
@@ -68,11 +70,18 @@ public:
 
     QMenu* mnuFile = nullptr;
     QAction* mnuFileChoose = nullptr;
+    QAction* mnuFileSaveScopes = nullptr;
     QAction* mnuSep1 = nullptr;
     QAction* mnuFileExit = nullptr;
     QMenu* mnuTools = nullptr;
     QAction* mnuToolsLine = nullptr;
     QAction* mnuToolsVector = nullptr;
+    QAction* mnuSep4 = nullptr;
+    QAction* mnuToolsReload = nullptr;
+    QMenu* mnuToolsLuma = nullptr;
+    QAction* mnuToolsLuma601 = nullptr;
+    QAction* mnuToolsLuma709 = nullptr;
+    QAction* mnuToolsSkinLine = nullptr;
     QMenu* mnuSelect = nullptr;
     QMenu* mnuSelectChannels = nullptr;
     QAction* mnuSelectChanR = nullptr;
@@ -107,6 +116,31 @@ public:
     // surface's own, which the grid shares.
     korvex::PixelGrid ReadPicPixels(PictureBox& surface, korvex::ChromaGrid& chroma);
     std::vector<Pixel> ReadViewPixels(PictureBox& surface);
+
+    // --- Live reload (app/Reload.cpp) ---
+    void mnuToolsReload_Click();
+    // Watches this file (the one just loaded) for the reload, or nothing for an empty path.
+    void WatchLoadedFile(const QString& path);
+    // The watcher saw the file or its folder change: a reload follows after a pause.
+    void WatchedFile_Change();
+    // The pause is over: reload, or retry a little later, or give up and say so.
+    void tmrReload_Timer();
+    // Decodes the watched file again and shows it, keeping what the user set; false if
+    // it could not be decoded (the picture shown stays).
+    bool ReloadPicture();
+    QString watchedFile() const { return WatchedFile; }
+    QTimer* reloadTimer() const { return tmrReload; }
+    QFileSystemWatcher* fileWatcher() const { return FileWatcher; }
+
+    // --- Luma standard and skin-tone line (app/Luma.cpp) ---
+    void mnuToolsLuma601_Click() { SetLumaStandard(korvex::LumaStandard::Rec601); }
+    void mnuToolsLuma709_Click() { SetLumaStandard(korvex::LumaStandard::Rec709); }
+    void mnuToolsSkinLine_Click();
+    // Analyses the loaded picture again under the standard and redraws what shows luma or colour.
+    void SetLumaStandard(korvex::LumaStandard standard);
+
+    // --- Saving the instruments (app/SaveScopes.cpp) ---
+    void mnuFileSaveScopes_Click();
 
     // --- File choice (app/FileChoice.cpp) ---
     void cmdBrowse_Click();
@@ -164,6 +198,7 @@ public:
     bool ProbeDragging = false;
 
     QString LastChosenFile;
+    QString LastScopesFolder;  // where the instruments were last saved
     WindowState LastWindowState = WindowState::Normal;
 
 protected:
@@ -202,6 +237,20 @@ private:
 
     frmScope* frmScope_ = nullptr;
     frmVector* frmVector_ = nullptr;
+
+    // Live reload: the file of the loaded picture, the watcher on it and its folder, the
+    // pause timer, the retries made so far, and the file's state when it was last read.
+    void buildReload();
+    void StartWatching();
+    void StopWatching();
+    void RelockProbe(std::int32_t column, std::int32_t row);
+    // The vectorscope's graticule drawn again, over the plot when a picture is loaded.
+    void RedrawVectorscope();
+    QFileSystemWatcher* FileWatcher = nullptr;
+    QTimer* tmrReload = nullptr;
+    QString WatchedFile;
+    int ReloadRetries = 0;
+    QString WatchedStamp;
 
     // Busy flags of the menu handlers that set a check box.
     bool busyChanR_ = false;

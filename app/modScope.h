@@ -15,6 +15,8 @@ struct ModScope {
     bool ProbeLocked = false;   // a probe is locked and the crosshair bars are shown
     korvex::PixelGrid PicPixels;  // the picture at full size, luma in the fourth byte
     korvex::ChromaGrid PicChroma; // (U, V) of every full-size pixel
+    korvex::LumaStandard Luma = korvex::LumaStandard::Rec601;  // weights of luma and (U, V), and the targets
+    bool SkinToneLine = false;    // the vectorscope's graticule shows the skin-tone line
 };
 
 }  // namespace vistrel

@@ -69,6 +69,20 @@ void BM_ConvertToYuvOneThread(benchmark::State& state) {
     korvex::SetThreadCount(0);
 }
 
+// The same under Rec. 709 weights, whose U takes a two-step division.
+void BM_ConvertToYuvRec709OneThread(benchmark::State& state) {
+    korvex::SetThreadCount(1);
+    const std::size_t count = static_cast<std::size_t>(state.range(0)) * kMegapixel;
+    std::vector<Pixel> pixels = Picture(count);
+    std::vector<UvPair> chroma(count);
+    for (auto _ : state) {
+        korvex::ConvertToYuv(pixels, chroma, korvex::LumaStandard::Rec709);
+        benchmark::ClobberMemory();
+    }
+    SetRate(state, count);
+    korvex::SetThreadCount(0);
+}
+
 void CountBench(benchmark::State& state, bool flat) {
     const std::size_t count = static_cast<std::size_t>(state.range(0)) * kMegapixel;
     std::vector<Pixel> pixels = flat ? std::vector<Pixel>(count, 0x00C08040u) : Picture(count);
@@ -122,6 +136,7 @@ BENCHMARK(BM_ConvertToYuv)->KERNEL_SIZES;
 BENCHMARK(BM_CountUvPairs)->KERNEL_SIZES;
 BENCHMARK(BM_CountUvPairsFlat)->Arg(12)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ConvertToYuvOneThread)->Arg(12)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ConvertToYuvRec709OneThread)->Arg(12)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CountUvPairsOneThread)->Args({12, 0})->Args({12, 1})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MaskPixels)->KERNEL_SIZES;
 BENCHMARK(BM_SpreadChannel)->KERNEL_SIZES;

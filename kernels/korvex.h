@@ -120,16 +120,25 @@ Pixel ColorToPixel(ColorValue color);
 // x of element k set to k; y members untouched. The record is not used beyond that.
 void FillSeries(std::span<Point> points, const SeriesParams& params);
 
+// The weights that luma and the colour differences are formed with.
+enum class LumaStandard {
+    Rec601,  // standard definition: 0.299, 0.587, 0.114; U 0.492, V 0.877
+    Rec709,  // high definition: 0.2126, 0.7152, 0.0722; U 0.4698, V 0.7808
+};
+
 // Writes each pixel's luma into its fourth byte and each pixel's (U, V) into chroma
-// (same count as pixels): Y = nearest(0.299R + 0.587G + 0.114B),
-// U = nearest(0.492 (B - Y')), V = nearest(0.877 (R - Y')), Y' unrounded, halves to even.
-// Blue, green and red stay as they are; U lies in -111..111 and V in -157..157. Exact
+// (same count as pixels). Rec. 601: Y = nearest(0.299R + 0.587G + 0.114B),
+// U = nearest(0.492 (B - Y')), V = nearest(0.877 (R - Y')); Rec. 709:
+// Y = nearest(0.2126R + 0.7152G + 0.0722B), U = nearest(0.4698 (B - Y')),
+// V = nearest(0.7808 (R - Y')); Y' unrounded, halves to even. Blue, green and red stay
+// as they are; under either standard U lies in -111..111 and V in -157..157. Exact
 // (integer arithmetic). chroma must have the pixels' count; only the common length is
 // written if it has not.
-void ConvertToYuv(std::span<Pixel> pixels, std::span<UvPair> chroma);
+void ConvertToYuv(std::span<Pixel> pixels, std::span<UvPair> chroma,
+                  LumaStandard standard = LumaStandard::Rec601);
 
 // The same over a whole picture, returning a new chroma grid of the picture's bounds.
-ChromaGrid ConvertToYuv(PixelGrid& pixels);
+ChromaGrid ConvertToYuv(PixelGrid& pixels, LumaStandard standard = LumaStandard::Rec601);
 
 // Counts each pair into cell (127 - nearest(V z), 128 + nearest(U z)) of the 256 x 256 grid,
 // z = zoom / 65536; pairs outside the grid are dropped. Adds to the grid's counts and returns

@@ -1,11 +1,15 @@
 // Luma and colour differences of every pixel, exact to the last bit.
 //
-// With S = 299 R + 587 G + 114 B (that is 1000 Y', Y' the unrounded luma):
+// Rec. 601, with S = 299 R + 587 G + 114 B (that is 1000 Y', Y' the unrounded luma):
 //   Y = nearest(S / 1000)
 //   U = nearest(0.492 (B - Y')) = nearest(492 (1000 B - S) / 10^6)
 //   V = nearest(0.877 (R - Y')) = nearest(877 (1000 R - S) / 10^6)
-// all in 32-bit integers, halves to even. The loop body has no branches so that the
-// compiler can vectorise it.
+// Rec. 709, with S = 2126 R + 7152 G + 722 B (10^4 Y'):
+//   Y = nearest(S / 10^4)
+//   U = nearest(4698 (10^4 B - S) / 10^8) = nearest(2349 d / 25 000 000), d = 4639 B - 1063 R - 3576 G
+//   V = nearest(7808 (10^4 R - S) / 10^8) = nearest(61 e / 390 625),      e = 3937 R - 3576 G - 361 B
+// all in 32-bit integers, halves to even. The loop bodies have no branches so that the
+// compiler can vectorise them.
 
 #include <algorithm>
 #include <bit>
@@ -23,14 +27,17 @@ namespace {
 static_assert(std::endian::native == std::endian::little, "UvPair is written as one little-endian word");
 
 // nearest(x / D) for x >= 0, halves to even: round half up, then step an odd
-// quotient back down when x lay exactly halfway.
+// quotient back down when x lay exactly halfway. An odd divisor leaves no halves.
 template <std::uint32_t D>
 KORVEX_ALWAYS_INLINE std::uint32_t DivideHalfEven(std::uint32_t x) {
-    static_assert(D % 2 == 0, "a tie needs an even divisor");
     const std::uint32_t t = x + D / 2;
     const std::uint32_t q = t / D;
-    const std::uint32_t tie = (t - q * D) == 0 ? 1u : 0u;
-    return q - (tie & q);
+    if constexpr (D % 2 != 0) {
+        return q;
+    } else {
+        const std::uint32_t tie = (t - q * D) == 0 ? 1u : 0u;
+        return q - (tie & q);
+    }
 }
 
 // Offset added to the colour-difference numerators so that they are never negative;
@@ -40,7 +47,15 @@ KORVEX_ALWAYS_INLINE std::uint32_t DivideHalfEven(std::uint32_t x) {
 constexpr std::int32_t kDifferenceOffsetUnits = 256;
 constexpr std::int32_t kDifferenceOffset = kDifferenceOffsetUnits * 1'000'000;
 
-KORVEX_ALWAYS_INLINE void ConvertRangeBody(Pixel* pixels, UvPair* chroma, std::size_t count) {
+KORVEX_ALWAYS_INLINE void Store(Pixel* pixels, UvPair* chroma, std::size_t k, Pixel p, std::uint32_t y,
+                                std::uint32_t u, std::uint32_t v) {
+    pixels[k] = (p & 0x00FFFFFFu) | (y << 24);
+    // U in the low half, V in the high half, as UvPair lays them out.
+    const std::uint32_t packed = (u & 0xFFFFu) | (v << 16);
+    std::memcpy(&chroma[k], &packed, sizeof packed);
+}
+
+KORVEX_ALWAYS_INLINE void Convert601Body(Pixel* pixels, UvPair* chroma, std::size_t count) {
     for (std::size_t k = 0; k < count; ++k) {
         const Pixel p = pixels[k];
         const std::int32_t b = static_cast<std::int32_t>(p & 0xFFu);
@@ -54,37 +69,91 @@ KORVEX_ALWAYS_INLINE void ConvertRangeBody(Pixel* pixels, UvPair* chroma, std::s
         const std::uint32_t v =
             DivideHalfEven<1'000'000>(static_cast<std::uint32_t>(877 * (1000 * r - s) + kDifferenceOffset)) -
             kDifferenceOffsetUnits;
-        pixels[k] = (p & 0x00FFFFFFu) | (y << 24);
-        // U in the low half, V in the high half, as UvPair lays them out.
-        const std::uint32_t packed = (u & 0xFFFFu) | (v << 16);
-        std::memcpy(&chroma[k], &packed, sizeof packed);
+        Store(pixels, chroma, k, p, y, u, v);
     }
 }
 
-void ConvertRangePlain(Pixel* pixels, UvPair* chroma, std::size_t count) {
-    ConvertRangeBody(pixels, chroma, count);
+// Rec. 709's V: |61 e| <= 6.13e7; the offset, an even multiple of the divisor, keeps the
+// numerator positive.
+constexpr std::uint32_t kV709Divisor = 390'625;
+constexpr std::int32_t kV709OffsetUnits = 160;
+constexpr std::int32_t kV709Offset = kV709OffsetUnits * static_cast<std::int32_t>(kV709Divisor);
+
+// Rec. 709's U: 2349 d reaches 2.78e9 either side of 0, too wide for 32 bits, so it is
+// formed as 64 hi + lo (|hi| <= 4.35e7, lo in 0..63) and divided by 64 x 390 625 in two
+// steps: hi by 390 625, then the remainder 64 r + lo compared with half the divisor.
+constexpr std::uint32_t kU709Factor = 2349;
+constexpr std::uint32_t kU709Half = 12'500'000;
+constexpr std::int32_t kU709OffsetUnits = 112;
+constexpr std::int32_t kU709Offset = kU709OffsetUnits * static_cast<std::int32_t>(kV709Divisor);
+
+KORVEX_ALWAYS_INLINE void Convert709Body(Pixel* pixels, UvPair* chroma, std::size_t count) {
+    for (std::size_t k = 0; k < count; ++k) {
+        const Pixel p = pixels[k];
+        const std::int32_t b = static_cast<std::int32_t>(p & 0xFFu);
+        const std::int32_t g = static_cast<std::int32_t>((p >> 8) & 0xFFu);
+        const std::int32_t r = static_cast<std::int32_t>((p >> 16) & 0xFFu);
+        const std::int32_t s = 2126 * r + 7152 * g + 722 * b;
+        const std::uint32_t y = DivideHalfEven<10'000>(static_cast<std::uint32_t>(s));
+
+        const std::int32_t e = 3937 * r - 3576 * g - 361 * b;
+        const std::uint32_t v =
+            DivideHalfEven<kV709Divisor>(static_cast<std::uint32_t>(61 * e + kV709Offset)) - kV709OffsetUnits;
+
+        const std::int32_t d = 4639 * b - 1063 * r - 3576 * g;
+        const std::uint32_t low6 = static_cast<std::uint32_t>(d) & 63u;          // d mod 64
+        const std::int32_t high = d >> 6;                                         // floor(d / 64)
+        const std::uint32_t lowProduct = kU709Factor * low6;                      // below 2^18
+        const std::uint32_t hi = static_cast<std::uint32_t>(static_cast<std::int32_t>(kU709Factor) * high +
+                                                            static_cast<std::int32_t>(lowProduct >> 6) + kU709Offset);
+        const std::uint32_t lo = lowProduct & 63u;
+        const std::uint32_t q = hi / kV709Divisor;
+        const std::uint32_t rest = (hi - q * kV709Divisor) * 64u + lo;            // 0 .. 24 999 999
+        const std::uint32_t up = (rest > kU709Half ? 1u : 0u) | ((rest == kU709Half ? 1u : 0u) & q);
+        const std::uint32_t u = q + up - kU709OffsetUnits;
+        Store(pixels, chroma, k, p, y, u, v);
+    }
 }
 
-KORVEX_TARGET_WIDE void ConvertRangeWide(Pixel* pixels, UvPair* chroma, std::size_t count) {
-    ConvertRangeBody(pixels, chroma, count);
+using ConvertRange = void (*)(Pixel*, UvPair*, std::size_t);
+
+void Convert601Plain(Pixel* pixels, UvPair* chroma, std::size_t count) { Convert601Body(pixels, chroma, count); }
+void Convert709Plain(Pixel* pixels, UvPair* chroma, std::size_t count) { Convert709Body(pixels, chroma, count); }
+
+KORVEX_TARGET_WIDE void Convert601Wide(Pixel* pixels, UvPair* chroma, std::size_t count) {
+    Convert601Body(pixels, chroma, count);
+}
+
+KORVEX_TARGET_WIDE void Convert709Wide(Pixel* pixels, UvPair* chroma, std::size_t count) {
+    Convert709Body(pixels, chroma, count);
+}
+
+ConvertRange ChooseConversion(LumaStandard standard) {
+    const bool wide = detail::UseWideVectors();
+    switch (standard) {
+        case LumaStandard::Rec601: return wide ? &Convert601Wide : &Convert601Plain;
+        case LumaStandard::Rec709: return wide ? &Convert709Wide : &Convert709Plain;
+    }
+    assert(!"unknown luma standard");
+    return &Convert601Plain;
 }
 
 }  // namespace
 
-void ConvertToYuv(std::span<Pixel> pixels, std::span<UvPair> chroma) {
+void ConvertToYuv(std::span<Pixel> pixels, std::span<UvPair> chroma, LumaStandard standard) {
     assert(pixels.size() == chroma.size());
     const std::size_t count = std::min(pixels.size(), chroma.size());
     Pixel* const p = pixels.data();
     UvPair* const c = chroma.data();
-    const auto convert = detail::UseWideVectors() ? &ConvertRangeWide : &ConvertRangePlain;
+    const ConvertRange convert = ChooseConversion(standard);
     detail::ParallelFor(count, [p, c, convert](std::size_t begin, std::size_t end) {
         convert(p + begin, c + begin, end - begin);
     });
 }
 
-ChromaGrid ConvertToYuv(PixelGrid& pixels) {
+ChromaGrid ConvertToYuv(PixelGrid& pixels, LumaStandard standard) {
     ChromaGrid chroma(pixels.width(), pixels.height());
-    ConvertToYuv(pixels.span(), chroma.span());
+    ConvertToYuv(pixels.span(), chroma.span(), standard);
     return chroma;
 }
 

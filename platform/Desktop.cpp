@@ -60,4 +60,14 @@ std::optional<QString> QtDesktop::openFileDialog(QWidget* owner, const OpenFileR
 
 void QtDesktop::showModal(QDialog& dialog) { dialog.exec(); }
 
+std::optional<QString> QtDesktop::folderDialog(QWidget* owner, const QString& title, const QString& startFolder) {
+    QFileDialog dialog(owner, title, startFolder);
+    // The same dialog as for opening pictures, whatever the desktop offers.
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    return dialog.selectedFiles().front();
+}
+
 }  // namespace vistrel

@@ -36,6 +36,12 @@ public:
     virtual std::optional<QString> openFileDialog(QWidget* owner, const OpenFileRequest& request) = 0;
     // Shows the dialog modally and returns when it is closed.
     virtual void showModal(QDialog& dialog) = 0;
+    // The modal folder chooser (existing folders only), starting in startFolder; nothing when
+    // cancelled. A desktop without one answers as if it had been cancelled.
+    virtual std::optional<QString> folderDialog(QWidget* owner, const QString& title, const QString& startFolder) {
+        (void)owner, (void)title, (void)startFolder;
+        return std::nullopt;
+    }
 };
 
 // Where the shipped files of a program in `executableFolder` are: share/vistrel
@@ -57,6 +63,7 @@ public:
     void warningBox(QWidget* owner, const QString& text, const QString& title) override;
     std::optional<QString> openFileDialog(QWidget* owner, const OpenFileRequest& request) override;
     void showModal(QDialog& dialog) override;
+    std::optional<QString> folderDialog(QWidget* owner, const QString& title, const QString& startFolder) override;
 };
 
 }  // namespace vistrel

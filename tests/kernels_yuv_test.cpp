@@ -43,10 +43,25 @@ struct Yuv {
     std::int64_t y, u, v;
 };
 
-Yuv ReferenceYuv(int r, int g, int b) {
-    const Fraction kr{299, 1000}, kg{587, 1000}, kb{114, 1000}, ku{492, 1000}, kv{877, 1000};
-    const Fraction luma = kr * Whole(r) + kg * Whole(g) + kb * Whole(b);
-    return {NearestEven(luma), NearestEven(ku * (Whole(b) - luma)), NearestEven(kv * (Whole(r) - luma))};
+using korvex::LumaStandard;
+
+// The weights of each standard, as written in the standards themselves.
+struct Weights {
+    Fraction kr, kg, kb, ku, kv;
+};
+
+Weights WeightsOf(LumaStandard standard) {
+    switch (standard) {
+        case LumaStandard::Rec601: return {{299, 1000}, {587, 1000}, {114, 1000}, {492, 1000}, {877, 1000}};
+        case LumaStandard::Rec709: return {{2126, 10000}, {7152, 10000}, {722, 10000}, {4698, 10000}, {7808, 10000}};
+    }
+    return {};
+}
+
+Yuv ReferenceYuv(int r, int g, int b, LumaStandard standard = LumaStandard::Rec601) {
+    const Weights w = WeightsOf(standard);
+    const Fraction luma = w.kr * Whole(r) + w.kg * Whole(g) + w.kb * Whole(b);
+    return {NearestEven(luma), NearestEven(w.ku * (Whole(b) - luma)), NearestEven(w.kv * (Whole(r) - luma))};
 }
 
 class ThreadCountGuard {
@@ -55,21 +70,22 @@ public:
     ~ThreadCountGuard() { korvex::SetThreadCount(0); }
 };
 
-// Checks ConvertToYuv against the reference for all 2^24 colours.
-void CheckWholeColourCube() {
+// Checks ConvertToYuv against the reference for all 2^24 colours. Both standards give
+// the same ranges of U and V, the ones the vectorscope's grid and circle are drawn for.
+void CheckWholeColourCube(LumaStandard standard) {
     constexpr std::size_t kCube = std::size_t{1} << 24;
     std::vector<Pixel> pixels(kCube);
     // Fourth byte set to junk to show that it is overwritten, not mixed in.
     for (std::size_t k = 0; k < kCube; ++k) pixels[k] = static_cast<Pixel>(k) | 0xA5000000u;
     std::vector<UvPair> chroma(kCube, UvPair{-1, -1});
-    korvex::ConvertToYuv(pixels, chroma);
+    korvex::ConvertToYuv(pixels, chroma, standard);
 
     std::size_t mismatches = 0;
     std::int64_t minU = 0, maxU = 0, minV = 0, maxV = 0;
     for (std::size_t k = 0; k < kCube; ++k) {
         const int b = static_cast<int>(k & 0xFF), g = static_cast<int>((k >> 8) & 0xFF),
                   r = static_cast<int>((k >> 16) & 0xFF);
-        const Yuv want = ReferenceYuv(r, g, b);
+        const Yuv want = ReferenceYuv(r, g, b, standard);
         const Pixel got = pixels[k];
         const bool same = (got & 0x00FFFFFFu) == (k & 0x00FFFFFFu) && static_cast<std::int64_t>(got >> 24) == want.y &&
                           chroma[k].u == want.u && chroma[k].v == want.v;
@@ -87,14 +103,19 @@ void CheckWholeColourCube() {
     EXPECT_EQ(maxV, 157);
 }
 
-TEST(KernelsYuv, MatchesExactArithmeticOverTheWholeColourCube) { CheckWholeColourCube(); }
+class KernelsYuvCube : public ::testing::TestWithParam<LumaStandard> {};
 
-TEST(KernelsYuv, PlainLoopMatchesTooWhereWideVectorsExist) {
+TEST_P(KernelsYuvCube, MatchesExactArithmeticOverTheWholeColourCube) { CheckWholeColourCube(GetParam()); }
+
+TEST_P(KernelsYuvCube, PlainLoopMatchesTooWhereWideVectorsExist) {
     if (!korvex::detail::UseWideVectors()) GTEST_SKIP() << "only the plain loop exists here; checked above";
     korvex::detail::AllowWideVectors(false);
-    CheckWholeColourCube();
+    CheckWholeColourCube(GetParam());
     korvex::detail::AllowWideVectors(true);
 }
+
+INSTANTIATE_TEST_SUITE_P(BothStandards, KernelsYuvCube, ::testing::Values(LumaStandard::Rec601, LumaStandard::Rec709),
+                         [](const auto& info) { return info.param == LumaStandard::Rec601 ? "Rec601" : "Rec709"; });
 
 TEST(KernelsYuv, KnownColoursAndLumaHalvesGoToEven) {
     struct Case {

@@ -56,6 +56,13 @@ public:
         return dialogAnswer;
     }
     void showModal(QDialog& dialog) override;
+
+    std::optional<QString> folderAnswer;                  // what the folder chooser returns
+    std::vector<std::pair<QString, QString>> folderRequests;  // (title, start folder)
+    std::optional<QString> folderDialog(QWidget*, const QString& title, const QString& startFolder) override {
+        folderRequests.emplace_back(title, startFolder);
+        return folderAnswer;
+    }
 };
 
 // Installs a FakeDesktop for the lifetime of the object.

@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
+#include <cmath>
+#include <numbers>
+#include <set>
 #include <vector>
 
 #include "support.h"
@@ -18,11 +22,11 @@ using vistrel::Surface;
 constexpr vistrel::ColorValue kLamp128 = 128 * 256 + 128;  // red 128, green 128, blue 0
 constexpr Pixel kLamp128Pixel = 0x808000;
 
-Surface Graticule(vistrel::ColorValue scaleColor) {
+Surface Graticule(vistrel::ColorValue scaleColor, const vistrel::GraticuleOptions& options = {}) {
     Surface surface(256, 256, 0);
     Dc dc(surface);
     vistrel::DrawGraticuleOn(dc, vistrel::GetStockObject(vistrel::StockObject::DcPen),
-                             vistrel::GetStockObject(vistrel::StockObject::NullBrush), scaleColor);
+                             vistrel::GetStockObject(vistrel::StockObject::NullBrush), scaleColor, options);
     return surface;
 }
 
@@ -156,6 +160,108 @@ TEST(VectorscopeMarker, GreyIsAStubAndMarkersAccumulate) {
     EXPECT_EQ(s.pixel(128, 77), 0x0000FFu);
     EXPECT_EQ(s.pixel(129, 127), 0xFF0000u);
     EXPECT_EQ(s.pixel(129, 128), 0xFF0000u);
+}
+
+// Pixels lit in one surface and not in the other.
+std::vector<std::pair<int, int>> Added(const Surface& with, const Surface& without) {
+    std::vector<std::pair<int, int>> added;
+    for (int y = 0; y < 256; ++y)
+        for (int x = 0; x < 256; ++x)
+            if (with.pixel(x, y) != without.pixel(x, y)) added.emplace_back(x, y);
+    return added;
+}
+
+TEST(VectorscopeGraticule, Rec709TargetsSitOnTheBarsAndNothingElseMoves) {
+    using korvex::LumaStandard;
+    // The bars, converted here on their own: red, cyan, green, magenta, blue, yellow at 191.
+    const std::vector<std::array<unsigned, 3>> bars{{191, 0, 0}, {0, 191, 191}, {0, 191, 0},
+                                                    {191, 0, 191}, {0, 0, 191}, {191, 191, 0}};
+    const Surface rec601 = Graticule(kLamp128);
+    const Surface rec709 = Graticule(kLamp128, {LumaStandard::Rec709, false});
+    // Circle and centre cross as always; the boxes added below from the bars.
+    Surface expected(256, 256, 0);
+    Dc dc(expected);
+    dc.SetDCPenColor(kLamp128);
+    dc.SelectObject(vistrel::GetStockObject(vistrel::StockObject::NullBrush));
+    dc.Ellipse(0, 0, 256, 256);
+    dc.MoveToEx(128, 124);
+    dc.LineTo(128, 133);
+    dc.MoveToEx(124, 128);
+    dc.LineTo(133, 128);
+    const auto boxes = vistrel::TargetBoxesFor(LumaStandard::Rec709);
+    for (std::size_t k = 0; k < bars.size(); ++k) {
+        std::vector<Pixel> pixel{testing_support::Bgra(bars[k][2], bars[k][1], bars[k][0])};
+        std::vector<UvPair> pair(1);
+        korvex::ConvertToYuv(pixel, pair, LumaStandard::Rec709);
+        const int c = 128 + pair[0].u, r = 127 - pair[0].v;
+        SCOPED_TRACE(testing::Message() << "bar " << k << " at " << c << "," << r);
+        EXPECT_EQ(boxes[k].left, c - 5);
+        EXPECT_EQ(boxes[k].top, r - 5);
+        EXPECT_EQ(boxes[k].right, c + 5);
+        EXPECT_EQ(boxes[k].bottom, r + 5);
+        dc.Rectangle(c - 5, r - 5, c + 5, r + 5);
+    }
+    // The whole pixel map: the same circle and cross, the boxes at the bars.
+    EXPECT_EQ(Added(rec709, expected), (std::vector<std::pair<int, int>>{}));
+    // The HD targets really differ from the designed ones, and those stay as they were.
+    EXPECT_FALSE(Added(rec709, rec601).empty());
+    const auto designed = vistrel::TargetBoxesFor(LumaStandard::Rec601);
+    for (std::size_t k = 0; k < designed.size(); ++k) {
+        EXPECT_EQ(designed[k].left, vistrel::kTargetBoxes[k].left);
+        EXPECT_EQ(designed[k].top, vistrel::kTargetBoxes[k].top);
+    }
+}
+
+TEST(VectorscopeGraticule, SkinToneLineRunsFromTheCentreToTheCircleAt123Degrees) {
+    const Surface plain = Graticule(kLamp128);
+    const Surface skin = Graticule(kLamp128, {korvex::LumaStandard::Rec601, true});
+    const auto added = Added(skin, plain);
+    ASSERT_GT(added.size(), 100u);
+    const double angle = 123.0 * std::numbers::pi / 180.0;
+    const double du = std::cos(angle), dv = std::sin(angle);
+    Surface circle(256, 256, 0);
+    Dc circleDc(circle);
+    circleDc.SetDCPenColor(0xFFFFFF);
+    circleDc.Ellipse(0, 0, 256, 256);
+    std::set<std::pair<int, int>> line(added.begin(), added.end());
+    for (auto [x, y] : added) {
+        SCOPED_TRACE(testing::Message() << x << "," << y);
+        EXPECT_EQ(skin.pixel(x, y), kLamp128Pixel);
+        // Steep (|V| grows faster than |U|), so one pixel a row, and that pixel within a
+        // pixel of the ray through the pairs (U, V) = t (cos, sin), t >= 0: half a pixel of
+        // drawing plus at most half a pixel that the whole-pixel end point turns the line by.
+        const double v = 127.0 - y;
+        EXPECT_LT(std::abs((x - 128.0) - v * du / dv), 1.0);
+        EXPECT_GE(v, 0.0);
+        EXPECT_EQ(std::count_if(added.begin(), added.end(), [y](auto p) { return p.second == y; }), 1);
+        EXPECT_EQ(circle.pixel(x, y), 0u) << "the line stops where the circle is";
+    }
+    // One unbroken 8-connected path: walked from the centre, it visits every added pixel
+    // and ends next to a pixel of the circle.
+    std::pair<int, int> at{128, 127};
+    std::size_t walked = 0;
+    for (;;) {
+        std::pair<int, int> next{-1, -1};
+        for (int dy = -1; dy <= 1; ++dy)
+            for (int dx = -1; dx <= 1; ++dx)
+                if (line.count({at.first + dx, at.second + dy}) != 0) next = {at.first + dx, at.second + dy};
+        if (next.first < 0) break;
+        line.erase(next);
+        at = next;
+        ++walked;
+    }
+    EXPECT_EQ(walked, added.size());
+    bool touches = false;
+    for (int dy = -1; dy <= 1; ++dy)
+        for (int dx = -1; dx <= 1; ++dx) touches |= circle.pixel(at.first + dx, at.second + dy) != 0;
+    EXPECT_TRUE(touches) << "last pixel " << at.first << "," << at.second;
+    // The same line under Rec. 709, and none with the lamp off.
+    const Surface skin709 = Graticule(kLamp128, {korvex::LumaStandard::Rec709, true});
+    const Surface plain709 = Graticule(kLamp128, {korvex::LumaStandard::Rec709, false});
+    EXPECT_EQ(Added(skin709, plain709), added);
+    EXPECT_TRUE(LitIn(Graticule(0, {korvex::LumaStandard::Rec601, true}), 0, 0, 255, 255).empty());
+    // The first few pixels from the centre, drawn by hand: a slope of -tan 123 = 1.54.
+    for (auto [x, y] : {std::pair{127, 126}, {126, 124}, {125, 123}, {124, 121}}) EXPECT_EQ(skin.pixel(x, y), kLamp128Pixel) << x << "," << y;
 }
 
 }  // namespace

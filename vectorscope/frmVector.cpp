@@ -80,7 +80,7 @@ void frmVector::ShowPoints() {
 }
 
 void frmVector::DrawGraticule() {
-    DrawGraticuleOn(dc_, mod_.DcPen, mod_.NullBrush, mod_.ScaleColor);
+    DrawGraticuleOn(dc_, mod_.DcPen, mod_.NullBrush, mod_.ScaleColor, {mod_.Luma, mod_.SkinToneLine});
     update();
 }
 

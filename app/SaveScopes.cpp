@@ -1,0 +1,49 @@
+// Saving the instruments: both windows' pictures into a folder the user chooses.
+
+#include "app/SaveScopes.h"
+
+#include <QAction>
+#include <QDir>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QWidget>
+
+#include "app/frmMain.h"
+#include "linescope/frmScope.h"
+#include "platform/Desktop.h"
+#include "vectorscope/frmVector.h"
+
+namespace vistrel {
+
+QImage InstrumentImage(QWidget& window) { return window.grab().toImage(); }
+
+bool WritePngFile(const QImage& image, const QString& path) {
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) return false;
+    if (!image.save(&file, "PNG")) {
+        file.cancelWriting();
+        file.commit();
+        return false;
+    }
+    return file.commit();
+}
+
+void frmMain::mnuFileSaveScopes_Click() {
+    if (!modScope.PicLoaded || frmScope_ == nullptr || frmVector_ == nullptr) return;
+    const QString start =
+        LastScopesFolder.isEmpty() ? QFileInfo(WatchedFile).absolutePath() : LastScopesFolder;
+    const std::optional<QString> folder = desktop().folderDialog(this, "Save Scopes As", start);
+    if (!folder) return;
+    LastScopesFolder = *folder;
+    const QDir into(*folder);
+    const std::pair<const char*, QWidget*> windows[] = {{"linescope.png", frmScope_}, {"vectorscope.png", frmVector_}};
+    for (const auto& [name, window] : windows) {
+        const QString path = into.filePath(name);
+        if (!WritePngFile(InstrumentImage(*window), path)) {
+            desktop().warningBox(this, "Could not save " + QDir::toNativeSeparators(path), "Scope Save Error");
+            return;
+        }
+    }
+}
+
+}  // namespace vistrel

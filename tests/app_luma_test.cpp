@@ -1,0 +1,169 @@
+// The luma standard and the skin-tone line in the main window: switching analyses the
+// loaded picture again exactly as a load under that standard would.
+
+#include <QAction>
+#include <QLabel>
+
+#include "app_view_fixture.h"
+#include "linescope/frmScope.h"
+#include "vectorscope/Graticule.h"
+#include "vectorscope/frmVector.h"
+
+namespace {
+
+using korvex::LumaStandard;
+using korvex::Pixel;
+
+// The full-size pixels as a plain buffer.
+std::vector<Pixel> PicPixelsOf(const vistrel::frmMain& w) {
+    const auto span = w.modScope.PicPixels.span();
+    return {span.begin(), span.end()};
+}
+using view_testing::MainWindowTest;
+using view_testing::SameBits;
+
+// Everything the instruments and the readouts show, to compare two windows by.
+struct Shown {
+    QImage vector;
+    QImage scope[4];
+    QString posn, status;
+};
+
+Shown ShownBy(vistrel::frmMain& w) {
+    Shown s{w.vectorWindow()->surface().image(), {}, w.lblPosn->text(), w.lblStatus->text()};
+    for (int k = 0; k < 4; ++k) s.scope[k] = w.scopeWindow()->boxSurface(k).image();
+    return s;
+}
+
+void ExpectSameShown(const Shown& a, const Shown& b) {
+    EXPECT_TRUE(SameBits(a.vector, b.vector));
+    for (int k = 0; k < 4; ++k) EXPECT_TRUE(SameBits(a.scope[k], b.scope[k])) << "box " << k;
+    EXPECT_EQ(a.posn, b.posn);
+    EXPECT_EQ(a.status, b.status);
+}
+
+class LumaSwitch : public MainWindowTest {
+protected:
+    // The same picture loaded into a second window that was switched before loading.
+    Shown LoadedFreshUnder(LumaStandard standard, const std::function<void(vistrel::frmMain&)>& then = {}) {
+        vistrel::frmMain other;
+        other.start();
+        other.SetLumaStandard(standard);
+        other.txtImageFile->setText(w->txtImageFile->text());
+        other.cmdLoadPic->click();
+        if (then) then(other);
+        return ShownBy(other);
+    }
+};
+
+TEST_F(LumaSwitch, SwitchingIsAFreshAnalysisUnderTheOtherStandardAndBackIsTheOriginal) {
+    LoadPicture(view_testing::Gradient(120, 90));
+    const Shown rec601 = ShownBy(*w);
+    const std::vector<Pixel> colours = view_testing::Rgb(PicPixelsOf(*w));
+
+    w->mnuToolsLuma709->trigger();
+    EXPECT_FALSE(w->mnuToolsLuma601->isChecked());
+    EXPECT_TRUE(w->mnuToolsLuma709->isChecked());
+    EXPECT_EQ(w->modScope.Luma, LumaStandard::Rec709);
+    // Every pixel's luma and pair as the kernel gives them under Rec. 709, colours untouched.
+    std::vector<Pixel> expected = colours;
+    std::vector<korvex::UvPair> pairs(expected.size());
+    korvex::ConvertToYuv(expected, pairs, LumaStandard::Rec709);
+    const auto& chroma = w->modScope.PicChroma;
+    EXPECT_EQ(PicPixelsOf(*w), expected);
+    for (std::size_t k = 0; k < pairs.size(); ++k) {
+        ASSERT_EQ(chroma.data()[k].u, pairs[k].u) << k;
+        ASSERT_EQ(chroma.data()[k].v, pairs[k].v) << k;
+    }
+    const Shown rec709 = ShownBy(*w);
+    ExpectSameShown(rec709, LoadedFreshUnder(LumaStandard::Rec709));
+    EXPECT_FALSE(SameBits(rec709.vector, rec601.vector));
+    EXPECT_FALSE(SameBits(rec709.scope[3], rec601.scope[3]));  // the parade's Y part
+
+    w->mnuToolsLuma601->trigger();
+    EXPECT_TRUE(w->mnuToolsLuma601->isChecked());
+    ExpectSameShown(ShownBy(*w), rec601);
+}
+
+TEST_F(LumaSwitch, ALockedProbeStaysAndReadsTheNewLuma) {
+    LoadPicture(view_testing::Gradient(120, 90));
+    const auto lockAt = [](vistrel::frmMain& window) {
+        window.picImg_MouseDown(vistrel::kLeftButton, vistrel::kCtrlKey, 70.0f, 40.0f);
+        window.picImg_MouseUp(vistrel::kLeftButton, vistrel::kCtrlKey, 70.0f, 40.0f);
+    };
+    lockAt(*w);
+    ASSERT_TRUE(w->modScope.ProbeLocked);
+    const std::vector<Pixel> viewBefore = view_testing::ViewNow(view());
+    const QString posn = w->lblPosn->text();
+
+    w->mnuToolsLuma709->trigger();
+    EXPECT_TRUE(w->modScope.ProbeLocked);
+    EXPECT_TRUE(w->hscrCross->isVisible());
+    EXPECT_EQ(w->lblPosn->text(), posn);
+    EXPECT_EQ(view_testing::ViewNow(view()), viewBefore) << "the crosshair stays where it was";
+    // The readout's fourth value is the Rec. 709 luma of the probed pixel.
+    const Pixel probed = w->modScope.PicPixels.at(static_cast<std::size_t>(w->hscrCross->value()),
+                                                  static_cast<std::size_t>(w->vscrCross->value()));
+    std::vector<Pixel> one{probed & 0x00FFFFFFu};
+    std::vector<korvex::UvPair> pair(1);
+    korvex::ConvertToYuv(one, pair, LumaStandard::Rec709);
+    EXPECT_TRUE(w->lblStatus->text().endsWith(", " + vistrel::FormatNumber(one[0] >> 24, "000")))
+        << w->lblStatus->text().toStdString();
+    // Marker, trace and readouts as a probe locked after a load under Rec. 709.
+    ExpectSameShown(ShownBy(*w), LoadedFreshUnder(LumaStandard::Rec709, lockAt));
+}
+
+TEST_F(LumaSwitch, WithoutAPictureTheTargetsMoveAndTheNextLoadUsesTheStandard) {
+    const auto lit = [this](const vistrel::TargetBox& box) {
+        return w->vectorWindow()->surface().pixel(box.right - 1, box.bottom - 1) != 0;
+    };
+    const auto boxes709 = vistrel::TargetBoxesFor(LumaStandard::Rec709);
+    // The green target: its corners lie apart from the other standard's box and the circle.
+    EXPECT_TRUE(lit(vistrel::kTargetBoxes[2]));
+    EXPECT_FALSE(lit(boxes709[2]));
+    w->mnuToolsLuma709->trigger();
+    EXPECT_FALSE(lit(vistrel::kTargetBoxes[2]));
+    EXPECT_TRUE(lit(boxes709[2]));
+
+    LoadPicture(view_testing::Gradient(40, 30));
+    std::vector<Pixel> expected = view_testing::Rgb(PicPixelsOf(*w));
+    std::vector<korvex::UvPair> pairs(expected.size());
+    korvex::ConvertToYuv(expected, pairs, LumaStandard::Rec709);
+    EXPECT_EQ(PicPixelsOf(*w), expected);
+}
+
+TEST_F(LumaSwitch, SkinToneLineComesAndGoesOverThePlotAndKeepsALockedMarker) {
+    const QImage bare = w->vectorWindow()->surface().image();
+    w->mnuToolsSkinLine->trigger();
+    EXPECT_TRUE(w->modScope.SkinToneLine);
+    // Without a picture: the bare graticule with the line, as the drawing layer makes it.
+    vistrel::Surface expected(256, 256, 0);
+    vistrel::Dc dc(expected);
+    vistrel::DrawGraticuleOn(dc, w->modScope.DcPen, w->modScope.NullBrush, w->modScope.ScaleColor,
+                             {LumaStandard::Rec601, true});
+    EXPECT_TRUE(SameBits(w->vectorWindow()->surface().image(), expected.image()));
+    w->mnuToolsSkinLine->trigger();
+    EXPECT_TRUE(SameBits(w->vectorWindow()->surface().image(), bare));
+
+    LoadPicture(view_testing::Gradient(120, 90));
+    w->picImg_MouseDown(vistrel::kLeftButton, vistrel::kCtrlKey, 30.0f, 60.0f);
+    const QImage marked = w->vectorWindow()->surface().image();
+    w->mnuToolsSkinLine->trigger();
+    const QImage withLine = w->vectorWindow()->surface().image();
+    // Only pixels of the line change, and the marker is drawn over it again.
+    vistrel::Surface line(256, 256, 0);
+    vistrel::Dc lineDc(line);
+    vistrel::DrawGraticuleOn(lineDc, w->modScope.DcPen, w->modScope.NullBrush, 0xFFFFFF, {LumaStandard::Rec601, true});
+    std::size_t changed = 0;
+    for (int y = 0; y < 256; ++y)
+        for (int x = 0; x < 256; ++x)
+            if (marked.pixel(x, y) != withLine.pixel(x, y)) {
+                ++changed;
+                EXPECT_NE(line.pixel(x, y), 0u) << x << "," << y;
+            }
+    EXPECT_GT(changed, 0u);
+    w->mnuToolsSkinLine->trigger();
+    EXPECT_TRUE(SameBits(w->vectorWindow()->surface().image(), marked));
+}
+
+}  // namespace

@@ -1,0 +1,254 @@
+// Live reload: a change of the loaded file is shown after a pause, keeping what the
+// user set; a file that cannot be read is retried and then reported on the status line.
+// The pause is driven by calling the timer's handler, never by waiting for it.
+
+#include <QAction>
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QFileSystemWatcher>
+#include <QLabel>
+#include <QTimer>
+
+#include "app_view_fixture.h"
+#include "linescope/frmScope.h"
+#include "vectorscope/frmVector.h"
+
+namespace {
+
+using korvex::Pixel;
+using view_testing::MainWindowTest;
+using view_testing::SameBits;
+
+// A second picture that differs from the gradient everywhere.
+QImage Other(int width, int height) {
+    return view_testing::Picture(width, height, [](int x, int y) {
+        return static_cast<Pixel>(((255 - x) & 0xFF) << 16 | ((x + y) & 0xFF) << 8 | ((3 * y) & 0xFF));
+    });
+}
+
+class Reload : public MainWindowTest {
+protected:
+    QString path() const { return dir.filePath("picture.png"); }
+    // Writes the picture over the loaded file and tells the window, as the watcher would.
+    void Rewrite(const QImage& image) {
+        ASSERT_TRUE(image.save(path()));
+        w->WatchedFile_Change();
+    }
+    void Corrupt(const QByteArray& content) {
+        QFile file(path());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(content);
+        file.close();
+        w->WatchedFile_Change();
+    }
+    QTimer& timer() { return *w->reloadTimer(); }
+};
+
+// Everything a user sees of the picture and the instruments.
+struct Seen {
+    std::vector<Pixel> view;
+    QImage vector;
+    QImage scope[4];
+    QString posn, status;
+    bool locked;
+};
+
+Seen SeenIn(vistrel::frmMain& w) {
+    Seen s{view_testing::ViewNow(w.picImg->surface()), w.vectorWindow()->surface().image(), {},
+           w.lblPosn->text(), w.lblStatus->text(), w.modScope.ProbeLocked};
+    for (int k = 0; k < 4; ++k) s.scope[k] = w.scopeWindow()->boxSurface(k).image();
+    return s;
+}
+
+void ExpectSame(const Seen& a, const Seen& b) {
+    EXPECT_EQ(a.view, b.view);
+    EXPECT_TRUE(SameBits(a.vector, b.vector));
+    for (int k = 0; k < 4; ++k) EXPECT_TRUE(SameBits(a.scope[k], b.scope[k])) << "box " << k;
+    EXPECT_EQ(a.posn, b.posn);
+    EXPECT_EQ(a.status, b.status);
+    EXPECT_EQ(a.locked, b.locked);
+}
+
+// What the user set: green off, Neg on, the lamp down, the vectorscope zoomed, and the
+// probe locked with Ctrl at a view position.
+void UserSettings(vistrel::frmMain& w, float probeX, float probeY) {
+    w.chkChannel[1]->setChecked(false);
+    w.chkNeg->setChecked(true);
+    w.hscrLamp->setValue(60);
+    w.vectorWindow()->zoomBar()->setValue(400);
+    w.picImg_MouseDown(vistrel::kLeftButton, vistrel::kCtrlKey, probeX, probeY);
+    w.picImg_MouseUp(vistrel::kLeftButton, vistrel::kCtrlKey, probeX, probeY);
+}
+
+TEST_F(Reload, ARewrittenFileIsShownAfterThePauseWithEverythingTheUserSet) {
+    LoadPicture(view_testing::Gradient(120, 90));
+    EXPECT_TRUE(w->mnuToolsReload->isChecked());
+    EXPECT_EQ(w->watchedFile(), QFileInfo(path()).absoluteFilePath());
+    EXPECT_TRUE(w->fileWatcher()->files().contains(w->watchedFile()));
+    EXPECT_TRUE(w->fileWatcher()->directories().contains(QFileInfo(path()).absolutePath()));
+    UserSettings(*w, 70.0f, 40.0f);
+    const int column = w->hscrCross->value(), row = w->vscrCross->value();
+
+    Rewrite(Other(130, 100));
+    EXPECT_TRUE(timer().isActive());
+    EXPECT_EQ(timer().interval(), 300);
+    EXPECT_TRUE(timer().isSingleShot());
+    EXPECT_EQ(w->modScope.PicPixels.width(), 120u) << "nothing happens before the pause is over";
+    w->tmrReload_Timer();
+    EXPECT_FALSE(timer().isActive());
+    EXPECT_EQ(w->modScope.PicPixels.width(), 130u);
+    EXPECT_EQ(w->hscrCross->value(), column);
+    EXPECT_EQ(w->vscrCross->value(), row);
+    EXPECT_FALSE(w->chkChannel[1]->isChecked());
+    EXPECT_TRUE(w->chkNeg->isChecked());
+    EXPECT_EQ(w->hscrLamp->value(), 60);
+    EXPECT_EQ(w->vectorWindow()->zoomBar()->value(), 400);
+
+    // Exactly what loading the new file and setting the same things by hand shows,
+    // the probe locked at the same full-size pixel.
+    vistrel::frmMain fresh;
+    fresh.start();
+    fresh.txtImageFile->setText(path());
+    fresh.cmdLoadPic->click();
+    UserSettings(fresh, 0.0f, 0.0f);
+    fresh.hscrCross->setValue(column);
+    fresh.vscrCross->setValue(row);
+    // The bars moved the probe twice, leaving a fan of markers: the plot again with the last one only.
+    fresh.vectorWindow()->Form_MouseUp(vistrel::kRightButton, 0, 10.0f, 10.0f);
+    fresh.vectorWindow()->MarkProbe(fresh.modScope.PicChroma.at(static_cast<std::size_t>(column), static_cast<std::size_t>(row)),
+                                    korvex::PixelToColor(fresh.ProbeSample));
+    ExpectSame(SeenIn(*w), SeenIn(fresh));
+    // Still watched, so the next save reloads too.
+    EXPECT_TRUE(w->fileWatcher()->files().contains(w->watchedFile()));
+}
+
+TEST_F(Reload, AProbeOutsideTheNewPictureIsUnlocked) {
+    LoadPicture(view_testing::Gradient(120, 90));
+    w->picImg_MouseDown(vistrel::kLeftButton, vistrel::kCtrlKey, 400.0f, 300.0f);  // the far corner
+    ASSERT_TRUE(w->modScope.ProbeLocked);
+    Rewrite(Other(60, 90));
+    w->tmrReload_Timer();
+    EXPECT_EQ(w->modScope.PicPixels.width(), 60u);
+    EXPECT_FALSE(w->modScope.ProbeLocked);
+    EXPECT_FALSE(w->hscrCross->isVisible());
+    EXPECT_TRUE(w->lblPosn->text().isEmpty());
+    EXPECT_TRUE(w->fraChannels->isEnabled());
+}
+
+TEST_F(Reload, AnUnreadableFileIsRetriedForTwoSecondsThenReportedWithoutAMessageBox) {
+    LoadPicture(view_testing::Gradient(120, 90));
+    const Seen before = SeenIn(*w);
+    for (const QByteArray& bad : {QByteArray("not a picture at all"), QByteArray()}) {
+        SCOPED_TRACE(bad.isEmpty() ? "empty file" : "garbage");
+        Corrupt(bad);
+        ASSERT_TRUE(timer().isActive());
+        int attempts = 0;
+        while (timer().isActive() && attempts < 50) {
+            w->tmrReload_Timer();
+            ++attempts;
+            if (timer().isActive()) {
+                EXPECT_EQ(timer().interval(), 250);
+            }
+        }
+        // The first attempt after the pause and eight more, 250 ms apart: about two seconds.
+        EXPECT_EQ(attempts, 9);
+        EXPECT_EQ(w->lblStatus->text(), "Could not reload picture.png");
+        EXPECT_TRUE(desk.fake.warnings.empty());
+        EXPECT_TRUE(w->modScope.PicLoaded);
+        EXPECT_EQ(view_testing::ViewNow(w->picImg->surface()), before.view);
+        EXPECT_TRUE(SameBits(w->vectorWindow()->surface().image(), before.vector));
+    }
+    // A later good write reloads as usual, also one that lands while retries still run.
+    Rewrite(Other(50, 40));
+    ASSERT_TRUE(timer().isActive());
+    w->tmrReload_Timer();
+    EXPECT_EQ(w->modScope.PicPixels.width(), 50u);
+    EXPECT_TRUE(w->lblStatus->text().isEmpty());
+    Corrupt("half");
+    w->tmrReload_Timer();
+    w->tmrReload_Timer();
+    ASSERT_TRUE(timer().isActive());
+    ASSERT_TRUE(Other(70, 20).save(path()));  // the editor finishes writing
+    w->tmrReload_Timer();
+    EXPECT_EQ(w->modScope.PicPixels.width(), 70u);
+    EXPECT_FALSE(timer().isActive());
+    EXPECT_TRUE(w->lblStatus->text().isEmpty());
+}
+
+TEST_F(Reload, OnlyTheLoadedFileCountsAndADeletedOneLeavesThePicture) {
+    LoadPicture(view_testing::Gradient(120, 90));
+    // Another file in the same folder, or the folder itself becoming a different one.
+    ASSERT_TRUE(Other(10, 10).save(dir.filePath("neighbour.png")));
+    w->WatchedFile_Change();
+    EXPECT_FALSE(timer().isActive());
+    ASSERT_TRUE(QFile::remove(path()));
+    w->WatchedFile_Change();
+    EXPECT_FALSE(timer().isActive());
+    EXPECT_TRUE(w->modScope.PicLoaded);
+    EXPECT_EQ(w->modScope.PicPixels.width(), 120u);
+    // Saved back under its name: shown again.
+    Rewrite(Other(30, 30));
+    EXPECT_TRUE(timer().isActive());
+    // A folder under the file's name is no picture: the retries run out and the picture stays.
+    ASSERT_TRUE(QFile::remove(path()));
+    ASSERT_TRUE(QDir(dir.path()).mkdir("picture.png"));
+    w->WatchedFile_Change();
+    while (timer().isActive()) w->tmrReload_Timer();
+    EXPECT_EQ(w->modScope.PicPixels.width(), 120u);
+}
+
+TEST_F(Reload, LoadClearAndTheMenuItemDecideWhatIsWatched) {
+    LoadPicture(view_testing::Gradient(120, 90));
+    const QString first = w->watchedFile();
+    // Another file: only it is watched.
+    LoadPicture(Other(40, 30), "second.png");
+    EXPECT_EQ(w->watchedFile(), QFileInfo(dir.filePath("second.png")).absoluteFilePath());
+    EXPECT_FALSE(w->fileWatcher()->files().contains(first));
+    ASSERT_TRUE(Other(12, 12).save(first));
+    w->WatchedFile_Change();
+    EXPECT_FALSE(timer().isActive());
+    // Clear: nothing is watched, nothing reloads.
+    w->cmdReset->click();
+    EXPECT_TRUE(w->watchedFile().isEmpty());
+    EXPECT_TRUE(w->fileWatcher()->files().isEmpty());
+    EXPECT_TRUE(w->fileWatcher()->directories().isEmpty());
+    // A failed load watches nothing either.
+    LoadPicture(Other(40, 30), "second.png");
+    w->txtImageFile->setText(dir.filePath("missing.png"));
+    w->cmdLoadPic->click();
+    EXPECT_TRUE(w->fileWatcher()->files().isEmpty());
+    EXPECT_TRUE(w->fileWatcher()->directories().isEmpty());
+    // The menu item off: nothing watched, a change is ignored; on again: a change made
+    // meanwhile is picked up.
+    LoadPicture(Other(40, 30), "second.png");
+    w->mnuToolsReload->trigger();
+    EXPECT_FALSE(w->mnuToolsReload->isChecked());
+    EXPECT_TRUE(w->fileWatcher()->files().isEmpty());
+    ASSERT_TRUE(Other(22, 22).save(dir.filePath("second.png")));
+    w->WatchedFile_Change();
+    EXPECT_FALSE(timer().isActive());
+    w->mnuToolsReload->trigger();
+    EXPECT_TRUE(w->fileWatcher()->files().contains(w->watchedFile()));
+    EXPECT_TRUE(timer().isActive());
+    w->tmrReload_Timer();
+    EXPECT_EQ(w->modScope.PicPixels.width(), 22u);
+}
+
+TEST_F(Reload, TheWatcherSeesASaveByRename) {
+    LoadPicture(view_testing::Gradient(120, 90));
+    // As editors save: a new file beside the old one, renamed over it.
+    const QString temporary = dir.filePath(".picture.png.new");
+    ASSERT_TRUE(Other(64, 48).save(temporary, "PNG"));
+    ASSERT_TRUE(::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(path()).constData()) == 0);
+    // The watcher's report arrives through the event loop.
+    const QDeadlineTimer deadline(10000);
+    while (!timer().isActive() && !deadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    ASSERT_TRUE(timer().isActive());
+    w->tmrReload_Timer();
+    EXPECT_EQ(w->modScope.PicPixels.width(), 64u);
+    EXPECT_TRUE(w->fileWatcher()->files().contains(w->watchedFile())) << "the new file is watched in turn";
+}
+
+}  // namespace
