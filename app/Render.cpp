@@ -4,14 +4,13 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLineEdit>
-#include <QPixmap>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QSaveFile>
 #include <QScrollBar>
 
 #include <cassert>
 
+#include "app/SaveScopes.h"
 #include "app/frmMain.h"
 #include "linescope/frmScope.h"
 #include "platform/Desktop.h"
@@ -80,22 +79,7 @@ void LockProbe(frmMain& window, QPoint pixel) {
     window.ShowProbe(pixel.x(), pixel.y());
 }
 
-bool Write(const QImage& image, const QString& path) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) return false;
-    if (!image.save(&file, "PNG")) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
-}
-
 }  // namespace
-
-QImage InstrumentImage(QWidget& window) {
-    // A borderless window's client area is the whole window.
-    return window.grab().toImage().convertToFormat(QImage::Format_RGB32);
-}
 
 void LoadAsTyped(frmMain& window, const QString& path) {
     window.txtImageFile->setText(path);
@@ -138,9 +122,9 @@ RenderResult RenderInstruments(const QString& folder, const QString& file, const
 
     const QString lineScopePath = QDir(folder).filePath(kLineScopeImage);
     const QString vectorscopePath = QDir(folder).filePath(kVectorscopeImage);
-    if (!Write(InstrumentImage(scope), lineScopePath))
+    if (!WritePngFile(InstrumentImage(scope), lineScopePath))
         return {2, "Cannot write " + lineScopePath};
-    if (!Write(InstrumentImage(vector), vectorscopePath)) {
+    if (!WritePngFile(InstrumentImage(vector), vectorscopePath)) {
         QFile::remove(lineScopePath);
         return {2, "Cannot write " + vectorscopePath};
     }

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include "app/CommandLine.h"
+#include "app/SaveScopes.h"
 
 class QWidget;
 
@@ -14,15 +15,8 @@ namespace vistrel {
 
 class frmMain;
 
-// An instrument window's client area, pixel for pixel as it shows on screen.
-QImage InstrumentImage(QWidget& window);
-
 // The picture loaded as if typed into the file-name box and Load pressed.
 void LoadAsTyped(frmMain& window, const QString& path);
-
-// The names of the written images inside the output folder.
-inline constexpr char kLineScopeImage[] = "linescope.png";
-inline constexpr char kVectorscopeImage[] = "vectorscope.png";
 
 struct RenderResult {
     int exitCode = 0;  // 0 written, 1 the picture did not load, 2 a bad option

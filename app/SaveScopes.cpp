@@ -15,7 +15,9 @@
 
 namespace vistrel {
 
-QImage InstrumentImage(QWidget& window) { return window.grab().toImage(); }
+QImage InstrumentImage(QWidget& window) {
+    return window.grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
 
 bool WritePngFile(const QImage& image, const QString& path) {
     QSaveFile file(path);
@@ -36,7 +38,7 @@ void frmMain::mnuFileSaveScopes_Click() {
     if (!folder) return;
     LastScopesFolder = *folder;
     const QDir into(*folder);
-    const std::pair<const char*, QWidget*> windows[] = {{"linescope.png", frmScope_}, {"vectorscope.png", frmVector_}};
+    const std::pair<const char*, QWidget*> windows[] = {{kLineScopeImage, frmScope_}, {kVectorscopeImage, frmVector_}};
     for (const auto& [name, window] : windows) {
         const QString path = into.filePath(name);
         if (!WritePngFile(InstrumentImage(*window), path)) {

@@ -8,7 +8,12 @@ class QWidget;
 
 namespace vistrel {
 
-// The window's client area exactly as it is shown now, child controls included.
+// The names of the instruments' images inside a folder they are written to.
+inline constexpr char kLineScopeImage[] = "linescope.png";
+inline constexpr char kVectorscopeImage[] = "vectorscope.png";
+
+// The window's client area exactly as it is shown now, child controls included (a
+// borderless window's client area is the whole window).
 QImage InstrumentImage(QWidget& window);
 
 // Writes the image as PNG to a temporary file beside path and renames it into place,
