@@ -319,9 +319,16 @@ void frmMain::Form_Resize() {
         s = WindowState::Maximised;
     if (s == LastWindowState) return;
     const bool normal = s == WindowState::Normal;
-    if (frmScope_ != nullptr) frmScope_->setVisible(chkLineScope->isChecked() && normal);
-    if (frmVector_ != nullptr) frmVector_->setVisible(chkPolar->isChecked() && normal);
+    ShowInstrument(frmScope_, chkLineScope->isChecked() && normal);
+    ShowInstrument(frmVector_, chkPolar->isChecked() && normal);
     LastWindowState = s;
+}
+
+void frmMain::ShowInstrument(QWidget* window, bool shown) {
+    if (window == nullptr) return;
+    if (shown && (window->windowState() & Qt::WindowMinimized))
+        window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
+    window->setVisible(shown);
 }
 
 void frmMain::changeEvent(QEvent* event) {

@@ -199,6 +199,10 @@ private:
     // The probe patch's fill colour.
     void SetPatchColour(const QColor& colour);
     static void MirrorToBox(bool& busy, QAction* item, QCheckBox* box);
+    // Shows or hides an instrument window. Shown, it comes back in its normal
+    // state: a window manager that minimised it with the main window leaves it
+    // marked minimised, and mapping it so would minimise the main window again.
+    static void ShowInstrument(QWidget* window, bool shown);
 
     frmScope* frmScope_ = nullptr;
     frmVector* frmVector_ = nullptr;

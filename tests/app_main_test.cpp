@@ -11,6 +11,9 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QWindow>
+
+#include <random>
 
 #include "about/frmAbout.h"
 #include "app_support.h"
@@ -220,6 +223,86 @@ TEST(MainResize, MinimiseAndMaximiseHideTheInstrumentsAndRestoreShowsTheCheckedO
     w->setWindowState(Qt::WindowNoState);
     EXPECT_TRUE(scope->isVisible());
     EXPECT_FALSE(vector->isVisible());
+}
+
+// Any sequence of minimise, restore, maximise and instrument toggles, with the
+// window manager minimising the instruments along with their owner as openbox
+// does: whenever the main window is back in its normal state, exactly the
+// instruments whose boxes are checked are shown, and none is left minimised.
+TEST(MainResize, RestoreAlwaysBringsBackTheCheckedInstrumentsUnminimised) {
+    StartedMain w;
+    QWidget* const instruments[2] = {w->scopeWindow(), w->vectorWindow()};
+    QCheckBox* const boxes[2] = {w->chkLineScope, w->chkPolar};
+    // The model: a change of the main window's state shows exactly the checked
+    // instruments when it is normal and hides both otherwise; a box shows or
+    // hides its own instrument whatever the state.
+    bool expected[2] = {true, true};
+    Qt::WindowStates lastState = w->windowState();
+    std::mt19937 random(20261207);
+    std::uniform_int_distribution<int> pick(0, 5);
+    for (int step = 0; step < 400; ++step) {
+        const int action = pick(random);
+        switch (action) {
+            case 0:  // the window manager minimises the owner and its tool windows
+                for (QWidget* instrument : instruments)
+                    if (instrument->isVisible()) instrument->setWindowState(Qt::WindowMinimized);
+                w->setWindowState(w->windowState() | Qt::WindowMinimized);
+                break;
+            case 1: w->setWindowState(w->windowState() & ~Qt::WindowMinimized); break;
+            case 2: w->setWindowState(Qt::WindowMaximized); break;
+            case 3: w->setWindowState(Qt::WindowNoState); break;
+            case 4: w->chkLineScope->click(); break;
+            case 5: w->mnuToolsVector->trigger(); break;
+        }
+        const auto seen = [](Qt::WindowStates s) {
+            return s & Qt::WindowMinimized ? 1 : s & Qt::WindowMaximized ? 2 : 0;
+        };
+        if (seen(w->windowState()) != seen(lastState))
+            for (int k = 0; k < 2; ++k) expected[k] = boxes[k]->isChecked() && seen(w->windowState()) == 0;
+        if (action >= 4) expected[action - 4] = boxes[action - 4]->isChecked();
+        lastState = w->windowState();
+        for (int k = 0; k < 2; ++k) {
+            SCOPED_TRACE(testing::Message() << "step " << step << ", action " << action << ", instrument " << k);
+            EXPECT_EQ(instruments[k]->isVisible(), expected[k]);
+            // Shown by this step, or shown beside a normal main window: not minimised.
+            if (instruments[k]->isVisible() && (seen(w->windowState()) == 0 || action - 4 == k)) {
+                EXPECT_FALSE(instruments[k]->windowState() & Qt::WindowMinimized);
+            }
+        }
+    }
+}
+
+TEST(MainResize, InstrumentsAreToolWindowsOwnedByTheMainWindowFromTheStart) {
+    testing_support::ScopedFakeDesktop desk;
+    frmMain w;
+    std::vector<QWindow*> ownersAtFirstShow;
+    struct FirstShow : QObject {
+        std::vector<QWindow*>* owners;
+        bool eventFilter(QObject* watched, QEvent* event) override {
+            auto* widget = qobject_cast<QWidget*>(watched);
+            if (event->type() == QEvent::Show && widget != nullptr && widget->windowType() == Qt::Tool)
+                owners->push_back(widget->windowHandle() ? widget->windowHandle()->transientParent() : nullptr);
+            return false;
+        }
+    } watch;
+    watch.owners = &ownersAtFirstShow;
+    qApp->installEventFilter(&watch);
+    w.start();
+    qApp->removeEventFilter(&watch);
+    ASSERT_NE(w.windowHandle(), nullptr);
+    EXPECT_EQ(ownersAtFirstShow, (std::vector<QWindow*>{w.windowHandle(), w.windowHandle()}));
+    for (QWidget* instrument : {static_cast<QWidget*>(w.scopeWindow()), static_cast<QWidget*>(w.vectorWindow())}) {
+        EXPECT_EQ(instrument->windowType(), Qt::Tool);
+        EXPECT_TRUE(instrument->windowFlags() & Qt::FramelessWindowHint);
+        EXPECT_EQ(instrument->parentWidget(), &w);
+    }
+    // Hidden and shown again, an instrument keeps its owner.
+    w.chkLineScope->click();
+    w.chkLineScope->click();
+    w.setWindowState(Qt::WindowMinimized);
+    w.setWindowState(Qt::WindowNoState);
+    EXPECT_EQ(w.scopeWindow()->windowHandle()->transientParent(), w.windowHandle());
+    EXPECT_EQ(w.vectorWindow()->windowHandle()->transientParent(), w.windowHandle());
 }
 
 TEST(MainExit, EveryWayOfClosingClosesAllWindows) {
