@@ -6,6 +6,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFrame>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
@@ -15,6 +16,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTimer>
+#include <QWindow>
 
 #include "about/frmAbout.h"
 #include "linescope/frmScope.h"
@@ -305,6 +307,10 @@ void frmMain::Form_Load() {
     frmVector_->update();
 
     show();
+    // An X11 window manager looks up a tool window's owner when it takes the
+    // tool window in; the instruments came first, before their owner was there.
+    if (QGuiApplication::platformName() == QLatin1String("xcb") && windowHandle() != nullptr)
+        windowHandle()->installEventFilter(this);
     QCoreApplication::processEvents();
 
     frmAbout about(this, this);
@@ -381,6 +387,16 @@ void frmMain::dropEvent(QDropEvent* event) {
 }
 
 bool frmMain::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == windowHandle() && event->type() == QEvent::Expose && windowHandle()->isExposed()) {
+        // On screen, so managed: the instruments shown again are taken in as its own.
+        windowHandle()->removeEventFilter(this);
+        for (QWidget* instrument : {static_cast<QWidget*>(frmScope_), static_cast<QWidget*>(frmVector_)})
+            if (instrument != nullptr && instrument->isVisible()) {
+                instrument->hide();
+                instrument->show();
+            }
+        return false;
+    }
     if (watched == txtImageFile && event->type() == QEvent::FocusIn) {
         // Deferred, so that a click's own caret placement does not undo the selection.
         QTimer::singleShot(0, this, [this] { txtImageFile_GotFocus(); });
