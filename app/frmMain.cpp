@@ -309,8 +309,7 @@ void frmMain::Form_Load() {
     show();
     // An X11 window manager looks up a tool window's owner when it takes the
     // tool window in; the instruments came first, before their owner was there.
-    if (QGuiApplication::platformName() == QLatin1String("xcb") && windowHandle() != nullptr)
-        windowHandle()->installEventFilter(this);
+    reattachInstruments_ = QGuiApplication::platformName() == QLatin1String("xcb");
     QCoreApplication::processEvents();
 
     frmAbout about(this, this);
@@ -387,9 +386,10 @@ void frmMain::dropEvent(QDropEvent* event) {
 }
 
 bool frmMain::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == windowHandle() && event->type() == QEvent::Expose && windowHandle()->isExposed()) {
+    if (reattachInstruments_ && event->type() == QEvent::Expose && watched == windowHandle() &&
+        windowHandle()->isExposed()) {
         // On screen, so managed: the instruments shown again are taken in as its own.
-        windowHandle()->removeEventFilter(this);
+        reattachInstruments_ = false;
         for (QWidget* instrument : {static_cast<QWidget*>(frmScope_), static_cast<QWidget*>(frmVector_)})
             if (instrument != nullptr && instrument->isVisible()) {
                 instrument->hide();

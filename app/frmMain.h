@@ -215,6 +215,8 @@ private:
     bool busyNeg_ = false;
     bool busyToolsLine_ = false;
     bool busyToolsVector_ = false;
+    // The instruments are to be shown again once the main window is on screen.
+    bool reattachInstruments_ = false;
 };
 
 }  // namespace vistrel
