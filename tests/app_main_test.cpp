@@ -344,7 +344,7 @@ TEST(About, VersionTextFollowsItsPatterns) {
     EXPECT_EQ(VersionText(0, 95, 1, QLocale(QLocale::German, QLocale::Germany)), "BETA Version 00,095,001");
 }
 
-TEST(About, TheDialogShowsThisReleasesVersionCentredOnTheMainWindow) {
+TEST(About, TheDialogShowsThisReleasesVersionWithoutMinimiseOrMaximise) {
     StartedMain w;
     frmAbout about(nullptr, w.window.get());
     EXPECT_EQ(about.objectName(), "frmAbout");
@@ -352,9 +352,56 @@ TEST(About, TheDialogShowsThisReleasesVersionCentredOnTheMainWindow) {
     EXPECT_EQ(about.lblVersion->text(), VersionText(0, 95, 1));
     EXPECT_EQ(about.cmdExit->text(), "OK");
     EXPECT_EQ(about.size(), QSize(226, 205));
-    const QRect main = w->frameGeometry();
-    EXPECT_NEAR(about.x() + about.frameGeometry().width() / 2.0, main.center().x(), 1.0);
-    EXPECT_NEAR(about.y() + about.frameGeometry().height() / 2.0, main.center().y(), 1.0);
+    EXPECT_EQ(about.minimumSize(), about.maximumSize());
+    const Qt::WindowFlags flags = about.windowFlags();
+    EXPECT_TRUE(flags & Qt::CustomizeWindowHint);  // only the hints listed count
+    EXPECT_TRUE(flags & Qt::WindowTitleHint);
+    EXPECT_FALSE(flags & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
+}
+
+// Wherever the main window is, and once the box's own frame is known, the box's
+// outer frame is centred on the main window's outer frame and the version label
+// on the box's outer width; a box the user moved stays put until the main window moves.
+TEST(About, CentresItsOuterFrameOnTheMainWindowsOuterFrameAsBothBecomeKnown) {
+    StartedMain w;
+    frmAbout about(w.window.get(), w.window.get());
+    const auto check = [&](const char* when) {
+        SCOPED_TRACE(when);
+        const QSize outer = about.OuterSize();
+        const QRect mainFrame = w->frameGeometry();
+        // The frame's corner as the window system is asked for it (the widget learns it once shown).
+        const QPoint corner = about.windowHandle()->framePosition();
+        EXPECT_EQ(corner, CentredPosition(mainFrame, outer));
+        if (about.isVisible()) {
+            EXPECT_EQ(about.frameGeometry().topLeft(), corner);
+        }
+        const QPointF aboutCentre = QRectF(corner, QSizeF(outer)).center();
+        EXPECT_NEAR(aboutCentre.x(), QRectF(mainFrame).center().x(), 1.0);
+        EXPECT_NEAR(aboutCentre.y(), QRectF(mainFrame).center().y(), 1.0);
+        EXPECT_EQ(about.lblVersion->x(), static_cast<int>((outer.width() - about.lblVersion->width()) / 2.0f));
+    };
+    // Before it is shown, the box reckons with a frame like the main window's.
+    const QRect mainFrame = w->frameGeometry();
+    const QRect mainClient = w->geometry();
+    EXPECT_EQ(about.OuterSize(), about.size() + (mainFrame.size() - mainClient.size()));
+    check("before showing");
+
+    about.show();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(about.OuterSize(), about.frameGeometry().size());
+    check("shown");
+    const int sideBorder = about.geometry().left() - about.frameGeometry().left();
+    const double labelCentre = about.lblVersion->x() + about.lblVersion->width() / 2.0;
+    EXPECT_NEAR(labelCentre - about.width() / 2.0, sideBorder, 1.0);
+
+    for (const QPoint to : {QPoint(300, 200), QPoint(0, 0), QPoint(37, 911)}) {
+        w->move(to);  // as a window manager places the main window
+        QCoreApplication::processEvents();
+        check("main window moved");
+    }
+    about.windowHandle()->setFramePosition(QPoint(5, 6));  // as the user drags it
+    QCoreApplication::processEvents();
+    EXPECT_EQ(about.frameGeometry().topLeft(), QPoint(5, 6));
 }
 
 TEST(About, CentringTruncatesHalvesAndAllowsNegativeOffsets) {
