@@ -380,6 +380,41 @@ void frmMain::mnuHelpAbout_Click() {
 
 void frmMain::dragEnterEvent(QDragEnterEvent* event) { event->acceptProposedAction(); }
 
+bool frmMain::TakeFileDrop(QEvent* event) {
+    switch (event->type()) {
+        case QEvent::DragEnter:
+        case QEvent::DragMove: {
+            auto* drag = static_cast<QDragMoveEvent*>(event);
+            if (drag->mimeData() == nullptr || !drag->mimeData()->hasUrls()) return false;
+            drag->acceptProposedAction();
+            return true;
+        }
+        case QEvent::Drop: {
+            auto* drop = static_cast<QDropEvent*>(event);
+            if (drop->mimeData() == nullptr || !drop->mimeData()->hasUrls()) return false;
+            Form_OLEDragDrop(*drop->mimeData());
+            drop->acceptProposedAction();
+            return true;
+        }
+        default: return false;
+    }
+}
+
+bool frmMain::PressDefaultButton(QWidget* focused, const QKeyEvent& key) {
+    if (key.key() != Qt::Key_Return && key.key() != Qt::Key_Enter) return false;
+    if (key.modifiers() & ~Qt::KeypadModifier) return false;
+    // Only where the key landed: a control that ignored it passes it up to its parents.
+    if (focused != focusWidget()) return false;
+    // The file-name box presses Load itself; a focused button is pressed by Enter as by Space.
+    if (qobject_cast<QLineEdit*>(focused) != nullptr) return false;
+    if (auto* button = qobject_cast<QPushButton*>(focused)) {
+        button->click();
+        return true;
+    }
+    cmdLoadPic->click();
+    return true;
+}
+
 void frmMain::dropEvent(QDropEvent* event) {
     if (event->mimeData() != nullptr) Form_OLEDragDrop(*event->mimeData());
     event->acceptProposedAction();
@@ -402,10 +437,13 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event) {
         QTimer::singleShot(0, this, [this] { txtImageFile_GotFocus(); });
         return false;
     }
+    if (watched == txtImageFile && TakeFileDrop(event)) return true;
     if (event->type() == QEvent::KeyPress) {
         auto* widget = qobject_cast<QWidget*>(watched);
         auto* key = static_cast<QKeyEvent*>(event);
-        if (widget != nullptr && widget->window() == this) {
+        // The menu bar in keyboard mode (after Alt) has the focus and its own use for the keys.
+        if (widget != nullptr && widget->window() == this && qobject_cast<QMenuBar*>(widget) == nullptr) {
+            if (PressDefaultButton(widget, *key)) return true;
             int code = 0;
             switch (key->key()) {
                 case Qt::Key_Left: code = 37; break;

@@ -15,6 +15,7 @@
 class QAction;
 class QCheckBox;
 class QFrame;
+class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QMenu;
@@ -203,6 +204,11 @@ private:
     // state: a window manager that minimised it with the main window leaves it
     // marked minimised, and mapping it so would minimise the main window again.
     static void ShowInstrument(QWidget* window, bool shown);
+    // A file dragged onto the file-name box is the window's, as anywhere else on it;
+    // true when the event was taken.
+    bool TakeFileDrop(QEvent* event);
+    // Enter where the focused control has no use for it presses the default button, Load.
+    bool PressDefaultButton(QWidget* focused, const QKeyEvent& key);
 
     frmScope* frmScope_ = nullptr;
     frmVector* frmVector_ = nullptr;
