@@ -18,6 +18,8 @@
 #include <QTimer>
 #include <QWindow>
 
+#include <algorithm>
+
 #include "about/frmAbout.h"
 #include "linescope/frmScope.h"
 #include "platform/Desktop.h"
@@ -39,6 +41,8 @@ constexpr int kClientWidth = 528;
 constexpr int kClientHeight = 440;
 
 constexpr char kDefaultPicture[] = "30861.jpg";
+// Captions are not set smaller than this: smaller text is hard to read on screen.
+constexpr double kSmallestReadablePoints = 7.0;
 constexpr char kReadme[] = "ScopeReadme.txt";
 
 QCheckBox* CheckBox(QWidget* parent, const char* name, const QString& caption, QRect at, bool checked) {
@@ -84,6 +88,18 @@ QAction* Separator(QMenu* menu, const char* name) {
 }
 
 }  // namespace
+
+QFont FittingFont(QFont font, const QString& text, int width, double smallestPoints) {
+    const auto fits = [&] { return QFontMetrics(font).horizontalAdvance(text) <= width; };
+    // Half a point at a time down to the smallest size, then narrower widths of the face.
+    while (!fits() && font.pointSizeF() > smallestPoints)
+        font.setPointSizeF(std::max(smallestPoints, font.pointSizeF() - 0.5));
+    for (const QFont::Stretch narrower : {QFont::SemiCondensed, QFont::Condensed, QFont::ExtraCondensed}) {
+        if (fits()) break;
+        font.setStretch(narrower);
+    }
+    return font;
+}
 
 frmMain::frmMain(QWidget* parent) : QMainWindow(parent) {
     setObjectName("frmMain");
@@ -179,11 +195,16 @@ void frmMain::buildControls() {
     lblX[0] = new QLabel("Scale Bright", client);
     lblX[0]->setObjectName("lblX[0]");
     lblX[0]->setGeometry(Tw(1508, 6090, 855, 195));
-    // The design's narrow face fitted this caption into 57 pixels; ours needs a smaller size.
-    QFont small = font;
-    while (small.pointSizeF() > 5.0 && QFontMetrics(small).horizontalAdvance(lblX[0]->text()) > lblX[0]->width())
-        small.setPointSizeF(small.pointSizeF() - 0.5);
-    lblX[0]->setFont(small);
+    // The design's narrow face fitted this caption into 57 pixels; ours may need a
+    // smaller or narrower one, never below a readable size. Should even that not
+    // fit, the caption takes the width it needs, centred where its box was.
+    lblX[0]->setFont(FittingFont(font, lblX[0]->text(), lblX[0]->width(), kSmallestReadablePoints));
+    const int needed = QFontMetrics(lblX[0]->font()).horizontalAdvance(lblX[0]->text());
+    if (needed > lblX[0]->width()) {
+        const QRect box = lblX[0]->geometry();
+        lblX[0]->setGeometry(box.center().x() - needed / 2, box.top(), needed, box.height());
+        lblX[0]->setAlignment(Qt::AlignCenter);
+    }
     hscrLamp = MakeScrollBar(client, "hscrLamp", Qt::Horizontal, Tw(1050, 6345, 1770, 165), 255, 128, 20);
     hscrLamp->setSingleStep(5);
     hscrLamp->setFocusPolicy(Qt::StrongFocus);

@@ -4,6 +4,7 @@
 // handlers live beside the subsystem that owns them: app/ (shell, start-up,
 // loading, file choice) and view/ (display modes, probe, keys, lamp).
 
+#include <QFont>
 #include <QMainWindow>
 
 #include <vector>
@@ -28,6 +29,11 @@ namespace vistrel {
 class frmScope;
 class frmVector;
 class frmAbout;
+
+// The font for a caption of the given width: the font itself if the text fits,
+// else smaller in half points down to smallestPoints, then narrower. The text
+// may still not fit a width too small for it.
+QFont FittingFont(QFont font, const QString& text, int width, double smallestPoints);
 
 // Window states as the resize handler reads them.
 enum class WindowState : int { Normal = 0, Minimised = 1, Maximised = 2 };
