@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFontInfo>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QIcon>
@@ -91,9 +92,15 @@ QAction* Separator(QMenu* menu, const char* name) {
 
 QFont FittingFont(QFont font, const QString& text, int width, double smallestPoints) {
     const auto fits = [&] { return QFontMetrics(font).horizontalAdvance(text) <= width; };
-    // Half a point at a time down to the smallest size, then narrower widths of the face.
-    while (!fits() && font.pointSizeF() > smallestPoints)
-        font.setPointSizeF(std::max(smallestPoints, font.pointSizeF() - 0.5));
+    // Half a point at a time, while the face is still drawn at the smallest size or
+    // larger (it is drawn at whole pixels: 7 points may come out as 6.75); then
+    // narrower widths of the face.
+    while (!fits()) {
+        QFont smaller = font;
+        smaller.setPointSizeF(font.pointSizeF() - 0.5);
+        if (QFontInfo(smaller).pointSizeF() < smallestPoints) break;
+        font = smaller;
+    }
     for (const QFont::Stretch narrower : {QFont::SemiCondensed, QFont::Condensed, QFont::ExtraCondensed}) {
         if (fits()) break;
         font.setStretch(narrower);

@@ -31,8 +31,8 @@ class frmVector;
 class frmAbout;
 
 // The font for a caption of the given width: the font itself if the text fits,
-// else smaller in half points down to smallestPoints, then narrower. The text
-// may still not fit a width too small for it.
+// else smaller in half points while it is still drawn at smallestPoints or more,
+// then narrower. The text may still not fit a width too small for it.
 QFont FittingFont(QFont font, const QString& text, int width, double smallestPoints);
 
 // Window states as the resize handler reads them.
