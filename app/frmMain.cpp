@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFontInfo>
@@ -398,7 +399,11 @@ void frmMain::mnuFileChoose_Click() { cmdBrowse->click(); }
 
 void frmMain::mnuHelpReadme_Click() {
     const QString path = desktop().programFolder() + "/" + kReadme;
-    if (desktop().fileExists(path)) desktop().openDocument(path);
+    if (!desktop().fileExists(path) || desktop().openDocument(path)) return;
+    // Nothing on this desktop opens text files: name the file, so the user can open it.
+    desktop().warningBox(this, "No program is set up to open " + QDir::toNativeSeparators(path) +
+                                   ".\nOpen it with a text viewer of your choice.",
+                         "View README");
 }
 
 void frmMain::mnuHelpAbout_Click() {

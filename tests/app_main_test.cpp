@@ -370,13 +370,21 @@ TEST(MainExit, EveryWayOfClosingClosesAllWindows) {
     check([](frmMain& w) { w.close(); });
 }
 
-TEST(MainHelp, ReadmeOpensOnlyWhenItExists) {
+TEST(MainHelp, ReadmeOpensOnlyWhenItExistsAndIsNamedWhenNothingCanOpenIt) {
     StartedMain w;
     w->mnuHelpReadme->trigger();
     EXPECT_TRUE(w.fake().opened.empty());
     w.fake().existing.push_back("/opt/vistrel/ScopeReadme.txt");
     w->mnuHelpReadme->trigger();
     EXPECT_EQ(w.fake().opened, (std::vector<QString>{"/opt/vistrel/ScopeReadme.txt"}));
+    EXPECT_TRUE(w.fake().warnings.empty());
+
+    // No program to open it with: the user is told which file to open.
+    w.fake().canOpen = false;
+    w->mnuHelpReadme->trigger();
+    ASSERT_EQ(w.fake().warnings.size(), 1u);
+    EXPECT_TRUE(w.fake().warnings[0].first.contains("/opt/vistrel/ScopeReadme.txt"));
+    EXPECT_EQ(w.fake().warnings[0].second, "View README");
 }
 
 TEST(MainHelp, AboutIsShownAgainWithoutAnOwner) {
