@@ -336,9 +336,11 @@ void frmMain::Form_Load() {
     frmVector_->update();
 
     show();
-    // An X11 window manager looks up a tool window's owner when it takes the
-    // tool window in; the instruments came first, before their owner was there.
-    reattachInstruments_ = QGuiApplication::platformName() == QLatin1String("xcb");
+    // An X11 window manager, and a Wayland compositor, learn a tool window's owner
+    // when the tool window is mapped; the instruments came first, before their
+    // owner was on screen.
+    const QString platform = QGuiApplication::platformName();
+    reattachInstruments_ = platform == QLatin1String("xcb") || platform.startsWith(QLatin1String("wayland"));
     QCoreApplication::processEvents();
 
     frmAbout about(this, this);
