@@ -2,6 +2,7 @@
 
 #include <QLabel>
 #include <QPushButton>
+#include <QWindow>
 
 #include "platform/Numbers.h"
 #include "vistrel_version.h"
@@ -35,10 +36,12 @@ QPoint CentredPosition(const QRect& mainWindow, const QSize& dialog) {
                   nearestInt(static_cast<double>(top) / kTwipsPerPixel));
 }
 
-frmAbout::frmAbout(QWidget* owner, const QWidget* mainWindow) : QDialog(owner) {
+frmAbout::frmAbout(QWidget* owner, QWidget* mainWindow) : QDialog(owner), mainWindow_(mainWindow) {
     setObjectName("frmAbout");
     setWindowTitle("Vistrel");
-    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    // A fixed dialog: title and close box only, no minimise or maximise button.
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint);
     setFixedSize(kClientWidth, kClientHeight);
 
     lblX[0] = new QLabel("Vistrel", this);
@@ -65,17 +68,69 @@ frmAbout::frmAbout(QWidget* owner, const QWidget* mainWindow) : QDialog(owner) {
     cmdExit->setDefault(true);
     connect(cmdExit, &QPushButton::clicked, this, &QDialog::accept);
 
-    Form_Load(mainWindow);
+    // The main window may still be placed or moved by the window manager while the box is up.
+    if (mainWindow_ != nullptr) mainWindow_->installEventFilter(this);
+    create();
+    Form_Load();
 }
 
-void frmAbout::Form_Load(const QWidget* mainWindow) {
-    if (mainWindow != nullptr) {
-        // Before it is shown the dialog has no frame yet: its outer size is its client size.
-        move(CentredPosition(mainWindow->frameGeometry(), frameGeometry().size()));
-    }
+frmAbout::~frmAbout() {
+    if (mainWindow_ != nullptr) mainWindow_->removeEventFilter(this);
+}
+
+void frmAbout::Form_Load() {
     lblVersion->setText(VersionText(VISTREL_VERSION_MAJOR, VISTREL_VERSION_MINOR, VISTREL_VERSION_PATCH));
     lblVersion->adjustSize();
-    lblVersion->move(static_cast<int>((frameGeometry().width() - lblVersion->width()) / 2.0f), lblVersion->y());
+    Centre();
+}
+
+QSize frmAbout::OuterSize() const {
+    QMargins frame;
+    if (windowHandle() != nullptr && isVisible()) frame = windowHandle()->frameMargins();
+    if (frame.isNull() && mainWindow_ != nullptr) {
+        const QRect outer = mainWindow_->frameGeometry();
+        const QRect inner = mainWindow_->geometry();
+        frame = QMargins(inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
+                         outer.bottom() - inner.bottom());
+    }
+    return size().grownBy(frame);
+}
+
+void frmAbout::Centre() {
+    const QSize outer = OuterSize();
+    const QRect mainFrame = mainWindow_ != nullptr ? mainWindow_->frameGeometry() : QRect();
+    if (outer == centredAsSize_ && mainFrame == centredOn_) return;
+    centredAsSize_ = outer;
+    centredOn_ = mainFrame;
+    if (mainWindow_ != nullptr) {
+        const QPoint corner = CentredPosition(mainFrame, outer);
+        // The widget's own record first, so that showing keeps the place (and the
+        // dialog does not centre itself again); then the frame's corner, which the
+        // window manager keeps whatever the border, also before the frame is known.
+        if (!isVisible()) move(corner);
+        windowHandle()->setFramePosition(corner);
+    }
+    // Centred on the outer width: one side border right of the client area's centre.
+    lblVersion->move(static_cast<int>((outer.width() - lblVersion->width()) / 2.0f), lblVersion->y());
+}
+
+bool frmAbout::event(QEvent* event) {
+    const bool handled = QDialog::event(event);
+    switch (event->type()) {
+        case QEvent::Show:
+        case QEvent::Move:
+        case QEvent::Resize:
+            // The window manager's frame becomes known once the dialog is on screen.
+            Centre();
+            break;
+        default: break;
+    }
+    return handled;
+}
+
+bool frmAbout::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == mainWindow_ && (event->type() == QEvent::Move || event->type() == QEvent::Resize)) Centre();
+    return QDialog::eventFilter(watched, event);
 }
 
 }  // namespace vistrel

@@ -4,9 +4,12 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFontInfo>
 #include <QFrame>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
@@ -16,6 +19,9 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTimer>
+#include <QWindow>
+
+#include <algorithm>
 
 #include "about/frmAbout.h"
 #include "linescope/frmScope.h"
@@ -38,6 +44,8 @@ constexpr int kClientWidth = 528;
 constexpr int kClientHeight = 440;
 
 constexpr char kDefaultPicture[] = "30861.jpg";
+// Captions are not set smaller than this: smaller text is hard to read on screen.
+constexpr double kSmallestReadablePoints = 7.0;
 constexpr char kReadme[] = "ScopeReadme.txt";
 
 QCheckBox* CheckBox(QWidget* parent, const char* name, const QString& caption, QRect at, bool checked) {
@@ -83,6 +91,24 @@ QAction* Separator(QMenu* menu, const char* name) {
 }
 
 }  // namespace
+
+QFont FittingFont(QFont font, const QString& text, int width, double smallestPoints) {
+    const auto fits = [&] { return QFontMetrics(font).horizontalAdvance(text) <= width; };
+    // Half a point at a time, while the face is still drawn at the smallest size or
+    // larger (it is drawn at whole pixels: 7 points may come out as 6.75); then
+    // narrower widths of the face.
+    while (!fits()) {
+        QFont smaller = font;
+        smaller.setPointSizeF(font.pointSizeF() - 0.5);
+        if (QFontInfo(smaller).pointSizeF() < smallestPoints) break;
+        font = smaller;
+    }
+    for (const QFont::Stretch narrower : {QFont::SemiCondensed, QFont::Condensed, QFont::ExtraCondensed}) {
+        if (fits()) break;
+        font.setStretch(narrower);
+    }
+    return font;
+}
 
 frmMain::frmMain(QWidget* parent) : QMainWindow(parent) {
     setObjectName("frmMain");
@@ -179,11 +205,16 @@ void frmMain::buildControls() {
     lblX[0] = new QLabel("Scale Bright", client);
     lblX[0]->setObjectName("lblX[0]");
     lblX[0]->setGeometry(Tw(1508, 6090, 855, 195));
-    // The design's narrow face fitted this caption into 57 pixels; ours needs a smaller size.
-    QFont small = font;
-    while (small.pointSizeF() > 5.0 && QFontMetrics(small).horizontalAdvance(lblX[0]->text()) > lblX[0]->width())
-        small.setPointSizeF(small.pointSizeF() - 0.5);
-    lblX[0]->setFont(small);
+    // The design's narrow face fitted this caption into 57 pixels; ours may need a
+    // smaller or narrower one, never below a readable size. Should even that not
+    // fit, the caption takes the width it needs, centred where its box was.
+    lblX[0]->setFont(FittingFont(font, lblX[0]->text(), lblX[0]->width(), kSmallestReadablePoints));
+    const int needed = QFontMetrics(lblX[0]->font()).horizontalAdvance(lblX[0]->text());
+    if (needed > lblX[0]->width()) {
+        const QRect box = lblX[0]->geometry();
+        lblX[0]->setGeometry(box.center().x() - needed / 2, box.top(), needed, box.height());
+        lblX[0]->setAlignment(Qt::AlignCenter);
+    }
     hscrLamp = MakeScrollBar(client, "hscrLamp", Qt::Horizontal, Tw(1050, 6345, 1770, 165), 255, 128, 20);
     hscrLamp->setSingleStep(5);
     hscrLamp->setFocusPolicy(Qt::StrongFocus);
@@ -324,6 +355,11 @@ void frmMain::Form_Load() {
     frmVector_->update();
 
     show();
+    // An X11 window manager, and a Wayland compositor, learn a tool window's owner
+    // when the tool window is mapped; the instruments came first, before their
+    // owner was on screen.
+    const QString platform = QGuiApplication::platformName();
+    reattachInstruments_ = platform == QLatin1String("xcb") || platform.startsWith(QLatin1String("wayland"));
     QCoreApplication::processEvents();
 
     frmAbout about(this, this);
@@ -338,9 +374,16 @@ void frmMain::Form_Resize() {
         s = WindowState::Maximised;
     if (s == LastWindowState) return;
     const bool normal = s == WindowState::Normal;
-    if (frmScope_ != nullptr) frmScope_->setVisible(chkLineScope->isChecked() && normal);
-    if (frmVector_ != nullptr) frmVector_->setVisible(chkPolar->isChecked() && normal);
+    ShowInstrument(frmScope_, chkLineScope->isChecked() && normal);
+    ShowInstrument(frmVector_, chkPolar->isChecked() && normal);
     LastWindowState = s;
+}
+
+void frmMain::ShowInstrument(QWidget* window, bool shown) {
+    if (window == nullptr) return;
+    if (shown && (window->windowState() & Qt::WindowMinimized))
+        window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
+    window->setVisible(shown);
 }
 
 void frmMain::changeEvent(QEvent* event) {
@@ -377,7 +420,11 @@ void frmMain::mnuFileChoose_Click() { cmdBrowse->click(); }
 
 void frmMain::mnuHelpReadme_Click() {
     const QString path = desktop().programFolder() + "/" + kReadme;
-    if (desktop().fileExists(path)) desktop().openDocument(path);
+    if (!desktop().fileExists(path) || desktop().openDocument(path)) return;
+    // Nothing on this desktop opens text files: name the file, so the user can open it.
+    desktop().warningBox(this, "No program is set up to open " + QDir::toNativeSeparators(path) +
+                                   ".\nOpen it with a text viewer of your choice.",
+                         "View README");
 }
 
 void frmMain::mnuHelpAbout_Click() {
@@ -387,21 +434,70 @@ void frmMain::mnuHelpAbout_Click() {
 
 void frmMain::dragEnterEvent(QDragEnterEvent* event) { event->acceptProposedAction(); }
 
+bool frmMain::TakeFileDrop(QEvent* event) {
+    switch (event->type()) {
+        case QEvent::DragEnter:
+        case QEvent::DragMove: {
+            auto* drag = static_cast<QDragMoveEvent*>(event);
+            if (drag->mimeData() == nullptr || !drag->mimeData()->hasUrls()) return false;
+            drag->acceptProposedAction();
+            return true;
+        }
+        case QEvent::Drop: {
+            auto* drop = static_cast<QDropEvent*>(event);
+            if (drop->mimeData() == nullptr || !drop->mimeData()->hasUrls()) return false;
+            Form_OLEDragDrop(*drop->mimeData());
+            drop->acceptProposedAction();
+            return true;
+        }
+        default: return false;
+    }
+}
+
+bool frmMain::PressDefaultButton(QWidget* focused, const QKeyEvent& key) {
+    if (key.key() != Qt::Key_Return && key.key() != Qt::Key_Enter) return false;
+    if (key.modifiers() & ~Qt::KeypadModifier) return false;
+    // Only where the key landed: a control that ignored it passes it up to its parents.
+    if (focused != focusWidget()) return false;
+    // The file-name box presses Load itself; a focused button is pressed by Enter as by Space.
+    if (qobject_cast<QLineEdit*>(focused) != nullptr) return false;
+    if (auto* button = qobject_cast<QPushButton*>(focused)) {
+        button->click();
+        return true;
+    }
+    cmdLoadPic->click();
+    return true;
+}
+
 void frmMain::dropEvent(QDropEvent* event) {
     if (event->mimeData() != nullptr) Form_OLEDragDrop(*event->mimeData());
     event->acceptProposedAction();
 }
 
 bool frmMain::eventFilter(QObject* watched, QEvent* event) {
+    if (reattachInstruments_ && event->type() == QEvent::Expose && watched == windowHandle() &&
+        windowHandle()->isExposed()) {
+        // On screen, so managed: the instruments shown again are taken in as its own.
+        reattachInstruments_ = false;
+        for (QWidget* instrument : {static_cast<QWidget*>(frmScope_), static_cast<QWidget*>(frmVector_)})
+            if (instrument != nullptr && instrument->isVisible()) {
+                instrument->hide();
+                instrument->show();
+            }
+        return false;
+    }
     if (watched == txtImageFile && event->type() == QEvent::FocusIn) {
         // Deferred, so that a click's own caret placement does not undo the selection.
         QTimer::singleShot(0, this, [this] { txtImageFile_GotFocus(); });
         return false;
     }
+    if (watched == txtImageFile && TakeFileDrop(event)) return true;
     if (event->type() == QEvent::KeyPress) {
         auto* widget = qobject_cast<QWidget*>(watched);
         auto* key = static_cast<QKeyEvent*>(event);
-        if (widget != nullptr && widget->window() == this) {
+        // The menu bar in keyboard mode (after Alt) has the focus and its own use for the keys.
+        if (widget != nullptr && widget->window() == this && qobject_cast<QMenuBar*>(widget) == nullptr) {
+            if (PressDefaultButton(widget, *key)) return true;
             int code = 0;
             switch (key->key()) {
                 case Qt::Key_Left: code = 37; break;

@@ -4,6 +4,7 @@
 // handlers live beside the subsystem that owns them: app/ (shell, start-up,
 // loading, file choice) and view/ (display modes, probe, keys, lamp).
 
+#include <QFont>
 #include <QMainWindow>
 
 #include <vector>
@@ -17,6 +18,7 @@ class QFileSystemWatcher;
 class QTimer;
 class QCheckBox;
 class QFrame;
+class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QMenu;
@@ -29,6 +31,11 @@ namespace vistrel {
 class frmScope;
 class frmVector;
 class frmAbout;
+
+// The font for a caption of the given width: the font itself if the text fits,
+// else smaller in half points while it is still drawn at smallestPoints or more,
+// then narrower. The text may still not fit a width too small for it.
+QFont FittingFont(QFont font, const QString& text, int width, double smallestPoints);
 
 // Window states as the resize handler reads them.
 enum class WindowState : int { Normal = 0, Minimised = 1, Maximised = 2 };
@@ -234,6 +241,15 @@ private:
     // The probe patch's fill colour.
     void SetPatchColour(const QColor& colour);
     static void MirrorToBox(bool& busy, QAction* item, QCheckBox* box);
+    // Shows or hides an instrument window. Shown, it comes back in its normal
+    // state: a window manager that minimised it with the main window leaves it
+    // marked minimised, and mapping it so would minimise the main window again.
+    static void ShowInstrument(QWidget* window, bool shown);
+    // A file dragged onto the file-name box is the window's, as anywhere else on it;
+    // true when the event was taken.
+    bool TakeFileDrop(QEvent* event);
+    // Enter where the focused control has no use for it presses the default button, Load.
+    bool PressDefaultButton(QWidget* focused, const QKeyEvent& key);
 
     frmScope* frmScope_ = nullptr;
     frmVector* frmVector_ = nullptr;
@@ -260,6 +276,8 @@ private:
     bool busyNeg_ = false;
     bool busyToolsLine_ = false;
     bool busyToolsVector_ = false;
+    // The instruments are to be shown again once the main window is on screen.
+    bool reattachInstruments_ = false;
 };
 
 }  // namespace vistrel

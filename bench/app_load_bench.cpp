@@ -22,7 +22,7 @@ class QuietDesktop : public vistrel::Desktop {
 public:
     QString programFolder() override { return "/tmp"; }
     bool fileExists(const QString&) override { return false; }
-    void openDocument(const QString&) override {}
+    bool openDocument(const QString&) override { return true; }
     void warningBox(QWidget*, const QString& text, const QString&) override { failures.push_back(text); }
     std::optional<QString> openFileDialog(QWidget*, const vistrel::OpenFileRequest&) override { return std::nullopt; }
     void showModal(QDialog&) override {}

@@ -25,7 +25,7 @@ class SilentDesktop : public vistrel::Desktop {
 public:
     QString programFolder() override { return QDir::tempPath(); }
     bool fileExists(const QString&) override { return false; }
-    void openDocument(const QString&) override {}
+    bool openDocument(const QString&) override { return true; }
     void warningBox(QWidget*, const QString&, const QString&) override {}
     std::optional<QString> openFileDialog(QWidget*, const vistrel::OpenFileRequest&) override { return {}; }
     void showModal(QDialog&) override {}

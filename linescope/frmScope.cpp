@@ -276,6 +276,9 @@ void frmScope::mouseMoveEvent(QMouseEvent* event) { Form_MouseMove(event->global
 
 void frmScope::mouseReleaseEvent(QMouseEvent* event) { Form_MouseUp(event->button()); }
 
+// The second press of a double-click is not a new press: the drag is not re-armed.
+void frmScope::mouseDoubleClickEvent(QMouseEvent*) {}
+
 bool frmScope::eventFilter(QObject* watched, QEvent* event) {
     const bool onBox = std::find(std::begin(picChan), std::end(picChan), watched) != std::end(picChan);
     if (!onBox) return QWidget::eventFilter(watched, event);
@@ -291,6 +294,8 @@ bool frmScope::eventFilter(QObject* watched, QEvent* event) {
             return true;
         case QEvent::MouseButtonRelease:
             Form_MouseUp(static_cast<QMouseEvent*>(event)->button());
+            return true;
+        case QEvent::MouseButtonDblClick:
             return true;
         default:
             return QWidget::eventFilter(watched, event);

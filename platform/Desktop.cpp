@@ -32,7 +32,7 @@ QString QtDesktop::programFolder() { return ShippedFilesFolder(QCoreApplication:
 
 bool QtDesktop::fileExists(const QString& path) { return QFileInfo::exists(path); }
 
-void QtDesktop::openDocument(const QString& path) { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); }
+bool QtDesktop::openDocument(const QString& path) { return QDesktopServices::openUrl(QUrl::fromLocalFile(path)); }
 
 void QtDesktop::warningBox(QWidget* owner, const QString& text, const QString& title) {
     QMessageBox::warning(owner, title, text, QMessageBox::Ok);

@@ -28,8 +28,8 @@ public:
     // a trailing '/' (except at the root): see ShippedFilesFolder.
     virtual QString programFolder() = 0;
     virtual bool fileExists(const QString& path) = 0;
-    // Opens a document with its associated program.
-    virtual void openDocument(const QString& path) = 0;
+    // Opens a document with its associated program; false when no program could be started for it.
+    virtual bool openDocument(const QString& path) = 0;
     // A modal message box with the warning icon and an OK button.
     virtual void warningBox(QWidget* owner, const QString& text, const QString& title) = 0;
     // The modal open-file dialog (existing files only); nothing when cancelled.
@@ -59,7 +59,7 @@ class QtDesktop : public Desktop {
 public:
     QString programFolder() override;
     bool fileExists(const QString& path) override;
-    void openDocument(const QString& path) override;
+    bool openDocument(const QString& path) override;
     void warningBox(QWidget* owner, const QString& text, const QString& title) override;
     std::optional<QString> openFileDialog(QWidget* owner, const OpenFileRequest& request) override;
     void showModal(QDialog& dialog) override;

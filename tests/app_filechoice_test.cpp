@@ -118,6 +118,27 @@ TEST_F(FileChoice, DroppingFilesLoadsTheFirstOnTheWindowAndOnTheView) {
     EXPECT_TRUE(w->modScope.PicLoaded);
 }
 
+TEST_F(FileChoice, AFileDroppedOnTheFileBoxLoadsLikeADropAnywhereElse) {
+    const QString path = WritePicture(dir, "boxed.png", Gradient(40, 20));
+    w->txtImageFile->setText("/somewhere/else.png");
+    QMimeData files;
+    files.setUrls({QUrl::fromLocalFile(path)});
+    Drop(w->txtImageFile, files);
+    EXPECT_EQ(w->txtImageFile->text(), path);  // replaced, not pasted into
+    EXPECT_EQ(w->modScope.PicPixels.width(), 40u);
+
+    // Text that names no file is the box's own business: it pastes it.
+    QMimeData text;
+    text.setText("abc");
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(w->txtImageFile, &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(w->txtImageFile, &drop);
+    EXPECT_TRUE(w->txtImageFile->text().contains("abc"));
+    EXPECT_TRUE(w.fake().warnings.empty());
+}
+
 TEST_F(FileChoice, ADropWithoutFilesIsIgnored) {
     const QString path = WritePicture(dir, "stay.png", Gradient(30, 20));
     Load(*w, path);

@@ -5,12 +5,16 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QFontInfo>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QWindow>
+
+#include <random>
 
 #include "about/frmAbout.h"
 #include "app_support.h"
@@ -155,6 +159,57 @@ TEST(MainControls, CaptionsPositionsAndInitialStates) {
     EXPECT_FALSE(w->hscrLamp->hasTracking());
 }
 
+// The lamp's caption keeps its design box and is readable: at least 7 points,
+// and the whole text fits the box.
+TEST(MainControls, TheLampCaptionIsReadableAndFitsItsBox) {
+    StartedMain w;
+    QLabel* caption = w->lblX[0];
+    EXPECT_EQ(caption->geometry(), QRect(101, 406, 57, 13));
+    EXPECT_GE(QFontInfo(caption->font()).pointSizeF(), 7.0);  // as drawn
+    const QFontMetrics metrics(caption->font());
+    EXPECT_LE(metrics.horizontalAdvance(caption->text()), caption->width());
+    EXPECT_LE(metrics.height(), caption->height());
+}
+
+// Over faces, sizes and widths: the font keeps its size when the text fits, is
+// never drawn below the smallest size, is the largest half-point size that fits
+// before any narrowing, and gives up only at the smallest size and narrowest width.
+TEST(MainControls, FittingFontIsTheLargestReadableFontThatFits) {
+    const QString text = "Scale Bright";
+    const auto advance = [&](const QFont& f) { return QFontMetrics(f).horizontalAdvance(text); };
+    const auto halfPointSmaller = [](QFont f) {
+        f.setPointSizeF(f.pointSizeF() - 0.5);
+        return QFontInfo(f).pointSizeF();
+    };
+    for (const char* family : {"DejaVu Sans", "DejaVu Serif", "DejaVu Sans Mono"}) {
+        for (const double points : {7.5, 8.0, 9.5, 12.0}) {
+            QFont base(family);
+            base.setPointSizeF(points);
+            for (int width = 20; width <= 120; width += 5) {
+                SCOPED_TRACE(testing::Message() << family << " " << points << " pt, width " << width);
+                const QFont fitted = FittingFont(base, text, width, 7.0);
+                EXPECT_GE(QFontInfo(fitted).pointSizeF(), 7.0);
+                EXPECT_LE(fitted.pointSizeF(), points);
+                if (advance(base) <= width) {
+                    EXPECT_EQ(fitted, base);
+                    continue;
+                }
+                const bool narrowed = fitted.stretch() != QFont::AnyStretch && fitted.stretch() != QFont::Unstretched;
+                if (advance(fitted) > width) {
+                    EXPECT_EQ(fitted.stretch(), QFont::ExtraCondensed);
+                }
+                if (narrowed) {
+                    EXPECT_LT(halfPointSmaller(fitted), 7.0);  // narrowed only at the smallest size
+                } else {
+                    QFont larger = fitted;
+                    larger.setPointSizeF(fitted.pointSizeF() + 0.5);
+                    EXPECT_GT(advance(larger), width);
+                }
+            }
+        }
+    }
+}
+
 TEST(MainControls, TabOrderRunsAsDesigned) {
     StartedMain w;
     const std::vector<QWidget*> expected = {w->txtImageFile, w->cmdLoadPic,   w->cmdBrowse,     w->picImg,
@@ -222,6 +277,86 @@ TEST(MainResize, MinimiseAndMaximiseHideTheInstrumentsAndRestoreShowsTheCheckedO
     EXPECT_FALSE(vector->isVisible());
 }
 
+// Any sequence of minimise, restore, maximise and instrument toggles, with the
+// window manager minimising the instruments along with their owner as openbox
+// does: whenever the main window is back in its normal state, exactly the
+// instruments whose boxes are checked are shown, and none is left minimised.
+TEST(MainResize, RestoreAlwaysBringsBackTheCheckedInstrumentsUnminimised) {
+    StartedMain w;
+    QWidget* const instruments[2] = {w->scopeWindow(), w->vectorWindow()};
+    QCheckBox* const boxes[2] = {w->chkLineScope, w->chkPolar};
+    // The model: a change of the main window's state shows exactly the checked
+    // instruments when it is normal and hides both otherwise; a box shows or
+    // hides its own instrument whatever the state.
+    bool expected[2] = {true, true};
+    Qt::WindowStates lastState = w->windowState();
+    std::mt19937 random(20261207);
+    std::uniform_int_distribution<int> pick(0, 5);
+    for (int step = 0; step < 400; ++step) {
+        const int action = pick(random);
+        switch (action) {
+            case 0:  // the window manager minimises the owner and its tool windows
+                for (QWidget* instrument : instruments)
+                    if (instrument->isVisible()) instrument->setWindowState(Qt::WindowMinimized);
+                w->setWindowState(w->windowState() | Qt::WindowMinimized);
+                break;
+            case 1: w->setWindowState(w->windowState() & ~Qt::WindowMinimized); break;
+            case 2: w->setWindowState(Qt::WindowMaximized); break;
+            case 3: w->setWindowState(Qt::WindowNoState); break;
+            case 4: w->chkLineScope->click(); break;
+            case 5: w->mnuToolsVector->trigger(); break;
+        }
+        const auto seen = [](Qt::WindowStates s) {
+            return s & Qt::WindowMinimized ? 1 : s & Qt::WindowMaximized ? 2 : 0;
+        };
+        if (seen(w->windowState()) != seen(lastState))
+            for (int k = 0; k < 2; ++k) expected[k] = boxes[k]->isChecked() && seen(w->windowState()) == 0;
+        if (action >= 4) expected[action - 4] = boxes[action - 4]->isChecked();
+        lastState = w->windowState();
+        for (int k = 0; k < 2; ++k) {
+            SCOPED_TRACE(testing::Message() << "step " << step << ", action " << action << ", instrument " << k);
+            EXPECT_EQ(instruments[k]->isVisible(), expected[k]);
+            // Shown by this step, or shown beside a normal main window: not minimised.
+            if (instruments[k]->isVisible() && (seen(w->windowState()) == 0 || action - 4 == k)) {
+                EXPECT_FALSE(instruments[k]->windowState() & Qt::WindowMinimized);
+            }
+        }
+    }
+}
+
+TEST(MainResize, InstrumentsAreToolWindowsOwnedByTheMainWindowFromTheStart) {
+    testing_support::ScopedFakeDesktop desk;
+    frmMain w;
+    std::vector<QWindow*> ownersAtFirstShow;
+    struct FirstShow : QObject {
+        std::vector<QWindow*>* owners;
+        bool eventFilter(QObject* watched, QEvent* event) override {
+            auto* widget = qobject_cast<QWidget*>(watched);
+            if (event->type() == QEvent::Show && widget != nullptr && widget->windowType() == Qt::Tool)
+                owners->push_back(widget->windowHandle() ? widget->windowHandle()->transientParent() : nullptr);
+            return false;
+        }
+    } watch;
+    watch.owners = &ownersAtFirstShow;
+    qApp->installEventFilter(&watch);
+    w.start();
+    qApp->removeEventFilter(&watch);
+    ASSERT_NE(w.windowHandle(), nullptr);
+    EXPECT_EQ(ownersAtFirstShow, (std::vector<QWindow*>{w.windowHandle(), w.windowHandle()}));
+    for (QWidget* instrument : {static_cast<QWidget*>(w.scopeWindow()), static_cast<QWidget*>(w.vectorWindow())}) {
+        EXPECT_EQ(instrument->windowType(), Qt::Tool);
+        EXPECT_TRUE(instrument->windowFlags() & Qt::FramelessWindowHint);
+        EXPECT_EQ(instrument->parentWidget(), &w);
+    }
+    // Hidden and shown again, an instrument keeps its owner.
+    w.chkLineScope->click();
+    w.chkLineScope->click();
+    w.setWindowState(Qt::WindowMinimized);
+    w.setWindowState(Qt::WindowNoState);
+    EXPECT_EQ(w.scopeWindow()->windowHandle()->transientParent(), w.windowHandle());
+    EXPECT_EQ(w.vectorWindow()->windowHandle()->transientParent(), w.windowHandle());
+}
+
 TEST(MainExit, EveryWayOfClosingClosesAllWindows) {
     const auto check = [](const std::function<void(frmMain&)>& closeIt) {
         StartedMain w;
@@ -235,13 +370,21 @@ TEST(MainExit, EveryWayOfClosingClosesAllWindows) {
     check([](frmMain& w) { w.close(); });
 }
 
-TEST(MainHelp, ReadmeOpensOnlyWhenItExists) {
+TEST(MainHelp, ReadmeOpensOnlyWhenItExistsAndIsNamedWhenNothingCanOpenIt) {
     StartedMain w;
     w->mnuHelpReadme->trigger();
     EXPECT_TRUE(w.fake().opened.empty());
     w.fake().existing.push_back("/opt/vistrel/ScopeReadme.txt");
     w->mnuHelpReadme->trigger();
     EXPECT_EQ(w.fake().opened, (std::vector<QString>{"/opt/vistrel/ScopeReadme.txt"}));
+    EXPECT_TRUE(w.fake().warnings.empty());
+
+    // No program to open it with: the user is told which file to open.
+    w.fake().canOpen = false;
+    w->mnuHelpReadme->trigger();
+    ASSERT_EQ(w.fake().warnings.size(), 1u);
+    EXPECT_TRUE(w.fake().warnings[0].first.contains("/opt/vistrel/ScopeReadme.txt"));
+    EXPECT_EQ(w.fake().warnings[0].second, "View README");
 }
 
 TEST(MainHelp, AboutIsShownAgainWithoutAnOwner) {
@@ -261,7 +404,7 @@ TEST(About, VersionTextFollowsItsPatterns) {
     EXPECT_EQ(VersionText(0, 95, 1, QLocale(QLocale::German, QLocale::Germany)), "BETA Version 00,095,001");
 }
 
-TEST(About, TheDialogShowsThisReleasesVersionCentredOnTheMainWindow) {
+TEST(About, TheDialogShowsThisReleasesVersionWithoutMinimiseOrMaximise) {
     StartedMain w;
     frmAbout about(nullptr, w.window.get());
     EXPECT_EQ(about.objectName(), "frmAbout");
@@ -269,9 +412,56 @@ TEST(About, TheDialogShowsThisReleasesVersionCentredOnTheMainWindow) {
     EXPECT_EQ(about.lblVersion->text(), VersionText(0, 95, 1));
     EXPECT_EQ(about.cmdExit->text(), "OK");
     EXPECT_EQ(about.size(), QSize(226, 205));
-    const QRect main = w->frameGeometry();
-    EXPECT_NEAR(about.x() + about.frameGeometry().width() / 2.0, main.center().x(), 1.0);
-    EXPECT_NEAR(about.y() + about.frameGeometry().height() / 2.0, main.center().y(), 1.0);
+    EXPECT_EQ(about.minimumSize(), about.maximumSize());
+    const Qt::WindowFlags flags = about.windowFlags();
+    EXPECT_TRUE(flags & Qt::CustomizeWindowHint);  // only the hints listed count
+    EXPECT_TRUE(flags & Qt::WindowTitleHint);
+    EXPECT_FALSE(flags & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
+}
+
+// Wherever the main window is, and once the box's own frame is known, the box's
+// outer frame is centred on the main window's outer frame and the version label
+// on the box's outer width; a box the user moved stays put until the main window moves.
+TEST(About, CentresItsOuterFrameOnTheMainWindowsOuterFrameAsBothBecomeKnown) {
+    StartedMain w;
+    frmAbout about(w.window.get(), w.window.get());
+    const auto check = [&](const char* when) {
+        SCOPED_TRACE(when);
+        const QSize outer = about.OuterSize();
+        const QRect mainFrame = w->frameGeometry();
+        // The frame's corner as the window system is asked for it (the widget learns it once shown).
+        const QPoint corner = about.windowHandle()->framePosition();
+        EXPECT_EQ(corner, CentredPosition(mainFrame, outer));
+        if (about.isVisible()) {
+            EXPECT_EQ(about.frameGeometry().topLeft(), corner);
+        }
+        const QPointF aboutCentre = QRectF(corner, QSizeF(outer)).center();
+        EXPECT_NEAR(aboutCentre.x(), QRectF(mainFrame).center().x(), 1.0);
+        EXPECT_NEAR(aboutCentre.y(), QRectF(mainFrame).center().y(), 1.0);
+        EXPECT_EQ(about.lblVersion->x(), static_cast<int>((outer.width() - about.lblVersion->width()) / 2.0f));
+    };
+    // Before it is shown, the box reckons with a frame like the main window's.
+    const QRect mainFrame = w->frameGeometry();
+    const QRect mainClient = w->geometry();
+    EXPECT_EQ(about.OuterSize(), about.size() + (mainFrame.size() - mainClient.size()));
+    check("before showing");
+
+    about.show();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(about.OuterSize(), about.frameGeometry().size());
+    check("shown");
+    const int sideBorder = about.geometry().left() - about.frameGeometry().left();
+    const double labelCentre = about.lblVersion->x() + about.lblVersion->width() / 2.0;
+    EXPECT_NEAR(labelCentre - about.width() / 2.0, sideBorder, 1.0);
+
+    for (const QPoint to : {QPoint(300, 200), QPoint(0, 0), QPoint(37, 911)}) {
+        w->move(to);  // as a window manager places the main window
+        QCoreApplication::processEvents();
+        check("main window moved");
+    }
+    about.windowHandle()->setFramePosition(QPoint(5, 6));  // as the user drags it
+    QCoreApplication::processEvents();
+    EXPECT_EQ(about.frameGeometry().topLeft(), QPoint(5, 6));
 }
 
 TEST(About, CentringTruncatesHalvesAndAllowsNegativeOffsets) {

@@ -5,6 +5,8 @@
 #include <QAction>
 #include <QLabel>
 #include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
 
 #include "app_view_fixture.h"
 #include "linescope/frmScope.h"
@@ -126,6 +128,55 @@ TEST_F(KeysTest, ALockedProbeTakesTheArrowsFromAnyFocusedControl) {
     w->txtImageFile->setCursorPosition(2);
     Key(Qt::Key_End, Qt::NoModifier, w->txtImageFile);
     EXPECT_EQ(w->txtImageFile->cursorPosition(), 2);
+}
+
+// Enter presses Load, the default button, from every control of the window
+// that has no use of its own for it; a focused button is pressed itself.
+TEST_F(KeysTest, EnterPressesLoadFromControlsWithoutAUseForIt) {
+    int loads = 0;
+    QObject::connect(w->cmdLoadPic, &QPushButton::clicked, [&] { ++loads; });
+    w->txtImageFile->setText("/nowhere/missing.png");
+    const std::vector<QWidget*> plain = {w->txtImageFile, w->picImg,       w->chkChannel[0], w->chkChroma,
+                                         w->chkLineScope, w->chkPolar,     w->hscrLamp};
+    int expected = 0;
+    for (QWidget* control : plain) {
+        for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
+            Key(key, Qt::NoModifier, control);
+            EXPECT_EQ(loads, ++expected) << control->objectName().toStdString();
+        }
+    }
+    EXPECT_TRUE(w->chkLineScope->isChecked() && w->chkPolar->isChecked());  // not toggled by Enter
+
+    Key(Qt::Key_Return, Qt::NoModifier, w->cmdLoadPic);
+    EXPECT_EQ(loads, ++expected);
+    desk.fake.dialogAnswer.reset();
+    Key(Qt::Key_Return, Qt::NoModifier, w->cmdBrowse);
+    EXPECT_EQ(desk.fake.dialogRequests.size(), 1u);
+    EXPECT_EQ(loads, expected);
+    Key(Qt::Key_Return, Qt::ControlModifier, w->chkPolar);
+    EXPECT_EQ(loads, expected);
+}
+
+// After Alt the menu bar takes the arrows, also while a probe is locked; once it
+// lets go, the arrows move the probe again.
+TEST_F(KeysTest, TheMenuBarInKeyboardModeKeepsTheArrowsFromTheProbe) {
+    LockAt(50, 60);
+    QMenuBar* bar = w->menuBar();
+    w->activateWindow();
+    w->txtImageFile->setFocus();
+    QTest::keyClick(w->txtImageFile, Qt::Key_Alt);
+    ASSERT_TRUE(bar->hasFocus());
+    ASSERT_EQ(bar->activeAction(), w->mnuFile->menuAction());
+    QTest::keyClick(bar, Qt::Key_Right);
+    EXPECT_EQ(bar->activeAction(), w->mnuTools->menuAction());
+    QTest::keyClick(bar, Qt::Key_Left);
+    EXPECT_EQ(bar->activeAction(), w->mnuFile->menuAction());
+    EXPECT_EQ(w->hscrCross->value(), 50);
+    EXPECT_EQ(w->vscrCross->value(), 60);
+
+    QTest::keyClick(bar, Qt::Key_Escape);
+    Key(Qt::Key_Right);
+    EXPECT_EQ(w->hscrCross->value(), 51);
 }
 
 TEST_F(KeysTest, KeysPassOnWhenNothingIsLocked) {

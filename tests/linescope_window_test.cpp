@@ -270,6 +270,21 @@ TEST_F(LinescopeWindow, DraggingTheBackgroundMovesTheWindowTheSameWay) {
     EXPECT_FALSE(scope->dragging());
 }
 
+// A double-click on a box or on the background is two clicks, not a drag: the
+// second press arrives as a double-click and leaves the window where it is.
+TEST_F(LinescopeWindow, ADoubleClickDoesNotStartADrag) {
+    for (QWidget* target : {static_cast<QWidget*>(scope->box(1)), static_cast<QWidget*>(scope.get())}) {
+        const QPoint start = scope->pos();
+        Send(target, QEvent::MouseButtonPress, Qt::LeftButton, QPoint(10, 10));
+        Send(target, QEvent::MouseButtonRelease, Qt::LeftButton, QPoint(10, 10));
+        Send(target, QEvent::MouseButtonDblClick, Qt::LeftButton, QPoint(10, 10));
+        EXPECT_FALSE(scope->dragging()) << target->objectName().toStdString();
+        Send(target, QEvent::MouseMove, Qt::LeftButton, QPoint(60, 40));
+        EXPECT_EQ(scope->pos(), start);
+        Send(target, QEvent::MouseButtonRelease, Qt::LeftButton, QPoint(60, 40));
+    }
+}
+
 TEST_F(LinescopeWindow, OtherButtonsAndControlsNeitherStartNorEndADrag) {
     QWidget* box = scope->box(0);
     const QPoint start = scope->pos();

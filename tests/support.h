@@ -37,6 +37,7 @@ public:
     QString folder = "/opt/vistrel";
     std::vector<QString> existing;             // files that fileExists() reports
     std::vector<QString> opened;               // documents openDocument() was asked for
+    bool canOpen = true;                       // what openDocument() answers
     std::vector<std::pair<QString, QString>> warnings;  // (text, title)
     std::optional<QString> dialogAnswer;       // what the open dialog returns
     std::vector<vistrel::OpenFileRequest> dialogRequests;
@@ -46,7 +47,10 @@ public:
 
     QString programFolder() override { return folder; }
     bool fileExists(const QString& path) override;
-    void openDocument(const QString& path) override { opened.push_back(path); }
+    bool openDocument(const QString& path) override {
+        opened.push_back(path);
+        return canOpen;
+    }
     void warningBox(QWidget*, const QString& text, const QString& title) override {
         warnings.emplace_back(text, title);
         if (onWarning) onWarning();

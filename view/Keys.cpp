@@ -55,13 +55,13 @@ void frmMain::hscrLamp_Change() {
 
 void frmMain::chkLineScope_Click() {
     const bool wanted = chkLineScope->isChecked();
-    if (frmScope_ != nullptr) frmScope_->setVisible(wanted);
+    ShowInstrument(frmScope_, wanted);
     mnuToolsLine->setChecked(wanted);
 }
 
 void frmMain::chkPolar_Click() {
     const bool wanted = chkPolar->isChecked();
-    if (frmVector_ != nullptr) frmVector_->setVisible(wanted);
+    ShowInstrument(frmVector_, wanted);
     mnuToolsVector->setChecked(wanted);
 }
 
