@@ -28,7 +28,7 @@ class HeadlessDesktop : public Desktop {
 public:
     QString programFolder() override { return real_.programFolder(); }
     bool fileExists(const QString& path) override { return real_.fileExists(path); }
-    void openDocument(const QString&) override {}
+    bool openDocument(const QString&) override { return false; }
     void warningBox(QWidget*, const QString& text, const QString&) override { lastWarning = text; }
     std::optional<QString> openFileDialog(QWidget*, const OpenFileRequest&) override { return std::nullopt; }
     void showModal(QDialog&) override {}
