@@ -51,7 +51,11 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     const QCommandLineOption lamp("lamp", "Scale brightness, 0 to 255 (default 128).", "level");
     const QCommandLineOption zoom("zoom", "Vectorscope zoom, 64 to 1024, 256 being 1.0 (default 256).", "value");
     const QCommandLineOption probe("probe", "Lock the probe at full-size pixel X,Y.", "x,y");
-    for (const QCommandLineOption& option : {render, scope, vertical, scaleFront, lamp, zoom, probe})
+    const QCommandLineOption luma("luma", "Luma and colour differences after Rec. 601 (default) or 709.", "601|709");
+    const QCommandLineOption skinLine("skin-line", "Vectorscope graticule with the skin-tone line.");
+    const QCommandLineOption renderOnly[] = {scope, vertical, scaleFront, lamp, zoom, probe, luma, skinLine};
+    parser.addOption(render);
+    for (const QCommandLineOption& option : renderOnly)
         parser.addOption(option);
     parser.addPositionalArgument("file", "The picture to load (GIF, BMP, JPEG, PNG, TIFF, WebP, icon or metafile).",
                                  "[FILE]");
@@ -78,7 +82,7 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     if (!files.isEmpty()) line.file = files.front();
 
     if (!parser.isSet(render)) {
-        for (const QCommandLineOption& option : {scope, vertical, scaleFront, lamp, zoom, probe})
+        for (const QCommandLineOption& option : renderOnly)
             if (parser.isSet(option)) return Failed(QStringLiteral("--%1 needs --render.").arg(option.names().front()));
         return line;
     }
@@ -117,6 +121,14 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
                               .arg(parser.value(probe)));
         settings.probe = QPoint(*x, *y);
     }
+    if (parser.isSet(luma)) {
+        const QString value = parser.value(luma);
+        if (value == "709")
+            settings.luma = korvex::LumaStandard::Rec709;
+        else if (value != "601")
+            return Failed(QStringLiteral("--luma takes 601 or 709, not '%1'.").arg(value));
+    }
+    settings.skinLine = parser.isSet(skinLine);
     return line;
 }
 

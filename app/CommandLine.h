@@ -8,6 +8,8 @@
 
 #include <optional>
 
+#include "kernels/korvex.h"
+
 namespace vistrel {
 
 // How --render sets the instruments; the defaults are the windows' own at start-up.
@@ -18,6 +20,8 @@ struct RenderSettings {
     int lamp = 128;             // the scale brightness bar, 0..255
     int zoom = 256;             // the vectorscope's zoom bar, 64..1024
     std::optional<QPoint> probe;  // a locked probe at this full-size pixel
+    korvex::LumaStandard luma = korvex::LumaStandard::Rec601;  // Tools > Luma
+    bool skinLine = false;      // Tools > Skin Tone Line
 };
 
 enum class CommandAction { Run, Render, Help, Version, Error };

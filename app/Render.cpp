@@ -1,5 +1,6 @@
 #include "app/Render.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QDir>
 #include <QFileInfo>
@@ -103,6 +104,11 @@ RenderResult RenderInstruments(const QString& folder, const QString& file, const
     ClickTo(ControlOf<QCheckBox>(scope, "chkScaleBG"), !settings.scaleInFront);
     window.hscrLamp->setValue(settings.lamp);
     vector.zoomBar()->setValue(settings.zoom);
+    switch (settings.luma) {
+        case korvex::LumaStandard::Rec601: break;
+        case korvex::LumaStandard::Rec709: window.mnuToolsLuma709->trigger(); break;
+    }
+    if (settings.skinLine) window.mnuToolsSkinLine->trigger();
 
     LoadAsTyped(window, file);
     if (!window.modScope.PicLoaded) return {1, "Could not load " + file};

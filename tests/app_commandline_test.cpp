@@ -45,6 +45,9 @@ TEST(CommandLine, AcceptsEveryRenderOptionAtItsLimitsAndRejectsJustBeyond) {
         {{at, "out", "a.jpg", "b.jpg"}, false},           {{"--zoom", "300", "p.jpg"}, false},
         {{"--vertical"}, false},                          {{"--bogus"}, false},
         {{"p.jpg"}, true},                                {{}, true},
+        {{at, "out", "p.jpg", "--luma", "601"}, true},   {{at, "out", "p.jpg", "--luma", "709"}, true},
+        {{at, "out", "p.jpg", "--luma", "2020"}, false}, {{"--luma", "709", "p.jpg"}, false},
+        {{at, "out", "p.jpg", "--skin-line"}, true},     {{"--skin-line", "p.jpg"}, false},
     };
     for (const Case& c : cases) {
         const CommandLine line = Parse(c.arguments);
@@ -64,9 +67,12 @@ TEST(CommandLine, CarriesTheSettingsAndTheNamesExactlyAsGiven) {
     EXPECT_EQ(plain.settings.lamp, 128);
     EXPECT_EQ(plain.settings.zoom, 256);
     EXPECT_FALSE(plain.settings.probe.has_value());
+    EXPECT_EQ(plain.settings.luma, korvex::LumaStandard::Rec601);
+    EXPECT_FALSE(plain.settings.skinLine);
 
     const CommandLine all = Parse({"--scope", "b", "--vertical", "--scale-front", "--lamp", "7", "--zoom", "900",
-                                   "--probe", "12,34", "--render", "out", "--", "-odd näme .jpg"});
+                                   "--probe", "12,34", "--luma", "709", "--skin-line", "--render", "out", "--",
+                                   "-odd näme .jpg"});
     ASSERT_EQ(all.action, CommandAction::Render) << all.text.toStdString();
     EXPECT_EQ(all.file, QString("-odd näme .jpg"));
     EXPECT_EQ(all.renderFolder, QString("out"));
@@ -76,6 +82,8 @@ TEST(CommandLine, CarriesTheSettingsAndTheNamesExactlyAsGiven) {
     EXPECT_EQ(all.settings.lamp, 7);
     EXPECT_EQ(all.settings.zoom, 900);
     EXPECT_EQ(all.settings.probe, QPoint(12, 34));
+    EXPECT_EQ(all.settings.luma, korvex::LumaStandard::Rec709);
+    EXPECT_TRUE(all.settings.skinLine);
 
     const CommandLine run = Parse({" spaced name.jpg "});
     EXPECT_EQ(run.action, CommandAction::Run);
@@ -110,7 +118,8 @@ TEST(CommandLineProcess, PrintsWithoutADisplayAndFailsWithTheRightCodes) {
 
     const Outcome help = RunVistrel({"--help"});
     EXPECT_EQ(help.exitCode, 0);
-    for (const char* option : {"--render", "--scope", "--vertical", "--scale-front", "--lamp", "--zoom", "--probe"})
+    for (const char* option : {"--render", "--scope", "--vertical", "--scale-front", "--lamp", "--zoom", "--probe", "--luma",
+                               "--skin-line"})
         EXPECT_TRUE(help.out.contains(option)) << option;
 
     const Outcome unknown = RunVistrel({"--bogus"});

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QCheckBox>
 #include <QDir>
 #include <QRadioButton>
@@ -45,6 +46,8 @@ void SetByHand(vistrel::frmMain& window, const RenderSettings& settings) {
     if (scaleBehind->isChecked() == settings.scaleInFront) scaleBehind->click();
     window.hscrLamp->setValue(settings.lamp);
     window.vectorWindow()->zoomBar()->setValue(settings.zoom);
+    if (settings.luma == korvex::LumaStandard::Rec709) window.mnuToolsLuma709->trigger();
+    if (settings.skinLine) window.mnuToolsSkinLine->trigger();
 }
 
 QImage Screen(QWidget& window) { return window.grab().toImage().convertToFormat(QImage::Format_RGB32); }
@@ -86,6 +89,8 @@ TEST_F(RenderTest, ImagesAreTheWindowsPixelForPixelAtEverySetting) {
         s.scaleInFront = channel >= 3;
         s.lamp = channel * 60;
         s.zoom = 64 + channel * 240;
+        s.luma = channel % 2 == 0 ? korvex::LumaStandard::Rec709 : korvex::LumaStandard::Rec601;
+        s.skinLine = channel >= 2;
         cases.push_back({s, {-1, -1}});
         cases.push_back({s, {37 + channel * 90, channel == 4 ? 300 : 100 + channel * 41}});
     }
