@@ -44,7 +44,8 @@ bool IsMetaHeader(const unsigned char* p, std::size_t size) {
 
 // The gd device hands its page image over to the caller once it has played,
 // and this libwmf exports no function that frees it. gd allocates it with
-// malloc: the record, its row table and its contiguous block of pixels.
+// malloc: the record, its row table, its contiguous block of pixels and its
+// clip set with the set's list of rectangles.
 struct PageImage {
     void* image = nullptr;
     ~PageImage() {
@@ -54,6 +55,8 @@ struct PageImage {
         std::free(page->tpixels);
         std::free(page->polyInts);
         std::free(page->style);
+        if (page->clip != nullptr) std::free(page->clip->list);
+        std::free(page->clip);
         std::free(page);
     }
 };
