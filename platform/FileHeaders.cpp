@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
+#include <queue>
 
 namespace vistrel::headers {
 namespace {
@@ -176,6 +178,244 @@ std::vector<int> IconEntriesHeld(Bytes file) {
         if (LittleEndian32(entry + kImageOffsetAt) < n) held.push_back(static_cast<int>(i));
     }
     return held;
+}
+
+}  // namespace vistrel::headers
+
+// ---------------------------------------------------------------------------
+// Metafiles
+
+namespace vistrel::headers {
+namespace {
+
+constexpr std::size_t kMetaHeaderBytes = 18;
+constexpr std::size_t kRecordHeaderBytes = 6;  // size in words, function
+
+bool IsMetaHeader(const unsigned char* p, std::size_t size) {
+    if (size < kMetaHeaderBytes) return false;
+    const std::uint32_t type = LittleEndian16(p);
+    const std::uint32_t headerWords = LittleEndian16(p + 2);
+    const std::uint32_t version = LittleEndian16(p + 4);
+    return (type == 1 || type == 2) && headerWords == 9 && (version == 0x0100 || version == 0x0300);
+}
+
+// Record functions, by their numbers on disk.
+enum Function : std::uint16_t {
+    kEndOfFile = 0x0000,
+    kSaveDc = 0x001E,
+    kRestoreDc = 0x0127,
+    kSelectObject = 0x012D,
+    kDeleteObject = 0x01F0,
+    kSetWindowOrg = 0x020B,
+    kCreatePalette = 0x00F7,
+    kCreatePatternBrush = 0x01F9,
+    kCreatePenIndirect = 0x02FA,
+    kCreateFontIndirect = 0x02FB,
+    kCreateBrushIndirect = 0x02FC,
+    kCreateRegion = 0x06FF,
+    kDibCreatePatternBrush = 0x0142,
+    kDibBitBlt = 0x0940,
+    kDibStretchBlt = 0x0B41,
+    kStretchDib = 0x0F43,
+    kSetDibToDev = 0x0D33,
+    kTextOut = 0x0521,
+    kExtTextOut = 0x0A32,
+};
+
+bool FillsWithTheBrush(std::uint16_t function) {
+    switch (function) {
+        case 0x041B:  // Rectangle
+        case 0x061C:  // RoundRect
+        case 0x0418:  // Ellipse
+        case 0x0324:  // Polygon
+        case 0x0538:  // PolyPolygon
+        case 0x081A:  // Pie
+        case 0x0830:  // Chord
+        case 0x061D:  // PatBlt
+        case 0x0419:  // FloodFill
+        case 0x0548:  // ExtFloodFill
+        case 0x0228:  // FillRegion
+        case 0x012B:  // PaintRegion
+        case 0x0429:  // FrameRegion
+        case 0x0922:  // BitBlt
+        case 0x0B23:  // StretchBlt
+        case kDibBitBlt:
+        case kDibStretchBlt:
+        case kStretchDib:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Where a record's packed bitmap starts, in words after the record header;
+// 0 for records that carry none.
+std::size_t BitmapAtWord(std::uint16_t function) {
+    switch (function) {
+        case kDibCreatePatternBrush: return 2;
+        case kDibBitBlt: return 8;
+        case kSetDibToDev: return 9;
+        case kDibStretchBlt: return 10;
+        case kStretchDib: return 11;
+        default: return 0;
+    }
+}
+
+constexpr std::uint32_t kCoreBitmapHeaderBytes = 12;
+constexpr std::uint32_t kInfoBitmapHeaderBytes = 40;
+constexpr std::int64_t kDeepestBitmap = 32;  // bits a pixel
+
+bool BitmapPlayable(const unsigned char* dib, std::size_t size, std::int64_t maxSide) {
+    if (size < 4) return false;
+    const std::uint32_t headerBytes = LittleEndian32(dib);
+    if (headerBytes != kCoreBitmapHeaderBytes && headerBytes < kInfoBitmapHeaderBytes) return false;
+    if (headerBytes > size) return false;
+    std::int64_t width = 0, height = 0, bits = 0;
+    if (headerBytes == kCoreBitmapHeaderBytes) {
+        width = LittleEndian16(dib + 4);
+        height = LittleEndian16(dib + 6);
+        bits = LittleEndian16(dib + 10);
+    } else {
+        width = static_cast<std::int32_t>(LittleEndian32(dib + 4));
+        height = static_cast<std::int32_t>(LittleEndian32(dib + 8));
+        bits = LittleEndian16(dib + 14);
+    }
+    const auto outside = [maxSide](std::int64_t side) { return side < -maxSide || side > maxSide; };
+    return !outside(width) && !outside(height) && bits <= kDeepestBitmap;
+}
+
+}  // namespace
+
+bool LooksLikeMetafile(Bytes file) {
+    if (file.size() >= kPlaceableHeaderBytes + kMetaHeaderBytes && LittleEndian32(file.data()) == kPlaceableKey)
+        return true;
+    return IsMetaHeader(file.data(), file.size());
+}
+
+Origin FirstWindowOrigin(Bytes file, std::size_t pos) {
+    const unsigned char* data = file.data();
+    const std::size_t size = file.size();
+    while (pos <= size && size - pos >= kRecordHeaderBytes) {
+        const std::uint64_t words = LittleEndian32(data + pos);
+        const std::uint32_t function = LittleEndian16(data + pos + 4);
+        if (words < 3 || function == kEndOfFile) break;
+        if (function == kSetWindowOrg && words >= 5 && size - pos >= 10) {
+            const auto y = static_cast<std::int16_t>(LittleEndian16(data + pos + 6));
+            const auto x = static_cast<std::int16_t>(LittleEndian16(data + pos + 8));
+            return {x, y};
+        }
+        if (words * 2 > size - pos) break;
+        pos += static_cast<std::size_t>(words * 2);
+    }
+    return {};
+}
+
+bool MetafileRecordsPlayable(Bytes file, std::int64_t maxSide) {
+    if (!LooksLikeMetafile(file)) return true;
+    const unsigned char* data = file.data();
+    const std::size_t size = file.size();
+    const std::size_t headerAt = LittleEndian32(data) == kPlaceableKey ? kPlaceableHeaderBytes : 0;
+    if (size - headerAt < kMetaHeaderBytes) return true;
+
+    // The player's object table: every object created takes its lowest free
+    // slot and becomes the one in use of its kind. A deletion frees the slot
+    // whether or not the object is in use; what still refers to it is stale.
+    enum class Kind : std::uint8_t { Free, Brush, Font, Other };
+    struct Slot {
+        Kind kind = Kind::Free;
+        std::uint32_t generation = 0;
+    };
+    struct InUse {
+        std::size_t slot = SIZE_MAX;
+        std::uint32_t generation = 0;
+    };
+    struct Selection {
+        InUse brush, font;
+    };
+    std::vector<Slot> slots(LittleEndian16(data + headerAt + 10));
+    Selection current;
+    std::vector<Selection> saved;
+    const auto stale = [&](const InUse& object) {
+        return object.slot != SIZE_MAX && slots[object.slot].generation != object.generation;
+    };
+    // The free slots, lowest first (an ascending list is already a heap).
+    std::vector<std::size_t> freeSlots(slots.size());
+    for (std::size_t i = 0; i < freeSlots.size(); ++i) freeSlots[i] = i;
+    std::priority_queue<std::size_t, std::vector<std::size_t>, std::greater<>> lowestFree(std::greater<>{},
+                                                                                        std::move(freeSlots));
+    const auto create = [&](Kind kind) {
+        if (lowestFree.empty()) return false;
+        const std::size_t slot = lowestFree.top();
+        lowestFree.pop();
+        slots[slot].kind = kind;
+        const InUse object{slot, slots[slot].generation};
+        if (kind == Kind::Brush) current.brush = object;
+        if (kind == Kind::Font) current.font = object;
+        return true;
+    };
+
+    std::size_t pos = headerAt + 2 * std::size_t{LittleEndian16(data + headerAt + 2)};
+    while (pos <= size && size - pos >= kRecordHeaderBytes) {
+        const std::uint64_t words = LittleEndian32(data + pos);
+        const std::uint16_t function = static_cast<std::uint16_t>(LittleEndian16(data + pos + 4));
+        if (function == kEndOfFile || words < 3 || words * 2 > size - pos) break;
+        const unsigned char* params = data + pos + kRecordHeaderBytes;
+        const std::size_t paramBytes = static_cast<std::size_t>(words * 2) - kRecordHeaderBytes;
+        pos += static_cast<std::size_t>(words * 2);
+
+        if (const std::size_t at = BitmapAtWord(function); at != 0 && paramBytes > 2 * at) {
+            if (!BitmapPlayable(params + 2 * at, paramBytes - 2 * at, maxSide)) return false;
+            constexpr std::size_t kDeviceSidesAt = 2;  // the bitmap's width and height as the record sets them
+            if (function == kSetDibToDev && paramBytes >= 2 * kDeviceSidesAt + 4 &&
+                (LittleEndian16(params + 2) > maxSide || LittleEndian16(params + 4) > maxSide))
+                return false;
+        }
+        if (FillsWithTheBrush(function) && stale(current.brush)) return false;
+        if ((function == kTextOut || function == kExtTextOut) && stale(current.font)) return false;
+
+        switch (function) {
+            case kCreateBrushIndirect:
+            case kCreatePatternBrush:
+            case kDibCreatePatternBrush:
+                if (!create(Kind::Brush)) return true;
+                break;
+            case kCreateFontIndirect:
+                if (!create(Kind::Font)) return true;
+                break;
+            case kCreatePenIndirect:
+            case kCreatePalette:
+            case kCreateRegion:
+                if (!create(Kind::Other)) return true;
+                break;
+            case kSelectObject:
+            case kDeleteObject: {
+                if (paramBytes < 2) return true;
+                const std::size_t slot = LittleEndian16(params);
+                if (slot >= slots.size()) return true;  // the player stops there
+                Slot& object = slots[slot];
+                if (function == kDeleteObject) {
+                    if (object.kind != Kind::Free) lowestFree.push(slot);
+                    object = {Kind::Free, object.generation + 1};
+                } else if (object.kind == Kind::Brush) {
+                    current.brush = {slot, object.generation};
+                } else if (object.kind == Kind::Font) {
+                    current.font = {slot, object.generation};
+                }
+                break;
+            }
+            case kSaveDc:
+                saved.push_back(current);
+                break;
+            case kRestoreDc:
+                if (saved.empty()) return true;
+                current = saved.back();
+                saved.pop_back();
+                break;
+            default:
+                break;
+        }
+    }
+    return true;
 }
 
 }  // namespace vistrel::headers

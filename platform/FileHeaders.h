@@ -39,4 +39,30 @@ bool BmpHoldsItsRows(Bytes file);
 // no icon directory.
 std::vector<int> IconEntriesHeld(Bytes file);
 
+// Metafiles ------------------------------------------------------------------
+
+// The placeable header (22 bytes, its key first) before the plain header.
+inline constexpr std::size_t kPlaceableHeaderBytes = 22;
+inline constexpr std::uint32_t kPlaceableKey = 0x9AC6CDD7u;
+
+// True when the bytes start like a metafile: the placeable key, or a plain
+// metafile header (type 1 or 2, a header of 9 words, version 1 or 3).
+bool LooksLikeMetafile(Bytes file);
+
+// The window origin the records set first, in logical units; (0, 0) when
+// they set none. `recordsAt` is where the first record starts.
+struct Origin {
+    int x = 0, y = 0;
+};
+Origin FirstWindowOrigin(Bytes file, std::size_t recordsAt);
+
+// Walks the records the way the metafile player will meet them and refuses
+// the ones it is known to mishandle: a packed bitmap whose header size is
+// below the smallest header (the player then skips bytes for ever) or runs
+// past its record, one whose sides exceed `maxSide` or whose bit depth is
+// none a bitmap has, and drawing with a pattern brush or a font that was
+// deleted while still selected (the player reads the freed object). Anything
+// else, including a walk that cannot go on, is left to the player.
+bool MetafileRecordsPlayable(Bytes file, std::int64_t maxSide);
+
 }  // namespace vistrel::headers

@@ -23,6 +23,7 @@
 #include <unistd.h>
 
 #include "platform/Decode.h"
+#include "support.h"
 
 using namespace vistrel;
 
@@ -717,15 +718,6 @@ QByteArray TiffClaiming(std::uint32_t width, std::uint32_t height, unsigned comp
     return b;
 }
 
-constexpr bool kUnderAddressSanitizer =
-#if defined(__SANITIZE_ADDRESS__)
-    true;
-#elif defined(__has_feature)
-    __has_feature(address_sanitizer);
-#else
-    false;
-#endif
-
 }  // namespace
 
 // In a process whose address space leaves no room for the pictures the files
@@ -733,7 +725,7 @@ constexpr bool kUnderAddressSanitizer =
 // on the file's content, and no allocation of the claimed size is made to
 // tell them apart (it would fail there and call every bad file out of memory).
 TEST_F(Decode, OutOfMemoryIsToldFromABadFileWithoutAllocatingWhatTheFileClaims) {
-    if (kUnderAddressSanitizer) GTEST_SKIP() << "the sanitizer's allocator does not survive a capped address space";
+    if (testing_support::kUnderAddressSanitizer) GTEST_SKIP() << "the sanitizer's allocator does not survive a capped address space";
     const QString badContent = write("unknown.tiff", TiffClaiming(30000, 30000, 99, 1));  // no such compression
     const QString needsMemory = write("cmyk.tiff", TiffClaiming(30000, 30000, 1, 5));  // read into 3.6 GB
     const QString shortBitmap = write("short.bmp", BmpHeaderOnly(30000, 30000) + QByteArray(300, '\x7f'));
