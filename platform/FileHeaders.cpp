@@ -135,7 +135,6 @@ bool GifFirstFrameComplete(Bytes file) {
 bool BmpHoldsItsRows(Bytes file) {
     const unsigned char* p = file.data();
     const std::size_t n = file.size();
-    constexpr std::size_t kInfoFields = kBmpFileHeaderBytes + 16;  // through the compression field
     if (n < kBmpFileHeaderBytes + 4 || p[0] != 'B' || p[1] != 'M') return true;
     const std::uint32_t infoSize = LittleEndian32(p + 14);
     std::int64_t width = 0, height = 0, bitCount = 0;
@@ -145,11 +144,13 @@ bool BmpHoldsItsRows(Bytes file) {
         height = LittleEndian16(p + 20);
         bitCount = LittleEndian16(p + 24);
     } else {
-        if (infoSize < 16 || n < kInfoFields) return true;  // a header the reader judges
+        // Sides, planes and depth take 16 bytes; the compression field follows.
+        const bool compressionField = infoSize >= 20;
+        if (infoSize < 16 || n < kBmpFileHeaderBytes + (compressionField ? 20 : 16)) return true;  // the reader judges
         width = static_cast<std::int32_t>(LittleEndian32(p + 18));
         height = static_cast<std::int32_t>(LittleEndian32(p + 22));
         bitCount = LittleEndian16(p + 28);
-        const std::uint32_t compression = infoSize >= 20 ? LittleEndian32(p + 30) : 0;
+        const std::uint32_t compression = compressionField ? LittleEndian32(p + 30) : 0;
         constexpr std::uint32_t kRgb = 0, kBitFields = 3, kAlphaBitFields = 6;  // rows stored as they are
         if (compression != kRgb && compression != kBitFields && compression != kAlphaBitFields) return true;
     }
@@ -332,21 +333,26 @@ bool MetafileRecordsPlayable(Bytes file, std::int64_t maxSide) {
     struct Selection {
         InUse brush, font;
     };
-    std::vector<Slot> slots(LittleEndian16(data + headerAt + 10));
+    // Slots are recorded up to the highest one ever taken; those above are free.
+    const std::size_t tableSize = LittleEndian16(data + headerAt + 10);
+    std::vector<Slot> slots;
     Selection current;
     std::vector<Selection> saved;
     const auto stale = [&](const InUse& object) {
         return object.slot != SIZE_MAX && slots[object.slot].generation != object.generation;
     };
-    // The free slots, lowest first (an ascending list is already a heap).
-    std::vector<std::size_t> freeSlots(slots.size());
-    for (std::size_t i = 0; i < freeSlots.size(); ++i) freeSlots[i] = i;
-    std::priority_queue<std::size_t, std::vector<std::size_t>, std::greater<>> lowestFree(std::greater<>{},
-                                                                                        std::move(freeSlots));
+    // Slots freed below the highest taken, lowest first.
+    std::priority_queue<std::size_t, std::vector<std::size_t>, std::greater<>> freed;
     const auto create = [&](Kind kind) {
-        if (lowestFree.empty()) return false;
-        const std::size_t slot = lowestFree.top();
-        lowestFree.pop();
+        std::size_t slot = slots.size();
+        if (!freed.empty()) {
+            slot = freed.top();
+            freed.pop();
+        } else if (slot < tableSize) {
+            slots.emplace_back();
+        } else {
+            return false;
+        }
         slots[slot].kind = kind;
         const InUse object{slot, slots[slot].generation};
         if (kind == Kind::Brush) current.brush = object;
@@ -391,10 +397,11 @@ bool MetafileRecordsPlayable(Bytes file, std::int64_t maxSide) {
             case kDeleteObject: {
                 if (paramBytes < 2) return true;
                 const std::size_t slot = LittleEndian16(params);
-                if (slot >= slots.size()) return true;  // the player stops there
+                if (slot >= tableSize) return true;  // the player stops there
+                if (slot >= slots.size()) break;     // a slot never taken: nothing to select or free
                 Slot& object = slots[slot];
                 if (function == kDeleteObject) {
-                    if (object.kind != Kind::Free) lowestFree.push(slot);
+                    if (object.kind != Kind::Free) freed.push(slot);
                     object = {Kind::Free, object.generation + 1};
                 } else if (object.kind == Kind::Brush) {
                     current.brush = {slot, object.generation};

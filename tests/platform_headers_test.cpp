@@ -161,3 +161,25 @@ TEST(MetafileWalk, FirstWindowOriginIsTheFirstSetWindowOrg) {
     EXPECT_EQ(FirstWindowOrigin({none.data(), none.size()}, 18).x, 0);
     EXPECT_EQ(FirstWindowOrigin({none.data(), none.size()}, none.size() + 40).x, 0);
 }
+
+TEST(HeaderReaders, BitmapRowsAreCheckedAtEveryLengthWithoutReadingPastTheEnd) {
+    // A 24-bit 5 x 3 bitmap: 54 bytes of headers, then three rows of 16 bytes.
+    Blob bmp = {'B', 'M'};
+    Put32(bmp, 54 + 48);
+    Put32(bmp, 0);
+    Put32(bmp, 54);
+    Put32(bmp, 40);
+    Put32(bmp, 5);
+    Put32(bmp, 3);
+    Put16(bmp, 1);
+    Put16(bmp, 24);
+    for (int i = 0; i < 6; ++i) Put32(bmp, 0);
+    bmp.resize(54 + 48, 0x7F);
+    for (std::size_t cut = 0; cut <= bmp.size(); ++cut) {
+        // Each length in a buffer of its own, so that a read past it is caught.
+        const std::vector<unsigned char> part(bmp.begin(), bmp.begin() + static_cast<std::ptrdiff_t>(cut));
+        const bool holds = BmpHoldsItsRows({part.data(), part.size()});
+        // Cut inside the headers the reader refuses it; past them, only the whole file holds its rows.
+        EXPECT_EQ(holds, cut < 34 || cut == bmp.size()) << cut;
+    }
+}
