@@ -14,7 +14,7 @@ PACKAGES := cmake make g++ pkg-config qt6-base-dev qt6-image-formats-plugins lib
             libwmf-dev libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core \
             clang-14 libclang-rt-14-dev libfuzzer-14-dev
 
-.PHONY: run test bench clean deps build test-sanitize fuzz fuzz-build
+.PHONY: run test bench clean deps build test-sanitize test-sanitize-decoding fuzz fuzz-build
 
 deps:
 	@missing=""; for p in $(PACKAGES); do \
@@ -45,10 +45,11 @@ bench: deps $(BENCHDIR)/CMakeCache.txt
 	cd $(BENCHDIR) && QT_QPA_PLATFORM=offscreen ./vistrel_bench --benchmark_counters_tabular=true
 
 # The whole suite under AddressSanitizer (with its leak checker) and
-# UndefinedBehaviorSanitizer, in a Debug build of its own. SANITIZE_TESTS,
-# a CTest name pattern, runs a part of it.
-SANITIZE_TESTS ?=
-SANITIZE_ENV := ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 \
+# UndefinedBehaviorSanitizer, in a Debug build of its own. SANITIZE_TARGET
+# (one area's test program) and SANITIZE_FILTER (a gtest filter) run a part.
+SANITIZE_TARGET ?= vistrel_tests
+SANITIZE_FILTER ?=
+SANITIZE_ENV := ASAN_OPTIONS=detect_leaks=1 \
                 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
                 LSAN_OPTIONS=suppressions=$(CURDIR)/tests/sanitize-leaks.supp:print_suppressions=0 \
                 QT_QPA_PLATFORM=offscreen
@@ -57,8 +58,17 @@ $(SANDIR)/CMakeCache.txt: | deps
 	cmake -S . -B $(SANDIR) -DCMAKE_BUILD_TYPE=Debug -DVISTREL_SANITIZE=ON
 
 test-sanitize: deps $(SANDIR)/CMakeCache.txt
-	cmake --build $(SANDIR) -j $(JOBS) --target vistrel_tests
-	cd $(SANDIR) && $(SANITIZE_ENV) ctest -j $(JOBS) --output-on-failure $(if $(SANITIZE_TESTS),-R '$(SANITIZE_TESTS)')
+	cmake --build $(SANDIR) -j $(JOBS) --target $(SANITIZE_TARGET)
+ifeq ($(SANITIZE_FILTER),)
+	cd $(SANDIR) && $(SANITIZE_ENV) ctest -j $(JOBS) --output-on-failure
+else
+	cd $(SANDIR) && $(SANITIZE_ENV) ./$(SANITIZE_TARGET) --gtest_filter='$(SANITIZE_FILTER)'
+endif
+
+# The decoder, the header readers and the hostile corpus under the sanitizers.
+test-sanitize-decoding:
+	@$(MAKE) --no-print-directory test-sanitize SANITIZE_TARGET=vistrel_tests_platform \
+	  SANITIZE_FILTER='Decode*:HostileFiles*:MetafileWalk*:HeaderReaders*'
 
 # libFuzzer targets over the program's own readers of file bytes, each run
 # for FUZZ_SECONDS from the seed corpus in fuzz/corpus/<target>/; what they

@@ -9,22 +9,14 @@
 
 #include <malloc.h>
 
-#include <map>
-
 #include "app_support.h"
+#include "hostile_corpus.h"
 
 using namespace vistrel;
 using testing_support::Load;
 using testing_support::StartedMain;
 
 namespace {
-
-// The corpus files that hold a picture despite their faults, and its size.
-const std::map<QString, QSize> kPictures = {
-    {"gif-frame-past-its-canvas.gif", {4, 4}},        // the frame is cut to the canvas
-    {"icon-claims-65535-entries.ico", {16, 16}},      // the one entry the file holds
-    {"metafile-text-without-font.wmf", {96, 48}},     // drawn with the player's default font
-};
 
 std::size_t HeapInUse() {
     const struct mallinfo2 info = mallinfo2();
@@ -33,10 +25,10 @@ std::size_t HeapInUse() {
 
 }  // namespace
 
-TEST(HostileFiles, EachEndsInAFailureOrItsPictureAndTheHeapDoesNotGrow) {
+TEST(HostileLoads, EachEndsInAFailureOrItsPictureAndTheHeapDoesNotGrow) {
     StartedMain w;
-    const QDir folder(VISTREL_SOURCE_DIR "/tests/hostile");
-    const QStringList names = folder.entryList({"*.bmp", "*.gif", "*.ico", "*.png", "*.tiff", "*.wmf"}, QDir::Files);
+    const QDir folder = testing_support::HostileFolder();
+    const QStringList names = testing_support::HostileFiles();
     ASSERT_GE(names.size(), 20) << "the corpus is missing";
 
     const auto round = [&] {
@@ -45,8 +37,8 @@ TEST(HostileFiles, EachEndsInAFailureOrItsPictureAndTheHeapDoesNotGrow) {
             const QString path = folder.filePath(name);
             w.fake().warnings.clear();
             Load(*w, path);
-            const auto picture = kPictures.find(name);
-            if (picture == kPictures.end()) {
+            const std::optional<QSize> picture = testing_support::HostilePicture(name);
+            if (!picture) {
                 ASSERT_EQ(w.fake().warnings.size(), 1u);
                 EXPECT_EQ(w.fake().warnings[0].first, "Could not load " + path);
                 EXPECT_FALSE(w->modScope.PicLoaded);
@@ -54,7 +46,7 @@ TEST(HostileFiles, EachEndsInAFailureOrItsPictureAndTheHeapDoesNotGrow) {
             } else {
                 EXPECT_TRUE(w.fake().warnings.empty());
                 ASSERT_TRUE(w->modScope.PicLoaded);
-                EXPECT_EQ(w->picHidden->surface().image().size(), picture->second);
+                EXPECT_EQ(w->picHidden->surface().image().size(), *picture);
             }
         }
     };

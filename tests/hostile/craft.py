@@ -146,6 +146,25 @@ def le32_be(v):
     return struct.pack(">I", v & 0xFFFFFFFF)
 
 
+def jpeg_without_scan_data(width, height):
+    """The fuzz seed JPEG with its frame resized and its scan data gone: the
+    scan header is followed at once by the end-of-image marker."""
+    with open(os.path.join(HERE, "..", "..", "fuzz", "corpus", "jpeg_scan", "baseline.jpg"), "rb") as f:
+        data = bytearray(f.read())
+    pos, out = 2, bytearray(data[:2])
+    while pos < len(data):
+        marker = data[pos + 1]
+        length = struct.unpack_from(">H", data, pos + 2)[0]
+        segment = bytearray(data[pos:pos + 2 + length])
+        if marker == 0xC0:
+            struct.pack_into(">HH", segment, 5, height, width)
+        out += segment
+        if marker == 0xDA:
+            return bytes(out + b"\xFF\xD9")
+        pos += 2 + length
+    raise ValueError("no scan in the seed")
+
+
 FILES = {
     # Raster files cut short, or claiming what they do not hold.
     "bitmap-cut-in-its-rows.bmp": bmp(64, 48)[:54 + 64 * 3 * 20],
@@ -157,6 +176,7 @@ FILES = {
     "palette-tiff-cut-in-its-colours.tiff": tiff_palette(40, 30)[:8 + 1200 + 2 + 120 + 4 + 600],
     "gif-claims-huge-canvas.gif": gif(65535, 65535),
     "gif-frame-past-its-canvas.gif": gif(4, 4, 30000, 30000),
+    "gif-canvas-32768-square.gif": gif(32768, 32768),
     "icon-claims-65535-entries.ico": icon([(16, 40 + 16 * 16 * 4 + 64, 22)], declared=65535, images=icon_image(16)),
     "icon-directory-points-past-the-end.ico": icon([(16, 1128, 0x7FFFFFF0), (32, 0xFFFFFF, 38)],
                                                    images=icon_image(4)),
@@ -177,6 +197,8 @@ FILES = {
 }
 
 NEEDS_ISOLATION = {
+    # No scan data, yet an end marker: the reader makes a 4 GB grey picture.
+    "jpeg-32768-square-without-scan-data.jpg": jpeg_without_scan_data(32768, 32768),
     # Valid but enormous: 32767 x 32767 pixels from 80-odd bytes (over 8 GB to draw).
     "metafile-32767-square.wmf": metafile([record(0x020B, 0, 0), record(0x020C, 32767, 32767)],
                                           width=32767, height=32767, inch=96),
