@@ -104,7 +104,7 @@ def gif(screen_w, screen_h, frame_w=1, frame_h=1):
 
 
 def icon(entries, declared=None, images=None):
-    """entries: (side, offset) pairs; the images are appended as given."""
+    """entries: (side, bytes, offset) of each image; the images are appended as given."""
     out = le16(0, 1, len(entries) if declared is None else declared)
     for side, size, offset in entries:
         out += bytes([side & 0xFF, side & 0xFF, 0, 0]) + le16(1, 32) + le32(size, offset)
