@@ -321,7 +321,9 @@ bool MetafileRecordsPlayable(Bytes file, std::int64_t maxSide) {
     // The player's object table: every object created takes its lowest free
     // slot and becomes the one in use of its kind. A deletion frees the slot
     // whether or not the object is in use; what still refers to it is stale.
-    enum class Kind : std::uint8_t { Free, Brush, Font, Other };
+    // A stale solid brush still reads as it was until its slot is taken again;
+    // a stale pattern brush has lost its bitmap and a stale font its name.
+    enum class Kind : std::uint8_t { Free, Brush, PatternBrush, Font, Other };
     struct Slot {
         Kind kind = Kind::Free;
         std::uint32_t generation = 0;
@@ -329,6 +331,7 @@ bool MetafileRecordsPlayable(Bytes file, std::int64_t maxSide) {
     struct InUse {
         std::size_t slot = SIZE_MAX;
         std::uint32_t generation = 0;
+        Kind kind = Kind::Free;
     };
     struct Selection {
         InUse brush, font;
@@ -338,8 +341,9 @@ bool MetafileRecordsPlayable(Bytes file, std::int64_t maxSide) {
     std::vector<Slot> slots;
     Selection current;
     std::vector<Selection> saved;
-    const auto stale = [&](const InUse& object) {
-        return object.slot != SIZE_MAX && slots[object.slot].generation != object.generation;
+    const auto unsafe = [&](const InUse& object) {
+        if (object.slot == SIZE_MAX || slots[object.slot].generation == object.generation) return false;
+        return object.kind != Kind::Brush || slots[object.slot].kind != Kind::Free;
     };
     // Slots freed below the highest taken, lowest first.
     std::priority_queue<std::size_t, std::vector<std::size_t>, std::greater<>> freed;
@@ -354,8 +358,8 @@ bool MetafileRecordsPlayable(Bytes file, std::int64_t maxSide) {
             return false;
         }
         slots[slot].kind = kind;
-        const InUse object{slot, slots[slot].generation};
-        if (kind == Kind::Brush) current.brush = object;
+        const InUse object{slot, slots[slot].generation, kind};
+        if (kind == Kind::Brush || kind == Kind::PatternBrush) current.brush = object;
         if (kind == Kind::Font) current.font = object;
         return true;
     };
@@ -376,14 +380,16 @@ bool MetafileRecordsPlayable(Bytes file, std::int64_t maxSide) {
                 (LittleEndian16(params + 2) > maxSide || LittleEndian16(params + 4) > maxSide))
                 return false;
         }
-        if (FillsWithTheBrush(function) && stale(current.brush)) return false;
-        if ((function == kTextOut || function == kExtTextOut) && stale(current.font)) return false;
+        if (FillsWithTheBrush(function) && unsafe(current.brush)) return false;
+        if ((function == kTextOut || function == kExtTextOut) && unsafe(current.font)) return false;
 
         switch (function) {
             case kCreateBrushIndirect:
+                if (!create(Kind::Brush)) return true;
+                break;
             case kCreatePatternBrush:
             case kDibCreatePatternBrush:
-                if (!create(Kind::Brush)) return true;
+                if (!create(Kind::PatternBrush)) return true;
                 break;
             case kCreateFontIndirect:
                 if (!create(Kind::Font)) return true;
@@ -403,10 +409,10 @@ bool MetafileRecordsPlayable(Bytes file, std::int64_t maxSide) {
                 if (function == kDeleteObject) {
                     if (object.kind != Kind::Free) freed.push(slot);
                     object = {Kind::Free, object.generation + 1};
-                } else if (object.kind == Kind::Brush) {
-                    current.brush = {slot, object.generation};
+                } else if (object.kind == Kind::Brush || object.kind == Kind::PatternBrush) {
+                    current.brush = {slot, object.generation, object.kind};
                 } else if (object.kind == Kind::Font) {
-                    current.font = {slot, object.generation};
+                    current.font = {slot, object.generation, object.kind};
                 }
                 break;
             }

@@ -60,9 +60,10 @@ Origin FirstWindowOrigin(Bytes file, std::size_t recordsAt);
 // the ones it is known to mishandle: a packed bitmap whose header size is
 // below the smallest header (the player then skips bytes for ever) or runs
 // past its record, one whose sides exceed `maxSide` or whose bit depth is
-// none a bitmap has, and drawing with a pattern brush or a font that was
-// deleted while still selected (the player reads the freed object). Anything
-// else, including a walk that cannot go on, is left to the player.
+// none a bitmap has, and drawing with a pattern brush or a font deleted while
+// still selected, or with a brush whose slot another object has taken since
+// (the player reads the freed or overwritten object). Anything else,
+// including a walk that cannot go on, is left to the player.
 bool MetafileRecordsPlayable(Bytes file, std::int64_t maxSide);
 
 }  // namespace vistrel::headers

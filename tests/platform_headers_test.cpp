@@ -92,6 +92,7 @@ Blob Select(unsigned slot) { return Record(0x012D, {slot}); }
 Blob Delete(unsigned slot) { return Record(0x01F0, {slot}); }
 Blob StretchDib(const Blob& dib) { return Record(0x0F43, {0x20, 0xCC, 0, 8, 8, 0, 0, 8, 8, 0, 0}, dib); }
 Blob PatternBrush(const Blob& dib) { return Record(0x0142, {5, 0}, dib); }
+const Blob kPattern = PatternBrush(Dib(40, 8, 8, 24));
 
 bool Playable(const Blob& file) { return MetafileRecordsPlayable({file.data(), file.size()}, kMaxSide); }
 
@@ -117,14 +118,17 @@ TEST(MetafileWalk, RefusesWhatThePlayerMishandlesAndNothingElse) {
         {"bitmap of 48 bits a pixel", {StretchDib(Dib(40, 8, 8, 48))}, false},
         {"bitmap placed at a side over the largest", {Record(0x0D33, {0, 40000, 8, 0, 0, 0, 0, 0, 0}, Dib(40, 8, 8, 24))},
          false},
-        {"deleted brush, then a fill", {kBrush, Delete(0), kRectangle}, false},
-        {"deleted brush, slot taken by a pen, then a fill", {kBrush, Delete(0), kPen, kRectangle}, false},
-        {"deleted brush, then text only", {kBrush, Delete(0), kFont, kText}, true},
-        {"deleted brush, another selected, then a fill", {kBrush, kBrush, Select(1), Delete(0), kRectangle}, true},
-        {"deleted brush replaced by a new one", {kBrush, Delete(0), kBrush, kRectangle}, true},
-        {"unselected brush deleted", {kBrush, kBrush, Delete(0), kRectangle}, true},
-        {"deleted brush brought back by a restore", {kBrush, kSave, kBrush, Delete(0), kRectangle, kRestore, kRectangle},
-         false},
+        {"deleted solid brush, then a fill", {kBrush, Delete(0), kRectangle}, true},
+        {"deleted solid brush, slot taken by a pen, then a fill", {kBrush, Delete(0), kPen, kRectangle}, false},
+        {"deleted solid brush, slot taken by a font, then text", {kBrush, Delete(0), kFont, kText}, true},
+        {"deleted pattern brush, then a fill", {kPattern, Delete(0), kRectangle}, false},
+        {"deleted pattern brush, then text only", {kPattern, Delete(0), kFont, kText}, true},
+        {"deleted pattern brush, another selected, then a fill", {kPattern, kBrush, Select(1), Delete(0), kRectangle},
+         true},
+        {"deleted pattern brush replaced by a new one", {kPattern, Delete(0), kBrush, kRectangle}, true},
+        {"unselected pattern brush deleted", {kPattern, kBrush, Delete(0), kRectangle}, true},
+        {"deleted pattern brush brought back by a restore",
+         {kPattern, kSave, kBrush, Delete(0), kRectangle, kRestore, kRectangle}, false},
         {"deleted font, then text", {kFont, Delete(0), kText}, false},
         {"deleted font, then a fill only", {kFont, Delete(0), kBrush, kRectangle}, true},
         {"deleted font, another created, then text", {kFont, Delete(0), kFont, kText}, true},
@@ -134,17 +138,17 @@ TEST(MetafileWalk, RefusesWhatThePlayerMishandlesAndNothingElse) {
     for (const Case& c : cases) EXPECT_EQ(Playable(Metafile(c.records)), c.playable) << c.what;
 
     // A full table: the creation fails in the player, which stops there.
-    EXPECT_TRUE(Playable(Metafile({kBrush, kBrush, Delete(0), kRectangle}, 1)));
+    EXPECT_TRUE(Playable(Metafile({kPattern, kPattern, Delete(0), kRectangle}, 1)));
 }
 
 TEST(MetafileWalk, StopsWhereTheRecordsStopAndTakesOnlyMetafiles) {
-    Blob file = Metafile({kBrush, Delete(0), kRectangle});
+    Blob file = Metafile({kPattern, Delete(0), kRectangle});
     // Cut inside the fill that would be refused: the walk cannot reach it.
     Blob cut(file.begin(), file.end() - 10);
     EXPECT_TRUE(Playable(cut));
     // A record claiming more words than the file holds ends the walk.
-    Blob runaway = Metafile({kBrush, Delete(0), kRectangle});
-    runaway[18 + kBrush.size() + 2] = 0xFF;  // the delete's size, high half
+    Blob runaway = Metafile({kPattern, Delete(0), kRectangle});
+    runaway[18 + kPattern.size() + 2] = 0xFF;  // the delete's size, high half
     EXPECT_TRUE(Playable(runaway));
     const Blob notMetafile = {'G', 'I', 'F', '8', '9', 'a', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     EXPECT_TRUE(Playable(notMetafile));
