@@ -3,15 +3,21 @@
 BUILD    ?= build
 PREFIX   ?= /usr/local
 BENCHDIR ?= build-bench
+SANDIR   ?= build-asan
+FUZZDIR  ?= build-fuzz
+# Seconds each fuzz target runs for under `make fuzz`.
+FUZZ_SECONDS ?= 60
 JOBS     ?= $(shell nproc)
 SUDO     := $(shell [ "$$(id -u)" -eq 0 ] || echo sudo)
 
 # Debian packages the build, the tests and the program need.
+# clang with libFuzzer and its sanitizer runtimes builds the fuzz targets.
 PACKAGES := cmake make g++ pkg-config qt6-base-dev qt6-image-formats-plugins libgl-dev \
             libwmf-dev libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core \
-            desktop-file-utils appstream dpkg-dev file groff-base
+            desktop-file-utils appstream dpkg-dev file groff-base \
+            clang-14 libclang-rt-14-dev libfuzzer-14-dev
 
-.PHONY: run test bench clean deps build install package
+.PHONY: run test bench clean deps build install package test-sanitize test-sanitize-decoding fuzz fuzz-build
 
 deps:
 	@missing=""; for p in $(PACKAGES); do \
@@ -47,5 +53,51 @@ bench: deps $(BENCHDIR)/CMakeCache.txt
 	cmake --build $(BENCHDIR) -j $(JOBS) --target vistrel_bench
 	cd $(BENCHDIR) && QT_QPA_PLATFORM=offscreen ./vistrel_bench --benchmark_counters_tabular=true
 
+# The whole suite under AddressSanitizer (with its leak checker) and
+# UndefinedBehaviorSanitizer, in a Debug build of its own. SANITIZE_TARGET
+# (one area's test program) and SANITIZE_FILTER (a gtest filter) run a part.
+SANITIZE_TARGET ?= vistrel_tests
+SANITIZE_FILTER ?=
+SANITIZE_ENV := ASAN_OPTIONS=detect_leaks=1 \
+                UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+                LSAN_OPTIONS=suppressions=$(CURDIR)/tests/sanitize-leaks.supp:print_suppressions=0 \
+                QT_QPA_PLATFORM=offscreen
+
+$(SANDIR)/CMakeCache.txt: | deps
+	cmake -S . -B $(SANDIR) -DCMAKE_BUILD_TYPE=Debug -DVISTREL_SANITIZE=ON
+
+test-sanitize: deps $(SANDIR)/CMakeCache.txt
+	cmake --build $(SANDIR) -j $(JOBS) --target $(SANITIZE_TARGET)
+ifeq ($(SANITIZE_FILTER),)
+	cd $(SANDIR) && $(SANITIZE_ENV) ctest -j $(JOBS) --output-on-failure
+else
+	cd $(SANDIR) && $(SANITIZE_ENV) ./$(SANITIZE_TARGET) --gtest_filter='$(SANITIZE_FILTER)'
+endif
+
+# The decoder, the header readers and the hostile corpus under the sanitizers.
+test-sanitize-decoding:
+	@$(MAKE) --no-print-directory test-sanitize SANITIZE_TARGET=vistrel_tests_platform \
+	  SANITIZE_FILTER='Decode*:HostileFiles*:MetafileWalk*:HeaderReaders*'
+
+# libFuzzer targets over the program's own readers of file bytes, each run
+# for FUZZ_SECONDS from the seed corpus in fuzz/corpus/<target>/; what they
+# discover goes to $(FUZZDIR)/corpus/<target>/, never into the repository.
+FUZZ_TARGETS := jpeg_scan gif_frame metafile sizes
+FUZZ_FLAGS := -std=c++20 -O1 -g -I. -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all
+
+$(FUZZDIR)/fuzz_%: fuzz/fuzz_%.cpp platform/FileHeaders.cpp platform/FileHeaders.h | deps
+	@mkdir -p $(FUZZDIR)
+	clang++-14 $(FUZZ_FLAGS) fuzz/fuzz_$*.cpp platform/FileHeaders.cpp -o $@
+
+fuzz-build: $(FUZZ_TARGETS:%=$(FUZZDIR)/fuzz_%)
+
+fuzz: fuzz-build
+	@for t in $(FUZZ_TARGETS); do \
+	  mkdir -p $(FUZZDIR)/corpus/$$t; \
+	  echo "== $$t ($(FUZZ_SECONDS) s)"; \
+	  $(FUZZDIR)/fuzz_$$t $(FUZZDIR)/corpus/$$t fuzz/corpus/$$t -max_total_time=$(FUZZ_SECONDS) \
+	    -timeout=5 -max_len=65536 -artifact_prefix=$(FUZZDIR)/$$t- -print_final_stats=1 || exit 1; \
+	done
+
 clean:
-	rm -rf $(BUILD) $(BENCHDIR)
+	rm -rf $(BUILD) $(BENCHDIR) $(SANDIR) $(FUZZDIR)

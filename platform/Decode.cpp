@@ -9,13 +9,13 @@
 
 #include <cerrno>
 #include <cstdint>
-#include <cstring>
 #include <new>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/FileHeaders.h"
 #include "platform/WmfDecode.h"
 
 namespace vistrel {
@@ -80,126 +80,37 @@ FileBytes ReadRegularFile(const QString& path) {
 }
 
 // ---------------------------------------------------------------------------
-// What the header claims, checked before any pixel buffer exists
+// The bytes as the readers see them
 
-std::uint32_t BigEndian16(const unsigned char* p) { return (std::uint32_t{p[0]} << 8) | p[1]; }
-std::uint32_t BigEndian32(const unsigned char* p) { return (BigEndian16(p) << 16) | BigEndian16(p + 2); }
-std::uint32_t LittleEndian16(const unsigned char* p) { return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8); }
-std::uint32_t LittleEndian32(const unsigned char* p) { return LittleEndian16(p) | (LittleEndian16(p + 2) << 16); }
+// The file's bytes for Qt's readers, unbuffered so that every read reaches
+// here at the size the reader asked for. It notes when a reader asks for
+// bytes past the end: for the readers that read exactly what their headers
+// declare, that means the file was cut short, whatever they then report.
+class WatchedBytes : public QBuffer {
+public:
+    explicit WatchedBytes(QByteArray* bytes) : QBuffer(bytes) {}
+    void rearm() { ranOut_ = false; }
+    bool ranOut() const { return ranOut_; }
+    bool seek(qint64 pos) override {
+        if (pos > size()) ranOut_ = true;
+        return QBuffer::seek(pos);
+    }
 
-struct Scan {
-    bool complete = false;             // the stream reaches its end-of-image marker
-    std::int64_t width = -1, height = -1;  // from the first frame header, when one was seen
+protected:
+    qint64 readData(char* data, qint64 maxSize) override {
+        if (maxSize > size() - pos()) ranOut_ = true;
+        return QBuffer::readData(data, maxSize);
+    }
+
+private:
+    bool ranOut_ = false;
 };
 
-bool IsFrameHeader(unsigned char marker) {
-    // SOF0..SOF15 less DHT (C4), JPG (C8) and DAC (CC).
-    return marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
-}
-
-// Walks the JPEG segments to the end-of-image marker. Qt's reader fills the
-// missing rows of a cut-off file with grey and reports success, so a stream
-// that ends before its end-of-image marker is taken as truncated here.
-Scan ScanJpeg(const unsigned char* data, std::size_t size) {
-    Scan scan;
-    if (size < 4 || data[0] != 0xFF || data[1] != 0xD8) return scan;
-    std::size_t pos = 2;
-    while (pos < size) {
-        if (data[pos] != 0xFF) return scan;
-        while (pos < size && data[pos] == 0xFF) ++pos;  // fill bytes
-        if (pos >= size) return scan;
-        const unsigned char marker = data[pos++];
-        if (marker == 0xD9) {
-            scan.complete = true;
-            return scan;
-        }
-        if ((marker >= 0xD0 && marker <= 0xD7) || marker == 0x01) continue;  // no length follows
-        if (pos + 2 > size) return scan;
-        const std::size_t length = BigEndian16(data + pos);
-        if (length < 2 || pos + length > size) return scan;
-        if (IsFrameHeader(marker) && length >= 7 && scan.width < 0) {
-            scan.height = BigEndian16(data + pos + 3);
-            scan.width = BigEndian16(data + pos + 5);
-        }
-        pos += length;
-        if (marker != 0xDA) continue;
-        // Entropy-coded data: runs to the next marker that is neither a
-        // stuffed zero nor a restart marker.
-        for (;;) {
-            const void* found = std::memchr(data + pos, 0xFF, size - pos);
-            if (!found) return scan;
-            pos = static_cast<std::size_t>(static_cast<const unsigned char*>(found) - data);
-            if (pos + 1 >= size) return scan;
-            const unsigned char next = data[pos + 1];
-            if (next == 0x00 || (next >= 0xD0 && next <= 0xD7) || next == 0xFF) {
-                pos += next == 0xFF ? 1 : 2;
-                continue;
-            }
-            break;
-        }
-    }
-    return scan;
-}
-
-// The size the header claims, for the formats whose header is simple enough
-// to read here; {-1, -1} when unknown (Qt's reader is asked then).
-std::pair<std::int64_t, std::int64_t> ClaimedSize(const QByteArray& bytes) {
-    const auto* p = reinterpret_cast<const unsigned char*>(bytes.constData());
-    const std::size_t n = static_cast<std::size_t>(bytes.size());
-    if (n >= 24 && std::memcmp(p, "\x89PNG\r\n\x1a\n", 8) == 0 && std::memcmp(p + 12, "IHDR", 4) == 0)
-        return {BigEndian32(p + 16), BigEndian32(p + 20)};
-    if (n >= 26 && p[0] == 'B' && p[1] == 'M') {
-        const std::uint32_t infoSize = LittleEndian32(p + 14);
-        if (infoSize == 12) return {LittleEndian16(p + 18), LittleEndian16(p + 20)};
-        const auto width = static_cast<std::int32_t>(LittleEndian32(p + 18));
-        const auto height = static_cast<std::int32_t>(LittleEndian32(p + 22));
-        // A negative height means rows stored top-down.
-        return {width, height < 0 ? -std::int64_t{height} : std::int64_t{height}};
-    }
-    if (n >= 10 && (std::memcmp(p, "GIF87a", 6) == 0 || std::memcmp(p, "GIF89a", 6) == 0)) {
-        // Frames are placed on the logical screen; a zero screen is left to
-        // the reader, which then sizes the picture from its first frame.
-        const std::int64_t width = LittleEndian16(p + 6), height = LittleEndian16(p + 8);
-        if (width == 0 || height == 0) return {-1, -1};
-        return {width, height};
-    }
-    return {-1, -1};
-}
-
-// GIF: true when the first image's data runs to its block terminator. Qt's
-// reader takes a file cut off inside the first frame and returns what it got.
-bool GifFirstFrameComplete(const unsigned char* data, std::size_t size) {
-    constexpr std::size_t kHeaderBytes = 13;  // signature, version, logical screen
-    if (size < kHeaderBytes) return false;
-    std::size_t pos = kHeaderBytes;
-    auto skipTable = [&](unsigned char packed) {
-        if (packed & 0x80) pos += 3 * (std::size_t{2} << (packed & 0x07));
-    };
-    auto skipSubBlocks = [&]() {
-        while (pos < size) {
-            const std::size_t length = data[pos++];
-            if (length == 0) return true;
-            pos += length;
-        }
-        return false;
-    };
-    skipTable(data[10]);
-    while (pos < size) {
-        const unsigned char introducer = data[pos++];
-        if (introducer == 0x21) {  // extension: label, then sub-blocks
-            if (++pos > size || !skipSubBlocks()) return false;
-        } else if (introducer == 0x2C) {  // image: descriptor, local table, code size, data
-            if (pos + 9 > size) return false;
-            const unsigned char packed = data[pos + 8];
-            pos += 9;
-            skipTable(packed);
-            if (++pos > size) return false;
-            return skipSubBlocks();
-        } else {
-            return false;  // the trailer or anything else before any image
-        }
-    }
-    return false;
+// Formats whose readers read exactly the bytes their headers declare, never
+// ahead, and stop early without failing when the data ends (leaving pixels
+// unwritten or their colours unread).
+bool ReadsExactly(const QByteArray& format) {
+    return format == "bmp" || format == "dib" || format == "tif" || format == "tiff" || format == "xbm";
 }
 
 // ---------------------------------------------------------------------------
@@ -250,21 +161,23 @@ struct ReadImage {
     DecodeError error = DecodeError::Unreadable;
 };
 
-ReadImage ReadCurrent(QImageReader& reader) {
+ReadImage ReadCurrent(QImageReader& reader, WatchedBytes* watch) {
     ReadImage out;
+    if (watch) watch->rearm();  // the reader has read its header only to tell its format
     const QSize claimed = reader.size();  // (-1, -1) when the handler cannot tell
     if (claimed.isValid() && !(SideInRange(claimed.width()) && SideInRange(claimed.height()))) {
         out.error = DecodeError::TooLarge;
         return out;
     }
     QImage image;
+    errno = 0;
     if (!reader.read(&image) || image.isNull()) {
-        // A reader that fails on a picture of a sane size may have failed for
-        // memory; a test allocation of that size tells the two apart.
-        if (claimed.isValid() && QImage(claimed, QImage::Format_ARGB32).isNull())
-            out.error = DecodeError::OutOfMemory;
+        // An allocation that failed inside the reader leaves ENOMEM behind;
+        // anything else is the file's fault.
+        if (errno == ENOMEM) out.error = DecodeError::OutOfMemory;
         return out;
     }
+    if (watch && watch->ranOut()) return out;
     if (!(SideInRange(image.width()) && SideInRange(image.height()))) {
         out.error = DecodeError::TooLarge;
         return out;
@@ -280,6 +193,7 @@ DecodeResult Decode(const QString& path, ColorValue background) {
     if (file.error) return Failure(*file.error);
     const auto* data = reinterpret_cast<const unsigned char*>(file.bytes.constData());
     const auto size = static_cast<std::size_t>(file.bytes.size());
+    const headers::Bytes bytes(data, size);
 
     if (wmf::LooksLikeMetafile(data, size)) {
         wmf::WmfResult metafile = wmf::RenderMetafile(data, size, background);
@@ -289,8 +203,8 @@ DecodeResult Decode(const QString& path, ColorValue background) {
         return result;
     }
 
-    const auto [claimedWidth, claimedHeight] = ClaimedSize(file.bytes);
-    if (claimedWidth >= 0 && !(SideInRange(claimedWidth) && SideInRange(claimedHeight)))
+    const headers::ClaimedSize claimed = headers::ReadClaimedSize(bytes);
+    if (claimed.known() && !(SideInRange(claimed.width) && SideInRange(claimed.height)))
         return Failure(DecodeError::TooLarge);
 
     static const bool limitRaised = [] {
@@ -299,30 +213,33 @@ DecodeResult Decode(const QString& path, ColorValue background) {
     }();
     (void)limitRaised;
 
-    QBuffer buffer(&file.bytes);
-    buffer.open(QIODevice::ReadOnly);
+    WatchedBytes buffer(&file.bytes);
+    buffer.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
     QImageReader reader(&buffer);
     reader.setAutoTransform(false);
     if (!reader.canRead()) return Failure(DecodeError::Unreadable);
     const QByteArray format = reader.format();
 
     if (format == "jpeg" || format == "jpg") {
-        const Scan scan = ScanJpeg(data, size);
+        const headers::JpegScan scan = headers::ScanJpeg(bytes);
         if (scan.width >= 0 && !(SideInRange(scan.width) && SideInRange(scan.height)))
             return Failure(DecodeError::TooLarge);
         if (!scan.complete) return Failure(DecodeError::Unreadable);
     }
 
-    if (format == "gif" && !GifFirstFrameComplete(data, size)) return Failure(DecodeError::Unreadable);
+    if (format == "gif" && !headers::GifFirstFrameComplete(bytes)) return Failure(DecodeError::Unreadable);
+    if ((format == "bmp" || format == "dib") && !headers::BmpHoldsItsRows(bytes))
+        return Failure(DecodeError::Unreadable);
+    WatchedBytes* const watch = ReadsExactly(format) ? &buffer : nullptr;
 
     ReadImage chosen;
     if ((format == "ico" || format == "cur") && reader.imageCount() > 1) {
-        // An icon holds several sizes; the largest is the picture.
-        const int count = reader.imageCount();
+        // An icon holds several sizes; the largest is the picture. Only the
+        // entries the file holds are asked for: its count may claim thousands.
         std::int64_t bestArea = 0;
-        for (int i = 0; i < count; ++i) {
+        for (const int i : headers::IconEntriesHeld(bytes)) {
             if (!reader.jumpToImage(i)) continue;
-            ReadImage candidate = ReadCurrent(reader);
+            ReadImage candidate = ReadCurrent(reader, nullptr);
             if (candidate.image.isNull()) {
                 if (chosen.image.isNull()) chosen.error = candidate.error;
                 continue;
@@ -334,7 +251,7 @@ DecodeResult Decode(const QString& path, ColorValue background) {
             }
         }
     } else {
-        chosen = ReadCurrent(reader);
+        chosen = ReadCurrent(reader, watch);
     }
     if (chosen.image.isNull()) return Failure(chosen.error);
     if (!ToOpaqueRgb32(chosen.image, background)) return Failure(DecodeError::OutOfMemory);

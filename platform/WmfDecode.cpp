@@ -13,14 +13,11 @@
 #include <cstring>
 #include <new>
 
+#include "platform/FileHeaders.h"
+
 namespace vistrel::wmf {
 namespace {
 
-// The placeable header's key, little-endian on disk.
-constexpr std::uint32_t kPlaceableKey = 0x9AC6CDD7u;
-// Placeable header (22 bytes) then the plain metafile header (18 bytes).
-constexpr std::size_t kPlaceableHeaderBytes = 22;
-constexpr std::size_t kMetaHeaderBytes = 18;
 // The surface's resolution: metafile sizes are given in inches.
 constexpr double kDotsPerInch = 96.0;
 // libwmf's device units for a placeable file.
@@ -34,17 +31,10 @@ std::uint32_t DWord(const unsigned char* p) {
     return static_cast<std::uint32_t>(Word(p)) | (static_cast<std::uint32_t>(Word(p + 2)) << 16);
 }
 
-bool IsMetaHeader(const unsigned char* p, std::size_t size) {
-    if (size < kMetaHeaderBytes) return false;
-    const std::uint16_t type = Word(p);
-    const std::uint16_t headerWords = Word(p + 2);
-    const std::uint16_t version = Word(p + 4);
-    return (type == 1 || type == 2) && headerWords == 9 && (version == 0x0100 || version == 0x0300);
-}
-
 // The gd device hands its page image over to the caller once it has played,
 // and this libwmf exports no function that frees it. gd allocates it with
-// malloc: the record, its row table and its contiguous block of pixels.
+// malloc: the record, its row table, its contiguous block of pixels and its
+// clip set with the set's list of rectangles.
 struct PageImage {
     void* image = nullptr;
     ~PageImage() {
@@ -54,6 +44,8 @@ struct PageImage {
         std::free(page->tpixels);
         std::free(page->polyInts);
         std::free(page->style);
+        if (page->clip != nullptr) std::free(page->clip->list);
+        std::free(page->clip);
         std::free(page);
     }
 };
@@ -112,32 +104,10 @@ private:
     bool opened_ = false;
 };
 
-// The window origin the metafile sets first, in logical units; (0, 0) when
-// it sets none.
-std::pair<int, int> FirstWindowOrigin(const unsigned char* data, std::size_t size, std::size_t pos) {
-    constexpr std::uint16_t kSetWindowOrg = 0x020B;
-    constexpr std::uint16_t kEndOfFile = 0x0000;
-    constexpr std::size_t kRecordHeaderBytes = 6;  // size in words, function
-    while (pos + kRecordHeaderBytes <= size) {
-        const std::uint64_t words = DWord(data + pos);
-        const std::uint16_t function = Word(data + pos + 4);
-        if (words < 3 || function == kEndOfFile) break;
-        if (function == kSetWindowOrg && words >= 5 && pos + 10 <= size) {
-            const auto y = static_cast<std::int16_t>(Word(data + pos + 6));
-            const auto x = static_cast<std::int16_t>(Word(data + pos + 8));
-            return {x, y};
-        }
-        if (words * 2 > size - pos) break;
-        pos += static_cast<std::size_t>(words * 2);
-    }
-    return {0, 0};
-}
-
 }  // namespace
 
 bool LooksLikeMetafile(const unsigned char* data, std::size_t size) {
-    if (size >= kPlaceableHeaderBytes + kMetaHeaderBytes && DWord(data) == kPlaceableKey) return true;
-    return IsMetaHeader(data, size);
+    return headers::LooksLikeMetafile({data, size});
 }
 
 WmfResult RenderMetafile(const unsigned char* data, std::size_t size, ColorValue background) {
@@ -146,7 +116,7 @@ WmfResult RenderMetafile(const unsigned char* data, std::size_t size, ColorValue
 
     // The natural size: a placeable file states its bounding box and units
     // per inch; a plain one is sized by libwmf from its drawing.
-    const bool placeable = DWord(data) == kPlaceableKey;
+    const bool placeable = DWord(data) == headers::kPlaceableKey;
     double width = 0;
     double height = 0;
     // A placeable file's frame in libwmf's device units (points), relative to
@@ -161,8 +131,9 @@ WmfResult RenderMetafile(const unsigned char* data, std::size_t size, ColorValue
         if (inch == 0) return result;
         width = std::nearbyint(std::abs(right - left) * kDotsPerInch / inch);
         height = std::nearbyint(std::abs(bottom - top) * kDotsPerInch / inch);
-        const std::size_t headerBytes = kPlaceableHeaderBytes + 2 * std::size_t{Word(data + kPlaceableHeaderBytes + 2)};
-        const auto [originX, originY] = FirstWindowOrigin(data, size, headerBytes);
+        const std::size_t headerBytes =
+            headers::kPlaceableHeaderBytes + 2 * std::size_t{Word(data + headers::kPlaceableHeaderBytes + 2)};
+        const auto [originX, originY] = headers::FirstWindowOrigin({data, size}, headerBytes);
         const double pointsPerUnit = kPointsPerInch / inch;
         const auto toPoints = [&](int v, int origin) { return static_cast<float>((v - origin) * pointsPerUnit); };
         frame.TL = {std::min(toPoints(left, originX), toPoints(right, originX)),
@@ -170,6 +141,9 @@ WmfResult RenderMetafile(const unsigned char* data, std::size_t size, ColorValue
         frame.BR = {std::max(toPoints(left, originX), toPoints(right, originX)),
                     std::max(toPoints(top, originY), toPoints(bottom, originY))};
     }
+
+    // Records the player is known to mishandle are refused before it plays them.
+    if (!headers::MetafileRecordsPlayable({data, size}, kMaxPictureSide)) return result;
 
     Session session;
     if (!session.api()) return result;

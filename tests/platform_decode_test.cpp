@@ -16,11 +16,14 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <sys/types.h>
 #include <unistd.h>
 
 #include "platform/Decode.h"
+#include "support.h"
 
 using namespace vistrel;
 
@@ -565,4 +568,191 @@ TEST_F(Decode, LargeSideWithinTheLimitIsNotRefused) {
     const DecodeResult edge = DecodePicture(write("edge.bmp", BmpHeaderOnly(kMaxPictureSide, 1)), kBackground);
     EXPECT_FALSE(edge);
     EXPECT_NE(edge.error, DecodeError::TooLarge);
+}
+
+// ---- files cut short -------------------------------------------------------
+
+// Every format Qt writes, whole and cut at many lengths: the whole file gives
+// exactly what Qt's own reader gives, and a cut file either fails or (when
+// only trailing bytes the reader never needs were cut) gives the whole
+// picture. A reader that stops early and leaves rows unwritten, or colours
+// unread, shows up as a difference.
+TEST_F(Decode, CutFilesFailOrGiveTheWholePicture) {
+    const QImage rgb = Pattern(37, 23);
+    const QImage palette = rgb.convertToFormat(QImage::Format_Indexed8);
+    struct Case {
+        const char* format;
+        const QImage* source;
+    };
+    const Case cases[] = {{"bmp", &rgb}, {"bmp", &palette}, {"tiff", &rgb}, {"tiff", &palette}, {"png", &rgb},
+                          {"ppm", &rgb}, {"xbm", &rgb},     {"ico", &rgb},  {"webp", &rgb},     {"jpeg", &rgb}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.format) + (c.source == &palette ? " with a palette" : ""));
+        const QByteArray whole = encode(*c.source, c.format);
+        QImage expected = QImage::fromData(whole, c.format).convertToFormat(QImage::Format_RGB32);
+        ASSERT_FALSE(expected.isNull());
+        const DecodeResult full = DecodePicture(write("whole", whole), kBackground);
+        ASSERT_TRUE(full);
+        ASSERT_EQ(full.surface->image(), expected);
+
+        const qsizetype step = std::max<qsizetype>(1, whole.size() / 37);
+        std::vector<qsizetype> cuts;
+        for (qsizetype cut = 1; cut < whole.size(); cut += step) cuts.push_back(cut);
+        for (qsizetype back = 1; back <= 8 && back < whole.size(); ++back) cuts.push_back(whole.size() - back);
+        for (const qsizetype cut : cuts) {
+            const DecodeResult part = DecodePicture(write("part", whole.left(cut)), kBackground);
+            if (part) {
+                ASSERT_EQ(part.surface->image(), expected) << "cut at " << cut << " of " << whole.size();
+            }
+        }
+    }
+}
+
+TEST_F(Decode, BitmapShortOfItsRowsFailsBeforeItsRowsAreAllocated) {
+    // Uncompressed BMPs of each header kind: every row must be in the file.
+    QByteArray bmp = encode(Pattern(37, 23), "bmp");
+    ExpectFailure(DecodePicture(write("short.bmp", bmp.left(bmp.size() - 1)), kBackground), DecodeError::Unreadable);
+    // The header claims the largest picture; a few bytes follow.
+    QByteArray huge = BmpHeaderOnly(kMaxPictureSide, kMaxPictureSide) + QByteArray(300, '\x7f');
+    ExpectFailure(DecodePicture(write("huge.bmp", huge), kBackground), DecodeError::Unreadable);
+    // The oldest header: 12 bytes, 16-bit sides.
+    QByteArray core("BM");
+    PutLe32(core, 26 + 2 * 8);
+    PutLe32(core, 0);
+    PutLe32(core, 26);
+    PutLe32(core, 12);
+    PutLe16(core, 2);
+    PutLe16(core, 2);
+    PutLe16(core, 1);
+    PutLe16(core, 24);
+    core.append("\x00\x00\xff\x00\xff\x00\x00\x00\xff\x00\x00\xff\xff\xff\x00\x00", 16);
+    const DecodeResult whole = DecodePicture(write("core.bmp", core), kBackground);
+    ASSERT_TRUE(whole);
+    EXPECT_EQ(whole.surface->pixel(0, 1), 0xFF0000u);  // bottom-up: the first row stored is the last shown
+    EXPECT_EQ(whole.surface->pixel(1, 0), 0xFFFFFFu);
+    ExpectFailure(DecodePicture(write("core-cut.bmp", core.left(core.size() - 4)), kBackground), DecodeError::Unreadable);
+}
+
+namespace {
+
+int messagesSeen = 0;
+void CountMessage(QtMsgType, const QMessageLogContext&, const QString&) { ++messagesSeen; }
+
+// Counts the messages Qt and its readers print while it lives.
+class MessageCount {
+public:
+    MessageCount() : previous_(qInstallMessageHandler(CountMessage)) { messagesSeen = 0; }
+    ~MessageCount() { qInstallMessageHandler(previous_); }
+    int seen() const { return messagesSeen; }
+
+private:
+    QtMessageHandler previous_;
+};
+
+}  // namespace
+
+TEST_F(Decode, IconDirectoryClaimingMoreThanTheFileHoldsIsReadQuietly) {
+    const QByteArray two = MakeIco({{16, qRgba(255, 0, 0, 255)}, {24, qRgba(0, 255, 0, 255)}});
+    // The count claims every entry a directory can have; the file holds two.
+    QByteArray claimsAll = two;
+    SetLe16(claimsAll, 4, 0xFFFF);
+    // The second entry's image lies past the end of the file.
+    QByteArray pastTheEnd = two;
+    SetLe16(pastTheEnd, 6 + 16 + 12, 0xFFF0);
+    SetLe16(pastTheEnd, 6 + 16 + 14, 0x7FFF);
+    // The count claims a third entry, whose directory bytes are not there.
+    QByteArray cutDirectory = two.left(6 + 16 * 2 + 5);
+    SetLe16(cutDirectory, 4, 3);
+
+    struct Case {
+        const char* name;
+        const QByteArray* bytes;
+        int side;  // of the picture given; 0 when it fails
+    };
+    for (const Case& c : {Case{"claims-all.ico", &claimsAll, 24}, Case{"past-the-end.ico", &pastTheEnd, 16},
+                          Case{"cut-directory.ico", &cutDirectory, 0}}) {
+        SCOPED_TRACE(c.name);
+        MessageCount messages;
+        const DecodeResult result = DecodePicture(write(c.name, *c.bytes), kBackground);
+        EXPECT_LE(messages.seen(), 8);
+        if (c.side == 0) {
+            ExpectFailure(result, DecodeError::Unreadable);
+        } else {
+            ASSERT_TRUE(result);
+            EXPECT_EQ(result.surface->width(), c.side);
+        }
+    }
+}
+
+namespace {
+
+// An uncompressed one-strip TIFF claiming width x height, with 16 bytes of
+// strip data whatever it claims.
+QByteArray TiffClaiming(std::uint32_t width, std::uint32_t height, unsigned compression, unsigned photometric) {
+    struct Entry {
+        unsigned tag, type;
+        std::uint32_t value;
+    };
+    constexpr unsigned kShort = 3, kLong = 4;
+    constexpr std::uint32_t kStripAt = 128;
+    const Entry entries[] = {{256, kLong, width}, {257, kLong, height}, {258, kShort, 8},
+                             {259, kShort, compression}, {262, kShort, photometric}, {273, kLong, kStripAt},
+                             {277, kShort, 1},    {278, kLong, height},   {279, kLong, 16}};
+    QByteArray b("II*\0", 4);
+    PutLe32(b, 8);
+    PutLe16(b, std::size(entries));
+    for (const Entry& e : entries) {
+        PutLe16(b, e.tag);
+        PutLe16(b, e.type);
+        PutLe32(b, 1);
+        if (e.type == kShort) {
+            PutLe16(b, e.value);
+            PutLe16(b, 0);
+        } else {
+            PutLe32(b, e.value);
+        }
+    }
+    PutLe32(b, 0);
+    b.append(QByteArray(kStripAt - b.size(), '\0'));
+    b.append(QByteArray(16, '\x55'));
+    return b;
+}
+
+}  // namespace
+
+// In a process whose address space leaves no room for the pictures the files
+// claim: a reader that fails for want of memory is told from one that fails
+// on the file's content, and no allocation of the claimed size is made to
+// tell them apart (it would fail there and call every bad file out of memory).
+TEST_F(Decode, OutOfMemoryIsToldFromABadFileWithoutAllocatingWhatTheFileClaims) {
+    if (testing_support::kUnderAddressSanitizer) GTEST_SKIP() << "the sanitizer's allocator does not survive a capped address space";
+    const QString badContent = write("unknown.tiff", TiffClaiming(30000, 30000, 99, 1));  // no such compression
+    const QString needsMemory = write("cmyk.tiff", TiffClaiming(30000, 30000, 1, 5));  // read into 3.6 GB
+    const QString shortBitmap = write("short.bmp", BmpHeaderOnly(30000, 30000) + QByteArray(300, '\x7f'));
+    // The readers are loaded here, before the address space is capped.
+    ASSERT_TRUE(DecodePicture(write("small.tiff", encode(Pattern(4, 4), "tiff")), kBackground));
+    ASSERT_TRUE(DecodePicture(write("small.bmp", encode(Pattern(4, 4), "bmp")), kBackground));
+
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        long pages = 0;
+        if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
+            if (std::fscanf(statm, "%ld", &pages) != 1) pages = 0;
+            std::fclose(statm);
+        }
+        constexpr rlim_t kRoom = rlim_t{1} << 30;  // far below the 3.6 GB a claimed picture needs
+        const rlimit cap{static_cast<rlim_t>(pages) * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE)) + kRoom,
+                         RLIM_INFINITY};
+        if (pages == 0 || ::setrlimit(RLIMIT_AS, &cap) != 0) ::_exit(100);
+        int wrong = 0;
+        if (DecodePicture(badContent, kBackground).error != DecodeError::Unreadable) wrong |= 1;
+        if (DecodePicture(needsMemory, kBackground).error != DecodeError::OutOfMemory) wrong |= 2;
+        if (DecodePicture(shortBitmap, kBackground).error != DecodeError::Unreadable) wrong |= 4;
+        ::_exit(wrong);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "the decoding process died";
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: bad content, 2: out of memory, 4: short bitmap misjudged";
 }

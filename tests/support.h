@@ -17,6 +17,17 @@
 
 namespace testing_support {
 
+// True in a build under AddressSanitizer, whose allocator neither survives a
+// capped address space nor reports to mallinfo2().
+constexpr bool kUnderAddressSanitizer =
+#if defined(__SANITIZE_ADDRESS__)
+    true;
+#elif defined(__has_feature)
+    __has_feature(address_sanitizer);
+#else
+    false;
+#endif
+
 // A pixel from its bytes: blue, green, red, fourth.
 constexpr korvex::Pixel Bgra(unsigned b, unsigned g, unsigned r, unsigned q = 0) {
     return (q << 24) | (r << 16) | (g << 8) | b;

@@ -1,0 +1,434 @@
+#include "platform/FileHeaders.h"
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <queue>
+
+namespace vistrel::headers {
+namespace {
+
+std::uint32_t BigEndian16(const unsigned char* p) { return (std::uint32_t{p[0]} << 8) | p[1]; }
+std::uint32_t BigEndian32(const unsigned char* p) { return (BigEndian16(p) << 16) | BigEndian16(p + 2); }
+std::uint32_t LittleEndian16(const unsigned char* p) { return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8); }
+std::uint32_t LittleEndian32(const unsigned char* p) { return LittleEndian16(p) | (LittleEndian16(p + 2) << 16); }
+
+bool IsFrameHeader(unsigned char marker) {
+    // SOF0..SOF15 less DHT (C4), JPG (C8) and DAC (CC).
+    return marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+}
+
+constexpr std::size_t kBmpFileHeaderBytes = 14;
+constexpr std::uint32_t kBmpCoreHeaderBytes = 12;  // the oldest info header: 16-bit sides, no compression field
+
+}  // namespace
+
+// Qt's reader fills the missing rows of a cut-off file with grey and reports
+// success, so a stream that ends before its end-of-image marker is taken as
+// truncated by the caller.
+JpegScan ScanJpeg(Bytes file) {
+    const unsigned char* data = file.data();
+    const std::size_t size = file.size();
+    JpegScan scan;
+    if (size < 4 || data[0] != 0xFF || data[1] != 0xD8) return scan;
+    std::size_t pos = 2;
+    while (pos < size) {
+        if (data[pos] != 0xFF) return scan;
+        while (pos < size && data[pos] == 0xFF) ++pos;  // fill bytes
+        if (pos >= size) return scan;
+        const unsigned char marker = data[pos++];
+        if (marker == 0xD9) {
+            scan.complete = true;
+            return scan;
+        }
+        if ((marker >= 0xD0 && marker <= 0xD7) || marker == 0x01) continue;  // no length follows
+        if (pos + 2 > size) return scan;
+        const std::size_t length = BigEndian16(data + pos);
+        if (length < 2 || pos + length > size) return scan;
+        if (IsFrameHeader(marker) && length >= 7 && scan.width < 0) {
+            scan.height = BigEndian16(data + pos + 3);
+            scan.width = BigEndian16(data + pos + 5);
+        }
+        pos += length;
+        if (marker != 0xDA) continue;
+        // Entropy-coded data: runs to the next marker that is neither a
+        // stuffed zero nor a restart marker.
+        for (;;) {
+            const void* found = std::memchr(data + pos, 0xFF, size - pos);
+            if (!found) return scan;
+            pos = static_cast<std::size_t>(static_cast<const unsigned char*>(found) - data);
+            if (pos + 1 >= size) return scan;
+            const unsigned char next = data[pos + 1];
+            if (next == 0x00 || (next >= 0xD0 && next <= 0xD7) || next == 0xFF) {
+                pos += next == 0xFF ? 1 : 2;
+                continue;
+            }
+            break;
+        }
+    }
+    return scan;
+}
+
+ClaimedSize ReadClaimedSize(Bytes file) {
+    const unsigned char* p = file.data();
+    const std::size_t n = file.size();
+    if (n >= 24 && std::memcmp(p, "\x89PNG\r\n\x1a\n", 8) == 0 && std::memcmp(p + 12, "IHDR", 4) == 0)
+        return {BigEndian32(p + 16), BigEndian32(p + 20)};
+    if (n >= 26 && p[0] == 'B' && p[1] == 'M') {
+        const std::uint32_t infoSize = LittleEndian32(p + 14);
+        if (infoSize == kBmpCoreHeaderBytes) return {LittleEndian16(p + 18), LittleEndian16(p + 20)};
+        const auto width = static_cast<std::int32_t>(LittleEndian32(p + 18));
+        const auto height = static_cast<std::int32_t>(LittleEndian32(p + 22));
+        // A negative height means rows stored top-down.
+        return {width, height < 0 ? -std::int64_t{height} : std::int64_t{height}};
+    }
+    if (n >= 10 && (std::memcmp(p, "GIF87a", 6) == 0 || std::memcmp(p, "GIF89a", 6) == 0)) {
+        // Frames are placed on the logical screen; a zero screen is left to
+        // the reader, which then sizes the picture from its first frame.
+        const std::int64_t width = LittleEndian16(p + 6), height = LittleEndian16(p + 8);
+        if (width == 0 || height == 0) return {};
+        return {width, height};
+    }
+    return {};
+}
+
+// Qt's reader takes a file cut off inside the first frame and returns what it got.
+bool GifFirstFrameComplete(Bytes file) {
+    const unsigned char* data = file.data();
+    const std::size_t size = file.size();
+    constexpr std::size_t kHeaderBytes = 13;  // signature, version, logical screen
+    if (size < kHeaderBytes) return false;
+    std::size_t pos = kHeaderBytes;
+    auto skipTable = [&](unsigned char packed) {
+        if (packed & 0x80) pos += 3 * (std::size_t{2} << (packed & 0x07));
+    };
+    auto skipSubBlocks = [&]() {
+        while (pos < size) {
+            const std::size_t length = data[pos++];
+            if (length == 0) return true;
+            pos += length;
+        }
+        return false;
+    };
+    skipTable(data[10]);
+    while (pos < size) {
+        const unsigned char introducer = data[pos++];
+        if (introducer == 0x21) {  // extension: label, then sub-blocks
+            if (++pos > size || !skipSubBlocks()) return false;
+        } else if (introducer == 0x2C) {  // image: descriptor, local table, code size, data
+            if (pos + 9 > size) return false;
+            const unsigned char packed = data[pos + 8];
+            pos += 9;
+            skipTable(packed);
+            if (++pos > size) return false;
+            return skipSubBlocks();
+        } else {
+            return false;  // the trailer or anything else before any image
+        }
+    }
+    return false;
+}
+
+// Qt's reader stops at the first short row and reports success, leaving the
+// rows it never read as the heap held them; a file too short for its rows is
+// refused here before the reader allocates them.
+bool BmpHoldsItsRows(Bytes file) {
+    const unsigned char* p = file.data();
+    const std::size_t n = file.size();
+    if (n < kBmpFileHeaderBytes + 4 || p[0] != 'B' || p[1] != 'M') return true;
+    const std::uint32_t infoSize = LittleEndian32(p + 14);
+    std::int64_t width = 0, height = 0, bitCount = 0;
+    if (infoSize == kBmpCoreHeaderBytes) {
+        if (n < kBmpFileHeaderBytes + kBmpCoreHeaderBytes) return false;
+        width = LittleEndian16(p + 18);
+        height = LittleEndian16(p + 20);
+        bitCount = LittleEndian16(p + 24);
+    } else {
+        // Sides, planes and depth take 16 bytes; the compression field follows.
+        const bool compressionField = infoSize >= 20;
+        if (infoSize < 16 || n < kBmpFileHeaderBytes + (compressionField ? 20 : 16)) return true;  // the reader judges
+        width = static_cast<std::int32_t>(LittleEndian32(p + 18));
+        height = static_cast<std::int32_t>(LittleEndian32(p + 22));
+        bitCount = LittleEndian16(p + 28);
+        const std::uint32_t compression = compressionField ? LittleEndian32(p + 30) : 0;
+        constexpr std::uint32_t kRgb = 0, kBitFields = 3, kAlphaBitFields = 6;  // rows stored as they are
+        if (compression != kRgb && compression != kBitFields && compression != kAlphaBitFields) return true;
+    }
+    if (width <= 0 || bitCount == 0) return true;
+    if (height < 0) height = -height;
+    // Rows start at the stated offset, and never before the end of the info header.
+    const std::int64_t rowsStart = std::max<std::int64_t>(LittleEndian32(p + 10), kBmpFileHeaderBytes + std::int64_t{infoSize});
+    const std::int64_t stride = (width * bitCount + 31) / 32 * 4;
+    const auto size = static_cast<std::int64_t>(n);
+    return rowsStart <= size && height <= (size - rowsStart) / stride;
+}
+
+std::vector<int> IconEntriesHeld(Bytes file) {
+    constexpr std::size_t kDirectoryHeaderBytes = 6;  // reserved, type, count
+    constexpr std::size_t kEntryBytes = 16;
+    constexpr std::size_t kImageOffsetAt = 12;  // within an entry
+    std::vector<int> held;
+    const unsigned char* p = file.data();
+    const std::size_t n = file.size();
+    if (n < kDirectoryHeaderBytes || LittleEndian16(p) != 0) return held;
+    const std::size_t declared = LittleEndian16(p + 4);
+    const std::size_t fit = (n - kDirectoryHeaderBytes) / kEntryBytes;
+    const std::size_t count = std::min(declared, fit);
+    for (std::size_t i = 0; i < count; ++i) {
+        const unsigned char* entry = p + kDirectoryHeaderBytes + i * kEntryBytes;
+        if (LittleEndian32(entry + kImageOffsetAt) < n) held.push_back(static_cast<int>(i));
+    }
+    return held;
+}
+
+}  // namespace vistrel::headers
+
+// ---------------------------------------------------------------------------
+// Metafiles
+
+namespace vistrel::headers {
+namespace {
+
+constexpr std::size_t kMetaHeaderBytes = 18;
+constexpr std::size_t kRecordHeaderBytes = 6;  // size in words, function
+
+bool IsMetaHeader(const unsigned char* p, std::size_t size) {
+    if (size < kMetaHeaderBytes) return false;
+    const std::uint32_t type = LittleEndian16(p);
+    const std::uint32_t headerWords = LittleEndian16(p + 2);
+    const std::uint32_t version = LittleEndian16(p + 4);
+    return (type == 1 || type == 2) && headerWords == 9 && (version == 0x0100 || version == 0x0300);
+}
+
+// Record functions, by their numbers on disk.
+enum Function : std::uint16_t {
+    kEndOfFile = 0x0000,
+    kSaveDc = 0x001E,
+    kRestoreDc = 0x0127,
+    kSelectObject = 0x012D,
+    kDeleteObject = 0x01F0,
+    kSetWindowOrg = 0x020B,
+    kCreatePalette = 0x00F7,
+    kCreatePatternBrush = 0x01F9,
+    kCreatePenIndirect = 0x02FA,
+    kCreateFontIndirect = 0x02FB,
+    kCreateBrushIndirect = 0x02FC,
+    kCreateRegion = 0x06FF,
+    kDibCreatePatternBrush = 0x0142,
+    kDibBitBlt = 0x0940,
+    kDibStretchBlt = 0x0B41,
+    kStretchDib = 0x0F43,
+    kSetDibToDev = 0x0D33,
+    kTextOut = 0x0521,
+    kExtTextOut = 0x0A32,
+};
+
+bool FillsWithTheBrush(std::uint16_t function) {
+    switch (function) {
+        case 0x041B:  // Rectangle
+        case 0x061C:  // RoundRect
+        case 0x0418:  // Ellipse
+        case 0x0324:  // Polygon
+        case 0x0538:  // PolyPolygon
+        case 0x081A:  // Pie
+        case 0x0830:  // Chord
+        case 0x061D:  // PatBlt
+        case 0x0419:  // FloodFill
+        case 0x0548:  // ExtFloodFill
+        case 0x0228:  // FillRegion
+        case 0x012B:  // PaintRegion
+        case 0x0429:  // FrameRegion
+        case 0x0922:  // BitBlt
+        case 0x0B23:  // StretchBlt
+        case kDibBitBlt:
+        case kDibStretchBlt:
+        case kStretchDib:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Where a record's packed bitmap starts, in words after the record header;
+// 0 for records that carry none.
+std::size_t BitmapAtWord(std::uint16_t function) {
+    switch (function) {
+        case kDibCreatePatternBrush: return 2;
+        case kDibBitBlt: return 8;
+        case kSetDibToDev: return 9;
+        case kDibStretchBlt: return 10;
+        case kStretchDib: return 11;
+        default: return 0;
+    }
+}
+
+constexpr std::uint32_t kCoreBitmapHeaderBytes = 12;
+constexpr std::uint32_t kInfoBitmapHeaderBytes = 40;
+constexpr std::int64_t kDeepestBitmap = 32;  // bits a pixel
+
+bool BitmapPlayable(const unsigned char* dib, std::size_t size, std::int64_t maxSide) {
+    if (size < 4) return false;
+    const std::uint32_t headerBytes = LittleEndian32(dib);
+    if (headerBytes != kCoreBitmapHeaderBytes && headerBytes < kInfoBitmapHeaderBytes) return false;
+    if (headerBytes > size) return false;
+    std::int64_t width = 0, height = 0, bits = 0;
+    if (headerBytes == kCoreBitmapHeaderBytes) {
+        width = LittleEndian16(dib + 4);
+        height = LittleEndian16(dib + 6);
+        bits = LittleEndian16(dib + 10);
+    } else {
+        width = static_cast<std::int32_t>(LittleEndian32(dib + 4));
+        height = static_cast<std::int32_t>(LittleEndian32(dib + 8));
+        bits = LittleEndian16(dib + 14);
+    }
+    const auto outside = [maxSide](std::int64_t side) { return side < -maxSide || side > maxSide; };
+    return !outside(width) && !outside(height) && bits <= kDeepestBitmap;
+}
+
+}  // namespace
+
+bool LooksLikeMetafile(Bytes file) {
+    if (file.size() >= kPlaceableHeaderBytes + kMetaHeaderBytes && LittleEndian32(file.data()) == kPlaceableKey)
+        return true;
+    return IsMetaHeader(file.data(), file.size());
+}
+
+Origin FirstWindowOrigin(Bytes file, std::size_t pos) {
+    const unsigned char* data = file.data();
+    const std::size_t size = file.size();
+    while (pos <= size && size - pos >= kRecordHeaderBytes) {
+        const std::uint64_t words = LittleEndian32(data + pos);
+        const std::uint32_t function = LittleEndian16(data + pos + 4);
+        if (words < 3 || function == kEndOfFile) break;
+        if (function == kSetWindowOrg && words >= 5 && size - pos >= 10) {
+            const auto y = static_cast<std::int16_t>(LittleEndian16(data + pos + 6));
+            const auto x = static_cast<std::int16_t>(LittleEndian16(data + pos + 8));
+            return {x, y};
+        }
+        if (words * 2 > size - pos) break;
+        pos += static_cast<std::size_t>(words * 2);
+    }
+    return {};
+}
+
+bool MetafileRecordsPlayable(Bytes file, std::int64_t maxSide) {
+    if (!LooksLikeMetafile(file)) return true;
+    const unsigned char* data = file.data();
+    const std::size_t size = file.size();
+    const std::size_t headerAt = LittleEndian32(data) == kPlaceableKey ? kPlaceableHeaderBytes : 0;
+    if (size - headerAt < kMetaHeaderBytes) return true;
+
+    // The player's object table: every object created takes its lowest free
+    // slot and becomes the one in use of its kind. A deletion frees the slot
+    // whether or not the object is in use; what still refers to it is stale.
+    // A stale solid brush still reads as it was until its slot is taken again;
+    // a stale pattern brush has lost its bitmap and a stale font its name.
+    enum class Kind : std::uint8_t { Free, Brush, PatternBrush, Font, Other };
+    struct Slot {
+        Kind kind = Kind::Free;
+        std::uint32_t generation = 0;
+    };
+    struct InUse {
+        std::size_t slot = SIZE_MAX;
+        std::uint32_t generation = 0;
+        Kind kind = Kind::Free;
+    };
+    struct Selection {
+        InUse brush, font;
+    };
+    // Slots are recorded up to the highest one ever taken; those above are free.
+    const std::size_t tableSize = LittleEndian16(data + headerAt + 10);
+    std::vector<Slot> slots;
+    Selection current;
+    std::vector<Selection> saved;
+    const auto unsafe = [&](const InUse& object) {
+        if (object.slot == SIZE_MAX || slots[object.slot].generation == object.generation) return false;
+        return object.kind != Kind::Brush || slots[object.slot].kind != Kind::Free;
+    };
+    // Slots freed below the highest taken, lowest first.
+    std::priority_queue<std::size_t, std::vector<std::size_t>, std::greater<>> freed;
+    const auto create = [&](Kind kind) {
+        std::size_t slot = slots.size();
+        if (!freed.empty()) {
+            slot = freed.top();
+            freed.pop();
+        } else if (slot < tableSize) {
+            slots.emplace_back();
+        } else {
+            return false;
+        }
+        slots[slot].kind = kind;
+        const InUse object{slot, slots[slot].generation, kind};
+        if (kind == Kind::Brush || kind == Kind::PatternBrush) current.brush = object;
+        if (kind == Kind::Font) current.font = object;
+        return true;
+    };
+
+    std::size_t pos = headerAt + 2 * std::size_t{LittleEndian16(data + headerAt + 2)};
+    while (pos <= size && size - pos >= kRecordHeaderBytes) {
+        const std::uint64_t words = LittleEndian32(data + pos);
+        const std::uint16_t function = static_cast<std::uint16_t>(LittleEndian16(data + pos + 4));
+        if (function == kEndOfFile || words < 3 || words * 2 > size - pos) break;
+        const unsigned char* params = data + pos + kRecordHeaderBytes;
+        const std::size_t paramBytes = static_cast<std::size_t>(words * 2) - kRecordHeaderBytes;
+        pos += static_cast<std::size_t>(words * 2);
+
+        if (const std::size_t at = BitmapAtWord(function); at != 0 && paramBytes > 2 * at) {
+            if (!BitmapPlayable(params + 2 * at, paramBytes - 2 * at, maxSide)) return false;
+            constexpr std::size_t kDeviceSidesAt = 2;  // the bitmap's width and height as the record sets them
+            if (function == kSetDibToDev && paramBytes >= 2 * kDeviceSidesAt + 4 &&
+                (LittleEndian16(params + 2) > maxSide || LittleEndian16(params + 4) > maxSide))
+                return false;
+        }
+        if (FillsWithTheBrush(function) && unsafe(current.brush)) return false;
+        if ((function == kTextOut || function == kExtTextOut) && unsafe(current.font)) return false;
+
+        switch (function) {
+            case kCreateBrushIndirect:
+                if (!create(Kind::Brush)) return true;
+                break;
+            case kCreatePatternBrush:
+            case kDibCreatePatternBrush:
+                if (!create(Kind::PatternBrush)) return true;
+                break;
+            case kCreateFontIndirect:
+                if (!create(Kind::Font)) return true;
+                break;
+            case kCreatePenIndirect:
+            case kCreatePalette:
+            case kCreateRegion:
+                if (!create(Kind::Other)) return true;
+                break;
+            case kSelectObject:
+            case kDeleteObject: {
+                if (paramBytes < 2) return true;
+                const std::size_t slot = LittleEndian16(params);
+                if (slot >= tableSize) return true;  // the player stops there
+                if (slot >= slots.size()) break;     // a slot never taken: nothing to select or free
+                Slot& object = slots[slot];
+                if (function == kDeleteObject) {
+                    if (object.kind != Kind::Free) freed.push(slot);
+                    object = {Kind::Free, object.generation + 1};
+                } else if (object.kind == Kind::Brush || object.kind == Kind::PatternBrush) {
+                    current.brush = {slot, object.generation, object.kind};
+                } else if (object.kind == Kind::Font) {
+                    current.font = {slot, object.generation, object.kind};
+                }
+                break;
+            }
+            case kSaveDc:
+                saved.push_back(current);
+                break;
+            case kRestoreDc:
+                if (saved.empty()) return true;
+                current = saved.back();
+                saved.pop_back();
+                break;
+            default:
+                break;
+        }
+    }
+    return true;
+}
+
+}  // namespace vistrel::headers

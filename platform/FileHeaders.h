@@ -1,0 +1,69 @@
+#pragma once
+// What a picture file's own bytes claim, read before any decoder sees them:
+// plain functions over the file's bytes, no Qt, safe on any input (they are
+// fuzzed on their own).
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace vistrel::headers {
+
+using Bytes = std::span<const unsigned char>;
+
+// A JPEG's segments walked to the end-of-image marker.
+struct JpegScan {
+    bool complete = false;                 // the stream reaches its end-of-image marker
+    std::int64_t width = -1, height = -1;  // from the first frame header, when one was seen
+};
+JpegScan ScanJpeg(Bytes file);
+
+// The size the header claims, for PNG, BMP and GIF (whose headers are simple
+// enough to read here); width -1 when unknown.
+struct ClaimedSize {
+    std::int64_t width = -1, height = -1;
+    bool known() const { return width >= 0; }
+};
+ClaimedSize ReadClaimedSize(Bytes file);
+
+// GIF: true when the first image's data runs to its block terminator.
+bool GifFirstFrameComplete(Bytes file);
+
+// BMP: false when the file is too short for the rows its header declares,
+// stored uncompressed; true otherwise (compressed rows are left to the reader).
+bool BmpHoldsItsRows(Bytes file);
+
+// Icon or cursor: the directory entries, in file order, that the file
+// actually holds and whose image starts inside it; empty when the bytes are
+// no icon directory.
+std::vector<int> IconEntriesHeld(Bytes file);
+
+// Metafiles ------------------------------------------------------------------
+
+// The placeable header (22 bytes, its key first) before the plain header.
+inline constexpr std::size_t kPlaceableHeaderBytes = 22;
+inline constexpr std::uint32_t kPlaceableKey = 0x9AC6CDD7u;
+
+// True when the bytes start like a metafile: the placeable key, or a plain
+// metafile header (type 1 or 2, a header of 9 words, version 1 or 3).
+bool LooksLikeMetafile(Bytes file);
+
+// The window origin the records set first, in logical units; (0, 0) when
+// they set none. `recordsAt` is where the first record starts.
+struct Origin {
+    int x = 0, y = 0;
+};
+Origin FirstWindowOrigin(Bytes file, std::size_t recordsAt);
+
+// Walks the records the way the metafile player will meet them and refuses
+// the ones it is known to mishandle: a packed bitmap whose header size is
+// below the smallest header (the player then skips bytes for ever) or runs
+// past its record, one whose sides exceed `maxSide` or whose bit depth is
+// none a bitmap has, and drawing with a pattern brush or a font deleted while
+// still selected, or with a brush whose slot another object has taken since
+// (the player reads the freed or overwritten object). Anything else,
+// including a walk that cannot go on, is left to the player.
+bool MetafileRecordsPlayable(Bytes file, std::int64_t maxSide);
+
+}  // namespace vistrel::headers

@@ -1,0 +1,222 @@
+#!/usr/bin/env python3
+"""Writes the hostile picture files beside this script.
+
+Each file is small and broken (or extreme) in one way. The ones in this
+folder must end in a clean failure or a correct picture inside the program;
+the ones in needs-isolation/ crash, hang or bloat a decoding library and are
+only safe to open in a process of their own.
+"""
+import os
+import struct
+import sys
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def le16(*values):
+    return b"".join(struct.pack("<H", v & 0xFFFF) for v in values)
+
+
+def le32(*values):
+    return b"".join(struct.pack("<I", v & 0xFFFFFFFF) for v in values)
+
+
+# ---- metafiles ---------------------------------------------------------------
+
+def record(function, *words, raw=b""):
+    body = le16(*words) + raw
+    assert len(body) % 2 == 0
+    return le32(3 + len(body) // 2) + le16(function) + body
+
+
+def metafile(records, objects=4, width=1000, height=500, inch=1000, max_record=None, placeable=True):
+    records = records + [record(0x0000)]
+    body = b"".join(records)
+    largest = max(len(r) // 2 for r in records) if max_record is None else max_record
+    header = le16(1, 9, 0x0300) + le32((18 + len(body)) // 2) + le16(objects) + le32(largest) + le16(0)
+    if not placeable:
+        return header + body
+    place = le32(0x9AC6CDD7) + le16(0, 0, 0, width, height, inch) + le32(0)
+    checksum = 0
+    for i in range(0, 20, 2):
+        checksum ^= struct.unpack_from("<H", place, i)[0]
+    return place + le16(checksum) + header + body
+
+
+WINDOW = [record(0x020B, 0, 0), record(0x020C, 500, 1000)]  # SetWindowOrg, SetWindowExt
+RED_BRUSH = record(0x02FC, 0, 0x00FF, 0x0000, 0)             # CreateBrushIndirect: solid red
+NULL_PEN = record(0x02FA, 5, 0, 0, 0, 0)                     # CreatePenIndirect: PS_NULL
+RECTANGLE = record(0x041B, 375, 750, 125, 250)               # Rectangle(bottom, right, top, left)
+
+
+def dib(width, height, bits, header_size=40, compression=0, pixels=None):
+    """A packed bitmap: info header, then rows (no colour table for 24 bits)."""
+    if header_size == 40:
+        info = le32(40, width, height) + le16(1, bits) + le32(compression, 0, 0, 0, 0, 0)
+    else:
+        info = le32(header_size) + b"\0" * max(0, min(header_size, 40) - 4)
+    stride = (width * bits + 31) // 32 * 4
+    if pixels is None:
+        pixels = b"\x40" * (stride * height)
+    return info + pixels
+
+
+def stretch_dib(bitmap, width=100, height=50):
+    # StretchDIB: raster op (SRCCOPY), colour usage, source h, w, y, x, destination h, w, y, x, bitmap
+    words = [0x0020, 0x00CC, 0, height, width, 0, 0, 250, 500, 125, 250]
+    return record(0x0F43, *words, raw=bitmap)
+
+
+def text_out(text=b"Hi"):
+    # TextOut: length, string (padded to words), y, x
+    padded = text + (b"\0" if len(text) % 2 else b"")
+    return le32(3 + 1 + len(padded) // 2 + 2) + le16(0x0521) + le16(len(text)) + padded + le16(100, 100)
+
+
+def font(height=40):
+    face = b"Sans\0".ljust(32, b"\0")
+    # CreateFontIndirect: height, width, escapement, orientation, weight, then bytes
+    return record(0x02FB, height, 0, 0, 0, 400, raw=bytes([0, 0, 0, 0, 0, 0, 0, 0]) + face)
+
+
+def dib_pattern_brush(side=8):
+    return record(0x0142, 5, 0, raw=dib(side, side, 24))  # style BS_DIBPATTERNPT, DIB_RGB_COLORS
+
+
+def wide_pen(width):
+    return record(0x02FA, 0, width, 0, 0x00FF, 0)  # solid, width, colour
+
+
+# ---- raster formats ------------------------------------------------------------
+
+def bmp(width, height, bits=24, rows=None, compression=0, palette=b""):
+    stride = (width * bits + 31) // 32 * 4
+    pixels = bytes((x * 7 + y * 13) & 0xFF for y in range(height) for x in range(stride)) if rows is None else rows
+    offset = 14 + 40 + len(palette)
+    info = le32(40, width, height) + le16(1, bits) + le32(compression, len(pixels), 2835, 2835, len(palette) // 4, 0)
+    return b"BM" + le32(offset + len(pixels), 0, offset) + info + palette + pixels
+
+
+def gif(screen_w, screen_h, frame_w=1, frame_h=1):
+    lzw = bytes([2, 2, 0x44, 0x01, 0])  # code size 2; clear, 0, end
+    return (b"GIF89a" + le16(screen_w, screen_h) + bytes([0x80, 0, 0]) + bytes([0, 0, 0, 255, 255, 255])
+            + b"\x2C" + le16(0, 0, frame_w, frame_h) + b"\0" + lzw + b"\x3B")
+
+
+def icon(entries, declared=None, images=None):
+    """entries: (side, bytes, offset) of each image; the images are appended as given."""
+    out = le16(0, 1, len(entries) if declared is None else declared)
+    for side, size, offset in entries:
+        out += bytes([side & 0xFF, side & 0xFF, 0, 0]) + le16(1, 32) + le32(size, offset)
+    return out + (images or b"")
+
+
+def icon_image(side):
+    header = le32(40, side, side * 2) + le16(1, 32) + le32(0, 0, 0, 0, 0, 0)
+    return header + b"\x20\x80\xC0\xFF" * side * side + b"\0" * ((side + 31) // 32 * 4 * side)
+
+
+def tiff_palette(width, height):
+    """An 8-bit palette TIFF whose colour map lies after its pixels."""
+    pixels = bytes((x + y) & 0xFF for y in range(height) for x in range(width))
+    pixel_at = 8
+    ifd_at = pixel_at + len(pixels) + (len(pixels) & 1)
+    entries = 10
+    cmap_at = ifd_at + 2 + entries * 12 + 4
+    def entry(tag, typ, count, value):
+        return le16(tag, typ) + le32(count) + (le16(value, 0) if typ == 3 and count == 1 else le32(value))
+    ifd = le16(entries) + b"".join([
+        entry(256, 3, 1, width), entry(257, 3, 1, height), entry(258, 3, 1, 8), entry(259, 3, 1, 1),
+        entry(262, 3, 1, 3), entry(273, 4, 1, pixel_at), entry(277, 3, 1, 1), entry(278, 3, 1, height),
+        entry(279, 4, 1, len(pixels)), entry(320, 3, 768, cmap_at)]) + le32(0)
+    cmap = le16(*[i * 257 for i in range(256)]) + le16(*[(255 - i) * 257 for i in range(256)]) + le16(*[0x8000] * 256)
+    data = b"II*\0" + le32(ifd_at) + pixels + b"\0" * (ifd_at - pixel_at - len(pixels)) + ifd + cmap
+    return data
+
+
+def png_claiming(width, height):
+    import zlib
+    def chunk(kind, data):
+        return le32_be(len(data)) + kind + data + le32_be(zlib.crc32(kind + data))
+    ihdr = struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0)
+    return b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", ihdr) + chunk(b"IDAT", b"\x78\x9c\xff\xff\xff") + chunk(b"IEND", b"")
+
+
+def le32_be(v):
+    return struct.pack(">I", v & 0xFFFFFFFF)
+
+
+def jpeg_without_scan_data(width, height):
+    """The fuzz seed JPEG with its frame resized and its scan data gone: the
+    scan header is followed at once by the end-of-image marker."""
+    with open(os.path.join(HERE, "..", "..", "fuzz", "corpus", "jpeg_scan", "baseline.jpg"), "rb") as f:
+        data = bytearray(f.read())
+    pos, out = 2, bytearray(data[:2])
+    while pos < len(data):
+        marker = data[pos + 1]
+        length = struct.unpack_from(">H", data, pos + 2)[0]
+        segment = bytearray(data[pos:pos + 2 + length])
+        if marker == 0xC0:
+            struct.pack_into(">HH", segment, 5, height, width)
+        out += segment
+        if marker == 0xDA:
+            return bytes(out + b"\xFF\xD9")
+        pos += 2 + length
+    raise ValueError("no scan in the seed")
+
+
+FILES = {
+    # Raster files cut short, or claiming what they do not hold.
+    "bitmap-cut-in-its-rows.bmp": bmp(64, 48)[:54 + 64 * 3 * 20],
+    "bitmap-cut-in-its-palette.bmp": bmp(16, 16, 8, palette=b"\x10\x20\x30\x00" * 256)[:54 + 400],
+    "bitmap-rle-cut.bmp": bmp(64, 8, 8, rows=(b"\x40\x07\x00\x00" * 8 + b"\x00\x01")[:14], compression=1,
+                              palette=b"\x10\x20\x30\x00" * 256),
+    "bitmap-claims-largest-picture.bmp": bmp(32768, 32768, rows=b"\x7f" * 300),
+    "bitmap-claims-too-large.bmp": bmp(40000, 40000, rows=b"\x7f" * 300),
+    "palette-tiff-cut-in-its-colours.tiff": tiff_palette(40, 30)[:8 + 1200 + 2 + 120 + 4 + 600],
+    "gif-claims-huge-canvas.gif": gif(65535, 65535),
+    "gif-frame-past-its-canvas.gif": gif(4, 4, 30000, 30000),
+    "gif-canvas-32768-square.gif": gif(32768, 32768),
+    "icon-claims-65535-entries.ico": icon([(16, 40 + 16 * 16 * 4 + 64, 22)], declared=65535, images=icon_image(16)),
+    "icon-directory-points-past-the-end.ico": icon([(16, 1128, 0x7FFFFFF0), (32, 0xFFFFFF, 38)],
+                                                   images=icon_image(4)),
+    "png-claims-huge-picture.png": png_claiming(30000, 30000),
+    # Metafiles our own record walk refuses before the library plays them.
+    "metafile-text-without-font.wmf": metafile(WINDOW + [text_out()]),
+    "metafile-bitmap-header-size-0.wmf": metafile(WINDOW + [stretch_dib(dib(0, 0, 0, header_size=0, pixels=b"\0" * 40))]),
+    "metafile-bitmap-header-size-3.wmf": metafile(WINDOW + [stretch_dib(dib(0, 0, 0, header_size=3, pixels=b"\0" * 40))]),
+    "metafile-bitmap-claims-4-GB.wmf": metafile(WINDOW + [stretch_dib(dib(65535, 16384, 32, pixels=b"\0" * 64))]),
+    "metafile-draws-with-deleted-pattern-brush.wmf": metafile(
+        WINDOW + [dib_pattern_brush(), record(0x012D, 0), record(0x01F0, 0), RECTANGLE]),
+    "metafile-text-with-deleted-font.wmf": metafile(
+        WINDOW + [font(), record(0x012D, 0), record(0x01F0, 0), text_out()]),
+    "metafile-largest-record-claims-8-GB.wmf": metafile(
+        WINDOW + [RED_BRUSH, record(0x012D, 0), NULL_PEN, record(0x012D, 1), RECTANGLE], max_record=0xFFFFFFFF),
+    "metafile-record-runs-past-the-end.wmf": metafile(WINDOW + [RED_BRUSH])[:-6] + le32(0x7FFFFFFF) + le16(0x041B),
+    "metafile-select-outside-object-table.wmf": metafile(WINDOW + [record(0x012D, 60000), RECTANGLE], objects=0),
+}
+
+NEEDS_ISOLATION = {
+    # No scan data, yet an end marker: the reader makes a 4 GB grey picture.
+    "jpeg-32768-square-without-scan-data.jpg": jpeg_without_scan_data(32768, 32768),
+    # Valid but enormous: 32767 x 32767 pixels from 80-odd bytes (over 8 GB to draw).
+    "metafile-32767-square.wmf": metafile([record(0x020B, 0, 0), record(0x020C, 32767, 32767)],
+                                          width=32767, height=32767, inch=96),
+    # A pen as wide as the picture: the library draws it for minutes.
+    "metafile-wide-pen.wmf": metafile([record(0x020B, 0, 0), record(0x020C, 8000, 8000), wide_pen(32000),
+                                       record(0x012D, 0)] + [record(0x0213, 8000 - i * 37, i * 41) for i in range(150)],
+                                      width=8000, height=8000, inch=1000),
+}
+
+
+def main():
+    for folder, files in ((HERE, FILES), (os.path.join(HERE, "needs-isolation"), NEEDS_ISOLATION)):
+        os.makedirs(folder, exist_ok=True)
+        for name, data in files.items():
+            with open(os.path.join(folder, name), "wb") as f:
+                f.write(data)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

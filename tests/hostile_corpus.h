@@ -1,0 +1,33 @@
+#pragma once
+// The hostile picture files kept with the tests (tests/hostile/, written by
+// its craft.py), and what each must end in. Files in its needs-isolation/
+// folder harm the process that decodes them and are not listed here.
+
+#include <QDir>
+#include <QSize>
+#include <QStringList>
+
+#include <map>
+#include <optional>
+
+namespace testing_support {
+
+inline QDir HostileFolder() { return QDir(VISTREL_SOURCE_DIR "/tests/hostile"); }
+
+inline QStringList HostileFiles() {
+    return HostileFolder().entryList({"*.bmp", "*.gif", "*.ico", "*.png", "*.tiff", "*.wmf"}, QDir::Files);
+}
+
+// The size of the picture a file holds despite its faults; none when it must fail.
+inline std::optional<QSize> HostilePicture(const QString& name) {
+    static const std::map<QString, QSize> pictures = {
+        {"gif-frame-past-its-canvas.gif", {4, 4}},     // the frame is cut to the canvas
+        {"icon-claims-65535-entries.ico", {16, 16}},   // the one entry the file holds
+        {"metafile-text-without-font.wmf", {96, 48}},  // drawn with the player's default font
+    };
+    const auto found = pictures.find(name);
+    if (found == pictures.end()) return std::nullopt;
+    return found->second;
+}
+
+}  // namespace testing_support

@@ -1,0 +1,189 @@
+// The metafile record walk that refuses what the metafile player mishandles,
+// over small record sequences built here.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "platform/FileHeaders.h"
+
+using namespace vistrel::headers;
+
+namespace {
+
+constexpr std::int64_t kMaxSide = 32768;
+
+using Blob = std::vector<unsigned char>;
+
+void Put16(Blob& b, unsigned v) {
+    b.push_back(static_cast<unsigned char>(v & 0xFF));
+    b.push_back(static_cast<unsigned char>((v >> 8) & 0xFF));
+}
+void Put32(Blob& b, std::uint32_t v) {
+    Put16(b, v & 0xFFFF);
+    Put16(b, v >> 16);
+}
+
+Blob Record(unsigned function, std::initializer_list<unsigned> words, const Blob& tail = {}) {
+    Blob r;
+    Put32(r, static_cast<std::uint32_t>(3 + words.size() + tail.size() / 2));
+    Put16(r, function);
+    for (unsigned w : words) Put16(r, w);
+    r.insert(r.end(), tail.begin(), tail.end());
+    return r;
+}
+
+// A plain (not placeable) metafile with an object table of `objects` slots.
+Blob Metafile(const std::vector<Blob>& records, unsigned objects = 4) {
+    Blob body;
+    for (const Blob& r : records) body.insert(body.end(), r.begin(), r.end());
+    const Blob end = Record(0x0000, {});
+    body.insert(body.end(), end.begin(), end.end());
+    Blob file;
+    Put16(file, 1);
+    Put16(file, 9);
+    Put16(file, 0x0300);
+    Put32(file, static_cast<std::uint32_t>((18 + body.size()) / 2));
+    Put16(file, objects);
+    Put32(file, 64);
+    Put16(file, 0);
+    file.insert(file.end(), body.begin(), body.end());
+    return file;
+}
+
+// A packed bitmap: the info header (or a bare size field), then its rows.
+Blob Dib(std::uint32_t headerBytes, std::int32_t width, std::int32_t height, unsigned bits) {
+    Blob d;
+    Put32(d, headerBytes);
+    if (headerBytes >= 40) {
+        Put32(d, static_cast<std::uint32_t>(width));
+        Put32(d, static_cast<std::uint32_t>(height));
+        Put16(d, 1);
+        Put16(d, bits);
+        for (int i = 0; i < 6; ++i) Put32(d, 0);
+        d.resize(headerBytes, 0);
+    } else {
+        d.resize(d.size() + 8, 0);
+    }
+    d.resize(d.size() + 64, 0x40);
+    return d;
+}
+
+// The bitmap with its header size field overwritten.
+Blob Claiming(Blob dib, std::uint32_t headerBytes) {
+    Blob size;
+    Put32(size, headerBytes);
+    std::copy(size.begin(), size.end(), dib.begin());
+    return dib;
+}
+
+const Blob kBrush = Record(0x02FC, {0, 0x00FF, 0, 0});      // CreateBrushIndirect: solid red
+const Blob kFont = Record(0x02FB, {40, 0, 0, 0, 400, 0, 0, 0, 0});  // CreateFontIndirect, no face name
+const Blob kPen = Record(0x02FA, {0, 1, 0, 0, 0});          // CreatePenIndirect
+const Blob kRectangle = Record(0x041B, {10, 10, 0, 0});
+const Blob kText = Record(0x0521, {2, 0x6948, 5, 5});       // TextOut "Hi"
+const Blob kSave = Record(0x001E, {});
+const Blob kRestore = Record(0x0127, {0xFFFF});
+Blob Select(unsigned slot) { return Record(0x012D, {slot}); }
+Blob Delete(unsigned slot) { return Record(0x01F0, {slot}); }
+Blob StretchDib(const Blob& dib) { return Record(0x0F43, {0x20, 0xCC, 0, 8, 8, 0, 0, 8, 8, 0, 0}, dib); }
+Blob PatternBrush(const Blob& dib) { return Record(0x0142, {5, 0}, dib); }
+const Blob kPattern = PatternBrush(Dib(40, 8, 8, 24));
+
+bool Playable(const Blob& file) { return MetafileRecordsPlayable({file.data(), file.size()}, kMaxSide); }
+
+}  // namespace
+
+TEST(MetafileWalk, RefusesWhatThePlayerMishandlesAndNothingElse) {
+    struct Case {
+        std::string what;
+        std::vector<Blob> records;
+        bool playable;
+    };
+    const std::vector<Case> cases = {
+        {"plain drawing", {kBrush, kPen, kRectangle, kFont, kText}, true},
+        {"bitmaps of every kind of header", {StretchDib(Dib(40, 8, 8, 24)), StretchDib(Dib(12, 8, 8, 24)),
+                                             PatternBrush(Dib(124, 8, -8, 32)), kRectangle}, true},
+        {"bitmap header size 0", {StretchDib(Dib(0, 0, 0, 0))}, false},
+        {"bitmap header size 3", {PatternBrush(Dib(3, 0, 0, 0))}, false},
+        {"bitmap header size 39", {StretchDib(Dib(39, 0, 0, 0))}, false},
+        {"bitmap header past its record", {StretchDib(Claiming(Dib(40, 8, 8, 24), 4000))}, false},
+        {"bitmap of 3 bytes", {Record(0x0F43, {0x20, 0xCC, 0, 8, 8, 0, 0, 8, 8, 0, 0}, {0x28, 0})}, false},
+        {"bitmap wider than any picture", {StretchDib(Dib(40, 40000, 8, 24))}, false},
+        {"bitmap taller than any picture", {StretchDib(Dib(40, 8, -40000, 24))}, false},
+        {"bitmap of 48 bits a pixel", {StretchDib(Dib(40, 8, 8, 48))}, false},
+        {"bitmap placed at a side over the largest", {Record(0x0D33, {0, 40000, 8, 0, 0, 0, 0, 0, 0}, Dib(40, 8, 8, 24))},
+         false},
+        {"deleted solid brush, then a fill", {kBrush, Delete(0), kRectangle}, true},
+        {"deleted solid brush, slot taken by a pen, then a fill", {kBrush, Delete(0), kPen, kRectangle}, false},
+        {"deleted solid brush, slot taken by a font, then text", {kBrush, Delete(0), kFont, kText}, true},
+        {"deleted pattern brush, then a fill", {kPattern, Delete(0), kRectangle}, false},
+        {"deleted pattern brush, then text only", {kPattern, Delete(0), kFont, kText}, true},
+        {"deleted pattern brush, another selected, then a fill", {kPattern, kBrush, Select(1), Delete(0), kRectangle},
+         true},
+        {"deleted pattern brush replaced by a new one", {kPattern, Delete(0), kBrush, kRectangle}, true},
+        {"unselected pattern brush deleted", {kPattern, kBrush, Delete(0), kRectangle}, true},
+        {"deleted pattern brush brought back by a restore",
+         {kPattern, kSave, kBrush, Delete(0), kRectangle, kRestore, kRectangle}, false},
+        {"deleted font, then text", {kFont, Delete(0), kText}, false},
+        {"deleted font, then a fill only", {kFont, Delete(0), kBrush, kRectangle}, true},
+        {"deleted font, another created, then text", {kFont, Delete(0), kFont, kText}, true},
+        {"select outside the table: the player stops", {Select(60000), kBrush, Delete(0), kRectangle}, true},
+        {"deleting a free slot", {Delete(3), kBrush, kRectangle}, true},
+    };
+    for (const Case& c : cases) EXPECT_EQ(Playable(Metafile(c.records)), c.playable) << c.what;
+
+    // A full table: the creation fails in the player, which stops there.
+    EXPECT_TRUE(Playable(Metafile({kPattern, kPattern, Delete(0), kRectangle}, 1)));
+}
+
+TEST(MetafileWalk, StopsWhereTheRecordsStopAndTakesOnlyMetafiles) {
+    Blob file = Metafile({kPattern, Delete(0), kRectangle});
+    // Cut inside the fill that would be refused: the walk cannot reach it.
+    Blob cut(file.begin(), file.end() - 10);
+    EXPECT_TRUE(Playable(cut));
+    // A record claiming more words than the file holds ends the walk.
+    Blob runaway = Metafile({kPattern, Delete(0), kRectangle});
+    runaway[18 + kPattern.size() + 2] = 0xFF;  // the delete's size, high half
+    EXPECT_TRUE(Playable(runaway));
+    const Blob notMetafile = {'G', 'I', 'F', '8', '9', 'a', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    EXPECT_TRUE(Playable(notMetafile));
+    EXPECT_FALSE(LooksLikeMetafile({notMetafile.data(), notMetafile.size()}));
+    EXPECT_TRUE(LooksLikeMetafile({file.data(), file.size()}));
+}
+
+TEST(MetafileWalk, FirstWindowOriginIsTheFirstSetWindowOrg) {
+    const Blob file = Metafile({kBrush, Record(0x020B, {0xFFF6, 25}), Record(0x020B, {7, 7})});
+    const Origin origin = FirstWindowOrigin({file.data(), file.size()}, 18);
+    EXPECT_EQ(origin.x, 25);
+    EXPECT_EQ(origin.y, -10);
+    const Blob none = Metafile({kBrush});
+    EXPECT_EQ(FirstWindowOrigin({none.data(), none.size()}, 18).x, 0);
+    EXPECT_EQ(FirstWindowOrigin({none.data(), none.size()}, none.size() + 40).x, 0);
+}
+
+TEST(HeaderReaders, BitmapRowsAreCheckedAtEveryLengthWithoutReadingPastTheEnd) {
+    // A 24-bit 5 x 3 bitmap: 54 bytes of headers, then three rows of 16 bytes.
+    Blob bmp = {'B', 'M'};
+    Put32(bmp, 54 + 48);
+    Put32(bmp, 0);
+    Put32(bmp, 54);
+    Put32(bmp, 40);
+    Put32(bmp, 5);
+    Put32(bmp, 3);
+    Put16(bmp, 1);
+    Put16(bmp, 24);
+    for (int i = 0; i < 6; ++i) Put32(bmp, 0);
+    bmp.resize(54 + 48, 0x7F);
+    for (std::size_t cut = 0; cut <= bmp.size(); ++cut) {
+        // Each length in a buffer of its own, so that a read past it is caught.
+        const std::vector<unsigned char> part(bmp.begin(), bmp.begin() + static_cast<std::ptrdiff_t>(cut));
+        const bool holds = BmpHoldsItsRows({part.data(), part.size()});
+        // Cut inside the headers the reader refuses it; past them, only the whole file holds its rows.
+        EXPECT_EQ(holds, cut < 34 || cut == bmp.size()) << cut;
+    }
+}
