@@ -68,21 +68,20 @@ void frmMain::DescribeSurface(BitmapInfoHeader& header, const Surface& surface) 
                                                     DibStride(header.biBitCount, surface.width()));
 }
 
-korvex::PixelGrid frmMain::ReadPicPixels(PictureBox& surface, korvex::ChromaGrid& chroma) {
+korvex::PixelGrid frmMain::ReadPicPixels(PictureBox& surface, korvex::UvHistogram& histogram) {
     Surface& picture = surface.surface();
     const int width = picture.width();
     const int height = picture.height();
     DescribeSurface(PicHeader, picture);
     const auto columns = static_cast<std::size_t>(width);
     const auto rows = static_cast<std::size_t>(height);
-    chroma = korvex::ChromaGrid(columns, rows);
     // The picture is analysed where it lies and shared rather than copied: the
     // full-size surface is never shown again, so its fourth bytes may carry the
     // luma, and the picture is held in memory once. Its rows follow each other
     // without padding, as the buffer's do.
     assert(picture.image().bytesPerLine() == static_cast<qsizetype>(DibStride(32, width)));
     Pixel* const bits = picture.row(0);
-    korvex::ConvertToYuv(std::span<Pixel>(bits, columns * rows), chroma.span());
+    histogram = korvex::AnalysePixels(std::span<Pixel>(bits, columns * rows));
     return korvex::PixelGrid::Adopt(bits, columns, rows, std::make_shared<QImage>(picture.image()));
 }
 
@@ -101,7 +100,7 @@ void frmMain::LoadPictureFile() {
     // that two pictures never have to fit in memory at once; nothing reads them
     // while no picture is loaded.
     modScope.PicPixels = {};
-    modScope.PicChroma = {};
+    modScope.PicHistogram.Clear();
     picHidden->surface().release();
     // Decoding a large picture is the longest step of all: the busy cursor shows
     // from here, not only once the picture has been decoded.
@@ -117,7 +116,7 @@ void frmMain::LoadPictureFile() {
         } catch (const std::bad_alloc&) {
             ResetControls();
             modScope.PicPixels = {};
-            modScope.PicChroma = {};
+            modScope.PicHistogram.Clear();
         }
     }
     // Idle again before any message, so that the message is not read under an hourglass.
@@ -173,15 +172,15 @@ void frmMain::AnalysePicture(Surface picture) {
 
     ShowBusy();
 
-    korvex::ChromaGrid chroma;
-    korvex::PixelGrid pixels = ReadPicPixels(*picHidden, chroma);
+    korvex::UvHistogram histogram;
+    korvex::PixelGrid pixels = ReadPicPixels(*picHidden, histogram);
     std::vector<Pixel> viewPixels = ReadViewPixels(*picImg);
     std::vector<Pixel> viewWork = viewPixels;
 
     modScope.PicPixels = std::move(pixels);
-    modScope.PicChroma = std::move(chroma);
+    modScope.PicHistogram = std::move(histogram);
     modScope.PicLoaded = true;
-    if (frmVector_ != nullptr) frmVector_->PlotPoints(modScope.PicChroma);
+    if (frmVector_ != nullptr) frmVector_->PlotPoints(modScope.PicHistogram);
     if (frmScope_ != nullptr) frmScope_->DrawWaveform(modScope.PicPixels);
 
     fraChannels->setEnabled(true);

@@ -105,7 +105,7 @@ public:
     // The full-size picture with its luma in the fourth byte, and in the same pass
     // over memory its colour differences; fills PicHeader. The pixels are the
     // surface's own, which the grid shares.
-    korvex::PixelGrid ReadPicPixels(PictureBox& surface, korvex::ChromaGrid& chroma);
+    korvex::PixelGrid ReadPicPixels(PictureBox& surface, korvex::UvHistogram& histogram);
     std::vector<Pixel> ReadViewPixels(PictureBox& surface);
 
     // --- File choice (app/FileChoice.cpp) ---

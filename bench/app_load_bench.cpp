@@ -54,7 +54,7 @@ void BM_LoadPictureFileJpeg24MP(benchmark::State& state) {
         // mark is reset first (writing 5 to clear_refs), then read after the load.
         window.cmdReset_Click();
         window.modScope.PicPixels = {};
-        window.modScope.PicChroma = {};
+        window.modScope.PicHistogram.Clear();
         const std::int64_t before = StatusKiB("VmRSS:");
         std::ofstream("/proc/self/clear_refs") << "5";
         window.LoadPictureFile();
