@@ -17,6 +17,10 @@ namespace {
 
 // Pixels converted per run: 8 KiB of pairs, well inside the first-level cache.
 constexpr std::size_t kRunPixels = 2048;
+// From this many pixels on, pairs alternate between the counts and a spare table added in
+// at the end: runs of equal pairs (smooth areas) then do not wait on one counter's previous
+// increment. Below it, adding the spare table in would cost more than it saves.
+constexpr std::size_t kSplitPixels = std::size_t{64} * 1024;
 
 inline std::size_t CellOf(UvPair pair) {
     return static_cast<std::size_t>(pair.v - UvHistogram::kMinV) * UvHistogram::kColumns +
@@ -31,14 +35,24 @@ bool InRange(std::int32_t u, std::int32_t v) {
 
 void UvHistogram::AddPixels(std::span<Pixel> pixels) {
     std::array<UvPair, kRunPixels> pairs;
-    std::uint32_t* const counts = counts_.data();
+    const bool split = pixels.size() >= kSplitPixels;
+    if (split && spare_.empty()) spare_.assign(kCells, 0u);
+    std::uint32_t* const even = counts_.data();
+    std::uint32_t* const odd = split ? spare_.data() : counts_.data();
     for (std::size_t begin = 0; begin < pixels.size(); begin += kRunPixels) {
         const std::size_t n = std::min(kRunPixels, pixels.size() - begin);
         ConvertToYuv(pixels.subspan(begin, n), std::span<UvPair>(pairs.data(), n));
-        for (std::size_t k = 0; k < n; ++k) {
-            assert(InRange(pairs[k].u, pairs[k].v));
-            ++counts[CellOf(pairs[k])];
+        std::size_t k = 0;
+        for (; k + 1 < n; k += 2) {
+            assert(InRange(pairs[k].u, pairs[k].v) && InRange(pairs[k + 1].u, pairs[k + 1].v));
+            ++even[CellOf(pairs[k])];
+            ++odd[CellOf(pairs[k + 1])];
         }
+        if (k < n) ++even[CellOf(pairs[k])];
+    }
+    if (split) {
+        for (std::size_t c = 0; c < kCells; ++c) even[c] += odd[c];
+        std::fill(spare_.begin(), spare_.end(), 0u);
     }
 }
 

@@ -174,6 +174,7 @@ public:
 
 private:
     std::vector<std::uint32_t> counts_;
+    std::vector<std::uint32_t> spare_;  // all zero between calls; see AddPixels
 };
 
 // The pair ConvertToYuv gives for one pixel.
