@@ -7,6 +7,12 @@
 
 namespace vistrel {
 
+namespace {
+// Rows analysed before the analysis looks up again for a cancel: a few hundred
+// milliseconds of work even on the widest pictures.
+constexpr std::size_t kStepRows = 2048;
+}  // namespace
+
 ViewFit FitView(int pictureWidth, int pictureHeight, int outerHeight, int border) {
     const float aspect = static_cast<float>(pictureHeight) / static_cast<float>(pictureWidth);
     const float outerWidth = static_cast<float>(outerHeight) / aspect;
@@ -86,6 +92,15 @@ bool PictureLoad::RowsReady(int rows) {
     return !cancel_.load();
 }
 
+void PictureLoad::PictureDropped() {
+    {
+        const std::lock_guard lock(mutex_);
+        dropped_ = true;
+    }
+    wake_.notify_one();
+    if (analyser_.joinable()) analyser_.join();
+}
+
 void PictureLoad::Analyse() {
     const std::size_t height = analysis_->height();
     try {
@@ -95,12 +110,15 @@ void PictureLoad::Analyse() {
             {
                 std::unique_lock lock(mutex_);
                 wake_.wait(lock, [&] {
-                    return static_cast<std::size_t>(rowsReady_) > analysis_->rowsDone() || decodeOver_;
+                    return static_cast<std::size_t>(rowsReady_) > analysis_->rowsDone() || decodeOver_ || dropped_;
                 });
+                if (dropped_) break;
                 target = static_cast<std::size_t>(rowsReady_);
                 decoderIdle = decodeOver_ || target >= height;
             }
             if (target <= analysis_->rowsDone()) break;  // the decode ended short of the picture
+            // A long backlog goes in steps, so that a cancel or a dropped picture is heard soon.
+            target = std::min(target, analysis_->rowsDone() + kStepRows);
             // While the decoder works, the analysis keeps to its own core; once every row is
             // in, the rest is split over all of them.
             analysis_->AnalyseTo(target, decoderIdle);

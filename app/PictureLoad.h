@@ -59,6 +59,7 @@ public:
 private:
     bool PictureStarted(Surface& picture) override;
     bool RowsReady(int rows) override;
+    void PictureDropped() override;
     void Decode();
     void Analyse();
 
@@ -77,6 +78,7 @@ private:
     std::condition_variable wake_;
     int rowsReady_ = 0;        // guarded by mutex_
     bool decodeOver_ = false;  // guarded by mutex_
+    bool dropped_ = false;     // guarded by mutex_: the picture is gone, the analysis stops
 
     ViewFit fit_;
     std::vector<Pixel> view_;

@@ -278,6 +278,7 @@ ReadImage ReadCurrent(QImageReader& reader) {
 DecodeResult Delivered(DecodeResult result, RowReceiver* receiver) {
     if (!result || receiver == nullptr) return result;
     if (receiver->PictureStarted(*result.surface) && receiver->RowsReady(result.surface->height())) return result;
+    receiver->PictureDropped();
     return Failure(DecodeError::Cancelled);
 }
 

@@ -48,6 +48,7 @@ struct DecodeState {
     std::vector<JSAMPROW> rowPointers;
     RowReceiver* receiver = nullptr;
     Surface* streamed = nullptr;       // the receiver's picture while it streams
+    bool started = false;              // the receiver has been told of the buffer
     bool cancelled = false;
     bool declined = false;             // colours this path does not take
     bool noMemory = false;
@@ -94,6 +95,7 @@ bool RunDecoder(DecodeState& s, const unsigned char* data, std::size_t size) {
     const bool streaming = s.orientation == 1 && s.receiver != nullptr;
     if (streaming) {
         s.streamed->image() = std::move(s.stored);
+        s.started = true;
         if (!s.receiver->PictureStarted(*s.streamed)) {
             s.cancelled = true;
             return false;
@@ -190,6 +192,7 @@ std::optional<DecodeResult> DecodeJpeg(const unsigned char* data, std::size_t si
 
     DecodeResult result;
     if (!ok) {
+        if (state.started) receiver->PictureDropped();
         result.error = state.cancelled ? DecodeError::Cancelled
                        : state.noMemory ? DecodeError::OutOfMemory
                                         : DecodeError::Unreadable;
@@ -208,6 +211,7 @@ std::optional<DecodeResult> DecodeJpeg(const unsigned char* data, std::size_t si
     result.surface.emplace(std::move(upright));
     if (receiver != nullptr &&
         !(receiver->PictureStarted(*result.surface) && receiver->RowsReady(result.surface->height()))) {
+        receiver->PictureDropped();
         result.surface.reset();
         result.error = DecodeError::Cancelled;
     }

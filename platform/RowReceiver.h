@@ -15,6 +15,10 @@ public:
     virtual bool PictureStarted(Surface& picture) = 0;
     // Rows 0 .. rows - 1 hold their final pixels (rows only grows). False stops the decode.
     virtual bool RowsReady(int rows) = 0;
+    // After PictureStarted, a decode that fails or is stopped calls this before it frees
+    // the buffer; the receiver returns once it no longer touches the buffer. A decode that
+    // succeeds hands the buffer over instead and never calls it.
+    virtual void PictureDropped() = 0;
 };
 
 }  // namespace vistrel

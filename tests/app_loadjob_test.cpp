@@ -123,6 +123,27 @@ TEST_F(LoadJob, EscCancelsIntoTheNoPictureStateWithoutAMessage) {
     EXPECT_TRUE(w->modScope.PicLoaded);
 }
 
+// A stream that breaks off after some bands have been analysed fails as any bad file does.
+TEST_F(LoadJob, AStreamBrokenHalfwayFailsWithTheMessage) {
+    const QString whole = WriteJpeg(dir, "whole.jpg", 1500, 900);
+    QFile file(whole);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    const QString path = dir.filePath("broken.jpg");
+    QFile out(path);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+    out.write(bytes.left(bytes.size() * 2 / 3) + QByteArray("\xFF\xD9", 2));
+    out.close();
+    for (int k = 0; k < 3; ++k) {
+        w.fake().warnings.clear();
+        Load(*w, path);
+        EXPECT_FALSE(w->modScope.PicLoaded);
+        ASSERT_EQ(w.fake().warnings.size(), 1u);
+        EXPECT_EQ(w.fake().warnings[0].first, "Could not load " + path);
+        EXPECT_TRUE(w->picHidden->surface().isNull());
+    }
+}
+
 TEST_F(LoadJob, OtherInputWaitsOutTheLoadUnheard) {
     const QString path = WriteJpeg(dir, "busy.jpg", 800, 600);
     QPushButton* clear = w->cmdReset;

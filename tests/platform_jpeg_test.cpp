@@ -93,7 +93,12 @@ public:
         reports.push_back(rows);
         return stopAfter_ < 0 || static_cast<int>(reports.size()) < stopAfter_;
     }
+    void PictureDropped() override {
+        EXPECT_EQ(starts, 1);
+        ++drops;
+    }
     int starts = 0;
+    int drops = 0;
     int wrongRows = 0;
     std::vector<int> reports;
 
@@ -164,6 +169,7 @@ TEST_F(Jpeg, SamePixelsAsQtsReaderWithRowsFinalWhenReported) {
         ASSERT_TRUE(result);
         EXPECT_EQ(Differences(expected, *result.surface), 0u);
         EXPECT_EQ(recorder.starts, 1);
+        EXPECT_EQ(recorder.drops, 0);
         EXPECT_EQ(recorder.wrongRows, 0);
         ASSERT_FALSE(recorder.reports.empty());
         EXPECT_EQ(recorder.reports.back(), expected.height());
@@ -185,6 +191,12 @@ TEST_F(Jpeg, AReceiverCanStopTheDecode) {
     EXPECT_FALSE(result);
     EXPECT_EQ(result.error, DecodeError::Cancelled);
     EXPECT_EQ(recorder.reports.size(), 1u);
+    EXPECT_EQ(recorder.drops, 1);
+    // Stopped on a picture decoded whole (turned upright first): dropped as well.
+    Recorder turned(QtRead(WithExif(bytes, 3, true), true), 1);
+    EXPECT_EQ(DecodePicture(write("t.jpg", WithExif(bytes, 3, true)), kBackground, &turned).error,
+              DecodeError::Cancelled);
+    EXPECT_EQ(turned.drops, 1);
 }
 
 // A frame header claiming the largest picture, its scan header and at once the
@@ -211,6 +223,15 @@ TEST_F(Jpeg, AScanWithoutDataIsRefusedNotFilledWithGrey) {
     for (qsizetype i = data; i < data + 64; ++i)
         if (damaged[i] != char(0xFF) && damaged[i - 1] != char(0xFF)) damaged[i] = char(damaged[i] ^ 0x5A);
     EXPECT_EQ(DecodePicture(write("damaged.jpg", damaged), kBackground).error, DecodeError::Unreadable);
+    // A scan cut short by the end marker, after some bands: the receiver has had rows
+    // and then hears that its picture is gone.
+    const QByteArray whole = Encode(Photo(1100, 700));
+    const QByteArray cut = whole.left(whole.size() * 3 / 5) + QByteArray("\xFF\xD9", 2);
+    Recorder recorder(QtRead(cut, false));
+    EXPECT_EQ(DecodePicture(write("cut.jpg", cut), kBackground, &recorder).error, DecodeError::Unreadable);
+    EXPECT_FALSE(recorder.reports.empty());
+    EXPECT_EQ(recorder.starts, 1);
+    EXPECT_EQ(recorder.drops, 1);
 }
 
 // Every EXIF orientation, in either byte order, gives the picture Qt's own reader
@@ -278,6 +299,10 @@ TEST_F(Jpeg, CmykGoesToQtsReader) {
     ASSERT_TRUE(result);
     EXPECT_EQ(Differences(expected, *result.surface), 0u);
     EXPECT_EQ(recorder.reports, std::vector<int>{kHeight});
+    EXPECT_EQ(recorder.drops, 0);
+    Recorder stopping(expected, 1);
+    EXPECT_EQ(DecodePicture(write("cmyk.jpg", bytes), kBackground, &stopping).error, DecodeError::Cancelled);
+    EXPECT_EQ(stopping.drops, 1);
 }
 
 }  // namespace
