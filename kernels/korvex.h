@@ -142,14 +142,17 @@ std::int32_t CountUvPairs(std::span<const UvPair> pairs, std::span<std::int32_t,
 
 // How many pixels of a picture have each (U, V) pair, at full resolution: every pair
 // ConvertToYuv can make has its own cell, so the vectorscope's grid at any zoom is
-// re-binned from it without visiting a pixel again. About 70,000 32-bit cells: a
-// picture of up to 2^32 - 1 pixels fits.
+// re-binned from it without visiting a pixel again. About 84,000 32-bit cells: a
+// picture of up to 2^32 - 1 pixels fits. The ranges hold the pairs of the usual luma
+// weightings, not only the one ConvertToYuv uses (|U| <= 111, |V| <= 157): with
+// Rec. 709's weights blue and red reach |U| = 0.492 x 255 x 0.9278 < 117 and
+// |V| = 0.877 x 255 x 0.7874 < 177.
 class UvHistogram {
 public:
-    static constexpr std::int32_t kMinU = -111;
-    static constexpr std::int32_t kMaxU = 111;
-    static constexpr std::int32_t kMinV = -157;
-    static constexpr std::int32_t kMaxV = 157;
+    static constexpr std::int32_t kMinU = -117;
+    static constexpr std::int32_t kMaxU = 117;
+    static constexpr std::int32_t kMinV = -177;
+    static constexpr std::int32_t kMaxV = 177;
     static constexpr std::size_t kColumns = static_cast<std::size_t>(kMaxU - kMinU + 1);
     static constexpr std::size_t kRows = static_cast<std::size_t>(kMaxV - kMinV + 1);
     static constexpr std::size_t kCells = kColumns * kRows;
