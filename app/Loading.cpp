@@ -1,7 +1,11 @@
-// Loading a picture: decode, fit the view, read the full-size pixels, analyse
-// them and hand them to both instruments; and the no-picture state.
+// Loading a picture: decode and analyse it off the GUI thread, fit the view, and
+// hand the results to both instruments; and the no-picture state.
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QKeyEvent>
+#include <QTimer>
 #include <QCheckBox>
 #include <QFrame>
 #include <QLabel>
@@ -13,12 +17,12 @@
 #include <cassert>
 #include <new>
 
+#include "app/PictureLoad.h"
 #include "app/frmMain.h"
 #include "linescope/frmScope.h"
 #include "platform/Decode.h"
 #include "platform/Desktop.h"
 #include "platform/Numbers.h"
-#include "platform/Stretch.h"
 #include "vectorscope/frmVector.h"
 
 namespace vistrel {
@@ -70,21 +74,19 @@ void frmMain::DescribeSurface(BitmapInfoHeader& header, const Surface& surface) 
                                                     DibStride(header.biBitCount, surface.width()));
 }
 
-korvex::PixelGrid frmMain::ReadPicPixels(PictureBox& surface, korvex::ChromaGrid& chroma) {
+korvex::PixelGrid frmMain::ReadPicPixels(PictureBox& surface) {
     Surface& picture = surface.surface();
     const int width = picture.width();
     const int height = picture.height();
     DescribeSurface(PicHeader, picture);
     const auto columns = static_cast<std::size_t>(width);
     const auto rows = static_cast<std::size_t>(height);
-    chroma = korvex::ChromaGrid(columns, rows);
     // The picture is analysed where it lies and shared rather than copied: the
     // full-size surface is never shown again, so its fourth bytes may carry the
     // luma, and the picture is held in memory once. Its rows follow each other
     // without padding, as the buffer's do.
     assert(picture.image().bytesPerLine() == static_cast<qsizetype>(DibStride(32, width)));
     Pixel* const bits = picture.row(0);
-    korvex::ConvertToYuv(std::span<Pixel>(bits, columns * rows), chroma.span(), modScope.Luma);
     return korvex::PixelGrid::Adopt(bits, columns, rows, std::make_shared<QImage>(picture.image()));
 }
 
@@ -97,6 +99,77 @@ std::vector<Pixel> frmMain::ReadViewPixels(PictureBox& surface) {
     return pixels;
 }
 
+namespace {
+
+// While a load runs, the window repaints but takes no input: a click, a key, a drop
+// or a close would start a second piece of work halfway through the first. Esc alone
+// counts: it cancels the load.
+class LoadInputGate : public QObject {
+public:
+    explicit LoadInputGate(PictureLoad& load) : load_(load) { qApp->installEventFilter(this); }
+    ~LoadInputGate() override { qApp->removeEventFilter(this); }
+    bool cancelled = false;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        switch (event->type()) {
+            case QEvent::KeyPress:
+                if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape && !cancelled) {
+                    cancelled = true;
+                    load_.Cancel();
+                }
+                [[fallthrough]];
+            case QEvent::KeyRelease:
+            case QEvent::ShortcutOverride:
+            case QEvent::Shortcut:
+            case QEvent::MouseButtonPress:
+            case QEvent::MouseButtonRelease:
+            case QEvent::MouseButtonDblClick:
+            case QEvent::MouseMove:
+            case QEvent::Wheel:
+            case QEvent::ContextMenu:
+            case QEvent::DragEnter:
+            case QEvent::DragMove:
+            case QEvent::Drop:
+            case QEvent::TouchBegin:
+            case QEvent::TouchUpdate:
+            case QEvent::TouchEnd:
+            case QEvent::TabletPress:
+            case QEvent::TabletRelease:
+            case QEvent::Close:
+                event->ignore();
+                return true;
+            default:
+                return false;
+        }
+    }
+
+private:
+    PictureLoad& load_;
+};
+
+// Progress shows only on loads long enough to need it.
+constexpr int kProgressDelayMs = 500;
+// How often the progress text is brought up to date.
+constexpr int kProgressIntervalMs = 100;
+
+}  // namespace
+
+bool frmMain::RunLoad(PictureLoad& load) {
+    QEventLoop loop;
+    LoadInputGate gate(load);
+    QElapsedTimer elapsed;
+    elapsed.start();
+    QTimer progress;
+    QObject::connect(&progress, &QTimer::timeout, &loop, [&] {
+        if (elapsed.elapsed() >= kProgressDelayMs) lblStatus->setText(ProgressText(load.Percent()));
+    });
+    progress.start(kProgressIntervalMs);
+    load.Start([&loop] { QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection); });
+    loop.exec();
+    return gate.cancelled;
+}
+
 void frmMain::LoadPictureFile() {
     WatchLoadedFile({});
     ResetControls();
@@ -104,31 +177,38 @@ void frmMain::LoadPictureFile() {
     // that two pictures never have to fit in memory at once; nothing reads them
     // while no picture is loaded.
     modScope.PicPixels = {};
-    modScope.PicChroma = {};
+    modScope.PicHistogram.Clear();
     picHidden->surface().release();
     // Decoding a large picture is the longest step of all: the busy cursor shows
     // from here, not only once the picture has been decoded.
     ShowBusy();
 
     const QString path = txtImageFile->text();
-    DecodeResult decoded = DecodePicture(path, picHidden->background());
+    PictureLoad load(path, picHidden->background(), picImg->height(), picImg->border(), modScope.Luma);
+    const bool cancelled = RunLoad(load);
     bool loaded = false;
-    if (decoded) {
+    if (!cancelled && load.decoded()) {
         try {
-            AnalysePicture(std::move(*decoded.surface));
+            ShowLoadedPicture(load);
             loaded = true;
         } catch (const std::bad_alloc&) {
             ResetControls();
             modScope.PicPixels = {};
-            modScope.PicChroma = {};
+            modScope.PicHistogram.Clear();
         }
     }
     // Idle again before any message, so that the message is not read under an hourglass.
     lblStatus->clear();
     unsetCursor();
     picImg->setCursor(Qt::CrossCursor);
-    if (loaded) WatchLoadedFile(path);
-    if (!loaded) FailLoad();
+    if (cancelled) {
+        // Cancelled: the no-picture state, as after a failure, without a word.
+        ClearPictures();
+    } else if (!loaded) {
+        FailLoad();
+    } else {
+        WatchLoadedFile(path);
+    }
 }
 
 void frmMain::ShowBusy() {
@@ -144,30 +224,32 @@ void frmMain::FailLoad() {
     desktop().warningBox(this, "Could not load " + txtImageFile->text(), "Picture Load Error");
 }
 
-void frmMain::AnalysePicture(Surface picture) {
-    picHidden->surface() = std::move(picture);
+void frmMain::ShowLoadedPicture(PictureLoad& load) {
+    picHidden->surface() = std::move(*load.decoded().surface);
     const int W = picHidden->surface().width();
     const int H = picHidden->surface().height();
-    const float aspect = static_cast<float>(H) / static_cast<float>(W);
 
     hscrCross->setMaximum(static_cast<std::int16_t>(W - 1));
     vscrCross->setMaximum(static_cast<std::int16_t>(H - 1));
     vscrCross->setPageStep(korvex::ClampValue(1, korvex::CombineValues(H / 100, 10), 10));
 
-    // The view keeps its outer height and takes the picture's proportions.
-    // Extreme panoramas are held to at least one displayed column and at most the
-    // largest picture side, so that the fitted copy neither vanishes nor needs gigabytes.
-    const float outerWidth = static_cast<float>(picImg->height()) / aspect;
-    const int frame = 2 * picImg->border();
-    picImg->setOuterSize(std::clamp(nearestInt(outerWidth), 1 + frame, kMaxPictureSide + frame), picImg->height());
+    // The view keeps its outer height and takes the picture's proportions; the
+    // analysis has already filled a copy of the fitted size.
+    const ViewFit& fit = load.fit();
+    picImg->setOuterSize(fit.outerWidth, picImg->height());
     const int Wv = picImg->innerWidth();
     const int Hv = picImg->innerHeight();
+    assert(Wv == fit.width && Hv == fit.height);
     ScaleY = static_cast<float>(H) / static_cast<float>(Hv);
     ScaleX = static_cast<float>(W) / static_cast<float>(Wv);
     ViewMaxY = Hv - 1;
     ViewMaxX = Wv - 1;
 
-    HalftoneStretch(picHidden->surface(), picImg->surface());
+    Surface& view = picImg->surface();
+    const std::vector<Pixel>& fitted = load.view();
+    if (!view.isNull() && fitted.size() == static_cast<std::size_t>(Wv) * static_cast<std::size_t>(Hv))
+        for (int y = 0; y < Hv; ++y)
+            std::copy_n(fitted.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(Wv), Wv, view.row(y));
     picImg->repaint();
 
     // The crosshair bar spans the picture, or stops 4 pixels short of the window's edge.
@@ -177,15 +259,14 @@ void frmMain::AnalysePicture(Surface picture) {
 
     ShowBusy();
 
-    korvex::ChromaGrid chroma;
-    korvex::PixelGrid pixels = ReadPicPixels(*picHidden, chroma);
+    korvex::PixelGrid pixels = ReadPicPixels(*picHidden);
     std::vector<Pixel> viewPixels = ReadViewPixels(*picImg);
     std::vector<Pixel> viewWork = viewPixels;
 
     modScope.PicPixels = std::move(pixels);
-    modScope.PicChroma = std::move(chroma);
+    modScope.PicHistogram = std::move(load.histogram());
     modScope.PicLoaded = true;
-    if (frmVector_ != nullptr) frmVector_->PlotPoints(modScope.PicChroma);
+    if (frmVector_ != nullptr) frmVector_->PlotPoints(modScope.PicHistogram);
     if (frmScope_ != nullptr) frmScope_->DrawWaveform(modScope.PicPixels);
 
     fraChannels->setEnabled(true);

@@ -22,8 +22,8 @@ void frmMain::SetLumaStandard(korvex::LumaStandard standard) {
     }
     // The full-size picture is still here, colours untouched: only its luma bytes and
     // the colour differences are formed again.
-    korvex::ConvertToYuv(modScope.PicPixels.span(), modScope.PicChroma.span(), standard);
-    if (frmVector_ != nullptr) frmVector_->PlotPoints(modScope.PicChroma);
+    modScope.PicHistogram = korvex::AnalysePixels(modScope.PicPixels.span(), standard);
+    if (frmVector_ != nullptr) frmVector_->PlotPoints(modScope.PicHistogram);
     if (modScope.ProbeLocked)
         ShowProbe(hscrCross->value(), vscrCross->value());
     else if (frmScope_ != nullptr)
@@ -45,9 +45,7 @@ void frmMain::RedrawVectorscope() {
     frmVector_->ShowPoints();
     // A locked probe keeps its vector on the new scale.
     if (modScope.ProbeLocked) {
-        const auto column = static_cast<std::size_t>(hscrCross->value());
-        const auto row = static_cast<std::size_t>(vscrCross->value());
-        frmVector_->MarkProbe(modScope.PicChroma.at(column, row), korvex::PixelToColor(ProbeSample));
+        frmVector_->MarkProbe(korvex::PairOf(ProbeSample, modScope.Luma), korvex::PixelToColor(ProbeSample));
     }
 }
 

@@ -17,7 +17,7 @@
 #include <new>
 
 #include "app/frmMain.h"
-#include "platform/Decode.h"
+#include "app/PictureLoad.h"
 #include "platform/Numbers.h"
 
 namespace vistrel {
@@ -118,8 +118,16 @@ bool frmMain::ReloadPicture() {
     // This version is being read: reports of it that arrive while it decodes change nothing.
     WatchedStamp = Stamp(path);
     // Decoded before anything is dropped, so that a failure leaves the picture shown.
-    DecodeResult decoded = DecodePicture(path, picHidden->background());
-    if (!decoded) return false;
+    PictureLoad load(path, picHidden->background(), picImg->height(), picImg->border(), modScope.Luma);
+    // Esc gives this version up, as a failure after its last retry would, but quietly.
+    if (RunLoad(load)) {
+        lblStatus->clear();
+        return true;
+    }
+    if (!load.decoded()) {
+        lblStatus->clear();
+        return false;
+    }
 
     bool channels[3];
     for (int i = 0; i < 3; ++i) channels[i] = chkChannel[i]->isChecked();
@@ -131,15 +139,15 @@ bool frmMain::ReloadPicture() {
 
     ResetControls();
     modScope.PicPixels = {};
-    modScope.PicChroma = {};
+    modScope.PicHistogram.Clear();
     picHidden->surface().release();
     bool shown = true;
     try {
-        AnalysePicture(std::move(*decoded.surface));
+        ShowLoadedPicture(load);
     } catch (const std::bad_alloc&) {
         ResetControls();
         modScope.PicPixels = {};
-        modScope.PicChroma = {};
+        modScope.PicHistogram.Clear();
         ClearPictures();
         shown = false;
     }

@@ -31,6 +31,7 @@ namespace vistrel {
 class frmScope;
 class frmVector;
 class frmAbout;
+class PictureLoad;
 
 // The font for a caption of the given width: the font itself if the text fits,
 // else smaller in half points while it is still drawn at smallestPoints or more,
@@ -118,10 +119,9 @@ public:
     void LoadPictureFile();
     void ResetControls();
     void ClearPictures();
-    // The full-size picture with its luma in the fourth byte, and in the same pass
-    // over memory its colour differences; fills PicHeader. The pixels are the
-    // surface's own, which the grid shares.
-    korvex::PixelGrid ReadPicPixels(PictureBox& surface, korvex::ChromaGrid& chroma);
+    // The full-size picture, its luma already in the fourth bytes; fills PicHeader.
+    // The pixels are the surface's own, which the grid shares.
+    korvex::PixelGrid ReadPicPixels(PictureBox& surface);
     std::vector<Pixel> ReadViewPixels(PictureBox& surface);
 
     // --- Live reload (app/Reload.cpp) ---
@@ -231,8 +231,11 @@ private:
     static void DescribeSurface(BitmapInfoHeader& header, const Surface& surface);
     // The view's picture replaced by a buffer of the view's size.
     void ShowViewBuffer(const std::vector<Pixel>& buffer);
-    // The load after a successful decode; throws std::bad_alloc when memory runs out.
-    void AnalysePicture(Surface picture);
+    // Runs the load off this thread, taking only Esc (which cancels it) until it is
+    // over; shows its progress after a moment. True when Esc cancelled it.
+    bool RunLoad(PictureLoad& load);
+    // The load after a successful decode and analysis; throws std::bad_alloc when memory runs out.
+    void ShowLoadedPicture(PictureLoad& load);
     void FailLoad();
     // The hourglass on the window and the view, and "Working..." in the status line.
     void ShowBusy();

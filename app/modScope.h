@@ -14,7 +14,7 @@ struct ModScope {
     bool PicLoaded = false;     // a picture is loaded and analysed
     bool ProbeLocked = false;   // a probe is locked and the crosshair bars are shown
     korvex::PixelGrid PicPixels;  // the picture at full size, luma in the fourth byte
-    korvex::ChromaGrid PicChroma; // (U, V) of every full-size pixel
+    korvex::UvHistogram PicHistogram;  // how many full-size pixels have each (U, V) pair
     korvex::LumaStandard Luma = korvex::LumaStandard::Rec601;  // weights of luma and (U, V), and the targets
     bool SkinToneLine = false;    // the vectorscope's graticule shows the skin-tone line
 };

@@ -5,6 +5,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QImage>
 #include <QLineEdit>
@@ -48,16 +49,21 @@ QImage Synthetic(int width, int height) {
     return image;
 }
 
+std::unique_ptr<vistrel::frmMain> window;
+
+// The window goes while the application still exists, not among the static destructors after it.
+void DropWindow() { window.reset(); }
+
 // The main window with the picture of that size loaded from a BMP file (fast to
 // write and to read); built once per size and kept for the run.
 vistrel::frmMain& WindowWith(int width, int height) {
     static SilentDesktop desk;
-    static std::unique_ptr<vistrel::frmMain> window;
     static QSize loaded;
     if (window == nullptr) {
         vistrel::setDesktop(&desk);
         window = std::make_unique<vistrel::frmMain>();
         window->start();
+        qAddPostRoutine(DropWindow);
     }
     if (loaded != QSize(width, height)) {
         const QString path = QDir::temp().filePath(QString("vistrel_probe_bench_%1x%2.bmp").arg(width).arg(height));

@@ -1,7 +1,9 @@
 #pragma once
-// The 24-megapixel JPEG the decode and load benchmarks share, written once per
-// machine: a photograph-like 6000 x 4000 picture of smooth gradients with mild
-// texture, at quality 90.
+// The JPEGs the decode and load benchmarks share, written once per machine:
+// photograph-like pictures of smooth gradients with mild texture, at quality 90.
+// The 24-megapixel one (6000 x 4000) lives in /tmp; the gigapixel one (32768 x 32768,
+// written row by row so that it never needs its 4 GiB in memory) in the folder the
+// benchmarks run in (build-bench/ under `make bench`).
 
 #include <QFile>
 #include <QImage>
@@ -9,8 +11,23 @@
 #include <QString>
 
 #include <algorithm>
+#include <cstdio>
+#include <vector>
+
+#include <jpeglib.h>
 
 namespace bench {
+
+inline unsigned Photo(int x, int y, int width, int height, int channel) {
+    const int texture = ((x * 31 + y * 17) % 23) - 11;
+    switch (channel) {
+        case 0: return static_cast<unsigned>(std::clamp(static_cast<int>(std::int64_t{x} * 255 / width) + texture, 0, 255));
+        case 1: return static_cast<unsigned>(std::clamp(static_cast<int>(std::int64_t{y} * 255 / height) + texture, 0, 255));
+        default:
+            return static_cast<unsigned>(
+                std::clamp(static_cast<int>((std::int64_t{x} + y) * 255 / (width + height)) - texture, 0, 255));
+    }
+}
 
 inline const QString& Jpeg24MP() {
     static const QString path = [] {
@@ -21,16 +38,50 @@ inline const QString& Jpeg24MP() {
         QImage image(kWidth, kHeight, QImage::Format_RGB32);
         for (int y = 0; y < kHeight; ++y) {
             auto* row = reinterpret_cast<QRgb*>(image.scanLine(y));
-            for (int x = 0; x < kWidth; ++x) {
-                const int texture = ((x * 31 + y * 17) % 23) - 11;
-                row[x] = qRgb(std::clamp(x * 255 / kWidth + texture, 0, 255),
-                              std::clamp(y * 255 / kHeight + texture, 0, 255),
-                              std::clamp((x + y) * 255 / (kWidth + kHeight) - texture, 0, 255));
-            }
+            for (int x = 0; x < kWidth; ++x)
+                row[x] = qRgb(Photo(x, y, kWidth, kHeight, 0), Photo(x, y, kWidth, kHeight, 1),
+                              Photo(x, y, kWidth, kHeight, 2));
         }
         QImageWriter writer(file, "jpeg");
         writer.setQuality(90);
         if (!writer.write(image)) qFatal("cannot write %s", qPrintable(file));
+        return file;
+    }();
+    return path;
+}
+
+inline const QString& Jpeg1Gpx() {
+    static const QString path = [] {
+        constexpr int kSide = 32768;
+        const QString file = "vistrel_bench_1gpx.jpg";
+        if (QFile::exists(file)) return file;
+        const QString partial = file + ".part";
+        std::FILE* out = std::fopen(qPrintable(partial), "wb");
+        if (out == nullptr) qFatal("cannot write %s", qPrintable(partial));
+        jpeg_compress_struct info{};
+        jpeg_error_mgr errors{};
+        info.err = jpeg_std_error(&errors);
+        jpeg_create_compress(&info);
+        jpeg_stdio_dest(&info, out);
+        info.image_width = kSide;
+        info.image_height = kSide;
+        info.input_components = 3;
+        info.in_color_space = JCS_RGB;
+        jpeg_set_defaults(&info);
+        jpeg_set_quality(&info, 90, TRUE);
+        jpeg_start_compress(&info, TRUE);
+        std::vector<unsigned char> row(std::size_t{kSide} * 3);
+        while (info.next_scanline < info.image_height) {
+            const int y = static_cast<int>(info.next_scanline);
+            for (int x = 0; x < kSide; ++x)
+                for (int c = 0; c < 3; ++c) row[std::size_t(x) * 3 + c] = static_cast<unsigned char>(Photo(x, y, kSide, kSide, c));
+            JSAMPROW pointer = row.data();
+            jpeg_write_scanlines(&info, &pointer, 1);
+        }
+        jpeg_finish_compress(&info);
+        jpeg_destroy_compress(&info);
+        std::fclose(out);
+        QFile::rename(partial, file);
         return file;
     }();
     return path;

@@ -63,4 +63,32 @@ void BM_BuildPlot(benchmark::State& state) {
 
 BENCHMARK(BM_BuildPlot)->Arg(1)->Arg(12)->Arg(48)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// A zoom change: the plot re-binned from the picture's pair histogram, whatever its size.
+void BM_BuildPlotFromHistogram(benchmark::State& state) {
+    const auto pairs = Pairs(state.range(0));
+    korvex::UvHistogram histogram;
+    // The histogram of those pairs, through pixels of a colour that has each pair.
+    std::vector<korvex::Pixel> colours(std::size_t{1} << 24);
+    for (std::size_t k = 0; k < colours.size(); ++k) colours[k] = static_cast<korvex::Pixel>(k);
+    std::vector<korvex::UvPair> colourPairs(colours.size());
+    korvex::ConvertToYuv(colours, colourPairs);
+    std::vector<korvex::Pixel> colourOf(korvex::UvHistogram::kCells, 0);
+    for (std::size_t k = 0; k < colours.size(); ++k)
+        colourOf[static_cast<std::size_t>(colourPairs[k].v - korvex::UvHistogram::kMinV) * korvex::UvHistogram::kColumns +
+                 static_cast<std::size_t>(colourPairs[k].u - korvex::UvHistogram::kMinU)] = colours[k];
+    std::vector<korvex::Pixel> picture(pairs.size());
+    for (std::size_t k = 0; k < pairs.size(); ++k)
+        picture[k] = colourOf[static_cast<std::size_t>(pairs[k].v - korvex::UvHistogram::kMinV) * korvex::UvHistogram::kColumns +
+                              static_cast<std::size_t>(pairs[k].u - korvex::UvHistogram::kMinU)];
+    histogram = korvex::AnalysePixels(picture);
+    vistrel::PlotBuffer image{};
+    int zoom = vistrel::kZoomMin;
+    for (auto _ : state) {
+        vistrel::BuildPlot(histogram, zoom, image);
+        benchmark::DoNotOptimize(image.data());
+        zoom = zoom >= vistrel::kZoomMax ? vistrel::kZoomMin : zoom + 37;
+    }
+}
+BENCHMARK(BM_BuildPlotFromHistogram)->Arg(24)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 }  // namespace

@@ -83,6 +83,13 @@ void CountRange(const UvPair* pairs, std::size_t count, const ZoomTables& tables
     if (k < count) ++even[CellOf(pairs[k], tables, zoom)];
 }
 
+// The largest count of the grid.
+std::int32_t LargestCell(std::span<const std::int32_t, kUvGridCells> grid) {
+    std::int32_t largest = grid[0];
+    for (std::size_t cell = 1; cell < kUvGridCells; ++cell) largest = std::max(largest, grid[cell]);
+    return largest;
+}
+
 }  // namespace
 
 std::int32_t CountUvPairs(std::span<const UvPair> pairs, std::span<std::int32_t, kUvGridCells> grid,
@@ -103,14 +110,31 @@ std::int32_t CountUvPairs(std::span<const UvPair> pairs, std::span<std::int32_t,
     });
 
     // Counts add modulo 2^32 (no overflow trap); they stay exact while every cell fits in 32 bits.
-    std::int32_t largest = 0;
     for (std::size_t cell = 0; cell < kUvGridCells; ++cell) {
         std::uint32_t sum = static_cast<std::uint32_t>(grid[cell]);
         for (std::size_t sub = 0; sub < chunks * kSubGrids; ++sub) sum += privateCells[sub * kPrivateCells + cell];
         grid[cell] = static_cast<std::int32_t>(sum);
-        if (cell == 0 || grid[cell] > largest) largest = grid[cell];
     }
-    return largest;
+    return LargestCell(grid);
+}
+
+std::int32_t CountUvHistogram(const UvHistogram& histogram, std::span<std::int32_t, kUvGridCells> grid,
+                              std::int32_t zoom) {
+    std::uint32_t columns[UvHistogram::kColumns];
+    for (std::size_t k = 0; k < UvHistogram::kColumns; ++k)
+        columns[k] = ColumnCode(UvHistogram::kMinU + static_cast<std::int32_t>(k), zoom);
+    const std::span<const std::uint32_t> counts = histogram.cells();
+    for (std::size_t row = 0; row < UvHistogram::kRows; ++row) {
+        const std::uint32_t rowCode = RowCode(UvHistogram::kMinV + static_cast<std::int32_t>(row), zoom);
+        const std::uint32_t* const line = counts.data() + row * UvHistogram::kColumns;
+        for (std::size_t k = 0; k < UvHistogram::kColumns; ++k) {
+            // A code of kOutside in either part puts the sum at or past it.
+            const std::uint32_t cell = rowCode + columns[k];
+            if (line[k] == 0 || cell >= kOutside) continue;
+            grid[cell] = static_cast<std::int32_t>(static_cast<std::uint32_t>(grid[cell]) + line[k]);
+        }
+    }
+    return LargestCell(grid);
 }
 
 }  // namespace korvex

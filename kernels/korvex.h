@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace korvex {
 
@@ -147,6 +148,59 @@ ChromaGrid ConvertToYuv(PixelGrid& pixels, LumaStandard standard = LumaStandard:
 // Cells are 32-bit: a picture of up to 2^30 pixels fits in one cell of a zeroed grid.
 std::int32_t CountUvPairs(std::span<const UvPair> pairs, std::span<std::int32_t, kUvGridCells> grid,
                           std::int32_t zoom);
+
+// How many pixels of a picture have each (U, V) pair, at full resolution: every pair
+// ConvertToYuv can make has its own cell, so the vectorscope's grid at any zoom is
+// re-binned from it without visiting a pixel again. About 84,000 32-bit cells: a
+// picture of up to 2^32 - 1 pixels fits. The ranges hold the pairs of the usual luma
+// weightings, not only the one ConvertToYuv uses (|U| <= 111, |V| <= 157): with
+// Rec. 709's weights blue and red reach |U| = 0.492 x 255 x 0.9278 < 117 and
+// |V| = 0.877 x 255 x 0.7874 < 177.
+class UvHistogram {
+public:
+    static constexpr std::int32_t kMinU = -117;
+    static constexpr std::int32_t kMaxU = 117;
+    static constexpr std::int32_t kMinV = -177;
+    static constexpr std::int32_t kMaxV = 177;
+    static constexpr std::size_t kColumns = static_cast<std::size_t>(kMaxU - kMinU + 1);
+    static constexpr std::size_t kRows = static_cast<std::size_t>(kMaxV - kMinV + 1);
+    static constexpr std::size_t kCells = kColumns * kRows;
+
+    // All counts zero.
+    UvHistogram() : counts_(kCells, 0u) {}
+
+    // Writes each pixel's luma into its fourth byte, exactly as ConvertToYuv does under
+    // the same standard, and counts the pixel's (U, V) pair. Runs on the calling thread.
+    void AddPixels(std::span<Pixel> pixels, LumaStandard standard = LumaStandard::Rec601);
+    // Adds another histogram's counts (modulo 2^32).
+    void Merge(const UvHistogram& other);
+    // Every count back to zero.
+    void Clear();
+
+    // The count of one pair; 0 for a pair outside the ranges above.
+    std::uint32_t count(std::int32_t u, std::int32_t v) const;
+    // The sum of all counts.
+    std::uint64_t total() const;
+    // Cell (v - kMinV) * kColumns + (u - kMinU) holds the count of pair (u, v).
+    std::span<const std::uint32_t> cells() const { return counts_; }
+
+private:
+    std::vector<std::uint32_t> counts_;
+    std::vector<std::uint32_t> spare_;  // all zero between calls; see AddPixels
+};
+
+// The pair ConvertToYuv gives for one pixel.
+UvPair PairOf(Pixel pixel, LumaStandard standard = LumaStandard::Rec601);
+
+// Writes each pixel's luma into its fourth byte and returns the histogram of the pixels'
+// pairs; the rows are split over ThreadCount() threads, with the same result at any count.
+UvHistogram AnalysePixels(std::span<Pixel> pixels, LumaStandard standard = LumaStandard::Rec601);
+
+// CountUvPairs for the pairs a histogram stands for: adds each cell's count to the grid
+// cell that CountUvPairs would put its pair in, and returns the largest cell count of the
+// grid afterwards. The grid is identical to counting every pixel's pair one by one.
+std::int32_t CountUvHistogram(const UvHistogram& histogram, std::span<std::int32_t, kUvGridCells> grid,
+                              std::int32_t zoom);
 
 // destination[k] = source[k] & mask for k below count. Source and destination may be the
 // same buffer but must not otherwise overlap; null pointers are fine with count 0.

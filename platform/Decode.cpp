@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "platform/FileHeaders.h"
+#include "platform/JpegDecode.h"
 #include "platform/WmfDecode.h"
 
 namespace vistrel {
@@ -186,7 +187,15 @@ ReadImage ReadCurrent(QImageReader& reader, WatchedBytes* watch) {
     return out;
 }
 
-DecodeResult Decode(const QString& path, ColorValue background) {
+// A picture decoded whole, handed to the receiver as one band.
+DecodeResult Delivered(DecodeResult result, RowReceiver* receiver) {
+    if (!result || receiver == nullptr) return result;
+    if (receiver->PictureStarted(*result.surface) && receiver->RowsReady(result.surface->height())) return result;
+    receiver->PictureDropped();
+    return Failure(DecodeError::Cancelled);
+}
+
+DecodeResult Decode(const QString& path, ColorValue background, RowReceiver* receiver) {
     if (path.isEmpty()) return Failure(DecodeError::EmptyName);
 
     FileBytes file = ReadRegularFile(path);
@@ -200,7 +209,7 @@ DecodeResult Decode(const QString& path, ColorValue background) {
         if (metafile.image.isNull()) return Failure(metafile.error);
         DecodeResult result;
         result.surface.emplace(std::move(metafile.image));
-        return result;
+        return Delivered(std::move(result), receiver);
     }
 
     const headers::ClaimedSize claimed = headers::ReadClaimedSize(bytes);
@@ -216,7 +225,7 @@ DecodeResult Decode(const QString& path, ColorValue background) {
     WatchedBytes buffer(&file.bytes);
     buffer.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
     QImageReader reader(&buffer);
-    reader.setAutoTransform(false);
+    reader.setAutoTransform(true);
     if (!reader.canRead()) return Failure(DecodeError::Unreadable);
     const QByteArray format = reader.format();
 
@@ -225,6 +234,7 @@ DecodeResult Decode(const QString& path, ColorValue background) {
         if (scan.width >= 0 && !(SideInRange(scan.width) && SideInRange(scan.height)))
             return Failure(DecodeError::TooLarge);
         if (!scan.complete) return Failure(DecodeError::Unreadable);
+        if (std::optional<DecodeResult> jpeg = DecodeJpeg(data, size, receiver)) return std::move(*jpeg);
     }
 
     if (format == "gif" && !headers::GifFirstFrameComplete(bytes)) return Failure(DecodeError::Unreadable);
@@ -258,7 +268,7 @@ DecodeResult Decode(const QString& path, ColorValue background) {
 
     DecodeResult result;
     result.surface.emplace(std::move(chosen.image));
-    return result;
+    return Delivered(std::move(result), receiver);
 }
 
 }  // namespace
@@ -267,9 +277,9 @@ DecodeResult DecodePicture(const QString& path) {
     return DecodePicture(path, korvex::PixelToColor(QApplication::palette().color(QPalette::Base).rgb()));
 }
 
-DecodeResult DecodePicture(const QString& path, ColorValue background) {
+DecodeResult DecodePicture(const QString& path, ColorValue background, RowReceiver* receiver) {
     try {
-        return Decode(path, background);
+        return Decode(path, background, receiver);
     } catch (const std::bad_alloc&) {
         return Failure(DecodeError::OutOfMemory);
     }

@@ -5,6 +5,7 @@
 
 #include <optional>
 
+#include "platform/RowReceiver.h"
 #include "platform/Surface.h"
 
 namespace vistrel {
@@ -19,6 +20,7 @@ enum class DecodeError {
     Unreadable,       // no decoder takes it, or its content is empty, truncated or corrupt
     TooLarge,         // a side over kMaxPictureSide, or a zero side
     OutOfMemory,
+    Cancelled,        // the row receiver asked to stop
 };
 
 struct DecodeResult {
@@ -28,9 +30,11 @@ struct DecodeResult {
 };
 
 // GIF (first frame), BMP, JPEG, ICO (its largest image), WMF (at its natural
-// size) and every other format Qt's image plugins read. Transparent parts are
-// composited over the background colour (the palette's Base by default).
+// size) and every other format Qt's image plugins read, turned upright as the file
+// records. Transparent parts are composited over the background colour (the
+// palette's Base by default). A receiver, when given, hears of the picture's buffer
+// and of its rows as they land: band by band for most JPEGs, all at once for the rest.
 DecodeResult DecodePicture(const QString& path);
-DecodeResult DecodePicture(const QString& path, ColorValue background);
+DecodeResult DecodePicture(const QString& path, ColorValue background, RowReceiver* receiver = nullptr);
 
 }  // namespace vistrel

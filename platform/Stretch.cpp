@@ -1,17 +1,17 @@
 #include "platform/Stretch.h"
 
+#include "kernels/area.h"
+
 namespace vistrel {
 
-// Qt's smooth scaling averages the covered source area when reducing and
-// interpolates between neighbours when enlarging, each axis on its own: the
-// halftone stretch's behaviour. It splits large pictures over the cores itself.
 void HalftoneStretch(const Surface& source, Surface& destination) {
     if (source.isNull() || destination.isNull()) return;
-    const int width = destination.width();
-    const int height = destination.height();
-    QImage scaled = source.image().scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    if (scaled.format() != QImage::Format_RGB32) scaled.convertTo(QImage::Format_RGB32);
-    destination.image() = std::move(scaled);
+    const QImage& from = source.image();
+    QImage& to = destination.image();
+    korvex::ResampleArea(reinterpret_cast<const Pixel*>(from.constBits()), static_cast<std::size_t>(from.width()),
+                         static_cast<std::size_t>(from.height()), static_cast<std::size_t>(from.bytesPerLine() / 4),
+                         reinterpret_cast<Pixel*>(to.bits()), static_cast<std::size_t>(to.width()),
+                         static_cast<std::size_t>(to.height()));
 }
 
 }  // namespace vistrel

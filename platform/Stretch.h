@@ -1,6 +1,7 @@
 #pragma once
 // The halftone stretch: the whole of one surface scaled onto the whole of
-// another by area averaging, each axis on its own.
+// another by area averaging (each destination pixel the coverage-weighted mean of
+// the source pixels under it), each axis on its own.
 
 #include "platform/Surface.h"
 

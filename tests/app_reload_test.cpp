@@ -117,8 +117,7 @@ TEST_F(Reload, ARewrittenFileIsShownAfterThePauseWithEverythingTheUserSet) {
     fresh.vscrCross->setValue(row);
     // The bars moved the probe twice, leaving a fan of markers: the plot again with the last one only.
     fresh.vectorWindow()->Form_MouseUp(vistrel::kRightButton, 0, 10.0f, 10.0f);
-    fresh.vectorWindow()->MarkProbe(fresh.modScope.PicChroma.at(static_cast<std::size_t>(column), static_cast<std::size_t>(row)),
-                                    korvex::PixelToColor(fresh.ProbeSample));
+    fresh.vectorWindow()->MarkProbe(korvex::PairOf(fresh.ProbeSample), korvex::PixelToColor(fresh.ProbeSample));
     ExpectSame(SeenIn(*w), SeenIn(fresh));
     // Still watched, so the next save reloads too.
     EXPECT_TRUE(w->fileWatcher()->files().contains(w->watchedFile()));

@@ -34,4 +34,31 @@ void FakeDesktop::showModal(QDialog& dialog) {
     if (onModal) onModal(dialog);
 }
 
+const EveryPairPicture& PictureOfEveryPair() {
+    static const EveryPairPicture picture = [] {
+        constexpr std::size_t kColours = std::size_t{1} << 24;
+        std::vector<korvex::Pixel> colours(kColours);
+        for (std::size_t k = 0; k < kColours; ++k) colours[k] = static_cast<korvex::Pixel>(k);
+        std::vector<korvex::UvPair> pairs(kColours);
+        korvex::ConvertToYuv(colours, pairs);
+        using korvex::UvHistogram;
+        std::vector<bool> seen(UvHistogram::kCells, false);
+        EveryPairPicture out;
+        std::size_t index = 0;
+        for (std::size_t k = 0; k < kColours; ++k) {
+            const std::size_t cell = static_cast<std::size_t>(pairs[k].v - UvHistogram::kMinV) * UvHistogram::kColumns +
+                                     static_cast<std::size_t>(pairs[k].u - UvHistogram::kMinU);
+            if (seen[cell]) continue;
+            seen[cell] = true;
+            for (std::size_t r = 0; r <= index % 5; ++r) {
+                out.pixels.push_back(static_cast<korvex::Pixel>(k));
+                out.pairs.push_back(pairs[k]);
+            }
+            ++index;
+        }
+        return out;
+    }();
+    return picture;
+}
+
 }  // namespace testing_support

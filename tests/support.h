@@ -88,4 +88,13 @@ public:
     FakeDesktop fake;
 };
 
+// A picture that reaches every (U, V) pair ConvertToYuv can make: one colour per pair,
+// the pair found i-th repeated 1 + i % 5 times so that grid cells add up different
+// counts; with the pairs of its pixels. Built once (it scans all 2^24 colours).
+struct EveryPairPicture {
+    std::vector<korvex::Pixel> pixels;
+    std::vector<korvex::UvPair> pairs;
+};
+const EveryPairPicture& PictureOfEveryPair();
+
 }  // namespace testing_support

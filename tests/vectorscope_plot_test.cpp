@@ -207,4 +207,22 @@ TEST(VectorscopeZoom, FactorAndReadout) {
     EXPECT_EQ(vistrel::ZoomReadout(vistrel::ZoomFactorOf(384), QLocale(QLocale::German)), "1,50");
 }
 
+// The plot drawn from the histogram is the plot drawn from counting every pixel's
+// pair, pixel for pixel, at every zoom the bar gives, over a picture with every pair.
+TEST(VectorscopePlot, HistogramPlotEqualsCountingEveryPixelAtEveryZoom) {
+    const testing_support::EveryPairPicture& picture = testing_support::PictureOfEveryPair();
+    std::vector<Pixel> pixels = picture.pixels;
+    const korvex::UvHistogram histogram = korvex::AnalysePixels(pixels);
+    auto fromHistogram = std::make_unique<PlotBuffer>();
+    std::size_t litSomewhere = 0;
+    for (int zoom = vistrel::kZoomMin; zoom <= vistrel::kZoomMax; ++zoom) {
+        const auto fromPixels = Build(picture.pairs, zoom);
+        fromHistogram->fill(0x123456);
+        vistrel::BuildPlot(histogram, zoom, *fromHistogram);
+        ASSERT_TRUE(*fromPixels == *fromHistogram) << zoom;
+        litSomewhere += LitCount(*fromPixels) != 0;
+    }
+    EXPECT_EQ(litSomewhere, static_cast<std::size_t>(vistrel::kZoomMax - vistrel::kZoomMin + 1));
+}
+
 }  // namespace

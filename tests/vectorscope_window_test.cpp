@@ -6,6 +6,7 @@
 #include <QTest>
 
 #include <memory>
+#include <vector>
 
 #include "support.h"
 #include "platform/Input.h"
@@ -17,11 +18,17 @@ using korvex::UvPair;
 using vistrel::frmVector;
 using vistrel::ModScope;
 
-// A chroma grid of one pair repeated.
-korvex::ChromaGrid FlatChroma(std::size_t count, UvPair pair) {
-    korvex::ChromaGrid chroma(count, 1);
-    for (std::size_t k = 0; k < count; ++k) chroma.at(k, 0) = pair;
-    return chroma;
+// The histogram of a picture of `count` pixels of one colour that has the pair.
+korvex::UvHistogram FlatHistogram(std::size_t count, UvPair pair) {
+    korvex::Pixel colour = 0;
+    while (colour <= 0xFFFFFF) {
+        const UvPair found = korvex::PairOf(colour);
+        if (found.u == pair.u && found.v == pair.v) break;
+        ++colour;
+    }
+    EXPECT_LE(colour, 0xFFFFFFu) << "no colour has the pair";
+    std::vector<korvex::Pixel> pixels(count, colour);
+    return korvex::AnalysePixels(pixels);
 }
 
 class VectorscopeWindow : public ::testing::Test {
@@ -35,9 +42,9 @@ protected:
     }
 
     void Load(UvPair pair) {
-        mod.PicChroma = FlatChroma(10, pair);
+        mod.PicHistogram = FlatHistogram(10, pair);
         mod.PicLoaded = true;
-        window->PlotPoints(mod.PicChroma);
+        window->PlotPoints(mod.PicHistogram);
     }
 
     int LitPixels(int x0, int y0, int x1, int y1) const {

@@ -85,6 +85,14 @@ void BuildPlot(std::span<const korvex::UvPair> pairs, int zoomValue, std::span<P
     DrawDensityCells(cells, scaleCount, image);
 }
 
+void BuildPlot(const korvex::UvHistogram& histogram, int zoomValue, std::span<Pixel, kPlotPixels> image) {
+    std::vector<std::int32_t> grid(korvex::kUvGridCells, 0);
+    const std::span<std::int32_t, korvex::kUvGridCells> cells(grid.data(), korvex::kUvGridCells);
+    const std::int32_t scaleCount = korvex::CountUvHistogram(histogram, cells, zoomValue * kZoomToFixed);
+    std::fill(image.begin(), image.end(), Pixel{0});
+    DrawDensityCells(cells, scaleCount, image);
+}
+
 bool ShowsZoomReadout(float zoom) { return std::fabs(zoom - 1.0f) > kReadoutTolerance; }
 
 QString ZoomReadout(float zoom, const QLocale& locale) { return FormatNumber(zoom, "0.00", locale); }

@@ -51,6 +51,8 @@ void DrawDensityCells(std::span<const std::int32_t, korvex::kUvGridCells> grid, 
 
 // The whole plot: counts the pairs at the zoom bar's value and draws the image from scratch.
 void BuildPlot(std::span<const korvex::UvPair> pairs, int zoomValue, std::span<korvex::Pixel, kPlotPixels> image);
+// The same plot from the histogram of the pairs, whatever the picture's size.
+void BuildPlot(const korvex::UvHistogram& histogram, int zoomValue, std::span<korvex::Pixel, kPlotPixels> image);
 
 // Whether the zoom is far enough from 1.0 to be printed, and its text ("0.00").
 bool ShowsZoomReadout(float zoom);

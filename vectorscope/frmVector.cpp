@@ -65,10 +65,10 @@ frmVector::frmVector(const ModScope& mod, QWidget* parent)
 
 void frmVector::Form_Load() { PlotHeader = TopDownHeader(kPlotSide, kPlotSide); }
 
-void frmVector::PlotPoints(const korvex::ChromaGrid& pairs) {
+void frmVector::PlotPoints(const korvex::UvHistogram& pairs) {
     const int zoomValue = hscrZoom->value();
     ZoomFactor = ZoomFactorOf(zoomValue);
-    BuildPlot(pairs.span(), zoomValue, PlotImage);
+    BuildPlot(pairs, zoomValue, PlotImage);
     ShowPoints();
 }
 
@@ -125,7 +125,7 @@ void frmVector::Form_MouseUp(int button, int, float, float) {
     if (button == kLeftButton) {
         Dragging = false;
     } else if (button == kRightButton && mod_.ProbeLocked) {
-        PlotPoints(mod_.PicChroma);
+        PlotPoints(mod_.PicHistogram);
         if (focusMainWindow) focusMainWindow();
     }
 }
@@ -133,7 +133,7 @@ void frmVector::Form_MouseUp(int button, int, float, float) {
 void frmVector::Form_DblClick() { hscrZoom->setValue(kZoomUnity); }
 
 void frmVector::hscrZoom_Change() {
-    if (mod_.PicLoaded) PlotPoints(mod_.PicChroma);
+    if (mod_.PicLoaded) PlotPoints(mod_.PicHistogram);
 }
 
 void frmVector::paintEvent(QPaintEvent*) {

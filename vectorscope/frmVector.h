@@ -24,8 +24,8 @@ public:
     // Given by the main window at start-up: hands the keyboard focus back.
     std::function<void()> focusMainWindow;
 
-    // Counts the pairs into the plot image and shows it.
-    void PlotPoints(const korvex::ChromaGrid& pairs);
+    // Counts the picture's pairs into the plot image and shows it.
+    void PlotPoints(const korvex::UvHistogram& pairs);
     // The last plot, the zoom readout and the graticule; removes probe markers.
     void ShowPoints();
     // Circle, centre cross and the six targets in the scale colour.

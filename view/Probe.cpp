@@ -42,8 +42,7 @@ void frmMain::ShowProbe(int column, int row) {
                        Digits(ProbeSample & 0xFF) + ", " + Digits(ProbeSample >> 24));
     SetPatchColour(FromColorValue(color));
     if (frmVector_ != nullptr)
-        frmVector_->MarkProbe(modScope.PicChroma.at(static_cast<std::size_t>(column), static_cast<std::size_t>(row)),
-                              color);
+        frmVector_->MarkProbe(korvex::PairOf(ProbeSample, modScope.Luma), color);
     if (frmScope_ != nullptr) frmScope_->DrawLineTrace(modScope.PicPixels, column, row);
 }
 

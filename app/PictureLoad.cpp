@@ -1,0 +1,134 @@
+#include "app/PictureLoad.h"
+
+#include <algorithm>
+#include <new>
+
+#include "platform/Numbers.h"
+
+namespace vistrel {
+
+namespace {
+// Rows analysed before the analysis looks up again for a cancel: a few hundred
+// milliseconds of work even on the widest pictures.
+constexpr std::size_t kStepRows = 2048;
+}  // namespace
+
+ViewFit FitView(int pictureWidth, int pictureHeight, int outerHeight, int border) {
+    const float aspect = static_cast<float>(pictureHeight) / static_cast<float>(pictureWidth);
+    const float outerWidth = static_cast<float>(outerHeight) / aspect;
+    const int frame = 2 * border;
+    ViewFit fit;
+    fit.outerWidth = std::clamp(nearestInt(outerWidth), 1 + frame, kMaxPictureSide + frame);
+    fit.width = std::max(0, fit.outerWidth - frame);
+    fit.height = std::max(0, outerHeight - frame);
+    return fit;
+}
+
+QString ProgressText(int percent) {
+    if (percent < 0) return QStringLiteral("Working...");
+    return QStringLiteral("Working... %1 %").arg(std::clamp(percent, 0, 100));
+}
+
+PictureLoad::PictureLoad(QString path, ColorValue background, int outerHeight, int border,
+                         korvex::LumaStandard standard)
+    : path_(std::move(path)), background_(background), outerHeight_(outerHeight), border_(border), standard_(standard) {}
+
+PictureLoad::~PictureLoad() {
+    Cancel();
+    if (decoder_.joinable()) decoder_.join();
+}
+
+void PictureLoad::Start(std::function<void()> finished) {
+    finished_ = std::move(finished);
+    decoder_ = std::thread([this] { Decode(); });
+}
+
+int PictureLoad::Percent() const {
+    const int height = height_.load();
+    if (height <= 0) return -1;
+    return static_cast<int>(std::int64_t{analysed_.load()} * 100 / height);
+}
+
+void PictureLoad::Decode() {
+    decoded_ = DecodePicture(path_, background_, this);
+    {
+        const std::lock_guard lock(mutex_);
+        decodeOver_ = true;
+    }
+    wake_.notify_one();
+    if (analyser_.joinable()) analyser_.join();
+    if (decoded_ && (analysisFailed_ || analysis_ == nullptr || !analysis_->finished())) {
+        decoded_.surface.reset();
+        decoded_.error = DecodeError::OutOfMemory;
+    }
+    if (finished_) finished_();
+}
+
+bool PictureLoad::PictureStarted(Surface& picture) {
+    if (cancel_.load()) return false;
+    try {
+        fit_ = FitView(picture.width(), picture.height(), outerHeight_, border_);
+        view_.assign(static_cast<std::size_t>(fit_.width) * static_cast<std::size_t>(fit_.height), 0u);
+        QImage& image = picture.image();
+        analysis_ = std::make_unique<korvex::BandAnalysis>(
+            reinterpret_cast<Pixel*>(image.bits()), static_cast<std::size_t>(image.width()),
+            static_cast<std::size_t>(image.height()), static_cast<std::size_t>(image.bytesPerLine() / 4), view_.data(),
+            static_cast<std::size_t>(fit_.width), static_cast<std::size_t>(fit_.height), standard_);
+        analyser_ = std::thread([this] { Analyse(); });
+    } catch (const std::exception&) {
+        // Out of memory or of threads: the load fails as a whole.
+        analysis_.reset();
+        return false;
+    }
+    height_.store(picture.height());
+    return true;
+}
+
+bool PictureLoad::RowsReady(int rows) {
+    {
+        const std::lock_guard lock(mutex_);
+        rowsReady_ = rows;
+    }
+    wake_.notify_one();
+    return !cancel_.load();
+}
+
+void PictureLoad::PictureDropped() {
+    {
+        const std::lock_guard lock(mutex_);
+        dropped_ = true;
+    }
+    wake_.notify_one();
+    if (analyser_.joinable()) analyser_.join();
+}
+
+void PictureLoad::Analyse() {
+    const std::size_t height = analysis_->height();
+    try {
+        while (!analysis_->finished() && !cancel_.load()) {
+            std::size_t target = 0;
+            bool decoderIdle = false;
+            {
+                std::unique_lock lock(mutex_);
+                wake_.wait(lock, [&] {
+                    return static_cast<std::size_t>(rowsReady_) > analysis_->rowsDone() || decodeOver_ || dropped_;
+                });
+                if (dropped_) break;
+                target = static_cast<std::size_t>(rowsReady_);
+                decoderIdle = decodeOver_ || target >= height;
+            }
+            if (target <= analysis_->rowsDone()) break;  // the decode ended short of the picture
+            // A long backlog goes in steps, so that a cancel or a dropped picture is heard soon.
+            target = std::min(target, analysis_->rowsDone() + kStepRows);
+            // While the decoder works, the analysis keeps to its own core; once every row is
+            // in, the rest is split over all of them.
+            analysis_->AnalyseTo(target, decoderIdle);
+            analysed_.store(static_cast<int>(analysis_->rowsDone()));
+        }
+    } catch (const std::exception&) {
+        analysisFailed_ = true;
+        Cancel();
+    }
+}
+
+}  // namespace vistrel

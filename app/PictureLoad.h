@@ -1,0 +1,94 @@
+#pragma once
+// One picture load off the GUI thread: a decoder thread fills the full-size picture
+// band by band; an analysis thread follows it, band by band, with the luma bytes, the
+// (U, V) histogram and the fitted view. The GUI thread only starts it, reads its
+// progress, may cancel it and, once it is over, takes the results.
+
+#include <QString>
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "kernels/analysis.h"
+#include "platform/Decode.h"
+#include "platform/RowReceiver.h"
+
+namespace vistrel {
+
+// The view box fitted to a picture: it keeps its outer height and takes the picture's
+// proportions. Extreme panoramas are held to at least one displayed column and at most
+// the largest picture side, so that the fitted copy neither vanishes nor needs gigabytes.
+struct ViewFit {
+    int outerWidth = 0;
+    int width = 0;   // inner, in pixels
+    int height = 0;  // inner, in pixels
+};
+ViewFit FitView(int pictureWidth, int pictureHeight, int outerHeight, int border);
+
+// The status line while a load runs: "Working... 42 %" once rows are counted, else "Working...".
+QString ProgressText(int percent);
+
+class PictureLoad final : public RowReceiver {
+public:
+    // outerHeight and border: the view box's, for the fitted copy; standard: the weights
+    // of luma and the colour differences.
+    PictureLoad(QString path, ColorValue background, int outerHeight, int border,
+                korvex::LumaStandard standard = korvex::LumaStandard::Rec601);
+    ~PictureLoad() override;
+    PictureLoad(const PictureLoad&) = delete;
+    PictureLoad& operator=(const PictureLoad&) = delete;
+
+    // Starts the decoder thread; finished runs on it once everything is over.
+    void Start(std::function<void()> finished);
+    // Asks both threads to stop at their next band.
+    void Cancel() { cancel_.store(true); }
+    // Rows analysed as a percentage of the picture's height; -1 until the height is known.
+    int Percent() const;
+
+    // After `finished`: the decoded picture (luma in its fourth bytes) or the failure,
+    // and the analysis.
+    DecodeResult& decoded() { return decoded_; }
+    const ViewFit& fit() const { return fit_; }
+    const std::vector<Pixel>& view() const { return view_; }
+    korvex::UvHistogram& histogram() { return analysis_->histogram(); }
+
+private:
+    bool PictureStarted(Surface& picture) override;
+    bool RowsReady(int rows) override;
+    void PictureDropped() override;
+    void Decode();
+    void Analyse();
+
+    const QString path_;
+    const ColorValue background_;
+    const int outerHeight_;
+    const int border_;
+    const korvex::LumaStandard standard_;
+    std::function<void()> finished_;
+
+    std::atomic<bool> cancel_{false};
+    std::atomic<int> height_{-1};
+    std::atomic<int> analysed_{0};
+    bool analysisFailed_ = false;  // written by the analysis thread, read after it is joined
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    int rowsReady_ = 0;        // guarded by mutex_
+    bool decodeOver_ = false;  // guarded by mutex_
+    bool dropped_ = false;     // guarded by mutex_: the picture is gone, the analysis stops
+
+    ViewFit fit_;
+    std::vector<Pixel> view_;
+    std::unique_ptr<korvex::BandAnalysis> analysis_;
+    DecodeResult decoded_;
+    std::thread decoder_;
+    std::thread analyser_;
+};
+
+}  // namespace vistrel

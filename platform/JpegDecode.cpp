@@ -1,0 +1,221 @@
+#include "platform/JpegDecode.h"
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include <jerror.h>
+#include <jpeglib.h>
+
+namespace vistrel {
+namespace {
+
+// Rows decoded between two reports to the receiver: at least this many pixels, so that
+// a report costs next to nothing against the band's decoding.
+constexpr std::size_t kBandPixels = std::size_t{256} * 1024;
+
+struct ErrorTrap {
+    jpeg_error_mgr manager;  // first, so that libjpeg's pointer to it is a pointer to the trap
+    std::jmp_buf exit;
+};
+
+[[noreturn]] void LeaveOnError(j_common_ptr info) {
+    std::longjmp(reinterpret_cast<ErrorTrap*>(info->err)->exit, 1);
+}
+
+// Warnings (level -1) tell of corrupt data that libjpeg would paper over with grey:
+// they end the decode. Bytes between segments are the one harmless kind, common in
+// files from cameras. Trace messages (levels 1 and up) are ignored.
+void WarningsAreFailures(j_common_ptr info, int level) {
+    if (level >= 0) return;
+    if (info->err->msg_code == JWRN_EXTRANEOUS_DATA) return;
+    LeaveOnError(info);
+}
+
+// EXIF's APP1 marker and the signature that opens its payload.
+constexpr int kExifMarker = JPEG_APP0 + 1;
+constexpr unsigned char kExifSignature[6] = {'E', 'x', 'i', 'f', 0, 0};
+constexpr std::uint16_t kOrientationTag = 0x0112;
+constexpr std::uint16_t kShortType = 3;
+
+struct DecodeState {
+    jpeg_decompress_struct info{};
+    ErrorTrap trap{};
+    QImage stored;                     // the picture as stored, before any turn
+    std::vector<JSAMPROW> rowPointers;
+    RowReceiver* receiver = nullptr;
+    Surface* streamed = nullptr;       // the receiver's picture while it streams
+    bool started = false;              // the receiver has been told of the buffer
+    bool cancelled = false;
+    bool declined = false;             // colours this path does not take
+    bool noMemory = false;
+    int orientation = 1;
+};
+
+// Everything libjpeg does happens here, so that its error exit lands in a frame that owns
+// no objects of its own. False on any error; the state says which.
+bool RunDecoder(DecodeState& s, const unsigned char* data, std::size_t size) {
+    jpeg_decompress_struct& info = s.info;
+    info.err = jpeg_std_error(&s.trap.manager);
+    s.trap.manager.error_exit = LeaveOnError;
+    s.trap.manager.emit_message = WarningsAreFailures;
+    if (setjmp(s.trap.exit) != 0) return false;
+
+    jpeg_create_decompress(&info);
+    jpeg_mem_src(&info, data, static_cast<unsigned long>(size));
+    jpeg_save_markers(&info, kExifMarker, 0xFFFF);
+    jpeg_read_header(&info, TRUE);
+    if (info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK) {
+        s.declined = true;
+        return false;
+    }
+    if (!(info.image_width >= 1 && info.image_width <= kMaxPictureSide && info.image_height >= 1 &&
+          info.image_height <= kMaxPictureSide))
+        return false;
+    for (jpeg_saved_marker_ptr m = info.marker_list; m != nullptr; m = m->next)
+        if (m->marker == kExifMarker) {
+            s.orientation = ExifOrientation(m->data, m->data_length);
+            break;
+        }
+
+    info.out_color_space = JCS_EXT_BGRX;
+    jpeg_start_decompress(&info);
+    const int width = static_cast<int>(info.output_width);
+    const int height = static_cast<int>(info.output_height);
+    s.stored = QImage(width, height, QImage::Format_RGB32);
+    if (s.stored.isNull()) {
+        s.noMemory = true;
+        return false;
+    }
+    // An upright picture streams into the surface the receiver reads; a turned one is
+    // decoded whole first.
+    const bool streaming = s.orientation == 1 && s.receiver != nullptr;
+    if (streaming) {
+        s.streamed->image() = std::move(s.stored);
+        s.started = true;
+        if (!s.receiver->PictureStarted(*s.streamed)) {
+            s.cancelled = true;
+            return false;
+        }
+    }
+    QImage& target = streaming ? s.streamed->image() : s.stored;
+    const std::size_t bandRows = std::max<std::size_t>(1, kBandPixels / static_cast<std::size_t>(width));
+    while (info.output_scanline < info.output_height) {
+        const JDIMENSION first = info.output_scanline;
+        const JDIMENSION last = static_cast<JDIMENSION>(
+            std::min<std::size_t>(info.output_height, std::size_t{first} + bandRows));
+        s.rowPointers.resize(last - first);
+        for (JDIMENSION y = first; y < last; ++y)
+            s.rowPointers[y - first] = target.scanLine(static_cast<int>(y));
+        while (info.output_scanline < last)
+            jpeg_read_scanlines(&info, s.rowPointers.data() + (info.output_scanline - first),
+                                last - info.output_scanline);
+        if (streaming && !s.receiver->RowsReady(static_cast<int>(last))) {
+            s.cancelled = true;
+            return false;
+        }
+    }
+    jpeg_finish_decompress(&info);
+    return true;
+}
+
+void SetPixel(QImage& image, int x, int y, Pixel p) { reinterpret_cast<Pixel*>(image.scanLine(y))[x] = p; }
+
+}  // namespace
+
+int ExifOrientation(const unsigned char* payload, std::size_t size) {
+    constexpr std::size_t kTiff = sizeof kExifSignature;
+    if (size < kTiff + 8 || std::memcmp(payload, kExifSignature, kTiff) != 0) return 1;
+    const unsigned char* tiff = payload + kTiff;
+    const std::size_t n = size - kTiff;
+    const bool little = tiff[0] == 'I' && tiff[1] == 'I';
+    if (!little && !(tiff[0] == 'M' && tiff[1] == 'M')) return 1;
+    const auto u16 = [&](std::size_t at) -> std::uint32_t {
+        return little ? (tiff[at] | (std::uint32_t{tiff[at + 1]} << 8)) : ((std::uint32_t{tiff[at]} << 8) | tiff[at + 1]);
+    };
+    const auto u32 = [&](std::size_t at) -> std::uint32_t {
+        return little ? (u16(at) | (u16(at + 2) << 16)) : ((u16(at) << 16) | u16(at + 2));
+    };
+    if (u16(2) != 42) return 1;
+    const std::size_t directory = u32(4);
+    if (directory > n || n - directory < 2) return 1;
+    const std::size_t entries = u16(directory);
+    for (std::size_t k = 0; k < entries; ++k) {
+        const std::size_t at = directory + 2 + 12 * k;
+        if (at + 12 > n) return 1;
+        if (u16(at) != kOrientationTag) continue;
+        if (u16(at + 2) != kShortType || u32(at + 4) != 1) return 1;
+        const std::uint32_t value = u16(at + 8);
+        return value >= 1 && value <= 8 ? static_cast<int>(value) : 1;
+    }
+    return 1;
+}
+
+QImage Upright(const QImage& stored, int orientation) {
+    if (orientation <= 1 || orientation > 8) return stored;
+    const int w = stored.width();
+    const int h = stored.height();
+    // Orientations 5 to 8 swap the sides.
+    const bool swaps = orientation >= 5;
+    QImage out(swaps ? h : w, swaps ? w : h, QImage::Format_RGB32);
+    if (out.isNull()) return out;
+    for (int y = 0; y < h; ++y) {
+        const auto* row = reinterpret_cast<const Pixel*>(stored.constScanLine(y));
+        for (int x = 0; x < w; ++x) {
+            // Where stored pixel (x, y) goes in the upright picture.
+            switch (orientation) {
+                case 2: SetPixel(out, w - 1 - x, y, row[x]); break;          // mirrored left to right
+                case 3: SetPixel(out, w - 1 - x, h - 1 - y, row[x]); break;  // upside down
+                case 4: SetPixel(out, x, h - 1 - y, row[x]); break;          // mirrored top to bottom
+                case 5: SetPixel(out, y, x, row[x]); break;                  // transposed
+                case 6: SetPixel(out, h - 1 - y, x, row[x]); break;          // turned a quarter clockwise
+                case 7: SetPixel(out, h - 1 - y, w - 1 - x, row[x]); break;  // transverse
+                case 8: SetPixel(out, y, w - 1 - x, row[x]); break;          // turned a quarter anticlockwise
+                default: break;
+            }
+        }
+    }
+    return out;
+}
+
+std::optional<DecodeResult> DecodeJpeg(const unsigned char* data, std::size_t size, RowReceiver* receiver) {
+    Surface streamed;
+    DecodeState state;
+    state.receiver = receiver;
+    state.streamed = &streamed;
+    const bool ok = RunDecoder(state, data, size);
+    jpeg_destroy_decompress(&state.info);
+    if (state.declined) return std::nullopt;
+
+    DecodeResult result;
+    if (!ok) {
+        if (state.started) receiver->PictureDropped();
+        result.error = state.cancelled ? DecodeError::Cancelled
+                       : state.noMemory ? DecodeError::OutOfMemory
+                                        : DecodeError::Unreadable;
+        return result;
+    }
+    if (state.orientation == 1 && receiver != nullptr) {
+        result.surface.emplace(std::move(streamed));
+        return result;
+    }
+    QImage upright = Upright(state.stored, state.orientation);
+    state.stored = QImage();
+    if (upright.isNull()) {
+        result.error = DecodeError::OutOfMemory;
+        return result;
+    }
+    result.surface.emplace(std::move(upright));
+    if (receiver != nullptr &&
+        !(receiver->PictureStarted(*result.surface) && receiver->RowsReady(result.surface->height()))) {
+        receiver->PictureDropped();
+        result.surface.reset();
+        result.error = DecodeError::Cancelled;
+    }
+    return result;
+}
+
+}  // namespace vistrel

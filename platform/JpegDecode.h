@@ -1,0 +1,27 @@
+#pragma once
+// JPEG decoding with libjpeg straight into the 32-bit top-down surface, band by band.
+
+#include <cstddef>
+#include <optional>
+
+#include "platform/Decode.h"
+#include "platform/RowReceiver.h"
+
+namespace vistrel {
+
+// Decodes a whole JPEG stream (its structure already checked) and turns it upright as
+// its EXIF orientation says. The receiver, when given, hears of the buffer and of each
+// band of rows as it lands. Nothing (std::nullopt) when the stream's colours cannot be
+// decoded straight to the surface's layout (CMYK, YCCK): another reader must take it.
+// libjpeg's warnings of corrupt data are failures here, not grey rows.
+std::optional<DecodeResult> DecodeJpeg(const unsigned char* data, std::size_t size, RowReceiver* receiver);
+
+// The orientation (1..8) an APP1 segment's payload ("Exif\0\0", then a TIFF header and
+// its first directory) records; 1 when it records none or an invalid one.
+int ExifOrientation(const unsigned char* payload, std::size_t size);
+
+// A Format_RGB32 picture turned upright from an EXIF orientation 1..8 (1 gives it back
+// unchanged); a null image when memory runs out.
+QImage Upright(const QImage& stored, int orientation);
+
+}  // namespace vistrel
