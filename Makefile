@@ -6,7 +6,7 @@ SUDO     := $(shell [ "$$(id -u)" -eq 0 ] || echo sudo)
 
 # Debian packages the build, the tests and the program need.
 PACKAGES := cmake make g++ pkg-config qt6-base-dev qt6-image-formats-plugins libgl-dev \
-            libwmf-dev libjpeg62-turbo-dev libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core
+            libwmf-dev libjpeg62-turbo-dev libseccomp-dev libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core
 
 .PHONY: run test bench clean deps build
 

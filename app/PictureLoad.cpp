@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <new>
 
+#include "platform/DecodeWorker.h"
 #include "platform/Numbers.h"
 
 namespace vistrel {
@@ -43,7 +44,7 @@ int PictureLoad::Percent() const {
 }
 
 void PictureLoad::Decode() {
-    decoded_ = DecodePicture(path_, background_, this);
+    decoded_ = DecodeInWorker(path_, background_, this);
     {
         const std::lock_guard lock(mutex_);
         decodeOver_ = true;

@@ -1,6 +1,7 @@
 #pragma once
 // Picture decoding: a file turned into a full-size surface, or a failure.
 
+#include <QByteArray>
 #include <QString>
 
 #include <optional>
@@ -36,5 +37,16 @@ struct DecodeResult {
 // and of its rows as they land: band by band for most JPEGs, all at once for the rest.
 DecodeResult DecodePicture(const QString& path);
 DecodeResult DecodePicture(const QString& path, ColorValue background, RowReceiver* receiver = nullptr);
+
+// DecodePicture in its two steps, for a caller that must read the file before it may
+// decode (a confined decoder can no longer open files). The file's bytes, read once,
+// or why they cannot be: an empty name, a missing file, no regular file, no bytes.
+struct PictureFile {
+    QByteArray bytes;
+    std::optional<DecodeError> error;
+};
+PictureFile ReadPictureFile(const QString& path);
+// What DecodePicture gives for a file read by ReadPictureFile.
+DecodeResult DecodePictureBytes(PictureFile file, ColorValue background, RowReceiver* receiver = nullptr);
 
 }  // namespace vistrel
