@@ -276,7 +276,8 @@ DecodeResult Delivered(DecodeResult result, RowReceiver* receiver) {
     return Failure(DecodeError::Cancelled);
 }
 
-DecodeResult DecodeBytes(PictureFile& file, ColorValue background, RowReceiver* receiver) {
+DecodeResult DecodeBytes(PictureFile& file, ColorValue background, RowReceiver* receiver,
+                         const PictureBuffer& pictureBuffer) {
     const auto* data = reinterpret_cast<const unsigned char*>(file.bytes.constData());
     const auto size = static_cast<std::size_t>(file.bytes.size());
 
@@ -310,7 +311,7 @@ DecodeResult DecodeBytes(PictureFile& file, ColorValue background, RowReceiver* 
         if (scan.width >= 0 && !(SideInRange(scan.width) && SideInRange(scan.height)))
             return Failure(DecodeError::TooLarge);
         if (!scan.complete) return Failure(DecodeError::Unreadable);
-        if (std::optional<DecodeResult> jpeg = DecodeJpeg(data, size, receiver)) return std::move(*jpeg);
+        if (std::optional<DecodeResult> jpeg = DecodeJpeg(data, size, receiver, pictureBuffer)) return std::move(*jpeg);
     }
 
     if (format == "gif" && !GifFirstFrameComplete(data, size)) return Failure(DecodeError::Unreadable);
@@ -359,10 +360,11 @@ PictureFile ReadPictureFile(const QString& path) {
     }
 }
 
-DecodeResult DecodePictureBytes(PictureFile file, ColorValue background, RowReceiver* receiver) {
+DecodeResult DecodePictureBytes(PictureFile file, ColorValue background, RowReceiver* receiver,
+                                const PictureBuffer& buffer) {
     if (file.error) return Failure(*file.error);
     try {
-        return DecodeBytes(file, background, receiver);
+        return DecodeBytes(file, background, receiver, buffer);
     } catch (const std::bad_alloc&) {
         return Failure(DecodeError::OutOfMemory);
     }

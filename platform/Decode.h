@@ -4,6 +4,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 #include "platform/RowReceiver.h"
@@ -46,7 +47,12 @@ struct PictureFile {
     std::optional<DecodeError> error;
 };
 PictureFile ReadPictureFile(const QString& path);
-// What DecodePicture gives for a file read by ReadPictureFile.
-DecodeResult DecodePictureBytes(PictureFile file, ColorValue background, RowReceiver* receiver = nullptr);
+// Where a decoder that streams its rows puts the picture: a Format_RGB32 image of that
+// size, or a null one when there is no memory for it.
+using PictureBuffer = std::function<QImage(int width, int height)>;
+// What DecodePicture gives for a file read by ReadPictureFile. A streamed picture goes
+// into the buffer given, when one is; the others into buffers of their own.
+DecodeResult DecodePictureBytes(PictureFile file, ColorValue background, RowReceiver* receiver = nullptr,
+                                const PictureBuffer& buffer = {});
 
 }  // namespace vistrel

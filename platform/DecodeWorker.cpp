@@ -5,6 +5,9 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
+#include <system_error>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>
@@ -108,6 +111,24 @@ public:
         while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
         }
         pid_ = -1;
+    }
+
+    // After a successful decode the worker has nothing left to do but exit, which for a
+    // large picture takes a while (its address space is torn down): it is killed and
+    // reaped on a thread of its own, so that the picture is shown meanwhile.
+    void StopInBackground() {
+        if (pid_ <= 0) return;
+        const pid_t pid = std::exchange(pid_, -1);
+        ::kill(pid, SIGKILL);
+        try {
+            std::thread([pid] {
+                while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+                }
+            }).detach();
+        } catch (const std::system_error&) {
+            while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+            }
+        }
     }
 
 private:
@@ -218,7 +239,7 @@ DecodeResult DecodeInWorker(const QString& path, ColorValue background, RowRecei
                     if (receiver != nullptr && !receiver->RowsReady(event.rows)) return Failure(DecodeError::Cancelled);
                     break;
                 case WorkerMessageKind::Done: {
-                    worker.Stop();
+                    worker.StopInBackground();
                     DecodeResult result;
                     result.surface = std::move(picture);
                     return result;

@@ -156,25 +156,21 @@ bool InstallFilter() {
 }
 
 // Hands the decoder's rows to the program: the picture's size, then, once the program
-// has sized the shared buffer, each band copied in and announced.
+// has sized the shared buffer, each band announced. A streaming decoder writes straight
+// into the shared buffer; the others' bands are copied in.
 class SharedRows final : public RowReceiver {
 public:
     explicit SharedRows(Fault fault) : fault_(fault) {}
 
+    // The shared buffer, as the decoder's picture.
+    QImage Buffer(int width, int height) {
+        Open(width, height);
+        return QImage(shared_, width, height, qsizetype(rowBytes_), QImage::Format_RGB32);
+    }
+
     bool PictureStarted(Surface& picture) override {
-        Send(WorkerMessageKind::Size, static_cast<std::uint32_t>(picture.width()),
-             static_cast<std::uint32_t>(picture.height()));
-        char go = 0;
-        ssize_t got = 0;
-        do got = ::read(kWorkerGoFd, &go, 1);
-        while (got < 0 && errno == EINTR);
-        if (got != 1) ::_exit(0);  // the program has given up on this picture
-        rowBytes_ = static_cast<std::size_t>(picture.width()) * 4;
-        bytes_ = rowBytes_ * static_cast<std::size_t>(picture.height());
+        if (shared_ == nullptr) Open(picture.width(), picture.height());
         Q_ASSERT(static_cast<std::size_t>(picture.image().bytesPerLine()) == rowBytes_);
-        void* mapped = ::mmap(nullptr, bytes_, PROT_READ | PROT_WRITE, MAP_SHARED, kWorkerBufferFd, 0);
-        if (mapped == MAP_FAILED) Fail(DecodeError::OutOfMemory);
-        shared_ = static_cast<std::uint8_t*>(mapped);
         picture_ = &picture;
         if (fault_ == Fault::Crash) std::abort();
         if (fault_ == Fault::Hang) for (;;) ::pause();
@@ -190,6 +186,28 @@ public:
         const std::size_t from = static_cast<std::size_t>(copied_) * rowBytes_;
         const std::size_t to = static_cast<std::size_t>(rows) * rowBytes_;
         auto* source = reinterpret_cast<std::uint8_t*>(picture_->row(0));
+        if (source != shared_) Copy(source, from, to);
+        copied_ = rows;
+        Send(WorkerMessageKind::Rows, static_cast<std::uint32_t>(rows));
+        return true;
+    }
+
+private:
+    void Open(int width, int height) {
+        Send(WorkerMessageKind::Size, static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height));
+        char go = 0;
+        ssize_t got = 0;
+        do got = ::read(kWorkerGoFd, &go, 1);
+        while (got < 0 && errno == EINTR);
+        if (got != 1) ::_exit(0);  // the program has given up on this picture
+        rowBytes_ = static_cast<std::size_t>(width) * 4;
+        const std::size_t bytes = rowBytes_ * static_cast<std::size_t>(height);
+        void* mapped = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, kWorkerBufferFd, 0);
+        if (mapped == MAP_FAILED) Fail(DecodeError::OutOfMemory);
+        shared_ = static_cast<std::uint8_t*>(mapped);
+    }
+
+    void Copy(std::uint8_t* source, std::size_t from, std::size_t to) {
         std::memcpy(shared_ + from, source + from, to - from);
         // The band now lives in the shared buffer; the decoder never reads it again, so
         // its own pages go back at once and the worker holds about one picture, not two.
@@ -199,17 +217,12 @@ public:
             const std::uintptr_t last = reinterpret_cast<std::uintptr_t>(source + to) / page * page;
             if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
         }
-        copied_ = rows;
-        Send(WorkerMessageKind::Rows, static_cast<std::uint32_t>(rows));
-        return true;
     }
 
-private:
     const Fault fault_;
     Surface* picture_ = nullptr;
     std::uint8_t* shared_ = nullptr;
     std::size_t rowBytes_ = 0;
-    std::size_t bytes_ = 0;
     int copied_ = 0;
 };
 
@@ -255,7 +268,8 @@ void RunDecodeWorker(int argc, char** argv) {
     Misbehave(fault);
 
     SharedRows shared(fault);
-    const DecodeResult result = DecodePictureBytes(std::move(file), background, &shared);
+    const DecodeResult result = DecodePictureBytes(std::move(file), background, &shared,
+                                                   [&](int width, int height) { return shared.Buffer(width, height); });
     if (!result) Fail(result.error);
     Send(WorkerMessageKind::Done, 0);
     ::_exit(0);
