@@ -3,6 +3,7 @@
 #include <QBuffer>
 #include <QFile>
 #include <QImageReader>
+#include <QThreadPool>
 
 #include <cerrno>
 #include <csignal>
@@ -13,6 +14,7 @@
 
 #include <fcntl.h>
 #include <linux/sched.h>
+#include <malloc.h>
 #include <seccomp.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
@@ -36,6 +38,8 @@ constexpr std::uint64_t kBytesPerPixelAtPeak = 16;
 // legitimate picture (a gigapixel JPEG takes a few seconds).
 constexpr rlim_t kCpuSeconds = 60;
 constexpr rlim_t kCpuSecondsPerMiB = 1;
+// Threads the readers' conversions may use.
+constexpr int kWorkerThreads = 4;
 // Pages of a handed-over band are given back only from this size on.
 constexpr std::size_t kReleaseFromBytes = std::size_t{1} << 20;
 
@@ -235,6 +239,10 @@ void RunDecodeWorker(int argc, char** argv) {
     ::close_range(kWorkerBufferFd + 1, ~0U, 0);
     Limit(RLIMIT_CORE, 0, 0);
     if (argc != 3) ::_exit(2);
+    // Threads and their allocator arenas count against the address-space limit, so
+    // their number stays small whatever the machine (the pixels do not depend on it).
+    ::mallopt(M_ARENA_MAX, kWorkerThreads);
+    QThreadPool::globalInstance()->setMaxThreadCount(kWorkerThreads);
     const Fault fault = RequestedFault();
     const auto background = static_cast<ColorValue>(std::strtoul(argv[2], nullptr, 16));
 
