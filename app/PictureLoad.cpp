@@ -44,7 +44,9 @@ int PictureLoad::Percent() const {
 }
 
 void PictureLoad::Decode() {
-    decoded_ = DecodeInWorker(path_, background_, this);
+    DecodeWorkerOptions options;
+    options.cancelled = [this] { return cancel_.load(); };
+    decoded_ = DecodeInWorker(path_, background_, this, options);
     {
         const std::lock_guard lock(mutex_);
         decodeOver_ = true;

@@ -30,6 +30,8 @@ namespace {
 // The watchdog: any decode gets this long, and more for every MiB of file.
 constexpr std::chrono::milliseconds kWatchdogBase{30'000};
 constexpr std::chrono::milliseconds kWatchdogPerMiB{1'000};
+// How often a silent worker's load asks whether it is still wanted.
+constexpr std::chrono::milliseconds kCancelPoll{50};
 // Descriptors are moved to at least this number before they are handed to the worker,
 // so that none of them already sits where the worker expects another.
 constexpr int kAboveWorkerFds = 10;
@@ -214,9 +216,10 @@ DecodeResult DecodeInWorker(const QString& path, ColorValue background, RowRecei
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) return Failure(DecodeError::Unreadable);
         pollfd wait{reportRead.get(), POLLIN, 0};
-        const int ready = ::poll(&wait, 1, static_cast<int>(std::min<std::int64_t>(left.count(), 60'000)));
+        const int ready = ::poll(&wait, 1, static_cast<int>(std::min<std::int64_t>(left.count(), kCancelPoll.count())));
         if (ready < 0 && errno == EINTR) continue;
         if (ready < 0) return Failure(DecodeError::Unreadable);
+        if (options.cancelled && options.cancelled()) return Failure(DecodeError::Cancelled);
         if (ready == 0) continue;
         const ssize_t got = ::read(reportRead.get(), bytes, sizeof bytes);
         if (got < 0 && errno == EINTR) continue;

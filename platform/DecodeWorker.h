@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <chrono>
+#include <functional>
 
 #include "platform/Decode.h"
 
@@ -19,6 +20,9 @@ struct DecodeWorkerOptions {
     QString executable;  // empty: the decoder beside the running executable
     // Longest the worker may take; zero: from the file's size.
     std::chrono::milliseconds watchdog{0};
+    // Asked while the worker is silent (a decode that reports no rows for a while):
+    // true ends it at once, as a receiver's false does.
+    std::function<bool()> cancelled;
 };
 
 // DecodePicture's results (the same pixels and the same failures), decoded by a worker.

@@ -373,6 +373,24 @@ TEST_F(Worker, TheReceiverStopsTheWorkerAtOnce) {
     }
 }
 
+TEST_F(Worker, ASilentWorkerIsStoppedWhenTheLoadIsCancelled) {
+    const QString file = write("fine.png", Encode(Pattern(64, 48), "png"));
+    const std::vector<std::string> before = Children();
+    const int fds = OpenFds();
+    ::setenv("VISTREL_DECODER_FAULT", "hang", 1);
+    int asked = 0;
+    DecodeWorkerOptions options;
+    options.cancelled = [&] { return ++asked == 3; };
+    Recorder recorder;
+    const DecodeResult result = DecodeInWorker(file, kBackground, &recorder, options);
+    EXPECT_EQ(result.error, DecodeError::Cancelled);
+    EXPECT_EQ(asked, 3);
+    EXPECT_TRUE(recorder.rows.empty());
+    EXPECT_EQ(Children(), before);
+    EXPECT_EQ(OpenFds(), fds);
+    EXPECT_EQ(SharedBuffersMapped(), 0);
+}
+
 TEST_F(Worker, APictureOutlivesItsWorkerAndGivesItsMemoryBack) {
     const QString file = write("fine.png", Encode(Pattern(64, 48), "png"));
     {
