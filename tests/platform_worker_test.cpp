@@ -12,6 +12,7 @@
 #include <fstream>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "picture_bytes.h"
@@ -231,6 +232,17 @@ std::vector<std::string> Children() {
     return children;
 }
 
+// True once this process has no child at all. A worker that has delivered its picture
+// is reaped on a thread of its own, so a child may linger for a moment; a zombie or a
+// worker nobody ended never goes, and the wait then gives up.
+bool NoChildrenLeft() {
+    for (int attempt = 0; attempt < 500; ++attempt) {
+        if (Children().empty()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
 int OpenFds() { return static_cast<int>(QDir("/proc/self/fd").entryList(QDir::NoDotAndDotDot | QDir::System).size()); }
 
 int SharedBuffersMapped() {
@@ -332,7 +344,6 @@ TEST_F(Worker, BrokenFilesFailAlikeInProcessAndInTheWorker) {
 TEST_F(Worker, MisbehavingWorkersEndInACleanFailure) {
     const QString file = write("fine.png", Encode(Pattern(64, 48), "png"));
     const QString forbidden = dir.filePath("made-by-worker");
-    const std::vector<std::string> before = Children();
     const int fds = OpenFds();
     for (const std::string& fault : std::vector<std::string>{"crash", "hang", "garbage", "oversize", "backwards", "quit", "forbidden:" +
                                     forbidden.toStdString()}) {
@@ -344,7 +355,7 @@ TEST_F(Worker, MisbehavingWorkersEndInACleanFailure) {
         const DecodeResult result = DecodeInWorker(file, kBackground, &recorder, options);
         EXPECT_FALSE(result);
         EXPECT_EQ(result.error, DecodeError::Unreadable);
-        EXPECT_EQ(Children(), before);
+        EXPECT_TRUE(NoChildrenLeft());
         EXPECT_EQ(OpenFds(), fds);
         EXPECT_EQ(SharedBuffersMapped(), 0);
     }
@@ -356,7 +367,6 @@ TEST_F(Worker, MisbehavingWorkersEndInACleanFailure) {
 
 TEST_F(Worker, TheReceiverStopsTheWorkerAtOnce) {
     const QString file = write("big.jpg", Encode(Pattern(1600, 1200), "jpeg"));
-    const std::vector<std::string> before = Children();
     const int fds = OpenFds();
     for (const bool atStart : {true, false}) {
         Recorder recorder;
@@ -367,7 +377,7 @@ TEST_F(Worker, TheReceiverStopsTheWorkerAtOnce) {
         EXPECT_EQ(result.error, DecodeError::Cancelled);
         EXPECT_EQ(recorder.rows.size(), atStart ? 0u : 1u);
         EXPECT_LT(recorder.rows.empty() ? 0 : recorder.rows.back(), 1200);
-        EXPECT_EQ(Children(), before);
+        EXPECT_TRUE(NoChildrenLeft());
         EXPECT_EQ(OpenFds(), fds);
         EXPECT_EQ(SharedBuffersMapped(), 0);
     }
@@ -375,7 +385,6 @@ TEST_F(Worker, TheReceiverStopsTheWorkerAtOnce) {
 
 TEST_F(Worker, ASilentWorkerIsStoppedWhenTheLoadIsCancelled) {
     const QString file = write("fine.png", Encode(Pattern(64, 48), "png"));
-    const std::vector<std::string> before = Children();
     const int fds = OpenFds();
     ::setenv("VISTREL_DECODER_FAULT", "hang", 1);
     int asked = 0;
@@ -386,16 +395,19 @@ TEST_F(Worker, ASilentWorkerIsStoppedWhenTheLoadIsCancelled) {
     EXPECT_EQ(result.error, DecodeError::Cancelled);
     EXPECT_EQ(asked, 3);
     EXPECT_TRUE(recorder.rows.empty());
-    EXPECT_EQ(Children(), before);
+    EXPECT_TRUE(NoChildrenLeft());
     EXPECT_EQ(OpenFds(), fds);
     EXPECT_EQ(SharedBuffersMapped(), 0);
 }
 
 TEST_F(Worker, APictureOutlivesItsWorkerAndGivesItsMemoryBack) {
     const QString file = write("fine.png", Encode(Pattern(64, 48), "png"));
+    const int fds = OpenFds();
     {
         DecodeResult result = DecodeInWorker(file, kBackground);
         ASSERT_TRUE(result);
+        EXPECT_TRUE(NoChildrenLeft());
+        EXPECT_EQ(OpenFds(), fds);  // the mapping holds the buffer; no descriptor does
         EXPECT_EQ(SharedBuffersMapped(), 1);
         // The program writes into its picture (the luma byte): the mapping is its own.
         result.surface->row(47)[63] = 0x12345678u;
