@@ -202,9 +202,7 @@ DecodeResult DecodeInWorker(const QString& path, ColorValue background, RowRecei
     const QString executable = options.executable.isEmpty() ? ExecutableBeside() : options.executable;
     if (!worker.Start(executable, name, background, reportWrite, goRead, memfd)) return Failure(DecodeError::Unreadable);
     reportWrite.reset();
-    goRead.reset();
-    // The worker's messages stop the moment the program stops reading: a write to the
-    // closed pipe ends it (SIGPIPE) even before the kill.
+    goRead.reset();  // the worker's ends are its own now: a worker gone shows as the pipe's end
 
     const auto watchdog = options.watchdog.count() > 0 ? options.watchdog : WorkerWatchdog(info.st_size);
     const auto deadline = std::chrono::steady_clock::now() + watchdog;
