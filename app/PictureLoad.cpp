@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <new>
 
+#include "platform/DecodeWorker.h"
 #include "platform/Numbers.h"
 
 namespace vistrel {
@@ -50,7 +51,9 @@ int PictureLoad::Percent() const {
 }
 
 void PictureLoad::Decode() {
-    decoded_ = DecodePicture(path_, background_, this);
+    DecodeWorkerOptions options;
+    options.cancelled = [this] { return cancel_.load(); };
+    decoded_ = DecodeInWorker(path_, background_, this, options);
     {
         const std::lock_guard lock(mutex_);
         decodeOver_ = true;

@@ -30,7 +30,7 @@ add_custom_command(OUTPUT ${DIST_OUT}/vistrel.1.gz
 add_custom_target(manual_page ALL DEPENDS ${DIST_OUT}/vistrel.1.gz)
 
 # The program looks for its shipped files in ../share/vistrel beside its bin folder.
-install(TARGETS vistrel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS vistrel vistrel-decoder RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${CMAKE_BINARY_DIR}/30861.jpg ${CMAKE_BINARY_DIR}/ScopeReadme.txt DESTINATION share/vistrel)
 install(FILES ${CMAKE_SOURCE_DIR}/dist/${VISTREL_APP_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${DIST_OUT}/${VISTREL_APP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)

@@ -39,15 +39,10 @@ bool SideInRange(std::int64_t side) { return side >= 1 && side <= kMaxPictureSid
 // ---------------------------------------------------------------------------
 // Reading the file
 
-struct FileBytes {
-    QByteArray bytes;
-    std::optional<DecodeError> error;
-};
-
 // The whole file, read once. Its type is checked with stat() before it is
 // opened, so a FIFO or a device is never opened at all; the open itself does
 // not block either, and fstat() confirms the file opened is still a regular one.
-FileBytes ReadRegularFile(const QString& path) {
+PictureFile ReadRegularFile(const QString& path) {
     const QByteArray name = QFile::encodeName(path);
     struct stat info {};
     if (::stat(name.constData(), &info) != 0) {
@@ -195,11 +190,8 @@ DecodeResult Delivered(DecodeResult result, RowReceiver* receiver) {
     return Failure(DecodeError::Cancelled);
 }
 
-DecodeResult Decode(const QString& path, ColorValue background, RowReceiver* receiver) {
-    if (path.isEmpty()) return Failure(DecodeError::EmptyName);
-
-    FileBytes file = ReadRegularFile(path);
-    if (file.error) return Failure(*file.error);
+DecodeResult DecodeBytes(PictureFile& file, ColorValue background, RowReceiver* receiver,
+                         const PictureBuffer& pictureBuffer) {
     const auto* data = reinterpret_cast<const unsigned char*>(file.bytes.constData());
     const auto size = static_cast<std::size_t>(file.bytes.size());
     const headers::Bytes bytes(data, size);
@@ -234,7 +226,7 @@ DecodeResult Decode(const QString& path, ColorValue background, RowReceiver* rec
         if (scan.width >= 0 && !(SideInRange(scan.width) && SideInRange(scan.height)))
             return Failure(DecodeError::TooLarge);
         if (!scan.complete) return Failure(DecodeError::Unreadable);
-        if (std::optional<DecodeResult> jpeg = DecodeJpeg(data, size, receiver)) return std::move(*jpeg);
+        if (std::optional<DecodeResult> jpeg = DecodeJpeg(data, size, receiver, pictureBuffer)) return std::move(*jpeg);
     }
 
     if (format == "gif" && !headers::GifFirstFrameComplete(bytes)) return Failure(DecodeError::Unreadable);
@@ -277,12 +269,27 @@ DecodeResult DecodePicture(const QString& path) {
     return DecodePicture(path, korvex::PixelToColor(QApplication::palette().color(QPalette::Base).rgb()));
 }
 
-DecodeResult DecodePicture(const QString& path, ColorValue background, RowReceiver* receiver) {
+PictureFile ReadPictureFile(const QString& path) {
+    if (path.isEmpty()) return {{}, DecodeError::EmptyName};
     try {
-        return Decode(path, background, receiver);
+        return ReadRegularFile(path);
+    } catch (const std::bad_alloc&) {
+        return {{}, DecodeError::OutOfMemory};
+    }
+}
+
+DecodeResult DecodePictureBytes(PictureFile file, ColorValue background, RowReceiver* receiver,
+                                const PictureBuffer& buffer) {
+    if (file.error) return Failure(*file.error);
+    try {
+        return DecodeBytes(file, background, receiver, buffer);
     } catch (const std::bad_alloc&) {
         return Failure(DecodeError::OutOfMemory);
     }
+}
+
+DecodeResult DecodePicture(const QString& path, ColorValue background, RowReceiver* receiver) {
+    return DecodePictureBytes(ReadPictureFile(path), background, receiver);
 }
 
 }  // namespace vistrel

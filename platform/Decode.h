@@ -1,8 +1,10 @@
 #pragma once
 // Picture decoding: a file turned into a full-size surface, or a failure.
 
+#include <QByteArray>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 #include "platform/RowReceiver.h"
@@ -36,5 +38,21 @@ struct DecodeResult {
 // and of its rows as they land: band by band for most JPEGs, all at once for the rest.
 DecodeResult DecodePicture(const QString& path);
 DecodeResult DecodePicture(const QString& path, ColorValue background, RowReceiver* receiver = nullptr);
+
+// DecodePicture in its two steps, for a caller that must read the file before it may
+// decode (a confined decoder can no longer open files). The file's bytes, read once,
+// or why they cannot be: an empty name, a missing file, no regular file, no bytes.
+struct PictureFile {
+    QByteArray bytes;
+    std::optional<DecodeError> error;
+};
+PictureFile ReadPictureFile(const QString& path);
+// Where a decoder that streams its rows puts the picture: a Format_RGB32 image of that
+// size, or a null one when there is no memory for it.
+using PictureBuffer = std::function<QImage(int width, int height)>;
+// What DecodePicture gives for a file read by ReadPictureFile. A streamed picture goes
+// into the buffer given, when one is; the others into buffers of their own.
+DecodeResult DecodePictureBytes(PictureFile file, ColorValue background, RowReceiver* receiver = nullptr,
+                                const PictureBuffer& buffer = {});
 
 }  // namespace vistrel

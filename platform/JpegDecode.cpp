@@ -47,6 +47,7 @@ struct DecodeState {
     QImage stored;                     // the picture as stored, before any turn
     std::vector<JSAMPROW> rowPointers;
     RowReceiver* receiver = nullptr;
+    const PictureBuffer* buffer = nullptr;
     Surface* streamed = nullptr;       // the receiver's picture while it streams
     bool started = false;              // the receiver has been told of the buffer
     bool cancelled = false;
@@ -85,14 +86,16 @@ bool RunDecoder(DecodeState& s, const unsigned char* data, std::size_t size) {
     jpeg_start_decompress(&info);
     const int width = static_cast<int>(info.output_width);
     const int height = static_cast<int>(info.output_height);
-    s.stored = QImage(width, height, QImage::Format_RGB32);
+    // An upright picture streams into the surface the receiver reads (in the caller's
+    // buffer, when it gives one); a turned one is decoded whole first.
+    const bool streaming = s.orientation == 1 && s.receiver != nullptr;
+    s.stored = streaming && s.buffer != nullptr && *s.buffer ? (*s.buffer)(width, height)
+                                                             : QImage(width, height, QImage::Format_RGB32);
     if (s.stored.isNull()) {
         s.noMemory = true;
         return false;
     }
-    // An upright picture streams into the surface the receiver reads; a turned one is
-    // decoded whole first.
-    const bool streaming = s.orientation == 1 && s.receiver != nullptr;
+    Q_ASSERT(s.stored.format() == QImage::Format_RGB32 && s.stored.width() == width && s.stored.height() == height);
     if (streaming) {
         s.streamed->image() = std::move(s.stored);
         s.started = true;
@@ -181,10 +184,12 @@ QImage Upright(const QImage& stored, int orientation) {
     return out;
 }
 
-std::optional<DecodeResult> DecodeJpeg(const unsigned char* data, std::size_t size, RowReceiver* receiver) {
+std::optional<DecodeResult> DecodeJpeg(const unsigned char* data, std::size_t size, RowReceiver* receiver,
+                                       const PictureBuffer& buffer) {
     Surface streamed;
     DecodeState state;
     state.receiver = receiver;
+    state.buffer = &buffer;
     state.streamed = &streamed;
     const bool ok = RunDecoder(state, data, size);
     jpeg_destroy_decompress(&state.info);

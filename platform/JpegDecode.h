@@ -14,7 +14,8 @@ namespace vistrel {
 // band of rows as it lands. Nothing (std::nullopt) when the stream's colours cannot be
 // decoded straight to the surface's layout (CMYK, YCCK): another reader must take it.
 // libjpeg's warnings of corrupt data are failures here, not grey rows.
-std::optional<DecodeResult> DecodeJpeg(const unsigned char* data, std::size_t size, RowReceiver* receiver);
+std::optional<DecodeResult> DecodeJpeg(const unsigned char* data, std::size_t size, RowReceiver* receiver,
+                                       const PictureBuffer& buffer = {});
 
 // The orientation (1..8) an APP1 segment's payload ("Exif\0\0", then a TIFF header and
 // its first directory) records; 1 when it records none or an invalid one.

@@ -1,0 +1,64 @@
+// The decoder worker: what starting one costs (start, first message, exit, for a
+// picture of a few pixels), and the 24-megapixel decode through it against the same
+// decode in the program's own process. Times are wall-clock: the work is elsewhere.
+#include <benchmark/benchmark.h>
+
+#include <QDir>
+#include <QImage>
+
+#include "pictures.h"
+#include "platform/Decode.h"
+#include "platform/DecodeWorker.h"
+
+namespace {
+
+const QString& TinyPng() {
+    static const QString path = [] {
+        const QString file = QDir::temp().filePath("vistrel_bench_tiny.png");
+        QImage image(4, 4, QImage::Format_RGB32);
+        image.fill(0x336699);
+        if (!image.save(file, "png")) qFatal("cannot write %s", qPrintable(file));
+        return file;
+    }();
+    return path;
+}
+
+void BM_WorkerStartTinyPng(benchmark::State& state) {
+    const QString& file = TinyPng();
+    for (auto _ : state) {
+        vistrel::DecodeResult result = vistrel::DecodeInWorker(file, 0xFFFFFF);
+        if (!result) state.SkipWithError("decode failed");
+    }
+}
+BENCHMARK(BM_WorkerStartTinyPng)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
+
+void BM_InProcessTinyPng(benchmark::State& state) {
+    const QString& file = TinyPng();
+    for (auto _ : state) {
+        vistrel::DecodeResult result = vistrel::DecodePicture(file, 0xFFFFFF);
+        if (!result) state.SkipWithError("decode failed");
+    }
+}
+BENCHMARK(BM_InProcessTinyPng)->Unit(benchmark::kMillisecond)->MinTime(1.0)->UseRealTime();
+
+void BM_DecodeInWorkerJpeg24MP(benchmark::State& state) {
+    const QString& file = bench::Jpeg24MP();
+    for (auto _ : state) {
+        vistrel::DecodeResult result = vistrel::DecodeInWorker(file, 0xFFFFFF);
+        if (!result) state.SkipWithError("decode failed");
+        benchmark::DoNotOptimize(result.surface->image().constBits());
+    }
+}
+BENCHMARK(BM_DecodeInWorkerJpeg24MP)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
+
+void BM_DecodeInProcessJpeg24MP(benchmark::State& state) {
+    const QString& file = bench::Jpeg24MP();
+    for (auto _ : state) {
+        vistrel::DecodeResult result = vistrel::DecodePicture(file, 0xFFFFFF);
+        if (!result) state.SkipWithError("decode failed");
+        benchmark::DoNotOptimize(result.surface->image().constBits());
+    }
+}
+BENCHMARK(BM_DecodeInProcessJpeg24MP)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
+
+}  // namespace

@@ -1,0 +1,43 @@
+// The program's reader of a decoder worker's messages, fed whatever bytes a worker
+// might send, split where the input's first byte says. Whatever it accepts must keep
+// the reader's promises; anything else is a fault.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <vector>
+
+#include "platform/WorkerMessages.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size == 0) return 0;
+    const std::size_t piece = 1 + data[0] % 16;
+    ++data;
+    --size;
+    vistrel::WorkerMessageReader reader(64);
+    std::vector<vistrel::WorkerEvent> events;
+    for (std::size_t at = 0; at < size; at += piece) reader.Feed(data + at, std::min(piece, size - at), events);
+    int height = -1, rows = 0;
+    bool ended = false;
+    for (const vistrel::WorkerEvent& e : events) {
+        if (ended) std::abort();
+        switch (e.kind) {
+            case vistrel::WorkerMessageKind::Size:
+                if (height != -1 || e.width < 1 || e.width > 64 || e.height < 1 || e.height > 64) std::abort();
+                height = e.height;
+                break;
+            case vistrel::WorkerMessageKind::Rows:
+                if (e.rows <= rows || e.rows > height) std::abort();
+                rows = e.rows;
+                break;
+            case vistrel::WorkerMessageKind::Done:
+                if (rows != height) std::abort();
+                ended = true;
+                break;
+            case vistrel::WorkerMessageKind::Failed:
+                ended = true;
+                break;
+        }
+    }
+    if (!reader.malformed() && reader.finished() != ended) std::abort();
+    return 0;
+}

@@ -1,0 +1,262 @@
+#include "platform/DecodeWorker.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdint>
+#include <system_error>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/mman.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "platform/DecoderProcess.h"
+#include "platform/WorkerMessages.h"
+
+extern char** environ;
+
+namespace vistrel {
+namespace {
+
+// The watchdog: any decode gets this long, and more for every MiB of file.
+constexpr std::chrono::milliseconds kWatchdogBase{30'000};
+constexpr std::chrono::milliseconds kWatchdogPerMiB{1'000};
+// How often a silent worker's load asks whether it is still wanted.
+constexpr std::chrono::milliseconds kCancelPoll{50};
+// Descriptors are moved to at least this number before they are handed to the worker,
+// so that none of them already sits where the worker expects another.
+constexpr int kAboveWorkerFds = 10;
+
+DecodeResult Failure(DecodeError error) {
+    DecodeResult result;
+    result.error = error;
+    return result;
+}
+
+class Fd {
+public:
+    Fd() = default;
+    explicit Fd(int fd) : fd_(fd) {}
+    Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    Fd& operator=(Fd&& other) noexcept {
+        reset(std::exchange(other.fd_, -1));
+        return *this;
+    }
+    ~Fd() { reset(); }
+    void reset(int fd = -1) {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = fd;
+    }
+    int get() const { return fd_; }
+    bool valid() const { return fd_ >= 0; }
+
+private:
+    int fd_ = -1;
+};
+
+Fd Above(int fd) {
+    if (fd < 0) return Fd();
+    Fd moved(::fcntl(fd, F_DUPFD_CLOEXEC, kAboveWorkerFds));
+    ::close(fd);
+    return moved;
+}
+
+// A one-way channel; as a socket pair when the program writes to it, so that a worker
+// gone away costs an error (MSG_NOSIGNAL), not the program's SIGPIPE.
+bool Pipe(Fd& readEnd, Fd& writeEnd, bool programWrites = false) {
+    int ends[2];
+    if (programWrites ? ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0
+                      : ::pipe2(ends, O_CLOEXEC) != 0)
+        return false;
+    readEnd = Above(ends[0]);
+    writeEnd = Above(ends[1]);
+    return readEnd.valid() && writeEnd.valid();
+}
+
+// The started worker: killed and reaped when this goes, whatever happened.
+class Worker {
+public:
+    Worker() = default;
+    Worker(const Worker&) = delete;
+    Worker& operator=(const Worker&) = delete;
+    ~Worker() { Stop(); }
+
+    bool Start(const QString& executable, const QByteArray& file, ColorValue background, const Fd& report,
+               const Fd& go, const Fd& buffer) {
+        posix_spawn_file_actions_t actions;
+        if (::posix_spawn_file_actions_init(&actions) != 0) return false;
+        bool ok = ::posix_spawn_file_actions_adddup2(&actions, report.get(), kWorkerReportFd) == 0 &&
+                  ::posix_spawn_file_actions_adddup2(&actions, go.get(), kWorkerGoFd) == 0 &&
+                  ::posix_spawn_file_actions_adddup2(&actions, buffer.get(), kWorkerBufferFd) == 0;
+        const QByteArray program = QFile::encodeName(executable);
+        const QByteArray colour = QByteArray::number(background, 16);
+        char* argv[] = {const_cast<char*>(program.constData()), const_cast<char*>(file.constData()),
+                        const_cast<char*>(colour.constData()), nullptr};
+        ok = ok && ::posix_spawn(&pid_, program.constData(), &actions, nullptr, argv, environ) == 0;
+        ::posix_spawn_file_actions_destroy(&actions);
+        if (!ok) pid_ = -1;
+        return ok;
+    }
+
+    void Stop() {
+        if (pid_ <= 0) return;
+        ::kill(pid_, SIGKILL);
+        while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
+        }
+        pid_ = -1;
+    }
+
+    // After a successful decode the worker has nothing left to do but exit, which for a
+    // large picture takes a while (its address space is torn down): it is killed and
+    // reaped on a thread of its own, so that the picture is shown meanwhile.
+    void StopInBackground() {
+        if (pid_ <= 0) return;
+        const pid_t pid = std::exchange(pid_, -1);
+        ::kill(pid, SIGKILL);
+        try {
+            std::thread([pid] {
+                while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+                }
+            }).detach();
+        } catch (const std::system_error&) {
+            while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+            }
+        }
+    }
+
+private:
+    pid_t pid_ = -1;
+};
+
+QString ExecutableBeside() {
+    const QString self = QFile::symLinkTarget(QStringLiteral("/proc/self/exe"));
+    const qsizetype slash = self.lastIndexOf(u'/');
+    return self.left(slash + 1) + QString::fromLatin1(kDecoderExecutable);
+}
+
+// The shared picture: a view of the mapped buffer, unmapped with the last copy of it.
+std::optional<Surface> MapPicture(int memfd, int width, int height) {
+    const std::size_t bytes = std::size_t(width) * std::size_t(height) * 4;
+    if (::ftruncate(memfd, static_cast<off_t>(bytes)) != 0) return std::nullopt;
+    // Sealed at this size: the worker can neither shrink the buffer under the program's
+    // mapping nor grow it.
+    if (::fcntl(memfd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL) != 0) return std::nullopt;
+    void* mapped = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, memfd, 0);
+    if (mapped == MAP_FAILED) return std::nullopt;
+    struct Mapping {
+        void* at;
+        std::size_t bytes;
+    };
+    auto* mapping = new Mapping{mapped, bytes};
+    const QImageCleanupFunction unmap = [](void* info) {
+        auto* m = static_cast<Mapping*>(info);
+        ::munmap(m->at, m->bytes);
+        delete m;
+    };
+    QImage image(static_cast<uchar*>(mapped), width, height, qsizetype(width) * 4, QImage::Format_RGB32, unmap,
+                 mapping);
+    if (image.isNull()) {
+        unmap(mapping);
+        return std::nullopt;
+    }
+    return Surface(std::move(image));
+}
+
+}  // namespace
+
+std::chrono::milliseconds WorkerWatchdog(std::int64_t fileBytes) {
+    return kWatchdogBase + kWatchdogPerMiB * (fileBytes >> 20);
+}
+
+DecodeResult DecodeInWorker(const QString& path, ColorValue background, RowReceiver* receiver) {
+    return DecodeInWorker(path, background, receiver, DecodeWorkerOptions{});
+}
+
+DecodeResult DecodeInWorker(const QString& path, ColorValue background, RowReceiver* receiver,
+                            const DecodeWorkerOptions& options) {
+    // The failures a name alone shows are found here, as the in-process decoder finds them.
+    if (path.isEmpty()) return Failure(DecodeError::EmptyName);
+    const QByteArray name = QFile::encodeName(path);
+    struct stat info {};
+    if (::stat(name.constData(), &info) != 0) {
+        const bool missing = errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG || errno == ELOOP;
+        return Failure(missing ? DecodeError::NotFound : DecodeError::Unreadable);
+    }
+    if (!S_ISREG(info.st_mode)) return Failure(DecodeError::NotARegularFile);
+
+    Fd reportRead, reportWrite, goRead, goWrite;
+    if (!Pipe(reportRead, reportWrite) || !Pipe(goRead, goWrite, true)) return Failure(DecodeError::OutOfMemory);
+    Fd memfd = Above(::memfd_create("vistrel-picture", MFD_CLOEXEC | MFD_ALLOW_SEALING));
+    if (!memfd.valid()) return Failure(DecodeError::OutOfMemory);
+
+    Worker worker;
+    const QString executable = options.executable.isEmpty() ? ExecutableBeside() : options.executable;
+    if (!worker.Start(executable, name, background, reportWrite, goRead, memfd)) return Failure(DecodeError::Unreadable);
+    reportWrite.reset();
+    goRead.reset();  // the worker's ends are its own now: a worker gone shows as the pipe's end
+
+    const auto watchdog = options.watchdog.count() > 0 ? options.watchdog : WorkerWatchdog(info.st_size);
+    const auto deadline = std::chrono::steady_clock::now() + watchdog;
+    WorkerMessageReader reader;
+    std::vector<WorkerEvent> events;
+    std::optional<Surface> picture;
+    bool started = false;  // the receiver has heard of the picture
+    // Once the receiver has the picture, it lets go of it before a failure frees it.
+    const auto failure = [&](DecodeError error) {
+        if (started) receiver->PictureDropped();
+        return Failure(error);
+    };
+    std::uint8_t bytes[4096];
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return failure(DecodeError::Unreadable);
+        pollfd wait{reportRead.get(), POLLIN, 0};
+        const int ready = ::poll(&wait, 1, static_cast<int>(std::min<std::int64_t>(left.count(), kCancelPoll.count())));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready < 0) return failure(DecodeError::Unreadable);
+        if (options.cancelled && options.cancelled()) return failure(DecodeError::Cancelled);
+        if (ready == 0) continue;
+        const ssize_t got = ::read(reportRead.get(), bytes, sizeof bytes);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return failure(DecodeError::Unreadable);  // ended without finishing
+        events.clear();
+        const bool wellFormed = reader.Feed(bytes, static_cast<std::size_t>(got), events);
+        for (const WorkerEvent& event : events) {
+            switch (event.kind) {
+                case WorkerMessageKind::Size: {
+                    picture = MapPicture(memfd.get(), event.width, event.height);
+                    memfd.reset();
+                    if (!picture) return failure(DecodeError::OutOfMemory);
+                    const char go = 'g';
+                    if (::send(goWrite.get(), &go, 1, MSG_NOSIGNAL) != 1) return failure(DecodeError::Unreadable);
+                    started = receiver != nullptr;
+                    if (started && !receiver->PictureStarted(*picture)) return failure(DecodeError::Cancelled);
+                    break;
+                }
+                case WorkerMessageKind::Rows:
+                    if (receiver != nullptr && !receiver->RowsReady(event.rows)) return failure(DecodeError::Cancelled);
+                    break;
+                case WorkerMessageKind::Done: {
+                    worker.StopInBackground();
+                    DecodeResult result;
+                    result.surface = std::move(picture);
+                    return result;
+                }
+                case WorkerMessageKind::Failed:
+                    return failure(event.error);
+            }
+        }
+        if (!wellFormed) return failure(DecodeError::Unreadable);
+    }
+}
+
+}  // namespace vistrel

@@ -1,0 +1,39 @@
+#pragma once
+// Decoding out of the program's process: a confined worker (the decoder executable
+// installed beside the program) decodes the file into shared memory that the program
+// maps, and reports the picture's size and its rows as they land. Whatever the worker
+// does (crash, hang, lie), the program only sees a failed decode.
+
+#include <QString>
+
+#include <chrono>
+#include <functional>
+
+#include "platform/Decode.h"
+
+namespace vistrel {
+
+// The worker's file name, beside the program's executable.
+inline constexpr const char* kDecoderExecutable = "vistrel-decoder";
+
+struct DecodeWorkerOptions {
+    QString executable;  // empty: the decoder beside the running executable
+    // Longest the worker may take; zero: from the file's size.
+    std::chrono::milliseconds watchdog{0};
+    // Asked while the worker is silent (a decode that reports no rows for a while):
+    // true ends it at once, as a receiver's false does.
+    std::function<bool()> cancelled;
+};
+
+// DecodePicture's results (the same pixels and the same failures), decoded by a worker.
+// The receiver hears of the shared picture and of its rows as the worker reports them;
+// false from it ends the worker at once.
+DecodeResult DecodeInWorker(const QString& path, ColorValue background, RowReceiver* receiver = nullptr);
+DecodeResult DecodeInWorker(const QString& path, ColorValue background, RowReceiver* receiver,
+                            const DecodeWorkerOptions& options);
+
+// The watchdog for a file of this many bytes: generous, since a worker is never slow
+// unless something is wrong.
+std::chrono::milliseconds WorkerWatchdog(std::int64_t fileBytes);
+
+}  // namespace vistrel

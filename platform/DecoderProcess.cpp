@@ -1,0 +1,289 @@
+#include "platform/DecoderProcess.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QImageReader>
+#include <QThreadPool>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
+#include <fcntl.h>
+#include <linux/sched.h>
+#include <malloc.h>
+#include <seccomp.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/Decode.h"
+#include "platform/WorkerMessages.h"
+
+namespace vistrel {
+namespace {
+
+// Room for the worker's own code, libraries, thread stacks and allocator arenas,
+// beside what the picture itself needs.
+constexpr std::uint64_t kAddressMarginBytes = std::uint64_t{1} << 30;
+// Bytes a pixel may take at once while decoding: the reader's image (up to 8, for 16
+// bits a channel), the opaque copy (4) and the shared buffer (4).
+constexpr std::uint64_t kBytesPerPixelAtPeak = 16;
+// CPU seconds for any decode, and more for every MiB of file: far beyond the slowest
+// legitimate picture (a gigapixel JPEG takes a few seconds).
+constexpr rlim_t kCpuSeconds = 60;
+constexpr rlim_t kCpuSecondsPerMiB = 1;
+// Threads the readers' conversions may use.
+constexpr int kWorkerThreads = 4;
+// Pages of a handed-over band are given back only from this size on.
+constexpr std::size_t kReleaseFromBytes = std::size_t{1} << 20;
+
+void WriteAll(int fd, const void* data, std::size_t size) {
+    const auto* p = static_cast<const std::uint8_t*>(data);
+    while (size > 0) {
+        const ssize_t put = ::write(fd, p, size);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) ::_exit(1);  // the program is gone or stopped listening
+        p += put;
+        size -= static_cast<std::size_t>(put);
+    }
+}
+
+void Send(WorkerMessageKind kind, std::uint32_t first, std::uint32_t second = 0) {
+    const WorkerMessageBytes message = EncodeWorkerMessage(kind, first, second);
+    WriteAll(kWorkerReportFd, message.data(), message.size());
+}
+
+[[noreturn]] void Fail(DecodeError error) {
+    Send(WorkerMessageKind::Failed, WorkerErrorCode(error));
+    ::_exit(0);
+}
+
+// Misbehaviour on request, so that the program's defences can be tested against a real
+// process; the variable is read before confinement and means nothing to the program.
+enum class Fault { None, Crash, Hang, Garbage, Oversize, Backwards, Quit, Forbidden };
+
+Fault RequestedFault() {
+    const char* value = std::getenv("VISTREL_DECODER_FAULT");
+    if (value == nullptr) return Fault::None;
+    const std::string_view name(value);
+    if (name == "crash") return Fault::Crash;
+    if (name == "hang") return Fault::Hang;
+    if (name == "garbage") return Fault::Garbage;
+    if (name == "oversize") return Fault::Oversize;
+    if (name == "backwards") return Fault::Backwards;
+    if (name == "quit") return Fault::Quit;
+    if (name.starts_with("forbidden:")) return Fault::Forbidden;
+    return Fault::None;
+}
+
+// Faults that replace the decode altogether.
+void Misbehave(Fault fault) {
+    switch (fault) {
+        case Fault::None:
+        case Fault::Crash:
+        case Fault::Hang:
+        case Fault::Backwards:
+            return;
+        case Fault::Garbage: {
+            const char junk[] = "\x01\x00\x00\x00 this is not a message at all";
+            WriteAll(kWorkerReportFd, junk, sizeof junk);
+            ::pause();
+            ::_exit(0);
+        }
+        case Fault::Oversize:
+            Send(WorkerMessageKind::Size, kMaxPictureSide + 1, 1);
+            ::pause();
+            ::_exit(0);
+        case Fault::Quit:
+            ::_exit(0);
+        case Fault::Forbidden:
+            // Making a folder (named after the colon) is never allowed once confined: the
+            // filter ends the process here.
+            (void)::mkdir(std::strchr(std::getenv("VISTREL_DECODER_FAULT"), ':') + 1, 0700);
+            ::_exit(0);
+    }
+}
+
+void Limit(int resource, rlim_t soft, rlim_t hard) {
+    const rlimit limit{soft, hard};
+    if (::setrlimit(resource, &limit) != 0) ::_exit(1);
+}
+
+// Everything decoding needs once the file has been read and the readers are loaded:
+// memory, threads of this process, time, signals, and writing to the report pipe
+// and to standard error (the libraries' warnings). Anything else ends the process.
+bool InstallFilter() {
+    const scmp_filter_ctx filter = ::seccomp_init(SCMP_ACT_KILL_PROCESS);
+    if (filter == nullptr) return false;
+    bool ok = ::seccomp_attr_set(filter, SCMP_FLTATR_CTL_TSYNC, 1) == 0;
+    auto allow = [&](int call) { ok = ok && ::seccomp_rule_add(filter, SCMP_ACT_ALLOW, call, 0) == 0; };
+    for (const int call : {SCMP_SYS(read), SCMP_SYS(pread64), SCMP_SYS(readv), SCMP_SYS(lseek), SCMP_SYS(close),
+                           SCMP_SYS(fstat), SCMP_SYS(newfstatat), SCMP_SYS(munmap), SCMP_SYS(mremap),
+                           SCMP_SYS(brk), SCMP_SYS(madvise), SCMP_SYS(futex), SCMP_SYS(clock_gettime),
+                           SCMP_SYS(gettimeofday), SCMP_SYS(clock_nanosleep), SCMP_SYS(nanosleep),
+                           SCMP_SYS(sched_yield), SCMP_SYS(sched_getaffinity), SCMP_SYS(getpid), SCMP_SYS(gettid),
+                           SCMP_SYS(set_robust_list), SCMP_SYS(rseq), SCMP_SYS(rt_sigprocmask),
+                           SCMP_SYS(rt_sigreturn), SCMP_SYS(sigaltstack), SCMP_SYS(getrandom), SCMP_SYS(exit),
+                           SCMP_SYS(exit_group), SCMP_SYS(pause), SCMP_SYS(sysinfo)})
+        allow(call);
+    // Writing: the report pipe and standard error only.
+    for (const int fd : {kWorkerReportFd, STDERR_FILENO})
+        for (const int call : {SCMP_SYS(write), SCMP_SYS(writev)})
+            ok = ok && ::seccomp_rule_add(filter, SCMP_ACT_ALLOW, call, 1, SCMP_A0(SCMP_CMP_EQ, static_cast<scmp_datum_t>(fd))) == 0;
+    // Memory, never executable: no new code can be mapped in.
+    for (const int call : {SCMP_SYS(mmap), SCMP_SYS(mprotect)})
+        ok = ok && ::seccomp_rule_add(filter, SCMP_ACT_ALLOW, call, 1, SCMP_A2(SCMP_CMP_MASKED_EQ, PROT_EXEC, 0)) == 0;
+    // Threads (the readers' conversions may split their rows), never another process;
+    // clone3 cannot be inspected, so it is refused and the C library falls back on clone.
+    ok = ok && ::seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(clone), 1,
+                                  SCMP_A0(SCMP_CMP_MASKED_EQ, CLONE_THREAD, CLONE_THREAD)) == 0;
+    ok = ok && ::seccomp_rule_add(filter, SCMP_ACT_ERRNO(ENOSYS), SCMP_SYS(clone3), 0) == 0;
+    // The metafile renderer opens its fonts (the font map, then each face) as it draws:
+    // files may be opened for reading only; nothing can be created, written or truncated.
+    // Whatever a worker reads can only reach the program's picture, which it shows.
+    constexpr scmp_datum_t kWriting = O_ACCMODE | O_CREAT | O_TRUNC | O_APPEND;
+    ok = ok && ::seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(openat), 1,
+                                  SCMP_A2(SCMP_CMP_MASKED_EQ, kWriting, 0)) == 0;
+    ok = ok && ::seccomp_rule_add(filter, SCMP_ACT_ERRNO(ENOTTY), SCMP_SYS(ioctl), 0) == 0;
+    for (const int command : {F_GETFD, F_SETFD, F_GETFL})
+        ok = ok && ::seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(fcntl), 1,
+                                      SCMP_A1(SCMP_CMP_EQ, static_cast<scmp_datum_t>(command))) == 0;
+    ok = ok && ::seccomp_load(filter) == 0;
+    ::seccomp_release(filter);
+    return ok;
+}
+
+// Hands the decoder's rows to the program: the picture's size, then, once the program
+// has sized the shared buffer, each band announced. A streaming decoder writes straight
+// into the shared buffer; the others' bands are copied in.
+class SharedRows final : public RowReceiver {
+public:
+    explicit SharedRows(Fault fault) : fault_(fault) {}
+
+    // The shared buffer, as the decoder's picture.
+    QImage Buffer(int width, int height) {
+        Open(width, height);
+        return QImage(shared_, width, height, qsizetype(rowBytes_), QImage::Format_RGB32);
+    }
+
+    bool PictureStarted(Surface& picture) override {
+        if (shared_ == nullptr) Open(picture.width(), picture.height());
+        Q_ASSERT(static_cast<std::size_t>(picture.image().bytesPerLine()) == rowBytes_);
+        picture_ = &picture;
+        if (fault_ == Fault::Crash) std::abort();
+        if (fault_ == Fault::Hang) for (;;) ::pause();
+        return true;
+    }
+
+    // Nothing reads the buffer here but the decoder itself.
+    void PictureDropped() override {}
+
+    bool RowsReady(int rows) override {
+        if (fault_ == Fault::Backwards && rows > 1) {
+            Send(WorkerMessageKind::Rows, static_cast<std::uint32_t>(rows));
+            Send(WorkerMessageKind::Rows, 1);
+            ::pause();
+        }
+        const std::size_t from = static_cast<std::size_t>(copied_) * rowBytes_;
+        const std::size_t to = static_cast<std::size_t>(rows) * rowBytes_;
+        auto* source = reinterpret_cast<std::uint8_t*>(picture_->row(0));
+        if (source != shared_) Copy(source, from, to);
+        copied_ = rows;
+        Send(WorkerMessageKind::Rows, static_cast<std::uint32_t>(rows));
+        return true;
+    }
+
+private:
+    void Open(int width, int height) {
+        Send(WorkerMessageKind::Size, static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height));
+        char go = 0;
+        ssize_t got = 0;
+        do got = ::read(kWorkerGoFd, &go, 1);
+        while (got < 0 && errno == EINTR);
+        if (got != 1) ::_exit(0);  // the program has given up on this picture
+        rowBytes_ = static_cast<std::size_t>(width) * 4;
+        const std::size_t bytes = rowBytes_ * static_cast<std::size_t>(height);
+        void* mapped = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, kWorkerBufferFd, 0);
+        if (mapped == MAP_FAILED) Fail(DecodeError::OutOfMemory);
+        shared_ = static_cast<std::uint8_t*>(mapped);
+    }
+
+    void Copy(std::uint8_t* source, std::size_t from, std::size_t to) {
+        std::memcpy(shared_ + from, source + from, to - from);
+        // The band now lives in the shared buffer; the decoder never reads it again, so
+        // its own pages go back at once and the worker holds about one picture, not two.
+        if (to - from >= kReleaseFromBytes) {
+            const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+            const std::uintptr_t first = (reinterpret_cast<std::uintptr_t>(source + from) + page - 1) / page * page;
+            const std::uintptr_t last = reinterpret_cast<std::uintptr_t>(source + to) / page * page;
+            if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
+        }
+    }
+
+    const Fault fault_;
+    Surface* picture_ = nullptr;
+    std::uint8_t* shared_ = nullptr;
+    std::size_t rowBytes_ = 0;
+    int copied_ = 0;
+};
+
+}  // namespace
+
+void RunDecodeWorker(int argc, char** argv) {
+    // Die with the program; if it is already gone, the report pipe has no reader and
+    // the first message ends this process.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    ::close_range(kWorkerBufferFd + 1, ~0U, 0);
+    Limit(RLIMIT_CORE, 0, 0);
+    if (argc != 3) ::_exit(2);
+    // Threads and their allocator arenas count against the address-space limit, so
+    // their number stays small whatever the machine (the pixels do not depend on it).
+    ::mallopt(M_ARENA_MAX, kWorkerThreads);
+    QThreadPool::globalInstance()->setMaxThreadCount(kWorkerThreads);
+    const Fault fault = RequestedFault();
+    const auto background = static_cast<ColorValue>(std::strtoul(argv[2], nullptr, 16));
+
+    PictureFile file = ReadPictureFile(QFile::decodeName(argv[1]));
+    if (file.error) Fail(*file.error);
+
+    // Load the reader that takes this file now, while libraries may still be opened,
+    // and learn the size its header claims.
+    std::uint64_t pixels = std::uint64_t{kMaxPictureSide} * kMaxPictureSide;
+    {
+        QBuffer buffer(&file.bytes);
+        buffer.open(QIODevice::ReadOnly);
+        QImageReader reader(&buffer);
+        if (reader.canRead()) {
+            const QSize claimed = reader.size();
+            const bool icon = reader.format() == "ico" || reader.format() == "cur";  // other entries may be larger
+            if (claimed.isValid() && !icon && claimed.width() > 0 && claimed.height() > 0 &&
+                claimed.width() <= kMaxPictureSide && claimed.height() <= kMaxPictureSide)
+                pixels = std::uint64_t(claimed.width()) * std::uint64_t(claimed.height());
+        }
+    }
+
+    const auto fileBytes = static_cast<std::uint64_t>(file.bytes.size());
+    const rlim_t space = kAddressMarginBytes + 2 * fileBytes + kBytesPerPixelAtPeak * pixels;
+    Limit(RLIMIT_AS, space, space);
+    const rlim_t cpu = kCpuSeconds + kCpuSecondsPerMiB * static_cast<rlim_t>(fileBytes >> 20);
+    Limit(RLIMIT_CPU, cpu, cpu + 5);
+    Limit(RLIMIT_FSIZE, 0, 0);
+    if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) ::_exit(1);
+    if (!InstallFilter()) ::_exit(1);
+    Misbehave(fault);
+
+    SharedRows shared(fault);
+    const DecodeResult result = DecodePictureBytes(std::move(file), background, &shared,
+                                                   [&](int width, int height) { return shared.Buffer(width, height); });
+    if (!result) Fail(result.error);
+    Send(WorkerMessageKind::Done, 0);
+    ::_exit(0);
+}
+
+}  // namespace vistrel

@@ -1,0 +1,58 @@
+#pragma once
+// What a decoder worker tells the program, and the program's reader of it. Every
+// message is three 32-bit words in the machine's byte order (both ends run on the same
+// machine): a kind and two values. In order: the picture's size; "rows 0 .. k - 1 are
+// ready", k growing; then done, or a failure with its code. The reader trusts nothing:
+// anything out of order, out of range or after the end makes the whole stream malformed.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "platform/Decode.h"
+
+namespace vistrel {
+
+enum class WorkerMessageKind : std::uint32_t { Size = 1, Rows = 2, Done = 3, Failed = 4 };
+
+inline constexpr std::size_t kWorkerMessageBytes = 12;
+using WorkerMessageBytes = std::array<std::uint8_t, kWorkerMessageBytes>;
+
+WorkerMessageBytes EncodeWorkerMessage(WorkerMessageKind kind, std::uint32_t first, std::uint32_t second = 0);
+// A failure's code on the wire; the program hears only the failures a worker can meet.
+std::uint32_t WorkerErrorCode(DecodeError error);
+
+struct WorkerEvent {
+    WorkerMessageKind kind = WorkerMessageKind::Failed;
+    int width = 0, height = 0;  // Size
+    int rows = 0;               // Rows
+    DecodeError error = DecodeError::Unreadable;  // Failed
+};
+
+class WorkerMessageReader {
+public:
+    // Sides beyond 1 .. maxSide make the stream malformed.
+    explicit WorkerMessageReader(int maxSide = kMaxPictureSide) : maxSide_(maxSide) {}
+
+    // Takes the next bytes as they came (messages may be split anywhere) and appends the
+    // messages they complete to events. False once the stream is malformed; it stays so.
+    bool Feed(const std::uint8_t* data, std::size_t size, std::vector<WorkerEvent>& events);
+
+    bool malformed() const { return state_ == State::Malformed; }
+    // Done or Failed has been read.
+    bool finished() const { return state_ == State::Finished; }
+
+private:
+    enum class State { ExpectSize, Streaming, Finished, Malformed };
+    bool Take(const std::uint8_t* message, std::vector<WorkerEvent>& events);
+
+    const int maxSide_;
+    State state_ = State::ExpectSize;
+    int height_ = 0;
+    int rows_ = 0;
+    std::array<std::uint8_t, kWorkerMessageBytes> partial_{};
+    std::size_t partialBytes_ = 0;
+};
+
+}  // namespace vistrel

@@ -1,0 +1,426 @@
+#include <gtest/gtest.h>
+
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QImageWriter>
+#include <QTemporaryDir>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "picture_bytes.h"
+#include "platform/Decode.h"
+#include "platform/DecodeWorker.h"
+#include "platform/WorkerMessages.h"
+
+using namespace vistrel;
+using namespace picture_bytes;
+
+namespace {
+
+constexpr ColorValue kBackground = 0x00336699;
+using Kind = WorkerMessageKind;
+
+struct Message {
+    Kind kind;
+    std::uint32_t first, second;
+};
+
+std::vector<std::uint8_t> Bytes(const std::vector<Message>& messages) {
+    std::vector<std::uint8_t> bytes;
+    for (const Message& m : messages) {
+        const WorkerMessageBytes one = EncodeWorkerMessage(m.kind, m.first, m.second);
+        bytes.insert(bytes.end(), one.begin(), one.end());
+    }
+    return bytes;
+}
+
+std::vector<std::uint8_t> Raw(std::uint32_t kind, std::uint32_t first, std::uint32_t second) {
+    std::vector<std::uint8_t> bytes(12);
+    const std::uint32_t words[3] = {kind, first, second};
+    std::memcpy(bytes.data(), words, sizeof words);
+    return bytes;
+}
+
+const std::uint32_t kUnreadable = WorkerErrorCode(DecodeError::Unreadable);
+
+// ---- the message reader ----------------------------------------------------
+
+TEST(WorkerMessages, AStreamReadsTheSameHoweverItIsSplit) {
+    const std::vector<std::uint8_t> stream = Bytes(
+        {{Kind::Size, 5, 3}, {Kind::Rows, 1, 0}, {Kind::Rows, 3, 0}, {Kind::Done, 0, 0}});
+    // Every split into three pieces, the empty pieces included.
+    for (std::size_t a = 0; a <= stream.size(); ++a) {
+        for (std::size_t b = a; b <= stream.size(); ++b) {
+            WorkerMessageReader reader(8);
+            std::vector<WorkerEvent> events;
+            ASSERT_TRUE(reader.Feed(stream.data(), a, events));
+            ASSERT_TRUE(reader.Feed(stream.data() + a, b - a, events));
+            EXPECT_EQ(reader.finished(), b == stream.size());
+            ASSERT_TRUE(reader.Feed(stream.data() + b, stream.size() - b, events));
+            ASSERT_TRUE(reader.finished());
+            ASSERT_EQ(events.size(), 4u);
+            EXPECT_EQ(events[0].kind, Kind::Size);
+            EXPECT_EQ(events[0].width, 5);
+            EXPECT_EQ(events[0].height, 3);
+            EXPECT_EQ(events[1].rows, 1);
+            EXPECT_EQ(events[2].rows, 3);
+            EXPECT_EQ(events[3].kind, Kind::Done);
+        }
+    }
+}
+
+TEST(WorkerMessages, FailuresMayComeFirstOrMidwayAndCarryTheirCode) {
+    for (const DecodeError error : {DecodeError::Unreadable, DecodeError::TooLarge, DecodeError::OutOfMemory,
+                                    DecodeError::NotFound, DecodeError::NotARegularFile}) {
+        for (const auto& prefix : {std::vector<Message>{}, std::vector<Message>{{Kind::Size, 4, 4}, {Kind::Rows, 2, 0}}}) {
+            std::vector<Message> messages = prefix;
+            messages.push_back({Kind::Failed, WorkerErrorCode(error), 0});
+            const std::vector<std::uint8_t> stream = Bytes(messages);
+            WorkerMessageReader reader(8);
+            std::vector<WorkerEvent> events;
+            ASSERT_TRUE(reader.Feed(stream.data(), stream.size(), events));
+            EXPECT_TRUE(reader.finished());
+            ASSERT_EQ(events.size(), prefix.size() + 1);
+            EXPECT_EQ(events.back().kind, Kind::Failed);
+            EXPECT_EQ(events.back().error, error);
+        }
+    }
+}
+
+TEST(WorkerMessages, AnythingMalformedEndsTheStreamWhereItStands) {
+    const auto size = Raw(1, 4, 3);
+    const auto rows2 = Raw(2, 2, 0);
+    const auto all = Raw(2, 3, 0);
+    struct Case {
+        const char* what;
+        std::vector<std::vector<std::uint8_t>> messages;  // the last one is the fault
+    };
+    const std::vector<Case> cases = {
+        {"unknown kind 0", {Raw(0, 0, 0)}},
+        {"unknown kind 5", {size, Raw(5, 0, 0)}},
+        {"zero width", {Raw(1, 0, 3)}},
+        {"zero height", {Raw(1, 3, 0)}},
+        {"width over the largest side", {Raw(1, 9, 3)}},
+        {"height far over", {Raw(1, 3, 0xFFFFFFFFu)}},
+        {"size twice", {size, Raw(1, 4, 3)}},
+        {"rows before the size", {Raw(2, 1, 0)}},
+        {"no rows", {size, Raw(2, 0, 0)}},
+        {"rows past the height", {size, Raw(2, 4, 0)}},
+        {"rows repeated", {size, rows2, rows2}},
+        {"rows going back", {size, rows2, Raw(2, 1, 0)}},
+        {"rows with a second word", {size, Raw(2, 1, 1)}},
+        {"done before the size", {Raw(3, 0, 0)}},
+        {"done short of the last row", {size, rows2, Raw(3, 0, 0)}},
+        {"done with a value", {size, all, Raw(3, 1, 0)}},
+        {"failure code zero", {Raw(4, 0, 0)}},
+        {"failure: empty name", {Raw(4, WorkerErrorCode(DecodeError::EmptyName), 0)}},
+        {"failure: cancelled", {Raw(4, WorkerErrorCode(DecodeError::Cancelled), 0)}},
+        {"failure code unknown", {size, Raw(4, 99, 0)}},
+        {"failure with a second word", {Raw(4, kUnreadable, 1)}},
+        {"a message after done", {size, all, Raw(3, 0, 0), Raw(2, 3, 0)}},
+        {"a byte after done", {size, all, Raw(3, 0, 0), {0}}},
+        {"a byte after a failure", {Raw(4, kUnreadable, 0), {7}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        WorkerMessageReader reader(8);
+        std::vector<WorkerEvent> events;
+        for (std::size_t i = 0; i + 1 < c.messages.size(); ++i)
+            ASSERT_TRUE(reader.Feed(c.messages[i].data(), c.messages[i].size(), events));
+        const std::size_t before = events.size();
+        const auto& fault = c.messages.back();
+        EXPECT_FALSE(reader.Feed(fault.data(), fault.size(), events));
+        EXPECT_TRUE(reader.malformed());
+        EXPECT_FALSE(reader.finished());
+        EXPECT_EQ(events.size(), before);
+        // And it stays so: even a valid ending is not taken.
+        const auto done = Raw(3, 0, 0);
+        EXPECT_FALSE(reader.Feed(done.data(), done.size(), events));
+        EXPECT_EQ(events.size(), before);
+    }
+}
+
+// Random streams, made mostly of messages near validity: whatever the reader accepts
+// keeps its promises (sizes in range, rows growing within the height, done only
+// after the last row, nothing after the end).
+TEST(WorkerMessages, AcceptedStreamsKeepTheirPromisesOverRandomInput) {
+    std::mt19937 random(13);
+    const std::uint32_t interesting[] = {0, 1, 2, 3, 7, 8, 9, 0xFFFFFFFFu, 0x80000000u};
+    int finishedStreams = 0;
+    for (int trial = 0; trial < 20000; ++trial) {
+        std::vector<std::uint8_t> stream;
+        const int count = static_cast<int>(random() % 6);
+        for (int i = 0; i < count; ++i) {
+            const auto message = Raw(random() % 6, interesting[random() % 9], random() % 4 == 0 ? 1 : 0);
+            stream.insert(stream.end(), message.begin(), message.end());
+        }
+        if (random() % 4 == 0 && !stream.empty()) stream.pop_back();
+        WorkerMessageReader reader(8);
+        std::vector<WorkerEvent> events;
+        std::size_t at = 0;
+        while (at < stream.size()) {
+            const std::size_t piece = std::min<std::size_t>(stream.size() - at, 1 + random() % 13);
+            reader.Feed(stream.data() + at, piece, events);
+            at += piece;
+        }
+        int height = -1, rows = 0;
+        bool ended = false;
+        for (const WorkerEvent& e : events) {
+            ASSERT_FALSE(ended);
+            switch (e.kind) {
+                case Kind::Size:
+                    ASSERT_EQ(height, -1);
+                    ASSERT_TRUE(e.width >= 1 && e.width <= 8 && e.height >= 1 && e.height <= 8);
+                    height = e.height;
+                    break;
+                case Kind::Rows:
+                    ASSERT_TRUE(e.rows > rows && e.rows <= height);
+                    rows = e.rows;
+                    break;
+                case Kind::Done:
+                    ASSERT_EQ(rows, height);
+                    ended = true;
+                    break;
+                case Kind::Failed:
+                    ended = true;
+                    break;
+            }
+        }
+        // Bytes after the end make the stream malformed, its events stay as they were.
+        if (!reader.malformed()) {
+            EXPECT_EQ(reader.finished(), ended);
+        }
+        finishedStreams += ended;
+    }
+    EXPECT_GT(finishedStreams, 100);  // the generator reaches the ends, not only the faults
+}
+
+// ---- the worker, end to end -------------------------------------------------
+
+QByteArray Encode(const QImage& image, const char* format) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, format);
+    EXPECT_TRUE(writer.write(image)) << format;
+    return bytes;
+}
+
+QImage Pattern(int width, int height, bool alpha = false) {
+    QImage image(width, height, alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            image.setPixel(x, y, qRgba(x * 255 / width, y * 255 / height, (x * 7 + y * 3) % 256, alpha ? (x + y) % 256 : 255));
+    return image;
+}
+
+std::vector<std::string> Children() {
+    std::vector<std::string> children;
+    for (const QString& task : QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        std::ifstream file(("/proc/self/task/" + task + "/children").toStdString());
+        std::string pid;
+        while (file >> pid) children.push_back(pid);
+    }
+    return children;
+}
+
+// True once this process has no child at all. A worker that has delivered its picture
+// is reaped on a thread of its own, so a child may linger for a moment; a zombie or a
+// worker nobody ended never goes, and the wait then gives up.
+bool NoChildrenLeft() {
+    for (int attempt = 0; attempt < 500; ++attempt) {
+        if (Children().empty()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+int OpenFds() { return static_cast<int>(QDir("/proc/self/fd").entryList(QDir::NoDotAndDotDot | QDir::System).size()); }
+
+int SharedBuffersMapped() {
+    std::ifstream maps("/proc/self/maps");
+    std::string line;
+    int count = 0;
+    while (std::getline(maps, line)) count += line.find("memfd:vistrel-picture") != std::string::npos;
+    return count;
+}
+
+// Records what the worker's receiver is told, and may stop it.
+class Recorder final : public RowReceiver {
+public:
+    int stopAtRows = -1;  // RowsReady with at least this many rows answers false
+    bool stopAtStart = false;
+    const uchar* bits = nullptr;
+    int height = 0;
+    std::vector<int> rows;
+    bool PictureStarted(Surface& picture) override {
+        bits = picture.image().constBits();
+        height = picture.height();
+        return !stopAtStart;
+    }
+    bool RowsReady(int n) override {
+        EXPECT_NE(bits, nullptr);
+        if (!rows.empty()) {
+            EXPECT_GT(n, rows.back());
+        }
+        rows.push_back(n);
+        return stopAtRows < 0 || n < stopAtRows;
+    }
+    // Told once the picture it started on is about to be freed.
+    void PictureDropped() override {
+        EXPECT_NE(bits, nullptr);
+        dropped = true;
+    }
+    bool dropped = false;
+};
+
+class Worker : public ::testing::Test {
+protected:
+    QString write(const QString& name, const QByteArray& bytes) {
+        QFile f(dir.filePath(name));
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+        return f.fileName();
+    }
+    void TearDown() override { ::unsetenv("VISTREL_DECODER_FAULT"); }
+    QTemporaryDir dir;
+};
+
+void ExpectSameDecode(const QString& file) {
+    SCOPED_TRACE(file.toStdString());
+    const DecodeResult here = DecodePicture(file, kBackground);
+    Recorder recorder;
+    const DecodeResult there = DecodeInWorker(file, kBackground, &recorder);
+    ASSERT_EQ(bool(here), bool(there));
+    EXPECT_EQ(here.error, there.error);
+    if (!here) return;
+    const QImage& a = here.surface->image();
+    const QImage& b = there.surface->image();
+    ASSERT_EQ(a.size(), b.size());
+    for (int y = 0; y < a.height(); ++y)
+        ASSERT_EQ(std::memcmp(a.constScanLine(y), b.constScanLine(y), std::size_t(a.width()) * 4), 0) << "row " << y;
+    // The receiver saw the very buffer returned, and every row arrive.
+    EXPECT_EQ(recorder.bits, b.constBits());
+    ASSERT_FALSE(recorder.rows.empty());
+    EXPECT_EQ(recorder.rows.back(), b.height());
+}
+
+TEST_F(Worker, EveryFormatDecodesToTheSamePixelsAsInProcess) {
+    const QImage opaque = Pattern(61, 37);
+    const QImage alpha = Pattern(61, 37, true);
+    for (const char* format : {"jpeg", "png", "bmp", "tiff", "webp"}) {
+        ExpectSameDecode(write(QString("opaque.") + format, Encode(opaque, format)));
+        ExpectSameDecode(write(QString("alpha.") + format, Encode(alpha, format)));
+    }
+    ExpectSameDecode(write("big.jpg", Encode(Pattern(1600, 1200), "jpeg")));  // streamed band by band
+    // Large enough for the readers' conversions to split their rows over threads.
+    ExpectSameDecode(write("big.png", Encode(Pattern(1600, 1200, true), "png")));
+    ExpectSameDecode(write("big.webp", Encode(Pattern(1600, 1200), "webp")));
+    ExpectSameDecode(write("qt.ico", Encode(Pattern(48, 48, true), "ico")));
+    ExpectSameDecode(write("multi.ico", MakeIco({{16, qRgba(255, 0, 0, 255)}, {32, qRgba(0, 0, 255, 128), true}})));
+    GifFrame frame;
+    for (int i = 0; i < 6 * 4; ++i) frame.indices.push_back(static_cast<unsigned char>(i % 4));
+    frame.transparentIndex = 3;
+    ExpectSameDecode(write("frame.gif", MakeGif(6, 4, {frame})));
+    ExpectSameDecode(write("rect.wmf", MakeWmf()));
+}
+
+TEST_F(Worker, BrokenFilesFailAlikeInProcessAndInTheWorker) {
+    const QByteArray jpeg = Encode(Pattern(200, 100), "jpeg");
+    ExpectSameDecode(write("cut.jpg", jpeg.left(jpeg.size() / 2)));
+    ExpectSameDecode(write("noise.png", QByteArray(300, '\x5a')));
+    ExpectSameDecode(write("empty.png", QByteArray()));
+    ExpectSameDecode(write("wide.bmp", BmpHeaderOnly(kMaxPictureSide + 1, 1)));
+    ExpectSameDecode(write("flat.bmp", BmpHeaderOnly(1, 0)));
+    const QByteArray wmf = MakeWmf();
+    ExpectSameDecode(write("cut.wmf", wmf.left(22 + 18 + 7)));
+    ExpectSameDecode(dir.filePath("missing.png"));
+    ExpectSameDecode(dir.path());
+    ExpectSameDecode("");
+}
+
+TEST_F(Worker, MisbehavingWorkersEndInACleanFailure) {
+    const QString file = write("fine.png", Encode(Pattern(64, 48), "png"));
+    const QString forbidden = dir.filePath("made-by-worker");
+    const int fds = OpenFds();
+    for (const std::string& fault : std::vector<std::string>{"crash", "hang", "garbage", "oversize", "backwards", "quit", "forbidden:" +
+                                    forbidden.toStdString()}) {
+        SCOPED_TRACE(fault);
+        ::setenv("VISTREL_DECODER_FAULT", fault.c_str(), 1);
+        DecodeWorkerOptions options;
+        options.watchdog = std::chrono::milliseconds(1500);
+        Recorder recorder;
+        const DecodeResult result = DecodeInWorker(file, kBackground, &recorder, options);
+        EXPECT_FALSE(result);
+        EXPECT_EQ(result.error, DecodeError::Unreadable);
+        EXPECT_TRUE(NoChildrenLeft());
+        EXPECT_EQ(OpenFds(), fds);
+        EXPECT_EQ(SharedBuffersMapped(), 0);
+    }
+    EXPECT_FALSE(QFileInfo::exists(forbidden));
+    // And the next worker, well behaved, is unaffected.
+    ::unsetenv("VISTREL_DECODER_FAULT");
+    ExpectSameDecode(file);
+}
+
+TEST_F(Worker, TheReceiverStopsTheWorkerAtOnce) {
+    const QString file = write("big.jpg", Encode(Pattern(1600, 1200), "jpeg"));
+    const int fds = OpenFds();
+    for (const bool atStart : {true, false}) {
+        Recorder recorder;
+        recorder.stopAtStart = atStart;
+        recorder.stopAtRows = 1;
+        const DecodeResult result = DecodeInWorker(file, kBackground, &recorder);
+        EXPECT_FALSE(result);
+        EXPECT_EQ(result.error, DecodeError::Cancelled);
+        EXPECT_EQ(recorder.rows.size(), atStart ? 0u : 1u);
+        EXPECT_LT(recorder.rows.empty() ? 0 : recorder.rows.back(), 1200);
+        EXPECT_TRUE(recorder.dropped);
+        EXPECT_TRUE(NoChildrenLeft());
+        EXPECT_EQ(OpenFds(), fds);
+        EXPECT_EQ(SharedBuffersMapped(), 0);
+    }
+}
+
+TEST_F(Worker, ASilentWorkerIsStoppedWhenTheLoadIsCancelled) {
+    const QString file = write("fine.png", Encode(Pattern(64, 48), "png"));
+    const int fds = OpenFds();
+    ::setenv("VISTREL_DECODER_FAULT", "hang", 1);
+    int asked = 0;
+    DecodeWorkerOptions options;
+    options.cancelled = [&] { return ++asked == 3; };
+    Recorder recorder;
+    const DecodeResult result = DecodeInWorker(file, kBackground, &recorder, options);
+    EXPECT_EQ(result.error, DecodeError::Cancelled);
+    EXPECT_EQ(asked, 3);
+    EXPECT_TRUE(recorder.rows.empty());
+    EXPECT_TRUE(NoChildrenLeft());
+    EXPECT_EQ(OpenFds(), fds);
+    EXPECT_EQ(SharedBuffersMapped(), 0);
+}
+
+TEST_F(Worker, APictureOutlivesItsWorkerAndGivesItsMemoryBack) {
+    const QString file = write("fine.png", Encode(Pattern(64, 48), "png"));
+    const int fds = OpenFds();
+    {
+        DecodeResult result = DecodeInWorker(file, kBackground);
+        ASSERT_TRUE(result);
+        EXPECT_TRUE(NoChildrenLeft());
+        EXPECT_EQ(OpenFds(), fds);  // the mapping holds the buffer; no descriptor does
+        EXPECT_EQ(SharedBuffersMapped(), 1);
+        // The program writes into its picture (the luma byte): the mapping is its own.
+        result.surface->row(47)[63] = 0x12345678u;
+        EXPECT_EQ(result.surface->row(47)[63], 0x12345678u);
+    }
+    EXPECT_EQ(SharedBuffersMapped(), 0);
+}
+
+}  // namespace
