@@ -156,6 +156,8 @@ constexpr int kProgressIntervalMs = 100;
 }  // namespace
 
 bool frmMain::RunLoad(PictureLoad& load) {
+    assert(!LoadRunning);
+    LoadRunning = true;
     QEventLoop loop;
     LoadInputGate gate(load);
     QElapsedTimer elapsed;
@@ -167,6 +169,7 @@ bool frmMain::RunLoad(PictureLoad& load) {
     progress.start(kProgressIntervalMs);
     load.Start([&loop] { QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection); });
     loop.exec();
+    LoadRunning = false;
     return gate.cancelled;
 }
 

@@ -101,6 +101,11 @@ void frmMain::WatchedFile_Change() {
 void frmMain::tmrReload_Timer() {
     tmrReload->stop();
     if (WatchedFile.isEmpty()) return;
+    if (LoadRunning) {
+        // A save that lands while a picture loads is shown once that load is over.
+        tmrReload->start(kReloadPauseMs);
+        return;
+    }
     if (ReloadPicture()) return;
     if (ReloadRetries < kRetries) {
         ++ReloadRetries;

@@ -270,6 +270,8 @@ private:
     QString WatchedFile;
     int ReloadRetries = 0;
     QString WatchedStamp;
+    // A load is running: its wait lets timers fire, and a reload must not start inside it.
+    bool LoadRunning = false;
 
     // Busy flags of the menu handlers that set a check box.
     bool busyChanR_ = false;

@@ -176,6 +176,27 @@ TEST_F(Reload, AnUnreadableFileIsRetriedForTwoSecondsThenReportedWithoutAMessage
     EXPECT_TRUE(w->lblStatus->text().isEmpty());
 }
 
+TEST_F(Reload, ASaveDuringAReloadWaitsForItInsteadOfStartingInsideIt) {
+    LoadPicture(view_testing::Gradient(120, 90));
+    Rewrite(Other(50, 40));
+    // The reload's wait lets timers fire: the next save's pause ends while it runs.
+    bool nestedDeferred = false;
+    int widthSeen = -1;
+    QTimer::singleShot(0, w.get(), [&] {
+        widthSeen = static_cast<int>(w->modScope.PicPixels.width());
+        w->tmrReload_Timer();
+        nestedDeferred = timer().isActive();
+    });
+    w->tmrReload_Timer();
+    EXPECT_TRUE(nestedDeferred);
+    EXPECT_EQ(widthSeen, 120);  // the first reload had not finished when the timer fired
+    EXPECT_EQ(w->modScope.PicPixels.width(), 50u);
+    EXPECT_TRUE(timer().isActive());
+    ASSERT_TRUE(Other(70, 20).save(path()));
+    w->tmrReload_Timer();
+    EXPECT_EQ(w->modScope.PicPixels.width(), 70u);
+}
+
 TEST_F(Reload, OnlyTheLoadedFileCountsAndADeletedOneLeavesThePicture) {
     LoadPicture(view_testing::Gradient(120, 90));
     // Another file in the same folder, or the folder itself becoming a different one.
