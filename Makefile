@@ -7,6 +7,8 @@ SANDIR   ?= build-asan
 FUZZDIR  ?= build-fuzz
 # Seconds each fuzz target runs for under `make fuzz`.
 FUZZ_SECONDS ?= 60
+# Minutes the mutation run over the whole decode path takes under `make fuzz-decoder`.
+MUTATE_MINUTES ?= 30
 JOBS     ?= $(shell nproc)
 SUDO     := $(shell [ "$$(id -u)" -eq 0 ] || echo sudo)
 
@@ -17,7 +19,7 @@ PACKAGES := cmake make g++ pkg-config qt6-base-dev qt6-image-formats-plugins lib
             desktop-file-utils appstream dpkg-dev file groff-base \
             clang-14 libclang-rt-14-dev libfuzzer-14-dev
 
-.PHONY: run test bench clean deps build install package test-sanitize test-sanitize-decoding fuzz fuzz-build
+.PHONY: run test bench clean deps build install package test-sanitize test-sanitize-decoding fuzz fuzz-build fuzz-decoder
 
 deps:
 	@missing=""; for p in $(PACKAGES); do \
@@ -104,6 +106,17 @@ fuzz: fuzz-build
 	  $(FUZZDIR)/fuzz_$$t $(FUZZDIR)/corpus/$$t fuzz/corpus/$$t -max_total_time=$(FUZZ_SECONDS) \
 	    -timeout=5 -max_len=65536 -artifact_prefix=$(FUZZDIR)/$$t- -print_final_stats=1 || exit 1; \
 	done
+
+# Mutants of seed pictures of every format decoded through the worker, as the program
+# loads them, for MUTATE_MINUTES; each decode must leave the program unharmed. The
+# workers' complaints go to $(FUZZDIR)/decoder-stderr.log, findings to
+# $(FUZZDIR)/decoder-findings/. MUTATE_SEED repeats a run.
+MUTATE_SEED ?=
+fuzz-decoder: deps $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS) --target mutate_decode
+	@mkdir -p $(FUZZDIR)
+	$(BUILD)/mutate_decode --minutes $(MUTATE_MINUTES) --findings $(FUZZDIR)/decoder-findings \
+	  $(if $(MUTATE_SEED),--seed $(MUTATE_SEED)) tests/hostile fuzz/corpus/* 2>$(FUZZDIR)/decoder-stderr.log
 
 clean:
 	rm -rf $(BUILD) $(BENCHDIR) $(SANDIR) $(FUZZDIR)
