@@ -28,11 +28,7 @@ namespace {
 constexpr int kAllocationLimitMiB =
     static_cast<int>(std::int64_t{kMaxPictureSide} * kMaxPictureSide * 8 / (1024 * 1024));
 
-DecodeResult Failure(DecodeError error) {
-    DecodeResult result;
-    result.error = error;
-    return result;
-}
+DecodeResult Failure(DecodeError error) { return DecodeResult::Failed(error); }
 
 bool SideInRange(std::int64_t side) { return side >= 1 && side <= kMaxPictureSide; }
 
@@ -43,13 +39,9 @@ bool SideInRange(std::int64_t side) { return side >= 1 && side <= kMaxPictureSid
 // opened, so a FIFO or a device is never opened at all; the open itself does
 // not block either, and fstat() confirms the file opened is still a regular one.
 PictureFile ReadRegularFile(const QString& path) {
+    if (const std::optional<DecodeError> refused = RefusedByName(path)) return {{}, *refused};
     const QByteArray name = QFile::encodeName(path);
     struct stat info {};
-    if (::stat(name.constData(), &info) != 0) {
-        const bool missing = errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG || errno == ELOOP;
-        return {{}, missing ? DecodeError::NotFound : DecodeError::Unreadable};
-    }
-    if (!S_ISREG(info.st_mode)) return {{}, DecodeError::NotARegularFile};
 
     const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return {{}, errno == ENOENT ? DecodeError::NotFound : DecodeError::Unreadable};
@@ -269,8 +261,19 @@ DecodeResult DecodePicture(const QString& path) {
     return DecodePicture(path, korvex::PixelToColor(QApplication::palette().color(QPalette::Base).rgb()));
 }
 
+std::optional<DecodeError> RefusedByName(const QString& path, std::int64_t* fileSize) {
+    if (path.isEmpty()) return DecodeError::EmptyName;
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0) {
+        const bool missing = errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG || errno == ELOOP;
+        return missing ? DecodeError::NotFound : DecodeError::Unreadable;
+    }
+    if (!S_ISREG(info.st_mode)) return DecodeError::NotARegularFile;
+    if (fileSize != nullptr) *fileSize = info.st_size;
+    return std::nullopt;
+}
+
 PictureFile ReadPictureFile(const QString& path) {
-    if (path.isEmpty()) return {{}, DecodeError::EmptyName};
     try {
         return ReadRegularFile(path);
     } catch (const std::bad_alloc&) {

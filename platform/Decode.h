@@ -29,7 +29,17 @@ struct DecodeResult {
     std::optional<Surface> surface;  // the picture at its natural size, when decoded
     DecodeError error = DecodeError::Unreadable;
     explicit operator bool() const { return surface.has_value(); }
+    static DecodeResult Failed(DecodeError error) {
+        DecodeResult result;
+        result.error = error;
+        return result;
+    }
 };
+
+// The failures a name alone shows, found with stat() before anything is opened: an
+// empty name, a missing file, a folder, a FIFO or a device. None for a regular file,
+// whose size then goes to fileSize when it is given.
+std::optional<DecodeError> RefusedByName(const QString& path, std::int64_t* fileSize = nullptr);
 
 // GIF (first frame), BMP, JPEG, ICO (its largest image), WMF (at its natural
 // size) and every other format Qt's image plugins read, turned upright as the file

@@ -36,11 +36,7 @@ constexpr std::chrono::milliseconds kCancelPoll{50};
 // so that none of them already sits where the worker expects another.
 constexpr int kAboveWorkerFds = 10;
 
-DecodeResult Failure(DecodeError error) {
-    DecodeResult result;
-    result.error = error;
-    return result;
-}
+DecodeResult Failure(DecodeError error) { return DecodeResult::Failed(error); }
 
 class Fd {
 public:
@@ -184,14 +180,9 @@ DecodeResult DecodeInWorker(const QString& path, ColorValue background, RowRecei
 DecodeResult DecodeInWorker(const QString& path, ColorValue background, RowReceiver* receiver,
                             const DecodeWorkerOptions& options) {
     // The failures a name alone shows are found here, as the in-process decoder finds them.
-    if (path.isEmpty()) return Failure(DecodeError::EmptyName);
+    std::int64_t fileSize = 0;
+    if (const std::optional<DecodeError> refused = RefusedByName(path, &fileSize)) return Failure(*refused);
     const QByteArray name = QFile::encodeName(path);
-    struct stat info {};
-    if (::stat(name.constData(), &info) != 0) {
-        const bool missing = errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG || errno == ELOOP;
-        return Failure(missing ? DecodeError::NotFound : DecodeError::Unreadable);
-    }
-    if (!S_ISREG(info.st_mode)) return Failure(DecodeError::NotARegularFile);
 
     Fd reportRead, reportWrite, goRead, goWrite;
     if (!Pipe(reportRead, reportWrite) || !Pipe(goRead, goWrite, true)) return Failure(DecodeError::OutOfMemory);
@@ -204,7 +195,7 @@ DecodeResult DecodeInWorker(const QString& path, ColorValue background, RowRecei
     reportWrite.reset();
     goRead.reset();  // the worker's ends are its own now: a worker gone shows as the pipe's end
 
-    const auto watchdog = options.watchdog.count() > 0 ? options.watchdog : WorkerWatchdog(info.st_size);
+    const auto watchdog = options.watchdog.count() > 0 ? options.watchdog : WorkerWatchdog(fileSize);
     const auto deadline = std::chrono::steady_clock::now() + watchdog;
     WorkerMessageReader reader;
     std::vector<WorkerEvent> events;
