@@ -175,13 +175,10 @@ bool frmMain::RunLoad(PictureLoad& load) {
 
 void frmMain::LoadPictureFile() {
     WatchLoadedFile({});
-    ResetControls();
     // The previous picture's full-size buffers go before the new one is decoded, so
     // that two pictures never have to fit in memory at once; nothing reads them
     // while no picture is loaded.
-    modScope.PicPixels = {};
-    modScope.PicHistogram.Clear();
-    picHidden->surface().release();
+    DropPicture();
     // Decoding a large picture is the longest step of all: the busy cursor shows
     // from here, not only once the picture has been decoded.
     ShowBusy();
@@ -189,21 +186,9 @@ void frmMain::LoadPictureFile() {
     const QString path = txtImageFile->text();
     PictureLoad load(path, picHidden->background(), picImg->height(), picImg->border(), modScope.Luma);
     const bool cancelled = RunLoad(load);
-    bool loaded = false;
-    if (!cancelled && load.decoded()) {
-        try {
-            ShowLoadedPicture(load);
-            loaded = true;
-        } catch (const std::bad_alloc&) {
-            ResetControls();
-            modScope.PicPixels = {};
-            modScope.PicHistogram.Clear();
-        }
-    }
+    const bool loaded = !cancelled && load.decoded() && TryShowLoadedPicture(load);
     // Idle again before any message, so that the message is not read under an hourglass.
-    lblStatus->clear();
-    unsetCursor();
-    picImg->setCursor(Qt::CrossCursor);
+    ShowIdle();
     if (cancelled) {
         // Cancelled: the no-picture state, as after a failure, without a word.
         ClearPictures();
@@ -212,6 +197,29 @@ void frmMain::LoadPictureFile() {
     } else {
         WatchLoadedFile(path);
     }
+}
+
+void frmMain::DropPicture() {
+    ResetControls();
+    modScope.PicPixels = {};
+    modScope.PicHistogram.Clear();
+    picHidden->surface().release();
+}
+
+bool frmMain::TryShowLoadedPicture(PictureLoad& load) {
+    try {
+        ShowLoadedPicture(load);
+        return true;
+    } catch (const std::bad_alloc&) {
+        DropPicture();
+        return false;
+    }
+}
+
+void frmMain::ShowIdle() {
+    lblStatus->clear();
+    unsetCursor();
+    picImg->setCursor(Qt::CrossCursor);
 }
 
 void frmMain::ShowBusy() {

@@ -14,7 +14,6 @@
 #include <QScrollBar>
 #include <QTimer>
 
-#include <new>
 
 #include "app/frmMain.h"
 #include "app/PictureLoad.h"
@@ -142,24 +141,11 @@ bool frmMain::ReloadPicture() {
     const std::int32_t column = hscrCross->value();
     const std::int32_t row = vscrCross->value();
 
-    ResetControls();
-    modScope.PicPixels = {};
-    modScope.PicHistogram.Clear();
-    picHidden->surface().release();
-    bool shown = true;
-    try {
-        ShowLoadedPicture(load);
-    } catch (const std::bad_alloc&) {
-        ResetControls();
-        modScope.PicPixels = {};
-        modScope.PicHistogram.Clear();
-        ClearPictures();
-        shown = false;
-    }
-    lblStatus->clear();
-    unsetCursor();
-    picImg->setCursor(Qt::CrossCursor);
+    DropPicture();
+    const bool shown = TryShowLoadedPicture(load);
+    ShowIdle();
     if (!shown) {
+        ClearPictures();
         lblStatus->setText("Could not reload " + QFileInfo(path).fileName());
         return true;
     }

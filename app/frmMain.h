@@ -236,6 +236,13 @@ private:
     bool RunLoad(PictureLoad& load);
     // The load after a successful decode and analysis; throws std::bad_alloc when memory runs out.
     void ShowLoadedPicture(PictureLoad& load);
+    // ShowLoadedPicture, or the no-picture state with the buffers freed when memory runs
+    // out; true when the picture is shown.
+    bool TryShowLoadedPicture(PictureLoad& load);
+    // The no-picture state of the controls, with the full-size buffers freed.
+    void DropPicture();
+    // No hourglass and no "Working..." any more.
+    void ShowIdle();
     void FailLoad();
     // The hourglass on the window and the view, and "Working..." in the status line.
     void ShowBusy();
