@@ -8,6 +8,7 @@
 
 #include "app/Render.h"
 #include "app/frmMain.h"
+#include "platform/DecodeWorker.h"
 #include "vistrel_version.h"
 
 namespace vistrel {
@@ -155,18 +156,25 @@ int Render(int argc, char* argv[], const CommandLine& line) {
     // No display is needed or looked for: Qt's own headless platform draws the windows.
     qputenv("QT_QPA_PLATFORM", "offscreen");
     standardHandler = qInstallMessageHandler(QuietHeadless);
+    // The decoder gets ready while the windows are built.
+    KeepWorkerReady(true);
     QApplication application(argc, argv);
     const RenderResult result = RenderInstruments(line.renderFolder, line.file, line.settings);
+    KeepWorkerReady(false);
     if (result.exitCode != 0) Print(stderr, result.message + "\n");
     return result.exitCode;
 }
 
 int Run(int argc, char* argv[], const CommandLine& line) {
+    // A decoder stays ready from start-up, so that no load waits for one to start.
+    KeepWorkerReady(true);
     QApplication application(argc, argv);
     QGuiApplication::setDesktopFileName(kDesktopId);
     frmMain window;
     StartWith(window, line.file);
-    return application.exec();
+    const int code = application.exec();
+    KeepWorkerReady(false);
+    return code;
 }
 
 }  // namespace

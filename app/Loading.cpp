@@ -175,9 +175,10 @@ bool frmMain::RunLoad(PictureLoad& load) {
 
 void frmMain::LoadPictureFile() {
     WatchLoadedFile({});
-    // The previous picture's full-size buffers go before the new one is decoded, so
-    // that two pictures never have to fit in memory at once; nothing reads them
-    // while no picture is loaded.
+    // The previous picture's full-size buffers are let go before the new one is decoded:
+    // they go back to the system (on a thread of their own) far faster than the new rows
+    // arrive, so that two pictures never have to fit in memory at once; nothing reads
+    // them while no picture is loaded.
     DropPicture();
     // Decoding a large picture is the longest step of all: the busy cursor shows
     // from here, not only once the picture has been decoded.

@@ -182,8 +182,7 @@ DecodeResult Delivered(DecodeResult result, RowReceiver* receiver) {
     return Failure(DecodeError::Cancelled);
 }
 
-DecodeResult DecodeBytes(PictureFile& file, ColorValue background, RowReceiver* receiver,
-                         const PictureBuffer& pictureBuffer) {
+DecodeResult DecodeBytes(PictureFile& file, ColorValue background, RowReceiver* receiver, BandSink* sink) {
     const auto* data = reinterpret_cast<const unsigned char*>(file.bytes.constData());
     const auto size = static_cast<std::size_t>(file.bytes.size());
     const headers::Bytes bytes(data, size);
@@ -218,7 +217,7 @@ DecodeResult DecodeBytes(PictureFile& file, ColorValue background, RowReceiver* 
         if (scan.width >= 0 && !(SideInRange(scan.width) && SideInRange(scan.height)))
             return Failure(DecodeError::TooLarge);
         if (!scan.complete) return Failure(DecodeError::Unreadable);
-        if (std::optional<DecodeResult> jpeg = DecodeJpeg(data, size, receiver, pictureBuffer)) return std::move(*jpeg);
+        if (std::optional<DecodeResult> jpeg = DecodeJpeg(data, size, receiver, sink)) return std::move(*jpeg);
     }
 
     if (format == "gif" && !headers::GifFirstFrameComplete(bytes)) return Failure(DecodeError::Unreadable);
@@ -281,11 +280,10 @@ PictureFile ReadPictureFile(const QString& path) {
     }
 }
 
-DecodeResult DecodePictureBytes(PictureFile file, ColorValue background, RowReceiver* receiver,
-                                const PictureBuffer& buffer) {
+DecodeResult DecodePictureBytes(PictureFile file, ColorValue background, RowReceiver* receiver, BandSink* sink) {
     if (file.error) return Failure(*file.error);
     try {
-        return DecodeBytes(file, background, receiver, buffer);
+        return DecodeBytes(file, background, receiver, sink);
     } catch (const std::bad_alloc&) {
         return Failure(DecodeError::OutOfMemory);
     }

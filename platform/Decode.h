@@ -4,7 +4,6 @@
 #include <QByteArray>
 #include <QString>
 
-#include <functional>
 #include <optional>
 
 #include "platform/RowReceiver.h"
@@ -57,12 +56,22 @@ struct PictureFile {
     std::optional<DecodeError> error;
 };
 PictureFile ReadPictureFile(const QString& path);
-// Where a decoder that streams its rows puts the picture: a Format_RGB32 image of that
-// size, or a null one when there is no memory for it.
-using PictureBuffer = std::function<QImage(int width, int height)>;
-// What DecodePicture gives for a file read by ReadPictureFile. A streamed picture goes
-// into the buffer given, when one is; the others into buffers of their own.
+// Where a decoder that streams its rows hands them on when the picture is kept elsewhere
+// (another process's memory): it decodes each band into a small buffer of its own and
+// passes the band over, so that it never holds the whole picture.
+class BandSink {
+public:
+    virtual ~BandSink() = default;
+    // The picture's size, before any row; false when there is no room for it.
+    virtual bool Start(int width, int height) = 0;
+    // Rows first .. first + count - 1 in their final pixels, width * 4 bytes each and
+    // back to back. False stops the decode.
+    virtual bool Put(int first, int count, const uchar* rows) = 0;
+};
+// What DecodePicture gives for a file read by ReadPictureFile. A picture that streams
+// goes to the sink, when one is given, and the result then holds a null surface; the
+// others reach the receiver as DecodePicture hands them over.
 DecodeResult DecodePictureBytes(PictureFile file, ColorValue background, RowReceiver* receiver = nullptr,
-                                const PictureBuffer& buffer = {});
+                                BandSink* sink = nullptr);
 
 }  // namespace vistrel

@@ -4,7 +4,11 @@
 
 #include <cerrno>
 #include <csignal>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -86,17 +90,14 @@ public:
     Worker& operator=(const Worker&) = delete;
     ~Worker() { Stop(); }
 
-    bool Start(const QString& executable, const QByteArray& file, ColorValue background, const Fd& report,
-               const Fd& go, const Fd& buffer) {
+    bool Start(const QString& executable, const Fd& report, const Fd& go, const Fd& buffer) {
         posix_spawn_file_actions_t actions;
         if (::posix_spawn_file_actions_init(&actions) != 0) return false;
         bool ok = ::posix_spawn_file_actions_adddup2(&actions, report.get(), kWorkerReportFd) == 0 &&
                   ::posix_spawn_file_actions_adddup2(&actions, go.get(), kWorkerGoFd) == 0 &&
                   ::posix_spawn_file_actions_adddup2(&actions, buffer.get(), kWorkerBufferFd) == 0;
         const QByteArray program = QFile::encodeName(executable);
-        const QByteArray colour = QByteArray::number(background, 16);
-        char* argv[] = {const_cast<char*>(program.constData()), const_cast<char*>(file.constData()),
-                        const_cast<char*>(colour.constData()), nullptr};
+        char* argv[] = {const_cast<char*>(program.constData()), nullptr};
         ok = ok && ::posix_spawn(&pid_, program.constData(), &actions, nullptr, argv, environ) == 0;
         ::posix_spawn_file_actions_destroy(&actions);
         if (!ok) pid_ = -1;
@@ -111,9 +112,8 @@ public:
         pid_ = -1;
     }
 
-    // After a successful decode the worker has nothing left to do but exit, which for a
-    // large picture takes a while (its address space is torn down): it is killed and
-    // reaped on a thread of its own, so that the picture is shown meanwhile.
+    // After a successful decode the worker has nothing left to do but exit: it is killed
+    // and reaped on a thread of its own, so that the picture is shown meanwhile.
     void StopInBackground() {
         if (pid_ <= 0) return;
         const pid_t pid = std::exchange(pid_, -1);
@@ -133,11 +133,203 @@ private:
     pid_t pid_ = -1;
 };
 
+// A worker started and waiting for its request, with the program's ends of its channels.
+struct StartedWorker {
+    Worker process;
+    Fd report;  // its messages
+    Fd go;      // its request, then the go byte
+    Fd buffer;  // the shared picture buffer, until it is mapped
+};
+
+struct Started {
+    std::unique_ptr<StartedWorker> worker;
+    DecodeError error = DecodeError::Unreadable;
+};
+
+Started StartWorker(const QString& executable) {
+    Started started;
+    auto worker = std::make_unique<StartedWorker>();
+    Fd reportWrite, goRead;
+    worker->buffer = Above(::memfd_create("vistrel-picture", MFD_CLOEXEC | MFD_ALLOW_SEALING));
+    if (!Pipe(worker->report, reportWrite) || !Pipe(goRead, worker->go, true) || !worker->buffer.valid()) {
+        started.error = DecodeError::OutOfMemory;
+        return started;
+    }
+    // The worker's ends are its own once it runs: a worker gone shows as the pipe's end.
+    if (worker->process.Start(executable, reportWrite, goRead, worker->buffer)) started.worker = std::move(worker);
+    return started;
+}
+
+bool SendAll(int fd, const QByteArray& bytes) {
+    const char* p = bytes.constData();
+    std::size_t left = static_cast<std::size_t>(bytes.size());
+    while (left > 0) {
+        const ssize_t put = ::send(fd, p, left, MSG_NOSIGNAL);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) return false;
+        p += put;
+        left -= static_cast<std::size_t>(put);
+    }
+    return true;
+}
+
 QString ExecutableBeside() {
     const QString self = QFile::symLinkTarget(QStringLiteral("/proc/self/exe"));
     const qsizetype slash = self.lastIndexOf(u'/');
     return self.left(slash + 1) + QString::fromLatin1(kDecoderExecutable);
 }
+
+// One worker kept started ahead of the next decode. A thread of its own starts it and
+// lives as long as the program: a worker is killed when the thread that started it ends.
+class Standby {
+public:
+    static Standby& Get() {
+        static Standby* const standby = new Standby;  // never destroyed: its thread may outlive any destructor
+        return *standby;
+    }
+
+    void Keep(bool keep) {
+        std::unique_ptr<StartedWorker> gone;
+        {
+            std::unique_lock lock(mutex_);
+            keep_ = keep;
+            failed_ = false;
+            if (keep && !threadStarted_) {
+                try {
+                    std::thread([this] { Run(); }).detach();
+                    threadStarted_ = true;
+                } catch (const std::system_error&) {
+                    keep_ = false;  // no thread to start workers: each decode starts its own
+                }
+            }
+            if (!keep) {
+                gone = std::move(ready_);
+                // A worker being started now is stopped by the thread itself; wait for it.
+                changed_.wait(lock, [this] { return !starting_; });
+            }
+        }
+        changed_.notify_all();
+    }
+
+    // The waiting worker, if one is ready or being started; another is started in its
+    // place once the decode is over (Finished), not while it competes for the processor.
+    std::unique_ptr<StartedWorker> Take() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return !starting_; });
+        ++decoding_;
+        failed_ = false;
+        return std::move(ready_);
+    }
+
+    void Finished() {
+        {
+            const std::lock_guard lock(mutex_);
+            --decoding_;
+        }
+        changed_.notify_all();
+    }
+
+private:
+    void Run() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [this] { return keep_ && !ready_ && !failed_ && decoding_ == 0; });
+            starting_ = true;
+            lock.unlock();
+            Started started = StartWorker(ExecutableBeside());
+            lock.lock();
+            // A worker that cannot be started is tried again only once a decode has asked.
+            failed_ = started.worker == nullptr;
+            if (keep_) {
+                ready_ = std::move(started.worker);
+            } else if (started.worker) {
+                lock.unlock();
+                started.worker.reset();
+                lock.lock();
+            }
+            starting_ = false;
+            changed_.notify_all();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool keep_ = false;
+    bool threadStarted_ = false;
+    bool starting_ = false;
+    bool failed_ = false;
+    int decoding_ = 0;  // decodes that took (or looked for) a waiting worker and are not over
+    std::unique_ptr<StartedWorker> ready_;
+};
+
+// Unmapping a large picture gives its pages back one by one: tens of milliseconds for a
+// photograph, seconds for a gigapixel. It happens on a thread of its own, so that
+// neither the window nor the next load waits for it; the next picture's pages come
+// far more slowly (as they are decoded) than these go.
+class Releaser {
+public:
+    static Releaser& Get() {
+        static Releaser* const releaser = new Releaser;  // never destroyed, as its thread is not
+        return *releaser;
+    }
+
+    void Release(void* at, std::size_t bytes) {
+        {
+            const std::lock_guard lock(mutex_);
+            if (!threadStarted_) {
+                try {
+                    std::thread([this] { Run(); }).detach();
+                    threadStarted_ = true;
+                } catch (const std::system_error&) {
+                }
+            }
+            if (threadStarted_) {
+                try {
+                    queue_.push_back({at, bytes});
+                    at = nullptr;
+                } catch (const std::bad_alloc&) {
+                }
+            }
+        }
+        if (at != nullptr) {
+            ::munmap(at, bytes);  // no thread to hand it to: at once, as ever
+            return;
+        }
+        changed_.notify_all();
+    }
+
+    void Wait() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return queue_.empty() && !busy_; });
+    }
+
+private:
+    struct Mapping {
+        void* at;
+        std::size_t bytes;
+    };
+
+    void Run() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [this] { return !queue_.empty(); });
+            const Mapping mapping = queue_.front();
+            queue_.pop_front();
+            busy_ = true;
+            lock.unlock();
+            ::munmap(mapping.at, mapping.bytes);
+            lock.lock();
+            busy_ = false;
+            changed_.notify_all();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<Mapping> queue_;
+    bool threadStarted_ = false;
+    bool busy_ = false;
+};
 
 // The shared picture: a view of the mapped buffer, unmapped with the last copy of it.
 std::optional<Surface> MapPicture(int memfd, int width, int height) {
@@ -155,7 +347,7 @@ std::optional<Surface> MapPicture(int memfd, int width, int height) {
     auto* mapping = new Mapping{mapped, bytes};
     const QImageCleanupFunction unmap = [](void* info) {
         auto* m = static_cast<Mapping*>(info);
-        ::munmap(m->at, m->bytes);
+        Releaser::Get().Release(m->at, m->bytes);
         delete m;
     };
     QImage image(static_cast<uchar*>(mapped), width, height, qsizetype(width) * 4, QImage::Format_RGB32, unmap,
@@ -168,6 +360,10 @@ std::optional<Surface> MapPicture(int memfd, int width, int height) {
 }
 
 }  // namespace
+
+void KeepWorkerReady(bool keep) { Standby::Get().Keep(keep); }
+
+void WaitForReleasedPictures() { Releaser::Get().Wait(); }
 
 std::chrono::milliseconds WorkerWatchdog(std::int64_t fileBytes) {
     return kWatchdogBase + kWatchdogPerMiB * (fileBytes >> 20);
@@ -183,17 +379,32 @@ DecodeResult DecodeInWorker(const QString& path, ColorValue background, RowRecei
     std::int64_t fileSize = 0;
     if (const std::optional<DecodeError> refused = RefusedByName(path, &fileSize)) return Failure(*refused);
     const QByteArray name = QFile::encodeName(path);
+    if (static_cast<std::size_t>(name.size()) > kMaxRequestNameBytes) return Failure(DecodeError::NotFound);
+    const QByteArray request = EncodeWorkerRequest(name, background);
 
-    Fd reportRead, reportWrite, goRead, goWrite;
-    if (!Pipe(reportRead, reportWrite) || !Pipe(goRead, goWrite, true)) return Failure(DecodeError::OutOfMemory);
-    Fd memfd = Above(::memfd_create("vistrel-picture", MFD_CLOEXEC | MFD_ALLOW_SEALING));
-    if (!memfd.valid()) return Failure(DecodeError::OutOfMemory);
-
-    Worker worker;
-    const QString executable = options.executable.isEmpty() ? ExecutableBeside() : options.executable;
-    if (!worker.Start(executable, name, background, reportWrite, goRead, memfd)) return Failure(DecodeError::Unreadable);
-    reportWrite.reset();
-    goRead.reset();  // the worker's ends are its own now: a worker gone shows as the pipe's end
+    // A worker kept ready takes the request when there is one; a fresh one otherwise, and
+    // when the ready one has gone away meanwhile.
+    std::unique_ptr<StartedWorker> worker;
+    struct StandbyTurn {
+        bool taken = false;
+        ~StandbyTurn() {
+            if (taken) Standby::Get().Finished();
+        }
+    } turn;
+    if (options.executable.isEmpty()) {
+        worker = Standby::Get().Take();
+        turn.taken = true;
+    }
+    if (worker && !SendAll(worker->go.get(), request)) worker.reset();
+    if (!worker) {
+        Started started = StartWorker(options.executable.isEmpty() ? ExecutableBeside() : options.executable);
+        if (!started.worker) return Failure(started.error);
+        worker = std::move(started.worker);
+        if (!SendAll(worker->go.get(), request)) return Failure(DecodeError::Unreadable);
+    }
+    const Fd& reportRead = worker->report;
+    const Fd& goWrite = worker->go;
+    Fd& memfd = worker->buffer;
 
     const auto watchdog = options.watchdog.count() > 0 ? options.watchdog : WorkerWatchdog(fileSize);
     const auto deadline = std::chrono::steady_clock::now() + watchdog;
@@ -237,7 +448,7 @@ DecodeResult DecodeInWorker(const QString& path, ColorValue background, RowRecei
                     if (receiver != nullptr && !receiver->RowsReady(event.rows)) return failure(DecodeError::Cancelled);
                     break;
                 case WorkerMessageKind::Done: {
-                    worker.StopInBackground();
+                    worker->process.StopInBackground();
                     DecodeResult result;
                     result.surface = std::move(picture);
                     return result;

@@ -32,6 +32,16 @@ DecodeResult DecodeInWorker(const QString& path, ColorValue background, RowRecei
 DecodeResult DecodeInWorker(const QString& path, ColorValue background, RowReceiver* receiver,
                             const DecodeWorkerOptions& options);
 
+// Keeps one worker started and waiting, so that a decode does not wait for a worker to
+// start and load its libraries (the program keeps one from start-up; false ends it).
+// Off until asked: every decode then starts a worker of its own. Only decodes by the
+// worker beside the program take the waiting one.
+void KeepWorkerReady(bool keep);
+
+// A decoded picture's memory goes back on a thread of its own once its last copy is
+// gone; this returns once every picture dropped so far has gone back.
+void WaitForReleasedPictures();
+
 // The watchdog for a file of this many bytes: generous, since a worker is never slow
 // unless something is wrong.
 std::chrono::milliseconds WorkerWatchdog(std::int64_t fileBytes);

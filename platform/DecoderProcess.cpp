@@ -32,8 +32,8 @@ namespace {
 // beside what the picture itself needs.
 constexpr std::uint64_t kAddressMarginBytes = std::uint64_t{1} << 30;
 // Bytes a pixel may take at once while decoding: the reader's image (up to 8, for 16
-// bits a channel), the opaque copy (4) and the shared buffer (4).
-constexpr std::uint64_t kBytesPerPixelAtPeak = 16;
+// bits a channel) and the opaque or upright copy (4). The shared buffer is never mapped here.
+constexpr std::uint64_t kBytesPerPixelAtPeak = 12;
 // CPU seconds for any decode, and more for every MiB of file: far beyond the slowest
 // legitimate picture (a gigapixel JPEG takes a few seconds).
 constexpr rlim_t kCpuSeconds = 60;
@@ -116,8 +116,9 @@ void Limit(int resource, rlim_t soft, rlim_t hard) {
 }
 
 // Everything decoding needs once the file has been read and the readers are loaded:
-// memory, threads of this process, time, signals, and writing to the report pipe
-// and to standard error (the libraries' warnings). Anything else ends the process.
+// memory, threads of this process, time, signals, and writing to the report pipe, to
+// standard error (the libraries' warnings) and into the shared buffer. Anything else
+// ends the process.
 bool InstallFilter() {
     const scmp_filter_ctx filter = ::seccomp_init(SCMP_ACT_KILL_PROCESS);
     if (filter == nullptr) return false;
@@ -132,10 +133,12 @@ bool InstallFilter() {
                            SCMP_SYS(rt_sigreturn), SCMP_SYS(sigaltstack), SCMP_SYS(getrandom), SCMP_SYS(exit),
                            SCMP_SYS(exit_group), SCMP_SYS(pause), SCMP_SYS(sysinfo)})
         allow(call);
-    // Writing: the report pipe and standard error only.
+    // Writing: the report pipe and standard error, and the picture into the shared buffer.
     for (const int fd : {kWorkerReportFd, STDERR_FILENO})
         for (const int call : {SCMP_SYS(write), SCMP_SYS(writev)})
             ok = ok && ::seccomp_rule_add(filter, SCMP_ACT_ALLOW, call, 1, SCMP_A0(SCMP_CMP_EQ, static_cast<scmp_datum_t>(fd))) == 0;
+    ok = ok && ::seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(pwrite64), 1,
+                                  SCMP_A0(SCMP_CMP_EQ, static_cast<scmp_datum_t>(kWorkerBufferFd))) == 0;
     // Memory, never executable: no new code can be mapped in.
     for (const int call : {SCMP_SYS(mmap), SCMP_SYS(mprotect)})
         ok = ok && ::seccomp_rule_add(filter, SCMP_ACT_ALLOW, call, 1, SCMP_A2(SCMP_CMP_MASKED_EQ, PROT_EXEC, 0)) == 0;
@@ -160,43 +163,47 @@ bool InstallFilter() {
 }
 
 // Hands the decoder's rows to the program: the picture's size, then, once the program
-// has sized the shared buffer, each band announced. A streaming decoder writes straight
-// into the shared buffer; the others' bands are copied in.
-class SharedRows final : public RowReceiver {
+// has sized the shared buffer, each band written into it and announced. The worker never
+// maps the buffer: writing the bands in costs the kernel far less than mapping and
+// faulting in every page of it, and the worker's exit has nothing large to tear down.
+class SharedRows final : public RowReceiver, public BandSink {
 public:
     explicit SharedRows(Fault fault) : fault_(fault) {}
 
-    // The shared buffer, as the decoder's picture.
-    QImage Buffer(int width, int height) {
+    bool Start(int width, int height) override {
         Open(width, height);
-        return QImage(shared_, width, height, qsizetype(rowBytes_), QImage::Format_RGB32);
+        return true;
+    }
+
+    bool Put(int first, int count, const uchar* rows) override {
+        Write(static_cast<std::size_t>(first) * rowBytes_, rows, static_cast<std::size_t>(count) * rowBytes_);
+        return Announce(first + count);
     }
 
     bool PictureStarted(Surface& picture) override {
-        if (shared_ == nullptr) Open(picture.width(), picture.height());
+        Open(picture.width(), picture.height());
         Q_ASSERT(static_cast<std::size_t>(picture.image().bytesPerLine()) == rowBytes_);
         picture_ = &picture;
-        if (fault_ == Fault::Crash) std::abort();
-        if (fault_ == Fault::Hang) for (;;) ::pause();
         return true;
     }
 
-    // Nothing reads the buffer here but the decoder itself.
+    // Nothing reads the picture here but the decoder itself.
     void PictureDropped() override {}
 
     bool RowsReady(int rows) override {
-        if (fault_ == Fault::Backwards && rows > 1) {
-            Send(WorkerMessageKind::Rows, static_cast<std::uint32_t>(rows));
-            Send(WorkerMessageKind::Rows, 1);
-            ::pause();
-        }
         const std::size_t from = static_cast<std::size_t>(copied_) * rowBytes_;
         const std::size_t to = static_cast<std::size_t>(rows) * rowBytes_;
         auto* source = reinterpret_cast<std::uint8_t*>(picture_->row(0));
-        if (source != shared_) Copy(source, from, to);
-        copied_ = rows;
-        Send(WorkerMessageKind::Rows, static_cast<std::uint32_t>(rows));
-        return true;
+        Write(from, source + from, to - from);
+        // The band now lives in the shared buffer; the decoder never reads it again, so
+        // its own pages go back at once and the worker holds about one picture, not two.
+        if (to - from >= kReleaseFromBytes) {
+            const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+            const std::uintptr_t first = (reinterpret_cast<std::uintptr_t>(source + from) + page - 1) / page * page;
+            const std::uintptr_t last = reinterpret_cast<std::uintptr_t>(source + to) / page * page;
+            if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
+        }
+        return Announce(rows);
     }
 
 private:
@@ -207,33 +214,86 @@ private:
         do got = ::read(kWorkerGoFd, &go, 1);
         while (got < 0 && errno == EINTR);
         if (got != 1) ::_exit(0);  // the program has given up on this picture
+        if (fault_ == Fault::Crash) std::abort();
+        if (fault_ == Fault::Hang) for (;;) ::pause();
         rowBytes_ = static_cast<std::size_t>(width) * 4;
-        const std::size_t bytes = rowBytes_ * static_cast<std::size_t>(height);
-        void* mapped = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, kWorkerBufferFd, 0);
-        if (mapped == MAP_FAILED) Fail(DecodeError::OutOfMemory);
-        shared_ = static_cast<std::uint8_t*>(mapped);
     }
 
-    void Copy(std::uint8_t* source, std::size_t from, std::size_t to) {
-        std::memcpy(shared_ + from, source + from, to - from);
-        // The band now lives in the shared buffer; the decoder never reads it again, so
-        // its own pages go back at once and the worker holds about one picture, not two.
-        if (to - from >= kReleaseFromBytes) {
-            const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
-            const std::uintptr_t first = (reinterpret_cast<std::uintptr_t>(source + from) + page - 1) / page * page;
-            const std::uintptr_t last = reinterpret_cast<std::uintptr_t>(source + to) / page * page;
-            if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
+    // Into the shared buffer at this offset; the program sized and sealed it, so that
+    // nothing can land beyond the picture.
+    static void Write(std::size_t offset, const std::uint8_t* data, std::size_t size) {
+        while (size > 0) {
+            const ssize_t put = ::pwrite(kWorkerBufferFd, data, size, static_cast<off_t>(offset));
+            if (put < 0 && errno == EINTR) continue;
+            if (put <= 0) Fail(DecodeError::OutOfMemory);
+            data += put;
+            offset += static_cast<std::size_t>(put);
+            size -= static_cast<std::size_t>(put);
         }
+    }
+
+    bool Announce(int rows) {
+        if (fault_ == Fault::Backwards && rows > 1) {
+            Send(WorkerMessageKind::Rows, static_cast<std::uint32_t>(rows));
+            Send(WorkerMessageKind::Rows, 1);
+            ::pause();
+        }
+        copied_ = rows;
+        Send(WorkerMessageKind::Rows, static_cast<std::uint32_t>(rows));
+        return true;
     }
 
     const Fault fault_;
     Surface* picture_ = nullptr;
-    std::uint8_t* shared_ = nullptr;
     std::size_t rowBytes_ = 0;
     int copied_ = 0;
 };
 
+// Loads every image plugin now, as a reader that looks for the one taking a file does,
+// so that a worker started ahead of time has it done before its picture arrives.
+void LoadImagePlugins() {
+    QByteArray nothing(16, '\0');
+    QBuffer buffer(&nothing);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    (void)reader.canRead();
+}
+
+void ReadExactly(int fd, void* data, std::size_t size) {
+    auto* p = static_cast<std::uint8_t*>(data);
+    while (size > 0) {
+        const ssize_t got = ::read(fd, p, size);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) ::_exit(0);  // the program is gone, or never needed this worker
+        p += got;
+        size -= static_cast<std::size_t>(got);
+    }
+}
+
+struct Request {
+    QByteArray fileName;
+    ColorValue background = 0;
+};
+
+Request ReadRequest() {
+    std::uint32_t words[2] = {0, 0};
+    ReadExactly(kWorkerGoFd, words, sizeof words);
+    if (words[0] == 0 || words[0] > kMaxRequestNameBytes) ::_exit(2);
+    Request request;
+    request.fileName.resize(static_cast<qsizetype>(words[0]));
+    ReadExactly(kWorkerGoFd, request.fileName.data(), words[0]);
+    request.background = static_cast<ColorValue>(words[1]);
+    return request;
+}
+
 }  // namespace
+
+QByteArray EncodeWorkerRequest(const QByteArray& fileName, ColorValue background) {
+    const std::uint32_t words[2] = {static_cast<std::uint32_t>(fileName.size()), static_cast<std::uint32_t>(background)};
+    QByteArray request(reinterpret_cast<const char*>(words), sizeof words);
+    request.append(fileName);
+    return request;
+}
 
 void RunDecodeWorker(int argc, char** argv) {
     // Die with the program; if it is already gone, the report pipe has no reader and
@@ -241,15 +301,18 @@ void RunDecodeWorker(int argc, char** argv) {
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     ::close_range(kWorkerBufferFd + 1, ~0U, 0);
     Limit(RLIMIT_CORE, 0, 0);
-    if (argc != 3) ::_exit(2);
+    (void)argv;
+    if (argc != 1) ::_exit(2);
     // Threads and their allocator arenas count against the address-space limit, so
     // their number stays small whatever the machine (the pixels do not depend on it).
     ::mallopt(M_ARENA_MAX, kWorkerThreads);
     QThreadPool::globalInstance()->setMaxThreadCount(kWorkerThreads);
     const Fault fault = RequestedFault();
-    const auto background = static_cast<ColorValue>(std::strtoul(argv[2], nullptr, 16));
+    LoadImagePlugins();
 
-    PictureFile file = ReadPictureFile(QFile::decodeName(argv[1]));
+    const Request request = ReadRequest();
+    const ColorValue background = request.background;
+    PictureFile file = ReadPictureFile(QFile::decodeName(request.fileName));
     if (file.error) Fail(*file.error);
 
     // Load the reader that takes this file now, while libraries may still be opened,
@@ -273,14 +336,16 @@ void RunDecodeWorker(int argc, char** argv) {
     Limit(RLIMIT_AS, space, space);
     const rlim_t cpu = kCpuSeconds + kCpuSecondsPerMiB * static_cast<rlim_t>(fileBytes >> 20);
     Limit(RLIMIT_CPU, cpu, cpu + 5);
-    Limit(RLIMIT_FSIZE, 0, 0);
+    // No file can be opened for writing; the shared buffer, which the program seals at the
+    // picture's size (at most the largest picture), is written up to its end.
+    constexpr rlim_t kLargestBuffer = rlim_t{4} * kMaxPictureSide * kMaxPictureSide;
+    Limit(RLIMIT_FSIZE, kLargestBuffer, kLargestBuffer);
     if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) ::_exit(1);
     if (!InstallFilter()) ::_exit(1);
     Misbehave(fault);
 
     SharedRows shared(fault);
-    const DecodeResult result = DecodePictureBytes(std::move(file), background, &shared,
-                                                   [&](int width, int height) { return shared.Buffer(width, height); });
+    const DecodeResult result = DecodePictureBytes(std::move(file), background, &shared, &shared);
     if (!result) Fail(result.error);
     Send(WorkerMessageKind::Done, 0);
     ::_exit(0);

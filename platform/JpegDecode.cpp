@@ -47,7 +47,7 @@ struct DecodeState {
     QImage stored;                     // the picture as stored, before any turn
     std::vector<JSAMPROW> rowPointers;
     RowReceiver* receiver = nullptr;
-    const PictureBuffer* buffer = nullptr;
+    BandSink* sink = nullptr;
     Surface* streamed = nullptr;       // the receiver's picture while it streams
     bool started = false;              // the receiver has been told of the buffer
     bool cancelled = false;
@@ -86,16 +86,17 @@ bool RunDecoder(DecodeState& s, const unsigned char* data, std::size_t size) {
     jpeg_start_decompress(&info);
     const int width = static_cast<int>(info.output_width);
     const int height = static_cast<int>(info.output_height);
-    // An upright picture streams into the surface the receiver reads (in the caller's
-    // buffer, when it gives one); a turned one is decoded whole first.
-    const bool streaming = s.orientation == 1 && s.receiver != nullptr;
-    s.stored = streaming && s.buffer != nullptr && *s.buffer ? (*s.buffer)(width, height)
-                                                             : QImage(width, height, QImage::Format_RGB32);
-    if (s.stored.isNull()) {
+    const std::size_t bandRows = std::max<std::size_t>(1, kBandPixels / static_cast<std::size_t>(width));
+    // An upright picture streams: through a band buffer to the sink when there is one,
+    // else into the surface the receiver reads. A turned one is decoded whole first.
+    const bool toSink = s.orientation == 1 && s.sink != nullptr;
+    const bool streaming = s.orientation == 1 && s.receiver != nullptr && !toSink;
+    const int storedRows = toSink ? static_cast<int>(std::min<std::size_t>(bandRows, std::size_t(height))) : height;
+    s.stored = QImage(width, storedRows, QImage::Format_RGB32);
+    if (s.stored.isNull() || (toSink && !s.sink->Start(width, height))) {
         s.noMemory = true;
         return false;
     }
-    Q_ASSERT(s.stored.format() == QImage::Format_RGB32 && s.stored.width() == width && s.stored.height() == height);
     if (streaming) {
         s.streamed->image() = std::move(s.stored);
         s.started = true;
@@ -105,18 +106,22 @@ bool RunDecoder(DecodeState& s, const unsigned char* data, std::size_t size) {
         }
     }
     QImage& target = streaming ? s.streamed->image() : s.stored;
-    const std::size_t bandRows = std::max<std::size_t>(1, kBandPixels / static_cast<std::size_t>(width));
+    Q_ASSERT(static_cast<std::size_t>(target.bytesPerLine()) == std::size_t(width) * 4);
     while (info.output_scanline < info.output_height) {
         const JDIMENSION first = info.output_scanline;
         const JDIMENSION last = static_cast<JDIMENSION>(
             std::min<std::size_t>(info.output_height, std::size_t{first} + bandRows));
+        const JDIMENSION targetFirst = toSink ? 0 : first;
         s.rowPointers.resize(last - first);
         for (JDIMENSION y = first; y < last; ++y)
-            s.rowPointers[y - first] = target.scanLine(static_cast<int>(y));
+            s.rowPointers[y - first] = target.scanLine(static_cast<int>(targetFirst + y - first));
         while (info.output_scanline < last)
             jpeg_read_scanlines(&info, s.rowPointers.data() + (info.output_scanline - first),
                                 last - info.output_scanline);
-        if (streaming && !s.receiver->RowsReady(static_cast<int>(last))) {
+        const bool wanted = toSink      ? s.sink->Put(static_cast<int>(first), static_cast<int>(last - first), target.constBits())
+                            : streaming ? s.receiver->RowsReady(static_cast<int>(last))
+                                        : true;
+        if (!wanted) {
             s.cancelled = true;
             return false;
         }
@@ -185,11 +190,11 @@ QImage Upright(const QImage& stored, int orientation) {
 }
 
 std::optional<DecodeResult> DecodeJpeg(const unsigned char* data, std::size_t size, RowReceiver* receiver,
-                                       const PictureBuffer& buffer) {
+                                       BandSink* sink) {
     Surface streamed;
     DecodeState state;
     state.receiver = receiver;
-    state.buffer = &buffer;
+    state.sink = sink;
     state.streamed = &streamed;
     const bool ok = RunDecoder(state, data, size);
     jpeg_destroy_decompress(&state.info);
@@ -201,6 +206,10 @@ std::optional<DecodeResult> DecodeJpeg(const unsigned char* data, std::size_t si
         result.error = state.cancelled ? DecodeError::Cancelled
                        : state.noMemory ? DecodeError::OutOfMemory
                                         : DecodeError::Unreadable;
+        return result;
+    }
+    if (state.orientation == 1 && sink != nullptr) {
+        result.surface.emplace();
         return result;
     }
     if (state.orientation == 1 && receiver != nullptr) {

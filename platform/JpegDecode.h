@@ -11,11 +11,12 @@ namespace vistrel {
 
 // Decodes a whole JPEG stream (its structure already checked) and turns it upright as
 // its EXIF orientation says. The receiver, when given, hears of the buffer and of each
-// band of rows as it lands. Nothing (std::nullopt) when the stream's colours cannot be
+// band of rows as it lands. With a sink, an upright picture's bands go there instead,
+// from a band buffer of their own, and the result holds a null surface. Nothing (std::nullopt) when the stream's colours cannot be
 // decoded straight to the surface's layout (CMYK, YCCK): another reader must take it.
 // libjpeg's warnings of corrupt data are failures here, not grey rows.
 std::optional<DecodeResult> DecodeJpeg(const unsigned char* data, std::size_t size, RowReceiver* receiver,
-                                       const PictureBuffer& buffer = {});
+                                       BandSink* sink = nullptr);
 
 // The orientation (1..8) an APP1 segment's payload ("Exif\0\0", then a TIFF header and
 // its first directory) records; 1 when it records none or an invalid one.

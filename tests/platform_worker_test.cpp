@@ -7,9 +7,11 @@
 #include <QImageWriter>
 #include <QTemporaryDir>
 
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
@@ -245,7 +247,9 @@ bool NoChildrenLeft() {
 
 int OpenFds() { return static_cast<int>(QDir("/proc/self/fd").entryList(QDir::NoDotAndDotDot | QDir::System).size()); }
 
+// Mappings still held once every dropped picture has been given back.
 int SharedBuffersMapped() {
+    WaitForReleasedPictures();
     std::ifstream maps("/proc/self/maps");
     std::string line;
     int count = 0;
@@ -345,6 +349,40 @@ TEST_F(Worker, BrokenFilesFailAlikeInProcessAndInTheWorker) {
     ExpectSameDecode(dir.filePath("missing.png"));
     ExpectSameDecode(dir.path());
     ExpectSameDecode("");
+}
+
+// The one child left once finished workers are reaped, when it is not the one before.
+std::optional<std::string> OnlyChildOtherThan(const std::string& before) {
+    for (int attempt = 0; attempt < 500; ++attempt) {
+        const std::vector<std::string> children = Children();
+        if (children.size() == 1 && children.front() != before) return children.front();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return std::nullopt;
+}
+
+TEST_F(Worker, AWorkerKeptReadyTakesEachDecodeAndAnotherWaitsAfterIt) {
+    const QString jpeg = write("big.jpg", Encode(Pattern(1600, 1200), "jpeg"));
+    const QString png = write("alpha.png", Encode(Pattern(61, 37, true), "png"));
+    const QString broken = write("cut.jpg", Encode(Pattern(200, 100), "jpeg").left(700));
+    const int fds = OpenFds();
+    KeepWorkerReady(true);
+    std::optional<std::string> waiting = OnlyChildOtherThan("");
+    ASSERT_TRUE(waiting);
+    for (const QString& file : {jpeg, png, broken, jpeg}) {
+        ExpectSameDecode(file);
+        // The waiting worker did the decode (it is gone), and a new one waits in its place.
+        waiting = OnlyChildOtherThan(*waiting);
+        ASSERT_TRUE(waiting);
+    }
+    // A waiting worker that has died is passed over: the decode starts one of its own.
+    ::kill(std::stoi(*waiting), SIGKILL);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ExpectSameDecode(png);
+    KeepWorkerReady(false);
+    EXPECT_TRUE(NoChildrenLeft());
+    EXPECT_EQ(OpenFds(), fds);
+    EXPECT_EQ(SharedBuffersMapped(), 0);
 }
 
 TEST_F(Worker, MisbehavingWorkersEndInACleanFailure) {
