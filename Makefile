@@ -76,10 +76,10 @@ else
 	cd $(SANDIR) && $(SANITIZE_ENV) ./$(SANITIZE_TARGET) --gtest_filter='$(SANITIZE_FILTER)'
 endif
 
-# The decoder, the header readers and the hostile corpus under the sanitizers.
+# The decoder, the worker, the header readers and the hostile corpus under the sanitizers.
 test-sanitize-decoding:
 	@$(MAKE) --no-print-directory test-sanitize SANITIZE_TARGET=vistrel_tests_platform \
-	  SANITIZE_FILTER='Decode*:HostileFiles*:MetafileWalk*:HeaderReaders*'
+	  SANITIZE_FILTER='Decode*:Worker*:HostileFiles*:MetafileWalk*:HeaderReaders*'
 
 # libFuzzer targets over the program's own readers of file bytes, each run
 # for FUZZ_SECONDS from the seed corpus in fuzz/corpus/<target>/; what they
