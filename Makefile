@@ -69,10 +69,11 @@ $(SANDIR)/CMakeCache.txt: | deps
 	cmake -S . -B $(SANDIR) -DCMAKE_BUILD_TYPE=Debug -DVISTREL_SANITIZE=ON
 
 test-sanitize: deps $(SANDIR)/CMakeCache.txt
-	cmake --build $(SANDIR) -j $(JOBS) --target $(SANITIZE_TARGET)
 ifeq ($(SANITIZE_FILTER),)
+	cmake --build $(SANDIR) -j $(JOBS)
 	cd $(SANDIR) && $(SANITIZE_ENV) ctest -j $(JOBS) --output-on-failure
 else
+	cmake --build $(SANDIR) -j $(JOBS) --target $(SANITIZE_TARGET)
 	cd $(SANDIR) && $(SANITIZE_ENV) ./$(SANITIZE_TARGET) --gtest_filter='$(SANITIZE_FILTER)'
 endif
 
