@@ -12,6 +12,7 @@
 #include <new>
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -38,7 +39,7 @@ bool SideInRange(std::int64_t side) { return side >= 1 && side <= kMaxPictureSid
 // The whole file, read once. Its type is checked with stat() before it is
 // opened, so a FIFO or a device is never opened at all; the open itself does
 // not block either, and fstat() confirms the file opened is still a regular one.
-PictureFile ReadRegularFile(const QString& path) {
+PictureFile ReadRegularFile(const QString& path, FileAccess access) {
     if (const std::optional<DecodeError> refused = RefusedByName(path)) return {{}, *refused};
     const QByteArray name = QFile::encodeName(path);
     struct stat info {};
@@ -52,6 +53,16 @@ PictureFile ReadRegularFile(const QString& path) {
     if (::fstat(fd, &info) != 0) return {{}, DecodeError::Unreadable};
     if (!S_ISREG(info.st_mode)) return {{}, DecodeError::NotARegularFile};
     if (info.st_size <= 0) return {{}, DecodeError::Unreadable};
+    switch (access) {
+        case FileAccess::Copied:
+            break;
+        case FileAccess::Mapped: {
+            const auto size = static_cast<std::size_t>(info.st_size);
+            void* const mapped = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+            if (mapped == MAP_FAILED) break;  // read it instead
+            return {QByteArray::fromRawData(static_cast<const char*>(mapped), static_cast<qsizetype>(size)), std::nullopt};
+        }
+    }
 
     QByteArray bytes(static_cast<qsizetype>(info.st_size), Qt::Uninitialized);
     qsizetype filled = 0;
@@ -272,9 +283,9 @@ std::optional<DecodeError> RefusedByName(const QString& path, std::int64_t* file
     return std::nullopt;
 }
 
-PictureFile ReadPictureFile(const QString& path) {
+PictureFile ReadPictureFile(const QString& path, FileAccess access) {
     try {
-        return ReadRegularFile(path);
+        return ReadRegularFile(path, access);
     } catch (const std::bad_alloc&) {
         return {{}, DecodeError::OutOfMemory};
     }

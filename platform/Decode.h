@@ -55,7 +55,13 @@ struct PictureFile {
     QByteArray bytes;
     std::optional<DecodeError> error;
 };
-PictureFile ReadPictureFile(const QString& path);
+enum class FileAccess {
+    Copied,  // read into memory of the caller's own
+    // Mapped: no copy, for a process that decodes one picture and then ends (the mapping
+    // stays until then). A file cut short by another program meanwhile ends that process.
+    Mapped,
+};
+PictureFile ReadPictureFile(const QString& path, FileAccess access = FileAccess::Copied);
 // Where a decoder that streams its rows hands them on when the picture is kept elsewhere
 // (another process's memory): it decodes each band into a small buffer of its own and
 // passes the band over, so that it never holds the whole picture.

@@ -317,7 +317,7 @@ void RunDecodeWorker(int argc, char** argv) {
 
     const Request request = ReadRequest();
     const ColorValue background = request.background;
-    PictureFile file = ReadPictureFile(QFile::decodeName(request.fileName));
+    PictureFile file = ReadPictureFile(QFile::decodeName(request.fileName), FileAccess::Mapped);
     if (file.error) Fail(*file.error);
 
     // Load the reader that takes this file now, while libraries may still be opened,
