@@ -1,6 +1,8 @@
 #include "platform/DecodeWorker.h"
 
 #include <QFile>
+#include <QDir>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <csignal>
@@ -378,7 +380,10 @@ DecodeResult DecodeInWorker(const QString& path, ColorValue background, RowRecei
     // The failures a name alone shows are found here, as the in-process decoder finds them.
     std::int64_t fileSize = 0;
     if (const std::optional<DecodeError> refused = RefusedByName(path, &fileSize)) return Failure(*refused);
-    const QByteArray name = QFile::encodeName(path);
+    // A worker kept ready was started in the folder that was current then: it is given a
+    // name that does not depend on it.
+    const QByteArray name =
+        QFile::encodeName(QFileInfo(path).isRelative() ? QDir::currentPath() + u'/' + path : path);
     if (static_cast<std::size_t>(name.size()) > kMaxRequestNameBytes) return Failure(DecodeError::NotFound);
     const QByteArray request = EncodeWorkerRequest(name, background);
 

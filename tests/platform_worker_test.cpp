@@ -375,6 +375,13 @@ TEST_F(Worker, AWorkerKeptReadyTakesEachDecodeAndAnotherWaitsAfterIt) {
         waiting = OnlyChildOtherThan(*waiting);
         ASSERT_TRUE(waiting);
     }
+    // A relative name means the program's current folder, not the one the worker started in.
+    const QString before = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(dir.path()));
+    ExpectSameDecode("alpha.png");
+    ASSERT_TRUE(QDir::setCurrent(before));
+    waiting = OnlyChildOtherThan(*waiting);
+    ASSERT_TRUE(waiting);
     // A waiting worker that has died is passed over: the decode starts one of its own.
     ::kill(std::stoi(*waiting), SIGKILL);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
