@@ -17,7 +17,7 @@ SUDO     := $(shell [ "$$(id -u)" -eq 0 ] || echo sudo)
 PACKAGES := cmake make g++ pkg-config qt6-base-dev qt6-image-formats-plugins libgl-dev \
             libwmf-dev libjpeg62-turbo-dev libseccomp-dev libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core \
             desktop-file-utils appstream dpkg-dev file groff-base \
-            clang-14 libclang-rt-14-dev libfuzzer-14-dev
+            clang-14 libclang-rt-14-dev libfuzzer-14-dev ccache
 
 .PHONY: run test bench clean deps build install package test-sanitize test-sanitize-decoding fuzz fuzz-build fuzz-decoder
 
@@ -79,7 +79,7 @@ endif
 
 # The decoder, the worker, the header readers and the hostile corpus under the sanitizers.
 test-sanitize-decoding:
-	@$(MAKE) --no-print-directory test-sanitize SANITIZE_TARGET=vistrel_tests_platform \
+	@$(MAKE) --no-print-directory test-sanitize SANITIZE_TARGET=vistrel_tests_decoding \
 	  SANITIZE_FILTER='Decode*:Worker*:HostileFiles*:MetafileWalk*:HeaderReaders*'
 
 # libFuzzer targets over the program's own readers of file bytes, each run
@@ -89,14 +89,14 @@ test-sanitize-decoding:
 FUZZ_TARGETS := jpeg_scan gif_frame metafile sizes worker_messages
 FUZZ_FLAGS := -std=c++20 -O1 -g -I. -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all
 
-$(FUZZDIR)/fuzz_worker_messages: fuzz/fuzz_worker_messages.cpp platform/WorkerMessages.cpp platform/WorkerMessages.h | deps
+$(FUZZDIR)/fuzz_worker_messages: fuzz/fuzz_worker_messages.cpp decoding/WorkerMessages.cpp decoding/WorkerMessages.h | deps
 	@mkdir -p $(FUZZDIR)
 	clang++-14 $(FUZZ_FLAGS) -fPIC $$(pkg-config --cflags Qt6Gui) fuzz/fuzz_worker_messages.cpp \
-	  platform/WorkerMessages.cpp $$(pkg-config --libs Qt6Gui) -o $@
+	  decoding/WorkerMessages.cpp $$(pkg-config --libs Qt6Gui) -o $@
 
-$(FUZZDIR)/fuzz_%: fuzz/fuzz_%.cpp platform/FileHeaders.cpp platform/FileHeaders.h | deps
+$(FUZZDIR)/fuzz_%: fuzz/fuzz_%.cpp decoding/FileHeaders.cpp decoding/FileHeaders.h | deps
 	@mkdir -p $(FUZZDIR)
-	clang++-14 $(FUZZ_FLAGS) fuzz/fuzz_$*.cpp platform/FileHeaders.cpp -o $@
+	clang++-14 $(FUZZ_FLAGS) fuzz/fuzz_$*.cpp decoding/FileHeaders.cpp -o $@
 
 fuzz-build: $(FUZZ_TARGETS:%=$(FUZZDIR)/fuzz_%)
 

@@ -8,7 +8,7 @@
 
 #include "app/Render.h"
 #include "app/frmMain.h"
-#include "platform/DecodeWorker.h"
+#include "decoding/WorkerClient.h"
 #include "vistrel_version.h"
 
 namespace vistrel {

@@ -20,7 +20,7 @@
 #include "app/PictureLoad.h"
 #include "app/frmMain.h"
 #include "linescope/frmScope.h"
-#include "platform/Decode.h"
+#include "decoding/Decode.h"
 #include "platform/Desktop.h"
 #include "platform/Numbers.h"
 #include "vectorscope/frmVector.h"

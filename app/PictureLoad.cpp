@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <new>
 
-#include "platform/DecodeWorker.h"
+#include "decoding/WorkerClient.h"
 #include "platform/Numbers.h"
 
 namespace vistrel {

@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "kernels/analysis.h"
-#include "platform/Decode.h"
-#include "platform/RowReceiver.h"
+#include "decoding/Decode.h"
+#include "decoding/RowReceiver.h"
 
 namespace vistrel {
 

@@ -35,7 +35,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "platform/DecodeWorker.h"
+#include "decoding/WorkerClient.h"
 #include "tests/picture_bytes.h"
 
 using namespace vistrel;

@@ -16,7 +16,7 @@
 #include "app/PictureLoad.h"
 #include "app_support.h"
 #include "kernels/area.h"
-#include "platform/Decode.h"
+#include "decoding/Decode.h"
 
 using namespace vistrel;
 using testing_support::Load;

@@ -1,11 +1,9 @@
-#include "platform/Decode.h"
+#include "decoding/Decode.h"
 
-#include <QApplication>
 #include <QBuffer>
 #include <QByteArray>
 #include <QFile>
 #include <QImageReader>
-#include <QPalette>
 
 #include <cerrno>
 #include <cstdint>
@@ -16,9 +14,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/FileHeaders.h"
-#include "platform/JpegDecode.h"
-#include "platform/WmfDecode.h"
+#include "decoding/FileHeaders.h"
+#include "decoding/JpegDecode.h"
+#include "decoding/WmfDecode.h"
 
 namespace vistrel {
 namespace {
@@ -266,10 +264,6 @@ DecodeResult DecodeBytes(PictureFile& file, ColorValue background, RowReceiver* 
 }
 
 }  // namespace
-
-DecodeResult DecodePicture(const QString& path) {
-    return DecodePicture(path, korvex::PixelToColor(QApplication::palette().color(QPalette::Base).rgb()));
-}
 
 std::optional<DecodeError> RefusedByName(const QString& path, std::int64_t* fileSize) {
     if (path.isEmpty()) return DecodeError::EmptyName;

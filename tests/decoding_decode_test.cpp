@@ -23,7 +23,7 @@
 #include <unistd.h>
 
 #include "picture_bytes.h"
-#include "platform/Decode.h"
+#include "decoding/Decode.h"
 #include "support.h"
 
 using namespace vistrel;
@@ -157,14 +157,6 @@ TEST_F(Decode, TransparentAreasTakeTheBackground) {
     // White at 128/255 over (0x99, 0x66, 0x33): 255*128/255 + c*127/255.
     EXPECT_EQ(png.surface->pixel(2, 0), 0xCCB399u);
     for (int x = 0; x < 3; ++x) EXPECT_EQ(png.surface->row(0)[x] >> 24, 0xFFu);
-}
-
-TEST_F(Decode, DefaultBackgroundIsThePaletteBase) {
-    QImage source(1, 1, QImage::Format_ARGB32);
-    source.fill(Qt::transparent);
-    const DecodeResult result = DecodePicture(write("clear.png", encode(source, "png")));
-    ASSERT_TRUE(result);
-    EXPECT_EQ(result.surface->pixel(0, 0), QApplication::palette().color(QPalette::Base).rgb() & 0xFFFFFFu);
 }
 
 TEST_F(Decode, IconGivesItsLargestImage) {

@@ -5,7 +5,7 @@
 
 #include <cstddef>
 
-#include "platform/Decode.h"
+#include "decoding/Decode.h"
 
 namespace vistrel::wmf {
 

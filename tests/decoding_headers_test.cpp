@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/FileHeaders.h"
+#include "decoding/FileHeaders.h"
 
 using namespace vistrel::headers;
 

@@ -11,8 +11,8 @@
 #include <thread>
 
 #include "pictures.h"
-#include "platform/Decode.h"
-#include "platform/DecodeWorker.h"
+#include "decoding/Decode.h"
+#include "decoding/WorkerClient.h"
 
 namespace {
 

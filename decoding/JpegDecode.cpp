@@ -1,4 +1,4 @@
-#include "platform/JpegDecode.h"
+#include "decoding/JpegDecode.h"
 
 #include <algorithm>
 #include <csetjmp>

@@ -18,9 +18,9 @@
 #include <vector>
 
 #include "picture_bytes.h"
-#include "platform/Decode.h"
-#include "platform/DecodeWorker.h"
-#include "platform/WorkerMessages.h"
+#include "decoding/Decode.h"
+#include "decoding/WorkerClient.h"
+#include "decoding/WorkerMessages.h"
 
 using namespace vistrel;
 using namespace picture_bytes;
@@ -286,6 +286,14 @@ public:
     bool dropped = false;
 };
 
+// The test build of the worker, misbehaving as asked.
+DecodeWorkerOptions FaultyWorker(const std::string& fault) {
+    DecodeWorkerOptions options;
+    options.executable = QStringLiteral(VISTREL_BINARY_DIR "/vistrel-decoder-test");
+    options.arguments = {QString::fromStdString("--fault=" + fault)};
+    return options;
+}
+
 class Worker : public ::testing::Test {
 protected:
     QString write(const QString& name, const QByteArray& bytes) {
@@ -294,7 +302,6 @@ protected:
         f.write(bytes);
         return f.fileName();
     }
-    void TearDown() override { ::unsetenv("VISTREL_DECODER_FAULT"); }
     QTemporaryDir dir;
 };
 
@@ -399,8 +406,7 @@ TEST_F(Worker, MisbehavingWorkersEndInACleanFailure) {
     for (const std::string& fault : std::vector<std::string>{"crash", "hang", "garbage", "oversize", "backwards", "quit", "forbidden:" +
                                     forbidden.toStdString()}) {
         SCOPED_TRACE(fault);
-        ::setenv("VISTREL_DECODER_FAULT", fault.c_str(), 1);
-        DecodeWorkerOptions options;
+        DecodeWorkerOptions options = FaultyWorker(fault);
         options.watchdog = std::chrono::milliseconds(1500);
         Recorder recorder;
         const DecodeResult result = DecodeInWorker(file, kBackground, &recorder, options);
@@ -412,7 +418,6 @@ TEST_F(Worker, MisbehavingWorkersEndInACleanFailure) {
     }
     EXPECT_FALSE(QFileInfo::exists(forbidden));
     // And the next worker, well behaved, is unaffected.
-    ::unsetenv("VISTREL_DECODER_FAULT");
     ExpectSameDecode(file);
 }
 
@@ -438,9 +443,8 @@ TEST_F(Worker, TheReceiverStopsTheWorkerAtOnce) {
 TEST_F(Worker, ASilentWorkerIsStoppedWhenTheLoadIsCancelled) {
     const QString file = write("fine.png", Encode(Pattern(64, 48), "png"));
     const int fds = OpenFds();
-    ::setenv("VISTREL_DECODER_FAULT", "hang", 1);
     int asked = 0;
-    DecodeWorkerOptions options;
+    DecodeWorkerOptions options = FaultyWorker("hang");
     options.cancelled = [&] { return ++asked == 3; };
     Recorder recorder;
     const DecodeResult result = DecodeInWorker(file, kBackground, &recorder, options);

@@ -1,4 +1,4 @@
-#include "platform/DecoderProcess.h"
+#include "decoding/WorkerMain.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -22,8 +22,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/Decode.h"
-#include "platform/WorkerMessages.h"
+#include "decoding/Decode.h"
+#include "decoding/WorkerMessages.h"
 
 namespace vistrel {
 namespace {
@@ -65,13 +65,21 @@ void Send(WorkerMessageKind kind, std::uint32_t first, std::uint32_t second = 0)
 }
 
 // Misbehaviour on request, so that the program's defences can be tested against a real
-// process; the variable is read before confinement and means nothing to the program.
+// process. Only the test build of the worker takes the request (its one argument,
+// --fault=NAME); the shipped worker takes no argument at all.
 enum class Fault { None, Crash, Hang, Garbage, Oversize, Backwards, Quit, Forbidden };
 
+#ifdef VISTREL_DECODER_FAULTS
+constexpr bool kFaultsOnRequest = true;
+#else
+constexpr bool kFaultsOnRequest = false;
+#endif
+
+const char* gFaultArgument = nullptr;  // after "--fault="
+
 Fault RequestedFault() {
-    const char* value = std::getenv("VISTREL_DECODER_FAULT");
-    if (value == nullptr) return Fault::None;
-    const std::string_view name(value);
+    if (gFaultArgument == nullptr) return Fault::None;
+    const std::string_view name(gFaultArgument);
     if (name == "crash") return Fault::Crash;
     if (name == "hang") return Fault::Hang;
     if (name == "garbage") return Fault::Garbage;
@@ -105,7 +113,7 @@ void Misbehave(Fault fault) {
         case Fault::Forbidden:
             // Making a folder (named after the colon) is never allowed once confined: the
             // filter ends the process here.
-            (void)::mkdir(std::strchr(std::getenv("VISTREL_DECODER_FAULT"), ':') + 1, 0700);
+            (void)::mkdir(std::strchr(gFaultArgument, ':') + 1, 0700);
             ::_exit(0);
     }
 }
@@ -293,21 +301,17 @@ Request ReadRequest() {
 
 }  // namespace
 
-QByteArray EncodeWorkerRequest(const QByteArray& fileName, ColorValue background) {
-    const std::uint32_t words[2] = {static_cast<std::uint32_t>(fileName.size()), static_cast<std::uint32_t>(background)};
-    QByteArray request(reinterpret_cast<const char*>(words), sizeof words);
-    request.append(fileName);
-    return request;
-}
-
 void RunDecodeWorker(int argc, char** argv) {
     // Die with the program; if it is already gone, the report pipe has no reader and
     // the first message ends this process.
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     ::close_range(kWorkerBufferFd + 1, ~0U, 0);
     Limit(RLIMIT_CORE, 0, 0);
-    (void)argv;
-    if (argc != 1) ::_exit(2);
+    constexpr std::string_view kFaultOption = "--fault=";
+    if (kFaultsOnRequest && argc == 2 && std::string_view(argv[1]).starts_with(kFaultOption))
+        gFaultArgument = argv[1] + kFaultOption.size();
+    else if (argc != 1)
+        ::_exit(2);
     // Threads and their allocator arenas count against the address-space limit, so
     // their number stays small whatever the machine (the pixels do not depend on it).
     ::mallopt(M_ARENA_MAX, kWorkerThreads);

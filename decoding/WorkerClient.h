@@ -5,11 +5,12 @@
 // does (crash, hang, lie), the program only sees a failed decode.
 
 #include <QString>
+#include <QStringList>
 
 #include <chrono>
 #include <functional>
 
-#include "platform/Decode.h"
+#include "decoding/Decode.h"
 
 namespace vistrel {
 
@@ -18,6 +19,7 @@ inline constexpr const char* kDecoderExecutable = "vistrel-decoder";
 
 struct DecodeWorkerOptions {
     QString executable;  // empty: the decoder beside the running executable
+    QStringList arguments;  // for a test build of the worker; the shipped one takes none
     // Longest the worker may take; zero: from the file's size.
     std::chrono::milliseconds watchdog{0};
     // Asked while the worker is silent (a decode that reports no rows for a while):

@@ -1,4 +1,4 @@
-#include "platform/FileHeaders.h"
+#include "decoding/FileHeaders.h"
 
 #include <algorithm>
 #include <cstring>

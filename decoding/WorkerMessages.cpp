@@ -1,4 +1,4 @@
-#include "platform/WorkerMessages.h"
+#include "decoding/WorkerMessages.h"
 
 #include <algorithm>
 #include <cstring>
@@ -23,6 +23,13 @@ std::optional<DecodeError> ErrorFromCode(std::uint32_t code) {
 }
 
 }  // namespace
+
+QByteArray EncodeWorkerRequest(const QByteArray& fileName, ColorValue background) {
+    const std::uint32_t words[2] = {static_cast<std::uint32_t>(fileName.size()), static_cast<std::uint32_t>(background)};
+    QByteArray request(reinterpret_cast<const char*>(words), sizeof words);
+    request.append(fileName);
+    return request;
+}
 
 WorkerMessageBytes EncodeWorkerMessage(WorkerMessageKind kind, std::uint32_t first, std::uint32_t second) {
     WorkerMessageBytes bytes{};

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "hostile_corpus.h"
-#include "platform/Decode.h"
+#include "decoding/Decode.h"
 
 using namespace vistrel;
 

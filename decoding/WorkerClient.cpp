@@ -1,4 +1,4 @@
-#include "platform/DecodeWorker.h"
+#include "decoding/WorkerClient.h"
 
 #include <QFile>
 #include <QDir>
@@ -25,8 +25,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "platform/DecoderProcess.h"
-#include "platform/WorkerMessages.h"
+#include "decoding/WorkerMessages.h"
 
 extern char** environ;
 
@@ -92,15 +91,20 @@ public:
     Worker& operator=(const Worker&) = delete;
     ~Worker() { Stop(); }
 
-    bool Start(const QString& executable, const Fd& report, const Fd& go, const Fd& buffer) {
+    bool Start(const QString& executable, const QStringList& arguments, const Fd& report, const Fd& go,
+               const Fd& buffer) {
         posix_spawn_file_actions_t actions;
         if (::posix_spawn_file_actions_init(&actions) != 0) return false;
         bool ok = ::posix_spawn_file_actions_adddup2(&actions, report.get(), kWorkerReportFd) == 0 &&
                   ::posix_spawn_file_actions_adddup2(&actions, go.get(), kWorkerGoFd) == 0 &&
                   ::posix_spawn_file_actions_adddup2(&actions, buffer.get(), kWorkerBufferFd) == 0;
         const QByteArray program = QFile::encodeName(executable);
-        char* argv[] = {const_cast<char*>(program.constData()), nullptr};
-        ok = ok && ::posix_spawn(&pid_, program.constData(), &actions, nullptr, argv, environ) == 0;
+        std::vector<QByteArray> words{program};
+        for (const QString& argument : arguments) words.push_back(argument.toLocal8Bit());
+        std::vector<char*> argv;
+        for (QByteArray& word : words) argv.push_back(word.data());
+        argv.push_back(nullptr);
+        ok = ok && ::posix_spawn(&pid_, program.constData(), &actions, nullptr, argv.data(), environ) == 0;
         ::posix_spawn_file_actions_destroy(&actions);
         if (!ok) pid_ = -1;
         return ok;
@@ -148,7 +152,7 @@ struct Started {
     DecodeError error = DecodeError::Unreadable;
 };
 
-Started StartWorker(const QString& executable) {
+Started StartWorker(const QString& executable, const QStringList& arguments = {}) {
     Started started;
     auto worker = std::make_unique<StartedWorker>();
     Fd reportWrite, goRead;
@@ -158,7 +162,7 @@ Started StartWorker(const QString& executable) {
         return started;
     }
     // The worker's ends are its own once it runs: a worker gone shows as the pipe's end.
-    if (worker->process.Start(executable, reportWrite, goRead, worker->buffer)) started.worker = std::move(worker);
+    if (worker->process.Start(executable, arguments, reportWrite, goRead, worker->buffer)) started.worker = std::move(worker);
     return started;
 }
 
@@ -402,7 +406,8 @@ DecodeResult DecodeInWorker(const QString& path, ColorValue background, RowRecei
     }
     if (worker && !SendAll(worker->go.get(), request)) worker.reset();
     if (!worker) {
-        Started started = StartWorker(options.executable.isEmpty() ? ExecutableBeside() : options.executable);
+        Started started = StartWorker(options.executable.isEmpty() ? ExecutableBeside() : options.executable,
+                                      options.arguments);
         if (!started.worker) return Failure(started.error);
         worker = std::move(started.worker);
         if (!SendAll(worker->go.get(), request)) return Failure(DecodeError::Unreadable);

@@ -14,8 +14,8 @@
 
 #include <jpeglib.h>
 
-#include "platform/Decode.h"
-#include "platform/JpegDecode.h"
+#include "decoding/Decode.h"
+#include "decoding/JpegDecode.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <cstddef>
 #include <optional>
 
-#include "platform/Decode.h"
-#include "platform/RowReceiver.h"
+#include "decoding/Decode.h"
+#include "decoding/RowReceiver.h"
 
 namespace vistrel {
 

@@ -1,4 +1,4 @@
-#include "platform/WmfDecode.h"
+#include "decoding/WmfDecode.h"
 
 #include <libwmf/api.h>
 #include <libwmf/gd.h>
@@ -13,7 +13,7 @@
 #include <cstring>
 #include <new>
 
-#include "platform/FileHeaders.h"
+#include "decoding/FileHeaders.h"
 
 namespace vistrel::wmf {
 namespace {

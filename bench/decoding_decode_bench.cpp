@@ -7,7 +7,7 @@
 
 #include "memory.h"
 #include "pictures.h"
-#include "platform/Decode.h"
+#include "decoding/Decode.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include <optional>
 
-#include "platform/RowReceiver.h"
+#include "decoding/RowReceiver.h"
 #include "platform/Surface.h"
 
 namespace vistrel {
@@ -42,10 +42,8 @@ std::optional<DecodeError> RefusedByName(const QString& path, std::int64_t* file
 
 // GIF (first frame), BMP, JPEG, ICO (its largest image), WMF (at its natural
 // size) and every other format Qt's image plugins read, turned upright as the file
-// records. Transparent parts are composited over the background colour (the
-// palette's Base by default). A receiver, when given, hears of the picture's buffer
+// records. Transparent parts are composited over the background colour. A receiver, when given, hears of the picture's buffer
 // and of its rows as they land: band by band for most JPEGs, all at once for the rest.
-DecodeResult DecodePicture(const QString& path);
 DecodeResult DecodePicture(const QString& path, ColorValue background, RowReceiver* receiver = nullptr);
 
 // DecodePicture in its two steps, for a caller that must read the file before it may
