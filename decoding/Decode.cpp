@@ -207,6 +207,10 @@ DecodeResult DecodeBytes(PictureFile& file, ColorValue background, RowReceiver* 
     const headers::ClaimedSize claimed = headers::ReadClaimedSize(bytes);
     if (claimed.known() && !(SideInRange(claimed.width) && SideInRange(claimed.height)))
         return Failure(DecodeError::TooLarge);
+    if (const headers::ClaimedSize largest = headers::LargestClaimedSize(bytes);
+        largest.known() && SideInRange(largest.width) && SideInRange(largest.height) &&
+        !PlausibleForItsFile(largest.width * largest.height, static_cast<std::int64_t>(size)))
+        return Failure(DecodeError::Unreadable);
 
     static const bool limitRaised = [] {
         QImageReader::setAllocationLimit(kAllocationLimitMiB);

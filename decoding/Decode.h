@@ -4,6 +4,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <cstdint>
 #include <optional>
 
 #include "decoding/RowReceiver.h"
@@ -13,6 +14,17 @@ namespace vistrel {
 
 // The largest side the program takes, in pixels.
 inline constexpr int kMaxPictureSide = 32768;
+
+// Pictures up to this many pixels are taken whatever their file's size; a larger one
+// must have at least one byte of file for every kPixelsPerFileByte of its pixels. A
+// photograph needs a byte for every few pixels, and even a flat drawing well under
+// this; a file of a few bytes claiming a gigapixel has nothing to fill it with, and
+// would only make the decoder and the program hold gigabytes.
+inline constexpr std::int64_t kPixelsTakenAtAnySize = std::int64_t{64} << 20;
+inline constexpr std::int64_t kPixelsPerFileByte = 64;
+constexpr bool PlausibleForItsFile(std::int64_t pixels, std::int64_t fileBytes) {
+    return pixels <= kPixelsTakenAtAnySize || pixels / kPixelsPerFileByte <= fileBytes;
+}
 
 enum class DecodeError {
     EmptyName,

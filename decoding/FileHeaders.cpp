@@ -13,6 +13,34 @@ std::uint32_t BigEndian32(const unsigned char* p) { return (BigEndian16(p) << 16
 std::uint32_t LittleEndian16(const unsigned char* p) { return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8); }
 std::uint32_t LittleEndian32(const unsigned char* p) { return LittleEndian16(p) | (LittleEndian16(p + 2) << 16); }
 
+std::uint32_t LittleEndian24(const unsigned char* p) { return LittleEndian16(p) | (std::uint32_t{p[2]} << 16); }
+
+// A TIFF's first page: its image width and length tags (short or long), in the file's
+// byte order. Unknown for anything else (BigTIFF, a directory outside the file).
+ClaimedSize TiffFirstPageSize(Bytes file) {
+    const unsigned char* p = file.data();
+    const std::size_t n = file.size();
+    const bool big = p[0] == 'M';
+    const auto u16 = [&](std::size_t at) { return big ? BigEndian16(p + at) : LittleEndian16(p + at); };
+    const auto u32 = [&](std::size_t at) { return big ? BigEndian32(p + at) : LittleEndian32(p + at); };
+    constexpr std::size_t kEntryBytes = 12;
+    constexpr std::uint32_t kImageWidth = 256, kImageLength = 257, kShort = 3, kLong = 4;
+    const std::size_t directory = u32(4);
+    if (directory > n || n - directory < 2) return {};
+    const std::size_t count = u16(directory);
+    std::int64_t width = -1, height = -1;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::size_t at = directory + 2 + i * kEntryBytes;
+        if (at > n || n - at < kEntryBytes) break;
+        const std::uint32_t tag = u16(at), type = u16(at + 2);
+        if ((tag != kImageWidth && tag != kImageLength) || u32(at + 4) != 1) continue;
+        const std::int64_t value = type == kShort ? u16(at + 8) : type == kLong ? std::int64_t{u32(at + 8)} : -1;
+        (tag == kImageWidth ? width : height) = value;
+    }
+    if (width < 0 || height < 0) return {};
+    return {width, height};
+}
+
 bool IsFrameHeader(unsigned char marker) {
     // SOF0..SOF15 less DHT (C4), JPG (C8) and DAC (CC).
     return marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
@@ -82,6 +110,20 @@ ClaimedSize ReadClaimedSize(Bytes file) {
         // A negative height means rows stored top-down.
         return {width, height < 0 ? -std::int64_t{height} : std::int64_t{height}};
     }
+    if (n >= 8 && (std::memcmp(p, "II*\0", 4) == 0 || std::memcmp(p, "MM\0*", 4) == 0)) return TiffFirstPageSize(file);
+    if (n >= 30 && std::memcmp(p, "RIFF", 4) == 0 && std::memcmp(p + 8, "WEBP", 4) == 0) {
+        const unsigned char* payload = p + 20;
+        if (std::memcmp(p + 12, "VP8 ", 4) == 0 && std::memcmp(payload + 3, "\x9d\x01\x2a", 3) == 0)
+            return {LittleEndian16(payload + 6) & 0x3FFF, LittleEndian16(payload + 8) & 0x3FFF};
+        if (std::memcmp(p + 12, "VP8L", 4) == 0 && payload[0] == 0x2F) {
+            const std::uint32_t bits = LittleEndian32(payload + 1);
+            return {(bits & 0x3FFF) + 1, ((bits >> 14) & 0x3FFF) + 1};
+        }
+        // An extended file's canvas, which an animation's frames are drawn on.
+        if (std::memcmp(p + 12, "VP8X", 4) == 0)
+            return {std::int64_t{LittleEndian24(payload + 4)} + 1, std::int64_t{LittleEndian24(payload + 7)} + 1};
+        return {};
+    }
     if (n >= 10 && (std::memcmp(p, "GIF87a", 6) == 0 || std::memcmp(p, "GIF89a", 6) == 0)) {
         // Frames are placed on the logical screen; a zero screen is left to
         // the reader, which then sizes the picture from its first frame.
@@ -90,6 +132,24 @@ ClaimedSize ReadClaimedSize(Bytes file) {
         return {width, height};
     }
     return {};
+}
+
+ClaimedSize LargestClaimedSize(Bytes file) {
+    const ClaimedSize claimed = ReadClaimedSize(file);
+    if (claimed.known()) return claimed;
+    const JpegScan jpeg = ScanJpeg(file);
+    if (jpeg.width >= 0) return {jpeg.width, jpeg.height};
+    // An icon's largest entry: the directory's sides (0 meaning 256), or those of the
+    // PNG an entry holds.
+    ClaimedSize largest;
+    for (const int i : IconEntriesHeld(file)) {
+        const unsigned char* entry = file.data() + 6 + 16 * static_cast<std::size_t>(i);
+        ClaimedSize size{entry[0] == 0 ? 256 : entry[0], entry[1] == 0 ? 256 : entry[1]};
+        const std::size_t at = LittleEndian32(entry + 12);
+        if (const ClaimedSize png = ReadClaimedSize(file.subspan(at)); png.known()) size = png;
+        if (!largest.known() || size.width * size.height > largest.width * largest.height) largest = size;
+    }
+    return largest;
 }
 
 // Qt's reader takes a file cut off inside the first frame and returns what it got.

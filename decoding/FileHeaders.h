@@ -19,13 +19,19 @@ struct JpegScan {
 };
 JpegScan ScanJpeg(Bytes file);
 
-// The size the header claims, for PNG, BMP and GIF (whose headers are simple
-// enough to read here); width -1 when unknown.
+// The size the header claims, for PNG, BMP, GIF, TIFF (its first page) and WebP
+// (an extended file's canvas), whose headers are simple enough to read here; width
+// -1 when unknown.
 struct ClaimedSize {
     std::int64_t width = -1, height = -1;
     bool known() const { return width >= 0; }
 };
 ClaimedSize ReadClaimedSize(Bytes file);
+
+// The largest picture a decoder may be asked to hold for this file: what
+// ReadClaimedSize reads, a JPEG's first frame header, or an icon's largest entry
+// (its directory's sides, or those of the PNG it holds). Sides may be out of any range.
+ClaimedSize LargestClaimedSize(Bytes file);
 
 // GIF: true when the first image's data runs to its block terminator.
 bool GifFirstFrameComplete(Bytes file);

@@ -159,6 +159,14 @@ WmfResult RenderMetafile(const unsigned char* data, std::size_t size, ColorValue
         width = w;
         height = h;
     }
+    // A drawing has no more detail at a larger size: one declared larger than the budget
+    // is drawn at the budget, its proportions kept, so that a few bytes cannot ask for
+    // gigabytes of pixels.
+    if (width * height > double(kMetafilePixelBudget)) {
+        const double scale = std::sqrt(double(kMetafilePixelBudget) / (width * height));
+        width = std::max(1.0, std::floor(width * scale));
+        height = std::max(1.0, std::floor(height * scale));
+    }
     if (!(width >= 1 && height >= 1 && width <= kMaxPictureSide && height <= kMaxPictureSide)) {
         result.error = DecodeError::TooLarge;
         return result;

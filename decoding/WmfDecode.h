@@ -4,6 +4,7 @@
 #include <QImage>
 
 #include <cstddef>
+#include <cstdint>
 
 #include "decoding/Decode.h"
 
@@ -13,8 +14,11 @@ namespace vistrel::wmf {
 // metafile header (type 1 or 2, a header of 9 words, version 1 or 3).
 bool LooksLikeMetafile(const unsigned char* data, std::size_t size);
 
-// The metafile drawn at its natural size at 96 dots per inch over the
-// background colour, as a Format_RGB32 image; or why it could not be.
+// The most pixels a metafile is drawn with: 16 megapixels, a large print's worth.
+inline constexpr std::int64_t kMetafilePixelBudget = std::int64_t{16} << 20;
+
+// The metafile drawn at its natural size at 96 dots per inch (scaled down to the
+// pixel budget when that is larger, its proportions kept) over the background colour, as a Format_RGB32 image; or why it could not be.
 struct WmfResult {
     QImage image;
     DecodeError error = DecodeError::Unreadable;

@@ -1,14 +1,17 @@
 #include "decoding/WorkerClient.h"
 
-#include <QFile>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QLoggingCategory>
 
 #include <cerrno>
 #include <csignal>
 #include <condition_variable>
 #include <cstdint>
+#include <algorithm>
 #include <deque>
+#include <string_view>
 #include <memory>
 #include <mutex>
 #include <system_error>
@@ -20,6 +23,7 @@
 #include <poll.h>
 #include <spawn.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -30,11 +34,21 @@
 extern char** environ;
 
 namespace vistrel {
+
+Q_LOGGING_CATEGORY(lcDecoder, "vistrel.decoder", QtWarningMsg)
+
 namespace {
 
-// The watchdog: any decode gets this long, and more for every MiB of file.
+// A worker that tells nothing new (no size, no rows) for this long is ended, whatever
+// its file.
+constexpr std::chrono::milliseconds kStallLimit{30'000};
+// The whole decode may take this long, and more for every 10 megapixels the picture
+// has once its size is known: far beyond the slowest legitimate picture.
 constexpr std::chrono::milliseconds kWatchdogBase{30'000};
-constexpr std::chrono::milliseconds kWatchdogPerMiB{1'000};
+constexpr std::chrono::milliseconds kWatchdogPer10Megapixels{1'000};
+// What a worker writes on standard error (the libraries' warnings) is logged, up to
+// this much a decode; the rest is read and dropped, so that the worker never waits.
+constexpr std::size_t kLoggedErrorBytes = 64 * 1024;
 // How often a silent worker's load asks whether it is still wanted.
 constexpr std::chrono::milliseconds kCancelPoll{50};
 // Descriptors are moved to at least this number before they are handed to the worker,
@@ -83,6 +97,18 @@ bool Pipe(Fd& readEnd, Fd& writeEnd, bool programWrites = false) {
     return readEnd.valid() && writeEnd.valid();
 }
 
+// Nothing of the program's environment reaches the worker, except, in a sanitized build,
+// the sanitizers' own options.
+std::vector<char*> WorkerEnvironment() {
+    std::vector<char*> environment;
+#ifdef __SANITIZE_ADDRESS__
+    for (char** variable = environ; *variable != nullptr; ++variable)
+        if (std::string_view(*variable).find("SAN_OPTIONS=") != std::string_view::npos) environment.push_back(*variable);
+#endif
+    environment.push_back(nullptr);
+    return environment;
+}
+
 // The started worker: killed and reaped when this goes, whatever happened.
 class Worker {
 public:
@@ -91,20 +117,28 @@ public:
     Worker& operator=(const Worker&) = delete;
     ~Worker() { Stop(); }
 
+    // The worker starts in the root folder with nothing of the program's environment,
+    // its standard input and output on /dev/null and its standard error on a pipe the
+    // program reads.
     bool Start(const QString& executable, const QStringList& arguments, const Fd& report, const Fd& go,
-               const Fd& buffer) {
+               const Fd& buffer, const Fd& errors) {
         posix_spawn_file_actions_t actions;
         if (::posix_spawn_file_actions_init(&actions) != 0) return false;
         bool ok = ::posix_spawn_file_actions_adddup2(&actions, report.get(), kWorkerReportFd) == 0 &&
                   ::posix_spawn_file_actions_adddup2(&actions, go.get(), kWorkerGoFd) == 0 &&
-                  ::posix_spawn_file_actions_adddup2(&actions, buffer.get(), kWorkerBufferFd) == 0;
+                  ::posix_spawn_file_actions_adddup2(&actions, buffer.get(), kWorkerBufferFd) == 0 &&
+                  ::posix_spawn_file_actions_adddup2(&actions, errors.get(), STDERR_FILENO) == 0 &&
+                  ::posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0) == 0 &&
+                  ::posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0) == 0 &&
+                  ::posix_spawn_file_actions_addchdir_np(&actions, "/") == 0;
         const QByteArray program = QFile::encodeName(executable);
         std::vector<QByteArray> words{program};
         for (const QString& argument : arguments) words.push_back(argument.toLocal8Bit());
         std::vector<char*> argv;
         for (QByteArray& word : words) argv.push_back(word.data());
         argv.push_back(nullptr);
-        ok = ok && ::posix_spawn(&pid_, program.constData(), &actions, nullptr, argv.data(), environ) == 0;
+        std::vector<char*> environment = WorkerEnvironment();
+        ok = ok && ::posix_spawn(&pid_, program.constData(), &actions, nullptr, argv.data(), environment.data()) == 0;
         ::posix_spawn_file_actions_destroy(&actions);
         if (!ok) pid_ = -1;
         return ok;
@@ -145,6 +179,7 @@ struct StartedWorker {
     Fd report;  // its messages
     Fd go;      // its request, then the go byte
     Fd buffer;  // the shared picture buffer, until it is mapped
+    Fd errors;  // its standard error, read without blocking
 };
 
 struct Started {
@@ -153,18 +188,69 @@ struct Started {
 };
 
 Started StartWorker(const QString& executable, const QStringList& arguments = {}) {
+    // The program's memory is closed to every other process of the user's, a worker
+    // taken over by its file among them (through /proc/<pid>/mem).
+    static const bool memoryClosed = ::prctl(PR_SET_DUMPABLE, 0) == 0;
+    (void)memoryClosed;
     Started started;
     auto worker = std::make_unique<StartedWorker>();
-    Fd reportWrite, goRead;
+    Fd reportWrite, goRead, errorsWrite;
     worker->buffer = Above(::memfd_create("vistrel-picture", MFD_CLOEXEC | MFD_ALLOW_SEALING));
-    if (!Pipe(worker->report, reportWrite) || !Pipe(goRead, worker->go, true) || !worker->buffer.valid()) {
+    if (!Pipe(worker->report, reportWrite) || !Pipe(goRead, worker->go, true) || !Pipe(worker->errors, errorsWrite) ||
+        !worker->buffer.valid() || ::fcntl(worker->errors.get(), F_SETFL, O_NONBLOCK) != 0) {
         started.error = DecodeError::OutOfMemory;
         return started;
     }
     // The worker's ends are its own once it runs: a worker gone shows as the pipe's end.
-    if (worker->process.Start(executable, arguments, reportWrite, goRead, worker->buffer)) started.worker = std::move(worker);
+    if (worker->process.Start(executable, arguments, reportWrite, goRead, worker->buffer, errorsWrite))
+        started.worker = std::move(worker);
     return started;
 }
+
+// A worker's standard error, logged line by line under its own category (off unless
+// asked for) up to the cap, the rest read and dropped.
+class WorkerErrors {
+public:
+    explicit WorkerErrors(int fd) : fd_(fd) {}
+    ~WorkerErrors() {
+        Drain();
+        if (!pending_.isEmpty()) qCInfo(lcDecoder).noquote() << QString::fromLocal8Bit(pending_);
+        if (dropped_ > 0) qCInfo(lcDecoder) << "a further" << dropped_ << "bytes from the decoder were dropped";
+    }
+    int fd() const { return open_ ? fd_ : -1; }
+    // Reads what is there now, without waiting.
+    void Drain() {
+        char bytes[4096];
+        while (open_) {
+            const ssize_t got = ::read(fd_, bytes, sizeof bytes);
+            if (got < 0 && errno == EINTR) continue;
+            if (got < 0) return;  // nothing more for now
+            if (got == 0) {
+                open_ = false;
+                return;
+            }
+            Take(bytes, static_cast<std::size_t>(got));
+        }
+    }
+
+private:
+    void Take(const char* bytes, std::size_t size) {
+        const std::size_t kept = std::min(size, kLoggedErrorBytes - std::min(kLoggedErrorBytes, logged_));
+        logged_ += kept;
+        dropped_ += size - kept;
+        pending_.append(bytes, static_cast<qsizetype>(kept));
+        for (qsizetype end = pending_.indexOf('\n'); end >= 0; end = pending_.indexOf('\n')) {
+            qCInfo(lcDecoder).noquote() << QString::fromLocal8Bit(pending_.left(end));
+            pending_.remove(0, end + 1);
+        }
+    }
+
+    const int fd_;
+    bool open_ = true;
+    std::size_t logged_ = 0;
+    std::size_t dropped_ = 0;
+    QByteArray pending_;
+};
 
 bool SendAll(int fd, const QByteArray& bytes) {
     const char* p = bytes.constData();
@@ -371,8 +457,8 @@ void KeepWorkerReady(bool keep) { Standby::Get().Keep(keep); }
 
 void WaitForReleasedPictures() { Releaser::Get().Wait(); }
 
-std::chrono::milliseconds WorkerWatchdog(std::int64_t fileBytes) {
-    return kWatchdogBase + kWatchdogPerMiB * (fileBytes >> 20);
+std::chrono::milliseconds WorkerWatchdog(std::int64_t pixels) {
+    return kWatchdogBase + kWatchdogPer10Megapixels * (std::max<std::int64_t>(pixels, 0) / 10'000'000);
 }
 
 DecodeResult DecodeInWorker(const QString& path, ColorValue background, RowReceiver* receiver) {
@@ -382,8 +468,7 @@ DecodeResult DecodeInWorker(const QString& path, ColorValue background, RowRecei
 DecodeResult DecodeInWorker(const QString& path, ColorValue background, RowReceiver* receiver,
                             const DecodeWorkerOptions& options) {
     // The failures a name alone shows are found here, as the in-process decoder finds them.
-    std::int64_t fileSize = 0;
-    if (const std::optional<DecodeError> refused = RefusedByName(path, &fileSize)) return Failure(*refused);
+    if (const std::optional<DecodeError> refused = RefusedByName(path)) return Failure(*refused);
     // A worker kept ready was started in the folder that was current then: it is given a
     // name that does not depend on it.
     const QByteArray name =
@@ -416,8 +501,14 @@ DecodeResult DecodeInWorker(const QString& path, ColorValue background, RowRecei
     const Fd& goWrite = worker->go;
     Fd& memfd = worker->buffer;
 
-    const auto watchdog = options.watchdog.count() > 0 ? options.watchdog : WorkerWatchdog(fileSize);
-    const auto deadline = std::chrono::steady_clock::now() + watchdog;
+    // Until the size is known, only the stall limit holds; then the whole decode is held
+    // to what a picture of that size may take. A watchdog given by the caller is both.
+    const bool fixedWatchdog = options.watchdog.count() > 0;
+    const auto stallLimit = fixedWatchdog ? options.watchdog : kStallLimit;
+    const auto begun = std::chrono::steady_clock::now();
+    auto deadline = fixedWatchdog ? begun + options.watchdog : std::chrono::steady_clock::time_point::max();
+    auto stalledAt = begun + stallLimit;
+    WorkerErrors errors(worker->errors.get());
     WorkerMessageReader reader;
     std::vector<WorkerEvent> events;
     std::optional<Surface> picture;
@@ -429,22 +520,27 @@ DecodeResult DecodeInWorker(const QString& path, ColorValue background, RowRecei
     };
     std::uint8_t bytes[4096];
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto now = std::chrono::steady_clock::now();
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(std::min(deadline, stalledAt) - now);
         if (left.count() <= 0) return failure(DecodeError::Unreadable);
-        pollfd wait{reportRead.get(), POLLIN, 0};
-        const int ready = ::poll(&wait, 1, static_cast<int>(std::min<std::int64_t>(left.count(), kCancelPoll.count())));
+        pollfd wait[2] = {{reportRead.get(), POLLIN, 0}, {errors.fd(), POLLIN, 0}};
+        const int ready = ::poll(wait, 2, static_cast<int>(std::min<std::int64_t>(left.count(), kCancelPoll.count())));
         if (ready < 0 && errno == EINTR) continue;
         if (ready < 0) return failure(DecodeError::Unreadable);
         if (options.cancelled && options.cancelled()) return failure(DecodeError::Cancelled);
-        if (ready == 0) continue;
+        if (wait[1].revents != 0) errors.Drain();
+        if (wait[0].revents == 0) continue;
         const ssize_t got = ::read(reportRead.get(), bytes, sizeof bytes);
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) return failure(DecodeError::Unreadable);  // ended without finishing
         events.clear();
         const bool wellFormed = reader.Feed(bytes, static_cast<std::size_t>(got), events);
+        if (!events.empty()) stalledAt = std::chrono::steady_clock::now() + stallLimit;
         for (const WorkerEvent& event : events) {
             switch (event.kind) {
                 case WorkerMessageKind::Size: {
+                    if (!fixedWatchdog)
+                        deadline = begun + WorkerWatchdog(std::int64_t{event.width} * event.height);
                     picture = MapPicture(memfd.get(), event.width, event.height);
                     memfd.reset();
                     if (!picture) return failure(DecodeError::OutOfMemory);

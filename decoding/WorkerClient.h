@@ -4,6 +4,7 @@
 // maps, and reports the picture's size and its rows as they land. Whatever the worker
 // does (crash, hang, lie), the program only sees a failed decode.
 
+#include <QLoggingCategory>
 #include <QString>
 #include <QStringList>
 
@@ -20,7 +21,8 @@ inline constexpr const char* kDecoderExecutable = "vistrel-decoder";
 struct DecodeWorkerOptions {
     QString executable;  // empty: the decoder beside the running executable
     QStringList arguments;  // for a test build of the worker; the shipped one takes none
-    // Longest the worker may take; zero: from the file's size.
+    // Longest the worker may take, and may stay silent; zero: silent at most 30 s, and
+    // at most WorkerWatchdog of the picture's pixels once its size is known.
     std::chrono::milliseconds watchdog{0};
     // Asked while the worker is silent (a decode that reports no rows for a while):
     // true ends it at once, as a receiver's false does.
@@ -44,8 +46,14 @@ void KeepWorkerReady(bool keep);
 // gone; this returns once every picture dropped so far has gone back.
 void WaitForReleasedPictures();
 
-// The watchdog for a file of this many bytes: generous, since a worker is never slow
-// unless something is wrong.
-std::chrono::milliseconds WorkerWatchdog(std::int64_t fileBytes);
+// The longest a decode of a picture of this many pixels may take: generous, since a
+// worker is never slow unless something is wrong. Whatever the file, a worker that
+// tells nothing new for 30 s is ended sooner.
+std::chrono::milliseconds WorkerWatchdog(std::int64_t pixels);
+
+// What workers write on standard error (libraries' warnings, a call the confinement
+// refused) is logged here, at the info level: off unless asked for
+// (QT_LOGGING_RULES="vistrel.decoder.info=true").
+Q_DECLARE_LOGGING_CATEGORY(lcDecoder)
 
 }  // namespace vistrel

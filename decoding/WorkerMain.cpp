@@ -10,10 +10,14 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <cstdio>
+#include <algorithm>
 #include <string_view>
 
 #include <fcntl.h>
+#include <linux/landlock.h>
 #include <linux/sched.h>
+#include <sys/syscall.h>
 #include <malloc.h>
 #include <seccomp.h>
 #include <sys/mman.h>
@@ -23,7 +27,11 @@
 #include <unistd.h>
 
 #include "decoding/Decode.h"
+#include "decoding/FileHeaders.h"
+#include "decoding/WmfDecode.h"
 #include "decoding/WorkerMessages.h"
+
+extern char** environ;
 
 namespace vistrel {
 namespace {
@@ -34,10 +42,16 @@ constexpr std::uint64_t kAddressMarginBytes = std::uint64_t{1} << 30;
 // Bytes a pixel may take at once while decoding: the reader's image (up to 8, for 16
 // bits a channel) and the opaque or upright copy (4). The shared buffer is never mapped here.
 constexpr std::uint64_t kBytesPerPixelAtPeak = 12;
-// CPU seconds for any decode, and more for every MiB of file: far beyond the slowest
-// legitimate picture (a gigapixel JPEG takes a few seconds).
+// Address space for a file whose size no header walker can tell: a modest picture's worth.
+constexpr std::uint64_t kUnknownSizePixels = std::uint64_t{16} << 20;
+// CPU seconds for any decode, and more for every 4 megapixels the file claims: far
+// beyond the slowest legitimate picture (a gigapixel JPEG takes a few seconds).
 constexpr rlim_t kCpuSeconds = 60;
-constexpr rlim_t kCpuSecondsPerMiB = 1;
+constexpr std::uint64_t kPixelsPerCpuSecond = std::uint64_t{4} << 20;
+// Folders (and files) the metafile renderer reads its fonts and font maps from; the
+// only paths a confined worker may open.
+constexpr const char* kFontPaths[] = {"/usr/share/fonts", "/usr/share/ghostscript", "/var/lib/ghostscript/fonts",
+                                      "/etc/libwmf.fontmap", "/usr/share/libwmf"};
 // Threads the readers' conversions may use.
 constexpr int kWorkerThreads = 4;
 // Pages of a handed-over band are given back only from this size on.
@@ -67,7 +81,7 @@ void Send(WorkerMessageKind kind, std::uint32_t first, std::uint32_t second = 0)
 // Misbehaviour on request, so that the program's defences can be tested against a real
 // process. Only the test build of the worker takes the request (its one argument,
 // --fault=NAME); the shipped worker takes no argument at all.
-enum class Fault { None, Crash, Hang, Garbage, Oversize, Backwards, Quit, Forbidden };
+enum class Fault { None, Crash, Hang, Garbage, Oversize, Backwards, Quit, Forbidden, Probe, Flood };
 
 #ifdef VISTREL_DECODER_FAULTS
 constexpr bool kFaultsOnRequest = true;
@@ -87,12 +101,54 @@ Fault RequestedFault() {
     if (name == "backwards") return Fault::Backwards;
     if (name == "quit") return Fault::Quit;
     if (name.starts_with("forbidden:")) return Fault::Forbidden;
+    if (name.starts_with("probe:")) return Fault::Probe;
+    if (name == "flood") return Fault::Flood;
     return Fault::None;
 }
 
-// Faults that replace the decode altogether.
+// What a taken-over worker would try once confined, each told on standard error: reading
+// a private file (named after the colon) and the program's memory, and what it sees of
+// its environment and working folder (as they were before confinement).
+char gStartFolder[256];
+std::size_t gStartEnvironment = 0;
+
+void NoteStart() {
+    if (::getcwd(gStartFolder, sizeof gStartFolder) == nullptr) gStartFolder[0] = '\0';
+    for (char** variable = environ; *variable != nullptr; ++variable) ++gStartEnvironment;
+}
+
+const char* TryReading(const char* path) {
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return errno == EACCES ? "refused" : "failed";
+    char byte = 0;
+    const ssize_t got = ::read(fd, &byte, 1);
+    ::close(fd);
+    return got >= 0 ? "read" : "failed";
+}
+
+void Probe() {
+    char memory[64];
+    std::snprintf(memory, sizeof memory, "/proc/%d/mem", static_cast<int>(::getppid()));
+    char line[512];
+    const int used = std::snprintf(line, sizeof line, "probe private=%s memory=%s environment=%zu folder=%s\n",
+                                   TryReading(std::strchr(gFaultArgument, ':') + 1), TryReading(memory),
+                                   gStartEnvironment, gStartFolder);
+    WriteAll(STDERR_FILENO, line, static_cast<std::size_t>(std::min(used, int(sizeof line) - 1)));
+}
+
+// Faults that replace the decode altogether, or come before it.
 void Misbehave(Fault fault) {
     switch (fault) {
+        case Fault::Probe:
+            Probe();
+            return;
+        case Fault::Flood: {
+            constexpr std::size_t kFloodBytes = std::size_t{50} << 20;
+            static char chunk[64 * 1024];
+            std::memset(chunk, 'x', sizeof chunk);
+            for (std::size_t sent = 0; sent < kFloodBytes; sent += sizeof chunk) WriteAll(STDERR_FILENO, chunk, sizeof chunk);
+            return;
+        }
         case Fault::None:
         case Fault::Crash:
         case Fault::Hang:
@@ -123,12 +179,92 @@ void Limit(int resource, rlim_t soft, rlim_t hard) {
     if (::setrlimit(resource, &limit) != 0) ::_exit(1);
 }
 
+// Address space and processor time for decoding a picture of this many pixels from a
+// file of this many bytes.
+void SetDecodeLimits(std::uint64_t fileBytes, std::uint64_t pixels) {
+    const rlim_t space = kAddressMarginBytes + 2 * fileBytes + kBytesPerPixelAtPeak * pixels;
+#ifndef __SANITIZE_ADDRESS__
+    Limit(RLIMIT_AS, space, space);
+#else
+    // AddressSanitizer's shadow reserves terabytes of address space: a sanitized build's
+    // worker keeps every limit but this one.
+    (void)space;
+#endif
+    const rlim_t cpu = kCpuSeconds + static_cast<rlim_t>(pixels / kPixelsPerCpuSecond);
+    Limit(RLIMIT_CPU, cpu, cpu + 5);
+}
+
+// A call the filter refuses is reported by name on standard error (which the program
+// logs) before the worker ends: the names are looked up before confinement, since
+// nothing may be allocated in the handler.
+constexpr int kNamedCalls = 512;
+constexpr int kWorkerStoppedByFilter = 70;  // the exit status then
+constexpr std::size_t kCallNameBytes = 32;
+char gCallNames[kNamedCalls][kCallNameBytes];
+
+void NameCalls() {
+    for (int call = 0; call < kNamedCalls; ++call) {
+        char* name = ::seccomp_syscall_resolve_num_arch(SCMP_ARCH_NATIVE, call);
+        if (name != nullptr) std::strncpy(gCallNames[call], name, kCallNameBytes - 1);
+        std::free(name);
+    }
+}
+
+void ReportStoppedCall(int, siginfo_t* info, void*) {
+    const int call = info->si_syscall;
+    const char* name = call >= 0 && call < kNamedCalls && gCallNames[call][0] != '\0' ? gCallNames[call] : "?";
+    char line[96] = "vistrel-decoder: stopped by the system-call filter at ";
+    std::size_t used = std::strlen(line);
+    for (const char* c = name; *c != '\0' && used + 2 < sizeof line; ++c) line[used++] = *c;
+    line[used++] = '\n';
+    (void)::write(STDERR_FILENO, line, used);
+    ::_exit(kWorkerStoppedByFilter);
+}
+
+bool CatchStoppedCalls() {
+    NameCalls();
+    struct sigaction action {};
+    action.sa_sigaction = ReportStoppedCall;
+    action.sa_flags = SA_SIGINFO;
+    return ::sigaction(SIGSYS, &action, nullptr) == 0;
+}
+
+// Landlock: from here on this process may open nothing but what lies beneath the font
+// paths, and for reading only. False where the kernel has no Landlock.
+bool ConfinePaths() {
+    const long abi = ::syscall(SYS_landlock_create_ruleset, nullptr, 0, LANDLOCK_CREATE_RULESET_VERSION);
+    if (abi < 1) return false;
+    landlock_ruleset_attr ruleset{};
+    ruleset.handled_access_fs = (LANDLOCK_ACCESS_FS_MAKE_SYM << 1) - 1;  // every access of the first version
+    if (abi >= 2) ruleset.handled_access_fs |= LANDLOCK_ACCESS_FS_REFER;
+    const int rules = static_cast<int>(::syscall(SYS_landlock_create_ruleset, &ruleset, sizeof ruleset, 0));
+    if (rules < 0) return false;
+    bool ok = true;
+    for (const char* path : kFontPaths) {
+        const int beneath = ::open(path, O_PATH | O_CLOEXEC);
+        if (beneath < 0) continue;  // not installed here
+        struct stat info {};
+        landlock_path_beneath_attr rule{};
+        rule.allowed_access = LANDLOCK_ACCESS_FS_READ_FILE;
+        if (::fstat(beneath, &info) == 0 && S_ISDIR(info.st_mode)) rule.allowed_access |= LANDLOCK_ACCESS_FS_READ_DIR;
+        rule.parent_fd = beneath;
+        ok = ok && ::syscall(SYS_landlock_add_rule, rules, LANDLOCK_RULE_PATH_BENEATH, &rule, 0) == 0;
+        ::close(beneath);
+    }
+    ok = ok && ::syscall(SYS_landlock_restrict_self, rules, 0) == 0;
+    ::close(rules);
+    if (!ok) ::_exit(1);  // half a confinement is none
+    return true;
+}
+
 // Everything decoding needs once the file has been read and the readers are loaded:
-// memory, threads of this process, time, signals, and writing to the report pipe, to
-// standard error (the libraries' warnings) and into the shared buffer. Anything else
-// ends the process.
-bool InstallFilter() {
-    const scmp_filter_ctx filter = ::seccomp_init(SCMP_ACT_KILL_PROCESS);
+// memory, threads of this process, time, signals, lowering its own limits, and writing
+// to the report pipe, to standard error (the libraries' warnings, which the program
+// reads) and into the shared buffer. Any other call is refused and ends the process.
+// Opening files (the metafile renderer's fonts) is left to Landlock, which allows only
+// the font folders; where the kernel has no Landlock, nothing can be opened at all.
+bool InstallFilter(bool pathsConfined) {
+    const scmp_filter_ctx filter = ::seccomp_init(SCMP_ACT_TRAP);
     if (filter == nullptr) return false;
     bool ok = ::seccomp_attr_set(filter, SCMP_FLTATR_CTL_TSYNC, 1) == 0;
     auto allow = [&](int call) { ok = ok && ::seccomp_rule_add(filter, SCMP_ACT_ALLOW, call, 0) == 0; };
@@ -141,6 +277,12 @@ bool InstallFilter() {
                            SCMP_SYS(rt_sigreturn), SCMP_SYS(sigaltstack), SCMP_SYS(getrandom), SCMP_SYS(exit),
                            SCMP_SYS(exit_group), SCMP_SYS(pause), SCMP_SYS(sysinfo)})
         allow(call);
+    // Signal handlers: threads that Qt starts for large conversions set their own. The
+    // one that reports a refused call stays.
+    ok = ok && ::seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(rt_sigaction), 1,
+                                  SCMP_A0(SCMP_CMP_NE, static_cast<scmp_datum_t>(SIGSYS))) == 0;
+    // Its own limits, lowered once the file's claimed size is known.
+    ok = ok && ::seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(prlimit64), 1, SCMP_A0(SCMP_CMP_EQ, 0)) == 0;
     // Writing: the report pipe and standard error, and the picture into the shared buffer.
     for (const int fd : {kWorkerReportFd, STDERR_FILENO})
         for (const int call : {SCMP_SYS(write), SCMP_SYS(writev)})
@@ -159,8 +301,11 @@ bool InstallFilter() {
     // files may be opened for reading only; nothing can be created, written or truncated.
     // Whatever a worker reads can only reach the program's picture, which it shows.
     constexpr scmp_datum_t kWriting = O_ACCMODE | O_CREAT | O_TRUNC | O_APPEND;
-    ok = ok && ::seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(openat), 1,
-                                  SCMP_A2(SCMP_CMP_MASKED_EQ, kWriting, 0)) == 0;
+    if (pathsConfined)
+        ok = ok && ::seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(openat), 1,
+                                      SCMP_A2(SCMP_CMP_MASKED_EQ, kWriting, 0)) == 0;
+    else
+        ok = ok && ::seccomp_rule_add(filter, SCMP_ACT_ERRNO(EACCES), SCMP_SYS(openat), 0) == 0;
     ok = ok && ::seccomp_rule_add(filter, SCMP_ACT_ERRNO(ENOTTY), SCMP_SYS(ioctl), 0) == 0;
     for (const int command : {F_GETFD, F_SETFD, F_GETFL})
         ok = ok && ::seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(fcntl), 1,
@@ -317,49 +462,44 @@ void RunDecodeWorker(int argc, char** argv) {
     ::mallopt(M_ARENA_MAX, kWorkerThreads);
     QThreadPool::globalInstance()->setMaxThreadCount(kWorkerThreads);
     const Fault fault = RequestedFault();
+    if (fault == Fault::Probe) NoteStart();
+    // Every library and image plugin is loaded now, before any file is known.
     LoadImagePlugins();
+    if (!CatchStoppedCalls()) ::_exit(1);
 
     const Request request = ReadRequest();
     const ColorValue background = request.background;
+    // The file is opened and mapped, not parsed: nothing reads its bytes before the
+    // confinement below is in place.
     PictureFile file = ReadPictureFile(QFile::decodeName(request.fileName), FileAccess::Mapped);
     if (file.error) Fail(*file.error);
-
-    // Load the reader that takes this file now, while libraries may still be opened,
-    // and learn the size its header claims.
-    std::uint64_t pixels = std::uint64_t{kMaxPictureSide} * kMaxPictureSide;
-    {
-        QBuffer buffer(&file.bytes);
-        buffer.open(QIODevice::ReadOnly);
-        QImageReader reader(&buffer);
-        if (reader.canRead()) {
-            // The format is asked first: once the size is read, a reader may no longer name it.
-            const QByteArray format = reader.format();
-            const bool icon = format == "ico" || format == "cur";  // other entries may be larger
-            const QSize claimed = reader.size();
-            if (claimed.isValid() && !icon && claimed.width() > 0 && claimed.height() > 0 &&
-                claimed.width() <= kMaxPictureSide && claimed.height() <= kMaxPictureSide)
-                pixels = std::uint64_t(claimed.width()) * std::uint64_t(claimed.height());
-        }
-    }
-
     const auto fileBytes = static_cast<std::uint64_t>(file.bytes.size());
-    const rlim_t space = kAddressMarginBytes + 2 * fileBytes + kBytesPerPixelAtPeak * pixels;
-#ifndef __SANITIZE_ADDRESS__
-    Limit(RLIMIT_AS, space, space);
-#else
-    // AddressSanitizer's shadow reserves terabytes of address space: a sanitized build's
-    // worker keeps every limit but this one.
-    (void)space;
-#endif
-    const rlim_t cpu = kCpuSeconds + kCpuSecondsPerMiB * static_cast<rlim_t>(fileBytes >> 20);
-    Limit(RLIMIT_CPU, cpu, cpu + 5);
+
+    // Limits for the largest picture the program takes, lowered below once the file's
+    // claimed size is read: lowering a limit needs no privilege.
+    constexpr std::uint64_t kLargestPicture = std::uint64_t{kMaxPictureSide} * kMaxPictureSide;
+    SetDecodeLimits(fileBytes, kLargestPicture);
     // No file can be opened for writing; the shared buffer, which the program seals at the
     // picture's size (at most the largest picture), is written up to its end.
-    constexpr rlim_t kLargestBuffer = rlim_t{4} * kMaxPictureSide * kMaxPictureSide;
+    constexpr rlim_t kLargestBuffer = rlim_t{4} * kLargestPicture;
     Limit(RLIMIT_FSIZE, kLargestBuffer, kLargestBuffer);
     if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) ::_exit(1);
-    if (!InstallFilter()) ::_exit(1);
+    const bool pathsConfined = ConfinePaths();
+    if (!InstallFilter(pathsConfined)) ::_exit(1);
     Misbehave(fault);
+
+    // Our own header walkers (fuzzed on their own) read the size the file claims; one
+    // that tells none gets a modest picture's limits.
+    const auto* data = reinterpret_cast<const unsigned char*>(file.bytes.constData());
+    std::uint64_t pixels = kUnknownSizePixels;
+    if (wmf::LooksLikeMetafile(data, fileBytes)) {
+        pixels = wmf::kMetafilePixelBudget;
+    } else if (const headers::ClaimedSize claimed = headers::LargestClaimedSize({data, fileBytes}); claimed.known()) {
+        // Sides out of range are refused before any reader runs.
+        pixels = static_cast<std::uint64_t>(std::clamp<std::int64_t>(claimed.width, 1, kMaxPictureSide)) *
+                 static_cast<std::uint64_t>(std::clamp<std::int64_t>(claimed.height, 1, kMaxPictureSide));
+    }
+    SetDecodeLimits(fileBytes, pixels);
 
     SharedRows shared(fault);
     const DecodeResult result = DecodePictureBytes(std::move(file), background, &shared, &shared);

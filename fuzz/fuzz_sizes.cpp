@@ -9,6 +9,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const headers::Bytes file(data, size);
     const headers::ClaimedSize claimed = headers::ReadClaimedSize(file);
     if (claimed.known() && claimed.height < 0) __builtin_trap();
+    const headers::ClaimedSize largest = headers::LargestClaimedSize(file);
+    if (largest.known() && (largest.height < 0 || largest.width > 0xFFFFFFFF)) __builtin_trap();
     (void)headers::BmpHoldsItsRows(file);
     int previous = -1;
     for (const int entry : headers::IconEntriesHeld(file)) {

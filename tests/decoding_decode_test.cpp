@@ -523,9 +523,10 @@ QByteArray TiffClaiming(std::uint32_t width, std::uint32_t height, unsigned comp
 // tell them apart (it would fail there and call every bad file out of memory).
 TEST_F(Decode, OutOfMemoryIsToldFromABadFileWithoutAllocatingWhatTheFileClaims) {
     if (testing_support::kUnderAddressSanitizer) GTEST_SKIP() << "the sanitizer's allocator does not survive a capped address space";
-    const QString badContent = write("unknown.tiff", TiffClaiming(30000, 30000, 99, 1));  // no such compression
-    const QString needsMemory = write("cmyk.tiff", TiffClaiming(30000, 30000, 1, 5));  // read into 3.6 GB
-    const QString shortBitmap = write("short.bmp", BmpHeaderOnly(30000, 30000) + QByteArray(300, '\x7f'));
+    // Claims of 64 megapixels, the most a file of any size may make.
+    const QString badContent = write("unknown.tiff", TiffClaiming(8192, 8192, 99, 1));  // no such compression
+    const QString needsMemory = write("cmyk.tiff", TiffClaiming(8192, 8192, 1, 5));  // read into 256 MB
+    const QString shortBitmap = write("short.bmp", BmpHeaderOnly(8192, 8192) + QByteArray(300, '\x7f'));
     // The readers are loaded here, before the address space is capped.
     ASSERT_TRUE(DecodePicture(write("small.tiff", encode(Pattern(4, 4), "tiff")), kBackground));
     ASSERT_TRUE(DecodePicture(write("small.bmp", encode(Pattern(4, 4), "bmp")), kBackground));
@@ -538,7 +539,7 @@ TEST_F(Decode, OutOfMemoryIsToldFromABadFileWithoutAllocatingWhatTheFileClaims) 
             if (std::fscanf(statm, "%ld", &pages) != 1) pages = 0;
             std::fclose(statm);
         }
-        constexpr rlim_t kRoom = rlim_t{1} << 30;  // far below the 3.6 GB a claimed picture needs
+        constexpr rlim_t kRoom = rlim_t{96} << 20;  // far below the 256 MB a claimed picture needs
         const rlimit cap{static_cast<rlim_t>(pages) * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE)) + kRoom,
                          RLIM_INFINITY};
         if (pages == 0 || ::setrlimit(RLIMIT_AS, &cap) != 0) ::_exit(100);
