@@ -504,7 +504,7 @@ DecodeResult DecodeInWorker(const QString& path, ColorValue background, RowRecei
     // Until the size is known, only the stall limit holds; then the whole decode is held
     // to what a picture of that size may take. A watchdog given by the caller is both.
     const bool fixedWatchdog = options.watchdog.count() > 0;
-    const auto stallLimit = fixedWatchdog ? options.watchdog : kStallLimit;
+    const auto stallLimit = options.stall.count() > 0 ? options.stall : fixedWatchdog ? options.watchdog : kStallLimit;
     const auto begun = std::chrono::steady_clock::now();
     auto deadline = fixedWatchdog ? begun + options.watchdog : std::chrono::steady_clock::time_point::max();
     auto stalledAt = begun + stallLimit;

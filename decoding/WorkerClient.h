@@ -24,6 +24,8 @@ struct DecodeWorkerOptions {
     // Longest the worker may take, and may stay silent; zero: silent at most 30 s, and
     // at most WorkerWatchdog of the picture's pixels once its size is known.
     std::chrono::milliseconds watchdog{0};
+    // Longest the worker may tell nothing new; zero: 30 s.
+    std::chrono::milliseconds stall{0};
     // Asked while the worker is silent (a decode that reports no rows for a while):
     // true ends it at once, as a receiver's false does.
     std::function<bool()> cancelled;

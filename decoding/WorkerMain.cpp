@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <latch>
 #include <cstdio>
 #include <algorithm>
 #include <string_view>
@@ -111,8 +112,10 @@ Fault RequestedFault() {
 // its environment and working folder (as they were before confinement).
 char gStartFolder[256];
 std::size_t gStartEnvironment = 0;
+pid_t gProgram = 0;
 
 void NoteStart() {
+    gProgram = ::getppid();
     if (::getcwd(gStartFolder, sizeof gStartFolder) == nullptr) gStartFolder[0] = '\0';
     for (char** variable = environ; *variable != nullptr; ++variable) ++gStartEnvironment;
 }
@@ -128,7 +131,7 @@ const char* TryReading(const char* path) {
 
 void Probe() {
     char memory[64];
-    std::snprintf(memory, sizeof memory, "/proc/%d/mem", static_cast<int>(::getppid()));
+    std::snprintf(memory, sizeof memory, "/proc/%d/mem", static_cast<int>(gProgram));
     char line[512];
     const int used = std::snprintf(line, sizeof line, "probe private=%s memory=%s environment=%zu folder=%s\n",
                                    TryReading(std::strchr(gFaultArgument, ':') + 1), TryReading(memory),
@@ -407,6 +410,27 @@ private:
     int copied_ = 0;
 };
 
+// Qt's image conversions split large pictures over its thread pool. Its threads are
+// started now, all of them, and kept for good: a thread starting once the worker is
+// confined would make calls that nothing else needs (signal handlers, an event
+// descriptor). Their number stays small whatever the machine, since threads and their
+// allocator arenas count against the address-space limit (the pixels do not depend on it).
+void StartConversionThreads() {
+    QThreadPool* pool = QThreadPool::globalInstance();
+    pool->setMaxThreadCount(kWorkerThreads);
+    pool->setExpiryTimeout(-1);
+    // Each task holds its thread until all are running, so that each has its own. (The
+    // pool's own wait would end its threads.)
+    static std::latch allRunning(kWorkerThreads);
+    static std::latch allDone(kWorkerThreads);
+    for (int i = 0; i < kWorkerThreads; ++i)
+        pool->start([] {
+            allRunning.arrive_and_wait();
+            allDone.count_down();
+        });
+    allDone.wait();
+}
+
 // Loads every image plugin now, as a reader that looks for the one taking a file does,
 // so that a worker started ahead of time has it done before its picture arrives.
 void LoadImagePlugins() {
@@ -460,7 +484,7 @@ void RunDecodeWorker(int argc, char** argv) {
     // Threads and their allocator arenas count against the address-space limit, so
     // their number stays small whatever the machine (the pixels do not depend on it).
     ::mallopt(M_ARENA_MAX, kWorkerThreads);
-    QThreadPool::globalInstance()->setMaxThreadCount(kWorkerThreads);
+    StartConversionThreads();
     const Fault fault = RequestedFault();
     if (fault == Fault::Probe) NoteStart();
     // Every library and image plugin is loaded now, before any file is known.

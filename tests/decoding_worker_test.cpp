@@ -8,6 +8,9 @@
 #include <QTemporaryDir>
 
 #include <csignal>
+#include <string_view>
+#include <sys/prctl.h>
+#include <unistd.h>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -18,6 +21,7 @@
 #include <vector>
 
 #include "picture_bytes.h"
+#include "support.h"
 #include "decoding/Decode.h"
 #include "decoding/WorkerClient.h"
 #include "decoding/WorkerMessages.h"
@@ -286,6 +290,28 @@ public:
     bool dropped = false;
 };
 
+// What the workers write on standard error while this lives, as the program logs it.
+class DecoderLog {
+public:
+    DecoderLog() {
+        lines_ = &lines;
+        previous_ = qInstallMessageHandler([](QtMsgType, const QMessageLogContext& context, const QString& line) {
+            if (std::string_view(context.category) == "vistrel.decoder") lines_->append(line);
+        });
+    }
+    ~DecoderLog() { qInstallMessageHandler(previous_); }
+    qsizetype bytes() const {
+        qsizetype total = 0;
+        for (const QString& line : lines) total += line.size();
+        return total;
+    }
+    QStringList lines;
+
+private:
+    static inline QStringList* lines_ = nullptr;
+    QtMessageHandler previous_ = nullptr;
+};
+
 // The test build of the worker, misbehaving as asked.
 DecodeWorkerOptions FaultyWorker(const std::string& fault) {
     DecodeWorkerOptions options;
@@ -305,9 +331,12 @@ protected:
     QTemporaryDir dir;
 };
 
-void ExpectSameDecode(const QString& file) {
+void ExpectSameDecode(const QString& file, bool mustDecode = false) {
     SCOPED_TRACE(file.toStdString());
     const DecodeResult here = DecodePicture(file, kBackground);
+    if (mustDecode) {
+        EXPECT_TRUE(here) << "error " << int(here.error);
+    }
     Recorder recorder;
     const DecodeResult there = DecodeInWorker(file, kBackground, &recorder);
     ASSERT_EQ(bool(here), bool(there));
@@ -324,23 +353,62 @@ void ExpectSameDecode(const QString& file) {
     EXPECT_EQ(recorder.rows.back(), b.height());
 }
 
-TEST_F(Worker, EveryFormatDecodesToTheSamePixelsAsInProcess) {
-    const QImage opaque = Pattern(61, 37);
-    const QImage alpha = Pattern(61, 37, true);
-    for (const char* format : {"jpeg", "png", "bmp", "tiff", "webp"}) {
-        ExpectSameDecode(write(QString("opaque.") + format, Encode(opaque, format)));
-        ExpectSameDecode(write(QString("alpha.") + format, Encode(alpha, format)));
+// A picture of every kind the readers take, in the depths and layouts their libraries
+// treat apart; the large ones are above the size at which Qt's conversions split their
+// rows over threads, which once made the confined worker call what its filter refused.
+struct ValidPicture {
+    const char* name;
+    QByteArray bytes;
+};
+
+QByteArray Progressive(const QImage& image) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "jpeg");
+    writer.setProgressiveScanWrite(true);
+    EXPECT_TRUE(writer.write(image));
+    return bytes;
+}
+
+std::vector<ValidPicture> ValidPictures(int width, int height) {
+    const QImage opaque = Pattern(width, height);
+    const QImage alpha = Pattern(width, height, true);
+    std::vector<ValidPicture> pictures;
+    for (const char* format : {"png", "tiff"}) {
+        pictures.push_back({"", Encode(opaque, format)});
+        pictures.push_back({"", Encode(alpha, format)});
+        pictures.push_back({"", Encode(opaque.convertToFormat(QImage::Format_Grayscale8), format)});
+        pictures.push_back({"", Encode(opaque.convertToFormat(QImage::Format_Grayscale16), format)});
+        pictures.push_back({"", Encode(opaque.convertToFormat(QImage::Format_RGBX64), format)});
+        pictures.push_back({"", Encode(alpha.convertToFormat(QImage::Format_RGBA64), format)});
+        pictures.push_back({"", Encode(opaque.convertToFormat(QImage::Format_Indexed8), format)});
+        pictures.push_back({"", Encode(opaque.convertToFormat(QImage::Format_Mono), format)});
     }
-    ExpectSameDecode(write("big.jpg", Encode(Pattern(1600, 1200), "jpeg")));  // streamed band by band
-    // Large enough for the readers' conversions to split their rows over threads.
-    ExpectSameDecode(write("big.png", Encode(Pattern(1600, 1200, true), "png")));
-    ExpectSameDecode(write("big.webp", Encode(Pattern(1600, 1200), "webp")));
+    static const char* const kDepthNames[] = {"rgb", "rgba", "grey8", "grey16", "rgb16", "rgba16", "palette", "bilevel"};
+    for (std::size_t i = 0; i < pictures.size(); ++i) pictures[i].name = kDepthNames[i % std::size(kDepthNames)];
+    pictures.push_back({"jpeg", Encode(opaque, "jpeg")});
+    pictures.push_back({"jpeg-grey", Encode(opaque.convertToFormat(QImage::Format_Grayscale8), "jpeg")});
+    pictures.push_back({"jpeg-progressive", Progressive(opaque)});
+    pictures.push_back({"webp", Encode(opaque, "webp")});
+    pictures.push_back({"webp-alpha", Encode(alpha, "webp")});
+    pictures.push_back({"bmp", Encode(opaque, "bmp")});
+    pictures.push_back({"bmp-palette", Encode(opaque.convertToFormat(QImage::Format_Indexed8), "bmp")});
+    GifFrame frame;
+    for (int i = 0; i < width * height; ++i) frame.indices.push_back(static_cast<unsigned char>(i % 4));
+    frame.transparentIndex = 3;
+    pictures.push_back({"gif-two-frames", MakeGif(width, height, {frame, frame})});
+    return pictures;
+}
+
+TEST_F(Worker, EveryKindOfPictureDecodesToTheSamePixelsAsInProcess) {
+    for (const auto& [width, height] : {std::pair{61, 37}, std::pair{2000, 1500}}) {
+        int n = 0;
+        for (const ValidPicture& picture : ValidPictures(width, height))
+            ExpectSameDecode(write(QString("%1-%2-%3").arg(width).arg(n++).arg(picture.name), picture.bytes), true);
+    }
     ExpectSameDecode(write("qt.ico", Encode(Pattern(48, 48, true), "ico")));
     ExpectSameDecode(write("multi.ico", MakeIco({{16, qRgba(255, 0, 0, 255)}, {32, qRgba(0, 0, 255, 128), true}})));
-    GifFrame frame;
-    for (int i = 0; i < 6 * 4; ++i) frame.indices.push_back(static_cast<unsigned char>(i % 4));
-    frame.transparentIndex = 3;
-    ExpectSameDecode(write("frame.gif", MakeGif(6, 4, {frame})));
     ExpectSameDecode(write("rect.wmf", MakeWmf()));
 }
 
@@ -403,6 +471,7 @@ TEST_F(Worker, MisbehavingWorkersEndInACleanFailure) {
     const QString file = write("fine.png", Encode(Pattern(64, 48), "png"));
     const QString forbidden = dir.filePath("made-by-worker");
     const int fds = OpenFds();
+    DecoderLog log;
     for (const std::string& fault : std::vector<std::string>{"crash", "hang", "garbage", "oversize", "backwards", "quit", "forbidden:" +
                                     forbidden.toStdString()}) {
         SCOPED_TRACE(fault);
@@ -417,8 +486,58 @@ TEST_F(Worker, MisbehavingWorkersEndInACleanFailure) {
         EXPECT_EQ(SharedBuffersMapped(), 0);
     }
     EXPECT_FALSE(QFileInfo::exists(forbidden));
+    // A refused call is named in the log.
+    EXPECT_TRUE(log.lines.join('\n').contains("stopped by the system-call filter at mkdir")) << log.lines.join('\n').toStdString();
+    // The shipped worker takes no such request: it refuses to start.
+    DecodeWorkerOptions shipped = FaultyWorker("crash");
+    shipped.executable = QStringLiteral(VISTREL_BINARY_DIR "/vistrel-decoder");
+    EXPECT_FALSE(DecodeInWorker(file, kBackground, nullptr, shipped));
     // And the next worker, well behaved, is unaffected.
     ExpectSameDecode(file);
+}
+
+// A worker taken over by its file, trying what such a worker would once it is confined.
+TEST_F(Worker, ATakenOverWorkerReachesNothingButItsPicture) {
+    const QString file = write("fine.png", Encode(Pattern(64, 48), "png"));
+    ASSERT_TRUE(QDir(dir.path()).mkdir("private"));
+    const QString secret = write("private/secret.txt", "the user's own");
+    ASSERT_TRUE(QFile::setPermissions(secret, QFile::ReadOwner | QFile::WriteOwner));
+    ::setenv("VISTREL_TEST_SECRET", "1", 1);
+    {
+        DecoderLog log;
+        const DecodeResult result = DecodeInWorker(file, kBackground, nullptr, FaultyWorker("probe:" + secret.toStdString()));
+        EXPECT_TRUE(result);
+        // Neither the private file nor the program's memory opens; nothing of the
+        // program's environment or working folder is there. (A sanitized build passes its
+        // sanitizers' options on.)
+        const int sanitizerOptions = testing_support::kUnderAddressSanitizer ? 3 : 0;
+        ASSERT_EQ(log.lines.size(), 1) << log.lines.join('\n').toStdString();
+        EXPECT_EQ(log.lines[0].section(" environment=", 0, 0), "probe private=refused memory=refused");
+        EXPECT_LE(log.lines[0].section("environment=", 1).section(' ', 0, 0).toInt(), sanitizerOptions);
+        EXPECT_TRUE(log.lines[0].endsWith(" folder=/"));
+    }
+    ::unsetenv("VISTREL_TEST_SECRET");
+    {
+        // A flood on standard error reaches neither the terminal nor the log past its cap.
+        DecoderLog log;
+        EXPECT_TRUE(DecodeInWorker(file, kBackground, nullptr, FaultyWorker("flood")));
+        EXPECT_GT(log.bytes(), 32 * 1024);
+        EXPECT_LE(log.bytes(), 64 * 1024 + 200);
+    }
+    EXPECT_TRUE(NoChildrenLeft());
+    EXPECT_EQ(::prctl(PR_GET_DUMPABLE), 0) << "the program's memory is open to processes of the same user";
+}
+
+// However large its file, a worker that tells nothing new is ended after the stall limit.
+TEST_F(Worker, AStalledWorkerIsEndedWhateverItsFileSize) {
+    const QString file = write("huge.png", Encode(Pattern(64, 48), "png"));
+    ASSERT_EQ(::truncate(QFile::encodeName(file).constData(), off_t{4} << 30), 0);  // 4 GiB, sparse
+    DecodeWorkerOptions options = FaultyWorker("hang");
+    options.stall = std::chrono::milliseconds(500);
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_FALSE(DecodeInWorker(file, kBackground, nullptr, options));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
+    EXPECT_TRUE(NoChildrenLeft());
 }
 
 TEST_F(Worker, TheReceiverStopsTheWorkerAtOnce) {

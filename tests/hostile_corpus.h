@@ -15,7 +15,7 @@ namespace testing_support {
 inline QDir HostileFolder() { return QDir(VISTREL_SOURCE_DIR "/tests/hostile"); }
 
 inline QStringList HostileFiles() {
-    return HostileFolder().entryList({"*.bmp", "*.gif", "*.ico", "*.jpg", "*.png", "*.tiff", "*.wmf"}, QDir::Files);
+    return HostileFolder().entryList({"*.bmp", "*.gif", "*.ico", "*.jpg", "*.png", "*.tiff", "*.webp", "*.wmf"}, QDir::Files);
 }
 
 // The size of the picture a file holds despite its faults; none when it must fail.
@@ -24,6 +24,7 @@ inline std::optional<QSize> HostilePicture(const QString& name) {
         {"gif-frame-past-its-canvas.gif", {4, 4}},     // the frame is cut to the canvas
         {"icon-claims-65535-entries.ico", {16, 16}},   // the one entry the file holds
         {"metafile-text-without-font.wmf", {96, 48}},  // drawn with the player's default font
+        {"metafile-3-units-per-inch.wmf", {4579, 3663}},  // 32000 x 25600 declared, drawn at 16 megapixels
     };
     const auto found = pictures.find(name);
     if (found == pictures.end()) return std::nullopt;

@@ -143,6 +143,21 @@ def png_claiming(width, height):
     return b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", ihdr) + chunk(b"IDAT", b"\x78\x9c\xff\xff\xff") + chunk(b"IEND", b"")
 
 
+def webp_animation(canvas_w, canvas_h, frame_w=1, frame_h=1):
+    """An animated WebP whose extended header claims a canvas its one frame does not fill."""
+    def chunk(kind, data):
+        return kind + le32(len(data)) + data + (b"\0" if len(data) % 2 else b"")
+    def le24(v):
+        return struct.pack("<I", v & 0xFFFFFF)[:3]
+    # A lossless 1 x 1 frame: signature, sides less one, no transforms, one green literal.
+    frame = chunk(b"VP8L", b"\x2f" + struct.pack("<I", ((frame_h - 1) << 14) | (frame_w - 1))
+                  + b"\x00\x00\x00\x00\x00")
+    anmf = chunk(b"ANMF", le24(0) + le24(0) + le24(frame_w - 1) + le24(frame_h - 1) + le24(100) + b"\0" + frame)
+    body = b"WEBP" + chunk(b"VP8X", b"\x02\0\0\0" + le24(canvas_w - 1) + le24(canvas_h - 1)) \
+        + chunk(b"ANIM", le32(0) + le16(0)) + anmf
+    return b"RIFF" + le32(len(body)) + body
+
+
 def le32_be(v):
     return struct.pack(">I", v & 0xFFFFFFFF)
 
@@ -184,6 +199,12 @@ FILES = {
     "icon-directory-points-past-the-end.ico": icon([(16, 1128, 0x7FFFFFF0), (32, 0xFFFFFF, 38)],
                                                    images=icon_image(4)),
     "png-claims-huge-picture.png": png_claiming(30000, 30000),
+    # A few bytes asking for gigabytes: a canvas no frame fills, an icon whose one entry
+    # claims a picture its bytes cannot hold, a drawing declared at 3 units per inch.
+    "webp-animation-canvas-16777215-tall.webp": webp_animation(32, 16777215),
+    "webp-animation-canvas-30000-square.webp": webp_animation(30000, 30000),
+    "icon-png-entry-claims-30000-square.ico": icon([(0, 57, 22)], images=png_claiming(30000, 30000)),
+    "metafile-3-units-per-inch.wmf": metafile(WINDOW + [RED_BRUSH, RECTANGLE], width=1000, height=800, inch=3),
     # Metafiles our own record walk refuses before the library plays them.
     "metafile-text-without-font.wmf": metafile(WINDOW + [text_out()]),
     "metafile-bitmap-header-size-0.wmf": metafile(WINDOW + [stretch_dib(dib(0, 0, 0, header_size=0, pixels=b"\0" * 40))]),
