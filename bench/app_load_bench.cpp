@@ -73,4 +73,9 @@ BENCHMARK(BM_LoadPictureFileJpeg24MP)->Unit(benchmark::kMillisecond)->MinTime(2.
 void BM_LoadPictureFileJpeg1Gpx(benchmark::State& state) { Load(state, bench::Jpeg1Gpx(), 32768.0 * 32768.0); }
 BENCHMARK(BM_LoadPictureFileJpeg1Gpx)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 
+void BM_LoadPictureFileJpeg1GpxSmooth(benchmark::State& state) {
+    Load(state, bench::Jpeg1GpxSmooth(), 32768.0 * 32768.0);
+}
+BENCHMARK(BM_LoadPictureFileJpeg1GpxSmooth)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+
 }  // namespace

@@ -50,40 +50,51 @@ inline const QString& Jpeg24MP() {
     return path;
 }
 
+// A gigapixel JPEG written row by row from Photo, or from a smooth gradient without
+// texture (which decodes far faster, so that whatever the load adds shows).
+inline QString WriteJpeg1Gpx(const QString& file, bool smooth) {
+    constexpr int kSide = 32768;
+    if (QFile::exists(file)) return file;
+    const QString partial = file + ".part";
+    std::FILE* out = std::fopen(qPrintable(partial), "wb");
+    if (out == nullptr) qFatal("cannot write %s", qPrintable(partial));
+    jpeg_compress_struct info{};
+    jpeg_error_mgr errors{};
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+    jpeg_stdio_dest(&info, out);
+    info.image_width = kSide;
+    info.image_height = kSide;
+    info.input_components = 3;
+    info.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&info);
+    jpeg_set_quality(&info, 90, TRUE);
+    jpeg_start_compress(&info, TRUE);
+    std::vector<unsigned char> row(std::size_t{kSide} * 3);
+    while (info.next_scanline < info.image_height) {
+        const int y = static_cast<int>(info.next_scanline);
+        for (int x = 0; x < kSide; ++x)
+            for (int c = 0; c < 3; ++c)
+                row[std::size_t(x) * 3 + c] = static_cast<unsigned char>(
+                    smooth ? (c == 0 ? x / 128 : c == 1 ? y / 128 : (x + y) / 256) + (x * 31 + y * 17) % 3
+                           : Photo(x, y, kSide, kSide, c));
+        JSAMPROW pointer = row.data();
+        jpeg_write_scanlines(&info, &pointer, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    std::fclose(out);
+    QFile::rename(partial, file);
+    return file;
+}
+
 inline const QString& Jpeg1Gpx() {
-    static const QString path = [] {
-        constexpr int kSide = 32768;
-        const QString file = "vistrel_bench_1gpx.jpg";
-        if (QFile::exists(file)) return file;
-        const QString partial = file + ".part";
-        std::FILE* out = std::fopen(qPrintable(partial), "wb");
-        if (out == nullptr) qFatal("cannot write %s", qPrintable(partial));
-        jpeg_compress_struct info{};
-        jpeg_error_mgr errors{};
-        info.err = jpeg_std_error(&errors);
-        jpeg_create_compress(&info);
-        jpeg_stdio_dest(&info, out);
-        info.image_width = kSide;
-        info.image_height = kSide;
-        info.input_components = 3;
-        info.in_color_space = JCS_RGB;
-        jpeg_set_defaults(&info);
-        jpeg_set_quality(&info, 90, TRUE);
-        jpeg_start_compress(&info, TRUE);
-        std::vector<unsigned char> row(std::size_t{kSide} * 3);
-        while (info.next_scanline < info.image_height) {
-            const int y = static_cast<int>(info.next_scanline);
-            for (int x = 0; x < kSide; ++x)
-                for (int c = 0; c < 3; ++c) row[std::size_t(x) * 3 + c] = static_cast<unsigned char>(Photo(x, y, kSide, kSide, c));
-            JSAMPROW pointer = row.data();
-            jpeg_write_scanlines(&info, &pointer, 1);
-        }
-        jpeg_finish_compress(&info);
-        jpeg_destroy_compress(&info);
-        std::fclose(out);
-        QFile::rename(partial, file);
-        return file;
-    }();
+    static const QString path = WriteJpeg1Gpx("vistrel_bench_1gpx.jpg", false);
+    return path;
+}
+
+inline const QString& Jpeg1GpxSmooth() {
+    static const QString path = WriteJpeg1Gpx("vistrel_bench_1gpx_smooth.jpg", true);
     return path;
 }
 

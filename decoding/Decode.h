@@ -21,7 +21,7 @@ inline constexpr int kMaxPictureSide = 32768;
 // this; a file of a few bytes claiming a gigapixel has nothing to fill it with, and
 // would only make the decoder and the program hold gigabytes.
 inline constexpr std::int64_t kPixelsTakenAtAnySize = std::int64_t{64} << 20;
-inline constexpr std::int64_t kPixelsPerFileByte = 64;
+inline constexpr std::int64_t kPixelsPerFileByte = 128;
 constexpr bool PlausibleForItsFile(std::int64_t pixels, std::int64_t fileBytes) {
     return pixels <= kPixelsTakenAtAnySize || pixels / kPixelsPerFileByte <= fileBytes;
 }
@@ -83,6 +83,14 @@ public:
     // Rows first .. first + count - 1 in their final pixels, width * 4 bytes each and
     // back to back. False stops the decode.
     virtual bool Put(int first, int count, const uchar* rows) = 0;
+    // Where rows first .. first + count - 1 may be decoded straight into their final
+    // place, when the sink has one (nullptr otherwise): a decoder that writes them there
+    // then puts them from that very address, and nothing is copied.
+    virtual uchar* Destination(int first, int count) {
+        (void)first;
+        (void)count;
+        return nullptr;
+    }
 };
 // What DecodePicture gives for a file read by ReadPictureFile. A picture that streams
 // goes to the sink, when one is given, and the result then holds a null surface; the

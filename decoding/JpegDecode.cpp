@@ -112,13 +112,18 @@ bool RunDecoder(DecodeState& s, const unsigned char* data, std::size_t size) {
         const JDIMENSION last = static_cast<JDIMENSION>(
             std::min<std::size_t>(info.output_height, std::size_t{first} + bandRows));
         const JDIMENSION targetFirst = toSink ? 0 : first;
+        // The sink's own place for the band, when it has one, or the band buffer.
+        uchar* const destination = toSink ? s.sink->Destination(int(first), int(last - first)) : nullptr;
+        const std::size_t rowBytes = std::size_t(width) * 4;
         s.rowPointers.resize(last - first);
         for (JDIMENSION y = first; y < last; ++y)
-            s.rowPointers[y - first] = target.scanLine(static_cast<int>(targetFirst + y - first));
+            s.rowPointers[y - first] = destination != nullptr ? destination + (y - first) * rowBytes
+                                                              : target.scanLine(static_cast<int>(targetFirst + y - first));
         while (info.output_scanline < last)
             jpeg_read_scanlines(&info, s.rowPointers.data() + (info.output_scanline - first),
                                 last - info.output_scanline);
-        const bool wanted = toSink      ? s.sink->Put(static_cast<int>(first), static_cast<int>(last - first), target.constBits())
+        const uchar* const band = destination != nullptr ? destination : target.constBits();
+        const bool wanted = toSink      ? s.sink->Put(static_cast<int>(first), static_cast<int>(last - first), band)
                             : streaming ? s.receiver->RowsReady(static_cast<int>(last))
                                         : true;
         if (!wanted) {

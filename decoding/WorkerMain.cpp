@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <latch>
+#include <system_error>
+#include <thread>
 #include <cstdio>
 #include <algorithm>
 #include <string_view>
@@ -331,14 +333,32 @@ class SharedRows final : public RowReceiver, public BandSink {
 public:
     explicit SharedRows(Fault fault) : fault_(fault) {}
 
+    ~SharedRows() override {
+        if (populating_.joinable()) populating_.join();
+    }
+
     bool Start(int width, int height) override {
         Open(width, height);
+        height_ = static_cast<std::size_t>(height);
         return true;
     }
 
     bool Put(int first, int count, const uchar* rows) override {
-        Write(static_cast<std::size_t>(first) * rowBytes_, rows, static_cast<std::size_t>(count) * rowBytes_);
+        const std::size_t offset = static_cast<std::size_t>(first) * rowBytes_;
+        if (mapped_ == nullptr || rows != mapped_ + offset)
+            Write(offset, rows, static_cast<std::size_t>(count) * rowBytes_);
         return Announce(first + count);
+    }
+
+    // A streaming decoder writes its bands straight into the shared buffer, mapped here
+    // once the program has sized it: the decoding core copies nothing. A thread of its
+    // own faults the buffer's pages in ahead of the decoder, so that the decoder's core
+    // meets no page faults either.
+    uchar* Destination(int first, int count) override {
+        if (mapped_ == nullptr && !mapFailed_) Map();
+        if (mapped_ == nullptr) return nullptr;
+        (void)count;
+        return mapped_ + static_cast<std::size_t>(first) * rowBytes_;
     }
 
     bool PictureStarted(Surface& picture) override {
@@ -404,7 +424,32 @@ private:
         return true;
     }
 
+    void Map() {
+        const std::size_t bytes = height_ * rowBytes_;
+        void* at = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, kWorkerBufferFd, 0);
+        if (at == MAP_FAILED) {
+            mapFailed_ = true;
+            return;
+        }
+        mapped_ = static_cast<uchar*>(at);
+        try {
+            populating_ = std::thread([at, bytes] {
+                // In steps, so that the decoder, following behind, finds its pages early.
+                constexpr std::size_t kStep = std::size_t{16} << 20;
+                auto* p = static_cast<uchar*>(at);
+                for (std::size_t done = 0; done < bytes; done += kStep)
+                    if (::madvise(p + done, std::min(kStep, bytes - done), MADV_POPULATE_WRITE) != 0) return;
+            });
+        } catch (const std::system_error&) {
+            // The decoder meets the faults itself.
+        }
+    }
+
     const Fault fault_;
+    std::size_t height_ = 0;
+    uchar* mapped_ = nullptr;
+    bool mapFailed_ = false;
+    std::thread populating_;
     Surface* picture_ = nullptr;
     std::size_t rowBytes_ = 0;
     int copied_ = 0;
