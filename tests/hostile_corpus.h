@@ -25,6 +25,7 @@ inline std::optional<QSize> HostilePicture(const QString& name) {
         {"icon-claims-65535-entries.ico", {16, 16}},   // the one entry the file holds
         {"metafile-text-without-font.wmf", {96, 48}},  // drawn with the player's default font
         {"metafile-3-units-per-inch.wmf", {4579, 3663}},  // 32000 x 25600 declared, drawn at 16 megapixels
+        {"metafile-32767-square.wmf", {4096, 4096}},
     };
     const auto found = pictures.find(name);
     if (found == pictures.end()) return std::nullopt;

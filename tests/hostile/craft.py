@@ -3,9 +3,9 @@
 
 Each file is small and broken (or extreme) in one way. The ones in this
 folder must end in a clean failure or a correct picture inside the program;
-the ones in slow/ make a decoding library take gigabytes or run until the
-decoder process's watchdog ends it: the program survives them, but each takes
-up to half a minute, too long for the test suite.
+the ones in slow/ make a decoding library run until the decoder process is ended:
+the program survives them, but each takes up to half a minute, too long for the
+test suite.
 """
 import os
 import struct
@@ -205,6 +205,8 @@ FILES = {
     "webp-animation-canvas-30000-square.webp": webp_animation(30000, 30000),
     "icon-png-entry-claims-30000-square.ico": icon([(0, 57, 22)], images=png_claiming(30000, 30000)),
     "metafile-3-units-per-inch.wmf": metafile(WINDOW + [RED_BRUSH, RECTANGLE], width=1000, height=800, inch=3),
+    "metafile-32767-square.wmf": metafile([record(0x020B, 0, 0), record(0x020C, 32767, 32767)],
+                                          width=32767, height=32767, inch=96),
     # Metafiles our own record walk refuses before the library plays them.
     "metafile-text-without-font.wmf": metafile(WINDOW + [text_out()]),
     "metafile-bitmap-header-size-0.wmf": metafile(WINDOW + [stretch_dib(dib(0, 0, 0, header_size=0, pixels=b"\0" * 40))]),
@@ -221,9 +223,6 @@ FILES = {
 }
 
 SLOW = {
-    # Valid but enormous: 32767 x 32767 pixels from 80-odd bytes (over 8 GB to draw).
-    "metafile-32767-square.wmf": metafile([record(0x020B, 0, 0), record(0x020C, 32767, 32767)],
-                                          width=32767, height=32767, inch=96),
     # A pen as wide as the picture: the library draws it for minutes.
     "metafile-wide-pen.wmf": metafile([record(0x020B, 0, 0), record(0x020C, 8000, 8000), wide_pen(32000),
                                        record(0x012D, 0)] + [record(0x0213, 8000 - i * 37, i * 41) for i in range(150)],
