@@ -529,6 +529,9 @@ void RunDecodeWorker(int argc, char** argv) {
     // Threads and their allocator arenas count against the address-space limit, so
     // their number stays small whatever the machine (the pixels do not depend on it).
     ::mallopt(M_ARENA_MAX, kWorkerThreads);
+    // Qt compiles regular expressions (the icon readers use them) into executable
+    // memory unless told not to; nothing executable may be mapped here.
+    ::setenv("QT_ENABLE_REGEXP_JIT", "0", 1);
     StartConversionThreads();
     const Fault fault = RequestedFault();
     if (fault == Fault::Probe) NoteStart();

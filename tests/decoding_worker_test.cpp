@@ -408,6 +408,7 @@ TEST_F(Worker, EveryKindOfPictureDecodesToTheSamePixelsAsInProcess) {
             ExpectSameDecode(write(QString("%1-%2-%3").arg(width).arg(n++).arg(picture.name), picture.bytes), true);
     }
     ExpectSameDecode(write("qt.ico", Encode(Pattern(48, 48, true), "ico")));
+    ExpectSameDecode(write("qt.icns", Encode(Pattern(256, 256, true), "icns")), true);
     ExpectSameDecode(write("multi.ico", MakeIco({{16, qRgba(255, 0, 0, 255)}, {32, qRgba(0, 0, 255, 128), true}})));
     ExpectSameDecode(write("rect.wmf", MakeWmf()));
 }
