@@ -1,6 +1,7 @@
 #include "decoding/FileHeaders.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <functional>
 #include <queue>
@@ -38,6 +39,31 @@ ClaimedSize TiffFirstPageSize(Bytes file) {
         (tag == kImageWidth ? width : height) = value;
     }
     if (width < 0 || height < 0) return {};
+    return {width, height};
+}
+
+// A portable bitmap, grey map or pixmap: its magic, then width and height as decimal
+// numbers between white space and comments (a '#' to the end of its line).
+ClaimedSize PortableAnymapSize(Bytes file) {
+    std::size_t pos = 2;
+    const auto number = [&]() -> std::int64_t {
+        for (;;) {
+            while (pos < file.size() && std::isspace(file[pos])) ++pos;
+            if (pos >= file.size() || file[pos] != '#') break;
+            while (pos < file.size() && file[pos] != '\n' && file[pos] != '\r') ++pos;
+        }
+        if (pos >= file.size() || !std::isdigit(file[pos])) return -1;
+        std::int64_t value = 0;
+        for (; pos < file.size() && std::isdigit(file[pos]); ++pos) {
+            value = value * 10 + (file[pos] - '0');
+            if (value > std::int64_t{1} << 32) return -1;  // no side is that long
+        }
+        return value;
+    };
+    if (!std::isspace(file[2]) && file[2] != '#') return {};
+    const std::int64_t width = number();
+    const std::int64_t height = width < 0 ? -1 : number();
+    if (height < 0) return {};
     return {width, height};
 }
 
@@ -124,6 +150,7 @@ ClaimedSize ReadClaimedSize(Bytes file) {
             return {std::int64_t{LittleEndian24(payload + 4)} + 1, std::int64_t{LittleEndian24(payload + 7)} + 1};
         return {};
     }
+    if (n >= 3 && p[0] == 'P' && p[1] >= '1' && p[1] <= '6') return PortableAnymapSize(file);
     if (n >= 10 && (std::memcmp(p, "GIF87a", 6) == 0 || std::memcmp(p, "GIF89a", 6) == 0)) {
         // Frames are placed on the logical screen; a zero screen is left to
         // the reader, which then sizes the picture from its first frame.

@@ -19,8 +19,8 @@ struct JpegScan {
 };
 JpegScan ScanJpeg(Bytes file);
 
-// The size the header claims, for PNG, BMP, GIF, TIFF (its first page) and WebP
-// (an extended file's canvas), whose headers are simple enough to read here; width
+// The size the header claims, for PNG, BMP, GIF, TIFF (its first page), WebP (an
+// extended file's canvas) and the portable bitmaps, grey maps and pixmaps, whose headers are simple enough to read here; width
 // -1 when unknown.
 struct ClaimedSize {
     std::int64_t width = -1, height = -1;

@@ -24,6 +24,7 @@
 
 #include "picture_bytes.h"
 #include "decoding/Decode.h"
+#include "decoding/FileHeaders.h"
 #include "support.h"
 
 using namespace vistrel;
@@ -310,6 +311,35 @@ TEST_F(Decode, TruncatedGifIsRefused) {
     for (qsizetype cut : {dataStart + 1, (dataStart + gif.size()) / 2, gif.size() - 3}) {
         SCOPED_TRACE(cut);
         ExpectFailure(DecodePicture(write("cut.gif", gif.left(cut)), kBackground), DecodeError::Unreadable);
+    }
+}
+
+// The size our own header walkers read, which sets the decoder's limits before any
+// reader runs, is the size the readers decode; and no cut of a file makes them read
+// past its end.
+TEST_F(Decode, HeaderWalkersReadTheSizeTheReadersDecode) {
+    for (const auto& [width, height] : {std::pair{1, 1}, std::pair{37, 23}, std::pair{300, 7}}) {
+        const QImage source = Pattern(width, height);
+        std::vector<QByteArray> files;
+        for (const char* format : {"png", "bmp", "tiff", "webp", "jpeg", "ppm", "pgm", "pbm", "ico"})
+            files.push_back(encode(format == std::string("ico") ? source.scaled(std::min(width, 256), std::min(height, 256))
+                                                                 : source,
+                                   format));
+        GifFrame frame;
+        frame.indices.assign(std::size_t(width) * height, 1);
+        files.push_back(MakeGif(width, height, {frame}));
+        for (const QByteArray& bytes : files) {
+            const DecodeResult decoded = DecodePicture(write("f", bytes), kBackground);
+            ASSERT_TRUE(decoded) << bytes.left(4).toHex().toStdString();
+            const headers::ClaimedSize claimed = headers::LargestClaimedSize(
+                {reinterpret_cast<const unsigned char*>(bytes.constData()), std::size_t(bytes.size())});
+            EXPECT_EQ(claimed.width, decoded.surface->width()) << bytes.left(4).toHex().toStdString();
+            EXPECT_EQ(claimed.height, decoded.surface->height()) << bytes.left(4).toHex().toStdString();
+            for (qsizetype cut = 0; cut < std::min<qsizetype>(bytes.size(), 600); ++cut) {
+                const std::vector<unsigned char> part(bytes.begin(), bytes.begin() + cut);
+                (void)headers::LargestClaimedSize({part.data(), part.size()});
+            }
+        }
     }
 }
 
