@@ -131,7 +131,8 @@ public:
                   ::posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0) == 0 &&
                   ::posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0) == 0 &&
                   ::posix_spawn_file_actions_addchdir_np(&actions, "/") == 0;
-        const QByteArray program = QFile::encodeName(executable);
+        // Absolute: the worker changes folder before the program is looked up.
+        const QByteArray program = QFile::encodeName(QFileInfo(executable).absoluteFilePath());
         std::vector<QByteArray> words{program};
         for (const QString& argument : arguments) words.push_back(argument.toLocal8Bit());
         std::vector<char*> argv;
