@@ -40,7 +40,7 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
         "Waveform monitor and vectorscope for still pictures.\n"
-        "With FILE, loads it once the start-up About box is closed.\n"
+        "With FILE, loads it at once.\n"
         "With --render, draws both instruments without a window and writes\n"
         "DIR/linescope.png and DIR/vectorscope.png.");
     const QCommandLineOption help = parser.addHelpOption();
@@ -180,7 +180,8 @@ int Run(int argc, char* argv[], const CommandLine& line) {
 }  // namespace
 
 void StartWith(frmMain& window, const QString& file) {
-    window.start();
+    // A picture asked for (as "Open With" does) is what the user wants to see first.
+    window.start(file.isEmpty() ? frmMain::AboutBox::Shown : frmMain::AboutBox::Skipped);
     if (!file.isEmpty()) LoadAsTyped(window, file);
 }
 

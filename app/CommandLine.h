@@ -39,8 +39,8 @@ CommandLine ParseCommandLine(const QStringList& arguments);
 
 class frmMain;
 
-// The start-up sequence, then, once the About box is closed, `file` (if any)
-// loaded as if typed into the file-name box and Load pressed.
+// The start-up sequence, then `file` (if any) loaded as if typed into the file-name
+// box and Load pressed; with a file, the start-up's About box is left out.
 void StartWith(frmMain& window, const QString& file);
 
 // The whole program: reads the command line, then opens the windows, renders

@@ -11,6 +11,7 @@
 
 #include <cassert>
 
+#include "app/PictureLoad.h"
 #include "app/SaveScopes.h"
 #include "app/frmMain.h"
 #include "linescope/frmScope.h"
@@ -111,7 +112,8 @@ RenderResult RenderInstruments(const QString& folder, const QString& file, const
     if (settings.skinLine) window.mnuToolsSkinLine->trigger();
 
     LoadAsTyped(window, file);
-    if (!window.modScope.PicLoaded) return {1, "Could not load " + file};
+    if (!window.modScope.PicLoaded)
+        return {1, "Could not load " + file + ": " + FailureReason(window.LastLoadFailure, file)};
 
     if (settings.probe) {
         const QPoint pixel = *settings.probe;

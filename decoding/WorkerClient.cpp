@@ -149,7 +149,7 @@ struct StartedWorker {
 
 struct Started {
     std::unique_ptr<StartedWorker> worker;
-    DecodeError error = DecodeError::Unreadable;
+    DecodeError error = DecodeError::WorkerStopped;
 };
 
 Started StartWorker(const QString& executable, const QStringList& arguments = {}) {
@@ -410,7 +410,7 @@ DecodeResult DecodeInWorker(const QString& path, ColorValue background, RowRecei
                                       options.arguments);
         if (!started.worker) return Failure(started.error);
         worker = std::move(started.worker);
-        if (!SendAll(worker->go.get(), request)) return Failure(DecodeError::Unreadable);
+        if (!SendAll(worker->go.get(), request)) return Failure(DecodeError::WorkerStopped);
     }
     const Fd& reportRead = worker->report;
     const Fd& goWrite = worker->go;
@@ -430,7 +430,7 @@ DecodeResult DecodeInWorker(const QString& path, ColorValue background, RowRecei
     std::uint8_t bytes[4096];
     for (;;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return failure(DecodeError::Unreadable);
+        if (left.count() <= 0) return failure(DecodeError::WorkerStopped);
         pollfd wait{reportRead.get(), POLLIN, 0};
         const int ready = ::poll(&wait, 1, static_cast<int>(std::min<std::int64_t>(left.count(), kCancelPoll.count())));
         if (ready < 0 && errno == EINTR) continue;
@@ -439,7 +439,7 @@ DecodeResult DecodeInWorker(const QString& path, ColorValue background, RowRecei
         if (ready == 0) continue;
         const ssize_t got = ::read(reportRead.get(), bytes, sizeof bytes);
         if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return failure(DecodeError::Unreadable);  // ended without finishing
+        if (got <= 0) return failure(DecodeError::WorkerStopped);  // ended without finishing
         events.clear();
         const bool wellFormed = reader.Feed(bytes, static_cast<std::size_t>(got), events);
         for (const WorkerEvent& event : events) {
@@ -449,7 +449,7 @@ DecodeResult DecodeInWorker(const QString& path, ColorValue background, RowRecei
                     memfd.reset();
                     if (!picture) return failure(DecodeError::OutOfMemory);
                     const char go = 'g';
-                    if (::send(goWrite.get(), &go, 1, MSG_NOSIGNAL) != 1) return failure(DecodeError::Unreadable);
+                    if (::send(goWrite.get(), &go, 1, MSG_NOSIGNAL) != 1) return failure(DecodeError::WorkerStopped);
                     started = receiver != nullptr;
                     if (started && !receiver->PictureStarted(*picture)) return failure(DecodeError::Cancelled);
                     break;
@@ -467,7 +467,7 @@ DecodeResult DecodeInWorker(const QString& path, ColorValue background, RowRecei
                     return failure(event.error);
             }
         }
-        if (!wellFormed) return failure(DecodeError::Unreadable);
+        if (!wellFormed) return failure(DecodeError::WorkerStopped);
     }
 }
 

@@ -145,7 +145,7 @@ TEST(CommandLineProcess, RendersAnOddlyNamedPictureAndWritesNothingForOneThatDoe
     const QString missing = dir.filePath("missing.jpg");
     const Outcome failed = RunVistrel({"--render", out, missing});
     EXPECT_EQ(failed.exitCode, 1);
-    EXPECT_EQ(QString::fromLocal8Bit(failed.err), "Could not load " + missing + "\n");
+    EXPECT_EQ(QString::fromLocal8Bit(failed.err), "Could not load " + missing + ": not found\n");
     EXPECT_TRUE(QDir(out).isEmpty());
 
     const Outcome written = RunVistrel({"--render", out, "--scope", "r", "--probe", "100,100", "--", odd});
@@ -160,36 +160,39 @@ TEST(CommandLineProcess, RendersAnOddlyNamedPictureAndWritesNothingForOneThatDoe
 namespace {
 
 // A file named on the command line, in the running program.
-TEST(CommandLineStart, LoadsTheFileOnceTheAboutBoxIsClosedAndFailsAsATypedNameWould) {
+TEST(CommandLineStart, LoadsTheFileAtOnceWithoutTheAboutBoxAndFailsAsATypedNameWould) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString picture = dir.filePath("named on the line.png");
     ASSERT_TRUE(QImage(40, 30, QImage::Format_RGB32).save(picture));
 
     testing_support::ScopedFakeDesktop desk;
-    QString boxWhileAboutShown;
-    bool loadedWhileAboutShown = true;
     vistrel::frmMain window;
-    desk.fake.onModal = [&](QDialog&) {
-        boxWhileAboutShown = window.txtImageFile->text();
-        loadedWhileAboutShown = window.modScope.PicLoaded;
-    };
     vistrel::StartWith(window, picture);
-    EXPECT_EQ(boxWhileAboutShown, desk.fake.folder + "/30861.jpg");
-    EXPECT_FALSE(loadedWhileAboutShown);
+    EXPECT_TRUE(desk.fake.modalShown.empty());
     EXPECT_EQ(window.txtImageFile->text(), picture);
     EXPECT_TRUE(window.modScope.PicLoaded);
     EXPECT_EQ(window.picHidden->surface().width(), 40);
+    EXPECT_EQ(window.windowTitle(), "Vistrel - named on the line.png");
     EXPECT_TRUE(desk.fake.warnings.empty());
+
+    // Without a file the About box comes up as ever, over a window without a picture.
+    vistrel::frmMain bare;
+    QString titleAtAbout;
+    desk.fake.onModal = [&](QDialog&) { titleAtAbout = bare.windowTitle(); };
+    vistrel::StartWith(bare, {});
+    EXPECT_EQ(desk.fake.modalShown, (std::vector<QString>{"frmAbout"}));
+    EXPECT_EQ(titleAtAbout, "Vistrel");
 
     vistrel::frmMain failing;
     desk.fake.onModal = nullptr;
     const QString missing = dir.filePath("-missing.jpg");
     vistrel::StartWith(failing, missing);
     ASSERT_EQ(desk.fake.warnings.size(), 1u);
-    EXPECT_EQ(desk.fake.warnings[0].first, "Could not load " + missing);
+    EXPECT_EQ(desk.fake.warnings[0].first, "Could not load " + missing + "\nNot found.");
     EXPECT_EQ(desk.fake.warnings[0].second, QString("Picture Load Error"));
     EXPECT_FALSE(failing.modScope.PicLoaded);
+    EXPECT_EQ(failing.windowTitle(), "Vistrel");
     EXPECT_EQ(failing.txtImageFile->text(), missing);
 }
 

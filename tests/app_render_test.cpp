@@ -162,10 +162,15 @@ TEST_F(RenderTest, FailuresWriteNothingAndSayWhy) {
     const QString hostile = writeBytes("huge.gif", QByteArray("GIF89a\xFF\xFF\xFF\xFF\x80\x00\x00", 13));
     const QString truncated = writeBytes("truncated.jpg", QByteArray("\xFF\xD8\xFF\xE0\x00\x10JFIF", 10));
 
-    for (const QString& unloadable : {dir.filePath("missing.jpg"), dir.path(), fifo, hostile, truncated}) {
+    const std::pair<QString, const char*> cases[] = {{dir.filePath("missing.jpg"), ": not found"},
+                                                     {dir.path(), ": a folder"},
+                                                     {fifo, ": not a regular file"},
+                                                     {hostile, ": larger than 32768 pixels a side"},
+                                                     {truncated, ": damaged or cut short"}};
+    for (const auto& [unloadable, reason] : cases) {
         const vistrel::RenderResult result = RenderInstruments(out.path(), unloadable, {});
         EXPECT_EQ(result.exitCode, 1) << unloadable.toStdString();
-        EXPECT_EQ(result.message, "Could not load " + unloadable);
+        EXPECT_EQ(result.message, "Could not load " + unloadable + reason);
     }
 
     RenderSettings outside;
