@@ -134,6 +134,23 @@ TEST(CommandLineProcess, PrintsWithoutADisplayAndFailsWithTheRightCodes) {
     EXPECT_TRUE(zoom.err.contains("--zoom"));
 }
 
+TEST(CommandLineProcess, WithoutADisplayTheWindowsAreNotTriedAndRenderIsSuggested) {
+    for (const QStringList& arguments : {QStringList{}, QStringList{VISTREL_BINARY_DIR "/30861.jpg"}}) {
+        const Outcome run = RunVistrel(arguments);
+        EXPECT_EQ(run.exitCode, 2);
+        EXPECT_TRUE(run.err.contains("no display")) << run.err.toStdString();
+        EXPECT_TRUE(run.err.contains("--render"));
+    }
+    // Which platforms need a display server, and which one.
+    EXPECT_FALSE(vistrel::DisplayReachable("", "", ""));
+    EXPECT_TRUE(vistrel::DisplayReachable("", ":0", ""));
+    EXPECT_TRUE(vistrel::DisplayReachable("", "", "wayland-0"));
+    EXPECT_FALSE(vistrel::DisplayReachable("xcb", "", "wayland-0"));
+    EXPECT_FALSE(vistrel::DisplayReachable("wayland-egl", ":0", ""));
+    EXPECT_TRUE(vistrel::DisplayReachable("xcb:nograb", ":1", ""));
+    EXPECT_TRUE(vistrel::DisplayReachable("offscreen", "", ""));
+}
+
 TEST(CommandLineProcess, RendersAnOddlyNamedPictureAndWritesNothingForOneThatDoesNotLoad) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());

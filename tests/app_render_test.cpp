@@ -6,6 +6,8 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QDir>
+#include <QFileInfo>
+#include <QImage>
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QTemporaryDir>
@@ -180,11 +182,30 @@ TEST_F(RenderTest, FailuresWriteNothingAndSayWhy) {
     EXPECT_EQ(RenderInstruments(out.path(), picture, outside).exitCode, 2);
     EXPECT_TRUE(QDir(out.path()).isEmpty());
 
-    for (const QString& unwritable : {dir.filePath("no such folder"), picture}) {
+    // A folder under a file cannot be made; the file itself is no folder.
+    for (const QString& unwritable : {picture + "/out", picture}) {
         const vistrel::RenderResult result = RenderInstruments(unwritable, picture, {});
         EXPECT_EQ(result.exitCode, 2) << unwritable.toStdString();
         EXPECT_TRUE(result.message.contains(unwritable));
     }
+    EXPECT_TRUE(QFileInfo(picture).isFile());
+}
+
+TEST_F(RenderTest, AMissingFolderIsMadeWithItsParentsOnlyWhenThePictureLoads) {
+    QTemporaryDir out;
+    ASSERT_TRUE(out.isValid());
+    const QString nested = out.filePath("scopes/grab 1.jpg/y");
+    EXPECT_EQ(RenderInstruments(nested, dir.filePath("missing.jpg"), {}).exitCode, 1);
+    RenderSettings outside;
+    outside.probe = QPoint(1500, 0);
+    EXPECT_EQ(RenderInstruments(nested, picture, outside).exitCode, 2);
+    EXPECT_TRUE(QDir(out.path()).isEmpty()) << "a failure left a folder behind";
+
+    ASSERT_EQ(RenderInstruments(nested, picture, {}).exitCode, 0);
+    EXPECT_EQ(QImage(nested + "/linescope.png").size(), QSize(420, 286));
+    EXPECT_EQ(QImage(nested + "/vectorscope.png").size(), QSize(256, 266));
+    // Into the folder now there, again.
+    EXPECT_EQ(RenderInstruments(nested, picture, {}).exitCode, 0);
 }
 
 }  // namespace
