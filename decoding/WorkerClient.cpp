@@ -180,9 +180,12 @@ bool SendAll(int fd, const QByteArray& bytes) {
 }
 
 QString ExecutableBeside() {
+    // Beside the program in the build folder; installed, a private helper in ../lib/vistrel.
     const QString self = QFile::symLinkTarget(QStringLiteral("/proc/self/exe"));
-    const qsizetype slash = self.lastIndexOf(u'/');
-    return self.left(slash + 1) + QString::fromLatin1(kDecoderExecutable);
+    const QString folder = self.left(self.lastIndexOf(u'/') + 1);
+    const QString beside = folder + QString::fromLatin1(kDecoderExecutable);
+    if (QFileInfo(beside).isExecutable()) return beside;
+    return QDir::cleanPath(folder + QStringLiteral("../lib/vistrel/") + QString::fromLatin1(kDecoderExecutable));
 }
 
 // One worker kept started ahead of the next decode. A thread of its own starts it and

@@ -3,8 +3,7 @@
 // skin tones, 1280 x 960 (4:3, so that it is shown whole at the view's full
 // height). Deterministic: the same file on every build.
 //
-//   make_testcard OUTPUT.jpg        the test card
-//   make_testcard --icon OUTPUT.png the 32 x 32 application icon
+//   make_testcard OUTPUT.jpg
 
 #include <QColor>
 #include <QImage>
@@ -67,30 +66,11 @@ QImage TestCard() {
     return card;
 }
 
-// A small scope face: a dark disc with a graticule ring and a yellow trace.
-QImage Icon() {
-    QImage icon(32, 32, QImage::Format_ARGB32);
-    icon.fill(Qt::transparent);
-    for (int y = 0; y < 32; ++y)
-        for (int x = 0; x < 32; ++x) {
-            const double r = std::hypot(x - 15.5, y - 15.5);
-            if (r < 15.5) icon.setPixel(x, y, qRgb(16, 24, 32));
-            if (std::fabs(r - 13.5) < 0.8) icon.setPixel(x, y, qRgb(128, 128, 0));
-        }
-    for (int x = 5; x < 27; ++x) {
-        const int y = 16 - static_cast<int>(std::lround(7 * std::sin((x - 5) * 0.57)));
-        icon.setPixel(x, y, qRgb(255, 230, 40));
-        icon.setPixel(x, y + 1, qRgb(200, 160, 20));
-    }
-    return icon;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 3 && QString(argv[1]) == "--icon") return Icon().save(argv[2], "PNG") ? 0 : 1;
     if (argc != 2) {
-        std::fprintf(stderr, "usage: make_testcard OUTPUT.jpg | --icon OUTPUT.png\n");
+        std::fprintf(stderr, "usage: make_testcard OUTPUT.jpg\n");
         return 2;
     }
     return TestCard().save(argv[1], "JPG", 95) ? 0 : 1;
