@@ -8,6 +8,7 @@
 
 #include "app/Render.h"
 #include "app/frmMain.h"
+#include "decoding/ReaderMessages.h"
 #include "decoding/WorkerClient.h"
 #include "vistrel_version.h"
 
@@ -204,6 +205,7 @@ void StartWith(frmMain& window, const QString& file) {
 }
 
 int RunProgram(int argc, char* argv[]) {
+    QuietPictureReaders();
     CommandLine line;
     {
         // Reading the arguments needs no display, so --help and --version work without one.
