@@ -8,6 +8,7 @@
 
 #include "app/Render.h"
 #include "app/frmMain.h"
+#include "decoding/ReaderMessages.h"
 #include "decoding/WorkerClient.h"
 #include "vistrel_version.h"
 
@@ -40,12 +41,13 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
         "Waveform monitor and vectorscope for still pictures.\n"
-        "With FILE, loads it once the start-up About box is closed.\n"
+        "With FILE, loads it at once.\n"
         "With --render, draws both instruments without a window and writes\n"
         "DIR/linescope.png and DIR/vectorscope.png.");
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
-    const QCommandLineOption render("render", "Write the instruments' images into the existing folder <dir>.", "dir");
+    const QCommandLineOption render("render", "Write the instruments' images into the folder <dir> (made if missing).",
+                                    "dir");
     const QCommandLineOption scope("scope", "Line scope channel: r, g, b, y or parade (default).", "channel");
     const QCommandLineOption vertical("vertical", "Line scope plotted against vertical position.");
     const QCommandLineOption scaleFront("scale-front", "Line scope graticule in front of the trace.");
@@ -166,6 +168,14 @@ int Render(int argc, char* argv[], const CommandLine& line) {
 }
 
 int Run(int argc, char* argv[], const CommandLine& line) {
+    // Without a display Qt would abort with advice to reinstall the program.
+    if (!DisplayReachable(qgetenv("QT_QPA_PLATFORM"), qgetenv("DISPLAY"), qgetenv("WAYLAND_DISPLAY"))) {
+        Print(stderr,
+              "vistrel: there is no display to open the windows on (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
+              "Without one, 'vistrel --render DIR FILE' writes both instruments as PNG images;\n"
+              "see 'vistrel --help'.\n");
+        return 2;
+    }
     // A decoder stays ready from start-up, so that no load waits for one to start.
     KeepWorkerReady(true);
     QApplication application(argc, argv);
@@ -179,12 +189,23 @@ int Run(int argc, char* argv[], const CommandLine& line) {
 
 }  // namespace
 
+bool DisplayReachable(const QByteArray& platform, const QByteArray& x11Display, const QByteArray& waylandDisplay) {
+    // The platform name may carry options after a colon ("xcb:nograb").
+    const QByteArray name = platform.left(platform.indexOf(':') < 0 ? platform.size() : platform.indexOf(':'));
+    if (name == "xcb") return !x11Display.isEmpty();
+    if (name.startsWith("wayland")) return !waylandDisplay.isEmpty();
+    if (!name.isEmpty()) return true;  // offscreen, vnc, eglfs...: no display server needed
+    return !x11Display.isEmpty() || !waylandDisplay.isEmpty();
+}
+
 void StartWith(frmMain& window, const QString& file) {
-    window.start();
+    // A picture asked for (as "Open With" does) is what the user wants to see first.
+    window.start(file.isEmpty() ? frmMain::AboutBox::Shown : frmMain::AboutBox::Skipped);
     if (!file.isEmpty()) LoadAsTyped(window, file);
 }
 
 int RunProgram(int argc, char* argv[]) {
+    QuietPictureReaders();
     CommandLine line;
     {
         // Reading the arguments needs no display, so --help and --version work without one.

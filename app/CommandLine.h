@@ -37,15 +37,19 @@ struct CommandLine {
 // Reads the arguments, the program's own path first.
 CommandLine ParseCommandLine(const QStringList& arguments);
 
+// Whether a window can open: false when the platform is the window system's (X11 or
+// Wayland, or none named, which picks one of them) and neither display is set.
+bool DisplayReachable(const QByteArray& platform, const QByteArray& x11Display, const QByteArray& waylandDisplay);
+
 class frmMain;
 
-// The start-up sequence, then, once the About box is closed, `file` (if any)
-// loaded as if typed into the file-name box and Load pressed.
+// The start-up sequence, then `file` (if any) loaded as if typed into the file-name
+// box and Load pressed; with a file, the start-up's About box is left out.
 void StartWith(frmMain& window, const QString& file);
 
 // The whole program: reads the command line, then opens the windows, renders
 // headless or prints. Returns the exit code: 0, 1 (a picture that does not
-// load under --render) or 2 (bad options).
+// load under --render) or 2 (bad options, or no display for the windows).
 int RunProgram(int argc, char* argv[]);
 
 }  // namespace vistrel

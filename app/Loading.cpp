@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QEventLoop>
 #include <QKeyEvent>
 #include <QTimer>
@@ -27,6 +28,11 @@
 
 namespace vistrel {
 
+namespace {
+// The window's caption, alone or before the loaded picture's file name.
+constexpr char kProgramName[] = "Vistrel";
+}  // namespace
+
 void frmMain::cmdReset_Click() {
     WatchLoadedFile({});
     ResetControls();
@@ -35,6 +41,7 @@ void frmMain::cmdReset_Click() {
 
 void frmMain::ResetControls() {
     modScope.PicLoaded = false;
+    setWindowTitle(kProgramName);
     BlankViewValid = false;
     ProbeDragging = false;
     modScope.ProbeLocked = false;
@@ -58,7 +65,8 @@ void frmMain::ResetControls() {
 void frmMain::ClearPictures() {
     picHidden->surface().release();
     picImg->clearPicture();
-    picImg->setOuterSize(2, picImg->height());
+    picImg->setOuterSize(2, kViewOuterHeight);
+    vscrCross->resize(vscrCross->width(), kViewOuterHeight);
     if (frmScope_ != nullptr) frmScope_->ClearScope();
     if (frmVector_ != nullptr) {
         frmVector_->ClearDrawing();
@@ -185,7 +193,7 @@ void frmMain::LoadPictureFile() {
     ShowBusy();
 
     const QString path = txtImageFile->text();
-    PictureLoad load(path, picHidden->background(), picImg->height(), picImg->border(), modScope.Luma);
+    PictureLoad load(path, picHidden->background(), kViewOuterHeight, picImg->border(), modScope.Luma, ViewRoom());
     const bool cancelled = RunLoad(load);
     const bool loaded = !cancelled && load.decoded() && TryShowLoadedPicture(load);
     // Idle again before any message, so that the message is not read under an hourglass.
@@ -194,11 +202,14 @@ void frmMain::LoadPictureFile() {
         // Cancelled: the no-picture state, as after a failure, without a word.
         ClearPictures();
     } else if (!loaded) {
-        FailLoad();
+        // Decoded but not shown: memory ran out on the way.
+        FailLoad(load.decoded() ? DecodeError::OutOfMemory : load.decoded().error);
     } else {
         WatchLoadedFile(path);
     }
 }
+
+int frmMain::ViewRoom() const { return centralWidget()->width() - picImg->x(); }
 
 void frmMain::DropPicture() {
     ResetControls();
@@ -231,9 +242,13 @@ void frmMain::ShowBusy() {
     lblStatus->repaint();
 }
 
-void frmMain::FailLoad() {
+void frmMain::FailLoad(DecodeError reason) {
     ClearPictures();
-    desktop().warningBox(this, "Could not load " + txtImageFile->text(), "Picture Load Error");
+    LastLoadFailure = reason;
+    // The reason on a line of its own, as a sentence.
+    QString why = FailureReason(reason, txtImageFile->text());
+    why[0] = why[0].toUpper();
+    desktop().warningBox(this, "Could not load " + txtImageFile->text() + "\n" + why + ".", "Picture Load Error");
 }
 
 void frmMain::ShowLoadedPicture(PictureLoad& load) {
@@ -245,10 +260,11 @@ void frmMain::ShowLoadedPicture(PictureLoad& load) {
     vscrCross->setMaximum(static_cast<std::int16_t>(H - 1));
     vscrCross->setPageStep(korvex::ClampValue(1, korvex::CombineValues(H / 100, 10), 10));
 
-    // The view keeps its outer height and takes the picture's proportions; the
-    // analysis has already filled a copy of the fitted size.
+    // The view keeps its outer height and takes the picture's proportions, or, for a
+    // picture too wide for the window, the window's width and a height that follows;
+    // the analysis has already filled a copy of the fitted size.
     const ViewFit& fit = load.fit();
-    picImg->setOuterSize(fit.outerWidth, picImg->height());
+    picImg->setOuterSize(fit.outerWidth, fit.outerHeight);
     const int Wv = picImg->innerWidth();
     const int Hv = picImg->innerHeight();
     assert(Wv == fit.width && Hv == fit.height);
@@ -264,10 +280,12 @@ void frmMain::ShowLoadedPicture(PictureLoad& load) {
             std::copy_n(fitted.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(Wv), Wv, view.row(y));
     picImg->repaint();
 
-    // The crosshair bar spans the picture, or stops 4 pixels short of the window's edge.
+    // The crosshair bars span the picture; the horizontal one stops 4 pixels short of the
+    // window's edge when the picture reaches it.
     const int wv = picImg->width();
-    const int room = centralWidget()->width() - picImg->x();
+    const int room = ViewRoom();
     hscrCross->resize(room > wv ? wv : room - 4, hscrCross->height());
+    vscrCross->resize(vscrCross->width(), picImg->height());
 
     ShowBusy();
 
@@ -281,6 +299,7 @@ void frmMain::ShowLoadedPicture(PictureLoad& load) {
     if (frmVector_ != nullptr) frmVector_->PlotPoints(modScope.PicHistogram);
     if (frmScope_ != nullptr) frmScope_->DrawWaveform(modScope.PicPixels);
 
+    setWindowTitle(QStringLiteral("%1 - %2").arg(kProgramName, QFileInfo(load.path()).fileName()));
     fraChannels->setEnabled(true);
     fraChannels->show();
     mnuSelectChannels->setEnabled(true);

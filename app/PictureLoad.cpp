@@ -1,5 +1,7 @@
 #include "app/PictureLoad.h"
 
+#include <QFileInfo>
+
 #include <algorithm>
 #include <new>
 
@@ -14,15 +16,39 @@ namespace {
 constexpr std::size_t kStepRows = 2048;
 }  // namespace
 
-ViewFit FitView(int pictureWidth, int pictureHeight, int outerHeight, int border) {
+ViewFit FitView(int pictureWidth, int pictureHeight, int outerHeight, int border, int maxOuterWidth) {
     const float aspect = static_cast<float>(pictureHeight) / static_cast<float>(pictureWidth);
     const float outerWidth = static_cast<float>(outerHeight) / aspect;
     const int frame = 2 * border;
+    const int widest = std::clamp(maxOuterWidth, 1 + frame, kMaxPictureSide + frame);
     ViewFit fit;
-    fit.outerWidth = std::clamp(nearestInt(outerWidth), 1 + frame, kMaxPictureSide + frame);
+    fit.outerWidth = std::clamp(nearestInt(outerWidth), 1 + frame, widest);
+    fit.outerHeight = outerHeight;
+    if (nearestInt(outerWidth) > widest)
+        fit.outerHeight = std::clamp(nearestInt(static_cast<double>(widest) * static_cast<double>(aspect)), 1 + frame,
+                                     std::max(outerHeight, 1 + frame));
     fit.width = std::max(0, fit.outerWidth - frame);
-    fit.height = std::max(0, outerHeight - frame);
+    fit.height = std::max(0, fit.outerHeight - frame);
     return fit;
+}
+
+QString FailureReason(DecodeError error, const QString& path) {
+    switch (error) {
+        case DecodeError::EmptyName: return QStringLiteral("no file named");
+        case DecodeError::NotFound: return QStringLiteral("not found");
+        case DecodeError::NotARegularFile:
+            return QFileInfo(path).isDir() ? QStringLiteral("a folder") : QStringLiteral("not a regular file");
+        case DecodeError::NotAPicture: return QStringLiteral("not a picture format Vistrel reads");
+        case DecodeError::Unreadable:
+            // A file that cannot even be opened is no damaged picture.
+            if (QFileInfo(path).isFile() && !QFileInfo(path).isReadable()) return QStringLiteral("not readable");
+            return QStringLiteral("damaged or cut short");
+        case DecodeError::TooLarge: return QStringLiteral("larger than %1 pixels a side").arg(kMaxPictureSide);
+        case DecodeError::OutOfMemory: return QStringLiteral("not enough memory");
+        case DecodeError::WorkerStopped: return QStringLiteral("the decoder stopped");
+        case DecodeError::Cancelled: return QStringLiteral("cancelled");
+    }
+    return QStringLiteral("damaged or cut short");
 }
 
 QString ProgressText(int percent) {
@@ -31,8 +57,13 @@ QString ProgressText(int percent) {
 }
 
 PictureLoad::PictureLoad(QString path, ColorValue background, int outerHeight, int border,
-                         korvex::LumaStandard standard)
-    : path_(std::move(path)), background_(background), outerHeight_(outerHeight), border_(border), standard_(standard) {}
+                         korvex::LumaStandard standard, int maxOuterWidth)
+    : path_(std::move(path)),
+      background_(background),
+      outerHeight_(outerHeight),
+      border_(border),
+      maxOuterWidth_(maxOuterWidth),
+      standard_(standard) {}
 
 PictureLoad::~PictureLoad() {
     Cancel();
@@ -54,6 +85,8 @@ void PictureLoad::Decode() {
     DecodeWorkerOptions options;
     options.cancelled = [this] { return cancel_.load(); };
     decoded_ = DecodeInWorker(path_, background_, this, options);
+    // The picture refused without a cancel: there was no memory for its analysis.
+    if (!decoded_ && decoded_.error == DecodeError::Cancelled && !cancel_.load()) decoded_.error = DecodeError::OutOfMemory;
     {
         const std::lock_guard lock(mutex_);
         decodeOver_ = true;
@@ -70,7 +103,7 @@ void PictureLoad::Decode() {
 bool PictureLoad::PictureStarted(Surface& picture) {
     if (cancel_.load()) return false;
     try {
-        fit_ = FitView(picture.width(), picture.height(), outerHeight_, border_);
+        fit_ = FitView(picture.width(), picture.height(), outerHeight_, border_, maxOuterWidth_);
         view_.assign(static_cast<std::size_t>(fit_.width) * static_cast<std::size_t>(fit_.height), 0u);
         QImage& image = picture.image();
         analysis_ = std::make_unique<korvex::BandAnalysis>(

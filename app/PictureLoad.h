@@ -9,6 +9,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -22,24 +23,33 @@
 namespace vistrel {
 
 // The view box fitted to a picture: it keeps its outer height and takes the picture's
-// proportions. Extreme panoramas are held to at least one displayed column and at most
-// the largest picture side, so that the fitted copy neither vanishes nor needs gigabytes.
+// proportions while that width fits in maxOuterWidth; a wider picture takes the whole of
+// maxOuterWidth and a height that follows its proportions. Extreme proportions are held
+// to at least one displayed column and row and at most the largest picture side, so
+// that the fitted copy neither vanishes nor needs gigabytes.
 struct ViewFit {
     int outerWidth = 0;
+    int outerHeight = 0;
     int width = 0;   // inner, in pixels
     int height = 0;  // inner, in pixels
 };
-ViewFit FitView(int pictureWidth, int pictureHeight, int outerHeight, int border);
+// No bound on the width but the largest picture side.
+inline constexpr int kAnyViewWidth = std::numeric_limits<int>::max();
+ViewFit FitView(int pictureWidth, int pictureHeight, int outerHeight, int border, int maxOuterWidth = kAnyViewWidth);
+
+// Why a load failed, in plain words ("not found", "damaged or cut short"), to follow
+// "Could not load FILE". The path tells a folder from other files that are not regular.
+QString FailureReason(DecodeError error, const QString& path);
 
 // The status line while a load runs: "Working... 42 %" once rows are counted, else "Working...".
 QString ProgressText(int percent);
 
 class PictureLoad final : public RowReceiver {
 public:
-    // outerHeight and border: the view box's, for the fitted copy; standard: the weights
-    // of luma and the colour differences.
+    // outerHeight, border and maxOuterWidth: the view box's, for the fitted copy (FitView);
+    // standard: the weights of luma and the colour differences.
     PictureLoad(QString path, ColorValue background, int outerHeight, int border,
-                korvex::LumaStandard standard = korvex::LumaStandard::Rec601);
+                korvex::LumaStandard standard = korvex::LumaStandard::Rec601, int maxOuterWidth = kAnyViewWidth);
     ~PictureLoad() override;
     PictureLoad(const PictureLoad&) = delete;
     PictureLoad& operator=(const PictureLoad&) = delete;
@@ -51,6 +61,7 @@ public:
     // Rows analysed as a percentage of the picture's height; -1 until the height is known.
     int Percent() const;
 
+    const QString& path() const { return path_; }
     // After `finished`: the decoded picture (luma in its fourth bytes) or the failure,
     // and the analysis.
     DecodeResult& decoded() { return decoded_; }
@@ -69,6 +80,7 @@ private:
     const ColorValue background_;
     const int outerHeight_;
     const int border_;
+    const int maxOuterWidth_;
     const korvex::LumaStandard standard_;
     std::function<void()> finished_;
 

@@ -122,7 +122,7 @@ bool frmMain::ReloadPicture() {
     // This version is being read: reports of it that arrive while it decodes change nothing.
     WatchedStamp = Stamp(path);
     // Decoded before anything is dropped, so that a failure leaves the picture shown.
-    PictureLoad load(path, picHidden->background(), picImg->height(), picImg->border(), modScope.Luma);
+    PictureLoad load(path, picHidden->background(), kViewOuterHeight, picImg->border(), modScope.Luma, ViewRoom());
     // Esc gives this version up, as a failure after its last retry would, but quietly.
     if (RunLoad(load)) {
         lblStatus->clear();

@@ -11,6 +11,7 @@
 
 #include <cassert>
 
+#include "app/PictureLoad.h"
 #include "app/SaveScopes.h"
 #include "app/frmMain.h"
 #include "linescope/frmScope.h"
@@ -87,9 +88,32 @@ void LoadAsTyped(frmMain& window, const QString& path) {
     window.cmdLoadPic->click();
 }
 
+namespace {
+
+// The folders of the path that do not exist yet, deepest first.
+QStringList MissingFolders(const QString& folder) {
+    QStringList missing;
+    for (QString path = QDir::cleanPath(QDir(folder).absolutePath()); !QFileInfo::exists(path);
+         path = QFileInfo(path).path())
+        missing.append(path);
+    return missing;
+}
+
+// Takes away the folders a render made, deepest first, as long as they are empty.
+void RemoveFolders(const QStringList& made) {
+    for (const QString& path : made)
+        if (!QDir().rmdir(path)) return;
+}
+
+}  // namespace
+
 RenderResult RenderInstruments(const QString& folder, const QString& file, const RenderSettings& settings) {
+    // A folder that does not exist is made (as mkdir -p would) once there is something to
+    // write into it, so that a picture that fails leaves nothing behind.
+    const QStringList missing = MissingFolders(folder);
     const QFileInfo output(folder);
-    if (!output.isDir() || !output.isWritable()) return {2, QStringLiteral("Cannot write into the folder %1").arg(folder)};
+    if (missing.isEmpty() && (!output.isDir() || !output.isWritable()))
+        return {2, QStringLiteral("Cannot write into the folder %1").arg(folder)};
 
     HeadlessDesktop headless;
     const InstalledDesktop installed(headless);
@@ -111,7 +135,8 @@ RenderResult RenderInstruments(const QString& folder, const QString& file, const
     if (settings.skinLine) window.mnuToolsSkinLine->trigger();
 
     LoadAsTyped(window, file);
-    if (!window.modScope.PicLoaded) return {1, "Could not load " + file};
+    if (!window.modScope.PicLoaded)
+        return {1, "Could not load " + file + ": " + FailureReason(window.LastLoadFailure, file)};
 
     if (settings.probe) {
         const QPoint pixel = *settings.probe;
@@ -126,12 +151,19 @@ RenderResult RenderInstruments(const QString& folder, const QString& file, const
         LockProbe(window, pixel);
     }
 
+    if (!missing.isEmpty() && !QDir().mkpath(folder)) {
+        RemoveFolders(missing);
+        return {2, QStringLiteral("Cannot create the folder %1").arg(folder)};
+    }
     const QString lineScopePath = QDir(folder).filePath(kLineScopeImage);
     const QString vectorscopePath = QDir(folder).filePath(kVectorscopeImage);
-    if (!WritePngFile(InstrumentImage(scope), lineScopePath))
+    if (!WritePngFile(InstrumentImage(scope), lineScopePath)) {
+        RemoveFolders(missing);
         return {2, "Cannot write " + lineScopePath};
+    }
     if (!WritePngFile(InstrumentImage(vector), vectorscopePath)) {
         QFile::remove(lineScopePath);
+        RemoveFolders(missing);
         return {2, "Cannot write " + vectorscopePath};
     }
     return {0, {}};

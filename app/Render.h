@@ -24,8 +24,9 @@ struct RenderResult {
 };
 
 // Loads `file`, sets the instruments as `settings` say and writes both images
-// into `folder`; writes nothing unless everything succeeds. Needs a
-// QApplication; shows no modal box.
+// into `folder`, made with its missing parents once the picture has loaded; writes
+// nothing, and makes no folder, unless everything succeeds. Needs a QApplication;
+// shows no modal box.
 RenderResult RenderInstruments(const QString& folder, const QString& file, const RenderSettings& settings);
 
 }  // namespace vistrel

@@ -322,7 +322,7 @@ void frmMain::connectHandlers() {
     connect(mnuHelpAbout, &QAction::triggered, this, [this] { mnuHelpAbout_Click(); });
 }
 
-void frmMain::Form_Load() {
+void frmMain::Form_Load(AboutBox aboutBox) {
     modScope.DcPen = GetStockObject(StockObject::DcPen);
     modScope.NullBrush = GetStockObject(StockObject::NullBrush);
 
@@ -362,8 +362,14 @@ void frmMain::Form_Load() {
     reattachInstruments_ = platform == QLatin1String("xcb") || platform.startsWith(QLatin1String("wayland"));
     QCoreApplication::processEvents();
 
-    frmAbout about(this, this);
-    desktop().showModal(about);
+    switch (aboutBox) {
+        case AboutBox::Shown: {
+            frmAbout about(this, this);
+            desktop().showModal(about);
+            break;
+        }
+        case AboutBox::Skipped: break;
+    }
 }
 
 void frmMain::Form_Resize() {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/modScope.h"
+#include "decoding/Decode.h"
 #include "platform/Dib.h"
 #include "platform/PictureBox.h"
 
@@ -47,8 +48,10 @@ public:
     explicit frmMain(QWidget* parent = nullptr);
     ~frmMain() override;
 
-    // The start-up sequence: instrument windows, the main window, then the About box.
-    void start() { Form_Load(); }
+    // The start-up sequence: instrument windows, the main window, then the About box,
+    // which a start with a picture to load leaves out.
+    enum class AboutBox { Shown, Skipped };
+    void start(AboutBox about = AboutBox::Shown) { Form_Load(about); }
 
     ModScope modScope;
     frmScope* scopeWindow() const { return frmScope_; }
@@ -104,7 +107,7 @@ public:
     QAction* mnuHelpAbout = nullptr;
 
     // --- Shell (app/frmMain.cpp) ---
-    void Form_Load();
+    void Form_Load(AboutBox about = AboutBox::Shown);
     void Form_Resize();
     void Form_QueryUnload();
     void cmdExit_Click();
@@ -183,6 +186,12 @@ public:
     void mnuToolsLine_Click();
     void mnuToolsVector_Click();
 
+    // The view's outer height as designed (5010 twips): every picture whose width then
+    // fits the window is shown this tall.
+    static constexpr int kViewOuterHeight = 334;
+    // The outer width the view may take: from its left edge to the window's right edge.
+    int ViewRoom() const;
+
     // State of the loaded picture, read by the probe and the display modes.
     BitmapInfoHeader PicHeader;   // describes PicPixels
     BitmapInfoHeader ViewHeader;  // describes ViewPixels and ViewWork
@@ -203,6 +212,9 @@ public:
     std::int32_t CrossY = 0;
     Pixel ProbeSample = 0;
     bool ProbeDragging = false;
+
+    // Why the last load that failed did (not set by a cancelled one).
+    DecodeError LastLoadFailure = DecodeError::Unreadable;
 
     QString LastChosenFile;
     QString LastScopesFolder;  // where the instruments were last saved
@@ -243,7 +255,7 @@ private:
     void DropPicture();
     // No hourglass and no "Working..." any more.
     void ShowIdle();
-    void FailLoad();
+    void FailLoad(DecodeError reason);
     // The hourglass on the window and the view, and "Working..." in the status line.
     void ShowBusy();
     // A menu item that mirrors a check box: the item has toggled its own mark when

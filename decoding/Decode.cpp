@@ -222,7 +222,7 @@ DecodeResult DecodeBytes(PictureFile& file, ColorValue background, RowReceiver* 
     buffer.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
     QImageReader reader(&buffer);
     reader.setAutoTransform(true);
-    if (!reader.canRead()) return Failure(DecodeError::Unreadable);
+    if (!reader.canRead()) return Failure(DecodeError::NotAPicture);
     const QByteArray format = reader.format();
 
     if (format == "jpeg" || format == "jpg") {

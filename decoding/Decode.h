@@ -30,10 +30,12 @@ enum class DecodeError {
     EmptyName,
     NotFound,
     NotARegularFile,  // a folder, a FIFO, a device: refused before opening
-    Unreadable,       // no decoder takes it, or its content is empty, truncated or corrupt
+    Unreadable,       // a reader takes it, but its content is empty, truncated or corrupt
     TooLarge,         // a side over kMaxPictureSide, or a zero side
     OutOfMemory,
     Cancelled,        // the row receiver asked to stop
+    NotAPicture,      // no reader takes its format
+    WorkerStopped,    // the decoder process ended, hung or broke its message format
 };
 
 struct DecodeResult {

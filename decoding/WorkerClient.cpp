@@ -185,7 +185,7 @@ struct StartedWorker {
 
 struct Started {
     std::unique_ptr<StartedWorker> worker;
-    DecodeError error = DecodeError::Unreadable;
+    DecodeError error = DecodeError::WorkerStopped;
 };
 
 Started StartWorker(const QString& executable, const QStringList& arguments = {}) {
@@ -267,9 +267,12 @@ bool SendAll(int fd, const QByteArray& bytes) {
 }
 
 QString ExecutableBeside() {
+    // Beside the program in the build folder; installed, a private helper in ../lib/vistrel.
     const QString self = QFile::symLinkTarget(QStringLiteral("/proc/self/exe"));
-    const qsizetype slash = self.lastIndexOf(u'/');
-    return self.left(slash + 1) + QString::fromLatin1(kDecoderExecutable);
+    const QString folder = self.left(self.lastIndexOf(u'/') + 1);
+    const QString beside = folder + QString::fromLatin1(kDecoderExecutable);
+    if (QFileInfo(beside).isExecutable()) return beside;
+    return QDir::cleanPath(folder + QStringLiteral("../lib/vistrel/") + QString::fromLatin1(kDecoderExecutable));
 }
 
 // One worker kept started ahead of the next decode. A thread of its own starts it and
@@ -496,7 +499,7 @@ DecodeResult DecodeInWorker(const QString& path, ColorValue background, RowRecei
                                       options.arguments);
         if (!started.worker) return Failure(started.error);
         worker = std::move(started.worker);
-        if (!SendAll(worker->go.get(), request)) return Failure(DecodeError::Unreadable);
+        if (!SendAll(worker->go.get(), request)) return Failure(DecodeError::WorkerStopped);
     }
     const Fd& reportRead = worker->report;
     const Fd& goWrite = worker->go;
@@ -523,7 +526,7 @@ DecodeResult DecodeInWorker(const QString& path, ColorValue background, RowRecei
     for (;;) {
         const auto now = std::chrono::steady_clock::now();
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(std::min(deadline, stalledAt) - now);
-        if (left.count() <= 0) return failure(DecodeError::Unreadable);
+        if (left.count() <= 0) return failure(DecodeError::WorkerStopped);
         pollfd wait[2] = {{reportRead.get(), POLLIN, 0}, {errors.fd(), POLLIN, 0}};
         const int ready = ::poll(wait, 2, static_cast<int>(std::min<std::int64_t>(left.count(), kCancelPoll.count())));
         if (ready < 0 && errno == EINTR) continue;
@@ -533,7 +536,7 @@ DecodeResult DecodeInWorker(const QString& path, ColorValue background, RowRecei
         if (wait[0].revents == 0) continue;
         const ssize_t got = ::read(reportRead.get(), bytes, sizeof bytes);
         if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return failure(DecodeError::Unreadable);  // ended without finishing
+        if (got <= 0) return failure(DecodeError::WorkerStopped);  // ended without finishing
         events.clear();
         const bool wellFormed = reader.Feed(bytes, static_cast<std::size_t>(got), events);
         if (!events.empty()) stalledAt = std::chrono::steady_clock::now() + stallLimit;
@@ -546,7 +549,7 @@ DecodeResult DecodeInWorker(const QString& path, ColorValue background, RowRecei
                     memfd.reset();
                     if (!picture) return failure(DecodeError::OutOfMemory);
                     const char go = 'g';
-                    if (::send(goWrite.get(), &go, 1, MSG_NOSIGNAL) != 1) return failure(DecodeError::Unreadable);
+                    if (::send(goWrite.get(), &go, 1, MSG_NOSIGNAL) != 1) return failure(DecodeError::WorkerStopped);
                     started = receiver != nullptr;
                     if (started && !receiver->PictureStarted(*picture)) return failure(DecodeError::Cancelled);
                     break;
@@ -564,7 +567,7 @@ DecodeResult DecodeInWorker(const QString& path, ColorValue background, RowRecei
                     return failure(event.error);
             }
         }
-        if (!wellFormed) return failure(DecodeError::Unreadable);
+        if (!wellFormed) return failure(DecodeError::WorkerStopped);
     }
 }
 

@@ -1,6 +1,6 @@
 #pragma once
-// Decoding out of the program's process: a confined worker (the decoder executable
-// installed beside the program) decodes the file into shared memory that the program
+// Decoding out of the program's process: a confined worker (the decoder executable,
+// a private helper of the program) decodes the file into shared memory that the program
 // maps, and reports the picture's size and its rows as they land. Whatever the worker
 // does (crash, hang, lie), the program only sees a failed decode.
 
@@ -15,7 +15,8 @@
 
 namespace vistrel {
 
-// The worker's file name, beside the program's executable.
+// The worker's file name: beside the program's executable in the build folder, in
+// ../lib/vistrel from the program's folder once installed.
 inline constexpr const char* kDecoderExecutable = "vistrel-decoder";
 
 struct DecodeWorkerOptions {

@@ -17,7 +17,7 @@ std::uint32_t Word(const std::uint8_t* p) {
 // failures found before it starts and the program's own cancel are not among them.
 std::optional<DecodeError> ErrorFromCode(std::uint32_t code) {
     for (const DecodeError error : {DecodeError::Unreadable, DecodeError::TooLarge, DecodeError::OutOfMemory,
-                                    DecodeError::NotFound, DecodeError::NotARegularFile})
+                                    DecodeError::NotFound, DecodeError::NotARegularFile, DecodeError::NotAPicture})
         if (WorkerErrorCode(error) == code) return error;
     return std::nullopt;
 }
@@ -47,6 +47,8 @@ std::uint32_t WorkerErrorCode(DecodeError error) {
         case DecodeError::TooLarge: return 5;
         case DecodeError::OutOfMemory: return 6;
         case DecodeError::Cancelled: return 7;
+        case DecodeError::NotAPicture: return 8;
+        case DecodeError::WorkerStopped: return 9;
     }
     return 0;
 }

@@ -338,6 +338,8 @@ const char* ErrorName(DecodeError error) {
         case DecodeError::TooLarge: return "too-large";
         case DecodeError::OutOfMemory: return "out-of-memory";
         case DecodeError::Cancelled: return "cancelled";
+        case DecodeError::NotAPicture: return "not-a-picture";
+        case DecodeError::WorkerStopped: return "worker-stopped";
     }
     return "?";
 }
@@ -362,6 +364,8 @@ std::string Check(const DecodeResult& result, const Recorder& recorder) {
     if (recorder.refused && result.error != DecodeError::Cancelled) return "refused picture not cancelled";
     switch (result.error) {
         case DecodeError::Unreadable:
+        case DecodeError::NotAPicture:
+        case DecodeError::WorkerStopped:
         case DecodeError::TooLarge:
         case DecodeError::OutOfMemory:
         case DecodeError::Cancelled: return {};

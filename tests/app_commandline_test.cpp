@@ -134,6 +134,23 @@ TEST(CommandLineProcess, PrintsWithoutADisplayAndFailsWithTheRightCodes) {
     EXPECT_TRUE(zoom.err.contains("--zoom"));
 }
 
+TEST(CommandLineProcess, WithoutADisplayTheWindowsAreNotTriedAndRenderIsSuggested) {
+    for (const QStringList& arguments : {QStringList{}, QStringList{VISTREL_BINARY_DIR "/30861.jpg"}}) {
+        const Outcome run = RunVistrel(arguments);
+        EXPECT_EQ(run.exitCode, 2);
+        EXPECT_TRUE(run.err.contains("no display")) << run.err.toStdString();
+        EXPECT_TRUE(run.err.contains("--render"));
+    }
+    // Which platforms need a display server, and which one.
+    EXPECT_FALSE(vistrel::DisplayReachable("", "", ""));
+    EXPECT_TRUE(vistrel::DisplayReachable("", ":0", ""));
+    EXPECT_TRUE(vistrel::DisplayReachable("", "", "wayland-0"));
+    EXPECT_FALSE(vistrel::DisplayReachable("xcb", "", "wayland-0"));
+    EXPECT_FALSE(vistrel::DisplayReachable("wayland-egl", ":0", ""));
+    EXPECT_TRUE(vistrel::DisplayReachable("xcb:nograb", ":1", ""));
+    EXPECT_TRUE(vistrel::DisplayReachable("offscreen", "", ""));
+}
+
 TEST(CommandLineProcess, RendersAnOddlyNamedPictureAndWritesNothingForOneThatDoesNotLoad) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
@@ -145,7 +162,7 @@ TEST(CommandLineProcess, RendersAnOddlyNamedPictureAndWritesNothingForOneThatDoe
     const QString missing = dir.filePath("missing.jpg");
     const Outcome failed = RunVistrel({"--render", out, missing});
     EXPECT_EQ(failed.exitCode, 1);
-    EXPECT_EQ(QString::fromLocal8Bit(failed.err), "Could not load " + missing + "\n");
+    EXPECT_EQ(QString::fromLocal8Bit(failed.err), "Could not load " + missing + ": not found\n");
     EXPECT_TRUE(QDir(out).isEmpty());
 
     const Outcome written = RunVistrel({"--render", out, "--scope", "r", "--probe", "100,100", "--", odd});
@@ -160,36 +177,39 @@ TEST(CommandLineProcess, RendersAnOddlyNamedPictureAndWritesNothingForOneThatDoe
 namespace {
 
 // A file named on the command line, in the running program.
-TEST(CommandLineStart, LoadsTheFileOnceTheAboutBoxIsClosedAndFailsAsATypedNameWould) {
+TEST(CommandLineStart, LoadsTheFileAtOnceWithoutTheAboutBoxAndFailsAsATypedNameWould) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString picture = dir.filePath("named on the line.png");
     ASSERT_TRUE(QImage(40, 30, QImage::Format_RGB32).save(picture));
 
     testing_support::ScopedFakeDesktop desk;
-    QString boxWhileAboutShown;
-    bool loadedWhileAboutShown = true;
     vistrel::frmMain window;
-    desk.fake.onModal = [&](QDialog&) {
-        boxWhileAboutShown = window.txtImageFile->text();
-        loadedWhileAboutShown = window.modScope.PicLoaded;
-    };
     vistrel::StartWith(window, picture);
-    EXPECT_EQ(boxWhileAboutShown, desk.fake.folder + "/30861.jpg");
-    EXPECT_FALSE(loadedWhileAboutShown);
+    EXPECT_TRUE(desk.fake.modalShown.empty());
     EXPECT_EQ(window.txtImageFile->text(), picture);
     EXPECT_TRUE(window.modScope.PicLoaded);
     EXPECT_EQ(window.picHidden->surface().width(), 40);
+    EXPECT_EQ(window.windowTitle(), "Vistrel - named on the line.png");
     EXPECT_TRUE(desk.fake.warnings.empty());
+
+    // Without a file the About box comes up as ever, over a window without a picture.
+    vistrel::frmMain bare;
+    QString titleAtAbout;
+    desk.fake.onModal = [&](QDialog&) { titleAtAbout = bare.windowTitle(); };
+    vistrel::StartWith(bare, {});
+    EXPECT_EQ(desk.fake.modalShown, (std::vector<QString>{"frmAbout"}));
+    EXPECT_EQ(titleAtAbout, "Vistrel");
 
     vistrel::frmMain failing;
     desk.fake.onModal = nullptr;
     const QString missing = dir.filePath("-missing.jpg");
     vistrel::StartWith(failing, missing);
     ASSERT_EQ(desk.fake.warnings.size(), 1u);
-    EXPECT_EQ(desk.fake.warnings[0].first, "Could not load " + missing);
+    EXPECT_EQ(desk.fake.warnings[0].first, "Could not load " + missing + "\nNot found.");
     EXPECT_EQ(desk.fake.warnings[0].second, QString("Picture Load Error"));
     EXPECT_FALSE(failing.modScope.PicLoaded);
+    EXPECT_EQ(failing.windowTitle(), "Vistrel");
     EXPECT_EQ(failing.txtImageFile->text(), missing);
 }
 

@@ -96,7 +96,8 @@ TEST_F(FileChoice, AFailedChoiceKeepsItsPathAsTheLastChoice) {
     text.close();
     w->cmdBrowse->click();
     ASSERT_EQ(w.fake().warnings.size(), 1u);
-    EXPECT_EQ(w.fake().warnings[0].first, "Could not load " + *w.fake().dialogAnswer);
+    EXPECT_EQ(w.fake().warnings[0].first,
+              "Could not load " + *w.fake().dialogAnswer + "\nNot a picture format Vistrel reads.");
     EXPECT_EQ(w->LastChosenFile, *w.fake().dialogAnswer);
 }
 

@@ -40,7 +40,7 @@ TEST(HostileLoads, EachEndsInAFailureOrItsPictureAndTheHeapDoesNotGrow) {
             const std::optional<QSize> picture = testing_support::HostilePicture(name);
             if (!picture) {
                 ASSERT_EQ(w.fake().warnings.size(), 1u);
-                EXPECT_EQ(w.fake().warnings[0].first, "Could not load " + path);
+                EXPECT_TRUE(w.fake().warnings[0].first.startsWith("Could not load " + path + "\n"));
                 EXPECT_FALSE(w->modScope.PicLoaded);
                 EXPECT_TRUE(w->picHidden->surface().isNull());
             } else {

@@ -130,19 +130,35 @@ TEST_F(Loading, LargePictureIsReducedAndStepsByTens) {
     EXPECT_GT(w->ScaleX, 1.0f);
 }
 
-TEST_F(Loading, VeryWidePictureRunsPastTheWindowAndTheBarStopsShortOfItsEdge) {
+TEST_F(Loading, VeryWidePictureTakesTheWindowsWidthAndAHeightThatFollows) {
+    const int room = w->centralWidget()->width() - w->picImg->x();
     Load(*w, WritePicture(dir, "wide.bmp", Gradient(4000, 500)));
     ASSERT_TRUE(w->modScope.PicLoaded);
-    EXPECT_EQ(w->picImg->width(), 2672);
+    EXPECT_EQ(w->picImg->width(), room);  // 334 x 8 = 2672 would run past the window
+    EXPECT_EQ(w->picImg->height(), 64);   // 512 x 0.125
+    EXPECT_EQ(w->ViewMaxY, 61);
+    EXPECT_FLOAT_EQ(w->ScaleY, 500.0f / 62.0f);
     EXPECT_EQ(w->vscrCross->pageStep(), 5);
+    EXPECT_EQ(w->vscrCross->height(), 64);  // the vertical bar spans the picture too
     EXPECT_EQ(w->hscrCross->x() + w->hscrCross->width(), w->centralWidget()->width() - 4);
+    // The last column is on screen and probes the picture's last column.
+    w->picImg_MouseDown(1, 0, static_cast<float>(w->ViewMaxX), 0);
+    EXPECT_EQ(w->lblPosn->text(), "3992 / 000");
+
+    // A picture that fits afterwards is as tall as ever, and Clear leaves the design height.
+    Load(*w, WritePicture(dir, "small.bmp", Gradient(100, 80)));
+    EXPECT_EQ(w->picImg->height(), 334);
+    EXPECT_EQ(w->vscrCross->height(), 334);
+    Load(*w, WritePicture(dir, "wide.bmp", Gradient(4000, 500)));
+    w->cmdReset->click();
+    EXPECT_EQ(w->picImg->height(), 334);
 }
 
-TEST_F(Loading, ExtremeProportionsKeepTheViewBetweenOneColumnAndTheLargestSide) {
+TEST_F(Loading, ExtremeProportionsKeepTheViewBetweenOnePixelAndTheWindow) {
     Load(*w, WritePicture(dir, "panorama.bmp", Gradient(20000, 10)));
     ASSERT_TRUE(w->modScope.PicLoaded);
-    EXPECT_EQ(w->picImg->innerWidth(), 32768);  // 334 / 0.0005 would be 668000
-    EXPECT_EQ(w->ViewPixels.size(), 32768u * 332u);
+    EXPECT_EQ(w->picImg->innerHeight(), 1);  // 512 x 0.0005 rounds to nothing
+    EXPECT_EQ(w->ViewPixels.size(), static_cast<std::size_t>(w->picImg->innerWidth()));
 
     Load(*w, WritePicture(dir, "needle.bmp", Gradient(2, 3000)));
     ASSERT_TRUE(w->modScope.PicLoaded);
@@ -207,16 +223,30 @@ TEST_F(Loading, EveryFailureReportsThePathAndEndsWithNoPicture) {
     const QString fifo = dir.filePath("pipe");
     ASSERT_EQ(mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
 
-    const QString cases[] = {dir.filePath("missing.png"), dir.path(), fifo, QString(), dir.filePath("corrupt.jpg"),
-                             dir.filePath("truncated.gif"), dir.filePath("huge.bmp")};
-    for (const QString& path : cases) {
+    QFile text(dir.filePath("notes.png"));
+    text.open(QIODevice::WriteOnly);
+    text.write("plain words, whatever the name says");
+    text.close();
+
+    const std::pair<QString, const char*> cases[] = {
+        {dir.filePath("missing.png"), "Not found."},
+        {dir.path(), "A folder."},
+        {fifo, "Not a regular file."},
+        {QString(), "No file named."},
+        {dir.filePath("notes.png"), "Not a picture format Vistrel reads."},
+        {dir.filePath("corrupt.jpg"), "Damaged or cut short."},
+        {dir.filePath("truncated.gif"), "Damaged or cut short."},
+        {dir.filePath("huge.bmp"), "Larger than 32768 pixels a side."}};
+    for (const auto& [path, reason] : cases) {
         Load(*w, good);
         ASSERT_TRUE(w->modScope.PicLoaded);
+        EXPECT_EQ(w->windowTitle(), "Vistrel - good.png");
         w.fake().warnings.clear();
         Load(*w, path);
         ASSERT_EQ(w.fake().warnings.size(), 1u) << path.toStdString();
-        EXPECT_EQ(w.fake().warnings[0].first, "Could not load " + path);
+        EXPECT_EQ(w.fake().warnings[0].first, "Could not load " + path + "\n" + reason);
         EXPECT_EQ(w.fake().warnings[0].second, "Picture Load Error");
+        EXPECT_EQ(w->windowTitle(), "Vistrel");
         ExpectNoPictureState(*w);
         EXPECT_EQ(w->cursor().shape(), Qt::ArrowCursor);
     }

@@ -6,6 +6,8 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QDir>
+#include <QFileInfo>
+#include <QImage>
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QTemporaryDir>
@@ -162,10 +164,15 @@ TEST_F(RenderTest, FailuresWriteNothingAndSayWhy) {
     const QString hostile = writeBytes("huge.gif", QByteArray("GIF89a\xFF\xFF\xFF\xFF\x80\x00\x00", 13));
     const QString truncated = writeBytes("truncated.jpg", QByteArray("\xFF\xD8\xFF\xE0\x00\x10JFIF", 10));
 
-    for (const QString& unloadable : {dir.filePath("missing.jpg"), dir.path(), fifo, hostile, truncated}) {
+    const std::pair<QString, const char*> cases[] = {{dir.filePath("missing.jpg"), ": not found"},
+                                                     {dir.path(), ": a folder"},
+                                                     {fifo, ": not a regular file"},
+                                                     {hostile, ": larger than 32768 pixels a side"},
+                                                     {truncated, ": damaged or cut short"}};
+    for (const auto& [unloadable, reason] : cases) {
         const vistrel::RenderResult result = RenderInstruments(out.path(), unloadable, {});
         EXPECT_EQ(result.exitCode, 1) << unloadable.toStdString();
-        EXPECT_EQ(result.message, "Could not load " + unloadable);
+        EXPECT_EQ(result.message, "Could not load " + unloadable + reason);
     }
 
     RenderSettings outside;
@@ -175,11 +182,30 @@ TEST_F(RenderTest, FailuresWriteNothingAndSayWhy) {
     EXPECT_EQ(RenderInstruments(out.path(), picture, outside).exitCode, 2);
     EXPECT_TRUE(QDir(out.path()).isEmpty());
 
-    for (const QString& unwritable : {dir.filePath("no such folder"), picture}) {
+    // A folder under a file cannot be made; the file itself is no folder.
+    for (const QString& unwritable : {picture + "/out", picture}) {
         const vistrel::RenderResult result = RenderInstruments(unwritable, picture, {});
         EXPECT_EQ(result.exitCode, 2) << unwritable.toStdString();
         EXPECT_TRUE(result.message.contains(unwritable));
     }
+    EXPECT_TRUE(QFileInfo(picture).isFile());
+}
+
+TEST_F(RenderTest, AMissingFolderIsMadeWithItsParentsOnlyWhenThePictureLoads) {
+    QTemporaryDir out;
+    ASSERT_TRUE(out.isValid());
+    const QString nested = out.filePath("scopes/grab 1.jpg/y");
+    EXPECT_EQ(RenderInstruments(nested, dir.filePath("missing.jpg"), {}).exitCode, 1);
+    RenderSettings outside;
+    outside.probe = QPoint(1500, 0);
+    EXPECT_EQ(RenderInstruments(nested, picture, outside).exitCode, 2);
+    EXPECT_TRUE(QDir(out.path()).isEmpty()) << "a failure left a folder behind";
+
+    ASSERT_EQ(RenderInstruments(nested, picture, {}).exitCode, 0);
+    EXPECT_EQ(QImage(nested + "/linescope.png").size(), QSize(420, 286));
+    EXPECT_EQ(QImage(nested + "/vectorscope.png").size(), QSize(256, 266));
+    // Into the folder now there, again.
+    EXPECT_EQ(RenderInstruments(nested, picture, {}).exitCode, 0);
 }
 
 }  // namespace

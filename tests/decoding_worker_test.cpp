@@ -85,7 +85,7 @@ TEST(WorkerMessages, AStreamReadsTheSameHoweverItIsSplit) {
 
 TEST(WorkerMessages, FailuresMayComeFirstOrMidwayAndCarryTheirCode) {
     for (const DecodeError error : {DecodeError::Unreadable, DecodeError::TooLarge, DecodeError::OutOfMemory,
-                                    DecodeError::NotFound, DecodeError::NotARegularFile}) {
+                                    DecodeError::NotFound, DecodeError::NotARegularFile, DecodeError::NotAPicture}) {
         for (const auto& prefix : {std::vector<Message>{}, std::vector<Message>{{Kind::Size, 4, 4}, {Kind::Rows, 2, 0}}}) {
             std::vector<Message> messages = prefix;
             messages.push_back({Kind::Failed, WorkerErrorCode(error), 0});
@@ -129,6 +129,8 @@ TEST(WorkerMessages, AnythingMalformedEndsTheStreamWhereItStands) {
         {"failure code zero", {Raw(4, 0, 0)}},
         {"failure: empty name", {Raw(4, WorkerErrorCode(DecodeError::EmptyName), 0)}},
         {"failure: cancelled", {Raw(4, WorkerErrorCode(DecodeError::Cancelled), 0)}},
+        // Only the program can tell that its worker stopped.
+        {"failure: worker stopped", {Raw(4, WorkerErrorCode(DecodeError::WorkerStopped), 0)}},
         {"failure code unknown", {size, Raw(4, 99, 0)}},
         {"failure with a second word", {Raw(4, kUnreadable, 1)}},
         {"a message after done", {size, all, Raw(3, 0, 0), Raw(2, 3, 0)}},
@@ -481,7 +483,7 @@ TEST_F(Worker, MisbehavingWorkersEndInACleanFailure) {
         Recorder recorder;
         const DecodeResult result = DecodeInWorker(file, kBackground, &recorder, options);
         EXPECT_FALSE(result);
-        EXPECT_EQ(result.error, DecodeError::Unreadable);
+        EXPECT_EQ(result.error, DecodeError::WorkerStopped);
         EXPECT_TRUE(NoChildrenLeft());
         EXPECT_EQ(OpenFds(), fds);
         EXPECT_EQ(SharedBuffersMapped(), 0);

@@ -14,6 +14,10 @@ id=io.github.vistrel.Vistrel
 entry="$root/share/applications/$id.desktop"
 
 [ -x "$root/bin/vistrel" ] || fail "no bin/vistrel"
+[ -x "$root/lib/vistrel/vistrel-decoder" ] || fail "no lib/vistrel/vistrel-decoder"
+[ ! -e "$root/bin/vistrel-decoder" ] || fail "the decoder is in bin/"
+grep -q '^License: MIT' "$root/share/doc/vistrel/copyright" || fail "copyright"
+gzip -dc "$root/share/doc/vistrel/changelog.gz" | head -1 | grep -q '^vistrel (0.95.1)' || fail "changelog"
 for f in 30861.jpg ScopeReadme.txt; do [ -s "$root/share/vistrel/$f" ] || fail "no share/vistrel/$f"; done
 
 desktop-file-validate "$entry" || fail "desktop entry"
@@ -27,6 +31,7 @@ for t in image/gif image/bmp image/jpeg image/vnd.microsoft.icon image/wmf image
     grep '^MimeType=' "$entry" | tr ';=' '\n\n' | grep -qx "$t" || fail "MimeType lacks $t"
 done
 
+grep -q '<svg' "$root/share/icons/hicolor/scalable/apps/$id.svg" || fail "scalable icon"
 for size in 16 24 32 48 64 128 256; do
     icon="$root/share/icons/hicolor/${size}x${size}/apps/$id.png"
     file "$icon" | grep -q "PNG image data, $size x $size" || fail "icon $size: $(file "$icon")"

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+#include <string>
+
 #include <algorithm>
 #include <cmath>
 #include <random>
@@ -252,6 +255,14 @@ struct WholeCase {
     bool horizontal, behind;
 };
 
+// "1001x701_Parade_Vertical_ScaleInFront": the case as its name and in failure messages.
+std::string CaseName(const WholeCase& k) {
+    static const char* const kChannels[] = {"Red", "Green", "Blue", "Luma", "Parade"};
+    return std::to_string(k.width) + "x" + std::to_string(k.height) + "_" + kChannels[k.channel] + "_" +
+           (k.horizontal ? "Horizontal" : "Vertical") + "_" + (k.behind ? "ScaleBehind" : "ScaleInFront");
+}
+void PrintTo(const WholeCase& k, std::ostream* out) { *out << CaseName(k); }
+
 class LinescopeWaveformWhole : public ::testing::TestWithParam<WholeCase> {};
 
 TEST_P(LinescopeWaveformWhole, MatchesTheDirectReference) {
@@ -270,6 +281,7 @@ INSTANTIATE_TEST_SUITE_P(Pictures, LinescopeWaveformWhole,
                          ::testing::Values(WholeCase{37, 23, 0, true, true}, WholeCase{37, 23, 3, false, false},
                                            WholeCase{600, 333, 1, true, false}, WholeCase{600, 333, 2, false, true},
                                            WholeCase{1001, 701, 4, true, true}, WholeCase{1001, 701, 4, false, false},
-                                           WholeCase{3, 900, 4, false, true}, WholeCase{900, 3, 0, true, true}));
+                                           WholeCase{3, 900, 4, false, true}, WholeCase{900, 3, 0, true, true}),
+                         [](const ::testing::TestParamInfo<WholeCase>& info) { return CaseName(info.param); });
 
 }  // namespace

@@ -8,12 +8,37 @@
 
 #include <functional>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
+#include "decoding/Decode.h"
 #include "kernels/korvex.h"
 #include "platform/Desktop.h"
 #include "platform/Surface.h"
+
+// Texts in failure messages as text, not as the bytes of each character.
+QT_BEGIN_NAMESPACE
+inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+QT_END_NAMESPACE
+
+namespace vistrel {
+// A decode's failure by its name.
+inline void PrintTo(DecodeError error, std::ostream* out) {
+    switch (error) {
+        case DecodeError::EmptyName: *out << "EmptyName"; return;
+        case DecodeError::NotFound: *out << "NotFound"; return;
+        case DecodeError::NotARegularFile: *out << "NotARegularFile"; return;
+        case DecodeError::Unreadable: *out << "Unreadable"; return;
+        case DecodeError::TooLarge: *out << "TooLarge"; return;
+        case DecodeError::OutOfMemory: *out << "OutOfMemory"; return;
+        case DecodeError::Cancelled: *out << "Cancelled"; return;
+        case DecodeError::NotAPicture: *out << "NotAPicture"; return;
+        case DecodeError::WorkerStopped: *out << "WorkerStopped"; return;
+    }
+    *out << "DecodeError " << static_cast<int>(error);
+}
+}  // namespace vistrel
 
 namespace testing_support {
 

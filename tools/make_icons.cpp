@@ -1,24 +1,28 @@
-// Scales the application icon to the sizes of the desktop's icon theme.
+// Renders the application icon, drawn as an SVG, at the sizes of the desktop's icon theme.
 //
-//   make_icons ICON.png OUTPUT_FOLDER NAME SIZE...
+//   make_icons ICON.svg OUTPUT_FOLDER NAME SIZE...
 //
-// writes OUTPUT_FOLDER/SIZExSIZE/apps/NAME.png for each SIZE. Whole multiples of
-// the icon's own size keep its pixels sharp; other sizes are area-averaged.
+// writes OUTPUT_FOLDER/SIZExSIZE/apps/NAME.png for each SIZE, each drawn from the
+// outlines at that size (never an enlargement of a smaller picture).
 
 #include <QDir>
+#include <QGuiApplication>
 #include <QImage>
+#include <QPainter>
 #include <QString>
+#include <QSvgRenderer>
 
 #include <cstdio>
 
 int main(int argc, char* argv[]) {
     if (argc < 5) {
-        std::fprintf(stderr, "usage: make_icons ICON.png OUTPUT_FOLDER NAME SIZE...\n");
+        std::fprintf(stderr, "usage: make_icons ICON.svg OUTPUT_FOLDER NAME SIZE...\n");
         return 2;
     }
-    const QImage icon(QString::fromLocal8Bit(argv[1]));
-    if (icon.isNull() || icon.width() != icon.height()) {
-        std::fprintf(stderr, "make_icons: %s is not a square picture\n", argv[1]);
+    QGuiApplication application(argc, argv);
+    QSvgRenderer icon(QString::fromLocal8Bit(argv[1]));
+    if (!icon.isValid() || icon.defaultSize().width() != icon.defaultSize().height()) {
+        std::fprintf(stderr, "make_icons: %s is not a square SVG picture\n", argv[1]);
         return 1;
     }
     const QDir out(QString::fromLocal8Bit(argv[2]));
@@ -29,11 +33,14 @@ int main(int argc, char* argv[]) {
             std::fprintf(stderr, "make_icons: bad size %s\n", argv[i]);
             return 2;
         }
-        const Qt::TransformationMode mode =
-            size % icon.width() == 0 ? Qt::FastTransformation : Qt::SmoothTransformation;
-        const QImage scaled = icon.convertToFormat(QImage::Format_ARGB32).scaled(size, size, Qt::IgnoreAspectRatio, mode);
+        QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        QPainter painter(&image);
+        painter.setRenderHint(QPainter::Antialiasing);
+        icon.render(&painter, QRectF(0, 0, size, size));
+        painter.end();
         const QString folder = QStringLiteral("%1x%1/apps").arg(size);
-        if (!out.mkpath(folder) || !scaled.save(out.filePath(folder + "/" + name + ".png"))) {
+        if (!out.mkpath(folder) || !image.convertToFormat(QImage::Format_ARGB32).save(out.filePath(folder + "/" + name + ".png"))) {
             std::fprintf(stderr, "make_icons: cannot write the %d-pixel icon\n", size);
             return 1;
         }

@@ -1,9 +1,9 @@
 // Draws Vistrel's test card, the picture the program offers at start-up:
 // 75 % colour bars, a 0-255 luma ramp, a hue and saturation sweep and a row of
-// skin tones, 1280 x 720. Deterministic: the same file on every build.
+// skin tones, 1280 x 960 (4:3, so that it is shown whole at the view's full
+// height). Deterministic: the same file on every build.
 //
-//   make_testcard OUTPUT.jpg        the test card
-//   make_testcard --icon OUTPUT.png the 32 x 32 application icon
+//   make_testcard OUTPUT.jpg
 
 #include <QColor>
 #include <QImage>
@@ -15,7 +15,11 @@
 namespace {
 
 constexpr int kWidth = 1280;
-constexpr int kHeight = 720;
+constexpr int kHeight = 960;
+// The bands' first rows: bars, luma ramp, hue sweep, patches.
+constexpr int kRampTop = 384;
+constexpr int kSweepTop = 512;
+constexpr int kPatchTop = 768;
 constexpr int kBarLevel = 191;  // 75 % of full scale
 
 void Fill(QImage& image, int x0, int y0, int x1, int y1, QRgb colour) {
@@ -29,22 +33,22 @@ QImage TestCard() {
     QImage card(kWidth, kHeight, QImage::Format_RGB32);
     card.fill(qRgb(0, 0, 0));
 
-    // Colour bars, rows 0-287: white, yellow, cyan, green, magenta, red, blue at 75 %.
+    // Colour bars, rows 0-383: white, yellow, cyan, green, magenta, red, blue at 75 %.
     const QRgb bars[] = {qRgb(kBarLevel, kBarLevel, kBarLevel), qRgb(kBarLevel, kBarLevel, 0),
                          qRgb(0, kBarLevel, kBarLevel),         qRgb(0, kBarLevel, 0),
                          qRgb(kBarLevel, 0, kBarLevel),         qRgb(kBarLevel, 0, 0),
                          qRgb(0, 0, kBarLevel)};
-    for (int i = 0; i < 7; ++i) Fill(card, i * kWidth / 7, 0, (i + 1) * kWidth / 7, 288, bars[i]);
+    for (int i = 0; i < 7; ++i) Fill(card, i * kWidth / 7, 0, (i + 1) * kWidth / 7, kRampTop, bars[i]);
 
-    // Luma ramp, rows 288-383: 0 at the left to 255 at the right, in 5-pixel steps.
+    // Luma ramp, rows 384-511: 0 at the left to 255 at the right, in 5-pixel steps.
     for (int x = 0; x < kWidth; ++x) {
         const int v = x * 256 / kWidth;
-        Fill(card, x, 288, x + 1, 384, qRgb(v, v, v));
+        Fill(card, x, kRampTop, x + 1, kSweepTop, qRgb(v, v, v));
     }
 
-    // Hue across, saturation falling from full at the top to none at the bottom, rows 384-575.
-    for (int y = 384; y < 576; ++y) {
-        const double saturation = 1.0 - (y - 384) / 191.0;
+    // Hue across, saturation falling from full at the top to none at the bottom, rows 512-767.
+    for (int y = kSweepTop; y < kPatchTop; ++y) {
+        const double saturation = 1.0 - (y - kSweepTop) / static_cast<double>(kPatchTop - kSweepTop - 1);
         auto* row = reinterpret_cast<QRgb*>(card.scanLine(y));
         for (int x = 0; x < kWidth; ++x) {
             const double hue = x * 360.0 / kWidth;
@@ -52,40 +56,21 @@ QImage TestCard() {
         }
     }
 
-    // Skin tones from light to deep, then black, 100 % white and a near-black step, rows 576-719.
+    // Skin tones from light to deep, then black, 100 % white and a near-black step, rows 768-959.
     const QRgb patches[] = {qRgb(255, 224, 196), qRgb(241, 194, 167), qRgb(224, 172, 138), qRgb(198, 134, 94),
                             qRgb(161, 102, 70),  qRgb(120, 72, 48),   qRgb(82, 50, 36),    qRgb(0, 0, 0),
                             qRgb(255, 255, 255), qRgb(16, 16, 16)};
     constexpr int kPatches = sizeof patches / sizeof patches[0];
     for (int i = 0; i < kPatches; ++i)
-        Fill(card, i * kWidth / kPatches, 576, (i + 1) * kWidth / kPatches, kHeight, patches[i]);
+        Fill(card, i * kWidth / kPatches, kPatchTop, (i + 1) * kWidth / kPatches, kHeight, patches[i]);
     return card;
-}
-
-// A small scope face: a dark disc with a graticule ring and a yellow trace.
-QImage Icon() {
-    QImage icon(32, 32, QImage::Format_ARGB32);
-    icon.fill(Qt::transparent);
-    for (int y = 0; y < 32; ++y)
-        for (int x = 0; x < 32; ++x) {
-            const double r = std::hypot(x - 15.5, y - 15.5);
-            if (r < 15.5) icon.setPixel(x, y, qRgb(16, 24, 32));
-            if (std::fabs(r - 13.5) < 0.8) icon.setPixel(x, y, qRgb(128, 128, 0));
-        }
-    for (int x = 5; x < 27; ++x) {
-        const int y = 16 - static_cast<int>(std::lround(7 * std::sin((x - 5) * 0.57)));
-        icon.setPixel(x, y, qRgb(255, 230, 40));
-        icon.setPixel(x, y + 1, qRgb(200, 160, 20));
-    }
-    return icon;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 3 && QString(argv[1]) == "--icon") return Icon().save(argv[2], "PNG") ? 0 : 1;
     if (argc != 2) {
-        std::fprintf(stderr, "usage: make_testcard OUTPUT.jpg | --icon OUTPUT.png\n");
+        std::fprintf(stderr, "usage: make_testcard OUTPUT.jpg\n");
         return 2;
     }
     return TestCard().save(argv[1], "JPG", 95) ? 0 : 1;
