@@ -526,6 +526,8 @@ void RunDecodeWorker(int argc, char** argv) {
         gFaultArgument = argv[1] + kFaultOption.size();
     else if (argc != 1)
         ::_exit(2);
+    const Fault fault = RequestedFault();
+    if (fault == Fault::Probe) NoteStart();  // what the worker was given, before it sets anything
     // Threads and their allocator arenas count against the address-space limit, so
     // their number stays small whatever the machine (the pixels do not depend on it).
     ::mallopt(M_ARENA_MAX, kWorkerThreads);
@@ -533,8 +535,6 @@ void RunDecodeWorker(int argc, char** argv) {
     // memory unless told not to; nothing executable may be mapped here.
     ::setenv("QT_ENABLE_REGEXP_JIT", "0", 1);
     StartConversionThreads();
-    const Fault fault = RequestedFault();
-    if (fault == Fault::Probe) NoteStart();
     // Every library and image plugin is loaded now, before any file is known.
     LoadImagePlugins();
     if (!CatchStoppedCalls()) ::_exit(1);
