@@ -5,28 +5,28 @@
 #include <QImageReader>
 #include <QThreadPool>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <latch>
+#include <string_view>
 #include <system_error>
 #include <thread>
-#include <cstdio>
-#include <algorithm>
-#include <string_view>
 
 #include <fcntl.h>
 #include <linux/landlock.h>
 #include <linux/sched.h>
-#include <sys/syscall.h>
 #include <malloc.h>
 #include <seccomp.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include "decoding/Decode.h"
@@ -43,7 +43,8 @@ namespace {
 // beside what the picture itself needs.
 constexpr std::uint64_t kAddressMarginBytes = std::uint64_t{1} << 30;
 // Bytes a pixel may take at once while decoding: the reader's image (up to 8, for 16
-// bits a channel) and the opaque or upright copy (4). The shared buffer is never mapped here.
+// bits a channel) and the opaque or upright copy (4). A streaming reader holds only
+// bands of its own, and maps the shared buffer (4) instead.
 constexpr std::uint64_t kBytesPerPixelAtPeak = 12;
 // Address space for a file whose size no header walker can tell: a modest picture's worth.
 constexpr std::uint64_t kUnknownSizePixels = std::uint64_t{16} << 20;
