@@ -175,6 +175,9 @@ TEST(LoadProgress, TextAndViewFit) {
     EXPECT_EQ(ProgressText(0), "Working... 0 %");
     EXPECT_EQ(ProgressText(42), "Working... 42 %");
     EXPECT_EQ(ProgressText(100), "Working... 100 %");
+    // The reasons no file of a test can bring about on demand.
+    EXPECT_EQ(FailureReason(DecodeError::OutOfMemory, "a.jpg"), "not enough memory");
+    EXPECT_EQ(FailureReason(DecodeError::WorkerStopped, "a.jpg"), "the decoder stopped");
     // 100 x 80 in a 334-pixel box with a 1-pixel frame: 417.5 rounds to even.
     const ViewFit fit = FitView(100, 80, 334, 1);
     EXPECT_EQ(fit.outerWidth, 418);

@@ -22,6 +22,16 @@ QT_BEGIN_NAMESPACE
 inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
 QT_END_NAMESPACE
 
+namespace korvex {
+inline void PrintTo(LumaStandard standard, std::ostream* out) {
+    switch (standard) {
+        case LumaStandard::Rec601: *out << "Rec601"; return;
+        case LumaStandard::Rec709: *out << "Rec709"; return;
+    }
+    *out << "LumaStandard " << static_cast<int>(standard);
+}
+}  // namespace korvex
+
 namespace vistrel {
 // A decode's failure by its name.
 inline void PrintTo(DecodeError error, std::ostream* out) {
