@@ -29,13 +29,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "decoding/ReaderMessages.h"
 #include "decoding/WorkerMessages.h"
 
 extern char** environ;
 
 namespace vistrel {
-
-Q_LOGGING_CATEGORY(lcDecoder, "vistrel.decoder", QtWarningMsg)
 
 namespace {
 
@@ -215,8 +214,8 @@ public:
     explicit WorkerErrors(int fd) : fd_(fd) {}
     ~WorkerErrors() {
         Drain();
-        if (!pending_.isEmpty()) qCInfo(lcDecoder).noquote() << QString::fromLocal8Bit(pending_);
-        if (dropped_ > 0) qCInfo(lcDecoder) << "a further" << dropped_ << "bytes from the decoder were dropped";
+        if (!pending_.isEmpty()) qCInfo(lcReaderMessages).noquote() << QString::fromLocal8Bit(pending_);
+        if (dropped_ > 0) qCInfo(lcReaderMessages) << "a further" << dropped_ << "bytes from the decoder were dropped";
     }
     int fd() const { return open_ ? fd_ : -1; }
     // Reads what is there now, without waiting.
@@ -241,7 +240,7 @@ private:
         dropped_ += size - kept;
         pending_.append(bytes, static_cast<qsizetype>(kept));
         for (qsizetype end = pending_.indexOf('\n'); end >= 0; end = pending_.indexOf('\n')) {
-            qCInfo(lcDecoder).noquote() << QString::fromLocal8Bit(pending_.left(end));
+            qCInfo(lcReaderMessages).noquote() << QString::fromLocal8Bit(pending_.left(end));
             pending_.remove(0, end + 1);
         }
     }

@@ -4,7 +4,6 @@
 // maps, and reports the picture's size and its rows as they land. Whatever the worker
 // does (crash, hang, lie), the program only sees a failed decode.
 
-#include <QLoggingCategory>
 #include <QString>
 #include <QStringList>
 
@@ -54,9 +53,8 @@ void WaitForReleasedPictures();
 // tells nothing new for 30 s is ended sooner.
 std::chrono::milliseconds WorkerWatchdog(std::int64_t pixels);
 
-// What workers write on standard error (libraries' warnings, a call the confinement
-// refused) is logged here, at the info level: off unless asked for
-// (QT_LOGGING_RULES="vistrel.decoder.info=true").
-Q_DECLARE_LOGGING_CATEGORY(lcDecoder)
+// What workers write on standard error (the libraries' notes, a call the confinement
+// refused) is logged under the picture readers' category (decoding/ReaderMessages.h),
+// off unless switched on.
 
 }  // namespace vistrel

@@ -402,7 +402,7 @@ void Watch(std::chrono::milliseconds limit) {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     // The workers' complaints (libraries' warnings, a refused call) go to standard error.
-    QLoggingCategory::setFilterRules(QStringLiteral("vistrel.decoder.info=true"));
+    QLoggingCategory::setFilterRules(QStringLiteral("vistrel.decoding.messages=true"));
     double minutes = 30;
     std::uint64_t rngSeed = std::uint64_t(std::chrono::system_clock::now().time_since_epoch().count());
     QString findings = "build-fuzz/decoder-findings", work;

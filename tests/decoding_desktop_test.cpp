@@ -1,8 +1,7 @@
 // The picture types the desktop entry claims: every one must load through the decoder
 // process as the program loads it, or the desktop would make Vistrel the default for
 // files it cannot open. Not claimed: Targa (Qt reads only uncompressed files that carry
-// the format's version 2 footer) and the Apple icon (read in the program's own process,
-// but the confined decoder is stopped on it).
+// the format's version 2 footer).
 
 #include <gtest/gtest.h>
 
@@ -19,8 +18,8 @@
 
 namespace {
 
-QByteArray Written(const char* format) {
-    QImage image(24, 16, QImage::Format_RGB32);
+QByteArray Written(const char* format, QSize size = {24, 16}) {
+    QImage image(size, QImage::Format_RGB32);
     image.fill(qRgb(200, 120, 40));
     QByteArray bytes;
     QBuffer buffer(&bytes);
@@ -40,7 +39,7 @@ TEST(DesktopEntry, EveryClaimedPictureTypeLoadsThroughTheDecoder) {
         {"image/vnd.wap.wbmp", {"a.wbmp", Written("wbmp")}}, {"image/x-portable-bitmap", {"a.pbm", Written("pbm")}},
         {"image/x-portable-graymap", {"a.pgm", Written("pgm")}},
         {"image/x-portable-pixmap", {"a.ppm", Written("ppm")}}, {"image/x-xbitmap", {"a.xbm", Written("xbm")}},
-        {"image/x-xpixmap", {"a.xpm", Written("xpm")}}};
+        {"image/x-xpixmap", {"a.xpm", Written("xpm")}}, {"image/x-icns", {"a.icns", Written("icns", {32, 32})}}};
 
     QFile entry(VISTREL_SOURCE_DIR "/dist/io.github.vistrel.Vistrel.desktop");
     ASSERT_TRUE(entry.open(QIODevice::ReadOnly | QIODevice::Text));

@@ -298,7 +298,7 @@ public:
     DecoderLog() {
         lines_ = &lines;
         previous_ = qInstallMessageHandler([](QtMsgType, const QMessageLogContext& context, const QString& line) {
-            if (std::string_view(context.category) == "vistrel.decoder") lines_->append(line);
+            if (std::string_view(context.category) == "vistrel.decoding.messages") lines_->append(line);
         });
     }
     ~DecoderLog() { qInstallMessageHandler(previous_); }

@@ -25,9 +25,9 @@ void QuietMessages(QtMsgType type, const QMessageLogContext& context, const QStr
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     standardHandler = qInstallMessageHandler(QuietMessages);
-    // A decoder worker's complaints (a library's warning, a call its confinement refused)
-    // reach the test log.
-    QLoggingCategory::setFilterRules(QStringLiteral("vistrel.decoder.info=true"));
+    // The picture libraries' notes and a decoder worker's complaints (a call its
+    // confinement refused) reach the test log.
+    QLoggingCategory::setFilterRules(QStringLiteral("vistrel.decoding.messages=true"));
     QApplication application(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
