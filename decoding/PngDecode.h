@@ -1,0 +1,33 @@
+#pragma once
+// PNG decoding with libspng, row by row into the 32-bit top-down surface or a band sink.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+
+#include "decoding/Decode.h"
+#include "decoding/RowReceiver.h"
+
+namespace vistrel {
+
+// Decodes a whole PNG stream into opaque 32-bit pixels, transparent parts composited over
+// the background exactly as the program's Qt path composites them. The receiver, when
+// given, hears of the buffer and of each band of rows as it lands; with a sink, the bands
+// go there instead from a band buffer of their own, and the result holds a null surface.
+// Interlaced pictures are decoded whole first, then handed over band by band. Nothing
+// (std::nullopt) when the stream fails before its first row (a chunk libspng refuses,
+// an eXIf orientation): Qt's reader then decides, as it always did.
+std::optional<DecodeResult> DecodePng(const unsigned char* data, std::size_t size, ColorValue background,
+                                      RowReceiver* receiver, BandSink* sink = nullptr);
+
+namespace png_detail {
+
+// One row of RGBA, 8 bits a channel, as opaque RGB32 over the background.
+void Rgba8ToRgb32(const std::uint8_t* rgba, Pixel* out, std::size_t width, Pixel background);
+// One row of RGBA, 16 bits a channel (native byte order), as opaque RGB32 over the
+// background: each channel first rounded to 8 bits as Qt rounds them (x / 257, nearest).
+void Rgba16ToRgb32(const std::uint16_t* rgba, Pixel* out, std::size_t width, Pixel background);
+
+}  // namespace png_detail
+
+}  // namespace vistrel
