@@ -172,6 +172,7 @@ struct PngKind {
     bool transparentColor = false;  // a tRNS chunk: one colour, or the palette's alphas
     int width = 37;
     int height = 23;
+    unsigned paletteEntries = 0;     // fewer than the indices reach; 0: as many
 };
 
 int Channels(int colorType) {
@@ -190,7 +191,9 @@ void AppendBytes(png_structp png, png_bytep data, png_size_t length) {
 
 // Random samples at every depth, every seventh pixel the transparent colour when there is one.
 // With `alphaForTransparent`, an RGB picture's transparent colour is written as an alpha channel.
-QByteArray WritePng(const PngKind& k, std::mt19937& random, int exifOrientation = 0, bool alphaForTransparent = false) {
+// `variant` picks the rows' filter and whether the picture is smooth or noise.
+QByteArray WritePng(const PngKind& k, std::mt19937& random, int variant, int exifOrientation = 0,
+                    bool alphaForTransparent = false) {
     QByteArray out;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
@@ -204,11 +207,12 @@ QByteArray WritePng(const PngKind& k, std::mt19937& random, int exifOrientation 
     std::vector<png_byte> alphas;
     png_color_16 transparent{};
     if (k.colorType == PNG_COLOR_TYPE_PALETTE) {
-        for (unsigned i = 0; i <= maxSample; ++i)
-            palette.push_back({png_byte(random()), png_byte(random()), png_byte(random())});
+        const unsigned entries = k.paletteEntries != 0 ? k.paletteEntries : maxSample + 1;
+        for (unsigned i = 0; i < entries; ++i) palette.push_back({png_byte(random()), png_byte(random()), png_byte(random())});
+        png_set_check_for_invalid_index(png, 0);  // indices past the palette are written as they are
         png_set_PLTE(png, info, palette.data(), int(palette.size()));
         if (k.transparentColor) {
-            for (unsigned i = 0; i < (maxSample + 1) / 2 + 1 && i <= maxSample; ++i) alphas.push_back(png_byte(random()));
+            for (unsigned i = 0; i < (entries + 1) / 2 + 1 && i < entries; ++i) alphas.push_back(png_byte(random()));
             alphas[0] = 0;
             png_set_tRNS(png, info, alphas.data(), int(alphas.size()), nullptr);
         }
@@ -224,11 +228,16 @@ QByteArray WritePng(const PngKind& k, std::mt19937& random, int exifOrientation 
         exif = {'M', 'M', 0, 42, 0, 0, 0, 8, 0, 1, 0x01, 0x12, 0, 3, 0, 0, 0, 1, 0, png_byte(exifOrientation), 0, 0, 0, 0, 0, 0};
         png_set_eXIf_1(png, info, png_uint_32(exif.size()), exif.data());
     }
+    // Every row filter in turn, and smooth pictures as well as noise, so that the filters
+    // see the ties and wrap-arounds they must resolve.
+    constexpr int kFilters[] = {PNG_ALL_FILTERS, PNG_FILTER_NONE, PNG_FILTER_SUB, PNG_FILTER_UP, PNG_FILTER_AVG, PNG_FILTER_PAETH};
+    png_set_filter(png, 0, kFilters[variant % 6]);
+    const bool smooth = variant % 4 < 2;
     png_write_info(png, info);
 
     const int channels = Channels(k.colorType);
-    const int written = alphaWritten ? channels + 1 : channels;
-    const std::size_t rowBytes = (std::size_t(k.width) * written * k.depth + 7) / 8;
+    const int samples = alphaWritten ? channels + 1 : channels;
+    const std::size_t rowBytes = (std::size_t(k.width) * samples * k.depth + 7) / 8;
     std::vector<png_byte> image(rowBytes * std::size_t(k.height), 0);
     std::vector<png_bytep> rows;
     for (int y = 0; y < k.height; ++y) {
@@ -238,12 +247,14 @@ QByteArray WritePng(const PngKind& k, std::mt19937& random, int exifOrientation 
             const bool clear = k.transparentColor && (x + y) % 7 == 0;
             const png_uint_16 shown[3] = {transparent.red, transparent.green, transparent.blue};
             bool matches = true;
-            for (int c = 0; c < written; ++c) {
-                unsigned v = c < channels ? random() & maxSample : (matches && k.transparentColor ? 0 : maxSample);
+            for (int c = 0; c < samples; ++c) {
+                unsigned v = matches && k.transparentColor ? 0 : maxSample;  // the alpha written out
+                if (c < channels && smooth) v = unsigned((x * 5 + y * 3 + c * 50) * (maxSample + 1) / 400 + random() % 3) & maxSample;
+                if (c < channels && !smooth) v = random() & maxSample;
                 if (clear && k.colorType == PNG_COLOR_TYPE_GRAY) v = transparent.gray;
                 if (clear && k.colorType == PNG_COLOR_TYPE_RGB && c < 3) v = shown[c];
                 if (c < 3) matches = matches && v == shown[c];
-                const std::size_t bit = (std::size_t(x) * written + c) * k.depth;
+                const std::size_t bit = (std::size_t(x) * samples + c) * k.depth;
                 if (k.depth == 16) {
                     row[bit / 8] = png_byte(v >> 8);
                     row[bit / 8 + 1] = png_byte(v);
@@ -282,6 +293,10 @@ TEST_F(Streaming, PngOfEveryKindGivesQtsPixelsAndCutFilesFail) {
             kinds.push_back({"rgba", PNG_COLOR_TYPE_RGB_ALPHA, depth, interlaced});
         }
     }
+    // Indices past the palette, in both paths.
+    for (const int depth : {4, 8})
+        for (const bool transparent : {false, true})
+            kinds.push_back({"palette-short", PNG_COLOR_TYPE_PALETTE, depth, false, transparent, 37, 23, 5});
     // Above the size from which Qt's conversions split their rows over threads.
     for (const PngKind& big : std::vector<PngKind>{{"big-rgb", PNG_COLOR_TYPE_RGB, 8},
                                                    {"big-rgba", PNG_COLOR_TYPE_RGB_ALPHA, 8},
@@ -295,23 +310,25 @@ TEST_F(Streaming, PngOfEveryKindGivesQtsPixelsAndCutFilesFail) {
         k.height = 1500;
         kinds.push_back(k);
     }
+    int variant = 0;
     for (const PngKind& k : kinds) {
+        ++variant;
         const std::string name = std::string(k.name) + "-" + std::to_string(k.depth) + (k.interlaced ? "-interlaced" : "") +
-                                 "-" + std::to_string(k.width) + ".png";
+                                 (k.transparentColor ? "-trns" : "") + "-" + std::to_string(k.width) + ".png";
         // Qt's reader takes the rows of 16-bit RGB with a transparent colour for RGBA and
         // reads past them: its pixels are those of the same picture with its alpha written out.
         const bool misreadByQt = k.colorType == PNG_COLOR_TYPE_RGB && k.depth == 16 && k.transparentColor;
         std::mt19937 same = random;
-        const QByteArray bytes = WritePng(k, random);
-        ExpectAsQt(name, bytes, kPng, true, misreadByQt ? WritePng(k, same, 0, true) : QByteArray());
+        const QByteArray bytes = WritePng(k, random, variant);
+        ExpectAsQt(name, bytes, kPng, true, misreadByQt ? WritePng(k, same, variant, 0, true) : QByteArray());
     }
-    ExpectAsQt("exif-turned.png", WritePng({"rgb", PNG_COLOR_TYPE_RGB, 8}, random, 6), kPng);
+    ExpectAsQt("exif-turned.png", WritePng({"rgb", PNG_COLOR_TYPE_RGB, 8}, random, 0, 6), kPng);
 
     // Cut anywhere: in the header chunks, in the pixels, before the end chunk.
     for (const PngKind& k : {PngKind{"rgb", PNG_COLOR_TYPE_RGB, 8, false, false, 300, 200},
                              PngKind{"rgba16-interlaced", PNG_COLOR_TYPE_RGB_ALPHA, 16, true, false, 300, 200},
                              PngKind{"palette", PNG_COLOR_TYPE_PALETTE, 4, false, true, 300, 200}}) {
-        const QByteArray whole = WritePng(k, random);
+        const QByteArray whole = WritePng(k, random, ++variant);
         for (const qsizetype keep : {qsizetype(20), qsizetype(45), whole.size() / 3, whole.size() / 2, whole.size() - 30,
                                      whole.size() - 12, whole.size() - 1})
             ExpectCutFails(k.name, whole, keep, kPng);
