@@ -97,8 +97,8 @@ $(FUZZDIR)/fuzz_worker_messages: fuzz/fuzz_worker_messages.cpp decoding/WorkerMe
 # Our own PNG and BMP readers, whole, into a band sink and into a surface.
 $(FUZZDIR)/fuzz_png_decode: fuzz/fuzz_png_decode.cpp fuzz/reader_checks.h decoding/PngDecode.cpp decoding/PngDecode.h | deps
 	@mkdir -p $(FUZZDIR)
-	clang++-14 $(FUZZ_FLAGS) -fPIC $$(pkg-config --cflags Qt6Gui spng libdeflate) fuzz/fuzz_png_decode.cpp \
-	  decoding/PngDecode.cpp platform/Surface.cpp $$(pkg-config --libs Qt6Gui spng libdeflate) -o $@
+	clang++-14 $(FUZZ_FLAGS) -fPIC $$(pkg-config --cflags Qt6Gui spng libdeflate zlib) fuzz/fuzz_png_decode.cpp \
+	  decoding/PngDecode.cpp platform/Surface.cpp $$(pkg-config --libs Qt6Gui spng libdeflate zlib) -o $@
 
 $(FUZZDIR)/fuzz_bmp_decode: fuzz/fuzz_bmp_decode.cpp fuzz/reader_checks.h decoding/BmpDecode.cpp decoding/BmpDecode.h | deps
 	@mkdir -p $(FUZZDIR)
