@@ -83,7 +83,7 @@ std::size_t Differences(const QImage& a, const QImage& b) {
 
 using Reader = std::function<std::optional<DecodeResult>(const QByteArray&, RowReceiver*, BandSink*)>;
 
-class Streaming : public ::testing::Test {
+class DecodeStreaming : public ::testing::Test {
 protected:
     // Decodes the file every way the program does and compares each with Qt's reader.
     // `ours`: whether the reader under test takes this kind (else it must decline it).
@@ -274,7 +274,7 @@ const Reader kPng = [](const QByteArray& b, RowReceiver* r, BandSink* s) {
     return DecodePng(reinterpret_cast<const unsigned char*>(b.constData()), std::size_t(b.size()), kBackground, r, s);
 };
 
-TEST_F(Streaming, PngOfEveryKindGivesQtsPixelsAndCutFilesFail) {
+TEST_F(DecodeStreaming, PngOfEveryKindGivesQtsPixelsAndCutFilesFail) {
     std::mt19937 random(18);
     std::vector<PngKind> kinds;
     for (const bool interlaced : {false, true}) {
@@ -394,7 +394,7 @@ const Reader kBmp = [](const QByteArray& b, RowReceiver* r, BandSink* s) {
     return DecodeBmp(reinterpret_cast<const unsigned char*>(b.constData()), std::size_t(b.size()), r, s);
 };
 
-TEST_F(Streaming, BmpOfEveryCommonKindGivesQtsPixelsAndCutFilesFail) {
+TEST_F(DecodeStreaming, BmpOfEveryCommonKindGivesQtsPixelsAndCutFilesFail) {
     std::mt19937 random(18);
     const std::vector<BmpKind> kinds = {
         {"24", 24},
