@@ -85,8 +85,8 @@ std::optional<Header> ReadHeader(const unsigned char* data, std::size_t size) {
     if (bits <= 8) {
         const std::uint32_t colors = colorsUsed != 0 ? colorsUsed : (1u << bits);
         if (colors > 256) return std::nullopt;
-        // Qt's one-bit pictures need both colours: a lone one is left to Qt's reader.
-        if (bits == 1 && colors < 2) return std::nullopt;
+        // Qt's one-bit pictures hold exactly two colours: other counts are left to its reader.
+        if (bits == 1 && colors != 2) return std::nullopt;
         const std::size_t entryBytes = headerBytes == kCoreHeader ? 3 : 4;
         if (size - end < colors * entryBytes) return std::nullopt;
         h.palette.fill(kPastThePalette);
