@@ -171,25 +171,48 @@ int Paeth(int a, int b, int c) {
 }
 
 // Undoes a row's filter in place, against the row above (already unfiltered; zeros for
-// the first). False for a filter type PNG does not have.
-bool Unfilter(std::uint8_t filter, std::uint8_t* row, const std::uint8_t* above, std::size_t n, std::size_t bpp) {
+// the first), for pixels of Bpp bytes: the pixel to the left is kept in registers, so
+// that each byte waits only on its own channel's previous byte. False for a filter type
+// PNG does not have.
+template <std::size_t Bpp>
+bool UnfilterPixels(std::uint8_t filter, std::uint8_t* row, const std::uint8_t* above, std::size_t n) {
     enum : std::uint8_t { kNone, kSub, kUp, kAverage, kPaeth };
+    std::uint8_t left[Bpp] = {};
+    std::uint8_t upLeft[Bpp] = {};
     switch (filter) {
         case kNone: return true;
         case kSub:
-            for (std::size_t i = bpp; i < n; ++i) row[i] = std::uint8_t(row[i] + row[i - bpp]);
+            for (std::size_t i = 0; i < n; i += Bpp)
+                for (std::size_t c = 0; c < Bpp; ++c) left[c] = row[i + c] = std::uint8_t(row[i + c] + left[c]);
             return true;
         case kUp:
             for (std::size_t i = 0; i < n; ++i) row[i] = std::uint8_t(row[i] + above[i]);
             return true;
         case kAverage:
-            for (std::size_t i = 0; i < bpp; ++i) row[i] = std::uint8_t(row[i] + (above[i] >> 1));
-            for (std::size_t i = bpp; i < n; ++i) row[i] = std::uint8_t(row[i] + ((row[i - bpp] + above[i]) >> 1));
+            for (std::size_t i = 0; i < n; i += Bpp)
+                for (std::size_t c = 0; c < Bpp; ++c)
+                    left[c] = row[i + c] = std::uint8_t(row[i + c] + ((left[c] + above[i + c]) >> 1));
             return true;
         case kPaeth:
-            for (std::size_t i = 0; i < bpp; ++i) row[i] = std::uint8_t(row[i] + above[i]);
-            for (std::size_t i = bpp; i < n; ++i) row[i] = std::uint8_t(row[i] + Paeth(row[i - bpp], above[i], above[i - bpp]));
+            for (std::size_t i = 0; i < n; i += Bpp)
+                for (std::size_t c = 0; c < Bpp; ++c) {
+                    const std::uint8_t up = above[i + c];
+                    left[c] = row[i + c] = std::uint8_t(row[i + c] + Paeth(left[c], up, upLeft[c]));
+                    upLeft[c] = up;
+                }
             return true;
+        default: return false;
+    }
+}
+
+bool Unfilter(std::uint8_t filter, std::uint8_t* row, const std::uint8_t* above, std::size_t n, std::size_t bpp) {
+    switch (bpp) {
+        case 1: return UnfilterPixels<1>(filter, row, above, n);
+        case 2: return UnfilterPixels<2>(filter, row, above, n);
+        case 3: return UnfilterPixels<3>(filter, row, above, n);
+        case 4: return UnfilterPixels<4>(filter, row, above, n);
+        case 6: return UnfilterPixels<6>(filter, row, above, n);
+        case 8: return UnfilterPixels<8>(filter, row, above, n);
         default: return false;
     }
 }
