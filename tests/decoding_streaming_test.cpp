@@ -173,6 +173,7 @@ struct PngKind {
     int width = 37;
     int height = 23;
     unsigned paletteEntries = 0;     // fewer than the indices reach; 0: as many
+    bool everyLevel = false;         // 16-bit grey, 256 x 256: each of the 65536 levels once
 };
 
 int Channels(int colorType) {
@@ -251,6 +252,7 @@ QByteArray WritePng(const PngKind& k, std::mt19937& random, int variant, int exi
                 unsigned v = matches && k.transparentColor ? 0 : maxSample;  // the alpha written out
                 if (c < channels && smooth) v = unsigned((x * 5 + y * 3 + c * 50) * (maxSample + 1) / 400 + random() % 3) & maxSample;
                 if (c < channels && !smooth) v = random() & maxSample;
+                if (k.everyLevel) v = unsigned(y * k.width + x) & maxSample;
                 if (clear && k.colorType == PNG_COLOR_TYPE_GRAY) v = transparent.gray;
                 if (clear && k.colorType == PNG_COLOR_TYPE_RGB && c < 3) v = shown[c];
                 if (c < 3) matches = matches && v == shown[c];
@@ -293,6 +295,9 @@ TEST_F(DecodeStreaming, PngOfEveryKindGivesQtsPixelsAndCutFilesFail) {
             kinds.push_back({"rgba", PNG_COLOR_TYPE_RGB_ALPHA, depth, interlaced});
         }
     }
+    // Every 16-bit level narrowed to 8 bits as Qt narrows it, with and without alpha.
+    kinds.push_back({"every-level", PNG_COLOR_TYPE_GRAY, 16, false, false, 256, 256, 0, true});
+    kinds.push_back({"every-level-alpha", PNG_COLOR_TYPE_GRAY_ALPHA, 16, false, false, 256, 256, 0, true});
     // Indices past the palette, in both paths.
     for (const int depth : {4, 8})
         for (const bool transparent : {false, true})
