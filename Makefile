@@ -15,7 +15,7 @@ SUDO     := $(shell [ "$$(id -u)" -eq 0 ] || echo sudo)
 # Debian packages the build, the tests and the program need.
 # clang with libFuzzer and its sanitizer runtimes builds the fuzz targets.
 PACKAGES := cmake make g++ pkg-config qt6-base-dev qt6-svg-dev qt6-image-formats-plugins libgl-dev \
-            libwmf-dev libjpeg62-turbo-dev libseccomp-dev libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core \
+            libwmf-dev libjpeg62-turbo-dev libspng-dev libdeflate-dev libpng-dev libseccomp-dev libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core \
             desktop-file-utils appstream dpkg-dev file groff-base \
             clang-14 libclang-rt-14-dev libfuzzer-14-dev ccache
 
@@ -86,13 +86,24 @@ test-sanitize-decoding:
 # for FUZZ_SECONDS from the seed corpus in fuzz/corpus/<target>/; what they
 # discover goes to $(FUZZDIR)/corpus/<target>/, never into the repository.
 # worker_messages reads what a decoder worker sends the program.
-FUZZ_TARGETS := jpeg_scan gif_frame metafile sizes worker_messages
+FUZZ_TARGETS := jpeg_scan gif_frame metafile sizes worker_messages png_decode bmp_decode
 FUZZ_FLAGS := -std=c++20 -O1 -g -I. -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all
 
 $(FUZZDIR)/fuzz_worker_messages: fuzz/fuzz_worker_messages.cpp decoding/WorkerMessages.cpp decoding/WorkerMessages.h | deps
 	@mkdir -p $(FUZZDIR)
 	clang++-14 $(FUZZ_FLAGS) -fPIC $$(pkg-config --cflags Qt6Gui) fuzz/fuzz_worker_messages.cpp \
 	  decoding/WorkerMessages.cpp $$(pkg-config --libs Qt6Gui) -o $@
+
+# Our own PNG and BMP readers, whole, into a band sink and into a surface.
+$(FUZZDIR)/fuzz_png_decode: fuzz/fuzz_png_decode.cpp fuzz/reader_checks.h decoding/PngDecode.cpp decoding/PngDecode.h | deps
+	@mkdir -p $(FUZZDIR)
+	clang++-14 $(FUZZ_FLAGS) -fPIC $$(pkg-config --cflags Qt6Gui spng libdeflate zlib) fuzz/fuzz_png_decode.cpp \
+	  decoding/PngDecode.cpp platform/Surface.cpp $$(pkg-config --libs Qt6Gui spng libdeflate zlib) -o $@
+
+$(FUZZDIR)/fuzz_bmp_decode: fuzz/fuzz_bmp_decode.cpp fuzz/reader_checks.h decoding/BmpDecode.cpp decoding/BmpDecode.h | deps
+	@mkdir -p $(FUZZDIR)
+	clang++-14 $(FUZZ_FLAGS) -fPIC $$(pkg-config --cflags Qt6Gui) fuzz/fuzz_bmp_decode.cpp \
+	  decoding/BmpDecode.cpp platform/Surface.cpp $$(pkg-config --libs Qt6Gui) -o $@
 
 $(FUZZDIR)/fuzz_%: fuzz/fuzz_%.cpp decoding/FileHeaders.cpp decoding/FileHeaders.h | deps
 	@mkdir -p $(FUZZDIR)

@@ -44,6 +44,12 @@ void BM_BareQImageReaderJpeg1GpxSmooth(benchmark::State& state) {
 }
 BENCHMARK(BM_BareQImageReaderJpeg1GpxSmooth)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 
+void BM_BareQImageReaderPng24MP(benchmark::State& state) { BareDecode(state, bench::Png24MP(), 6000.0 * 4000.0); }
+BENCHMARK(BM_BareQImageReaderPng24MP)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
+
+void BM_BareQImageReaderBmp24MP(benchmark::State& state) { BareDecode(state, bench::Bmp24MP(), 6000.0 * 4000.0); }
+BENCHMARK(BM_BareQImageReaderBmp24MP)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
+
 // The program's decode: file checks, one read, the structure walk, the decode.
 void BM_DecodePictureJpeg24MP(benchmark::State& state) {
     const QString& file = bench::Jpeg24MP();

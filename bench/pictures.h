@@ -1,6 +1,7 @@
 #pragma once
-// The JPEGs the decode and load benchmarks share, written once per machine:
-// photograph-like pictures of smooth gradients with mild texture, at quality 90.
+// The pictures the decode and load benchmarks share, written once per machine:
+// photograph-like pictures of smooth gradients with mild texture, JPEGs at quality 90,
+// and the 24-megapixel JPEG's pixels again as a PNG and a 24-bit BMP.
 // The 24-megapixel one (6000 x 4000) lives in /tmp; the gigapixel one (32768 x 32768,
 // written row by row so that it never needs its 4 GiB in memory) in the folder the
 // benchmarks run in (build-bench/ under `make bench`).
@@ -86,6 +87,28 @@ inline QString WriteJpeg1Gpx(const QString& file, bool smooth) {
     std::fclose(out);
     QFile::rename(partial, file);
     return file;
+}
+
+// The 24-megapixel picture of Jpeg24MP() as decoded, written once in another format.
+inline QString Photo24MPAs(const char* format) {
+    const QString file = QString("/tmp/vistrel_bench_24mp.%1").arg(format);
+    if (QFile::exists(file)) return file;
+    const QImage image(Jpeg24MP());
+    const QString partial = file + ".part";
+    QImageWriter writer(partial, format);
+    if (!writer.write(image.convertToFormat(QImage::Format_RGB32))) qFatal("cannot write %s", qPrintable(partial));
+    QFile::rename(partial, file);
+    return file;
+}
+
+inline const QString& Png24MP() {
+    static const QString path = Photo24MPAs("png");
+    return path;
+}
+
+inline const QString& Bmp24MP() {
+    static const QString path = Photo24MPAs("bmp");
+    return path;
 }
 
 inline const QString& Jpeg1Gpx() {

@@ -14,8 +14,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "decoding/BmpDecode.h"
 #include "decoding/FileHeaders.h"
 #include "decoding/JpegDecode.h"
+#include "decoding/PngDecode.h"
 #include "decoding/WmfDecode.h"
 
 namespace vistrel {
@@ -232,10 +234,16 @@ DecodeResult DecodeBytes(PictureFile& file, ColorValue background, RowReceiver* 
         if (!scan.complete) return Failure(DecodeError::Unreadable);
         if (std::optional<DecodeResult> jpeg = DecodeJpeg(data, size, receiver, sink)) return std::move(*jpeg);
     }
+    if (format == "png") {
+        if (std::optional<DecodeResult> png = DecodePng(data, size, background, receiver, sink)) return std::move(*png);
+    }
 
     if (format == "gif" && !headers::GifFirstFrameComplete(bytes)) return Failure(DecodeError::Unreadable);
     if ((format == "bmp" || format == "dib") && !headers::BmpHoldsItsRows(bytes))
         return Failure(DecodeError::Unreadable);
+    if (format == "bmp") {
+        if (std::optional<DecodeResult> bmp = DecodeBmp(data, size, receiver, sink)) return std::move(*bmp);
+    }
     WatchedBytes* const watch = ReadsExactly(format) ? &buffer : nullptr;
 
     ReadImage chosen;
@@ -268,6 +276,23 @@ DecodeResult DecodeBytes(PictureFile& file, ColorValue background, RowReceiver* 
 }
 
 }  // namespace
+
+namespace decode_detail {
+
+DecodeResult DecodeWithQtReader(QByteArray bytes, ColorValue background) {
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    reader.setAutoTransform(true);
+    QImage image;
+    if (!reader.read(&image) || image.isNull()) return Failure(DecodeError::Unreadable);
+    if (!ToOpaqueRgb32(image, background)) return Failure(DecodeError::OutOfMemory);
+    DecodeResult result;
+    result.surface.emplace(std::move(image));
+    return result;
+}
+
+}  // namespace decode_detail
 
 std::optional<DecodeError> RefusedByName(const QString& path, std::int64_t* fileSize) {
     if (path.isEmpty()) return DecodeError::EmptyName;

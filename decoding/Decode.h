@@ -100,4 +100,10 @@ public:
 DecodeResult DecodePictureBytes(PictureFile file, ColorValue background, RowReceiver* receiver = nullptr,
                                 BandSink* sink = nullptr);
 
+namespace decode_detail {
+// Qt's reader and the conversion to opaque pixels alone, without the program's own
+// readers: what every picture gave before they took its format, for their tests.
+DecodeResult DecodeWithQtReader(QByteArray bytes, ColorValue background);
+}  // namespace decode_detail
+
 }  // namespace vistrel

@@ -1,0 +1,438 @@
+// The program's own PNG and BMP readers: for every kind of file they take, the same pixels
+// as Qt's reader gave, rows final when reported, bands in order into a sink, the same
+// through the worker; files cut short fail and leave nothing behind.
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <cstring>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <png.h>
+
+#include "decoding/BmpDecode.h"
+#include "decoding/Decode.h"
+#include "decoding/PngDecode.h"
+#include "decoding/WorkerClient.h"
+#include "picture_bytes.h"
+
+namespace {
+
+using namespace vistrel;
+
+constexpr ColorValue kBackground = 0x00336699;
+
+// Checks, at every report, that the rows reported so far hold the expected pixels.
+class Rows final : public RowReceiver {
+public:
+    explicit Rows(const QImage* expected) : expected_(expected) {}
+    bool PictureStarted(Surface& picture) override {
+        ++starts;
+        picture_ = &picture;
+        return true;
+    }
+    bool RowsReady(int rows) override {
+        EXPECT_GT(rows, reported);
+        if (expected_ != nullptr && expected_->height() == picture_->height())
+            for (int y = reported; y < rows; ++y)
+                wrongRows += std::memcmp(picture_->row(y), expected_->constScanLine(y), std::size_t(picture_->width()) * 4) != 0;
+        reported = rows;
+        return true;
+    }
+    void PictureDropped() override { ++drops; }
+    int starts = 0, drops = 0, reported = 0, wrongRows = 0;
+
+private:
+    const QImage* expected_;
+    Surface* picture_ = nullptr;
+};
+
+// Collects the bands a decoder hands on, which must come in order and end to end.
+class Bands final : public BandSink {
+public:
+    bool Start(int width, int height) override {
+        picture = QImage(width, height, QImage::Format_RGB32);
+        return true;
+    }
+    bool Put(int first, int count, const uchar* rows) override {
+        EXPECT_EQ(first, filled);
+        EXPECT_LE(first + count, picture.height());
+        if (first != filled || first + count > picture.height()) return false;
+        std::memcpy(picture.scanLine(first), rows, std::size_t(count) * std::size_t(picture.width()) * 4);
+        filled += count;
+        ++puts;
+        return true;
+    }
+    QImage picture;
+    int filled = 0, puts = 0;
+};
+
+std::size_t Differences(const QImage& a, const QImage& b) {
+    if (a.size() != b.size()) return std::size_t(-1);
+    std::size_t count = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x)
+            count += reinterpret_cast<const Pixel*>(a.constScanLine(y))[x] != reinterpret_cast<const Pixel*>(b.constScanLine(y))[x];
+    return count;
+}
+
+using Reader = std::function<std::optional<DecodeResult>(const QByteArray&, RowReceiver*, BandSink*)>;
+
+class DecodeStreaming : public ::testing::Test {
+protected:
+    // Decodes the file every way the program does and compares each with Qt's reader.
+    // `ours`: whether the reader under test takes this kind (else it must decline it).
+    // `qtBytes`, when given, are what Qt's reader reads instead: the same picture in a kind it reads right.
+    void ExpectAsQt(const std::string& name, const QByteArray& bytes, const Reader& read, bool ours = true,
+                    const QByteArray& qtBytes = {}) {
+        SCOPED_TRACE(name);
+        const DecodeResult qt = decode_detail::DecodeWithQtReader(qtBytes.isEmpty() ? bytes : qtBytes, kBackground);
+        ASSERT_TRUE(qt) << "Qt's reader does not take the test's file";
+        const QImage& expected = qt.surface->image();
+
+        Rows rows(&expected);
+        const std::optional<DecodeResult> direct = read(bytes, &rows, nullptr);
+        ASSERT_EQ(direct.has_value(), ours);
+        if (ours) {
+            ASSERT_TRUE(*direct);
+            EXPECT_EQ(Differences(direct->surface->image(), expected), 0u);
+            EXPECT_EQ(rows.starts, 1);
+            EXPECT_EQ(rows.reported, expected.height());
+            EXPECT_EQ(rows.wrongRows, 0);
+            EXPECT_EQ(rows.drops, 0);
+            Bands bands;
+            const std::optional<DecodeResult> banded = read(bytes, nullptr, &bands);
+            ASSERT_TRUE(banded && *banded);
+            EXPECT_EQ(bands.filled, expected.height());
+            EXPECT_EQ(Differences(bands.picture, expected), 0u);
+            if (expected.width() * expected.height() > 1 << 20) {
+                EXPECT_GT(bands.puts, 1);  // streamed, not whole
+            }
+        }
+        // Through the program's entry and through the worker, as a load takes it.
+        const DecodeResult here = DecodePictureBytes({bytes, std::nullopt}, kBackground);
+        ASSERT_TRUE(here);
+        EXPECT_EQ(Differences(here.surface->image(), expected), 0u);
+        const QString file = dir.filePath(QString::fromStdString(name));
+        {
+            QFile f(file);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write(bytes);
+        }
+        Rows worker(nullptr);
+        const DecodeResult there = DecodeInWorker(file, kBackground, &worker);
+        ASSERT_TRUE(there) << "worker error " << int(there.error);
+        EXPECT_EQ(Differences(there.surface->image(), expected), 0u);
+        EXPECT_EQ(worker.reported, expected.height());
+        QFile::remove(file);
+    }
+
+    // A file cut short fails everywhere: no picture, and a started receiver is told to let go.
+    void ExpectCutFails(const std::string& name, const QByteArray& whole, qsizetype keep, const Reader& read) {
+        SCOPED_TRACE(name + " cut to " + std::to_string(keep) + " of " + std::to_string(whole.size()) + " bytes");
+        const QByteArray bytes = whole.left(keep);
+        Rows rows(nullptr);
+        const std::optional<DecodeResult> direct = read(bytes, &rows, nullptr);
+        if (direct) {
+            EXPECT_FALSE(*direct);
+            EXPECT_EQ(direct->error, DecodeError::Unreadable);
+            EXPECT_EQ(rows.drops, rows.starts);
+        }
+        const DecodeResult here = DecodePictureBytes({bytes, std::nullopt}, kBackground);
+        EXPECT_FALSE(here);
+        EXPECT_EQ(here.error, DecodeError::Unreadable);
+        const QString file = dir.filePath("cut");
+        {
+            QFile f(file);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write(bytes);
+        }
+        Rows worker(nullptr);
+        const DecodeResult there = DecodeInWorker(file, kBackground, &worker);
+        EXPECT_FALSE(there);
+        EXPECT_EQ(there.error, DecodeError::Unreadable);
+        EXPECT_EQ(worker.drops, worker.starts);
+    }
+
+    QTemporaryDir dir;
+};
+
+// ---- PNG ---------------------------------------------------------------------
+
+struct PngKind {
+    const char* name;
+    int colorType;
+    int depth;
+    bool interlaced = false;
+    bool transparentColor = false;  // a tRNS chunk: one colour, or the palette's alphas
+    int width = 37;
+    int height = 23;
+    unsigned paletteEntries = 0;     // fewer than the indices reach; 0: as many
+    bool everyLevel = false;         // 16-bit grey, 256 x 256: each of the 65536 levels once
+};
+
+int Channels(int colorType) {
+    switch (colorType) {
+        case PNG_COLOR_TYPE_GRAY: return 1;
+        case PNG_COLOR_TYPE_RGB: return 3;
+        case PNG_COLOR_TYPE_PALETTE: return 1;
+        case PNG_COLOR_TYPE_GRAY_ALPHA: return 2;
+        default: return 4;
+    }
+}
+
+void AppendBytes(png_structp png, png_bytep data, png_size_t length) {
+    static_cast<QByteArray*>(png_get_io_ptr(png))->append(reinterpret_cast<const char*>(data), qsizetype(length));
+}
+
+// Random samples at every depth, every seventh pixel the transparent colour when there is one.
+// With `alphaForTransparent`, an RGB picture's transparent colour is written as an alpha channel.
+// `variant` picks the rows' filter and whether the picture is smooth or noise.
+QByteArray WritePng(const PngKind& k, std::mt19937& random, int variant, int exifOrientation = 0,
+                    bool alphaForTransparent = false) {
+    QByteArray out;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    png_set_write_fn(png, &out, AppendBytes, nullptr);
+    const bool alphaWritten = alphaForTransparent && k.colorType == PNG_COLOR_TYPE_RGB;
+    png_set_IHDR(png, info, k.width, k.height, k.depth, alphaWritten ? PNG_COLOR_TYPE_RGB_ALPHA : k.colorType,
+                 k.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    const unsigned maxSample = (1u << k.depth) - 1;
+    std::vector<png_color> palette;
+    std::vector<png_byte> alphas;
+    png_color_16 transparent{};
+    if (k.colorType == PNG_COLOR_TYPE_PALETTE) {
+        const unsigned entries = k.paletteEntries != 0 ? k.paletteEntries : maxSample + 1;
+        for (unsigned i = 0; i < entries; ++i) palette.push_back({png_byte(random()), png_byte(random()), png_byte(random())});
+        png_set_check_for_invalid_index(png, 0);  // indices past the palette are written as they are
+        png_set_PLTE(png, info, palette.data(), int(palette.size()));
+        if (k.transparentColor) {
+            for (unsigned i = 0; i < (entries + 1) / 2 + 1 && i < entries; ++i) alphas.push_back(png_byte(random()));
+            alphas[0] = 0;
+            png_set_tRNS(png, info, alphas.data(), int(alphas.size()), nullptr);
+        }
+    } else if (k.transparentColor) {
+        transparent.gray = png_uint_16(random() & maxSample);
+        transparent.red = png_uint_16(random() & maxSample);
+        transparent.green = png_uint_16(random() & maxSample);
+        transparent.blue = png_uint_16(random() & maxSample);
+        if (!alphaWritten) png_set_tRNS(png, info, nullptr, 0, &transparent);
+    }
+    std::vector<png_byte> exif;
+    if (exifOrientation != 0) {
+        exif = {'M', 'M', 0, 42, 0, 0, 0, 8, 0, 1, 0x01, 0x12, 0, 3, 0, 0, 0, 1, 0, png_byte(exifOrientation), 0, 0, 0, 0, 0, 0};
+        png_set_eXIf_1(png, info, png_uint_32(exif.size()), exif.data());
+    }
+    // Every row filter in turn, and smooth pictures as well as noise, so that the filters
+    // see the ties and wrap-arounds they must resolve.
+    constexpr int kFilters[] = {PNG_ALL_FILTERS, PNG_FILTER_NONE, PNG_FILTER_SUB, PNG_FILTER_UP, PNG_FILTER_AVG, PNG_FILTER_PAETH};
+    png_set_filter(png, 0, kFilters[variant % 6]);
+    const bool smooth = variant % 4 < 2;
+    png_write_info(png, info);
+
+    const int channels = Channels(k.colorType);
+    const int samples = alphaWritten ? channels + 1 : channels;
+    const std::size_t rowBytes = (std::size_t(k.width) * samples * k.depth + 7) / 8;
+    std::vector<png_byte> image(rowBytes * std::size_t(k.height), 0);
+    std::vector<png_bytep> rows;
+    for (int y = 0; y < k.height; ++y) {
+        png_bytep row = image.data() + rowBytes * std::size_t(y);
+        rows.push_back(row);
+        for (int x = 0; x < k.width; ++x) {
+            const bool clear = k.transparentColor && (x + y) % 7 == 0;
+            const png_uint_16 shown[3] = {transparent.red, transparent.green, transparent.blue};
+            bool matches = true;
+            for (int c = 0; c < samples; ++c) {
+                unsigned v = matches && k.transparentColor ? 0 : maxSample;  // the alpha written out
+                if (c < channels && smooth) v = unsigned((x * 5 + y * 3 + c * 50) * (maxSample + 1) / 400 + random() % 3) & maxSample;
+                if (c < channels && !smooth) v = random() & maxSample;
+                if (k.everyLevel) v = unsigned(y * k.width + x) & maxSample;
+                if (clear && k.colorType == PNG_COLOR_TYPE_GRAY) v = transparent.gray;
+                if (clear && k.colorType == PNG_COLOR_TYPE_RGB && c < 3) v = shown[c];
+                if (c < 3) matches = matches && v == shown[c];
+                const std::size_t bit = (std::size_t(x) * samples + c) * k.depth;
+                if (k.depth == 16) {
+                    row[bit / 8] = png_byte(v >> 8);
+                    row[bit / 8 + 1] = png_byte(v);
+                } else {
+                    row[bit / 8] |= png_byte(v << (8 - k.depth - bit % 8));
+                }
+            }
+        }
+    }
+    png_write_image(png, rows.data());
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+    return out;
+}
+
+const Reader kPng = [](const QByteArray& b, RowReceiver* r, BandSink* s) {
+    return DecodePng(reinterpret_cast<const unsigned char*>(b.constData()), std::size_t(b.size()), kBackground, r, s);
+};
+
+TEST_F(DecodeStreaming, PngOfEveryKindGivesQtsPixelsAndCutFilesFail) {
+    std::mt19937 random(18);
+    std::vector<PngKind> kinds;
+    for (const bool interlaced : {false, true}) {
+        for (const int depth : {1, 2, 4, 8, 16}) {
+            kinds.push_back({"grey", PNG_COLOR_TYPE_GRAY, depth, interlaced});
+            kinds.push_back({"grey-trns", PNG_COLOR_TYPE_GRAY, depth, interlaced, true});
+            if (depth <= 8) {
+                kinds.push_back({"palette", PNG_COLOR_TYPE_PALETTE, depth, interlaced});
+                kinds.push_back({"palette-trns", PNG_COLOR_TYPE_PALETTE, depth, interlaced, true});
+            }
+        }
+        for (const int depth : {8, 16}) {
+            kinds.push_back({"rgb", PNG_COLOR_TYPE_RGB, depth, interlaced});
+            kinds.push_back({"rgb-trns", PNG_COLOR_TYPE_RGB, depth, interlaced, true});
+            kinds.push_back({"grey-alpha", PNG_COLOR_TYPE_GRAY_ALPHA, depth, interlaced});
+            kinds.push_back({"rgba", PNG_COLOR_TYPE_RGB_ALPHA, depth, interlaced});
+        }
+    }
+    // Every 16-bit level narrowed to 8 bits as Qt narrows it, with and without alpha.
+    kinds.push_back({"every-level", PNG_COLOR_TYPE_GRAY, 16, false, false, 256, 256, 0, true});
+    kinds.push_back({"every-level-alpha", PNG_COLOR_TYPE_GRAY_ALPHA, 16, false, false, 256, 256, 0, true});
+    // Indices past the palette, in both paths.
+    for (const int depth : {4, 8})
+        for (const bool transparent : {false, true})
+            kinds.push_back({transparent ? "palette-short-trns" : "palette-short", PNG_COLOR_TYPE_PALETTE, depth, false,
+                             transparent, 37, 23, 5});
+    // Above the size from which Qt's conversions split their rows over threads.
+    for (const PngKind& big : std::vector<PngKind>{{"big-rgb", PNG_COLOR_TYPE_RGB, 8},
+                                                   {"big-rgba", PNG_COLOR_TYPE_RGB_ALPHA, 8},
+                                                   {"big-grey", PNG_COLOR_TYPE_GRAY, 8},
+                                                   {"big-grey16", PNG_COLOR_TYPE_GRAY, 16},
+                                                   {"big-rgba16", PNG_COLOR_TYPE_RGB_ALPHA, 16},
+                                                   {"big-palette-trns", PNG_COLOR_TYPE_PALETTE, 8, false, true},
+                                                   {"big-interlaced-rgba", PNG_COLOR_TYPE_RGB_ALPHA, 8, true}}) {
+        PngKind k = big;
+        k.width = 2000;
+        k.height = 1500;
+        kinds.push_back(k);
+    }
+    int variant = 0;
+    for (const PngKind& k : kinds) {
+        ++variant;
+        const std::string name = std::string(k.name) + "-" + std::to_string(k.depth) + (k.interlaced ? "-interlaced" : "") +
+                                 "-" + std::to_string(k.width) + ".png";
+        // Qt's reader takes the rows of 16-bit RGB with a transparent colour for RGBA and
+        // reads past them: its pixels are those of the same picture with its alpha written out.
+        const bool misreadByQt = k.colorType == PNG_COLOR_TYPE_RGB && k.depth == 16 && k.transparentColor;
+        std::mt19937 same = random;
+        const QByteArray bytes = WritePng(k, random, variant);
+        ExpectAsQt(name, bytes, kPng, true, misreadByQt ? WritePng(k, same, variant, 0, true) : QByteArray());
+    }
+    ExpectAsQt("exif-turned.png", WritePng({"rgb", PNG_COLOR_TYPE_RGB, 8}, random, 0, 6), kPng);
+
+    // Cut anywhere: in the header chunks, in the pixels, before the end chunk.
+    for (const PngKind& k : {PngKind{"rgb", PNG_COLOR_TYPE_RGB, 8, false, false, 300, 200},
+                             PngKind{"rgba16-interlaced", PNG_COLOR_TYPE_RGB_ALPHA, 16, true, false, 300, 200},
+                             PngKind{"palette", PNG_COLOR_TYPE_PALETTE, 4, false, true, 300, 200}}) {
+        const QByteArray whole = WritePng(k, random, ++variant);
+        for (const qsizetype keep : {qsizetype(20), qsizetype(45), whole.size() / 3, whole.size() / 2, whole.size() - 30,
+                                     whole.size() - 12, whole.size() - 1})
+            ExpectCutFails(k.name, whole, keep, kPng);
+    }
+}
+
+// ---- BMP ---------------------------------------------------------------------
+
+using picture_bytes::PutLe16;
+using picture_bytes::PutLe32;
+
+struct BmpKind {
+    const char* name;
+    int bits;
+    int width = 37;
+    int height = 23;             // negative: stored top-down
+    std::uint32_t headerBytes = 40;
+    int colors = 0;              // palette entries written (0: none); clrUsed names them
+    bool colorsNamed = true;     // clrUsed holds the count (else 0, meaning 1 << bits)
+    int gap = 0;                 // bytes between the palette and the rows (negative: offset points inside the palette)
+    std::uint32_t compression = 0;
+    bool ours = true;
+};
+
+QByteArray WriteBmp(const BmpKind& k, std::mt19937& random) {
+    const std::size_t rowBytes = (std::size_t(k.width) * k.bits + 31) / 32 * 4;
+    const int rows = k.height < 0 ? -k.height : k.height;
+    const bool core = k.headerBytes == 12;
+    const int entryBytes = core ? 3 : 4;
+    const std::uint32_t paletteEnd = 14 + k.headerBytes + std::uint32_t(k.colors * entryBytes);
+    const std::uint32_t offBits = std::uint32_t(std::int64_t(paletteEnd) + k.gap);
+    QByteArray b("BM");
+    PutLe32(b, std::uint32_t(std::max(paletteEnd, offBits) + rowBytes * std::size_t(rows)));
+    PutLe32(b, 0);
+    PutLe32(b, offBits);
+    PutLe32(b, k.headerBytes);
+    if (core) {
+        PutLe16(b, unsigned(k.width));
+        PutLe16(b, unsigned(k.height) & 0xFFFF);
+        PutLe16(b, 1);
+        PutLe16(b, unsigned(k.bits));
+    } else {
+        PutLe32(b, std::uint32_t(k.width));
+        PutLe32(b, std::uint32_t(k.height));
+        PutLe16(b, 1);
+        PutLe16(b, unsigned(k.bits));
+        PutLe32(b, k.compression);
+        PutLe32(b, std::uint32_t(rowBytes * std::size_t(rows)));
+        PutLe32(b, 2835);
+        PutLe32(b, 2835);
+        PutLe32(b, k.colorsNamed ? std::uint32_t(k.colors) : 0);
+        PutLe32(b, 0);
+        while (std::uint32_t(b.size()) < 14 + k.headerBytes) b.append('\0');  // V4/V5: no masks, no colour space
+    }
+    for (int i = 0; i < k.colors * entryBytes; ++i) b.append(char(random()));
+    if (k.gap > 0) b.append(QByteArray(k.gap, '\x77'));
+    for (int y = 0; y < rows; ++y)
+        for (std::size_t i = 0; i < rowBytes; ++i) b.append(char(random()));  // the padding too
+    return b;
+}
+
+const Reader kBmp = [](const QByteArray& b, RowReceiver* r, BandSink* s) {
+    return DecodeBmp(reinterpret_cast<const unsigned char*>(b.constData()), std::size_t(b.size()), r, s);
+};
+
+TEST_F(DecodeStreaming, BmpOfEveryCommonKindGivesQtsPixelsAndCutFilesFail) {
+    std::mt19937 random(18);
+    const std::vector<BmpKind> kinds = {
+        {"24", 24},
+        {"24-top-down", 24, 37, -23},
+        {"24-core", 24, 37, 23, 12},
+        {"24-v4", 24, 37, 23, 108},
+        {"24-v5-gap", 24, 38, 23, 124, 0, true, 10},
+        {"32", 32, 37, 23},
+        {"32-top-down", 32, 37, -23},
+        {"8", 8, 37, 23, 40, 256},
+        {"8-short-palette", 8, 37, 23, 40, 100},  // indices past the palette
+        {"8-unnamed-palette", 8, 37, 23, 40, 256, false},
+        {"8-core", 8, 37, 23, 12, 256},
+        {"8-offset-inside-palette", 8, 37, 23, 40, 256, true, -200},
+        {"4", 4, 37, 23, 40, 16},
+        {"4-short-palette", 4, 35, -23, 40, 9},
+        {"1", 1, 37, 23, 40, 2},
+        {"1-wide", 1, 77, 5, 40, 2, false},
+        {"1-core", 1, 37, 23, 12, 2, false},
+        {"big-24", 24, 2000, 1500},
+        {"big-8", 8, 2000, -1500, 40, 256},
+        {"32-v5", 32, 37, 23, 124, 0, true, 0, 0, false},
+        {"16", 16, 37, 23, 40, 0, true, 0, 0, false},
+        {"1-lone-colour", 1, 37, 23, 40, 1, true, 0, 0, false},
+    };
+    for (const BmpKind& k : kinds) ExpectAsQt(std::string(k.name) + ".bmp", WriteBmp(k, random), kBmp, k.ours);
+
+    for (const BmpKind& k : {BmpKind{"24", 24, 301, 200}, BmpKind{"8", 8, 301, -200, 40, 256}}) {
+        const QByteArray whole = WriteBmp(k, random);
+        for (const qsizetype keep : {qsizetype(30), qsizetype(54 + 100), whole.size() / 2, whole.size() - 1})
+            ExpectCutFails(k.name, whole, keep, kBmp);
+    }
+}
+
+}  // namespace
