@@ -78,4 +78,11 @@ public:
 DecodeResult DecodePictureBytes(PictureFile file, ColorValue background, RowReceiver* receiver = nullptr,
                                 BandSink* sink = nullptr);
 
+namespace detail {
+// A decoded picture, or a band of its rows, as an opaque Format_RGB32 image: Qt's own
+// conversion, then straight alpha over the background. Every reader that streams puts
+// its rows through this, so that they match what Qt's readers give. False when memory runs out.
+bool ToOpaqueRgb32(QImage& image, ColorValue background);
+}  // namespace detail
+
 }  // namespace vistrel
