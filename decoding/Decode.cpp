@@ -17,6 +17,7 @@
 #include "decoding/FileHeaders.h"
 #include "decoding/JpegDecode.h"
 #include "decoding/TiffDecode.h"
+#include "decoding/WebpDecode.h"
 #include "decoding/WmfDecode.h"
 
 namespace vistrel {
@@ -238,6 +239,10 @@ DecodeResult DecodeBytes(PictureFile& file, ColorValue background, RowReceiver* 
 
     if (format == "tiff" || format == "tif") {
         if (std::optional<DecodeResult> tiff = DecodeTiff(data, size, background, receiver, sink)) return std::move(*tiff);
+    }
+
+    if (format == "webp") {
+        if (std::optional<DecodeResult> webp = DecodeWebp(data, size, background, receiver, sink)) return std::move(*webp);
     }
 
     if (format == "gif" && !headers::GifFirstFrameComplete(bytes)) return Failure(DecodeError::Unreadable);
