@@ -86,13 +86,25 @@ test-sanitize-decoding:
 # for FUZZ_SECONDS from the seed corpus in fuzz/corpus/<target>/; what they
 # discover goes to $(FUZZDIR)/corpus/<target>/, never into the repository.
 # worker_messages reads what a decoder worker sends the program.
-FUZZ_TARGETS := jpeg_scan gif_frame metafile sizes worker_messages
+FUZZ_TARGETS := jpeg_scan gif_frame metafile sizes worker_messages tiff_decode webp_decode
 FUZZ_FLAGS := -std=c++20 -O1 -g -I. -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all
 
 $(FUZZDIR)/fuzz_worker_messages: fuzz/fuzz_worker_messages.cpp decoding/WorkerMessages.cpp decoding/WorkerMessages.h | deps
 	@mkdir -p $(FUZZDIR)
 	clang++-14 $(FUZZ_FLAGS) -fPIC $$(pkg-config --cflags Qt6Gui) fuzz/fuzz_worker_messages.cpp \
 	  decoding/WorkerMessages.cpp $$(pkg-config --libs Qt6Gui) -o $@
+
+# The streaming readers, with the conversion and the surface they fill.
+READER_SOURCES := decoding/RowOutput.cpp decoding/OpaqueRgb.cpp platform/Surface.cpp
+$(FUZZDIR)/fuzz_tiff_decode: fuzz/fuzz_tiff_decode.cpp fuzz/band_check.h decoding/TiffDecode.cpp $(READER_SOURCES) | deps
+	@mkdir -p $(FUZZDIR)
+	clang++-14 $(FUZZ_FLAGS) -fPIC $$(pkg-config --cflags Qt6Gui libtiff-4) fuzz/fuzz_tiff_decode.cpp \
+	  decoding/TiffDecode.cpp $(READER_SOURCES) $$(pkg-config --libs Qt6Gui libtiff-4) -o $@
+
+$(FUZZDIR)/fuzz_webp_decode: fuzz/fuzz_webp_decode.cpp fuzz/band_check.h decoding/WebpDecode.cpp $(READER_SOURCES) | deps
+	@mkdir -p $(FUZZDIR)
+	clang++-14 $(FUZZ_FLAGS) -fPIC $$(pkg-config --cflags Qt6Gui libwebp libwebpdemux) fuzz/fuzz_webp_decode.cpp \
+	  decoding/WebpDecode.cpp $(READER_SOURCES) $$(pkg-config --libs Qt6Gui libwebp libwebpdemux) -o $@
 
 $(FUZZDIR)/fuzz_%: fuzz/fuzz_%.cpp decoding/FileHeaders.cpp decoding/FileHeaders.h | deps
 	@mkdir -p $(FUZZDIR)
