@@ -1,4 +1,4 @@
-// Whole loads through the main window (24 megapixels and one gigapixel), each with its
+// Whole loads through the main window (24-megapixel JPEG, TIFF and WebP, and a gigapixel JPEG), each with its
 // peak memory and the cost of a vectorscope zoom change on the loaded picture. Qt's
 // bare decode of the same files is among the decode benchmarks.
 
@@ -69,6 +69,12 @@ void Load(benchmark::State& state, const QString& file, double pixels) {
 
 void BM_LoadPictureFileJpeg24MP(benchmark::State& state) { Load(state, bench::Jpeg24MP(), 6000.0 * 4000.0); }
 BENCHMARK(BM_LoadPictureFileJpeg24MP)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
+
+void BM_LoadPictureFileTiff24MP(benchmark::State& state) { Load(state, bench::Tiff24MP(), 6000.0 * 4000.0); }
+BENCHMARK(BM_LoadPictureFileTiff24MP)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
+
+void BM_LoadPictureFileWebp24MP(benchmark::State& state) { Load(state, bench::Webp24MP(), 6000.0 * 4000.0); }
+BENCHMARK(BM_LoadPictureFileWebp24MP)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
 
 void BM_LoadPictureFileJpeg1Gpx(benchmark::State& state) { Load(state, bench::Jpeg1Gpx(), 32768.0 * 32768.0); }
 BENCHMARK(BM_LoadPictureFileJpeg1Gpx)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
