@@ -34,6 +34,9 @@ enum class Kind {
     Rgb16,
     Rgba16,
     Rgba16Premultiplied,
+    // Everything else libtiff's RGBA reader takes (CMYK, YCbCr and JPEG, separate planes,
+    // fewer than 8 bits, grey and alpha), read through that reader as Qt reads it.
+    Composed,
 };
 
 // The bytes a pixel takes as stored, which is also as Qt's image holds it.
@@ -49,6 +52,7 @@ std::size_t StoredBytesPerPixel(Kind kind) {
         case Kind::Rgb16: return 6;
         case Kind::Rgba16:
         case Kind::Rgba16Premultiplied: return 8;
+        case Kind::Composed: return 4;
     }
     return 0;
 }
@@ -66,6 +70,7 @@ QImage::Format QtFormat(Kind kind) {
         case Kind::Rgb16: return QImage::Format_RGBX64;
         case Kind::Rgba16: return QImage::Format_RGBA64;
         case Kind::Rgba16Premultiplied: return QImage::Format_RGBA64_Premultiplied;
+        case Kind::Composed: return QImage::Format_ARGB32;  // or its premultiplied or opaque kin: Layout says
     }
     return QImage::Format_Invalid;
 }
@@ -138,6 +143,8 @@ struct Layout {
     std::uint32_t tileWidth = 0;
     std::uint32_t tileLength = 0;
     QList<QRgb> colours;           // for Indexed8
+    QImage::Format composedFormat = QImage::Format_RGB32;  // for Composed: what Qt calls its pixels
+    std::uint32_t composedRows = 0;                         // for Composed: rows read at once, whole strips or tiles
 };
 
 // The bytes of Qt's image of the picture, rows padded to 32 bits as QImage pads them.
@@ -161,7 +168,7 @@ std::optional<Kind> KindOf(std::uint16_t photometric, std::uint16_t bits, std::u
         return straight ? Kind::Rgba16 : Kind::Rgba16Premultiplied;
     }
     if (bits != 8) return std::nullopt;
-    if (!described) return std::nullopt;  // Qt's reader and libtiff disagree on what the fourth sample is
+    if (!described) return std::nullopt;  // libtiff takes the fourth sample for alpha, Qt as straight alpha
     switch (extra[0]) {
         case EXTRASAMPLE_UNSPECIFIED: return Kind::Rgba8Straight;
         case EXTRASAMPLE_ASSOCALPHA: return Kind::Rgba8Associated;
@@ -187,15 +194,23 @@ std::optional<Layout> ReadLayout(TIFF* tiff) {
     TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &planar);
     TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &compression);
     if (sampleFormat != SAMPLEFORMAT_UINT && sampleFormat != SAMPLEFORMAT_VOID) return std::nullopt;
-    if (samples > 1 && planar != PLANARCONFIG_CONTIG) return std::nullopt;
-    if (compression == COMPRESSION_JPEG || compression == COMPRESSION_OJPEG) return std::nullopt;
     // A compression libtiff cannot undo is refused by Qt's reader before a row is read.
     if (!TIFFIsCODECConfigured(compression)) return std::nullopt;
     std::uint16_t extraCount = 0;
     std::uint16_t* extra = nullptr;
     const bool gotExtra = TIFFGetField(tiff, TIFFTAG_EXTRASAMPLES, &extraCount, &extra) != 0;
-    const std::optional<Kind> kind = KindOf(photometric, bits, samples, gotExtra, extraCount, extra);
-    if (!kind) return std::nullopt;
+    const bool raw = (samples == 1 || planar == PLANARCONFIG_CONTIG) && compression != COMPRESSION_JPEG &&
+                     compression != COMPRESSION_OJPEG;
+    std::optional<Kind> kind = raw ? KindOf(photometric, bits, samples, gotExtra, extraCount, extra) : std::nullopt;
+    if (!kind) {
+        // Qt reads the rest through libtiff's RGBA reader, but for the kinds it reads raw
+        // and refuses otherwise (16-bit RGB and 16-bit grey, 32-bit floating point).
+        char message[1024];
+        const bool qtReadsRaw = (bits == 16 && (photometric == PHOTOMETRIC_RGB || (photometric == PHOTOMETRIC_MINISBLACK && samples != 2))) ||
+                                bits > 16;
+        if (qtReadsRaw || !TIFFRGBAImageOK(tiff, message)) return std::nullopt;
+        kind = Kind::Composed;
+    }
 
     Layout layout;
     layout.kind = *kind;
@@ -216,6 +231,26 @@ std::optional<Layout> ReadLayout(TIFF* tiff) {
         }
     }
     layout.tiled = TIFFIsTiled(tiff) != 0;
+    if (*kind == Kind::Composed) {
+        if (samples < 4) {
+            layout.composedFormat = QImage::Format_RGB32;
+        } else {
+            const bool premultiplied = gotExtra && extraCount > 0 && extra[0] != EXTRASAMPLE_UNSPECIFIED;
+            layout.composedFormat = premultiplied ? QImage::Format_ARGB32_Premultiplied : QImage::Format_ARGB32;
+        }
+        // libtiff's reader decodes whole strips or tiles for every call: only pictures
+        // stored in small ones are read a band at a time.
+        std::uint32_t unit = 0;
+        if (layout.tiled) {
+            TIFFGetField(tiff, TIFFTAG_TILELENGTH, &unit);
+        } else {
+            TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &unit);
+        }
+        if (unit == 0 || std::uint64_t{unit} * width > kBandPixels * 4) return std::nullopt;
+        if (layout.tiled && TIFFTileSize64(tiff) > QtImageBytes(Kind::Composed, width, height)) return std::nullopt;
+        layout.composedRows = unit * static_cast<std::uint32_t>(std::max<std::uint64_t>(1, kBandPixels / (std::uint64_t{unit} * width)));
+        return layout;
+    }
     if (layout.tiled) {
         if (!TIFFGetField(tiff, TIFFTAG_TILEWIDTH, &layout.tileWidth) ||
             !TIFFGetField(tiff, TIFFTAG_TILELENGTH, &layout.tileLength))
@@ -358,6 +393,7 @@ Outcome DecodeRows(TIFF* tiff, const Layout& layout, const Source& source, Color
                 case Kind::Indexed8:
                 case Kind::Rgba16:
                 case Kind::Rgba16Premultiplied:
+                case Kind::Composed:  // read by DecodeComposed
                     if (!rows.Read(y, target) || failed()) return Outcome::Failed;
                     break;
             }
@@ -372,6 +408,50 @@ Outcome DecodeRows(TIFF* tiff, const Layout& layout, const Source& source, Color
         }
         const bool bandFull = std::size_t(y + 1 - out.finished()) == bandRows || y + 1 == layout.height;
         if (bandFull && !out.Finish(y + 1)) return Outcome::Stopped;
+    }
+    return Outcome::Done;
+}
+
+// The kinds libtiff's RGBA reader composes, a band of whole strips or tiles at a time.
+Outcome DecodeComposed(TIFF* tiff, const Layout& layout, const Source& source, ColorValue background, RowOutput& out) {
+    const auto width = static_cast<std::size_t>(layout.width);
+    const int bandRows = static_cast<int>(std::min<std::uint32_t>(layout.composedRows, static_cast<std::uint32_t>(layout.height)));
+    if (!out.Start(layout.width, layout.height, bandRows))
+        return out.failure() == DecodeError::Cancelled ? Outcome::Stopped : Outcome::NoMemory;
+    char message[1024];
+    TIFFRGBAImage reader{};
+    if (!TIFFRGBAImageBegin(&reader, tiff, 1, message)) return Outcome::Failed;
+    struct Ender {
+        TIFFRGBAImage* reader;
+        ~Ender() { TIFFRGBAImageEnd(reader); }
+    } ender{&reader};
+    reader.req_orientation = ORIENTATION_TOPLEFT;
+    std::vector<std::uint32_t> raster(width * std::size_t(bandRows));
+    const int sliceRows = static_cast<int>(std::max<std::size_t>(1, kSlicePixels / width));
+    for (int first = 0; first < layout.height; first += bandRows) {
+        const int rows = std::min(bandRows, layout.height - first);
+        reader.row_offset = first;
+        reader.col_offset = 0;
+        if (!TIFFRGBAImageGet(&reader, raster.data(), static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(rows)) ||
+            source.failed || source.ranOut)
+            return Outcome::Failed;
+        for (int at = 0; at < rows; at += sliceRows) {
+            const int count = std::min(sliceRows, rows - at);
+            QImage slice(layout.width, count, layout.composedFormat);
+            if (slice.isNull()) return Outcome::NoMemory;
+            for (int i = 0; i < count; ++i) {
+                // libtiff packs red in the low byte, Qt in the third.
+                const std::uint32_t* in = raster.data() + std::size_t(at + i) * width;
+                auto* row = reinterpret_cast<Pixel*>(slice.scanLine(i));
+                for (std::size_t x = 0; x < width; ++x) {
+                    const std::uint32_t p = in[x];
+                    row[x] = (p & 0xFF00FF00u) | ((p & 0xFFu) << 16) | ((p >> 16) & 0xFFu);
+                }
+            }
+            if (!detail::ToOpaqueRgb32(slice, background)) return Outcome::NoMemory;
+            for (int i = 0; i < count; ++i) std::memcpy(out.Row(first + at + i), slice.constScanLine(i), width * 4);
+        }
+        if (!out.Finish(first + rows)) return Outcome::Stopped;
     }
     return Outcome::Done;
 }
@@ -404,7 +484,9 @@ std::optional<DecodeResult> DecodeTiff(const unsigned char* data, std::size_t si
         return DecodeResult::Failed(DecodeError::TooLarge);
 
     RowOutput out(receiver, sink);
-    switch (DecodeRows(tiff, *layout, source, background, out)) {
+    const Outcome outcome = layout->kind == Kind::Composed ? DecodeComposed(tiff, *layout, source, background, out)
+                                                           : DecodeRows(tiff, *layout, source, background, out);
+    switch (outcome) {
         case Outcome::Done: return out.Taken();
         case Outcome::Failed: return DecodeResult::Failed(DecodeError::Unreadable);
         case Outcome::Stopped: return DecodeResult::Failed(DecodeError::Cancelled);

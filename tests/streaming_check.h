@@ -81,8 +81,10 @@ public:
     int next = 0;
 };
 
-// The file decodes to Qt's pixels every way the program decodes it; its first half fails.
-inline void ExpectSameAsQt(const QByteArray& bytes, ColorValue background, const QTemporaryDir& dir, bool inWorker) {
+// The file decodes to Qt's pixels every way the program decodes it, a large one that
+// streams in many bands; its first half fails, and so does all of it but the last byte.
+inline void ExpectSameAsQt(const QByteArray& bytes, ColorValue background, const QTemporaryDir& dir, bool inWorker,
+                           bool streams = true) {
     const QImage expected = QtPath(bytes, background);
     ASSERT_FALSE(expected.isNull());
     {
@@ -94,7 +96,7 @@ inline void ExpectSameAsQt(const QByteArray& bytes, ColorValue background, const
         EXPECT_EQ(recorder.wrongRows, 0);
         EXPECT_EQ(recorder.drops, 0);
         // A large picture streams: the analysis can start long before its last row.
-        if (expected.width() * expected.height() >= 1000000) {
+        if (streams && expected.width() * expected.height() >= 1000000) {
             EXPECT_GE(recorder.reports, 8);
         }
     }
