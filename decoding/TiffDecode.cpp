@@ -206,8 +206,9 @@ std::optional<Layout> ReadLayout(TIFF* tiff) {
         // Qt reads the rest through libtiff's RGBA reader, but for the kinds it reads raw
         // and refuses otherwise (16-bit RGB and 16-bit grey, 32-bit floating point).
         char message[1024];
-        const bool qtReadsRaw = (bits == 16 && (photometric == PHOTOMETRIC_RGB || (photometric == PHOTOMETRIC_MINISBLACK && samples != 2))) ||
-                                bits > 16;
+        const bool qtReadsRaw =
+            bits > 16 || (bits == 16 && (photometric == PHOTOMETRIC_RGB ||
+                                         (photometric == PHOTOMETRIC_MINISBLACK && samples != 2)));
         if (qtReadsRaw || !TIFFRGBAImageOK(tiff, message)) return std::nullopt;
         kind = Kind::Composed;
     }
@@ -248,7 +249,8 @@ std::optional<Layout> ReadLayout(TIFF* tiff) {
         }
         if (unit == 0 || std::uint64_t{unit} * width > kBandPixels * 4) return std::nullopt;
         if (layout.tiled && TIFFTileSize64(tiff) > QtImageBytes(Kind::Composed, width, height)) return std::nullopt;
-        layout.composedRows = unit * static_cast<std::uint32_t>(std::max<std::uint64_t>(1, kBandPixels / (std::uint64_t{unit} * width)));
+        const std::uint64_t units = std::max<std::uint64_t>(1, kBandPixels / (std::uint64_t{unit} * width));
+        layout.composedRows = static_cast<std::uint32_t>(std::min<std::uint64_t>(units * unit, kMaxPictureSide));
         return layout;
     }
     if (layout.tiled) {

@@ -158,6 +158,7 @@ TEST(TiffReader, EveryKindGivesQtsPixelsAsItStreamsAndCutFilesFail) {
         {"bilevel", kBlack, 1, 1, -1, kPack, 61, 37, 8, 0, true},
         {"palette4", PHOTOMETRIC_PALETTE, 4, 1, -1, kLzw, 61, 37, 8, 0, true},
         {"grey8 and alpha", kBlack, 8, 2, kUnassoc, kZip, 61, 37, 8, 0, true},
+        {"grey16 and alpha", kBlack, 16, 2, kAssoc, kLzw, 61, 37, 8, 0, true},
         {"rgb8 four samples, no extra tag", kRgb, 8, 4, -1, kZip, 40, 30, 7, 0, true},
         {"jpeg ycbcr", PHOTOMETRIC_YCBCR, 8, 3, -1, COMPRESSION_JPEG, 61, 37, 16, 0, true},
         {"jpeg rgb tiles", kRgb, 8, 3, -1, COMPRESSION_JPEG, 61, 37, 0, 16, true},
