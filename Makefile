@@ -15,7 +15,7 @@ SUDO     := $(shell [ "$$(id -u)" -eq 0 ] || echo sudo)
 # Debian packages the build, the tests and the program need.
 # clang with libFuzzer and its sanitizer runtimes builds the fuzz targets.
 PACKAGES := cmake make g++ pkg-config qt6-base-dev qt6-svg-dev qt6-image-formats-plugins libgl-dev \
-            libwmf-dev libjpeg62-turbo-dev libspng-dev libdeflate-dev libpng-dev libseccomp-dev libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core \
+            libwmf-dev libjpeg62-turbo-dev libspng-dev libdeflate-dev libpng-dev libtiff-dev libwebp-dev libseccomp-dev libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core \
             desktop-file-utils appstream dpkg-dev file groff-base \
             clang-14 libclang-rt-14-dev libfuzzer-14-dev ccache
 
@@ -80,13 +80,13 @@ endif
 # The decoder, the worker, the header readers and the hostile corpus under the sanitizers.
 test-sanitize-decoding:
 	@$(MAKE) --no-print-directory test-sanitize SANITIZE_TARGET=vistrel_tests_decoding \
-	  SANITIZE_FILTER='Decode*:Worker*:HostileFiles*:MetafileWalk*:HeaderReaders*'
+	  SANITIZE_FILTER='Decode*:Worker*:HostileFiles*:MetafileWalk*:HeaderReaders*:TiffReader*:WebpReader*'
 
 # libFuzzer targets over the program's own readers of file bytes, each run
 # for FUZZ_SECONDS from the seed corpus in fuzz/corpus/<target>/; what they
 # discover goes to $(FUZZDIR)/corpus/<target>/, never into the repository.
 # worker_messages reads what a decoder worker sends the program.
-FUZZ_TARGETS := jpeg_scan gif_frame metafile sizes worker_messages png_decode bmp_decode
+FUZZ_TARGETS := jpeg_scan gif_frame metafile sizes worker_messages png_decode bmp_decode tiff_decode webp_decode
 FUZZ_FLAGS := -std=c++20 -O1 -g -I. -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all
 
 $(FUZZDIR)/fuzz_worker_messages: fuzz/fuzz_worker_messages.cpp decoding/WorkerMessages.cpp decoding/WorkerMessages.h | deps
@@ -104,6 +104,18 @@ $(FUZZDIR)/fuzz_bmp_decode: fuzz/fuzz_bmp_decode.cpp fuzz/reader_checks.h decodi
 	@mkdir -p $(FUZZDIR)
 	clang++-14 $(FUZZ_FLAGS) -fPIC $$(pkg-config --cflags Qt6Gui) fuzz/fuzz_bmp_decode.cpp \
 	  decoding/BmpDecode.cpp platform/Surface.cpp $$(pkg-config --libs Qt6Gui) -o $@
+
+# The streaming readers, with the conversion and the surface they fill.
+READER_SOURCES := decoding/RowOutput.cpp decoding/OpaqueRgb.cpp platform/Surface.cpp
+$(FUZZDIR)/fuzz_tiff_decode: fuzz/fuzz_tiff_decode.cpp fuzz/band_check.h decoding/TiffDecode.cpp $(READER_SOURCES) | deps
+	@mkdir -p $(FUZZDIR)
+	clang++-14 $(FUZZ_FLAGS) -fPIC $$(pkg-config --cflags Qt6Gui libtiff-4) fuzz/fuzz_tiff_decode.cpp \
+	  decoding/TiffDecode.cpp $(READER_SOURCES) $$(pkg-config --libs Qt6Gui libtiff-4) -o $@
+
+$(FUZZDIR)/fuzz_webp_decode: fuzz/fuzz_webp_decode.cpp fuzz/band_check.h decoding/WebpDecode.cpp $(READER_SOURCES) | deps
+	@mkdir -p $(FUZZDIR)
+	clang++-14 $(FUZZ_FLAGS) -fPIC $$(pkg-config --cflags Qt6Gui libwebp libwebpdemux) fuzz/fuzz_webp_decode.cpp \
+	  decoding/WebpDecode.cpp $(READER_SOURCES) $$(pkg-config --libs Qt6Gui libwebp libwebpdemux) -o $@
 
 $(FUZZDIR)/fuzz_%: fuzz/fuzz_%.cpp decoding/FileHeaders.cpp decoding/FileHeaders.h | deps
 	@mkdir -p $(FUZZDIR)

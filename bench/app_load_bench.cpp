@@ -1,4 +1,4 @@
-// Whole loads through the main window (24-megapixel JPEG, PNG and BMP, and a gigapixel JPEG), each with its
+// Whole loads through the main window (24-megapixel JPEG, PNG, BMP, TIFF and WebP, and gigapixel JPEGs), each with its
 // peak memory and the cost of a vectorscope zoom change on the loaded picture. Qt's
 // bare decode of the same files is among the decode benchmarks.
 
@@ -75,6 +75,12 @@ BENCHMARK(BM_LoadPictureFilePng24MP)->Unit(benchmark::kMillisecond)->MinTime(2.0
 
 void BM_LoadPictureFileBmp24MP(benchmark::State& state) { Load(state, bench::Bmp24MP(), 6000.0 * 4000.0); }
 BENCHMARK(BM_LoadPictureFileBmp24MP)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
+
+void BM_LoadPictureFileTiff24MP(benchmark::State& state) { Load(state, bench::Tiff24MP(), 6000.0 * 4000.0); }
+BENCHMARK(BM_LoadPictureFileTiff24MP)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
+
+void BM_LoadPictureFileWebp24MP(benchmark::State& state) { Load(state, bench::Webp24MP(), 6000.0 * 4000.0); }
+BENCHMARK(BM_LoadPictureFileWebp24MP)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
 
 void BM_LoadPictureFileJpeg1Gpx(benchmark::State& state) { Load(state, bench::Jpeg1Gpx(), 32768.0 * 32768.0); }
 BENCHMARK(BM_LoadPictureFileJpeg1Gpx)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();

@@ -50,6 +50,12 @@ BENCHMARK(BM_BareQImageReaderPng24MP)->Unit(benchmark::kMillisecond)->MinTime(2.
 void BM_BareQImageReaderBmp24MP(benchmark::State& state) { BareDecode(state, bench::Bmp24MP(), 6000.0 * 4000.0); }
 BENCHMARK(BM_BareQImageReaderBmp24MP)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
 
+void BM_BareQImageReaderTiff24MP(benchmark::State& state) { BareDecode(state, bench::Tiff24MP(), 6000.0 * 4000.0); }
+BENCHMARK(BM_BareQImageReaderTiff24MP)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
+
+void BM_BareQImageReaderWebp24MP(benchmark::State& state) { BareDecode(state, bench::Webp24MP(), 6000.0 * 4000.0); }
+BENCHMARK(BM_BareQImageReaderWebp24MP)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
+
 // The program's decode: file checks, one read, the structure walk, the decode.
 void BM_DecodePictureJpeg24MP(benchmark::State& state) {
     const QString& file = bench::Jpeg24MP();

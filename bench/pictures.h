@@ -1,7 +1,9 @@
 #pragma once
 // The pictures the decode and load benchmarks share, written once per machine:
 // photograph-like pictures of smooth gradients with mild texture, JPEGs at quality 90,
-// and the 24-megapixel JPEG's pixels again as a PNG and a 24-bit BMP.
+// and the 24-megapixel JPEG's pixels again as a PNG and a 24-bit BMP. The same
+// 24-megapixel picture is also kept as an LZW TIFF (8-bit RGB, libtiff's default
+// strips) and a lossy WebP at quality 90, in /tmp too.
 // The 24-megapixel one (6000 x 4000) lives in /tmp; the gigapixel one (32768 x 32768,
 // written row by row so that it never needs its 4 GiB in memory) in the folder the
 // benchmarks run in (build-bench/ under `make bench`).
@@ -16,6 +18,7 @@
 #include <vector>
 
 #include <jpeglib.h>
+#include <tiffio.h>
 
 namespace bench {
 
@@ -108,6 +111,57 @@ inline const QString& Png24MP() {
 
 inline const QString& Bmp24MP() {
     static const QString path = Photo24MPAs("bmp");
+    return path;
+}
+
+// The 24-megapixel photograph as an image.
+inline QImage Photo24MP() {
+    constexpr int kWidth = 6000;
+    constexpr int kHeight = 4000;
+    QImage image(kWidth, kHeight, QImage::Format_RGB32);
+    for (int y = 0; y < kHeight; ++y) {
+        auto* row = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < kWidth; ++x)
+            row[x] = qRgb(Photo(x, y, kWidth, kHeight, 0), Photo(x, y, kWidth, kHeight, 1), Photo(x, y, kWidth, kHeight, 2));
+    }
+    return image;
+}
+
+inline const QString& Tiff24MP() {
+    static const QString path = [] {
+        const QString file = "/tmp/vistrel_bench_24mp.tif";
+        if (QFile::exists(file)) return file;
+        const QImage image = Photo24MP().convertToFormat(QImage::Format_RGB888);
+        const QString partial = file + ".part";
+        TIFF* tiff = TIFFOpen(qPrintable(partial), "w");
+        if (tiff == nullptr) qFatal("cannot write %s", qPrintable(partial));
+        TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, std::uint32_t(image.width()));
+        TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, std::uint32_t(image.height()));
+        TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
+        TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 3);
+        TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+        TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+        TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
+        TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tiff, 0));
+        for (int y = 0; y < image.height(); ++y)
+            if (TIFFWriteScanline(tiff, const_cast<uchar*>(image.constScanLine(y)), std::uint32_t(y), 0) < 0)
+                qFatal("cannot write %s", qPrintable(partial));
+        TIFFClose(tiff);
+        QFile::rename(partial, file);
+        return file;
+    }();
+    return path;
+}
+
+inline const QString& Webp24MP() {
+    static const QString path = [] {
+        const QString file = "/tmp/vistrel_bench_24mp.webp";
+        if (QFile::exists(file)) return file;
+        QImageWriter writer(file, "webp");
+        writer.setQuality(90);
+        if (!writer.write(Photo24MP())) qFatal("cannot write %s", qPrintable(file));
+        return file;
+    }();
     return path;
 }
 

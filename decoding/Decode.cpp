@@ -18,10 +18,14 @@
 #include "decoding/FileHeaders.h"
 #include "decoding/JpegDecode.h"
 #include "decoding/PngDecode.h"
+#include "decoding/TiffDecode.h"
+#include "decoding/WebpDecode.h"
 #include "decoding/WmfDecode.h"
 
 namespace vistrel {
 namespace {
+
+using detail::ToOpaqueRgb32;
 
 // Qt refuses any image over its allocation limit (128 MiB by default). The
 // widest pixels a reader hands over are 8 bytes (16 bits a channel), so this
@@ -112,47 +116,6 @@ bool ReadsExactly(const QByteArray& format) {
     return format == "bmp" || format == "dib" || format == "tif" || format == "tiff" || format == "xbm";
 }
 
-// ---------------------------------------------------------------------------
-// Pixels
-
-// Straight (non-premultiplied) alpha over an opaque background, rounded to
-// the nearest level; fully transparent gives the background exactly, fully
-// opaque the source exactly. Turns the ARGB32 image into an opaque RGB32 one.
-void CompositeOverBackground(QImage& image, ColorValue background) {
-    Q_ASSERT(image.format() == QImage::Format_ARGB32);
-    const Pixel bg = OpaquePixel(background);
-    const std::uint32_t bgR = (bg >> 16) & 0xFF, bgG = (bg >> 8) & 0xFF, bgB = bg & 0xFF;
-    const auto width = static_cast<std::size_t>(image.width());
-    for (int y = 0; y < image.height(); ++y) {
-        auto* row = reinterpret_cast<Pixel*>(image.scanLine(y));
-        for (std::size_t x = 0; x < width; ++x) {
-            const Pixel s = row[x];
-            const std::uint32_t a = s >> 24;
-            if (a == 0xFF) {
-                continue;
-            }
-            const std::uint32_t ia = 0xFF - a;
-            const std::uint32_t r = (((s >> 16) & 0xFF) * a + bgR * ia + 127) / 255;
-            const std::uint32_t g = (((s >> 8) & 0xFF) * a + bgG * ia + 127) / 255;
-            const std::uint32_t b = ((s & 0xFF) * a + bgB * ia + 127) / 255;
-            row[x] = 0xFF000000u | (r << 16) | (g << 8) | b;
-        }
-    }
-    image.reinterpretAsFormat(QImage::Format_RGB32);
-}
-
-// The decoded picture as an opaque Format_RGB32 image, converted once.
-bool ToOpaqueRgb32(QImage& image, ColorValue background) {
-    if (image.hasAlphaChannel()) {
-        image.convertTo(QImage::Format_ARGB32);
-        if (image.isNull()) return false;
-        CompositeOverBackground(image, background);
-    } else if (image.format() != QImage::Format_RGB32) {
-        image.convertTo(QImage::Format_RGB32);
-    }
-    return !image.isNull();
-}
-
 // One image from the reader's current position. The size the handler reports
 // from the header is checked before the pixel buffer is allocated.
 struct ReadImage {
@@ -236,6 +199,14 @@ DecodeResult DecodeBytes(PictureFile& file, ColorValue background, RowReceiver* 
     }
     if (format == "png") {
         if (std::optional<DecodeResult> png = DecodePng(data, size, background, receiver, sink)) return std::move(*png);
+    }
+
+    if (format == "tiff" || format == "tif") {
+        if (std::optional<DecodeResult> tiff = DecodeTiff(data, size, background, receiver, sink)) return std::move(*tiff);
+    }
+
+    if (format == "webp") {
+        if (std::optional<DecodeResult> webp = DecodeWebp(data, size, background, receiver, sink)) return std::move(*webp);
     }
 
     if (format == "gif" && !headers::GifFirstFrameComplete(bytes)) return Failure(DecodeError::Unreadable);

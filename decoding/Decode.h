@@ -106,4 +106,11 @@ namespace decode_detail {
 DecodeResult DecodeWithQtReader(QByteArray bytes, ColorValue background);
 }  // namespace decode_detail
 
+namespace detail {
+// A decoded picture, or a band of its rows, as an opaque Format_RGB32 image: Qt's own
+// conversion, then straight alpha over the background. Every reader that streams puts
+// its rows through this, so that they match what Qt's readers give. False when memory runs out.
+bool ToOpaqueRgb32(QImage& image, ColorValue background);
+}  // namespace detail
+
 }  // namespace vistrel

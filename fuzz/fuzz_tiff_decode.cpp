@@ -1,0 +1,13 @@
+// The streaming TIFF reader over any bytes, its rows going to a band sink as in the worker.
+#include <cstddef>
+#include <cstdint>
+
+#include "fuzz/band_check.h"
+#include "decoding/TiffDecode.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    fuzz::BandCheck sink;
+    const std::optional<vistrel::DecodeResult> result = vistrel::DecodeTiff(data, size, 0x336699, nullptr, &sink);
+    sink.Verify(result);
+    return 0;
+}

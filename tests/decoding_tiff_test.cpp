@@ -1,0 +1,179 @@
+// The streaming TIFF reader: every kind it takes gives Qt's pixels in every way the
+// program decodes, rows final when reported, cut files refused; the kinds it leaves to
+// Qt still load.
+
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+
+#include <cstdint>
+#include <vector>
+
+#include <tiffio.h>
+
+#include "streaming_check.h"
+#include "decoding/TiffDecode.h"
+
+namespace {
+
+constexpr vistrel::ColorValue kBackground = 0x00336699;
+
+struct Kind {
+    const char* name;
+    std::uint16_t photometric;
+    std::uint16_t bits;
+    std::uint16_t samples;
+    int extra;  // the extra sample's meaning, or -1 for no ExtraSamples tag
+    std::uint16_t compression;
+    int width, height;
+    std::uint32_t rowsPerStrip;  // 0: one strip for the whole picture
+    std::uint32_t tile;          // a tile side, or 0 for strips
+    bool streams;                // the reader takes it (otherwise Qt's does)
+    std::uint16_t planar = PLANARCONFIG_CONTIG;
+    std::uint16_t orientation = ORIENTATION_TOPLEFT;
+};
+
+// A sample of every value: ramps, a fine texture, and alphas of 0 and 255 among the rest.
+std::uint32_t Sample(int x, int y, int c, int samples, int bits, int width, int height) {
+    const std::uint32_t top = (1u << bits) - 1;
+    const std::uint32_t hash = (std::uint32_t(x) * 2654435761u) ^ (std::uint32_t(y) * 40503u) ^ (std::uint32_t(c) * 97u);
+    const bool alpha = (samples == 4 && c == 3) || (samples == 2 && c == 1);
+    if (alpha) {
+        const std::uint32_t pick = (hash >> 7) % 8;
+        return pick == 0 ? 0 : pick == 1 ? top : (hash * 31u) & top;
+    }
+    const std::uint64_t ramp = c == 0 ? std::uint64_t(x) * top / width : c == 1 ? std::uint64_t(y) * top / height
+                                                                         : std::uint64_t(x + y) * top / (width + height);
+    return std::uint32_t((ramp + ((hash >> 3) & (top >> 3))) & top);
+}
+
+QByteArray WriteTiff(const Kind& k, const QString& path) {
+    TIFF* tiff = TIFFOpen(path.toLocal8Bit().constData(), "w");
+    EXPECT_NE(tiff, nullptr);
+    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, std::uint32_t(k.width));
+    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, std::uint32_t(k.height));
+    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, k.bits);
+    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, k.samples);
+    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, k.photometric);
+    TIFFSetField(tiff, TIFFTAG_COMPRESSION, k.compression);
+    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, k.planar);
+    TIFFSetField(tiff, TIFFTAG_ORIENTATION, k.orientation);
+    if (k.compression == COMPRESSION_JPEG) {
+        TIFFSetField(tiff, TIFFTAG_JPEGQUALITY, 90);
+        if (k.photometric == PHOTOMETRIC_YCBCR) TIFFSetField(tiff, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+    }
+    if (k.extra >= 0) {
+        const std::uint16_t extra = std::uint16_t(k.extra);
+        TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, 1, &extra);
+    }
+    std::vector<std::uint16_t> map(3 * 256);
+    if (k.photometric == PHOTOMETRIC_PALETTE) {
+        for (int i = 0; i < 256; ++i) {
+            map[i] = std::uint16_t(i * 257);
+            map[256 + i] = std::uint16_t((255 - i) * 256 + (i & 0xFF));
+            map[512 + i] = std::uint16_t((i * 37 % 256) * 257 + 128);
+        }
+        TIFFSetField(tiff, TIFFTAG_COLORMAP, map.data(), map.data() + 256, map.data() + 512);
+    }
+    const int planes = k.planar == PLANARCONFIG_SEPARATE ? k.samples : 1;
+    const int perPixel = k.planar == PLANARCONFIG_SEPARATE ? 1 : k.samples;
+    const std::size_t rowBytes = (std::size_t(k.width) * perPixel * k.bits + 7) / 8;
+    const auto fillRow = [&](int y, int plane, unsigned char* row) {
+        std::fill(row, row + rowBytes, 0);
+        for (int x = 0; x < k.width; ++x)
+            for (int s = 0; s < perPixel; ++s) {
+                const int c = planes > 1 ? plane : s;
+                const std::uint32_t v = Sample(x, y, c, k.samples, k.bits, k.width, k.height);
+                const std::size_t at = std::size_t(x) * perPixel + s;
+                if (k.bits == 16) reinterpret_cast<std::uint16_t*>(row)[at] = std::uint16_t(v);
+                else if (k.bits == 8) row[at] = static_cast<unsigned char>(v);
+                else if (v) row[at / 8] |= static_cast<unsigned char>(0x80 >> (at % 8));
+            }
+    };
+    std::vector<unsigned char> row(rowBytes);
+    if (k.tile != 0) {
+        TIFFSetField(tiff, TIFFTAG_TILEWIDTH, k.tile);
+        TIFFSetField(tiff, TIFFTAG_TILELENGTH, k.tile);
+        std::vector<unsigned char> tile(static_cast<std::size_t>(TIFFTileSize(tiff)));
+        const std::size_t tileRow = std::size_t(k.tile) * perPixel * k.bits / 8;
+        for (int plane = 0; plane < planes; ++plane)
+            for (std::uint32_t ty = 0; ty < std::uint32_t(k.height); ty += k.tile)
+                for (std::uint32_t tx = 0; tx < std::uint32_t(k.width); tx += k.tile) {
+                    std::fill(tile.begin(), tile.end(), 0);
+                    for (std::uint32_t i = 0; i < k.tile && ty + i < std::uint32_t(k.height); ++i) {
+                        fillRow(int(ty + i), plane, row.data());
+                        const std::size_t from = std::size_t(tx) * perPixel * k.bits / 8;
+                        std::memcpy(tile.data() + i * tileRow, row.data() + from, std::min(tileRow, rowBytes - from));
+                    }
+                    EXPECT_GE(TIFFWriteTile(tiff, tile.data(), tx, ty, 0, std::uint16_t(plane)), 0);
+                }
+    } else {
+        TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, k.rowsPerStrip ? k.rowsPerStrip : std::uint32_t(k.height));
+        for (int plane = 0; plane < planes; ++plane)
+            for (int y = 0; y < k.height; ++y) {
+                fillRow(y, plane, row.data());
+                EXPECT_GE(TIFFWriteScanline(tiff, row.data(), std::uint32_t(y), std::uint16_t(plane)), 0);
+            }
+    }
+    TIFFClose(tiff);
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+    return file.readAll();
+}
+
+TEST(TiffReader, EveryKindGivesQtsPixelsAsItStreamsAndCutFilesFail) {
+    constexpr std::uint16_t kRgb = PHOTOMETRIC_RGB, kBlack = PHOTOMETRIC_MINISBLACK;
+    constexpr std::uint16_t kNone = COMPRESSION_NONE, kLzw = COMPRESSION_LZW, kZip = COMPRESSION_ADOBE_DEFLATE,
+                            kPack = COMPRESSION_PACKBITS;
+    constexpr int kAssoc = EXTRASAMPLE_ASSOCALPHA, kUnassoc = EXTRASAMPLE_UNASSALPHA, kUnspecified = EXTRASAMPLE_UNSPECIFIED;
+    const Kind kinds[] = {
+        {"rgb8 lzw strips", kRgb, 8, 3, -1, kLzw, 61, 37, 5, 0, true},
+        {"rgb8 one strip", kRgb, 8, 3, -1, kNone, 61, 37, 0, 0, true},
+        {"rgb8 packbits tiles", kRgb, 8, 3, -1, kPack, 61, 37, 0, 16, true},
+        {"rgba8 unspecified", kRgb, 8, 4, kUnspecified, kZip, 61, 37, 8, 0, true},
+        {"rgba8 associated", kRgb, 8, 4, kAssoc, kLzw, 61, 37, 8, 0, true},
+        {"rgba8 unassociated", kRgb, 8, 4, kUnassoc, kNone, 61, 37, 8, 0, true},
+        {"rgba8 unassociated tiles", kRgb, 8, 4, kUnassoc, kZip, 70, 50, 0, 32, true},
+        {"grey8", kBlack, 8, 1, -1, kLzw, 61, 37, 4, 0, true},
+        {"grey8 white at zero", PHOTOMETRIC_MINISWHITE, 8, 1, -1, kPack, 61, 37, 4, 0, true},
+        {"grey16", kBlack, 16, 1, -1, kZip, 61, 37, 4, 0, true},
+        {"palette8", PHOTOMETRIC_PALETTE, 8, 1, -1, kLzw, 61, 37, 4, 0, true},
+        {"palette8 tiles", PHOTOMETRIC_PALETTE, 8, 1, -1, kNone, 61, 37, 0, 16, true},
+        {"rgb16", kRgb, 16, 3, -1, kLzw, 61, 37, 3, 0, true},
+        {"rgba16 unassociated", kRgb, 16, 4, kUnassoc, kZip, 61, 37, 3, 0, true},
+        {"rgba16 associated", kRgb, 16, 4, kAssoc, kZip, 61, 37, 3, 0, true},
+        {"rgba16 unspecified tiles", kRgb, 16, 4, kUnspecified, kNone, 61, 37, 0, 16, true},
+        // Large enough for Qt's conversions to go threaded, in a single strip and in tiles.
+        {"big rgb8 lzw", kRgb, 8, 3, -1, kLzw, 2000, 1500, 0, 0, true},
+        {"big rgba8 unassociated", kRgb, 8, 4, kUnassoc, kZip, 2000, 1500, 16, 0, true},
+        {"big grey16", kBlack, 16, 1, -1, kZip, 2000, 1500, 0, 0, true},
+        {"big rgba16 associated tiles", kRgb, 16, 4, kAssoc, kZip, 2000, 1500, 0, 256, true},
+        {"big rgb16", kRgb, 16, 3, -1, kLzw, 2000, 1500, 64, 0, true},
+        // Composed by libtiff's RGBA reader, as Qt's reader has them composed.
+        {"cmyk", PHOTOMETRIC_SEPARATED, 8, 4, -1, kLzw, 61, 37, 8, 0, true},
+        {"cmyk tiles", PHOTOMETRIC_SEPARATED, 8, 4, -1, kZip, 61, 37, 0, 16, true},
+        {"big cmyk", PHOTOMETRIC_SEPARATED, 8, 4, -1, kZip, 2000, 1500, 8, 0, true},
+        {"separate planes", kRgb, 8, 3, -1, kNone, 61, 37, 8, 0, true, PLANARCONFIG_SEPARATE},
+        {"separate planes and alpha", kRgb, 8, 4, kUnassoc, kLzw, 61, 37, 8, 0, true, PLANARCONFIG_SEPARATE},
+        {"bilevel", kBlack, 1, 1, -1, kPack, 61, 37, 8, 0, true},
+        {"palette4", PHOTOMETRIC_PALETTE, 4, 1, -1, kLzw, 61, 37, 8, 0, true},
+        {"grey8 and alpha", kBlack, 8, 2, kUnassoc, kZip, 61, 37, 8, 0, true},
+        {"grey16 and alpha", kBlack, 16, 2, kAssoc, kLzw, 61, 37, 8, 0, true},
+        {"rgb8 four samples, no extra tag", kRgb, 8, 4, -1, kZip, 40, 30, 7, 0, true},
+        {"jpeg ycbcr", PHOTOMETRIC_YCBCR, 8, 3, -1, COMPRESSION_JPEG, 61, 37, 16, 0, true},
+        {"jpeg rgb tiles", kRgb, 8, 3, -1, COMPRESSION_JPEG, 61, 37, 0, 16, true},
+        // Left to Qt's reader.
+        {"rgb8 one compressed strip, composed", kRgb, 8, 4, -1, kZip, 2000, 1500, 0, 0, false},
+        {"upside down", kRgb, 8, 3, -1, kNone, 61, 37, 8, 0, false, PLANARCONFIG_CONTIG, ORIENTATION_BOTLEFT},
+    };
+    QTemporaryDir dir;
+    for (const Kind& k : kinds) {
+        SCOPED_TRACE(k.name);
+        const QByteArray bytes = WriteTiff(k, dir.filePath("made.tif"));
+        const auto* data = reinterpret_cast<const unsigned char*>(bytes.constData());
+        EXPECT_EQ(vistrel::DecodeTiff(data, std::size_t(bytes.size()), kBackground, nullptr).has_value(), k.streams);
+        streaming_check::ExpectSameAsQt(bytes, kBackground, dir, k.width > 1000, k.streams);
+    }
+}
+
+}  // namespace
