@@ -151,13 +151,13 @@ SourceColour FromGamma(std::uint32_t gamma, const std::optional<colourtags::Chro
 
 // --- conversions --------------------------------------------------------------
 
-// The fast path works in fixed point: linear light and the matrix's coefficients
-// with 14 fractional bits, their products with 28. Sixteen thousand steps of linear
-// light are a fifth of a level apart where sRGB's curve is steepest (near black).
+// The fast path works in fixed point: light with 14 fractional bits. Sixteen
+// thousand steps of light are a fifth of a level apart where sRGB's curve is steepest
+// (near black).
 constexpr int kFractionBits = 14;
 constexpr std::int32_t kOne = 1 << kFractionBits;
-// A matrix whose rows' magnitudes add up to more than this could overflow the 32-bit
-// products' sums; it goes to lcms2's general transform instead.
+// A matrix whose rows' magnitudes add up to more than this would overflow the fast
+// path's fields; it goes to lcms2's general transform instead.
 constexpr double kLargestRowSum = 7.5;
 
 using Matrix = std::array<std::array<double, 3>, 3>;
@@ -232,12 +232,12 @@ public:
         constexpr double kSameMatrix = 1e-3;
         constexpr double kSameLevel = 0.25;
         bool same = true;
+        std::array<std::array<std::int32_t, 256>, 3> light{};
         for (int i = 0; i < 3; ++i) {
             double rowSum = 0;
             for (int j = 0; j < 3; ++j) {
                 same = same && std::abs(m[i][j] - (i == j ? 1.0 : 0.0)) <= kSameMatrix;
                 rowSum += std::abs(m[i][j]);
-                fast->matrix_[i][j] = static_cast<std::int32_t>(std::nearbyint(m[i][j] * kOne));
             }
             if (rowSum > kLargestRowSum) return nullptr;
         }
@@ -247,45 +247,70 @@ public:
             for (int v = 0; v < 256; ++v) {
                 const double linear = std::clamp<double>(cmsEvalToneCurveFloat(curve, static_cast<cmsFloat32Number>(v / 255.0)), 0, 1);
                 same = same && std::abs(SrgbEncode(linear) * 255 - v) <= kSameLevel;
-                fast->linear_[c][v] = static_cast<std::int32_t>(std::nearbyint(linear * kOne));
+                light[std::size_t(c)][std::size_t(v)] = static_cast<std::int32_t>(std::nearbyint(linear * kOne));
             }
         }
         if (same) return nullptr;
+        for (int c = 0; c < 3; ++c)
+            for (int v = 0; v < 256; ++v) {
+                std::uint64_t packed = 0;
+                for (int k = 0; k < 3; ++k) {
+                    const double product = m[k][c] * light[std::size_t(c)][std::size_t(v)];  // light, kFractionBits fractional bits
+                    const auto field = static_cast<std::int64_t>(std::nearbyint(product)) + kEntryBias;
+                    packed |= (static_cast<std::uint64_t>(field) & kFieldMask) << (kFieldBits * (2 - k));
+                }
+                fast->packed_[c][v] = packed;
+            }
         for (std::size_t i = 0; i < fast->encode_.size(); ++i)
             fast->encode_[i] = static_cast<std::uint8_t>(std::nearbyint(SrgbEncode(double(i) / kOne) * 255));
-        const double products = double(std::int64_t{1} << (2 * kFractionBits));
-        fast->clipBelow_ = static_cast<std::int32_t>(std::floor(kClipBelow * products));
-        fast->clipAbove_ = static_cast<std::int32_t>(std::ceil(kClipAbove * products));
+        fast->clipBelow_ = static_cast<std::uint32_t>(kBias + static_cast<std::int32_t>(std::floor(kClipBelow * kOne)));
+        fast->clipAbove_ = static_cast<std::uint32_t>(kBias + static_cast<std::int32_t>(std::ceil(kClipAbove * kOne)));
         return fast;
     }
 
     std::uint64_t Convert(const std::uint32_t* in, std::uint32_t* out, std::size_t count) const override {
-        constexpr std::int32_t kRound = 1 << (kFractionBits - 1);
+        // Everything the loop reads, held where stores to `out` cannot make the compiler
+        // read it again.
+        const std::uint64_t* const fromR = packed_[0].data();
+        const std::uint64_t* const fromG = packed_[1].data();
+        const std::uint64_t* const fromB = packed_[2].data();
+        const std::uint8_t* const encode = encode_.data();
+        const std::uint32_t below = clipBelow_, span = clipAbove_ - clipBelow_;
         std::uint64_t clipped = 0;
         for (std::size_t i = 0; i < count; ++i) {
             const std::uint32_t p = in[i];
-            const std::int32_t r = linear_[0][(p >> 16) & 0xFF], g = linear_[1][(p >> 8) & 0xFF], b = linear_[2][p & 0xFF];
-            std::int32_t sums[3];
-            for (int k = 0; k < 3; ++k) sums[k] = matrix_[k][0] * r + matrix_[k][1] * g + matrix_[k][2] * b;
-            bool outside = false;
-            std::uint32_t levels[3];
-            for (int k = 0; k < 3; ++k) {
-                outside = outside || sums[k] < clipBelow_ || sums[k] > clipAbove_;
-                const std::int32_t at = std::clamp((sums[k] + kRound) >> kFractionBits, 0, kOne);
-                levels[k] = encode_[static_cast<std::size_t>(at)];
-            }
-            clipped += outside ? 1 : 0;
-            out[i] = (p & 0xFF000000u) | (levels[0] << 16) | (levels[1] << 8) | levels[2];
+            // The three outputs' sums at once, each in a biased field of its own.
+            const std::uint64_t sums = fromR[(p >> 16) & 0xFF] + fromG[(p >> 8) & 0xFF] + fromB[p & 0xFF];
+            const auto sr = static_cast<std::uint32_t>(sums >> (2 * kFieldBits)) & kFieldMask;
+            const auto sg = static_cast<std::uint32_t>(sums >> kFieldBits) & kFieldMask;
+            const auto sb = static_cast<std::uint32_t>(sums) & kFieldMask;
+            // Outside below .. above, as one unsigned comparison each.
+            clipped += (sr - below > span) | (sg - below > span) | (sb - below > span);
+            out[i] = (p & 0xFF000000u) | (std::uint32_t{encode[Index(sr)]} << 16) | (std::uint32_t{encode[Index(sg)]} << 8) |
+                     encode[Index(sb)];
         }
         return clipped;
     }
     bool fast() const override { return true; }
 
 private:
-    std::array<std::array<std::int32_t, 3>, 3> matrix_{};
-    std::array<std::array<std::int32_t, 256>, 3> linear_{};
+    // What each input channel's level adds to the three outputs (its light times the
+    // matrix's column, with kFractionBits fractional bits), packed as three fields of
+    // kFieldBits, red's highest. Each entry's fields carry a bias that keeps them
+    // positive (a coefficient is at most kLargestRowSum, so a product stays within
+    // 2^17), and three biased sums stay below 2^21: the three entries add as one word,
+    // no field borrowing from or carrying into another.
+    static constexpr int kFieldBits = 21;
+    static constexpr std::uint32_t kFieldMask = (1u << kFieldBits) - 1;
+    static constexpr std::int32_t kEntryBias = 1 << 18;
+    static constexpr std::int32_t kBias = 3 * kEntryBias;
+    // A biased sum's place in the encoding table (0 .. kOne).
+    static std::size_t Index(std::uint32_t biased) {
+        return static_cast<std::size_t>(std::clamp(static_cast<std::int32_t>(biased) - kBias, 0, kOne));
+    }
+    std::array<std::array<std::uint64_t, 256>, 3> packed_{};
     std::array<std::uint8_t, kOne + 1> encode_{};
-    std::int32_t clipBelow_ = 0, clipAbove_ = 0;
+    std::uint32_t clipBelow_ = 0, clipAbove_ = 0;  // biased
 };
 
 // lcms2's general transform, in floating point so that what leaves sRGB shows.
