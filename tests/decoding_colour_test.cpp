@@ -4,7 +4,6 @@
 #include <QFile>
 #include <QImage>
 #include <QImageWriter>
-#include <QLoggingCategory>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -434,8 +433,8 @@ TEST(WorkerMessages, ColourNameAndClippedCountCrossIntact) {
     EXPECT_FALSE(reader.Feed(reinterpret_cast<const std::uint8_t*>(stream.constData()), std::size_t(stream.size()), events));
 }
 
-// The conversion under the worker's confinement, split over its threads; a call the
-// filter refuses would end the worker and be named in its log.
+// The conversion under the worker's confinement, on its threads; a call the filter
+// refuses would end the worker and be named in its log (switched on by tests/main.cpp).
 TEST(WorkerColour, TaggedBarsConvertInTheConfinedWorker) {
     QStringList log;
     static QStringList* lines = nullptr;
@@ -443,7 +442,6 @@ TEST(WorkerColour, TaggedBarsConvertInTheConfinedWorker) {
     const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext& context, const QString& line) {
         if (std::string_view(context.category) == "vistrel.decoder") lines->append(line);
     });
-    QLoggingCategory::setFilterRules(QStringLiteral("vistrel.decoder.info=true"));
     QTemporaryDir dir;
     for (const Space& s : {kWideSpaces[0], kWideSpaces[3]}) {
         SCOPED_TRACE(s.name);
@@ -460,7 +458,6 @@ TEST(WorkerColour, TaggedBarsConvertInTheConfinedWorker) {
         EXPECT_FALSE(stored.colourConverted);
     }
     qInstallMessageHandler(previous);
-    QLoggingCategory::setFilterRules(QString());
     EXPECT_FALSE(log.join('\n').contains("stopped by the system-call filter")) << log.join('\n').toStdString();
 }
 
