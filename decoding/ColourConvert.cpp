@@ -218,9 +218,10 @@ constexpr double kClipAbove = 1 + kClipSlack;
 
 class FastConverter final : public Converter {
 public:
-    // Nothing when the profile means sRGB (or cannot take this path).
-    static std::unique_ptr<FastConverter> Build(cmsHPROFILE source, cmsHPROFILE srgb) {
-        const std::optional<Matrix> from = Colorants(source), to = Colorants(srgb);
+    // Nothing when the profile means sRGB (`srgb` then set) or cannot take this path.
+    static std::unique_ptr<FastConverter> Build(cmsHPROFILE source, cmsHPROFILE srgbProfile, bool& srgb) {
+        srgb = false;
+        const std::optional<Matrix> from = Colorants(source), to = Colorants(srgbProfile);
         if (!from || !to) return nullptr;
         const std::optional<Matrix> toInverse = Inverse(*to);
         if (!toInverse) return nullptr;
@@ -240,6 +241,10 @@ public:
                 rowSum += std::abs(m[i][j]);
             }
             if (rowSum > kLargestRowSum) return nullptr;
+            // Every output within the encoding table's reach, whatever the input.
+            double lowest = 0, highest = 0;
+            for (int j = 0; j < 3; ++j) (m[i][j] < 0 ? lowest : highest) += m[i][j];
+            if (lowest <= -FastConverter::kReach + 0.01 || highest >= FastConverter::kReach - 0.01) return nullptr;
         }
         for (int c = 0; c < 3; ++c) {
             const auto* curve = static_cast<const cmsToneCurve*>(cmsReadTag(source, trcTags[c]));
@@ -250,7 +255,10 @@ public:
                 light[std::size_t(c)][std::size_t(v)] = static_cast<std::int32_t>(std::nearbyint(linear * kOne));
             }
         }
-        if (same) return nullptr;
+        if (same) {
+            srgb = true;
+            return nullptr;
+        }
         for (int c = 0; c < 3; ++c)
             for (int v = 0; v < 256; ++v) {
                 std::uint64_t packed = 0;
@@ -261,8 +269,10 @@ public:
                 }
                 fast->packed_[c][v] = packed;
             }
-        for (std::size_t i = 0; i < fast->encode_.size(); ++i)
-            fast->encode_[i] = static_cast<std::uint8_t>(std::nearbyint(SrgbEncode(double(i) / kOne) * 255));
+        for (std::size_t i = 0; i < fast->encode_.size(); ++i) {
+            const double light = std::clamp((double(i) - kReach * kOne) / kOne, 0.0, 1.0);
+            fast->encode_[i] = static_cast<std::uint8_t>(std::nearbyint(SrgbEncode(light) * 255));
+        }
         fast->clipBelow_ = static_cast<std::uint32_t>(kBias + static_cast<std::int32_t>(std::floor(kClipBelow * kOne)));
         fast->clipAbove_ = static_cast<std::uint32_t>(kBias + static_cast<std::int32_t>(std::ceil(kClipAbove * kOne)));
         return fast;
@@ -304,12 +314,13 @@ private:
     static constexpr std::uint32_t kFieldMask = (1u << kFieldBits) - 1;
     static constexpr std::int32_t kEntryBias = 1 << 18;
     static constexpr std::int32_t kBias = 3 * kEntryBias;
-    // A biased sum's place in the encoding table (0 .. kOne).
-    static std::size_t Index(std::uint32_t biased) {
-        return static_cast<std::size_t>(std::clamp(static_cast<std::int32_t>(biased) - kBias, 0, kOne));
-    }
+    // A biased sum's place in the encoding table.
+    static std::size_t Index(std::uint32_t biased) { return biased - static_cast<std::uint32_t>(kBias - kReach * kOne); }
     std::array<std::array<std::uint64_t, 256>, 3> packed_{};
-    std::array<std::uint8_t, kOne + 1> encode_{};
+    // sRGB's levels for light from -kReach to kReach (exclusive), kFractionBits bits:
+    // clipped at 0 and 255 in the table itself, so the loop needs no clamping.
+    static constexpr std::int32_t kReach = 3;  // ProPhoto's red reaches 2.03
+    std::array<std::uint8_t, std::size_t{2 * kReach} * kOne> encode_{};
     std::uint32_t clipBelow_ = 0, clipAbove_ = 0;  // biased
 };
 
@@ -392,7 +403,11 @@ std::shared_ptr<const Converter> Converter::For(const std::vector<unsigned char>
         return nullptr;
     const Profile srgb(cmsCreate_sRGBProfile());
     if (!srgb) return nullptr;
-    if (cmsIsMatrixShaper(source.get()) && !HasTables(source.get())) return FastConverter::Build(source.get(), srgb.get());
+    if (cmsIsMatrixShaper(source.get()) && !HasTables(source.get())) {
+        bool isSrgb = false;
+        if (std::unique_ptr<FastConverter> fast = FastConverter::Build(source.get(), srgb.get(), isSrgb)) return fast;
+        if (isSrgb) return nullptr;
+    }
     Transform transform(cmsCreateTransform(source.get(), TYPE_RGB_FLT, srgb.get(), TYPE_RGB_FLT,
                                            INTENT_RELATIVE_COLORIMETRIC, cmsFLAGS_NOCACHE));
     if (!transform) return nullptr;
