@@ -15,7 +15,7 @@ SUDO     := $(shell [ "$$(id -u)" -eq 0 ] || echo sudo)
 # Debian packages the build, the tests and the program need.
 # clang with libFuzzer and its sanitizer runtimes builds the fuzz targets.
 PACKAGES := cmake make g++ pkg-config qt6-base-dev qt6-svg-dev qt6-image-formats-plugins libgl-dev \
-            libwmf-dev libjpeg62-turbo-dev libspng-dev libdeflate-dev libpng-dev libtiff-dev libwebp-dev libseccomp-dev libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core \
+            libwmf-dev libjpeg62-turbo-dev libspng-dev libdeflate-dev libpng-dev libtiff-dev libwebp-dev liblcms2-dev zlib1g-dev libseccomp-dev libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core \
             desktop-file-utils appstream dpkg-dev file groff-base \
             clang-14 libclang-rt-14-dev libfuzzer-14-dev ccache
 
@@ -85,8 +85,10 @@ test-sanitize-decoding:
 # libFuzzer targets over the program's own readers of file bytes, each run
 # for FUZZ_SECONDS from the seed corpus in fuzz/corpus/<target>/; what they
 # discover goes to $(FUZZDIR)/corpus/<target>/, never into the repository.
-# worker_messages reads what a decoder worker sends the program.
-FUZZ_TARGETS := jpeg_scan gif_frame metafile sizes worker_messages png_decode bmp_decode tiff_decode webp_decode
+# worker_messages reads what a decoder worker sends the program; icc_jpeg, colour_png,
+# icc_tiff and icc_webp read what colours a file says it means.
+FUZZ_TARGETS := jpeg_scan gif_frame metafile sizes worker_messages png_decode bmp_decode tiff_decode webp_decode \
+                icc_jpeg colour_png icc_tiff icc_webp
 FUZZ_FLAGS := -std=c++20 -O1 -g -I. -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all
 
 $(FUZZDIR)/fuzz_worker_messages: fuzz/fuzz_worker_messages.cpp decoding/WorkerMessages.cpp decoding/WorkerMessages.h | deps
@@ -117,9 +119,9 @@ $(FUZZDIR)/fuzz_webp_decode: fuzz/fuzz_webp_decode.cpp fuzz/band_check.h decodin
 	clang++-14 $(FUZZ_FLAGS) -fPIC $$(pkg-config --cflags Qt6Gui libwebp libwebpdemux) fuzz/fuzz_webp_decode.cpp \
 	  decoding/WebpDecode.cpp $(READER_SOURCES) $$(pkg-config --libs Qt6Gui libwebp libwebpdemux) -o $@
 
-$(FUZZDIR)/fuzz_%: fuzz/fuzz_%.cpp decoding/FileHeaders.cpp decoding/FileHeaders.h | deps
+$(FUZZDIR)/fuzz_%: fuzz/fuzz_%.cpp decoding/FileHeaders.cpp decoding/FileHeaders.h decoding/ColourTags.cpp decoding/ColourTags.h | deps
 	@mkdir -p $(FUZZDIR)
-	clang++-14 $(FUZZ_FLAGS) fuzz/fuzz_$*.cpp decoding/FileHeaders.cpp -o $@
+	clang++-14 $(FUZZ_FLAGS) fuzz/fuzz_$*.cpp decoding/FileHeaders.cpp decoding/ColourTags.cpp -lz -o $@
 
 fuzz-build: $(FUZZ_TARGETS:%=$(FUZZDIR)/fuzz_%)
 

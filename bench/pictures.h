@@ -20,6 +20,8 @@
 #include <jpeglib.h>
 #include <tiffio.h>
 
+#include "decoding/ColourConvert.h"
+
 namespace bench {
 
 inline unsigned Photo(int x, int y, int width, int height, int channel) {
@@ -49,6 +51,32 @@ inline const QString& Jpeg24MP() {
         QImageWriter writer(file, "jpeg");
         writer.setQuality(90);
         if (!writer.write(image)) qFatal("cannot write %s", qPrintable(file));
+        return file;
+    }();
+    return path;
+}
+
+// The same 24-megapixel JPEG tagged Adobe RGB (1998): its profile in an APP2 segment
+// after the start-of-image marker, the pixels as they are.
+inline const QString& Jpeg24MPAdobeRgb() {
+    static const QString path = [] {
+        const QString file = "/tmp/vistrel_bench_24mp_adobergb.jpg";
+        if (QFile::exists(file)) return file;
+        QFile plain(Jpeg24MP());
+        if (!plain.open(QIODevice::ReadOnly)) qFatal("cannot read %s", qPrintable(plain.fileName()));
+        QByteArray bytes = plain.readAll();
+        const std::vector<unsigned char> profile = vistrel::colour::StandardProfile(vistrel::colour::StandardSpace::AdobeRgb);
+        const std::size_t length = 2 + 14 + profile.size();
+        QByteArray segment("\xFF\xE2", 2);
+        segment += char(length >> 8);
+        segment += char(length & 0xFF);
+        segment += QByteArray("ICC_PROFILE", 12);
+        segment += char(1);
+        segment += char(1);
+        segment += QByteArray(reinterpret_cast<const char*>(profile.data()), qsizetype(profile.size()));
+        bytes.insert(2, segment);
+        QFile tagged(file);
+        if (!tagged.open(QIODevice::WriteOnly) || tagged.write(bytes) != bytes.size()) qFatal("cannot write %s", qPrintable(file));
         return file;
     }();
     return path;

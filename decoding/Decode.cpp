@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "decoding/BmpDecode.h"
+#include "decoding/ColourBands.h"
 #include "decoding/FileHeaders.h"
 #include "decoding/JpegDecode.h"
 #include "decoding/PngDecode.h"
@@ -285,17 +286,31 @@ PictureFile ReadPictureFile(const QString& path, FileAccess access) {
     }
 }
 
-DecodeResult DecodePictureBytes(PictureFile file, ColorValue background, RowReceiver* receiver, BandSink* sink) {
+DecodeResult DecodePictureBytes(PictureFile file, ColorValue background, RowReceiver* receiver, BandSink* sink,
+                                ColourHandling colour) {
     if (file.error) return Failure(*file.error);
     try {
-        return DecodeBytes(file, background, receiver, sink);
+        const PictureColour meant = PictureColourOf(
+            {reinterpret_cast<const unsigned char*>(file.bytes.constData()), static_cast<std::size_t>(file.bytes.size())});
+        if (!meant.converter || colour == ColourHandling::StoredValues) {
+            DecodeResult result = DecodeBytes(file, background, receiver, sink);
+            result.colourSpace = meant.name;
+            return result;
+        }
+        // Every row reaches the caller through the conversion, even with no receiver.
+        ColourBands bands(meant.converter, receiver, sink);
+        DecodeResult result = DecodeBytes(file, background, &bands, sink != nullptr ? &bands : nullptr);
+        result.colourSpace = meant.name;
+        result.colourConverted = true;
+        result.outOfGamut = bands.outOfGamut();
+        return result;
     } catch (const std::bad_alloc&) {
         return Failure(DecodeError::OutOfMemory);
     }
 }
 
-DecodeResult DecodePicture(const QString& path, ColorValue background, RowReceiver* receiver) {
-    return DecodePictureBytes(ReadPictureFile(path), background, receiver);
+DecodeResult DecodePicture(const QString& path, ColorValue background, RowReceiver* receiver, ColourHandling colour) {
+    return DecodePictureBytes(ReadPictureFile(path), background, receiver, nullptr, colour);
 }
 
 }  // namespace vistrel

@@ -38,9 +38,21 @@ enum class DecodeError {
     WorkerStopped,    // the decoder process ended, hung or broke its message format
 };
 
+// What becomes of a picture whose file says its colours are not sRGB's.
+enum class ColourHandling {
+    ConvertToSrgb,  // converted to sRGB, the working space (relative colorimetric)
+    StoredValues,   // the numbers as the file stores them
+};
+
 struct DecodeResult {
     std::optional<Surface> surface;  // the picture at its natural size, when decoded
     DecodeError error = DecodeError::Unreadable;
+    // The colour space the file says its numbers are in ("Adobe RGB (1998)", "Display
+    // P3", ...), from its profile's description or its tags; empty when it means sRGB
+    // (or says nothing), whose pixels are always left as they are.
+    QString colourSpace;
+    bool colourConverted = false;  // the pixels were converted from colourSpace to sRGB
+    std::uint64_t outOfGamut = 0;  // converted pixels that left sRGB's gamut and were clipped
     explicit operator bool() const { return surface.has_value(); }
     static DecodeResult Failed(DecodeError error) {
         DecodeResult result;
@@ -58,7 +70,10 @@ std::optional<DecodeError> RefusedByName(const QString& path, std::int64_t* file
 // size) and every other format Qt's image plugins read, turned upright as the file
 // records. Transparent parts are composited over the background colour. A receiver, when given, hears of the picture's buffer
 // and of its rows as they land: band by band for most JPEGs, all at once for the rest.
-DecodeResult DecodePicture(const QString& path, ColorValue background, RowReceiver* receiver = nullptr);
+// A picture whose file means colours other than sRGB's reaches the receiver converted
+// band by band, unless asked for its stored values.
+DecodeResult DecodePicture(const QString& path, ColorValue background, RowReceiver* receiver = nullptr,
+                           ColourHandling colour = ColourHandling::ConvertToSrgb);
 
 // DecodePicture in its two steps, for a caller that must read the file before it may
 // decode (a confined decoder can no longer open files). The file's bytes, read once,
@@ -98,7 +113,7 @@ public:
 // goes to the sink, when one is given, and the result then holds a null surface; the
 // others reach the receiver as DecodePicture hands them over.
 DecodeResult DecodePictureBytes(PictureFile file, ColorValue background, RowReceiver* receiver = nullptr,
-                                BandSink* sink = nullptr);
+                                BandSink* sink = nullptr, ColourHandling colour = ColourHandling::ConvertToSrgb);
 
 namespace decode_detail {
 // Qt's reader and the conversion to opaque pixels alone, without the program's own

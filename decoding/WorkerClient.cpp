@@ -464,12 +464,12 @@ std::chrono::milliseconds WorkerWatchdog(std::int64_t pixels) {
     return kWatchdogBase + kWatchdogPer10Megapixels * (std::max<std::int64_t>(pixels, 0) / 10'000'000);
 }
 
-DecodeResult DecodeInWorker(const QString& path, ColorValue background, RowReceiver* receiver) {
-    return DecodeInWorker(path, background, receiver, DecodeWorkerOptions{});
+DecodeResult DecodeInWorker(const QString& path, ColorValue background, RowReceiver* receiver, ColourHandling colour) {
+    return DecodeInWorker(path, background, receiver, DecodeWorkerOptions{}, colour);
 }
 
 DecodeResult DecodeInWorker(const QString& path, ColorValue background, RowReceiver* receiver,
-                            const DecodeWorkerOptions& options) {
+                            const DecodeWorkerOptions& options, ColourHandling colour) {
     // The failures a name alone shows are found here, as the in-process decoder finds them.
     if (const std::optional<DecodeError> refused = RefusedByName(path)) return Failure(*refused);
     // A worker kept ready was started in the folder that was current then: it is given a
@@ -477,7 +477,7 @@ DecodeResult DecodeInWorker(const QString& path, ColorValue background, RowRecei
     const QByteArray name =
         QFile::encodeName(QFileInfo(path).isRelative() ? QDir::currentPath() + u'/' + path : path);
     if (static_cast<std::size_t>(name.size()) > kMaxRequestNameBytes) return Failure(DecodeError::NotFound);
-    const QByteArray request = EncodeWorkerRequest(name, background);
+    const QByteArray request = EncodeWorkerRequest(name, background, colour);
 
     // A worker kept ready takes the request when there is one; a fresh one otherwise, and
     // when the ready one has gone away meanwhile.
@@ -560,10 +560,15 @@ DecodeResult DecodeInWorker(const QString& path, ColorValue background, RowRecei
                     worker->process.StopInBackground();
                     DecodeResult result;
                     result.surface = std::move(picture);
+                    result.colourSpace = QString::fromUtf8(reader.colourSpace());
+                    result.colourConverted = !result.colourSpace.isEmpty() && colour == ColourHandling::ConvertToSrgb;
+                    result.outOfGamut = event.outOfGamut;
                     return result;
                 }
                 case WorkerMessageKind::Failed:
                     return failure(event.error);
+                case WorkerMessageKind::ColourName:
+                    break;  // the reader keeps the name
             }
         }
         if (!wellFormed) return failure(DecodeError::WorkerStopped);

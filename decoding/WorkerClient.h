@@ -34,9 +34,11 @@ struct DecodeWorkerOptions {
 // DecodePicture's results (the same pixels and the same failures), decoded by a worker.
 // The receiver hears of the shared picture and of its rows as the worker reports them;
 // false from it ends the worker at once.
-DecodeResult DecodeInWorker(const QString& path, ColorValue background, RowReceiver* receiver = nullptr);
+// The colour handling is DecodePicture's.
+DecodeResult DecodeInWorker(const QString& path, ColorValue background, RowReceiver* receiver = nullptr,
+                            ColourHandling colour = ColourHandling::ConvertToSrgb);
 DecodeResult DecodeInWorker(const QString& path, ColorValue background, RowReceiver* receiver,
-                            const DecodeWorkerOptions& options);
+                            const DecodeWorkerOptions& options, ColourHandling colour = ColourHandling::ConvertToSrgb);
 
 // Keeps one worker started and waiting, so that a decode does not wait for a worker to
 // start and load its libraries (the program keeps one from start-up; false ends it).

@@ -501,16 +501,18 @@ void ReadExactly(int fd, void* data, std::size_t size) {
 struct Request {
     QByteArray fileName;
     ColorValue background = 0;
+    ColourHandling colour = ColourHandling::ConvertToSrgb;
 };
 
 Request ReadRequest() {
-    std::uint32_t words[2] = {0, 0};
+    std::uint32_t words[kWorkerRequestWords] = {};
     ReadExactly(kWorkerGoFd, words, sizeof words);
-    if (words[0] == 0 || words[0] > kMaxRequestNameBytes) ::_exit(2);
+    if (words[0] == 0 || words[0] > kMaxRequestNameBytes || words[2] > 1) ::_exit(2);
     Request request;
     request.fileName.resize(static_cast<qsizetype>(words[0]));
     ReadExactly(kWorkerGoFd, request.fileName.data(), words[0]);
     request.background = static_cast<ColorValue>(words[1]);
+    request.colour = words[2] == 1 ? ColourHandling::StoredValues : ColourHandling::ConvertToSrgb;
     return request;
 }
 
@@ -575,9 +577,10 @@ void RunDecodeWorker(int argc, char** argv) {
     SetDecodeLimits(fileBytes, pixels);
 
     SharedRows shared(fault);
-    const DecodeResult result = DecodePictureBytes(std::move(file), background, &shared, &shared);
+    const DecodeResult result = DecodePictureBytes(std::move(file), background, &shared, &shared, request.colour);
     if (!result) Fail(result.error);
-    Send(WorkerMessageKind::Done, 0);
+    const QByteArray done = EncodeWorkerDone(result.colourSpace.toUtf8(), result.outOfGamut);
+    WriteAll(kWorkerReportFd, done.constData(), static_cast<std::size_t>(done.size()));
     ::_exit(0);
 }
 

@@ -24,8 +24,14 @@ std::optional<DecodeError> ErrorFromCode(std::uint32_t code) {
 
 }  // namespace
 
-QByteArray EncodeWorkerRequest(const QByteArray& fileName, ColorValue background) {
-    const std::uint32_t words[2] = {static_cast<std::uint32_t>(fileName.size()), static_cast<std::uint32_t>(background)};
+QByteArray EncodeWorkerRequest(const QByteArray& fileName, ColorValue background, ColourHandling colour) {
+    std::uint32_t handling = 0;
+    switch (colour) {
+        case ColourHandling::ConvertToSrgb: handling = 0; break;
+        case ColourHandling::StoredValues: handling = 1; break;
+    }
+    const std::uint32_t words[kWorkerRequestWords] = {static_cast<std::uint32_t>(fileName.size()),
+                                                      static_cast<std::uint32_t>(background), handling};
     QByteArray request(reinterpret_cast<const char*>(words), sizeof words);
     request.append(fileName);
     return request;
@@ -35,6 +41,26 @@ WorkerMessageBytes EncodeWorkerMessage(WorkerMessageKind kind, std::uint32_t fir
     WorkerMessageBytes bytes{};
     const std::uint32_t words[3] = {static_cast<std::uint32_t>(kind), first, second};
     std::memcpy(bytes.data(), words, sizeof words);
+    return bytes;
+}
+
+QByteArray EncodeWorkerDone(const QByteArray& colourSpace, std::uint64_t outOfGamut) {
+    // Cut on a character's boundary: never before a UTF-8 continuation byte; no zero bytes.
+    QByteArray name = colourSpace.left(static_cast<qsizetype>(kMaxColourNameBytes));
+    if (name.size() < colourSpace.size())
+        while (!name.isEmpty() && (static_cast<unsigned char>(colourSpace[name.size()]) & 0xC0) == 0x80) name.chop(1);
+    name.replace('\0', ' ');
+    QByteArray bytes;
+    for (qsizetype at = 0; at < name.size(); at += 8) {
+        std::uint8_t piece[8] = {};
+        std::memcpy(piece, name.constData() + at, static_cast<std::size_t>(std::min<qsizetype>(8, name.size() - at)));
+        const WorkerMessageBytes message =
+            EncodeWorkerMessage(WorkerMessageKind::ColourName, Word(piece), Word(piece + 4));
+        bytes.append(reinterpret_cast<const char*>(message.data()), static_cast<qsizetype>(message.size()));
+    }
+    const WorkerMessageBytes done = EncodeWorkerMessage(WorkerMessageKind::Done, static_cast<std::uint32_t>(outOfGamut),
+                                                        static_cast<std::uint32_t>(outOfGamut >> 32));
+    bytes.append(reinterpret_cast<const char*>(done.data()), static_cast<qsizetype>(done.size()));
     return bytes;
 }
 
@@ -83,7 +109,7 @@ bool WorkerMessageReader::Take(const std::uint8_t* message, std::vector<WorkerEv
     if (kind == static_cast<std::uint32_t>(WorkerMessageKind::Size)) {
         if (state_ != State::ExpectSize || !side(first) || !side(second)) return false;
         event.kind = WorkerMessageKind::Size;
-        event.width = static_cast<int>(first);
+        event.width = width_ = static_cast<int>(first);
         event.height = height_ = static_cast<int>(second);
         state_ = State::Streaming;
     } else if (kind == static_cast<std::uint32_t>(WorkerMessageKind::Rows)) {
@@ -91,9 +117,24 @@ bool WorkerMessageReader::Take(const std::uint8_t* message, std::vector<WorkerEv
         if (first <= static_cast<std::uint32_t>(rows_) || first > static_cast<std::uint32_t>(height_)) return false;
         event.kind = WorkerMessageKind::Rows;
         event.rows = rows_ = static_cast<int>(first);
+    } else if (kind == static_cast<std::uint32_t>(WorkerMessageKind::ColourName)) {
+        if (state_ != State::Streaming || nameEnded_) return false;
+        // Text, then zeros to the end of the message; at least one byte of text.
+        std::size_t length = 0;
+        while (length < 8 && message[4 + length] != 0) ++length;
+        for (std::size_t i = length; i < 8; ++i)
+            if (message[4 + i] != 0) return false;
+        if (length == 0 || static_cast<std::size_t>(colourSpace_.size()) + length > kMaxColourNameBytes) return false;
+        colourSpace_.append(reinterpret_cast<const char*>(message + 4), static_cast<qsizetype>(length));
+        nameEnded_ = length < 8;
+        return true;
     } else if (kind == static_cast<std::uint32_t>(WorkerMessageKind::Done)) {
-        if (state_ != State::Streaming || rows_ != height_ || first != 0 || second != 0) return false;
+        const std::uint64_t clipped = first | (std::uint64_t{second} << 32);
+        if (state_ != State::Streaming || rows_ != height_ ||
+            clipped > static_cast<std::uint64_t>(width_) * static_cast<std::uint64_t>(height_))
+            return false;
         event.kind = WorkerMessageKind::Done;
+        event.outOfGamut = clipped;
         state_ = State::Finished;
     } else if (kind == static_cast<std::uint32_t>(WorkerMessageKind::Failed)) {
         const std::optional<DecodeError> error = ErrorFromCode(first);

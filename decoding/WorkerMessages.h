@@ -2,7 +2,9 @@
 // What a decoder worker tells the program, and the program's reader of it. Every
 // message is three 32-bit words in the machine's byte order (both ends run on the same
 // machine): a kind and two values. In order: the picture's size; "rows 0 .. k - 1 are
-// ready", k growing; then done, or a failure with its code. The reader trusts nothing:
+// ready", k growing; the name of the picture's colour space, eight bytes a message,
+// when it has one; then done (with the count of pixels clipped by its colour
+// conversion), or a failure with its code. The reader trusts nothing:
 // anything out of order, out of range or after the end makes the whole stream malformed.
 
 #include <QByteArray>
@@ -28,15 +30,25 @@ inline constexpr std::size_t kMaxRequestNameBytes = 64 * 1024;
 // What the program asks of a worker: decode this file over this background. A worker
 // starts, gets itself ready (libraries and image plugins loaded) and then waits for
 // this, so that it can be started ahead of the picture it will decode. On the wire: the
-// name's length and the colour as 32-bit words in the machine's byte order, then the name.
-QByteArray EncodeWorkerRequest(const QByteArray& fileName, ColorValue background);
+// name's length, the colour and the colour handling (0: converted to sRGB, 1: stored
+// values) as 32-bit words in the machine's byte order, then the name.
+QByteArray EncodeWorkerRequest(const QByteArray& fileName, ColorValue background,
+                               ColourHandling colour = ColourHandling::ConvertToSrgb);
+inline constexpr std::size_t kWorkerRequestWords = 3;
 
-enum class WorkerMessageKind : std::uint32_t { Size = 1, Rows = 2, Done = 3, Failed = 4 };
+enum class WorkerMessageKind : std::uint32_t { Size = 1, Rows = 2, Done = 3, Failed = 4, ColourName = 5 };
+
+// The longest colour space name a worker may send, in bytes.
+inline constexpr std::size_t kMaxColourNameBytes = 64;
 
 inline constexpr std::size_t kWorkerMessageBytes = 12;
 using WorkerMessageBytes = std::array<std::uint8_t, kWorkerMessageBytes>;
 
 WorkerMessageBytes EncodeWorkerMessage(WorkerMessageKind kind, std::uint32_t first, std::uint32_t second = 0);
+// The end of a decode that succeeded: the colour space's name (UTF-8, cut to
+// kMaxColourNameBytes on a character's boundary; nothing when empty), then done with
+// the count of clipped pixels (its low and high 32 bits).
+QByteArray EncodeWorkerDone(const QByteArray& colourSpace, std::uint64_t outOfGamut);
 // A failure's code on the wire; the program hears only the failures a worker can meet.
 std::uint32_t WorkerErrorCode(DecodeError error);
 
@@ -45,6 +57,7 @@ struct WorkerEvent {
     int width = 0, height = 0;  // Size
     int rows = 0;               // Rows
     DecodeError error = DecodeError::Unreadable;  // Failed
+    std::uint64_t outOfGamut = 0;  // Done: at most the picture's pixels
 };
 
 class WorkerMessageReader {
@@ -59,6 +72,8 @@ public:
     bool malformed() const { return state_ == State::Malformed; }
     // Done or Failed has been read.
     bool finished() const { return state_ == State::Finished; }
+    // The colour space's name as read so far (ColourName messages give no event).
+    const QByteArray& colourSpace() const { return colourSpace_; }
 
 private:
     enum class State { ExpectSize, Streaming, Finished, Malformed };
@@ -66,8 +81,11 @@ private:
 
     const int maxSide_;
     State state_ = State::ExpectSize;
+    int width_ = 0;
     int height_ = 0;
     int rows_ = 0;
+    QByteArray colourSpace_;
+    bool nameEnded_ = false;  // a ColourName message padded with zeros ends the name
     std::array<std::uint8_t, kWorkerMessageBytes> partial_{};
     std::size_t partialBytes_ = 0;
 };

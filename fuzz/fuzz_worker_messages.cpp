@@ -16,13 +16,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     vistrel::WorkerMessageReader reader(64);
     std::vector<vistrel::WorkerEvent> events;
     for (std::size_t at = 0; at < size; at += piece) reader.Feed(data + at, std::min(piece, size - at), events);
-    int height = -1, rows = 0;
+    int width = -1, height = -1, rows = 0;
     bool ended = false;
     for (const vistrel::WorkerEvent& e : events) {
         if (ended) std::abort();
         switch (e.kind) {
             case vistrel::WorkerMessageKind::Size:
                 if (height != -1 || e.width < 1 || e.width > 64 || e.height < 1 || e.height > 64) std::abort();
+                width = e.width;
                 height = e.height;
                 break;
             case vistrel::WorkerMessageKind::Rows:
@@ -30,14 +31,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 rows = e.rows;
                 break;
             case vistrel::WorkerMessageKind::Done:
-                if (rows != height) std::abort();
+                if (rows != height || e.outOfGamut > static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height))
+                    std::abort();
                 ended = true;
                 break;
+            case vistrel::WorkerMessageKind::ColourName:
+                std::abort();  // the reader keeps the name; it is no event
             case vistrel::WorkerMessageKind::Failed:
                 ended = true;
                 break;
         }
     }
     if (!reader.malformed() && reader.finished() != ended) std::abort();
+    if (static_cast<std::size_t>(reader.colourSpace().size()) > vistrel::kMaxColourNameBytes ||
+        reader.colourSpace().contains('\0'))
+        std::abort();
     return 0;
 }

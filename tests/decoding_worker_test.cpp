@@ -125,7 +125,15 @@ TEST(WorkerMessages, AnythingMalformedEndsTheStreamWhereItStands) {
         {"rows with a second word", {size, Raw(2, 1, 1)}},
         {"done before the size", {Raw(3, 0, 0)}},
         {"done short of the last row", {size, rows2, Raw(3, 0, 0)}},
-        {"done with a value", {size, all, Raw(3, 1, 0)}},
+        {"done with more clipped pixels than the picture has", {size, all, Raw(3, 13, 0)}},
+        {"done with a clipped count's high word", {size, all, Raw(3, 0, 1)}},
+        {"colour name before the size", {Raw(5, 0x41414141u, 0x41414141u)}},
+        {"colour name with text after its zeros", {size, Raw(5, 0x41u, 0x41u)}},
+        {"colour name after its end", {size, Raw(5, 0x41u, 0), Raw(5, 0x41u, 0)}},
+        {"colour name over 64 bytes",
+         {size, Raw(5, 0x41414141u, 0x41414141u), Raw(5, 0x41414141u, 0x41414141u), Raw(5, 0x41414141u, 0x41414141u),
+          Raw(5, 0x41414141u, 0x41414141u), Raw(5, 0x41414141u, 0x41414141u), Raw(5, 0x41414141u, 0x41414141u),
+          Raw(5, 0x41414141u, 0x41414141u), Raw(5, 0x41414141u, 0x41414141u), Raw(5, 0x41u, 0)}},
         {"failure code zero", {Raw(4, 0, 0)}},
         {"failure: empty name", {Raw(4, WorkerErrorCode(DecodeError::EmptyName), 0)}},
         {"failure: cancelled", {Raw(4, WorkerErrorCode(DecodeError::Cancelled), 0)}},
@@ -179,7 +187,7 @@ TEST(WorkerMessages, AcceptedStreamsKeepTheirPromisesOverRandomInput) {
             reader.Feed(stream.data() + at, piece, events);
             at += piece;
         }
-        int height = -1, rows = 0;
+        int width = -1, height = -1, rows = 0;
         bool ended = false;
         for (const WorkerEvent& e : events) {
             ASSERT_FALSE(ended);
@@ -187,6 +195,7 @@ TEST(WorkerMessages, AcceptedStreamsKeepTheirPromisesOverRandomInput) {
                 case Kind::Size:
                     ASSERT_EQ(height, -1);
                     ASSERT_TRUE(e.width >= 1 && e.width <= 8 && e.height >= 1 && e.height <= 8);
+                    width = e.width;
                     height = e.height;
                     break;
                 case Kind::Rows:
@@ -195,11 +204,14 @@ TEST(WorkerMessages, AcceptedStreamsKeepTheirPromisesOverRandomInput) {
                     break;
                 case Kind::Done:
                     ASSERT_EQ(rows, height);
+                    ASSERT_LE(e.outOfGamut, std::uint64_t(width) * std::uint64_t(height));
                     ended = true;
                     break;
                 case Kind::Failed:
                     ended = true;
                     break;
+                case Kind::ColourName:
+                    FAIL() << "the reader keeps the name; it is no event";
             }
         }
         // Bytes after the end make the stream malformed, its events stay as they were.

@@ -1,0 +1,79 @@
+#pragma once
+// The colour conversion applied to a decode band by band, whatever the reader: a
+// RowReceiver and BandSink that converts each band in place before passing it on.
+
+#include <QString>
+
+#include <cstdint>
+#include <future>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "decoding/ColourConvert.h"
+#include "decoding/Decode.h"
+#include "decoding/RowReceiver.h"
+
+namespace vistrel {
+
+// What a file's colours mean to the decoder: a conversion to sRGB and the source
+// space's name, or no conversion (and no name) when the file means sRGB.
+struct PictureColour {
+    std::shared_ptr<const colour::Converter> converter;
+    QString name;
+};
+PictureColour PictureColourOf(std::span<const unsigned char> file);
+
+// Pixels converted from `in` to `out` (which may be the same), split over the thread
+// pool when there are many; returns how many were clipped.
+std::uint64_t ConvertPixels(const colour::Converter& converter, const std::uint32_t* in, std::uint32_t* out,
+                            std::size_t count);
+
+// A band that stays where it is (the receiver's picture, the sink's own place) is
+// converted on a thread of the pool while the decoder goes on with the next, and
+// passed on once converted: the caller hears of each band one band later, of the last
+// at once.
+class ColourBands final : public RowReceiver, public BandSink {
+public:
+    // Either may be nullptr; the rows then end here, converted.
+    ColourBands(std::shared_ptr<const colour::Converter> converter, RowReceiver* receiver, BandSink* sink);
+    ~ColourBands() override;
+
+    // Pixels that left sRGB's gamut and were clipped, so far.
+    std::uint64_t outOfGamut() const { return outOfGamut_; }
+
+    bool PictureStarted(Surface& picture) override;
+    bool RowsReady(int rows) override;
+    void PictureDropped() override;
+
+    bool Start(int width, int height) override;
+    bool Put(int first, int count, const uchar* rows) override;
+    uchar* Destination(int first, int count) override;
+
+private:
+    // A band being converted: rows first .. first + count - 1 at `pixels`.
+    struct Band {
+        int first = 0, count = 0;
+        std::uint32_t* pixels = nullptr;
+        std::future<std::uint64_t> clipped;
+        bool valid() const { return clipped.valid(); }
+    };
+    Band Launch(int first, int count, std::uint32_t* pixels) const;
+    // Waits for the band being converted, if any; false when the caller no longer wants rows.
+    bool PassOn(Band& band);
+
+    const std::shared_ptr<const colour::Converter> converter_;
+    RowReceiver* const receiver_;
+    BandSink* const sink_;
+    std::uint64_t outOfGamut_ = 0;
+    Surface* picture_ = nullptr;
+    int convertedRows_ = 0;
+    std::size_t width_ = 0;
+    int height_ = 0;
+    Band inFlight_;
+    bool toSink_ = false;  // the band in flight goes to the sink, not the receiver
+    uchar* destination_ = nullptr;  // the sink's place for the band being decoded
+    std::vector<std::uint32_t> band_;  // a band that came from the decoder's own buffer
+};
+
+}  // namespace vistrel

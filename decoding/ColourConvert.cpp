@@ -1,0 +1,441 @@
+#include "decoding/ColourConvert.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <mutex>
+
+#include <lcms2.h>
+
+namespace vistrel::colour {
+namespace {
+
+// Owners of lcms2's handles.
+struct ProfileCloser {
+    void operator()(void* p) const { cmsCloseProfile(p); }
+};
+using Profile = std::unique_ptr<void, ProfileCloser>;
+struct TransformCloser {
+    void operator()(void* t) const { cmsDeleteTransform(t); }
+};
+using Transform = std::unique_ptr<void, TransformCloser>;
+struct CurveFree {
+    void operator()(cmsToneCurve* c) const { cmsFreeToneCurve(c); }
+};
+using Curve = std::unique_ptr<cmsToneCurve, CurveFree>;
+
+// Parametric curves of ICC type 4: Y = (aX + b)^g above d, cX below.
+Curve SrgbCurve() {
+    const cmsFloat64Number p[5] = {2.4, 1 / 1.055, 0.055 / 1.055, 1 / 12.92, 0.04045};
+    return Curve(cmsBuildParametricToneCurve(nullptr, 4, p));
+}
+// Rec. 709 and Rec. 2020's camera curve, inverted.
+Curve Rec709Curve() {
+    const cmsFloat64Number p[5] = {1 / 0.45, 1 / 1.099, 0.099 / 1.099, 1 / 4.5, 0.081};
+    return Curve(cmsBuildParametricToneCurve(nullptr, 4, p));
+}
+Curve GammaCurve(double gamma) { return Curve(cmsBuildGamma(nullptr, gamma)); }
+
+struct Primaries {
+    double rx, ry, gx, gy, bx, by, wx, wy;
+};
+constexpr Primaries kRec709{0.64, 0.33, 0.30, 0.60, 0.15, 0.06, 0.3127, 0.3290};
+constexpr Primaries kAdobe{0.64, 0.33, 0.21, 0.71, 0.15, 0.06, 0.3127, 0.3290};
+constexpr Primaries kP3{0.680, 0.320, 0.265, 0.690, 0.150, 0.060, 0.3127, 0.3290};
+constexpr Primaries kRec2020{0.708, 0.292, 0.170, 0.797, 0.131, 0.046, 0.3127, 0.3290};
+constexpr Primaries kProPhoto{0.7347, 0.2653, 0.1596, 0.8404, 0.0366, 0.0001, 0.3457, 0.3585};
+// Adobe RGB (1998)'s exponent, 2 + 51/256, as its own definition writes it.
+constexpr double kAdobeGamma = 563.0 / 256.0;
+constexpr double kProPhotoGamma = 1.8;
+
+// A matrix-and-curves RGB profile as ICC bytes; empty when the primaries make none.
+std::vector<unsigned char> RgbProfile(const Primaries& p, const Curve& curve, const std::string& name) {
+    std::vector<unsigned char> bytes;
+    if (!curve) return bytes;
+    const cmsCIExyY white{p.wx, p.wy, 1.0};
+    const cmsCIExyYTRIPLE primaries{{p.rx, p.ry, 1.0}, {p.gx, p.gy, 1.0}, {p.bx, p.by, 1.0}};
+    cmsToneCurve* curves[3] = {curve.get(), curve.get(), curve.get()};
+    const Profile profile(cmsCreateRGBProfile(&white, &primaries, curves));
+    if (!profile) return bytes;
+    cmsMLU* description = cmsMLUalloc(nullptr, 1);
+    const bool named = description != nullptr && cmsMLUsetASCII(description, "en", "US", name.c_str()) &&
+                       cmsWriteTag(profile.get(), cmsSigProfileDescriptionTag, description);
+    if (description != nullptr) cmsMLUfree(description);
+    cmsUInt32Number size = 0;
+    if (!named || !cmsSaveProfileToMem(profile.get(), nullptr, &size) || size == 0) return bytes;
+    bytes.resize(size);
+    if (!cmsSaveProfileToMem(profile.get(), bytes.data(), &size)) bytes.clear();
+    return bytes;
+}
+
+// The longest name kept of a profile's description, in bytes.
+constexpr std::size_t kMaxNameBytes = 64;
+
+std::string DescriptionOf(const std::vector<unsigned char>& bytes) {
+    const Profile profile(cmsOpenProfileFromMem(bytes.data(), static_cast<cmsUInt32Number>(bytes.size())));
+    if (!profile) return {};
+    char text[256] = {};
+    cmsGetProfileInfoASCII(profile.get(), cmsInfoDescription, "en", "US", text, sizeof text);
+    std::string name;
+    for (const char* c = text; *c != '\0' && name.size() < kMaxNameBytes; ++c)
+        if (*c >= 0x20 && *c < 0x7F) name.push_back(*c);  // printable ASCII only: it may be shown
+    while (!name.empty() && name.back() == ' ') name.pop_back();
+    while (!name.empty() && name.front() == ' ') name.erase(name.begin());
+    return name.empty() ? std::string("ICC profile") : name;
+}
+
+// H.273's code points for the primaries and transfers taken here.
+SourceColour FromCicp(const colourtags::Cicp& cicp) {
+    // Only RGB (matrix 0) at full range is stored without a matrix of its own.
+    if (cicp.matrix != 0 || cicp.fullRange != 1) return {};
+    const Primaries* primaries = nullptr;
+    std::string name;
+    switch (cicp.primaries) {
+        case 1: primaries = &kRec709, name = "Rec. 709"; break;
+        case 9: primaries = &kRec2020, name = "Rec. 2020"; break;
+        case 12: primaries = &kP3, name = "Display P3"; break;
+        default: return {};
+    }
+    Curve curve;
+    switch (cicp.transfer) {
+        case 13:
+            if (cicp.primaries == 1) return {};  // sRGB itself
+            curve = SrgbCurve();
+            if (cicp.primaries == 9) name += ", sRGB curve";
+            break;
+        case 1: case 6: case 14: case 15:
+            curve = Rec709Curve();
+            if (cicp.primaries == 12) name += ", Rec. 709 curve";
+            break;
+        case 8: curve = GammaCurve(1.0), name += ", linear"; break;
+        case 4: curve = GammaCurve(2.2), name += ", gamma 2.2"; break;
+        case 5: curve = GammaCurve(2.8), name += ", gamma 2.8"; break;
+        default: return {};  // PQ and HLG among them: not yet
+    }
+    SourceColour source{RgbProfile(*primaries, curve, name), name};
+    if (source.profile.empty()) source.name.clear();
+    return source;
+}
+
+// gAMA's exponent of sRGB-like files (1/2.2), and how far from it and from sRGB's
+// chromaticities (in cHRM's units of 1 / 100000) a file still counts as sRGB: the
+// values files write for sRGB, rounded as their writers round.
+constexpr std::uint32_t kSrgbLikeGamma = 45455;
+constexpr std::uint32_t kGammaSlack = 250;
+constexpr std::uint32_t kChromaticitySlack = 100;
+
+SourceColour FromGamma(std::uint32_t gamma, const std::optional<colourtags::Chromaticities>& c) {
+    if (gamma == 0) return {};
+    const auto near = [](std::uint32_t v, double target, std::uint32_t slack) {
+        return std::abs(static_cast<double>(v) - target * 100000) <= slack;
+    };
+    const bool srgbPrimaries =
+        !c || (near(c->whiteX, kRec709.wx, kChromaticitySlack) && near(c->whiteY, kRec709.wy, kChromaticitySlack) &&
+               near(c->redX, kRec709.rx, kChromaticitySlack) && near(c->redY, kRec709.ry, kChromaticitySlack) &&
+               near(c->greenX, kRec709.gx, kChromaticitySlack) && near(c->greenY, kRec709.gy, kChromaticitySlack) &&
+               near(c->blueX, kRec709.bx, kChromaticitySlack) && near(c->blueY, kRec709.by, kChromaticitySlack));
+    if (srgbPrimaries && near(gamma, kSrgbLikeGamma / 100000.0, kGammaSlack)) return {};
+    const Primaries primaries =
+        srgbPrimaries ? kRec709
+                      : Primaries{c->redX / 1e5, c->redY / 1e5, c->greenX / 1e5, c->greenY / 1e5,
+                                  c->blueX / 1e5, c->blueY / 1e5, c->whiteX / 1e5, c->whiteY / 1e5};
+    if (primaries.ry <= 0 || primaries.gy <= 0 || primaries.by <= 0 || primaries.wy <= 0) return {};
+    const double exponent = 100000.0 / gamma;
+    char name[64];
+    std::snprintf(name, sizeof name, "%sgamma %.2f", srgbPrimaries ? "" : "PNG chromaticities, ", exponent);
+    SourceColour source{RgbProfile(primaries, GammaCurve(exponent), name), name};
+    if (source.profile.empty()) source.name.clear();
+    return source;
+}
+
+// --- conversions --------------------------------------------------------------
+
+// The fast path works in fixed point: light with 14 fractional bits. Sixteen
+// thousand steps of light are a fifth of a level apart where sRGB's curve is steepest
+// (near black).
+constexpr int kFractionBits = 14;
+constexpr std::int32_t kOne = 1 << kFractionBits;
+// A matrix whose rows' magnitudes add up to more than this would overflow the fast
+// path's fields; it goes to lcms2's general transform instead.
+constexpr double kLargestRowSum = 7.5;
+
+using Matrix = std::array<std::array<double, 3>, 3>;
+
+Matrix Multiply(const Matrix& a, const Matrix& b) {
+    Matrix m{};
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j)
+            for (int k = 0; k < 3; ++k) m[i][j] += a[i][k] * b[k][j];
+    return m;
+}
+
+std::optional<Matrix> Inverse(const Matrix& m) {
+    const double det = m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) -
+                       m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
+                       m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);
+    if (std::abs(det) < 1e-9) return std::nullopt;
+    Matrix inv{};
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j) {
+            const int r0 = (j + 1) % 3, r1 = (j + 2) % 3, c0 = (i + 1) % 3, c1 = (i + 2) % 3;
+            inv[i][j] = (m[r0][c0] * m[r1][c1] - m[r0][c1] * m[r1][c0]) / det;
+        }
+    return inv;
+}
+
+// The colorants of a matrix-and-curves profile as a matrix from RGB to XYZ (D50).
+std::optional<Matrix> Colorants(cmsHPROFILE profile) {
+    const cmsTagSignature tags[3] = {cmsSigRedColorantTag, cmsSigGreenColorantTag, cmsSigBlueColorantTag};
+    Matrix m{};
+    for (int c = 0; c < 3; ++c) {
+        const auto* xyz = static_cast<const cmsCIEXYZ*>(cmsReadTag(profile, tags[c]));
+        if (xyz == nullptr) return std::nullopt;
+        m[0][c] = xyz->X;
+        m[1][c] = xyz->Y;
+        m[2][c] = xyz->Z;
+    }
+    return m;
+}
+
+// sRGB's curve from linear light to an 8-bit level, exact where lcms2's built-in
+// profile is exact, extended beyond 0 and 1 as a float transform extends it.
+double SrgbEncode(double linear) {
+    if (linear <= 0.0031308) return 12.92 * linear;
+    return 1.055 * std::pow(linear, 1 / 2.4) - 0.055;
+}
+double SrgbDecode(double encoded) {
+    if (encoded <= 0.04045) return encoded / 12.92;
+    return std::pow((encoded + 0.055) / 1.055, 2.4);
+}
+// A pixel counts as clipped when a channel's light leaves 0 .. 1 by more than one 8-bit
+// step of full scale: 8-bit source values land that far out of sRGB by their rounding
+// alone (a level of Adobe RGB's cyan is half a percent of light), and are no colours
+// outside it.
+constexpr double kClipSlack = 1.0 / 255;
+constexpr double kClipBelow = -kClipSlack;
+constexpr double kClipAbove = 1 + kClipSlack;
+
+class FastConverter final : public Converter {
+public:
+    // Nothing when the profile means sRGB (`srgb` then set) or cannot take this path.
+    static std::unique_ptr<FastConverter> Build(cmsHPROFILE source, cmsHPROFILE srgbProfile, bool& srgb) {
+        srgb = false;
+        const std::optional<Matrix> from = Colorants(source), to = Colorants(srgbProfile);
+        if (!from || !to) return nullptr;
+        const std::optional<Matrix> toInverse = Inverse(*to);
+        if (!toInverse) return nullptr;
+        const Matrix m = Multiply(*toInverse, *from);
+        auto fast = std::make_unique<FastConverter>();
+        const cmsTagSignature trcTags[3] = {cmsSigRedTRCTag, cmsSigGreenTRCTag, cmsSigBlueTRCTag};
+        // A colour whose matrix is this close to the identity's and whose curves reach
+        // sRGB's levels within a quarter of one is sRGB.
+        constexpr double kSameMatrix = 1e-3;
+        constexpr double kSameLevel = 0.25;
+        bool same = true;
+        std::array<std::array<std::int32_t, 256>, 3> light{};
+        for (int i = 0; i < 3; ++i) {
+            double rowSum = 0;
+            for (int j = 0; j < 3; ++j) {
+                same = same && std::abs(m[i][j] - (i == j ? 1.0 : 0.0)) <= kSameMatrix;
+                rowSum += std::abs(m[i][j]);
+            }
+            if (rowSum > kLargestRowSum) return nullptr;
+            // Every output within the encoding table's reach, whatever the input.
+            double lowest = 0, highest = 0;
+            for (int j = 0; j < 3; ++j) (m[i][j] < 0 ? lowest : highest) += m[i][j];
+            if (lowest <= -FastConverter::kReach + 0.01 || highest >= FastConverter::kReach - 0.01) return nullptr;
+        }
+        for (int c = 0; c < 3; ++c) {
+            const auto* curve = static_cast<const cmsToneCurve*>(cmsReadTag(source, trcTags[c]));
+            if (curve == nullptr) return nullptr;
+            for (int v = 0; v < 256; ++v) {
+                const double linear = std::clamp<double>(cmsEvalToneCurveFloat(curve, static_cast<cmsFloat32Number>(v / 255.0)), 0, 1);
+                same = same && std::abs(SrgbEncode(linear) * 255 - v) <= kSameLevel;
+                light[std::size_t(c)][std::size_t(v)] = static_cast<std::int32_t>(std::nearbyint(linear * kOne));
+            }
+        }
+        if (same) {
+            srgb = true;
+            return nullptr;
+        }
+        for (int c = 0; c < 3; ++c)
+            for (int v = 0; v < 256; ++v) {
+                std::uint64_t packed = 0;
+                for (int k = 0; k < 3; ++k) {
+                    const double product = m[k][c] * light[std::size_t(c)][std::size_t(v)];  // light, kFractionBits fractional bits
+                    const auto field = static_cast<std::int64_t>(std::nearbyint(product)) + kEntryBias;
+                    packed |= (static_cast<std::uint64_t>(field) & kFieldMask) << (kFieldBits * (2 - k));
+                }
+                fast->packed_[c][v] = packed;
+            }
+        for (std::size_t i = 0; i < fast->encode_.size(); ++i) {
+            const double light = std::clamp((double(i) - kReach * kOne) / kOne, 0.0, 1.0);
+            fast->encode_[i] = static_cast<std::uint8_t>(std::nearbyint(SrgbEncode(light) * 255));
+        }
+        fast->clipBelow_ = static_cast<std::uint32_t>(kBias + static_cast<std::int32_t>(std::floor(kClipBelow * kOne)));
+        fast->clipAbove_ = static_cast<std::uint32_t>(kBias + static_cast<std::int32_t>(std::ceil(kClipAbove * kOne)));
+        return fast;
+    }
+
+    std::uint64_t Convert(const std::uint32_t* in, std::uint32_t* out, std::size_t count) const override {
+        // Everything the loop reads, held where stores to `out` cannot make the compiler
+        // read it again.
+        const std::uint64_t* const fromR = packed_[0].data();
+        const std::uint64_t* const fromG = packed_[1].data();
+        const std::uint64_t* const fromB = packed_[2].data();
+        const std::uint8_t* const encode = encode_.data();
+        const std::uint32_t below = clipBelow_, span = clipAbove_ - clipBelow_;
+        std::uint64_t clipped = 0;
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::uint32_t p = in[i];
+            // The three outputs' sums at once, each in a biased field of its own.
+            const std::uint64_t sums = fromR[(p >> 16) & 0xFF] + fromG[(p >> 8) & 0xFF] + fromB[p & 0xFF];
+            const auto sr = static_cast<std::uint32_t>(sums >> (2 * kFieldBits)) & kFieldMask;
+            const auto sg = static_cast<std::uint32_t>(sums >> kFieldBits) & kFieldMask;
+            const auto sb = static_cast<std::uint32_t>(sums) & kFieldMask;
+            // Outside below .. above, as one unsigned comparison each.
+            clipped += (sr - below > span) | (sg - below > span) | (sb - below > span);
+            out[i] = (p & 0xFF000000u) | (std::uint32_t{encode[Index(sr)]} << 16) | (std::uint32_t{encode[Index(sg)]} << 8) |
+                     encode[Index(sb)];
+        }
+        return clipped;
+    }
+    bool fast() const override { return true; }
+
+private:
+    // What each input channel's level adds to the three outputs (its light times the
+    // matrix's column, with kFractionBits fractional bits), packed as three fields of
+    // kFieldBits, red's highest. Each entry's fields carry a bias that keeps them
+    // positive (a coefficient is at most kLargestRowSum, so a product stays within
+    // 2^17), and three biased sums stay below 2^21: the three entries add as one word,
+    // no field borrowing from or carrying into another.
+    static constexpr int kFieldBits = 21;
+    static constexpr std::uint32_t kFieldMask = (1u << kFieldBits) - 1;
+    static constexpr std::int32_t kEntryBias = 1 << 18;
+    static constexpr std::int32_t kBias = 3 * kEntryBias;
+    // A biased sum's place in the encoding table.
+    static std::size_t Index(std::uint32_t biased) { return biased - static_cast<std::uint32_t>(kBias - kReach * kOne); }
+    std::array<std::array<std::uint64_t, 256>, 3> packed_{};
+    // sRGB's levels for light from -kReach to kReach (exclusive), kFractionBits bits:
+    // clipped at 0 and 255 in the table itself, so the loop needs no clamping.
+    static constexpr std::int32_t kReach = 3;  // ProPhoto's red reaches 2.03
+    std::array<std::uint8_t, std::size_t{2 * kReach} * kOne> encode_{};
+    std::uint32_t clipBelow_ = 0, clipAbove_ = 0;  // biased
+};
+
+// lcms2's general transform, in floating point so that what leaves sRGB shows.
+class GeneralConverter final : public Converter {
+public:
+    explicit GeneralConverter(Transform transform) : transform_(std::move(transform)) {}
+
+    std::uint64_t Convert(const std::uint32_t* in, std::uint32_t* out, std::size_t count) const override {
+        constexpr std::size_t kChunk = 1024;
+        std::array<float, 3 * kChunk> source, converted;
+        std::uint64_t clipped = 0;
+        for (std::size_t at = 0; at < count; at += kChunk) {
+            const std::size_t n = std::min(kChunk, count - at);
+            for (std::size_t i = 0; i < n; ++i) {
+                const std::uint32_t p = in[at + i];
+                source[3 * i] = float((p >> 16) & 0xFF) / 255.f;
+                source[3 * i + 1] = float((p >> 8) & 0xFF) / 255.f;
+                source[3 * i + 2] = float(p & 0xFF) / 255.f;
+            }
+            cmsDoTransform(transform_.get(), source.data(), converted.data(), static_cast<cmsUInt32Number>(n));
+            for (std::size_t i = 0; i < n; ++i) {
+                bool outside = false;
+                std::uint32_t levels[3];
+                for (int k = 0; k < 3; ++k) {
+                    const double v = converted[3 * i + std::size_t(k)];
+                    const double light = SrgbDecode(v);
+                    outside = outside || !(light >= kClipBelow && light <= kClipAbove);
+                    levels[k] = static_cast<std::uint32_t>(std::nearbyint(std::clamp(v * 255.0, 0.0, 255.0)));
+                }
+                clipped += outside ? 1 : 0;
+                out[at + i] = (in[at + i] & 0xFF000000u) | (levels[0] << 16) | (levels[1] << 8) | levels[2];
+            }
+        }
+        return clipped;
+    }
+    bool fast() const override { return false; }
+
+private:
+    Transform transform_;
+};
+
+// Tags that make lcms2 take a profile's tables rather than its matrix.
+bool HasTables(cmsHPROFILE profile) {
+    for (const cmsTagSignature tag : {cmsSigAToB0Tag, cmsSigAToB1Tag, cmsSigAToB2Tag, cmsSigDToB0Tag, cmsSigDToB1Tag})
+        if (cmsIsTag(profile, tag)) return true;
+    return false;
+}
+
+}  // namespace
+
+std::vector<unsigned char> StandardProfile(StandardSpace space) {
+    switch (space) {
+        case StandardSpace::Srgb: return RgbProfile(kRec709, SrgbCurve(), "sRGB");
+        case StandardSpace::AdobeRgb: return RgbProfile(kAdobe, GammaCurve(kAdobeGamma), "Adobe RGB (1998)");
+        case StandardSpace::DisplayP3: return RgbProfile(kP3, SrgbCurve(), "Display P3");
+        case StandardSpace::ProPhoto: return RgbProfile(kProPhoto, GammaCurve(kProPhotoGamma), "ProPhoto RGB");
+        case StandardSpace::Rec2020: return RgbProfile(kRec2020, Rec709Curve(), "Rec. 2020");
+    }
+    return {};
+}
+
+SourceColour SourceColourOf(const colourtags::FileColour& file) {
+    // PNG's order of precedence: cICP, then iCCP, then sRGB, then gAMA and cHRM.
+    if (file.cicp) return FromCicp(*file.cicp);
+    if (!file.profile.empty()) return {file.profile, DescriptionOf(file.profile)};
+    if (file.srgb) return {};
+    if (file.gamma) return FromGamma(*file.gamma, file.chromaticities);
+    if (file.exifAdobeRgb) return {StandardProfile(StandardSpace::AdobeRgb), "Adobe RGB (1998)"};
+    return {};
+}
+
+std::shared_ptr<const Converter> Converter::For(const std::vector<unsigned char>& bytes) {
+    if (bytes.empty()) return nullptr;
+    const Profile source(cmsOpenProfileFromMem(bytes.data(), static_cast<cmsUInt32Number>(bytes.size())));
+    if (!source || cmsGetColorSpace(source.get()) != cmsSigRgbData) return nullptr;
+    const cmsProfileClassSignature kind = cmsGetDeviceClass(source.get());
+    if (kind != cmsSigInputClass && kind != cmsSigDisplayClass && kind != cmsSigColorSpaceClass &&
+        kind != cmsSigOutputClass)
+        return nullptr;
+    const Profile srgb(cmsCreate_sRGBProfile());
+    if (!srgb) return nullptr;
+    if (cmsIsMatrixShaper(source.get()) && !HasTables(source.get())) {
+        bool isSrgb = false;
+        if (std::unique_ptr<FastConverter> fast = FastConverter::Build(source.get(), srgb.get(), isSrgb)) return fast;
+        if (isSrgb) return nullptr;
+    }
+    Transform transform(cmsCreateTransform(source.get(), TYPE_RGB_FLT, srgb.get(), TYPE_RGB_FLT,
+                                           INTENT_RELATIVE_COLORIMETRIC, cmsFLAGS_NOCACHE));
+    if (!transform) return nullptr;
+    return std::make_shared<GeneralConverter>(std::move(transform));
+}
+
+std::shared_ptr<const Converter> Converter::Cached(const std::vector<unsigned char>& profile) {
+    // A few profiles are kept: a folder of one camera's pictures shares one.
+    constexpr std::size_t kKept = 4;
+    struct Entry {
+        std::vector<unsigned char> profile;
+        std::shared_ptr<const Converter> converter;
+    };
+    static std::mutex mutex;
+    static std::vector<Entry> kept;
+    {
+        const std::lock_guard lock(mutex);
+        for (std::size_t i = 0; i < kept.size(); ++i)
+            if (kept[i].profile == profile) {
+                std::rotate(kept.begin(), kept.begin() + static_cast<std::ptrdiff_t>(i), kept.begin() + static_cast<std::ptrdiff_t>(i) + 1);
+                return kept.front().converter;
+            }
+    }
+    std::shared_ptr<const Converter> converter = For(profile);
+    const std::lock_guard lock(mutex);
+    kept.insert(kept.begin(), Entry{profile, converter});
+    if (kept.size() > kKept) kept.pop_back();
+    return converter;
+}
+
+}  // namespace vistrel::colour

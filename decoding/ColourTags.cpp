@@ -1,0 +1,240 @@
+#include "decoding/ColourTags.h"
+
+#include <array>
+#include <cstring>
+
+#include <zlib.h>
+
+namespace vistrel::colourtags {
+namespace {
+
+std::uint32_t Big16(const unsigned char* p) { return (std::uint32_t{p[0]} << 8) | p[1]; }
+std::uint32_t Big32(const unsigned char* p) { return (Big16(p) << 16) | Big16(p + 2); }
+std::uint32_t Little16(const unsigned char* p) { return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8); }
+std::uint32_t Little32(const unsigned char* p) { return Little16(p) | (Little16(p + 2) << 16); }
+
+bool StartsWith(Bytes bytes, const char* text, std::size_t length) {
+    return bytes.size() >= length && std::memcmp(bytes.data(), text, length) == 0;
+}
+
+// A JPEG's segments before its first scan, each told to `visit` (marker, payload).
+template <typename Visit>
+void WalkJpegSegments(Bytes file, Visit visit) {
+    const unsigned char* data = file.data();
+    const std::size_t size = file.size();
+    if (size < 4 || data[0] != 0xFF || data[1] != 0xD8) return;
+    std::size_t pos = 2;
+    while (pos < size) {
+        if (data[pos] != 0xFF) return;
+        while (pos < size && data[pos] == 0xFF) ++pos;  // fill bytes
+        if (pos >= size) return;
+        const unsigned char marker = data[pos++];
+        if (marker == 0xD9 || marker == 0xDA) return;                        // the end, or the first scan
+        if ((marker >= 0xD0 && marker <= 0xD7) || marker == 0x01) continue;  // no length follows
+        if (size - pos < 2) return;
+        const std::size_t length = Big16(data + pos);
+        if (length < 2 || length > size - pos) return;
+        visit(marker, Bytes(data + pos + 2, length - 2));
+        pos += length;
+    }
+}
+
+// A TIFF structure's reader, in its own byte order, over bytes that start at its header.
+class Tiff {
+public:
+    explicit Tiff(Bytes bytes) : b_(bytes) {
+        ok_ = b_.size() >= 8 && ((b_[0] == 'I' && b_[1] == 'I') || (b_[0] == 'M' && b_[1] == 'M'));
+        big_ = ok_ && b_[0] == 'M';
+        ok_ = ok_ && U16(2) == 42;
+    }
+    bool ok() const { return ok_; }
+    std::uint32_t U16(std::size_t at) const { return big_ ? Big16(b_.data() + at) : Little16(b_.data() + at); }
+    std::uint32_t U32(std::size_t at) const { return big_ ? Big32(b_.data() + at) : Little32(b_.data() + at); }
+    std::size_t size() const { return b_.size(); }
+    const unsigned char* data() const { return b_.data(); }
+
+    // The entry of `tag` in the directory at `directory`: where its 12 bytes start.
+    std::optional<std::size_t> Find(std::size_t directory, std::uint32_t tag) const {
+        constexpr std::size_t kEntryBytes = 12;
+        if (directory > b_.size() || b_.size() - directory < 2) return std::nullopt;
+        const std::size_t count = U16(directory);
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::size_t at = directory + 2 + i * kEntryBytes;
+            if (at > b_.size() || b_.size() - at < kEntryBytes) return std::nullopt;
+            if (U16(at) == tag) return at;
+        }
+        return std::nullopt;
+    }
+    std::size_t FirstDirectory() const { return U32(4); }
+
+private:
+    Bytes b_;
+    bool ok_ = false;
+    bool big_ = false;
+};
+
+// A zlib stream inflated, up to kMaxProfileBytes; empty when it is damaged or longer.
+std::vector<unsigned char> Inflate(Bytes compressed) {
+    std::vector<unsigned char> out;
+    z_stream stream{};
+    if (inflateInit(&stream) != Z_OK) return out;
+    stream.next_in = const_cast<Bytef*>(compressed.data());
+    stream.avail_in = static_cast<uInt>(std::min<std::size_t>(compressed.size(), UINT32_MAX));
+    constexpr std::size_t kStep = 64 * 1024;
+    int status = Z_OK;
+    while (status == Z_OK) {
+        if (out.size() >= kMaxProfileBytes) {
+            status = Z_MEM_ERROR;
+            break;
+        }
+        const std::size_t had = out.size();
+        out.resize(had + kStep);
+        stream.next_out = out.data() + had;
+        stream.avail_out = static_cast<uInt>(kStep);
+        status = inflate(&stream, Z_NO_FLUSH);
+        out.resize(had + (kStep - stream.avail_out));
+        if (status == Z_BUF_ERROR && stream.avail_in == 0) break;  // the stream ends early
+    }
+    inflateEnd(&stream);
+    if (status != Z_STREAM_END || out.size() > kMaxProfileBytes) out.clear();
+    return out;
+}
+
+}  // namespace
+
+std::vector<unsigned char> JpegIccProfile(Bytes file) {
+    constexpr char kSignature[] = "ICC_PROFILE";  // with its terminating zero
+    constexpr std::size_t kHead = sizeof kSignature + 2;  // then the part's number and the count
+    std::array<Bytes, 256> parts{};
+    std::size_t count = 0;
+    bool broken = false;
+    WalkJpegSegments(file, [&](unsigned char marker, Bytes payload) {
+        if (marker != 0xE2 || !StartsWith(payload, kSignature, sizeof kSignature) || payload.size() < kHead) return;
+        const std::size_t number = payload[sizeof kSignature], total = payload[sizeof kSignature + 1];
+        if (count == 0) count = total;
+        if (total != count || number < 1 || number > total || !parts[number].empty() || payload.size() == kHead) {
+            broken = true;
+            return;
+        }
+        parts[number] = payload.subspan(kHead);
+    });
+    std::vector<unsigned char> profile;
+    if (broken || count == 0) return profile;
+    std::size_t bytes = 0;
+    for (std::size_t i = 1; i <= count; ++i) {
+        if (parts[i].empty()) return profile;
+        bytes += parts[i].size();
+    }
+    if (bytes > kMaxProfileBytes) return profile;
+    profile.reserve(bytes);
+    for (std::size_t i = 1; i <= count; ++i) profile.insert(profile.end(), parts[i].begin(), parts[i].end());
+    return profile;
+}
+
+bool JpegExifAdobeRgb(Bytes file) {
+    constexpr std::uint32_t kExifDirectoryTag = 0x8769, kColorSpaceTag = 0xA001, kInteropDirectoryTag = 0xA005;
+    constexpr std::uint32_t kInteropIndexTag = 0x0001;
+    constexpr std::uint32_t kColorSpaceSrgb = 1, kColorSpaceAdobe = 2;
+    bool adobe = false, seen = false;
+    WalkJpegSegments(file, [&](unsigned char marker, Bytes payload) {
+        if (seen || marker != 0xE1 || !StartsWith(payload, "Exif\0\0", 6)) return;
+        seen = true;
+        const Tiff tiff(payload.subspan(6));
+        if (!tiff.ok()) return;
+        const std::optional<std::size_t> exif = tiff.Find(tiff.FirstDirectory(), kExifDirectoryTag);
+        if (!exif) return;
+        const std::size_t exifDirectory = tiff.U32(*exif + 8);
+        std::uint32_t colourSpace = 0;
+        if (const std::optional<std::size_t> at = tiff.Find(exifDirectory, kColorSpaceTag)) colourSpace = tiff.U16(*at + 8);
+        bool r03 = false;
+        if (const std::optional<std::size_t> interop = tiff.Find(exifDirectory, kInteropDirectoryTag))
+            if (const std::optional<std::size_t> index = tiff.Find(tiff.U32(*interop + 8), kInteropIndexTag))
+                r03 = std::memcmp(tiff.data() + *index + 8, "R03", 3) == 0;  // four ASCII bytes fit in the entry
+        adobe = colourSpace == kColorSpaceAdobe || (r03 && colourSpace != kColorSpaceSrgb);
+    });
+    return adobe;
+}
+
+FileColour PngColour(Bytes file) {
+    FileColour colour;
+    if (!StartsWith(file, "\x89PNG\r\n\x1a\n", 8)) return colour;
+    std::size_t pos = 8;
+    while (file.size() - pos >= 12) {
+        const std::size_t length = Big32(file.data() + pos);
+        const unsigned char* type = file.data() + pos + 4;
+        if (length > file.size() - pos - 12) break;
+        const Bytes data(file.data() + pos + 8, length);
+        pos += 12 + length;
+        if (std::memcmp(type, "IDAT", 4) == 0 || std::memcmp(type, "IEND", 4) == 0) break;
+        if (std::memcmp(type, "iCCP", 4) == 0 && colour.profile.empty()) {
+            // A name of 1 to 79 bytes, its zero, the compression method (0: zlib), the stream.
+            const void* end = std::memchr(data.data(), 0, std::min<std::size_t>(data.size(), 80));
+            if (end == nullptr) continue;
+            const auto nameBytes = static_cast<std::size_t>(static_cast<const unsigned char*>(end) - data.data());
+            if (nameBytes == 0 || data.size() < nameBytes + 2 || data[nameBytes + 1] != 0) continue;
+            colour.profile = Inflate(data.subspan(nameBytes + 2));
+        } else if (std::memcmp(type, "sRGB", 4) == 0 && length == 1) {
+            colour.srgb = true;
+        } else if (std::memcmp(type, "gAMA", 4) == 0 && length == 4) {
+            colour.gamma = Big32(data.data());
+        } else if (std::memcmp(type, "cHRM", 4) == 0 && length == 32) {
+            const unsigned char* p = data.data();
+            colour.chromaticities = Chromaticities{Big32(p),      Big32(p + 4),  Big32(p + 8),  Big32(p + 12),
+                                                   Big32(p + 16), Big32(p + 20), Big32(p + 24), Big32(p + 28)};
+        } else if (std::memcmp(type, "cICP", 4) == 0 && length == 4) {
+            colour.cicp = Cicp{data[0], data[1], data[2], data[3]};
+        }
+    }
+    return colour;
+}
+
+std::vector<unsigned char> TiffIccProfile(Bytes file) {
+    constexpr std::uint32_t kIccTag = 34675, kByte = 1, kUndefined = 7;
+    const Tiff tiff(file);
+    if (!tiff.ok()) return {};
+    const std::optional<std::size_t> entry = tiff.Find(tiff.FirstDirectory(), kIccTag);
+    if (!entry) return {};
+    const std::uint32_t type = tiff.U16(*entry + 2);
+    const std::size_t count = tiff.U32(*entry + 4);
+    if ((type != kByte && type != kUndefined) || count <= 4 || count > kMaxProfileBytes) return {};
+    const std::size_t offset = tiff.U32(*entry + 8);
+    if (offset > tiff.size() || tiff.size() - offset < count) return {};
+    return {tiff.data() + offset, tiff.data() + offset + count};
+}
+
+std::vector<unsigned char> WebpIccProfile(Bytes file) {
+    if (file.size() < 12 || !StartsWith(file, "RIFF", 4) || std::memcmp(file.data() + 8, "WEBP", 4) != 0) return {};
+    std::size_t pos = 12;
+    while (file.size() - pos >= 8) {
+        const unsigned char* head = file.data() + pos;
+        const std::size_t length = Little32(head + 4);
+        if (length > file.size() - pos - 8) return {};
+        if (std::memcmp(head, "ICCP", 4) == 0) {
+            if (length > kMaxProfileBytes) return {};
+            return {head + 8, head + 8 + length};
+        }
+        // Only the chunks before the picture's may hold it.
+        if (std::memcmp(head, "VP8 ", 4) == 0 || std::memcmp(head, "VP8L", 4) == 0 || std::memcmp(head, "ANMF", 4) == 0)
+            return {};
+        pos += 8 + length + (length & 1);  // chunks are padded to an even length
+        if (pos > file.size()) return {};
+    }
+    return {};
+}
+
+FileColour ReadFileColour(Bytes file) {
+    FileColour colour;
+    if (file.size() >= 2 && file[0] == 0xFF && file[1] == 0xD8) {
+        colour.profile = JpegIccProfile(file);
+        colour.exifAdobeRgb = colour.profile.empty() && JpegExifAdobeRgb(file);
+    } else if (StartsWith(file, "\x89PNG", 4)) {
+        colour = PngColour(file);
+    } else if (StartsWith(file, "II*\0", 4) || StartsWith(file, "MM\0*", 4)) {
+        colour.profile = TiffIccProfile(file);
+    } else if (StartsWith(file, "RIFF", 4)) {
+        colour.profile = WebpIccProfile(file);
+    }
+    return colour;
+}
+
+}  // namespace vistrel::colourtags

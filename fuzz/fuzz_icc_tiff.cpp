@@ -1,0 +1,12 @@
+// A TIFF's embedded profile (tag 34675 of its first page).
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+
+#include "decoding/ColourTags.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    namespace tags = vistrel::colourtags;
+    if (tags::TiffIccProfile(tags::Bytes(data, size)).size() > size) std::abort();
+    return 0;
+}
