@@ -9,7 +9,7 @@
 
 #include <vector>
 
-#include "app/modScope.h"
+#include "model/Model.h"
 #include "decoding/Decode.h"
 #include "platform/Dib.h"
 #include "platform/PictureBox.h"
@@ -53,7 +53,14 @@ public:
     enum class AboutBox { Shown, Skipped };
     void start(AboutBox about = AboutBox::Shown) { Form_Load(about); }
 
-    ModScope modScope;
+    // The loaded picture, the settings and the followed file, for reading.
+    const Model& model() const { return model_; }
+    // The picture in the file loaded as if typed into the file-name box and Load pressed.
+    void LoadFile(const QString& path);
+    // Every control set as the settings say, and what they show redrawn.
+    void ApplySettings(const Settings& settings);
+    // The probe locked at a full-size pixel of the loaded picture, as the crosshair bars would set it.
+    void LockProbeAt(std::int32_t column, std::int32_t row) { RelockProbe(column, row); }
     frmScope* scopeWindow() const { return frmScope_; }
     frmVector* vectorWindow() const { return frmVector_; }
 
@@ -122,10 +129,6 @@ public:
     void LoadPictureFile();
     void ResetControls();
     void ClearPictures();
-    // The full-size picture, its luma already in the fourth bytes; fills PicHeader.
-    // The pixels are the surface's own, which the grid shares.
-    korvex::PixelGrid ReadPicPixels(PictureBox& surface);
-    std::vector<Pixel> ReadViewPixels(PictureBox& surface);
 
     // --- Live reload (app/Reload.cpp) ---
     void mnuToolsReload_Click();
@@ -138,7 +141,7 @@ public:
     // Decodes the watched file again and shows it, keeping what the user set; false if
     // it could not be decoded (the picture shown stays).
     bool ReloadPicture();
-    QString watchedFile() const { return WatchedFile; }
+    QString watchedFile() const { return model_.source().file; }
     QTimer* reloadTimer() const { return tmrReload; }
     QFileSystemWatcher* fileWatcher() const { return FileWatcher; }
 
@@ -192,19 +195,7 @@ public:
     // The outer width the view may take: from its left edge to the window's right edge.
     int ViewRoom() const;
 
-    // State of the loaded picture, read by the probe and the display modes.
-    BitmapInfoHeader PicHeader;   // describes PicPixels
-    BitmapInfoHeader ViewHeader;  // describes ViewPixels and ViewWork
-    float ScaleX = 0;             // full-size pixels per displayed pixel, across
-    float ScaleY = 0;             // and down
-    std::int32_t ViewMaxX = 0;    // last displayed column
-    std::int32_t ViewMaxY = 0;    // last displayed row
-    std::vector<Pixel> ViewPixels;  // the displayed picture as loaded
-    std::vector<Pixel> ViewWork;    // the displayed picture as the display mode made it
-    std::vector<Pixel> BlankView;   // the all-channels-off picture, kept for reuse
-    bool BlankViewValid = false;
-
-    // The probe.
+    // The probe as the view shows it: its displayed position and the crosshair.
     std::int32_t ProbeViewX = 0;
     std::int32_t ProbeViewY = 0;
     DrawMode SavedDrawMode = DrawMode::CopyPen;
@@ -229,6 +220,11 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    Model model_;
+    BitmapInfoHeader ViewHeader;  // describes the view's buffers
+
+    // The view's pixels as the load fitted them.
+    std::vector<Pixel> ReadViewPixels(PictureBox& surface);
     void buildControls();
     void buildMenus();
     void connectHandlers();
@@ -236,6 +232,8 @@ private:
     void DrawCrosshair();
     // The probe at a pointer position, clamped to the view.
     void PlaceProbe(float x, float y);
+    // The probe at the view position that stands for a full-size pixel.
+    void PlaceProbeAt(std::int32_t column, std::int32_t row);
     // The full-size column and row the probe's view position stands for.
     std::int32_t ProbeColumn() const;
     std::int32_t ProbeRow() const;
@@ -286,9 +284,7 @@ private:
     void RedrawVectorscope();
     QFileSystemWatcher* FileWatcher = nullptr;
     QTimer* tmrReload = nullptr;
-    QString WatchedFile;
     int ReloadRetries = 0;
-    QString WatchedStamp;
     // A load is running: its wait lets timers fire, and a reload must not start inside it.
     bool LoadRunning = false;
 

@@ -4,17 +4,14 @@
 
 #include <cstdint>
 
+#include "model/Settings.h"
+
 namespace vistrel::linescope {
 
-// The channel a box shows; Parade shows all four side by side.
-enum class Channel : int { Red = 0, Green = 1, Blue = 2, Luma = 3, Parade = 4 };
-
-// Vertical: raster columns follow picture rows (top of the picture at the left).
-// Horizontal: raster columns follow picture columns.
-enum class Orientation { Vertical, Horizontal };
-
-// Where the graticule lines go relative to the signal.
-enum class ScalePlacement { Behind, InFront };
+// The choices themselves belong to the settings value.
+using Channel = ScopeChannel;
+using Orientation = ScopeOrientation;
+using ScalePlacement = vistrel::ScalePlacement;
 
 // Height of every channel box and raster: one row per 8-bit level, 255 at the top.
 inline constexpr int kScopeRows = 256;

@@ -6,7 +6,7 @@
 
 #include <functional>
 
-#include "app/modScope.h"
+#include "model/Model.h"
 #include "platform/Dib.h"
 #include "platform/Gdi.h"
 #include "platform/Surface.h"
@@ -19,7 +19,7 @@ namespace vistrel {
 class frmVector : public QWidget {
     Q_OBJECT
 public:
-    explicit frmVector(const ModScope& mod, QWidget* parent = nullptr);
+    explicit frmVector(Model& model, QWidget* parent = nullptr);
 
     // Given by the main window at start-up: hands the keyboard focus back.
     std::function<void()> focusMainWindow;
@@ -34,6 +34,8 @@ public:
     void MarkProbe(korvex::UvPair pair, ColorValue color);
     // The window's image cleared to black (the caller repaints).
     void ClearDrawing();
+    // The zoom bar set as the model's settings say; a loaded picture is plotted again.
+    void ShowSettings();
 
     // For inspection: the plot area's persistent image, the last plot and the zoom.
     const Surface& surface() const { return surface_; }
@@ -58,7 +60,7 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private:
-    const ModScope& mod_;
+    Model& model_;
     QScrollBar* hscrZoom = nullptr;
 
     Surface surface_;  // the plot area as the window repaints it
