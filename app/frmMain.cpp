@@ -34,9 +34,7 @@ namespace vistrel {
 
 namespace {
 
-// Design positions are in twips, 15 to the pixel.
-constexpr double kTwipsPerPixel = 15.0;
-int Px(int twips) { return nearestInt(twips / kTwipsPerPixel); }
+int Px(int twips) { return nearestInt(twips / static_cast<double>(kTwipsPerPixel)); }
 QRect Tw(int left, int top, int width, int height) { return QRect(Px(left), Px(top), Px(width), Px(height)); }
 
 // The client area of the design, below the menu bar.

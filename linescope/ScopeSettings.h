@@ -58,6 +58,29 @@ constexpr int ChannelShift(Channel channel) {
     return 0;
 }
 
+// Each single channel's colours (0x00RRGGBB), indexed by channel: red, green, blue, luma.
+// The waveform's cloud of hits and the trace's one-pixel line agree except in blue,
+// where the waveform is the lighter 0x5050F0 and the trace the deeper 0x4040F0: the
+// two displays have always been drawn so, and their tests pin both.
+struct ChannelColours {
+    std::uint32_t waveform;
+    std::uint32_t trace;
+};
+inline constexpr ChannelColours kChannelColours[kParadeBoxes] = {
+    {0x00A02020, 0x00A02020}, {0x0010A010, 0x0010A010}, {0x005050F0, 0x004040F0}, {0x00D0D0D0, 0x00D0D0D0}};
+
+// A channel's colours; the parade's are luma's, the colour its fourth box shows.
+constexpr const ChannelColours& ColoursOf(Channel channel) {
+    switch (channel) {
+        case Channel::Red: return kChannelColours[0];
+        case Channel::Green: return kChannelColours[1];
+        case Channel::Blue: return kChannelColours[2];
+        case Channel::Luma:
+        case Channel::Parade: return kChannelColours[3];
+    }
+    return kChannelColours[3];
+}
+
 // The single channels in the order of the parade's boxes.
 inline constexpr Channel kParadeOrder[kParadeBoxes] = {Channel::Red, Channel::Green, Channel::Blue, Channel::Luma};
 

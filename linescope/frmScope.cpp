@@ -57,8 +57,6 @@ QGroupBox* MakeFrame(QWidget* parent, const QString& name, QRect geometry) {
     return frame;
 }
 
-bool OnWayland() { return QGuiApplication::platformName().startsWith(QLatin1String("wayland")); }
-
 }  // namespace
 
 frmScope::frmScope(Model& model, QWidget* parent)
@@ -247,33 +245,13 @@ void frmScope::chkScaleBG_Click() {
 }
 
 void frmScope::Form_MouseDown(Qt::MouseButton button, QPointF position) {
-    if (button != Qt::LeftButton) return;
-    if (OnWayland()) {
-        // The compositor places windows there; it moves this one for us.
-        if (QWindow* window = windowHandle()) window->startSystemMove();
-        return;
-    }
-    Dragging = true;
-    DragX = static_cast<float>(position.x());
-    DragY = static_cast<float>(position.y());
+    if (button == Qt::LeftButton) drag_.Press(position);
 }
 
-void frmScope::Form_MouseMove(QPointF globalPosition) { DragScopeWindow(globalPosition); }
+void frmScope::Form_MouseMove(QPointF globalPosition) { drag_.Move(globalPosition); }
 
 void frmScope::Form_MouseUp(Qt::MouseButton button) {
-    if (button != Qt::LeftButton) return;
-    Dragging = false;
-}
-
-void frmScope::DragScopeWindow(QPointF globalPosition) {
-    if (!Dragging || MoveBusy) return;
-    MoveBusy = true;
-    // From the pointer's screen position, not from the window's last known
-    // one: a window manager may apply the previous move later.
-    const QPointF grabbed(DragX, DragY);
-    move((globalPosition - grabbed).toPoint());
-    QCoreApplication::processEvents();
-    MoveBusy = false;
+    if (button == Qt::LeftButton) drag_.Release();
 }
 
 void frmScope::mousePressEvent(QMouseEvent* event) { Form_MouseDown(event->button(), event->position()); }

@@ -11,6 +11,7 @@
 #include "linescope/ScopeSettings.h"
 #include "linescope/Waveform.h"
 #include "platform/Dib.h"
+#include "platform/WindowDrag.h"
 
 class QCheckBox;
 class QGroupBox;
@@ -46,7 +47,7 @@ public:
     linescope::ScopeBox* box(int index) const;
     const Surface& boxSurface(int index) const;
     int scopeChannel() const { return static_cast<int>(model_.settings.scopeChannel); }
-    bool dragging() const { return Dragging; }
+    bool dragging() const { return drag_.dragging(); }
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
@@ -65,8 +66,6 @@ private:
     void Form_MouseDown(Qt::MouseButton button, QPointF position);
     void Form_MouseMove(QPointF globalPosition);
     void Form_MouseUp(Qt::MouseButton button);
-    // Moves the window so that the point grabbed at the press stays under the pointer.
-    void DragScopeWindow(QPointF globalPosition);
 
     // The nine scale lines of the trace display in the lamp colour.
     void DrawScopeGraticule(bool parade);
@@ -86,10 +85,7 @@ private:
 
     BitmapInfoHeader SingleHeader;
     BitmapInfoHeader ParadeHeader;
-    bool Dragging = false;  // the left button went down on the window or a box
-    float DragX = 0;        // pointer at that press, in the window's pixels
-    float DragY = 0;
-    bool MoveBusy = false;  // a window move is in progress
+    WindowDrag drag_{*this};  // the left button went down on the window or a box
     linescope::WaveformRasters rasters_;  // the last waveform, its memory reused by the next
 };
 

@@ -31,9 +31,6 @@ constexpr int kReadoutY = 242;
 constexpr ColorValue kTextColor = 0xFFFFFF;
 constexpr ColorValue kBackground = 0x000000;
 
-// A Wayland client cannot place its own window; the compositor moves it instead.
-bool ClientCannotPlaceWindows() { return QGuiApplication::platformName().startsWith(QLatin1String("wayland")); }
-
 }  // namespace
 
 frmVector::frmVector(Model& model, QWidget* parent)
@@ -99,35 +96,17 @@ void frmVector::ClearDrawing() {
 }
 
 void frmVector::Form_MouseDown(int button, int, float x, float y) {
-    if (button != kLeftButton) return;
-    Dragging = true;
-    DragX = x;
-    DragY = y;
+    if (button == kLeftButton) drag_.Press(QPointF(x, y));
 }
 
+// x and y are measured from the window's top-left corner as it is now.
 void frmVector::Form_MouseMove(int, int, float x, float y) {
-    if (MoveBusy) return;
-    MoveBusy = true;
-    if (Dragging) {
-        if (ClientCannotPlaceWindows()) {
-            // The compositor takes the pointer and the release from here on.
-            Dragging = false;
-            if (QWindow* handle = windowHandle()) handle->startSystemMove();
-        } else {
-            const float left = static_cast<float>(geometry().left()) - (DragX - x);
-            const float top = static_cast<float>(geometry().top()) - (DragY - y);
-            move(nearestInt(left), nearestInt(top));
-            const QPointer<frmVector> alive(this);
-            QCoreApplication::processEvents();
-            if (!alive) return;
-        }
-    }
-    MoveBusy = false;
+    drag_.Move(QPointF(geometry().topLeft()) + QPointF(x, y));
 }
 
 void frmVector::Form_MouseUp(int button, int, float, float) {
     if (button == kLeftButton) {
-        Dragging = false;
+        drag_.Release();
     } else if (button == kRightButton && model_.loaded() && model_.picture().probe.locked) {
         PlotPoints(model_.picture().histogram);
         if (focusMainWindow) focusMainWindow();

@@ -10,6 +10,7 @@
 #include "platform/Dib.h"
 #include "platform/Gdi.h"
 #include "platform/Surface.h"
+#include "platform/WindowDrag.h"
 #include "vectorscope/Plot.h"
 
 class QScrollBar;
@@ -42,7 +43,7 @@ public:
     const PlotBuffer& plotImage() const { return PlotImage; }
     float zoomFactor() const { return ZoomFactor; }
     QScrollBar* zoomBar() const { return hscrZoom; }
-    bool dragging() const { return Dragging; }
+    bool dragging() const { return drag_.dragging(); }
 
     // The window's handlers; the Qt events below forward to them.
     void Form_Load();
@@ -70,10 +71,7 @@ private:
     PlotBuffer PlotImage{};
     float ZoomFactor = 1.0f;
 
-    bool Dragging = false;
-    float DragX = 0.0f;
-    float DragY = 0.0f;
-    bool MoveBusy = false;
+    WindowDrag drag_{*this};
 };
 
 }  // namespace vistrel
