@@ -10,7 +10,6 @@
 namespace vistrel {
 
 namespace {
-constexpr int kTwipsPerPixel = 15;
 constexpr int kClientWidth = 226;   // 3390 twips
 constexpr int kClientHeight = 205;  // 3075 twips
 }  // namespace

@@ -40,11 +40,9 @@ void frmMain::cmdReset_Click() {
 }
 
 void frmMain::ResetControls() {
-    modScope.PicLoaded = false;
+    model_.Drop();
     setWindowTitle(kProgramName);
-    BlankViewValid = false;
     ProbeDragging = false;
-    modScope.ProbeLocked = false;
 
     lblStatus->clear();
     lblPosn->clear();
@@ -82,11 +80,13 @@ void frmMain::DescribeSurface(BitmapInfoHeader& header, const Surface& surface) 
                                                     DibStride(header.biBitCount, surface.width()));
 }
 
-korvex::PixelGrid frmMain::ReadPicPixels(PictureBox& surface) {
-    Surface& picture = surface.surface();
+namespace {
+
+// The full-size picture, its luma already in the fourth bytes. The pixels are the
+// surface's own, which the grid shares.
+korvex::PixelGrid AdoptPixels(Surface& picture) {
     const int width = picture.width();
     const int height = picture.height();
-    DescribeSurface(PicHeader, picture);
     const auto columns = static_cast<std::size_t>(width);
     const auto rows = static_cast<std::size_t>(height);
     // The picture is analysed where it lies and shared rather than copied: the
@@ -97,6 +97,8 @@ korvex::PixelGrid frmMain::ReadPicPixels(PictureBox& surface) {
     Pixel* const bits = picture.row(0);
     return korvex::PixelGrid::Adopt(bits, columns, rows, std::make_shared<QImage>(picture.image()));
 }
+
+}  // namespace
 
 std::vector<Pixel> frmMain::ReadViewPixels(PictureBox& surface) {
     const int width = surface.surface().width();
@@ -193,7 +195,7 @@ void frmMain::LoadPictureFile() {
     ShowBusy();
 
     const QString path = txtImageFile->text();
-    PictureLoad load(path, picHidden->background(), kViewOuterHeight, picImg->border(), modScope.Luma, ViewRoom());
+    PictureLoad load(path, picHidden->background(), kViewOuterHeight, picImg->border(), model_.settings.luma, ViewRoom());
     const bool cancelled = RunLoad(load);
     const bool loaded = !cancelled && load.decoded() && TryShowLoadedPicture(load);
     // Idle again before any message, so that the message is not read under an hourglass.
@@ -209,12 +211,42 @@ void frmMain::LoadPictureFile() {
     }
 }
 
+void frmMain::LoadFile(const QString& path) {
+    txtImageFile->setText(path);
+    cmdLoadPic_Click();
+}
+
+void frmMain::ApplySettings(const Settings& settings) {
+    // Each control that changes runs its handler, as a user's change would.
+    for (int i = 0; i < 3; ++i) chkChannel[i]->setChecked(settings.channels[static_cast<std::size_t>(i)]);
+    chkChroma->setChecked(settings.mono);
+    chkNeg->setChecked(settings.negative);
+    hscrLamp->setValue(settings.lamp);
+    SetLumaStandard(settings.luma);
+    if (mnuToolsSkinLine->isChecked() != settings.skinLine) {
+        mnuToolsSkinLine->setChecked(settings.skinLine);
+        mnuToolsSkinLine_Click();
+    }
+    Settings& now = model_.settings;
+    if (now.scopeChannel != settings.scopeChannel || now.orientation != settings.orientation ||
+        now.scale != settings.scale) {
+        now.scopeChannel = settings.scopeChannel;
+        now.orientation = settings.orientation;
+        now.scale = settings.scale;
+        if (frmScope_ != nullptr) {
+            frmScope_->ShowSettings();
+            frmScope_->RefreshScope();
+        }
+    }
+    now.zoom = settings.zoom;
+    if (frmVector_ != nullptr) frmVector_->ShowSettings();
+    assert(model_.settings == settings);
+}
+
 int frmMain::ViewRoom() const { return centralWidget()->width() - picImg->x(); }
 
 void frmMain::DropPicture() {
     ResetControls();
-    modScope.PicPixels = {};
-    modScope.PicHistogram.Clear();
     picHidden->surface().release();
 }
 
@@ -252,9 +284,9 @@ void frmMain::FailLoad(DecodeError reason) {
 }
 
 void frmMain::ShowLoadedPicture(PictureLoad& load) {
-    picHidden->surface() = std::move(*load.decoded().surface);
-    const int W = picHidden->surface().width();
-    const int H = picHidden->surface().height();
+    Surface decoded = std::move(*load.decoded().surface);
+    const int W = decoded.width();
+    const int H = decoded.height();
 
     hscrCross->setMaximum(static_cast<std::int16_t>(W - 1));
     vscrCross->setMaximum(static_cast<std::int16_t>(H - 1));
@@ -268,10 +300,11 @@ void frmMain::ShowLoadedPicture(PictureLoad& load) {
     const int Wv = picImg->innerWidth();
     const int Hv = picImg->innerHeight();
     assert(Wv == fit.width && Hv == fit.height);
-    ScaleY = static_cast<float>(H) / static_cast<float>(Hv);
-    ScaleX = static_cast<float>(W) / static_cast<float>(Wv);
-    ViewMaxY = Hv - 1;
-    ViewMaxX = Wv - 1;
+    Picture picture;
+    picture.scaleY = static_cast<float>(H) / static_cast<float>(Hv);
+    picture.scaleX = static_cast<float>(W) / static_cast<float>(Wv);
+    picture.viewMaxY = Hv - 1;
+    picture.viewMaxX = Wv - 1;
 
     Surface& view = picImg->surface();
     const std::vector<Pixel>& fitted = load.view();
@@ -289,15 +322,16 @@ void frmMain::ShowLoadedPicture(PictureLoad& load) {
 
     ShowBusy();
 
-    korvex::PixelGrid pixels = ReadPicPixels(*picHidden);
-    std::vector<Pixel> viewPixels = ReadViewPixels(*picImg);
-    std::vector<Pixel> viewWork = viewPixels;
-
-    modScope.PicPixels = std::move(pixels);
-    modScope.PicHistogram = std::move(load.histogram());
-    modScope.PicLoaded = true;
-    if (frmVector_ != nullptr) frmVector_->PlotPoints(modScope.PicHistogram);
-    if (frmScope_ != nullptr) frmScope_->DrawWaveform(modScope.PicPixels);
+    // The model owns the full-size pixels from here: the surface's image goes with them.
+    picture.pixels = AdoptPixels(decoded);
+    picture.histogram = std::move(load.histogram());
+    picture.luma = model_.settings.luma;
+    picture.viewPixels = ReadViewPixels(*picImg);
+    picture.viewWork = picture.viewPixels;
+    decoded.release();
+    model_.Load(std::move(picture));
+    if (frmVector_ != nullptr) frmVector_->PlotPoints(model_.picture().histogram);
+    if (frmScope_ != nullptr) frmScope_->DrawWaveform(model_.picture().pixels);
 
     setWindowTitle(QStringLiteral("%1 - %2").arg(kProgramName, QFileInfo(load.path()).fileName()));
     fraChannels->setEnabled(true);
@@ -306,9 +340,6 @@ void frmMain::ShowLoadedPicture(PictureLoad& load) {
     mnuSelectChroma->setEnabled(true);
     mnuSelectNeg->setEnabled(true);
     mnuFileSaveScopes->setEnabled(true);
-
-    ViewPixels = std::move(viewPixels);
-    ViewWork = std::move(viewWork);
 }
 
 }  // namespace vistrel

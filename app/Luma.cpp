@@ -13,39 +13,40 @@ namespace vistrel {
 void frmMain::SetLumaStandard(korvex::LumaStandard standard) {
     mnuToolsLuma601->setChecked(standard == korvex::LumaStandard::Rec601);
     mnuToolsLuma709->setChecked(standard == korvex::LumaStandard::Rec709);
-    if (standard == modScope.Luma) return;
-    modScope.Luma = standard;
-    if (!modScope.PicLoaded) {
+    if (standard == model_.settings.luma) return;
+    model_.settings.luma = standard;
+    if (!model_.loaded()) {
         // The next load analyses under the new standard; the bare graticule shows its targets now.
         RedrawVectorscope();
         return;
     }
     // The full-size picture is still here, colours untouched: only its luma bytes and
     // the colour differences are formed again.
-    modScope.PicHistogram = korvex::AnalysePixels(modScope.PicPixels.span(), standard);
-    if (frmVector_ != nullptr) frmVector_->PlotPoints(modScope.PicHistogram);
-    if (modScope.ProbeLocked)
+    model_.Reanalyse(standard);
+    const Picture& picture = model_.picture();
+    if (frmVector_ != nullptr) frmVector_->PlotPoints(picture.histogram);
+    if (picture.probe.locked)
         ShowProbe(hscrCross->value(), vscrCross->value());
     else if (frmScope_ != nullptr)
-        frmScope_->DrawWaveform(modScope.PicPixels);
+        frmScope_->DrawWaveform(picture.pixels);
 }
 
 void frmMain::mnuToolsSkinLine_Click() {
-    modScope.SkinToneLine = mnuToolsSkinLine->isChecked();
+    model_.settings.skinLine = mnuToolsSkinLine->isChecked();
     RedrawVectorscope();
 }
 
 void frmMain::RedrawVectorscope() {
     if (frmVector_ == nullptr) return;
-    if (!modScope.PicLoaded) {
+    if (!model_.loaded()) {
         frmVector_->ClearDrawing();
         frmVector_->DrawGraticule();
         return;
     }
     frmVector_->ShowPoints();
     // A locked probe keeps its vector on the new scale.
-    if (modScope.ProbeLocked) {
-        frmVector_->MarkProbe(korvex::PairOf(ProbeSample, modScope.Luma), korvex::PixelToColor(ProbeSample));
+    if (model_.picture().probe.locked) {
+        frmVector_->MarkProbe(korvex::PairOf(ProbeSample, model_.settings.luma), korvex::PixelToColor(ProbeSample));
     }
 }
 

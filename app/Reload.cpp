@@ -54,6 +54,7 @@ void frmMain::buildReload() {
 }
 
 void frmMain::StartWatching() {
+    const QString& WatchedFile = model_.source().file;
     if (WatchedFile.isEmpty()) return;
     const QFileInfo info(WatchedFile);
     FileWatcher->addPath(info.absolutePath());
@@ -69,8 +70,8 @@ void frmMain::StopWatching() {
 
 void frmMain::WatchLoadedFile(const QString& path) {
     StopWatching();
-    WatchedFile = path.isEmpty() ? QString() : QFileInfo(path).absoluteFilePath();
-    WatchedStamp = Stamp(WatchedFile);
+    const QString file = path.isEmpty() ? QString() : QFileInfo(path).absoluteFilePath();
+    model_.Follow(file, Stamp(file));
     if (mnuToolsReload->isChecked()) StartWatching();
 }
 
@@ -81,10 +82,12 @@ void frmMain::mnuToolsReload_Click() {
     }
     StartWatching();
     // A change made while watching was off is shown now.
-    if (!WatchedFile.isEmpty() && Stamp(WatchedFile) != WatchedStamp) WatchedFile_Change();
+    const Source& watched = model_.source();
+    if (!watched.file.isEmpty() && Stamp(watched.file) != watched.stamp) WatchedFile_Change();
 }
 
 void frmMain::WatchedFile_Change() {
+    const QString& WatchedFile = model_.source().file;
     if (WatchedFile.isEmpty() || !mnuToolsReload->isChecked()) return;
     // A file replaced by a rename is a new file: the watcher has let go of the old one.
     if (!FileWatcher->files().contains(WatchedFile) && QFileInfo::exists(WatchedFile))
@@ -92,13 +95,14 @@ void frmMain::WatchedFile_Change() {
     // The folder reports every file in it; only a new version of ours counts. A file
     // that is gone leaves the picture as it is, until one appears under its name again.
     const QString now = Stamp(WatchedFile);
-    if (now.isEmpty() || now == WatchedStamp) return;
+    if (now.isEmpty() || now == model_.source().stamp) return;
     ReloadRetries = 0;
     tmrReload->start(kReloadPauseMs);
 }
 
 void frmMain::tmrReload_Timer() {
     tmrReload->stop();
+    const QString WatchedFile = model_.source().file;
     if (WatchedFile.isEmpty()) return;
     if (LoadRunning) {
         // A save that lands while a picture loads is shown once that load is over.
@@ -113,16 +117,16 @@ void frmMain::tmrReload_Timer() {
     }
     ReloadRetries = 0;
     // This version is given up; a later write tries again.
-    WatchedStamp = Stamp(WatchedFile);
+    model_.NoteStamp(Stamp(WatchedFile));
     lblStatus->setText("Could not reload " + QFileInfo(WatchedFile).fileName());
 }
 
 bool frmMain::ReloadPicture() {
-    const QString path = WatchedFile;
+    const QString path = model_.source().file;
     // This version is being read: reports of it that arrive while it decodes change nothing.
-    WatchedStamp = Stamp(path);
+    model_.NoteStamp(Stamp(path));
     // Decoded before anything is dropped, so that a failure leaves the picture shown.
-    PictureLoad load(path, picHidden->background(), kViewOuterHeight, picImg->border(), modScope.Luma, ViewRoom());
+    PictureLoad load(path, picHidden->background(), kViewOuterHeight, picImg->border(), model_.settings.luma, ViewRoom());
     // Esc gives this version up, as a failure after its last retry would, but quietly.
     if (RunLoad(load)) {
         lblStatus->clear();
@@ -133,11 +137,8 @@ bool frmMain::ReloadPicture() {
         return false;
     }
 
-    bool channels[3];
-    for (int i = 0; i < 3; ++i) channels[i] = chkChannel[i]->isChecked();
-    const bool mono = chkChroma->isChecked();
-    const bool negative = chkNeg->isChecked();
-    const bool locked = modScope.ProbeLocked;
+    const Settings kept = model_.settings;
+    const bool locked = model_.picture().probe.locked;
     const std::int32_t column = hscrCross->value();
     const std::int32_t row = vscrCross->value();
 
@@ -150,10 +151,8 @@ bool frmMain::ReloadPicture() {
         return true;
     }
 
-    // Each box that changes runs its handler, which redraws the view as a click would.
-    for (int i = 0; i < 3; ++i) chkChannel[i]->setChecked(channels[i]);
-    chkChroma->setChecked(mono);
-    chkNeg->setChecked(negative);
+    // Everything the user set, kept across the reload; what it changes is redrawn.
+    ApplySettings(kept);
     if (locked && column <= hscrCross->maximum() && row <= vscrCross->maximum()) RelockProbe(column, row);
     return true;
 }
@@ -167,13 +166,12 @@ void frmMain::RelockProbe(std::int32_t column, std::int32_t row) {
     vscrCross->setValue(row);
     vscrCross->show();
     ProbeDragging = true;
-    modScope.ProbeLocked = true;
+    model_.LockProbe(column, row);
     fraChannels->setEnabled(false);
     mnuSelectChannels->setEnabled(false);
     CrossX = column;
     CrossY = row;
-    ProbeViewX = korvex::ClampValue(0, nearestInt(CrossX / static_cast<double>(ScaleX)), ViewMaxX);
-    ProbeViewY = korvex::ClampValue(0, nearestInt(CrossY / static_cast<double>(ScaleY)), ViewMaxY);
+    PlaceProbeAt(CrossX, CrossY);
     DrawCrosshair();
     ShowProbe(CrossX, CrossY);
 }

@@ -1,23 +1,13 @@
 #include "app/Render.h"
 
-#include <QAction>
-#include <QCheckBox>
 #include <QDir>
 #include <QFileInfo>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QScrollBar>
-
-#include <cassert>
 
 #include "app/PictureLoad.h"
 #include "app/SaveScopes.h"
 #include "app/frmMain.h"
 #include "linescope/frmScope.h"
 #include "platform/Desktop.h"
-#include "platform/Input.h"
-#include "platform/Numbers.h"
 #include "vectorscope/frmVector.h"
 
 namespace vistrel {
@@ -53,40 +43,22 @@ private:
     Desktop* previous_;
 };
 
-template <typename Control>
-Control& ControlOf(QWidget& window, const QString& name) {
-    auto* control = window.findChild<Control*>(name);
-    assert(control != nullptr);
-    return *control;
-}
-
-// Clicks a button as the user would, when that changes its state.
-void ClickTo(QAbstractButton& button, bool checked) {
-    if (button.isChecked() != checked) button.click();
-}
-
-// The probe locked at a full-size pixel as a Ctrl+click there locks it. A click
-// reaches only the pixels that some view position stands for; any other is
-// reached with the crosshair bars, and the vectorscope keeps only its marker.
-void LockProbe(frmMain& window, QPoint pixel) {
-    const float x = static_cast<float>(nearestInt(pixel.x() / static_cast<double>(window.ScaleX)));
-    const float y = static_cast<float>(nearestInt(pixel.y() / static_cast<double>(window.ScaleY)));
-    window.picImg_MouseDown(kLeftButton, kCtrlKey, x, y);
-    window.picImg_MouseUp(kLeftButton, kCtrlKey, x, y);
-    if (window.hscrCross->value() == pixel.x() && window.vscrCross->value() == pixel.y()) return;
-    window.hscrCross->setValue(pixel.x());
-    window.vscrCross->setValue(pixel.y());
-    // A right-click on the vectorscope clears the markers the path left behind.
-    window.vectorWindow()->Form_MouseUp(kRightButton, 0, 0.0f, 0.0f);
-    window.ShowProbe(pixel.x(), pixel.y());
+// The settings value the options describe; the rest keeps the windows' defaults.
+Settings SettingsOf(const RenderSettings& options) {
+    Settings settings;
+    settings.scopeChannel = static_cast<ScopeChannel>(options.channel);
+    settings.orientation = options.vertical ? ScopeOrientation::Vertical : ScopeOrientation::Horizontal;
+    settings.scale = options.scaleInFront ? ScalePlacement::InFront : ScalePlacement::Behind;
+    settings.lamp = options.lamp;
+    settings.zoom = options.zoom;
+    settings.luma = options.luma;
+    settings.skinLine = options.skinLine;
+    return settings;
 }
 
 }  // namespace
 
-void LoadAsTyped(frmMain& window, const QString& path) {
-    window.txtImageFile->setText(path);
-    window.cmdLoadPic->click();
-}
+void LoadAsTyped(frmMain& window, const QString& path) { window.LoadFile(path); }
 
 namespace {
 
@@ -122,33 +94,23 @@ RenderResult RenderInstruments(const QString& folder, const QString& file, const
     frmScope& scope = *window.scopeWindow();
     frmVector& vector = *window.vectorWindow();
 
-    // The controls are set before the load, which then draws with them once.
-    ClickTo(ControlOf<QRadioButton>(scope, QStringLiteral("optParade[%1]").arg(settings.channel)), true);
-    ClickTo(ControlOf<QRadioButton>(scope, settings.vertical ? "optHorz[0]" : "optHorz[1]"), true);
-    ClickTo(ControlOf<QCheckBox>(scope, "chkScaleBG"), !settings.scaleInFront);
-    window.hscrLamp->setValue(settings.lamp);
-    vector.zoomBar()->setValue(settings.zoom);
-    switch (settings.luma) {
-        case korvex::LumaStandard::Rec601: break;
-        case korvex::LumaStandard::Rec709: window.mnuToolsLuma709->trigger(); break;
-    }
-    if (settings.skinLine) window.mnuToolsSkinLine->trigger();
-
-    LoadAsTyped(window, file);
-    if (!window.modScope.PicLoaded)
+    // The settings are in place before the load, which then draws with them once.
+    window.ApplySettings(SettingsOf(settings));
+    window.LoadFile(file);
+    if (!window.model().loaded())
         return {1, "Could not load " + file + ": " + FailureReason(window.LastLoadFailure, file)};
 
     if (settings.probe) {
         const QPoint pixel = *settings.probe;
-        const int width = window.picHidden->surface().width();
-        const int height = window.picHidden->surface().height();
+        const auto width = static_cast<int>(window.model().picture().pixels.width());
+        const auto height = static_cast<int>(window.model().picture().pixels.height());
         if (pixel.x() >= width || pixel.y() >= height)
             return {2, QStringLiteral("The probe %1,%2 lies outside the %3 x %4 picture")
                            .arg(pixel.x())
                            .arg(pixel.y())
                            .arg(width)
                            .arg(height)};
-        LockProbe(window, pixel);
+        window.LockProbeAt(pixel.x(), pixel.y());
     }
 
     if (!missing.isEmpty() && !QDir().mkpath(folder)) {

@@ -31,9 +31,9 @@ bool WritePngFile(const QImage& image, const QString& path) {
 }
 
 void frmMain::mnuFileSaveScopes_Click() {
-    if (!modScope.PicLoaded || frmScope_ == nullptr || frmVector_ == nullptr) return;
+    if (!model_.loaded() || frmScope_ == nullptr || frmVector_ == nullptr) return;
     const QString start =
-        LastScopesFolder.isEmpty() ? QFileInfo(WatchedFile).absolutePath() : LastScopesFolder;
+        LastScopesFolder.isEmpty() ? QFileInfo(model_.source().file).absolutePath() : LastScopesFolder;
     const std::optional<QString> folder = desktop().folderDialog(this, "Save Scopes As", start);
     if (!folder) return;
     LastScopesFolder = *folder;

@@ -34,9 +34,7 @@ namespace vistrel {
 
 namespace {
 
-// Design positions are in twips, 15 to the pixel.
-constexpr double kTwipsPerPixel = 15.0;
-int Px(int twips) { return nearestInt(twips / kTwipsPerPixel); }
+int Px(int twips) { return nearestInt(twips / static_cast<double>(kTwipsPerPixel)); }
 QRect Tw(int left, int top, int width, int height) { return QRect(Px(left), Px(top), Px(width), Px(height)); }
 
 // The client area of the design, below the menu bar.
@@ -323,23 +321,17 @@ void frmMain::connectHandlers() {
 }
 
 void frmMain::Form_Load(AboutBox aboutBox) {
-    modScope.DcPen = GetStockObject(StockObject::DcPen);
-    modScope.NullBrush = GetStockObject(StockObject::NullBrush);
-
-    const std::int32_t v = hscrLamp->value();
-    modScope.ScaleColor = static_cast<ColorValue>(v * 256 + v);
+    model_.settings.lamp = hscrLamp->value();
 
     const std::string folder = korvex::EnsureBackslash(desktop().programFolder().toStdString());
     txtImageFile->setText(QString::fromStdString(folder) + kDefaultPicture);
 
-    PicHeader.biSize = sizeof(BitmapInfoHeader);
-    PicHeader.biPlanes = 1;
-    PicHeader.biBitCount = 32;
-    PicHeader.biCompression = kBiRgb;
-    ViewHeader = PicHeader;
+    ViewHeader.biSize = sizeof(BitmapInfoHeader);
+    ViewHeader.biPlanes = 1;
+    ViewHeader.biBitCount = 32;
+    ViewHeader.biCompression = kBiRgb;
 
-    frmScope_ = new frmScope(modScope, this);
-    frmScope_->crossBarValues = [this] { return QPoint(hscrCross->value(), vscrCross->value()); };
+    frmScope_ = new frmScope(model_, this);
     // Focus handed back lands on the control that last had it, as the window's own would.
     const auto takeFocusBack = [this] {
         activateWindow();
@@ -348,7 +340,7 @@ void frmMain::Form_Load(AboutBox aboutBox) {
     frmScope_->focusMainWindow = takeFocusBack;
     frmScope_->show();
 
-    frmVector_ = new frmVector(modScope, this);
+    frmVector_ = new frmVector(model_, this);
     frmVector_->focusMainWindow = takeFocusBack;
     frmVector_->show();
     frmVector_->DrawGraticule();

@@ -9,7 +9,7 @@
 
 #include <vector>
 
-#include "app/modScope.h"
+#include "model/Model.h"
 #include "decoding/Decode.h"
 #include "platform/Dib.h"
 #include "platform/PictureBox.h"
@@ -53,7 +53,14 @@ public:
     enum class AboutBox { Shown, Skipped };
     void start(AboutBox about = AboutBox::Shown) { Form_Load(about); }
 
-    ModScope modScope;
+    // The loaded picture, the settings and the followed file, for reading.
+    const Model& model() const { return model_; }
+    // The picture in the file loaded as if typed into the file-name box and Load pressed.
+    void LoadFile(const QString& path);
+    // Every control set as the settings say, and what they show redrawn.
+    void ApplySettings(const Settings& settings);
+    // The probe locked at a full-size pixel of the loaded picture, as the crosshair bars would set it.
+    void LockProbeAt(std::int32_t column, std::int32_t row) { RelockProbe(column, row); }
     frmScope* scopeWindow() const { return frmScope_; }
     frmVector* vectorWindow() const { return frmVector_; }
 
@@ -87,9 +94,7 @@ public:
     QMenu* mnuTools = nullptr;
     QAction* mnuToolsLine = nullptr;
     QAction* mnuToolsVector = nullptr;
-    QAction* mnuSep4 = nullptr;
     QAction* mnuToolsReload = nullptr;
-    QMenu* mnuToolsLuma = nullptr;
     QAction* mnuToolsLuma601 = nullptr;
     QAction* mnuToolsLuma709 = nullptr;
     QAction* mnuToolsSkinLine = nullptr;
@@ -106,110 +111,33 @@ public:
     QAction* mnuSep2 = nullptr;
     QAction* mnuHelpAbout = nullptr;
 
-    // --- Shell (app/frmMain.cpp) ---
-    void Form_Load(AboutBox about = AboutBox::Shown);
-    void Form_Resize();
-    void Form_QueryUnload();
-    void cmdExit_Click();
-    void mnuFileExit_Click();
-    void mnuFileChoose_Click();
-    void mnuHelpReadme_Click();
-    void mnuHelpAbout_Click();
-
     // --- Loading (app/Loading.cpp) ---
-    void cmdLoadPic_Click() { LoadPictureFile(); }
-    void cmdReset_Click();
     void LoadPictureFile();
-    void ResetControls();
-    void ClearPictures();
-    // The full-size picture, its luma already in the fourth bytes; fills PicHeader.
-    // The pixels are the surface's own, which the grid shares.
-    korvex::PixelGrid ReadPicPixels(PictureBox& surface);
-    std::vector<Pixel> ReadViewPixels(PictureBox& surface);
 
     // --- Live reload (app/Reload.cpp) ---
-    void mnuToolsReload_Click();
-    // Watches this file (the one just loaded) for the reload, or nothing for an empty path.
-    void WatchLoadedFile(const QString& path);
     // The watcher saw the file or its folder change: a reload follows after a pause.
     void WatchedFile_Change();
     // The pause is over: reload, or retry a little later, or give up and say so.
     void tmrReload_Timer();
-    // Decodes the watched file again and shows it, keeping what the user set; false if
-    // it could not be decoded (the picture shown stays).
-    bool ReloadPicture();
-    QString watchedFile() const { return WatchedFile; }
+    QString watchedFile() const { return model_.source().file; }
     QTimer* reloadTimer() const { return tmrReload; }
     QFileSystemWatcher* fileWatcher() const { return FileWatcher; }
 
     // --- Luma standard and skin-tone line (app/Luma.cpp) ---
-    void mnuToolsLuma601_Click() { SetLumaStandard(korvex::LumaStandard::Rec601); }
-    void mnuToolsLuma709_Click() { SetLumaStandard(korvex::LumaStandard::Rec709); }
-    void mnuToolsSkinLine_Click();
     // Analyses the loaded picture again under the standard and redraws what shows luma or colour.
     void SetLumaStandard(korvex::LumaStandard standard);
 
-    // --- Saving the instruments (app/SaveScopes.cpp) ---
-    void mnuFileSaveScopes_Click();
-
     // --- File choice (app/FileChoice.cpp) ---
-    void cmdBrowse_Click();
-    void Form_OLEDragDrop(const QMimeData& data);
-    void picImg_OLEDragDrop(const QMimeData& data) { Form_OLEDragDrop(data); }
     void txtImageFile_GotFocus();
-
-    // --- Display modes (view/DisplayModes.cpp) ---
-    void chkChannel_Click(int index);
-    void chkChroma_Click();
-    void chkNeg_Click();
-    void mnuSelectChanR_Click();
-    void mnuSelectChanG_Click();
-    void mnuSelectChanB_Click();
-    void mnuSelectChroma_Click();
-    void mnuSelectNeg_Click();
 
     // --- Probe (view/Probe.cpp) ---
     void picImg_MouseDown(int button, int shift, float x, float y);
     void picImg_MouseMove(int button, int shift, float x, float y);
     void picImg_MouseUp(int button, int shift, float x, float y);
-    void hscrCross_Change() { TrackCrossBars(); }
-    void vscrCross_Change() { TrackCrossBars(); }
-    void ShowProbe(int column, int row);
-    void TrackCrossBars();
-    void UnlockProbe();
 
-    // --- Keys, lamp and window toggles (view/Keys.cpp) ---
-    void Form_KeyDown(int& keyCode, int shift);
-    void hscrLamp_Change();
-    void chkLineScope_Click();
-    void chkPolar_Click();
-    void mnuToolsLine_Click();
-    void mnuToolsVector_Click();
-
-    // The view's outer height as designed (5010 twips): every picture whose width then
-    // fits the window is shown this tall.
-    static constexpr int kViewOuterHeight = 334;
-    // The outer width the view may take: from its left edge to the window's right edge.
-    int ViewRoom() const;
-
-    // State of the loaded picture, read by the probe and the display modes.
-    BitmapInfoHeader PicHeader;   // describes PicPixels
-    BitmapInfoHeader ViewHeader;  // describes ViewPixels and ViewWork
-    float ScaleX = 0;             // full-size pixels per displayed pixel, across
-    float ScaleY = 0;             // and down
-    std::int32_t ViewMaxX = 0;    // last displayed column
-    std::int32_t ViewMaxY = 0;    // last displayed row
-    std::vector<Pixel> ViewPixels;  // the displayed picture as loaded
-    std::vector<Pixel> ViewWork;    // the displayed picture as the display mode made it
-    std::vector<Pixel> BlankView;   // the all-channels-off picture, kept for reuse
-    bool BlankViewValid = false;
-
-    // The probe.
+    // The probe as the view shows it: its displayed position and the crosshair.
     std::int32_t ProbeViewX = 0;
     std::int32_t ProbeViewY = 0;
-    DrawMode SavedDrawMode = DrawMode::CopyPen;
-    std::int32_t CrossX = 0;
-    std::int32_t CrossY = 0;
     Pixel ProbeSample = 0;
     bool ProbeDragging = false;
 
@@ -217,8 +145,6 @@ public:
     DecodeError LastLoadFailure = DecodeError::Unreadable;
 
     QString LastChosenFile;
-    QString LastScopesFolder;  // where the instruments were last saved
-    WindowState LastWindowState = WindowState::Normal;
 
 protected:
     void changeEvent(QEvent* event) override;
@@ -228,7 +154,72 @@ protected:
     void dropEvent(QDropEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
+private Q_SLOTS:
+    // The handlers of the controls and menu items, by the controls' names.
+    void cmdExit_Click();
+    void mnuFileExit_Click();
+    void mnuFileChoose_Click();
+    void mnuHelpReadme_Click();
+    void mnuHelpAbout_Click();
+    void cmdLoadPic_Click() { LoadPictureFile(); }
+    void cmdReset_Click();
+    void mnuToolsReload_Click();
+    void mnuToolsLuma601_Click() { SetLumaStandard(korvex::LumaStandard::Rec601); }
+    void mnuToolsLuma709_Click() { SetLumaStandard(korvex::LumaStandard::Rec709); }
+    void mnuToolsSkinLine_Click();
+    void mnuFileSaveScopes_Click();
+    void cmdBrowse_Click();
+    void chkChannel_Click(int index);
+    void chkChroma_Click();
+    void chkNeg_Click();
+    void mnuSelectChanR_Click();
+    void mnuSelectChanG_Click();
+    void mnuSelectChanB_Click();
+    void mnuSelectChroma_Click();
+    void mnuSelectNeg_Click();
+    void hscrCross_Change() { TrackCrossBars(); }
+    void vscrCross_Change() { TrackCrossBars(); }
+    void hscrLamp_Change();
+    void chkLineScope_Click();
+    void chkPolar_Click();
+    void mnuToolsLine_Click();
+    void mnuToolsVector_Click();
+
 private:
+    QAction* mnuSep4 = nullptr;
+    QMenu* mnuToolsLuma = nullptr;
+    void Form_Load(AboutBox about = AboutBox::Shown);
+    void Form_Resize();
+    void Form_QueryUnload();
+    void ResetControls();
+    void ClearPictures();
+    // Watches this file (the one just loaded) for the reload, or nothing for an empty path.
+    void WatchLoadedFile(const QString& path);
+    // Decodes the watched file again and shows it, keeping what the user set; false if
+    // it could not be decoded (the picture shown stays).
+    bool ReloadPicture();
+    void Form_OLEDragDrop(const QMimeData& data);
+    void picImg_OLEDragDrop(const QMimeData& data) { Form_OLEDragDrop(data); }
+    void ShowProbe(int column, int row);
+    void TrackCrossBars();
+    void UnlockProbe();
+    void Form_KeyDown(int& keyCode, int shift);
+    // The view's outer height as designed (5010 twips): every picture whose width then
+    // fits the window is shown this tall.
+    static constexpr int kViewOuterHeight = 334;
+    // The outer width the view may take: from its left edge to the window's right edge.
+    int ViewRoom() const;
+    DrawMode SavedDrawMode = DrawMode::CopyPen;
+    std::int32_t CrossX = 0;
+    std::int32_t CrossY = 0;
+    QString LastScopesFolder;  // where the instruments were last saved
+    WindowState LastWindowState = WindowState::Normal;
+
+    Model model_;
+    BitmapInfoHeader ViewHeader;  // describes the view's buffers
+
+    // The view's pixels as the load fitted them.
+    std::vector<Pixel> ReadViewPixels(PictureBox& surface);
     void buildControls();
     void buildMenus();
     void connectHandlers();
@@ -236,6 +227,8 @@ private:
     void DrawCrosshair();
     // The probe at a pointer position, clamped to the view.
     void PlaceProbe(float x, float y);
+    // The probe at the view position that stands for a full-size pixel.
+    void PlaceProbeAt(std::int32_t column, std::int32_t row);
     // The full-size column and row the probe's view position stands for.
     std::int32_t ProbeColumn() const;
     std::int32_t ProbeRow() const;
@@ -286,9 +279,7 @@ private:
     void RedrawVectorscope();
     QFileSystemWatcher* FileWatcher = nullptr;
     QTimer* tmrReload = nullptr;
-    QString WatchedFile;
     int ReloadRetries = 0;
-    QString WatchedStamp;
     // A load is running: its wait lets timers fire, and a reload must not start inside it.
     bool LoadRunning = false;
 

@@ -59,7 +59,7 @@ void Load(benchmark::State& state, const QString& file, double pixels) {
 
         for (auto _ : state) {
             window.LoadPictureFile();
-            if (!window.modScope.PicLoaded) state.SkipWithError("load failed");
+            if (!window.model().loaded()) state.SkipWithError("load failed");
         }
         state.counters["zoom_ms"] = ZoomChangeMs(window);
     }

@@ -78,15 +78,15 @@ vistrel::frmMain& WindowWith(int width, int height) {
 
 void ProbeMove(benchmark::State& state) {
     vistrel::frmMain& w = WindowWith(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
-    if (!w.modScope.PicLoaded) {
+    if (!w.model().loaded()) {
         state.SkipWithError("the picture did not load");
         return;
     }
     // One press, then moves between two places that differ in column and row.
-    const float x0 = static_cast<float>(w.ViewMaxX) / 3;
-    const float y0 = static_cast<float>(w.ViewMaxY) / 3;
-    const float x1 = static_cast<float>(w.ViewMaxX) * 2 / 3;
-    const float y1 = static_cast<float>(w.ViewMaxY) * 2 / 3;
+    const float x0 = static_cast<float>(w.model().picture().viewMaxX) / 3;
+    const float y0 = static_cast<float>(w.model().picture().viewMaxY) / 3;
+    const float x1 = static_cast<float>(w.model().picture().viewMaxX) * 2 / 3;
+    const float y1 = static_cast<float>(w.model().picture().viewMaxY) * 2 / 3;
     w.picImg_MouseDown(vistrel::kLeftButton, 0, x0, y0);
     bool there = false;
     for (auto _ : state) {

@@ -69,9 +69,7 @@ BENCHMARK(BM_TracePointsParadeVertical)->Arg(1)->Arg(48)->Unit(benchmark::kMicro
 
 // The whole redraw the window does at every probe move: clear, points, lines.
 void BM_DrawLineTraceWindow(benchmark::State& state) {
-    vistrel::ModScope mod;
-    mod.DcPen = vistrel::GetStockObject(vistrel::StockObject::DcPen);
-    mod.ScaleColor = 0x8080;
+    vistrel::Model mod;
     vistrel::frmScope scope(mod);
     const auto& picture = Picture(static_cast<int>(state.range(0)));
     int row = 0;
@@ -84,8 +82,7 @@ BENCHMARK(BM_DrawLineTraceWindow)->Arg(1)->Arg(48)->Unit(benchmark::kMicrosecond
 
 // The waveform as the window shows it: build and transfer into the boxes.
 void BM_DrawWaveformWindow(benchmark::State& state) {
-    vistrel::ModScope mod;
-    mod.ScaleColor = 0x8080;
+    vistrel::Model mod;
     vistrel::frmScope scope(mod);
     const auto& picture = Picture(static_cast<int>(state.range(0)));
     for (auto _ : state) scope.DrawWaveform(picture);

@@ -19,21 +19,6 @@ void SeriesParameters(korvex::SeriesParams& params) {
 
 }  // namespace
 
-ColorValue TraceColor(Channel channel) {
-    switch (channel) {
-        case Channel::Red:
-            return kTraceRed;
-        case Channel::Green:
-            return kTraceGreen;
-        case Channel::Blue:
-            return kTraceBlue;
-        case Channel::Luma:
-        case Channel::Parade:
-            return kTraceLuma;
-    }
-    return kTraceLuma;
-}
-
 std::vector<std::size_t> TracePositions(std::size_t extent, int columns) {
     std::vector<std::size_t> positions;
     if (extent == 0 || columns < 1) return positions;

@@ -11,12 +11,16 @@
 
 namespace vistrel::linescope {
 
-// Pen colours (0x00BBGGRR, red in the low byte) of the traces, in channel order.
-inline constexpr ColorValue kTraceRed = 0x002020A0;
-inline constexpr ColorValue kTraceGreen = 0x0010A010;
-inline constexpr ColorValue kTraceBlue = 0x00F04040;
-inline constexpr ColorValue kTraceLuma = 0x00D0D0D0;
-ColorValue TraceColor(Channel channel);
+// A trace's pen colour, as the drawing layer takes it (0x00BBGGRR, red in the low byte).
+constexpr ColorValue TraceColor(Channel channel) {
+    const std::uint32_t rgb = ColoursOf(channel).trace;
+    return (rgb >> 16 & 0xFFu) | (rgb & 0xFF00u) | (rgb & 0xFFu) << 16;
+}
+inline constexpr ColorValue kTraceRed = TraceColor(Channel::Red);
+inline constexpr ColorValue kTraceGreen = TraceColor(Channel::Green);
+inline constexpr ColorValue kTraceBlue = TraceColor(Channel::Blue);
+inline constexpr ColorValue kTraceLuma = TraceColor(Channel::Luma);
+static_assert(kTraceRed == 0x002020A0 && kTraceBlue == 0x00F04040);
 
 struct TraceSettings {
     Channel channel = Channel::Parade;

@@ -4,17 +4,14 @@
 
 #include <cstdint>
 
+#include "model/Settings.h"
+
 namespace vistrel::linescope {
 
-// The channel a box shows; Parade shows all four side by side.
-enum class Channel : int { Red = 0, Green = 1, Blue = 2, Luma = 3, Parade = 4 };
-
-// Vertical: raster columns follow picture rows (top of the picture at the left).
-// Horizontal: raster columns follow picture columns.
-enum class Orientation { Vertical, Horizontal };
-
-// Where the graticule lines go relative to the signal.
-enum class ScalePlacement { Behind, InFront };
+// The choices themselves belong to the settings value.
+using Channel = ScopeChannel;
+using Orientation = ScopeOrientation;
+using ScalePlacement = vistrel::ScalePlacement;
 
 // Height of every channel box and raster: one row per 8-bit level, 255 at the top.
 inline constexpr int kScopeRows = 256;
@@ -59,6 +56,29 @@ constexpr int ChannelShift(Channel channel) {
             return 24;
     }
     return 0;
+}
+
+// Each single channel's colours (0x00RRGGBB), indexed by channel: red, green, blue, luma.
+// The waveform's cloud of hits and the trace's one-pixel line agree except in blue,
+// where the waveform is the lighter 0x5050F0 and the trace the deeper 0x4040F0: the
+// two displays have always been drawn so, and their tests pin both.
+struct ChannelColours {
+    std::uint32_t waveform;
+    std::uint32_t trace;
+};
+inline constexpr ChannelColours kChannelColours[kParadeBoxes] = {
+    {0x00A02020, 0x00A02020}, {0x0010A010, 0x0010A010}, {0x005050F0, 0x004040F0}, {0x00D0D0D0, 0x00D0D0D0}};
+
+// A channel's colours; the parade's are luma's, the colour its fourth box shows.
+constexpr const ChannelColours& ColoursOf(Channel channel) {
+    switch (channel) {
+        case Channel::Red: return kChannelColours[0];
+        case Channel::Green: return kChannelColours[1];
+        case Channel::Blue: return kChannelColours[2];
+        case Channel::Luma:
+        case Channel::Parade: return kChannelColours[3];
+    }
+    return kChannelColours[3];
 }
 
 // The single channels in the order of the parade's boxes.

@@ -142,21 +142,6 @@ void Compose(std::vector<Pixel>& raster, std::size_t columns, const LevelHits& h
 
 }  // namespace
 
-Pixel RasterColor(Channel channel) {
-    switch (channel) {
-        case Channel::Red:
-            return kRasterRed;
-        case Channel::Green:
-            return kRasterGreen;
-        case Channel::Blue:
-            return kRasterBlue;
-        case Channel::Luma:
-        case Channel::Parade:
-            return kRasterLuma;
-    }
-    return kRasterLuma;
-}
-
 std::vector<int> WaveformGraticuleRows() {
     // Tenths of full scale, 10 % to 90 %, counted from the top of 257 rows
     // and taken back to rows from 0; the arithmetic is single precision.

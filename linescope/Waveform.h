@@ -17,11 +17,11 @@ using korvex::ColorValue;
 using korvex::Pixel;
 
 // Raster colours (0x00RRGGBB) of the channels, in channel order.
-inline constexpr Pixel kRasterRed = 0x00A02020;
-inline constexpr Pixel kRasterGreen = 0x0010A010;
-inline constexpr Pixel kRasterBlue = 0x005050F0;
-inline constexpr Pixel kRasterLuma = 0x00D0D0D0;
-Pixel RasterColor(Channel channel);
+inline constexpr Pixel kRasterRed = ColoursOf(Channel::Red).waveform;
+inline constexpr Pixel kRasterGreen = ColoursOf(Channel::Green).waveform;
+inline constexpr Pixel kRasterBlue = ColoursOf(Channel::Blue).waveform;
+inline constexpr Pixel kRasterLuma = ColoursOf(Channel::Luma).waveform;
+constexpr Pixel RasterColor(Channel channel) { return ColoursOf(channel).waveform; }
 
 // A read-only view of a picture: row after row, top row first, no padding.
 struct PictureView {

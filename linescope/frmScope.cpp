@@ -57,12 +57,10 @@ QGroupBox* MakeFrame(QWidget* parent, const QString& name, QRect geometry) {
     return frame;
 }
 
-bool OnWayland() { return QGuiApplication::platformName().startsWith(QLatin1String("wayland")); }
-
 }  // namespace
 
-frmScope::frmScope(const ModScope& mod, QWidget* parent)
-    : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint), mod_(mod) {
+frmScope::frmScope(Model& model, QWidget* parent)
+    : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint), model_(model) {
     setObjectName("frmScope");
     QFont captions = font();
     captions.setPointSize(kCaptionPoints);
@@ -96,19 +94,16 @@ frmScope::frmScope(const ModScope& mod, QWidget* parent)
                                   channelPlaces[i]);
         connect(optParade[i], &QRadioButton::clicked, this, [this, i] { optParade_Click(i); });
     }
-    optParade[4]->setChecked(true);
 
     chkScaleBG = new QCheckBox("Scale BG", this);
     chkScaleBG->setObjectName("chkScaleBG");
     chkScaleBG->setGeometry(225, 265, 75, 17);
     chkScaleBG->setAttribute(Qt::WA_NoMousePropagation);
-    chkScaleBG->setChecked(true);
     connect(chkScaleBG, &QCheckBox::clicked, this, [this] { chkScaleBG_Click(); });
 
     fraHorz = MakeFrame(this, "fraHorz", QRect(315, 265, 98, 16));
     optHorz[0] = MakeOption(fraHorz, "optHorz[0]", "Vert", QRect(-1, 0, 43, 16));
     optHorz[1] = MakeOption(fraHorz, "optHorz[1]", "Horiz", QRect(46, 0, 48, 16));
-    optHorz[1]->setChecked(true);
     for (int i = 0; i < 2; ++i) connect(optHorz[i], &QRadioButton::clicked, this, [this, i] { optHorz_Click(i); });
 
     for (QWidget* control : {static_cast<QWidget*>(fraParade), static_cast<QWidget*>(fraHorz),
@@ -122,13 +117,13 @@ frmScope::frmScope(const ModScope& mod, QWidget* parent)
                            optHorz[1],   chkScaleBG};
     for (std::size_t k = 1; k < std::size(tabOrder); ++k) setTabOrder(tabOrder[k - 1], tabOrder[k]);
 
+    ShowSettings();
     Form_Load();
     move(kStartPosition);
 }
 
 void frmScope::Form_Load() {
     setFixedSize(kClientWidth, fraParade->height() + kHeightAboveOptions);
-    ScopeChannel = 4;
     for (int k = 0; k < 4; ++k)
         picChan[k]->place(kBoxLeft + kBoxPitch * k, kBoxTop, kBoxWidth, linescope::kScopeRows);
     ParadeHeader = linescope::ScopeRasterHeader(linescope::DisplayColumns(Channel::Parade, kClientWidth));
@@ -142,17 +137,20 @@ linescope::ScopeBox* frmScope::box(int index) const {
 
 const Surface& frmScope::boxSurface(int index) const { return box(index)->surface(); }
 
-Channel frmScope::channel() const {
-    assert(ScopeChannel >= 0 && ScopeChannel <= 4);
-    return static_cast<Channel>(ScopeChannel);
-}
+Channel frmScope::channel() const { return model_.settings.scopeChannel; }
 
-Orientation frmScope::orientation() const {
-    return optHorz[1]->isChecked() ? Orientation::Horizontal : Orientation::Vertical;
-}
+Orientation frmScope::orientation() const { return model_.settings.orientation; }
 
-ScalePlacement frmScope::scalePlacement() const {
-    return chkScaleBG->isChecked() ? ScalePlacement::Behind : ScalePlacement::InFront;
+ScalePlacement frmScope::scalePlacement() const { return model_.settings.scale; }
+
+void frmScope::ShowSettings() {
+    const Settings& settings = model_.settings;
+    optParade[static_cast<int>(settings.scopeChannel)]->setChecked(true);
+    switch (settings.orientation) {
+        case Orientation::Vertical: optHorz[0]->setChecked(true); break;
+        case Orientation::Horizontal: optHorz[1]->setChecked(true); break;
+    }
+    chkScaleBG->setChecked(settings.scale == ScalePlacement::Behind);
 }
 
 void frmScope::ClearScope() {
@@ -167,7 +165,7 @@ void frmScope::DrawWaveform(const korvex::PixelGrid& pixels) {
     settings.channel = shown;
     settings.orientation = orientation();
     settings.scale = scalePlacement();
-    settings.scaleColor = mod_.ScaleColor;
+    settings.scaleColor = ScaleColorOf(model_.settings.lamp);
     settings.columns = linescope::DisplayColumns(shown, width());
     linescope::BuildWaveform(linescope::ViewOf(pixels), settings, rasters_);
 
@@ -193,7 +191,7 @@ void frmScope::DrawLineTrace(const korvex::PixelGrid& pixels, int column, int ro
 
     picChan[0]->setBoxWidth(settings.columns);
     const int used = linescope::BoxesUsed(shown);
-    for (int k = 0; k < used; ++k) picChan[k]->dc().SelectObject(mod_.DcPen);
+    for (int k = 0; k < used; ++k) picChan[k]->dc().SelectObject(GetStockObject(StockObject::DcPen));
 
     const ScalePlacement scale = scalePlacement();
     if (scale == ScalePlacement::Behind) DrawScopeGraticule(parade);
@@ -208,10 +206,10 @@ void frmScope::DrawLineTrace(const korvex::PixelGrid& pixels, int column, int ro
 }
 
 void frmScope::DrawScopeGraticule(bool parade) {
-    if (!linescope::GraticuleLit(mod_.ScaleColor)) return;
+    if (!linescope::GraticuleLit(ScaleColorOf(model_.settings.lamp))) return;
     const int lineWidth = picChan[0]->width();
     const int used = parade ? linescope::kParadeBoxes : 1;
-    for (int k = 0; k < used; ++k) picChan[k]->dc().SetDCPenColor(mod_.ScaleColor);
+    for (int k = 0; k < used; ++k) picChan[k]->dc().SetDCPenColor(ScaleColorOf(model_.settings.lamp));
     for (const int y : linescope::TraceGraticuleRows())
         for (int k = 0; k < used; ++k) {
             Dc& dc = picChan[k]->dc();
@@ -221,53 +219,39 @@ void frmScope::DrawScopeGraticule(bool parade) {
 }
 
 void frmScope::RefreshScope() {
-    if (!mod_.PicLoaded) return;
-    if (mod_.ProbeLocked) {
-        const QPoint probe = crossBarValues ? crossBarValues() : QPoint();
-        DrawLineTrace(mod_.PicPixels, probe.x(), probe.y());
+    if (!model_.loaded()) return;
+    const Picture& picture = model_.picture();
+    if (picture.probe.locked) {
+        DrawLineTrace(picture.pixels, picture.probe.column, picture.probe.row);
         if (focusMainWindow) focusMainWindow();
     } else {
-        DrawWaveform(mod_.PicPixels);
+        DrawWaveform(picture.pixels);
     }
 }
 
 void frmScope::optParade_Click(int index) {
-    ScopeChannel = index;
+    model_.settings.scopeChannel = static_cast<Channel>(index);
     RefreshScope();
 }
 
-void frmScope::optHorz_Click(int) { RefreshScope(); }
+void frmScope::optHorz_Click(int index) {
+    model_.settings.orientation = index == 0 ? Orientation::Vertical : Orientation::Horizontal;
+    RefreshScope();
+}
 
-void frmScope::chkScaleBG_Click() { RefreshScope(); }
+void frmScope::chkScaleBG_Click() {
+    model_.settings.scale = chkScaleBG->isChecked() ? ScalePlacement::Behind : ScalePlacement::InFront;
+    RefreshScope();
+}
 
 void frmScope::Form_MouseDown(Qt::MouseButton button, QPointF position) {
-    if (button != Qt::LeftButton) return;
-    if (OnWayland()) {
-        // The compositor places windows there; it moves this one for us.
-        if (QWindow* window = windowHandle()) window->startSystemMove();
-        return;
-    }
-    Dragging = true;
-    DragX = static_cast<float>(position.x());
-    DragY = static_cast<float>(position.y());
+    if (button == Qt::LeftButton) drag_.Press(position);
 }
 
-void frmScope::Form_MouseMove(QPointF globalPosition) { DragScopeWindow(globalPosition); }
+void frmScope::Form_MouseMove(QPointF globalPosition) { drag_.Move(globalPosition); }
 
 void frmScope::Form_MouseUp(Qt::MouseButton button) {
-    if (button != Qt::LeftButton) return;
-    Dragging = false;
-}
-
-void frmScope::DragScopeWindow(QPointF globalPosition) {
-    if (!Dragging || MoveBusy) return;
-    MoveBusy = true;
-    // From the pointer's screen position, not from the window's last known
-    // one: a window manager may apply the previous move later.
-    const QPointF grabbed(DragX, DragY);
-    move((globalPosition - grabbed).toPoint());
-    QCoreApplication::processEvents();
-    MoveBusy = false;
+    if (button == Qt::LeftButton) drag_.Release();
 }
 
 void frmScope::mousePressEvent(QMouseEvent* event) { Form_MouseDown(event->button(), event->position()); }

@@ -7,10 +7,11 @@
 
 #include <functional>
 
-#include "app/modScope.h"
+#include "model/Model.h"
 #include "linescope/ScopeSettings.h"
 #include "linescope/Waveform.h"
 #include "platform/Dib.h"
+#include "platform/WindowDrag.h"
 
 class QCheckBox;
 class QGroupBox;
@@ -26,11 +27,9 @@ class ScopeBox;
 class frmScope : public QWidget {
     Q_OBJECT
 public:
-    explicit frmScope(const ModScope& mod, QWidget* parent = nullptr);
+    explicit frmScope(Model& model, QWidget* parent = nullptr);
 
-    // Given by the main window at start-up: the crosshair bars' values
-    // (x = hscrCross, y = vscrCross) and handing the keyboard focus back.
-    std::function<QPoint()> crossBarValues;
+    // Given by the main window at start-up: hands the keyboard focus back.
     std::function<void()> focusMainWindow;
 
     // Boxes 0 to 3 cleared to black, then the window repainted.
@@ -41,12 +40,14 @@ public:
     void DrawLineTrace(const korvex::PixelGrid& pixels, int column, int row);
     // Redraws what is current: the trace while a probe is locked, else the waveform.
     void RefreshScope();
+    // The options set as the model's settings say (nothing is redrawn).
+    void ShowSettings();
 
     // For tests: the boxes, their images and the window's drawing state.
     linescope::ScopeBox* box(int index) const;
     const Surface& boxSurface(int index) const;
-    int scopeChannel() const { return ScopeChannel; }
-    bool dragging() const { return Dragging; }
+    int scopeChannel() const { return static_cast<int>(model_.settings.scopeChannel); }
+    bool dragging() const { return drag_.dragging(); }
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
@@ -65,8 +66,6 @@ private:
     void Form_MouseDown(Qt::MouseButton button, QPointF position);
     void Form_MouseMove(QPointF globalPosition);
     void Form_MouseUp(Qt::MouseButton button);
-    // Moves the window so that the point grabbed at the press stays under the pointer.
-    void DragScopeWindow(QPointF globalPosition);
 
     // The nine scale lines of the trace display in the lamp colour.
     void DrawScopeGraticule(bool parade);
@@ -75,7 +74,7 @@ private:
     linescope::Orientation orientation() const;
     linescope::ScalePlacement scalePlacement() const;
 
-    const ModScope& mod_;
+    Model& model_;
 
     linescope::ScopeBox* picChan[4] = {};
     QGroupBox* fraParade = nullptr;
@@ -84,13 +83,9 @@ private:
     QGroupBox* fraHorz = nullptr;
     QRadioButton* optHorz[2] = {};
 
-    int ScopeChannel = 4;  // 0 R, 1 G, 2 B, 3 Y, 4 parade
     BitmapInfoHeader SingleHeader;
     BitmapInfoHeader ParadeHeader;
-    bool Dragging = false;  // the left button went down on the window or a box
-    float DragX = 0;        // pointer at that press, in the window's pixels
-    float DragY = 0;
-    bool MoveBusy = false;  // a window move is in progress
+    WindowDrag drag_{*this};  // the left button went down on the window or a box
     linescope::WaveformRasters rasters_;  // the last waveform, its memory reused by the next
 };
 

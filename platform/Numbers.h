@@ -12,6 +12,9 @@ namespace vistrel {
 
 // To the nearest integer, halves to the even neighbour (2.5 -> 2, 3.5 -> 4, -2.5 -> -2).
 inline double nearest(double value) { return std::nearbyint(value); }
+// Design positions and sizes are in twips: 1/1440 inch, 15 to the pixel at 96 pixels per inch.
+inline constexpr int kTwipsPerPixel = 15;
+
 inline std::int32_t nearestInt(double value) { return static_cast<std::int32_t>(std::nearbyint(value)); }
 
 // Formats a number with a digit pattern: "0" is a digit always shown, "." the

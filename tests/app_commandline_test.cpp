@@ -185,8 +185,8 @@ TEST(CommandLineStart, LoadsTheFileAtOnceWithoutTheAboutBoxAndFailsAsATypedNameW
     vistrel::StartWith(window, picture);
     EXPECT_TRUE(desk.fake.modalShown.empty());
     EXPECT_EQ(window.txtImageFile->text(), picture);
-    EXPECT_TRUE(window.modScope.PicLoaded);
-    EXPECT_EQ(window.picHidden->surface().width(), 40);
+    EXPECT_TRUE(window.model().loaded());
+    EXPECT_EQ(window.model().picture().pixels.width(), 40u);
     EXPECT_EQ(window.windowTitle(), "Vistrel - named on the line.png");
     EXPECT_TRUE(desk.fake.warnings.empty());
 
@@ -205,7 +205,7 @@ TEST(CommandLineStart, LoadsTheFileAtOnceWithoutTheAboutBoxAndFailsAsATypedNameW
     ASSERT_EQ(desk.fake.warnings.size(), 1u);
     EXPECT_EQ(desk.fake.warnings[0].first, "Could not load " + missing + "\nNot found.");
     EXPECT_EQ(desk.fake.warnings[0].second, QString("Picture Load Error"));
-    EXPECT_FALSE(failing.modScope.PicLoaded);
+    EXPECT_FALSE(failing.model().loaded());
     EXPECT_EQ(failing.windowTitle(), "Vistrel");
     EXPECT_EQ(failing.txtImageFile->text(), missing);
 }

@@ -56,7 +56,7 @@ TEST_F(FileChoice, BrowseOffersTheBoxsPathThenTheLastChoice) {
     w->mnuFileChoose->trigger();
     EXPECT_EQ(w->LastChosenFile, chosen);
     EXPECT_EQ(w->txtImageFile->text(), chosen);
-    EXPECT_TRUE(w->modScope.PicLoaded);  // loaded without a further click
+    EXPECT_TRUE(w->model().loaded());  // loaded without a further click
 
     w->txtImageFile->setText("/somewhere/else.png");
     w.fake().dialogAnswer = std::nullopt;
@@ -72,7 +72,7 @@ TEST_F(FileChoice, CancellingChangesNothing) {
     w->cmdBrowse->click();
     EXPECT_EQ(w->txtImageFile->text(), path);
     EXPECT_TRUE(w->LastChosenFile.isEmpty());
-    EXPECT_TRUE(w->modScope.PicLoaded);
+    EXPECT_TRUE(w->model().loaded());
     EXPECT_EQ(w->picImg->surface().image(), shown);
 }
 
@@ -84,7 +84,7 @@ TEST_F(FileChoice, ChosenPathsAreUsedExactlyAsGiven) {
     w.fake().dialogAnswer = path;
     w->cmdBrowse->click();
     EXPECT_EQ(w->txtImageFile->text(), path);
-    EXPECT_TRUE(w->modScope.PicLoaded);
+    EXPECT_TRUE(w->model().loaded());
     EXPECT_TRUE(w.fake().warnings.empty());
 }
 
@@ -110,13 +110,13 @@ TEST_F(FileChoice, DroppingFilesLoadsTheFirstOnTheWindowAndOnTheView) {
 
     Drop(w->picImg, files);
     EXPECT_EQ(w->txtImageFile->text(), first);
-    EXPECT_EQ(w->modScope.PicPixels.width(), 30u);
+    EXPECT_EQ(w->model().picture().pixels.width(), 30u);
     EXPECT_TRUE(w->LastChosenFile.isEmpty());
 
     w->cmdReset->click();
     Drop(w.window.get(), files);
     EXPECT_EQ(w->txtImageFile->text(), first);
-    EXPECT_TRUE(w->modScope.PicLoaded);
+    EXPECT_TRUE(w->model().loaded());
 }
 
 TEST_F(FileChoice, AFileDroppedOnTheFileBoxLoadsLikeADropAnywhereElse) {
@@ -126,7 +126,7 @@ TEST_F(FileChoice, AFileDroppedOnTheFileBoxLoadsLikeADropAnywhereElse) {
     files.setUrls({QUrl::fromLocalFile(path)});
     Drop(w->txtImageFile, files);
     EXPECT_EQ(w->txtImageFile->text(), path);  // replaced, not pasted into
-    EXPECT_EQ(w->modScope.PicPixels.width(), 40u);
+    EXPECT_EQ(w->model().picture().pixels.width(), 40u);
 
     // Text that names no file is the box's own business: it pastes it.
     QMimeData text;
@@ -148,7 +148,7 @@ TEST_F(FileChoice, ADropWithoutFilesIsIgnored) {
     Drop(w.window.get(), text);
     Drop(w->picImg, text);
     EXPECT_EQ(w->txtImageFile->text(), path);
-    EXPECT_TRUE(w->modScope.PicLoaded);
+    EXPECT_TRUE(w->model().loaded());
     EXPECT_TRUE(w.fake().warnings.empty());
 }
 

@@ -41,12 +41,14 @@ TEST(HostileLoads, EachEndsInAFailureOrItsPictureAndTheHeapDoesNotGrow) {
             if (!picture) {
                 ASSERT_EQ(w.fake().warnings.size(), 1u);
                 EXPECT_TRUE(w.fake().warnings[0].first.startsWith("Could not load " + path + "\n"));
-                EXPECT_FALSE(w->modScope.PicLoaded);
-                EXPECT_TRUE(w->picHidden->surface().isNull());
+                EXPECT_FALSE(w->model().loaded());
+                EXPECT_TRUE(w->model().picture().pixels.empty());
             } else {
                 EXPECT_TRUE(w.fake().warnings.empty());
-                ASSERT_TRUE(w->modScope.PicLoaded);
-                EXPECT_EQ(w->picHidden->surface().image().size(), *picture);
+                ASSERT_TRUE(w->model().loaded());
+                EXPECT_EQ(QSize(static_cast<int>(w->model().picture().pixels.width()),
+                                static_cast<int>(w->model().picture().pixels.height())),
+                          *picture);
             }
         }
     };

@@ -41,10 +41,10 @@ unsigned ExpectedLuma(unsigned r, unsigned g, unsigned b) {
 }
 
 void ExpectNoPictureState(frmMain& w) {
-    EXPECT_FALSE(w.modScope.PicLoaded);
+    EXPECT_FALSE(w.model().loaded());
     EXPECT_EQ(w.picImg->width(), 2);
     EXPECT_EQ(w.picImg->height(), 334);
-    EXPECT_TRUE(w.picHidden->surface().isNull());
+    EXPECT_TRUE(w.model().picture().pixels.empty());
     EXPECT_FALSE(w.fraChannels->isVisible());
     EXPECT_FALSE(w.mnuSelectChannels->isEnabled());
     EXPECT_TRUE(w.lblStatus->text().isEmpty());
@@ -68,17 +68,17 @@ protected:
 TEST_F(Loading, SmallPictureIsEnlargedToTheViewsHeight) {
     const QImage picture = Gradient(100, 80);
     Load(*w, WritePicture(dir, "small.png", picture));
-    ASSERT_TRUE(w->modScope.PicLoaded);
+    ASSERT_TRUE(w->model().loaded());
     EXPECT_TRUE(w.fake().warnings.empty());
 
     EXPECT_EQ(w->picImg->height(), 334);
     EXPECT_EQ(w->picImg->width(), 418);  // 334 / 0.8 = 417.5, halves to even
     EXPECT_EQ(w->picImg->innerWidth(), 416);
     EXPECT_EQ(w->picImg->innerHeight(), 332);
-    EXPECT_FLOAT_EQ(w->ScaleX, 100.0f / 416.0f);
-    EXPECT_FLOAT_EQ(w->ScaleY, 80.0f / 332.0f);
-    EXPECT_EQ(w->ViewMaxX, 415);
-    EXPECT_EQ(w->ViewMaxY, 331);
+    EXPECT_FLOAT_EQ(w->model().picture().scaleX, 100.0f / 416.0f);
+    EXPECT_FLOAT_EQ(w->model().picture().scaleY, 80.0f / 332.0f);
+    EXPECT_EQ(w->model().picture().viewMaxX, 415);
+    EXPECT_EQ(w->model().picture().viewMaxY, 331);
     EXPECT_EQ(w->hscrCross->minimum(), 0);
     EXPECT_EQ(w->hscrCross->maximum(), 99);
     EXPECT_EQ(w->vscrCross->maximum(), 79);
@@ -87,10 +87,10 @@ TEST_F(Loading, SmallPictureIsEnlargedToTheViewsHeight) {
     EXPECT_EQ(w->hscrCross->width(), 418);  // spans the picture
 
     // The full-size buffers: the file's bytes, luma in the fourth byte.
-    const auto& pixels = w->modScope.PicPixels;
+    const auto& pixels = w->model().picture().pixels;
     ASSERT_EQ(pixels.width(), 100u);
     ASSERT_EQ(pixels.height(), 80u);
-    ASSERT_EQ(w->modScope.PicHistogram.total(), 100u * 80u);
+    ASSERT_EQ(w->model().picture().histogram.total(), 100u * 80u);
     for (int y = 0; y < 80; ++y)
         for (int x = 0; x < 100; ++x) {
             const QRgb file = picture.pixel(x, y);
@@ -98,16 +98,13 @@ TEST_F(Loading, SmallPictureIsEnlargedToTheViewsHeight) {
             ASSERT_EQ(p & 0xFFFFFF, file & 0xFFFFFF) << x << "," << y;
             ASSERT_EQ(p >> 24, ExpectedLuma(qRed(file), qGreen(file), qBlue(file))) << x << "," << y;
         }
-    EXPECT_EQ(w->PicHeader.biWidth, 100);
-    EXPECT_EQ(w->PicHeader.biHeight, -80);
-    EXPECT_EQ(w->PicHeader.biSizeImage, 32000u);
 
     // The view buffers describe the displayed picture.
-    EXPECT_EQ(w->ViewHeader.biWidth, 416);
-    EXPECT_EQ(w->ViewHeader.biHeight, -332);
-    EXPECT_EQ(w->ViewPixels.size(), 416u * 332u);
-    EXPECT_EQ(w->ViewWork, w->ViewPixels);
-    EXPECT_EQ(w->ViewPixels[0], w->picImg->surface().pixel(0, 0));
+    EXPECT_EQ(w->model().picture().viewMaxX, 415);
+    EXPECT_EQ(w->model().picture().viewMaxY, 331);
+    EXPECT_EQ(w->model().picture().viewPixels.size(), 416u * 332u);
+    EXPECT_EQ(w->model().picture().viewWork, w->model().picture().viewPixels);
+    EXPECT_EQ(w->model().picture().viewPixels[0], w->picImg->surface().pixel(0, 0));
 
     EXPECT_TRUE(w->fraChannels->isVisible());
     EXPECT_TRUE(w->mnuSelectChannels->isEnabled());
@@ -120,29 +117,29 @@ TEST_F(Loading, SmallPictureIsEnlargedToTheViewsHeight) {
 
 TEST_F(Loading, LargePictureIsReducedAndStepsByTens) {
     Load(*w, WritePicture(dir, "large.bmp", Gradient(3000, 2000)));
-    ASSERT_TRUE(w->modScope.PicLoaded);
+    ASSERT_TRUE(w->model().loaded());
     EXPECT_EQ(w->picImg->width(), 501);
     EXPECT_EQ(w->picImg->height(), 334);
     EXPECT_EQ(w->vscrCross->pageStep(), 10);  // 2000 \ 100 = 20, clamped to 10
     EXPECT_EQ(w->hscrCross->maximum(), 2999);
-    EXPECT_EQ(w->modScope.PicPixels.width(), 3000u);
-    EXPECT_EQ(w->modScope.PicPixels.height(), 2000u);
-    EXPECT_GT(w->ScaleX, 1.0f);
+    EXPECT_EQ(w->model().picture().pixels.width(), 3000u);
+    EXPECT_EQ(w->model().picture().pixels.height(), 2000u);
+    EXPECT_GT(w->model().picture().scaleX, 1.0f);
 }
 
 TEST_F(Loading, VeryWidePictureTakesTheWindowsWidthAndAHeightThatFollows) {
     const int room = w->centralWidget()->width() - w->picImg->x();
     Load(*w, WritePicture(dir, "wide.bmp", Gradient(4000, 500)));
-    ASSERT_TRUE(w->modScope.PicLoaded);
+    ASSERT_TRUE(w->model().loaded());
     EXPECT_EQ(w->picImg->width(), room);  // 334 x 8 = 2672 would run past the window
     EXPECT_EQ(w->picImg->height(), 64);   // 512 x 0.125
-    EXPECT_EQ(w->ViewMaxY, 61);
-    EXPECT_FLOAT_EQ(w->ScaleY, 500.0f / 62.0f);
+    EXPECT_EQ(w->model().picture().viewMaxY, 61);
+    EXPECT_FLOAT_EQ(w->model().picture().scaleY, 500.0f / 62.0f);
     EXPECT_EQ(w->vscrCross->pageStep(), 5);
     EXPECT_EQ(w->vscrCross->height(), 64);  // the vertical bar spans the picture too
     EXPECT_EQ(w->hscrCross->x() + w->hscrCross->width(), w->centralWidget()->width() - 4);
     // The last column is on screen and probes the picture's last column.
-    w->picImg_MouseDown(1, 0, static_cast<float>(w->ViewMaxX), 0);
+    w->picImg_MouseDown(1, 0, static_cast<float>(w->model().picture().viewMaxX), 0);
     EXPECT_EQ(w->lblPosn->text(), "3992 / 000");
 
     // A picture that fits afterwards is as tall as ever, and Clear leaves the design height.
@@ -156,15 +153,15 @@ TEST_F(Loading, VeryWidePictureTakesTheWindowsWidthAndAHeightThatFollows) {
 
 TEST_F(Loading, ExtremeProportionsKeepTheViewBetweenOnePixelAndTheWindow) {
     Load(*w, WritePicture(dir, "panorama.bmp", Gradient(20000, 10)));
-    ASSERT_TRUE(w->modScope.PicLoaded);
+    ASSERT_TRUE(w->model().loaded());
     EXPECT_EQ(w->picImg->innerHeight(), 1);  // 512 x 0.0005 rounds to nothing
-    EXPECT_EQ(w->ViewPixels.size(), static_cast<std::size_t>(w->picImg->innerWidth()));
+    EXPECT_EQ(w->model().picture().viewPixels.size(), static_cast<std::size_t>(w->picImg->innerWidth()));
 
     Load(*w, WritePicture(dir, "needle.bmp", Gradient(2, 3000)));
-    ASSERT_TRUE(w->modScope.PicLoaded);
+    ASSERT_TRUE(w->model().loaded());
     EXPECT_EQ(w->picImg->innerWidth(), 1);  // 334 / 1500 rounds to nothing
-    EXPECT_EQ(w->ViewMaxX, 0);
-    EXPECT_FLOAT_EQ(w->ScaleX, 2.0f);
+    EXPECT_EQ(w->model().picture().viewMaxX, 0);
+    EXPECT_FLOAT_EQ(w->model().picture().scaleX, 2.0f);
     w->picImg_MouseDown(1, 0, 5, 100);  // pinned to the one column: 100 x 3000 / 332 = 903.6
     EXPECT_EQ(w->lblPosn->text(), "000 / 904");
 }
@@ -175,17 +172,17 @@ TEST_F(Loading, TransparentAreasTakeTheWindowBackground) {
     for (int y = 8; y < 24; ++y)
         for (int x = 8; x < 24; ++x) icon.setPixel(x, y, qRgb(200, 10, 20));
     Load(*w, WritePicture(dir, "clear.ico", icon));
-    ASSERT_TRUE(w->modScope.PicLoaded);
+    ASSERT_TRUE(w->model().loaded());
     const QColor base = w->palette().color(QPalette::Base);
-    EXPECT_EQ(w->modScope.PicPixels.at(0, 0) & 0xFFFFFF, base.rgb() & 0xFFFFFF);
-    EXPECT_EQ(w->modScope.PicPixels.at(16, 16) & 0xFFFFFF, 0xC80A14u);
+    EXPECT_EQ(w->model().picture().pixels.at(0, 0) & 0xFFFFFF, base.rgb() & 0xFFFFFF);
+    EXPECT_EQ(w->model().picture().pixels.at(16, 16) & 0xFFFFFF, 0xC80A14u);
     EXPECT_EQ(w->picImg->surface().pixel(0, 0), base.rgb() & 0xFFFFFF);
 }
 
 TEST_F(Loading, EnterInTheFileBoxLoads) {
     w->txtImageFile->setText(WritePicture(dir, "enter.png", Gradient(20, 10)));
     QTest::keyClick(w->txtImageFile, Qt::Key_Return);
-    EXPECT_TRUE(w->modScope.PicLoaded);
+    EXPECT_TRUE(w->model().loaded());
 }
 
 TEST_F(Loading, EveryFailureReportsThePathAndEndsWithNoPicture) {
@@ -239,7 +236,7 @@ TEST_F(Loading, EveryFailureReportsThePathAndEndsWithNoPicture) {
         {dir.filePath("huge.bmp"), "Larger than 32768 pixels a side."}};
     for (const auto& [path, reason] : cases) {
         Load(*w, good);
-        ASSERT_TRUE(w->modScope.PicLoaded);
+        ASSERT_TRUE(w->model().loaded());
         EXPECT_EQ(w->windowTitle(), "Vistrel - good.png");
         w.fake().warnings.clear();
         Load(*w, path);
@@ -262,7 +259,7 @@ public:
 protected:
     bool eventFilter(QObject*, QEvent* event) override {
         if (event->type() == QEvent::Paint && w_.lblStatus->text() == "Working..." &&
-            w_.cursor().shape() == Qt::WaitCursor && w_.picHidden->surface().isNull())
+            w_.cursor().shape() == Qt::WaitCursor && w_.model().picture().pixels.empty())
             shownBeforeDecoding = true;
         return false;
     }
@@ -302,12 +299,12 @@ TEST_F(Loading, LoadingAgainResetsTheDisplayModeAndItsMenuMarks) {
     EXPECT_TRUE(w->mnuSelectChanR->isChecked());
     EXPECT_FALSE(w->mnuSelectNeg->isChecked());
     // The view shows the picture's own colours again.
-    EXPECT_EQ(w->picImg->surface().pixel(5, 5), w->ViewPixels[5 * w->picImg->innerWidth() + 5]);
+    EXPECT_EQ(w->picImg->surface().pixel(5, 5), w->model().picture().viewPixels[5 * w->picImg->innerWidth() + 5]);
 }
 
 TEST_F(Loading, ClearEmptiesEverythingAndLaterClicksDoNothing) {
     Load(*w, WritePicture(dir, "clear.png", Gradient(64, 48)));
-    ASSERT_TRUE(w->modScope.PicLoaded);
+    ASSERT_TRUE(w->model().loaded());
     w->cmdReset->click();
     ExpectNoPictureState(*w);
     EXPECT_TRUE(w.fake().warnings.empty());

@@ -67,17 +67,17 @@ TEST_F(LoadJob, StreamedAnalysisEqualsTheWholePictureKernelsAtAnyThreadCount) {
         SCOPED_TRACE(threads);
         const ThreadCountGuard guard(threads);
         Load(*w, path);
-        ASSERT_TRUE(w->modScope.PicLoaded);
+        ASSERT_TRUE(w->model().loaded());
         const int Wv = w->picImg->innerWidth(), Hv = w->picImg->innerHeight();
         std::vector<Pixel> expectedView(static_cast<std::size_t>(Wv) * Hv);
         korvex::ResampleArea(pixels.data(), 1500, 900, 1500, expectedView.data(), Wv, Hv);
-        ASSERT_EQ(w->ViewPixels.size(), expectedView.size());
+        ASSERT_EQ(w->model().picture().viewPixels.size(), expectedView.size());
         for (std::size_t k = 0; k < expectedView.size(); ++k)
-            ASSERT_EQ(w->ViewPixels[k], expectedView[k] & 0xFFFFFF) << k;
-        const korvex::PixelGrid& loaded = w->modScope.PicPixels;
+            ASSERT_EQ(w->model().picture().viewPixels[k], expectedView[k] & 0xFFFFFF) << k;
+        const korvex::PixelGrid& loaded = w->model().picture().pixels;
         ASSERT_EQ(loaded.size(), expectedPixels.size());
         ASSERT_TRUE(std::equal(expectedPixels.begin(), expectedPixels.end(), loaded.data()));
-        ASSERT_TRUE(std::ranges::equal(w->modScope.PicHistogram.cells(), expectedHistogram.cells()));
+        ASSERT_TRUE(std::ranges::equal(w->model().picture().histogram.cells(), expectedHistogram.cells()));
     }
 }
 
@@ -100,9 +100,9 @@ TEST_F(LoadJob, APictureStoredOnItsSideIsLoadedUpright) {
     out.close();
 
     Load(*w, path);
-    ASSERT_TRUE(w->modScope.PicLoaded);
-    EXPECT_EQ(w->modScope.PicPixels.width(), 40u);
-    EXPECT_EQ(w->modScope.PicPixels.height(), 60u);
+    ASSERT_TRUE(w->model().loaded());
+    EXPECT_EQ(w->model().picture().pixels.width(), 40u);
+    EXPECT_EQ(w->model().picture().pixels.height(), 60u);
     EXPECT_EQ(w->hscrCross->maximum(), 39);
     EXPECT_EQ(w->vscrCross->maximum(), 59);
 }
@@ -110,19 +110,19 @@ TEST_F(LoadJob, APictureStoredOnItsSideIsLoadedUpright) {
 TEST_F(LoadJob, EscCancelsIntoTheNoPictureStateWithoutAMessage) {
     const QString path = WriteJpeg(dir, "cancel.jpg", 1200, 800);
     Load(*w, path);
-    ASSERT_TRUE(w->modScope.PicLoaded);
+    ASSERT_TRUE(w->model().loaded());
     // Posted now, the key reaches the window while the next load runs.
     QCoreApplication::postEvent(w.window.get(), new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
     Load(*w, path);
-    EXPECT_FALSE(w->modScope.PicLoaded);
+    EXPECT_FALSE(w->model().loaded());
     EXPECT_TRUE(w.fake().warnings.empty());
-    EXPECT_TRUE(w->picHidden->surface().isNull());
+    EXPECT_TRUE(w->model().picture().pixels.empty());
     EXPECT_EQ(w->picImg->width(), 2);
     EXPECT_TRUE(w->lblStatus->text().isEmpty());
     EXPECT_EQ(w->cursor().shape(), Qt::ArrowCursor);
     // The next load is not affected.
     Load(*w, path);
-    EXPECT_TRUE(w->modScope.PicLoaded);
+    EXPECT_TRUE(w->model().loaded());
 }
 
 // A stream that breaks off after some bands have been analysed fails as any bad file does.
@@ -139,10 +139,10 @@ TEST_F(LoadJob, AStreamBrokenHalfwayFailsWithTheMessage) {
     for (int k = 0; k < 3; ++k) {
         w.fake().warnings.clear();
         Load(*w, path);
-        EXPECT_FALSE(w->modScope.PicLoaded);
+        EXPECT_FALSE(w->model().loaded());
         ASSERT_EQ(w.fake().warnings.size(), 1u);
         EXPECT_EQ(w.fake().warnings[0].first, "Could not load " + path + "\nDamaged or cut short.");
-        EXPECT_TRUE(w->picHidden->surface().isNull());
+        EXPECT_TRUE(w->model().picture().pixels.empty());
     }
 }
 
@@ -158,7 +158,7 @@ TEST_F(LoadJob, OtherInputWaitsOutTheLoadUnheard) {
     QCoreApplication::postEvent(w.window.get(), new QKeyEvent(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier));
     QCoreApplication::postEvent(w.window.get(), new QCloseEvent);
     Load(*w, path);
-    EXPECT_TRUE(w->modScope.PicLoaded);
+    EXPECT_TRUE(w->model().loaded());
     EXPECT_TRUE(w->isVisible());
     EXPECT_TRUE(w.fake().warnings.empty());
     // Outside a load the same click clears the picture.
@@ -167,7 +167,7 @@ TEST_F(LoadJob, OtherInputWaitsOutTheLoadUnheard) {
     QCoreApplication::postEvent(clear, new QMouseEvent(QEvent::MouseButtonRelease, QPointF(middle), global,
                                                        Qt::LeftButton, Qt::NoButton, Qt::NoModifier));
     QCoreApplication::processEvents();
-    EXPECT_FALSE(w->modScope.PicLoaded);
+    EXPECT_FALSE(w->model().loaded());
 }
 
 TEST(LoadProgress, TextAndViewFit) {

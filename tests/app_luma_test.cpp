@@ -18,7 +18,7 @@ using korvex::Pixel;
 
 // The full-size pixels as a plain buffer.
 std::vector<Pixel> PicPixelsOf(const vistrel::frmMain& w) {
-    const auto span = w.modScope.PicPixels.span();
+    const auto span = w.model().picture().pixels.span();
     return {span.begin(), span.end()};
 }
 using view_testing::MainWindowTest;
@@ -66,13 +66,13 @@ TEST_F(LumaSwitch, SwitchingIsAFreshAnalysisUnderTheOtherStandardAndBackIsTheOri
     w->mnuToolsLuma709->trigger();
     EXPECT_FALSE(w->mnuToolsLuma601->isChecked());
     EXPECT_TRUE(w->mnuToolsLuma709->isChecked());
-    EXPECT_EQ(w->modScope.Luma, LumaStandard::Rec709);
+    EXPECT_EQ(w->model().settings.luma, LumaStandard::Rec709);
     // Every pixel's luma and pair as the kernel gives them under Rec. 709, colours untouched.
     std::vector<Pixel> expected = colours;
     std::vector<korvex::UvPair> pairs(expected.size());
     korvex::ConvertToYuv(expected, pairs, LumaStandard::Rec709);
     EXPECT_EQ(PicPixelsOf(*w), expected);
-    const korvex::UvHistogram& histogram = w->modScope.PicHistogram;
+    const korvex::UvHistogram& histogram = w->model().picture().histogram;
     std::map<std::pair<int, int>, std::uint32_t> tally;
     for (const korvex::UvPair pair : pairs) ++tally[{pair.u, pair.v}];
     EXPECT_EQ(histogram.total(), pairs.size());
@@ -94,17 +94,17 @@ TEST_F(LumaSwitch, ALockedProbeStaysAndReadsTheNewLuma) {
         window.picImg_MouseUp(vistrel::kLeftButton, vistrel::kCtrlKey, 70.0f, 40.0f);
     };
     lockAt(*w);
-    ASSERT_TRUE(w->modScope.ProbeLocked);
+    ASSERT_TRUE(w->model().picture().probe.locked);
     const std::vector<Pixel> viewBefore = view_testing::ViewNow(view());
     const QString posn = w->lblPosn->text();
 
     w->mnuToolsLuma709->trigger();
-    EXPECT_TRUE(w->modScope.ProbeLocked);
+    EXPECT_TRUE(w->model().picture().probe.locked);
     EXPECT_TRUE(w->hscrCross->isVisible());
     EXPECT_EQ(w->lblPosn->text(), posn);
     EXPECT_EQ(view_testing::ViewNow(view()), viewBefore) << "the crosshair stays where it was";
     // The readout's fourth value is the Rec. 709 luma of the probed pixel.
-    const Pixel probed = w->modScope.PicPixels.at(static_cast<std::size_t>(w->hscrCross->value()),
+    const Pixel probed = w->model().picture().pixels.at(static_cast<std::size_t>(w->hscrCross->value()),
                                                   static_cast<std::size_t>(w->vscrCross->value()));
     std::vector<Pixel> one{probed & 0x00FFFFFFu};
     std::vector<korvex::UvPair> pair(1);
@@ -137,11 +137,11 @@ TEST_F(LumaSwitch, WithoutAPictureTheTargetsMoveAndTheNextLoadUsesTheStandard) {
 TEST_F(LumaSwitch, SkinToneLineComesAndGoesOverThePlotAndKeepsALockedMarker) {
     const QImage bare = w->vectorWindow()->surface().image();
     w->mnuToolsSkinLine->trigger();
-    EXPECT_TRUE(w->modScope.SkinToneLine);
+    EXPECT_TRUE(w->model().settings.skinLine);
     // Without a picture: the bare graticule with the line, as the drawing layer makes it.
     vistrel::Surface expected(256, 256, 0);
     vistrel::Dc dc(expected);
-    vistrel::DrawGraticuleOn(dc, w->modScope.DcPen, w->modScope.NullBrush, w->modScope.ScaleColor,
+    vistrel::DrawGraticuleOn(dc, vistrel::GetStockObject(vistrel::StockObject::DcPen), vistrel::GetStockObject(vistrel::StockObject::NullBrush), vistrel::ScaleColorOf(w->model().settings.lamp),
                              {LumaStandard::Rec601, true});
     EXPECT_TRUE(SameBits(w->vectorWindow()->surface().image(), expected.image()));
     w->mnuToolsSkinLine->trigger();
@@ -155,7 +155,7 @@ TEST_F(LumaSwitch, SkinToneLineComesAndGoesOverThePlotAndKeepsALockedMarker) {
     // Only pixels of the line change, and the marker is drawn over it again.
     vistrel::Surface line(256, 256, 0);
     vistrel::Dc lineDc(line);
-    vistrel::DrawGraticuleOn(lineDc, w->modScope.DcPen, w->modScope.NullBrush, 0xFFFFFF, {LumaStandard::Rec601, true});
+    vistrel::DrawGraticuleOn(lineDc, vistrel::GetStockObject(vistrel::StockObject::DcPen), vistrel::GetStockObject(vistrel::StockObject::NullBrush), 0xFFFFFF, {LumaStandard::Rec601, true});
     std::size_t changed = 0;
     for (int y = 0; y < 256; ++y)
         for (int x = 0; x < 256; ++x)

@@ -60,7 +60,7 @@ TEST(MainStartUp, InstrumentsComeFirstThenTheMainWindowThenTheAboutBox) {
     EXPECT_EQ(order.shown, (std::vector<QString>{"frmScope", "frmVector", "frmMain"}));
     EXPECT_EQ(desk.fake.modalShown, (std::vector<QString>{"frmAbout"}));
     EXPECT_EQ(visibleAtAbout, (std::vector<bool>{true, true, true}));
-    EXPECT_FALSE(w.modScope.PicLoaded);
+    EXPECT_FALSE(w.model().loaded());
 }
 
 TEST(MainStartUp, FileBoxHoldsTheProgramFolderAndTheTestCard) {
@@ -81,16 +81,12 @@ TEST(MainStartUp, FileBoxHoldsTheProgramFolderAndTheTestCard) {
     }
 }
 
-TEST(MainStartUp, SharedStateStartsAsDesigned) {
+TEST(MainStartUp, ModelStartsAsDesigned) {
     StartedMain w;
-    EXPECT_EQ(w->modScope.ScaleColor, 32896u);
-    EXPECT_EQ(w->modScope.DcPen.stock, StockObject::DcPen);
-    EXPECT_EQ(w->modScope.NullBrush.stock, StockObject::NullBrush);
-    EXPECT_EQ(w->PicHeader.biSize, 40u);
-    EXPECT_EQ(w->PicHeader.biPlanes, 1);
-    EXPECT_EQ(w->PicHeader.biBitCount, 32);
-    EXPECT_EQ(w->ViewHeader.biBitCount, 32);
-    EXPECT_FALSE(w->modScope.ProbeLocked);
+    EXPECT_EQ(w->model().settings, vistrel::Settings{});
+    EXPECT_EQ(vistrel::ScaleColorOf(w->model().settings.lamp), 32896u);
+    EXPECT_FALSE(w->model().loaded());
+    EXPECT_FALSE(w->model().picture().probe.locked);
 }
 
 TEST(MainControls, CaptionsPositionsAndInitialStates) {

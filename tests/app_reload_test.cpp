@@ -57,7 +57,7 @@ struct Seen {
 
 Seen SeenIn(vistrel::frmMain& w) {
     Seen s{view_testing::ViewNow(w.picImg->surface()), w.vectorWindow()->surface().image(), {},
-           w.lblPosn->text(), w.lblStatus->text(), w.modScope.ProbeLocked};
+           w.lblPosn->text(), w.lblStatus->text(), w.model().picture().probe.locked};
     for (int k = 0; k < 4; ++k) s.scope[k] = w.scopeWindow()->boxSurface(k).image();
     return s;
 }
@@ -95,10 +95,10 @@ TEST_F(Reload, ARewrittenFileIsShownAfterThePauseWithEverythingTheUserSet) {
     EXPECT_TRUE(timer().isActive());
     EXPECT_EQ(timer().interval(), 300);
     EXPECT_TRUE(timer().isSingleShot());
-    EXPECT_EQ(w->modScope.PicPixels.width(), 120u) << "nothing happens before the pause is over";
+    EXPECT_EQ(w->model().picture().pixels.width(), 120u) << "nothing happens before the pause is over";
     w->tmrReload_Timer();
     EXPECT_FALSE(timer().isActive());
-    EXPECT_EQ(w->modScope.PicPixels.width(), 130u);
+    EXPECT_EQ(w->model().picture().pixels.width(), 130u);
     EXPECT_EQ(w->hscrCross->value(), column);
     EXPECT_EQ(w->vscrCross->value(), row);
     EXPECT_FALSE(w->chkChannel[1]->isChecked());
@@ -126,11 +126,11 @@ TEST_F(Reload, ARewrittenFileIsShownAfterThePauseWithEverythingTheUserSet) {
 TEST_F(Reload, AProbeOutsideTheNewPictureIsUnlocked) {
     LoadPicture(view_testing::Gradient(120, 90));
     w->picImg_MouseDown(vistrel::kLeftButton, vistrel::kCtrlKey, 400.0f, 300.0f);  // the far corner
-    ASSERT_TRUE(w->modScope.ProbeLocked);
+    ASSERT_TRUE(w->model().picture().probe.locked);
     Rewrite(Other(60, 90));
     w->tmrReload_Timer();
-    EXPECT_EQ(w->modScope.PicPixels.width(), 60u);
-    EXPECT_FALSE(w->modScope.ProbeLocked);
+    EXPECT_EQ(w->model().picture().pixels.width(), 60u);
+    EXPECT_FALSE(w->model().picture().probe.locked);
     EXPECT_FALSE(w->hscrCross->isVisible());
     EXPECT_TRUE(w->lblPosn->text().isEmpty());
     EXPECT_TRUE(w->fraChannels->isEnabled());
@@ -155,7 +155,7 @@ TEST_F(Reload, AnUnreadableFileIsRetriedForTwoSecondsThenReportedWithoutAMessage
         EXPECT_EQ(attempts, 9);
         EXPECT_EQ(w->lblStatus->text(), "Could not reload picture.png");
         EXPECT_TRUE(desk.fake.warnings.empty());
-        EXPECT_TRUE(w->modScope.PicLoaded);
+        EXPECT_TRUE(w->model().loaded());
         EXPECT_EQ(view_testing::ViewNow(w->picImg->surface()), before.view);
         EXPECT_TRUE(SameBits(w->vectorWindow()->surface().image(), before.vector));
     }
@@ -163,7 +163,7 @@ TEST_F(Reload, AnUnreadableFileIsRetriedForTwoSecondsThenReportedWithoutAMessage
     Rewrite(Other(50, 40));
     ASSERT_TRUE(timer().isActive());
     w->tmrReload_Timer();
-    EXPECT_EQ(w->modScope.PicPixels.width(), 50u);
+    EXPECT_EQ(w->model().picture().pixels.width(), 50u);
     EXPECT_TRUE(w->lblStatus->text().isEmpty());
     Corrupt("half");
     w->tmrReload_Timer();
@@ -171,7 +171,7 @@ TEST_F(Reload, AnUnreadableFileIsRetriedForTwoSecondsThenReportedWithoutAMessage
     ASSERT_TRUE(timer().isActive());
     ASSERT_TRUE(Other(70, 20).save(path()));  // the editor finishes writing
     w->tmrReload_Timer();
-    EXPECT_EQ(w->modScope.PicPixels.width(), 70u);
+    EXPECT_EQ(w->model().picture().pixels.width(), 70u);
     EXPECT_FALSE(timer().isActive());
     EXPECT_TRUE(w->lblStatus->text().isEmpty());
 }
@@ -183,18 +183,18 @@ TEST_F(Reload, ASaveDuringAReloadWaitsForItInsteadOfStartingInsideIt) {
     bool nestedDeferred = false;
     int widthSeen = -1;
     QTimer::singleShot(0, w.get(), [&] {
-        widthSeen = static_cast<int>(w->modScope.PicPixels.width());
+        widthSeen = static_cast<int>(w->model().picture().pixels.width());
         w->tmrReload_Timer();
         nestedDeferred = timer().isActive();
     });
     w->tmrReload_Timer();
     EXPECT_TRUE(nestedDeferred);
     EXPECT_EQ(widthSeen, 120);  // the first reload had not finished when the timer fired
-    EXPECT_EQ(w->modScope.PicPixels.width(), 50u);
+    EXPECT_EQ(w->model().picture().pixels.width(), 50u);
     EXPECT_TRUE(timer().isActive());
     ASSERT_TRUE(Other(70, 20).save(path()));
     w->tmrReload_Timer();
-    EXPECT_EQ(w->modScope.PicPixels.width(), 70u);
+    EXPECT_EQ(w->model().picture().pixels.width(), 70u);
 }
 
 TEST_F(Reload, OnlyTheLoadedFileCountsAndADeletedOneLeavesThePicture) {
@@ -206,8 +206,8 @@ TEST_F(Reload, OnlyTheLoadedFileCountsAndADeletedOneLeavesThePicture) {
     ASSERT_TRUE(QFile::remove(path()));
     w->WatchedFile_Change();
     EXPECT_FALSE(timer().isActive());
-    EXPECT_TRUE(w->modScope.PicLoaded);
-    EXPECT_EQ(w->modScope.PicPixels.width(), 120u);
+    EXPECT_TRUE(w->model().loaded());
+    EXPECT_EQ(w->model().picture().pixels.width(), 120u);
     // Saved back under its name: shown again.
     Rewrite(Other(30, 30));
     EXPECT_TRUE(timer().isActive());
@@ -216,7 +216,7 @@ TEST_F(Reload, OnlyTheLoadedFileCountsAndADeletedOneLeavesThePicture) {
     ASSERT_TRUE(QDir(dir.path()).mkdir("picture.png"));
     w->WatchedFile_Change();
     while (timer().isActive()) w->tmrReload_Timer();
-    EXPECT_EQ(w->modScope.PicPixels.width(), 120u);
+    EXPECT_EQ(w->model().picture().pixels.width(), 120u);
 }
 
 TEST_F(Reload, LoadClearAndTheMenuItemDecideWhatIsWatched) {
@@ -253,7 +253,7 @@ TEST_F(Reload, LoadClearAndTheMenuItemDecideWhatIsWatched) {
     EXPECT_TRUE(w->fileWatcher()->files().contains(w->watchedFile()));
     EXPECT_TRUE(timer().isActive());
     w->tmrReload_Timer();
-    EXPECT_EQ(w->modScope.PicPixels.width(), 22u);
+    EXPECT_EQ(w->model().picture().pixels.width(), 22u);
 }
 
 TEST_F(Reload, TheWatcherSeesASaveByRename) {
@@ -267,7 +267,7 @@ TEST_F(Reload, TheWatcherSeesASaveByRename) {
     while (!timer().isActive() && !deadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     ASSERT_TRUE(timer().isActive());
     w->tmrReload_Timer();
-    EXPECT_EQ(w->modScope.PicPixels.width(), 64u);
+    EXPECT_EQ(w->model().picture().pixels.width(), 64u);
     EXPECT_TRUE(w->fileWatcher()->files().contains(w->watchedFile())) << "the new file is watched in turn";
 }
 

@@ -100,13 +100,13 @@ TEST_F(RenderTest, ImagesAreTheWindowsPixelForPixelAtEverySetting) {
     for (const Case& c : cases) {
         StartedMain main;
         testing_support::Load(*main, picture);
-        ASSERT_TRUE(main->modScope.PicLoaded);
+        ASSERT_TRUE(main->model().loaded());
         SetByHand(*main, c.settings);
         RenderSettings settings = c.settings;
         if (c.viewProbe.x() >= 0) {
             main->picImg_MouseDown(vistrel::kLeftButton, vistrel::kCtrlKey, c.viewProbe.x(), c.viewProbe.y());
             main->picImg_MouseUp(vistrel::kLeftButton, vistrel::kCtrlKey, c.viewProbe.x(), c.viewProbe.y());
-            ASSERT_TRUE(main->modScope.ProbeLocked);
+            ASSERT_TRUE(main->model().picture().probe.locked);
             settings.probe = QPoint(main->hscrCross->value(), main->vscrCross->value());
         }
         const Rendered rendered = Render(picture, settings);
@@ -121,12 +121,12 @@ TEST_F(RenderTest, ImagesAreTheWindowsPixelForPixelAtEverySetting) {
 TEST_F(RenderTest, AProbeNoViewPositionReachesShowsThatPixelAlone) {
     StartedMain main;
     testing_support::Load(*main, picture);
-    ASSERT_GT(main->ScaleX, 1.0f);
+    ASSERT_GT(main->model().picture().scaleX, 1.0f);
     // A column between two that view positions stand for, inside the second block.
     int column = -1;
     for (int x = 301; x < 599 && column < 0; ++x) {
-        const int view = vistrel::nearestInt(x / static_cast<double>(main->ScaleX));
-        if (vistrel::nearestInt(view * static_cast<double>(main->ScaleX)) != x) column = x;
+        const int view = vistrel::nearestInt(x / static_cast<double>(main->model().picture().scaleX));
+        if (vistrel::nearestInt(view * static_cast<double>(main->model().picture().scaleX)) != x) column = x;
     }
     ASSERT_GE(column, 0);
     const int row = 200;
@@ -143,7 +143,7 @@ TEST_F(RenderTest, AProbeNoViewPositionReachesShowsThatPixelAlone) {
     // The vectorscope: the one marker of a pixel of the same colour that a click reaches.
     StartedMain other;
     testing_support::Load(*other, picture);
-    const int view = vistrel::nearestInt(column / static_cast<double>(other->ScaleX));
+    const int view = vistrel::nearestInt(column / static_cast<double>(other->model().picture().scaleX));
     other->picImg_MouseDown(vistrel::kLeftButton, vistrel::kCtrlKey, static_cast<float>(view), 60);
     ASSERT_EQ(other->hscrCross->value() / 300, column / 300);
     EXPECT_EQ(rendered.vectorscope, Screen(*other->vectorWindow()));

@@ -95,7 +95,7 @@ protected:
         ASSERT_TRUE(image.save(path));
         w->txtImageFile->setText(path);
         w->cmdLoadPic->click();
-        ASSERT_TRUE(w->modScope.PicLoaded) << path.toStdString();
+        ASSERT_TRUE(w->model().loaded()) << path.toStdString();
     }
 
     vistrel::Surface& view() { return w->picImg->surface(); }
@@ -121,8 +121,8 @@ protected:
     }
 
     // The full-size pixel a view position maps to, as the probe computes it.
-    int ColumnOf(int viewX) { return vistrel::nearestInt(viewX * static_cast<double>(w->ScaleX)); }
-    int RowOf(int viewY) { return vistrel::nearestInt(viewY * static_cast<double>(w->ScaleY)); }
+    int ColumnOf(int viewX) { return vistrel::nearestInt(viewX * static_cast<double>(w->model().picture().scaleX)); }
+    int RowOf(int viewY) { return vistrel::nearestInt(viewY * static_cast<double>(w->model().picture().scaleY)); }
 
     testing_support::ScopedFakeDesktop desk;  // outlives the window
     QTemporaryDir dir;

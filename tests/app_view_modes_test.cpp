@@ -30,12 +30,12 @@ protected:
 
     // The loaded view picture with every pixel passed through fn.
     std::vector<Pixel> Expected(const std::function<Pixel(Pixel)>& fn) {
-        std::vector<Pixel> pixels = Rgb(w->ViewPixels);
+        std::vector<Pixel> pixels = Rgb(w->model().picture().viewPixels);
         for (Pixel& p : pixels) p = fn(p) & 0x00FFFFFFu;
         return pixels;
     }
     static std::vector<Pixel> Filled(std::size_t count, Pixel value) { return std::vector<Pixel>(count, value); }
-    std::size_t Count() { return w->ViewPixels.size(); }
+    std::size_t Count() { return w->model().picture().viewPixels.size(); }
 
     void Click(QCheckBox* box) { QTest::mouseClick(box, Qt::LeftButton); }
 };
@@ -60,11 +60,11 @@ TEST_F(ModesTest, AllChannelsOffIsBlackAndTheNegativeTogglesWhiteBlackWhite) {
 }
 
 TEST_F(ModesTest, NegativeOfAllChannelsComplementsEveryColour) {
-    EXPECT_EQ(ViewNow(view()), Rgb(w->ViewPixels));
+    EXPECT_EQ(ViewNow(view()), Rgb(w->model().picture().viewPixels));
     Click(w->chkNeg);
     EXPECT_EQ(ViewNow(view()), Expected([](Pixel p) { return ~p; }));
     Click(w->chkNeg);
-    EXPECT_EQ(ViewNow(view()), Rgb(w->ViewPixels));
+    EXPECT_EQ(ViewNow(view()), Rgb(w->model().picture().viewPixels));
 }
 
 TEST_F(ModesTest, TwoChannelsDisableTheGreyAndBothMenuItemsButTheNegativeBoxStillWorks) {
@@ -128,7 +128,7 @@ TEST_F(ModesTest, MenuItemsAndBoxesStayInStepBothWays) {
         EXPECT_EQ(ViewNow(view()), Expected([mask](Pixel p) { return p & mask; }));
         Click(w->chkChannel[i]);
         EXPECT_TRUE(items[i]->isChecked());
-        EXPECT_EQ(ViewNow(view()), Rgb(w->ViewPixels));
+        EXPECT_EQ(ViewNow(view()), Rgb(w->model().picture().viewPixels));
     }
 
     w->mnuSelectNeg->trigger();
@@ -137,7 +137,7 @@ TEST_F(ModesTest, MenuItemsAndBoxesStayInStepBothWays) {
     EXPECT_EQ(ViewNow(view()), Expected([](Pixel p) { return ~p; }));
     Click(w->chkNeg);
     EXPECT_FALSE(w->mnuSelectNeg->isChecked());
-    EXPECT_EQ(ViewNow(view()), Rgb(w->ViewPixels));
+    EXPECT_EQ(ViewNow(view()), Rgb(w->model().picture().viewPixels));
 
     Click(w->chkChannel[0]);
     Click(w->chkChannel[1]);
@@ -158,7 +158,7 @@ TEST_F(ModesTest, ALoadPutsTheBoxesAndTheirMenuMarksBack) {
     EXPECT_TRUE(w->mnuSelectChanR->isChecked());
     EXPECT_FALSE(w->chkNeg->isChecked());
     EXPECT_FALSE(w->mnuSelectNeg->isChecked());
-    EXPECT_EQ(ViewNow(view()), Rgb(w->ViewPixels));
+    EXPECT_EQ(ViewNow(view()), Rgb(w->model().picture().viewPixels));
 }
 
 TEST_F(ModesTest, ReadoutsShowThePicturesOwnValuesInEveryMode) {
@@ -173,14 +173,14 @@ TEST_F(ModesTest, ReadoutsShowThePicturesOwnValuesInEveryMode) {
     Click(w->chkNeg);
     Press(100, 50);
     EXPECT_EQ(w->lblStatus->text(), plain);
-    const Pixel p = w->modScope.PicPixels.at(static_cast<std::size_t>(ColumnOf(100)), static_cast<std::size_t>(RowOf(50)));
+    const Pixel p = w->model().picture().pixels.at(static_cast<std::size_t>(ColumnOf(100)), static_cast<std::size_t>(RowOf(50)));
     EXPECT_EQ(w->shpPatch->palette().color(QPalette::Window), QColor((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF));
 }
 
 TEST_F(ModesTest, AModeChangeUnderALockedProbeKeepsTheCrosshairConsistent) {
     Press(100, 50, Qt::ControlModifier);
     Release(100, 50);
-    ASSERT_TRUE(w->modScope.ProbeLocked);
+    ASSERT_TRUE(w->model().picture().probe.locked);
     ASSERT_TRUE(w->mnuSelectNeg->isEnabled());
 
     w->mnuSelectNeg->trigger();
@@ -199,18 +199,18 @@ TEST_F(ModesTest, AModeChangeUnderALockedProbeKeepsTheCrosshairConsistent) {
     // Unlocking and a plain click leave the mode's picture without any stray line.
     Press(7, 9);
     Release(7, 9);
-    EXPECT_FALSE(w->modScope.ProbeLocked);
+    EXPECT_FALSE(w->model().picture().probe.locked);
     EXPECT_EQ(ViewNow(view()), negative);
 }
 
 TEST_F(ModesTest, WithoutAPictureTheSelectItemsKeepStepButDrawNothing) {
     w->cmdReset->click();
-    ASSERT_FALSE(w->modScope.PicLoaded);
+    ASSERT_FALSE(w->model().loaded());
     ASSERT_TRUE(w->mnuSelectNeg->isEnabled());
     ASSERT_TRUE(w->mnuSelectChroma->isEnabled());
     ASSERT_FALSE(w->mnuSelectChannels->isEnabled());
     const QImage emptied = view().image().copy();
-    const std::vector<Pixel> work = w->ViewWork;
+    const std::vector<Pixel> work = w->model().picture().viewWork;
 
     w->mnuSelectNeg->trigger();
     EXPECT_TRUE(w->chkNeg->isChecked());
@@ -224,13 +224,13 @@ TEST_F(ModesTest, WithoutAPictureTheSelectItemsKeepStepButDrawNothing) {
 
     EXPECT_TRUE(SameBits(view().image(), emptied));
     EXPECT_EQ(w->picImg->width(), 2);
-    EXPECT_EQ(w->ViewWork, work);
+    EXPECT_EQ(w->model().picture().viewWork, work);
 
     // The next load starts from the design state of the boxes.
     LoadPicture(Gradient(200, 100), "next.png");
     EXPECT_FALSE(w->chkChroma->isChecked());
     EXPECT_FALSE(w->mnuSelectChroma->isChecked());
-    EXPECT_EQ(ViewNow(view()), Rgb(w->ViewPixels));
+    EXPECT_EQ(ViewNow(view()), Rgb(w->model().picture().viewPixels));
 }
 
 }  // namespace

@@ -32,11 +32,11 @@ protected:
 
     // What the view should show with a crosshair through view pixel (x, y).
     std::vector<Pixel> Crossed(int x, int y) {
-        return WithCrosshair(Rgb(w->ViewWork), viewWidth(), viewHeight(), x, y);
+        return WithCrosshair(Rgb(w->model().picture().viewWork), viewWidth(), viewHeight(), x, y);
     }
     // The readout a full-size pixel gives: red, green, blue, luma.
     QString ValuesOf(int column, int row) {
-        const Pixel p = w->modScope.PicPixels.at(static_cast<std::size_t>(column), static_cast<std::size_t>(row));
+        const Pixel p = w->model().picture().pixels.at(static_cast<std::size_t>(column), static_cast<std::size_t>(row));
         return QString("%1, %2, %3, %4")
             .arg((p >> 16) & 0xFF, 3, 10, QChar('0'))
             .arg((p >> 8) & 0xFF, 3, 10, QChar('0'))
@@ -52,8 +52,8 @@ TEST_F(ProbeTest, ViewGeometryOfA640By480Picture) {
     EXPECT_EQ(w->picImg->width(), 445);
     EXPECT_EQ(viewWidth(), 443);
     EXPECT_EQ(viewHeight(), 332);
-    EXPECT_EQ(w->ViewMaxX, 442);
-    EXPECT_EQ(w->ViewMaxY, 331);
+    EXPECT_EQ(w->model().picture().viewMaxX, 442);
+    EXPECT_EQ(w->model().picture().viewMaxY, 331);
 }
 
 TEST_F(ProbeTest, PressShowsTheMappedPixelAndDragFollows) {
@@ -67,7 +67,7 @@ TEST_F(ProbeTest, PressShowsTheMappedPixelAndDragFollows) {
     EXPECT_EQ(Status(), ValuesOf(column, row));
     EXPECT_EQ(ViewNow(view()), Crossed(100, 50));
     EXPECT_TRUE(w->ProbeDragging);
-    EXPECT_FALSE(w->modScope.ProbeLocked);
+    EXPECT_FALSE(w->model().picture().probe.locked);
 
     Drag(300, 200);
     EXPECT_EQ(Posn(), QString("%1 / %2").arg(ColumnOf(300), 3, 10, QChar('0')).arg(RowOf(200), 3, 10, QChar('0')));
@@ -86,13 +86,13 @@ TEST_F(ProbeTest, DraggingOutsideTheViewPinsTheProbeToTheEdgePixel) {
     EXPECT_EQ(Status(), ValuesOf(0, 0));
     EXPECT_EQ(ViewNow(view()), Crossed(0, 0));
 
-    Drag(w->ViewMaxX + 60, w->ViewMaxY + 60);
-    EXPECT_EQ(w->ProbeViewX, w->ViewMaxX);
-    EXPECT_EQ(w->ProbeViewY, w->ViewMaxY);
+    Drag(w->model().picture().viewMaxX + 60, w->model().picture().viewMaxY + 60);
+    EXPECT_EQ(w->ProbeViewX, w->model().picture().viewMaxX);
+    EXPECT_EQ(w->ProbeViewY, w->model().picture().viewMaxY);
     // 442 x 640 / 443 = 638.56 and 331 x 480 / 332 = 478.55.
     EXPECT_EQ(Posn(), "639 / 479");
     EXPECT_EQ(Status(), ValuesOf(639, 479));
-    EXPECT_EQ(ViewNow(view()), Crossed(w->ViewMaxX, w->ViewMaxY));
+    EXPECT_EQ(ViewNow(view()), Crossed(w->model().picture().viewMaxX, w->model().picture().viewMaxY));
 
     // Only one axis out of the view: the other follows the pointer.
     Drag(120, -3);
@@ -106,20 +106,20 @@ TEST_F(ProbeTest, EnlargedPictureClampsTheLastColumnAndRowToThePicture) {
     // 334 / 0.8 = 417.5, an even half: 418 outside, 416 inside.
     ASSERT_EQ(viewWidth(), 416);
     ASSERT_EQ(viewHeight(), 332);
-    ASSERT_LT(w->ScaleX, 0.5f);
+    ASSERT_LT(w->model().picture().scaleX, 0.5f);
     // The last view column maps past the picture (415 x 100 / 416 = 99.76 -> 100).
-    ASSERT_EQ(ColumnOf(w->ViewMaxX), 100);
-    ASSERT_EQ(RowOf(w->ViewMaxY), 80);
+    ASSERT_EQ(ColumnOf(w->model().picture().viewMaxX), 100);
+    ASSERT_EQ(RowOf(w->model().picture().viewMaxY), 80);
 
-    Press(w->ViewMaxX, w->ViewMaxY);
+    Press(w->model().picture().viewMaxX, w->model().picture().viewMaxY);
     EXPECT_EQ(Posn(), "099 / 079");
     EXPECT_EQ(Status(), ValuesOf(99, 79));
-    Drag(w->ViewMaxX + 500, 3);
+    Drag(w->model().picture().viewMaxX + 500, 3);
     EXPECT_EQ(Posn(), "099 / 001");
 
     // The locked bars take the clamped value too.
     Release(0, 0);
-    Press(w->ViewMaxX, w->ViewMaxY, Qt::ControlModifier);
+    Press(w->model().picture().viewMaxX, w->model().picture().viewMaxY, Qt::ControlModifier);
     EXPECT_EQ(w->hscrCross->value(), 99);
     EXPECT_EQ(w->vscrCross->value(), 79);
     EXPECT_EQ(Posn(), "099 / 079");
@@ -176,7 +176,7 @@ TEST_F(ProbeTest, CtrlPressLocksAndAPlainPressStartsAFreshDrag) {
 
     Press(100, 50, Qt::ControlModifier);
     Release(100, 50, Qt::ControlModifier);
-    EXPECT_TRUE(w->modScope.ProbeLocked);
+    EXPECT_TRUE(w->model().picture().probe.locked);
     EXPECT_TRUE(w->hscrCross->isVisible());
     EXPECT_TRUE(w->vscrCross->isVisible());
     EXPECT_EQ(w->hscrCross->value(), 144);
@@ -200,7 +200,7 @@ TEST_F(ProbeTest, CtrlPressLocksAndAPlainPressStartsAFreshDrag) {
     EXPECT_EQ(Status(), ValuesOf(144, 72));
 
     Press(300, 200);
-    EXPECT_FALSE(w->modScope.ProbeLocked);
+    EXPECT_FALSE(w->model().picture().probe.locked);
     EXPECT_TRUE(w->ProbeDragging);
     EXPECT_FALSE(w->hscrCross->isVisible());
     EXPECT_FALSE(w->vscrCross->isVisible());
@@ -222,7 +222,7 @@ TEST_F(ProbeTest, CtrlPressOverALockedProbeLocksAgainAtTheNewPoint) {
     Release(100, 50);
     Press(20, 300, Qt::ControlModifier);
     Release(20, 300);
-    EXPECT_TRUE(w->modScope.ProbeLocked);
+    EXPECT_TRUE(w->model().picture().probe.locked);
     EXPECT_EQ(w->hscrCross->value(), ColumnOf(20));
     EXPECT_EQ(w->vscrCross->value(), RowOf(300));
     EXPECT_EQ(ViewNow(view()), Crossed(20, 300));
@@ -248,12 +248,12 @@ TEST_F(ProbeTest, CrossBarsMoveTheLockedProbeByFullSizePixels) {
     // On a reduced picture a bar step may leave the crosshair where it is.
     w->hscrCross->setValue(145);
     EXPECT_EQ(Posn(), "145 / 072");
-    EXPECT_EQ(w->ProbeViewX, vistrel::nearestInt(145 / static_cast<double>(w->ScaleX)));
+    EXPECT_EQ(w->ProbeViewX, vistrel::nearestInt(145 / static_cast<double>(w->model().picture().scaleX)));
     EXPECT_EQ(ViewNow(view()), Crossed(w->ProbeViewX, 50));
     w->vscrCross->setValue(479);
     EXPECT_EQ(Posn(), "145 / 479");
-    EXPECT_EQ(w->ProbeViewY, w->ViewMaxY);
-    EXPECT_EQ(ViewNow(view()), Crossed(w->ProbeViewX, w->ViewMaxY));
+    EXPECT_EQ(w->ProbeViewY, w->model().picture().viewMaxY);
+    EXPECT_EQ(ViewNow(view()), Crossed(w->ProbeViewX, w->model().picture().viewMaxY));
 }
 
 class SizeReadoutTest : public ProbeTest {
@@ -275,7 +275,7 @@ TEST_F(SizeReadoutTest, RightPressShowsSizeAndKilobytesUntilRelease) {
     EXPECT_EQ(Posn(), "640 x 480");
     EXPECT_EQ(Status(), "900 Kb");
     EXPECT_FALSE(w->ProbeDragging);
-    EXPECT_EQ(ViewNow(view()), Rgb(w->ViewPixels)) << "no crosshair";
+    EXPECT_EQ(ViewNow(view()), Rgb(w->model().picture().viewPixels)) << "no crosshair";
     Release(30, 30, Qt::NoModifier, Qt::RightButton);
     EXPECT_EQ(Posn(), "");
     EXPECT_EQ(Status(), "");
@@ -333,7 +333,7 @@ TEST_F(ProbeTest, NoMouseInputCountsWithoutAPicture) {
     w->cmdReset->click();
     Press(5, 5, Qt::ControlModifier);
     EXPECT_FALSE(w->ProbeDragging);
-    EXPECT_FALSE(w->modScope.ProbeLocked);
+    EXPECT_FALSE(w->model().picture().probe.locked);
     EXPECT_FALSE(w->hscrCross->isVisible());
     Press(5, 5, Qt::NoModifier, Qt::RightButton);
     EXPECT_EQ(Posn(), "");
@@ -344,12 +344,12 @@ TEST_F(ProbeTest, ALoadDuringALockedProbeStartsClean) {
     LoadPicture(Gradient(640, 480));
     Press(100, 50, Qt::ControlModifier);
     LoadPicture(Gradient(320, 240), "second.png");
-    EXPECT_FALSE(w->modScope.ProbeLocked);
+    EXPECT_FALSE(w->model().picture().probe.locked);
     EXPECT_FALSE(w->ProbeDragging);
     EXPECT_FALSE(w->hscrCross->isVisible());
     EXPECT_TRUE(w->fraChannels->isEnabled());
     EXPECT_TRUE(w->mnuSelectChannels->isEnabled());
-    EXPECT_EQ(ViewNow(view()), Rgb(w->ViewPixels)) << "no crosshair on the new picture";
+    EXPECT_EQ(ViewNow(view()), Rgb(w->model().picture().viewPixels)) << "no crosshair on the new picture";
     // A fresh drag and release leaves the new picture untouched.
     const QImage before = view().image().copy();
     Press(10, 10);

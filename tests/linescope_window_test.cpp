@@ -25,7 +25,7 @@ using korvex::Pixel;
 using testing_support::Bgra;
 using testing_support::MakeGrid;
 using vistrel::frmScope;
-using vistrel::ModScope;
+using vistrel::Model;
 using vistrel::Surface;
 
 constexpr Pixel kLampPixel = 0x808000;  // lamp 128 as the boxes show it
@@ -36,18 +36,16 @@ const int kGraticuleRows[] = {230, 205, 179, 154, 128, 102, 77, 51, 26};
 class LinescopeWindow : public ::testing::Test {
 protected:
     void SetUp() override {
-        mod.DcPen = vistrel::GetStockObject(vistrel::StockObject::DcPen);
-        mod.ScaleColor = 0x8080;
         scope = std::make_unique<frmScope>(mod);
-        scope->crossBarValues = [this] { return probe; };
         scope->focusMainWindow = [this] { ++focusCalls; };
         scope->show();
     }
 
     // Loads a picture as the main window would.
     void Load(korvex::PixelGrid grid) {
-        mod.PicPixels = std::move(grid);
-        mod.PicLoaded = true;
+        vistrel::Picture picture;
+        picture.pixels = std::move(grid);
+        mod.Load(std::move(picture));
     }
 
     template <class T>
@@ -75,9 +73,8 @@ protected:
         return rows;
     }
 
-    ModScope mod;
+    Model mod;
     std::unique_ptr<frmScope> scope;
-    QPoint probe;
     int focusCalls = 0;
 };
 
@@ -171,9 +168,9 @@ TEST_F(LinescopeWindow, WaveformBoxesHoldTheBuiltRasters) {
     s.channel = vistrel::linescope::Channel::Parade;
     s.orientation = vistrel::linescope::Orientation::Vertical;
     s.scale = vistrel::linescope::ScalePlacement::Behind;
-    s.scaleColor = mod.ScaleColor;
+    s.scaleColor = vistrel::ScaleColorOf(mod.settings.lamp);
     s.columns = 100;
-    const auto want = vistrel::linescope::BuildWaveform(mod.PicPixels, s);
+    const auto want = vistrel::linescope::BuildWaveform(mod.picture().pixels, s);
     for (int k = 0; k < 4; ++k)
         for (int y = 0; y < 256; ++y)
             for (int x = 0; x < 100; ++x)
@@ -182,7 +179,7 @@ TEST_F(LinescopeWindow, WaveformBoxesHoldTheBuiltRasters) {
 
 TEST_F(LinescopeWindow, ClearScopeBlanksEveryBox) {
     Load(MakeGrid(8, 8, [](std::size_t, std::size_t) { return Bgra(1, 2, 3, 4); }));
-    scope->DrawWaveform(mod.PicPixels);
+    scope->DrawWaveform(mod.picture().pixels);
     scope->ClearScope();
     for (int k = 0; k < 4; ++k) EXPECT_TRUE(AllBlack(Box(k))) << k;
 }
@@ -190,8 +187,7 @@ TEST_F(LinescopeWindow, ClearScopeBlanksEveryBox) {
 TEST_F(LinescopeWindow, LockedProbeOptionRedrawsTheTraceAndHandsBackTheFocus) {
     // Red level 100 everywhere; row 7 is the probed one.
     Load(MakeGrid(206, 20, [](std::size_t, std::size_t) { return Bgra(0, 0, 100); }));
-    mod.ProbeLocked = true;
-    probe = QPoint(5, 7);
+    mod.LockProbe(5, 7);
     Click("optParade[0]");
     EXPECT_EQ(focusCalls, 1);
     EXPECT_EQ(Box(0).width(), 412);
@@ -211,12 +207,12 @@ TEST_F(LinescopeWindow, LockedProbeOptionRedrawsTheTraceAndHandsBackTheFocus) {
 TEST_F(LinescopeWindow, TraceGraticulePlacementAndLamp) {
     // Level 25 runs along graticule row 230.
     Load(MakeGrid(50, 50, [](std::size_t, std::size_t) { return Bgra(0, 0, 25); }));
-    mod.ProbeLocked = true;
+    mod.LockProbe(0, 0);
     Click("optParade[0]");
     EXPECT_EQ(Box(0).pixel(40, 230), kTraceRedPixel) << "scale behind: the trace lies over it";
     Click("chkScaleBG");
     EXPECT_EQ(Box(0).pixel(40, 230), kLampPixel) << "scale in front covers the trace";
-    mod.ScaleColor = 0;
+    mod.settings.lamp = 0;
     Click("chkScaleBG");
     EXPECT_EQ(LitRows(Box(0), 40), std::set<int>{230});
     Click("chkScaleBG");
@@ -228,8 +224,8 @@ TEST_F(LinescopeWindow, ParadeTraceShowsTheLineFourTimes) {
     Load(MakeGrid(100, 100, [](std::size_t x, std::size_t y) {
         return Bgra(static_cast<unsigned>(y), 60, static_cast<unsigned>(x), 200);
     }));
-    mod.ScaleColor = 0;
-    scope->DrawLineTrace(mod.PicPixels, 30, 40);
+    mod.settings.lamp = 0;
+    scope->DrawLineTrace(mod.picture().pixels, 30, 40);
     EXPECT_EQ(LitRows(Box(0), 50), std::set<int>{255 - 50});
     EXPECT_EQ(LitRows(Box(1), 50), std::set<int>{255 - 60});
     EXPECT_EQ(LitRows(Box(2), 50), std::set<int>{255 - 40});

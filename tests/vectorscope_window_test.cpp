@@ -16,7 +16,7 @@ namespace {
 
 using korvex::UvPair;
 using vistrel::frmVector;
-using vistrel::ModScope;
+using vistrel::Model;
 
 // The histogram of a picture of `count` pixels of one colour that has the pair.
 korvex::UvHistogram FlatHistogram(std::size_t count, UvPair pair) {
@@ -34,17 +34,15 @@ korvex::UvHistogram FlatHistogram(std::size_t count, UvPair pair) {
 class VectorscopeWindow : public ::testing::Test {
 protected:
     void SetUp() override {
-        mod.DcPen = vistrel::GetStockObject(vistrel::StockObject::DcPen);
-        mod.NullBrush = vistrel::GetStockObject(vistrel::StockObject::NullBrush);
-        mod.ScaleColor = 128 * 256 + 128;
         window = std::make_unique<frmVector>(mod);
         window->focusMainWindow = [this] { ++focusCalls; };
     }
 
     void Load(UvPair pair) {
-        mod.PicHistogram = FlatHistogram(10, pair);
-        mod.PicLoaded = true;
-        window->PlotPoints(mod.PicHistogram);
+        vistrel::Picture picture;
+        picture.histogram = FlatHistogram(10, pair);
+        mod.Load(std::move(picture));
+        window->PlotPoints(mod.picture().histogram);
     }
 
     int LitPixels(int x0, int y0, int x1, int y1) const {
@@ -60,7 +58,7 @@ protected:
 
     QImage Snapshot() const { return window->surface().image().copy(); }
 
-    ModScope mod;
+    Model mod;
     std::unique_ptr<frmVector> window;
     int focusCalls = 0;
 };
@@ -134,7 +132,7 @@ TEST_F(VectorscopeWindow, RightReleaseReplotsOnlyWhileLocked) {
     QTest::mouseClick(window.get(), Qt::RightButton, {}, QPoint(50, 50));
     EXPECT_EQ(Snapshot(), marked);
     EXPECT_EQ(focusCalls, 0);
-    mod.ProbeLocked = true;
+    mod.LockProbe(0, 0);
     QTest::mouseClick(window.get(), Qt::RightButton, {}, QPoint(50, 50));
     EXPECT_EQ(Snapshot(), plotted);
     EXPECT_EQ(focusCalls, 1);

@@ -31,14 +31,11 @@ constexpr int kReadoutY = 242;
 constexpr ColorValue kTextColor = 0xFFFFFF;
 constexpr ColorValue kBackground = 0x000000;
 
-// A Wayland client cannot place its own window; the compositor moves it instead.
-bool ClientCannotPlaceWindows() { return QGuiApplication::platformName().startsWith(QLatin1String("wayland")); }
-
 }  // namespace
 
-frmVector::frmVector(const ModScope& mod, QWidget* parent)
+frmVector::frmVector(Model& model, QWidget* parent)
     : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint),
-      mod_(mod),
+      model_(model),
       surface_(kPlotSide, kPlotSide, kBackground),
       dc_(surface_) {
     setObjectName(QStringLiteral("frmVector"));
@@ -57,7 +54,7 @@ frmVector::frmVector(const ModScope& mod, QWidget* parent)
     hscrZoom->setRange(kZoomMin, kZoomMax);
     hscrZoom->setSingleStep(kZoomSmallStep);
     hscrZoom->setPageStep(kZoomLargeStep);
-    hscrZoom->setValue(kZoomUnity);
+    hscrZoom->setValue(model_.settings.zoom);
     connect(hscrZoom, &QScrollBar::valueChanged, this, [this] { hscrZoom_Change(); });
 
     Form_Load();
@@ -65,8 +62,10 @@ frmVector::frmVector(const ModScope& mod, QWidget* parent)
 
 void frmVector::Form_Load() { PlotHeader = TopDownHeader(kPlotSide, kPlotSide); }
 
+void frmVector::ShowSettings() { hscrZoom->setValue(model_.settings.zoom); }
+
 void frmVector::PlotPoints(const korvex::UvHistogram& pairs) {
-    const int zoomValue = hscrZoom->value();
+    const int zoomValue = model_.settings.zoom;
     ZoomFactor = ZoomFactorOf(zoomValue);
     BuildPlot(pairs, zoomValue, PlotImage);
     ShowPoints();
@@ -80,7 +79,9 @@ void frmVector::ShowPoints() {
 }
 
 void frmVector::DrawGraticule() {
-    DrawGraticuleOn(dc_, mod_.DcPen, mod_.NullBrush, mod_.ScaleColor, {mod_.Luma, mod_.SkinToneLine});
+    const Settings& settings = model_.settings;
+    DrawGraticuleOn(dc_, GetStockObject(StockObject::DcPen), GetStockObject(StockObject::NullBrush),
+                    ScaleColorOf(settings.lamp), {settings.luma, settings.skinLine});
     update();
 }
 
@@ -95,37 +96,19 @@ void frmVector::ClearDrawing() {
 }
 
 void frmVector::Form_MouseDown(int button, int, float x, float y) {
-    if (button != kLeftButton) return;
-    Dragging = true;
-    DragX = x;
-    DragY = y;
+    if (button == kLeftButton) drag_.Press(QPointF(x, y));
 }
 
+// x and y are measured from the window's top-left corner as it is now.
 void frmVector::Form_MouseMove(int, int, float x, float y) {
-    if (MoveBusy) return;
-    MoveBusy = true;
-    if (Dragging) {
-        if (ClientCannotPlaceWindows()) {
-            // The compositor takes the pointer and the release from here on.
-            Dragging = false;
-            if (QWindow* handle = windowHandle()) handle->startSystemMove();
-        } else {
-            const float left = static_cast<float>(geometry().left()) - (DragX - x);
-            const float top = static_cast<float>(geometry().top()) - (DragY - y);
-            move(nearestInt(left), nearestInt(top));
-            const QPointer<frmVector> alive(this);
-            QCoreApplication::processEvents();
-            if (!alive) return;
-        }
-    }
-    MoveBusy = false;
+    drag_.Move(QPointF(geometry().topLeft()) + QPointF(x, y));
 }
 
 void frmVector::Form_MouseUp(int button, int, float, float) {
     if (button == kLeftButton) {
-        Dragging = false;
-    } else if (button == kRightButton && mod_.ProbeLocked) {
-        PlotPoints(mod_.PicHistogram);
+        drag_.Release();
+    } else if (button == kRightButton && model_.loaded() && model_.picture().probe.locked) {
+        PlotPoints(model_.picture().histogram);
         if (focusMainWindow) focusMainWindow();
     }
 }
@@ -133,7 +116,8 @@ void frmVector::Form_MouseUp(int button, int, float, float) {
 void frmVector::Form_DblClick() { hscrZoom->setValue(kZoomUnity); }
 
 void frmVector::hscrZoom_Change() {
-    if (mod_.PicLoaded) PlotPoints(mod_.PicHistogram);
+    model_.settings.zoom = hscrZoom->value();
+    if (model_.loaded()) PlotPoints(model_.picture().histogram);
 }
 
 void frmVector::paintEvent(QPaintEvent*) {

@@ -6,10 +6,11 @@
 
 #include <functional>
 
-#include "app/modScope.h"
+#include "model/Model.h"
 #include "platform/Dib.h"
 #include "platform/Gdi.h"
 #include "platform/Surface.h"
+#include "platform/WindowDrag.h"
 #include "vectorscope/Plot.h"
 
 class QScrollBar;
@@ -19,7 +20,7 @@ namespace vistrel {
 class frmVector : public QWidget {
     Q_OBJECT
 public:
-    explicit frmVector(const ModScope& mod, QWidget* parent = nullptr);
+    explicit frmVector(Model& model, QWidget* parent = nullptr);
 
     // Given by the main window at start-up: hands the keyboard focus back.
     std::function<void()> focusMainWindow;
@@ -34,13 +35,15 @@ public:
     void MarkProbe(korvex::UvPair pair, ColorValue color);
     // The window's image cleared to black (the caller repaints).
     void ClearDrawing();
+    // The zoom bar set as the model's settings say; a loaded picture is plotted again.
+    void ShowSettings();
 
     // For inspection: the plot area's persistent image, the last plot and the zoom.
     const Surface& surface() const { return surface_; }
     const PlotBuffer& plotImage() const { return PlotImage; }
     float zoomFactor() const { return ZoomFactor; }
     QScrollBar* zoomBar() const { return hscrZoom; }
-    bool dragging() const { return Dragging; }
+    bool dragging() const { return drag_.dragging(); }
 
     // The window's handlers; the Qt events below forward to them.
     void Form_Load();
@@ -58,7 +61,7 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private:
-    const ModScope& mod_;
+    Model& model_;
     QScrollBar* hscrZoom = nullptr;
 
     Surface surface_;  // the plot area as the window repaints it
@@ -68,10 +71,7 @@ private:
     PlotBuffer PlotImage{};
     float ZoomFactor = 1.0f;
 
-    bool Dragging = false;
-    float DragX = 0.0f;
-    float DragY = 0.0f;
-    bool MoveBusy = false;
+    WindowDrag drag_{*this};
 };
 
 }  // namespace vistrel

@@ -9,29 +9,6 @@
 
 namespace vistrel {
 
-namespace {
-
-constexpr std::uint32_t kRedMask = 0xFF0000;
-constexpr std::uint32_t kGreenMask = 0x00FF00;
-constexpr std::uint32_t kBlueMask = 0x0000FF;
-
-enum class MaskKind { None, Single, Two, All };
-
-MaskKind Classify(std::uint32_t mask) {
-    switch (mask) {
-        case 0: return MaskKind::None;
-        case kRedMask: case kGreenMask: case kBlueMask: return MaskKind::Single;
-        case 0xFFFFFF: return MaskKind::All;
-        default: return MaskKind::Two;
-    }
-}
-
-void Complement(std::vector<Pixel>& buffer) {
-    for (Pixel& p : buffer) p = ~p;
-}
-
-}  // namespace
-
 void frmMain::ShowViewBuffer(const std::vector<Pixel>& buffer) {
     Surface& view = picImg->surface();
     if (view.isNull() || buffer.size() != static_cast<std::size_t>(view.width()) * view.height()) return;
@@ -44,55 +21,20 @@ void frmMain::ShowViewBuffer(const std::vector<Pixel>& buffer) {
 }
 
 void frmMain::chkChannel_Click(int index) {
-    std::uint32_t mask = 0;
-    if (chkChannel[0]->isChecked()) mask |= kRedMask;
-    if (chkChannel[1]->isChecked()) mask |= kGreenMask;
-    if (chkChannel[2]->isChecked()) mask |= kBlueMask;
+    Settings& settings = model_.settings;
+    for (int i = 0; i < 3; ++i) settings.channels[static_cast<std::size_t>(i)] = chkChannel[i]->isChecked();
+    settings.mono = chkChroma->isChecked();
+    settings.negative = chkNeg->isChecked();
 
-    chkChroma->setEnabled(true);
-    mnuSelectChroma->setEnabled(true);
-    mnuSelectNeg->setEnabled(true);
-
-    const MaskKind kind = Classify(mask);
-    bool reuse = false;
-    switch (kind) {
-        case MaskKind::None:
-            reuse = BlankViewValid;
-            break;
-        case MaskKind::Single:
-        case MaskKind::All:
-            break;
-        case MaskKind::Two:
-            chkChroma->setEnabled(false);
-            mnuSelectChroma->setEnabled(false);
-            mnuSelectNeg->setEnabled(false);
-            break;
-    }
-    const bool spread = chkChroma->isChecked() && kind == MaskKind::Single;
+    // Two channels together have no single-channel greys, and no negative.
+    const bool two = MixOf(settings.channels) == ChannelMix::Two;
+    chkChroma->setEnabled(!two);
+    mnuSelectChroma->setEnabled(!two);
+    mnuSelectNeg->setEnabled(!two);
 
     // With no picture loaded the boxes and menu marks follow along, but the
     // emptied view keeps showing nothing.
-    if (modScope.PicLoaded) {
-        if (reuse) {
-            if (chkNeg->isChecked()) {
-                Complement(BlankView);
-                BlankViewValid = false;
-            }
-            ShowViewBuffer(BlankView);
-        } else {
-            ViewWork.resize(ViewPixels.size());
-            if (spread)
-                korvex::SpreadChannel(ViewPixels.data(), ViewWork.data(), mask, ViewPixels.size());
-            else
-                korvex::MaskPixels(ViewPixels.data(), ViewWork.data(), mask, ViewPixels.size());
-            if (kind == MaskKind::None) {
-                BlankView = ViewWork;
-                BlankViewValid = true;
-            }
-            if (chkNeg->isChecked()) Complement(ViewWork);
-            ShowViewBuffer(ViewWork);
-        }
-    }
+    if (model_.loaded()) ShowViewBuffer(model_.DisplayView());
 
     QAction* const mirrors[3] = {mnuSelectChanR, mnuSelectChanG, mnuSelectChanB};
     if (index >= 0 && index < 3) mirrors[index]->setChecked(chkChannel[index]->isChecked());

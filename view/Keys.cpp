@@ -23,7 +23,7 @@ void Step(QScrollBar* bar, int by) { bar->setValue(ClampValue(bar->minimum(), ba
 }  // namespace
 
 void frmMain::Form_KeyDown(int& keyCode, int shift) {
-    if (!modScope.ProbeLocked) return;
+    if (!model_.picture().probe.locked) return;
     // Ctrl steps by the horizontal bar's large step on both axes.
     const int step = (shift & kCtrlKey) ? hscrCross->pageStep() : 1;
     switch (keyCode) {
@@ -42,15 +42,15 @@ void frmMain::Form_KeyDown(int& keyCode, int shift) {
 }
 
 void frmMain::hscrLamp_Change() {
-    const std::int32_t v = hscrLamp->value();
-    modScope.ScaleColor = static_cast<ColorValue>(v * 256 + v);
-    if (!modScope.PicLoaded) return;
+    model_.settings.lamp = hscrLamp->value();
+    if (!model_.loaded()) return;
     if (frmVector_ != nullptr) frmVector_->ShowPoints();
     if (frmScope_ == nullptr) return;
-    if (modScope.ProbeLocked)
-        frmScope_->DrawLineTrace(modScope.PicPixels, hscrCross->value(), vscrCross->value());
+    const Picture& picture = model_.picture();
+    if (picture.probe.locked)
+        frmScope_->DrawLineTrace(picture.pixels, hscrCross->value(), vscrCross->value());
     else
-        frmScope_->DrawWaveform(modScope.PicPixels);
+        frmScope_->DrawWaveform(picture.pixels);
 }
 
 void frmMain::chkLineScope_Click() {

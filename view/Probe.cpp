@@ -27,8 +27,9 @@ QString Digits(double value) { return FormatNumber(value, "000"); }
 void frmMain::DrawCrosshair() {
     Dc& dc = picImg->dc();
     dc.SetDCPenColor(0);  // the view's foreground colour: black, so the not-XOR pen inverts
-    dc.Line(ProbeViewX, 0, ProbeViewX, ViewMaxY);
-    dc.Line(0, ProbeViewY, ViewMaxX, ProbeViewY);
+    const Picture& picture = model_.picture();
+    dc.Line(ProbeViewX, 0, ProbeViewX, picture.viewMaxY);
+    dc.Line(0, ProbeViewY, picture.viewMaxX, ProbeViewY);
     picImg->update();
 }
 
@@ -36,29 +37,37 @@ void frmMain::ShowProbe(int column, int row) {
     column = ClampValue(hscrCross->minimum(), column, hscrCross->maximum());
     row = ClampValue(vscrCross->minimum(), row, vscrCross->maximum());
     lblPosn->setText(Digits(column) + " / " + Digits(row));
-    ProbeSample = modScope.PicPixels.at(static_cast<std::size_t>(column), static_cast<std::size_t>(row));
+    model_.MoveProbe(column, row);
+    const Picture& picture = model_.picture();
+    ProbeSample = picture.pixels.at(static_cast<std::size_t>(column), static_cast<std::size_t>(row));
     const ColorValue color = korvex::PixelToColor(ProbeSample);
     lblStatus->setText(Digits((ProbeSample >> 16) & 0xFF) + ", " + Digits((ProbeSample >> 8) & 0xFF) + ", " +
                        Digits(ProbeSample & 0xFF) + ", " + Digits(ProbeSample >> 24));
     SetPatchColour(FromColorValue(color));
     if (frmVector_ != nullptr)
-        frmVector_->MarkProbe(korvex::PairOf(ProbeSample, modScope.Luma), color);
-    if (frmScope_ != nullptr) frmScope_->DrawLineTrace(modScope.PicPixels, column, row);
+        frmVector_->MarkProbe(korvex::PairOf(ProbeSample, model_.settings.luma), color);
+    if (frmScope_ != nullptr) frmScope_->DrawLineTrace(picture.pixels, column, row);
 }
 
 void frmMain::PlaceProbe(float x, float y) {
-    ProbeViewX = ClampValue(0, nearestInt(x), ViewMaxX);
-    ProbeViewY = ClampValue(0, nearestInt(y), ViewMaxY);
+    ProbeViewX = ClampValue(0, nearestInt(x), model_.picture().viewMaxX);
+    ProbeViewY = ClampValue(0, nearestInt(y), model_.picture().viewMaxY);
 }
 
-std::int32_t frmMain::ProbeColumn() const { return nearestInt(ProbeViewX * static_cast<double>(ScaleX)); }
+void frmMain::PlaceProbeAt(std::int32_t column, std::int32_t row) {
+    const Picture& picture = model_.picture();
+    ProbeViewX = ClampValue(0, nearestInt(column / static_cast<double>(picture.scaleX)), picture.viewMaxX);
+    ProbeViewY = ClampValue(0, nearestInt(row / static_cast<double>(picture.scaleY)), picture.viewMaxY);
+}
 
-std::int32_t frmMain::ProbeRow() const { return nearestInt(ProbeViewY * static_cast<double>(ScaleY)); }
+std::int32_t frmMain::ProbeColumn() const { return nearestInt(ProbeViewX * static_cast<double>(model_.picture().scaleX)); }
+
+std::int32_t frmMain::ProbeRow() const { return nearestInt(ProbeViewY * static_cast<double>(model_.picture().scaleY)); }
 
 void frmMain::picImg_MouseDown(int button, int shift, float x, float y) {
     if (button == kLeftButton) {
-        if (!modScope.PicLoaded) return;
-        if (modScope.ProbeLocked) {
+        if (!model_.loaded()) return;
+        if (model_.picture().probe.locked) {
             UnlockProbe();
             SetPatchColour(palette().color(QPalette::Window));
         } else if (ProbeDragging) {
@@ -80,14 +89,14 @@ void frmMain::picImg_MouseDown(int button, int shift, float x, float y) {
             hscrCross->show();
             vscrCross->setValue(ClampValue(vscrCross->minimum(), ProbeRow(), vscrCross->maximum()));
             vscrCross->show();
-            modScope.ProbeLocked = true;
+            model_.LockProbe(hscrCross->value(), vscrCross->value());
             fraChannels->setEnabled(false);
             mnuSelectChannels->setEnabled(false);
         }
     } else if (button == kRightButton) {
-        if (!modScope.PicLoaded || ProbeDragging) return;
-        const std::int64_t W = picHidden->surface().width();
-        const std::int64_t H = picHidden->surface().height();
+        if (!model_.loaded() || ProbeDragging) return;
+        const auto W = static_cast<std::int64_t>(model_.picture().pixels.width());
+        const auto H = static_cast<std::int64_t>(model_.picture().pixels.height());
         lblPosn->setText(Digits(static_cast<double>(W)) + " x " + Digits(static_cast<double>(H)));
         // Whole numbers all the way: the largest picture's 3 GiB must read exactly.
         lblStatus->setText(FormatNumber(static_cast<double>(W * H * 3 / 1024), "0,0") + " Kb");
@@ -95,7 +104,7 @@ void frmMain::picImg_MouseDown(int button, int shift, float x, float y) {
 }
 
 void frmMain::picImg_MouseMove(int button, int, float x, float y) {
-    if (button != kLeftButton || modScope.ProbeLocked || !ProbeDragging) return;
+    if (button != kLeftButton || model_.picture().probe.locked || !ProbeDragging) return;
     DrawCrosshair();
     PlaceProbe(x, y);
     DrawCrosshair();
@@ -104,7 +113,7 @@ void frmMain::picImg_MouseMove(int button, int, float x, float y) {
 
 void frmMain::picImg_MouseUp(int button, int, float, float) {
     if (button == kLeftButton) {
-        if (!ProbeDragging || modScope.ProbeLocked) return;
+        if (!ProbeDragging || model_.picture().probe.locked) return;
         DrawCrosshair();
         ProbeDragging = false;
         picImg->dc().SetROP2(SavedDrawMode);
@@ -112,7 +121,7 @@ void frmMain::picImg_MouseUp(int button, int, float, float) {
         lblPosn->clear();
         SetPatchColour(palette().color(QPalette::Window));
         if (frmVector_ != nullptr) frmVector_->ShowPoints();
-        if (frmScope_ != nullptr) frmScope_->DrawWaveform(modScope.PicPixels);
+        if (frmScope_ != nullptr) frmScope_->DrawWaveform(model_.picture().pixels);
     } else if (button == kRightButton) {
         if (ProbeDragging) return;
         lblStatus->clear();
@@ -121,12 +130,11 @@ void frmMain::picImg_MouseUp(int button, int, float, float) {
 }
 
 void frmMain::TrackCrossBars() {
-    if (!modScope.ProbeLocked) return;
+    if (!model_.picture().probe.locked) return;
     CrossX = hscrCross->value();
     CrossY = vscrCross->value();
     DrawCrosshair();
-    ProbeViewX = ClampValue(0, nearestInt(CrossX / static_cast<double>(ScaleX)), ViewMaxX);
-    ProbeViewY = ClampValue(0, nearestInt(CrossY / static_cast<double>(ScaleY)), ViewMaxY);
+    PlaceProbeAt(CrossX, CrossY);
     DrawCrosshair();
     ShowProbe(CrossX, CrossY);
 }
@@ -134,7 +142,7 @@ void frmMain::TrackCrossBars() {
 void frmMain::UnlockProbe() {
     DrawCrosshair();
     ProbeDragging = false;
-    modScope.ProbeLocked = false;
+    model_.UnlockProbe();
     vscrCross->hide();
     hscrCross->hide();
     picImg->dc().SetROP2(SavedDrawMode);
@@ -143,7 +151,7 @@ void frmMain::UnlockProbe() {
     fraChannels->setEnabled(true);
     mnuSelectChannels->setEnabled(true);
     if (frmVector_ != nullptr) frmVector_->ShowPoints();
-    if (frmScope_ != nullptr) frmScope_->DrawWaveform(modScope.PicPixels);
+    if (frmScope_ != nullptr) frmScope_->DrawWaveform(model_.picture().pixels);
 }
 
 }  // namespace vistrel

@@ -1,0 +1,83 @@
+#include "model/Model.h"
+
+#include <utility>
+
+namespace vistrel {
+
+namespace {
+
+constexpr std::uint32_t kRedMask = 0xFF0000;
+constexpr std::uint32_t kGreenMask = 0x00FF00;
+constexpr std::uint32_t kBlueMask = 0x0000FF;
+
+void Complement(std::vector<korvex::Pixel>& buffer) {
+    for (korvex::Pixel& p : buffer) p = ~p;
+}
+
+}  // namespace
+
+std::uint32_t ChannelMask(const std::array<bool, 3>& channels) {
+    return (channels[0] ? kRedMask : 0u) | (channels[1] ? kGreenMask : 0u) | (channels[2] ? kBlueMask : 0u);
+}
+
+ChannelMix MixOf(const std::array<bool, 3>& channels) {
+    switch (static_cast<int>(channels[0]) + static_cast<int>(channels[1]) + static_cast<int>(channels[2])) {
+        case 0: return ChannelMix::None;
+        case 1: return ChannelMix::Single;
+        case 3: return ChannelMix::All;
+        default: return ChannelMix::Two;
+    }
+}
+
+void Model::Load(Picture picture) {
+    picture_ = std::move(picture);
+    loaded_ = true;
+}
+
+void Model::Drop() {
+    picture_ = {};
+    loaded_ = false;
+}
+
+void Model::Reanalyse(korvex::LumaStandard standard) {
+    picture_.luma = standard;
+    if (!loaded_) return;
+    // The colours are untouched: only the luma bytes and the colour differences are formed again.
+    picture_.histogram = korvex::AnalysePixels(picture_.pixels.span(), standard);
+}
+
+const std::vector<korvex::Pixel>& Model::DisplayView() {
+    Picture& p = picture_;
+    const ChannelMix mix = MixOf(settings.channels);
+    if (mix == ChannelMix::None && p.blankViewValid) {
+        if (settings.negative) {
+            Complement(p.blankView);
+            p.blankViewValid = false;
+        }
+        return p.blankView;
+    }
+    const std::uint32_t mask = ChannelMask(settings.channels);
+    p.viewWork.resize(p.viewPixels.size());
+    if (settings.mono && mix == ChannelMix::Single)
+        korvex::SpreadChannel(p.viewPixels.data(), p.viewWork.data(), mask, p.viewPixels.size());
+    else
+        korvex::MaskPixels(p.viewPixels.data(), p.viewWork.data(), mask, p.viewPixels.size());
+    if (mix == ChannelMix::None) {
+        p.blankView = p.viewWork;
+        p.blankViewValid = true;
+    }
+    if (settings.negative) Complement(p.viewWork);
+    return p.viewWork;
+}
+
+void Model::LockProbe(std::int32_t column, std::int32_t row) {
+    MoveProbe(column, row);
+    picture_.probe.locked = true;
+}
+
+void Model::MoveProbe(std::int32_t column, std::int32_t row) {
+    picture_.probe.column = column;
+    picture_.probe.row = row;
+}
+
+}  // namespace vistrel

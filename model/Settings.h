@@ -1,0 +1,52 @@
+#pragma once
+// The settings value: every choice a user makes that changes what the view or the
+// instruments show. Plain data, compared and copied whole: a reload keeps it, and
+// --render builds one from its options.
+
+#include <array>
+#include <cstdint>
+
+#include "kernels/korvex.h"
+
+namespace vistrel {
+
+// The line scope's channel; Parade shows all four side by side.
+enum class ScopeChannel : int { Red = 0, Green = 1, Blue = 2, Luma = 3, Parade = 4 };
+
+// Vertical: the scope's columns follow picture rows (top of the picture at the left).
+// Horizontal: they follow picture columns.
+enum class ScopeOrientation { Vertical, Horizontal };
+
+// Where the line scope's graticule lines go relative to the signal.
+enum class ScalePlacement { Behind, InFront };
+
+// The lamp's start value: half brightness, the graticules visible but not glaring.
+inline constexpr int kDefaultLamp = 128;
+// The vectorscope zoom bar's value for a factor of 1 (the bar runs 64..1024, in 256ths).
+inline constexpr int kDefaultZoom = 256;
+
+struct Settings {
+    std::array<bool, 3> channels{true, true, true};  // red, green, blue shown in the view
+    bool mono = false;      // a single channel shown as greys (B/W Sep)
+    bool negative = false;  // the view shown inverted
+    int lamp = kDefaultLamp;  // graticule brightness, 0..255
+    int zoom = kDefaultZoom;  // the vectorscope's zoom bar
+    ScopeChannel scopeChannel = ScopeChannel::Parade;
+    ScopeOrientation orientation = ScopeOrientation::Horizontal;
+    ScalePlacement scale = ScalePlacement::Behind;
+    korvex::LumaStandard luma = korvex::LumaStandard::Rec601;
+    bool skinLine = false;  // the vectorscope's graticule shows the skin-tone line
+
+    bool operator==(const Settings&) const = default;
+};
+
+// The graticule colour of both instruments for a lamp value v: v * 256 + v (red and green).
+constexpr std::uint32_t ScaleColorOf(int lamp) { return static_cast<std::uint32_t>(lamp * 256 + lamp); }
+
+// How many of the view's channels are on, as the display modes tell them apart.
+enum class ChannelMix { None, Single, Two, All };
+ChannelMix MixOf(const std::array<bool, 3>& channels);
+// The bits of a 0x00RRGGBB pixel the channels keep.
+std::uint32_t ChannelMask(const std::array<bool, 3>& channels);
+
+}  // namespace vistrel
