@@ -235,17 +235,17 @@ bool CatchStoppedCalls() {
     return ::sigaction(SIGSYS, &action, nullptr) == 0;
 }
 
-// Landlock: from here on this process may open nothing but what lies beneath the font
-// paths, and for reading only. False where the kernel has no Landlock.
-bool ConfinePaths() {
+// Landlock's rules: nothing may be opened but what lies beneath the font paths, and for
+// reading only. Made before the picture is known, so that a load does not wait for them;
+// -1 where the kernel has no Landlock.
+int PreparePathRules() {
     const long abi = ::syscall(SYS_landlock_create_ruleset, nullptr, 0, LANDLOCK_CREATE_RULESET_VERSION);
-    if (abi < 1) return false;
+    if (abi < 1) return -1;
     landlock_ruleset_attr ruleset{};
     ruleset.handled_access_fs = (LANDLOCK_ACCESS_FS_MAKE_SYM << 1) - 1;  // every access of the first version
     if (abi >= 2) ruleset.handled_access_fs |= LANDLOCK_ACCESS_FS_REFER;
     const int rules = static_cast<int>(::syscall(SYS_landlock_create_ruleset, &ruleset, sizeof ruleset, 0));
-    if (rules < 0) return false;
-    bool ok = true;
+    if (rules < 0) return -1;
     for (const char* path : kFontPaths) {
         const int beneath = ::open(path, O_PATH | O_CLOEXEC);
         if (beneath < 0) continue;  // not installed here
@@ -254,12 +254,18 @@ bool ConfinePaths() {
         rule.allowed_access = LANDLOCK_ACCESS_FS_READ_FILE;
         if (::fstat(beneath, &info) == 0 && S_ISDIR(info.st_mode)) rule.allowed_access |= LANDLOCK_ACCESS_FS_READ_DIR;
         rule.parent_fd = beneath;
-        ok = ok && ::syscall(SYS_landlock_add_rule, rules, LANDLOCK_RULE_PATH_BENEATH, &rule, 0) == 0;
+        const bool added = ::syscall(SYS_landlock_add_rule, rules, LANDLOCK_RULE_PATH_BENEATH, &rule, 0) == 0;
         ::close(beneath);
+        if (!added) ::_exit(1);  // half a confinement is none
     }
-    ok = ok && ::syscall(SYS_landlock_restrict_self, rules, 0) == 0;
+    return rules;
+}
+
+// From here on the rules hold for this process. False where there are none.
+bool ConfinePaths(int rules) {
+    if (rules < 0) return false;
+    if (::syscall(SYS_landlock_restrict_self, rules, 0) != 0) ::_exit(1);
     ::close(rules);
-    if (!ok) ::_exit(1);  // half a confinement is none
     return true;
 }
 
@@ -541,6 +547,7 @@ void RunDecodeWorker(int argc, char** argv) {
     // Every library and image plugin is loaded now, before any file is known.
     LoadImagePlugins();
     if (!CatchStoppedCalls()) ::_exit(1);
+    const int pathRules = PreparePathRules();
 
     const Request request = ReadRequest();
     const ColorValue background = request.background;
@@ -559,7 +566,7 @@ void RunDecodeWorker(int argc, char** argv) {
     constexpr rlim_t kLargestBuffer = rlim_t{4} * kLargestPicture;
     Limit(RLIMIT_FSIZE, kLargestBuffer, kLargestBuffer);
     if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) ::_exit(1);
-    const bool pathsConfined = ConfinePaths();
+    const bool pathsConfined = ConfinePaths(pathRules);
     if (!InstallFilter(pathsConfined)) ::_exit(1);
     Misbehave(fault);
 
