@@ -104,15 +104,15 @@ std::optional<DecodeResult> DecodeWebp(const unsigned char* data, std::size_t si
     std::optional<PassingBuffer> passing;
     unsigned char* target = nullptr;
     std::size_t stride = rowBytes;
-    if (sink != nullptr) {
-        passing.emplace(rowBytes * std::size_t(height));
-        if (passing->data() == nullptr) return DecodeResult::Failed(DecodeError::OutOfMemory);
-        target = passing->data();
-    }
     if (!out.Start(width, height, 1)) return DecodeResult::Failed(out.failure());
     if (sink == nullptr) {
         target = reinterpret_cast<unsigned char*>(out.Row(0));
         stride = out.stride();
+    } else if ((target = sink->Destination(0, height)) == nullptr) {
+        // The sink has no place of its own for the rows: a buffer of the reader's.
+        passing.emplace(rowBytes * std::size_t(height));
+        if (passing->data() == nullptr) return DecodeResult::Failed(DecodeError::OutOfMemory);
+        target = passing->data();
     }
 
     WebPDecBuffer output;
@@ -138,7 +138,7 @@ std::optional<DecodeResult> DecodeWebp(const unsigned char* data, std::size_t si
         bool wanted = false;
         if (sink != nullptr) {
             wanted = out.PutToSink(done, rows - done, target + std::size_t(done) * stride);
-            passing->Release(std::size_t(rows) * stride);
+            if (passing) passing->Release(std::size_t(rows) * stride);
         } else {
             wanted = out.Finish(rows);
         }
