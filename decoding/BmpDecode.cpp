@@ -154,14 +154,19 @@ std::optional<DecodeResult> DecodeBmp(const unsigned char* data, std::size_t siz
 
     for (std::size_t first = 0; first < height; first += bandRows) {
         const std::size_t last = std::min(height, first + bandRows);
+        // The sink's own place for the band when it has one (nothing is copied), or the band buffer.
+        Pixel* const destination =
+            sink == nullptr ? nullptr
+                            : reinterpret_cast<Pixel*>(sink->Destination(static_cast<int>(first), static_cast<int>(last - first)));
+        Pixel* const target = destination != nullptr ? destination : band.data();
         for (std::size_t y = first; y < last; ++y) {
             const std::size_t stored = h.topDown ? y : height - 1 - y;
-            Pixel* out = sink != nullptr ? band.data() + (y - first) * width : picture.row(static_cast<int>(y));
+            Pixel* out = sink != nullptr ? target + (y - first) * width : picture.row(static_cast<int>(y));
             ConvertRow(h, data + h.firstRow + stored * h.rowBytes, out);
         }
         const bool wanted =
             sink != nullptr ? sink->Put(static_cast<int>(first), static_cast<int>(last - first),
-                                        reinterpret_cast<const uchar*>(band.data()))
+                                        reinterpret_cast<const uchar*>(target))
             : receiver != nullptr ? receiver->RowsReady(static_cast<int>(last))
                                   : true;
         if (!wanted) {
