@@ -20,6 +20,7 @@
 #include "decoding/PngDecode.h"
 #include "decoding/WorkerClient.h"
 #include "picture_bytes.h"
+#include "streaming_check.h"
 
 namespace {
 
@@ -27,30 +28,8 @@ using namespace vistrel;
 
 constexpr ColorValue kBackground = 0x00336699;
 
-// Checks, at every report, that the rows reported so far hold the expected pixels.
-class Rows final : public RowReceiver {
-public:
-    explicit Rows(const QImage* expected) : expected_(expected) {}
-    bool PictureStarted(Surface& picture) override {
-        ++starts;
-        picture_ = &picture;
-        return true;
-    }
-    bool RowsReady(int rows) override {
-        EXPECT_GT(rows, reported);
-        if (expected_ != nullptr && expected_->height() == picture_->height())
-            for (int y = reported; y < rows; ++y)
-                wrongRows += std::memcmp(picture_->row(y), expected_->constScanLine(y), std::size_t(picture_->width()) * 4) != 0;
-        reported = rows;
-        return true;
-    }
-    void PictureDropped() override { ++drops; }
-    int starts = 0, drops = 0, reported = 0, wrongRows = 0;
-
-private:
-    const QImage* expected_;
-    Surface* picture_ = nullptr;
-};
+using Rows = streaming_check::Recorder;
+const QImage kNoPicture;  // for a receiver that checks no pixels
 
 // Collects the bands a decoder hands on, which must come in order and end to end.
 class Bands final : public BandSink {
@@ -95,7 +74,7 @@ protected:
         ASSERT_TRUE(qt) << "Qt's reader does not take the test's file";
         const QImage& expected = qt.surface->image();
 
-        Rows rows(&expected);
+        Rows rows(expected);
         const std::optional<DecodeResult> direct = read(bytes, &rows, nullptr);
         ASSERT_EQ(direct.has_value(), ours);
         if (ours) {
@@ -124,7 +103,7 @@ protected:
             ASSERT_TRUE(f.open(QIODevice::WriteOnly));
             f.write(bytes);
         }
-        Rows worker(nullptr);
+        Rows worker(kNoPicture);
         const DecodeResult there = DecodeInWorker(file, kBackground, &worker);
         ASSERT_TRUE(there) << "worker error " << int(there.error);
         EXPECT_EQ(Differences(there.surface->image(), expected), 0u);
@@ -136,7 +115,7 @@ protected:
     void ExpectCutFails(const std::string& name, const QByteArray& whole, qsizetype keep, const Reader& read) {
         SCOPED_TRACE(name + " cut to " + std::to_string(keep) + " of " + std::to_string(whole.size()) + " bytes");
         const QByteArray bytes = whole.left(keep);
-        Rows rows(nullptr);
+        Rows rows(kNoPicture);
         const std::optional<DecodeResult> direct = read(bytes, &rows, nullptr);
         if (direct) {
             EXPECT_FALSE(*direct);
@@ -152,7 +131,7 @@ protected:
             ASSERT_TRUE(f.open(QIODevice::WriteOnly));
             f.write(bytes);
         }
-        Rows worker(nullptr);
+        Rows worker(kNoPicture);
         const DecodeResult there = DecodeInWorker(file, kBackground, &worker);
         EXPECT_FALSE(there);
         EXPECT_EQ(there.error, DecodeError::Unreadable);

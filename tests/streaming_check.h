@@ -5,9 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include <QBuffer>
 #include <QFile>
-#include <QImageReader>
 #include <QTemporaryDir>
 
 #include <cstring>
@@ -25,14 +23,8 @@ using vistrel::Surface;
 
 // What the program showed before any reader streamed: Qt's reader, then the shared conversion.
 inline QImage QtPath(const QByteArray& bytes, ColorValue background) {
-    QByteArray copy = bytes;
-    QBuffer buffer(&copy);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer);
-    reader.setAutoTransform(true);
-    QImage image = reader.read();
-    if (image.isNull() || !vistrel::detail::ToOpaqueRgb32(image, background)) return {};
-    return image;
+    const DecodeResult qt = vistrel::decode_detail::DecodeWithQtReader(bytes, background);
+    return qt ? qt.surface->image() : QImage();
 }
 
 inline bool SameRows(const uchar* a, const uchar* b, int width) { return std::memcmp(a, b, std::size_t(width) * 4) == 0; }
