@@ -80,7 +80,7 @@ constexpr std::uint32_t kBmpCoreHeaderBytes = 12;  // the oldest info header: 16
 // Qt's reader fills the missing rows of a cut-off file with grey and reports
 // success, so a stream that ends before its end-of-image marker is taken as
 // truncated by the caller.
-JpegScan ScanJpeg(Bytes file) {
+JpegScan ScanJpeg(Bytes file, JpegWalk walk) {
     const unsigned char* data = file.data();
     const std::size_t size = file.size();
     JpegScan scan;
@@ -102,6 +102,7 @@ JpegScan ScanJpeg(Bytes file) {
         if (IsFrameHeader(marker) && length >= 7 && scan.width < 0) {
             scan.height = BigEndian16(data + pos + 3);
             scan.width = BigEndian16(data + pos + 5);
+            if (walk == JpegWalk::ToFrameHeader) return scan;
         }
         pos += length;
         if (marker != 0xDA) continue;
@@ -164,7 +165,7 @@ ClaimedSize ReadClaimedSize(Bytes file) {
 ClaimedSize LargestClaimedSize(Bytes file) {
     const ClaimedSize claimed = ReadClaimedSize(file);
     if (claimed.known()) return claimed;
-    const JpegScan jpeg = ScanJpeg(file);
+    const JpegScan jpeg = ScanJpeg(file, JpegWalk::ToFrameHeader);
     if (jpeg.width >= 0) return {jpeg.width, jpeg.height};
     // An icon's largest entry: the directory's sides (0 meaning 256), or those of the
     // PNG an entry holds.

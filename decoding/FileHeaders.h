@@ -17,7 +17,10 @@ struct JpegScan {
     bool complete = false;                 // the stream reaches its end-of-image marker
     std::int64_t width = -1, height = -1;  // from the first frame header, when one was seen
 };
-JpegScan ScanJpeg(Bytes file);
+// How far to walk: to the end-of-image marker, or only to the first frame header
+// (its size, without the cost of walking the scan data).
+enum class JpegWalk { ToTheEnd, ToFrameHeader };
+JpegScan ScanJpeg(Bytes file, JpegWalk walk = JpegWalk::ToTheEnd);
 
 // The size the header claims, for PNG, BMP, GIF, TIFF (its first page), WebP (an
 // extended file's canvas) and the portable bitmaps, grey maps and pixmaps, whose headers are simple enough to read here; width
