@@ -325,6 +325,7 @@ void frmMain::ShowLoadedPicture(PictureLoad& load) {
     // The model owns the full-size pixels from here: the surface's image goes with them.
     picture.pixels = AdoptPixels(decoded);
     picture.histogram = std::move(load.histogram());
+    picture.levels = load.levels();
     picture.luma = model_.settings.luma;
     picture.viewPixels = ReadViewPixels(*picImg);
     picture.viewWork = picture.viewPixels;

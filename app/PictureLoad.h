@@ -1,7 +1,7 @@
 #pragma once
 // One picture load off the GUI thread: a decoder thread fills the full-size picture
 // band by band; an analysis thread follows it, band by band, with the luma bytes, the
-// (U, V) histogram and the fitted view. The GUI thread only starts it, reads its
+// (U, V) histogram, the level counts and the fitted view. The GUI thread only starts it, reads its
 // progress, may cancel it and, once it is over, takes the results.
 
 #include <QString>
@@ -68,6 +68,7 @@ public:
     const ViewFit& fit() const { return fit_; }
     const std::vector<Pixel>& view() const { return view_; }
     korvex::UvHistogram& histogram() { return analysis_->histogram(); }
+    const korvex::LevelCounts& levels() const { return analysis_->levels(); }
 
 private:
     bool PictureStarted(Surface& picture) override;

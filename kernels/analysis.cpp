@@ -22,11 +22,12 @@ void BandAnalysis::AnalyseTo(std::size_t rows, bool allThreads) {
     const std::size_t count = rows - rowsDone_;
     // The view reads blue, green and red only, so it may follow the luma pass.
     if (stride_ == width_ && allThreads && detail::ChunkCount(count * width_) > 1) {
-        histogram_.Merge(AnalysePixels(std::span<Pixel>(first, count * width_), standard_));
+        histogram_.Merge(AnalysePixels(std::span<Pixel>(first, count * width_), standard_, levels_));
     } else if (stride_ == width_) {
-        histogram_.AddPixels(std::span<Pixel>(first, count * width_), standard_);
+        histogram_.AddPixels(std::span<Pixel>(first, count * width_), standard_, levels_);
     } else {
-        for (std::size_t y = 0; y < count; ++y) histogram_.AddPixels(std::span<Pixel>(first + y * stride_, width_), standard_);
+        for (std::size_t y = 0; y < count; ++y)
+            histogram_.AddPixels(std::span<Pixel>(first + y * stride_, width_), standard_, levels_);
     }
     view_.AddRows(first, count, stride_);
     rowsDone_ = rows;

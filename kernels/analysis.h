@@ -1,12 +1,14 @@
 #pragma once
 // The analysis of a picture as its rows arrive: each band's luma into the fourth byte,
-// its (U, V) pairs into the histogram and its share of the area-averaged view. The
+// its (U, V) pairs into the histogram, its levels into the level counts and its share
+// of the area-averaged view. The
 // result is the same however the rows are split into bands, at any thread count.
 
 #include <cstddef>
 
 #include "kernels/area.h"
 #include "kernels/korvex.h"
+#include "kernels/levels.h"
 
 namespace korvex {
 
@@ -29,12 +31,15 @@ public:
     // The pairs of the rows analysed so far.
     const UvHistogram& histogram() const { return histogram_; }
     UvHistogram& histogram() { return histogram_; }
+    // The red, green, blue and luma level counts of the rows analysed so far.
+    const LevelCounts& levels() const { return levels_; }
 
 private:
     Pixel* picture_;
     std::size_t width_, height_, stride_;
     AreaResampler view_;
     UvHistogram histogram_;
+    LevelCounts levels_;
     LumaStandard standard_;
     std::size_t rowsDone_ = 0;
 };

@@ -2,11 +2,14 @@
 // vectorscope at any zoom.
 //
 // The pairs come from ConvertToYuv itself, a short run at a time into a buffer that
-// stays in the first-level cache, so the histogram can never disagree with it.
+// stays in the first-level cache, so the histogram can never disagree with it. The level
+// counts of red, green, blue and luma are taken in the same loop, while the run is in
+// that cache.
 
 #include <algorithm>
 #include <array>
 #include <cassert>
+#include <memory>
 
 #include "kernels/korvex.h"
 #include "kernels/parallel.h"
@@ -31,28 +34,66 @@ bool InRange(std::int32_t u, std::int32_t v) {
     return u >= UvHistogram::kMinU && u <= UvHistogram::kMaxU && v >= UvHistogram::kMinV && v <= UvHistogram::kMaxV;
 }
 
+// One pixel's red, green, blue and luma (fourth byte) into four tables of 256 levels,
+// laid out as LevelCounts' bins.
+inline void CountLevels(Pixel pixel, std::uint64_t* tables) {
+    ++tables[LevelCounts::R * LevelCounts::kLevels + ((pixel >> 16) & 0xFF)];
+    ++tables[LevelCounts::G * LevelCounts::kLevels + ((pixel >> 8) & 0xFF)];
+    ++tables[LevelCounts::B * LevelCounts::kLevels + (pixel & 0xFF)];
+    ++tables[LevelCounts::Y * LevelCounts::kLevels + (pixel >> 24)];
+}
+
+void AddLevels(LevelCounts& into, const LevelCounts& from) {
+    for (std::size_t c = 0; c < LevelCounts::kChannels; ++c)
+        for (std::size_t v = 0; v < LevelCounts::kLevels; ++v) into.bins[c][v] += from.bins[c][v];
+}
+
 }  // namespace
 
-void UvHistogram::AddPixels(std::span<Pixel> pixels, LumaStandard standard) {
+void UvHistogram::AddPixels(std::span<Pixel> pixels, LumaStandard standard) { Add(pixels, standard, nullptr); }
+
+void UvHistogram::AddPixels(std::span<Pixel> pixels, LumaStandard standard, LevelCounts& levels) {
+    Add(pixels, standard, &levels);
+}
+
+void UvHistogram::Add(std::span<Pixel> pixels, LumaStandard standard, LevelCounts* levels) {
     std::array<UvPair, kRunPixels> pairs;
     const bool split = pixels.size() >= kSplitPixels;
     if (split && spare_.empty()) spare_.assign(kCells, 0u);
     std::uint32_t* const even = counts_.data();
     std::uint32_t* const odd = split ? spare_.data() : counts_.data();
+    // The level counts alternate the same way, odd pixels into a spare table when split.
+    const std::unique_ptr<LevelCounts> spareLevels =
+        split && levels != nullptr ? std::make_unique<LevelCounts>() : nullptr;
+    std::uint64_t* const evenLevels = levels != nullptr ? levels->bins[0].data() : nullptr;
+    std::uint64_t* const oddLevels = spareLevels != nullptr ? spareLevels->bins[0].data() : evenLevels;
     for (std::size_t begin = 0; begin < pixels.size(); begin += kRunPixels) {
         const std::size_t n = std::min(kRunPixels, pixels.size() - begin);
         ConvertToYuv(pixels.subspan(begin, n), std::span<UvPair>(pairs.data(), n), standard);
         std::size_t k = 0;
-        for (; k + 1 < n; k += 2) {
-            assert(InRange(pairs[k].u, pairs[k].v) && InRange(pairs[k + 1].u, pairs[k + 1].v));
-            ++even[CellOf(pairs[k])];
-            ++odd[CellOf(pairs[k + 1])];
+        if (levels != nullptr) {
+            const Pixel* const run = pixels.data() + begin;
+            for (; k + 1 < n; k += 2) {
+                assert(InRange(pairs[k].u, pairs[k].v) && InRange(pairs[k + 1].u, pairs[k + 1].v));
+                ++even[CellOf(pairs[k])];
+                ++odd[CellOf(pairs[k + 1])];
+                CountLevels(run[k], evenLevels);
+                CountLevels(run[k + 1], oddLevels);
+            }
+            if (k < n) CountLevels(run[k], evenLevels);
+        } else {
+            for (; k + 1 < n; k += 2) {
+                assert(InRange(pairs[k].u, pairs[k].v) && InRange(pairs[k + 1].u, pairs[k + 1].v));
+                ++even[CellOf(pairs[k])];
+                ++odd[CellOf(pairs[k + 1])];
+            }
         }
         if (k < n) ++even[CellOf(pairs[k])];
     }
     if (split) {
         for (std::size_t c = 0; c < kCells; ++c) even[c] += odd[c];
         std::fill(spare_.begin(), spare_.end(), 0u);
+        if (spareLevels != nullptr) AddLevels(*levels, *spareLevels);
     }
 }
 
@@ -79,14 +120,30 @@ UvPair PairOf(Pixel pixel, LumaStandard standard) {
     return pair;
 }
 
-UvHistogram AnalysePixels(std::span<Pixel> pixels, LumaStandard standard) {
+namespace {
+
+UvHistogram Analyse(std::span<Pixel> pixels, LumaStandard standard, LevelCounts* levels) {
     const std::size_t chunks = detail::ChunkCount(pixels.size());
     std::vector<UvHistogram> parts(chunks);
+    std::vector<LevelCounts> partLevels(levels != nullptr ? chunks : 0);
     detail::ForEachChunk(pixels.size(), chunks, [&](std::size_t chunk, std::size_t begin, std::size_t end) {
-        parts[chunk].AddPixels(pixels.subspan(begin, end - begin), standard);
+        const std::span<Pixel> piece = pixels.subspan(begin, end - begin);
+        if (levels != nullptr)
+            parts[chunk].AddPixels(piece, standard, partLevels[chunk]);
+        else
+            parts[chunk].AddPixels(piece, standard);
     });
     for (std::size_t c = 1; c < chunks; ++c) parts[0].Merge(parts[c]);
+    for (const LevelCounts& part : partLevels) AddLevels(*levels, part);
     return std::move(parts[0]);
+}
+
+}  // namespace
+
+UvHistogram AnalysePixels(std::span<Pixel> pixels, LumaStandard standard) { return Analyse(pixels, standard, nullptr); }
+
+UvHistogram AnalysePixels(std::span<Pixel> pixels, LumaStandard standard, LevelCounts& levels) {
+    return Analyse(pixels, standard, &levels);
 }
 
 }  // namespace korvex

@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "kernels/levels.h"
+
 namespace korvex {
 
 // A pixel: bytes in memory blue, green, red, fourth; read as 0xQQRRGGBB.
@@ -172,6 +174,8 @@ public:
     // Writes each pixel's luma into its fourth byte, exactly as ConvertToYuv does under
     // the same standard, and counts the pixel's (U, V) pair. Runs on the calling thread.
     void AddPixels(std::span<Pixel> pixels, LumaStandard standard = LumaStandard::Rec601);
+    // The same, and adds each pixel's red, green, blue and luma levels to levels.
+    void AddPixels(std::span<Pixel> pixels, LumaStandard standard, LevelCounts& levels);
     // Adds another histogram's counts (modulo 2^32).
     void Merge(const UvHistogram& other);
     // Every count back to zero.
@@ -185,6 +189,8 @@ public:
     std::span<const std::uint32_t> cells() const { return counts_; }
 
 private:
+    void Add(std::span<Pixel> pixels, LumaStandard standard, LevelCounts* levels);
+
     std::vector<std::uint32_t> counts_;
     std::vector<std::uint32_t> spare_;  // all zero between calls; see AddPixels
 };
@@ -195,6 +201,8 @@ UvPair PairOf(Pixel pixel, LumaStandard standard = LumaStandard::Rec601);
 // Writes each pixel's luma into its fourth byte and returns the histogram of the pixels'
 // pairs; the rows are split over ThreadCount() threads, with the same result at any count.
 UvHistogram AnalysePixels(std::span<Pixel> pixels, LumaStandard standard = LumaStandard::Rec601);
+// The same, and adds the pixels' level counts to levels (per-thread counts summed).
+UvHistogram AnalysePixels(std::span<Pixel> pixels, LumaStandard standard, LevelCounts& levels);
 
 // CountUvPairs for the pairs a histogram stands for: adds each cell's count to the grid
 // cell that CountUvPairs would put its pair in, and returns the largest cell count of the

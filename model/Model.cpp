@@ -43,7 +43,9 @@ void Model::Reanalyse(korvex::LumaStandard standard) {
     picture_.luma = standard;
     if (!loaded_) return;
     // The colours are untouched: only the luma bytes and the colour differences are formed again.
-    picture_.histogram = korvex::AnalysePixels(picture_.pixels.span(), standard);
+    // Y's level counts follow the standard, so all four are counted again.
+    picture_.levels = {};
+    picture_.histogram = korvex::AnalysePixels(picture_.pixels.span(), standard, picture_.levels);
 }
 
 const std::vector<korvex::Pixel>& Model::DisplayView() {

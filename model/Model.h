@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "kernels/korvex.h"
+#include "kernels/levels.h"
 #include "model/Settings.h"
 
 namespace vistrel {
@@ -24,7 +25,8 @@ struct Probe {
 struct Picture {
     korvex::PixelGrid pixels;          // full size, luma in the fourth byte
     korvex::UvHistogram histogram;     // how many full-size pixels have each (U, V) pair
-    korvex::LumaStandard luma = korvex::LumaStandard::Rec601;  // what pixels and histogram were analysed under
+    korvex::LevelCounts levels;        // how many full-size pixels sit at each level of R, G, B and Y
+    korvex::LumaStandard luma = korvex::LumaStandard::Rec601;  // what pixels and counts were analysed under
     float scaleX = 0;                  // full-size pixels per displayed pixel, across
     float scaleY = 0;                  // and down
     std::int32_t viewMaxX = 0;         // last displayed column
@@ -55,7 +57,7 @@ public:
     void Load(Picture picture);
     // No picture: the full-size buffers are let go.
     void Drop();
-    // The loaded picture's luma and histogram formed again under the standard.
+    // The loaded picture's luma, histogram and level counts formed again under the standard.
     void Reanalyse(korvex::LumaStandard standard);
 
     // The view's picture as the display settings (channels, mono, negative) make it.
