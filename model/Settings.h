@@ -20,6 +20,9 @@ enum class ScopeOrientation { Vertical, Horizontal };
 // Where the line scope's graticule lines go relative to the signal.
 enum class ScalePlacement { Behind, InFront };
 
+// How the histogram's bars follow the counts: linear to the tallest, or logarithmic.
+enum class HistogramScale { Linear, Log };
+
 // The lamp's start value: half brightness, the graticules visible but not glaring.
 inline constexpr int kDefaultLamp = 128;
 // The vectorscope zoom bar's value for a factor of 1 (the bar runs 64..1024, in 256ths).
@@ -36,12 +39,21 @@ struct Settings {
     ScalePlacement scale = ScalePlacement::Behind;
     korvex::LumaStandard luma = korvex::LumaStandard::Rec601;
     bool skinLine = false;  // the vectorscope's graticule shows the skin-tone line
+    bool histogramShown = false;  // the histogram window is on (Tools > Histogram)
+    HistogramScale histogramScale = HistogramScale::Linear;
+    bool showClipping = false;  // the view marks clipped highlights and shadows
 
     bool operator==(const Settings&) const = default;
 };
 
 // The graticule colour of both instruments for a lamp value v: v * 256 + v (red and green).
 constexpr std::uint32_t ScaleColorOf(int lamp) { return static_cast<std::uint32_t>(lamp * 256 + lamp); }
+
+// The view's clipping markers (0x00RRGGBB): pure colours that no picture detail is
+// mistaken for, the usual pair of photo editors: red where a channel is at 255, blue
+// where a channel is at 0.
+inline constexpr std::uint32_t kClipHighlightColour = 0x00FF0000;
+inline constexpr std::uint32_t kClipShadowColour = 0x000000FF;
 
 // How many of the view's channels are on, as the display modes tell them apart.
 enum class ChannelMix { None, Single, Two, All };
