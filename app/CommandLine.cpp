@@ -42,8 +42,8 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     parser.setApplicationDescription(
         "Waveform monitor and vectorscope for still pictures.\n"
         "With FILE, loads it at once.\n"
-        "With --render, draws both instruments without a window and writes\n"
-        "DIR/linescope.png and DIR/vectorscope.png.");
+        "With --render, draws the instruments without a window and writes\n"
+        "DIR/linescope.png, DIR/vectorscope.png and DIR/histogram.png.");
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     const QCommandLineOption render("render", "Write the instruments' images into the folder <dir> (made if missing).",

@@ -1,6 +1,7 @@
 // Loading a picture: decode and analyse it off the GUI thread, fit the view, and
 // hand the results to both instruments; and the no-picture state.
 
+#include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -20,6 +21,7 @@
 
 #include "app/PictureLoad.h"
 #include "app/frmMain.h"
+#include "histogram/frmHistogram.h"
 #include "linescope/frmScope.h"
 #include "decoding/Decode.h"
 #include "platform/Desktop.h"
@@ -71,6 +73,7 @@ void frmMain::ClearPictures() {
         frmVector_->DrawGraticule();
         frmVector_->update();
     }
+    RedrawHistogram();
 }
 
 void frmMain::DescribeSurface(BitmapInfoHeader& header, const Surface& surface) {
@@ -240,6 +243,17 @@ void frmMain::ApplySettings(const Settings& settings) {
     }
     now.zoom = settings.zoom;
     if (frmVector_ != nullptr) frmVector_->ShowSettings();
+    now.histogramScale = settings.histogramScale;
+    if (frmHistogram_ != nullptr) frmHistogram_->ShowSettings();
+    RedrawHistogram();
+    if (mnuToolsHistogram->isChecked() != settings.histogramShown) {
+        mnuToolsHistogram->setChecked(settings.histogramShown);
+        mnuToolsHistogram_Click();
+    }
+    if (mnuSelectClipping->isChecked() != settings.showClipping) {
+        mnuSelectClipping->setChecked(settings.showClipping);
+        mnuSelectClipping_Click();
+    }
     assert(model_.settings == settings);
 }
 
@@ -333,6 +347,8 @@ void frmMain::ShowLoadedPicture(PictureLoad& load) {
     model_.Load(std::move(picture));
     if (frmVector_ != nullptr) frmVector_->PlotPoints(model_.picture().histogram);
     if (frmScope_ != nullptr) frmScope_->DrawWaveform(model_.picture().pixels);
+    RedrawHistogram();
+    if (model_.settings.showClipping) ShowView();
 
     setWindowTitle(QStringLiteral("%1 - %2").arg(kProgramName, QFileInfo(load.path()).fileName()));
     fraChannels->setEnabled(true);

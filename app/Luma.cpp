@@ -5,6 +5,7 @@
 #include <QScrollBar>
 
 #include "app/frmMain.h"
+#include "histogram/frmHistogram.h"
 #include "linescope/frmScope.h"
 #include "vectorscope/frmVector.h"
 
@@ -25,6 +26,7 @@ void frmMain::SetLumaStandard(korvex::LumaStandard standard) {
     model_.Reanalyse(standard);
     const Picture& picture = model_.picture();
     if (frmVector_ != nullptr) frmVector_->PlotPoints(picture.histogram);
+    RedrawHistogram();
     if (picture.probe.locked)
         ShowProbe(hscrCross->value(), vscrCross->value());
     else if (frmScope_ != nullptr)

@@ -6,6 +6,7 @@
 #include "app/PictureLoad.h"
 #include "app/SaveScopes.h"
 #include "app/frmMain.h"
+#include "histogram/frmHistogram.h"
 #include "linescope/frmScope.h"
 #include "platform/Desktop.h"
 #include "vectorscope/frmVector.h"
@@ -93,6 +94,7 @@ RenderResult RenderInstruments(const QString& folder, const QString& file, const
     window.start();
     frmScope& scope = *window.scopeWindow();
     frmVector& vector = *window.vectorWindow();
+    frmHistogram& histogram = *window.histogramWindow();
 
     // The settings are in place before the load, which then draws with them once.
     window.ApplySettings(SettingsOf(settings));
@@ -119,6 +121,7 @@ RenderResult RenderInstruments(const QString& folder, const QString& file, const
     }
     const QString lineScopePath = QDir(folder).filePath(kLineScopeImage);
     const QString vectorscopePath = QDir(folder).filePath(kVectorscopeImage);
+    const QString histogramPath = QDir(folder).filePath(kHistogramImage);
     if (!WritePngFile(InstrumentImage(scope), lineScopePath)) {
         RemoveFolders(missing);
         return {2, "Cannot write " + lineScopePath};
@@ -127,6 +130,12 @@ RenderResult RenderInstruments(const QString& folder, const QString& file, const
         QFile::remove(lineScopePath);
         RemoveFolders(missing);
         return {2, "Cannot write " + vectorscopePath};
+    }
+    if (!WritePngFile(InstrumentImage(histogram), histogramPath)) {
+        QFile::remove(lineScopePath);
+        QFile::remove(vectorscopePath);
+        RemoveFolders(missing);
+        return {2, "Cannot write " + histogramPath};
     }
     return {0, {}};
 }

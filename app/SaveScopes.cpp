@@ -9,6 +9,7 @@
 #include <QWidget>
 
 #include "app/frmMain.h"
+#include "histogram/frmHistogram.h"
 #include "linescope/frmScope.h"
 #include "platform/Desktop.h"
 #include "vectorscope/frmVector.h"
@@ -31,14 +32,15 @@ bool WritePngFile(const QImage& image, const QString& path) {
 }
 
 void frmMain::mnuFileSaveScopes_Click() {
-    if (!model_.loaded() || frmScope_ == nullptr || frmVector_ == nullptr) return;
+    if (!model_.loaded() || frmScope_ == nullptr || frmVector_ == nullptr || frmHistogram_ == nullptr) return;
     const QString start =
         LastScopesFolder.isEmpty() ? QFileInfo(model_.source().file).absolutePath() : LastScopesFolder;
     const std::optional<QString> folder = desktop().folderDialog(this, "Save Scopes As", start);
     if (!folder) return;
     LastScopesFolder = *folder;
     const QDir into(*folder);
-    const std::pair<const char*, QWidget*> windows[] = {{kLineScopeImage, frmScope_}, {kVectorscopeImage, frmVector_}};
+    const std::pair<const char*, QWidget*> windows[] = {
+        {kLineScopeImage, frmScope_}, {kVectorscopeImage, frmVector_}, {kHistogramImage, frmHistogram_}};
     for (const auto& [name, window] : windows) {
         const QString path = into.filePath(name);
         if (!WritePngFile(InstrumentImage(*window), path)) {

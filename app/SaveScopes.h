@@ -11,6 +11,9 @@ namespace vistrel {
 // The names of the instruments' images inside a folder they are written to.
 inline constexpr char kLineScopeImage[] = "linescope.png";
 inline constexpr char kVectorscopeImage[] = "vectorscope.png";
+// Written whether its window is on or not: the window is kept drawn while hidden, so the
+// image is what it would show, and a folder of saved instruments always holds all three.
+inline constexpr char kHistogramImage[] = "histogram.png";
 
 // The window's client area exactly as it is shown now, child controls included (a
 // borderless window's client area is the whole window).

@@ -24,6 +24,7 @@
 #include <algorithm>
 
 #include "about/frmAbout.h"
+#include "histogram/frmHistogram.h"
 #include "linescope/frmScope.h"
 #include "platform/Desktop.h"
 #include "platform/Numbers.h"
@@ -247,6 +248,7 @@ void frmMain::buildMenus() {
     mnuTools->setObjectName("mnuTools");
     mnuToolsLine = Item(mnuTools, "mnuToolsLine", "&Line Scope", true, true);
     mnuToolsVector = Item(mnuTools, "mnuToolsVector", "&Vector", true, true);
+    mnuToolsHistogram = Item(mnuTools, "mnuToolsHistogram", "&Histogram", true, false);
     mnuSep4 = Separator(mnuTools, "mnuSep4");
     mnuToolsReload = Item(mnuTools, "mnuToolsReload", "Reload When Changed", true, true);
     mnuToolsLuma = mnuTools->addMenu("Luma");
@@ -271,6 +273,7 @@ void frmMain::buildMenus() {
     mnuSelectChroma->setEnabled(false);
     mnuSelectNeg = Item(mnuSelect, "mnuSelectNeg", "Show &Negative Image", true, false);
     mnuSelectNeg->setEnabled(false);
+    mnuSelectClipping = Item(mnuSelect, "mnuSelectClipping", "Show C&lipping", true, false);
 
     mnuHelp = bar->addMenu("&Help");
     mnuHelp->setObjectName("mnuHelp");
@@ -306,6 +309,8 @@ void frmMain::connectHandlers() {
     connect(mnuFileExit, &QAction::triggered, this, [this] { mnuFileExit_Click(); });
     connect(mnuToolsLine, &QAction::triggered, this, [this] { mnuToolsLine_Click(); });
     connect(mnuToolsVector, &QAction::triggered, this, [this] { mnuToolsVector_Click(); });
+    connect(mnuToolsHistogram, &QAction::triggered, this, [this] { mnuToolsHistogram_Click(); });
+    connect(mnuSelectClipping, &QAction::triggered, this, [this] { mnuSelectClipping_Click(); });
     connect(mnuSelectChanR, &QAction::triggered, this, [this] { mnuSelectChanR_Click(); });
     connect(mnuSelectChanG, &QAction::triggered, this, [this] { mnuSelectChanG_Click(); });
     connect(mnuSelectChanB, &QAction::triggered, this, [this] { mnuSelectChanB_Click(); });
@@ -346,6 +351,11 @@ void frmMain::Form_Load(AboutBox aboutBox) {
     frmVector_->DrawGraticule();
     frmVector_->update();
 
+    // Off at start-up: made now, so that it is kept drawn and can be saved, and shown when asked.
+    frmHistogram_ = new frmHistogram(model_, this);
+    frmHistogram_->focusMainWindow = takeFocusBack;
+    frmScope_->channelChanged = [this] { RedrawHistogram(); };
+
     show();
     // An X11 window manager, and a Wayland compositor, learn a tool window's owner
     // when the tool window is mapped; the instruments came first, before their
@@ -374,6 +384,7 @@ void frmMain::Form_Resize() {
     const bool normal = s == WindowState::Normal;
     ShowInstrument(frmScope_, chkLineScope->isChecked() && normal);
     ShowInstrument(frmVector_, chkPolar->isChecked() && normal);
+    ShowInstrument(frmHistogram_, model_.settings.histogramShown && normal);
     LastWindowState = s;
 }
 
@@ -397,6 +408,7 @@ void frmMain::resizeEvent(QResizeEvent* event) {
 void frmMain::Form_QueryUnload() {
     if (frmScope_ != nullptr) frmScope_->close();
     if (frmVector_ != nullptr) frmVector_->close();
+    if (frmHistogram_ != nullptr) frmHistogram_->close();
 }
 
 void frmMain::closeEvent(QCloseEvent* event) {
@@ -477,7 +489,8 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event) {
         windowHandle()->isExposed()) {
         // On screen, so managed: the instruments shown again are taken in as its own.
         reattachInstruments_ = false;
-        for (QWidget* instrument : {static_cast<QWidget*>(frmScope_), static_cast<QWidget*>(frmVector_)})
+        for (QWidget* instrument : {static_cast<QWidget*>(frmScope_), static_cast<QWidget*>(frmVector_),
+                                    static_cast<QWidget*>(frmHistogram_)})
             if (instrument != nullptr && instrument->isVisible()) {
                 instrument->hide();
                 instrument->show();

@@ -31,6 +31,7 @@ namespace vistrel {
 
 class frmScope;
 class frmVector;
+class frmHistogram;
 class frmAbout;
 class PictureLoad;
 
@@ -63,6 +64,7 @@ public:
     void LockProbeAt(std::int32_t column, std::int32_t row) { RelockProbe(column, row); }
     frmScope* scopeWindow() const { return frmScope_; }
     frmVector* vectorWindow() const { return frmVector_; }
+    frmHistogram* histogramWindow() const { return frmHistogram_; }
 
     // Controls, named as the program knows them.
     PictureBox* picImg = nullptr;
@@ -184,8 +186,17 @@ private Q_SLOTS:
     void chkPolar_Click();
     void mnuToolsLine_Click();
     void mnuToolsVector_Click();
+    void mnuToolsHistogram_Click();
+    void mnuSelectClipping_Click();
 
 private:
+    QAction* mnuToolsHistogram = nullptr;
+    QAction* mnuSelectClipping = nullptr;
+    frmHistogram* frmHistogram_ = nullptr;
+    // The view as the display mode and the clipping markers make it.
+    void ShowView();
+    // The histogram drawn again from what is current, when its window exists.
+    void RedrawHistogram();
     QAction* mnuSep4 = nullptr;
     QMenu* mnuToolsLuma = nullptr;
     void Form_Load(AboutBox about = AboutBox::Shown);

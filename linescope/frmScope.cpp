@@ -232,6 +232,7 @@ void frmScope::RefreshScope() {
 void frmScope::optParade_Click(int index) {
     model_.settings.scopeChannel = static_cast<Channel>(index);
     RefreshScope();
+    if (channelChanged) channelChanged();
 }
 
 void frmScope::optHorz_Click(int index) {

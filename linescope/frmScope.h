@@ -31,6 +31,8 @@ public:
 
     // Given by the main window at start-up: hands the keyboard focus back.
     std::function<void()> focusMainWindow;
+    // Given by the main window at start-up: the channel choice has changed.
+    std::function<void()> channelChanged;
 
     // Boxes 0 to 3 cleared to black, then the window repainted.
     void ClearScope();

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "kernels/clipping.h"
+
 namespace vistrel {
 
 namespace {
@@ -70,6 +72,24 @@ const std::vector<korvex::Pixel>& Model::DisplayView() {
     }
     if (settings.negative) Complement(p.viewWork);
     return p.viewWork;
+}
+
+const std::vector<korvex::Pixel>& Model::ShownView() {
+    const std::vector<korvex::Pixel>& view = DisplayView();
+    if (!settings.showClipping) return view;
+    Picture& p = picture_;
+    const auto width = static_cast<std::size_t>(p.viewMaxX) + 1;
+    const auto height = static_cast<std::size_t>(p.viewMaxY) + 1;
+    if (view.size() != width * height) return view;
+    if (!p.clipMarksValid) {
+        p.clipMarks = korvex::ClipMarks(p.pixels.data(), p.pixels.width(), p.pixels.height(), p.pixels.width(),
+                                        width, height);
+        p.clipMarksValid = true;
+    }
+    p.viewMarked.resize(view.size());
+    korvex::ApplyClipMarks(view.data(), p.clipMarks.data(), p.viewMarked.data(), view.size(), kClipHighlightColour,
+                           kClipShadowColour);
+    return p.viewMarked;
 }
 
 void Model::LockProbe(std::int32_t column, std::int32_t row) {

@@ -36,6 +36,11 @@ struct Picture {
     std::vector<korvex::Pixel> blankView;   // the all-channels-off picture, kept for reuse
     bool blankViewValid = false;
     Probe probe;
+    // Which view pixels cover clipped full-size pixels (korvex::ClipMark bits), made the
+    // first time they are shown and kept for the picture's life; and the view with them.
+    std::vector<std::uint8_t> clipMarks;
+    bool clipMarksValid = false;
+    std::vector<korvex::Pixel> viewMarked;
 };
 
 // The file the view follows for a reload, and the version of it last read. It outlives
@@ -64,6 +69,8 @@ public:
     // The all-channels-off picture is kept for reuse: shown negative, it is inverted
     // in place and made again next time.
     const std::vector<korvex::Pixel>& DisplayView();
+    // DisplayView with the clipping markers over it when the settings show them.
+    const std::vector<korvex::Pixel>& ShownView();
 
     void LockProbe(std::int32_t column, std::int32_t row);
     void MoveProbe(std::int32_t column, std::int32_t row);

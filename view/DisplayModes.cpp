@@ -6,6 +6,7 @@
 #include <QMenu>
 
 #include "app/frmMain.h"
+#include "histogram/frmHistogram.h"
 
 namespace vistrel {
 
@@ -20,6 +21,11 @@ void frmMain::ShowViewBuffer(const std::vector<Pixel>& buffer) {
     picImg->update();
 }
 
+void frmMain::ShowView() {
+    // With no picture loaded the emptied view keeps showing nothing.
+    if (model_.loaded()) ShowViewBuffer(model_.ShownView());
+}
+
 void frmMain::chkChannel_Click(int index) {
     Settings& settings = model_.settings;
     for (int i = 0; i < 3; ++i) settings.channels[static_cast<std::size_t>(i)] = chkChannel[i]->isChecked();
@@ -32,9 +38,8 @@ void frmMain::chkChannel_Click(int index) {
     mnuSelectChroma->setEnabled(!two);
     mnuSelectNeg->setEnabled(!two);
 
-    // With no picture loaded the boxes and menu marks follow along, but the
-    // emptied view keeps showing nothing.
-    if (model_.loaded()) ShowViewBuffer(model_.DisplayView());
+    // With no picture loaded the boxes and menu marks follow along.
+    ShowView();
 
     QAction* const mirrors[3] = {mnuSelectChanR, mnuSelectChanG, mnuSelectChanB};
     if (index >= 0 && index < 3) mirrors[index]->setChecked(chkChannel[index]->isChecked());
@@ -62,5 +67,10 @@ void frmMain::mnuSelectChanG_Click() { MirrorToBox(busyChanG_, mnuSelectChanG, c
 void frmMain::mnuSelectChanB_Click() { MirrorToBox(busyChanB_, mnuSelectChanB, chkChannel[2]); }
 void frmMain::mnuSelectChroma_Click() { MirrorToBox(busyChroma_, mnuSelectChroma, chkChroma); }
 void frmMain::mnuSelectNeg_Click() { MirrorToBox(busyNeg_, mnuSelectNeg, chkNeg); }
+
+void frmMain::mnuSelectClipping_Click() {
+    model_.settings.showClipping = mnuSelectClipping->isChecked();
+    ShowView();
+}
 
 }  // namespace vistrel

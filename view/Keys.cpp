@@ -6,6 +6,7 @@
 #include <QScrollBar>
 
 #include "app/frmMain.h"
+#include "histogram/frmHistogram.h"
 #include "linescope/frmScope.h"
 #include "vectorscope/frmVector.h"
 
@@ -43,6 +44,7 @@ void frmMain::Form_KeyDown(int& keyCode, int shift) {
 
 void frmMain::hscrLamp_Change() {
     model_.settings.lamp = hscrLamp->value();
+    RedrawHistogram();
     if (!model_.loaded()) return;
     if (frmVector_ != nullptr) frmVector_->ShowPoints();
     if (frmScope_ == nullptr) return;
@@ -63,6 +65,15 @@ void frmMain::chkPolar_Click() {
     const bool wanted = chkPolar->isChecked();
     ShowInstrument(frmVector_, wanted);
     mnuToolsVector->setChecked(wanted);
+}
+
+void frmMain::mnuToolsHistogram_Click() {
+    model_.settings.histogramShown = mnuToolsHistogram->isChecked();
+    ShowInstrument(frmHistogram_, model_.settings.histogramShown);
+}
+
+void frmMain::RedrawHistogram() {
+    if (frmHistogram_ != nullptr) frmHistogram_->RefreshHistogram();
 }
 
 void frmMain::mnuToolsLine_Click() { MirrorToBox(busyToolsLine_, mnuToolsLine, chkLineScope); }

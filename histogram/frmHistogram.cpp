@@ -1,0 +1,103 @@
+#include "histogram/frmHistogram.h"
+
+#include <QCheckBox>
+#include <QFontMetrics>
+#include <QMouseEvent>
+#include <QPainter>
+
+#include "platform/Gdi.h"
+
+namespace vistrel {
+
+namespace {
+
+// Beside the vectorscope (432 + 256 wide, 8 pixels apart), at its height.
+constexpr QPoint kWindowPosition{696, 519};
+// The plot on top, the option strip of the other instruments' height under it.
+constexpr QSize kClientSize{histogram::kRasterWidth, 286};
+constexpr QRect kLogGeometry{7, 266, 60, 17};
+// Captions in the small font of the line scope's options.
+constexpr int kCaptionPoints = 8;
+
+}  // namespace
+
+frmHistogram::frmHistogram(Model& model, QWidget* parent)
+    : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint),
+      model_(model),
+      surface_(histogram::kRasterWidth, histogram::kRasterHeight, 0) {
+    setObjectName(QStringLiteral("frmHistogram"));
+    QFont captions = font();
+    captions.setPointSize(kCaptionPoints);
+    setFont(captions);
+    setFixedSize(kClientSize);
+    move(kWindowPosition);
+
+    // Black behind the plot; the option keeps the ordinary control colours.
+    QPalette controls = palette();
+    for (const QPalette::ColorRole role : {QPalette::Window, QPalette::WindowText, QPalette::Button,
+                                           QPalette::ButtonText, QPalette::Base, QPalette::Text})
+        controls.setColor(role, controls.color(role));
+    QPalette black = palette();
+    black.setColor(QPalette::Window, Qt::black);
+    setPalette(black);
+    setAutoFillBackground(true);
+
+    chkLog = new QCheckBox(QStringLiteral("Log"), this);
+    chkLog->setObjectName(QStringLiteral("chkLog"));
+    chkLog->setGeometry(kLogGeometry);
+    chkLog->setAttribute(Qt::WA_NoMousePropagation);
+    chkLog->setPalette(controls);
+    chkLog->setAutoFillBackground(true);
+    connect(chkLog, &QCheckBox::clicked, this, [this] { chkLog_Click(); });
+
+    PlotHeader = TopDownHeader(histogram::kRasterWidth, histogram::kRasterHeight);
+    ShowSettings();
+    RefreshHistogram();
+}
+
+void frmHistogram::ShowSettings() { chkLog->setChecked(model_.settings.histogramScale == HistogramScale::Log); }
+
+void frmHistogram::DrawHistogram(const korvex::LevelCounts& counts) {
+    const Settings& settings = model_.settings;
+    const histogram::HistogramPlot plot =
+        histogram::BuildHistogram(counts, {settings.scopeChannel, settings.histogramScale, ScaleColorOf(settings.lamp)});
+    SetDIBits(surface_, 0, histogram::kRasterHeight, plot.raster.data(), PlotHeader);
+    const QFontMetrics metrics(font());
+    for (const histogram::PlotLabel& label : plot.labels) {
+        const int x = label.alignRight ? label.x - metrics.horizontalAdvance(label.text) : label.x;
+        DrawTextAt(surface_, x, label.y, label.text, korvex::PixelToColor(label.color), font());
+    }
+    update();
+}
+
+void frmHistogram::RefreshHistogram() {
+    if (model_.loaded())
+        DrawHistogram(model_.picture().levels);
+    else
+        DrawHistogram({});
+}
+
+void frmHistogram::chkLog_Click() {
+    model_.settings.histogramScale = chkLog->isChecked() ? HistogramScale::Log : HistogramScale::Linear;
+    RefreshHistogram();
+}
+
+void frmHistogram::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.drawImage(0, 0, surface_.image());
+}
+
+void frmHistogram::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) drag_.Press(event->position());
+}
+
+void frmHistogram::mouseMoveEvent(QMouseEvent* event) { drag_.Move(event->globalPosition()); }
+
+void frmHistogram::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) drag_.Release();
+}
+
+// The second press of a double-click is not a new press: the drag is not re-armed.
+void frmHistogram::mouseDoubleClickEvent(QMouseEvent*) {}
+
+}  // namespace vistrel

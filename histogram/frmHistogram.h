@@ -1,0 +1,56 @@
+#pragma once
+// The histogram window: a borderless tool window with the counts of the full-size
+// picture's levels, in the line scope's channel choice, and a Log option under them.
+
+#include <QWidget>
+
+#include <functional>
+
+#include "histogram/HistogramPlot.h"
+#include "kernels/levels.h"
+#include "model/Model.h"
+#include "platform/Dib.h"
+#include "platform/Surface.h"
+#include "platform/WindowDrag.h"
+
+class QCheckBox;
+
+namespace vistrel {
+
+class frmHistogram : public QWidget {
+    Q_OBJECT
+public:
+    explicit frmHistogram(Model& model, QWidget* parent = nullptr);
+
+    // Given by the main window at start-up: hands the keyboard focus back.
+    std::function<void()> focusMainWindow;
+
+    // The counts drawn as the settings say (channel, scale, lamp).
+    void DrawHistogram(const korvex::LevelCounts& counts);
+    // What is current: the loaded picture's counts, or the bare graticule.
+    void RefreshHistogram();
+    // The Log option set as the model's settings say (nothing is redrawn).
+    void ShowSettings();
+
+    // For inspection: the plot area's persistent image and whether a drag is on.
+    const Surface& surface() const { return surface_; }
+    bool dragging() const { return drag_.dragging(); }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+
+private:
+    void chkLog_Click();
+
+    Model& model_;
+    QCheckBox* chkLog = nullptr;
+    Surface surface_;  // the plot area as the window repaints it
+    BitmapInfoHeader PlotHeader{};
+    WindowDrag drag_{*this};
+};
+
+}  // namespace vistrel
