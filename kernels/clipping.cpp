@@ -50,21 +50,13 @@ std::vector<std::uint8_t> ClipMarks(const Pixel* source, std::size_t sourceWidth
     // only its own marks.
     const std::size_t chunks = detail::ChunkCount(sourceWidth * sourceHeight);
     detail::ForEachChunk(viewHeight, chunks, [&](std::size_t, std::size_t rowBegin, std::size_t rowEnd) {
-        // The marks of the source row's pixels, gathered once, then OR-ed per view column.
-        std::vector<std::uint8_t> rowMarks(sourceWidth);
         for (std::size_t Y = rowBegin; Y < rowEnd; ++Y) {
             std::uint8_t* out = marks.data() + Y * viewWidth;
             for (std::size_t y = rows[Y].first; y <= rows[Y].last; ++y) {
                 const Pixel* row = source + y * stride;
-                std::uint8_t any = 0;
-                for (std::size_t x = 0; x < sourceWidth; ++x) {
-                    rowMarks[x] = MarkOf(row[x]);
-                    any |= rowMarks[x];
-                }
-                if (any == 0) continue;
                 for (std::size_t X = 0; X < viewWidth; ++X) {
                     std::uint8_t m = out[X];
-                    for (std::size_t x = columns[X].first; x <= columns[X].last; ++x) m |= rowMarks[x];
+                    for (std::size_t x = columns[X].first; x <= columns[X].last; ++x) m |= MarkOf(row[x]);
                     out[X] = m;
                 }
             }
