@@ -60,7 +60,9 @@ TEST(HistogramWindow, ShownFromToolsDrawsTheCountsAndIsWhatSaveAndRenderWrite) {
         const int x = static_cast<int>(i) % vistrel::histogram::kRasterWidth;
         const int y = static_cast<int>(i) / vistrel::histogram::kRasterWidth;
         // The field, and the strips under the printed shares, are not compared.
-        if (plot.raster[i] != 0) ASSERT_EQ(window->surface().pixel(x, y), plot.raster[i]) << x << "," << y;
+        if (plot.raster[i] != 0) {
+            ASSERT_EQ(window->surface().pixel(x, y), plot.raster[i]) << x << "," << y;
+        }
         bars += plot.raster[i] == 0xA02020;
     }
     EXPECT_EQ(bars, 244 + 1) << "level 120 the tallest, level 255 one row, no other level";
@@ -98,10 +100,11 @@ TEST(ShowClipping, MarksTheViewPixelsOverClippedPixelsWithTheChannelModesAndTake
     for (int y = 0; y < view.height(); ++y)
         for (int x = 0; x < view.width(); ++x) {
             const auto pixel = view.pixel(x, y);
-            if (pixel == vistrel::kClipHighlightColour || pixel == vistrel::kClipShadowColour)
+            if (pixel == vistrel::kClipHighlightColour || pixel == vistrel::kClipShadowColour) {
                 ++marked;
-            else
+            } else {
                 ASSERT_EQ(pixel, before.pixel(x, y) & 0xFF00FFu) << x << "," << y;
+            }
         }
     EXPECT_GE(marked, 2);
     EXPECT_LE(marked, 8);

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QStringList>
+
 #include <vector>
 
 #include "histogram/HistogramPlot.h"
