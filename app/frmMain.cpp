@@ -353,7 +353,6 @@ void frmMain::Form_Load(AboutBox aboutBox) {
 
     // Off at start-up: made now, so that it is kept drawn and can be saved, and shown when asked.
     frmHistogram_ = new frmHistogram(model_, this);
-    frmHistogram_->focusMainWindow = takeFocusBack;
     frmScope_->channelChanged = [this] { RedrawHistogram(); };
 
     show();

@@ -4,8 +4,6 @@
 
 #include <QWidget>
 
-#include <functional>
-
 #include "histogram/HistogramPlot.h"
 #include "kernels/levels.h"
 #include "model/Model.h"
@@ -21,9 +19,6 @@ class frmHistogram : public QWidget {
     Q_OBJECT
 public:
     explicit frmHistogram(Model& model, QWidget* parent = nullptr);
-
-    // Given by the main window at start-up: hands the keyboard focus back.
-    std::function<void()> focusMainWindow;
 
     // The counts drawn as the settings say (channel, scale, lamp).
     void DrawHistogram(const korvex::LevelCounts& counts);
