@@ -50,7 +50,7 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
         "size, luma standard, colour space, and for R, G, B and Y the min, max, mean,\n"
         "median, p1, p99 and the pixels at 0 and at 255. Every file with more than\n"
         "1 % of its pixels clipped in the highlights of Y, for instance:\n"
-        "  vistrel --stats *.jpg | jq -r 'select(.channels.Y.at_255 > 0.01 * .width * .height) | .file'");
+        "  vistrel --stats -- *.jpg | jq -r 'select(.channels.Y.at_255 > 0.01 * .width * .height) | .file'");
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     const QCommandLineOption render("render", "Write the instruments' images into the folder <dir> (made if missing).",
@@ -78,8 +78,9 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     for (const QCommandLineOption& option : shared)
         parser.addOption(option);
     parser.addOption(colour);
-    parser.addPositionalArgument("file", "The picture to load (GIF, BMP, JPEG, PNG, TIFF, WebP, icon or metafile).",
-                                 "[FILE...]");
+    parser.addPositionalArgument(
+        "file", "The picture to load (GIF, BMP, JPEG, PNG, TIFF, WebP, icon or metafile); --stats takes several.",
+        "[FILE...]");
 
     if (!parser.parse(arguments)) return Failed(parser.errorText());
 
