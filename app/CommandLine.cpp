@@ -102,9 +102,9 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     const QStringList files = parser.positionalArguments();
     const bool rendering = parser.isSet(render);
     const bool counting = parser.isSet(stats);
-    if (files.size() > 1 && (!counting || rendering))
-        return Failed(counting ? QStringLiteral("--render with --stats takes one FILE.")
-                               : QStringLiteral("Only one FILE may be given; put -- before a name that begins with a dash."));
+    if (files.size() > 1 && counting && rendering) return Failed("--render with --stats takes one FILE.");
+    if (files.size() > 1 && !counting)
+        return Failed("Only one FILE may be given; put -- before a name that begins with a dash.");
     if (!files.isEmpty()) line.file = files.front();
 
     if (!rendering) {
