@@ -108,7 +108,8 @@ TEST(AppStats, EachFileGetsTheSlowWaysLineAndAFailureLeavesTheOthersIntact) {
 
 TEST(AppStats, BadOptionsExitTwoAndPrintNothing) {
     for (const QStringList& arguments : {QStringList{}, QStringList{"p.png", "--colour", "sideways"},
-                                         QStringList{"p.png", "--scope", "y"}, QStringList{"a.png", "b.png", "--render", "o"}}) {
+                                         QStringList{"p.png", "--scope", "y"},
+                                         QStringList{"a.png", "b.png", "--render", "o"}}) {
         const Outcome run = RunStats(arguments);
         EXPECT_EQ(run.exitCode, 2) << arguments.join(' ').toStdString();
         EXPECT_TRUE(run.lines.empty());
