@@ -4,9 +4,11 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "app/Render.h"
+#include "app/Stats.h"
 #include "app/frmMain.h"
 #include "decoding/ReaderMessages.h"
 #include "decoding/WorkerClient.h"
@@ -43,7 +45,12 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
         "Waveform monitor and vectorscope for still pictures.\n"
         "With FILE, loads it at once.\n"
         "With --render, draws the instruments without a window and writes\n"
-        "DIR/linescope.png, DIR/vectorscope.png and DIR/histogram.png.");
+        "DIR/linescope.png, DIR/vectorscope.png and DIR/histogram.png.\n"
+        "With --stats, prints one line of JSON per FILE, in order, without a window:\n"
+        "size, luma standard, colour space, and for R, G, B and Y the min, max, mean,\n"
+        "median, p1, p99 and the pixels at 0 and at 255. Every file with more than\n"
+        "1 % of its pixels clipped in the highlights of Y, for instance:\n"
+        "  vistrel --stats -- *.jpg | jq -r 'select(.channels.Y.at_255 > 0.01 * .width * .height) | .file'");
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     const QCommandLineOption render("render", "Write the instruments' images into the folder <dir> (made if missing).",
@@ -53,15 +60,27 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     const QCommandLineOption scaleFront("scale-front", "Line scope graticule in front of the trace.");
     const QCommandLineOption lamp("lamp", "Scale brightness, 0 to 255 (default 128).", "level");
     const QCommandLineOption zoom("zoom", "Vectorscope zoom, 64 to 1024, 256 being 1.0 (default 256).", "value");
-    const QCommandLineOption probe("probe", "Lock the probe at full-size pixel X,Y.", "x,y");
+    const QCommandLineOption probe("probe", "Lock the probe at full-size pixel X,Y (with --stats: add its values).",
+                                   "x,y");
     const QCommandLineOption luma("luma", "Luma and colour differences after Rec. 601 (default) or 709.", "601|709");
     const QCommandLineOption skinLine("skin-line", "Vectorscope graticule with the skin-tone line.");
-    const QCommandLineOption renderOnly[] = {scope, vertical, scaleFront, lamp, zoom, probe, luma, skinLine};
+    const QCommandLineOption stats("stats", "Print each FILE's numbers as one line of JSON (JSON Lines).");
+    const QCommandLineOption colour(
+        "colour", "With --stats: colours the file tags converted to sRGB (convert, default) or as stored.",
+        "convert|stored");
+    const QCommandLineOption renderOnly[] = {scope, vertical, scaleFront, lamp, zoom, skinLine};
+    // Taken by --stats as well as by --render.
+    const QCommandLineOption shared[] = {probe, luma};
     parser.addOption(render);
+    parser.addOption(stats);
     for (const QCommandLineOption& option : renderOnly)
         parser.addOption(option);
-    parser.addPositionalArgument("file", "The picture to load (GIF, BMP, JPEG, PNG, TIFF, WebP, icon or metafile).",
-                                 "[FILE]");
+    for (const QCommandLineOption& option : shared)
+        parser.addOption(option);
+    parser.addOption(colour);
+    parser.addPositionalArgument(
+        "file", "The picture to load (GIF, BMP, JPEG, PNG, TIFF, WebP, icon or metafile); --stats takes several.",
+        "[FILE...]");
 
     if (!parser.parse(arguments)) return Failed(parser.errorText());
 
@@ -81,20 +100,45 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     }
 
     const QStringList files = parser.positionalArguments();
-    if (files.size() > 1) return Failed("Only one FILE may be given; put -- before a name that begins with a dash.");
+    const bool rendering = parser.isSet(render);
+    const bool counting = parser.isSet(stats);
+    if (files.size() > 1 && counting && rendering) return Failed("--render with --stats takes one FILE.");
+    if (files.size() > 1 && !counting)
+        return Failed("Only one FILE may be given; put -- before a name that begins with a dash.");
     if (!files.isEmpty()) line.file = files.front();
 
-    if (!parser.isSet(render)) {
+    if (!rendering) {
         for (const QCommandLineOption& option : renderOnly)
             if (parser.isSet(option)) return Failed(QStringLiteral("--%1 needs --render.").arg(option.names().front()));
-        return line;
+        if (!counting) {
+            for (const QCommandLineOption& option : shared)
+                if (parser.isSet(option))
+                    return Failed(QStringLiteral("--%1 needs --render or --stats.").arg(option.names().front()));
+        }
     }
+    if (parser.isSet(colour) && !counting) return Failed("--colour needs --stats.");
+    if (!rendering && !counting) return line;
 
-    line.action = CommandAction::Render;
-    line.renderFolder = parser.value(render);
-    if (line.renderFolder.isEmpty()) return Failed("--render needs a folder.");
-    if (line.file.isEmpty()) return Failed("--render needs a FILE.");
+    if (counting) {
+        line.action = CommandAction::Stats;
+        line.files = files;
+        if (files.isEmpty()) return Failed("--stats needs at least one FILE.");
+    } else {
+        line.action = CommandAction::Render;
+    }
+    if (rendering) {
+        line.renderFolder = parser.value(render);
+        if (line.renderFolder.isEmpty()) return Failed("--render needs a folder.");
+        if (line.file.isEmpty()) return Failed("--render needs a FILE.");
+    }
     RenderSettings& settings = line.settings;
+    if (parser.isSet(colour)) {
+        const QString value = parser.value(colour);
+        if (value == "stored")
+            settings.colour = ColourHandling::StoredValues;
+        else if (value != "convert")
+            return Failed(QStringLiteral("--colour takes convert or stored, not '%1'.").arg(value));
+    }
     if (parser.isSet(scope)) {
         const auto index = kScopeNames.indexOf(parser.value(scope).toLower());
         if (index < 0) return Failed(QStringLiteral("--scope takes r, g, b, y or parade, not '%1'.").arg(parser.value(scope)));
@@ -167,6 +211,22 @@ int Render(int argc, char* argv[], const CommandLine& line) {
     return result.exitCode;
 }
 
+int Stats(int argc, char* argv[], const CommandLine& line) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    standardHandler = qInstallMessageHandler(QuietHeadless);
+    // One decoder waits between the files, as the window keeps one between loads.
+    KeepWorkerReady(true);
+    QApplication application(argc, argv);
+    int code = WriteStatistics(line.files, StatsSettingsOf(line.settings), stdout);
+    if (!line.renderFolder.isEmpty()) {
+        const RenderResult result = RenderInstruments(line.renderFolder, line.file, line.settings);
+        if (result.exitCode != 0) Print(stderr, result.message + "\n");
+        code = std::max(code, result.exitCode);
+    }
+    KeepWorkerReady(false);
+    return code;
+}
+
 int Run(int argc, char* argv[], const CommandLine& line) {
     // Without a display Qt would abort with advice to reinstall the program.
     if (!DisplayReachable(qgetenv("QT_QPA_PLATFORM"), qgetenv("DISPLAY"), qgetenv("WAYLAND_DISPLAY"))) {
@@ -224,6 +284,8 @@ int RunProgram(int argc, char* argv[]) {
             return 2;
         case CommandAction::Render:
             return Render(argc, argv, line);
+        case CommandAction::Stats:
+            return Stats(argc, argv, line);
         case CommandAction::Run:
             return Run(argc, argv, line);
     }

@@ -8,6 +8,7 @@
 
 #include <optional>
 
+#include "decoding/Decode.h"
 #include "kernels/korvex.h"
 
 namespace vistrel {
@@ -22,13 +23,16 @@ struct RenderSettings {
     std::optional<QPoint> probe;  // a locked probe at this full-size pixel
     korvex::LumaStandard luma = korvex::LumaStandard::Rec601;  // Tools > Luma
     bool skinLine = false;      // Tools > Skin Tone Line
+    ColourHandling colour = ColourHandling::ConvertToSrgb;  // --colour: convert or stored
 };
 
-enum class CommandAction { Run, Render, Help, Version, Error };
+// Stats: --stats, with --render too when renderFolder is set.
+enum class CommandAction { Run, Render, Stats, Help, Version, Error };
 
 struct CommandLine {
     CommandAction action = CommandAction::Run;
     QString file;          // the picture to load; may be empty for Run
+    QStringList files;     // the pictures --stats reads, in order
     QString renderFolder;  // where --render writes its images
     RenderSettings settings;
     QString text;          // the help or version text, or what is wrong
@@ -49,7 +53,7 @@ void StartWith(frmMain& window, const QString& file);
 
 // The whole program: reads the command line, then opens the windows, renders
 // headless or prints. Returns the exit code: 0, 1 (a picture that does not
-// load under --render) or 2 (bad options, or no display for the windows).
+// load under --render or --stats) or 2 (bad options, or no display for the windows).
 int RunProgram(int argc, char* argv[]);
 
 }  // namespace vistrel

@@ -51,19 +51,25 @@ QString FailureReason(DecodeError error, const QString& path) {
     return QStringLiteral("damaged or cut short");
 }
 
+ColorValue CompositingBackground(const QPalette& palette) {
+    const QColor base = palette.color(QPalette::Base);
+    return ColorValue(base.red() | base.green() << 8 | base.blue() << 16);
+}
+
 QString ProgressText(int percent) {
     if (percent < 0) return QStringLiteral("Working...");
     return QStringLiteral("Working... %1 %").arg(std::clamp(percent, 0, 100));
 }
 
 PictureLoad::PictureLoad(QString path, ColorValue background, int outerHeight, int border,
-                         korvex::LumaStandard standard, int maxOuterWidth)
+                         korvex::LumaStandard standard, int maxOuterWidth, ColourHandling colour)
     : path_(std::move(path)),
       background_(background),
       outerHeight_(outerHeight),
       border_(border),
       maxOuterWidth_(maxOuterWidth),
-      standard_(standard) {}
+      standard_(standard),
+      colour_(colour) {}
 
 PictureLoad::~PictureLoad() {
     Cancel();
@@ -84,7 +90,7 @@ int PictureLoad::Percent() const {
 void PictureLoad::Decode() {
     DecodeWorkerOptions options;
     options.cancelled = [this] { return cancel_.load(); };
-    decoded_ = DecodeInWorker(path_, background_, this, options);
+    decoded_ = DecodeInWorker(path_, background_, this, options, colour_);
     // The picture refused without a cancel: there was no memory for its analysis.
     if (!decoded_ && decoded_.error == DecodeError::Cancelled && !cancel_.load()) decoded_.error = DecodeError::OutOfMemory;
     {

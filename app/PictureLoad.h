@@ -4,6 +4,7 @@
 // (U, V) histogram, the level counts and the fitted view. The GUI thread only starts it, reads its
 // progress, may cancel it and, once it is over, takes the results.
 
+#include <QPalette>
 #include <QString>
 
 #include <atomic>
@@ -44,12 +45,18 @@ QString FailureReason(DecodeError error, const QString& path);
 // The status line while a load runs: "Working... 42 %" once rows are counted, else "Working...".
 QString ProgressText(int percent);
 
+// The colour a picture's transparent parts are composited over: the palette's base
+// colour, which the window's full-size holder is filled with.
+ColorValue CompositingBackground(const QPalette& palette);
+
 class PictureLoad final : public RowReceiver {
 public:
     // outerHeight, border and maxOuterWidth: the view box's, for the fitted copy (FitView);
     // standard: the weights of luma and the colour differences.
+    // colour: what becomes of a picture whose file means colours other than sRGB's.
     PictureLoad(QString path, ColorValue background, int outerHeight, int border,
-                korvex::LumaStandard standard = korvex::LumaStandard::Rec601, int maxOuterWidth = kAnyViewWidth);
+                korvex::LumaStandard standard = korvex::LumaStandard::Rec601, int maxOuterWidth = kAnyViewWidth,
+                ColourHandling colour = ColourHandling::ConvertToSrgb);
     ~PictureLoad() override;
     PictureLoad(const PictureLoad&) = delete;
     PictureLoad& operator=(const PictureLoad&) = delete;
@@ -83,6 +90,7 @@ private:
     const int border_;
     const int maxOuterWidth_;
     const korvex::LumaStandard standard_;
+    const ColourHandling colour_;
     std::function<void()> finished_;
 
     std::atomic<bool> cancel_{false};

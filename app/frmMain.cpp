@@ -24,6 +24,7 @@
 #include <algorithm>
 
 #include "about/frmAbout.h"
+#include "app/PictureLoad.h"
 #include "histogram/frmHistogram.h"
 #include "linescope/frmScope.h"
 #include "platform/Desktop.h"
@@ -148,8 +149,7 @@ void frmMain::buildControls() {
     picImg->setAcceptDrops(true);
 
     // The full-size holder: never shown, no border, sized by each picture.
-    const QColor window = palette().color(QPalette::Base);
-    picHidden = new PictureBox(0, ColorValue(window.red() | window.green() << 8 | window.blue() << 16), client);
+    picHidden = new PictureBox(0, CompositingBackground(palette()), client);
     picHidden->setObjectName("picHidden");
     picHidden->setGeometry(Tw(0, 5318, 255, 255));
     picHidden->hide();

@@ -129,8 +129,9 @@ void BM_SpreadChannel(benchmark::State& state) {
     SetRate(state, count);
 }
 
-// The analysis that follows the decoder on its own core, band by band as a streaming
-// load feeds it (bands of 256 Ki pixels), into a 501 x 332 view; CPU time of one thread.
+// The analysis that follows the decoder on its own core (luma, pairs, level counts, view),
+// band by band as a streaming load feeds it (bands of 256 Ki pixels), into a 501 x 332
+// view; CPU time of one thread.
 // Fully hidden behind decoding while it stays below the decoder's own time per band.
 void BM_BandAnalysisOneThread(benchmark::State& state) {
     constexpr std::size_t kWidth = 6000;

@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <array>
 #include <cassert>
-#include <memory>
 
 #include "kernels/korvex.h"
 #include "kernels/parallel.h"
@@ -34,9 +33,28 @@ bool InRange(std::int32_t u, std::int32_t v) {
     return u >= UvHistogram::kMinU && u <= UvHistogram::kMaxU && v >= UvHistogram::kMinV && v <= UvHistogram::kMaxV;
 }
 
-// One pixel's red, green, blue and luma (fourth byte) into four tables of 256 levels,
-// laid out as LevelCounts' bins.
-inline void CountLevels(Pixel pixel, std::uint64_t* tables) {
+// The level counts of one call, as the hot loop keeps them: 32-bit, so that both sets
+// fit in 8 KiB of the first-level cache beside the run. Even pixels count into one set,
+// odd ones into the other, so that runs of equal levels do not wait on one counter's
+// previous increment; the two are added into the 64-bit counts at the end.
+struct LevelTables {
+    static constexpr std::size_t kTable = LevelCounts::kChannels * LevelCounts::kLevels;
+    std::array<std::uint32_t, 2 * kTable> counts{};
+
+    void AddTo(LevelCounts& levels) const {
+        for (std::size_t c = 0; c < LevelCounts::kChannels; ++c)
+            for (std::size_t v = 0; v < LevelCounts::kLevels; ++v) {
+                const std::size_t k = c * LevelCounts::kLevels + v;
+                levels.bins[c][v] += std::uint64_t{counts[k]} + counts[kTable + k];
+            }
+    }
+};
+// Pixels of one call counted in 32-bit tables: each set's counters then stay below 2^31.
+constexpr std::size_t kLevelBlockPixels = std::size_t{1} << 32;
+
+// One pixel's red, green, blue and luma (fourth byte) into a set of four tables of 256
+// levels, laid out as LevelCounts' bins.
+inline void CountLevels(Pixel pixel, std::uint32_t* tables) {
     ++tables[LevelCounts::R * LevelCounts::kLevels + ((pixel >> 16) & 0xFF)];
     ++tables[LevelCounts::G * LevelCounts::kLevels + ((pixel >> 8) & 0xFF)];
     ++tables[LevelCounts::B * LevelCounts::kLevels + (pixel & 0xFF)];
@@ -57,16 +75,19 @@ void UvHistogram::AddPixels(std::span<Pixel> pixels, LumaStandard standard, Leve
 }
 
 void UvHistogram::Add(std::span<Pixel> pixels, LumaStandard standard, LevelCounts* levels) {
+    if (levels != nullptr && pixels.size() > kLevelBlockPixels) {
+        for (std::size_t begin = 0; begin < pixels.size(); begin += kLevelBlockPixels)
+            Add(pixels.subspan(begin, std::min(kLevelBlockPixels, pixels.size() - begin)), standard, levels);
+        return;
+    }
     std::array<UvPair, kRunPixels> pairs;
     const bool split = pixels.size() >= kSplitPixels;
     if (split && spare_.empty()) spare_.assign(kCells, 0u);
     std::uint32_t* const even = counts_.data();
     std::uint32_t* const odd = split ? spare_.data() : counts_.data();
-    // The level counts alternate the same way, odd pixels into a spare table when split.
-    const std::unique_ptr<LevelCounts> spareLevels =
-        split && levels != nullptr ? std::make_unique<LevelCounts>() : nullptr;
-    std::uint64_t* const evenLevels = levels != nullptr ? levels->bins[0].data() : nullptr;
-    std::uint64_t* const oddLevels = spareLevels != nullptr ? spareLevels->bins[0].data() : evenLevels;
+    LevelTables tables;
+    std::uint32_t* const evenLevels = tables.counts.data();
+    std::uint32_t* const oddLevels = tables.counts.data() + LevelTables::kTable;
     for (std::size_t begin = 0; begin < pixels.size(); begin += kRunPixels) {
         const std::size_t n = std::min(kRunPixels, pixels.size() - begin);
         ConvertToYuv(pixels.subspan(begin, n), std::span<UvPair>(pairs.data(), n), standard);
@@ -93,8 +114,8 @@ void UvHistogram::Add(std::span<Pixel> pixels, LumaStandard standard, LevelCount
     if (split) {
         for (std::size_t c = 0; c < kCells; ++c) even[c] += odd[c];
         std::fill(spare_.begin(), spare_.end(), 0u);
-        if (spareLevels != nullptr) AddLevels(*levels, *spareLevels);
     }
+    if (levels != nullptr) tables.AddTo(*levels);
 }
 
 void UvHistogram::Merge(const UvHistogram& other) {

@@ -31,6 +31,11 @@ ChannelMix MixOf(const std::array<bool, 3>& channels) {
     }
 }
 
+ProbeReadout ReadoutOf(korvex::Pixel sample, korvex::LumaStandard standard) {
+    return {static_cast<int>((sample >> 16) & 0xFF), static_cast<int>((sample >> 8) & 0xFF),
+            static_cast<int>(sample & 0xFF), static_cast<int>(sample >> 24), korvex::PairOf(sample, standard)};
+}
+
 void Model::Load(Picture picture) {
     picture_ = std::move(picture);
     loaded_ = true;

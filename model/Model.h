@@ -21,6 +21,14 @@ struct Probe {
     std::int32_t row = 0;
 };
 
+// What the probe readouts show for one full-size pixel: red, green, blue and luma as the
+// picture holds them (luma in the fourth byte), and its (U, V) pair under the standard.
+struct ProbeReadout {
+    int r = 0, g = 0, b = 0, y = 0;
+    korvex::UvPair uv{0, 0};
+};
+ProbeReadout ReadoutOf(korvex::Pixel sample, korvex::LumaStandard standard);
+
 // Everything a load produces. A load or reload builds a new one and the model takes it whole.
 struct Picture {
     korvex::PixelGrid pixels;          // full size, luma in the fourth byte

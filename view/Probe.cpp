@@ -41,11 +41,11 @@ void frmMain::ShowProbe(int column, int row) {
     const Picture& picture = model_.picture();
     ProbeSample = picture.pixels.at(static_cast<std::size_t>(column), static_cast<std::size_t>(row));
     const ColorValue color = korvex::PixelToColor(ProbeSample);
-    lblStatus->setText(Digits((ProbeSample >> 16) & 0xFF) + ", " + Digits((ProbeSample >> 8) & 0xFF) + ", " +
-                       Digits(ProbeSample & 0xFF) + ", " + Digits(ProbeSample >> 24));
+    const ProbeReadout readout = ReadoutOf(ProbeSample, model_.settings.luma);
+    lblStatus->setText(Digits(readout.r) + ", " + Digits(readout.g) + ", " + Digits(readout.b) + ", " +
+                       Digits(readout.y));
     SetPatchColour(FromColorValue(color));
-    if (frmVector_ != nullptr)
-        frmVector_->MarkProbe(korvex::PairOf(ProbeSample, model_.settings.luma), color);
+    if (frmVector_ != nullptr) frmVector_->MarkProbe(readout.uv, color);
     if (frmScope_ != nullptr) frmScope_->DrawLineTrace(picture.pixels, column, row);
 }
 

@@ -1,0 +1,119 @@
+#include "app/Stats.h"
+
+#include <QGuiApplication>
+
+#include <future>
+
+#include "app/PictureLoad.h"
+
+namespace vistrel {
+
+namespace {
+
+// The view the load fits is not read here: one row keeps its share of the work least.
+constexpr int kUnusedViewHeight = 1;
+
+QByteArray JsonString(const QString& text) {
+    QByteArray out = "\"";
+    for (const char c : text.toUtf8()) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (byte < 0x20) {
+            out += QByteArray("\\u00") + QByteArray::number(byte, 16).rightJustified(2, '0');
+        } else {
+            out += c;
+        }
+    }
+    return out + '"';
+}
+
+QByteArray Number(std::uint64_t value) { return QByteArray::number(static_cast<qulonglong>(value)); }
+QByteArray Number(int value) { return QByteArray::number(value); }
+
+// Thousandths as a decimal with exactly three places.
+QByteArray Thousandths(std::uint64_t value) {
+    return Number(value / 1000) + '.' + Number(value % 1000).rightJustified(3, '0');
+}
+
+QByteArray ChannelJson(const ChannelStatistics& c) {
+    return "{\"min\": " + Number(c.min) + ", \"max\": " + Number(c.max) + ", \"mean\": " +
+           Thousandths(c.meanThousandths) + ", \"median\": " + Number(c.median) + ", \"p1\": " + Number(c.p1) +
+           ", \"p99\": " + Number(c.p99) + ", \"at_0\": " + Number(c.at0) + ", \"at_255\": " + Number(c.at255) + "}";
+}
+
+QByteArray LumaName(korvex::LumaStandard standard) {
+    switch (standard) {
+        case korvex::LumaStandard::Rec601: return "601";
+        case korvex::LumaStandard::Rec709: return "709";
+    }
+    return "601";
+}
+
+}  // namespace
+
+StatsSettings StatsSettingsOf(const RenderSettings& options) { return {options.luma, options.colour, options.probe}; }
+
+FileStatistics MeasureFile(const QString& file, const StatsSettings& settings, ColorValue background) {
+    FileStatistics result;
+    result.file = file;
+    result.luma = settings.luma;
+    result.probe = settings.probe;
+    PictureLoad load(file, background, kUnusedViewHeight, 0, settings.luma, kAnyViewWidth, settings.colour);
+    std::promise<void> over;
+    load.Start([&over] { over.set_value(); });
+    over.get_future().wait();
+    DecodeResult& decoded = load.decoded();
+    if (!decoded) return result;
+    const Surface& picture = *decoded.surface;
+    result.loaded = true;
+    result.width = picture.width();
+    result.height = picture.height();
+    result.colourSpace = decoded.colourSpace;
+    result.outOfGamut = decoded.colourConverted ? decoded.outOfGamut : 0;
+    result.levels = StatisticsOf(load.levels());
+    if (settings.probe && settings.probe->x() < result.width && settings.probe->y() < result.height)
+        result.readout = ReadoutOf(picture.row(settings.probe->y())[settings.probe->x()], settings.luma);
+    return result;
+}
+
+QByteArray StatsLine(const FileStatistics& stats) {
+    QByteArray line = "{\"file\": " + JsonString(stats.file);
+    if (!stats.loaded) return line + ", \"error\": " + JsonString("Could not load " + stats.file) + "}";
+    line += ", \"width\": " + Number(stats.width) + ", \"height\": " + Number(stats.height);
+    line += ", \"luma\": \"" + LumaName(stats.luma) + "\", \"colour\": " +
+            JsonString(stats.colourSpace.isEmpty() ? QStringLiteral("sRGB") : stats.colourSpace);
+    static constexpr const char* kNames[] = {"R", "G", "B", "Y"};
+    line += ", \"channels\": {";
+    for (std::size_t c = 0; c < stats.levels.channels.size(); ++c)
+        line += QByteArray(c == 0 ? "\"" : ", \"") + kNames[c] + "\": " + ChannelJson(stats.levels.channels[c]);
+    line += "}, \"outside_16_235\": " + Number(stats.levels.outsideVideoRange);
+    line += ", \"out_of_gamut\": " + Number(stats.outOfGamut);
+    if (stats.probe) {
+        line += ", \"probe\": ";
+        if (const auto& r = stats.readout)
+            line += "{\"x\": " + Number(stats.probe->x()) + ", \"y\": " + Number(stats.probe->y()) +
+                    ", \"R\": " + Number(r->r) + ", \"G\": " + Number(r->g) + ", \"B\": " + Number(r->b) +
+                    ", \"Y\": " + Number(r->y) + ", \"U\": " + Number(int{r->uv.u}) + ", \"V\": " +
+                    Number(int{r->uv.v}) + "}";
+        else
+            line += "null";  // the probe lies outside this picture
+    }
+    return line + "}";
+}
+
+int WriteStatistics(const QStringList& files, const StatsSettings& settings, std::FILE* out) {
+    const ColorValue background = CompositingBackground(QGuiApplication::palette());
+    int code = 0;
+    for (const QString& file : files) {
+        const FileStatistics stats = MeasureFile(file, settings, background);
+        if (!stats.loaded) code = 1;
+        const QByteArray line = StatsLine(stats) + '\n';
+        std::fwrite(line.constData(), 1, static_cast<std::size_t>(line.size()), out);
+        std::fflush(out);
+    }
+    return code;
+}
+
+}  // namespace vistrel

@@ -1,0 +1,53 @@
+#pragma once
+// `vistrel --stats FILE...`: each picture loaded as the window loads it, and its
+// numbers printed as one line of JSON, in the order the files were given.
+
+#include <QByteArray>
+#include <QPoint>
+#include <QString>
+#include <QStringList>
+
+#include <cstdio>
+#include <optional>
+
+#include "app/CommandLine.h"
+#include "decoding/Decode.h"
+#include "model/LevelStatistics.h"
+#include "model/Model.h"
+
+namespace vistrel {
+
+struct StatsSettings {
+    korvex::LumaStandard luma = korvex::LumaStandard::Rec601;
+    ColourHandling colour = ColourHandling::ConvertToSrgb;
+    std::optional<QPoint> probe;  // the full-size pixel whose readouts are added
+};
+
+StatsSettings StatsSettingsOf(const RenderSettings& options);
+
+// What one file gave.
+struct FileStatistics {
+    QString file;  // as given
+    bool loaded = false;
+    int width = 0;
+    int height = 0;
+    korvex::LumaStandard luma = korvex::LumaStandard::Rec601;
+    QString colourSpace;  // the space the picture came in; empty for sRGB or none named
+    std::uint64_t outOfGamut = 0;
+    LevelStatistics levels;
+    std::optional<QPoint> probe;          // asked for
+    std::optional<ProbeReadout> readout;  // the probe's values, when it lies on the picture
+};
+
+// The file decoded and analysed as the window's load does it. background: the colour
+// transparent parts are composited over.
+FileStatistics MeasureFile(const QString& file, const StatsSettings& settings, ColorValue background);
+
+// The file's line of JSON, without its line end.
+QByteArray StatsLine(const FileStatistics& stats);
+
+// Measures each file in turn and writes its line to out as soon as it is known.
+// Returns 1 if any file failed to load, else 0. Needs a QGuiApplication.
+int WriteStatistics(const QStringList& files, const StatsSettings& settings, std::FILE* out);
+
+}  // namespace vistrel

@@ -1,0 +1,119 @@
+// `vistrel --stats` run as a script runs it: one JSON object per file, exactly the one
+// the slow way gives for the picture written; a failing file in the middle; bad options.
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QImage>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <random>
+#include <span>
+#include <vector>
+
+#include "kernels/korvex.h"
+#include "model/LevelStatistics.h"
+
+namespace {
+
+using korvex::LevelCounts;
+
+struct Outcome {
+    int exitCode = -1;
+    std::vector<QJsonObject> lines;
+};
+
+Outcome RunStats(const QStringList& arguments) {
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) environment.remove(name);
+    process.setProcessEnvironment(environment);
+    process.start(VISTREL_BINARY_DIR "/vistrel", QStringList{"--stats"} + arguments);
+    EXPECT_TRUE(process.waitForFinished(60000));
+    Outcome outcome{process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, {}};
+    for (const QByteArray& line : process.readAllStandardOutput().split('\n')) {
+        QJsonParseError error{};
+        if (!line.isEmpty()) outcome.lines.push_back(QJsonDocument::fromJson(line, &error).object());
+        EXPECT_EQ(error.error, QJsonParseError::NoError) << line.toStdString();
+    }
+    return outcome;
+}
+
+TEST(AppStats, EachFileGetsTheSlowWaysLineAndAFailureLeavesTheOthersIntact) {
+    QTemporaryDir dir;
+    constexpr int kWidth = 37, kHeight = 23, kProbeX = 36, kProbeY = 5;
+    QImage image(kWidth, kHeight, QImage::Format_RGB32);
+    std::mt19937 rng(21);
+    const auto pick = [&] {  // random levels, clipped ones and the video range's edges among them
+        const unsigned r = rng() % 8;
+        return r == 0 ? 0u : r == 1 ? 255u : r == 2 ? 16u + rng() % 2 : rng() % 256;
+    };
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x) image.setPixel(x, y, qRgb(pick(), pick(), pick()));
+    const QString good = dir.filePath("good \"one\".png");
+    ASSERT_TRUE(image.save(good, "PNG"));
+    const QString missing = dir.filePath("missing.png");
+
+    for (const korvex::LumaStandard standard : {korvex::LumaStandard::Rec601, korvex::LumaStandard::Rec709}) {
+        const bool is709 = standard == korvex::LumaStandard::Rec709;
+        LevelCounts counts;  // the slow way, pixel by pixel
+        QJsonObject probe{{"x", kProbeX}, {"y", kProbeY}};
+        for (int y = 0; y < kHeight; ++y)
+            for (int x = 0; x < kWidth; ++x) {
+                korvex::Pixel p = image.pixel(x, y) & 0x00FFFFFFu;
+                korvex::UvPair pair{};
+                korvex::ConvertToYuv(std::span(&p, 1), std::span(&pair, 1), standard);
+                for (const std::size_t c : {LevelCounts::R, LevelCounts::G, LevelCounts::B, LevelCounts::Y}) {
+                    const int level = static_cast<int>((p >> (c == LevelCounts::Y ? 24 : 16 - 8 * c)) & 0xFF);
+                    ++counts.bins[c][static_cast<std::size_t>(level)];
+                    if (x == kProbeX && y == kProbeY) probe[QString(QChar::fromLatin1("RGBY"[c]))] = level;
+                }
+                if (x == kProbeX && y == kProbeY) probe["U"] = pair.u, probe["V"] = pair.v;
+            }
+        const vistrel::LevelStatistics stats = vistrel::StatisticsOf(counts);
+        QJsonObject channels;
+        for (const std::size_t c : {LevelCounts::R, LevelCounts::G, LevelCounts::B, LevelCounts::Y}) {
+            const vistrel::ChannelStatistics& s = stats.channels[c];
+            channels[QString(QChar::fromLatin1("RGBY"[c]))] = QJsonObject{
+                {"min", s.min}, {"max", s.max}, {"mean", static_cast<double>(s.meanThousandths) / 1000.0},
+                {"median", s.median}, {"p1", s.p1}, {"p99", s.p99},
+                {"at_0", static_cast<qint64>(counts.bins[c][0])}, {"at_255", static_cast<qint64>(counts.bins[c][255])}};
+        }
+        const QJsonObject expected{{"file", good}, {"width", kWidth}, {"height", kHeight},
+                                   {"luma", is709 ? "709" : "601"}, {"colour", "sRGB"}, {"channels", channels},
+                                   {"outside_16_235", static_cast<qint64>(stats.outsideVideoRange)},
+                                   {"out_of_gamut", 0}, {"probe", probe}};
+
+        QStringList arguments{good, missing, good, "--probe", QStringLiteral("%1,%2").arg(kProbeX).arg(kProbeY)};
+        if (is709) arguments += QStringList{"--luma", "709"};
+        const Outcome run = RunStats(arguments);
+        EXPECT_EQ(run.exitCode, 1);
+        ASSERT_EQ(run.lines.size(), 3u);
+        EXPECT_EQ(run.lines[0], expected);
+        EXPECT_EQ(run.lines[1], QJsonObject({{"file", missing}, {"error", "Could not load " + missing}}));
+        EXPECT_EQ(run.lines[2], expected);
+    }
+
+    // With --render too: the line and both images.
+    const QString folder = dir.filePath("scopes");
+    const Outcome both = RunStats({good, "--render", folder});
+    EXPECT_EQ(both.exitCode, 0);
+    EXPECT_EQ(both.lines.size(), 1u);
+    EXPECT_TRUE(QFile::exists(QDir(folder).filePath("linescope.png")));
+    EXPECT_TRUE(QFile::exists(QDir(folder).filePath("vectorscope.png")));
+}
+
+TEST(AppStats, BadOptionsExitTwoAndPrintNothing) {
+    for (const QStringList& arguments : {QStringList{}, QStringList{"p.png", "--colour", "sideways"},
+                                         QStringList{"p.png", "--scope", "y"},
+                                         QStringList{"a.png", "b.png", "--render", "o"}}) {
+        const Outcome run = RunStats(arguments);
+        EXPECT_EQ(run.exitCode, 2) << arguments.join(' ').toStdString();
+        EXPECT_TRUE(run.lines.empty());
+    }
+}
+
+}  // namespace
