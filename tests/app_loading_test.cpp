@@ -137,7 +137,8 @@ TEST_F(Loading, VeryWidePictureTakesTheWindowsWidthAndAHeightThatFollows) {
     EXPECT_FLOAT_EQ(w->model().picture().scaleY, 500.0f / 62.0f);
     EXPECT_EQ(Ctl<QScrollBar>(*w, "vscrCross")->pageStep(), 5);
     EXPECT_EQ(Ctl<QScrollBar>(*w, "vscrCross")->height(), 64);  // the vertical bar spans the picture too
-    EXPECT_EQ(Ctl<QScrollBar>(*w, "hscrCross")->x() + Ctl<QScrollBar>(*w, "hscrCross")->width(), w->centralWidget()->width() - 4);
+    EXPECT_EQ(Ctl<QScrollBar>(*w, "hscrCross")->x() + Ctl<QScrollBar>(*w, "hscrCross")->width(),
+              w->centralWidget()->width() - 4);
     // The last column is on screen and probes the picture's last column.
     Ctl<vistrel::PictureBox>(*w, "picImg")->onMouseDown(1, 0, static_cast<float>(w->model().picture().viewMaxX), 0);
     EXPECT_EQ(Ctl<QLabel>(*w, "lblPosn")->text(), "3992 / 000");
@@ -155,14 +156,16 @@ TEST_F(Loading, ExtremeProportionsKeepTheViewBetweenOnePixelAndTheWindow) {
     Load(*w, WritePicture(dir, "panorama.bmp", Gradient(20000, 10)));
     ASSERT_TRUE(w->model().loaded());
     EXPECT_EQ(Ctl<vistrel::PictureBox>(*w, "picImg")->innerHeight(), 1);  // 512 x 0.0005 rounds to nothing
-    EXPECT_EQ(w->model().picture().viewPixels.size(), static_cast<std::size_t>(Ctl<vistrel::PictureBox>(*w, "picImg")->innerWidth()));
+    EXPECT_EQ(w->model().picture().viewPixels.size(),
+              static_cast<std::size_t>(Ctl<vistrel::PictureBox>(*w, "picImg")->innerWidth()));
 
     Load(*w, WritePicture(dir, "needle.bmp", Gradient(2, 3000)));
     ASSERT_TRUE(w->model().loaded());
     EXPECT_EQ(Ctl<vistrel::PictureBox>(*w, "picImg")->innerWidth(), 1);  // 334 / 1500 rounds to nothing
     EXPECT_EQ(w->model().picture().viewMaxX, 0);
     EXPECT_FLOAT_EQ(w->model().picture().scaleX, 2.0f);
-    Ctl<vistrel::PictureBox>(*w, "picImg")->onMouseDown(1, 0, 5, 100);  // pinned to the one column: 100 x 3000 / 332 = 903.6
+    Ctl<vistrel::PictureBox>(*w, "picImg")
+        ->onMouseDown(1, 0, 5, 100);  // pinned to the one column: 100 x 3000 / 332 = 903.6
     EXPECT_EQ(Ctl<QLabel>(*w, "lblPosn")->text(), "000 / 904");
 }
 
@@ -299,7 +302,8 @@ TEST_F(Loading, LoadingAgainResetsTheDisplayModeAndItsMenuMarks) {
     EXPECT_TRUE(Ctl<QAction>(*w, "mnuSelectChanR")->isChecked());
     EXPECT_FALSE(Ctl<QAction>(*w, "mnuSelectNeg")->isChecked());
     // The view shows the picture's own colours again.
-    EXPECT_EQ(Ctl<vistrel::PictureBox>(*w, "picImg")->surface().pixel(5, 5), w->model().picture().viewPixels[5 * Ctl<vistrel::PictureBox>(*w, "picImg")->innerWidth() + 5]);
+    EXPECT_EQ(Ctl<vistrel::PictureBox>(*w, "picImg")->surface().pixel(5, 5),
+              w->model().picture().viewPixels[5 * Ctl<vistrel::PictureBox>(*w, "picImg")->innerWidth() + 5]);
 }
 
 TEST_F(Loading, ClearEmptiesEverythingAndLaterClicksDoNothing) {

@@ -68,7 +68,8 @@ TEST_F(LoadJob, StreamedAnalysisEqualsTheWholePictureKernelsAtAnyThreadCount) {
         const ThreadCountGuard guard(threads);
         Load(*w, path);
         ASSERT_TRUE(w->model().loaded());
-        const int Wv = Ctl<vistrel::PictureBox>(*w, "picImg")->innerWidth(), Hv = Ctl<vistrel::PictureBox>(*w, "picImg")->innerHeight();
+        const int Wv = Ctl<vistrel::PictureBox>(*w, "picImg")->innerWidth(),
+                  Hv = Ctl<vistrel::PictureBox>(*w, "picImg")->innerHeight();
         std::vector<Pixel> expectedView(static_cast<std::size_t>(Wv) * Hv);
         korvex::ResampleArea(pixels.data(), 1500, 900, 1500, expectedView.data(), Wv, Hv);
         ASSERT_EQ(w->model().picture().viewPixels.size(), expectedView.size());

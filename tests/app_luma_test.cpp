@@ -32,7 +32,10 @@ struct Shown {
 };
 
 Shown ShownBy(vistrel::frmMain& w) {
-    Shown s{w.vectorWindow()->surface().image(), {}, Ctl<QLabel>(w, "lblPosn")->text(), Ctl<QLabel>(w, "lblStatus")->text()};
+    Shown s{w.vectorWindow()->surface().image(),
+            {},
+            Ctl<QLabel>(w, "lblPosn")->text(),
+            Ctl<QLabel>(w, "lblStatus")->text()};
     for (int k = 0; k < 4; ++k) s.scope[k] = w.scopeWindow()->boxSurface(k).image();
     return s;
 }
@@ -104,8 +107,9 @@ TEST_F(LumaSwitch, ALockedProbeStaysAndReadsTheNewLuma) {
     EXPECT_EQ(Ctl<QLabel>(*w, "lblPosn")->text(), posn);
     EXPECT_EQ(view_testing::ViewNow(view()), viewBefore) << "the crosshair stays where it was";
     // The readout's fourth value is the Rec. 709 luma of the probed pixel.
-    const Pixel probed = w->model().picture().pixels.at(static_cast<std::size_t>(Ctl<QScrollBar>(*w, "hscrCross")->value()),
-                                                  static_cast<std::size_t>(Ctl<QScrollBar>(*w, "vscrCross")->value()));
+    const Pixel probed =
+        w->model().picture().pixels.at(static_cast<std::size_t>(Ctl<QScrollBar>(*w, "hscrCross")->value()),
+                                       static_cast<std::size_t>(Ctl<QScrollBar>(*w, "vscrCross")->value()));
     std::vector<Pixel> one{probed & 0x00FFFFFFu};
     std::vector<korvex::UvPair> pair(1);
     korvex::ConvertToYuv(one, pair, LumaStandard::Rec709);

@@ -12,6 +12,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSet>
 #include <QWindow>
 
 #include <random>
@@ -93,37 +94,46 @@ TEST(MainControls, CaptionsPositionsAndInitialStates) {
     StartedMain w;
     EXPECT_EQ(w->windowTitle(), "Vistrel");
     EXPECT_EQ(w->centralWidget()->size(), QSize(528, 440));
-    struct Expect {
-        QWidget* control;
-        const char* name;
-        QRect at;
-    };
-    const Expect expected[] = {
-        {Ctl<vistrel::PictureBox>(*w, "picImg"), "picImg", QRect(16, 15, 2, 334)},
-        {Ctl<QScrollBar>(*w, "hscrCross"), "hscrCross", QRect(16, 2, 334, 13)},
-        {Ctl<QScrollBar>(*w, "vscrCross"), "vscrCross", QRect(1, 15, 13, 334)},
-        {Ctl<QLineEdit>(*w, "txtImageFile"), "txtImageFile", QRect(4, 377, 381, 23)},
-        {Ctl<QPushButton>(*w, "cmdLoadPic"), "cmdLoadPic", QRect(394, 378, 60, 21)},
-        {Ctl<QPushButton>(*w, "cmdBrowse"), "cmdBrowse", QRect(462, 378, 60, 21)},
-        {Ctl<QPushButton>(*w, "cmdReset"), "cmdReset", QRect(404, 409, 40, 21)},
-        {Ctl<QPushButton>(*w, "cmdExit"), "cmdExit", QRect(478, 409, 29, 21)},
-        {Ctl<QFrame>(*w, "fraChannels"), "fraChannels", QRect(258, 355, 243, 18)},
-        {Ctl<QCheckBox>(*w, "chkChannel[0]"), "chkChannel[0]", QRect(4, -1, 27, 16)},
-        {Ctl<QCheckBox>(*w, "chkChannel[1]"), "chkChannel[1]", QRect(38, -1, 27, 16)},
-        {Ctl<QCheckBox>(*w, "chkChannel[2]"), "chkChannel[2]", QRect(73, -1, 27, 16)},
-        {Ctl<QCheckBox>(*w, "chkChroma"), "chkChroma", QRect(119, -1, 67, 16)},
-        {Ctl<QCheckBox>(*w, "chkNeg"), "chkNeg", QRect(192, -1, 46, 16)},
-        {Ctl<QLabel>(*w, "lblPosn"), "lblPosn", QRect(21, 355, 77, 16)},
-        {Ctl<QLabel>(*w, "lblStatus"), "lblStatus", QRect(107, 355, 114, 16)},
-        {Ctl<QFrame>(*w, "shpPatch"), "shpPatch", QRect(229, 352, 22, 22)},
-        {Ctl<QCheckBox>(*w, "chkLineScope"), "chkLineScope", QRect(7, 404, 44, 17)},
-        {Ctl<QCheckBox>(*w, "chkPolar"), "chkPolar", QRect(7, 420, 55, 17)},
-        {Ctl<QLabel>(*w, "lblX[0]"), "lblX[0]", QRect(101, 406, 57, 13)},
-        {Ctl<QScrollBar>(*w, "hscrLamp"), "hscrLamp", QRect(70, 423, 118, 11)},
-    };
-    for (const Expect& e : expected) {
-        EXPECT_EQ(e.control->objectName(), e.name);
-        EXPECT_EQ(e.control->geometry(), e.at) << e.name;
+    // The view as designed, empty: its border only, as tall as every picture that fits is shown.
+    EXPECT_EQ(Ctl<vistrel::PictureBox>(*w, "picImg")->geometry(), QRect(16, 15, 2, 334));
+    // Every control in the client area, none over another (the two instrument
+    // switches share one pixel row by design), the layout reaching the area's far edges.
+    const QRect client(QPoint(0, 0), w->centralWidget()->size());
+    std::vector<QWidget*> controls;
+    for (QWidget* c : w->centralWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        if (c->objectName() != "picHidden") controls.push_back(c);
+    ASSERT_GE(controls.size(), 16u);
+    QRect reach;
+    for (QWidget* a : controls) {
+        EXPECT_TRUE(client.contains(a->geometry())) << a->objectName().toStdString();
+        reach |= a->geometry();
+        for (QWidget* b : controls) {
+            if (a >= b) continue;
+            const QRect both = a->geometry() & b->geometry();
+            const bool switches = QSet<QString>{a->objectName(), b->objectName()} ==
+                                  QSet<QString>{"chkLineScope", "chkPolar"};
+            EXPECT_TRUE(both.isEmpty() || (switches && both.height() == 1))
+                << a->objectName().toStdString() << " over " << b->objectName().toStdString();
+        }
+    }
+    EXPECT_GE(reach.right(), client.right() - 8);
+    EXPECT_GE(reach.bottom(), client.bottom() - 8);
+    // The crosshair bars run along the view's top and left edges.
+    const QRect view = Ctl<vistrel::PictureBox>(*w, "picImg")->geometry();
+    const QRect across = Ctl<QScrollBar>(*w, "hscrCross")->geometry();
+    const QRect down = Ctl<QScrollBar>(*w, "vscrCross")->geometry();
+    EXPECT_EQ(across.left(), view.left());
+    EXPECT_EQ(across.bottom() + 1, view.top());
+    EXPECT_EQ(down.top(), view.top());
+    EXPECT_LT(down.right(), view.left());
+    // The channel boxes side by side in their frame, red to negative.
+    const char* const row[] = {"chkChannel[0]", "chkChannel[1]", "chkChannel[2]", "chkChroma", "chkNeg"};
+    for (std::size_t i = 1; i < std::size(row); ++i) {
+        const QRect left = Ctl<QCheckBox>(*w, row[i - 1])->geometry();
+        const QRect right = Ctl<QCheckBox>(*w, row[i])->geometry();
+        EXPECT_EQ(right.top(), left.top());
+        EXPECT_GT(right.left(), left.right()) << row[i];
+        EXPECT_EQ(Ctl<QCheckBox>(*w, row[i])->parentWidget()->objectName(), "fraChannels");
     }
     EXPECT_EQ(Ctl<QPushButton>(*w, "cmdLoadPic")->text(), "&Load");
     EXPECT_EQ(Ctl<QPushButton>(*w, "cmdBrowse")->text(), "&Browse");
@@ -138,7 +148,8 @@ TEST(MainControls, CaptionsPositionsAndInitialStates) {
     EXPECT_FALSE(Ctl<QScrollBar>(*w, "vscrCross")->isVisible());
     EXPECT_FALSE(Ctl<QFrame>(*w, "fraChannels")->isVisible());
     EXPECT_FALSE(Ctl<vistrel::PictureBox>(*w, "picHidden")->isVisible());
-    EXPECT_TRUE(Ctl<QCheckBox>(*w, "chkChannel[0]")->isChecked() && Ctl<QCheckBox>(*w, "chkChannel[1]")->isChecked() && Ctl<QCheckBox>(*w, "chkChannel[2]")->isChecked());
+    EXPECT_TRUE(Ctl<QCheckBox>(*w, "chkChannel[0]")->isChecked() && Ctl<QCheckBox>(*w, "chkChannel[1]")->isChecked() &&
+                Ctl<QCheckBox>(*w, "chkChannel[2]")->isChecked());
     EXPECT_FALSE(Ctl<QCheckBox>(*w, "chkChroma")->isChecked() || Ctl<QCheckBox>(*w, "chkNeg")->isChecked());
     EXPECT_TRUE(Ctl<QCheckBox>(*w, "chkLineScope")->isChecked() && Ctl<QCheckBox>(*w, "chkPolar")->isChecked());
     EXPECT_EQ(Ctl<vistrel::PictureBox>(*w, "picImg")->cursor().shape(), Qt::CrossCursor);
@@ -208,10 +219,13 @@ TEST(MainControls, FittingFontIsTheLargestReadableFontThatFits) {
 
 TEST(MainControls, TabOrderRunsAsDesigned) {
     StartedMain w;
-    const std::vector<QWidget*> expected = {Ctl<QLineEdit>(*w, "txtImageFile"), Ctl<QPushButton>(*w, "cmdLoadPic"),   Ctl<QPushButton>(*w, "cmdBrowse"),     Ctl<vistrel::PictureBox>(*w, "picImg"),
-                                            Ctl<QCheckBox>(*w, "chkChannel[0]"), Ctl<QCheckBox>(*w, "chkChannel[1]"), Ctl<QCheckBox>(*w, "chkChannel[2]"), Ctl<QCheckBox>(*w, "chkChroma"),
-                                            Ctl<QCheckBox>(*w, "chkNeg"),        Ctl<QCheckBox>(*w, "chkLineScope"), Ctl<QCheckBox>(*w, "chkPolar"),      Ctl<QScrollBar>(*w, "hscrLamp"),
-                                            Ctl<QPushButton>(*w, "cmdReset"),      Ctl<QPushButton>(*w, "cmdExit")};
+    const std::vector<QWidget*> expected = {Ctl<QLineEdit>(*w, "txtImageFile"),  Ctl<QPushButton>(*w, "cmdLoadPic"),
+                                            Ctl<QPushButton>(*w, "cmdBrowse"),   Ctl<vistrel::PictureBox>(*w, "picImg"),
+                                            Ctl<QCheckBox>(*w, "chkChannel[0]"), Ctl<QCheckBox>(*w, "chkChannel[1]"),
+                                            Ctl<QCheckBox>(*w, "chkChannel[2]"), Ctl<QCheckBox>(*w, "chkChroma"),
+                                            Ctl<QCheckBox>(*w, "chkNeg"),        Ctl<QCheckBox>(*w, "chkLineScope"),
+                                            Ctl<QCheckBox>(*w, "chkPolar"),      Ctl<QScrollBar>(*w, "hscrLamp"),
+                                            Ctl<QPushButton>(*w, "cmdReset"),    Ctl<QPushButton>(*w, "cmdExit")};
     std::vector<QWidget*> chain;
     QWidget* at = Ctl<QLineEdit>(*w, "txtImageFile");
     for (std::size_t i = 0; i < expected.size(); ++i) {
@@ -240,7 +254,8 @@ TEST(MainControls, MenusCarryTheirCaptionsAndStates) {
     EXPECT_EQ(Ctl<QAction>(*w, "mnuSelectChanR")->text(), "&Red");
     EXPECT_EQ(Ctl<QAction>(*w, "mnuSelectChanG")->text(), "&Green");
     EXPECT_EQ(Ctl<QAction>(*w, "mnuSelectChanB")->text(), "&Blue");
-    EXPECT_TRUE(Ctl<QAction>(*w, "mnuSelectChanR")->isChecked() && Ctl<QAction>(*w, "mnuSelectChanG")->isChecked() && Ctl<QAction>(*w, "mnuSelectChanB")->isChecked());
+    EXPECT_TRUE(Ctl<QAction>(*w, "mnuSelectChanR")->isChecked() && Ctl<QAction>(*w, "mnuSelectChanG")->isChecked() &&
+                Ctl<QAction>(*w, "mnuSelectChanB")->isChecked());
     EXPECT_TRUE(Ctl<QAction>(*w, "mnuSep3")->isSeparator());
     EXPECT_EQ(Ctl<QAction>(*w, "mnuSelectChroma")->text(), "Color &Seps as Mono");
     EXPECT_EQ(Ctl<QAction>(*w, "mnuSelectNeg")->text(), "Show &Negative Image");
@@ -299,8 +314,12 @@ TEST(MainResize, RestoreAlwaysBringsBackTheCheckedInstrumentsUnminimised) {
             case 1: w->setWindowState(w->windowState() & ~Qt::WindowMinimized); break;
             case 2: w->setWindowState(Qt::WindowMaximized); break;
             case 3: w->setWindowState(Qt::WindowNoState); break;
-            case 4: Ctl<QCheckBox>(*w, "chkLineScope")->click(); break;
-            case 5: Ctl<QAction>(*w, "mnuToolsVector")->trigger(); break;
+            case 4:
+                Ctl<QCheckBox>(*w, "chkLineScope")->click();
+                break;
+            case 5:
+                Ctl<QAction>(*w, "mnuToolsVector")->trigger();
+                break;
         }
         const auto seen = [](Qt::WindowStates s) {
             return s & Qt::WindowMinimized ? 1 : s & Qt::WindowMaximized ? 2 : 0;

@@ -56,8 +56,12 @@ struct Seen {
 };
 
 Seen SeenIn(vistrel::frmMain& w) {
-    Seen s{view_testing::ViewNow(Ctl<vistrel::PictureBox>(w, "picImg")->surface()), w.vectorWindow()->surface().image(), {},
-           Ctl<QLabel>(w, "lblPosn")->text(), Ctl<QLabel>(w, "lblStatus")->text(), w.model().picture().probe.locked};
+    Seen s{view_testing::ViewNow(Ctl<vistrel::PictureBox>(w, "picImg")->surface()),
+           w.vectorWindow()->surface().image(),
+           {},
+           Ctl<QLabel>(w, "lblPosn")->text(),
+           Ctl<QLabel>(w, "lblStatus")->text(),
+           w.model().picture().probe.locked};
     for (int k = 0; k < 4; ++k) s.scope[k] = w.scopeWindow()->boxSurface(k).image();
     return s;
 }
@@ -125,7 +129,8 @@ TEST_F(Reload, ARewrittenFileIsShownAfterThePauseWithEverythingTheUserSet) {
 
 TEST_F(Reload, AProbeOutsideTheNewPictureIsUnlocked) {
     LoadPicture(view_testing::Gradient(120, 90));
-    Ctl<vistrel::PictureBox>(*w, "picImg")->onMouseDown(vistrel::kLeftButton, vistrel::kCtrlKey, 400.0f, 300.0f);  // the far corner
+    Ctl<vistrel::PictureBox>(*w, "picImg")
+        ->onMouseDown(vistrel::kLeftButton, vistrel::kCtrlKey, 400.0f, 300.0f);  // the far corner
     ASSERT_TRUE(w->model().picture().probe.locked);
     Rewrite(Other(60, 90));
     Invoke(*w, "tmrReload_Timer");
@@ -268,7 +273,8 @@ TEST_F(Reload, TheWatcherSeesASaveByRename) {
     ASSERT_TRUE(timer().isActive());
     Invoke(*w, "tmrReload_Timer");
     EXPECT_EQ(w->model().picture().pixels.width(), 64u);
-    EXPECT_TRUE(Ctl<QFileSystemWatcher>(*w, "FileWatcher")->files().contains(w->model().source().file)) << "the new file is watched in turn";
+    EXPECT_TRUE(Ctl<QFileSystemWatcher>(*w, "FileWatcher")->files().contains(w->model().source().file))
+        << "the new file is watched in turn";
 }
 
 }  // namespace

@@ -104,10 +104,13 @@ TEST_F(RenderTest, ImagesAreTheWindowsPixelForPixelAtEverySetting) {
         SetByHand(*main, c.settings);
         RenderSettings settings = c.settings;
         if (c.viewProbe.x() >= 0) {
-            Ctl<vistrel::PictureBox>(*main, "picImg")->onMouseDown(vistrel::kLeftButton, vistrel::kCtrlKey, c.viewProbe.x(), c.viewProbe.y());
-            Ctl<vistrel::PictureBox>(*main, "picImg")->onMouseUp(vistrel::kLeftButton, vistrel::kCtrlKey, c.viewProbe.x(), c.viewProbe.y());
+            Ctl<vistrel::PictureBox>(*main, "picImg")
+                ->onMouseDown(vistrel::kLeftButton, vistrel::kCtrlKey, c.viewProbe.x(), c.viewProbe.y());
+            Ctl<vistrel::PictureBox>(*main, "picImg")
+                ->onMouseUp(vistrel::kLeftButton, vistrel::kCtrlKey, c.viewProbe.x(), c.viewProbe.y());
             ASSERT_TRUE(main->model().picture().probe.locked);
-            settings.probe = QPoint(Ctl<QScrollBar>(*main, "hscrCross")->value(), Ctl<QScrollBar>(*main, "vscrCross")->value());
+            settings.probe =
+                QPoint(Ctl<QScrollBar>(*main, "hscrCross")->value(), Ctl<QScrollBar>(*main, "vscrCross")->value());
         }
         const Rendered rendered = Render(picture, settings);
         const std::string label = "channel " + std::to_string(c.settings.channel) + " probe " +
@@ -144,7 +147,8 @@ TEST_F(RenderTest, AProbeNoViewPositionReachesShowsThatPixelAlone) {
     StartedMain other;
     testing_support::Load(*other, picture);
     const int view = vistrel::nearestInt(column / static_cast<double>(other->model().picture().scaleX));
-    Ctl<vistrel::PictureBox>(*other, "picImg")->onMouseDown(vistrel::kLeftButton, vistrel::kCtrlKey, static_cast<float>(view), 60);
+    Ctl<vistrel::PictureBox>(*other, "picImg")
+        ->onMouseDown(vistrel::kLeftButton, vistrel::kCtrlKey, static_cast<float>(view), 60);
     ASSERT_EQ(Ctl<QScrollBar>(*other, "hscrCross")->value() / 300, column / 300);
     EXPECT_EQ(rendered.vectorscope, Screen(*other->vectorWindow()));
 }

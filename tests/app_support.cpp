@@ -36,5 +36,6 @@ void Invoke(vistrel::frmMain& window, const char* handler) {
 
 korvex::Pixel ProbedPixel(const vistrel::frmMain& window) {
     const vistrel::Picture& picture = window.model().picture();
-    return picture.pixels.at(static_cast<std::size_t>(picture.probe.column), static_cast<std::size_t>(picture.probe.row));
+    return picture.pixels.at(static_cast<std::size_t>(picture.probe.column),
+                             static_cast<std::size_t>(picture.probe.row));
 }

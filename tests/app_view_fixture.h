@@ -116,8 +116,8 @@ protected:
     // A move with the left button held (QTest's own moves carry no buttons).
     void Drag(int x, int y, Qt::MouseButtons held = Qt::LeftButton) {
         const QPointF local(At(x, y));
-        QMouseEvent move(QEvent::MouseMove, local, Ctl<vistrel::PictureBox>(*w, "picImg")->mapToGlobal(local), Qt::NoButton, held,
-                         Qt::NoModifier);
+        QMouseEvent move(QEvent::MouseMove, local, Ctl<vistrel::PictureBox>(*w, "picImg")->mapToGlobal(local),
+                         Qt::NoButton, held, Qt::NoModifier);
         QApplication::sendEvent(Ctl<vistrel::PictureBox>(*w, "picImg"), &move);
     }
 

@@ -136,8 +136,10 @@ TEST_F(KeysTest, EnterPressesLoadFromControlsWithoutAUseForIt) {
     int loads = 0;
     QObject::connect(Ctl<QPushButton>(*w, "cmdLoadPic"), &QPushButton::clicked, [&] { ++loads; });
     Ctl<QLineEdit>(*w, "txtImageFile")->setText("/nowhere/missing.png");
-    const std::vector<QWidget*> plain = {Ctl<QLineEdit>(*w, "txtImageFile"), Ctl<vistrel::PictureBox>(*w, "picImg"),       Ctl<QCheckBox>(*w, "chkChannel[0]"), Ctl<QCheckBox>(*w, "chkChroma"),
-                                         Ctl<QCheckBox>(*w, "chkLineScope"), Ctl<QCheckBox>(*w, "chkPolar"),     Ctl<QScrollBar>(*w, "hscrLamp")};
+    const std::vector<QWidget*> plain = {Ctl<QLineEdit>(*w, "txtImageFile"),  Ctl<vistrel::PictureBox>(*w, "picImg"),
+                                         Ctl<QCheckBox>(*w, "chkChannel[0]"), Ctl<QCheckBox>(*w, "chkChroma"),
+                                         Ctl<QCheckBox>(*w, "chkLineScope"),  Ctl<QCheckBox>(*w, "chkPolar"),
+                                         Ctl<QScrollBar>(*w, "hscrLamp")};
     int expected = 0;
     for (QWidget* control : plain) {
         for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
@@ -145,7 +147,8 @@ TEST_F(KeysTest, EnterPressesLoadFromControlsWithoutAUseForIt) {
             EXPECT_EQ(loads, ++expected) << control->objectName().toStdString();
         }
     }
-    EXPECT_TRUE(Ctl<QCheckBox>(*w, "chkLineScope")->isChecked() && Ctl<QCheckBox>(*w, "chkPolar")->isChecked());  // not toggled by Enter
+    EXPECT_TRUE(Ctl<QCheckBox>(*w, "chkLineScope")->isChecked() &&
+                Ctl<QCheckBox>(*w, "chkPolar")->isChecked());  // not toggled by Enter
 
     Key(Qt::Key_Return, Qt::NoModifier, Ctl<QPushButton>(*w, "cmdLoadPic"));
     EXPECT_EQ(loads, ++expected);

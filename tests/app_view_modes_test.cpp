@@ -117,7 +117,8 @@ TEST_F(ModesTest, OneChannelWithBwSepIsGreyAndAGreyBoxLeftCheckedIsIgnoredForTwo
 }
 
 TEST_F(ModesTest, MenuItemsAndBoxesStayInStepBothWays) {
-    QAction* const items[3] = {Ctl<QAction>(*w, "mnuSelectChanR"), Ctl<QAction>(*w, "mnuSelectChanG"), Ctl<QAction>(*w, "mnuSelectChanB")};
+    QAction* const items[3] = {Ctl<QAction>(*w, "mnuSelectChanR"), Ctl<QAction>(*w, "mnuSelectChanG"),
+                               Ctl<QAction>(*w, "mnuSelectChanB")};
     const Pixel masks[3] = {0xFF0000, 0x00FF00, 0x0000FF};
     for (int i = 0; i < 3; ++i) {
         SCOPED_TRACE(i);
@@ -174,7 +175,8 @@ TEST_F(ModesTest, ReadoutsShowThePicturesOwnValuesInEveryMode) {
     Press(100, 50);
     EXPECT_EQ(Ctl<QLabel>(*w, "lblStatus")->text(), plain);
     const Pixel p = w->model().picture().pixels.at(static_cast<std::size_t>(ColumnOf(100)), static_cast<std::size_t>(RowOf(50)));
-    EXPECT_EQ(Ctl<QFrame>(*w, "shpPatch")->palette().color(QPalette::Window), QColor((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF));
+    EXPECT_EQ(Ctl<QFrame>(*w, "shpPatch")->palette().color(QPalette::Window),
+              QColor((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF));
 }
 
 TEST_F(ModesTest, AModeChangeUnderALockedProbeKeepsTheCrosshairConsistent) {
@@ -193,7 +195,8 @@ TEST_F(ModesTest, AModeChangeUnderALockedProbeKeepsTheCrosshairConsistent) {
     const int x = w->model().picture().probe.viewX;
     EXPECT_EQ(ViewNow(view()), WithCrosshair(negative, viewWidth(), viewHeight(), x, 50));
 
-    Ctl<QAction>(*w, "mnuSelectChroma")->trigger();  // grey has no effect with three channels, but the picture is redrawn
+    Ctl<QAction>(*w, "mnuSelectChroma")
+        ->trigger();  // grey has no effect with three channels, but the picture is redrawn
     EXPECT_EQ(ViewNow(view()), WithCrosshair(negative, viewWidth(), viewHeight(), x, 50));
 
     // Unlocking and a plain click leave the mode's picture without any stray line.

@@ -248,7 +248,8 @@ TEST_F(ProbeTest, CrossBarsMoveTheLockedProbeByFullSizePixels) {
     // On a reduced picture a bar step may leave the crosshair where it is.
     Ctl<QScrollBar>(*w, "hscrCross")->setValue(145);
     EXPECT_EQ(Posn(), "145 / 072");
-    EXPECT_EQ(w->model().picture().probe.viewX, vistrel::nearestInt(145 / static_cast<double>(w->model().picture().scaleX)));
+    EXPECT_EQ(w->model().picture().probe.viewX,
+              vistrel::nearestInt(145 / static_cast<double>(w->model().picture().scaleX)));
     EXPECT_EQ(ViewNow(view()), Crossed(w->model().picture().probe.viewX, 50));
     Ctl<QScrollBar>(*w, "vscrCross")->setValue(479);
     EXPECT_EQ(Posn(), "145 / 479");

@@ -61,9 +61,13 @@ void frmMain::PlaceProbeAt(std::int32_t column, std::int32_t row) {
                             ClampValue(0, nearestInt(row / static_cast<double>(picture.scaleY)), picture.viewMaxY));
 }
 
-std::int32_t frmMain::ProbeColumn() const { return nearestInt(model_.picture().probe.viewX * static_cast<double>(model_.picture().scaleX)); }
+std::int32_t frmMain::ProbeColumn() const {
+    return nearestInt(model_.picture().probe.viewX * static_cast<double>(model_.picture().scaleX));
+}
 
-std::int32_t frmMain::ProbeRow() const { return nearestInt(model_.picture().probe.viewY * static_cast<double>(model_.picture().scaleY)); }
+std::int32_t frmMain::ProbeRow() const {
+    return nearestInt(model_.picture().probe.viewY * static_cast<double>(model_.picture().scaleY));
+}
 
 void frmMain::picImg_MouseDown(int button, int shift, float x, float y) {
     if (button == kLeftButton) {
