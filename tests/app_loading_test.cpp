@@ -288,24 +288,6 @@ TEST_F(Loading, TheHourglassShowsWhileDecodingButNotUnderTheMessage) {
     EXPECT_EQ(cursorAtMessage, Qt::ArrowCursor);
 }
 
-TEST_F(Loading, LoadingAgainResetsTheDisplayModeAndItsMenuMarks) {
-    const QString path = WritePicture(dir, "modes.png", Gradient(64, 48));
-    Load(*w, path);
-    Ctl<QCheckBox>(*w, "chkChannel[0]")->click();
-    Ctl<QCheckBox>(*w, "chkNeg")->click();
-    ASSERT_FALSE(Ctl<QAction>(*w, "mnuSelectChanR")->isChecked());
-    ASSERT_TRUE(Ctl<QAction>(*w, "mnuSelectNeg")->isChecked());
-    Load(*w, path);
-    for (QCheckBox* box : Channels(*w)) EXPECT_TRUE(box->isChecked());
-    EXPECT_FALSE(Ctl<QCheckBox>(*w, "chkNeg")->isChecked());
-    EXPECT_FALSE(Ctl<QCheckBox>(*w, "chkChroma")->isChecked());
-    EXPECT_TRUE(Ctl<QAction>(*w, "mnuSelectChanR")->isChecked());
-    EXPECT_FALSE(Ctl<QAction>(*w, "mnuSelectNeg")->isChecked());
-    // The view shows the picture's own colours again.
-    EXPECT_EQ(Ctl<vistrel::PictureBox>(*w, "picImg")->surface().pixel(5, 5),
-              w->model().picture().viewPixels[5 * Ctl<vistrel::PictureBox>(*w, "picImg")->innerWidth() + 5]);
-}
-
 TEST_F(Loading, ClearEmptiesEverythingAndLaterClicksDoNothing) {
     Load(*w, WritePicture(dir, "clear.png", Gradient(64, 48)));
     ASSERT_TRUE(w->model().loaded());

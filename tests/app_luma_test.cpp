@@ -54,8 +54,7 @@ protected:
         vistrel::frmMain other;
         other.start();
         Ctl<QAction>(other, standard == LumaStandard::Rec709 ? "mnuToolsLuma709" : "mnuToolsLuma601")->trigger();
-        Ctl<QLineEdit>(other, "txtImageFile")->setText(Ctl<QLineEdit>(*w, "txtImageFile")->text());
-        Ctl<QPushButton>(other, "cmdLoadPic")->click();
+        testing_support::Load(other, Ctl<QLineEdit>(*w, "txtImageFile")->text());
         if (then) then(other);
         return ShownBy(other);
     }

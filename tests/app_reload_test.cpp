@@ -114,8 +114,7 @@ TEST_F(Reload, ARewrittenFileIsShownAfterThePauseWithEverythingTheUserSet) {
     // the probe locked at the same full-size pixel.
     vistrel::frmMain fresh;
     fresh.start();
-    Ctl<QLineEdit>(fresh, "txtImageFile")->setText(path());
-    Ctl<QPushButton>(fresh, "cmdLoadPic")->click();
+    testing_support::Load(fresh, path());
     UserSettings(fresh, 0.0f, 0.0f);
     Ctl<QScrollBar>(fresh, "hscrCross")->setValue(column);
     Ctl<QScrollBar>(fresh, "vscrCross")->setValue(row);
@@ -241,8 +240,7 @@ TEST_F(Reload, LoadClearAndTheMenuItemDecideWhatIsWatched) {
     EXPECT_TRUE(Ctl<QFileSystemWatcher>(*w, "FileWatcher")->directories().isEmpty());
     // A failed load watches nothing either.
     LoadPicture(Other(40, 30), "second.png");
-    Ctl<QLineEdit>(*w, "txtImageFile")->setText(dir.filePath("missing.png"));
-    Ctl<QPushButton>(*w, "cmdLoadPic")->click();
+    testing_support::Load(*w, dir.filePath("missing.png"));
     EXPECT_TRUE(Ctl<QFileSystemWatcher>(*w, "FileWatcher")->files().isEmpty());
     EXPECT_TRUE(Ctl<QFileSystemWatcher>(*w, "FileWatcher")->directories().isEmpty());
     // The menu item off: nothing watched, a change is ignored; on again: a change made

@@ -30,8 +30,7 @@ TEST_F(SaveScopes, OnlyWithAPicture) {
     Ctl<QPushButton>(*w, "cmdReset")->click();
     EXPECT_FALSE(Ctl<QAction>(*w, "mnuFileSaveScopes")->isEnabled());
     LoadPicture(view_testing::Gradient(60, 40));
-    Ctl<QLineEdit>(*w, "txtImageFile")->setText(dir.filePath("missing.png"));
-    Ctl<QPushButton>(*w, "cmdLoadPic")->click();
+    testing_support::Load(*w, dir.filePath("missing.png"));
     EXPECT_FALSE(Ctl<QAction>(*w, "mnuFileSaveScopes")->isEnabled());
 }
 

@@ -94,8 +94,7 @@ protected:
     void LoadPicture(const QImage& image, const QString& name = "picture.png") {
         const QString path = dir.filePath(name);
         ASSERT_TRUE(image.save(path));
-        Ctl<QLineEdit>(*w, "txtImageFile")->setText(path);
-        Ctl<QPushButton>(*w, "cmdLoadPic")->click();
+        testing_support::Load(*w, path);
         ASSERT_TRUE(w->model().loaded()) << path.toStdString();
     }
 

@@ -156,6 +156,7 @@ TEST_F(ModesTest, ALoadPutsTheBoxesAndTheirMenuMarksBack) {
     Click(Ctl<QCheckBox>(*w, "chkNeg"));
     LoadPicture(Gradient(320, 200), "again.png");
     for (QCheckBox* box : Channels(*w)) EXPECT_TRUE(box->isChecked());
+    EXPECT_FALSE(Ctl<QCheckBox>(*w, "chkChroma")->isChecked());
     EXPECT_TRUE(Ctl<QAction>(*w, "mnuSelectChanR")->isChecked());
     EXPECT_FALSE(Ctl<QCheckBox>(*w, "chkNeg")->isChecked());
     EXPECT_FALSE(Ctl<QAction>(*w, "mnuSelectNeg")->isChecked());
