@@ -182,12 +182,6 @@ TEST_F(Loading, TransparentAreasTakeTheWindowBackground) {
     EXPECT_EQ(Ctl<vistrel::PictureBox>(*w, "picImg")->surface().pixel(0, 0), base.rgb() & 0xFFFFFF);
 }
 
-TEST_F(Loading, EnterInTheFileBoxLoads) {
-    Ctl<QLineEdit>(*w, "txtImageFile")->setText(WritePicture(dir, "enter.png", Gradient(20, 10)));
-    QTest::keyClick(Ctl<QLineEdit>(*w, "txtImageFile"), Qt::Key_Return);
-    EXPECT_TRUE(w->model().loaded());
-}
-
 TEST_F(Loading, EveryFailureReportsThePathAndEndsWithNoPicture) {
     const QString good = WritePicture(dir, "good.png", Gradient(40, 30));
 
