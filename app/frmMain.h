@@ -66,53 +66,6 @@ public:
     // Why the last load that failed did (not set by a cancelled one).
     DecodeError lastLoadFailure() const { return LastLoadFailure; }
 
-protected:
-    void changeEvent(QEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
-    void dragEnterEvent(QDragEnterEvent* event) override;
-    void dropEvent(QDropEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
-private Q_SLOTS:
-    // The handlers of the controls and menu items, by the controls' names.
-    void cmdExit_Click();
-    void mnuFileExit_Click();
-    void mnuFileChoose_Click();
-    void mnuHelpReadme_Click();
-    void mnuHelpAbout_Click();
-    void cmdLoadPic_Click() { LoadPictureFile(); }
-    void cmdReset_Click();
-    void mnuToolsReload_Click();
-    void mnuToolsLuma601_Click() { SetLumaStandard(korvex::LumaStandard::Rec601); }
-    void mnuToolsLuma709_Click() { SetLumaStandard(korvex::LumaStandard::Rec709); }
-    void mnuToolsSkinLine_Click();
-    void mnuFileSaveScopes_Click();
-    void cmdBrowse_Click();
-    void chkChannel_Click(int index);
-    void chkChroma_Click();
-    void chkNeg_Click();
-    void mnuSelectChanR_Click();
-    void mnuSelectChanG_Click();
-    void mnuSelectChanB_Click();
-    void mnuSelectChroma_Click();
-    void mnuSelectNeg_Click();
-    void hscrCross_Change() { TrackCrossBars(); }
-    void vscrCross_Change() { TrackCrossBars(); }
-    void hscrLamp_Change();
-    void chkLineScope_Click();
-    void chkPolar_Click();
-    void mnuToolsLine_Click();
-    void mnuToolsVector_Click();
-    // The watcher saw the file or its folder change: a reload follows after a pause.
-    void WatchedFile_Change();
-    // The pause is over: reload, or retry a little later, or give up and say so.
-    void tmrReload_Timer();
-    void txtImageFile_GotFocus();
-    void picImg_MouseDown(int button, int shift, float x, float y);
-    void picImg_MouseMove(int button, int shift, float x, float y);
-    void picImg_MouseUp(int button, int shift, float x, float y);
-
 private:
     // Controls, named as the program knows them.
     PictureBox* picImg = nullptr;
@@ -161,16 +114,81 @@ private:
     QAction* mnuSep2 = nullptr;
     QAction* mnuHelpAbout = nullptr;
 
-    QAction* mnuSep4 = nullptr;
-    QMenu* mnuToolsLuma = nullptr;
+    // --- Loading (app/Loading.cpp) ---
     void LoadPictureFile();
+
+private Q_SLOTS:
+    // --- Live reload (app/Reload.cpp) ---
+    // The watcher saw the file or its folder change: a reload follows after a pause.
+    void WatchedFile_Change();
+    // The pause is over: reload, or retry a little later, or give up and say so.
+    void tmrReload_Timer();
+
+private:
+    // --- Luma standard and skin-tone line (app/Luma.cpp) ---
     // Analyses the loaded picture again under the standard and redraws what shows luma or colour.
     void SetLumaStandard(korvex::LumaStandard standard);
+
+private Q_SLOTS:
+    // --- File choice (app/FileChoice.cpp) ---
+    void txtImageFile_GotFocus();
+
+    // --- Probe (view/Probe.cpp) ---
+    void picImg_MouseDown(int button, int shift, float x, float y);
+    void picImg_MouseMove(int button, int shift, float x, float y);
+    void picImg_MouseUp(int button, int shift, float x, float y);
+
+private:
     // The full-size pixel the probe reads, as last shown.
     Pixel ProbeSample = 0;
+
     // Why the last load that failed did (not set by a cancelled one).
     DecodeError LastLoadFailure = DecodeError::Unreadable;
+
     QString LastChosenFile;
+
+protected:
+    void changeEvent(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private Q_SLOTS:
+    // The handlers of the controls and menu items, by the controls' names.
+    void cmdExit_Click();
+    void mnuFileExit_Click();
+    void mnuFileChoose_Click();
+    void mnuHelpReadme_Click();
+    void mnuHelpAbout_Click();
+    void cmdLoadPic_Click() { LoadPictureFile(); }
+    void cmdReset_Click();
+    void mnuToolsReload_Click();
+    void mnuToolsLuma601_Click() { SetLumaStandard(korvex::LumaStandard::Rec601); }
+    void mnuToolsLuma709_Click() { SetLumaStandard(korvex::LumaStandard::Rec709); }
+    void mnuToolsSkinLine_Click();
+    void mnuFileSaveScopes_Click();
+    void cmdBrowse_Click();
+    void chkChannel_Click(int index);
+    void chkChroma_Click();
+    void chkNeg_Click();
+    void mnuSelectChanR_Click();
+    void mnuSelectChanG_Click();
+    void mnuSelectChanB_Click();
+    void mnuSelectChroma_Click();
+    void mnuSelectNeg_Click();
+    void hscrCross_Change() { TrackCrossBars(); }
+    void vscrCross_Change() { TrackCrossBars(); }
+    void hscrLamp_Change();
+    void chkLineScope_Click();
+    void chkPolar_Click();
+    void mnuToolsLine_Click();
+    void mnuToolsVector_Click();
+
+private:
+    QAction* mnuSep4 = nullptr;
+    QMenu* mnuToolsLuma = nullptr;
     void Form_Load(AboutBox about = AboutBox::Shown);
     void Form_Resize();
     void Form_QueryUnload();
