@@ -44,7 +44,6 @@ void frmMain::cmdReset_Click() {
 void frmMain::ResetControls() {
     model_.Drop();
     setWindowTitle(kProgramName);
-    ProbeDragging = false;
 
     lblStatus->clear();
     lblPosn->clear();

@@ -165,7 +165,7 @@ void frmMain::RelockProbe(std::int32_t column, std::int32_t row) {
     hscrCross->show();
     vscrCross->setValue(row);
     vscrCross->show();
-    ProbeDragging = true;
+    model_.SetProbeDragging(true);
     model_.LockProbe(column, row);
     fraChannels->setEnabled(false);
     mnuSelectChannels->setEnabled(false);

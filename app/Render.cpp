@@ -100,7 +100,7 @@ RenderResult RenderInstruments(const QString& folder, const QString& file, const
     window.ApplySettings(SettingsOf(settings));
     window.LoadFile(file);
     if (!window.model().loaded())
-        return {1, "Could not load " + file + ": " + FailureReason(window.LastLoadFailure, file)};
+        return {1, "Could not load " + file + ": " + FailureReason(window.lastLoadFailure(), file)};
 
     if (settings.probe) {
         const QPoint pixel = *settings.probe;

@@ -65,7 +65,10 @@ public:
     frmScope* scopeWindow() const { return frmScope_; }
     frmVector* vectorWindow() const { return frmVector_; }
     frmHistogram* histogramWindow() const { return frmHistogram_; }
+    // Why the last load that failed did (not set by a cancelled one).
+    DecodeError lastLoadFailure() const { return LastLoadFailure; }
 
+private:
     // Controls, named as the program knows them.
     PictureBox* picImg = nullptr;
     PictureBox* picHidden = nullptr;
@@ -116,19 +119,19 @@ public:
     // --- Loading (app/Loading.cpp) ---
     void LoadPictureFile();
 
+private Q_SLOTS:
     // --- Live reload (app/Reload.cpp) ---
     // The watcher saw the file or its folder change: a reload follows after a pause.
     void WatchedFile_Change();
     // The pause is over: reload, or retry a little later, or give up and say so.
     void tmrReload_Timer();
-    QString watchedFile() const { return model_.source().file; }
-    QTimer* reloadTimer() const { return tmrReload; }
-    QFileSystemWatcher* fileWatcher() const { return FileWatcher; }
 
+private:
     // --- Luma standard and skin-tone line (app/Luma.cpp) ---
     // Analyses the loaded picture again under the standard and redraws what shows luma or colour.
     void SetLumaStandard(korvex::LumaStandard standard);
 
+private Q_SLOTS:
     // --- File choice (app/FileChoice.cpp) ---
     void txtImageFile_GotFocus();
 
@@ -137,11 +140,9 @@ public:
     void picImg_MouseMove(int button, int shift, float x, float y);
     void picImg_MouseUp(int button, int shift, float x, float y);
 
-    // The probe as the view shows it: its displayed position and the crosshair.
-    std::int32_t ProbeViewX = 0;
-    std::int32_t ProbeViewY = 0;
+private:
+    // The full-size pixel the probe reads, as last shown.
     Pixel ProbeSample = 0;
-    bool ProbeDragging = false;
 
     // Why the last load that failed did (not set by a cancelled one).
     DecodeError LastLoadFailure = DecodeError::Unreadable;

@@ -5,7 +5,6 @@
 #include <benchmark/benchmark.h>
 
 #include <QDialog>
-#include <QLineEdit>
 #include <QScrollBar>
 
 #include <chrono>
@@ -52,13 +51,12 @@ void Load(benchmark::State& state, const QString& file, double pixels) {
     {
         vistrel::frmMain window;
         window.start();
-        window.txtImageFile->setText(file);
-        const double peak = bench::PeakBytes([&] { window.LoadPictureFile(); });
+        const double peak = bench::PeakBytes([&] { window.LoadFile(file); });
         state.counters["peak_MiB"] = peak / (1024.0 * 1024.0);
         state.counters["peak_B_per_px"] = peak / pixels;
 
         for (auto _ : state) {
-            window.LoadPictureFile();
+            window.LoadFile(file);
             if (!window.model().loaded()) state.SkipWithError("load failed");
         }
         state.counters["zoom_ms"] = ZoomChangeMs(window);

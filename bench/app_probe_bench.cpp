@@ -8,8 +8,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QImage>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QScrollBar>
 
 #include <cstdint>
@@ -68,8 +66,7 @@ vistrel::frmMain& WindowWith(int width, int height) {
     if (loaded != QSize(width, height)) {
         const QString path = QDir::temp().filePath(QString("vistrel_probe_bench_%1x%2.bmp").arg(width).arg(height));
         Synthetic(width, height).save(path);
-        window->txtImageFile->setText(path);
-        window->cmdLoadPic->click();
+        window->LoadFile(path);
         QFile::remove(path);
         loaded = QSize(width, height);
     }
@@ -87,13 +84,15 @@ void ProbeMove(benchmark::State& state) {
     const float y0 = static_cast<float>(w.model().picture().viewMaxY) / 3;
     const float x1 = static_cast<float>(w.model().picture().viewMaxX) * 2 / 3;
     const float y1 = static_cast<float>(w.model().picture().viewMaxY) * 2 / 3;
-    w.picImg_MouseDown(vistrel::kLeftButton, 0, x0, y0);
+    // The view's mouse handlers, as a press, a move and a release on it run them.
+    const vistrel::PictureBox& view = *w.findChild<vistrel::PictureBox*>("picImg");
+    view.onMouseDown(vistrel::kLeftButton, 0, x0, y0);
     bool there = false;
     for (auto _ : state) {
         there = !there;
-        w.picImg_MouseMove(vistrel::kLeftButton, 0, there ? x1 : x0, there ? y1 : y0);
+        view.onMouseMove(vistrel::kLeftButton, 0, there ? x1 : x0, there ? y1 : y0);
     }
-    w.picImg_MouseUp(vistrel::kLeftButton, 0, x0, y0);
+    view.onMouseUp(vistrel::kLeftButton, 0, x0, y0);
     state.counters["picture_MP"] = static_cast<double>(state.range(0)) * static_cast<double>(state.range(1)) / 1e6;
 }
 

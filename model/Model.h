@@ -19,6 +19,11 @@ struct Probe {
     bool locked = false;
     std::int32_t column = 0;
     std::int32_t row = 0;
+    // Where the view shows it: its crosshair's column and row on the view, and whether
+    // the crosshair is drawn (a press held on the view, or the probe locked).
+    std::int32_t viewX = 0;
+    std::int32_t viewY = 0;
+    bool dragging = false;
 };
 
 // What the probe readouts show for one full-size pixel: red, green, blue and luma as the
@@ -83,6 +88,11 @@ public:
     void LockProbe(std::int32_t column, std::int32_t row);
     void MoveProbe(std::int32_t column, std::int32_t row);
     void UnlockProbe() { picture_.probe.locked = false; }
+    void PlaceProbeOnView(std::int32_t x, std::int32_t y) {
+        picture_.probe.viewX = x;
+        picture_.probe.viewY = y;
+    }
+    void SetProbeDragging(bool dragging) { picture_.probe.dragging = dragging; }
 
     void Follow(const QString& file, const QString& stamp) { source_ = {file, stamp}; }
     void NoteStamp(const QString& stamp) { source_.stamp = stamp; }

@@ -13,6 +13,7 @@
 #include "app/CommandLine.h"
 #include "app/frmMain.h"
 #include "platform/PictureBox.h"
+#include "app_support.h"
 #include "support.h"
 
 namespace {
@@ -184,7 +185,7 @@ TEST(CommandLineStart, LoadsTheFileAtOnceWithoutTheAboutBoxAndFailsAsATypedNameW
     vistrel::frmMain window;
     vistrel::StartWith(window, picture);
     EXPECT_TRUE(desk.fake.modalShown.empty());
-    EXPECT_EQ(window.txtImageFile->text(), picture);
+    EXPECT_EQ(Ctl<QLineEdit>(window, "txtImageFile")->text(), picture);
     EXPECT_TRUE(window.model().loaded());
     EXPECT_EQ(window.model().picture().pixels.width(), 40u);
     EXPECT_EQ(window.windowTitle(), "Vistrel - named on the line.png");
@@ -207,7 +208,7 @@ TEST(CommandLineStart, LoadsTheFileAtOnceWithoutTheAboutBoxAndFailsAsATypedNameW
     EXPECT_EQ(desk.fake.warnings[0].second, QString("Picture Load Error"));
     EXPECT_FALSE(failing.model().loaded());
     EXPECT_EQ(failing.windowTitle(), "Vistrel");
-    EXPECT_EQ(failing.txtImageFile->text(), missing);
+    EXPECT_EQ(Ctl<QLineEdit>(failing, "txtImageFile")->text(), missing);
 }
 
 }  // namespace

@@ -36,11 +36,22 @@ void Drop(QWidget* target, const QMimeData& data) {
     QApplication::sendEvent(target, &drop);
 }
 
+// A path typed into the file-name box, which the open dialog starts from when nothing was chosen before.
+const QString kTyped = QStringLiteral("/typed/in/the/box.png");
+
+// Where the open dialog starts when Browse is pressed next, with kTyped in the box.
+QString NextStart(StartedMain& w) {
+    Ctl<QLineEdit>(*w, "txtImageFile")->setText(kTyped);
+    w.fake().dialogAnswer = std::nullopt;
+    Ctl<QPushButton>(*w, "cmdBrowse")->click();
+    return w.fake().dialogRequests.back().startPath;
+}
+
 }  // namespace
 
 TEST_F(FileChoice, BrowseOffersTheBoxsPathThenTheLastChoice) {
     w.fake().dialogAnswer = std::nullopt;
-    w->cmdBrowse->click();
+    Ctl<QPushButton>(*w, "cmdBrowse")->click();
     ASSERT_EQ(w.fake().dialogRequests.size(), 1u);
     const OpenFileRequest& first = w.fake().dialogRequests[0];
     EXPECT_EQ(first.title, "Vistrel - Open Graphics File");
@@ -53,27 +64,26 @@ TEST_F(FileChoice, BrowseOffersTheBoxsPathThenTheLastChoice) {
 
     const QString chosen = WritePicture(dir, "chosen.png", Gradient(30, 20));
     w.fake().dialogAnswer = chosen;
-    w->mnuFileChoose->trigger();
-    EXPECT_EQ(w->LastChosenFile, chosen);
-    EXPECT_EQ(w->txtImageFile->text(), chosen);
+    Ctl<QAction>(*w, "mnuFileChoose")->trigger();
+    EXPECT_EQ(Ctl<QLineEdit>(*w, "txtImageFile")->text(), chosen);
     EXPECT_TRUE(w->model().loaded());  // loaded without a further click
 
-    w->txtImageFile->setText("/somewhere/else.png");
+    Ctl<QLineEdit>(*w, "txtImageFile")->setText("/somewhere/else.png");
     w.fake().dialogAnswer = std::nullopt;
-    w->cmdBrowse->click();
+    Ctl<QPushButton>(*w, "cmdBrowse")->click();
     EXPECT_EQ(w.fake().dialogRequests.back().startPath, chosen);
 }
 
 TEST_F(FileChoice, CancellingChangesNothing) {
     const QString path = WritePicture(dir, "kept.png", Gradient(30, 20));
     Load(*w, path);
-    const QImage shown = w->picImg->surface().image().copy();
+    const QImage shown = Ctl<vistrel::PictureBox>(*w, "picImg")->surface().image().copy();
     w.fake().dialogAnswer = std::nullopt;
-    w->cmdBrowse->click();
-    EXPECT_EQ(w->txtImageFile->text(), path);
-    EXPECT_TRUE(w->LastChosenFile.isEmpty());
+    Ctl<QPushButton>(*w, "cmdBrowse")->click();
+    EXPECT_EQ(Ctl<QLineEdit>(*w, "txtImageFile")->text(), path);
     EXPECT_TRUE(w->model().loaded());
-    EXPECT_EQ(w->picImg->surface().image(), shown);
+    EXPECT_EQ(Ctl<vistrel::PictureBox>(*w, "picImg")->surface().image(), shown);
+    EXPECT_EQ(NextStart(w), kTyped);
 }
 
 TEST_F(FileChoice, ChosenPathsAreUsedExactlyAsGiven) {
@@ -82,8 +92,8 @@ TEST_F(FileChoice, ChosenPathsAreUsedExactlyAsGiven) {
     Gradient(30, 20).save(path, "PNG");
     ASSERT_TRUE(QFile::exists(path));
     w.fake().dialogAnswer = path;
-    w->cmdBrowse->click();
-    EXPECT_EQ(w->txtImageFile->text(), path);
+    Ctl<QPushButton>(*w, "cmdBrowse")->click();
+    EXPECT_EQ(Ctl<QLineEdit>(*w, "txtImageFile")->text(), path);
     EXPECT_TRUE(w->model().loaded());
     EXPECT_TRUE(w.fake().warnings.empty());
 }
@@ -94,11 +104,12 @@ TEST_F(FileChoice, AFailedChoiceKeepsItsPathAsTheLastChoice) {
     text.open(QIODevice::WriteOnly);
     text.write("hello");
     text.close();
-    w->cmdBrowse->click();
+    Ctl<QPushButton>(*w, "cmdBrowse")->click();
     ASSERT_EQ(w.fake().warnings.size(), 1u);
     EXPECT_EQ(w.fake().warnings[0].first,
               "Could not load " + *w.fake().dialogAnswer + "\nNot a picture format Vistrel reads.");
-    EXPECT_EQ(w->LastChosenFile, *w.fake().dialogAnswer);
+    const QString failed = *w.fake().dialogAnswer;
+    EXPECT_EQ(NextStart(w), failed);
 }
 
 TEST_F(FileChoice, DroppingFilesLoadsTheFirstOnTheWindowAndOnTheView) {
@@ -108,35 +119,35 @@ TEST_F(FileChoice, DroppingFilesLoadsTheFirstOnTheWindowAndOnTheView) {
     QMimeData files;
     files.setUrls({QUrl::fromLocalFile(first), QUrl::fromLocalFile(second), QUrl::fromLocalFile(third)});
 
-    Drop(w->picImg, files);
-    EXPECT_EQ(w->txtImageFile->text(), first);
+    Drop(Ctl<vistrel::PictureBox>(*w, "picImg"), files);
+    EXPECT_EQ(Ctl<QLineEdit>(*w, "txtImageFile")->text(), first);
     EXPECT_EQ(w->model().picture().pixels.width(), 30u);
-    EXPECT_TRUE(w->LastChosenFile.isEmpty());
+    EXPECT_EQ(NextStart(w), kTyped);
 
-    w->cmdReset->click();
+    Ctl<QPushButton>(*w, "cmdReset")->click();
     Drop(w.window.get(), files);
-    EXPECT_EQ(w->txtImageFile->text(), first);
+    EXPECT_EQ(Ctl<QLineEdit>(*w, "txtImageFile")->text(), first);
     EXPECT_TRUE(w->model().loaded());
 }
 
 TEST_F(FileChoice, AFileDroppedOnTheFileBoxLoadsLikeADropAnywhereElse) {
     const QString path = WritePicture(dir, "boxed.png", Gradient(40, 20));
-    w->txtImageFile->setText("/somewhere/else.png");
+    Ctl<QLineEdit>(*w, "txtImageFile")->setText("/somewhere/else.png");
     QMimeData files;
     files.setUrls({QUrl::fromLocalFile(path)});
-    Drop(w->txtImageFile, files);
-    EXPECT_EQ(w->txtImageFile->text(), path);  // replaced, not pasted into
+    Drop(Ctl<QLineEdit>(*w, "txtImageFile"), files);
+    EXPECT_EQ(Ctl<QLineEdit>(*w, "txtImageFile")->text(), path);  // replaced, not pasted into
     EXPECT_EQ(w->model().picture().pixels.width(), 40u);
 
     // Text that names no file is the box's own business: it pastes it.
     QMimeData text;
     text.setText("abc");
     QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(w->txtImageFile, &enter);
+    QApplication::sendEvent(Ctl<QLineEdit>(*w, "txtImageFile"), &enter);
     EXPECT_TRUE(enter.isAccepted());
     QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(w->txtImageFile, &drop);
-    EXPECT_TRUE(w->txtImageFile->text().contains("abc"));
+    QApplication::sendEvent(Ctl<QLineEdit>(*w, "txtImageFile"), &drop);
+    EXPECT_TRUE(Ctl<QLineEdit>(*w, "txtImageFile")->text().contains("abc"));
     EXPECT_TRUE(w.fake().warnings.empty());
 }
 
@@ -146,15 +157,15 @@ TEST_F(FileChoice, ADropWithoutFilesIsIgnored) {
     QMimeData text;
     text.setText("/tmp/some/picture.png");
     Drop(w.window.get(), text);
-    Drop(w->picImg, text);
-    EXPECT_EQ(w->txtImageFile->text(), path);
+    Drop(Ctl<vistrel::PictureBox>(*w, "picImg"), text);
+    EXPECT_EQ(Ctl<QLineEdit>(*w, "txtImageFile")->text(), path);
     EXPECT_TRUE(w->model().loaded());
     EXPECT_TRUE(w.fake().warnings.empty());
 }
 
 TEST_F(FileChoice, FocusSelectsTheWholePath) {
-    w->txtImageFile->setText(QString(1500, 'a') + ".png");  // longer than any old limit
-    w->txtImageFile->deselect();
-    w->txtImageFile_GotFocus();
-    EXPECT_EQ(w->txtImageFile->selectedText(), w->txtImageFile->text());
+    Ctl<QLineEdit>(*w, "txtImageFile")->setText(QString(1500, 'a') + ".png");  // longer than any old limit
+    Ctl<QLineEdit>(*w, "txtImageFile")->deselect();
+    Invoke(*w, "txtImageFile_GotFocus");
+    EXPECT_EQ(Ctl<QLineEdit>(*w, "txtImageFile")->selectedText(), Ctl<QLineEdit>(*w, "txtImageFile")->text());
 }

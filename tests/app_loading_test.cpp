@@ -42,13 +42,13 @@ unsigned ExpectedLuma(unsigned r, unsigned g, unsigned b) {
 
 void ExpectNoPictureState(frmMain& w) {
     EXPECT_FALSE(w.model().loaded());
-    EXPECT_EQ(w.picImg->width(), 2);
-    EXPECT_EQ(w.picImg->height(), 334);
+    EXPECT_EQ(Ctl<vistrel::PictureBox>(w, "picImg")->width(), 2);
+    EXPECT_EQ(Ctl<vistrel::PictureBox>(w, "picImg")->height(), 334);
     EXPECT_TRUE(w.model().picture().pixels.empty());
-    EXPECT_FALSE(w.fraChannels->isVisible());
-    EXPECT_FALSE(w.mnuSelectChannels->isEnabled());
-    EXPECT_TRUE(w.lblStatus->text().isEmpty());
-    EXPECT_TRUE(w.lblPosn->text().isEmpty());
+    EXPECT_FALSE(Ctl<QFrame>(w, "fraChannels")->isVisible());
+    EXPECT_FALSE(Ctl<QMenu>(w, "mnuSelectChannels")->isEnabled());
+    EXPECT_TRUE(Ctl<QLabel>(w, "lblStatus")->text().isEmpty());
+    EXPECT_TRUE(Ctl<QLabel>(w, "lblPosn")->text().isEmpty());
     for (int box = 0; box < 4; ++box) {
         const QImage& image = w.scopeWindow()->boxSurface(box).image();
         for (int y = 0; y < image.height(); y += 17)
@@ -71,20 +71,20 @@ TEST_F(Loading, SmallPictureIsEnlargedToTheViewsHeight) {
     ASSERT_TRUE(w->model().loaded());
     EXPECT_TRUE(w.fake().warnings.empty());
 
-    EXPECT_EQ(w->picImg->height(), 334);
-    EXPECT_EQ(w->picImg->width(), 418);  // 334 / 0.8 = 417.5, halves to even
-    EXPECT_EQ(w->picImg->innerWidth(), 416);
-    EXPECT_EQ(w->picImg->innerHeight(), 332);
+    EXPECT_EQ(Ctl<vistrel::PictureBox>(*w, "picImg")->height(), 334);
+    EXPECT_EQ(Ctl<vistrel::PictureBox>(*w, "picImg")->width(), 418);  // 334 / 0.8 = 417.5, halves to even
+    EXPECT_EQ(Ctl<vistrel::PictureBox>(*w, "picImg")->innerWidth(), 416);
+    EXPECT_EQ(Ctl<vistrel::PictureBox>(*w, "picImg")->innerHeight(), 332);
     EXPECT_FLOAT_EQ(w->model().picture().scaleX, 100.0f / 416.0f);
     EXPECT_FLOAT_EQ(w->model().picture().scaleY, 80.0f / 332.0f);
     EXPECT_EQ(w->model().picture().viewMaxX, 415);
     EXPECT_EQ(w->model().picture().viewMaxY, 331);
-    EXPECT_EQ(w->hscrCross->minimum(), 0);
-    EXPECT_EQ(w->hscrCross->maximum(), 99);
-    EXPECT_EQ(w->vscrCross->maximum(), 79);
-    EXPECT_EQ(w->vscrCross->pageStep(), 1);  // 80 \ 100 = 0, clamped to 1
-    EXPECT_EQ(w->hscrCross->pageStep(), 10);
-    EXPECT_EQ(w->hscrCross->width(), 418);  // spans the picture
+    EXPECT_EQ(Ctl<QScrollBar>(*w, "hscrCross")->minimum(), 0);
+    EXPECT_EQ(Ctl<QScrollBar>(*w, "hscrCross")->maximum(), 99);
+    EXPECT_EQ(Ctl<QScrollBar>(*w, "vscrCross")->maximum(), 79);
+    EXPECT_EQ(Ctl<QScrollBar>(*w, "vscrCross")->pageStep(), 1);  // 80 \ 100 = 0, clamped to 1
+    EXPECT_EQ(Ctl<QScrollBar>(*w, "hscrCross")->pageStep(), 10);
+    EXPECT_EQ(Ctl<QScrollBar>(*w, "hscrCross")->width(), 418);  // spans the picture
 
     // The full-size buffers: the file's bytes, luma in the fourth byte.
     const auto& pixels = w->model().picture().pixels;
@@ -104,66 +104,69 @@ TEST_F(Loading, SmallPictureIsEnlargedToTheViewsHeight) {
     EXPECT_EQ(w->model().picture().viewMaxY, 331);
     EXPECT_EQ(w->model().picture().viewPixels.size(), 416u * 332u);
     EXPECT_EQ(w->model().picture().viewWork, w->model().picture().viewPixels);
-    EXPECT_EQ(w->model().picture().viewPixels[0], w->picImg->surface().pixel(0, 0));
+    EXPECT_EQ(w->model().picture().viewPixels[0], Ctl<vistrel::PictureBox>(*w, "picImg")->surface().pixel(0, 0));
 
-    EXPECT_TRUE(w->fraChannels->isVisible());
-    EXPECT_TRUE(w->mnuSelectChannels->isEnabled());
-    EXPECT_TRUE(w->mnuSelectChroma->isEnabled());
-    EXPECT_TRUE(w->mnuSelectNeg->isEnabled());
-    EXPECT_TRUE(w->lblStatus->text().isEmpty());
+    EXPECT_TRUE(Ctl<QFrame>(*w, "fraChannels")->isVisible());
+    EXPECT_TRUE(Ctl<QMenu>(*w, "mnuSelectChannels")->isEnabled());
+    EXPECT_TRUE(Ctl<QAction>(*w, "mnuSelectChroma")->isEnabled());
+    EXPECT_TRUE(Ctl<QAction>(*w, "mnuSelectNeg")->isEnabled());
+    EXPECT_TRUE(Ctl<QLabel>(*w, "lblStatus")->text().isEmpty());
     EXPECT_EQ(w->cursor().shape(), Qt::ArrowCursor);
-    EXPECT_EQ(w->picImg->cursor().shape(), Qt::CrossCursor);
+    EXPECT_EQ(Ctl<vistrel::PictureBox>(*w, "picImg")->cursor().shape(), Qt::CrossCursor);
 }
 
 TEST_F(Loading, LargePictureIsReducedAndStepsByTens) {
     Load(*w, WritePicture(dir, "large.bmp", Gradient(3000, 2000)));
     ASSERT_TRUE(w->model().loaded());
-    EXPECT_EQ(w->picImg->width(), 501);
-    EXPECT_EQ(w->picImg->height(), 334);
-    EXPECT_EQ(w->vscrCross->pageStep(), 10);  // 2000 \ 100 = 20, clamped to 10
-    EXPECT_EQ(w->hscrCross->maximum(), 2999);
+    EXPECT_EQ(Ctl<vistrel::PictureBox>(*w, "picImg")->width(), 501);
+    EXPECT_EQ(Ctl<vistrel::PictureBox>(*w, "picImg")->height(), 334);
+    EXPECT_EQ(Ctl<QScrollBar>(*w, "vscrCross")->pageStep(), 10);  // 2000 \ 100 = 20, clamped to 10
+    EXPECT_EQ(Ctl<QScrollBar>(*w, "hscrCross")->maximum(), 2999);
     EXPECT_EQ(w->model().picture().pixels.width(), 3000u);
     EXPECT_EQ(w->model().picture().pixels.height(), 2000u);
     EXPECT_GT(w->model().picture().scaleX, 1.0f);
 }
 
 TEST_F(Loading, VeryWidePictureTakesTheWindowsWidthAndAHeightThatFollows) {
-    const int room = w->centralWidget()->width() - w->picImg->x();
+    const int room = w->centralWidget()->width() - Ctl<vistrel::PictureBox>(*w, "picImg")->x();
     Load(*w, WritePicture(dir, "wide.bmp", Gradient(4000, 500)));
     ASSERT_TRUE(w->model().loaded());
-    EXPECT_EQ(w->picImg->width(), room);  // 334 x 8 = 2672 would run past the window
-    EXPECT_EQ(w->picImg->height(), 64);   // 512 x 0.125
+    EXPECT_EQ(Ctl<vistrel::PictureBox>(*w, "picImg")->width(), room);  // 334 x 8 = 2672 would run past the window
+    EXPECT_EQ(Ctl<vistrel::PictureBox>(*w, "picImg")->height(), 64);   // 512 x 0.125
     EXPECT_EQ(w->model().picture().viewMaxY, 61);
     EXPECT_FLOAT_EQ(w->model().picture().scaleY, 500.0f / 62.0f);
-    EXPECT_EQ(w->vscrCross->pageStep(), 5);
-    EXPECT_EQ(w->vscrCross->height(), 64);  // the vertical bar spans the picture too
-    EXPECT_EQ(w->hscrCross->x() + w->hscrCross->width(), w->centralWidget()->width() - 4);
+    EXPECT_EQ(Ctl<QScrollBar>(*w, "vscrCross")->pageStep(), 5);
+    EXPECT_EQ(Ctl<QScrollBar>(*w, "vscrCross")->height(), 64);  // the vertical bar spans the picture too
+    EXPECT_EQ(Ctl<QScrollBar>(*w, "hscrCross")->x() + Ctl<QScrollBar>(*w, "hscrCross")->width(),
+              w->centralWidget()->width() - 4);
     // The last column is on screen and probes the picture's last column.
-    w->picImg_MouseDown(1, 0, static_cast<float>(w->model().picture().viewMaxX), 0);
-    EXPECT_EQ(w->lblPosn->text(), "3992 / 000");
+    Ctl<vistrel::PictureBox>(*w, "picImg")->onMouseDown(1, 0, static_cast<float>(w->model().picture().viewMaxX), 0);
+    EXPECT_EQ(Ctl<QLabel>(*w, "lblPosn")->text(), "3992 / 000");
 
     // A picture that fits afterwards is as tall as ever, and Clear leaves the design height.
     Load(*w, WritePicture(dir, "small.bmp", Gradient(100, 80)));
-    EXPECT_EQ(w->picImg->height(), 334);
-    EXPECT_EQ(w->vscrCross->height(), 334);
+    EXPECT_EQ(Ctl<vistrel::PictureBox>(*w, "picImg")->height(), 334);
+    EXPECT_EQ(Ctl<QScrollBar>(*w, "vscrCross")->height(), 334);
     Load(*w, WritePicture(dir, "wide.bmp", Gradient(4000, 500)));
-    w->cmdReset->click();
-    EXPECT_EQ(w->picImg->height(), 334);
+    Ctl<QPushButton>(*w, "cmdReset")->click();
+    EXPECT_EQ(Ctl<vistrel::PictureBox>(*w, "picImg")->height(), 334);
 }
 
 TEST_F(Loading, ExtremeProportionsKeepTheViewBetweenOnePixelAndTheWindow) {
     Load(*w, WritePicture(dir, "panorama.bmp", Gradient(20000, 10)));
     ASSERT_TRUE(w->model().loaded());
-    EXPECT_EQ(w->picImg->innerHeight(), 1);  // 512 x 0.0005 rounds to nothing
-    EXPECT_EQ(w->model().picture().viewPixels.size(), static_cast<std::size_t>(w->picImg->innerWidth()));
+    EXPECT_EQ(Ctl<vistrel::PictureBox>(*w, "picImg")->innerHeight(), 1);  // 512 x 0.0005 rounds to nothing
+    EXPECT_EQ(w->model().picture().viewPixels.size(),
+              static_cast<std::size_t>(Ctl<vistrel::PictureBox>(*w, "picImg")->innerWidth()));
 
     Load(*w, WritePicture(dir, "needle.bmp", Gradient(2, 3000)));
     ASSERT_TRUE(w->model().loaded());
-    EXPECT_EQ(w->picImg->innerWidth(), 1);  // 334 / 1500 rounds to nothing
+    EXPECT_EQ(Ctl<vistrel::PictureBox>(*w, "picImg")->innerWidth(), 1);  // 334 / 1500 rounds to nothing
     EXPECT_EQ(w->model().picture().viewMaxX, 0);
     EXPECT_FLOAT_EQ(w->model().picture().scaleX, 2.0f);
-    w->picImg_MouseDown(1, 0, 5, 100);  // pinned to the one column: 100 x 3000 / 332 = 903.6
-    EXPECT_EQ(w->lblPosn->text(), "000 / 904");
+    Ctl<vistrel::PictureBox>(*w, "picImg")
+        ->onMouseDown(1, 0, 5, 100);  // pinned to the one column: 100 x 3000 / 332 = 903.6
+    EXPECT_EQ(Ctl<QLabel>(*w, "lblPosn")->text(), "000 / 904");
 }
 
 TEST_F(Loading, TransparentAreasTakeTheWindowBackground) {
@@ -176,13 +179,7 @@ TEST_F(Loading, TransparentAreasTakeTheWindowBackground) {
     const QColor base = w->palette().color(QPalette::Base);
     EXPECT_EQ(w->model().picture().pixels.at(0, 0) & 0xFFFFFF, base.rgb() & 0xFFFFFF);
     EXPECT_EQ(w->model().picture().pixels.at(16, 16) & 0xFFFFFF, 0xC80A14u);
-    EXPECT_EQ(w->picImg->surface().pixel(0, 0), base.rgb() & 0xFFFFFF);
-}
-
-TEST_F(Loading, EnterInTheFileBoxLoads) {
-    w->txtImageFile->setText(WritePicture(dir, "enter.png", Gradient(20, 10)));
-    QTest::keyClick(w->txtImageFile, Qt::Key_Return);
-    EXPECT_TRUE(w->model().loaded());
+    EXPECT_EQ(Ctl<vistrel::PictureBox>(*w, "picImg")->surface().pixel(0, 0), base.rgb() & 0xFFFFFF);
 }
 
 TEST_F(Loading, EveryFailureReportsThePathAndEndsWithNoPicture) {
@@ -253,12 +250,12 @@ TEST_F(Loading, EveryFailureReportsThePathAndEndsWithNoPicture) {
 // the hourglass while the picture was still undecoded.
 class BusyWatch : public QObject {
 public:
-    explicit BusyWatch(frmMain& w) : w_(w) { w.lblStatus->installEventFilter(this); }
+    explicit BusyWatch(frmMain& w) : w_(w) { Ctl<QLabel>(w, "lblStatus")->installEventFilter(this); }
     bool shownBeforeDecoding = false;
 
 protected:
     bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() == QEvent::Paint && w_.lblStatus->text() == "Working..." &&
+        if (event->type() == QEvent::Paint && Ctl<QLabel>(w_, "lblStatus")->text() == "Working..." &&
             w_.cursor().shape() == Qt::WaitCursor && w_.model().picture().pixels.empty())
             shownBeforeDecoding = true;
         return false;
@@ -272,12 +269,12 @@ TEST_F(Loading, TheHourglassShowsWhileDecodingButNotUnderTheMessage) {
     BusyWatch busy(*w);
     Load(*w, WritePicture(dir, "busy.png", Gradient(64, 48)));
     EXPECT_TRUE(busy.shownBeforeDecoding);
-    EXPECT_TRUE(w->lblStatus->text().isEmpty());
+    EXPECT_TRUE(Ctl<QLabel>(*w, "lblStatus")->text().isEmpty());
 
     QString statusAtMessage = "unset";
     Qt::CursorShape cursorAtMessage = Qt::WaitCursor;
     w.fake().onWarning = [&] {
-        statusAtMessage = w->lblStatus->text();
+        statusAtMessage = Ctl<QLabel>(*w, "lblStatus")->text();
         cursorAtMessage = w->cursor().shape();
     };
     Load(*w, dir.filePath("missing.png"));
@@ -285,27 +282,10 @@ TEST_F(Loading, TheHourglassShowsWhileDecodingButNotUnderTheMessage) {
     EXPECT_EQ(cursorAtMessage, Qt::ArrowCursor);
 }
 
-TEST_F(Loading, LoadingAgainResetsTheDisplayModeAndItsMenuMarks) {
-    const QString path = WritePicture(dir, "modes.png", Gradient(64, 48));
-    Load(*w, path);
-    w->chkChannel[0]->click();
-    w->chkNeg->click();
-    ASSERT_FALSE(w->mnuSelectChanR->isChecked());
-    ASSERT_TRUE(w->mnuSelectNeg->isChecked());
-    Load(*w, path);
-    for (QCheckBox* box : w->chkChannel) EXPECT_TRUE(box->isChecked());
-    EXPECT_FALSE(w->chkNeg->isChecked());
-    EXPECT_FALSE(w->chkChroma->isChecked());
-    EXPECT_TRUE(w->mnuSelectChanR->isChecked());
-    EXPECT_FALSE(w->mnuSelectNeg->isChecked());
-    // The view shows the picture's own colours again.
-    EXPECT_EQ(w->picImg->surface().pixel(5, 5), w->model().picture().viewPixels[5 * w->picImg->innerWidth() + 5]);
-}
-
 TEST_F(Loading, ClearEmptiesEverythingAndLaterClicksDoNothing) {
     Load(*w, WritePicture(dir, "clear.png", Gradient(64, 48)));
     ASSERT_TRUE(w->model().loaded());
-    w->cmdReset->click();
+    Ctl<QPushButton>(*w, "cmdReset")->click();
     ExpectNoPictureState(*w);
     EXPECT_TRUE(w.fake().warnings.empty());
     // The vectorscope shows its bare graticule.
@@ -313,7 +293,7 @@ TEST_F(Loading, ClearEmptiesEverythingAndLaterClicksDoNothing) {
     EXPECT_EQ(plot.pixel(128, 128) & 0xFFFFFF, 0x808000u);
     EXPECT_EQ(plot.pixel(60, 60) & 0xFFFFFF, 0u);
     // A press on the emptied view starts no probe.
-    w->picImg_MouseDown(1, 2, 1, 1);
-    EXPECT_FALSE(w->ProbeDragging);
-    EXPECT_FALSE(w->hscrCross->isVisible());
+    Ctl<vistrel::PictureBox>(*w, "picImg")->onMouseDown(1, 2, 1, 1);
+    EXPECT_FALSE(w->model().picture().probe.dragging);
+    EXPECT_FALSE(Ctl<QScrollBar>(*w, "hscrCross")->isVisible());
 }

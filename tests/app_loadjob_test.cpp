@@ -55,7 +55,7 @@ protected:
 TEST_F(LoadJob, StreamedAnalysisEqualsTheWholePictureKernelsAtAnyThreadCount) {
     const QString path = WriteJpeg(dir, "bands.jpg", 1500, 900);
     // The reference: the decoded picture analysed whole, the view resampled whole.
-    DecodeResult decoded = DecodePicture(path, w->picHidden->background());
+    DecodeResult decoded = DecodePicture(path, Ctl<vistrel::PictureBox>(*w, "picHidden")->background());
     ASSERT_TRUE(decoded);
     QImage& image = decoded.surface->image();
     std::vector<Pixel> pixels(reinterpret_cast<Pixel*>(image.bits()),
@@ -68,7 +68,8 @@ TEST_F(LoadJob, StreamedAnalysisEqualsTheWholePictureKernelsAtAnyThreadCount) {
         const ThreadCountGuard guard(threads);
         Load(*w, path);
         ASSERT_TRUE(w->model().loaded());
-        const int Wv = w->picImg->innerWidth(), Hv = w->picImg->innerHeight();
+        const int Wv = Ctl<vistrel::PictureBox>(*w, "picImg")->innerWidth(),
+                  Hv = Ctl<vistrel::PictureBox>(*w, "picImg")->innerHeight();
         std::vector<Pixel> expectedView(static_cast<std::size_t>(Wv) * Hv);
         korvex::ResampleArea(pixels.data(), 1500, 900, 1500, expectedView.data(), Wv, Hv);
         ASSERT_EQ(w->model().picture().viewPixels.size(), expectedView.size());
@@ -103,8 +104,8 @@ TEST_F(LoadJob, APictureStoredOnItsSideIsLoadedUpright) {
     ASSERT_TRUE(w->model().loaded());
     EXPECT_EQ(w->model().picture().pixels.width(), 40u);
     EXPECT_EQ(w->model().picture().pixels.height(), 60u);
-    EXPECT_EQ(w->hscrCross->maximum(), 39);
-    EXPECT_EQ(w->vscrCross->maximum(), 59);
+    EXPECT_EQ(Ctl<QScrollBar>(*w, "hscrCross")->maximum(), 39);
+    EXPECT_EQ(Ctl<QScrollBar>(*w, "vscrCross")->maximum(), 59);
 }
 
 TEST_F(LoadJob, EscCancelsIntoTheNoPictureStateWithoutAMessage) {
@@ -117,8 +118,8 @@ TEST_F(LoadJob, EscCancelsIntoTheNoPictureStateWithoutAMessage) {
     EXPECT_FALSE(w->model().loaded());
     EXPECT_TRUE(w.fake().warnings.empty());
     EXPECT_TRUE(w->model().picture().pixels.empty());
-    EXPECT_EQ(w->picImg->width(), 2);
-    EXPECT_TRUE(w->lblStatus->text().isEmpty());
+    EXPECT_EQ(Ctl<vistrel::PictureBox>(*w, "picImg")->width(), 2);
+    EXPECT_TRUE(Ctl<QLabel>(*w, "lblStatus")->text().isEmpty());
     EXPECT_EQ(w->cursor().shape(), Qt::ArrowCursor);
     // The next load is not affected.
     Load(*w, path);
@@ -148,7 +149,7 @@ TEST_F(LoadJob, AStreamBrokenHalfwayFailsWithTheMessage) {
 
 TEST_F(LoadJob, OtherInputWaitsOutTheLoadUnheard) {
     const QString path = WriteJpeg(dir, "busy.jpg", 800, 600);
-    QPushButton* clear = w->cmdReset;
+    QPushButton* clear = Ctl<QPushButton>(*w, "cmdReset");
     const QPoint middle = clear->rect().center();
     const QPointF global = clear->mapToGlobal(QPointF(middle));
     QCoreApplication::postEvent(clear, new QMouseEvent(QEvent::MouseButtonPress, QPointF(middle), global,

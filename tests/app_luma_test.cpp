@@ -32,7 +32,10 @@ struct Shown {
 };
 
 Shown ShownBy(vistrel::frmMain& w) {
-    Shown s{w.vectorWindow()->surface().image(), {}, w.lblPosn->text(), w.lblStatus->text()};
+    Shown s{w.vectorWindow()->surface().image(),
+            {},
+            Ctl<QLabel>(w, "lblPosn")->text(),
+            Ctl<QLabel>(w, "lblStatus")->text()};
     for (int k = 0; k < 4; ++k) s.scope[k] = w.scopeWindow()->boxSurface(k).image();
     return s;
 }
@@ -50,9 +53,8 @@ protected:
     Shown LoadedFreshUnder(LumaStandard standard, const std::function<void(vistrel::frmMain&)>& then = {}) {
         vistrel::frmMain other;
         other.start();
-        other.SetLumaStandard(standard);
-        other.txtImageFile->setText(w->txtImageFile->text());
-        other.cmdLoadPic->click();
+        Ctl<QAction>(other, standard == LumaStandard::Rec709 ? "mnuToolsLuma709" : "mnuToolsLuma601")->trigger();
+        testing_support::Load(other, Ctl<QLineEdit>(*w, "txtImageFile")->text());
         if (then) then(other);
         return ShownBy(other);
     }
@@ -63,9 +65,9 @@ TEST_F(LumaSwitch, SwitchingIsAFreshAnalysisUnderTheOtherStandardAndBackIsTheOri
     const Shown rec601 = ShownBy(*w);
     const std::vector<Pixel> colours = view_testing::Rgb(PicPixelsOf(*w));
 
-    w->mnuToolsLuma709->trigger();
-    EXPECT_FALSE(w->mnuToolsLuma601->isChecked());
-    EXPECT_TRUE(w->mnuToolsLuma709->isChecked());
+    Ctl<QAction>(*w, "mnuToolsLuma709")->trigger();
+    EXPECT_FALSE(Ctl<QAction>(*w, "mnuToolsLuma601")->isChecked());
+    EXPECT_TRUE(Ctl<QAction>(*w, "mnuToolsLuma709")->isChecked());
     EXPECT_EQ(w->model().settings.luma, LumaStandard::Rec709);
     // Every pixel's luma and pair as the kernel gives them under Rec. 709, colours untouched.
     std::vector<Pixel> expected = colours;
@@ -82,35 +84,36 @@ TEST_F(LumaSwitch, SwitchingIsAFreshAnalysisUnderTheOtherStandardAndBackIsTheOri
     EXPECT_FALSE(SameBits(rec709.vector, rec601.vector));
     EXPECT_FALSE(SameBits(rec709.scope[3], rec601.scope[3]));  // the parade's Y part
 
-    w->mnuToolsLuma601->trigger();
-    EXPECT_TRUE(w->mnuToolsLuma601->isChecked());
+    Ctl<QAction>(*w, "mnuToolsLuma601")->trigger();
+    EXPECT_TRUE(Ctl<QAction>(*w, "mnuToolsLuma601")->isChecked());
     ExpectSameShown(ShownBy(*w), rec601);
 }
 
 TEST_F(LumaSwitch, ALockedProbeStaysAndReadsTheNewLuma) {
     LoadPicture(view_testing::Gradient(120, 90));
     const auto lockAt = [](vistrel::frmMain& window) {
-        window.picImg_MouseDown(vistrel::kLeftButton, vistrel::kCtrlKey, 70.0f, 40.0f);
-        window.picImg_MouseUp(vistrel::kLeftButton, vistrel::kCtrlKey, 70.0f, 40.0f);
+        Ctl<vistrel::PictureBox>(window, "picImg")->onMouseDown(vistrel::kLeftButton, vistrel::kCtrlKey, 70.0f, 40.0f);
+        Ctl<vistrel::PictureBox>(window, "picImg")->onMouseUp(vistrel::kLeftButton, vistrel::kCtrlKey, 70.0f, 40.0f);
     };
     lockAt(*w);
     ASSERT_TRUE(w->model().picture().probe.locked);
     const std::vector<Pixel> viewBefore = view_testing::ViewNow(view());
-    const QString posn = w->lblPosn->text();
+    const QString posn = Ctl<QLabel>(*w, "lblPosn")->text();
 
-    w->mnuToolsLuma709->trigger();
+    Ctl<QAction>(*w, "mnuToolsLuma709")->trigger();
     EXPECT_TRUE(w->model().picture().probe.locked);
-    EXPECT_TRUE(w->hscrCross->isVisible());
-    EXPECT_EQ(w->lblPosn->text(), posn);
+    EXPECT_TRUE(Ctl<QScrollBar>(*w, "hscrCross")->isVisible());
+    EXPECT_EQ(Ctl<QLabel>(*w, "lblPosn")->text(), posn);
     EXPECT_EQ(view_testing::ViewNow(view()), viewBefore) << "the crosshair stays where it was";
     // The readout's fourth value is the Rec. 709 luma of the probed pixel.
-    const Pixel probed = w->model().picture().pixels.at(static_cast<std::size_t>(w->hscrCross->value()),
-                                                  static_cast<std::size_t>(w->vscrCross->value()));
+    const Pixel probed =
+        w->model().picture().pixels.at(static_cast<std::size_t>(Ctl<QScrollBar>(*w, "hscrCross")->value()),
+                                       static_cast<std::size_t>(Ctl<QScrollBar>(*w, "vscrCross")->value()));
     std::vector<Pixel> one{probed & 0x00FFFFFFu};
     std::vector<korvex::UvPair> pair(1);
     korvex::ConvertToYuv(one, pair, LumaStandard::Rec709);
-    EXPECT_TRUE(w->lblStatus->text().endsWith(", " + vistrel::FormatNumber(one[0] >> 24, "000")))
-        << w->lblStatus->text().toStdString();
+    EXPECT_TRUE(Ctl<QLabel>(*w, "lblStatus")->text().endsWith(", " + vistrel::FormatNumber(one[0] >> 24, "000")))
+        << Ctl<QLabel>(*w, "lblStatus")->text().toStdString();
     // Marker, trace and readouts as a probe locked after a load under Rec. 709.
     ExpectSameShown(ShownBy(*w), LoadedFreshUnder(LumaStandard::Rec709, lockAt));
 }
@@ -123,7 +126,7 @@ TEST_F(LumaSwitch, WithoutAPictureTheTargetsMoveAndTheNextLoadUsesTheStandard) {
     // The green target: its corners lie apart from the other standard's box and the circle.
     EXPECT_TRUE(lit(vistrel::kTargetBoxes[2]));
     EXPECT_FALSE(lit(boxes709[2]));
-    w->mnuToolsLuma709->trigger();
+    Ctl<QAction>(*w, "mnuToolsLuma709")->trigger();
     EXPECT_FALSE(lit(vistrel::kTargetBoxes[2]));
     EXPECT_TRUE(lit(boxes709[2]));
 
@@ -136,7 +139,7 @@ TEST_F(LumaSwitch, WithoutAPictureTheTargetsMoveAndTheNextLoadUsesTheStandard) {
 
 TEST_F(LumaSwitch, SkinToneLineComesAndGoesOverThePlotAndKeepsALockedMarker) {
     const QImage bare = w->vectorWindow()->surface().image();
-    w->mnuToolsSkinLine->trigger();
+    Ctl<QAction>(*w, "mnuToolsSkinLine")->trigger();
     EXPECT_TRUE(w->model().settings.skinLine);
     // Without a picture: the bare graticule with the line, as the drawing layer makes it.
     vistrel::Surface expected(256, 256, 0);
@@ -144,13 +147,13 @@ TEST_F(LumaSwitch, SkinToneLineComesAndGoesOverThePlotAndKeepsALockedMarker) {
     vistrel::DrawGraticuleOn(dc, vistrel::GetStockObject(vistrel::StockObject::DcPen), vistrel::GetStockObject(vistrel::StockObject::NullBrush), vistrel::ScaleColorOf(w->model().settings.lamp),
                              {LumaStandard::Rec601, true});
     EXPECT_TRUE(SameBits(w->vectorWindow()->surface().image(), expected.image()));
-    w->mnuToolsSkinLine->trigger();
+    Ctl<QAction>(*w, "mnuToolsSkinLine")->trigger();
     EXPECT_TRUE(SameBits(w->vectorWindow()->surface().image(), bare));
 
     LoadPicture(view_testing::Gradient(120, 90));
-    w->picImg_MouseDown(vistrel::kLeftButton, vistrel::kCtrlKey, 30.0f, 60.0f);
+    Ctl<vistrel::PictureBox>(*w, "picImg")->onMouseDown(vistrel::kLeftButton, vistrel::kCtrlKey, 30.0f, 60.0f);
     const QImage marked = w->vectorWindow()->surface().image();
-    w->mnuToolsSkinLine->trigger();
+    Ctl<QAction>(*w, "mnuToolsSkinLine")->trigger();
     const QImage withLine = w->vectorWindow()->surface().image();
     // Only pixels of the line change, and the marker is drawn over it again.
     vistrel::Surface line(256, 256, 0);
@@ -164,7 +167,7 @@ TEST_F(LumaSwitch, SkinToneLineComesAndGoesOverThePlotAndKeepsALockedMarker) {
                 EXPECT_NE(line.pixel(x, y), 0u) << x << "," << y;
             }
     EXPECT_GT(changed, 0u);
-    w->mnuToolsSkinLine->trigger();
+    Ctl<QAction>(*w, "mnuToolsSkinLine")->trigger();
     EXPECT_TRUE(SameBits(w->vectorWindow()->surface().image(), marked));
 }
 

@@ -12,6 +12,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSet>
 #include <QWindow>
 
 #include <random>
@@ -69,7 +70,7 @@ TEST(MainStartUp, FileBoxHoldsTheProgramFolderAndTheTestCard) {
         desk.fake.folder = "/opt/vistrel";
         frmMain w;
         w.start();
-        EXPECT_EQ(w.txtImageFile->text(), "/opt/vistrel/30861.jpg");
+        EXPECT_EQ(Ctl<QLineEdit>(w, "txtImageFile")->text(), "/opt/vistrel/30861.jpg");
         EXPECT_TRUE(desk.fake.warnings.empty());  // nothing is loaded at start
     }
     {
@@ -77,7 +78,7 @@ TEST(MainStartUp, FileBoxHoldsTheProgramFolderAndTheTestCard) {
         desk.fake.folder = "/";
         frmMain w;
         w.start();
-        EXPECT_EQ(w.txtImageFile->text(), "/30861.jpg");
+        EXPECT_EQ(Ctl<QLineEdit>(w, "txtImageFile")->text(), "/30861.jpg");
     }
 }
 
@@ -93,73 +94,72 @@ TEST(MainControls, CaptionsPositionsAndInitialStates) {
     StartedMain w;
     EXPECT_EQ(w->windowTitle(), "Vistrel");
     EXPECT_EQ(w->centralWidget()->size(), QSize(528, 440));
-    struct Expect {
-        QWidget* control;
-        const char* name;
-        QRect at;
-    };
-    const Expect expected[] = {
-        {w->picImg, "picImg", QRect(16, 15, 2, 334)},
-        {w->hscrCross, "hscrCross", QRect(16, 2, 334, 13)},
-        {w->vscrCross, "vscrCross", QRect(1, 15, 13, 334)},
-        {w->txtImageFile, "txtImageFile", QRect(4, 377, 381, 23)},
-        {w->cmdLoadPic, "cmdLoadPic", QRect(394, 378, 60, 21)},
-        {w->cmdBrowse, "cmdBrowse", QRect(462, 378, 60, 21)},
-        {w->cmdReset, "cmdReset", QRect(404, 409, 40, 21)},
-        {w->cmdExit, "cmdExit", QRect(478, 409, 29, 21)},
-        {w->fraChannels, "fraChannels", QRect(258, 355, 243, 18)},
-        {w->chkChannel[0], "chkChannel[0]", QRect(4, -1, 27, 16)},
-        {w->chkChannel[1], "chkChannel[1]", QRect(38, -1, 27, 16)},
-        {w->chkChannel[2], "chkChannel[2]", QRect(73, -1, 27, 16)},
-        {w->chkChroma, "chkChroma", QRect(119, -1, 67, 16)},
-        {w->chkNeg, "chkNeg", QRect(192, -1, 46, 16)},
-        {w->lblPosn, "lblPosn", QRect(21, 355, 77, 16)},
-        {w->lblStatus, "lblStatus", QRect(107, 355, 114, 16)},
-        {w->shpPatch, "shpPatch", QRect(229, 352, 22, 22)},
-        {w->chkLineScope, "chkLineScope", QRect(7, 404, 44, 17)},
-        {w->chkPolar, "chkPolar", QRect(7, 420, 55, 17)},
-        {w->lblX[0], "lblX[0]", QRect(101, 406, 57, 13)},
-        {w->hscrLamp, "hscrLamp", QRect(70, 423, 118, 11)},
-    };
-    for (const Expect& e : expected) {
-        EXPECT_EQ(e.control->objectName(), e.name);
-        EXPECT_EQ(e.control->geometry(), e.at) << e.name;
+    // The view as designed, empty: its border only, as tall as every picture that fits is shown.
+    EXPECT_EQ(Ctl<vistrel::PictureBox>(*w, "picImg")->geometry(), QRect(16, 15, 2, 334));
+    // Every control in the client area, none over another (the two instrument
+    // switches share one pixel row by design), the layout reaching the area's far edges.
+    const QRect client(QPoint(0, 0), w->centralWidget()->size());
+    std::vector<QWidget*> controls;
+    for (QWidget* c : w->centralWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        if (c->objectName() != "picHidden") controls.push_back(c);
+    ASSERT_GE(controls.size(), 16u);
+    QRect reach;
+    for (QWidget* a : controls) {
+        EXPECT_TRUE(client.contains(a->geometry())) << a->objectName().toStdString();
+        reach |= a->geometry();
+        for (QWidget* b : controls) {
+            if (a >= b) continue;
+            const QRect both = a->geometry() & b->geometry();
+            const bool switches = QSet<QString>{a->objectName(), b->objectName()} ==
+                                  QSet<QString>{"chkLineScope", "chkPolar"};
+            EXPECT_TRUE(both.isEmpty() || (switches && both.height() == 1))
+                << a->objectName().toStdString() << " over " << b->objectName().toStdString();
+        }
     }
-    EXPECT_EQ(w->cmdLoadPic->text(), "&Load");
-    EXPECT_EQ(w->cmdBrowse->text(), "&Browse");
-    EXPECT_EQ(w->cmdReset->text(), "Clear");
-    EXPECT_EQ(w->cmdExit->text(), "E&xit");
-    EXPECT_EQ(w->chkChroma->text(), "B/W Sep");
-    EXPECT_EQ(w->chkChroma->toolTip(), "Show Single Channels as B & W");
-    EXPECT_EQ(w->chkNeg->text(), "Neg");
-    EXPECT_EQ(w->lblX[0]->text(), "Scale Bright");
-    EXPECT_TRUE(w->cmdLoadPic->isDefault());
-    EXPECT_FALSE(w->hscrCross->isVisible());
-    EXPECT_FALSE(w->vscrCross->isVisible());
-    EXPECT_FALSE(w->fraChannels->isVisible());
-    EXPECT_FALSE(w->picHidden->isVisible());
-    EXPECT_TRUE(w->chkChannel[0]->isChecked() && w->chkChannel[1]->isChecked() && w->chkChannel[2]->isChecked());
-    EXPECT_FALSE(w->chkChroma->isChecked() || w->chkNeg->isChecked());
-    EXPECT_TRUE(w->chkLineScope->isChecked() && w->chkPolar->isChecked());
-    EXPECT_EQ(w->picImg->cursor().shape(), Qt::CrossCursor);
+    EXPECT_GE(reach.right(), client.right() - 8);
+    EXPECT_GE(reach.bottom(), client.bottom() - 8);
+    // The crosshair bars run along the view's top and left edges.
+    const QRect view = Ctl<vistrel::PictureBox>(*w, "picImg")->geometry();
+    const QRect across = Ctl<QScrollBar>(*w, "hscrCross")->geometry();
+    const QRect down = Ctl<QScrollBar>(*w, "vscrCross")->geometry();
+    EXPECT_TRUE(across.left() == view.left() && across.bottom() + 1 == view.top());
+    EXPECT_TRUE(down.top() == view.top() && down.right() < view.left());
+    // The channel boxes side by side in their frame, red to negative.
+    const char* const row[] = {"chkChannel[0]", "chkChannel[1]", "chkChannel[2]", "chkChroma", "chkNeg"};
+    for (std::size_t i = 1; i < std::size(row); ++i) {
+        const QRect left = Ctl<QCheckBox>(*w, row[i - 1])->geometry();
+        const QRect right = Ctl<QCheckBox>(*w, row[i])->geometry();
+        EXPECT_EQ(right.top(), left.top());
+        EXPECT_GT(right.left(), left.right()) << row[i];
+        EXPECT_EQ(Ctl<QCheckBox>(*w, row[i])->parentWidget()->objectName(), "fraChannels");
+    }
+    EXPECT_EQ(Ctl<QPushButton>(*w, "cmdLoadPic")->text(), "&Load");
+    EXPECT_EQ(Ctl<QPushButton>(*w, "cmdBrowse")->text(), "&Browse");
+    EXPECT_EQ(Ctl<QPushButton>(*w, "cmdReset")->text(), "Clear");
+    EXPECT_EQ(Ctl<QPushButton>(*w, "cmdExit")->text(), "E&xit");
+    EXPECT_EQ(Ctl<QCheckBox>(*w, "chkChroma")->text(), "B/W Sep");
+    EXPECT_EQ(Ctl<QCheckBox>(*w, "chkChroma")->toolTip(), "Show Single Channels as B & W");
+    EXPECT_EQ(Ctl<QCheckBox>(*w, "chkNeg")->text(), "Neg");
+    EXPECT_EQ(Ctl<QLabel>(*w, "lblX[0]")->text(), "Scale Bright");
+    EXPECT_TRUE(Ctl<QPushButton>(*w, "cmdLoadPic")->isDefault());
+    EXPECT_FALSE(Ctl<QScrollBar>(*w, "hscrCross")->isVisible());
+    EXPECT_FALSE(Ctl<QScrollBar>(*w, "vscrCross")->isVisible());
+    EXPECT_FALSE(Ctl<QFrame>(*w, "fraChannels")->isVisible());
+    EXPECT_FALSE(Ctl<vistrel::PictureBox>(*w, "picHidden")->isVisible());
+    for (QCheckBox* box : Channels(*w)) EXPECT_TRUE(box->isChecked());
+    EXPECT_FALSE(Ctl<QCheckBox>(*w, "chkChroma")->isChecked() || Ctl<QCheckBox>(*w, "chkNeg")->isChecked());
+    EXPECT_TRUE(Ctl<QCheckBox>(*w, "chkLineScope")->isChecked() && Ctl<QCheckBox>(*w, "chkPolar")->isChecked());
+    EXPECT_EQ(Ctl<vistrel::PictureBox>(*w, "picImg")->cursor().shape(), Qt::CrossCursor);
 
-    // Bars: ranges, values and steps.
-    EXPECT_EQ(w->hscrCross->maximum(), 333);
-    EXPECT_EQ(w->hscrCross->value(), 1);
-    EXPECT_EQ(w->vscrCross->value(), 166);
-    EXPECT_EQ(w->vscrCross->pageStep(), 10);
-    EXPECT_EQ(w->hscrLamp->maximum(), 255);
-    EXPECT_EQ(w->hscrLamp->value(), 128);
-    EXPECT_EQ(w->hscrLamp->singleStep(), 5);
-    EXPECT_EQ(w->hscrLamp->pageStep(), 20);
-    EXPECT_FALSE(w->hscrLamp->hasTracking());
+    // The lamp's range; its start and steps show in the key tests.
+    EXPECT_EQ(Ctl<QScrollBar>(*w, "hscrLamp")->maximum(), 255);
 }
 
 // The lamp's caption keeps its design box and is readable: at least 7 points,
 // and the whole text fits the box.
 TEST(MainControls, TheLampCaptionIsReadableAndFitsItsBox) {
     StartedMain w;
-    QLabel* caption = w->lblX[0];
+    QLabel* caption = Ctl<QLabel>(*w, "lblX[0]");
     EXPECT_EQ(caption->geometry(), QRect(101, 406, 57, 13));
     EXPECT_GE(QFontInfo(caption->font()).pointSizeF(), 7.0);  // as drawn
     const QFontMetrics metrics(caption->font());
@@ -208,12 +208,15 @@ TEST(MainControls, FittingFontIsTheLargestReadableFontThatFits) {
 
 TEST(MainControls, TabOrderRunsAsDesigned) {
     StartedMain w;
-    const std::vector<QWidget*> expected = {w->txtImageFile, w->cmdLoadPic,   w->cmdBrowse,     w->picImg,
-                                            w->chkChannel[0], w->chkChannel[1], w->chkChannel[2], w->chkChroma,
-                                            w->chkNeg,        w->chkLineScope, w->chkPolar,      w->hscrLamp,
-                                            w->cmdReset,      w->cmdExit};
+    const std::vector<QWidget*> expected = {Ctl<QLineEdit>(*w, "txtImageFile"),  Ctl<QPushButton>(*w, "cmdLoadPic"),
+                                            Ctl<QPushButton>(*w, "cmdBrowse"),   Ctl<vistrel::PictureBox>(*w, "picImg"),
+                                            Ctl<QCheckBox>(*w, "chkChannel[0]"), Ctl<QCheckBox>(*w, "chkChannel[1]"),
+                                            Ctl<QCheckBox>(*w, "chkChannel[2]"), Ctl<QCheckBox>(*w, "chkChroma"),
+                                            Ctl<QCheckBox>(*w, "chkNeg"),        Ctl<QCheckBox>(*w, "chkLineScope"),
+                                            Ctl<QCheckBox>(*w, "chkPolar"),      Ctl<QScrollBar>(*w, "hscrLamp"),
+                                            Ctl<QPushButton>(*w, "cmdReset"),    Ctl<QPushButton>(*w, "cmdExit")};
     std::vector<QWidget*> chain;
-    QWidget* at = w->txtImageFile;
+    QWidget* at = Ctl<QLineEdit>(*w, "txtImageFile");
     for (std::size_t i = 0; i < expected.size(); ++i) {
         chain.push_back(at);
         do {
@@ -225,30 +228,31 @@ TEST(MainControls, TabOrderRunsAsDesigned) {
 
 TEST(MainControls, MenusCarryTheirCaptionsAndStates) {
     StartedMain w;
-    EXPECT_EQ(w->mnuFile->title(), "&File");
-    EXPECT_EQ(w->mnuFileChoose->text(), "&Choose");
-    EXPECT_EQ(w->mnuFileChoose->shortcut(), QKeySequence(Qt::Key_F2));
-    EXPECT_TRUE(w->mnuSep1->isSeparator());
-    EXPECT_EQ(w->mnuFileExit->text(), "E&xit       Alt-F4");
-    EXPECT_EQ(w->mnuTools->title(), "&Tools");
-    EXPECT_EQ(w->mnuToolsLine->text(), "&Line Scope");
-    EXPECT_EQ(w->mnuToolsVector->text(), "&Vector");
-    EXPECT_TRUE(w->mnuToolsLine->isChecked() && w->mnuToolsVector->isChecked());
-    EXPECT_EQ(w->mnuSelect->title(), "&Select");
-    EXPECT_EQ(w->mnuSelectChannels->title(), "&Channels");
-    EXPECT_FALSE(w->mnuSelectChannels->isEnabled());
-    EXPECT_EQ(w->mnuSelectChanR->text(), "&Red");
-    EXPECT_EQ(w->mnuSelectChanG->text(), "&Green");
-    EXPECT_EQ(w->mnuSelectChanB->text(), "&Blue");
-    EXPECT_TRUE(w->mnuSelectChanR->isChecked() && w->mnuSelectChanG->isChecked() && w->mnuSelectChanB->isChecked());
-    EXPECT_TRUE(w->mnuSep3->isSeparator());
-    EXPECT_EQ(w->mnuSelectChroma->text(), "Color &Seps as Mono");
-    EXPECT_EQ(w->mnuSelectNeg->text(), "Show &Negative Image");
-    EXPECT_FALSE(w->mnuSelectChroma->isEnabled() || w->mnuSelectNeg->isEnabled());
-    EXPECT_EQ(w->mnuHelp->title(), "&Help");
-    EXPECT_EQ(w->mnuHelpReadme->text(), "View README");
-    EXPECT_TRUE(w->mnuSep2->isSeparator());
-    EXPECT_EQ(w->mnuHelpAbout->text(), "&About");
+    EXPECT_EQ(Ctl<QMenu>(*w, "mnuFile")->title(), "&File");
+    EXPECT_EQ(Ctl<QAction>(*w, "mnuFileChoose")->text(), "&Choose");
+    EXPECT_EQ(Ctl<QAction>(*w, "mnuFileChoose")->shortcut(), QKeySequence(Qt::Key_F2));
+    EXPECT_TRUE(Ctl<QAction>(*w, "mnuSep1")->isSeparator());
+    EXPECT_EQ(Ctl<QAction>(*w, "mnuFileExit")->text(), "E&xit       Alt-F4");
+    EXPECT_EQ(Ctl<QMenu>(*w, "mnuTools")->title(), "&Tools");
+    EXPECT_EQ(Ctl<QAction>(*w, "mnuToolsLine")->text(), "&Line Scope");
+    EXPECT_EQ(Ctl<QAction>(*w, "mnuToolsVector")->text(), "&Vector");
+    EXPECT_TRUE(Ctl<QAction>(*w, "mnuToolsLine")->isChecked() && Ctl<QAction>(*w, "mnuToolsVector")->isChecked());
+    EXPECT_EQ(Ctl<QMenu>(*w, "mnuSelect")->title(), "&Select");
+    EXPECT_EQ(Ctl<QMenu>(*w, "mnuSelectChannels")->title(), "&Channels");
+    EXPECT_FALSE(Ctl<QMenu>(*w, "mnuSelectChannels")->isEnabled());
+    EXPECT_EQ(Ctl<QAction>(*w, "mnuSelectChanR")->text(), "&Red");
+    EXPECT_EQ(Ctl<QAction>(*w, "mnuSelectChanG")->text(), "&Green");
+    EXPECT_EQ(Ctl<QAction>(*w, "mnuSelectChanB")->text(), "&Blue");
+    EXPECT_TRUE(Ctl<QAction>(*w, "mnuSelectChanR")->isChecked() && Ctl<QAction>(*w, "mnuSelectChanG")->isChecked() &&
+                Ctl<QAction>(*w, "mnuSelectChanB")->isChecked());
+    EXPECT_TRUE(Ctl<QAction>(*w, "mnuSep3")->isSeparator());
+    EXPECT_EQ(Ctl<QAction>(*w, "mnuSelectChroma")->text(), "Color &Seps as Mono");
+    EXPECT_EQ(Ctl<QAction>(*w, "mnuSelectNeg")->text(), "Show &Negative Image");
+    EXPECT_FALSE(Ctl<QAction>(*w, "mnuSelectChroma")->isEnabled() || Ctl<QAction>(*w, "mnuSelectNeg")->isEnabled());
+    EXPECT_EQ(Ctl<QMenu>(*w, "mnuHelp")->title(), "&Help");
+    EXPECT_EQ(Ctl<QAction>(*w, "mnuHelpReadme")->text(), "View README");
+    EXPECT_TRUE(Ctl<QAction>(*w, "mnuSep2")->isSeparator());
+    EXPECT_EQ(Ctl<QAction>(*w, "mnuHelpAbout")->text(), "&About");
 }
 
 TEST(MainResize, MinimiseAndMaximiseHideTheInstrumentsAndRestoreShowsTheCheckedOnes) {
@@ -262,7 +266,7 @@ TEST(MainResize, MinimiseAndMaximiseHideTheInstrumentsAndRestoreShowsTheCheckedO
     EXPECT_TRUE(scope->isVisible());
     EXPECT_TRUE(vector->isVisible());
 
-    w->chkPolar->click();  // the vectorscope is no longer wanted
+    Ctl<QCheckBox>(*w, "chkPolar")->click();  // the vectorscope is no longer wanted
     EXPECT_FALSE(vector->isVisible());
     w->setWindowState(Qt::WindowMaximized);
     EXPECT_FALSE(scope->isVisible());
@@ -280,7 +284,7 @@ TEST(MainResize, MinimiseAndMaximiseHideTheInstrumentsAndRestoreShowsTheCheckedO
 TEST(MainResize, RestoreAlwaysBringsBackTheCheckedInstrumentsUnminimised) {
     StartedMain w;
     QWidget* const instruments[2] = {w->scopeWindow(), w->vectorWindow()};
-    QCheckBox* const boxes[2] = {w->chkLineScope, w->chkPolar};
+    QCheckBox* const boxes[2] = {Ctl<QCheckBox>(*w, "chkLineScope"), Ctl<QCheckBox>(*w, "chkPolar")};
     // The model: a change of the main window's state shows exactly the checked
     // instruments when it is normal and hides both otherwise; a box shows or
     // hides its own instrument whatever the state.
@@ -299,8 +303,12 @@ TEST(MainResize, RestoreAlwaysBringsBackTheCheckedInstrumentsUnminimised) {
             case 1: w->setWindowState(w->windowState() & ~Qt::WindowMinimized); break;
             case 2: w->setWindowState(Qt::WindowMaximized); break;
             case 3: w->setWindowState(Qt::WindowNoState); break;
-            case 4: w->chkLineScope->click(); break;
-            case 5: w->mnuToolsVector->trigger(); break;
+            case 4:
+                Ctl<QCheckBox>(*w, "chkLineScope")->click();
+                break;
+            case 5:
+                Ctl<QAction>(*w, "mnuToolsVector")->trigger();
+                break;
         }
         const auto seen = [](Qt::WindowStates s) {
             return s & Qt::WindowMinimized ? 1 : s & Qt::WindowMaximized ? 2 : 0;
@@ -345,8 +353,8 @@ TEST(MainResize, InstrumentsAreToolWindowsOwnedByTheMainWindowFromTheStart) {
         EXPECT_EQ(instrument->parentWidget(), &w);
     }
     // Hidden and shown again, an instrument keeps its owner.
-    w.chkLineScope->click();
-    w.chkLineScope->click();
+    Ctl<QCheckBox>(w, "chkLineScope")->click();
+    Ctl<QCheckBox>(w, "chkLineScope")->click();
     w.setWindowState(Qt::WindowMinimized);
     w.setWindowState(Qt::WindowNoState);
     EXPECT_EQ(w.scopeWindow()->windowHandle()->transientParent(), w.windowHandle());
@@ -361,23 +369,23 @@ TEST(MainExit, EveryWayOfClosingClosesAllWindows) {
         EXPECT_FALSE(w->scopeWindow()->isVisible());
         EXPECT_FALSE(w->vectorWindow()->isVisible());
     };
-    check([](frmMain& w) { w.cmdExit->click(); });
-    check([](frmMain& w) { w.mnuFileExit->trigger(); });
+    check([](frmMain& w) { Ctl<QPushButton>(w, "cmdExit")->click(); });
+    check([](frmMain& w) { Ctl<QAction>(w, "mnuFileExit")->trigger(); });
     check([](frmMain& w) { w.close(); });
 }
 
 TEST(MainHelp, ReadmeOpensOnlyWhenItExistsAndIsNamedWhenNothingCanOpenIt) {
     StartedMain w;
-    w->mnuHelpReadme->trigger();
+    Ctl<QAction>(*w, "mnuHelpReadme")->trigger();
     EXPECT_TRUE(w.fake().opened.empty());
     w.fake().existing.push_back("/opt/vistrel/ScopeReadme.txt");
-    w->mnuHelpReadme->trigger();
+    Ctl<QAction>(*w, "mnuHelpReadme")->trigger();
     EXPECT_EQ(w.fake().opened, (std::vector<QString>{"/opt/vistrel/ScopeReadme.txt"}));
     EXPECT_TRUE(w.fake().warnings.empty());
 
     // No program to open it with: the user is told which file to open.
     w.fake().canOpen = false;
-    w->mnuHelpReadme->trigger();
+    Ctl<QAction>(*w, "mnuHelpReadme")->trigger();
     ASSERT_EQ(w.fake().warnings.size(), 1u);
     EXPECT_TRUE(w.fake().warnings[0].first.contains("/opt/vistrel/ScopeReadme.txt"));
     EXPECT_EQ(w.fake().warnings[0].second, "View README");
@@ -387,7 +395,7 @@ TEST(MainHelp, AboutIsShownAgainWithoutAnOwner) {
     StartedMain w;
     QWidget* owner = reinterpret_cast<QWidget*>(1);
     w.fake().onModal = [&](QDialog& dialog) { owner = dialog.parentWidget(); };
-    w->mnuHelpAbout->trigger();
+    Ctl<QAction>(*w, "mnuHelpAbout")->trigger();
     EXPECT_EQ(w.fake().modalShown.size(), 2u);
     EXPECT_EQ(owner, nullptr);
 }

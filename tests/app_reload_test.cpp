@@ -34,16 +34,16 @@ protected:
     // Writes the picture over the loaded file and tells the window, as the watcher would.
     void Rewrite(const QImage& image) {
         ASSERT_TRUE(image.save(path()));
-        w->WatchedFile_Change();
+        Invoke(*w, "WatchedFile_Change");
     }
     void Corrupt(const QByteArray& content) {
         QFile file(path());
         ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         file.write(content);
         file.close();
-        w->WatchedFile_Change();
+        Invoke(*w, "WatchedFile_Change");
     }
-    QTimer& timer() { return *w->reloadTimer(); }
+    QTimer& timer() { return *Ctl<QTimer>(*w, "tmrReload"); }
 };
 
 // Everything a user sees of the picture and the instruments.
@@ -56,8 +56,12 @@ struct Seen {
 };
 
 Seen SeenIn(vistrel::frmMain& w) {
-    Seen s{view_testing::ViewNow(w.picImg->surface()), w.vectorWindow()->surface().image(), {},
-           w.lblPosn->text(), w.lblStatus->text(), w.model().picture().probe.locked};
+    Seen s{view_testing::ViewNow(Ctl<vistrel::PictureBox>(w, "picImg")->surface()),
+           w.vectorWindow()->surface().image(),
+           {},
+           Ctl<QLabel>(w, "lblPosn")->text(),
+           Ctl<QLabel>(w, "lblStatus")->text(),
+           w.model().picture().probe.locked};
     for (int k = 0; k < 4; ++k) s.scope[k] = w.scopeWindow()->boxSurface(k).image();
     return s;
 }
@@ -74,66 +78,66 @@ void ExpectSame(const Seen& a, const Seen& b) {
 // What the user set: green off, Neg on, the lamp down, the vectorscope zoomed, and the
 // probe locked with Ctrl at a view position.
 void UserSettings(vistrel::frmMain& w, float probeX, float probeY) {
-    w.chkChannel[1]->setChecked(false);
-    w.chkNeg->setChecked(true);
-    w.hscrLamp->setValue(60);
+    Ctl<QCheckBox>(w, "chkChannel[1]")->setChecked(false);
+    Ctl<QCheckBox>(w, "chkNeg")->setChecked(true);
+    Ctl<QScrollBar>(w, "hscrLamp")->setValue(60);
     w.vectorWindow()->zoomBar()->setValue(400);
-    w.picImg_MouseDown(vistrel::kLeftButton, vistrel::kCtrlKey, probeX, probeY);
-    w.picImg_MouseUp(vistrel::kLeftButton, vistrel::kCtrlKey, probeX, probeY);
+    Ctl<vistrel::PictureBox>(w, "picImg")->onMouseDown(vistrel::kLeftButton, vistrel::kCtrlKey, probeX, probeY);
+    Ctl<vistrel::PictureBox>(w, "picImg")->onMouseUp(vistrel::kLeftButton, vistrel::kCtrlKey, probeX, probeY);
 }
 
 TEST_F(Reload, ARewrittenFileIsShownAfterThePauseWithEverythingTheUserSet) {
     LoadPicture(view_testing::Gradient(120, 90));
-    EXPECT_TRUE(w->mnuToolsReload->isChecked());
-    EXPECT_EQ(w->watchedFile(), QFileInfo(path()).absoluteFilePath());
-    EXPECT_TRUE(w->fileWatcher()->files().contains(w->watchedFile()));
-    EXPECT_TRUE(w->fileWatcher()->directories().contains(QFileInfo(path()).absolutePath()));
+    EXPECT_TRUE(Ctl<QAction>(*w, "mnuToolsReload")->isChecked());
+    EXPECT_EQ(w->model().source().file, QFileInfo(path()).absoluteFilePath());
+    EXPECT_TRUE(Ctl<QFileSystemWatcher>(*w, "FileWatcher")->files().contains(w->model().source().file));
+    EXPECT_TRUE(Ctl<QFileSystemWatcher>(*w, "FileWatcher")->directories().contains(QFileInfo(path()).absolutePath()));
     UserSettings(*w, 70.0f, 40.0f);
-    const int column = w->hscrCross->value(), row = w->vscrCross->value();
+    const int column = Ctl<QScrollBar>(*w, "hscrCross")->value(), row = Ctl<QScrollBar>(*w, "vscrCross")->value();
 
     Rewrite(Other(130, 100));
     EXPECT_TRUE(timer().isActive());
     EXPECT_EQ(timer().interval(), 300);
     EXPECT_TRUE(timer().isSingleShot());
     EXPECT_EQ(w->model().picture().pixels.width(), 120u) << "nothing happens before the pause is over";
-    w->tmrReload_Timer();
+    Invoke(*w, "tmrReload_Timer");
     EXPECT_FALSE(timer().isActive());
     EXPECT_EQ(w->model().picture().pixels.width(), 130u);
-    EXPECT_EQ(w->hscrCross->value(), column);
-    EXPECT_EQ(w->vscrCross->value(), row);
-    EXPECT_FALSE(w->chkChannel[1]->isChecked());
-    EXPECT_TRUE(w->chkNeg->isChecked());
-    EXPECT_EQ(w->hscrLamp->value(), 60);
+    EXPECT_EQ(Ctl<QScrollBar>(*w, "hscrCross")->value(), column);
+    EXPECT_EQ(Ctl<QScrollBar>(*w, "vscrCross")->value(), row);
+    EXPECT_FALSE(Ctl<QCheckBox>(*w, "chkChannel[1]")->isChecked());
+    EXPECT_TRUE(Ctl<QCheckBox>(*w, "chkNeg")->isChecked());
+    EXPECT_EQ(Ctl<QScrollBar>(*w, "hscrLamp")->value(), 60);
     EXPECT_EQ(w->vectorWindow()->zoomBar()->value(), 400);
 
     // Exactly what loading the new file and setting the same things by hand shows,
     // the probe locked at the same full-size pixel.
     vistrel::frmMain fresh;
     fresh.start();
-    fresh.txtImageFile->setText(path());
-    fresh.cmdLoadPic->click();
+    testing_support::Load(fresh, path());
     UserSettings(fresh, 0.0f, 0.0f);
-    fresh.hscrCross->setValue(column);
-    fresh.vscrCross->setValue(row);
+    Ctl<QScrollBar>(fresh, "hscrCross")->setValue(column);
+    Ctl<QScrollBar>(fresh, "vscrCross")->setValue(row);
     // The bars moved the probe twice, leaving a fan of markers: the plot again with the last one only.
     fresh.vectorWindow()->Form_MouseUp(vistrel::kRightButton, 0, 10.0f, 10.0f);
-    fresh.vectorWindow()->MarkProbe(korvex::PairOf(fresh.ProbeSample), korvex::PixelToColor(fresh.ProbeSample));
+    fresh.vectorWindow()->MarkProbe(korvex::PairOf(ProbedPixel(fresh)), korvex::PixelToColor(ProbedPixel(fresh)));
     ExpectSame(SeenIn(*w), SeenIn(fresh));
     // Still watched, so the next save reloads too.
-    EXPECT_TRUE(w->fileWatcher()->files().contains(w->watchedFile()));
+    EXPECT_TRUE(Ctl<QFileSystemWatcher>(*w, "FileWatcher")->files().contains(w->model().source().file));
 }
 
 TEST_F(Reload, AProbeOutsideTheNewPictureIsUnlocked) {
     LoadPicture(view_testing::Gradient(120, 90));
-    w->picImg_MouseDown(vistrel::kLeftButton, vistrel::kCtrlKey, 400.0f, 300.0f);  // the far corner
+    Ctl<vistrel::PictureBox>(*w, "picImg")
+        ->onMouseDown(vistrel::kLeftButton, vistrel::kCtrlKey, 400.0f, 300.0f);  // the far corner
     ASSERT_TRUE(w->model().picture().probe.locked);
     Rewrite(Other(60, 90));
-    w->tmrReload_Timer();
+    Invoke(*w, "tmrReload_Timer");
     EXPECT_EQ(w->model().picture().pixels.width(), 60u);
     EXPECT_FALSE(w->model().picture().probe.locked);
-    EXPECT_FALSE(w->hscrCross->isVisible());
-    EXPECT_TRUE(w->lblPosn->text().isEmpty());
-    EXPECT_TRUE(w->fraChannels->isEnabled());
+    EXPECT_FALSE(Ctl<QScrollBar>(*w, "hscrCross")->isVisible());
+    EXPECT_TRUE(Ctl<QLabel>(*w, "lblPosn")->text().isEmpty());
+    EXPECT_TRUE(Ctl<QFrame>(*w, "fraChannels")->isEnabled());
 }
 
 TEST_F(Reload, AnUnreadableFileIsRetriedForTwoSecondsThenReportedWithoutAMessageBox) {
@@ -145,7 +149,7 @@ TEST_F(Reload, AnUnreadableFileIsRetriedForTwoSecondsThenReportedWithoutAMessage
         ASSERT_TRUE(timer().isActive());
         int attempts = 0;
         while (timer().isActive() && attempts < 50) {
-            w->tmrReload_Timer();
+            Invoke(*w, "tmrReload_Timer");
             ++attempts;
             if (timer().isActive()) {
                 EXPECT_EQ(timer().interval(), 250);
@@ -153,27 +157,27 @@ TEST_F(Reload, AnUnreadableFileIsRetriedForTwoSecondsThenReportedWithoutAMessage
         }
         // The first attempt after the pause and eight more, 250 ms apart: about two seconds.
         EXPECT_EQ(attempts, 9);
-        EXPECT_EQ(w->lblStatus->text(), "Could not reload picture.png");
+        EXPECT_EQ(Ctl<QLabel>(*w, "lblStatus")->text(), "Could not reload picture.png");
         EXPECT_TRUE(desk.fake.warnings.empty());
         EXPECT_TRUE(w->model().loaded());
-        EXPECT_EQ(view_testing::ViewNow(w->picImg->surface()), before.view);
+        EXPECT_EQ(view_testing::ViewNow(Ctl<vistrel::PictureBox>(*w, "picImg")->surface()), before.view);
         EXPECT_TRUE(SameBits(w->vectorWindow()->surface().image(), before.vector));
     }
     // A later good write reloads as usual, also one that lands while retries still run.
     Rewrite(Other(50, 40));
     ASSERT_TRUE(timer().isActive());
-    w->tmrReload_Timer();
+    Invoke(*w, "tmrReload_Timer");
     EXPECT_EQ(w->model().picture().pixels.width(), 50u);
-    EXPECT_TRUE(w->lblStatus->text().isEmpty());
+    EXPECT_TRUE(Ctl<QLabel>(*w, "lblStatus")->text().isEmpty());
     Corrupt("half");
-    w->tmrReload_Timer();
-    w->tmrReload_Timer();
+    Invoke(*w, "tmrReload_Timer");
+    Invoke(*w, "tmrReload_Timer");
     ASSERT_TRUE(timer().isActive());
     ASSERT_TRUE(Other(70, 20).save(path()));  // the editor finishes writing
-    w->tmrReload_Timer();
+    Invoke(*w, "tmrReload_Timer");
     EXPECT_EQ(w->model().picture().pixels.width(), 70u);
     EXPECT_FALSE(timer().isActive());
-    EXPECT_TRUE(w->lblStatus->text().isEmpty());
+    EXPECT_TRUE(Ctl<QLabel>(*w, "lblStatus")->text().isEmpty());
 }
 
 TEST_F(Reload, ASaveDuringAReloadWaitsForItInsteadOfStartingInsideIt) {
@@ -184,16 +188,16 @@ TEST_F(Reload, ASaveDuringAReloadWaitsForItInsteadOfStartingInsideIt) {
     int widthSeen = -1;
     QTimer::singleShot(0, w.get(), [&] {
         widthSeen = static_cast<int>(w->model().picture().pixels.width());
-        w->tmrReload_Timer();
+        Invoke(*w, "tmrReload_Timer");
         nestedDeferred = timer().isActive();
     });
-    w->tmrReload_Timer();
+    Invoke(*w, "tmrReload_Timer");
     EXPECT_TRUE(nestedDeferred);
     EXPECT_EQ(widthSeen, 120);  // the first reload had not finished when the timer fired
     EXPECT_EQ(w->model().picture().pixels.width(), 50u);
     EXPECT_TRUE(timer().isActive());
     ASSERT_TRUE(Other(70, 20).save(path()));
-    w->tmrReload_Timer();
+    Invoke(*w, "tmrReload_Timer");
     EXPECT_EQ(w->model().picture().pixels.width(), 70u);
 }
 
@@ -201,10 +205,10 @@ TEST_F(Reload, OnlyTheLoadedFileCountsAndADeletedOneLeavesThePicture) {
     LoadPicture(view_testing::Gradient(120, 90));
     // Another file in the same folder, or the folder itself becoming a different one.
     ASSERT_TRUE(Other(10, 10).save(dir.filePath("neighbour.png")));
-    w->WatchedFile_Change();
+    Invoke(*w, "WatchedFile_Change");
     EXPECT_FALSE(timer().isActive());
     ASSERT_TRUE(QFile::remove(path()));
-    w->WatchedFile_Change();
+    Invoke(*w, "WatchedFile_Change");
     EXPECT_FALSE(timer().isActive());
     EXPECT_TRUE(w->model().loaded());
     EXPECT_EQ(w->model().picture().pixels.width(), 120u);
@@ -214,45 +218,44 @@ TEST_F(Reload, OnlyTheLoadedFileCountsAndADeletedOneLeavesThePicture) {
     // A folder under the file's name is no picture: the retries run out and the picture stays.
     ASSERT_TRUE(QFile::remove(path()));
     ASSERT_TRUE(QDir(dir.path()).mkdir("picture.png"));
-    w->WatchedFile_Change();
-    while (timer().isActive()) w->tmrReload_Timer();
+    Invoke(*w, "WatchedFile_Change");
+    while (timer().isActive()) Invoke(*w, "tmrReload_Timer");
     EXPECT_EQ(w->model().picture().pixels.width(), 120u);
 }
 
 TEST_F(Reload, LoadClearAndTheMenuItemDecideWhatIsWatched) {
     LoadPicture(view_testing::Gradient(120, 90));
-    const QString first = w->watchedFile();
+    const QString first = w->model().source().file;
     // Another file: only it is watched.
     LoadPicture(Other(40, 30), "second.png");
-    EXPECT_EQ(w->watchedFile(), QFileInfo(dir.filePath("second.png")).absoluteFilePath());
-    EXPECT_FALSE(w->fileWatcher()->files().contains(first));
+    EXPECT_EQ(w->model().source().file, QFileInfo(dir.filePath("second.png")).absoluteFilePath());
+    EXPECT_FALSE(Ctl<QFileSystemWatcher>(*w, "FileWatcher")->files().contains(first));
     ASSERT_TRUE(Other(12, 12).save(first));
-    w->WatchedFile_Change();
+    Invoke(*w, "WatchedFile_Change");
     EXPECT_FALSE(timer().isActive());
     // Clear: nothing is watched, nothing reloads.
-    w->cmdReset->click();
-    EXPECT_TRUE(w->watchedFile().isEmpty());
-    EXPECT_TRUE(w->fileWatcher()->files().isEmpty());
-    EXPECT_TRUE(w->fileWatcher()->directories().isEmpty());
+    Ctl<QPushButton>(*w, "cmdReset")->click();
+    EXPECT_TRUE(w->model().source().file.isEmpty());
+    EXPECT_TRUE(Ctl<QFileSystemWatcher>(*w, "FileWatcher")->files().isEmpty());
+    EXPECT_TRUE(Ctl<QFileSystemWatcher>(*w, "FileWatcher")->directories().isEmpty());
     // A failed load watches nothing either.
     LoadPicture(Other(40, 30), "second.png");
-    w->txtImageFile->setText(dir.filePath("missing.png"));
-    w->cmdLoadPic->click();
-    EXPECT_TRUE(w->fileWatcher()->files().isEmpty());
-    EXPECT_TRUE(w->fileWatcher()->directories().isEmpty());
+    testing_support::Load(*w, dir.filePath("missing.png"));
+    EXPECT_TRUE(Ctl<QFileSystemWatcher>(*w, "FileWatcher")->files().isEmpty());
+    EXPECT_TRUE(Ctl<QFileSystemWatcher>(*w, "FileWatcher")->directories().isEmpty());
     // The menu item off: nothing watched, a change is ignored; on again: a change made
     // meanwhile is picked up.
     LoadPicture(Other(40, 30), "second.png");
-    w->mnuToolsReload->trigger();
-    EXPECT_FALSE(w->mnuToolsReload->isChecked());
-    EXPECT_TRUE(w->fileWatcher()->files().isEmpty());
+    Ctl<QAction>(*w, "mnuToolsReload")->trigger();
+    EXPECT_FALSE(Ctl<QAction>(*w, "mnuToolsReload")->isChecked());
+    EXPECT_TRUE(Ctl<QFileSystemWatcher>(*w, "FileWatcher")->files().isEmpty());
     ASSERT_TRUE(Other(22, 22).save(dir.filePath("second.png")));
-    w->WatchedFile_Change();
+    Invoke(*w, "WatchedFile_Change");
     EXPECT_FALSE(timer().isActive());
-    w->mnuToolsReload->trigger();
-    EXPECT_TRUE(w->fileWatcher()->files().contains(w->watchedFile()));
+    Ctl<QAction>(*w, "mnuToolsReload")->trigger();
+    EXPECT_TRUE(Ctl<QFileSystemWatcher>(*w, "FileWatcher")->files().contains(w->model().source().file));
     EXPECT_TRUE(timer().isActive());
-    w->tmrReload_Timer();
+    Invoke(*w, "tmrReload_Timer");
     EXPECT_EQ(w->model().picture().pixels.width(), 22u);
 }
 
@@ -266,9 +269,10 @@ TEST_F(Reload, TheWatcherSeesASaveByRename) {
     const QDeadlineTimer deadline(10000);
     while (!timer().isActive() && !deadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     ASSERT_TRUE(timer().isActive());
-    w->tmrReload_Timer();
+    Invoke(*w, "tmrReload_Timer");
     EXPECT_EQ(w->model().picture().pixels.width(), 64u);
-    EXPECT_TRUE(w->fileWatcher()->files().contains(w->watchedFile())) << "the new file is watched in turn";
+    EXPECT_TRUE(Ctl<QFileSystemWatcher>(*w, "FileWatcher")->files().contains(w->model().source().file))
+        << "the new file is watched in turn";
 }
 
 }  // namespace

@@ -46,10 +46,10 @@ void SetByHand(vistrel::frmMain& window, const RenderSettings& settings) {
     scope.findChild<QRadioButton*>(settings.vertical ? "optHorz[0]" : "optHorz[1]")->click();
     auto* scaleBehind = scope.findChild<QCheckBox*>("chkScaleBG");
     if (scaleBehind->isChecked() == settings.scaleInFront) scaleBehind->click();
-    window.hscrLamp->setValue(settings.lamp);
+    Ctl<QScrollBar>(window, "hscrLamp")->setValue(settings.lamp);
     window.vectorWindow()->zoomBar()->setValue(settings.zoom);
-    if (settings.luma == korvex::LumaStandard::Rec709) window.mnuToolsLuma709->trigger();
-    if (settings.skinLine) window.mnuToolsSkinLine->trigger();
+    if (settings.luma == korvex::LumaStandard::Rec709) Ctl<QAction>(window, "mnuToolsLuma709")->trigger();
+    if (settings.skinLine) Ctl<QAction>(window, "mnuToolsSkinLine")->trigger();
 }
 
 QImage Screen(QWidget& window) { return window.grab().toImage().convertToFormat(QImage::Format_RGB32); }
@@ -104,10 +104,13 @@ TEST_F(RenderTest, ImagesAreTheWindowsPixelForPixelAtEverySetting) {
         SetByHand(*main, c.settings);
         RenderSettings settings = c.settings;
         if (c.viewProbe.x() >= 0) {
-            main->picImg_MouseDown(vistrel::kLeftButton, vistrel::kCtrlKey, c.viewProbe.x(), c.viewProbe.y());
-            main->picImg_MouseUp(vistrel::kLeftButton, vistrel::kCtrlKey, c.viewProbe.x(), c.viewProbe.y());
+            Ctl<vistrel::PictureBox>(*main, "picImg")
+                ->onMouseDown(vistrel::kLeftButton, vistrel::kCtrlKey, c.viewProbe.x(), c.viewProbe.y());
+            Ctl<vistrel::PictureBox>(*main, "picImg")
+                ->onMouseUp(vistrel::kLeftButton, vistrel::kCtrlKey, c.viewProbe.x(), c.viewProbe.y());
             ASSERT_TRUE(main->model().picture().probe.locked);
-            settings.probe = QPoint(main->hscrCross->value(), main->vscrCross->value());
+            settings.probe =
+                QPoint(Ctl<QScrollBar>(*main, "hscrCross")->value(), Ctl<QScrollBar>(*main, "vscrCross")->value());
         }
         const Rendered rendered = Render(picture, settings);
         const std::string label = "channel " + std::to_string(c.settings.channel) + " probe " +
@@ -135,17 +138,18 @@ TEST_F(RenderTest, AProbeNoViewPositionReachesShowsThatPixelAlone) {
     const Rendered rendered = Render(picture, settings);
 
     // The line scope: the trace through that pixel, as the crosshair bars place it.
-    main->picImg_MouseDown(vistrel::kLeftButton, vistrel::kCtrlKey, 10, 10);
-    main->hscrCross->setValue(column);
-    main->vscrCross->setValue(row);
+    Ctl<vistrel::PictureBox>(*main, "picImg")->onMouseDown(vistrel::kLeftButton, vistrel::kCtrlKey, 10, 10);
+    Ctl<QScrollBar>(*main, "hscrCross")->setValue(column);
+    Ctl<QScrollBar>(*main, "vscrCross")->setValue(row);
     EXPECT_EQ(rendered.lineScope, Screen(*main->scopeWindow()));
 
     // The vectorscope: the one marker of a pixel of the same colour that a click reaches.
     StartedMain other;
     testing_support::Load(*other, picture);
     const int view = vistrel::nearestInt(column / static_cast<double>(other->model().picture().scaleX));
-    other->picImg_MouseDown(vistrel::kLeftButton, vistrel::kCtrlKey, static_cast<float>(view), 60);
-    ASSERT_EQ(other->hscrCross->value() / 300, column / 300);
+    Ctl<vistrel::PictureBox>(*other, "picImg")
+        ->onMouseDown(vistrel::kLeftButton, vistrel::kCtrlKey, static_cast<float>(view), 60);
+    ASSERT_EQ(Ctl<QScrollBar>(*other, "hscrCross")->value() / 300, column / 300);
     EXPECT_EQ(rendered.vectorscope, Screen(*other->vectorWindow()));
 }
 

@@ -24,23 +24,22 @@ protected:
 };
 
 TEST_F(SaveScopes, OnlyWithAPicture) {
-    EXPECT_FALSE(w->mnuFileSaveScopes->isEnabled());
+    EXPECT_FALSE(Ctl<QAction>(*w, "mnuFileSaveScopes")->isEnabled());
     LoadPicture(view_testing::Gradient(60, 40));
-    EXPECT_TRUE(w->mnuFileSaveScopes->isEnabled());
-    w->cmdReset->click();
-    EXPECT_FALSE(w->mnuFileSaveScopes->isEnabled());
+    EXPECT_TRUE(Ctl<QAction>(*w, "mnuFileSaveScopes")->isEnabled());
+    Ctl<QPushButton>(*w, "cmdReset")->click();
+    EXPECT_FALSE(Ctl<QAction>(*w, "mnuFileSaveScopes")->isEnabled());
     LoadPicture(view_testing::Gradient(60, 40));
-    w->txtImageFile->setText(dir.filePath("missing.png"));
-    w->cmdLoadPic->click();
-    EXPECT_FALSE(w->mnuFileSaveScopes->isEnabled());
+    testing_support::Load(*w, dir.filePath("missing.png"));
+    EXPECT_FALSE(Ctl<QAction>(*w, "mnuFileSaveScopes")->isEnabled());
 }
 
 TEST_F(SaveScopes, WritesExactlyWhatTheWindowsShow) {
     LoadPicture(view_testing::Gradient(120, 90));
     // A locked probe, so that the files show the trace and the marker as the windows do.
-    w->picImg_MouseDown(vistrel::kLeftButton, vistrel::kCtrlKey, 50.0f, 60.0f);
+    Ctl<vistrel::PictureBox>(*w, "picImg")->onMouseDown(vistrel::kLeftButton, vistrel::kCtrlKey, 50.0f, 60.0f);
     desk.fake.folderAnswer = out.path();
-    w->mnuFileSaveScopes->trigger();
+    Ctl<QAction>(*w, "mnuFileSaveScopes")->trigger();
     ASSERT_EQ(desk.fake.folderRequests.size(), 1u);
     EXPECT_EQ(desk.fake.folderRequests[0].second, dir.path()) << "it starts in the picture's folder";
     EXPECT_TRUE(desk.fake.warnings.empty());
@@ -72,8 +71,8 @@ TEST_F(SaveScopes, WritesExactlyWhatTheWindowsShow) {
     EXPECT_EQ(vector.convertToFormat(QImage::Format_RGB32), vistrel::InstrumentImage(*w->vectorWindow()).convertToFormat(QImage::Format_RGB32));
 
     // A second save starts where the first went and replaces the files whole.
-    w->hscrLamp->setValue(0);
-    w->mnuFileSaveScopes->trigger();
+    Ctl<QScrollBar>(*w, "hscrLamp")->setValue(0);
+    Ctl<QAction>(*w, "mnuFileSaveScopes")->trigger();
     EXPECT_EQ(desk.fake.folderRequests.back().second, out.path());
     EXPECT_EQ(Entries(out.path()), (QStringList{"histogram.png", "linescope.png", "vectorscope.png"}));
     EXPECT_NE(QImage(out.filePath("vectorscope.png")), vector);
@@ -84,7 +83,7 @@ TEST_F(SaveScopes, AFailureNamesTheFileAndLeavesNothingHalfWritten) {
     // A folder in the way of the first file: it cannot be replaced by a picture.
     ASSERT_TRUE(QDir(out.path()).mkdir("linescope.png"));
     desk.fake.folderAnswer = out.path();
-    w->mnuFileSaveScopes->trigger();
+    Ctl<QAction>(*w, "mnuFileSaveScopes")->trigger();
     ASSERT_EQ(desk.fake.warnings.size(), 1u);
     EXPECT_EQ(desk.fake.warnings[0].first, "Could not save " + QDir::toNativeSeparators(out.filePath("linescope.png")));
     EXPECT_EQ(desk.fake.warnings[0].second, "Scope Save Error");
@@ -94,14 +93,14 @@ TEST_F(SaveScopes, AFailureNamesTheFileAndLeavesNothingHalfWritten) {
     // A folder that does not exist (gone since it was chosen).
     desk.fake.warnings.clear();
     desk.fake.folderAnswer = out.filePath("gone");
-    w->mnuFileSaveScopes->trigger();
+    Ctl<QAction>(*w, "mnuFileSaveScopes")->trigger();
     ASSERT_EQ(desk.fake.warnings.size(), 1u);
     EXPECT_TRUE(desk.fake.warnings[0].first.endsWith("gone/linescope.png"));
 
     // Cancelled: nothing asked, nothing written.
     desk.fake.warnings.clear();
     desk.fake.folderAnswer.reset();
-    w->mnuFileSaveScopes->trigger();
+    Ctl<QAction>(*w, "mnuFileSaveScopes")->trigger();
     EXPECT_TRUE(desk.fake.warnings.empty());
     EXPECT_EQ(Entries(out.path()), QStringList{"linescope.png"});
 }

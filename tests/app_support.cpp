@@ -19,8 +19,23 @@ QImage Gradient(int width, int height) {
 }
 
 void Load(vistrel::frmMain& window, const QString& path) {
-    window.txtImageFile->setText(path);
-    window.cmdLoadPic->click();
+    Ctl<QLineEdit>(window, "txtImageFile")->setText(path);
+    Ctl<QPushButton>(window, "cmdLoadPic")->click();
 }
 
 }  // namespace testing_support
+
+std::array<QCheckBox*, 3> Channels(const vistrel::frmMain& window) {
+    return {Ctl<QCheckBox>(window, "chkChannel[0]"), Ctl<QCheckBox>(window, "chkChannel[1]"),
+            Ctl<QCheckBox>(window, "chkChannel[2]")};
+}
+
+void Invoke(vistrel::frmMain& window, const char* handler) {
+    if (!QMetaObject::invokeMethod(&window, handler, Qt::DirectConnection)) qFatal("no handler named %s", handler);
+}
+
+korvex::Pixel ProbedPixel(const vistrel::frmMain& window) {
+    const vistrel::Picture& picture = window.model().picture();
+    return picture.pixels.at(static_cast<std::size_t>(picture.probe.column),
+                             static_cast<std::size_t>(picture.probe.row));
+}

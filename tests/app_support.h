@@ -2,9 +2,11 @@
 // Driving the main window in tests: a started window with a fake desktop, and
 // pictures written to a temporary folder.
 
+#include <QCheckBox>
 #include <QImage>
 #include <QTemporaryDir>
 
+#include <array>
 #include <memory>
 
 #include "app/frmMain.h"
@@ -41,3 +43,21 @@ QImage Gradient(int width, int height);
 void Load(vistrel::frmMain& window, const QString& path);
 
 }  // namespace testing_support
+
+// The main window's control or menu item of this name and type (the name the program
+// gives it: "chkNeg", "chkChannel[0]", "mnuSelectNeg").
+template <class T>
+T* Ctl(const QObject& window, const QString& name) {
+    T* const found = window.findChild<T*>(name);
+    if (found == nullptr) qFatal("no %s named %s", T::staticMetaObject.className(), qPrintable(name));
+    return found;
+}
+
+// The red, green and blue boxes.
+std::array<QCheckBox*, 3> Channels(const vistrel::frmMain& window);
+
+// Runs the window's handler of this name, as its control or timer would.
+void Invoke(vistrel::frmMain& window, const char* handler);
+
+// The full-size pixel the probe reads.
+korvex::Pixel ProbedPixel(const vistrel::frmMain& window);

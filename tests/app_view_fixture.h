@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "app/frmMain.h"
+#include "app_support.h"
 #include "platform/Numbers.h"
 #include "support.h"
 
@@ -93,12 +94,11 @@ protected:
     void LoadPicture(const QImage& image, const QString& name = "picture.png") {
         const QString path = dir.filePath(name);
         ASSERT_TRUE(image.save(path));
-        w->txtImageFile->setText(path);
-        w->cmdLoadPic->click();
+        testing_support::Load(*w, path);
         ASSERT_TRUE(w->model().loaded()) << path.toStdString();
     }
 
-    vistrel::Surface& view() { return w->picImg->surface(); }
+    vistrel::Surface& view() { return Ctl<vistrel::PictureBox>(*w, "picImg")->surface(); }
     int viewWidth() { return view().width(); }
     int viewHeight() { return view().height(); }
 
@@ -106,18 +106,18 @@ protected:
     static QPoint At(int x, int y) { return QPoint(x + 1, y + 1); }
 
     void Press(int x, int y, Qt::KeyboardModifiers modifiers = Qt::NoModifier, Qt::MouseButton button = Qt::LeftButton) {
-        QTest::mousePress(w->picImg, button, modifiers, At(x, y));
+        QTest::mousePress(Ctl<vistrel::PictureBox>(*w, "picImg"), button, modifiers, At(x, y));
     }
     void Release(int x, int y, Qt::KeyboardModifiers modifiers = Qt::NoModifier,
                  Qt::MouseButton button = Qt::LeftButton) {
-        QTest::mouseRelease(w->picImg, button, modifiers, At(x, y));
+        QTest::mouseRelease(Ctl<vistrel::PictureBox>(*w, "picImg"), button, modifiers, At(x, y));
     }
     // A move with the left button held (QTest's own moves carry no buttons).
     void Drag(int x, int y, Qt::MouseButtons held = Qt::LeftButton) {
         const QPointF local(At(x, y));
-        QMouseEvent move(QEvent::MouseMove, local, w->picImg->mapToGlobal(local), Qt::NoButton, held,
-                         Qt::NoModifier);
-        QApplication::sendEvent(w->picImg, &move);
+        QMouseEvent move(QEvent::MouseMove, local, Ctl<vistrel::PictureBox>(*w, "picImg")->mapToGlobal(local),
+                         Qt::NoButton, held, Qt::NoModifier);
+        QApplication::sendEvent(Ctl<vistrel::PictureBox>(*w, "picImg"), &move);
     }
 
     // The full-size pixel a view position maps to, as the probe computes it.

@@ -42,27 +42,27 @@ protected:
     void LockAt(int column, int row) {
         Press(0, 0, Qt::ControlModifier);
         Release(0, 0);
-        w->hscrCross->setValue(column);
-        w->vscrCross->setValue(row);
-        ASSERT_EQ(w->hscrCross->value(), column);
-        ASSERT_EQ(w->vscrCross->value(), row);
+        Ctl<QScrollBar>(*w, "hscrCross")->setValue(column);
+        Ctl<QScrollBar>(*w, "vscrCross")->setValue(row);
+        ASSERT_EQ(Ctl<QScrollBar>(*w, "hscrCross")->value(), column);
+        ASSERT_EQ(Ctl<QScrollBar>(*w, "vscrCross")->value(), row);
     }
     // A key as the user types it, into a control of the main window that has the focus.
     void Key(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier, QWidget* into = nullptr) {
-        QWidget* target = into != nullptr ? into : w->txtImageFile;
+        QWidget* target = into != nullptr ? into : Ctl<QLineEdit>(*w, "txtImageFile");
         target->setFocus();
         QTest::keyClick(target, key, modifiers);
     }
-    QString Posn() { return w->lblPosn->text(); }
+    QString Posn() { return Ctl<QLabel>(*w, "lblPosn")->text(); }
 };
 
 TEST_F(KeysTest, ArrowsMoveTheLockedProbeOnePixelAndCtrlTenOnBothAxes) {
     LockAt(100, 100);
-    w->txtImageFile->setText("abcdef");
-    w->txtImageFile->setCursorPosition(3);
+    Ctl<QLineEdit>(*w, "txtImageFile")->setText("abcdef");
+    Ctl<QLineEdit>(*w, "txtImageFile")->setCursorPosition(3);
     // A picture under 1000 rows has a vertical large step below 10.
-    ASSERT_LT(w->vscrCross->pageStep(), 10);
-    ASSERT_EQ(w->hscrCross->pageStep(), 10);
+    ASSERT_LT(Ctl<QScrollBar>(*w, "vscrCross")->pageStep(), 10);
+    ASSERT_EQ(Ctl<QScrollBar>(*w, "hscrCross")->pageStep(), 10);
 
     Key(Qt::Key_Right);
     EXPECT_EQ(Posn(), "101 / 100");
@@ -76,16 +76,16 @@ TEST_F(KeysTest, ArrowsMoveTheLockedProbeOnePixelAndCtrlTenOnBothAxes) {
     EXPECT_EQ(Posn(), "099 / 099");
 
     Key(Qt::Key_Up, Qt::ControlModifier);
-    EXPECT_EQ(w->vscrCross->value(), 89);
+    EXPECT_EQ(Ctl<QScrollBar>(*w, "vscrCross")->value(), 89);
     Key(Qt::Key_Down, Qt::ControlModifier);
     Key(Qt::Key_Down, Qt::ControlModifier);
-    EXPECT_EQ(w->vscrCross->value(), 109);
+    EXPECT_EQ(Ctl<QScrollBar>(*w, "vscrCross")->value(), 109);
     Key(Qt::Key_Right, Qt::ControlModifier);
-    EXPECT_EQ(w->hscrCross->value(), 109);
+    EXPECT_EQ(Ctl<QScrollBar>(*w, "hscrCross")->value(), 109);
     Key(Qt::Key_Left, Qt::ControlModifier);
     EXPECT_EQ(Posn(), "099 / 109");
     // The keys never reached the text box.
-    EXPECT_EQ(w->txtImageFile->cursorPosition(), 3);
+    EXPECT_EQ(Ctl<QLineEdit>(*w, "txtImageFile")->cursorPosition(), 3);
 }
 
 TEST_F(KeysTest, KeysStopAtThePictureEdgesWithoutRedrawing) {
@@ -97,12 +97,12 @@ TEST_F(KeysTest, KeysStopAtThePictureEdgesWithoutRedrawing) {
     EXPECT_EQ(Posn(), "000 / 000");
     EXPECT_TRUE(SameBits(view().image(), atCorner));
 
-    w->hscrCross->setValue(635);
+    Ctl<QScrollBar>(*w, "hscrCross")->setValue(635);
     Key(Qt::Key_Right, Qt::ControlModifier);
-    EXPECT_EQ(w->hscrCross->value(), 639);
+    EXPECT_EQ(Ctl<QScrollBar>(*w, "hscrCross")->value(), 639);
     Key(Qt::Key_Right);
-    EXPECT_EQ(w->hscrCross->value(), 639);
-    w->vscrCross->setValue(479);
+    EXPECT_EQ(Ctl<QScrollBar>(*w, "hscrCross")->value(), 639);
+    Ctl<QScrollBar>(*w, "vscrCross")->setValue(479);
     Key(Qt::Key_Down);
     EXPECT_EQ(Posn(), "639 / 479");
 }
@@ -110,34 +110,36 @@ TEST_F(KeysTest, KeysStopAtThePictureEdgesWithoutRedrawing) {
 TEST_F(KeysTest, HomeCentresTheProbeAndEndIsConsumed) {
     LockAt(10, 20);
     Key(Qt::Key_Home);
-    EXPECT_EQ(w->hscrCross->value(), 319);
-    EXPECT_EQ(w->vscrCross->value(), 239);
+    EXPECT_EQ(Ctl<QScrollBar>(*w, "hscrCross")->value(), 319);
+    EXPECT_EQ(Ctl<QScrollBar>(*w, "vscrCross")->value(), 239);
     EXPECT_EQ(Posn(), "319 / 239");
-    const QString status = w->lblStatus->text();
+    const QString status = Ctl<QLabel>(*w, "lblStatus")->text();
     Key(Qt::Key_End);
     EXPECT_EQ(Posn(), "319 / 239");
-    EXPECT_EQ(w->lblStatus->text(), status);
+    EXPECT_EQ(Ctl<QLabel>(*w, "lblStatus")->text(), status);
 }
 
 TEST_F(KeysTest, ALockedProbeTakesTheArrowsFromAnyFocusedControl) {
     LockAt(50, 60);
-    Key(Qt::Key_Right, Qt::NoModifier, w->hscrLamp);
-    EXPECT_EQ(w->hscrLamp->value(), 128);
-    EXPECT_EQ(w->hscrCross->value(), 51);
-    w->txtImageFile->setText("abcdef");
-    w->txtImageFile->setCursorPosition(2);
-    Key(Qt::Key_End, Qt::NoModifier, w->txtImageFile);
-    EXPECT_EQ(w->txtImageFile->cursorPosition(), 2);
+    Key(Qt::Key_Right, Qt::NoModifier, Ctl<QScrollBar>(*w, "hscrLamp"));
+    EXPECT_EQ(Ctl<QScrollBar>(*w, "hscrLamp")->value(), 128);
+    EXPECT_EQ(Ctl<QScrollBar>(*w, "hscrCross")->value(), 51);
+    Ctl<QLineEdit>(*w, "txtImageFile")->setText("abcdef");
+    Ctl<QLineEdit>(*w, "txtImageFile")->setCursorPosition(2);
+    Key(Qt::Key_End, Qt::NoModifier, Ctl<QLineEdit>(*w, "txtImageFile"));
+    EXPECT_EQ(Ctl<QLineEdit>(*w, "txtImageFile")->cursorPosition(), 2);
 }
 
 // Enter presses Load, the default button, from every control of the window
 // that has no use of its own for it; a focused button is pressed itself.
 TEST_F(KeysTest, EnterPressesLoadFromControlsWithoutAUseForIt) {
     int loads = 0;
-    QObject::connect(w->cmdLoadPic, &QPushButton::clicked, [&] { ++loads; });
-    w->txtImageFile->setText("/nowhere/missing.png");
-    const std::vector<QWidget*> plain = {w->txtImageFile, w->picImg,       w->chkChannel[0], w->chkChroma,
-                                         w->chkLineScope, w->chkPolar,     w->hscrLamp};
+    QObject::connect(Ctl<QPushButton>(*w, "cmdLoadPic"), &QPushButton::clicked, [&] { ++loads; });
+    Ctl<QLineEdit>(*w, "txtImageFile")->setText("/nowhere/missing.png");
+    const std::vector<QWidget*> plain = {Ctl<QLineEdit>(*w, "txtImageFile"),  Ctl<vistrel::PictureBox>(*w, "picImg"),
+                                         Ctl<QCheckBox>(*w, "chkChannel[0]"), Ctl<QCheckBox>(*w, "chkChroma"),
+                                         Ctl<QCheckBox>(*w, "chkLineScope"),  Ctl<QCheckBox>(*w, "chkPolar"),
+                                         Ctl<QScrollBar>(*w, "hscrLamp")};
     int expected = 0;
     for (QWidget* control : plain) {
         for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
@@ -145,15 +147,16 @@ TEST_F(KeysTest, EnterPressesLoadFromControlsWithoutAUseForIt) {
             EXPECT_EQ(loads, ++expected) << control->objectName().toStdString();
         }
     }
-    EXPECT_TRUE(w->chkLineScope->isChecked() && w->chkPolar->isChecked());  // not toggled by Enter
+    EXPECT_TRUE(Ctl<QCheckBox>(*w, "chkLineScope")->isChecked() &&
+                Ctl<QCheckBox>(*w, "chkPolar")->isChecked());  // not toggled by Enter
 
-    Key(Qt::Key_Return, Qt::NoModifier, w->cmdLoadPic);
+    Key(Qt::Key_Return, Qt::NoModifier, Ctl<QPushButton>(*w, "cmdLoadPic"));
     EXPECT_EQ(loads, ++expected);
     desk.fake.dialogAnswer.reset();
-    Key(Qt::Key_Return, Qt::NoModifier, w->cmdBrowse);
+    Key(Qt::Key_Return, Qt::NoModifier, Ctl<QPushButton>(*w, "cmdBrowse"));
     EXPECT_EQ(desk.fake.dialogRequests.size(), 1u);
     EXPECT_EQ(loads, expected);
-    Key(Qt::Key_Return, Qt::ControlModifier, w->chkPolar);
+    Key(Qt::Key_Return, Qt::ControlModifier, Ctl<QCheckBox>(*w, "chkPolar"));
     EXPECT_EQ(loads, expected);
 }
 
@@ -163,49 +166,49 @@ TEST_F(KeysTest, TheMenuBarInKeyboardModeKeepsTheArrowsFromTheProbe) {
     LockAt(50, 60);
     QMenuBar* bar = w->menuBar();
     w->activateWindow();
-    w->txtImageFile->setFocus();
-    QTest::keyClick(w->txtImageFile, Qt::Key_Alt);
+    Ctl<QLineEdit>(*w, "txtImageFile")->setFocus();
+    QTest::keyClick(Ctl<QLineEdit>(*w, "txtImageFile"), Qt::Key_Alt);
     ASSERT_TRUE(bar->hasFocus());
-    ASSERT_EQ(bar->activeAction(), w->mnuFile->menuAction());
+    ASSERT_EQ(bar->activeAction(), Ctl<QMenu>(*w, "mnuFile")->menuAction());
     QTest::keyClick(bar, Qt::Key_Right);
-    EXPECT_EQ(bar->activeAction(), w->mnuTools->menuAction());
+    EXPECT_EQ(bar->activeAction(), Ctl<QMenu>(*w, "mnuTools")->menuAction());
     QTest::keyClick(bar, Qt::Key_Left);
-    EXPECT_EQ(bar->activeAction(), w->mnuFile->menuAction());
-    EXPECT_EQ(w->hscrCross->value(), 50);
-    EXPECT_EQ(w->vscrCross->value(), 60);
+    EXPECT_EQ(bar->activeAction(), Ctl<QMenu>(*w, "mnuFile")->menuAction());
+    EXPECT_EQ(Ctl<QScrollBar>(*w, "hscrCross")->value(), 50);
+    EXPECT_EQ(Ctl<QScrollBar>(*w, "vscrCross")->value(), 60);
 
     QTest::keyClick(bar, Qt::Key_Escape);
     Key(Qt::Key_Right);
-    EXPECT_EQ(w->hscrCross->value(), 51);
+    EXPECT_EQ(Ctl<QScrollBar>(*w, "hscrCross")->value(), 51);
 }
 
 TEST_F(KeysTest, KeysPassOnWhenNothingIsLocked) {
-    Key(Qt::Key_Right, Qt::NoModifier, w->hscrLamp);
-    EXPECT_EQ(w->hscrLamp->value(), 133);  // one small step of 5
+    Key(Qt::Key_Right, Qt::NoModifier, Ctl<QScrollBar>(*w, "hscrLamp"));
+    EXPECT_EQ(Ctl<QScrollBar>(*w, "hscrLamp")->value(), 133);  // one small step of 5
     EXPECT_EQ(vistrel::ScaleColorOf(w->model().settings.lamp), 133u * 257u);
-    Key(Qt::Key_Left, Qt::NoModifier, w->hscrLamp);
-    Key(Qt::Key_Left, Qt::NoModifier, w->hscrLamp);
-    EXPECT_EQ(w->hscrLamp->value(), 123);
-    Key(Qt::Key_PageDown, Qt::NoModifier, w->hscrLamp);
-    EXPECT_EQ(w->hscrLamp->value(), 143);  // one large step of 20
-    Key(Qt::Key_Home, Qt::NoModifier, w->hscrLamp);
-    EXPECT_EQ(w->hscrLamp->value(), 0);
+    Key(Qt::Key_Left, Qt::NoModifier, Ctl<QScrollBar>(*w, "hscrLamp"));
+    Key(Qt::Key_Left, Qt::NoModifier, Ctl<QScrollBar>(*w, "hscrLamp"));
+    EXPECT_EQ(Ctl<QScrollBar>(*w, "hscrLamp")->value(), 123);
+    Key(Qt::Key_PageDown, Qt::NoModifier, Ctl<QScrollBar>(*w, "hscrLamp"));
+    EXPECT_EQ(Ctl<QScrollBar>(*w, "hscrLamp")->value(), 143);  // one large step of 20
+    Key(Qt::Key_Home, Qt::NoModifier, Ctl<QScrollBar>(*w, "hscrLamp"));
+    EXPECT_EQ(Ctl<QScrollBar>(*w, "hscrLamp")->value(), 0);
 
-    w->txtImageFile->setText("abcdef");
-    w->txtImageFile->setFocus();
-    w->txtImageFile->setCursorPosition(3);
+    Ctl<QLineEdit>(*w, "txtImageFile")->setText("abcdef");
+    Ctl<QLineEdit>(*w, "txtImageFile")->setFocus();
+    Ctl<QLineEdit>(*w, "txtImageFile")->setCursorPosition(3);
     Key(Qt::Key_End);
-    EXPECT_EQ(w->txtImageFile->cursorPosition(), 6);
+    EXPECT_EQ(Ctl<QLineEdit>(*w, "txtImageFile")->cursorPosition(), 6);
     Key(Qt::Key_Left);
-    EXPECT_EQ(w->txtImageFile->cursorPosition(), 5);
+    EXPECT_EQ(Ctl<QLineEdit>(*w, "txtImageFile")->cursorPosition(), 5);
     Key(Qt::Key_Home);
-    EXPECT_EQ(w->txtImageFile->cursorPosition(), 0);
+    EXPECT_EQ(Ctl<QLineEdit>(*w, "txtImageFile")->cursorPosition(), 0);
     EXPECT_EQ(Posn(), "");
 
     // A plain drag is not a lock either.
     Press(100, 100);
     const QString posn = Posn();
-    Key(Qt::Key_Right, Qt::NoModifier, w->hscrLamp);
+    Key(Qt::Key_Right, Qt::NoModifier, Ctl<QScrollBar>(*w, "hscrLamp"));
     EXPECT_EQ(Posn(), posn);
 }
 
@@ -213,21 +216,21 @@ TEST_F(KeysTest, LampSetsTheScaleColourAndAtZeroTheVectorscopeShowsNoGraticule) 
     ASSERT_EQ(vistrel::ScaleColorOf(w->model().settings.lamp), 32896u);
     EXPECT_GT(YellowPixels(w->vectorWindow()->surface()), 0);
 
-    w->hscrLamp->setValue(255);
+    Ctl<QScrollBar>(*w, "hscrLamp")->setValue(255);
     EXPECT_EQ(vistrel::ScaleColorOf(w->model().settings.lamp), 65535u);
-    w->hscrLamp->setValue(0);
+    Ctl<QScrollBar>(*w, "hscrLamp")->setValue(0);
     EXPECT_EQ(vistrel::ScaleColorOf(w->model().settings.lamp), 0u);
     EXPECT_EQ(YellowPixels(w->vectorWindow()->surface()), 0);
     for (int box = 0; box < 4; ++box) EXPECT_EQ(YellowPixels(w->scopeWindow()->boxSurface(box)), 0) << box;
 
-    w->hscrLamp->setValue(200);
+    Ctl<QScrollBar>(*w, "hscrLamp")->setValue(200);
     EXPECT_GT(YellowPixels(w->vectorWindow()->surface()), 0);
 }
 
 TEST_F(KeysTest, LampWithoutAPictureOnlySetsTheColour) {
-    w->cmdReset->click();
+    Ctl<QPushButton>(*w, "cmdReset")->click();
     const QImage vector = w->vectorWindow()->surface().image().copy();
-    w->hscrLamp->setValue(40);
+    Ctl<QScrollBar>(*w, "hscrLamp")->setValue(40);
     EXPECT_EQ(vistrel::ScaleColorOf(w->model().settings.lamp), 40u * 257u);
     EXPECT_TRUE(SameBits(w->vectorWindow()->surface().image(), vector));
 }
@@ -235,8 +238,8 @@ TEST_F(KeysTest, LampWithoutAPictureOnlySetsTheColour) {
 TEST_F(KeysTest, LampUnderALockedProbeRedrawsTheTraceNotTheWaveform) {
     LockAt(200, 150);
     const QImage trace = w->scopeWindow()->boxSurface(0).image().copy();
-    w->hscrLamp->setValue(0);
-    w->hscrLamp->setValue(128);
+    Ctl<QScrollBar>(*w, "hscrLamp")->setValue(0);
+    Ctl<QScrollBar>(*w, "hscrLamp")->setValue(128);
     EXPECT_TRUE(SameBits(w->scopeWindow()->boxSurface(0).image(), trace));
     EXPECT_EQ(Posn(), "200 / 150");
 }
@@ -245,25 +248,25 @@ TEST_F(KeysTest, ToolsMenuAndBoxesShowAndHideTheInstrumentWindows) {
     ASSERT_TRUE(w->vectorWindow()->isVisible());
     ASSERT_TRUE(w->scopeWindow()->isVisible());
 
-    w->mnuToolsVector->trigger();
+    Ctl<QAction>(*w, "mnuToolsVector")->trigger();
     EXPECT_FALSE(w->vectorWindow()->isVisible());
-    EXPECT_FALSE(w->chkPolar->isChecked());
-    EXPECT_FALSE(w->mnuToolsVector->isChecked());
+    EXPECT_FALSE(Ctl<QCheckBox>(*w, "chkPolar")->isChecked());
+    EXPECT_FALSE(Ctl<QAction>(*w, "mnuToolsVector")->isChecked());
     EXPECT_TRUE(w->scopeWindow()->isVisible());
-    QTest::mouseClick(w->chkPolar, Qt::LeftButton);
+    QTest::mouseClick(Ctl<QCheckBox>(*w, "chkPolar"), Qt::LeftButton);
     EXPECT_TRUE(w->vectorWindow()->isVisible());
-    EXPECT_TRUE(w->mnuToolsVector->isChecked());
+    EXPECT_TRUE(Ctl<QAction>(*w, "mnuToolsVector")->isChecked());
 
-    w->mnuToolsLine->trigger();
+    Ctl<QAction>(*w, "mnuToolsLine")->trigger();
     EXPECT_FALSE(w->scopeWindow()->isVisible());
-    EXPECT_FALSE(w->chkLineScope->isChecked());
-    QTest::mouseClick(w->chkLineScope, Qt::LeftButton);
+    EXPECT_FALSE(Ctl<QCheckBox>(*w, "chkLineScope")->isChecked());
+    QTest::mouseClick(Ctl<QCheckBox>(*w, "chkLineScope"), Qt::LeftButton);
     EXPECT_TRUE(w->scopeWindow()->isVisible());
-    EXPECT_TRUE(w->mnuToolsLine->isChecked());
-    QTest::mouseClick(w->chkLineScope, Qt::LeftButton);
-    EXPECT_FALSE(w->mnuToolsLine->isChecked());
-    w->mnuToolsLine->trigger();
-    EXPECT_TRUE(w->chkLineScope->isChecked());
+    EXPECT_TRUE(Ctl<QAction>(*w, "mnuToolsLine")->isChecked());
+    QTest::mouseClick(Ctl<QCheckBox>(*w, "chkLineScope"), Qt::LeftButton);
+    EXPECT_FALSE(Ctl<QAction>(*w, "mnuToolsLine")->isChecked());
+    Ctl<QAction>(*w, "mnuToolsLine")->trigger();
+    EXPECT_TRUE(Ctl<QCheckBox>(*w, "chkLineScope")->isChecked());
     EXPECT_TRUE(w->scopeWindow()->isVisible());
 }
 

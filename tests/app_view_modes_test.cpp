@@ -41,159 +41,163 @@ protected:
 };
 
 TEST_F(ModesTest, AllChannelsOffIsBlackAndTheNegativeTogglesWhiteBlackWhite) {
-    for (QCheckBox* box : w->chkChannel) Click(box);
+    for (QCheckBox* box : Channels(*w)) Click(box);
     EXPECT_EQ(ViewNow(view()), Filled(Count(), 0x000000));
-    Click(w->chkNeg);
+    Click(Ctl<QCheckBox>(*w, "chkNeg"));
     EXPECT_EQ(ViewNow(view()), Filled(Count(), 0xFFFFFF));
-    Click(w->chkNeg);
+    Click(Ctl<QCheckBox>(*w, "chkNeg"));
     EXPECT_EQ(ViewNow(view()), Filled(Count(), 0x000000));
-    Click(w->chkNeg);
+    Click(Ctl<QCheckBox>(*w, "chkNeg"));
     EXPECT_EQ(ViewNow(view()), Filled(Count(), 0xFFFFFF));
-    Click(w->chkNeg);
+    Click(Ctl<QCheckBox>(*w, "chkNeg"));
     EXPECT_EQ(ViewNow(view()), Filled(Count(), 0x000000));
 
     // A channel back on shows that channel again.
-    Click(w->chkChannel[1]);
+    Click(Ctl<QCheckBox>(*w, "chkChannel[1]"));
     EXPECT_EQ(ViewNow(view()), Expected([](Pixel p) { return p & 0x00FF00u; }));
-    Click(w->chkChannel[1]);
+    Click(Ctl<QCheckBox>(*w, "chkChannel[1]"));
     EXPECT_EQ(ViewNow(view()), Filled(Count(), 0x000000));
 }
 
 TEST_F(ModesTest, NegativeOfAllChannelsComplementsEveryColour) {
     EXPECT_EQ(ViewNow(view()), Rgb(w->model().picture().viewPixels));
-    Click(w->chkNeg);
+    Click(Ctl<QCheckBox>(*w, "chkNeg"));
     EXPECT_EQ(ViewNow(view()), Expected([](Pixel p) { return ~p; }));
-    Click(w->chkNeg);
+    Click(Ctl<QCheckBox>(*w, "chkNeg"));
     EXPECT_EQ(ViewNow(view()), Rgb(w->model().picture().viewPixels));
 }
 
 TEST_F(ModesTest, TwoChannelsDisableTheGreyAndBothMenuItemsButTheNegativeBoxStillWorks) {
-    Click(w->chkChannel[2]);  // red and green left
+    Click(Ctl<QCheckBox>(*w, "chkChannel[2]"));  // red and green left
     EXPECT_EQ(ViewNow(view()), Expected([](Pixel p) { return p & 0xFFFF00u; }));
-    EXPECT_FALSE(w->chkChroma->isEnabled());
-    EXPECT_FALSE(w->mnuSelectChroma->isEnabled());
-    EXPECT_FALSE(w->mnuSelectNeg->isEnabled());
-    EXPECT_TRUE(w->chkNeg->isEnabled());
+    EXPECT_FALSE(Ctl<QCheckBox>(*w, "chkChroma")->isEnabled());
+    EXPECT_FALSE(Ctl<QAction>(*w, "mnuSelectChroma")->isEnabled());
+    EXPECT_FALSE(Ctl<QAction>(*w, "mnuSelectNeg")->isEnabled());
+    EXPECT_TRUE(Ctl<QCheckBox>(*w, "chkNeg")->isEnabled());
 
-    Click(w->chkNeg);
+    Click(Ctl<QCheckBox>(*w, "chkNeg"));
     EXPECT_EQ(ViewNow(view()), Expected([](Pixel p) { return ~(p & 0xFFFF00u); }));
-    EXPECT_TRUE(w->mnuSelectNeg->isChecked());
+    EXPECT_TRUE(Ctl<QAction>(*w, "mnuSelectNeg")->isChecked());
 
     // A third channel enables them again; so does dropping to one.
-    Click(w->chkChannel[2]);
-    EXPECT_TRUE(w->chkChroma->isEnabled());
-    EXPECT_TRUE(w->mnuSelectChroma->isEnabled());
-    EXPECT_TRUE(w->mnuSelectNeg->isEnabled());
-    Click(w->chkChannel[0]);  // green and blue
-    EXPECT_FALSE(w->chkChroma->isEnabled());
-    Click(w->chkChannel[1]);  // blue alone
-    EXPECT_TRUE(w->chkChroma->isEnabled());
-    EXPECT_TRUE(w->mnuSelectNeg->isEnabled());
+    Click(Ctl<QCheckBox>(*w, "chkChannel[2]"));
+    EXPECT_TRUE(Ctl<QCheckBox>(*w, "chkChroma")->isEnabled());
+    EXPECT_TRUE(Ctl<QAction>(*w, "mnuSelectChroma")->isEnabled());
+    EXPECT_TRUE(Ctl<QAction>(*w, "mnuSelectNeg")->isEnabled());
+    Click(Ctl<QCheckBox>(*w, "chkChannel[0]"));  // green and blue
+    EXPECT_FALSE(Ctl<QCheckBox>(*w, "chkChroma")->isEnabled());
+    Click(Ctl<QCheckBox>(*w, "chkChannel[1]"));  // blue alone
+    EXPECT_TRUE(Ctl<QCheckBox>(*w, "chkChroma")->isEnabled());
+    EXPECT_TRUE(Ctl<QAction>(*w, "mnuSelectNeg")->isEnabled());
     EXPECT_EQ(ViewNow(view()), Expected([](Pixel p) { return ~(p & 0x0000FFu); }));
 }
 
 TEST_F(ModesTest, OneChannelWithBwSepIsGreyAndAGreyBoxLeftCheckedIsIgnoredForTwoChannels) {
-    Click(w->chkChannel[1]);
-    Click(w->chkChannel[2]);
-    Click(w->chkChroma);
+    Click(Ctl<QCheckBox>(*w, "chkChannel[1]"));
+    Click(Ctl<QCheckBox>(*w, "chkChannel[2]"));
+    Click(Ctl<QCheckBox>(*w, "chkChroma"));
     EXPECT_EQ(ViewNow(view()), Expected([](Pixel p) {
                   const Pixel r = (p >> 16) & 0xFF;
                   return r << 16 | r << 8 | r;
               }));
-    EXPECT_TRUE(w->mnuSelectChroma->isChecked());
+    EXPECT_TRUE(Ctl<QAction>(*w, "mnuSelectChroma")->isChecked());
 
-    Click(w->chkChannel[1]);  // red and green: the grey box is disabled and ignored
-    EXPECT_TRUE(w->chkChroma->isChecked());
+    Click(Ctl<QCheckBox>(*w, "chkChannel[1]"));  // red and green: the grey box is disabled and ignored
+    EXPECT_TRUE(Ctl<QCheckBox>(*w, "chkChroma")->isChecked());
     EXPECT_EQ(ViewNow(view()), Expected([](Pixel p) { return p & 0xFFFF00u; }));
 
-    Click(w->chkChannel[0]);  // green alone, as grey again
+    Click(Ctl<QCheckBox>(*w, "chkChannel[0]"));  // green alone, as grey again
     EXPECT_EQ(ViewNow(view()), Expected([](Pixel p) {
                   const Pixel g = (p >> 8) & 0xFF;
                   return g << 16 | g << 8 | g;
               }));
-    Click(w->chkChroma);
+    Click(Ctl<QCheckBox>(*w, "chkChroma"));
     EXPECT_EQ(ViewNow(view()), Expected([](Pixel p) { return p & 0x00FF00u; }));
-    EXPECT_FALSE(w->mnuSelectChroma->isChecked());
+    EXPECT_FALSE(Ctl<QAction>(*w, "mnuSelectChroma")->isChecked());
 }
 
 TEST_F(ModesTest, MenuItemsAndBoxesStayInStepBothWays) {
-    QAction* const items[3] = {w->mnuSelectChanR, w->mnuSelectChanG, w->mnuSelectChanB};
+    QAction* const items[3] = {Ctl<QAction>(*w, "mnuSelectChanR"), Ctl<QAction>(*w, "mnuSelectChanG"),
+                               Ctl<QAction>(*w, "mnuSelectChanB")};
     const Pixel masks[3] = {0xFF0000, 0x00FF00, 0x0000FF};
     for (int i = 0; i < 3; ++i) {
         SCOPED_TRACE(i);
         items[i]->trigger();
         EXPECT_FALSE(items[i]->isChecked());
-        EXPECT_FALSE(w->chkChannel[i]->isChecked());
+        EXPECT_FALSE(Ctl<QCheckBox>(*w, QStringLiteral("chkChannel[%1]").arg(i))->isChecked());
         const Pixel mask = 0xFFFFFF & ~masks[i];
         EXPECT_EQ(ViewNow(view()), Expected([mask](Pixel p) { return p & mask; }));
-        Click(w->chkChannel[i]);
+        Click(Ctl<QCheckBox>(*w, QStringLiteral("chkChannel[%1]").arg(i)));
         EXPECT_TRUE(items[i]->isChecked());
         EXPECT_EQ(ViewNow(view()), Rgb(w->model().picture().viewPixels));
     }
 
-    w->mnuSelectNeg->trigger();
-    EXPECT_TRUE(w->chkNeg->isChecked());
-    EXPECT_TRUE(w->mnuSelectNeg->isChecked());
+    Ctl<QAction>(*w, "mnuSelectNeg")->trigger();
+    EXPECT_TRUE(Ctl<QCheckBox>(*w, "chkNeg")->isChecked());
+    EXPECT_TRUE(Ctl<QAction>(*w, "mnuSelectNeg")->isChecked());
     EXPECT_EQ(ViewNow(view()), Expected([](Pixel p) { return ~p; }));
-    Click(w->chkNeg);
-    EXPECT_FALSE(w->mnuSelectNeg->isChecked());
+    Click(Ctl<QCheckBox>(*w, "chkNeg"));
+    EXPECT_FALSE(Ctl<QAction>(*w, "mnuSelectNeg")->isChecked());
     EXPECT_EQ(ViewNow(view()), Rgb(w->model().picture().viewPixels));
 
-    Click(w->chkChannel[0]);
-    Click(w->chkChannel[1]);
-    w->mnuSelectChroma->trigger();
-    EXPECT_TRUE(w->chkChroma->isChecked());
-    EXPECT_TRUE(w->mnuSelectChroma->isChecked());
+    Click(Ctl<QCheckBox>(*w, "chkChannel[0]"));
+    Click(Ctl<QCheckBox>(*w, "chkChannel[1]"));
+    Ctl<QAction>(*w, "mnuSelectChroma")->trigger();
+    EXPECT_TRUE(Ctl<QCheckBox>(*w, "chkChroma")->isChecked());
+    EXPECT_TRUE(Ctl<QAction>(*w, "mnuSelectChroma")->isChecked());
     EXPECT_EQ(ViewNow(view()), Expected([](Pixel p) { return (p & 0xFF) * 0x010101u; }));
-    w->mnuSelectChroma->trigger();
-    EXPECT_FALSE(w->chkChroma->isChecked());
+    Ctl<QAction>(*w, "mnuSelectChroma")->trigger();
+    EXPECT_FALSE(Ctl<QCheckBox>(*w, "chkChroma")->isChecked());
     EXPECT_EQ(ViewNow(view()), Expected([](Pixel p) { return p & 0x0000FFu; }));
 }
 
 TEST_F(ModesTest, ALoadPutsTheBoxesAndTheirMenuMarksBack) {
-    Click(w->chkChannel[0]);
-    Click(w->chkNeg);
+    Click(Ctl<QCheckBox>(*w, "chkChannel[0]"));
+    Click(Ctl<QCheckBox>(*w, "chkNeg"));
     LoadPicture(Gradient(320, 200), "again.png");
-    for (QCheckBox* box : w->chkChannel) EXPECT_TRUE(box->isChecked());
-    EXPECT_TRUE(w->mnuSelectChanR->isChecked());
-    EXPECT_FALSE(w->chkNeg->isChecked());
-    EXPECT_FALSE(w->mnuSelectNeg->isChecked());
+    for (QCheckBox* box : Channels(*w)) EXPECT_TRUE(box->isChecked());
+    EXPECT_FALSE(Ctl<QCheckBox>(*w, "chkChroma")->isChecked());
+    EXPECT_TRUE(Ctl<QAction>(*w, "mnuSelectChanR")->isChecked());
+    EXPECT_FALSE(Ctl<QCheckBox>(*w, "chkNeg")->isChecked());
+    EXPECT_FALSE(Ctl<QAction>(*w, "mnuSelectNeg")->isChecked());
     EXPECT_EQ(ViewNow(view()), Rgb(w->model().picture().viewPixels));
 }
 
 TEST_F(ModesTest, ReadoutsShowThePicturesOwnValuesInEveryMode) {
     Press(100, 50);
-    const QString plain = w->lblStatus->text();
+    const QString plain = Ctl<QLabel>(*w, "lblStatus")->text();
     Release(100, 50);
     ASSERT_FALSE(plain.isEmpty());
 
-    Click(w->chkChannel[1]);
-    Click(w->chkChannel[2]);
-    Click(w->chkChroma);
-    Click(w->chkNeg);
+    Click(Ctl<QCheckBox>(*w, "chkChannel[1]"));
+    Click(Ctl<QCheckBox>(*w, "chkChannel[2]"));
+    Click(Ctl<QCheckBox>(*w, "chkChroma"));
+    Click(Ctl<QCheckBox>(*w, "chkNeg"));
     Press(100, 50);
-    EXPECT_EQ(w->lblStatus->text(), plain);
+    EXPECT_EQ(Ctl<QLabel>(*w, "lblStatus")->text(), plain);
     const Pixel p = w->model().picture().pixels.at(static_cast<std::size_t>(ColumnOf(100)), static_cast<std::size_t>(RowOf(50)));
-    EXPECT_EQ(w->shpPatch->palette().color(QPalette::Window), QColor((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF));
+    EXPECT_EQ(Ctl<QFrame>(*w, "shpPatch")->palette().color(QPalette::Window),
+              QColor((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF));
 }
 
 TEST_F(ModesTest, AModeChangeUnderALockedProbeKeepsTheCrosshairConsistent) {
     Press(100, 50, Qt::ControlModifier);
     Release(100, 50);
     ASSERT_TRUE(w->model().picture().probe.locked);
-    ASSERT_TRUE(w->mnuSelectNeg->isEnabled());
+    ASSERT_TRUE(Ctl<QAction>(*w, "mnuSelectNeg")->isEnabled());
 
-    w->mnuSelectNeg->trigger();
-    ASSERT_TRUE(w->chkNeg->isChecked());
+    Ctl<QAction>(*w, "mnuSelectNeg")->trigger();
+    ASSERT_TRUE(Ctl<QCheckBox>(*w, "chkNeg")->isChecked());
     const std::vector<Pixel> negative = Expected([](Pixel p) { return ~p; });
     EXPECT_EQ(ViewNow(view()), WithCrosshair(negative, viewWidth(), viewHeight(), 100, 50));
 
     // The bars move the crosshair over the new picture.
-    w->hscrCross->setValue(300);
-    const int x = w->ProbeViewX;
+    Ctl<QScrollBar>(*w, "hscrCross")->setValue(300);
+    const int x = w->model().picture().probe.viewX;
     EXPECT_EQ(ViewNow(view()), WithCrosshair(negative, viewWidth(), viewHeight(), x, 50));
 
-    w->mnuSelectChroma->trigger();  // grey has no effect with three channels, but the picture is redrawn
+    Ctl<QAction>(*w, "mnuSelectChroma")
+        ->trigger();  // grey has no effect with three channels, but the picture is redrawn
     EXPECT_EQ(ViewNow(view()), WithCrosshair(negative, viewWidth(), viewHeight(), x, 50));
 
     // Unlocking and a plain click leave the mode's picture without any stray line.
@@ -204,32 +208,32 @@ TEST_F(ModesTest, AModeChangeUnderALockedProbeKeepsTheCrosshairConsistent) {
 }
 
 TEST_F(ModesTest, WithoutAPictureTheSelectItemsKeepStepButDrawNothing) {
-    w->cmdReset->click();
+    Ctl<QPushButton>(*w, "cmdReset")->click();
     ASSERT_FALSE(w->model().loaded());
-    ASSERT_TRUE(w->mnuSelectNeg->isEnabled());
-    ASSERT_TRUE(w->mnuSelectChroma->isEnabled());
-    ASSERT_FALSE(w->mnuSelectChannels->isEnabled());
+    ASSERT_TRUE(Ctl<QAction>(*w, "mnuSelectNeg")->isEnabled());
+    ASSERT_TRUE(Ctl<QAction>(*w, "mnuSelectChroma")->isEnabled());
+    ASSERT_FALSE(Ctl<QMenu>(*w, "mnuSelectChannels")->isEnabled());
     const QImage emptied = view().image().copy();
     const std::vector<Pixel> work = w->model().picture().viewWork;
 
-    w->mnuSelectNeg->trigger();
-    EXPECT_TRUE(w->chkNeg->isChecked());
-    EXPECT_TRUE(w->mnuSelectNeg->isChecked());
-    w->mnuSelectChroma->trigger();
-    EXPECT_TRUE(w->chkChroma->isChecked());
-    EXPECT_TRUE(w->mnuSelectChroma->isChecked());
-    w->mnuSelectNeg->trigger();
-    EXPECT_FALSE(w->chkNeg->isChecked());
-    EXPECT_FALSE(w->mnuSelectNeg->isChecked());
+    Ctl<QAction>(*w, "mnuSelectNeg")->trigger();
+    EXPECT_TRUE(Ctl<QCheckBox>(*w, "chkNeg")->isChecked());
+    EXPECT_TRUE(Ctl<QAction>(*w, "mnuSelectNeg")->isChecked());
+    Ctl<QAction>(*w, "mnuSelectChroma")->trigger();
+    EXPECT_TRUE(Ctl<QCheckBox>(*w, "chkChroma")->isChecked());
+    EXPECT_TRUE(Ctl<QAction>(*w, "mnuSelectChroma")->isChecked());
+    Ctl<QAction>(*w, "mnuSelectNeg")->trigger();
+    EXPECT_FALSE(Ctl<QCheckBox>(*w, "chkNeg")->isChecked());
+    EXPECT_FALSE(Ctl<QAction>(*w, "mnuSelectNeg")->isChecked());
 
     EXPECT_TRUE(SameBits(view().image(), emptied));
-    EXPECT_EQ(w->picImg->width(), 2);
+    EXPECT_EQ(Ctl<vistrel::PictureBox>(*w, "picImg")->width(), 2);
     EXPECT_EQ(w->model().picture().viewWork, work);
 
     // The next load starts from the design state of the boxes.
     LoadPicture(Gradient(200, 100), "next.png");
-    EXPECT_FALSE(w->chkChroma->isChecked());
-    EXPECT_FALSE(w->mnuSelectChroma->isChecked());
+    EXPECT_FALSE(Ctl<QCheckBox>(*w, "chkChroma")->isChecked());
+    EXPECT_FALSE(Ctl<QAction>(*w, "mnuSelectChroma")->isChecked());
     EXPECT_EQ(ViewNow(view()), Rgb(w->model().picture().viewPixels));
 }
 

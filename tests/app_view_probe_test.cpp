@@ -25,9 +25,9 @@ using view_testing::WithCrosshair;
 
 class ProbeTest : public view_testing::MainWindowTest {
 protected:
-    QString Posn() { return w->lblPosn->text(); }
-    QString Status() { return w->lblStatus->text(); }
-    QColor Patch() { return w->shpPatch->palette().color(QPalette::Window); }
+    QString Posn() { return Ctl<QLabel>(*w, "lblPosn")->text(); }
+    QString Status() { return Ctl<QLabel>(*w, "lblStatus")->text(); }
+    QColor Patch() { return Ctl<QFrame>(*w, "shpPatch")->palette().color(QPalette::Window); }
     QColor Background() { return w->palette().color(QPalette::Window); }
 
     // What the view should show with a crosshair through view pixel (x, y).
@@ -48,8 +48,8 @@ protected:
 TEST_F(ProbeTest, ViewGeometryOfA640By480Picture) {
     LoadPicture(Gradient(640, 480));
     // 334 pixels tall outside, 334 / 0.75 = 445.33 wide; one pixel of border each side.
-    EXPECT_EQ(w->picImg->height(), 334);
-    EXPECT_EQ(w->picImg->width(), 445);
+    EXPECT_EQ(Ctl<vistrel::PictureBox>(*w, "picImg")->height(), 334);
+    EXPECT_EQ(Ctl<vistrel::PictureBox>(*w, "picImg")->width(), 445);
     EXPECT_EQ(viewWidth(), 443);
     EXPECT_EQ(viewHeight(), 332);
     EXPECT_EQ(w->model().picture().viewMaxX, 442);
@@ -66,7 +66,7 @@ TEST_F(ProbeTest, PressShowsTheMappedPixelAndDragFollows) {
     EXPECT_EQ(Posn(), "144 / 072");
     EXPECT_EQ(Status(), ValuesOf(column, row));
     EXPECT_EQ(ViewNow(view()), Crossed(100, 50));
-    EXPECT_TRUE(w->ProbeDragging);
+    EXPECT_TRUE(w->model().picture().probe.dragging);
     EXPECT_FALSE(w->model().picture().probe.locked);
 
     Drag(300, 200);
@@ -80,15 +80,15 @@ TEST_F(ProbeTest, DraggingOutsideTheViewPinsTheProbeToTheEdgePixel) {
     Press(10, 10);
 
     Drag(-40, -25);
-    EXPECT_EQ(w->ProbeViewX, 0);
-    EXPECT_EQ(w->ProbeViewY, 0);
+    EXPECT_EQ(w->model().picture().probe.viewX, 0);
+    EXPECT_EQ(w->model().picture().probe.viewY, 0);
     EXPECT_EQ(Posn(), "000 / 000");
     EXPECT_EQ(Status(), ValuesOf(0, 0));
     EXPECT_EQ(ViewNow(view()), Crossed(0, 0));
 
     Drag(w->model().picture().viewMaxX + 60, w->model().picture().viewMaxY + 60);
-    EXPECT_EQ(w->ProbeViewX, w->model().picture().viewMaxX);
-    EXPECT_EQ(w->ProbeViewY, w->model().picture().viewMaxY);
+    EXPECT_EQ(w->model().picture().probe.viewX, w->model().picture().viewMaxX);
+    EXPECT_EQ(w->model().picture().probe.viewY, w->model().picture().viewMaxY);
     // 442 x 640 / 443 = 638.56 and 331 x 480 / 332 = 478.55.
     EXPECT_EQ(Posn(), "639 / 479");
     EXPECT_EQ(Status(), ValuesOf(639, 479));
@@ -96,8 +96,8 @@ TEST_F(ProbeTest, DraggingOutsideTheViewPinsTheProbeToTheEdgePixel) {
 
     // Only one axis out of the view: the other follows the pointer.
     Drag(120, -3);
-    EXPECT_EQ(w->ProbeViewX, 120);
-    EXPECT_EQ(w->ProbeViewY, 0);
+    EXPECT_EQ(w->model().picture().probe.viewX, 120);
+    EXPECT_EQ(w->model().picture().probe.viewY, 0);
     EXPECT_EQ(ViewNow(view()), Crossed(120, 0));
 }
 
@@ -120,20 +120,20 @@ TEST_F(ProbeTest, EnlargedPictureClampsTheLastColumnAndRowToThePicture) {
     // The locked bars take the clamped value too.
     Release(0, 0);
     Press(w->model().picture().viewMaxX, w->model().picture().viewMaxY, Qt::ControlModifier);
-    EXPECT_EQ(w->hscrCross->value(), 99);
-    EXPECT_EQ(w->vscrCross->value(), 79);
+    EXPECT_EQ(Ctl<QScrollBar>(*w, "hscrCross")->value(), 99);
+    EXPECT_EQ(Ctl<QScrollBar>(*w, "vscrCross")->value(), 79);
     EXPECT_EQ(Posn(), "099 / 079");
 }
 
 TEST_F(ProbeTest, ReadoutsAreZeroPaddedToThreeDigitsAndLongerNumbersShowInFull) {
     LoadPicture(Picture(1300, 1300, [](int x, int y) { return (x == 1234 && y == 1000) ? 0xFF8000u : 0x204060u; }));
     Press(5, 5, Qt::ControlModifier);
-    w->hscrCross->setValue(5);
-    w->vscrCross->setValue(99);
+    Ctl<QScrollBar>(*w, "hscrCross")->setValue(5);
+    Ctl<QScrollBar>(*w, "vscrCross")->setValue(99);
     EXPECT_EQ(Posn(), "005 / 099");
     EXPECT_EQ(Status(), "032, 064, 096, 058");  // luma 0.299 x 32 + 0.587 x 64 + 0.114 x 96 = 58.08
-    w->hscrCross->setValue(1234);
-    w->vscrCross->setValue(1000);
+    Ctl<QScrollBar>(*w, "hscrCross")->setValue(1234);
+    Ctl<QScrollBar>(*w, "vscrCross")->setValue(1000);
     EXPECT_EQ(Posn(), "1234 / 1000");
     // Red 255, green 128, blue 0: luma 0.299 x 255 + 0.587 x 128 = 151.38.
     EXPECT_EQ(Status(), "255, 128, 000, 151");
@@ -151,11 +151,11 @@ TEST_F(ProbeTest, ReleaseOfAPlainDragRestoresTheViewBitForBitAndClearsTheReadout
     EXPECT_FALSE(SameBits(view().image(), before));
     Release(250, 120);
     EXPECT_TRUE(SameBits(view().image(), before));
-    EXPECT_FALSE(w->ProbeDragging);
+    EXPECT_FALSE(w->model().picture().probe.dragging);
     EXPECT_EQ(Posn(), "");
     EXPECT_EQ(Status(), "");
     EXPECT_EQ(Patch(), Background());
-    EXPECT_TRUE(w->picImg->dc().rop2() == vistrel::DrawMode::CopyPen);
+    EXPECT_TRUE(Ctl<vistrel::PictureBox>(*w, "picImg")->dc().rop2() == vistrel::DrawMode::CopyPen);
 }
 
 TEST_F(ProbeTest, ReleaseReturnsBothInstrumentsToTheWholePicture) {
@@ -177,16 +177,16 @@ TEST_F(ProbeTest, CtrlPressLocksAndAPlainPressStartsAFreshDrag) {
     Press(100, 50, Qt::ControlModifier);
     Release(100, 50, Qt::ControlModifier);
     EXPECT_TRUE(w->model().picture().probe.locked);
-    EXPECT_TRUE(w->hscrCross->isVisible());
-    EXPECT_TRUE(w->vscrCross->isVisible());
-    EXPECT_EQ(w->hscrCross->value(), 144);
-    EXPECT_EQ(w->vscrCross->value(), 72);
+    EXPECT_TRUE(Ctl<QScrollBar>(*w, "hscrCross")->isVisible());
+    EXPECT_TRUE(Ctl<QScrollBar>(*w, "vscrCross")->isVisible());
+    EXPECT_EQ(Ctl<QScrollBar>(*w, "hscrCross")->value(), 144);
+    EXPECT_EQ(Ctl<QScrollBar>(*w, "vscrCross")->value(), 72);
     EXPECT_EQ(Posn(), "144 / 072");
     EXPECT_EQ(Status(), ValuesOf(144, 72));
     EXPECT_EQ(ViewNow(view()), Crossed(100, 50)) << "the crosshair stays after the release";
-    EXPECT_FALSE(w->fraChannels->isEnabled());
-    EXPECT_FALSE(w->mnuSelectChannels->isEnabled());
-    EXPECT_TRUE(w->mnuSelectNeg->isEnabled());
+    EXPECT_FALSE(Ctl<QFrame>(*w, "fraChannels")->isEnabled());
+    EXPECT_FALSE(Ctl<QMenu>(*w, "mnuSelectChannels")->isEnabled());
+    EXPECT_TRUE(Ctl<QAction>(*w, "mnuSelectNeg")->isEnabled());
 
     // Moves without a fresh press do not move a locked probe.
     Drag(300, 300);
@@ -201,11 +201,11 @@ TEST_F(ProbeTest, CtrlPressLocksAndAPlainPressStartsAFreshDrag) {
 
     Press(300, 200);
     EXPECT_FALSE(w->model().picture().probe.locked);
-    EXPECT_TRUE(w->ProbeDragging);
-    EXPECT_FALSE(w->hscrCross->isVisible());
-    EXPECT_FALSE(w->vscrCross->isVisible());
-    EXPECT_TRUE(w->fraChannels->isEnabled());
-    EXPECT_TRUE(w->mnuSelectChannels->isEnabled());
+    EXPECT_TRUE(w->model().picture().probe.dragging);
+    EXPECT_FALSE(Ctl<QScrollBar>(*w, "hscrCross")->isVisible());
+    EXPECT_FALSE(Ctl<QScrollBar>(*w, "vscrCross")->isVisible());
+    EXPECT_TRUE(Ctl<QFrame>(*w, "fraChannels")->isEnabled());
+    EXPECT_TRUE(Ctl<QMenu>(*w, "mnuSelectChannels")->isEnabled());
     EXPECT_EQ(ViewNow(view()), Crossed(300, 200)) << "only the new crosshair";
     EXPECT_EQ(Posn(), QString("%1 / %2").arg(ColumnOf(300)).arg(RowOf(200)));
 
@@ -223,8 +223,8 @@ TEST_F(ProbeTest, CtrlPressOverALockedProbeLocksAgainAtTheNewPoint) {
     Press(20, 300, Qt::ControlModifier);
     Release(20, 300);
     EXPECT_TRUE(w->model().picture().probe.locked);
-    EXPECT_EQ(w->hscrCross->value(), ColumnOf(20));
-    EXPECT_EQ(w->vscrCross->value(), RowOf(300));
+    EXPECT_EQ(Ctl<QScrollBar>(*w, "hscrCross")->value(), ColumnOf(20));
+    EXPECT_EQ(Ctl<QScrollBar>(*w, "vscrCross")->value(), RowOf(300));
     EXPECT_EQ(ViewNow(view()), Crossed(20, 300));
     Press(0, 0);
     Release(0, 0);
@@ -239,21 +239,22 @@ TEST_F(ProbeTest, APressWhoseReleaseWasLostLeavesNoStrayCrosshair) {
     EXPECT_EQ(ViewNow(view()), Crossed(50, 60));
     Release(50, 60);
     EXPECT_TRUE(SameBits(view().image(), before));
-    EXPECT_TRUE(w->picImg->dc().rop2() == vistrel::DrawMode::CopyPen);
+    EXPECT_TRUE(Ctl<vistrel::PictureBox>(*w, "picImg")->dc().rop2() == vistrel::DrawMode::CopyPen);
 }
 
 TEST_F(ProbeTest, CrossBarsMoveTheLockedProbeByFullSizePixels) {
     LoadPicture(Gradient(640, 480));
     Press(100, 50, Qt::ControlModifier);
     // On a reduced picture a bar step may leave the crosshair where it is.
-    w->hscrCross->setValue(145);
+    Ctl<QScrollBar>(*w, "hscrCross")->setValue(145);
     EXPECT_EQ(Posn(), "145 / 072");
-    EXPECT_EQ(w->ProbeViewX, vistrel::nearestInt(145 / static_cast<double>(w->model().picture().scaleX)));
-    EXPECT_EQ(ViewNow(view()), Crossed(w->ProbeViewX, 50));
-    w->vscrCross->setValue(479);
+    EXPECT_EQ(w->model().picture().probe.viewX,
+              vistrel::nearestInt(145 / static_cast<double>(w->model().picture().scaleX)));
+    EXPECT_EQ(ViewNow(view()), Crossed(w->model().picture().probe.viewX, 50));
+    Ctl<QScrollBar>(*w, "vscrCross")->setValue(479);
     EXPECT_EQ(Posn(), "145 / 479");
-    EXPECT_EQ(w->ProbeViewY, w->model().picture().viewMaxY);
-    EXPECT_EQ(ViewNow(view()), Crossed(w->ProbeViewX, w->model().picture().viewMaxY));
+    EXPECT_EQ(w->model().picture().probe.viewY, w->model().picture().viewMaxY);
+    EXPECT_EQ(ViewNow(view()), Crossed(w->model().picture().probe.viewX, w->model().picture().viewMaxY));
 }
 
 class SizeReadoutTest : public ProbeTest {
@@ -274,7 +275,7 @@ TEST_F(SizeReadoutTest, RightPressShowsSizeAndKilobytesUntilRelease) {
     Press(30, 30, Qt::NoModifier, Qt::RightButton);
     EXPECT_EQ(Posn(), "640 x 480");
     EXPECT_EQ(Status(), "900 Kb");
-    EXPECT_FALSE(w->ProbeDragging);
+    EXPECT_FALSE(w->model().picture().probe.dragging);
     EXPECT_EQ(ViewNow(view()), Rgb(w->model().picture().viewPixels)) << "no crosshair";
     Release(30, 30, Qt::NoModifier, Qt::RightButton);
     EXPECT_EQ(Posn(), "");
@@ -305,7 +306,7 @@ TEST_F(SizeReadoutTest, RightButtonDuringADragDoesNothing) {
     Release(40, 60, Qt::NoModifier, Qt::RightButton);
     EXPECT_EQ(Posn(), posn);
     EXPECT_EQ(Status(), status);
-    EXPECT_TRUE(w->ProbeDragging);
+    EXPECT_TRUE(w->model().picture().probe.dragging);
 }
 
 TEST_F(ProbeTest, OtherButtonsAndMovesWithOtherButtonsDoNothing) {
@@ -313,28 +314,28 @@ TEST_F(ProbeTest, OtherButtonsAndMovesWithOtherButtonsDoNothing) {
     const QImage before = view().image().copy();
     Press(40, 60, Qt::NoModifier, Qt::MiddleButton);
     EXPECT_EQ(Posn(), "");
-    EXPECT_FALSE(w->ProbeDragging);
+    EXPECT_FALSE(w->model().picture().probe.dragging);
     Release(40, 60, Qt::NoModifier, Qt::MiddleButton);
 
     Press(40, 60);
     Drag(100, 100, Qt::LeftButton | Qt::RightButton);  // not the left button alone
-    EXPECT_EQ(w->ProbeViewX, 40);
+    EXPECT_EQ(w->model().picture().probe.viewX, 40);
     Release(40, 60);
     EXPECT_TRUE(SameBits(view().image(), before));
 }
 
 TEST_F(ProbeTest, NoMouseInputCountsWithoutAPicture) {
     Press(5, 5);
-    EXPECT_FALSE(w->ProbeDragging);
+    EXPECT_FALSE(w->model().picture().probe.dragging);
     Press(5, 5, Qt::NoModifier, Qt::RightButton);
     EXPECT_EQ(Posn(), "");
 
     LoadPicture(Gradient(640, 480));
-    w->cmdReset->click();
+    Ctl<QPushButton>(*w, "cmdReset")->click();
     Press(5, 5, Qt::ControlModifier);
-    EXPECT_FALSE(w->ProbeDragging);
+    EXPECT_FALSE(w->model().picture().probe.dragging);
     EXPECT_FALSE(w->model().picture().probe.locked);
-    EXPECT_FALSE(w->hscrCross->isVisible());
+    EXPECT_FALSE(Ctl<QScrollBar>(*w, "hscrCross")->isVisible());
     Press(5, 5, Qt::NoModifier, Qt::RightButton);
     EXPECT_EQ(Posn(), "");
     EXPECT_EQ(Status(), "");
@@ -345,10 +346,10 @@ TEST_F(ProbeTest, ALoadDuringALockedProbeStartsClean) {
     Press(100, 50, Qt::ControlModifier);
     LoadPicture(Gradient(320, 240), "second.png");
     EXPECT_FALSE(w->model().picture().probe.locked);
-    EXPECT_FALSE(w->ProbeDragging);
-    EXPECT_FALSE(w->hscrCross->isVisible());
-    EXPECT_TRUE(w->fraChannels->isEnabled());
-    EXPECT_TRUE(w->mnuSelectChannels->isEnabled());
+    EXPECT_FALSE(w->model().picture().probe.dragging);
+    EXPECT_FALSE(Ctl<QScrollBar>(*w, "hscrCross")->isVisible());
+    EXPECT_TRUE(Ctl<QFrame>(*w, "fraChannels")->isEnabled());
+    EXPECT_TRUE(Ctl<QMenu>(*w, "mnuSelectChannels")->isEnabled());
     EXPECT_EQ(ViewNow(view()), Rgb(w->model().picture().viewPixels)) << "no crosshair on the new picture";
     // A fresh drag and release leaves the new picture untouched.
     const QImage before = view().image().copy();

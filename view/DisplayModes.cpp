@@ -15,7 +15,7 @@ void frmMain::ShowViewBuffer(const std::vector<Pixel>& buffer) {
     if (view.isNull() || buffer.size() != static_cast<std::size_t>(view.width()) * view.height()) return;
     // A crosshair on the view is redrawn over the new picture, so that drawing it
     // once more still erases it.
-    const bool crosshair = ProbeDragging;
+    const bool crosshair = model_.picture().probe.dragging;
     SetDIBits(view, 0, view.height(), buffer.data(), ViewHeader);
     if (crosshair) DrawCrosshair();
     picImg->update();

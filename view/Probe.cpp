@@ -28,8 +28,9 @@ void frmMain::DrawCrosshair() {
     Dc& dc = picImg->dc();
     dc.SetDCPenColor(0);  // the view's foreground colour: black, so the not-XOR pen inverts
     const Picture& picture = model_.picture();
-    dc.Line(ProbeViewX, 0, ProbeViewX, picture.viewMaxY);
-    dc.Line(0, ProbeViewY, picture.viewMaxX, ProbeViewY);
+    const Probe& probe = picture.probe;
+    dc.Line(probe.viewX, 0, probe.viewX, picture.viewMaxY);
+    dc.Line(0, probe.viewY, picture.viewMaxX, probe.viewY);
     picImg->update();
 }
 
@@ -50,19 +51,23 @@ void frmMain::ShowProbe(int column, int row) {
 }
 
 void frmMain::PlaceProbe(float x, float y) {
-    ProbeViewX = ClampValue(0, nearestInt(x), model_.picture().viewMaxX);
-    ProbeViewY = ClampValue(0, nearestInt(y), model_.picture().viewMaxY);
+    model_.PlaceProbeOnView(ClampValue(0, nearestInt(x), model_.picture().viewMaxX),
+                            ClampValue(0, nearestInt(y), model_.picture().viewMaxY));
 }
 
 void frmMain::PlaceProbeAt(std::int32_t column, std::int32_t row) {
     const Picture& picture = model_.picture();
-    ProbeViewX = ClampValue(0, nearestInt(column / static_cast<double>(picture.scaleX)), picture.viewMaxX);
-    ProbeViewY = ClampValue(0, nearestInt(row / static_cast<double>(picture.scaleY)), picture.viewMaxY);
+    model_.PlaceProbeOnView(ClampValue(0, nearestInt(column / static_cast<double>(picture.scaleX)), picture.viewMaxX),
+                            ClampValue(0, nearestInt(row / static_cast<double>(picture.scaleY)), picture.viewMaxY));
 }
 
-std::int32_t frmMain::ProbeColumn() const { return nearestInt(ProbeViewX * static_cast<double>(model_.picture().scaleX)); }
+std::int32_t frmMain::ProbeColumn() const {
+    return nearestInt(model_.picture().probe.viewX * static_cast<double>(model_.picture().scaleX));
+}
 
-std::int32_t frmMain::ProbeRow() const { return nearestInt(ProbeViewY * static_cast<double>(model_.picture().scaleY)); }
+std::int32_t frmMain::ProbeRow() const {
+    return nearestInt(model_.picture().probe.viewY * static_cast<double>(model_.picture().scaleY));
+}
 
 void frmMain::picImg_MouseDown(int button, int shift, float x, float y) {
     if (button == kLeftButton) {
@@ -70,7 +75,7 @@ void frmMain::picImg_MouseDown(int button, int shift, float x, float y) {
         if (model_.picture().probe.locked) {
             UnlockProbe();
             SetPatchColour(palette().color(QPalette::Window));
-        } else if (ProbeDragging) {
+        } else if (model_.picture().probe.dragging) {
             // The last drag's release went to another window: its crosshair goes
             // first, and the view's own drawing mode is the one saved again below.
             DrawCrosshair();
@@ -81,7 +86,7 @@ void frmMain::picImg_MouseDown(int button, int shift, float x, float y) {
         PlaceProbe(x, y);
         DrawCrosshair();
         ShowProbe(ProbeColumn(), ProbeRow());
-        ProbeDragging = true;
+        model_.SetProbeDragging(true);
         if (shift & kCtrlKey) {
             // The probe is locked only after both bars are set, so their change
             // events find it unlocked and do nothing.
@@ -94,7 +99,7 @@ void frmMain::picImg_MouseDown(int button, int shift, float x, float y) {
             mnuSelectChannels->setEnabled(false);
         }
     } else if (button == kRightButton) {
-        if (!model_.loaded() || ProbeDragging) return;
+        if (!model_.loaded() || model_.picture().probe.dragging) return;
         const auto W = static_cast<std::int64_t>(model_.picture().pixels.width());
         const auto H = static_cast<std::int64_t>(model_.picture().pixels.height());
         lblPosn->setText(Digits(static_cast<double>(W)) + " x " + Digits(static_cast<double>(H)));
@@ -104,7 +109,7 @@ void frmMain::picImg_MouseDown(int button, int shift, float x, float y) {
 }
 
 void frmMain::picImg_MouseMove(int button, int, float x, float y) {
-    if (button != kLeftButton || model_.picture().probe.locked || !ProbeDragging) return;
+    if (button != kLeftButton || model_.picture().probe.locked || !model_.picture().probe.dragging) return;
     DrawCrosshair();
     PlaceProbe(x, y);
     DrawCrosshair();
@@ -113,9 +118,9 @@ void frmMain::picImg_MouseMove(int button, int, float x, float y) {
 
 void frmMain::picImg_MouseUp(int button, int, float, float) {
     if (button == kLeftButton) {
-        if (!ProbeDragging || model_.picture().probe.locked) return;
+        if (!model_.picture().probe.dragging || model_.picture().probe.locked) return;
         DrawCrosshair();
-        ProbeDragging = false;
+        model_.SetProbeDragging(false);
         picImg->dc().SetROP2(SavedDrawMode);
         lblStatus->clear();
         lblPosn->clear();
@@ -123,7 +128,7 @@ void frmMain::picImg_MouseUp(int button, int, float, float) {
         if (frmVector_ != nullptr) frmVector_->ShowPoints();
         if (frmScope_ != nullptr) frmScope_->DrawWaveform(model_.picture().pixels);
     } else if (button == kRightButton) {
-        if (ProbeDragging) return;
+        if (model_.picture().probe.dragging) return;
         lblStatus->clear();
         lblPosn->clear();
     }
@@ -141,7 +146,7 @@ void frmMain::TrackCrossBars() {
 
 void frmMain::UnlockProbe() {
     DrawCrosshair();
-    ProbeDragging = false;
+    model_.SetProbeDragging(false);
     model_.UnlockProbe();
     vscrCross->hide();
     hscrCross->hide();
