@@ -195,7 +195,8 @@ void frmMain::LoadPictureFile() {
     ShowBusy();
 
     const QString path = txtImageFile->text();
-    PictureLoad load(path, picHidden->background(), kViewOuterHeight, picImg->border(), model_.settings.luma, ViewRoom());
+    PictureLoad load(path, picHidden->background(), kViewOuterHeight, picImg->border(), model_.settings.luma, ViewRoom(),
+                     HandlingOf(model_.settings.colour));
     const bool cancelled = RunLoad(load);
     const bool loaded = !cancelled && load.decoded() && TryShowLoadedPicture(load);
     // Idle again before any message, so that the message is not read under an hourglass.
@@ -208,6 +209,7 @@ void frmMain::LoadPictureFile() {
         FailLoad(load.decoded() ? DecodeError::OutOfMemory : load.decoded().error);
     } else {
         WatchLoadedFile(path);
+        ShowColourNote();
     }
 }
 
@@ -223,6 +225,7 @@ void frmMain::ApplySettings(const Settings& settings) {
     chkNeg->setChecked(settings.negative);
     hscrLamp->setValue(settings.lamp);
     SetLumaStandard(settings.luma);
+    SetColourChoice(settings.colour);
     if (mnuToolsSkinLine->isChecked() != settings.skinLine) {
         mnuToolsSkinLine->setChecked(settings.skinLine);
         mnuToolsSkinLine_Click();
@@ -264,6 +267,15 @@ void frmMain::ShowIdle() {
     lblStatus->clear();
     unsetCursor();
     picImg->setCursor(Qt::CrossCursor);
+}
+
+void frmMain::ShowColourNote() {
+    const Picture& picture = model_.picture();
+    const QString note = model_.loaded() ? ColourNote(picture.colourSpace, picture.colourConverted, picture.outOfGamut,
+                                                      picture.pixels.width() * picture.pixels.height())
+                                         : QString();
+    lblStatus->setText(note);
+    lblStatus->setToolTip(note);
 }
 
 void frmMain::ShowBusy() {
@@ -326,6 +338,9 @@ void frmMain::ShowLoadedPicture(PictureLoad& load) {
     picture.pixels = AdoptPixels(decoded);
     picture.histogram = std::move(load.histogram());
     picture.luma = model_.settings.luma;
+    picture.colourSpace = load.decoded().colourSpace;
+    picture.colourConverted = load.decoded().colourConverted;
+    picture.outOfGamut = load.decoded().outOfGamut;
     picture.viewPixels = ReadViewPixels(*picImg);
     picture.viewWork = picture.viewPixels;
     decoded.release();

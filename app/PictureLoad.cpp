@@ -3,6 +3,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cmath>
 #include <new>
 
 #include "decoding/WorkerClient.h"
@@ -56,14 +57,34 @@ QString ProgressText(int percent) {
     return QStringLiteral("Working... %1 %").arg(std::clamp(percent, 0, 100));
 }
 
+ColourHandling HandlingOf(ColourChoice choice) {
+    switch (choice) {
+        case ColourChoice::ConvertToSrgb: return ColourHandling::ConvertToSrgb;
+        case ColourChoice::StoredValues: return ColourHandling::StoredValues;
+    }
+    return ColourHandling::ConvertToSrgb;
+}
+
+QString ColourNote(const QString& space, bool converted, std::uint64_t clipped, std::uint64_t pixels) {
+    if (!converted) return {};
+    QString note = space + QStringLiteral(" \u2192 sRGB");
+    if (clipped == 0 || pixels == 0) return note;
+    // Tenths of a percent, whole numbers all the way but for the one rounding.
+    const auto tenths = static_cast<std::uint64_t>(
+        std::nearbyint(static_cast<double>(std::min(clipped, pixels)) * 1000.0 / static_cast<double>(pixels)));
+    if (tenths == 0) return note + QStringLiteral(", < 0.1 % clipped");
+    return note + QStringLiteral(", %1.%2 % clipped").arg(tenths / 10).arg(tenths % 10);
+}
+
 PictureLoad::PictureLoad(QString path, ColorValue background, int outerHeight, int border,
-                         korvex::LumaStandard standard, int maxOuterWidth)
+                         korvex::LumaStandard standard, int maxOuterWidth, ColourHandling colour)
     : path_(std::move(path)),
       background_(background),
       outerHeight_(outerHeight),
       border_(border),
       maxOuterWidth_(maxOuterWidth),
-      standard_(standard) {}
+      standard_(standard),
+      colour_(colour) {}
 
 PictureLoad::~PictureLoad() {
     Cancel();
@@ -84,7 +105,7 @@ int PictureLoad::Percent() const {
 void PictureLoad::Decode() {
     DecodeWorkerOptions options;
     options.cancelled = [this] { return cancel_.load(); };
-    decoded_ = DecodeInWorker(path_, background_, this, options);
+    decoded_ = DecodeInWorker(path_, background_, this, options, colour_);
     // The picture refused without a cancel: there was no memory for its analysis.
     if (!decoded_ && decoded_.error == DecodeError::Cancelled && !cancel_.load()) decoded_.error = DecodeError::OutOfMemory;
     {

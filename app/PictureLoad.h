@@ -19,6 +19,7 @@
 #include "kernels/analysis.h"
 #include "decoding/Decode.h"
 #include "decoding/RowReceiver.h"
+#include "model/Settings.h"
 
 namespace vistrel {
 
@@ -44,12 +45,22 @@ QString FailureReason(DecodeError error, const QString& path);
 // The status line while a load runs: "Working... 42 %" once rows are counted, else "Working...".
 QString ProgressText(int percent);
 
+// The decoder's handling of a file's colours for the user's choice.
+ColourHandling HandlingOf(ColourChoice choice);
+
+// The status line's note on a converted picture: its space and, when any pixels were
+// clipped, their share of the picture ("Adobe RGB (1998) → sRGB, 3.2 % clipped"; a share
+// that would show as 0.0 reads "< 0.1 %"). Empty for a picture that was not converted.
+QString ColourNote(const QString& space, bool converted, std::uint64_t clipped, std::uint64_t pixels);
+
 class PictureLoad final : public RowReceiver {
 public:
     // outerHeight, border and maxOuterWidth: the view box's, for the fitted copy (FitView);
-    // standard: the weights of luma and the colour differences.
+    // standard: the weights of luma and the colour differences; colour: what becomes of
+    // a file whose colours are not sRGB's.
     PictureLoad(QString path, ColorValue background, int outerHeight, int border,
-                korvex::LumaStandard standard = korvex::LumaStandard::Rec601, int maxOuterWidth = kAnyViewWidth);
+                korvex::LumaStandard standard = korvex::LumaStandard::Rec601, int maxOuterWidth = kAnyViewWidth,
+                ColourHandling colour = ColourHandling::ConvertToSrgb);
     ~PictureLoad() override;
     PictureLoad(const PictureLoad&) = delete;
     PictureLoad& operator=(const PictureLoad&) = delete;
@@ -82,6 +93,7 @@ private:
     const int border_;
     const int maxOuterWidth_;
     const korvex::LumaStandard standard_;
+    const ColourHandling colour_;
     std::function<void()> finished_;
 
     std::atomic<bool> cancel_{false};

@@ -20,6 +20,10 @@ enum class ScopeOrientation { Vertical, Horizontal };
 // Where the line scope's graticule lines go relative to the signal.
 enum class ScalePlacement { Behind, InFront };
 
+// What a picture whose file says its colours are not sRGB's is shown as: converted to
+// sRGB, the working space, or the numbers as the file stores them.
+enum class ColourChoice { ConvertToSrgb, StoredValues };
+
 // The lamp's start value: half brightness, the graticules visible but not glaring.
 inline constexpr int kDefaultLamp = 128;
 // The vectorscope zoom bar's value for a factor of 1 (the bar runs 64..1024, in 256ths).
@@ -36,6 +40,7 @@ struct Settings {
     ScalePlacement scale = ScalePlacement::Behind;
     korvex::LumaStandard luma = korvex::LumaStandard::Rec601;
     bool skinLine = false;  // the vectorscope's graticule shows the skin-tone line
+    ColourChoice colour = ColourChoice::ConvertToSrgb;  // Tools > Colour
 
     bool operator==(const Settings&) const = default;
 };
