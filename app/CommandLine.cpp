@@ -56,7 +56,11 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     const QCommandLineOption probe("probe", "Lock the probe at full-size pixel X,Y.", "x,y");
     const QCommandLineOption luma("luma", "Luma and colour differences after Rec. 601 (default) or 709.", "601|709");
     const QCommandLineOption skinLine("skin-line", "Vectorscope graticule with the skin-tone line.");
-    const QCommandLineOption renderOnly[] = {scope, vertical, scaleFront, lamp, zoom, probe, luma, skinLine};
+    const QCommandLineOption colour("colour",
+                                    "A picture whose file says its colours are not sRGB's: converted to sRGB\n"
+                                    "(convert, the default) or its numbers as stored (stored).",
+                                    "convert|stored");
+    const QCommandLineOption renderOnly[] = {scope, vertical, scaleFront, lamp, zoom, probe, luma, skinLine, colour};
     parser.addOption(render);
     for (const QCommandLineOption& option : renderOnly)
         parser.addOption(option);
@@ -132,6 +136,13 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
             return Failed(QStringLiteral("--luma takes 601 or 709, not '%1'.").arg(value));
     }
     settings.skinLine = parser.isSet(skinLine);
+    if (parser.isSet(colour)) {
+        const QString value = parser.value(colour);
+        if (value == "stored")
+            settings.colour = ColourChoice::StoredValues;
+        else if (value != "convert")
+            return Failed(QStringLiteral("--colour takes convert or stored, not '%1'.").arg(value));
+    }
     return line;
 }
 

@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "kernels/korvex.h"
+#include "model/Settings.h"
 
 namespace vistrel {
 
@@ -22,6 +23,7 @@ struct RenderSettings {
     std::optional<QPoint> probe;  // a locked probe at this full-size pixel
     korvex::LumaStandard luma = korvex::LumaStandard::Rec601;  // Tools > Luma
     bool skinLine = false;      // Tools > Skin Tone Line
+    ColourChoice colour = ColourChoice::ConvertToSrgb;  // Tools > Colour
 };
 
 enum class CommandAction { Run, Render, Help, Version, Error };
