@@ -76,7 +76,7 @@ TEST(DecodeWideColour, SixteenBitTaggedBarsLandWithinTwoLevelsInProcessAndInTheW
             for (int x = 0; x < image.width(); ++x)
                 for (std::size_t k = 0; k < 4; ++k)
                     reinterpret_cast<std::uint16_t*>(image.scanLine(y))[4 * x + int(k)] =
-                        k == 3 ? 0xFFFF : std::uint16_t(std::nearbyint(stored[3 * std::size_t(x / 160) + k] * 65535));
+                        k == 3 ? 0xFFFF : std::uint16_t(std::nearbyint(std::clamp(stored[3 * std::size_t(x / 160) + k], 0.0, 1.0) * 65535));
         image.setColorSpace(QColorSpace::fromIccProfile(QByteArray(reinterpret_cast<const char*>(profile.data()), qsizetype(profile.size()))));
         const QString path = dir.filePath(file);
         ASSERT_TRUE(image.save(path));
