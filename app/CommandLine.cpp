@@ -65,19 +65,19 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     const QCommandLineOption luma("luma", "Luma and colour differences after Rec. 601 (default) or 709.", "601|709");
     const QCommandLineOption skinLine("skin-line", "Vectorscope graticule with the skin-tone line.");
     const QCommandLineOption stats("stats", "Print each FILE's numbers as one line of JSON (JSON Lines).");
-    const QCommandLineOption colour(
-        "colour", "With --stats: colours the file tags converted to sRGB (convert, default) or as stored.",
-        "convert|stored");
+    const QCommandLineOption colour("colour",
+                                    "A picture whose file says its colours are not sRGB's: converted to sRGB\n"
+                                    "(convert, the default) or its numbers as stored (stored).",
+                                    "convert|stored");
     const QCommandLineOption renderOnly[] = {scope, vertical, scaleFront, lamp, zoom, skinLine};
     // Taken by --stats as well as by --render.
-    const QCommandLineOption shared[] = {probe, luma};
+    const QCommandLineOption shared[] = {probe, luma, colour};
     parser.addOption(render);
     parser.addOption(stats);
     for (const QCommandLineOption& option : renderOnly)
         parser.addOption(option);
     for (const QCommandLineOption& option : shared)
         parser.addOption(option);
-    parser.addOption(colour);
     parser.addPositionalArgument(
         "file", "The picture to load (GIF, BMP, JPEG, PNG, TIFF, WebP, icon or metafile); --stats takes several.",
         "[FILE...]");
@@ -116,7 +116,6 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
                     return Failed(QStringLiteral("--%1 needs --render or --stats.").arg(option.names().front()));
         }
     }
-    if (parser.isSet(colour) && !counting) return Failed("--colour needs --stats.");
     if (!rendering && !counting) return line;
 
     if (counting) {
@@ -132,13 +131,6 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
         if (line.file.isEmpty()) return Failed("--render needs a FILE.");
     }
     RenderSettings& settings = line.settings;
-    if (parser.isSet(colour)) {
-        const QString value = parser.value(colour);
-        if (value == "stored")
-            settings.colour = ColourHandling::StoredValues;
-        else if (value != "convert")
-            return Failed(QStringLiteral("--colour takes convert or stored, not '%1'.").arg(value));
-    }
     if (parser.isSet(scope)) {
         const auto index = kScopeNames.indexOf(parser.value(scope).toLower());
         if (index < 0) return Failed(QStringLiteral("--scope takes r, g, b, y or parade, not '%1'.").arg(parser.value(scope)));
@@ -176,6 +168,13 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
             return Failed(QStringLiteral("--luma takes 601 or 709, not '%1'.").arg(value));
     }
     settings.skinLine = parser.isSet(skinLine);
+    if (parser.isSet(colour)) {
+        const QString value = parser.value(colour);
+        if (value == "stored")
+            settings.colour = ColourChoice::StoredValues;
+        else if (value != "convert")
+            return Failed(QStringLiteral("--colour takes convert or stored, not '%1'.").arg(value));
+    }
     return line;
 }
 

@@ -10,6 +10,7 @@
 
 #include "decoding/Decode.h"
 #include "kernels/korvex.h"
+#include "model/Settings.h"
 
 namespace vistrel {
 
@@ -23,7 +24,7 @@ struct RenderSettings {
     std::optional<QPoint> probe;  // a locked probe at this full-size pixel
     korvex::LumaStandard luma = korvex::LumaStandard::Rec601;  // Tools > Luma
     bool skinLine = false;      // Tools > Skin Tone Line
-    ColourHandling colour = ColourHandling::ConvertToSrgb;  // --colour: convert or stored
+    ColourChoice colour = ColourChoice::ConvertToSrgb;  // Tools > Colour
 };
 
 // Stats: --stats, with --render too when renderFolder is set.

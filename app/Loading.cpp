@@ -197,7 +197,8 @@ void frmMain::LoadPictureFile() {
     ShowBusy();
 
     const QString path = txtImageFile->text();
-    PictureLoad load(path, picHidden->background(), kViewOuterHeight, picImg->border(), model_.settings.luma, ViewRoom());
+    PictureLoad load(path, picHidden->background(), kViewOuterHeight, picImg->border(), model_.settings.luma, ViewRoom(),
+                     HandlingOf(model_.settings.colour));
     const bool cancelled = RunLoad(load);
     const bool loaded = !cancelled && load.decoded() && TryShowLoadedPicture(load);
     // Idle again before any message, so that the message is not read under an hourglass.
@@ -210,6 +211,7 @@ void frmMain::LoadPictureFile() {
         FailLoad(load.decoded() ? DecodeError::OutOfMemory : load.decoded().error);
     } else {
         WatchLoadedFile(path);
+        ShowColourNote();
     }
 }
 
@@ -225,6 +227,7 @@ void frmMain::ApplySettings(const Settings& settings) {
     chkNeg->setChecked(settings.negative);
     hscrLamp->setValue(settings.lamp);
     SetLumaStandard(settings.luma);
+    SetColourChoice(settings.colour);
     if (mnuToolsSkinLine->isChecked() != settings.skinLine) {
         mnuToolsSkinLine->setChecked(settings.skinLine);
         mnuToolsSkinLine_Click();
@@ -277,6 +280,15 @@ void frmMain::ShowIdle() {
     lblStatus->clear();
     unsetCursor();
     picImg->setCursor(Qt::CrossCursor);
+}
+
+void frmMain::ShowColourNote() {
+    const Picture& picture = model_.picture();
+    const QString note = model_.loaded() ? ColourNote(picture.colourSpace, picture.colourConverted, picture.outOfGamut,
+                                                      picture.pixels.width() * picture.pixels.height())
+                                         : QString();
+    lblStatus->setText(note);
+    lblStatus->setToolTip(note);
 }
 
 void frmMain::ShowBusy() {
@@ -340,6 +352,9 @@ void frmMain::ShowLoadedPicture(PictureLoad& load) {
     picture.histogram = std::move(load.histogram());
     picture.levels = load.levels();
     picture.luma = model_.settings.luma;
+    picture.colourSpace = load.decoded().colourSpace;
+    picture.colourConverted = load.decoded().colourConverted;
+    picture.outOfGamut = load.decoded().outOfGamut;
     picture.viewPixels = ReadViewPixels(*picImg);
     picture.viewWork = picture.viewPixels;
     decoded.release();

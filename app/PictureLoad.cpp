@@ -3,6 +3,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cmath>
 #include <new>
 
 #include "decoding/WorkerClient.h"
@@ -59,6 +60,25 @@ ColorValue CompositingBackground(const QPalette& palette) {
 QString ProgressText(int percent) {
     if (percent < 0) return QStringLiteral("Working...");
     return QStringLiteral("Working... %1 %").arg(std::clamp(percent, 0, 100));
+}
+
+ColourHandling HandlingOf(ColourChoice choice) {
+    switch (choice) {
+        case ColourChoice::ConvertToSrgb: return ColourHandling::ConvertToSrgb;
+        case ColourChoice::StoredValues: return ColourHandling::StoredValues;
+    }
+    return ColourHandling::ConvertToSrgb;
+}
+
+QString ColourNote(const QString& space, bool converted, std::uint64_t clipped, std::uint64_t pixels) {
+    if (!converted) return {};
+    QString note = space + QStringLiteral(" \u2192 sRGB");
+    if (clipped == 0 || pixels == 0) return note;
+    // Tenths of a percent, whole numbers all the way but for the one rounding.
+    const auto tenths = static_cast<std::uint64_t>(
+        std::nearbyint(static_cast<double>(std::min(clipped, pixels)) * 1000.0 / static_cast<double>(pixels)));
+    if (tenths == 0) return note + QStringLiteral(", < 0.1 % clipped");
+    return note + QStringLiteral(", %1.%2 % clipped").arg(tenths / 10).arg(tenths % 10);
 }
 
 PictureLoad::PictureLoad(QString path, ColorValue background, int outerHeight, int border,

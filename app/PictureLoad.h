@@ -20,6 +20,7 @@
 #include "kernels/analysis.h"
 #include "decoding/Decode.h"
 #include "decoding/RowReceiver.h"
+#include "model/Settings.h"
 
 namespace vistrel {
 
@@ -48,6 +49,13 @@ QString ProgressText(int percent);
 // The colour a picture's transparent parts are composited over: the palette's base
 // colour, which the window's full-size holder is filled with.
 ColorValue CompositingBackground(const QPalette& palette);
+// The decoder's handling of a file's colours for the user's choice.
+ColourHandling HandlingOf(ColourChoice choice);
+
+// The status line's note on a converted picture: its space and, when any pixels were
+// clipped, their share of the picture ("Adobe RGB (1998) → sRGB, 3.2 % clipped"; a share
+// that would show as 0.0 reads "< 0.1 %"). Empty for a picture that was not converted.
+QString ColourNote(const QString& space, bool converted, std::uint64_t clipped, std::uint64_t pixels);
 
 class PictureLoad final : public RowReceiver {
 public:

@@ -109,7 +109,7 @@ void frmMain::tmrReload_Timer() {
         tmrReload->start(kReloadPauseMs);
         return;
     }
-    if (ReloadPicture()) return;
+    if (ReloadPicture() != ReloadOutcome::Undecoded) return;
     if (ReloadRetries < kRetries) {
         ++ReloadRetries;
         tmrReload->start(kRetryPauseMs);
@@ -121,20 +121,21 @@ void frmMain::tmrReload_Timer() {
     lblStatus->setText("Could not reload " + QFileInfo(WatchedFile).fileName());
 }
 
-bool frmMain::ReloadPicture() {
+frmMain::ReloadOutcome frmMain::ReloadPicture() {
     const QString path = model_.source().file;
     // This version is being read: reports of it that arrive while it decodes change nothing.
     model_.NoteStamp(Stamp(path));
     // Decoded before anything is dropped, so that a failure leaves the picture shown.
-    PictureLoad load(path, picHidden->background(), kViewOuterHeight, picImg->border(), model_.settings.luma, ViewRoom());
+    PictureLoad load(path, picHidden->background(), kViewOuterHeight, picImg->border(), model_.settings.luma, ViewRoom(),
+                     HandlingOf(model_.settings.colour));
     // Esc gives this version up, as a failure after its last retry would, but quietly.
     if (RunLoad(load)) {
-        lblStatus->clear();
-        return true;
+        ShowColourNote();
+        return ReloadOutcome::Cancelled;
     }
     if (!load.decoded()) {
-        lblStatus->clear();
-        return false;
+        ShowColourNote();
+        return ReloadOutcome::Undecoded;
     }
 
     const Settings kept = model_.settings;
@@ -148,13 +149,36 @@ bool frmMain::ReloadPicture() {
     if (!shown) {
         ClearPictures();
         lblStatus->setText("Could not reload " + QFileInfo(path).fileName());
-        return true;
+        return ReloadOutcome::Dropped;
     }
 
     // Everything the user set, kept across the reload; what it changes is redrawn.
     ApplySettings(kept);
+    ShowColourNote();
     if (locked && column <= hscrCross->maximum() && row <= vscrCross->maximum()) RelockProbe(column, row);
-    return true;
+    return ReloadOutcome::Shown;
+}
+
+void frmMain::SetColourChoice(ColourChoice choice) {
+    mnuToolsColourConvert->setChecked(choice == ColourChoice::ConvertToSrgb);
+    mnuToolsColourStored->setChecked(choice == ColourChoice::StoredValues);
+    const ColourChoice before = model_.settings.colour;
+    if (choice == before) return;
+    model_.settings.colour = choice;
+    // With no picture, the next load reads under the new choice.
+    if (!model_.loaded() || LoadRunning) return;
+    switch (ReloadPicture()) {
+        case ReloadOutcome::Shown:
+        case ReloadOutcome::Dropped: return;
+        case ReloadOutcome::Undecoded:
+            lblStatus->setText("Could not reload " + QFileInfo(model_.source().file).fileName());
+            break;
+        case ReloadOutcome::Cancelled: break;
+    }
+    // The picture shown is still the one read under the choice before.
+    model_.settings.colour = before;
+    mnuToolsColourConvert->setChecked(before == ColourChoice::ConvertToSrgb);
+    mnuToolsColourStored->setChecked(before == ColourChoice::StoredValues);
 }
 
 void frmMain::RelockProbe(std::int32_t column, std::int32_t row) {

@@ -54,6 +54,7 @@ Settings SettingsOf(const RenderSettings& options) {
     settings.zoom = options.zoom;
     settings.luma = options.luma;
     settings.skinLine = options.skinLine;
+    settings.colour = options.colour;
     return settings;
 }
 

@@ -53,7 +53,7 @@ QByteArray LumaName(korvex::LumaStandard standard) {
 
 }  // namespace
 
-StatsSettings StatsSettingsOf(const RenderSettings& options) { return {options.luma, options.colour, options.probe}; }
+StatsSettings StatsSettingsOf(const RenderSettings& options) { return {options.luma, HandlingOf(options.colour), options.probe}; }
 
 FileStatistics MeasureFile(const QString& file, const StatsSettings& settings, ColorValue background) {
     FileStatistics result;

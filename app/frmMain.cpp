@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QPainter>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTimer>
@@ -47,6 +48,17 @@ constexpr char kDefaultPicture[] = "30861.jpg";
 // Captions are not set smaller than this: smaller text is hard to read on screen.
 constexpr double kSmallestReadablePoints = 7.0;
 constexpr char kReadme[] = "ScopeReadme.txt";
+
+// The status line. A text wider than its box is drawn in a smaller or narrower face
+// (FittingFont), and cut short with an ellipsis only if even that does not fit; the
+// label's text itself stays whole.
+class StatusLabel final : public QLabel {
+public:
+    using QLabel::QLabel;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};
 
 QCheckBox* CheckBox(QWidget* parent, const char* name, const QString& caption, QRect at, bool checked) {
     auto* box = new QCheckBox(caption, parent);
@@ -109,6 +121,23 @@ QFont FittingFont(QFont font, const QString& text, int width, double smallestPoi
     }
     return font;
 }
+
+namespace {
+
+void StatusLabel::paintEvent(QPaintEvent* event) {
+    const QRect box = contentsRect();
+    if (QFontMetrics(font()).horizontalAdvance(text()) <= box.width()) {
+        QLabel::paintEvent(event);
+        return;
+    }
+    const QFont fitted = FittingFont(font(), text(), box.width(), kSmallestReadablePoints);
+    QPainter painter(this);
+    painter.setFont(fitted);
+    painter.setPen(palette().color(foregroundRole()));
+    painter.drawText(box, static_cast<int>(alignment()), QFontMetrics(fitted).elidedText(text(), Qt::ElideRight, box.width()));
+}
+
+}  // namespace
 
 frmMain::frmMain(QWidget* parent) : QMainWindow(parent) {
     setObjectName("frmMain");
@@ -186,7 +215,7 @@ void frmMain::buildControls() {
     lblPosn->setGeometry(Tw(315, 5325, 1155, 240));
     lblPosn->setAlignment(Qt::AlignCenter);
     lblPosn->setFont(bold);
-    lblStatus = new QLabel(client);
+    lblStatus = new StatusLabel(client);
     lblStatus->setObjectName("lblStatus");
     lblStatus->setGeometry(Tw(1605, 5325, 1710, 240));
     lblStatus->setAlignment(Qt::AlignCenter);
@@ -259,6 +288,13 @@ void frmMain::buildMenus() {
     lumaGroup->addAction(mnuToolsLuma601);
     lumaGroup->addAction(mnuToolsLuma709);
     mnuToolsSkinLine = Item(mnuTools, "mnuToolsSkinLine", "Skin Tone Line", true, false);
+    mnuToolsColour = mnuTools->addMenu("Colour");
+    mnuToolsColour->setObjectName("mnuToolsColour");
+    mnuToolsColourConvert = Item(mnuToolsColour, "mnuToolsColourConvert", "Convert to sRGB", true, true);
+    mnuToolsColourStored = Item(mnuToolsColour, "mnuToolsColourStored", "Stored Values", true, false);
+    auto* colourGroup = new QActionGroup(mnuToolsColour);
+    colourGroup->addAction(mnuToolsColourConvert);
+    colourGroup->addAction(mnuToolsColourStored);
 
     mnuSelect = bar->addMenu("&Select");
     mnuSelect->setObjectName("mnuSelect");
@@ -321,6 +357,8 @@ void frmMain::connectHandlers() {
     connect(mnuToolsLuma601, &QAction::triggered, this, [this] { mnuToolsLuma601_Click(); });
     connect(mnuToolsLuma709, &QAction::triggered, this, [this] { mnuToolsLuma709_Click(); });
     connect(mnuToolsSkinLine, &QAction::triggered, this, [this] { mnuToolsSkinLine_Click(); });
+    connect(mnuToolsColourConvert, &QAction::triggered, this, [this] { mnuToolsColourConvert_Click(); });
+    connect(mnuToolsColourStored, &QAction::triggered, this, [this] { mnuToolsColourStored_Click(); });
     connect(mnuHelpReadme, &QAction::triggered, this, [this] { mnuHelpReadme_Click(); });
     connect(mnuHelpAbout, &QAction::triggered, this, [this] { mnuHelpAbout_Click(); });
 }

@@ -189,6 +189,8 @@ private Q_SLOTS:
     void mnuToolsVector_Click();
     void mnuToolsHistogram_Click();
     void mnuSelectClipping_Click();
+    void mnuToolsColourConvert_Click() { SetColourChoice(ColourChoice::ConvertToSrgb); }
+    void mnuToolsColourStored_Click() { SetColourChoice(ColourChoice::StoredValues); }
 
 private:
     QAction* mnuToolsHistogram = nullptr;
@@ -200,6 +202,17 @@ private:
     void RedrawHistogram();
     QAction* mnuSep4 = nullptr;
     QMenu* mnuToolsLuma = nullptr;
+    // Tools > Colour: a picture whose file says its colours are not sRGB's is shown
+    // converted to sRGB, or with the numbers the file stores.
+    QMenu* mnuToolsColour = nullptr;
+    QAction* mnuToolsColourConvert = nullptr;
+    QAction* mnuToolsColourStored = nullptr;
+    // The choice marked and kept; a loaded picture is read again under it, as a reload
+    // reads it (the settings and a locked probe kept). A picture that cannot be read again
+    // stays as it was, and so does the choice.
+    void SetColourChoice(ColourChoice choice);
+    // The status line's note on the loaded picture's colours (ColourNote), also its tip.
+    void ShowColourNote();
     void Form_Load(AboutBox about = AboutBox::Shown);
     void Form_Resize();
     void Form_QueryUnload();
@@ -207,9 +220,11 @@ private:
     void ClearPictures();
     // Watches this file (the one just loaded) for the reload, or nothing for an empty path.
     void WatchLoadedFile(const QString& path);
-    // Decodes the watched file again and shows it, keeping what the user set; false if
-    // it could not be decoded (the picture shown stays).
-    bool ReloadPicture();
+    // Decodes the watched file again and shows it, keeping what the user set. Cancelled
+    // (Esc) and Undecoded leave the picture shown as it was; Dropped: decoded, but memory
+    // ran out on the way and no picture is shown.
+    enum class ReloadOutcome { Shown, Cancelled, Undecoded, Dropped };
+    ReloadOutcome ReloadPicture();
     void Form_OLEDragDrop(const QMimeData& data);
     void picImg_OLEDragDrop(const QMimeData& data) { Form_OLEDragDrop(data); }
     void ShowProbe(int column, int row);

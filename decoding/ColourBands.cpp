@@ -4,6 +4,7 @@
 #include <QThreadPool>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <latch>
 #include <utility>
@@ -88,6 +89,7 @@ bool ColourBands::PictureStarted(Surface& picture) {
 }
 
 bool ColourBands::RowsReady(int rows) {
+    if (wide_) return receiver_ == nullptr || receiver_->RowsReady(rows);
     if (rows <= convertedRows_) return receiver_ == nullptr || receiver_->RowsReady(rows);
     QImage& image = picture_->image();
     Q_ASSERT(image.format() == QImage::Format_RGB32 && std::size_t(image.bytesPerLine()) == width_ * 4);
@@ -124,6 +126,7 @@ uchar* ColourBands::Destination(int first, int count) {
 }
 
 bool ColourBands::Put(int first, int count, const uchar* rows) {
+    if (wide_) return sink_ == nullptr || sink_->Put(first, count, rows);
     if (rows != destination_ || destination_ == nullptr || first + count == height_) {
         // The decoder's own band buffer, which it fills again next, or the last band:
         // converted now, split over the pool.
@@ -145,6 +148,35 @@ bool ColourBands::Put(int first, int count, const uchar* rows) {
     const bool wanted = PassOn(inFlight_);
     inFlight_ = std::move(band);
     return wanted;
+}
+
+WideRows* ColourBands::TakeWideRows() {
+    wide_ = true;
+    return this;
+}
+
+void ColourBands::Convert(const std::uint16_t* rgba, std::uint32_t* out, std::size_t count, std::uint32_t background) {
+    // Laid over the background at 16 bits (its levels widened by 257), a chunk at a time.
+    constexpr std::size_t kChunk = 1024;
+    constexpr std::uint32_t kOpaque = 0xFFFF;
+    const std::uint32_t under[3] = {((background >> 16) & 0xFF) * 257, ((background >> 8) & 0xFF) * 257,
+                                    (background & 0xFF) * 257};
+    std::array<std::uint16_t, 3 * kChunk> rgb;
+    std::uint64_t clipped = 0;
+    for (std::size_t at = 0; at < count; at += kChunk) {
+        const std::size_t n = std::min(kChunk, count - at);
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::uint16_t* p = rgba + 4 * (at + i);
+            const std::uint32_t a = p[3];
+            for (std::size_t k = 0; k < 3; ++k)
+                rgb[3 * i + k] = a == kOpaque ? p[k]
+                                              : static_cast<std::uint16_t>((std::uint64_t{p[k]} * a +
+                                                                            std::uint64_t{under[k]} * (kOpaque - a) + kOpaque / 2) /
+                                                                           kOpaque);
+        }
+        clipped += converter_->Convert16(rgb.data(), out + at, n);
+    }
+    wideClipped_ += clipped;
 }
 
 }  // namespace vistrel

@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <atomic>
 #include <cstdint>
 #include <future>
 #include <memory>
@@ -33,14 +34,14 @@ std::uint64_t ConvertPixels(const colour::Converter& converter, const std::uint3
 // converted on a thread of the pool while the decoder goes on with the next, and
 // passed on once converted: the caller hears of each band one band later, of the last
 // at once.
-class ColourBands final : public RowReceiver, public BandSink {
+class ColourBands final : public RowReceiver, public BandSink, private WideRows {
 public:
     // Either may be nullptr; the rows then end here, converted.
     ColourBands(std::shared_ptr<const colour::Converter> converter, RowReceiver* receiver, BandSink* sink);
     ~ColourBands() override;
 
     // Pixels that left sRGB's gamut and were clipped, so far.
-    std::uint64_t outOfGamut() const { return outOfGamut_; }
+    std::uint64_t outOfGamut() const { return outOfGamut_ + wideClipped_.load(); }
 
     bool PictureStarted(Surface& picture) override;
     bool RowsReady(int rows) override;
@@ -49,6 +50,12 @@ public:
     bool Start(int width, int height) override;
     bool Put(int first, int count, const uchar* rows) override;
     uchar* Destination(int first, int count) override;
+    // A reader of wide samples converts them itself through this; the bands it reports
+    // are then passed on as they are.
+    WideRows* TakeWideRows() override;
+
+private:
+    void Convert(const std::uint16_t* rgba, std::uint32_t* out, std::size_t count, std::uint32_t background) override;
 
 private:
     // A band being converted: rows first .. first + count - 1 at `pixels`.
@@ -66,6 +73,8 @@ private:
     RowReceiver* const receiver_;
     BandSink* const sink_;
     std::uint64_t outOfGamut_ = 0;
+    std::atomic<std::uint64_t> wideClipped_{0};  // from the wide rows a reader converted
+    bool wide_ = false;  // a reader converts the rows itself
     Surface* picture_ = nullptr;
     int convertedRows_ = 0;
     std::size_t width_ = 0;

@@ -45,6 +45,10 @@ public:
     // Converts `count` pixels from `in` to `out` (which may be the same); returns how
     // many left sRGB's gamut (by more than 1/255 of full-scale light) and were clipped.
     virtual std::uint64_t Convert(const std::uint32_t* in, std::uint32_t* out, std::size_t count) const = 0;
+    // The same from 16-bit samples, red, green and blue three to a pixel (0 .. 65535),
+    // converted at their full precision and rounded to 8 bits once, at the end; `out`
+    // is opaque (top byte 0xFF).
+    virtual std::uint64_t Convert16(const std::uint16_t* rgb, std::uint32_t* out, std::size_t count) const = 0;
     // True for the matrix-and-curves fast path, false for lcms2's general transform.
     virtual bool fast() const = 0;
 };

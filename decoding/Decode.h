@@ -108,6 +108,8 @@ public:
         (void)count;
         return nullptr;
     }
+    // As RowReceiver::TakeWideRows, before Start.
+    virtual WideRows* TakeWideRows() { return nullptr; }
 };
 // What DecodePicture gives for a file read by ReadPictureFile. A picture that streams
 // goes to the sink, when one is given, and the result then holds a null surface; the

@@ -63,6 +63,12 @@ struct Output {
     std::vector<Pixel> band;         // the band buffer, with a sink
     std::size_t bandRows = 1;
     bool started = false;            // the receiver has been told of the buffer
+    WideRows* wide = nullptr;        // converts 16-bit samples' colours, when they are converted
+
+    // After Start: the conversion of a picture of 16-bit samples, when its colours are converted.
+    void TakeWideRows() {
+        wide = sink != nullptr ? sink->TakeWideRows() : receiver != nullptr ? receiver->TakeWideRows() : nullptr;
+    }
 
     Pixel* Row(int y) {
         if (sink != nullptr) return band.data() + std::size_t(y) % bandRows * std::size_t(width);
@@ -274,6 +280,34 @@ void RawToRgb32(const RawLayout& f, const std::uint8_t* in, Pixel* out, std::siz
 
 namespace {
 
+// A 16-bit row's samples as red, green, blue and alpha (a tRNS colour transparent).
+void Raw16ToRgba64(const png_detail::RawLayout& f, const std::uint8_t* in, std::uint16_t* out, std::size_t width) {
+    constexpr std::uint16_t kOpaque = 0xFFFF;
+    const std::size_t channels = f.colorType == 0 ? 1 : f.colorType == 4 ? 2 : f.colorType == 2 ? 3 : 4;
+    for (std::size_t x = 0; x < width; ++x, out += 4) {
+        std::uint16_t v[4] = {0, 0, 0, kOpaque};
+        for (std::size_t c = 0; c < channels; ++c) {
+            const std::uint8_t* p = in + (x * channels + c) * 2;
+            v[c] = static_cast<std::uint16_t>((p[0] << 8) | p[1]);
+        }
+        switch (f.colorType) {
+            case 0:
+                v[3] = f.transparentColor && v[0] == f.key[0] ? 0 : kOpaque;
+                v[1] = v[2] = v[0];
+                break;
+            case 4:
+                v[3] = v[1];
+                v[1] = v[2] = v[0];
+                break;
+            case 2:
+                v[3] = f.transparentColor && v[0] == f.key[0] && v[1] == f.key[1] && v[2] == f.key[2] ? 0 : kOpaque;
+                break;
+            default: break;
+        }
+        std::copy_n(v, 4, out);
+    }
+}
+
 Outcome RunWhole(const unsigned char* data, std::size_t size, spng_ctx* ctx, const spng_ihdr& ihdr, Output& out) {
     png_detail::RawLayout layout;
     layout.colorType = ihdr.color_type;
@@ -326,12 +360,19 @@ Outcome RunWhole(const unsigned char* data, std::size_t size, spng_ctx* ctx, con
             return Outcome::Declined;
     }
     if (const Outcome started = Started(out); started != Outcome::Done) return started;
+    if (layout.sixteen) out.TakeWideRows();
     const std::vector<std::uint8_t> zeros(rowBytes, 0);
+    std::vector<std::uint16_t> wideRow(out.wide != nullptr ? std::size_t(ihdr.width) * 4 : 0);
     for (std::size_t y = 0; y < ihdr.height; ++y) {
         std::uint8_t* row = raw.get() + y * stride;
         const std::uint8_t* above = y == 0 ? zeros.data() : row - stride + 1;
         if (!Unfilter(row[0], row + 1, above, rowBytes, bpp)) return Outcome::Unreadable;
-        png_detail::RawToRgb32(layout, row + 1, out.Row(static_cast<int>(y)), ihdr.width);
+        if (out.wide != nullptr) {
+            Raw16ToRgba64(layout, row + 1, wideRow.data(), ihdr.width);
+            out.wide->Convert(wideRow.data(), out.Row(static_cast<int>(y)), ihdr.width, out.background);
+        } else {
+            png_detail::RawToRgb32(layout, row + 1, out.Row(static_cast<int>(y)), ihdr.width);
+        }
         if (!out.Reached(static_cast<int>(y) + 1)) return Outcome::Cancelled;
     }
     return Outcome::Done;
@@ -386,8 +427,11 @@ Outcome Run(const unsigned char* data, std::size_t size, spng_ctx* ctx, Output& 
     const std::unique_ptr<std::uint8_t[]> decoded = Uninitialised(interlaced ? rowBytes * ihdr.height : rowBytes);
     if (!decoded) return Outcome::NoMemory;
     if (const Outcome started = Started(out); started != Outcome::Done) return started;
+    if (sixteen) out.TakeWideRows();
     const auto convert = [&](const std::uint8_t* row, int y) {
-        if (sixteen)
+        if (out.wide != nullptr)
+            out.wide->Convert(reinterpret_cast<const std::uint16_t*>(row), out.Row(y), width, out.background);
+        else if (sixteen)
             png_detail::Rgba16ToRgb32(reinterpret_cast<const std::uint16_t*>(row), out.Row(y), width, out.background);
         else
             png_detail::Rgba8ToRgb32(row, out.Row(y), width, out.background);

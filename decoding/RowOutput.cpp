@@ -34,6 +34,11 @@ bool RowOutput::Start(int width, int height, int bandRows) {
     return true;
 }
 
+WideRows* RowOutput::TakeWideRows() {
+    if (sink_ != nullptr) return sink_->TakeWideRows();
+    return receiver_ != nullptr ? receiver_->TakeWideRows() : nullptr;
+}
+
 Pixel* RowOutput::Row(int y) {
     if (sink_ != nullptr) return reinterpret_cast<Pixel*>(band_.scanLine(y - bandFirst_));
     return picture_.row(y);

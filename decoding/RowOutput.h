@@ -24,6 +24,9 @@ public:
     // the receiver or sink refuses the picture; failure() then says which.
     bool Start(int width, int height, int bandRows);
     bool toSink() const { return sink_ != nullptr; }
+    // After Start, for a reader of 16-bit samples: the conversion of the picture's colours
+    // it applies itself, when they are converted (RowReceiver::TakeWideRows); nullptr otherwise.
+    WideRows* TakeWideRows();
     // Row y of the picture, inside the band being filled: from the first row not yet
     // finished to bandRows rows later.
     Pixel* Row(int y);

@@ -3,9 +3,24 @@
 // decoder owns the full-size buffer and says how far it is filled; the reader does not
 // care where the rows come from.
 
+#include <cstddef>
+#include <cstdint>
+
 #include "platform/Surface.h"
 
 namespace vistrel {
+
+// Where a reader whose samples are wider than 8 bits makes its final pixels when the
+// picture's colours are converted: the conversion then takes the samples at their full
+// precision and rounds once, at the end.
+class WideRows {
+public:
+    virtual ~WideRows() = default;
+    // `count` pixels of 16-bit red, green, blue and alpha (65535 opaque, not
+    // premultiplied), laid over the background (an opaque 0xFFRRGGBB pixel), converted
+    // and rounded into `out`.
+    virtual void Convert(const std::uint16_t* rgba, std::uint32_t* out, std::size_t count, std::uint32_t background) = 0;
+};
 
 class RowReceiver {
 public:
@@ -19,6 +34,10 @@ public:
     // the buffer; the receiver returns once it no longer touches the buffer. A decode that
     // succeeds hands the buffer over instead and never calls it.
     virtual void PictureDropped() = 0;
+    // Asked by a reader of wide samples before its first row: a receiver that converts
+    // the picture's colours hands over its conversion, and then takes the rows it hears
+    // of as final. Nothing from the others.
+    virtual WideRows* TakeWideRows() { return nullptr; }
 };
 
 }  // namespace vistrel

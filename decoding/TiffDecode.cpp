@@ -370,6 +370,11 @@ Outcome DecodeRows(TIFF* tiff, const Layout& layout, const Source& source, Color
         if (layout.kind == Kind::Indexed8) slice.setColorTable(layout.colours);
     }
     const auto failed = [&] { return source.failed || source.ranOut; };
+    // 16-bit colours, converted at their full precision when they are converted at all.
+    WideRows* const wide = layout.kind == Kind::Rgb16 || layout.kind == Kind::Rgba16 ||
+                                   layout.kind == Kind::Rgba16Premultiplied
+                               ? out.TakeWideRows()
+                               : nullptr;
 
     for (int y = 0; y < layout.height; ++y) {
         if (direct) {
@@ -402,10 +407,20 @@ Outcome DecodeRows(TIFF* tiff, const Layout& layout, const Source& source, Color
             const bool sliceFull = std::size_t(sliceRow) + 1 == sliceRows || y + 1 == layout.height;
             if (sliceFull) {
                 QImage converted = sliceRow + 1 == slice.height() ? slice : slice.copy(0, 0, layout.width, sliceRow + 1);
-                if (!detail::ToOpaqueRgb32(converted, background)) return Outcome::NoMemory;
                 const int first = y - sliceRow;
-                for (int i = 0; i <= sliceRow; ++i)
-                    std::memcpy(out.Row(first + i), converted.constScanLine(i), width * 4);
+                if (wide != nullptr) {
+                    // Straight red, green, blue and alpha, 16 bits each, in that order.
+                    if (converted.format() != QImage::Format_RGBA64)
+                        converted = converted.convertToFormat(QImage::Format_RGBA64);
+                    if (converted.isNull()) return Outcome::NoMemory;
+                    for (int i = 0; i <= sliceRow; ++i)
+                        wide->Convert(reinterpret_cast<const std::uint16_t*>(converted.constScanLine(i)), out.Row(first + i),
+                                      width, OpaquePixel(background));
+                } else {
+                    if (!detail::ToOpaqueRgb32(converted, background)) return Outcome::NoMemory;
+                    for (int i = 0; i <= sliceRow; ++i)
+                        std::memcpy(out.Row(first + i), converted.constScanLine(i), width * 4);
+                }
             }
         }
         const bool bandFull = std::size_t(y + 1 - out.finished()) == bandRows || y + 1 == layout.height;

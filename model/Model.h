@@ -54,6 +54,12 @@ struct Picture {
     std::vector<std::uint8_t> clipMarks;
     bool clipMarksValid = false;
     std::vector<korvex::Pixel> viewMarked;
+    // The colour space the file says its numbers are in, empty when it means sRGB (or says
+    // nothing); whether the pixels were converted from it to sRGB, and how many of them
+    // left sRGB's gamut on the way and were clipped.
+    QString colourSpace;
+    bool colourConverted = false;
+    std::uint64_t outOfGamut = 0;
 };
 
 // The file the view follows for a reload, and the version of it last read. It outlives

@@ -22,6 +22,9 @@ enum class ScalePlacement { Behind, InFront };
 
 // How the histogram's bars follow the counts: linear to the tallest, or logarithmic.
 enum class HistogramScale { Linear, Log };
+// What a picture whose file says its colours are not sRGB's is shown as: converted to
+// sRGB, the working space, or the numbers as the file stores them.
+enum class ColourChoice { ConvertToSrgb, StoredValues };
 
 // The lamp's start value: half brightness, the graticules visible but not glaring.
 inline constexpr int kDefaultLamp = 128;
@@ -42,6 +45,7 @@ struct Settings {
     bool histogramShown = false;  // the histogram window is on (Tools > Histogram)
     HistogramScale histogramScale = HistogramScale::Linear;
     bool showClipping = false;  // the view marks clipped highlights and shadows
+    ColourChoice colour = ColourChoice::ConvertToSrgb;  // Tools > Colour
 
     bool operator==(const Settings&) const = default;
 };

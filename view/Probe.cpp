@@ -122,14 +122,14 @@ void frmMain::picImg_MouseUp(int button, int, float, float) {
         DrawCrosshair();
         model_.SetProbeDragging(false);
         picImg->dc().SetROP2(SavedDrawMode);
-        lblStatus->clear();
+        ShowColourNote();
         lblPosn->clear();
         SetPatchColour(palette().color(QPalette::Window));
         if (frmVector_ != nullptr) frmVector_->ShowPoints();
         if (frmScope_ != nullptr) frmScope_->DrawWaveform(model_.picture().pixels);
     } else if (button == kRightButton) {
         if (model_.picture().probe.dragging) return;
-        lblStatus->clear();
+        ShowColourNote();
         lblPosn->clear();
     }
 }
@@ -151,7 +151,7 @@ void frmMain::UnlockProbe() {
     vscrCross->hide();
     hscrCross->hide();
     picImg->dc().SetROP2(SavedDrawMode);
-    lblStatus->clear();
+    ShowColourNote();
     lblPosn->clear();
     fraChannels->setEnabled(true);
     mnuSelectChannels->setEnabled(true);

@@ -1,0 +1,98 @@
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QColorSpace>
+#include <QLabel>
+
+#include <lcms2.h>
+
+#include "app/PictureLoad.h"
+#include "app/Render.h"
+#include "app_support.h"
+#include "decoding/ColourConvert.h"
+#include "linescope/frmScope.h"
+#include "vectorscope/frmVector.h"
+
+using namespace vistrel;
+
+namespace {
+
+// 75 % bars (red fifth) as Adobe RGB stores them, by lcms2 from sRGB, 60 pixels each.
+constexpr std::uint32_t kBars[7] = {0xBFBFBF, 0xBFBF00, 0x00BFBF, 0x00BF00, 0xBF00BF, 0xBF0000, 0x0000BF};
+QImage AdobeBars(std::uint32_t (&stored)[7]) {
+    const auto srgb = colour::StandardProfile(colour::StandardSpace::Srgb);
+    const auto adobe = colour::StandardProfile(colour::StandardSpace::AdobeRgb);
+    cmsHPROFILE from = cmsOpenProfileFromMem(srgb.data(), cmsUInt32Number(srgb.size()));
+    cmsHPROFILE to = cmsOpenProfileFromMem(adobe.data(), cmsUInt32Number(adobe.size()));
+    cmsHTRANSFORM t = cmsCreateTransform(from, TYPE_BGRA_8, to, TYPE_BGRA_8, INTENT_RELATIVE_COLORIMETRIC, 0);
+    cmsDoTransform(t, kBars, stored, 7);
+    cmsDeleteTransform(t), cmsCloseProfile(from), cmsCloseProfile(to);
+    QImage image(7 * 60, 90, QImage::Format_RGB32);
+    for (int x = 0; x < image.width(); ++x)
+        for (int y = 0; y < image.height(); ++y) image.setPixel(x, y, 0xFF000000u | stored[x / 60]);
+    image.setColorSpace(QColorSpace::fromIccProfile(QByteArray(reinterpret_cast<const char*>(adobe.data()), qsizetype(adobe.size()))));
+    return image;
+}
+
+// How far the probe's readout ("R, G, B, Y") is from a colour, in levels.
+int ReadoutFrom(const QLabel& status, std::uint32_t colour) {
+    const QStringList parts = status.text().split(", ");
+    int most = parts.size() == 4 ? 0 : 256;
+    for (int k = 0; k < 3 && most < 256; ++k) most = std::max(most, std::abs(parts[k].toInt() - int(colour >> (16 - 8 * k) & 0xFF)));
+    return most;
+}
+
+}  // namespace
+
+TEST(AppColour, TaggedBarsConvertNameTheirSpaceAndSwitchToStoredValuesAsTheRenderDoes) {
+    QTemporaryDir dir;
+    std::uint32_t stored[7];
+    const QString path = testing_support::WritePicture(dir, "bars.png", AdobeBars(stored));
+    testing_support::StartedMain main;
+    auto* status = main->findChild<QLabel*>("lblStatus");
+    auto* convert = main->findChild<QAction*>("mnuToolsColourConvert");
+    auto* storedValues = main->findChild<QAction*>("mnuToolsColourStored");
+    ASSERT_TRUE(status && convert && storedValues && convert->isChecked() && !storedValues->isChecked());
+
+    testing_support::Load(*main, path);
+    EXPECT_EQ(status->text(), QStringLiteral("Adobe RGB (1998) \u2192 sRGB"));
+    EXPECT_TRUE(main->model().picture().colourConverted);
+    Settings settings = main->model().settings;
+    settings.luma = korvex::LumaStandard::Rec709, settings.lamp = 77, settings.skinLine = true, settings.zoom = 400;
+    main->ApplySettings(settings);
+    for (int bar = 0; bar < 7; ++bar) {
+        main->LockProbeAt(bar * 60 + 7, 45);
+        EXPECT_LE(ReadoutFrom(*status, kBars[bar]), 2) << status->text().toStdString();
+        EXPECT_TRUE(bar != 5 || ReadoutFrom(*status, stored[bar]) > 10);  // else the test would prove nothing
+    }
+    main->LockProbeAt(5 * 60 + 59, 89);  // the red bar's last pixel
+
+    storedValues->trigger();
+    settings.colour = ColourChoice::StoredValues;
+    EXPECT_EQ(main->model().settings, settings);
+    EXPECT_TRUE(storedValues->isChecked() && !convert->isChecked());
+    const Picture& reread = main->model().picture();
+    EXPECT_TRUE(!reread.colourConverted && reread.colourSpace == "Adobe RGB (1998)");
+    EXPECT_TRUE(reread.probe.locked && reread.probe.column == 5 * 60 + 59 && reread.probe.row == 89);
+    EXPECT_EQ(ReadoutFrom(*status, stored[5]), 0) << status->text().toStdString();
+
+    RenderSettings options;
+    options.lamp = 77, options.zoom = 400, options.luma = settings.luma, options.skinLine = true;
+    options.colour = ColourChoice::StoredValues, options.probe = QPoint(5 * 60 + 59, 89);
+    QTemporaryDir out;
+    ASSERT_EQ(RenderInstruments(out.path(), path, options).exitCode, 0);
+    EXPECT_EQ(QImage(out.filePath(kLineScopeImage)).convertToFormat(QImage::Format_RGB32), InstrumentImage(*main->scopeWindow()));
+    EXPECT_EQ(QImage(out.filePath(kVectorscopeImage)).convertToFormat(QImage::Format_RGB32), InstrumentImage(*main->vectorWindow()));
+    // --colour takes convert or stored, and only with --render.
+    const auto parsed = [](QStringList options) { return ParseCommandLine(QStringList{"vistrel", "--render", "o"} + options + QStringList{"p.png"}); };
+    EXPECT_EQ(parsed({"--colour", "stored"}).settings.colour, ColourChoice::StoredValues);
+    EXPECT_EQ(parsed({"--colour", "srgb"}).action, CommandAction::Error);
+    EXPECT_EQ(ParseCommandLine({"vistrel", "--colour", "stored", "p.png"}).action, CommandAction::Error);
+}
+
+TEST(AppColour, NoteGivesTheClippedShareInTenthsOfAPercentRoundedOnce) {
+    EXPECT_EQ(ColourNote("P3", false, 5, 100), "");
+    for (const auto& [clipped, share] : {std::pair{0, ""}, {320, ", 3.2 % clipped"}, {5, ", < 0.1 % clipped"},
+                                         {25, ", 0.2 % clipped"}, {9999, ", 100.0 % clipped"}})
+        EXPECT_EQ(ColourNote("P3", true, std::uint64_t(clipped), 10000), QStringLiteral("P3 \u2192 sRGB") + share);
+}
