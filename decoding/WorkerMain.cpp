@@ -31,6 +31,7 @@
 
 #include "decoding/Decode.h"
 #include "decoding/FileHeaders.h"
+#include "decoding/HeifDecode.h"
 #include "decoding/WmfDecode.h"
 #include "decoding/WorkerMessages.h"
 
@@ -293,6 +294,8 @@ bool InstallFilter(bool pathsConfined) {
     // one that reports a refused call stays.
     ok = ok && ::seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(rt_sigaction), 1,
                                   SCMP_A0(SCMP_CMP_NE, static_cast<scmp_datum_t>(SIGSYS))) == 0;
+    // dav1d names the threads it starts; no other process control.
+    ok = ok && ::seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(prctl), 1, SCMP_A0(SCMP_CMP_EQ, PR_SET_NAME)) == 0;
     // Its own limits, lowered once the file's claimed size is known.
     ok = ok && ::seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(prlimit64), 1, SCMP_A0(SCMP_CMP_EQ, 0)) == 0;
     // Writing: the report pipe and standard error, and the picture into the shared buffer.
@@ -546,6 +549,7 @@ void RunDecodeWorker(int argc, char** argv) {
     StartConversionThreads();
     // Every library and image plugin is loaded now, before any file is known.
     LoadImagePlugins();
+    PrepareHeif();
     if (!CatchStoppedCalls()) ::_exit(1);
     const int pathRules = PreparePathRules();
 
