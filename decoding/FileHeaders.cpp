@@ -135,7 +135,9 @@ ClaimedSize HeifLargestSize(Bytes file) {
                     if (!ispe.is("ispe") || ispe.end - ispe.payload < kIspeBytes) return;
                     const unsigned char* p = file.data() + ispe.payload + kFullBoxHeader;
                     const ClaimedSize size{BigEndian32(p), BigEndian32(p + 4)};
-                    if (!largest.known() || size.width * size.height > largest.width * largest.height) largest = size;
+                    // Areas of 32-bit sides, which overflow a signed 64-bit product.
+                    const auto area = [](const ClaimedSize& s) { return std::uint64_t(s.width) * std::uint64_t(s.height); };
+                    if (!largest.known() || area(size) > area(largest)) largest = size;
                 });
             });
         });

@@ -40,11 +40,13 @@ LibraryColour ColourOf(heif_image_handle* handle) {
         }
         case heif_color_profile_type_nclx: {
             heif_color_profile_nclx* nclx = nullptr;
-            if (heif_image_handle_get_nclx_color_profile(handle, &nclx).code != heif_error_Ok || nclx == nullptr) break;
+            const bool read = heif_image_handle_get_nclx_color_profile(handle, &nclx).code == heif_error_Ok;
             // libheif has already turned the samples into RGB at full range.
-            colour.cicp = colourtags::Cicp{static_cast<std::uint8_t>(nclx->color_primaries),
-                                           static_cast<std::uint8_t>(nclx->transfer_characteristics), 0, 1};
-            heif_nclx_color_profile_free(nclx);
+            if (read && nclx != nullptr)
+                colour.cicp = colourtags::Cicp{static_cast<std::uint8_t>(nclx->color_primaries),
+                                               static_cast<std::uint8_t>(nclx->transfer_characteristics), 0, 1};
+            // Allocated even when libheif reports an error.
+            if (nclx != nullptr) heif_nclx_color_profile_free(nclx);
             break;
         }
         case heif_color_profile_type_not_present:

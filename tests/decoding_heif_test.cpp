@@ -305,6 +305,21 @@ TEST(HeifReaders, HeadersClaimThePictureSizeAndCutFilesAreSeen) {
     const vistrel::headers::ClaimedSize jxlSize = vistrel::headers::ReadClaimedSize(span(jxl));
     EXPECT_EQ(jxlSize.width, 61);
     EXPECT_EQ(jxlSize.height, 37);
+    // Sides of 32 bits, whose areas overflow a signed product: the larger is still found.
+    const auto box = [](const char* type, const QByteArray& payload) {
+        QByteArray size(4, '\0');
+        const auto n = static_cast<quint32>(payload.size() + 8);
+        for (int i = 0; i < 4; ++i) size[i] = char(n >> (24 - 8 * i));
+        return size + QByteArray(type, 4) + payload;
+    };
+    const auto ispe = [&](const char* sides) { return box("ispe", QByteArray(4, '\0') + QByteArray(sides, 8)); };
+    const QByteArray huge = box("ftyp", QByteArray("heic\0\0\0\0mif1", 12)) +
+                            box("meta", QByteArray(4, '\0') + box("iprp", box("ipco", ispe("\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF") +
+                                                                                      ispe("\x80\0\0\0\xFF\xFF\xFF\xFF"))));
+    const vistrel::headers::ClaimedSize largest = vistrel::headers::LargestClaimedSize(span(huge));
+    EXPECT_EQ(largest.width, 0xFFFFFFFFll);
+    EXPECT_EQ(largest.height, 0xFFFFFFFFll);
+    EXPECT_TRUE(vistrel::headers::BoxesRunToTheEnd(span(huge)));
     EXPECT_TRUE(vistrel::headers::BoxesRunToTheEnd(span(avif)));
     EXPECT_FALSE(vistrel::headers::BoxesRunToTheEnd(span(avif.left(avif.size() - 1))));
 }
