@@ -32,6 +32,7 @@
 #include "decoding/Decode.h"
 #include "decoding/FileHeaders.h"
 #include "decoding/HeifDecode.h"
+#include "decoding/JxlDecode.h"
 #include "decoding/WmfDecode.h"
 #include "decoding/WorkerMessages.h"
 
@@ -187,9 +188,9 @@ void Limit(int resource, rlim_t soft, rlim_t hard) {
 }
 
 // Address space and processor time for decoding a picture of this many pixels from a
-// file of this many bytes.
-void SetDecodeLimits(std::uint64_t fileBytes, std::uint64_t pixels) {
-    const rlim_t space = kAddressMarginBytes + 2 * fileBytes + kBytesPerPixelAtPeak * pixels;
+// file of this many bytes, taking this many bytes a pixel at its peak.
+void SetDecodeLimits(std::uint64_t fileBytes, std::uint64_t pixels, std::uint64_t bytesPerPixel = kBytesPerPixelAtPeak) {
+    const rlim_t space = kAddressMarginBytes + 2 * fileBytes + bytesPerPixel * pixels;
 #ifndef __SANITIZE_ADDRESS__
     Limit(RLIMIT_AS, space, space);
 #else
@@ -585,7 +586,7 @@ void RunDecodeWorker(int argc, char** argv) {
         pixels = static_cast<std::uint64_t>(std::clamp<std::int64_t>(claimed.width, 1, kMaxPictureSide)) *
                  static_cast<std::uint64_t>(std::clamp<std::int64_t>(claimed.height, 1, kMaxPictureSide));
     }
-    SetDecodeLimits(fileBytes, pixels);
+    SetDecodeLimits(fileBytes, pixels, LooksLikeJxl(data, fileBytes) ? kJxlBytesPerPixelAtPeak : kBytesPerPixelAtPeak);
 
     SharedRows shared(fault);
     const DecodeResult result = DecodePictureBytes(std::move(file), background, &shared, &shared, request.colour);
