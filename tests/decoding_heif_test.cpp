@@ -84,7 +84,8 @@ int Distance(const QImage& a, const QImage& b) {
 // and fails as a cut file does when cut to half or short of its last byte.
 void ExpectDecodesTo(const QByteArray& bytes, const QImage& expected, int tolerance, const QTemporaryDir& dir) {
     ASSERT_FALSE(bytes.isEmpty());
-    streaming_check::Recorder recorder(QImage{});
+    const QImage unchecked;  // the recorder keeps a reference to it
+    streaming_check::Recorder recorder(unchecked);
     const DecodeResult here = vistrel::DecodePictureBytes({bytes, std::nullopt}, kBackground, &recorder);
     ASSERT_TRUE(here) << int(here.error);
     EXPECT_LE(Distance(here.surface->image(), expected), tolerance);
@@ -104,7 +105,7 @@ void ExpectDecodesTo(const QByteArray& bytes, const QImage& expected, int tolera
     EXPECT_EQ(there.surface->image(), here.surface->image());
     EXPECT_EQ(there.colourSpace, here.colourSpace);
     for (const qsizetype cut : {bytes.size() / 2, bytes.size() - 1}) {
-        streaming_check::Recorder shortRecorder(QImage{});
+        streaming_check::Recorder shortRecorder(unchecked);
         const DecodeResult cutShort = vistrel::DecodePictureBytes({bytes.left(cut), std::nullopt}, kBackground, &shortRecorder);
         EXPECT_EQ(cutShort.error, DecodeError::Unreadable) << "cut to " << cut;
         EXPECT_FALSE(cutShort) << "cut to " << cut;
