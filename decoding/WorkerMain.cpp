@@ -565,7 +565,8 @@ void RunDecodeWorker(int argc, char** argv) {
     // Limits for the largest picture the program takes, lowered below once the file's
     // claimed size is read: lowering a limit needs no privilege.
     constexpr std::uint64_t kLargestPicture = std::uint64_t{kMaxPictureSide} * kMaxPictureSide;
-    SetDecodeLimits(fileBytes, kLargestPicture);
+    // (At the most bytes a pixel any reader takes: a limit can be lowered, never raised.)
+    SetDecodeLimits(fileBytes, kLargestPicture, std::max(kBytesPerPixelAtPeak, kJxlBytesPerPixelAtPeak));
     // No file can be opened for writing; the shared buffer, which the program seals at the
     // picture's size (at most the largest picture), is written up to its end.
     constexpr rlim_t kLargestBuffer = rlim_t{4} * kLargestPicture;

@@ -273,4 +273,23 @@ TEST(HeifReaders, HeadersClaimThePictureSizeAndCutFilesAreSeen) {
     EXPECT_TRUE(vistrel::headers::BoxesRunToTheEnd(span(huge)));
 }
 
+// A JPEG XL header claiming a picture too large fails as too large in the worker too,
+// whose limits (set for the largest picture before the claim is read) only come down.
+TEST(HeifReaders, AClaimTooLargeFailsAlikeInTheWorker) {
+    for (const std::uint64_t side : {std::uint64_t{40000}, std::uint64_t{32768}}) {
+        // Not small (1 bit), height and width each as 30 bits (selector 3) less one, ratio 0.
+        const std::uint64_t bits = 0 | 3u << 1 | (side - 1) << 3 | std::uint64_t{0} << 33 | std::uint64_t{3} << 36 | (side - 1) << 38;
+        QByteArray bytes("\xFF\x0A", 2);
+        for (int i = 0; i < 8; ++i) bytes.append(char(bits >> (8 * i)));
+        bytes.append(64, '\0');
+        const auto claimed = vistrel::headers::ReadClaimedSize({reinterpret_cast<const uchar*>(bytes.constData()), std::size_t(bytes.size())});
+        EXPECT_EQ(std::pair(claimed.width, claimed.height), std::pair(std::int64_t(side), std::int64_t(side)));
+        QTemporaryDir dir;
+        QFile file(dir.filePath("claim.jxl"));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+        file.close();
+        EXPECT_EQ(vistrel::DecodeInWorker(file.fileName(), kBackground).error, Decode(bytes).error) << side;
+    }
+}
+
 }  // namespace
