@@ -15,7 +15,7 @@ SUDO     := $(shell [ "$$(id -u)" -eq 0 ] || echo sudo)
 # Debian packages the build, the tests and the program need.
 # clang with libFuzzer and its sanitizer runtimes builds the fuzz targets.
 PACKAGES := cmake make g++ pkg-config qt6-base-dev qt6-svg-dev qt6-image-formats-plugins libgl-dev \
-            libwmf-dev libjpeg62-turbo-dev libspng-dev libdeflate-dev libpng-dev libtiff-dev libwebp-dev liblcms2-dev zlib1g-dev libseccomp-dev libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core \
+            libwmf-dev libjpeg62-turbo-dev libspng-dev libdeflate-dev libpng-dev libtiff-dev libwebp-dev libheif-dev libjxl-dev liblcms2-dev zlib1g-dev libseccomp-dev libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core \
             desktop-file-utils appstream dpkg-dev file groff-base \
             clang-14 libclang-rt-14-dev libfuzzer-14-dev ccache
 
@@ -80,15 +80,16 @@ endif
 # The decoder, the worker, the header readers and the hostile corpus under the sanitizers.
 test-sanitize-decoding:
 	@$(MAKE) --no-print-directory test-sanitize SANITIZE_TARGET=vistrel_tests_decoding \
-	  SANITIZE_FILTER='Decode*:Worker*:HostileFiles*:MetafileWalk*:HeaderReaders*:TiffReader*:WebpReader*'
+	  SANITIZE_FILTER='Decode*:Worker*:HostileFiles*:MetafileWalk*:HeaderReaders*:TiffReader*:WebpReader*:HeifReaders*'
 
 # libFuzzer targets over the program's own readers of file bytes, each run
 # for FUZZ_SECONDS from the seed corpus in fuzz/corpus/<target>/; what they
 # discover goes to $(FUZZDIR)/corpus/<target>/, never into the repository.
 # worker_messages reads what a decoder worker sends the program; icc_jpeg, colour_png,
-# icc_tiff and icc_webp read what colours a file says it means.
+# icc_tiff and icc_webp read what colours a file says it means; boxes walks HEIF's and
+# JPEG XL's boxes and size header; heif_decode and jxl_decode are the libraries' readers.
 FUZZ_TARGETS := jpeg_scan gif_frame metafile sizes worker_messages png_decode bmp_decode tiff_decode webp_decode \
-                icc_jpeg colour_png icc_tiff icc_webp
+                icc_jpeg colour_png icc_tiff icc_webp boxes heif_decode jxl_decode
 FUZZ_FLAGS := -std=c++20 -O1 -g -I. -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all
 
 $(FUZZDIR)/fuzz_worker_messages: fuzz/fuzz_worker_messages.cpp decoding/WorkerMessages.cpp decoding/WorkerMessages.h | deps
@@ -119,6 +120,16 @@ $(FUZZDIR)/fuzz_webp_decode: fuzz/fuzz_webp_decode.cpp fuzz/band_check.h decodin
 	clang++-14 $(FUZZ_FLAGS) -fPIC $$(pkg-config --cflags Qt6Gui libwebp libwebpdemux) fuzz/fuzz_webp_decode.cpp \
 	  decoding/WebpDecode.cpp $(READER_SOURCES) $$(pkg-config --libs Qt6Gui libwebp libwebpdemux) -o $@
 
+# HEIC, AVIF and JPEG XL through their libraries, with the colour conversion their tags ask for.
+LIBRARY_READER_SOURCES := decoding/DecodedRows.cpp decoding/ColourBands.cpp decoding/ColourConvert.cpp \
+                          decoding/ColourTags.cpp decoding/FileHeaders.cpp $(READER_SOURCES)
+$(FUZZDIR)/fuzz_heif_decode $(FUZZDIR)/fuzz_jxl_decode: $(FUZZDIR)/fuzz_%_decode: fuzz/fuzz_%_decode.cpp fuzz/band_check.h \
+  $(LIBRARY_READER_SOURCES) decoding/HeifDecode.cpp decoding/JxlDecode.cpp | deps
+	@mkdir -p $(FUZZDIR)
+	clang++-14 $(FUZZ_FLAGS) -fPIC $$(pkg-config --cflags Qt6Gui lcms2 libheif libjxl libjxl_threads) fuzz/fuzz_$*_decode.cpp \
+	  $(if $(filter heif,$*),decoding/HeifDecode.cpp,decoding/JxlDecode.cpp) $(LIBRARY_READER_SOURCES) \
+	  $$(pkg-config --libs Qt6Gui lcms2 libheif libjxl libjxl_threads) -lz -o $@
+
 $(FUZZDIR)/fuzz_%: fuzz/fuzz_%.cpp decoding/FileHeaders.cpp decoding/FileHeaders.h decoding/ColourTags.cpp decoding/ColourTags.h | deps
 	@mkdir -p $(FUZZDIR)
 	clang++-14 $(FUZZ_FLAGS) fuzz/fuzz_$*.cpp decoding/FileHeaders.cpp decoding/ColourTags.cpp -lz -o $@
@@ -129,6 +140,7 @@ fuzz: fuzz-build
 	@for t in $(FUZZ_TARGETS); do \
 	  mkdir -p $(FUZZDIR)/corpus/$$t; \
 	  echo "== $$t ($(FUZZ_SECONDS) s)"; \
+	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/sanitize-leaks.supp:print_suppressions=0 \
 	  $(FUZZDIR)/fuzz_$$t $(FUZZDIR)/corpus/$$t fuzz/corpus/$$t -max_total_time=$(FUZZ_SECONDS) \
 	    -timeout=5 -max_len=65536 -artifact_prefix=$(FUZZDIR)/$$t- -print_final_stats=1 || exit 1; \
 	done

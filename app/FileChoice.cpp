@@ -15,7 +15,7 @@ void frmMain::cmdBrowse_Click() {
     OpenFileRequest request;
     request.title = "Vistrel - Open Graphics File";
     // The formats the decoder reads, listed whatever the case of their extension.
-    request.filters = {"Graphics Files (*.gif *.bmp *.jpg *.ico *.wmf *.jpeg *.png *.tif *.tiff *.webp)",
+    request.filters = {"Graphics Files (*.gif *.bmp *.jpg *.ico *.wmf *.jpeg *.png *.tif *.tiff *.webp *.heic *.heif *.avif *.jxl)",
                        "All Files (*)"};
     request.startPath = LastChosenFile.isEmpty() ? txtImageFile->text() : LastChosenFile;
 

@@ -37,6 +37,49 @@ Curve Rec709Curve() {
 }
 Curve GammaCurve(double gamma) { return Curve(cmsBuildGamma(nullptr, gamma)); }
 
+// HDR signals are shown as SDR: light relative to the reference white of BT.2408 (203
+// cd/m²), passed on unchanged up to the knee and rolled off above it by Reinhard's
+// operator with its white at the signal's peak, so that highlights approach white
+// instead of clipping (the reference white becomes 90 % of sRGB's white).
+constexpr double kReferenceWhiteNits = 203;
+constexpr double kKnee = 0.8;
+double RollOff(double x, double peak) {
+    if (x <= kKnee) return x;
+    const double t = (x - kKnee) / (1 - kKnee), top = (peak - kKnee) / (1 - kKnee);
+    return kKnee + (1 - kKnee) * std::min(1.0, t * (1 + t / (top * top)) / (1 + t));
+}
+// Entries of the tabulated HDR curves: enough that neighbouring 10-bit codes stay apart.
+constexpr int kHdrCurveEntries = 4096;
+
+template <typename Eotf>
+Curve TabulatedCurve(Eotf toNits) {
+    const double peak = toNits(1.0) / kReferenceWhiteNits;
+    std::vector<float> values(kHdrCurveEntries);
+    for (int i = 0; i < kHdrCurveEntries; ++i)
+        values[std::size_t(i)] = float(RollOff(toNits(double(i) / (kHdrCurveEntries - 1)) / kReferenceWhiteNits, peak));
+    return Curve(cmsBuildTabulatedToneCurveFloat(nullptr, kHdrCurveEntries, values.data()));
+}
+
+// SMPTE ST 2084's EOTF, to cd/m².
+Curve PqCurve() {
+    return TabulatedCurve([](double e) {
+        constexpr double m1 = 2610.0 / 16384, m2 = 2523.0 / 4096 * 128, c1 = 3424.0 / 4096, c2 = 2413.0 / 4096 * 32,
+                         c3 = 2392.0 / 4096 * 32;
+        const double p = std::pow(e, 1 / m2);
+        return 10000 * std::pow(std::max(p - c1, 0.0) / (c2 - c3 * p), 1 / m1);
+    });
+}
+
+// ARIB STD-B67's inverse OETF and the OOTF of a 1000 cd/m² display (system gamma 1.2),
+// per channel.
+Curve HlgCurve() {
+    return TabulatedCurve([](double e) {
+        constexpr double a = 0.17883277, b = 0.28466892, c = 0.55991073, kPeakNits = 1000, kSystemGamma = 1.2;
+        const double scene = e <= 0.5 ? e * e / 3 : (std::exp((e - c) / a) + b) / 12;
+        return kPeakNits * std::pow(scene, kSystemGamma);
+    });
+}
+
 struct Primaries {
     double rx, ry, gx, gy, bx, by, wx, wy;
 };
@@ -111,9 +154,11 @@ SourceColour FromCicp(const colourtags::Cicp& cicp) {
         case 8: curve = GammaCurve(1.0), name += ", linear"; break;
         case 4: curve = GammaCurve(2.2), name += ", gamma 2.2"; break;
         case 5: curve = GammaCurve(2.8), name += ", gamma 2.8"; break;
-        default: return {};  // PQ and HLG among them: not yet
+        case 16: curve = PqCurve(), name += " PQ"; break;
+        case 18: curve = HlgCurve(), name += " HLG"; break;
+        default: return {};
     }
-    SourceColour source{RgbProfile(*primaries, curve, name), name};
+    SourceColour source{RgbProfile(*primaries, curve, name), name, cicp.transfer == 16 || cicp.transfer == 18};
     if (source.profile.empty()) source.name.clear();
     return source;
 }

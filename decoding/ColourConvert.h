@@ -26,6 +26,7 @@ std::vector<unsigned char> StandardProfile(StandardSpace space);
 struct SourceColour {
     std::vector<unsigned char> profile;
     std::string name;  // from the profile's description, or the tags'
+    bool hdrToneMapped = false;  // a PQ or HLG signal, whose curve renders it as SDR
 };
 SourceColour SourceColourOf(const colourtags::FileColour& file);
 

@@ -17,7 +17,9 @@
 #include "decoding/BmpDecode.h"
 #include "decoding/ColourBands.h"
 #include "decoding/FileHeaders.h"
+#include "decoding/HeifDecode.h"
 #include "decoding/JpegDecode.h"
+#include "decoding/JxlDecode.h"
 #include "decoding/PngDecode.h"
 #include "decoding/TiffDecode.h"
 #include "decoding/WebpDecode.h"
@@ -157,7 +159,8 @@ DecodeResult Delivered(DecodeResult result, RowReceiver* receiver) {
     return Failure(DecodeError::Cancelled);
 }
 
-DecodeResult DecodeBytes(PictureFile& file, ColorValue background, RowReceiver* receiver, BandSink* sink) {
+DecodeResult DecodeBytes(PictureFile& file, ColorValue background, RowReceiver* receiver, BandSink* sink,
+                         ColourHandling colour) {
     const auto* data = reinterpret_cast<const unsigned char*>(file.bytes.constData());
     const auto size = static_cast<std::size_t>(file.bytes.size());
     const headers::Bytes bytes(data, size);
@@ -177,6 +180,10 @@ DecodeResult DecodeBytes(PictureFile& file, ColorValue background, RowReceiver* 
         largest.known() && SideInRange(largest.width) && SideInRange(largest.height) &&
         !PlausibleForItsFile(largest.width * largest.height, static_cast<std::int64_t>(size)))
         return Failure(DecodeError::Unreadable);
+
+    // Formats Qt has no reader for, whose libraries read their own colour tags.
+    if (std::optional<DecodeResult> heif = DecodeHeif(data, size, background, receiver, sink, colour)) return std::move(*heif);
+    if (std::optional<DecodeResult> jxl = DecodeJxl(data, size, background, receiver, sink, colour)) return std::move(*jxl);
 
     static const bool limitRaised = [] {
         QImageReader::setAllocationLimit(kAllocationLimitMiB);
@@ -266,6 +273,10 @@ DecodeResult DecodeWithQtReader(QByteArray bytes, ColorValue background) {
 
 }  // namespace decode_detail
 
+bool NamesHdrSignal(const QString& colourSpace) {
+    return colourSpace.endsWith(QLatin1String(" PQ")) || colourSpace.endsWith(QLatin1String(" HLG"));
+}
+
 std::optional<DecodeError> RefusedByName(const QString& path, std::int64_t* fileSize) {
     if (path.isEmpty()) return DecodeError::EmptyName;
     struct stat info {};
@@ -293,15 +304,16 @@ DecodeResult DecodePictureBytes(PictureFile file, ColorValue background, RowRece
         const PictureColour meant = PictureColourOf(
             {reinterpret_cast<const unsigned char*>(file.bytes.constData()), static_cast<std::size_t>(file.bytes.size())});
         if (!meant.converter || colour == ColourHandling::StoredValues) {
-            DecodeResult result = DecodeBytes(file, background, receiver, sink);
-            result.colourSpace = meant.name;
+            DecodeResult result = DecodeBytes(file, background, receiver, sink, colour);
+            if (!meant.name.isEmpty()) result.colourSpace = meant.name;
             return result;
         }
         // Every row reaches the caller through the conversion, even with no receiver.
         ColourBands bands(meant.converter, receiver, sink);
-        DecodeResult result = DecodeBytes(file, background, &bands, sink != nullptr ? &bands : nullptr);
+        DecodeResult result = DecodeBytes(file, background, &bands, sink != nullptr ? &bands : nullptr, colour);
         result.colourSpace = meant.name;
         result.colourConverted = true;
+        result.hdrToneMapped = NamesHdrSignal(meant.name);
         result.outOfGamut = bands.outOfGamut();
         return result;
     } catch (const std::bad_alloc&) {

@@ -53,6 +53,8 @@ struct DecodeResult {
     QString colourSpace;
     bool colourConverted = false;  // the pixels were converted from colourSpace to sRGB
     std::uint64_t outOfGamut = 0;  // converted pixels that left sRGB's gamut and were clipped
+    // An HDR picture (PQ or HLG) whose light was rendered as SDR by the conversion.
+    bool hdrToneMapped = false;
     explicit operator bool() const { return surface.has_value(); }
     static DecodeResult Failed(DecodeError error) {
         DecodeResult result;
@@ -60,6 +62,10 @@ struct DecodeResult {
         return result;
     }
 };
+
+// True when a source space's name is that of an HDR signal (PQ or HLG transfer), which
+// the conversion renders as SDR: how the program learns it from a worker's report.
+bool NamesHdrSignal(const QString& colourSpace);
 
 // The failures a name alone shows, found with stat() before anything is opened: an
 // empty name, a missing file, a folder, a FIFO or a device. None for a regular file,

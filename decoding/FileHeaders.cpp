@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <queue>
 
 namespace vistrel::headers {
@@ -74,6 +75,134 @@ bool IsFrameHeader(unsigned char marker) {
 
 constexpr std::size_t kBmpFileHeaderBytes = 14;
 constexpr std::uint32_t kBmpCoreHeaderBytes = 12;  // the oldest info header: 16-bit sides, no compression field
+
+// ISO base media boxes (HEIF, AVIF and the JPEG XL container) -------------------------
+
+struct Box {
+    std::size_t payload = 0, end = 0;  // where its contents start, and where it ends
+    char type[4] = {};
+    bool is(const char* name) const { return std::memcmp(type, name, 4) == 0; }
+};
+
+// The box at `at`, which must end by `end`; nothing when its header or size does not fit.
+std::optional<Box> BoxAt(Bytes file, std::size_t at, std::size_t end) {
+    constexpr std::size_t kHeader = 8, kLargeHeader = 16;
+    if (at > end || end - at < kHeader) return std::nullopt;
+    const unsigned char* p = file.data() + at;
+    std::uint64_t size = BigEndian32(p);
+    std::size_t header = kHeader;
+    if (size == 1) {  // a 64-bit size follows the type
+        if (end - at < kLargeHeader) return std::nullopt;
+        size = (std::uint64_t{BigEndian32(p + 8)} << 32) | BigEndian32(p + 12);
+        header = kLargeHeader;
+    } else if (size == 0) {  // to the end of the file
+        size = end - at;
+    }
+    if (size < header || size > end - at) return std::nullopt;
+    Box box;
+    box.payload = at + header;
+    box.end = at + static_cast<std::size_t>(size);
+    std::memcpy(box.type, p + 4, 4);
+    return box;
+}
+
+// Calls visit(box) for each box from `at` to `end`, until one does not fit.
+template <typename Visit>
+void ForEachBox(Bytes file, std::size_t at, std::size_t end, Visit visit) {
+    while (at < end) {
+        const std::optional<Box> box = BoxAt(file, at, end);
+        if (!box) return;
+        visit(*box);
+        at = box->end;
+    }
+}
+
+bool StartsWithBrandBox(Bytes file) { return file.size() >= 12 && std::memcmp(file.data() + 4, "ftyp", 4) == 0; }
+
+// The largest of a HEIF file's image sizes (ispe properties): a grid picture's own size
+// is larger than any of its tiles.
+ClaimedSize HeifLargestSize(Bytes file) {
+    ClaimedSize largest;
+    constexpr std::size_t kFullBoxHeader = 4;  // version and flags
+    ForEachBox(file, 0, file.size(), [&](const Box& meta) {
+        if (!meta.is("meta") || meta.end - meta.payload < kFullBoxHeader) return;
+        ForEachBox(file, meta.payload + kFullBoxHeader, meta.end, [&](const Box& iprp) {
+            if (!iprp.is("iprp")) return;
+            ForEachBox(file, iprp.payload, iprp.end, [&](const Box& ipco) {
+                if (!ipco.is("ipco")) return;
+                ForEachBox(file, ipco.payload, ipco.end, [&](const Box& ispe) {
+                    constexpr std::size_t kIspeBytes = kFullBoxHeader + 8;
+                    if (!ispe.is("ispe") || ispe.end - ispe.payload < kIspeBytes) return;
+                    const unsigned char* p = file.data() + ispe.payload + kFullBoxHeader;
+                    const ClaimedSize size{BigEndian32(p), BigEndian32(p + 4)};
+                    // Areas of 32-bit sides, which overflow a signed 64-bit product.
+                    const auto area = [](const ClaimedSize& s) { return std::uint64_t(s.width) * std::uint64_t(s.height); };
+                    if (!largest.known() || area(size) > area(largest)) largest = size;
+                });
+            });
+        });
+    });
+    return largest;
+}
+
+// JPEG XL's size header, read bit by bit from the lowest bit of each byte.
+class LowFirstBits {
+public:
+    explicit LowFirstBits(Bytes bytes) : bytes_(bytes) {}
+    std::uint64_t Read(int count) {
+        std::uint64_t value = 0;
+        for (int i = 0; i < count; ++i, ++at_) {
+            if (at_ / 8 >= bytes_.size()) {
+                ok_ = false;
+                return 0;
+            }
+            value |= std::uint64_t{(bytes_[at_ / 8] >> (at_ % 8)) & 1u} << i;
+        }
+        return value;
+    }
+    bool ok() const { return ok_; }
+
+private:
+    Bytes bytes_;
+    std::size_t at_ = 0;
+    bool ok_ = true;
+};
+
+ClaimedSize JxlCodestreamSize(Bytes stream) {
+    if (stream.size() < 2 || stream[0] != 0xFF || stream[1] != 0x0A) return {};
+    LowFirstBits bits(stream.subspan(2));
+    // A side of one of four widths, chosen by two bits.
+    const auto side = [&bits] {
+        constexpr int kWidths[] = {9, 13, 18, 30};
+        return 1 + bits.Read(kWidths[bits.Read(2)]);
+    };
+    constexpr std::uint64_t kSmallStep = 8;  // small sides count in eights
+    const bool small = bits.Read(1) != 0;
+    const std::uint64_t height = small ? (bits.Read(5) + 1) * kSmallStep : side();
+    const std::uint64_t ratio = bits.Read(3);
+    // Widths the header gives as a ratio to the height.
+    constexpr std::uint64_t kRatios[8][2] = {{0, 1}, {1, 1}, {12, 10}, {4, 3}, {3, 2}, {16, 9}, {5, 4}, {2, 1}};
+    const std::uint64_t width =
+        ratio != 0 ? height * kRatios[ratio][0] / kRatios[ratio][1] : small ? (bits.Read(5) + 1) * kSmallStep : side();
+    if (!bits.ok()) return {};
+    return {static_cast<std::int64_t>(width), static_cast<std::int64_t>(height)};
+}
+
+ClaimedSize JxlSize(Bytes file) {
+    static constexpr unsigned char kContainer[12] = {0, 0, 0, 0x0C, 'J', 'X', 'L', ' ', 0x0D, 0x0A, 0x87, 0x0A};
+    if (file.size() < sizeof kContainer || std::memcmp(file.data(), kContainer, sizeof kContainer) != 0)
+        return JxlCodestreamSize(file);
+    // The container: the codestream whole, or its first part after the part's index.
+    ClaimedSize size;
+    bool found = false;
+    ForEachBox(file, 0, file.size(), [&](const Box& box) {
+        if (found || !(box.is("jxlc") || box.is("jxlp"))) return;
+        found = true;
+        const std::size_t skip = box.is("jxlp") ? 4 : 0;
+        if (box.end - box.payload >= skip) size = JxlCodestreamSize(file.subspan(box.payload + skip, box.end - box.payload - skip));
+    });
+    return size;
+}
 
 }  // namespace
 
@@ -159,6 +288,7 @@ ClaimedSize ReadClaimedSize(Bytes file) {
         if (width == 0 || height == 0) return {};
         return {width, height};
     }
+    if (const ClaimedSize jxl = JxlSize(file); jxl.known()) return jxl;
     return {};
 }
 
@@ -167,6 +297,7 @@ ClaimedSize LargestClaimedSize(Bytes file) {
     if (claimed.known()) return claimed;
     const JpegScan jpeg = ScanJpeg(file, JpegWalk::ToFrameHeader);
     if (jpeg.width >= 0) return {jpeg.width, jpeg.height};
+    if (StartsWithBrandBox(file)) return HeifLargestSize(file);
     // An icon's largest entry: the directory's sides (0 meaning 256), or those of the
     // PNG an entry holds.
     ClaimedSize largest;
@@ -178,6 +309,12 @@ ClaimedSize LargestClaimedSize(Bytes file) {
         if (!largest.known() || size.width * size.height > largest.width * largest.height) largest = size;
     }
     return largest;
+}
+
+bool BoxesRunToTheEnd(Bytes file) {
+    std::size_t end = 0;
+    ForEachBox(file, 0, file.size(), [&end](const Box& box) { end = box.end; });
+    return end == file.size();
 }
 
 // Qt's reader takes a file cut off inside the first frame and returns what it got.

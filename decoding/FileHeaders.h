@@ -23,7 +23,8 @@ enum class JpegWalk { ToTheEnd, ToFrameHeader };
 JpegScan ScanJpeg(Bytes file, JpegWalk walk = JpegWalk::ToTheEnd);
 
 // The size the header claims, for PNG, BMP, GIF, TIFF (its first page), WebP (an
-// extended file's canvas) and the portable bitmaps, grey maps and pixmaps, whose headers are simple enough to read here; width
+// extended file's canvas), JPEG XL (before its orientation turns it) and the portable
+// bitmaps, grey maps and pixmaps, whose headers are simple enough to read here; width
 // -1 when unknown.
 struct ClaimedSize {
     std::int64_t width = -1, height = -1;
@@ -32,9 +33,14 @@ struct ClaimedSize {
 ClaimedSize ReadClaimedSize(Bytes file);
 
 // The largest picture a decoder may be asked to hold for this file: what
-// ReadClaimedSize reads, a JPEG's first frame header, or an icon's largest entry
-// (its directory's sides, or those of the PNG it holds). Sides may be out of any range.
+// ReadClaimedSize reads, a JPEG's first frame header, an icon's largest entry (its
+// directory's sides, or those of the PNG it holds), or a HEIF file's largest image size
+// (its ispe properties). Sides may be out of any range.
 ClaimedSize LargestClaimedSize(Bytes file);
+
+// HEIF, AVIF and the JPEG XL container: true when the boxes, one after another from the
+// file's start, end exactly where the file does (a file cut short ends inside one).
+bool BoxesRunToTheEnd(Bytes file);
 
 // GIF: true when the first image's data runs to its block terminator.
 bool GifFirstFrameComplete(Bytes file);

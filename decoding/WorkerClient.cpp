@@ -563,6 +563,7 @@ DecodeResult DecodeInWorker(const QString& path, ColorValue background, RowRecei
                     result.colourSpace = QString::fromUtf8(reader.colourSpace());
                     result.colourConverted = !result.colourSpace.isEmpty() && colour == ColourHandling::ConvertToSrgb;
                     result.outOfGamut = event.outOfGamut;
+                    result.hdrToneMapped = result.colourConverted && NamesHdrSignal(result.colourSpace);
                     return result;
                 }
                 case WorkerMessageKind::Failed:

@@ -31,6 +31,8 @@
 
 #include "decoding/Decode.h"
 #include "decoding/FileHeaders.h"
+#include "decoding/HeifDecode.h"
+#include "decoding/JxlDecode.h"
 #include "decoding/WmfDecode.h"
 #include "decoding/WorkerMessages.h"
 
@@ -186,9 +188,9 @@ void Limit(int resource, rlim_t soft, rlim_t hard) {
 }
 
 // Address space and processor time for decoding a picture of this many pixels from a
-// file of this many bytes.
-void SetDecodeLimits(std::uint64_t fileBytes, std::uint64_t pixels) {
-    const rlim_t space = kAddressMarginBytes + 2 * fileBytes + kBytesPerPixelAtPeak * pixels;
+// file of this many bytes, taking this many bytes a pixel at its peak.
+void SetDecodeLimits(std::uint64_t fileBytes, std::uint64_t pixels, std::uint64_t bytesPerPixel = kBytesPerPixelAtPeak) {
+    const rlim_t space = kAddressMarginBytes + 2 * fileBytes + bytesPerPixel * pixels;
 #ifndef __SANITIZE_ADDRESS__
     Limit(RLIMIT_AS, space, space);
 #else
@@ -293,6 +295,8 @@ bool InstallFilter(bool pathsConfined) {
     // one that reports a refused call stays.
     ok = ok && ::seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(rt_sigaction), 1,
                                   SCMP_A0(SCMP_CMP_NE, static_cast<scmp_datum_t>(SIGSYS))) == 0;
+    // dav1d names the threads it starts; no other process control.
+    ok = ok && ::seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(prctl), 1, SCMP_A0(SCMP_CMP_EQ, PR_SET_NAME)) == 0;
     // Its own limits, lowered once the file's claimed size is known.
     ok = ok && ::seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(prlimit64), 1, SCMP_A0(SCMP_CMP_EQ, 0)) == 0;
     // Writing: the report pipe and standard error, and the picture into the shared buffer.
@@ -546,6 +550,7 @@ void RunDecodeWorker(int argc, char** argv) {
     StartConversionThreads();
     // Every library and image plugin is loaded now, before any file is known.
     LoadImagePlugins();
+    PrepareHeif();
     if (!CatchStoppedCalls()) ::_exit(1);
     const int pathRules = PreparePathRules();
 
@@ -560,7 +565,8 @@ void RunDecodeWorker(int argc, char** argv) {
     // Limits for the largest picture the program takes, lowered below once the file's
     // claimed size is read: lowering a limit needs no privilege.
     constexpr std::uint64_t kLargestPicture = std::uint64_t{kMaxPictureSide} * kMaxPictureSide;
-    SetDecodeLimits(fileBytes, kLargestPicture);
+    // (At the most bytes a pixel any reader takes: a limit can be lowered, never raised.)
+    SetDecodeLimits(fileBytes, kLargestPicture, std::max(kBytesPerPixelAtPeak, kJxlBytesPerPixelAtPeak));
     // No file can be opened for writing; the shared buffer, which the program seals at the
     // picture's size (at most the largest picture), is written up to its end.
     constexpr rlim_t kLargestBuffer = rlim_t{4} * kLargestPicture;
@@ -581,7 +587,7 @@ void RunDecodeWorker(int argc, char** argv) {
         pixels = static_cast<std::uint64_t>(std::clamp<std::int64_t>(claimed.width, 1, kMaxPictureSide)) *
                  static_cast<std::uint64_t>(std::clamp<std::int64_t>(claimed.height, 1, kMaxPictureSide));
     }
-    SetDecodeLimits(fileBytes, pixels);
+    SetDecodeLimits(fileBytes, pixels, LooksLikeJxl(data, fileBytes) ? kJxlBytesPerPixelAtPeak : kBytesPerPixelAtPeak);
 
     SharedRows shared(fault);
     const DecodeResult result = DecodePictureBytes(std::move(file), background, &shared, &shared, request.colour);

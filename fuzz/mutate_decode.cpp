@@ -132,7 +132,9 @@ std::string FormatOf(const QByteArray& bytes, const QString& suffix) {
     if (s == "jpg" || s == "jpeg")
         return bytes.contains(QByteArray("\xFF\xC2", 2)) ? "jpeg-progressive" : "jpeg";
     if (s == "tif" || s == "tiff") return "tiff";
-    if (s == "png" || s == "gif" || s == "bmp" || s == "webp" || s == "ico" || s == "wmf") return s.toStdString();
+    if (s == "png" || s == "gif" || s == "bmp" || s == "webp" || s == "ico" || s == "wmf" || s == "heic" ||
+        s == "avif" || s == "jxl")
+        return s.toStdString();
     return {};
 }
 

@@ -57,7 +57,7 @@ TEST_F(FileChoice, BrowseOffersTheBoxsPathThenTheLastChoice) {
     EXPECT_EQ(first.title, "Vistrel - Open Graphics File");
     ASSERT_EQ(first.filters.size(), 2);
     EXPECT_TRUE(first.filters[0].startsWith("Graphics Files ("));
-    for (const char* pattern : {"*.gif", "*.bmp", "*.jpg", "*.ico", "*.wmf", "*.png", "*.jpeg", "*.tif", "*.webp"})
+    for (const char* pattern : {"*.gif", "*.bmp", "*.jpg", "*.ico", "*.wmf", "*.png", "*.jpeg", "*.tif", "*.webp", "*.heic", "*.heif", "*.avif", "*.jxl"})
         EXPECT_TRUE(first.filters[0].contains(pattern)) << pattern;
     EXPECT_TRUE(first.filters[1].startsWith("All Files"));
     EXPECT_EQ(first.startPath, "/opt/vistrel/30861.jpg");

@@ -13,6 +13,7 @@
 #include <map>
 
 #include "decoding/WorkerClient.h"
+#include "heif_pictures.h"
 #include "picture_bytes.h"
 #include "support.h"
 
@@ -28,6 +29,13 @@ QByteArray Written(const char* format, QSize size = {24, 16}) {
     return bytes;
 }
 
+// A HEIF picture of this codec, or a JPEG XL one.
+QByteArray HeifSample(std::optional<heif_pictures::Codec> codec) {
+    QImage image(24, 16, QImage::Format_RGB32);
+    image.fill(qRgb(200, 120, 40));
+    return codec ? heif_pictures::EncodeHeif(image, *codec, {}) : heif_pictures::EncodeJxl(image, {});
+}
+
 TEST(DesktopEntry, EveryClaimedPictureTypeLoadsThroughTheDecoder) {
     using namespace picture_bytes;
     // One sample, with a file name of its kind, per type Vistrel may claim.
@@ -39,7 +47,11 @@ TEST(DesktopEntry, EveryClaimedPictureTypeLoadsThroughTheDecoder) {
         {"image/vnd.wap.wbmp", {"a.wbmp", Written("wbmp")}}, {"image/x-portable-bitmap", {"a.pbm", Written("pbm")}},
         {"image/x-portable-graymap", {"a.pgm", Written("pgm")}},
         {"image/x-portable-pixmap", {"a.ppm", Written("ppm")}}, {"image/x-xbitmap", {"a.xbm", Written("xbm")}},
-        {"image/x-xpixmap", {"a.xpm", Written("xpm")}}, {"image/x-icns", {"a.icns", Written("icns", {32, 32})}}};
+        {"image/x-xpixmap", {"a.xpm", Written("xpm")}}, {"image/x-icns", {"a.icns", Written("icns", {32, 32})}},
+        {"image/heic", {"a.heic", HeifSample(heif_pictures::Codec::Hevc)}},
+        {"image/heif", {"a.heif", HeifSample(heif_pictures::Codec::Hevc)}},
+        {"image/avif", {"a.avif", HeifSample(heif_pictures::Codec::Av1)}},
+        {"image/jxl", {"a.jxl", HeifSample(std::nullopt)}}};
 
     QFile entry(VISTREL_SOURCE_DIR "/dist/io.github.vistrel.Vistrel.desktop");
     ASSERT_TRUE(entry.open(QIODevice::ReadOnly | QIODevice::Text));

@@ -1,0 +1,206 @@
+#include "decoding/DecodedRows.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+
+#include <lcms2.h>
+
+#include "decoding/ColourBands.h"
+#include "decoding/ColourConvert.h"
+#include "decoding/RowOutput.h"
+
+namespace vistrel {
+namespace {
+
+// Rows handed on together: at least this many pixels, so that a report costs next to
+// nothing against converting the band, and enough bands for the analysis to overlap.
+constexpr std::size_t kBandPixels = std::size_t{256} * 1024;
+
+// Straight alpha over the background, as the shared conversion composites it.
+inline Pixel Over(std::uint32_t r, std::uint32_t g, std::uint32_t b, std::uint32_t a, Pixel bg) {
+    if (a == 0xFF) return 0xFF000000u | (r << 16) | (g << 8) | b;
+    const std::uint32_t ia = 0xFF - a;
+    r = (r * a + ((bg >> 16) & 0xFF) * ia + 127) / 255;
+    g = (g * a + ((bg >> 8) & 0xFF) * ia + 127) / 255;
+    b = (b * a + (bg & 0xFF) * ia + 127) / 255;
+    return 0xFF000000u | (r << 16) | (g << 8) | b;
+}
+
+template <typename Sample, int Channels>
+void Convert(const Sample* in, Pixel* out, std::size_t width, std::uint32_t top, Pixel bg) {
+    // The nearest of 256 levels: top is odd (2^bits - 1), so no sample lies halfway.
+    const auto level = [top](std::uint32_t v) {
+        if constexpr (sizeof(Sample) == 1) return v;
+        return (std::min(v, top) * 255 + top / 2) / top;
+    };
+    for (std::size_t x = 0; x < width; ++x, in += Channels) {
+        const std::uint32_t a = Channels == 4 ? level(in[3]) : 0xFF;
+        out[x] = Over(level(in[0]), level(in[1]), level(in[2]), a, bg);
+    }
+}
+
+// Deep samples (more than 8 bits) in another space, converted to sRGB at their full
+// precision and rounded to 8 bits once, at the end: through lcms2 in floating point to
+// linear sRGB light, where what leaves the gamut is counted and clipped, then encoded.
+class DeepConverter {
+public:
+    static std::unique_ptr<DeepConverter> For(const std::vector<unsigned char>& profile) {
+        auto converter = std::unique_ptr<DeepConverter>(new DeepConverter);
+        cmsHPROFILE source = cmsOpenProfileFromMem(profile.data(), static_cast<cmsUInt32Number>(profile.size()));
+        const cmsCIExyY white{0.3127, 0.3290, 1.0};
+        const cmsCIExyYTRIPLE rec709{{0.64, 0.33, 1.0}, {0.30, 0.60, 1.0}, {0.15, 0.06, 1.0}};
+        cmsToneCurve* linear = cmsBuildGamma(nullptr, 1.0);
+        cmsToneCurve* curves[3] = {linear, linear, linear};
+        cmsHPROFILE linearSrgb = linear != nullptr ? cmsCreateRGBProfile(&white, &rec709, curves) : nullptr;
+        if (source != nullptr && linearSrgb != nullptr)
+            converter->transform_ = cmsCreateTransform(source, TYPE_RGB_16, linearSrgb, TYPE_RGB_FLT,
+                                                       INTENT_RELATIVE_COLORIMETRIC, cmsFLAGS_NOCACHE);
+        if (linear != nullptr) cmsFreeToneCurve(linear);
+        if (linearSrgb != nullptr) cmsCloseProfile(linearSrgb);
+        if (source != nullptr) cmsCloseProfile(source);
+        if (converter->transform_ == nullptr) return nullptr;
+        for (std::size_t i = 0; i < kEncodeEntries; ++i) {
+            const double v = double(i) / (kEncodeEntries - 1);
+            const double encoded = v <= 0.0031308 ? 12.92 * v : 1.055 * std::pow(v, 1 / 2.4) - 0.055;
+            converter->encode_[i] = static_cast<std::uint8_t>(std::nearbyint(encoded * 255));
+        }
+        return converter;
+    }
+    ~DeepConverter() { cmsDeleteTransform(transform_); }
+    DeepConverter(const DeepConverter&) = delete;
+    DeepConverter& operator=(const DeepConverter&) = delete;
+
+    // One row of RGB samples scaled to 16 bits, into opaque pixels; returns how many were clipped.
+    std::uint64_t Convert(const std::uint16_t* rgb, Pixel* out, std::size_t width) {
+        light_.resize(width * 3);
+        cmsDoTransform(transform_, rgb, light_.data(), static_cast<cmsUInt32Number>(width));
+        std::uint64_t clipped = 0;
+        for (std::size_t x = 0; x < width; ++x) {
+            const float* l = light_.data() + 3 * x;
+            bool outside = false;
+            std::uint32_t level[3];
+            for (int c = 0; c < 3; ++c) {
+                outside = outside || l[c] < -kGamutSlack || l[c] > 1 + kGamutSlack;
+                const float v = std::clamp(l[c], 0.0f, 1.0f);
+                level[c] = encode_[static_cast<std::size_t>(std::nearbyint(v * float(kEncodeEntries - 1)))];
+            }
+            clipped += outside;
+            out[x] = 0xFF000000u | (level[0] << 16) | (level[1] << 8) | level[2];
+        }
+        return clipped;
+    }
+
+private:
+    DeepConverter() = default;
+    // Steps of linear light the encoding is tabulated at: near black, where sRGB's curve
+    // is steepest, a step moves the encoded value by well under a tenth of a level.
+    static constexpr std::size_t kEncodeEntries = std::size_t{1} << 16;
+    // Light beyond the gamut by less than this (a level's worth at full scale) is taken
+    // as rounding, not as a colour sRGB cannot show, as the 8-bit conversion counts it.
+    static constexpr float kGamutSlack = 1.0f / 255;
+    cmsHTRANSFORM transform_ = nullptr;
+    std::vector<std::uint8_t> encode_ = std::vector<std::uint8_t>(kEncodeEntries);
+    std::vector<float> light_;
+};
+
+// A deep row, alpha composited over the background (in the file's space, as the 8-bit
+// path composites before converting), scaled to 16 bits for the conversion.
+void WidenRow(const DecodedPlane& plane, int y, ColorValue background, std::vector<std::uint16_t>& rgb) {
+    const auto* in = reinterpret_cast<const std::uint16_t*>(plane.data + std::size_t(y) * plane.stride);
+    const auto width = static_cast<std::size_t>(plane.width);
+    const std::uint32_t top = (std::uint32_t{1} << std::clamp(plane.bits, 1, 16)) - 1;
+    const Pixel bg = OpaquePixel(background);
+    const std::uint32_t back[3] = {((bg >> 16) & 0xFF) * 257, ((bg >> 8) & 0xFF) * 257, (bg & 0xFF) * 257};
+    rgb.resize(width * 3);
+    const auto channels = static_cast<std::size_t>(plane.channels);
+    for (std::size_t x = 0; x < width; ++x, in += channels) {
+        const std::uint64_t a = channels == 4 ? std::min<std::uint32_t>(in[3], top) : top;
+        for (std::size_t c = 0; c < 3; ++c) {
+            const std::uint64_t v = std::uint64_t{std::min<std::uint32_t>(in[c], top)} * 65535 / top;
+            rgb[3 * x + c] = static_cast<std::uint16_t>((v * a + back[c] * (top - a) + top / 2) / top);
+        }
+    }
+}
+
+}  // namespace
+
+namespace decoded_rows {
+
+void ToPixels(const DecodedPlane& plane, int y, Pixel* out, ColorValue background) {
+    const unsigned char* const row = plane.data + std::size_t(y) * plane.stride;
+    const auto width = static_cast<std::size_t>(plane.width);
+    const Pixel bg = OpaquePixel(background);
+    const std::uint32_t top = (std::uint32_t{1} << std::clamp(plane.bits, 1, 16)) - 1;
+    if (plane.sixteen) {
+        const auto* samples = reinterpret_cast<const std::uint16_t*>(row);
+        if (plane.channels == 4) Convert<std::uint16_t, 4>(samples, out, width, top, bg);
+        else Convert<std::uint16_t, 3>(samples, out, width, top, bg);
+    } else if (plane.channels == 4) {
+        Convert<std::uint8_t, 4>(row, out, width, top, bg);
+    } else {
+        Convert<std::uint8_t, 3>(row, out, width, top, bg);
+    }
+}
+
+}  // namespace decoded_rows
+
+DecodeResult DeliverDecodedRows(const DecodedPlane& plane, ColorValue background, const LibraryColour& colour,
+                                ColourHandling handling, RowReceiver* receiver, BandSink* sink) {
+    colourtags::FileColour tags;
+    tags.profile = colour.profile;
+    tags.cicp = colour.cicp;
+    const colour::SourceColour source = colour::SourceColourOf(tags);
+    // No conversion (and no name) where the profile means sRGB after all.
+    const std::shared_ptr<const colour::Converter> converter =
+        source.profile.empty() ? nullptr : colour::Converter::Cached(source.profile);
+    std::optional<ColourBands> bands;
+    std::unique_ptr<DeepConverter> deep;
+    if (converter && handling == ColourHandling::ConvertToSrgb && plane.sixteen) deep = DeepConverter::For(source.profile);
+    if (converter && handling == ColourHandling::ConvertToSrgb && !deep) {
+        bands.emplace(converter, receiver, sink);
+        receiver = &*bands;
+        sink = sink != nullptr ? &*bands : nullptr;
+    }
+
+    const int height = plane.height;
+    const int bandRows = static_cast<int>(std::clamp<std::size_t>(kBandPixels / std::size_t(plane.width), 1, std::size_t(height)));
+    std::vector<std::uint16_t> wide;
+    std::uint64_t deepClipped = 0;
+    const auto toPixels = [&](int y, Pixel* row) {
+        if (!deep) return decoded_rows::ToPixels(plane, y, row, background);
+        WidenRow(plane, y, background, wide);
+        deepClipped += deep->Convert(wide.data(), row, std::size_t(plane.width));
+    };
+    DecodeResult result;
+    {
+        RowOutput out(receiver, sink);
+        if (!out.Start(plane.width, height, bandRows)) return DecodeResult::Failed(out.failure());
+        const std::size_t rowBytes = std::size_t(plane.width) * 4;
+        for (int first = 0; first < height; first += bandRows) {
+            const int count = std::min(bandRows, height - first);
+            uchar* const place = sink != nullptr ? sink->Destination(first, count) : nullptr;
+            if (place != nullptr) {
+                for (int i = 0; i < count; ++i)
+                    toPixels(first + i, reinterpret_cast<Pixel*>(place + std::size_t(i) * rowBytes));
+                if (!out.PutToSink(first, count, place)) return DecodeResult::Failed(out.failure());
+                continue;
+            }
+            for (int y = first; y < first + count; ++y) toPixels(y, out.Row(y));
+            if (!out.Finish(first + count)) return DecodeResult::Failed(out.failure());
+        }
+        result = out.Taken();
+    }
+    // A name only where the colours are not sRGB's, as for the other readers.
+    if (converter) result.colourSpace = QString::fromStdString(source.name);
+    if (bands || deep) {
+        result.colourConverted = true;
+        result.outOfGamut = bands ? bands->outOfGamut() : deepClipped;
+        result.hdrToneMapped = source.hdrToneMapped;
+    }
+    return result;
+}
+
+}  // namespace vistrel

@@ -1,0 +1,139 @@
+#include "decoding/JxlDecode.h"
+
+#include <jxl/decode.h>
+#include <jxl/decode_cxx.h>
+#include <jxl/thread_parallel_runner.h>
+#include <jxl/thread_parallel_runner_cxx.h>
+
+#include <cstdint>
+#include <new>
+#include <vector>
+
+#include "decoding/DecodedRows.h"
+
+namespace vistrel {
+namespace {
+
+// Threads the decoder splits its groups over: the worker's pool is of this size too.
+constexpr std::size_t kDecodingThreads = 4;
+
+// H.273's code points for the encodings libjxl names, where there is one; the rest go by
+// the ICC profile libjxl writes for them.
+std::optional<colourtags::Cicp> CicpOf(const JxlColorEncoding& e) {
+    if (e.color_space != JXL_COLOR_SPACE_RGB || e.white_point != JXL_WHITE_POINT_D65) return std::nullopt;
+    std::uint8_t primaries = 0, transfer = 0;
+    switch (e.primaries) {
+        case JXL_PRIMARIES_SRGB: primaries = 1; break;
+        case JXL_PRIMARIES_2100: primaries = 9; break;
+        case JXL_PRIMARIES_P3: primaries = 12; break;
+        case JXL_PRIMARIES_CUSTOM: return std::nullopt;
+    }
+    switch (e.transfer_function) {
+        case JXL_TRANSFER_FUNCTION_709: transfer = 1; break;
+        case JXL_TRANSFER_FUNCTION_LINEAR: transfer = 8; break;
+        case JXL_TRANSFER_FUNCTION_SRGB: transfer = 13; break;
+        case JXL_TRANSFER_FUNCTION_PQ: transfer = 16; break;
+        case JXL_TRANSFER_FUNCTION_HLG: transfer = 18; break;
+        case JXL_TRANSFER_FUNCTION_UNKNOWN:
+        case JXL_TRANSFER_FUNCTION_DCI:
+        case JXL_TRANSFER_FUNCTION_GAMMA: return std::nullopt;
+    }
+    return colourtags::Cicp{primaries, transfer, 0, 1};
+}
+
+LibraryColour ColourOf(const JxlDecoder* decoder) {
+    LibraryColour colour;
+    JxlColorEncoding encoding{};
+    if (JxlDecoderGetColorAsEncodedProfile(decoder, nullptr, JXL_COLOR_PROFILE_TARGET_DATA, &encoding) ==
+        JXL_DEC_SUCCESS) {
+        colour.cicp = CicpOf(encoding);
+        if (colour.cicp) return colour;
+    }
+    std::size_t bytes = 0;
+    if (JxlDecoderGetICCProfileSize(decoder, nullptr, JXL_COLOR_PROFILE_TARGET_DATA, &bytes) != JXL_DEC_SUCCESS ||
+        bytes == 0 || bytes > colourtags::kMaxProfileBytes)
+        return colour;
+    colour.profile.resize(bytes);
+    if (JxlDecoderGetColorAsICCProfile(decoder, nullptr, JXL_COLOR_PROFILE_TARGET_DATA, colour.profile.data(), bytes) !=
+        JXL_DEC_SUCCESS)
+        colour.profile.clear();
+    return colour;
+}
+
+}  // namespace
+
+bool LooksLikeJxl(const unsigned char* data, std::size_t size) {
+    const JxlSignature signature = JxlSignatureCheck(data, size);
+    return signature == JXL_SIG_CODESTREAM || signature == JXL_SIG_CONTAINER;
+}
+
+std::optional<DecodeResult> DecodeJxl(const unsigned char* data, std::size_t size, ColorValue background,
+                                      RowReceiver* receiver, BandSink* sink, ColourHandling colour) {
+    if (!LooksLikeJxl(data, size)) return std::nullopt;
+    const JxlDecoderPtr decoder = JxlDecoderMake(nullptr);
+    const JxlThreadParallelRunnerPtr runner = JxlThreadParallelRunnerMake(nullptr, kDecodingThreads);
+    if (!decoder || !runner) return DecodeResult::Failed(DecodeError::OutOfMemory);
+    if (JxlDecoderSubscribeEvents(decoder.get(), JXL_DEC_BASIC_INFO | JXL_DEC_COLOR_ENCODING | JXL_DEC_FULL_IMAGE) !=
+            JXL_DEC_SUCCESS ||
+        JxlDecoderSetParallelRunner(decoder.get(), JxlThreadParallelRunner, runner.get()) != JXL_DEC_SUCCESS ||
+        JxlDecoderSetKeepOrientation(decoder.get(), JXL_FALSE) != JXL_DEC_SUCCESS ||
+        JxlDecoderSetUnpremultiplyAlpha(decoder.get(), JXL_TRUE) != JXL_DEC_SUCCESS ||
+        JxlDecoderSetInput(decoder.get(), data, size) != JXL_DEC_SUCCESS)
+        return DecodeResult::Failed(DecodeError::Unreadable);
+    JxlDecoderCloseInput(decoder.get());
+
+    JxlBasicInfo info{};
+    JxlPixelFormat format{3, JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
+    DecodedPlane plane;
+    LibraryColour meant;
+    std::vector<unsigned char> pixels;
+    for (;;) {
+        switch (JxlDecoderProcessInput(decoder.get())) {
+            case JXL_DEC_BASIC_INFO: {
+                if (JxlDecoderGetBasicInfo(decoder.get(), &info) != JXL_DEC_SUCCESS)
+                    return DecodeResult::Failed(DecodeError::Unreadable);
+                const bool turned = info.orientation > JXL_ORIENT_ROTATE_180;  // the sides swap
+                const std::uint64_t width = turned ? info.ysize : info.xsize, height = turned ? info.xsize : info.ysize;
+                if (width < 1 || width > kMaxPictureSide || height < 1 || height > kMaxPictureSide)
+                    return DecodeResult::Failed(DecodeError::TooLarge);
+                plane.width = static_cast<int>(width);
+                plane.height = static_cast<int>(height);
+                plane.channels = info.alpha_bits > 0 ? 4 : 3;
+                plane.sixteen = info.bits_per_sample > 8;
+                plane.bits = plane.sixteen ? 16 : 8;  // libjxl scales to the whole range
+                format.num_channels = static_cast<std::uint32_t>(plane.channels);
+                format.data_type = plane.sixteen ? JXL_TYPE_UINT16 : JXL_TYPE_UINT8;
+                break;
+            }
+            case JXL_DEC_COLOR_ENCODING:
+                meant = ColourOf(decoder.get());
+                break;
+            case JXL_DEC_NEED_IMAGE_OUT_BUFFER: {
+                std::size_t bytes = 0;
+                if (JxlDecoderImageOutBufferSize(decoder.get(), &format, &bytes) != JXL_DEC_SUCCESS)
+                    return DecodeResult::Failed(DecodeError::Unreadable);
+                plane.stride = std::size_t(plane.width) * std::size_t(plane.channels) * (plane.sixteen ? 2 : 1);
+                if (bytes != plane.stride * std::size_t(plane.height)) return DecodeResult::Failed(DecodeError::Unreadable);
+                try {
+                    pixels.resize(bytes);
+                } catch (const std::bad_alloc&) {
+                    return DecodeResult::Failed(DecodeError::OutOfMemory);
+                }
+                if (JxlDecoderSetImageOutBuffer(decoder.get(), &format, pixels.data(), bytes) != JXL_DEC_SUCCESS)
+                    return DecodeResult::Failed(DecodeError::Unreadable);
+                break;
+            }
+            case JXL_DEC_FULL_IMAGE:
+                // The first frame is the picture.
+                plane.data = pixels.data();
+                return DeliverDecodedRows(plane, background, meant, colour, receiver, sink);
+            case JXL_DEC_SUCCESS:
+            case JXL_DEC_NEED_MORE_INPUT:  // cut short
+            case JXL_DEC_ERROR:
+            default:
+                return DecodeResult::Failed(DecodeError::Unreadable);
+        }
+    }
+}
+
+}  // namespace vistrel

@@ -1,0 +1,15 @@
+// The HEIC and AVIF reader (libheif) over any bytes, its rows going to a band sink as in the
+// worker, through the colour conversion its tags ask for.
+#include <cstddef>
+#include <cstdint>
+
+#include "decoding/HeifDecode.h"
+#include "fuzz/band_check.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    fuzz::BandCheck sink;
+    const std::optional<vistrel::DecodeResult> result =
+        vistrel::DecodeHeif(data, size, 0x336699, nullptr, &sink, vistrel::ColourHandling::ConvertToSrgb);
+    sink.Verify(result);
+    return 0;
+}
