@@ -54,7 +54,8 @@ ColourHandling HandlingOf(ColourChoice choice);
 
 // The status line's note on a converted picture: its space and, when any pixels were
 // clipped, their share of the picture ("Adobe RGB (1998) → sRGB, 3.2 % clipped"; a share
-// that would show as 0.0 reads "< 0.1 %"). Empty for a picture that was not converted.
+// that would show as 0.0 reads "< 0.1 %"); an HDR signal's says it was tone-mapped. Empty
+// for a picture that was not converted.
 QString ColourNote(const QString& space, bool converted, std::uint64_t clipped, std::uint64_t pixels);
 
 class PictureLoad final : public RowReceiver {

@@ -95,4 +95,5 @@ TEST(AppColour, NoteGivesTheClippedShareInTenthsOfAPercentRoundedOnce) {
     for (const auto& [clipped, share] : {std::pair{0, ""}, {320, ", 3.2 % clipped"}, {5, ", < 0.1 % clipped"},
                                          {25, ", 0.2 % clipped"}, {9999, ", 100.0 % clipped"}})
         EXPECT_EQ(ColourNote("P3", true, std::uint64_t(clipped), 10000), QStringLiteral("P3 \u2192 sRGB") + share);
+    EXPECT_EQ(ColourNote("Rec. 2020 PQ", true, 0, 100), QStringLiteral("Rec. 2020 PQ \u2192 sRGB (HDR tone-mapped)"));
 }
