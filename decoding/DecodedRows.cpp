@@ -19,15 +19,6 @@ namespace {
 // nothing against converting the band, and enough bands for the analysis to overlap.
 constexpr std::size_t kBandPixels = std::size_t{256} * 1024;
 
-// Straight alpha over the background, as the shared conversion composites it.
-inline Pixel Over(std::uint32_t r, std::uint32_t g, std::uint32_t b, std::uint32_t a, Pixel bg) {
-    if (a == 0xFF) return 0xFF000000u | (r << 16) | (g << 8) | b;
-    const std::uint32_t ia = 0xFF - a;
-    r = (r * a + ((bg >> 16) & 0xFF) * ia + 127) / 255;
-    g = (g * a + ((bg >> 8) & 0xFF) * ia + 127) / 255;
-    b = (b * a + (bg & 0xFF) * ia + 127) / 255;
-    return 0xFF000000u | (r << 16) | (g << 8) | b;
-}
 
 template <typename Sample, int Channels>
 void Convert(const Sample* in, Pixel* out, std::size_t width, std::uint32_t top, Pixel bg) {
@@ -38,7 +29,7 @@ void Convert(const Sample* in, Pixel* out, std::size_t width, std::uint32_t top,
     };
     for (std::size_t x = 0; x < width; ++x, in += Channels) {
         const std::uint32_t a = Channels == 4 ? level(in[3]) : 0xFF;
-        out[x] = Over(level(in[0]), level(in[1]), level(in[2]), a, bg);
+        out[x] = OverBackground(level(in[0]), level(in[1]), level(in[2]), a, bg);
     }
 }
 

@@ -10,6 +10,8 @@
 #include <libdeflate.h>
 #include <spng.h>
 
+#include "decoding/RowOutput.h"
+
 namespace vistrel {
 namespace {
 
@@ -22,15 +24,6 @@ struct ContextFree {
 };
 using Context = std::unique_ptr<spng_ctx, ContextFree>;
 
-// Straight alpha over the background, as the Qt path composites it.
-inline Pixel Over(std::uint32_t r, std::uint32_t g, std::uint32_t b, std::uint32_t a, Pixel bg) {
-    if (a == 0xFF) return 0xFF000000u | (r << 16) | (g << 8) | b;
-    const std::uint32_t ia = 0xFF - a;
-    r = (r * a + ((bg >> 16) & 0xFF) * ia + 127) / 255;
-    g = (g * a + ((bg >> 8) & 0xFF) * ia + 127) / 255;
-    b = (b * a + (bg & 0xFF) * ia + 127) / 255;
-    return 0xFF000000u | (r << 16) | (g << 8) | b;
-}
 
 // 16 bits to 8, to the nearest of the 256 levels (x / 257 rounded), as Qt narrows them.
 inline std::uint32_t Narrow(std::uint32_t x) { return (x + 128 - ((x + 128) >> 8)) >> 8; }
@@ -244,19 +237,19 @@ void ConvertRow(const RawLayout& f, const std::uint8_t* in, Pixel* out, std::siz
     for (std::size_t x = 0; x < width; ++x) {
         if constexpr (ColorType == 0) {
             const std::uint32_t v = sample(x, 0), g = level(v);
-            out[x] = Over(g, g, g, f.transparentColor && v == f.key[0] ? 0 : 0xFF, f.background);
+            out[x] = OverBackground(g, g, g, f.transparentColor && v == f.key[0] ? 0 : 0xFF, f.background);
         } else if constexpr (ColorType == 2) {
             const std::uint32_t r = sample(x, 0), g = sample(x, 1), b = sample(x, 2);
             const bool clear = f.transparentColor && r == f.key[0] && g == f.key[1] && b == f.key[2];
-            out[x] = Over(level(r), level(g), level(b), clear ? 0 : 0xFF, f.background);
+            out[x] = OverBackground(level(r), level(g), level(b), clear ? 0 : 0xFF, f.background);
         } else if constexpr (ColorType == 3) {
             const Pixel p = f.palette[in[x]];
-            out[x] = Over((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF, p >> 24, f.background);
+            out[x] = OverBackground((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF, p >> 24, f.background);
         } else if constexpr (ColorType == 4) {
             const std::uint32_t g = level(sample(x, 0));
-            out[x] = Over(g, g, g, level(sample(x, 1)), f.background);
+            out[x] = OverBackground(g, g, g, level(sample(x, 1)), f.background);
         } else {
-            out[x] = Over(level(sample(x, 0)), level(sample(x, 1)), level(sample(x, 2)), level(sample(x, 3)), f.background);
+            out[x] = OverBackground(level(sample(x, 0)), level(sample(x, 1)), level(sample(x, 2)), level(sample(x, 3)), f.background);
         }
     }
 }
@@ -466,12 +459,12 @@ Outcome Run(const unsigned char* data, std::size_t size, spng_ctx* ctx, Output& 
 namespace png_detail {
 
 void Rgba8ToRgb32(const std::uint8_t* rgba, Pixel* out, std::size_t width, Pixel background) {
-    for (std::size_t x = 0; x < width; ++x, rgba += 4) out[x] = Over(rgba[0], rgba[1], rgba[2], rgba[3], background);
+    for (std::size_t x = 0; x < width; ++x, rgba += 4) out[x] = OverBackground(rgba[0], rgba[1], rgba[2], rgba[3], background);
 }
 
 void Rgba16ToRgb32(const std::uint16_t* rgba, Pixel* out, std::size_t width, Pixel background) {
     for (std::size_t x = 0; x < width; ++x, rgba += 4)
-        out[x] = Over(Narrow(rgba[0]), Narrow(rgba[1]), Narrow(rgba[2]), Narrow(rgba[3]), background);
+        out[x] = OverBackground(Narrow(rgba[0]), Narrow(rgba[1]), Narrow(rgba[2]), Narrow(rgba[3]), background);
 }
 
 }  // namespace png_detail

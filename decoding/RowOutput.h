@@ -6,11 +6,23 @@
 #include <QImage>
 
 #include <cstddef>
+#include <cstdint>
 
 #include "decoding/Decode.h"
 #include "decoding/RowReceiver.h"
 
 namespace vistrel {
+
+// Straight alpha over the background, rounded as Qt composites it, so that every reader
+// gives the pixels the Qt path gives.
+inline Pixel OverBackground(std::uint32_t r, std::uint32_t g, std::uint32_t b, std::uint32_t a, Pixel bg) {
+    if (a == 0xFF) return 0xFF000000u | (r << 16) | (g << 8) | b;
+    const std::uint32_t ia = 0xFF - a;
+    r = (r * a + ((bg >> 16) & 0xFF) * ia + 127) / 255;
+    g = (g * a + ((bg >> 8) & 0xFF) * ia + 127) / 255;
+    b = (b * a + (bg & 0xFF) * ia + 127) / 255;
+    return 0xFF000000u | (r << 16) | (g << 8) | b;
+}
 
 class RowOutput {
 public:

@@ -5,6 +5,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 
+#include "platform/BlackField.h"
 #include "platform/Gdi.h"
 
 namespace vistrel {
@@ -32,15 +33,7 @@ frmHistogram::frmHistogram(Model& model, QWidget* parent)
     setFixedSize(kClientSize);
     move(kWindowPosition);
 
-    // Black behind the plot; the option keeps the ordinary control colours.
-    QPalette controls = palette();
-    for (const QPalette::ColorRole role : {QPalette::Window, QPalette::WindowText, QPalette::Button,
-                                           QPalette::ButtonText, QPalette::Base, QPalette::Text})
-        controls.setColor(role, controls.color(role));
-    QPalette black = palette();
-    black.setColor(QPalette::Window, Qt::black);
-    setPalette(black);
-    setAutoFillBackground(true);
+    const QPalette controls = PaintBlackField(*this);
 
     chkLog = new QCheckBox(QStringLiteral("Log"), this);
     chkLog->setObjectName(QStringLiteral("chkLog"));

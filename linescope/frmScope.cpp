@@ -15,6 +15,7 @@
 #include "linescope/LineTrace.h"
 #include "linescope/ScopeBox.h"
 #include "linescope/Waveform.h"
+#include "platform/BlackField.h"
 
 namespace vistrel {
 
@@ -66,16 +67,7 @@ frmScope::frmScope(Model& model, QWidget* parent)
     captions.setPointSize(kCaptionPoints);
     setFont(captions);
 
-    // Black behind the boxes; the options keep the ordinary control colours,
-    // set role by role so that they do not inherit the black.
-    QPalette controls = palette();
-    for (const QPalette::ColorRole role : {QPalette::Window, QPalette::WindowText, QPalette::Button,
-                                           QPalette::ButtonText, QPalette::Base, QPalette::Text})
-        controls.setColor(role, controls.color(role));
-    QPalette black = palette();
-    black.setColor(QPalette::Window, Qt::black);
-    setPalette(black);
-    setAutoFillBackground(true);
+    const QPalette controls = PaintBlackField(*this);
 
     for (int k = 0; k < 4; ++k) {
         picChan[k] = new ScopeBox(this);
