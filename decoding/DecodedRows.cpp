@@ -1,12 +1,9 @@
 #include "decoding/DecodedRows.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <memory>
-
-#include <lcms2.h>
 
 #include "decoding/ColourBands.h"
 #include "decoding/ColourConvert.h"
@@ -32,70 +29,6 @@ void Convert(const Sample* in, Pixel* out, std::size_t width, std::uint32_t top,
         out[x] = OverBackground(level(in[0]), level(in[1]), level(in[2]), a, bg);
     }
 }
-
-// Deep samples (more than 8 bits) in another space, converted to sRGB at their full
-// precision and rounded to 8 bits once, at the end: through lcms2 in floating point to
-// linear sRGB light, where what leaves the gamut is counted and clipped, then encoded.
-class DeepConverter {
-public:
-    static std::unique_ptr<DeepConverter> For(const std::vector<unsigned char>& profile) {
-        auto converter = std::unique_ptr<DeepConverter>(new DeepConverter);
-        cmsHPROFILE source = cmsOpenProfileFromMem(profile.data(), static_cast<cmsUInt32Number>(profile.size()));
-        const cmsCIExyY white{0.3127, 0.3290, 1.0};
-        const cmsCIExyYTRIPLE rec709{{0.64, 0.33, 1.0}, {0.30, 0.60, 1.0}, {0.15, 0.06, 1.0}};
-        cmsToneCurve* linear = cmsBuildGamma(nullptr, 1.0);
-        cmsToneCurve* curves[3] = {linear, linear, linear};
-        cmsHPROFILE linearSrgb = linear != nullptr ? cmsCreateRGBProfile(&white, &rec709, curves) : nullptr;
-        if (source != nullptr && linearSrgb != nullptr)
-            converter->transform_ = cmsCreateTransform(source, TYPE_RGB_16, linearSrgb, TYPE_RGB_FLT,
-                                                       INTENT_RELATIVE_COLORIMETRIC, cmsFLAGS_NOCACHE);
-        if (linear != nullptr) cmsFreeToneCurve(linear);
-        if (linearSrgb != nullptr) cmsCloseProfile(linearSrgb);
-        if (source != nullptr) cmsCloseProfile(source);
-        if (converter->transform_ == nullptr) return nullptr;
-        for (std::size_t i = 0; i < kEncodeEntries; ++i) {
-            const double v = double(i) / (kEncodeEntries - 1);
-            const double encoded = v <= 0.0031308 ? 12.92 * v : 1.055 * std::pow(v, 1 / 2.4) - 0.055;
-            converter->encode_[i] = static_cast<std::uint8_t>(std::nearbyint(encoded * 255));
-        }
-        return converter;
-    }
-    ~DeepConverter() { cmsDeleteTransform(transform_); }
-    DeepConverter(const DeepConverter&) = delete;
-    DeepConverter& operator=(const DeepConverter&) = delete;
-
-    // One row of RGB samples scaled to 16 bits, into opaque pixels; returns how many were clipped.
-    std::uint64_t Convert(const std::uint16_t* rgb, Pixel* out, std::size_t width) {
-        light_.resize(width * 3);
-        cmsDoTransform(transform_, rgb, light_.data(), static_cast<cmsUInt32Number>(width));
-        std::uint64_t clipped = 0;
-        for (std::size_t x = 0; x < width; ++x) {
-            const float* l = light_.data() + 3 * x;
-            bool outside = false;
-            std::uint32_t level[3];
-            for (int c = 0; c < 3; ++c) {
-                outside = outside || l[c] < -kGamutSlack || l[c] > 1 + kGamutSlack;
-                const float v = std::clamp(l[c], 0.0f, 1.0f);
-                level[c] = encode_[static_cast<std::size_t>(std::nearbyint(v * float(kEncodeEntries - 1)))];
-            }
-            clipped += outside;
-            out[x] = 0xFF000000u | (level[0] << 16) | (level[1] << 8) | level[2];
-        }
-        return clipped;
-    }
-
-private:
-    DeepConverter() = default;
-    // Steps of linear light the encoding is tabulated at: near black, where sRGB's curve
-    // is steepest, a step moves the encoded value by well under a tenth of a level.
-    static constexpr std::size_t kEncodeEntries = std::size_t{1} << 16;
-    // Light beyond the gamut by less than this (a level's worth at full scale) is taken
-    // as rounding, not as a colour sRGB cannot show, as the 8-bit conversion counts it.
-    static constexpr float kGamutSlack = 1.0f / 255;
-    cmsHTRANSFORM transform_ = nullptr;
-    std::vector<std::uint8_t> encode_ = std::vector<std::uint8_t>(kEncodeEntries);
-    std::vector<float> light_;
-};
 
 // A deep row, alpha composited over the background (in the file's space, as the 8-bit
 // path composites before converting), scaled to 16 bits for the conversion.
@@ -148,9 +81,11 @@ DecodeResult DeliverDecodedRows(const DecodedPlane& plane, ColorValue background
     const std::shared_ptr<const colour::Converter> converter =
         source.profile.empty() ? nullptr : colour::Converter::Cached(source.profile);
     std::optional<ColourBands> bands;
-    std::unique_ptr<DeepConverter> deep;
-    if (converter && handling == ColourHandling::ConvertToSrgb && plane.sixteen) deep = DeepConverter::For(source.profile);
-    if (converter && handling == ColourHandling::ConvertToSrgb && !deep) {
+    // Deep samples (more than 8 bits) are converted at their full precision, a row at a
+    // time, and rounded to 8 bits once; 8-bit rows go band by band through ColourBands.
+    const bool converting = converter && handling == ColourHandling::ConvertToSrgb;
+    const colour::Converter* const deep = converting && plane.sixteen ? converter.get() : nullptr;
+    if (converting && deep == nullptr) {
         bands.emplace(converter, receiver, sink);
         receiver = &*bands;
         sink = sink != nullptr ? &*bands : nullptr;
@@ -163,7 +98,7 @@ DecodeResult DeliverDecodedRows(const DecodedPlane& plane, ColorValue background
     const auto toPixels = [&](int y, Pixel* row) {
         if (!deep) return decoded_rows::ToPixels(plane, y, row, background);
         WidenRow(plane, y, background, wide);
-        deepClipped += deep->Convert(wide.data(), row, std::size_t(plane.width));
+        deepClipped += deep->Convert16(wide.data(), row, std::size_t(plane.width));
     };
     DecodeResult result;
     {
@@ -186,7 +121,7 @@ DecodeResult DeliverDecodedRows(const DecodedPlane& plane, ColorValue background
     }
     // A name only where the colours are not sRGB's, as for the other readers.
     if (converter) result.colourSpace = QString::fromStdString(source.name);
-    if (bands || deep) {
+    if (bands || deep != nullptr) {
         result.colourConverted = true;
         result.outOfGamut = bands ? bands->outOfGamut() : deepClipped;
         result.hdrToneMapped = source.hdrToneMapped;
