@@ -61,6 +61,12 @@ inline void CountLevels(Pixel pixel, std::uint32_t* tables) {
     ++tables[LevelCounts::Y * LevelCounts::kLevels + (pixel >> 24)];
 }
 
+// The loop asks for the run after this one as it counts this one, a cache line every
+// kLinePixels: it computes too long per line for the processor's own prefetcher to keep
+// ahead, and without this it waits on memory for a good part of its time. The run's luma
+// is written back, hence for writing.
+constexpr std::size_t kLinePixels = 64 / sizeof(Pixel);
+
 void AddLevels(LevelCounts& into, const LevelCounts& from) {
     for (std::size_t c = 0; c < LevelCounts::kChannels; ++c)
         for (std::size_t v = 0; v < LevelCounts::kLevels; ++v) into.bins[c][v] += from.bins[c][v];
@@ -92,10 +98,15 @@ void UvHistogram::Add(std::span<Pixel> pixels, LumaStandard standard, LevelCount
         const std::size_t n = std::min(kRunPixels, pixels.size() - begin);
         ConvertToYuv(pixels.subspan(begin, n), std::span<UvPair>(pairs.data(), n), standard);
         std::size_t k = 0;
+        // The next run's lines, asked for while this one is counted.
+        const std::size_t nextBegin = std::min(pixels.size(), begin + kRunPixels);
+        const Pixel* const next = pixels.data() + nextBegin;
+        const std::size_t ahead = std::min(kRunPixels, pixels.size() - nextBegin);
         if (levels != nullptr) {
             const Pixel* const run = pixels.data() + begin;
             for (; k + 1 < n; k += 2) {
                 assert(InRange(pairs[k].u, pairs[k].v) && InRange(pairs[k + 1].u, pairs[k + 1].v));
+                if (k % kLinePixels == 0 && k < ahead) __builtin_prefetch(next + k, 1);
                 ++even[CellOf(pairs[k])];
                 ++odd[CellOf(pairs[k + 1])];
                 CountLevels(run[k], evenLevels);
@@ -105,6 +116,7 @@ void UvHistogram::Add(std::span<Pixel> pixels, LumaStandard standard, LevelCount
         } else {
             for (; k + 1 < n; k += 2) {
                 assert(InRange(pairs[k].u, pairs[k].v) && InRange(pairs[k + 1].u, pairs[k + 1].v));
+                if (k % kLinePixels == 0 && k < ahead) __builtin_prefetch(next + k, 1);
                 ++even[CellOf(pairs[k])];
                 ++odd[CellOf(pairs[k + 1])];
             }
