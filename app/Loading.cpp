@@ -187,10 +187,12 @@ bool frmMain::RunLoad(PictureLoad& load) {
 
 void frmMain::LoadPictureFile() {
     WatchLoadedFile({});
-    // The previous picture's full-size buffers are let go before the new one is decoded:
-    // they go back to the system (on a thread of their own) far faster than the new rows
-    // arrive, so that two pictures never have to fit in memory at once; nothing reads
-    // them while no picture is loaded.
+    // The previous picture's full-size buffers are let go before the new one is decoded,
+    // so that two pictures never have to fit in memory at once; nothing reads them while
+    // no picture is loaded. The new picture is decoded into them when it has the same
+    // size; otherwise they go back to the system (on a thread of their own) before the
+    // new one's are asked for.
+    const PictureBufferReuse reuse;
     DropPicture();
     // Decoding a large picture is the longest step of all: the busy cursor shows
     // from here, not only once the picture has been decoded.

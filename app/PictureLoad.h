@@ -20,6 +20,7 @@
 #include "kernels/analysis.h"
 #include "decoding/Decode.h"
 #include "decoding/RowReceiver.h"
+#include "decoding/WorkerClient.h"
 #include "model/Settings.h"
 
 namespace vistrel {
@@ -100,6 +101,9 @@ private:
     const int maxOuterWidth_;
     const korvex::LumaStandard standard_;
     const ColourHandling colour_;
+    // Declared first of the state, so that it goes last: the next worker starts once the
+    // whole load is over, analysis and all.
+    const WorkerStartHold hold_;
     std::function<void()> finished_;
 
     std::atomic<bool> cancel_{false};

@@ -9,8 +9,10 @@
 #include <csignal>
 #include <condition_variable>
 #include <cstdint>
+#include <cstring>
 #include <algorithm>
 #include <deque>
+#include <functional>
 #include <string_view>
 #include <memory>
 #include <mutex>
@@ -26,7 +28,11 @@
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <sys/wait.h>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <unistd.h>
 
 #include "decoding/ReaderMessages.h"
@@ -72,6 +78,7 @@ public:
     }
     int get() const { return fd_; }
     bool valid() const { return fd_ >= 0; }
+    int release() { return std::exchange(fd_, -1); }
 
 private:
     int fd_ = -1;
@@ -118,14 +125,14 @@ public:
 
     // The worker starts in the root folder with nothing of the program's environment,
     // its standard input and output on /dev/null and its standard error on a pipe the
-    // program reads.
+    // program reads. The buffer's place holds /dev/null until the buffer comes.
     bool Start(const QString& executable, const QStringList& arguments, const Fd& report, const Fd& go,
-               const Fd& buffer, const Fd& errors) {
+               const Fd& errors) {
         posix_spawn_file_actions_t actions;
         if (::posix_spawn_file_actions_init(&actions) != 0) return false;
         bool ok = ::posix_spawn_file_actions_adddup2(&actions, report.get(), kWorkerReportFd) == 0 &&
                   ::posix_spawn_file_actions_adddup2(&actions, go.get(), kWorkerGoFd) == 0 &&
-                  ::posix_spawn_file_actions_adddup2(&actions, buffer.get(), kWorkerBufferFd) == 0 &&
+                  ::posix_spawn_file_actions_addopen(&actions, kWorkerBufferFd, "/dev/null", O_RDONLY, 0) == 0 &&
                   ::posix_spawn_file_actions_adddup2(&actions, errors.get(), STDERR_FILENO) == 0 &&
                   ::posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0) == 0 &&
                   ::posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0) == 0 &&
@@ -177,8 +184,7 @@ private:
 struct StartedWorker {
     Worker process;
     Fd report;  // its messages
-    Fd go;      // its request, then the go byte
-    Fd buffer;  // the shared picture buffer, until it is mapped
+    Fd go;      // its request, then the go byte with the picture buffer
     Fd errors;  // its standard error, read without blocking
 };
 
@@ -195,14 +201,13 @@ Started StartWorker(const QString& executable, const QStringList& arguments = {}
     Started started;
     auto worker = std::make_unique<StartedWorker>();
     Fd reportWrite, goRead, errorsWrite;
-    worker->buffer = Above(::memfd_create("vistrel-picture", MFD_CLOEXEC | MFD_ALLOW_SEALING));
     if (!Pipe(worker->report, reportWrite) || !Pipe(goRead, worker->go, true) || !Pipe(worker->errors, errorsWrite) ||
-        !worker->buffer.valid() || ::fcntl(worker->errors.get(), F_SETFL, O_NONBLOCK) != 0) {
+        ::fcntl(worker->errors.get(), F_SETFL, O_NONBLOCK) != 0) {
         started.error = DecodeError::OutOfMemory;
         return started;
     }
     // The worker's ends are its own once it runs: a worker gone shows as the pipe's end.
-    if (worker->process.Start(executable, arguments, reportWrite, goRead, worker->buffer, errorsWrite))
+    if (worker->process.Start(executable, arguments, reportWrite, goRead, errorsWrite))
         started.worker = std::move(worker);
     return started;
 }
@@ -324,6 +329,17 @@ public:
         changed_.notify_all();
     }
 
+    void WaitReady() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return !starting_ && (ready_ || failed_ || !keep_ || decoding_ > 0); });
+    }
+
+    // A hold counts as a decode that is not over.
+    void Hold() {
+        const std::lock_guard lock(mutex_);
+        ++decoding_;
+    }
+
 private:
     void Run() {
         std::unique_lock lock(mutex_);
@@ -360,7 +376,8 @@ private:
 // Unmapping a large picture gives its pages back one by one: tens of milliseconds for a
 // photograph, seconds for a gigapixel. It happens on a thread of its own, so that
 // neither the window nor the next load waits for it; the next picture's pages come
-// far more slowly (as they are decoded) than these go.
+// far more slowly (as they are decoded) than these go. The same thread clears a buffer
+// kept for the next picture. Its jobs run in the order given.
 class Releaser {
 public:
     static Releaser& Get() {
@@ -369,28 +386,29 @@ public:
     }
 
     void Release(void* at, std::size_t bytes) {
+        if (!Run([at, bytes] { ::munmap(at, bytes); })) ::munmap(at, bytes);  // no thread for it: at once, as ever
+    }
+
+    // Queues a job for the thread; false when there is no thread or no room for it.
+    bool Run(std::function<void()> job) {
         {
             const std::lock_guard lock(mutex_);
             if (!threadStarted_) {
                 try {
-                    std::thread([this] { Run(); }).detach();
+                    std::thread([this] { Work(); }).detach();
                     threadStarted_ = true;
                 } catch (const std::system_error&) {
+                    return false;
                 }
             }
-            if (threadStarted_) {
-                try {
-                    queue_.push_back({at, bytes});
-                    at = nullptr;
-                } catch (const std::bad_alloc&) {
-                }
+            try {
+                queue_.push_back(std::move(job));
+            } catch (const std::bad_alloc&) {
+                return false;
             }
-        }
-        if (at != nullptr) {
-            ::munmap(at, bytes);  // no thread to hand it to: at once, as ever
-            return;
         }
         changed_.notify_all();
+        return true;
     }
 
     void Wait() {
@@ -399,20 +417,15 @@ public:
     }
 
 private:
-    struct Mapping {
-        void* at;
-        std::size_t bytes;
-    };
-
-    void Run() {
+    void Work() {
         std::unique_lock lock(mutex_);
         for (;;) {
             changed_.wait(lock, [this] { return !queue_.empty(); });
-            const Mapping mapping = queue_.front();
+            const std::function<void()> job = std::move(queue_.front());
             queue_.pop_front();
             busy_ = true;
             lock.unlock();
-            ::munmap(mapping.at, mapping.bytes);
+            job();
             lock.lock();
             busy_ = false;
             changed_.notify_all();
@@ -421,44 +434,213 @@ private:
 
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::deque<Mapping> queue_;
+    std::deque<std::function<void()>> queue_;
     bool threadStarted_ = false;
     bool busy_ = false;
 };
 
-// The shared picture: a view of the mapped buffer, unmapped with the last copy of it.
-std::optional<Surface> MapPicture(int memfd, int width, int height) {
+// A picture buffer: the program's mapping of it and the descriptor that hands it to a
+// worker.
+struct SharedBuffer {
+    void* at = nullptr;
+    std::size_t bytes = 0;
+    int memfd = -1;
+};
+
+// Zeros, written past the caches: the buffer is next written by the worker, not read here,
+// and the stores need not first fetch what they overwrite. Twice as fast as memset.
+void ZeroBuffer(void* at, std::size_t bytes) {
+#if defined(__SSE2__)
+    auto* p = static_cast<unsigned char*>(at);
+    const auto misaligned = static_cast<std::size_t>(reinterpret_cast<std::uintptr_t>(p) % 16);
+    std::size_t head = misaligned == 0 ? 0 : std::min(bytes, 16 - misaligned);
+    std::memset(p, 0, head);
+    const __m128i zero = _mm_setzero_si128();
+    std::size_t k = head;
+    for (; k + 16 <= bytes; k += 16) _mm_stream_si128(reinterpret_cast<__m128i*>(p + k), zero);
+    _mm_sfence();
+    std::memset(p + k, 0, bytes - k);
+#else
+    std::memset(at, 0, bytes);
+#endif
+}
+
+void GiveBack(const SharedBuffer& buffer) {
+    if (buffer.memfd >= 0) ::close(buffer.memfd);
+    if (buffer.at != nullptr) Releaser::Get().Release(buffer.at, buffer.bytes);
+}
+
+// The buffer of the picture last let go while a PictureBufferReuse lived. A kept
+// buffer is cleared before a worker is given it, so that no worker, whatever its file
+// makes of it, reads the picture before.
+class Recycler {
+public:
+    static Recycler& Get() {
+        static Recycler* const recycler = new Recycler;  // never destroyed: pictures may outlive any destructor
+        return *recycler;
+    }
+
+    void Begin() {
+        const std::lock_guard lock(mutex_);
+        ++reusers_;
+    }
+
+    // With the last, the kept buffer goes back; one being cleared goes once it is clear.
+    void End() {
+        SharedBuffer unused;
+        {
+            const std::lock_guard lock(mutex_);
+            if (--reusers_ == 0 && !clearing_) unused = std::exchange(spare_, {});
+        }
+        GiveBack(unused);
+    }
+
+    // A picture's buffer, its last copy gone: kept and cleared while reuse is asked for
+    // (in the place of any kept before), given back otherwise.
+    void LetGo(const SharedBuffer& buffer) {
+        SharedBuffer unused = buffer;
+        {
+            std::unique_lock lock(mutex_);
+            if (reusers_ > 0) {
+                unused = TakeSpare(lock);
+                spare_ = buffer;
+                clearing_ = Releaser::Get().Run([this] { Clear(); });
+                if (!clearing_) {
+                    GiveBack(unused);
+                    unused = std::exchange(spare_, {});
+                }
+            }
+        }
+        GiveBack(unused);
+    }
+
+    // The kept buffer, cleared, if it has exactly this many bytes; any other goes back
+    // now, before the new picture's buffer is asked for.
+    SharedBuffer Take(std::size_t bytes) {
+        SharedBuffer kept;
+        {
+            std::unique_lock lock(mutex_);
+            kept = TakeSpare(lock);
+        }
+        if (kept.at != nullptr && kept.bytes == bytes) return kept;
+        GiveBack(kept);
+        return {};
+    }
+
+    void Drop() { GiveBack(Take(0)); }
+
+private:
+    // The kept buffer leaves only once it is clear.
+    SharedBuffer TakeSpare(std::unique_lock<std::mutex>& lock) {
+        cleared_.wait(lock, [this] { return !clearing_; });
+        return std::exchange(spare_, {});
+    }
+
+    // On the releaser's thread. The kept buffer stays while it is cleared: everything
+    // that takes it waits.
+    void Clear() {
+        SharedBuffer buffer;
+        {
+            const std::lock_guard lock(mutex_);
+            buffer = spare_;
+        }
+        ZeroBuffer(buffer.at, buffer.bytes);
+        SharedBuffer unused;
+        {
+            const std::lock_guard lock(mutex_);
+            clearing_ = false;
+            if (reusers_ == 0) unused = std::exchange(spare_, {});
+        }
+        cleared_.notify_all();
+        GiveBack(unused);
+    }
+
+    std::mutex mutex_;
+    std::condition_variable cleared_;
+    int reusers_ = 0;  // PictureBufferReuse alive
+    bool clearing_ = false;
+    SharedBuffer spare_;
+};
+
+// A new buffer of this many bytes, mapped here and sealed at its size, so that a worker
+// can neither shrink it under the program's mapping nor grow it.
+SharedBuffer NewBuffer(std::size_t bytes) {
+    Fd memfd(::memfd_create("vistrel-picture", MFD_CLOEXEC | MFD_ALLOW_SEALING));
+    if (!memfd.valid() || ::ftruncate(memfd.get(), static_cast<off_t>(bytes)) != 0 ||
+        ::fcntl(memfd.get(), F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL) != 0)
+        return {};
+    void* mapped = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, memfd.get(), 0);
+    if (mapped == MAP_FAILED) return {};
+    SharedBuffer buffer;
+    buffer.at = mapped;
+    buffer.bytes = bytes;
+    buffer.memfd = memfd.release();
+    return buffer;
+}
+
+// The shared picture: a view of a buffer kept for a load, or of a new one. It keeps the
+// buffer (mapping and descriptor) until its last copy goes. memfd: the buffer's
+// descriptor, to be handed to the worker.
+std::optional<Surface> SharePicture(int width, int height, int& memfd) {
     const std::size_t bytes = std::size_t(width) * std::size_t(height) * 4;
-    if (::ftruncate(memfd, static_cast<off_t>(bytes)) != 0) return std::nullopt;
-    // Sealed at this size: the worker can neither shrink the buffer under the program's
-    // mapping nor grow it.
-    if (::fcntl(memfd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL) != 0) return std::nullopt;
-    void* mapped = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, memfd, 0);
-    if (mapped == MAP_FAILED) return std::nullopt;
-    struct Mapping {
-        void* at;
-        std::size_t bytes;
+    SharedBuffer buffer = Recycler::Get().Take(bytes);
+    if (buffer.at == nullptr) buffer = NewBuffer(bytes);
+    if (buffer.at == nullptr) return std::nullopt;
+    auto* kept = new SharedBuffer(buffer);
+    const QImageCleanupFunction letGo = [](void* info) {
+        auto* b = static_cast<SharedBuffer*>(info);
+        Recycler::Get().LetGo(*b);
+        delete b;
     };
-    auto* mapping = new Mapping{mapped, bytes};
-    const QImageCleanupFunction unmap = [](void* info) {
-        auto* m = static_cast<Mapping*>(info);
-        Releaser::Get().Release(m->at, m->bytes);
-        delete m;
-    };
-    QImage image(static_cast<uchar*>(mapped), width, height, qsizetype(width) * 4, QImage::Format_RGB32, unmap,
-                 mapping);
+    QImage image(static_cast<uchar*>(buffer.at), width, height, qsizetype(width) * 4, QImage::Format_RGB32, letGo,
+                 kept);
     if (image.isNull()) {
-        unmap(mapping);
+        letGo(kept);
         return std::nullopt;
     }
+    memfd = buffer.memfd;
     return Surface(std::move(image));
+}
+
+// The go byte, with the picture buffer's descriptor.
+bool SendGo(int socket, int memfd) {
+    char go = 'g';
+    iovec part{&go, 1};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+    msghdr message{};
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    cmsghdr* rights = CMSG_FIRSTHDR(&message);
+    rights->cmsg_level = SOL_SOCKET;
+    rights->cmsg_type = SCM_RIGHTS;
+    rights->cmsg_len = CMSG_LEN(sizeof(int));
+    std::memcpy(CMSG_DATA(rights), &memfd, sizeof(int));
+    ssize_t sent = 0;
+    do sent = ::sendmsg(socket, &message, MSG_NOSIGNAL);
+    while (sent < 0 && errno == EINTR);
+    return sent == 1;
 }
 
 }  // namespace
 
 void KeepWorkerReady(bool keep) { Standby::Get().Keep(keep); }
 
-void WaitForReleasedPictures() { Releaser::Get().Wait(); }
+void WaitForReadyWorker() { Standby::Get().WaitReady(); }
+
+WorkerStartHold::WorkerStartHold() { Standby::Get().Hold(); }
+
+WorkerStartHold::~WorkerStartHold() { Standby::Get().Finished(); }
+
+PictureBufferReuse::PictureBufferReuse() { Recycler::Get().Begin(); }
+
+PictureBufferReuse::~PictureBufferReuse() { Recycler::Get().End(); }
+
+void WaitForReleasedPictures() {
+    Recycler::Get().Drop();
+    Releaser::Get().Wait();
+}
 
 std::chrono::milliseconds WorkerWatchdog(std::int64_t pixels) {
     return kWatchdogBase + kWatchdogPer10Megapixels * (std::max<std::int64_t>(pixels, 0) / 10'000'000);
@@ -502,7 +684,6 @@ DecodeResult DecodeInWorker(const QString& path, ColorValue background, RowRecei
     }
     const Fd& reportRead = worker->report;
     const Fd& goWrite = worker->go;
-    Fd& memfd = worker->buffer;
 
     // Until the size is known, only the stall limit holds; then the whole decode is held
     // to what a picture of that size may take. A watchdog given by the caller is both.
@@ -544,11 +725,10 @@ DecodeResult DecodeInWorker(const QString& path, ColorValue background, RowRecei
                 case WorkerMessageKind::Size: {
                     if (!fixedWatchdog)
                         deadline = begun + WorkerWatchdog(std::int64_t{event.width} * event.height);
-                    picture = MapPicture(memfd.get(), event.width, event.height);
-                    memfd.reset();
+                    int memfd = -1;
+                    picture = SharePicture(event.width, event.height, memfd);
                     if (!picture) return failure(DecodeError::OutOfMemory);
-                    const char go = 'g';
-                    if (::send(goWrite.get(), &go, 1, MSG_NOSIGNAL) != 1) return failure(DecodeError::WorkerStopped);
+                    if (!SendGo(goWrite.get(), memfd)) return failure(DecodeError::WorkerStopped);
                     started = receiver != nullptr;
                     if (started && !receiver->PictureStarted(*picture)) return failure(DecodeError::Cancelled);
                     break;

@@ -45,9 +45,35 @@ DecodeResult DecodeInWorker(const QString& path, ColorValue background, RowRecei
 // Off until asked: every decode then starts a worker of its own. Only decodes by the
 // worker beside the program take the waiting one.
 void KeepWorkerReady(bool keep);
+// Returns once the worker kept ready is waiting (or could not be started, or none is kept).
+void WaitForReadyWorker();
+
+// While one lives, the worker kept ready is not started in the place of one taken, so
+// that a load's own work after its decode (the last rows' analysis, the instruments)
+// has both cores. The waiting worker starts once the last one is gone.
+class WorkerStartHold {
+public:
+    WorkerStartHold();
+    ~WorkerStartHold();
+    WorkerStartHold(const WorkerStartHold&) = delete;
+    WorkerStartHold& operator=(const WorkerStartHold&) = delete;
+};
+
+// While one lives, the buffer of a picture let go is kept, cleared, for the next decode's
+// picture when that has the same size, instead of being given back and asked for again:
+// a picture buffer's pages cost the system more to hand out, map and take back than the
+// fastest readers take to fill them. A buffer no decode took goes back with the last one.
+class PictureBufferReuse {
+public:
+    PictureBufferReuse();
+    ~PictureBufferReuse();
+    PictureBufferReuse(const PictureBufferReuse&) = delete;
+    PictureBufferReuse& operator=(const PictureBufferReuse&) = delete;
+};
 
 // A decoded picture's memory goes back on a thread of its own once its last copy is
-// gone; this returns once every picture dropped so far has gone back.
+// gone (or waits for the picture of a load under way); this returns once every picture
+// dropped so far has gone back, a buffer kept for a load among them.
 void WaitForReleasedPictures();
 
 // The longest a decode of a picture of this many pixels may take: generous, since a

@@ -26,7 +26,9 @@
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/socket.h>
 #include <sys/syscall.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include "decoding/Decode.h"
@@ -303,6 +305,11 @@ bool InstallFilter(bool pathsConfined) {
     for (const int fd : {kWorkerReportFd, STDERR_FILENO})
         for (const int call : {SCMP_SYS(write), SCMP_SYS(writev)})
             ok = ok && ::seccomp_rule_add(filter, SCMP_ACT_ALLOW, call, 1, SCMP_A0(SCMP_CMP_EQ, static_cast<scmp_datum_t>(fd))) == 0;
+    // The go byte comes with the shared buffer, which takes the buffer's place.
+    ok = ok && ::seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(recvmsg), 1,
+                                  SCMP_A0(SCMP_CMP_EQ, static_cast<scmp_datum_t>(kWorkerGoFd))) == 0;
+    ok = ok && ::seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(dup3), 1,
+                                  SCMP_A1(SCMP_CMP_EQ, static_cast<scmp_datum_t>(kWorkerBufferFd))) == 0;
     ok = ok && ::seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(pwrite64), 1,
                                   SCMP_A0(SCMP_CMP_EQ, static_cast<scmp_datum_t>(kWorkerBufferFd))) == 0;
     // Memory, never executable: no new code can be mapped in.
@@ -401,14 +408,37 @@ public:
 private:
     void Open(int width, int height) {
         Send(WorkerMessageKind::Size, static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height));
-        char go = 0;
-        ssize_t got = 0;
-        do got = ::read(kWorkerGoFd, &go, 1);
-        while (got < 0 && errno == EINTR);
-        if (got != 1) ::_exit(0);  // the program has given up on this picture
+        if (!ReceiveBuffer()) ::_exit(0);  // the program has given up on this picture
         if (fault_ == Fault::Crash) std::abort();
         if (fault_ == Fault::Hang) for (;;) ::pause();
         rowBytes_ = static_cast<std::size_t>(width) * 4;
+    }
+
+    // The go byte, and with it the shared buffer, sized and sealed by the program, which
+    // takes the buffer's place.
+    static bool ReceiveBuffer() {
+        char go = 0;
+        iovec part{&go, 1};
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+        msghdr message{};
+        message.msg_iov = &part;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        ssize_t got = 0;
+        do got = ::recvmsg(kWorkerGoFd, &message, MSG_CMSG_CLOEXEC);
+        while (got < 0 && errno == EINTR);
+        const cmsghdr* rights = CMSG_FIRSTHDR(&message);
+        if (got != 1 || (message.msg_flags & MSG_CTRUNC) != 0 || rights == nullptr ||
+            rights->cmsg_level != SOL_SOCKET || rights->cmsg_type != SCM_RIGHTS ||
+            rights->cmsg_len != CMSG_LEN(sizeof(int)))
+            return false;
+        int buffer = -1;
+        std::memcpy(&buffer, CMSG_DATA(rights), sizeof buffer);
+        if (buffer == kWorkerBufferFd) return true;
+        const bool placed = ::dup3(buffer, kWorkerBufferFd, O_CLOEXEC) == kWorkerBufferFd;
+        ::close(buffer);
+        return placed;
     }
 
     // Into the shared buffer at this offset; the program sized and sealed it, so that

@@ -13,6 +13,7 @@
 #include <unistd.h>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <random>
@@ -263,7 +264,12 @@ bool NoChildrenLeft() {
     return false;
 }
 
-int OpenFds() { return static_cast<int>(QDir("/proc/self/fd").entryList(QDir::NoDotAndDotDot | QDir::System).size()); }
+// Every descriptor, a deleted buffer's among them (which a directory listing that
+// follows links passes over).
+int OpenFds() {
+    const auto entries = std::filesystem::directory_iterator("/proc/self/fd");
+    return static_cast<int>(std::distance(std::filesystem::begin(entries), std::filesystem::end(entries)));
+}
 
 // Mappings still held once every dropped picture has been given back.
 int SharedBuffersMapped() {
@@ -597,11 +603,60 @@ TEST_F(Worker, APictureOutlivesItsWorkerAndGivesItsMemoryBack) {
         DecodeResult result = DecodeInWorker(file, kBackground);
         ASSERT_TRUE(result);
         EXPECT_TRUE(NoChildrenLeft());
-        EXPECT_EQ(OpenFds(), fds);  // the mapping holds the buffer; no descriptor does
+        EXPECT_EQ(OpenFds(), fds + 1);  // the buffer's, kept to hand it to a later decode
         EXPECT_EQ(SharedBuffersMapped(), 1);
         // The program writes into its picture (the luma byte): the mapping is its own.
         result.surface->row(47)[63] = 0x12345678u;
         EXPECT_EQ(result.surface->row(47)[63], 0x12345678u);
+    }
+    EXPECT_EQ(SharedBuffersMapped(), 0);
+    EXPECT_EQ(OpenFds(), fds);
+}
+
+// What a worker could read in its buffer before writing a row: it stops there.
+class Peek final : public RowReceiver {
+public:
+    const uchar* bits = nullptr;
+    bool clear = false;
+    bool PictureStarted(Surface& picture) override {
+        const QImage& image = picture.image();
+        bits = image.constBits();
+        clear = std::all_of(bits, bits + image.sizeInBytes(), [](uchar b) { return b == 0; });
+        return false;
+    }
+    bool RowsReady(int) override { return false; }
+    void PictureDropped() override {}
+};
+
+TEST_F(Worker, APictureLetGoLendsItsBufferClearedToTheNextPictureOfItsSize) {
+    const QString first = write("first.png", Encode(Pattern(640, 480), "png"));
+    const QString turned = write("turned.jpg", Encode(Pattern(480, 640), "jpeg"));  // as many bytes
+    const QString small = write("small.png", Encode(Pattern(64, 48), "png"));
+    {
+        const PictureBufferReuse reuse;
+        const uchar* kept = nullptr;
+        {
+            const DecodeResult a = DecodeInWorker(first, kBackground);
+            ASSERT_TRUE(a);
+            kept = a.surface->image().constBits();
+        }
+        // A worker that stops once it has the buffer finds the picture before wiped.
+        Peek peek;
+        EXPECT_FALSE(DecodeInWorker(first, kBackground, &peek, FaultyWorker("hang")));
+        EXPECT_EQ(peek.bits, kept);
+        EXPECT_TRUE(peek.clear);
+        // The next picture of that size is decoded into it, to the same pixels as ever.
+        {
+            const DecodeResult here = DecodePicture(turned, kBackground);
+            const DecodeResult there = DecodeInWorker(turned, kBackground);
+            ASSERT_TRUE(here && there);
+            EXPECT_EQ(there.surface->image().constBits(), kept);
+            EXPECT_EQ(there.surface->image(), here.surface->image());
+        }
+        // A picture of another size has a buffer of its own; the kept one goes back.
+        const DecodeResult other = DecodeInWorker(small, kBackground);
+        ASSERT_TRUE(other);
+        EXPECT_EQ(other.surface->image(), DecodePicture(small, kBackground).surface->image());
     }
     EXPECT_EQ(SharedBuffersMapped(), 0);
 }
