@@ -55,7 +55,11 @@ void Load(benchmark::State& state, const QString& file, double pixels) {
     {
         vistrel::frmMain window;
         window.start();
+        const auto first = std::chrono::steady_clock::now();
         const double peak = bench::PeakBytes([&] { window.LoadFile(file); });
+        // The session's first load makes its buffer, where the timed ones reuse the one before.
+        const std::chrono::duration<double, std::milli> firstLoad = std::chrono::steady_clock::now() - first;
+        state.counters["first_load_ms"] = firstLoad.count();
         state.counters["peak_MiB"] = peak / (1024.0 * 1024.0);
         state.counters["peak_B_per_px"] = peak / pixels;
 
@@ -77,6 +81,12 @@ void Load(benchmark::State& state, const QString& file, double pixels) {
 
 void BM_LoadPictureFileJpeg24MP(benchmark::State& state) { Load(state, bench::Jpeg24MP(), 6000.0 * 4000.0); }
 BENCHMARK(BM_LoadPictureFileJpeg24MP)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
+
+// The same picture tagged Adobe RGB, converted as it is decoded: within 1.25 x the above.
+void BM_LoadPictureFileJpeg24MPAdobeRgb(benchmark::State& state) {
+    Load(state, bench::Jpeg24MPAdobeRgb(), 6000.0 * 4000.0);
+}
+BENCHMARK(BM_LoadPictureFileJpeg24MPAdobeRgb)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
 
 void BM_LoadPictureFilePng24MP(benchmark::State& state) { Load(state, bench::Png24MP(), 6000.0 * 4000.0); }
 BENCHMARK(BM_LoadPictureFilePng24MP)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();

@@ -1,8 +1,9 @@
 // The full-resolution (U, V) histogram: counted once per picture, re-binned for the
 // vectorscope at any zoom.
 //
-// The pairs come from ConvertToYuv itself, a short run at a time into a buffer that
-// stays in the first-level cache, so the histogram can never disagree with it. The level
+// The pairs come from ConvertToYuv's own arithmetic, already as cells of the table, a
+// short run at a time into a buffer that stays in the first-level cache, so the histogram
+// can never disagree with it. The level
 // counts of red, green, blue and luma are taken in the same loop, while the run is in
 // that cache.
 
@@ -12,6 +13,7 @@
 
 #include "kernels/korvex.h"
 #include "kernels/parallel.h"
+#include "kernels/yuv_cells.h"
 
 namespace korvex {
 
@@ -86,7 +88,7 @@ void UvHistogram::Add(std::span<Pixel> pixels, LumaStandard standard, LevelCount
             Add(pixels.subspan(begin, std::min(kLevelBlockPixels, pixels.size() - begin)), standard, levels);
         return;
     }
-    std::array<UvPair, kRunPixels> pairs;
+    std::array<std::uint32_t, kRunPixels> cells;
     const bool split = pixels.size() >= kSplitPixels;
     if (split && spare_.empty()) spare_.assign(kCells, 0u);
     std::uint32_t* const even = counts_.data();
@@ -96,7 +98,7 @@ void UvHistogram::Add(std::span<Pixel> pixels, LumaStandard standard, LevelCount
     std::uint32_t* const oddLevels = tables.counts.data() + LevelTables::kTable;
     for (std::size_t begin = 0; begin < pixels.size(); begin += kRunPixels) {
         const std::size_t n = std::min(kRunPixels, pixels.size() - begin);
-        ConvertToYuv(pixels.subspan(begin, n), std::span<UvPair>(pairs.data(), n), standard);
+        detail::ConvertToCells(pixels.data() + begin, cells.data(), n, standard);
         std::size_t k = 0;
         // The next run's lines, asked for while this one is counted.
         const std::size_t nextBegin = std::min(pixels.size(), begin + kRunPixels);
@@ -105,23 +107,23 @@ void UvHistogram::Add(std::span<Pixel> pixels, LumaStandard standard, LevelCount
         if (levels != nullptr) {
             const Pixel* const run = pixels.data() + begin;
             for (; k + 1 < n; k += 2) {
-                assert(InRange(pairs[k].u, pairs[k].v) && InRange(pairs[k + 1].u, pairs[k + 1].v));
+                assert(cells[k] < kCells && cells[k + 1] < kCells);
                 if (k % kLinePixels == 0 && k < ahead) __builtin_prefetch(next + k, 1);
-                ++even[CellOf(pairs[k])];
-                ++odd[CellOf(pairs[k + 1])];
+                ++even[cells[k]];
+                ++odd[cells[k + 1]];
                 CountLevels(run[k], evenLevels);
                 CountLevels(run[k + 1], oddLevels);
             }
             if (k < n) CountLevels(run[k], evenLevels);
         } else {
             for (; k + 1 < n; k += 2) {
-                assert(InRange(pairs[k].u, pairs[k].v) && InRange(pairs[k + 1].u, pairs[k + 1].v));
+                assert(cells[k] < kCells && cells[k + 1] < kCells);
                 if (k % kLinePixels == 0 && k < ahead) __builtin_prefetch(next + k, 1);
-                ++even[CellOf(pairs[k])];
-                ++odd[CellOf(pairs[k + 1])];
+                ++even[cells[k]];
+                ++odd[cells[k + 1]];
             }
         }
-        if (k < n) ++even[CellOf(pairs[k])];
+        if (k < n) ++even[cells[k]];
     }
     if (split) {
         for (std::size_t c = 0; c < kCells; ++c) even[c] += odd[c];

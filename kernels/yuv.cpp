@@ -19,6 +19,7 @@
 #include "kernels/korvex.h"
 #include "kernels/parallel.h"
 #include "kernels/simd.h"
+#include "kernels/yuv_cells.h"
 
 namespace korvex {
 
@@ -55,7 +56,17 @@ KORVEX_ALWAYS_INLINE void Store(Pixel* pixels, UvPair* chroma, std::size_t k, Pi
     std::memcpy(&chroma[k], &packed, sizeof packed);
 }
 
-KORVEX_ALWAYS_INLINE void Convert601Body(Pixel* pixels, UvPair* chroma, std::size_t count) {
+// The pair as its cell in UvHistogram's table, formed in the vector loop so that the
+// loop that counts does nothing but count. (u and v are the signed values, modulo 2^32.)
+KORVEX_ALWAYS_INLINE void Store(Pixel* pixels, std::uint32_t* cells, std::size_t k, Pixel p, std::uint32_t y,
+                                std::uint32_t u, std::uint32_t v) {
+    pixels[k] = (p & 0x00FFFFFFu) | (y << 24);
+    cells[k] = (v - static_cast<std::uint32_t>(UvHistogram::kMinV)) * static_cast<std::uint32_t>(UvHistogram::kColumns) +
+               (u - static_cast<std::uint32_t>(UvHistogram::kMinU));
+}
+
+template <class Chroma>
+KORVEX_ALWAYS_INLINE void Convert601Body(Pixel* pixels, Chroma* chroma, std::size_t count) {
     for (std::size_t k = 0; k < count; ++k) {
         const Pixel p = pixels[k];
         const std::int32_t b = static_cast<std::int32_t>(p & 0xFFu);
@@ -87,7 +98,8 @@ constexpr std::uint32_t kU709Half = 12'500'000;
 constexpr std::int32_t kU709OffsetUnits = 112;
 constexpr std::int32_t kU709Offset = kU709OffsetUnits * static_cast<std::int32_t>(kV709Divisor);
 
-KORVEX_ALWAYS_INLINE void Convert709Body(Pixel* pixels, UvPair* chroma, std::size_t count) {
+template <class Chroma>
+KORVEX_ALWAYS_INLINE void Convert709Body(Pixel* pixels, Chroma* chroma, std::size_t count) {
     for (std::size_t k = 0; k < count; ++k) {
         const Pixel p = pixels[k];
         const std::int32_t b = static_cast<std::int32_t>(p & 0xFFu);
@@ -115,27 +127,37 @@ KORVEX_ALWAYS_INLINE void Convert709Body(Pixel* pixels, UvPair* chroma, std::siz
     }
 }
 
-using ConvertRange = void (*)(Pixel*, UvPair*, std::size_t);
+template <class Chroma>
+using ConvertRange = void (*)(Pixel*, Chroma*, std::size_t);
 
-void Convert601Plain(Pixel* pixels, UvPair* chroma, std::size_t count) { Convert601Body(pixels, chroma, count); }
-void Convert709Plain(Pixel* pixels, UvPair* chroma, std::size_t count) { Convert709Body(pixels, chroma, count); }
-
-KORVEX_TARGET_WIDE void Convert601Wide(Pixel* pixels, UvPair* chroma, std::size_t count) {
+template <class Chroma>
+void Convert601Plain(Pixel* pixels, Chroma* chroma, std::size_t count) {
     Convert601Body(pixels, chroma, count);
 }
-
-KORVEX_TARGET_WIDE void Convert709Wide(Pixel* pixels, UvPair* chroma, std::size_t count) {
+template <class Chroma>
+void Convert709Plain(Pixel* pixels, Chroma* chroma, std::size_t count) {
     Convert709Body(pixels, chroma, count);
 }
 
-ConvertRange ChooseConversion(LumaStandard standard) {
+template <class Chroma>
+KORVEX_TARGET_WIDE void Convert601Wide(Pixel* pixels, Chroma* chroma, std::size_t count) {
+    Convert601Body(pixels, chroma, count);
+}
+
+template <class Chroma>
+KORVEX_TARGET_WIDE void Convert709Wide(Pixel* pixels, Chroma* chroma, std::size_t count) {
+    Convert709Body(pixels, chroma, count);
+}
+
+template <class Chroma>
+ConvertRange<Chroma> ChooseConversion(LumaStandard standard) {
     const bool wide = detail::UseWideVectors();
     switch (standard) {
-        case LumaStandard::Rec601: return wide ? &Convert601Wide : &Convert601Plain;
-        case LumaStandard::Rec709: return wide ? &Convert709Wide : &Convert709Plain;
+        case LumaStandard::Rec601: return wide ? &Convert601Wide<Chroma> : &Convert601Plain<Chroma>;
+        case LumaStandard::Rec709: return wide ? &Convert709Wide<Chroma> : &Convert709Plain<Chroma>;
     }
     assert(!"unknown luma standard");
-    return &Convert601Plain;
+    return &Convert601Plain<Chroma>;
 }
 
 }  // namespace
@@ -145,10 +167,14 @@ void ConvertToYuv(std::span<Pixel> pixels, std::span<UvPair> chroma, LumaStandar
     const std::size_t count = std::min(pixels.size(), chroma.size());
     Pixel* const p = pixels.data();
     UvPair* const c = chroma.data();
-    const ConvertRange convert = ChooseConversion(standard);
+    const ConvertRange<UvPair> convert = ChooseConversion<UvPair>(standard);
     detail::ParallelFor(count, [p, c, convert](std::size_t begin, std::size_t end) {
         convert(p + begin, c + begin, end - begin);
     });
+}
+
+void detail::ConvertToCells(Pixel* pixels, std::uint32_t* cells, std::size_t count, LumaStandard standard) {
+    ChooseConversion<std::uint32_t>(standard)(pixels, cells, count);
 }
 
 ChromaGrid ConvertToYuv(PixelGrid& pixels, LumaStandard standard) {
