@@ -246,6 +246,51 @@ TEST_F(Loading, EveryFailureReportsThePathAndEndsWithNoPicture) {
     }
 }
 
+// Pictures of as many bytes follow each other into one buffer; each shows exactly its
+// own pixels and counts, whatever came before it, a load that failed among them.
+TEST_F(Loading, EachPictureHasExactlyItsOwnPixelsWhateverCameBefore) {
+    const QImage wide = Gradient(300, 200);
+    const QImage tall = Gradient(200, 300).mirrored(true, false);
+    const QString widePath = WritePicture(dir, "wide.png", wide);
+    const QString tallPath = WritePicture(dir, "tall.png", tall);
+    QFile cut(dir.filePath("cut.png"));
+    QFile whole(widePath);
+    ASSERT_TRUE(whole.open(QIODevice::ReadOnly) && cut.open(QIODevice::WriteOnly));
+    cut.write(whole.readAll().left(static_cast<qsizetype>(whole.size() / 2)));
+    cut.close();
+
+    const auto expectShows = [&](const QImage& picture) {
+        ASSERT_TRUE(w->model().loaded());
+        const auto& pixels = w->model().picture().pixels;
+        ASSERT_EQ(pixels.width(), static_cast<std::size_t>(picture.width()));
+        ASSERT_EQ(pixels.height(), static_cast<std::size_t>(picture.height()));
+        korvex::LevelCounts counted;
+        for (int y = 0; y < picture.height(); ++y)
+            for (int x = 0; x < picture.width(); ++x) {
+                const QRgb file = picture.pixel(x, y);
+                const unsigned luma = ExpectedLuma(qRed(file), qGreen(file), qBlue(file));
+                ASSERT_EQ(pixels.at(x, y), (file & 0xFFFFFFu) | (luma << 24)) << x << "," << y;
+                ++counted.bins[korvex::LevelCounts::R][qRed(file)];
+                ++counted.bins[korvex::LevelCounts::G][qGreen(file)];
+                ++counted.bins[korvex::LevelCounts::B][qBlue(file)];
+                ++counted.bins[korvex::LevelCounts::Y][luma];
+            }
+        EXPECT_TRUE(w->model().picture().levels == counted);
+        EXPECT_EQ(w->model().picture().histogram.total(), std::uint64_t(picture.width()) * std::uint64_t(picture.height()));
+    };
+    Load(*w, widePath);
+    expectShows(wide);
+    const korvex::Pixel* const buffer = &w->model().picture().pixels.at(0, 0);
+    Load(*w, tallPath);
+    expectShows(tall);
+    EXPECT_EQ(&w->model().picture().pixels.at(0, 0), buffer);  // the wide picture's, cleared and filled again
+    Load(*w, cut.fileName());
+    ExpectNoPictureState(*w);
+    Load(*w, widePath);
+    expectShows(wide);
+    EXPECT_EQ(w.fake().warnings.size(), 1u);
+}
+
 // Notes, at each repaint of the status line, whether it said "Working..." under
 // the hourglass while the picture was still undecoded.
 class BusyWatch : public QObject {
