@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cassert>
 #include <new>
+#include <optional>
 
 #include "app/PictureLoad.h"
 #include "app/frmMain.h"
@@ -192,7 +193,7 @@ void frmMain::LoadPictureFile() {
     // no picture is loaded. The new picture is decoded into them when it has the same
     // size; otherwise they go back to the system (on a thread of their own) before the
     // new one's are asked for.
-    const PictureBufferReuse reuse;
+    std::optional<PictureBufferReuse> reuse(std::in_place);
     DropPicture();
     // Decoding a large picture is the longest step of all: the busy cursor shows
     // from here, not only once the picture has been decoded.
@@ -202,6 +203,8 @@ void frmMain::LoadPictureFile() {
     PictureLoad load(path, picHidden->background(), kViewOuterHeight, picImg->border(), model_.settings.luma, ViewRoom(),
                      HandlingOf(model_.settings.colour));
     const bool cancelled = RunLoad(load);
+    // No other picture will take a buffer the decode left: it goes back before any message.
+    reuse.reset();
     const bool loaded = !cancelled && load.decoded() && TryShowLoadedPicture(load);
     // Idle again before any message, so that the message is not read under an hourglass.
     ShowIdle();
