@@ -105,6 +105,8 @@ QByteArray StatsLine(const FileStatistics& stats) {
 
 int WriteStatistics(const QStringList& files, const StatsSettings& settings, std::FILE* out) {
     const ColorValue background = CompositingBackground(QGuiApplication::palette());
+    // Each picture is let go before the next is read, whose decode may take its buffer.
+    const PictureBufferReuse reuse;
     int code = 0;
     for (const QString& file : files) {
         const FileStatistics stats = MeasureFile(file, settings, background);
