@@ -376,8 +376,7 @@ private:
 // Unmapping a large picture gives its pages back one by one: tens of milliseconds for a
 // photograph, seconds for a gigapixel. It happens on a thread of its own, so that
 // neither the window nor the next load waits for it; the next picture's pages come
-// far more slowly (as they are decoded) than these go. The same thread clears a buffer
-// kept for the next picture. Its jobs run in the order given.
+// far more slowly (as they are decoded) than these go. Its jobs run in the order given.
 class Releaser {
 public:
     static Releaser& Get() {
@@ -485,59 +484,78 @@ public:
         ++reusers_;
     }
 
-    // With the last, the kept buffer goes back; one being cleared goes once it is clear.
+    // With the last, the kept buffer goes back (once it is clear).
     void End() {
         SharedBuffer unused;
         {
             const std::lock_guard lock(mutex_);
-            if (--reusers_ == 0 && !clearing_) unused = std::exchange(spare_, {});
+            if (--reusers_ == 0) unused = Discard();
         }
         GiveBack(unused);
     }
 
-    // A picture's buffer, its last copy gone: kept and cleared while reuse is asked for
-    // (in the place of any kept before), given back otherwise.
+    // A picture's buffer, its last copy gone: kept and cleared while reuse is asked for,
+    // given back otherwise (and when one is kept already).
     void LetGo(const SharedBuffer& buffer) {
         SharedBuffer unused = buffer;
         {
-            std::unique_lock lock(mutex_);
-            if (reusers_ > 0) {
-                unused = TakeSpare(lock);
-                spare_ = buffer;
-                clearing_ = Releaser::Get().Run([this] { Clear(); });
-                if (!clearing_) {
-                    GiveBack(unused);
-                    unused = std::exchange(spare_, {});
+            const std::lock_guard lock(mutex_);
+            if (reusers_ > 0 && spare_.at == nullptr) {
+                try {
+                    // A thread of its own, not the releaser's: that may be busy for seconds
+                    // giving back a gigapixel.
+                    std::thread([this] { Clear(); }).detach();
+                    spare_ = buffer;
+                    clearing_ = true;
+                    unused = {};
+                } catch (const std::system_error&) {
                 }
             }
         }
         GiveBack(unused);
     }
 
-    // The kept buffer, cleared, if it has exactly this many bytes; any other goes back
-    // now, before the new picture's buffer is asked for.
+    // The kept buffer, once clear, if it has exactly this many bytes; one of another size
+    // goes back at once (or as soon as it is clear), before the new buffer is asked for.
     SharedBuffer Take(std::size_t bytes) {
         SharedBuffer kept;
         {
             std::unique_lock lock(mutex_);
-            kept = TakeSpare(lock);
+            if (spare_.at != nullptr && spare_.bytes == bytes) {
+                cleared_.wait(lock, [this] { return !clearing_; });
+                kept = std::exchange(spare_, {});
+            } else {
+                const SharedBuffer unused = Discard();
+                lock.unlock();
+                GiveBack(unused);
+            }
         }
-        if (kept.at != nullptr && kept.bytes == bytes) return kept;
-        GiveBack(kept);
-        return {};
+        return kept;
     }
 
-    void Drop() { GiveBack(Take(0)); }
+    // Every kept buffer back, cleared or not; returns once it is on its way.
+    void Drop() {
+        SharedBuffer unused;
+        {
+            std::unique_lock lock(mutex_);
+            cleared_.wait(lock, [this] { return !clearing_; });
+            unused = std::exchange(spare_, {});
+        }
+        GiveBack(unused);
+    }
 
 private:
-    // The kept buffer leaves only once it is clear.
-    SharedBuffer TakeSpare(std::unique_lock<std::mutex>& lock) {
-        cleared_.wait(lock, [this] { return !clearing_; });
+    // The kept buffer, to be given back now; one being cleared goes once it is clear.
+    SharedBuffer Discard() {
+        if (clearing_) {
+            discard_ = true;
+            return {};
+        }
         return std::exchange(spare_, {});
     }
 
-    // On the releaser's thread. The kept buffer stays while it is cleared: everything
-    // that takes it waits.
+    // On a thread of its own. The kept buffer stays while it is cleared: what takes it
+    // waits, what gives it back leaves that to this.
     void Clear() {
         SharedBuffer buffer;
         {
@@ -549,7 +567,8 @@ private:
         {
             const std::lock_guard lock(mutex_);
             clearing_ = false;
-            if (reusers_ == 0) unused = std::exchange(spare_, {});
+            if (discard_ || reusers_ == 0) unused = std::exchange(spare_, {});
+            discard_ = false;
         }
         cleared_.notify_all();
         GiveBack(unused);
@@ -559,6 +578,7 @@ private:
     std::condition_variable cleared_;
     int reusers_ = 0;  // PictureBufferReuse alive
     bool clearing_ = false;
+    bool discard_ = false;  // the buffer being cleared goes back once it is clear
     SharedBuffer spare_;
 };
 
