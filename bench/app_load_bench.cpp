@@ -48,6 +48,9 @@ double ZoomChangeMs(vistrel::frmMain& window) {
 // follow, each over the picture before it, as a user's next load would (and so into its
 // buffer, as the pictures have the same size).
 void Load(benchmark::State& state, const QString& file, double pixels) {
+    // The last benchmark's pictures are given back first, so that their going neither
+    // slows this one's first load nor hides its peak.
+    vistrel::WaitForReleasedPictures();
     QuietDesktop quiet;
     vistrel::setDesktop(&quiet);
     // As in the program, a decoder is kept started ahead of each load.
