@@ -28,7 +28,6 @@
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/uio.h>
 #include <sys/wait.h>
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -620,27 +619,6 @@ std::optional<Surface> SharePicture(int width, int height, int& memfd) {
     }
     memfd = buffer.memfd;
     return Surface(std::move(image));
-}
-
-// The go byte, with the picture buffer's descriptor.
-bool SendGo(int socket, int memfd) {
-    char go = 'g';
-    iovec part{&go, 1};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-    msghdr message{};
-    message.msg_iov = &part;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
-    cmsghdr* rights = CMSG_FIRSTHDR(&message);
-    rights->cmsg_level = SOL_SOCKET;
-    rights->cmsg_type = SCM_RIGHTS;
-    rights->cmsg_len = CMSG_LEN(sizeof(int));
-    std::memcpy(CMSG_DATA(rights), &memfd, sizeof(int));
-    ssize_t sent = 0;
-    do sent = ::sendmsg(socket, &message, MSG_NOSIGNAL);
-    while (sent < 0 && errno == EINTR);
-    return sent == 1;
 }
 
 }  // namespace

@@ -26,9 +26,7 @@
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/socket.h>
 #include <sys/syscall.h>
-#include <sys/uio.h>
 #include <unistd.h>
 
 #include "decoding/Decode.h"
@@ -417,25 +415,8 @@ private:
     // The go byte, and with it the shared buffer, sized and sealed by the program, which
     // takes the buffer's place.
     static bool ReceiveBuffer() {
-        char go = 0;
-        iovec part{&go, 1};
-        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-        msghdr message{};
-        message.msg_iov = &part;
-        message.msg_iovlen = 1;
-        message.msg_control = control;
-        message.msg_controllen = sizeof control;
-        ssize_t got = 0;
-        do got = ::recvmsg(kWorkerGoFd, &message, MSG_CMSG_CLOEXEC);
-        while (got < 0 && errno == EINTR);
-        const cmsghdr* rights = CMSG_FIRSTHDR(&message);
-        if (got != 1 || (message.msg_flags & MSG_CTRUNC) != 0 || rights == nullptr ||
-            rights->cmsg_level != SOL_SOCKET || rights->cmsg_type != SCM_RIGHTS ||
-            rights->cmsg_len != CMSG_LEN(sizeof(int)))
-            return false;
-        int buffer = -1;
-        std::memcpy(&buffer, CMSG_DATA(rights), sizeof buffer);
-        if (buffer == kWorkerBufferFd) return true;
+        const int buffer = ReceiveGo(kWorkerGoFd);
+        if (buffer < 0 || buffer == kWorkerBufferFd) return buffer == kWorkerBufferFd;
         const bool placed = ::dup3(buffer, kWorkerBufferFd, O_CLOEXEC) == kWorkerBufferFd;
         ::close(buffer);
         return placed;

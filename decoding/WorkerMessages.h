@@ -36,6 +36,12 @@ QByteArray EncodeWorkerRequest(const QByteArray& fileName, ColorValue background
                                ColourHandling colour = ColourHandling::ConvertToSrgb);
 inline constexpr std::size_t kWorkerRequestWords = 3;
 
+// Once the picture's size is known, the program answers with the go byte, and with it
+// the shared picture buffer's descriptor (SCM_RIGHTS on the request socket).
+bool SendGo(int socket, int buffer);
+// The buffer's descriptor as received here; -1 when anything else came, or nothing.
+int ReceiveGo(int socket);
+
 enum class WorkerMessageKind : std::uint32_t { Size = 1, Rows = 2, Done = 3, Failed = 4, ColourName = 5 };
 
 // The longest colour space name a worker may send, in bytes.
