@@ -494,12 +494,12 @@ public:
     }
 
     // A picture's buffer, its last copy gone: kept and cleared while reuse is asked for,
-    // given back otherwise (and when one is kept already).
+    // given back otherwise (and when one is kept, or still being cleared, already).
     void LetGo(const SharedBuffer& buffer) {
         SharedBuffer unused = buffer;
         {
             const std::lock_guard lock(mutex_);
-            if (reusers_ > 0 && spare_.at == nullptr) {
+            if (reusers_ > 0 && spare_.at == nullptr && !clearing_) {
                 try {
                     // A thread of its own, not the releaser's: that may be busy for seconds
                     // giving back a gigapixel.
@@ -562,15 +562,19 @@ private:
             buffer = spare_;
         }
         ZeroBuffer(buffer.at, buffer.bytes);
-        SharedBuffer unused;
-        {
-            const std::lock_guard lock(mutex_);
-            clearing_ = false;
-            if (discard_ || reusers_ == 0) unused = std::exchange(spare_, {});
+        std::unique_lock lock(mutex_);
+        if (discard_ || reusers_ == 0) {
+            const SharedBuffer unused = std::exchange(spare_, {});
             discard_ = false;
+            // On its way back before the clearing is over, so that whoever waits for that
+            // and then for the releaser finds it gone.
+            lock.unlock();
+            GiveBack(unused);
+            lock.lock();
         }
+        clearing_ = false;
+        lock.unlock();
         cleared_.notify_all();
-        GiveBack(unused);
     }
 
     std::mutex mutex_;
