@@ -342,9 +342,9 @@ bool InstallFilter(bool pathsConfined) {
 }
 
 // Hands the decoder's rows to the program: the picture's size, then, once the program
-// has sized the shared buffer, each band written into it and announced. The worker never
-// maps the buffer: writing the bands in costs the kernel far less than mapping and
-// faulting in every page of it, and the worker's exit has nothing large to tear down.
+// has sent the shared buffer, each band written into it and announced. A reader that
+// hands its bands over has them written in with pwrite; a streaming one decodes into
+// the buffer, mapped here (Destination).
 class SharedRows final : public RowReceiver, public BandSink {
 public:
     explicit SharedRows(Fault fault) : fault_(fault) {}

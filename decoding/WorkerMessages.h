@@ -20,9 +20,10 @@ namespace vistrel {
 
 // The descriptors a worker is started with.
 inline constexpr int kWorkerReportFd = 3;  // written by the worker: its messages
-// Read by the worker: its request, then one byte once the buffer is sized.
+// Read by the worker: its request, then the go byte with the shared buffer.
 inline constexpr int kWorkerGoFd = 4;
-inline constexpr int kWorkerBufferFd = 5;  // the shared picture buffer (a memfd)
+// The shared picture buffer (a memfd) once it has come; /dev/null until then.
+inline constexpr int kWorkerBufferFd = 5;
 
 // The longest file name a request carries, in bytes.
 inline constexpr std::size_t kMaxRequestNameBytes = 64 * 1024;
