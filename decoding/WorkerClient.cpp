@@ -12,7 +12,6 @@
 #include <cstring>
 #include <algorithm>
 #include <deque>
-#include <functional>
 #include <string_view>
 #include <memory>
 #include <mutex>
@@ -375,7 +374,7 @@ private:
 // Unmapping a large picture gives its pages back one by one: tens of milliseconds for a
 // photograph, seconds for a gigapixel. It happens on a thread of its own, so that
 // neither the window nor the next load waits for it; the next picture's pages come
-// far more slowly (as they are decoded) than these go. Its jobs run in the order given.
+// far more slowly (as they are decoded) than these go.
 class Releaser {
 public:
     static Releaser& Get() {
@@ -384,29 +383,28 @@ public:
     }
 
     void Release(void* at, std::size_t bytes) {
-        if (!Run([at, bytes] { ::munmap(at, bytes); })) ::munmap(at, bytes);  // no thread for it: at once, as ever
-    }
-
-    // Queues a job for the thread; false when there is no thread or no room for it.
-    bool Run(std::function<void()> job) {
         {
             const std::lock_guard lock(mutex_);
             if (!threadStarted_) {
                 try {
-                    std::thread([this] { Work(); }).detach();
+                    std::thread([this] { Run(); }).detach();
                     threadStarted_ = true;
                 } catch (const std::system_error&) {
-                    return false;
                 }
             }
-            try {
-                queue_.push_back(std::move(job));
-            } catch (const std::bad_alloc&) {
-                return false;
+            if (threadStarted_) {
+                try {
+                    queue_.push_back({at, bytes});
+                    at = nullptr;
+                } catch (const std::bad_alloc&) {
+                }
             }
         }
+        if (at != nullptr) {
+            ::munmap(at, bytes);  // no thread to hand it to: at once, as ever
+            return;
+        }
         changed_.notify_all();
-        return true;
     }
 
     void Wait() {
@@ -415,15 +413,20 @@ public:
     }
 
 private:
-    void Work() {
+    struct Mapping {
+        void* at;
+        std::size_t bytes;
+    };
+
+    void Run() {
         std::unique_lock lock(mutex_);
         for (;;) {
             changed_.wait(lock, [this] { return !queue_.empty(); });
-            const std::function<void()> job = std::move(queue_.front());
+            const Mapping mapping = queue_.front();
             queue_.pop_front();
             busy_ = true;
             lock.unlock();
-            job();
+            ::munmap(mapping.at, mapping.bytes);
             lock.lock();
             busy_ = false;
             changed_.notify_all();
@@ -432,7 +435,7 @@ private:
 
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::deque<std::function<void()>> queue_;
+    std::deque<Mapping> queue_;
     bool threadStarted_ = false;
     bool busy_ = false;
 };
