@@ -416,7 +416,8 @@ private:
     // takes the buffer's place.
     static bool ReceiveBuffer() {
         const int buffer = ReceiveGo(kWorkerGoFd);
-        if (buffer < 0 || buffer == kWorkerBufferFd) return buffer == kWorkerBufferFd;
+        if (buffer < 0) return false;
+        if (buffer == kWorkerBufferFd) return true;
         const bool placed = ::dup3(buffer, kWorkerBufferFd, O_CLOEXEC) == kWorkerBufferFd;
         ::close(buffer);
         return placed;

@@ -3,9 +3,8 @@
 //
 // The pairs come from ConvertToYuv's own arithmetic, already as cells of the table, a
 // short run at a time into a buffer that stays in the first-level cache, so the histogram
-// can never disagree with it. The level
-// counts of red, green, blue and luma are taken in the same loop, while the run is in
-// that cache.
+// can never disagree with it. The level counts of red, green, blue and luma are taken in
+// the same loop, while the run is in that cache.
 
 #include <algorithm>
 #include <array>
