@@ -425,39 +425,42 @@ public:
     explicit GeneralConverter(Transform transform) : transform_(std::move(transform)) {}
 
     std::uint64_t Convert(const std::uint32_t* in, std::uint32_t* out, std::size_t count) const override {
-        constexpr std::size_t kChunk = 1024;
-        std::array<float, 3 * kChunk> source;
-        std::uint64_t clipped = 0;
-        for (std::size_t at = 0; at < count; at += kChunk) {
-            const std::size_t n = std::min(kChunk, count - at);
+        return InChunks(count, out, in, [in](std::size_t at, std::size_t n, float* source) {
             for (std::size_t i = 0; i < n; ++i) {
                 const std::uint32_t p = in[at + i];
                 source[3 * i] = float((p >> 16) & 0xFF) / 255.f;
                 source[3 * i + 1] = float((p >> 8) & 0xFF) / 255.f;
                 source[3 * i + 2] = float(p & 0xFF) / 255.f;
             }
-            clipped += Finish(source.data(), n, out + at, in + at);
-        }
-        return clipped;
+        });
     }
     std::uint64_t Convert16(const std::uint16_t* rgb, std::uint32_t* out, std::size_t count) const override {
-        constexpr std::size_t kChunk = 1024;
-        std::array<float, 3 * kChunk> source;
-        std::uint64_t clipped = 0;
-        for (std::size_t at = 0; at < count; at += kChunk) {
-            const std::size_t n = std::min(kChunk, count - at);
+        return InChunks(count, out, nullptr, [rgb](std::size_t at, std::size_t n, float* source) {
             for (std::size_t i = 0; i < 3 * n; ++i) source[i] = float(rgb[3 * at + i]) / 65535.f;
-            clipped += Finish(source.data(), n, out + at, nullptr);
-        }
-        return clipped;
+        });
     }
     bool fast() const override { return false; }
 
 private:
+    static constexpr std::size_t kChunk = 1024;
+
+    // count pixels, kChunk at a time: fill(at, n, source) writes pixels at .. at + n - 1
+    // as 0 .. 1 floats, which Finish converts. Returns how many were clipped.
+    template <class Fill>
+    std::uint64_t InChunks(std::size_t count, std::uint32_t* out, const std::uint32_t* in, Fill fill) const {
+        std::array<float, 3 * kChunk> source;
+        std::uint64_t clipped = 0;
+        for (std::size_t at = 0; at < count; at += kChunk) {
+            const std::size_t n = std::min(kChunk, count - at);
+            fill(at, n, source.data());
+            clipped += Finish(source.data(), n, out + at, in != nullptr ? in + at : nullptr);
+        }
+        return clipped;
+    }
+
     // n pixels of `source` (0 .. 1 floats) transformed and rounded into `out`, the top
     // bytes those of `in` (0xFF without it); returns how many were clipped.
     std::uint64_t Finish(const float* source, std::size_t n, std::uint32_t* out, const std::uint32_t* in) const {
-        constexpr std::size_t kChunk = 1024;
         std::array<float, 3 * kChunk> converted;
         cmsDoTransform(transform_.get(), source, converted.data(), static_cast<cmsUInt32Number>(n));
         std::uint64_t clipped = 0;
