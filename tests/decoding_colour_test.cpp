@@ -10,6 +10,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -25,6 +26,7 @@
 #include "decoding/Decode.h"
 #include "decoding/WorkerClient.h"
 #include "decoding/WorkerMessages.h"
+#include "kernels/simd.h"
 
 using namespace vistrel;
 using colour::StandardSpace;
@@ -162,11 +164,16 @@ void ExpectConversionMatchesLcms(const Profile& profile, bool fast) {
     EXPECT_GT(outside, 0u);
 }
 
+// Both builds of the fast path: the vector one where the processor has it, the plain one.
 TEST(DecodeColourConversion, MatrixProfilesMatchLcmsOverTheCube) {
-    for (const Space& s : kWideSpaces) {
-        SCOPED_TRACE(s.name);
-        ExpectConversionMatchesLcms(colour::StandardProfile(s.space), true);
+    for (const bool wide : {true, false}) {
+        korvex::detail::AllowWideVectors(wide);
+        for (const Space& s : kWideSpaces) {
+            SCOPED_TRACE(s.name + std::string(wide ? ", vector build" : ", plain build"));
+            ExpectConversionMatchesLcms(colour::StandardProfile(s.space), true);
+        }
     }
+    korvex::detail::AllowWideVectors(true);
 }
 
 TEST(DecodeColourConversion, TableProfileGoesThroughLcmsGeneralTransform) {
