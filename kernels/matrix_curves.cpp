@@ -24,7 +24,7 @@ constexpr double kSlope = 12.92 * 255;
 // The lowest octave with pieces of its own: 2^-8, just above the knee. Below it the
 // first piece's quadratic stretches down to the knee.
 constexpr float kLowestPiece = 0.00390625f;
-// The largest light below 1, where the pieces end (1 itself lands on the last piece).
+// The largest light below 1, where the pieces end: 1 itself would fall on the first.
 constexpr float kBelowOne = 0.99999994f;
 
 double SrgbLevel(double light) { return 255 * (1.055 * std::pow(light, 1 / 2.4) - 0.055); }
