@@ -34,6 +34,7 @@ enum class Kind {
     Rgb16,
     Rgba16,
     Rgba16Premultiplied,
+    Cmyk16,            // which libtiff's RGBA reader refuses: inks composed here, to 16-bit RGB
     // Everything else libtiff's RGBA reader takes (CMYK, YCbCr and JPEG, separate planes,
     // fewer than 8 bits, grey and alpha), read through that reader as Qt reads it.
     Composed,
@@ -51,7 +52,8 @@ std::size_t StoredBytesPerPixel(Kind kind) {
         case Kind::Grey16: return 2;
         case Kind::Rgb16: return 6;
         case Kind::Rgba16:
-        case Kind::Rgba16Premultiplied: return 8;
+        case Kind::Rgba16Premultiplied:
+        case Kind::Cmyk16: return 8;
         case Kind::Composed: return 4;
     }
     return 0;
@@ -67,7 +69,8 @@ QImage::Format QtFormat(Kind kind) {
         case Kind::Grey8: return QImage::Format_Grayscale8;
         case Kind::Grey16: return QImage::Format_Grayscale16;
         case Kind::Indexed8: return QImage::Format_Indexed8;
-        case Kind::Rgb16: return QImage::Format_RGBX64;
+        case Kind::Rgb16:
+        case Kind::Cmyk16: return QImage::Format_RGBX64;
         case Kind::Rgba16: return QImage::Format_RGBA64;
         case Kind::Rgba16Premultiplied: return QImage::Format_RGBA64_Premultiplied;
         case Kind::Composed: return QImage::Format_ARGB32;  // or its premultiplied or opaque kin: Layout says
@@ -153,8 +156,9 @@ std::uint64_t QtImageBytes(Kind kind, std::uint64_t width, std::uint64_t height)
     return (width * depth + 31) / 32 * 4 * height;
 }
 
-std::optional<Kind> KindOf(std::uint16_t photometric, std::uint16_t bits, std::uint16_t samples, bool gotExtra,
-                           std::uint16_t extraCount, const std::uint16_t* extra) {
+std::optional<Kind> KindOf(std::uint16_t photometric, std::uint16_t inks, std::uint16_t bits, std::uint16_t samples,
+                           bool gotExtra, std::uint16_t extraCount, const std::uint16_t* extra) {
+    if (photometric == PHOTOMETRIC_SEPARATED && inks == INKSET_CMYK && samples == 4 && bits == 16) return Kind::Cmyk16;
     if (samples == 1 && bits == 8 && photometric == PHOTOMETRIC_MINISBLACK) return Kind::Grey8;
     if (samples == 1 && bits == 16 && photometric == PHOTOMETRIC_MINISBLACK) return Kind::Grey16;
     if (samples == 1 && bits == 8 && (photometric == PHOTOMETRIC_MINISWHITE || photometric == PHOTOMETRIC_PALETTE))
@@ -187,12 +191,14 @@ std::optional<Layout> ReadLayout(TIFF* tiff) {
     std::uint16_t orientation = ORIENTATION_TOPLEFT;
     if (TIFFGetField(tiff, TIFFTAG_ORIENTATION, &orientation) && orientation != ORIENTATION_TOPLEFT)
         return std::nullopt;
-    std::uint16_t bits = 1, samples = 1, sampleFormat = SAMPLEFORMAT_UINT, planar = PLANARCONFIG_CONTIG, compression = 0;
+    std::uint16_t bits = 1, samples = 1, sampleFormat = SAMPLEFORMAT_UINT, planar = PLANARCONFIG_CONTIG, compression = 0,
+                  inks = INKSET_CMYK;
     TIFFGetField(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
     TIFFGetField(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
     TIFFGetField(tiff, TIFFTAG_SAMPLEFORMAT, &sampleFormat);
     TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &planar);
     TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &compression);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_INKSET, &inks);
     if (sampleFormat != SAMPLEFORMAT_UINT && sampleFormat != SAMPLEFORMAT_VOID) return std::nullopt;
     // A compression libtiff cannot undo is refused by Qt's reader before a row is read.
     if (!TIFFIsCODECConfigured(compression)) return std::nullopt;
@@ -201,7 +207,7 @@ std::optional<Layout> ReadLayout(TIFF* tiff) {
     const bool gotExtra = TIFFGetField(tiff, TIFFTAG_EXTRASAMPLES, &extraCount, &extra) != 0;
     const bool raw = (samples == 1 || planar == PLANARCONFIG_CONTIG) && compression != COMPRESSION_JPEG &&
                      compression != COMPRESSION_OJPEG;
-    std::optional<Kind> kind = raw ? KindOf(photometric, bits, samples, gotExtra, extraCount, extra) : std::nullopt;
+    std::optional<Kind> kind = raw ? KindOf(photometric, inks, bits, samples, gotExtra, extraCount, extra) : std::nullopt;
     if (!kind) {
         // Qt reads the rest through libtiff's RGBA reader, but for the kinds it reads raw
         // and refuses otherwise (16-bit RGB and 16-bit grey, 32-bit floating point).
@@ -343,6 +349,19 @@ void WidenRgb48(unsigned char* row, std::size_t width) {
     }
 }
 
+// 16-bit CMYK as 16-bit opaque RGB, in place: each ink takes its share of the light the
+// black ink leaves, as libtiff composes 8-bit CMYK, rounded instead of cut.
+void ComposeCmyk64(unsigned char* row, std::size_t width) {
+    auto* samples = reinterpret_cast<std::uint16_t*>(row);
+    constexpr std::uint32_t kFull = 0xFFFF;
+    for (std::size_t x = 0; x < width; ++x, samples += 4) {
+        const std::uint64_t left = kFull - samples[3];
+        for (std::size_t i = 0; i < 3; ++i)
+            samples[i] = static_cast<std::uint16_t>(((kFull - samples[i]) * left + kFull / 2) / kFull);
+        samples[3] = kFull;
+    }
+}
+
 enum class Outcome { Done, Failed, Stopped, NoMemory };
 
 Outcome DecodeRows(TIFF* tiff, const Layout& layout, const Source& source, ColorValue background, RowOutput& out) {
@@ -393,6 +412,10 @@ Outcome DecodeRows(TIFF* tiff, const Layout& layout, const Source& source, Color
                 case Kind::Rgb16:
                     if (!rows.Read(y, target) || failed()) return Outcome::Failed;
                     WidenRgb48(target, width);
+                    break;
+                case Kind::Cmyk16:
+                    if (!rows.Read(y, target) || failed()) return Outcome::Failed;
+                    ComposeCmyk64(target, width);
                     break;
                 case Kind::Rgb8:
                 case Kind::Grey8:
