@@ -402,7 +402,7 @@ private:
     static constexpr std::size_t kWideLevels = 65536;
     Matrix matrix_{};
     // The same conversion in floating point, with byte permutes for the tables, where
-    // the processor has them: three times as fast.
+    // the processor has them: twice as fast over a picture (27 against 56 ms for 24 MP).
     std::optional<korvex::MatrixCurves> vector_;
     std::array<Curve, 3> curves_;
     mutable std::once_flag wideBuilt_;
