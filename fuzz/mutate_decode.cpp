@@ -503,8 +503,18 @@ int main(int argc, char** argv) {
         }
         const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0);
         longest = std::max(longest, took);
-        if (took >= watchdog) outcome = "watchdog";
-        else if (took >= std::chrono::seconds(1)) ++slow;
+        if (took >= watchdog) {
+            // Ended by the watchdog, as the program ends it: no fault of ours to report,
+            // but the file is kept, for a reader that spins is worth a look.
+            outcome = "watchdog";
+            const QString kept = findings + QString("/hang-%1-%2.%3").arg(rngSeed).arg(runs + 1).arg(QString::fromStdString(seed.extension));
+            QFile::remove(kept);
+            QFile::copy(path, kept);
+            std::printf("HANG %s (a %s seed, %s)\n", qPrintable(kept), seed.format.c_str(), what.c_str());
+            std::fflush(stdout);
+        } else if (took >= std::chrono::seconds(1)) {
+            ++slow;
+        }
 
         // After a success the worker is reaped on a thread of its own: give it a moment.
         State after = Now();
