@@ -171,6 +171,7 @@ KORVEX_TARGET_BYTE_PERMUTES std::uint64_t ConvertBytePermutes(
         const __m512i redGreen23 = _mm512_permutex2var_epi8(v[2], pickRedGreen, v[3]);
         const __m512i blue01 = _mm512_permutex2var_epi8(v[0], pickBlue, v[1]);
         const __m512i blue23 = _mm512_permutex2var_epi8(v[2], pickBlue, v[3]);
+        // Lanes 0 and 1 of both (0x44), or 2 and 3 of both (0xEE).
         const __m512i channel[3] = {_mm512_shuffle_i64x2(redGreen01, redGreen23, 0x44),
                                     _mm512_shuffle_i64x2(redGreen01, redGreen23, 0xEE),
                                     _mm512_shuffle_i64x2(blue01, blue23, 0x44)};
@@ -193,6 +194,7 @@ KORVEX_TARGET_BYTE_PERMUTES std::uint64_t ConvertBytePermutes(
             const __mmask16 outside = _mm512_mask_cmp_ps_mask(lanes[g], least, below, _CMP_LT_OQ) |
                                       _mm512_mask_cmp_ps_mask(lanes[g], most, above, _CMP_GT_OQ);
             clipped += static_cast<std::uint64_t>(std::popcount(static_cast<unsigned>(outside)));
+            // Ternary logic 0xFE is a | b | c; 0xEA is (a & b) | c.
             const __m512i rgb = _mm512_ternarylogic_epi32(_mm512_slli_epi32(encoder.Level(srgb[0]), 16),
                                                           _mm512_slli_epi32(encoder.Level(srgb[1]), 8), encoder.Level(srgb[2]), 0xFE);
             _mm512_mask_storeu_epi32(out + at + 16 * g, lanes[g], _mm512_ternarylogic_epi32(v[g], top, rgb, 0xEA));
