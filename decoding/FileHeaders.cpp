@@ -416,6 +416,9 @@ namespace {
 
 constexpr std::size_t kMetaHeaderBytes = 18;
 constexpr std::size_t kRecordHeaderBytes = 6;  // size in words, function
+// The player ends on an end-of-file record of exactly this size; one of any other size
+// it skips like any record it does not know, and goes on to those after it.
+constexpr std::uint64_t kEndOfFileWords = 3;
 
 bool IsMetaHeader(const unsigned char* p, std::size_t size) {
     if (size < kMetaHeaderBytes) return false;
@@ -524,7 +527,7 @@ Origin FirstWindowOrigin(Bytes file, std::size_t pos) {
     while (pos <= size && size - pos >= kRecordHeaderBytes) {
         const std::uint64_t words = LittleEndian32(data + pos);
         const std::uint32_t function = LittleEndian16(data + pos + 4);
-        if (words < 3 || function == kEndOfFile) break;
+        if (words < 3 || (function == kEndOfFile && words == kEndOfFileWords)) break;
         if (function == kSetWindowOrg && words >= 5 && size - pos >= 10) {
             const auto y = static_cast<std::int16_t>(LittleEndian16(data + pos + 6));
             const auto x = static_cast<std::int16_t>(LittleEndian16(data + pos + 8));
@@ -593,7 +596,7 @@ bool MetafileRecordsPlayable(Bytes file, std::int64_t maxSide) {
     while (pos <= size && size - pos >= kRecordHeaderBytes) {
         const std::uint64_t words = LittleEndian32(data + pos);
         const std::uint16_t function = static_cast<std::uint16_t>(LittleEndian16(data + pos + 4));
-        if (function == kEndOfFile || words < 3 || words * 2 > size - pos) break;
+        if ((function == kEndOfFile && words == kEndOfFileWords) || words < 3 || words * 2 > size - pos) break;
         const unsigned char* params = data + pos + kRecordHeaderBytes;
         const std::size_t paramBytes = static_cast<std::size_t>(words * 2) - kRecordHeaderBytes;
         pos += static_cast<std::size_t>(words * 2);

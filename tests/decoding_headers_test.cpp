@@ -134,6 +134,9 @@ TEST(MetafileWalk, RefusesWhatThePlayerMishandlesAndNothingElse) {
         {"deleted font, another created, then text", {kFont, Delete(0), kFont, kText}, true},
         {"select outside the table: the player stops", {Select(60000), kBrush, Delete(0), kRectangle}, true},
         {"deleting a free slot", {Delete(3), kBrush, kRectangle}, true},
+        // The player ends only on an end record of three words: a longer one is skipped.
+        {"bitmap header size 3 after a long end record", {Record(0x0000, {0, 0}), StretchDib(Dib(3, 0, 0, 0))}, false},
+        {"bitmap header size 3 after the end record", {Record(0x0000, {}), StretchDib(Dib(3, 0, 0, 0))}, true},
     };
     for (const Case& c : cases) EXPECT_EQ(Playable(Metafile(c.records)), c.playable) << c.what;
 

@@ -211,6 +211,9 @@ FILES = {
     "metafile-text-without-font.wmf": metafile(WINDOW + [text_out()]),
     "metafile-bitmap-header-size-0.wmf": metafile(WINDOW + [stretch_dib(dib(0, 0, 0, header_size=0, pixels=b"\0" * 40))]),
     "metafile-bitmap-header-size-3.wmf": metafile(WINDOW + [stretch_dib(dib(0, 0, 0, header_size=3, pixels=b"\0" * 40))]),
+    # An end record of five words, which the player skips, before the bitmap it spins on.
+    "metafile-bitmap-behind-a-long-end-record.wmf": metafile(
+        WINDOW + [record(0x0000, 0, 0), stretch_dib(dib(0, 0, 0, header_size=3, pixels=b"\0" * 40))]),
     "metafile-bitmap-claims-4-GB.wmf": metafile(WINDOW + [stretch_dib(dib(65535, 16384, 32, pixels=b"\0" * 64))]),
     "metafile-draws-with-deleted-pattern-brush.wmf": metafile(
         WINDOW + [dib_pattern_brush(), record(0x012D, 0), record(0x01F0, 0), RECTANGLE]),
