@@ -216,34 +216,46 @@ TEST(HeifReaders, BarsTaggedInWideSpacesLandOnTheSrgbBars) {
     }
 }
 
-// A PQ picture is rendered as SDR: its reference white (203 cd/m²) a light grey, brighter
-// light rolled off towards white (its peak), and the result says it was tone-mapped.
+// A PQ or HLG picture is rendered as SDR: its reference white (203 cd/m²) a light grey,
+// brighter light rolled off towards white (its peak), and the result says it was tone-mapped.
 TEST(HeifReaders, HdrPicturesAreToneMappedAndSaySo) {
     const auto pq = [](double nits) {
         constexpr double m1 = 2610.0 / 16384, m2 = 2523.0 / 32, c1 = 3424.0 / 4096, c2 = 2413.0 / 128, c3 = 2392.0 / 128;
         const double y = std::pow(nits / 10000, m1);
-        return quint16(std::nearbyint(65535 * std::pow((c1 + c2 * y) / (1 + c3 * y), m2)));
+        return std::pow((c1 + c2 * y) / (1 + c3 * y), m2);
+    };
+    // HLG's OETF of the scene light a 1000 cd/m² display shows as `nits` (system gamma 1.2).
+    const auto hlg = [](double nits) {
+        constexpr double a = 0.17883277, b = 0.28466892, c = 0.55991073;
+        const double scene = std::pow(nits / 1000, 1 / 1.2);
+        return scene <= 1.0 / 12 ? std::sqrt(3 * scene) : a * std::log(12 * scene - b) + c;
     };
     constexpr int kBlock = 16;  // flat blocks, which even a lossy coder keeps close
-    const double levels[] = {0, 50, 203, 600, 10000};
-    QImage source(kBlock * 5, kBlock, QImage::Format_RGBA64);
-    for (int x = 0; x < source.width(); ++x)
-        for (int y = 0; y < kBlock; ++y) source.setPixelColor(x, y, QColor::fromRgba64(pq(levels[x / kBlock]), pq(levels[x / kBlock]), pq(levels[x / kBlock])));
-    Options options;
-    options.bits = 10;
-    options.cicp = {9, 16};
-    Options lossy = options;
-    lossy.lossless = false;
-    lossy.quality = 100;
-    for (const QByteArray& bytes : {Heic(source, lossy), EncodeJxl(source, options)}) {
-        const DecodeResult decoded = Decode(bytes);
-        ASSERT_TRUE(decoded);
-        EXPECT_TRUE(decoded.hdrToneMapped);
-        EXPECT_TRUE(vistrel::NamesHdrSignal(decoded.colourSpace));
-        const auto grey = [&](int block) { return qGreen(decoded.surface->image().pixel(block * kBlock + kBlock / 2, kBlock / 2)); };
-        for (int block = 1; block < 5; ++block) EXPECT_GT(grey(block), grey(block - 1)) << block;
-        EXPECT_NEAR(grey(2), 243, 2);  // 0.9 of white, sRGB-encoded
-        EXPECT_GE(grey(4), 254);
+    for (const auto& [transfer, peakNits] : {std::pair{16, 10000.0}, std::pair{18, 1000.0}}) {
+        SCOPED_TRACE(transfer == 16 ? "PQ" : "HLG");
+        const double levels[] = {0, 50, 203, 600, peakNits};
+        QImage source(kBlock * 5, kBlock, QImage::Format_RGBA64);
+        for (int x = 0; x < source.width(); ++x) {
+            const double nits = levels[x / kBlock];
+            const auto level = quint16(std::nearbyint(65535 * (transfer == 16 ? pq(nits) : hlg(nits))));
+            for (int y = 0; y < kBlock; ++y) source.setPixelColor(x, y, QColor::fromRgba64(level, level, level));
+        }
+        Options options;
+        options.bits = 10;
+        options.cicp = {9, transfer};
+        Options lossy = options;
+        lossy.lossless = false;
+        lossy.quality = 100;
+        for (const QByteArray& bytes : {Heic(source, lossy), EncodeJxl(source, options)}) {
+            const DecodeResult decoded = Decode(bytes);
+            ASSERT_TRUE(decoded);
+            EXPECT_TRUE(decoded.hdrToneMapped);
+            EXPECT_TRUE(vistrel::NamesHdrSignal(decoded.colourSpace));
+            const auto grey = [&](int block) { return qGreen(decoded.surface->image().pixel(block * kBlock + kBlock / 2, kBlock / 2)); };
+            for (int block = 1; block < 5; ++block) EXPECT_GT(grey(block), grey(block - 1)) << block;
+            EXPECT_NEAR(grey(2), 243, 2);  // 0.9 of white, sRGB-encoded
+            EXPECT_GE(grey(4), 254);
+        }
     }
 }
 
