@@ -503,17 +503,19 @@ int main(int argc, char** argv) {
         }
         const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0);
         longest = std::max(longest, took);
-        if (took >= watchdog) {
-            // Ended by the watchdog, as the program ends it: no fault of ours to report,
-            // but the file is kept, for a reader that spins is worth a look.
-            outcome = "watchdog";
-            const QString kept = findings + QString("/hang-%1-%2.%3").arg(rngSeed).arg(runs + 1).arg(QString::fromStdString(seed.extension));
+        if (took >= watchdog) outcome = "watchdog";
+        else if (took >= std::chrono::seconds(1)) ++slow;
+        // A worker ended by the watchdog, or one that stopped (a crash, a refused call),
+        // fails the load as the program fails it: no fault to report, but the file is
+        // kept, for a reader that spins or dies is worth a look.
+        if (outcome == "watchdog" || outcome == "worker-stopped") {
+            const char* kind = outcome == "watchdog" ? "hang" : "stopped";
+            const QString kept = findings + QString("/%1-%2-%3.%4").arg(kind).arg(rngSeed).arg(runs + 1).arg(QString::fromStdString(seed.extension));
             QFile::remove(kept);
             QFile::copy(path, kept);
-            std::printf("HANG %s (a %s seed, %s)\n", qPrintable(kept), seed.format.c_str(), what.c_str());
+            std::printf("%s %s (a %s seed, %s)\n", outcome == "watchdog" ? "HANG" : "STOPPED", qPrintable(kept),
+                        seed.format.c_str(), what.c_str());
             std::fflush(stdout);
-        } else if (took >= std::chrono::seconds(1)) {
-            ++slow;
         }
 
         // After a success the worker is reaped on a thread of its own: give it a moment.
