@@ -23,8 +23,10 @@
 #include <malloc.h>
 #include <seccomp.h>
 #include <sys/mman.h>
+#include <sys/eventfd.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -118,11 +120,18 @@ Fault RequestedFault() {
 char gStartFolder[256];
 std::size_t gStartEnvironment = 0;
 pid_t gProgram = 0;
+// The kernel's one inode behind every event descriptor (and every other anonymous one).
+dev_t gAnonymousDevice = 0;
+ino_t gAnonymousInode = 0;
 
 void NoteStart() {
     gProgram = ::getppid();
     if (::getcwd(gStartFolder, sizeof gStartFolder) == nullptr) gStartFolder[0] = '\0';
     for (char** variable = environ; *variable != nullptr; ++variable) ++gStartEnvironment;
+    const int event = ::eventfd(0, EFD_CLOEXEC);
+    struct stat info {};
+    if (event >= 0 && ::fstat(event, &info) == 0) gAnonymousDevice = info.st_dev, gAnonymousInode = info.st_ino;
+    if (event >= 0) ::close(event);
 }
 
 const char* TryReading(const char* path) {
@@ -134,14 +143,108 @@ const char* TryReading(const char* path) {
     return got >= 0 ? "read" : "failed";
 }
 
+// The descriptors this process holds, as "0,1,2": each number up to the limit on open
+// files asked of the kernel (no folder can be listed once confined). The event
+// descriptors that the conversion threads wake on are left out: they lead nowhere.
+void ListDescriptors(char* list, std::size_t size) {
+    constexpr int kMostDescriptors = 1 << 20;
+    rlimit limit{};
+    const int highest = ::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < RLIM_INFINITY
+                            ? static_cast<int>(std::min<rlim_t>(limit.rlim_cur, kMostDescriptors))
+                            : kMostDescriptors;
+    std::size_t used = 0;
+    list[0] = '\0';
+    for (int fd = 0; fd < highest && used < size; ++fd) {
+        struct stat info {};
+        if (::fstat(fd, &info) != 0) continue;
+        if (info.st_dev == gAnonymousDevice && info.st_ino == gAnonymousInode) continue;
+        used += static_cast<std::size_t>(std::snprintf(list + used, size - used, used == 0 ? "%d" : ",%d", fd));
+    }
+}
+
 void Probe() {
     char memory[64];
     std::snprintf(memory, sizeof memory, "/proc/%d/mem", static_cast<int>(gProgram));
+    char descriptors[256];
+    ListDescriptors(descriptors, sizeof descriptors);
     char line[512];
-    const int used = std::snprintf(line, sizeof line, "probe private=%s memory=%s environment=%zu folder=%s\n",
+    const int used = std::snprintf(line, sizeof line,
+                                   "probe private=%s memory=%s environment=%zu folder=%s descriptors=%s\n",
                                    TryReading(std::strchr(gFaultArgument, ':') + 1), TryReading(memory),
-                                   gStartEnvironment, gStartFolder);
+                                   gStartEnvironment, gStartFolder, descriptors);
     WriteAll(STDERR_FILENO, line, static_cast<std::size_t>(std::min(used, int(sizeof line) - 1)));
+}
+
+// The calls a taken-over worker would make to get out, each attempted on request
+// ("forbidden:NAME", mkdir with the folder to make after a second colon). The filter
+// must stop or refuse each; a new process made all the same ends at once.
+long MakeFolder(const char* folder) { return ::mkdir(folder, 0700); }
+
+constexpr std::size_t kPageBytes = 4096;  // the smallest mapping there is
+
+long MapExecutable(const char*) {
+    const void* at = ::mmap(nullptr, kPageBytes, PROT_READ | PROT_EXEC, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    return at == MAP_FAILED ? -1 : 0;
+}
+
+long MakeExecutable(const char*) {
+    void* at = ::mmap(nullptr, kPageBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    return at == MAP_FAILED ? -1 : ::mprotect(at, kPageBytes, PROT_READ | PROT_EXEC);
+}
+
+long Child(long pid) {
+    if (pid == 0) ::_exit(0);
+    return pid;
+}
+
+long CloneProcess(const char*) { return Child(::syscall(SYS_clone, SIGCHLD, 0, 0, 0, 0)); }
+long Fork(const char*) { return Child(::syscall(SYS_fork)); }
+
+long VFork(const char*) {
+    const pid_t pid = ::vfork();
+    if (pid == 0) ::_exit(0);
+    return pid;
+}
+
+long Clone3(const char*) {
+    clone_args args{};
+    args.exit_signal = SIGCHLD;
+    return Child(::syscall(SYS_clone3, &args, sizeof args));
+}
+
+char* const kNoArguments[] = {nullptr};
+constexpr const char* kSomeProgram = "/bin/true";
+long Execute(const char*) { return ::execve(kSomeProgram, kNoArguments, kNoArguments); }
+long ExecuteAt(const char*) { return ::syscall(SYS_execveat, AT_FDCWD, kSomeProgram, kNoArguments, kNoArguments, 0); }
+long OpenSocket(const char*) { return ::socket(AF_INET, SOCK_STREAM, 0); }
+long SignalProgram(const char*) { return ::kill(gProgram, 0); }
+
+struct ForbiddenCall {
+    std::string_view name;
+    long (*attempt)(const char* argument);
+};
+constexpr ForbiddenCall kForbiddenCalls[] = {
+    {"mkdir", MakeFolder},    {"mmap", MapExecutable}, {"mprotect", MakeExecutable}, {"clone", CloneProcess},
+    {"fork", Fork},           {"vfork", VFork},        {"clone3", Clone3},           {"execve", Execute},
+    {"execveat", ExecuteAt},  {"socket", OpenSocket},  {"kill", SignalProgram},
+};
+
+// A call that returns is told with what it returned, and the worker ends.
+[[noreturn]] void AttemptForbidden() {
+    const std::string_view request(std::strchr(gFaultArgument, ':') + 1);
+    const std::string_view name = request.substr(0, request.find(':'));
+    const char* argument = name.size() < request.size() ? request.data() + name.size() + 1 : "";
+    for (const ForbiddenCall& call : kForbiddenCalls) {
+        if (call.name != name) continue;
+        const long result = call.attempt(argument);
+        const char* error = result < 0 ? ::strerrorname_np(errno) : nullptr;
+        char line[128];
+        const int used = std::snprintf(line, sizeof line, "vistrel-decoder: %.*s returned %ld (%s)\n",
+                                       static_cast<int>(name.size()), name.data(), result,
+                                       error != nullptr ? error : "no error");
+        WriteAll(STDERR_FILENO, line, static_cast<std::size_t>(std::min(used, int(sizeof line) - 1)));
+    }
+    ::_exit(0);
 }
 
 // Faults that replace the decode altogether, or come before it.
@@ -175,10 +278,7 @@ void Misbehave(Fault fault) {
         case Fault::Quit:
             ::_exit(0);
         case Fault::Forbidden:
-            // Making a folder (named after the colon) is never allowed once confined: the
-            // filter ends the process here.
-            (void)::mkdir(std::strchr(gFaultArgument, ':') + 1, 0700);
-            ::_exit(0);
+            AttemptForbidden();
     }
 }
 
@@ -552,7 +652,8 @@ void RunDecodeWorker(int argc, char** argv) {
     else if (argc != 1)
         ::_exit(2);
     const Fault fault = RequestedFault();
-    if (fault == Fault::Probe) NoteStart();  // what the worker was given, before it sets anything
+    // What the worker was given, before it sets anything.
+    if (fault == Fault::Probe || fault == Fault::Forbidden) NoteStart();
     // Threads and their allocator arenas count against the address-space limit, so
     // their number stays small whatever the machine (the pixels do not depend on it).
     ::mallopt(M_ARENA_MAX, kWorkerThreads);

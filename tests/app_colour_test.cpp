@@ -83,6 +83,18 @@ TEST(AppColour, TaggedBarsConvertNameTheirSpaceAndSwitchToStoredValuesAsTheRende
     ASSERT_EQ(RenderInstruments(out.path(), path, options).exitCode, 0);
     EXPECT_EQ(QImage(out.filePath(kLineScopeImage)).convertToFormat(QImage::Format_RGB32), InstrumentImage(*main->scopeWindow()));
     EXPECT_EQ(QImage(out.filePath(kVectorscopeImage)).convertToFormat(QImage::Format_RGB32), InstrumentImage(*main->vectorWindow()));
+    // A switch whose reload fails (the file is no picture any more) leaves the picture,
+    // its probe, and the choice it was read under as they were, and says so.
+    QFile broken(path);
+    ASSERT_TRUE(broken.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    broken.write("no longer a picture");
+    broken.close();
+    convert->trigger();
+    EXPECT_EQ(main->model().settings, settings);
+    EXPECT_TRUE(storedValues->isChecked() && !convert->isChecked());
+    EXPECT_EQ(status->text(), "Could not reload bars.png");
+    EXPECT_TRUE(main->model().loaded() && !main->model().picture().colourConverted);
+    EXPECT_TRUE(main->model().picture().probe.locked);
     // --colour takes convert or stored, and only with --render.
     const auto parsed = [](QStringList options) { return ParseCommandLine(QStringList{"vistrel", "--render", "o"} + options + QStringList{"p.png"}); };
     EXPECT_EQ(parsed({"--colour", "stored"}).settings.colour, ColourChoice::StoredValues);

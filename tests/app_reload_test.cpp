@@ -126,18 +126,30 @@ TEST_F(Reload, ARewrittenFileIsShownAfterThePauseWithEverythingTheUserSet) {
     EXPECT_TRUE(Ctl<QFileSystemWatcher>(*w, "FileWatcher")->files().contains(w->model().source().file));
 }
 
-TEST_F(Reload, AProbeOutsideTheNewPictureIsUnlocked) {
-    LoadPicture(view_testing::Gradient(120, 90));
-    Ctl<vistrel::PictureBox>(*w, "picImg")
-        ->onMouseDown(vistrel::kLeftButton, vistrel::kCtrlKey, 400.0f, 300.0f);  // the far corner
-    ASSERT_TRUE(w->model().picture().probe.locked);
-    Rewrite(Other(60, 90));
-    Invoke(*w, "tmrReload_Timer");
-    EXPECT_EQ(w->model().picture().pixels.width(), 60u);
-    EXPECT_FALSE(w->model().picture().probe.locked);
-    EXPECT_FALSE(Ctl<QScrollBar>(*w, "hscrCross")->isVisible());
-    EXPECT_TRUE(Ctl<QLabel>(*w, "lblPosn")->text().isEmpty());
-    EXPECT_TRUE(Ctl<QFrame>(*w, "fraChannels")->isEnabled());
+// A probe locked on the last column and row stays on that pixel while the new picture
+// has it, and is unlocked once the picture has lost its column, its row, or more.
+TEST_F(Reload, ALockedProbeOnTheLastPixelStaysExactlyWhileTheNewPictureHasIt) {
+    struct Case {
+        int width, height;
+        bool kept;
+    };
+    for (const Case c : {Case{120, 90, true}, Case{119, 90, false}, Case{120, 89, false}, Case{60, 90, false}}) {
+        SCOPED_TRACE(testing::Message() << c.width << " x " << c.height);
+        LoadPicture(view_testing::Gradient(120, 90));
+        w->LockProbeAt(119, 89);
+        ASSERT_TRUE(w->model().picture().probe.locked);
+        Rewrite(Other(c.width, c.height));
+        Invoke(*w, "tmrReload_Timer");
+        EXPECT_EQ(w->model().picture().pixels.width(), static_cast<std::size_t>(c.width));
+        EXPECT_EQ(w->model().picture().probe.locked, c.kept);
+        EXPECT_EQ(Ctl<QScrollBar>(*w, "hscrCross")->isVisible(), c.kept);
+        EXPECT_EQ(Ctl<QLabel>(*w, "lblPosn")->text(), c.kept ? "119 / 089" : "");
+        EXPECT_NE(Ctl<QFrame>(*w, "fraChannels")->isEnabled(), c.kept);
+        if (c.kept) {
+            EXPECT_EQ(w->model().picture().probe.column, 119);
+            EXPECT_EQ(w->model().picture().probe.row, 89);
+        }
+    }
 }
 
 TEST_F(Reload, AnUnreadableFileIsRetriedForTwoSecondsThenReportedWithoutAMessageBox) {

@@ -10,10 +10,13 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <cstdio>
 #include <random>
 #include <span>
+#include <string>
 #include <vector>
 
+#include "app/Stats.h"
 #include "kernels/korvex.h"
 #include "model/LevelStatistics.h"
 
@@ -97,6 +100,25 @@ TEST(AppStats, EachFileGetsTheSlowWaysLineAndAFailureLeavesTheOthersIntact) {
         EXPECT_EQ(run.lines[2], expected);
     }
 
+    // The probe on the last column and row reads that pixel; one past either reads
+    // nothing, whichever row or column it is on.
+    const std::pair<QPoint, bool> probes[] = {
+        {{kWidth - 1, kHeight - 1}, true}, {{kWidth - 1, 0}, true}, {{0, kHeight - 1}, true},
+        {{kWidth, 0}, false},              {{kWidth, kHeight - 2}, false},  {{0, kHeight}, false},
+        {{kWidth - 1, kHeight}, false},    {{kWidth, kHeight}, false},
+    };
+    for (const auto& [at, inside] : probes) {
+        SCOPED_TRACE(testing::Message() << "probe " << at.x() << "," << at.y());
+        const vistrel::StatsSettings settings{korvex::LumaStandard::Rec601, vistrel::ColourHandling::ConvertToSrgb, at};
+        const vistrel::FileStatistics measured = vistrel::MeasureFile(good, settings, 0);  // opaque: no background shows
+        ASSERT_TRUE(measured.loaded);
+        ASSERT_EQ(measured.readout.has_value(), inside);
+        EXPECT_EQ(vistrel::StatsLine(measured).contains("\"probe\": null"), !inside);
+        if (inside) {
+            EXPECT_EQ(qRgb(measured.readout->r, measured.readout->g, measured.readout->b), image.pixel(at));
+        }
+    }
+
     // With --render too: the line and both images.
     const QString folder = dir.filePath("scopes");
     const Outcome both = RunStats({good, "--render", folder});
@@ -104,6 +126,31 @@ TEST(AppStats, EachFileGetsTheSlowWaysLineAndAFailureLeavesTheOthersIntact) {
     EXPECT_EQ(both.lines.size(), 1u);
     EXPECT_TRUE(QFile::exists(QDir(folder).filePath("linescope.png")));
     EXPECT_TRUE(QFile::exists(QDir(folder).filePath("vectorscope.png")));
+}
+
+// Every mean a channel can have, 0.000 to 255.000, printed with three decimals as the
+// C library prints the same number: a field cut short shows where the decimals start
+// with a zero (0.050, 1.005, 0.001), which a picture's mean seldom hits.
+TEST(AppStats, EveryMeanPrintsWithItsThreeDecimals) {
+    vistrel::FileStatistics stats;
+    stats.file = "p.png";
+    stats.loaded = true;
+    constexpr std::uint64_t kHighestThousandths = 255000;
+    constexpr std::size_t kChannels = std::tuple_size_v<decltype(stats.levels.channels)>;
+    const QByteArray field = "\"mean\": ";
+    for (std::uint64_t first = 0; first <= kHighestThousandths; first += kChannels) {
+        for (std::size_t c = 0; c < kChannels; ++c) stats.levels.channels[c].meanThousandths = first + c;
+        const QByteArray line = vistrel::StatsLine(stats);
+        qsizetype at = 0;
+        for (std::uint64_t value = first; value < first + kChannels; ++value) {
+            at = line.indexOf(field, at);
+            ASSERT_GE(at, 0) << line.toStdString();
+            at += field.size();
+            char expected[16];
+            std::snprintf(expected, sizeof expected, "%.3f", static_cast<double>(value) / 1000.0);
+            ASSERT_EQ(line.mid(at, line.indexOf(',', at) - at).toStdString(), std::string(expected));
+        }
+    }
 }
 
 TEST(AppStats, BadOptionsExitTwoAndPrintNothing) {
