@@ -98,6 +98,14 @@ def bmp(width, height, bits=24, rows=None, compression=0, palette=b""):
     return b"BM" + le32(offset + len(pixels), 0, offset) + info + palette + pixels
 
 
+def bmp_palette_past_the_end():
+    """An 8-bit bitmap whose rows start right after its header, as its offset says, and
+    whose 256 colours would run from there past the file's end."""
+    rows = bytes(range(256))
+    info = le32(40, 16, 16) + le16(1, 8) + le32(0, len(rows), 2835, 2835, 256, 0)
+    return b"BM" + le32(54 + len(rows), 0, 54) + info + rows
+
+
 def gif(screen_w, screen_h, frame_w=1, frame_h=1):
     lzw = bytes([2, 2, 0x44, 0x01, 0])  # code size 2; clear, 0, end
     return (b"GIF89a" + le16(screen_w, screen_h) + bytes([0x80, 0, 0]) + bytes([0, 0, 0, 255, 255, 255])
@@ -187,6 +195,7 @@ FILES = {
     # Raster files cut short, or claiming what they do not hold.
     "bitmap-cut-in-its-rows.bmp": bmp(64, 48)[:54 + 64 * 3 * 20],
     "bitmap-cut-in-its-palette.bmp": bmp(16, 16, 8, palette=b"\x10\x20\x30\x00" * 256)[:54 + 400],
+    "bitmap-palette-past-the-end.bmp": bmp_palette_past_the_end(),
     "bitmap-rle-cut.bmp": bmp(64, 8, 8, rows=(b"\x40\x07\x00\x00" * 8 + b"\x00\x01")[:14], compression=1,
                               palette=b"\x10\x20\x30\x00" * 256),
     "bitmap-claims-largest-picture.bmp": bmp(32768, 32768, rows=b"\x7f" * 300),
