@@ -114,7 +114,7 @@ inline QByteArray Lzw(const std::vector<unsigned char>& indices, GifCodes kind =
 // The rows of a picture in the order an interlaced GIF stores them.
 inline std::vector<unsigned char> Interlaced(const std::vector<unsigned char>& indices, int width, int height) {
     std::vector<unsigned char> out;
-    for (const auto [first, step] : {std::pair{0, 8}, {4, 8}, {2, 4}, {1, 2}})
+    for (const auto& [first, step] : {std::pair{0, 8}, {4, 8}, {2, 4}, {1, 2}})
         for (int y = first; y < height; y += step)
             out.insert(out.end(), indices.begin() + std::ptrdiff_t(y) * width, indices.begin() + std::ptrdiff_t(y + 1) * width);
     return out;
