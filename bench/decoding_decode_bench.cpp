@@ -6,9 +6,11 @@
 #include <QImageWriter>
 
 #include "memory.h"
+#include "picture_bytes.h"
 #include "pictures.h"
 #include "decoding/ColourConvert.h"
 #include "decoding/Decode.h"
+#include "decoding/FileHeaders.h"
 
 namespace {
 
@@ -93,5 +95,40 @@ void BM_ConvertAdobeRgbToSrgb24MP(benchmark::State& state) {
     state.counters["ns_per_px"] = benchmark::Counter(double(pixels.size()), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert) ;
 }
 BENCHMARK(BM_ConvertAdobeRgbToSrgb24MP)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+
+// A 24-megapixel GIF of the photograph's red, four levels dithered by its texture,
+// LZW-compressed as encoders write it, written once in /tmp.
+const QString& Gif24MP() {
+    static const QString path = [] {
+        const QString file = "/tmp/vistrel_bench_24mp.gif";
+        if (QFile::exists(file)) return file;
+        picture_bytes::GifFrame frame;
+        frame.codes = picture_bytes::GifCodes::Lzw;
+        for (int y = 0; y < 4000; ++y)
+            for (int x = 0; x < 6000; ++x)
+                frame.indices.push_back(static_cast<unsigned char>((bench::Photo(x, y, 6000, 4000, 0) + (x * 7 + y * 3) % 64) / 80));
+        QFile out(file);
+        if (!out.open(QIODevice::WriteOnly) || out.write(picture_bytes::MakeGif(6000, 4000, {frame})) < 0)
+            qFatal("cannot write %s", qPrintable(file));
+        return file;
+    }();
+    return path;
+}
+
+void BM_BareQImageReaderGif24MP(benchmark::State& state) { BareDecode(state, Gif24MP(), 6000.0 * 4000.0); }
+BENCHMARK(BM_BareQImageReaderGif24MP)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
+
+// The check a GIF passes before Qt's reader decodes it: its first frame's codes followed
+// to count the pixels they give.
+void BM_GifFirstFrameWalk24MP(benchmark::State& state) {
+    QFile file(Gif24MP());
+    if (!file.open(QIODevice::ReadOnly)) state.SkipWithError("no picture");
+    const QByteArray bytes = file.readAll();
+    const vistrel::headers::Bytes span(reinterpret_cast<const unsigned char*>(bytes.constData()), std::size_t(bytes.size()));
+    for (auto _ : state)
+        if (!vistrel::headers::GifFirstFrameComplete(span)) state.SkipWithError("walk failed");
+    state.SetLabel(QString("%1 bytes").arg(bytes.size()).toStdString());
+}
+BENCHMARK(BM_GifFirstFrameWalk24MP)->Unit(benchmark::kMillisecond)->MinTime(1.0)->UseRealTime();
 
 }  // namespace

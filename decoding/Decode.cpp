@@ -221,7 +221,7 @@ DecodeResult DecodeBytes(PictureFile& file, ColorValue background, RowReceiver* 
     if ((format == "bmp" || format == "dib") && !headers::BmpHoldsItsRows(bytes))
         return Failure(DecodeError::Unreadable);
     if (format == "bmp") {
-        if (std::optional<DecodeResult> bmp = DecodeBmp(data, size, receiver, sink)) return std::move(*bmp);
+        if (std::optional<DecodeResult> bmp = DecodeBmp(data, size, background, receiver, sink)) return std::move(*bmp);
     }
     WatchedBytes* const watch = ReadsExactly(format) ? &buffer : nullptr;
 

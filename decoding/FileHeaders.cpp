@@ -1,6 +1,7 @@
 #include "decoding/FileHeaders.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cstring>
 #include <functional>
@@ -317,7 +318,140 @@ bool BoxesRunToTheEnd(Bytes file) {
     return end == file.size();
 }
 
-// Qt's reader takes a file cut off inside the first frame and returns what it got.
+namespace {
+
+// The LZW codes of a GIF image decoded as the reader decodes them (Qt's), counting the
+// pixels they give instead of keeping them: a code's string is known by its length
+// alone, which is remembered for each table entry once it has been followed. The reader
+// stops at an end code and at a code it cannot follow (one past the table, or a chain
+// of entries that never reaches a single index), and so does the count. Each code costs
+// a few steps: a whole file's entries are known as they are made.
+class LzwPixelCount {
+public:
+    static constexpr unsigned kLargestCodeSize = 12;  // the reader refuses a larger starting size
+    explicit LzwPixelCount(unsigned codeSize) : rootSize_(codeSize) { Restart(); }
+    // Takes the next bytes of the image's data; false once the codes have ended.
+    bool Take(const unsigned char* bytes, std::size_t count) {
+        for (std::size_t i = 0; i < count; ++i) {
+            accumulated_ |= std::uint32_t{bytes[i]} << bits_;
+            bits_ += 8;
+            while (bits_ >= codeBits_) {
+                const unsigned code = accumulated_ & ((1u << codeBits_) - 1);
+                accumulated_ >>= codeBits_;
+                bits_ -= codeBits_;
+                if (!Decode(code)) return false;
+            }
+        }
+        return true;
+    }
+    std::uint64_t pixels() const { return pixels_; }
+
+private:
+    static constexpr unsigned kTableSize = 1u << kLargestCodeSize;
+    void Restart() {
+        // Every remembered length belongs to the table before.
+        if (nextCode_ > clear() + 2) std::fill(length_.begin() + clear() + 2, length_.begin() + nextCode_, 0);
+        codeBits_ = rootSize_ + 1;
+        nextCode_ = clear() + 2;
+        growAt_ = 2 * clear();
+    }
+    unsigned clear() const { return 1u << rootSize_; }
+
+    bool Decode(unsigned code) {
+        if (code == clear()) {
+            if (!needFirst_) Restart();
+            needFirst_ = true;
+            return true;
+        }
+        if (code == clear() + 1) return false;  // the end code
+        if (needFirst_) {
+            previous_ = code;
+            needFirst_ = false;
+            ++pixels_;
+            return true;
+        }
+        const unsigned taken = code;
+        std::uint64_t given = 0;
+        if (code >= nextCode_) {  // the string of the code before, and its first index once more
+            given = 1;
+            code = previous_;
+        }
+        const unsigned length = Length(code);
+        if (length == 0) return false;
+        pixels_ += given + length;
+        if (nextCode_ < kTableSize) {
+            // The code before's string and one index more: its length is known at once
+            // whenever the code before was one the reader could follow, as in any whole file.
+            parent_[nextCode_] = static_cast<std::uint16_t>(previous_);
+            const unsigned before = previous_ < clear() + 2 ? 1 : previous_ < nextCode_ ? length_[previous_] : 0;
+            if (before != 0) Remember(nextCode_, before + 1);
+            ++nextCode_;
+            if (nextCode_ >= growAt_ && growAt_ < kTableSize) {
+                growAt_ *= 2;
+                ++codeBits_;
+            }
+        }
+        previous_ = taken;
+        return true;
+    }
+
+    void Remember(unsigned entry, unsigned length) { length_[entry] = static_cast<std::uint16_t>(length); }
+
+    // The indices the code's string gives, or 0 when the reader cannot follow it.
+    unsigned Length(unsigned code) {
+        const unsigned firstEntry = clear() + 2;
+        unsigned steps = 0;
+        for (; code >= firstEntry; code = parent_[code]) {
+            // Past the table, or round a loop longer than the table can hold without one.
+            if (code >= nextCode_ || steps == kTableSize) return 0;
+            if (length_[code] != 0) break;
+            path_[steps++] = static_cast<std::uint16_t>(code);
+        }
+        unsigned length = code >= firstEntry ? length_[code] : 1;
+        while (steps > 0) Remember(path_[--steps], ++length);
+        return length;
+    }
+
+    unsigned rootSize_;
+    unsigned codeBits_ = 0, nextCode_ = 0, growAt_ = 0;
+    unsigned previous_ = 0;
+    bool needFirst_ = true;
+    std::uint32_t accumulated_ = 0;
+    unsigned bits_ = 0;
+    std::uint64_t pixels_ = 0;
+    std::array<std::uint16_t, kTableSize> parent_{};
+    std::array<std::uint16_t, kTableSize> length_{};  // 0 while not known
+    std::array<std::uint16_t, kTableSize> path_{};
+};
+
+// How many of a frame's pixels its data must give for every pixel it puts on the canvas
+// to be set: up to the last one there, in the order the data holds them (an interlaced
+// frame's rows in their four passes). A canvas side of 0 is the frame's own, as the
+// reader takes it.
+std::uint64_t PixelsReachingTheCanvas(std::uint64_t left, std::uint64_t top, std::uint64_t width, std::uint64_t height,
+                                      std::uint64_t canvasWidth, std::uint64_t canvasHeight, bool interlaced) {
+    if (canvasWidth == 0) canvasWidth = left + width;
+    if (canvasHeight == 0) canvasHeight = top + height;
+    const std::uint64_t columns = left < canvasWidth ? std::min(width, canvasWidth - left) : 0;
+    const std::uint64_t rows = top < canvasHeight ? std::min(height, canvasHeight - top) : 0;
+    if (columns == 0 || rows == 0) return 0;
+    std::uint64_t lastRow = rows - 1;  // the last row on the canvas, counted in the data's order
+    if (interlaced) {
+        constexpr std::uint64_t kPasses[4][2] = {{0, 8}, {4, 8}, {2, 4}, {1, 2}};  // first row, step
+        std::uint64_t before = 0;
+        lastRow = 0;
+        for (const auto& [first, step] : kPasses) {
+            if (first < rows) lastRow = std::max(lastRow, before + (rows - 1 - first) / step);
+            if (first < height) before += (height - 1 - first) / step + 1;
+        }
+    }
+    return lastRow * width + columns;
+}
+
+}  // namespace
+
+// Qt's reader takes a file cut off inside the first frame, or whose codes end before its
+// pixels do, and returns what it got.
 bool GifFirstFrameComplete(Bytes file) {
     const unsigned char* data = file.data();
     const std::size_t size = file.size();
@@ -343,10 +477,23 @@ bool GifFirstFrameComplete(Bytes file) {
         } else if (introducer == 0x2C) {  // image: descriptor, local table, code size, data
             if (pos + 9 > size) return false;
             const unsigned char packed = data[pos + 8];
+            constexpr unsigned char kInterlaced = 0x40;
+            const std::uint64_t needed = PixelsReachingTheCanvas(
+                LittleEndian16(data + pos), LittleEndian16(data + pos + 2), LittleEndian16(data + pos + 4),
+                LittleEndian16(data + pos + 6), LittleEndian16(data + 6), LittleEndian16(data + 8), (packed & kInterlaced) != 0);
             pos += 9;
             skipTable(packed);
-            if (++pos > size) return false;
-            return skipSubBlocks();
+            if (pos >= size || data[pos] > LzwPixelCount::kLargestCodeSize) return false;
+            LzwPixelCount codes(data[pos++]);
+            bool going = true;
+            while (pos < size) {
+                const std::size_t length = data[pos++];
+                if (length == 0) return codes.pixels() >= needed;
+                if (length > size - pos) return false;
+                if (going && codes.pixels() < needed) going = codes.Take(data + pos, length);
+                pos += length;
+            }
+            return false;
         } else {
             return false;  // the trailer or anything else before any image
         }

@@ -42,7 +42,9 @@ ClaimedSize LargestClaimedSize(Bytes file);
 // file's start, end exactly where the file does (a file cut short ends inside one).
 bool BoxesRunToTheEnd(Bytes file);
 
-// GIF: true when the first image's data runs to its block terminator.
+// GIF: true when the first image's data runs to its block terminator and its LZW codes,
+// decoded as the reader decodes them (pixels counted, none kept), give every pixel the
+// image puts on the canvas; in time and memory bounded by the data's length.
 bool GifFirstFrameComplete(Bytes file);
 
 // BMP: false when the file is too short for the rows its header declares,

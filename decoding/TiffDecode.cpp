@@ -6,6 +6,7 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include <tiffio.h>
@@ -35,8 +36,8 @@ enum class Kind {
     Rgba16,
     Rgba16Premultiplied,
     Cmyk16,            // which libtiff's RGBA reader refuses: inks composed here, to 16-bit RGB
-    // Everything else libtiff's RGBA reader takes (CMYK, YCbCr and JPEG, separate planes,
-    // fewer than 8 bits, grey and alpha), read through that reader as Qt reads it.
+    // Everything else libtiff's RGBA reader takes (CMYK, YCbCr and JPEG, fewer than 8 bits,
+    // grey and alpha, in contiguous or separate planes), read through that reader as Qt reads it.
     Composed,
 };
 
@@ -136,12 +137,33 @@ int NoteError(TIFF*, void* user, const char*, const char*, va_list) {
 
 int IgnoreWarning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
 
+// libtiff's reader of the file's bytes through `source`, at its first page; nullptr when
+// libtiff cannot make sense of them.
+TIFF* OpenSource(Source& source) {
+    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+    if (options == nullptr) return nullptr;
+    TIFFOpenOptionsSetErrorHandlerExtR(options, NoteError, &source);
+    TIFFOpenOptionsSetWarningHandlerExtR(options, IgnoreWarning, &source);
+    // Not mapped ("m"): every byte libtiff takes, its directories' included, then comes
+    // through ReadSource, which notices a file cut short as Qt's reader does.
+    TIFF* const tiff = TIFFClientOpenExt("picture", "rm", &source, ReadSource, WriteNothing, SeekSource, CloseNothing,
+                                         SourceSize, MapSource, UnmapNothing, options);
+    TIFFOpenOptionsFree(options);
+    return tiff;
+}
+
+struct TiffCloser {
+    void operator()(TIFF* tiff) const { TIFFClose(tiff); }
+};
+using TiffHandle = std::unique_ptr<TIFF, TiffCloser>;
+
 struct Layout {
     Kind kind = Kind::Rgb8;
     int width = 0;
     int height = 0;
     std::size_t samples = 0;       // per pixel
-    std::size_t storedBytes = 0;   // per pixel, as stored
+    std::size_t storedBytes = 0;   // per pixel, its samples side by side
+    std::size_t planes = 1;        // separate planes: one a sample, each stored whole after the other
     bool tiled = false;
     std::uint32_t tileWidth = 0;
     std::uint32_t tileLength = 0;
@@ -181,6 +203,9 @@ std::optional<Kind> KindOf(std::uint16_t photometric, std::uint16_t inks, std::u
     }
 }
 
+// The bytes a pixel takes in each plane as stored: all of them when its samples lie side by side.
+std::size_t PlaneBytes(const Layout& layout) { return layout.storedBytes / layout.planes; }
+
 // The kind and layout of the first page, or nothing when this reader does not take it.
 std::optional<Layout> ReadLayout(TIFF* tiff) {
     std::uint32_t width = 0, height = 0;
@@ -205,8 +230,8 @@ std::optional<Layout> ReadLayout(TIFF* tiff) {
     std::uint16_t extraCount = 0;
     std::uint16_t* extra = nullptr;
     const bool gotExtra = TIFFGetField(tiff, TIFFTAG_EXTRASAMPLES, &extraCount, &extra) != 0;
-    const bool raw = (samples == 1 || planar == PLANARCONFIG_CONTIG) && compression != COMPRESSION_JPEG &&
-                     compression != COMPRESSION_OJPEG;
+    // Separate planes are read raw too, a row of each plane at a time, their samples put side by side.
+    const bool raw = compression != COMPRESSION_JPEG && compression != COMPRESSION_OJPEG;
     std::optional<Kind> kind = raw ? KindOf(photometric, inks, bits, samples, gotExtra, extraCount, extra) : std::nullopt;
     if (!kind) {
         // Qt reads the rest through libtiff's RGBA reader, but for the kinds it reads raw
@@ -225,6 +250,7 @@ std::optional<Layout> ReadLayout(TIFF* tiff) {
     layout.height = static_cast<int>(std::min<std::uint32_t>(height, kMaxPictureSide + 1));
     layout.samples = samples;
     layout.storedBytes = *kind == Kind::Rgb8 ? samples : StoredBytesPerPixel(*kind);
+    layout.planes = planar == PLANARCONFIG_SEPARATE ? samples : 1;
     if (*kind == Kind::Indexed8) {
         layout.colours.resize(256);
         if (photometric == PHOTOMETRIC_MINISWHITE) {
@@ -269,51 +295,111 @@ std::optional<Layout> ReadLayout(TIFF* tiff) {
         if (layout.tileWidth == 0 || layout.tileLength == 0 || layout.tileWidth % 16 != 0 ||
             layout.tileLength % 16 != 0 || layout.tileLength > kMaxPictureSide || layout.tileWidth > kMaxPictureSide ||
             TIFFTileSize64(tiff) > pictureBytes ||
-            static_cast<std::uint64_t>(TIFFTileRowSize64(tiff)) != std::uint64_t{layout.tileWidth} * layout.storedBytes)
+            static_cast<std::uint64_t>(TIFFTileRowSize64(tiff)) != std::uint64_t{layout.tileWidth} * PlaneBytes(layout))
             return std::nullopt;
-    } else if (static_cast<std::uint64_t>(TIFFScanlineSize64(tiff)) != std::uint64_t{width} * layout.storedBytes) {
+    } else if (static_cast<std::uint64_t>(TIFFScanlineSize64(tiff)) != std::uint64_t{width} * PlaneBytes(layout)) {
         return std::nullopt;
     }
     return layout;
 }
 
-// The rows of the first page, one at a time, as libtiff stores them.
+// One plane's samples put in their place among a row's interleaved samples: `count`
+// samples of `Sample`, the plane's `plane`th of `planes`.
+template <typename Sample>
+void PutPlane(const unsigned char* in, std::size_t count, std::size_t plane, std::size_t planes, unsigned char* out) {
+    for (std::size_t i = 0; i < count; ++i)
+        std::memcpy(out + (i * planes + plane) * sizeof(Sample), in + i * sizeof(Sample), sizeof(Sample));
+}
+
+void PutPlane(const unsigned char* in, std::size_t count, std::size_t sampleBytes, std::size_t plane, std::size_t planes,
+              unsigned char* out) {
+    if (sampleBytes == 2) PutPlane<std::uint16_t>(in, count, plane, planes, out);
+    else PutPlane<std::uint8_t>(in, count, plane, planes, out);
+}
+
+// The rows of the first page, one at a time, as libtiff stores them, with the samples
+// of separate planes put side by side. Strips of separate planes are read by a libtiff
+// reader for each plane, each going through its own plane's rows in order: libtiff
+// decodes a strip from its start whenever a read goes back or to another strip, so one
+// reader taking the planes in turn would decode each strip over and over, and reading
+// whole strips would hold a plane stored in one strip whole. Tiles are read a row of
+// tiles at a time, plane by plane.
 class RowSource {
 public:
-    RowSource(TIFF* tiff, const Layout& layout) : tiff_(tiff), layout_(layout) {}
+    RowSource(TIFF* tiff, const Layout& layout, const Source& source) : tiff_(tiff), layout_(layout), source_(source) {}
+    // False when a plane's reader cannot be opened.
     bool Prepare() {
-        if (!layout_.tiled) return true;
-        tile_.resize(static_cast<std::size_t>(TIFFTileSize64(tiff_)));
-        tileRows_.resize(std::size_t{layout_.tileLength} * RowBytes());
+        if (layout_.tiled) {
+            tile_.resize(static_cast<std::size_t>(TIFFTileSize64(tiff_)));
+            tileRows_.resize(std::size_t{layout_.tileLength} * RowBytes());
+            return true;
+        }
+        if (layout_.planes == 1) return true;
+        planeRow_.resize(std::size_t(layout_.width) * PlaneBytes(layout_));
+        for (std::size_t plane = 1; plane < layout_.planes; ++plane) {
+            auto reader = std::make_unique<PlaneReader>(PlaneReader{Source{source_.data, source_.size}, nullptr});
+            reader->tiff.reset(OpenSource(reader->source));
+            if (!reader->tiff || reader->source.ranOut) return false;
+            reader->source.failed = false;  // as the first reader's directory is taken
+            planeReaders_.push_back(std::move(reader));
+        }
         return true;
     }
     std::size_t RowBytes() const { return std::size_t(layout_.width) * layout_.storedBytes; }
+    // A read ran past the file's end or libtiff reported an error, in any plane's reader.
+    bool Failed() const {
+        if (source_.failed || source_.ranOut) return true;
+        for (const auto& reader : planeReaders_)
+            if (reader->source.failed || reader->source.ranOut) return true;
+        return false;
+    }
     // Row y (rows come in order) into the given buffer of RowBytes().
     bool Read(int y, unsigned char* row) {
-        if (!layout_.tiled) return TIFFReadScanline(tiff_, row, static_cast<std::uint32_t>(y), 0) >= 0;
         const auto uy = static_cast<std::uint32_t>(y);
-        if (uy % layout_.tileLength == 0 && !ReadTileRow(uy)) return false;
-        std::memcpy(row, tileRows_.data() + std::size_t{uy % layout_.tileLength} * RowBytes(), RowBytes());
+        if (layout_.tiled) {
+            if (uy % layout_.tileLength == 0 && !ReadTileRow(uy)) return false;
+            std::memcpy(row, tileRows_.data() + std::size_t{uy % layout_.tileLength} * RowBytes(), RowBytes());
+            return true;
+        }
+        if (layout_.planes == 1) return TIFFReadScanline(tiff_, row, uy, 0) >= 0;
+        const std::size_t sampleBytes = PlaneBytes(layout_);
+        for (std::size_t plane = 0; plane < layout_.planes; ++plane) {
+            TIFF* const reader = plane == 0 ? tiff_ : planeReaders_[plane - 1]->tiff.get();
+            if (TIFFReadScanline(reader, planeRow_.data(), uy, static_cast<std::uint16_t>(plane)) < 0) return false;
+            PutPlane(planeRow_.data(), std::size_t(layout_.width), sampleBytes, plane, layout_.planes, row);
+        }
         return true;
     }
 
 private:
     bool ReadTileRow(std::uint32_t top) {
-        const std::size_t tileRowBytes = std::size_t{layout_.tileWidth} * layout_.storedBytes;
+        const std::size_t pixelBytes = PlaneBytes(layout_);
+        const std::size_t tileRowBytes = std::size_t{layout_.tileWidth} * pixelBytes;
         const std::uint32_t rows = std::min<std::uint32_t>(layout_.tileLength, static_cast<std::uint32_t>(layout_.height) - top);
-        for (std::uint32_t x = 0; x < static_cast<std::uint32_t>(layout_.width); x += layout_.tileWidth) {
-            if (TIFFReadTile(tiff_, tile_.data(), x, top, 0, 0) < 0) return false;
-            const std::size_t offset = std::size_t{x} * layout_.storedBytes;
-            const std::size_t bytes = std::min(tileRowBytes, RowBytes() - offset);
-            for (std::uint32_t i = 0; i < rows; ++i)
-                std::memcpy(tileRows_.data() + std::size_t{i} * RowBytes() + offset, tile_.data() + std::size_t{i} * tileRowBytes,
-                            bytes);
-        }
+        const auto width = static_cast<std::uint32_t>(layout_.width);
+        for (std::size_t plane = 0; plane < layout_.planes; ++plane)
+            for (std::uint32_t x = 0; x < width; x += layout_.tileWidth) {
+                if (TIFFReadTile(tiff_, tile_.data(), x, top, 0, static_cast<std::uint16_t>(plane)) < 0) return false;
+                const std::size_t columns = std::min<std::size_t>(layout_.tileWidth, width - x);
+                for (std::uint32_t i = 0; i < rows; ++i) {
+                    unsigned char* const out = tileRows_.data() + std::size_t{i} * RowBytes() + std::size_t{x} * layout_.storedBytes;
+                    const unsigned char* const in = tile_.data() + std::size_t{i} * tileRowBytes;
+                    if (layout_.planes == 1) std::memcpy(out, in, columns * pixelBytes);
+                    else PutPlane(in, columns, pixelBytes, plane, layout_.planes, out);
+                }
+            }
         return true;
     }
 
+    struct PlaneReader {
+        Source source;
+        TiffHandle tiff;
+    };
     TIFF* tiff_;
     const Layout& layout_;
+    const Source& source_;
+    std::vector<std::unique_ptr<PlaneReader>> planeReaders_;  // for planes 1 .. planes - 1 in strips
+    std::vector<unsigned char> planeRow_;                     // a row of one plane
     std::vector<unsigned char> tile_;
     std::vector<unsigned char> tileRows_;  // a row of tiles, as whole picture rows
 };
@@ -371,8 +457,8 @@ Outcome DecodeRows(TIFF* tiff, const Layout& layout, const Source& source, Color
         std::min<std::size_t>(std::size_t(layout.height), sliceRows * std::max<std::size_t>(1, kBandPixels / (sliceRows * width)));
     if (!out.Start(layout.width, layout.height, static_cast<int>(bandRows)))
         return out.failure() == DecodeError::Cancelled ? Outcome::Stopped : Outcome::NoMemory;
-    RowSource rows(tiff, layout);
-    rows.Prepare();
+    RowSource rows(tiff, layout, source);
+    if (!rows.Prepare()) return Outcome::Failed;
 
     // Rgb8 goes straight to the surface's pixels; the rest through Qt's image of the
     // kind and the shared conversion, a slice at a time.
@@ -388,7 +474,7 @@ Outcome DecodeRows(TIFF* tiff, const Layout& layout, const Source& source, Color
         if (slice.isNull()) return Outcome::NoMemory;
         if (layout.kind == Kind::Indexed8) slice.setColorTable(layout.colours);
     }
-    const auto failed = [&] { return source.failed || source.ranOut; };
+    const auto failed = [&] { return rows.Failed(); };
     // 16-bit colours, converted at their full precision when they are converted at all.
     WideRows* const wide = layout.kind == Kind::Rgb16 || layout.kind == Kind::Rgba16 ||
                                    layout.kind == Kind::Rgba16Premultiplied
@@ -501,20 +587,9 @@ Outcome DecodeComposed(TIFF* tiff, const Layout& layout, const Source& source, C
 std::optional<DecodeResult> DecodeTiff(const unsigned char* data, std::size_t size, ColorValue background,
                                        RowReceiver* receiver, BandSink* sink) {
     Source source{data, size};
-    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
-    if (options == nullptr) return DecodeResult::Failed(DecodeError::OutOfMemory);
-    TIFFOpenOptionsSetErrorHandlerExtR(options, NoteError, &source);
-    TIFFOpenOptionsSetWarningHandlerExtR(options, IgnoreWarning, &source);
-    // Not mapped ("m"): every byte libtiff takes, its directories' included, then comes
-    // through ReadSource, which notices a file cut short as Qt's reader does.
-    TIFF* const tiff = TIFFClientOpenExt("picture", "rm", &source, ReadSource, WriteNothing, SeekSource, CloseNothing,
-                                         SourceSize, MapSource, UnmapNothing, options);
-    TIFFOpenOptionsFree(options);
-    if (tiff == nullptr) return std::nullopt;  // Qt's reader gives its own verdict
-    struct Closer {
-        TIFF* tiff;
-        ~Closer() { TIFFClose(tiff); }
-    } closer{tiff};
+    const TiffHandle handle(OpenSource(source));
+    if (!handle) return std::nullopt;  // Qt's reader gives its own verdict
+    TIFF* const tiff = handle.get();
 
     const std::optional<Layout> layout = ReadLayout(tiff);
     if (!layout) return std::nullopt;

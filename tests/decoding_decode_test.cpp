@@ -313,6 +313,22 @@ TEST_F(Decode, TruncatedGifIsRefused) {
         SCOPED_TRACE(cut);
         ExpectFailure(DecodePicture(write("cut.gif", gif.left(cut)), kBackground), DecodeError::Unreadable);
     }
+    // An 800 x 600 picture whose data keeps only its first tenth or half of sub-blocks, then
+    // ends as a whole file does: with the data's terminator and the trailer.
+    GifFrame photo;
+    photo.codes = GifCodes::Lzw;
+    for (int i = 0; i < 800 * 600; ++i) photo.indices.push_back(static_cast<unsigned char>((i % 800 / 50 + i / 800 / 40) % 4));
+    const QByteArray whole = MakeGif(800, 600, {photo});
+    const DecodeResult loaded = DecodePicture(write("photo.gif", whole), kBackground);
+    ASSERT_TRUE(loaded);
+    EXPECT_EQ(loaded.surface->pixel(799, 599), 0x00FF00u);  // the last pixel: index 1, green
+    std::vector<qsizetype> blocks;
+    for (qsizetype at = whole.indexOf(char(0x2C)) + 11; whole[at] != 0; at += qsizetype(uchar(whole[at])) + 1) blocks.push_back(at);
+    for (const std::size_t kept : {blocks.size() / 10, blocks.size() / 2}) {
+        SCOPED_TRACE(kept);
+        const QByteArray cut = whole.left(blocks[kept]) + QByteArray("\x00\x3B", 2);
+        ExpectFailure(DecodePicture(write("cut.gif", cut), kBackground), DecodeError::Unreadable);
+    }
 }
 
 // The size our own header walkers read, which sets the decoder's limits before any

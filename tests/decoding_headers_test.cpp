@@ -1,5 +1,6 @@
 // The metafile record walk that refuses what the metafile player mishandles,
-// over small record sequences built here.
+// over small record sequences built here; the bitmap rows and GIF codes checks at every
+// length of a file.
 
 #include <gtest/gtest.h>
 
@@ -9,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "decoding/Decode.h"
 #include "decoding/FileHeaders.h"
+#include "picture_bytes.h"
 
 using namespace vistrel::headers;
 
@@ -188,5 +191,79 @@ TEST(HeaderReaders, BitmapRowsAreCheckedAtEveryLengthWithoutReadingPastTheEnd) {
         const bool holds = BmpHoldsItsRows({part.data(), part.size()});
         // Cut inside the headers the reader refuses it; past them, only the whole file holds its rows.
         EXPECT_EQ(holds, cut < 34 || cut == bmp.size()) << cut;
+    }
+}
+
+// A GIF's first frame is whole when its codes give every pixel it puts on the canvas: LZW
+// codes as encoders write them (a clear when the table is full, or the table kept full),
+// interlaced, a frame past the canvas whose codes stop where the canvas does. Qt reads
+// each whole file to the pixels written; cut at every length (each length in a buffer of
+// its own) or with only its first sub-blocks kept before the terminator, it is whole only
+// once its codes are all there.
+TEST(HeaderReaders, GifFrameIsWholeOnlyWhenItsCodesGiveEveryPixelOnTheCanvas) {
+    using picture_bytes::GifCodes;
+    struct Case {
+        const char* name;
+        int width, height;  // the canvas
+        picture_bytes::GifFrame frame;
+        int given;          // pixels the codes give (the frame's, or fewer)
+        bool whole;
+    };
+    const auto indices = [](int width, int height, int given) {
+        std::vector<unsigned char> out;
+        for (int i = 0; i < given; ++i) {
+            const int x = i % width, y = i / width;
+            std::uint32_t noise = std::uint32_t(x) * 73856093u ^ std::uint32_t(y) * 19349663u;
+            noise = (noise ^ (noise >> 13)) * 0x5BD1E995u;
+            out.push_back(static_cast<unsigned char>(x < width / 3 ? (y / 4) % 4 : (noise >> 15) % 4));
+        }
+        (void)height;
+        return out;
+    };
+    std::vector<Case> cases = {
+        {"lzw", 61, 37, {indices(61, 37, 61 * 37), -1, GifCodes::Lzw}, 61 * 37, true},
+        {"lzw, the table full and cleared", 256, 160, {indices(256, 160, 256 * 160), -1, GifCodes::Lzw}, 256 * 160, true},
+        {"lzw, the table kept full", 256, 160, {indices(256, 160, 256 * 160), -1, GifCodes::LzwDeferredClear}, 256 * 160, true},
+        {"interlaced", 61, 37, {indices(61, 37, 61 * 37), -1, GifCodes::Lzw, true}, 61 * 37, true},
+        {"one by one", 30, 20, {indices(30, 20, 30 * 20)}, 30 * 20, true},
+        {"a pixel short", 61, 37, {indices(61, 37, 61 * 37 - 1), -1, GifCodes::Lzw}, 61 * 37 - 1, false},
+        {"past the canvas, codes to its last row on it", 40, 10, {indices(61, 37, 9 * 61 + 40), -1, GifCodes::Lzw, false, 61, 37},
+         9 * 61 + 40, true},
+        {"past the canvas, a pixel short of it", 40, 10, {indices(61, 37, 9 * 61 + 39), -1, GifCodes::Lzw, false, 61, 37},
+         9 * 61 + 39, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QByteArray gif = picture_bytes::MakeGif(c.width, c.height, {c.frame});
+        const auto* data = reinterpret_cast<const unsigned char*>(gif.constData());
+        ASSERT_EQ(GifFirstFrameComplete({data, std::size_t(gif.size())}), c.whole);
+        if (!c.whole) continue;
+        if (c.frame.width == 0) {
+            const vistrel::DecodeResult qt = vistrel::decode_detail::DecodeWithQtReader(gif, 0);
+            ASSERT_TRUE(qt);
+            const QRgb colours[] = {qRgb(255, 0, 0), qRgb(0, 255, 0), qRgb(0, 0, 255), qRgb(255, 255, 255)};
+            int wrong = 0;
+            for (int i = 0; i < c.given; ++i) wrong += qt.surface->image().pixel(i % c.width, i / c.width) != colours[c.frame.indices[std::size_t(i)]];
+            EXPECT_EQ(wrong, 0) << "the test's encoder";
+        }
+        // The data's sub-blocks, and where the terminator after them sits.
+        const std::size_t codeSize = std::size_t(gif.indexOf(char(0x2C))) + 10;
+        std::vector<std::size_t> blocks;
+        std::size_t at = codeSize + 1;
+        while (data[at] != 0) {
+            blocks.push_back(at);
+            at += std::size_t(data[at]) + 1;
+        }
+        const std::size_t terminator = at;
+        for (std::size_t cut = 0; cut <= std::size_t(gif.size()); ++cut) {
+            const std::vector<unsigned char> part(data, data + cut);
+            ASSERT_EQ(GifFirstFrameComplete({part.data(), part.size()}), cut > terminator) << cut;
+        }
+        for (std::size_t kept = 0; kept < blocks.size(); ++kept) {
+            std::vector<unsigned char> part(data, data + blocks[kept]);
+            part.push_back(0);
+            part.push_back(0x3B);
+            ASSERT_FALSE(GifFirstFrameComplete({part.data(), part.size()})) << kept << " of " << blocks.size() << " sub-blocks";
+        }
     }
 }

@@ -5,7 +5,9 @@
 #include <QByteArray>
 #include <QRgb>
 
+#include <algorithm>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 namespace picture_bytes {
@@ -28,27 +30,69 @@ inline void SetBe16(QByteArray& b, qsizetype at, unsigned v) {
 }
 
 // GIF with a four-entry colour table: 0 red, 1 green, 2 blue, 3 white.
-// Its LZW data is "uncompressed": a clear code before every two pixel codes,
-// so the code width stays at 3 bits and no string table is ever used.
+// How a frame's LZW data is written: OneByOne puts a clear code before every two pixel
+// codes, so that the code width stays at 3 bits and no string table is ever used; Lzw
+// compresses as encoders do (giflib's way: the codes widen as the table grows, and a
+// clear code once it holds 4095 codes); LzwDeferredClear lets the table fill to 4096
+// codes and then keeps it, the codes staying 12 bits wide.
+enum class GifCodes { OneByOne, Lzw, LzwDeferredClear };
+
 struct GifFrame {
     std::vector<unsigned char> indices;  // width x height, row by row
     int transparentIndex = -1;
+    GifCodes codes = GifCodes::OneByOne;
+    bool interlaced = false;             // the rows stored in the four passes
+    int width = 0, height = 0;           // the frame's own size when not the canvas's
 };
 
-inline QByteArray Lzw(const std::vector<unsigned char>& indices) {
-    constexpr unsigned kClear = 4, kEnd = 5, kBits = 3;
+inline QByteArray Lzw(const std::vector<unsigned char>& indices, GifCodes kind = GifCodes::OneByOne) {
+    constexpr unsigned kRootBits = 2, kClear = 1u << kRootBits, kEnd = kClear + 1, kTable = 4096;
     std::vector<unsigned> codes;
-    for (std::size_t i = 0; i < indices.size(); ++i) {
-        if (i % 2 == 0) codes.push_back(kClear);
-        codes.push_back(indices[i]);
+    std::vector<unsigned> widths;  // each code's width, as the decoder will read it
+    unsigned width = kRootBits + 1, next = kEnd + 1;
+    std::vector<int> table(std::size_t{kTable} * 4, -1);  // (prefix code, index) to its code
+    const auto putCode = [&](unsigned code) {
+        codes.push_back(code);
+        widths.push_back(width);
+        if (next >= (1u << width) && width < 12) ++width;
+    };
+    const auto restart = [&] {
+        width = kRootBits + 1;
+        next = kEnd + 1;
+        std::fill(table.begin(), table.end(), -1);
+    };
+    if (kind == GifCodes::OneByOne) {
+        for (std::size_t i = 0; i < indices.size(); ++i) {
+            if (i % 2 == 0) codes.push_back(kClear), widths.push_back(3);
+            codes.push_back(indices[i]), widths.push_back(3);
+        }
+    } else if (!indices.empty()) {
+        putCode(kClear);
+        unsigned prefix = indices[0];
+        for (std::size_t i = 1; i < indices.size(); ++i) {
+            int& known = table[std::size_t{prefix} * 4 + indices[i]];
+            if (known >= 0) {
+                prefix = unsigned(known);
+                continue;
+            }
+            putCode(prefix);
+            if (kind == GifCodes::Lzw && next >= kTable - 1) {
+                putCode(kClear);
+                restart();
+            } else if (next < kTable) {
+                known = int(next++);
+            }
+            prefix = indices[i];
+        }
+        putCode(prefix);
     }
-    codes.push_back(kEnd);
+    codes.push_back(kEnd), widths.push_back(kind == GifCodes::OneByOne ? 3 : width);
     QByteArray packed;
     std::uint32_t acc = 0;
     unsigned bits = 0;
-    for (unsigned code : codes) {
-        acc |= code << bits;
-        bits += kBits;
+    for (std::size_t i = 0; i < codes.size(); ++i) {
+        acc |= codes[i] << bits;
+        bits += widths[i];
         while (bits >= 8) {
             packed.append(char(acc & 0xFF));
             acc >>= 8;
@@ -57,13 +101,22 @@ inline QByteArray Lzw(const std::vector<unsigned char>& indices) {
     }
     if (bits) packed.append(char(acc & 0xFF));
     QByteArray out;
-    out.append(char(2));  // minimum code size
+    out.append(char(kRootBits));  // minimum code size
     for (qsizetype at = 0; at < packed.size(); at += 255) {
         const QByteArray block = packed.mid(at, 255);
         out.append(char(block.size()));
         out.append(block);
     }
     out.append(char(0));
+    return out;
+}
+
+// The rows of a picture in the order an interlaced GIF stores them.
+inline std::vector<unsigned char> Interlaced(const std::vector<unsigned char>& indices, int width, int height) {
+    std::vector<unsigned char> out;
+    for (const auto& [first, step] : {std::pair{0, 8}, {4, 8}, {2, 4}, {1, 2}})
+        for (int y = first; y < height; y += step)
+            out.insert(out.end(), indices.begin() + std::ptrdiff_t(y) * width, indices.begin() + std::ptrdiff_t(y + 1) * width);
     return out;
 }
 
@@ -83,12 +136,13 @@ inline QByteArray MakeGif(int width, int height, const std::vector<GifFrame>& fr
         b.append(char(f.transparentIndex >= 0 ? f.transparentIndex : 0));
         b.append(char(0));
         b.append(char(0x2C));
+        const int frameWidth = f.width > 0 ? f.width : width, frameHeight = f.height > 0 ? f.height : height;
         PutLe16(b, 0);
         PutLe16(b, 0);
-        PutLe16(b, width);
-        PutLe16(b, height);
-        b.append(char(0));
-        b.append(Lzw(f.indices));
+        PutLe16(b, frameWidth);
+        PutLe16(b, frameHeight);
+        b.append(char(f.interlaced ? 0x40 : 0));
+        b.append(Lzw(f.interlaced ? Interlaced(f.indices, frameWidth, frameHeight) : f.indices, f.codes));
     }
     b.append(char(0x3B));
     return b;

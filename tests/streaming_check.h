@@ -73,11 +73,10 @@ public:
     int next = 0;
 };
 
-// The file decodes to Qt's pixels every way the program decodes it, a large one that
-// streams in many bands; its first half fails, and so does all of it but the last byte.
-inline void ExpectSameAsQt(const QByteArray& bytes, ColorValue background, const QTemporaryDir& dir, bool inWorker,
-                           bool streams = true) {
-    const QImage expected = QtPath(bytes, background);
+// The file decodes to the expected pixels every way the program decodes it, a large one
+// that streams in many bands; its first half fails, and so does all of it but the last byte.
+inline void ExpectDecodesTo(const QByteArray& bytes, const QImage& expected, ColorValue background,
+                            const QTemporaryDir& dir, bool inWorker, bool streams = true) {
     ASSERT_FALSE(expected.isNull());
     {
         Recorder recorder(expected);
@@ -122,6 +121,12 @@ inline void ExpectSameAsQt(const QByteArray& bytes, ColorValue background, const
         EXPECT_EQ(short_.error, DecodeError::Unreadable) << "cut to " << cut;
         EXPECT_EQ(recorder.starts, recorder.drops);
     }
+}
+
+// The file decodes to Qt's pixels every way the program decodes it (ExpectDecodesTo).
+inline void ExpectSameAsQt(const QByteArray& bytes, ColorValue background, const QTemporaryDir& dir, bool inWorker,
+                           bool streams = true) {
+    ExpectDecodesTo(bytes, QtPath(bytes, background), background, dir, inWorker, streams);
 }
 
 }  // namespace streaming_check

@@ -98,10 +98,50 @@ def bmp(width, height, bits=24, rows=None, compression=0, palette=b""):
     return b"BM" + le32(offset + len(pixels), 0, offset) + info + palette + pixels
 
 
-def gif(screen_w, screen_h, frame_w=1, frame_h=1):
-    lzw = bytes([2, 2, 0x44, 0x01, 0])  # code size 2; clear, 0, end
+def bmp_palette_past_the_end():
+    """An 8-bit bitmap whose rows start right after its header, as its offset says, and
+    whose 256 colours would run from there past the file's end."""
+    rows = bytes(range(256))
+    info = le32(40, 16, 16) + le16(1, 8) + le32(0, len(rows), 2835, 2835, 256, 0)
+    return b"BM" + le32(54 + len(rows), 0, 54) + info + rows
+
+
+def lzw(pixels):
+    """GIF image data giving `pixels` pixels of index 0, LZW-compressed as encoders write it."""
+    clear, end = 4, 5  # code size 2
+    width, following, table, codes = 3, 6, {}, []
+
+    def put(code):
+        nonlocal width
+        codes.append((code, width))
+        if following >= 1 << width and width < 12:
+            width += 1
+
+    put(clear)
+    prefix = 0
+    for _ in range(pixels - 1):
+        if (prefix, 0) in table:
+            prefix = table[(prefix, 0)]
+            continue
+        put(prefix)
+        assert following < 4095, "no clear code is written"
+        table[(prefix, 0)] = following
+        following += 1
+        prefix = 0
+    put(prefix)
+    codes.append((end, width))
+    value = bits = 0
+    for code, size in codes:
+        value |= code << bits
+        bits += size
+    packed = value.to_bytes((bits + 7) // 8, "little")
+    blocks = b"".join(bytes([len(packed[i:i + 255])]) + packed[i:i + 255] for i in range(0, len(packed), 255))
+    return bytes([2]) + blocks + b"\0"
+
+
+def gif(screen_w, screen_h, frame_w=1, frame_h=1, pixels=1):
     return (b"GIF89a" + le16(screen_w, screen_h) + bytes([0x80, 0, 0]) + bytes([0, 0, 0, 255, 255, 255])
-            + b"\x2C" + le16(0, 0, frame_w, frame_h) + b"\0" + lzw + b"\x3B")
+            + b"\x2C" + le16(0, 0, frame_w, frame_h) + b"\0" + lzw(pixels) + b"\x3B")
 
 
 def icon(entries, declared=None, images=None):
@@ -187,13 +227,15 @@ FILES = {
     # Raster files cut short, or claiming what they do not hold.
     "bitmap-cut-in-its-rows.bmp": bmp(64, 48)[:54 + 64 * 3 * 20],
     "bitmap-cut-in-its-palette.bmp": bmp(16, 16, 8, palette=b"\x10\x20\x30\x00" * 256)[:54 + 400],
+    "bitmap-palette-past-the-end.bmp": bmp_palette_past_the_end(),
     "bitmap-rle-cut.bmp": bmp(64, 8, 8, rows=(b"\x40\x07\x00\x00" * 8 + b"\x00\x01")[:14], compression=1,
                               palette=b"\x10\x20\x30\x00" * 256),
     "bitmap-claims-largest-picture.bmp": bmp(32768, 32768, rows=b"\x7f" * 300),
     "bitmap-claims-too-large.bmp": bmp(40000, 40000, rows=b"\x7f" * 300),
     "palette-tiff-cut-in-its-colours.tiff": tiff_palette(40, 30)[:8 + 1200 + 2 + 120 + 4 + 600],
     "gif-claims-huge-canvas.gif": gif(65535, 65535),
-    "gif-frame-past-its-canvas.gif": gif(4, 4, 30000, 30000),
+    # Its codes give the frame's pixels up to the last on the canvas, and no further.
+    "gif-frame-past-its-canvas.gif": gif(4, 4, 30000, 30000, pixels=3 * 30000 + 4),
     "gif-canvas-32768-square.gif": gif(32768, 32768),
     "icon-claims-65535-entries.ico": icon([(16, 40 + 16 * 16 * 4 + 64, 22)], declared=65535, images=icon_image(16)),
     "icon-directory-points-past-the-end.ico": icon([(16, 1128, 0x7FFFFFF0), (32, 0xFFFFFF, 38)],
