@@ -525,11 +525,11 @@ public:
         auto converter = std::make_unique<GreyConverter>(std::move(transform));
         // The same test as for RGB: every level within a quarter of one of where it was.
         constexpr double kSameLevel = 0.25;
-        const std::vector<float> levels = converter->Levels(kLevels);
+        const std::vector<float> rgb = converter->Levels(kLevels);
         bool same = true;
         for (std::size_t v = 0; v < kLevels; ++v) {
-            same = same && std::abs(levels[v] * 255 - double(v)) <= kSameLevel;
-            converter->table_[v] = Entry(levels, v);
+            for (std::size_t k = 0; k < 3; ++k) same = same && std::abs(rgb[3 * v + k] * 255 - double(v)) <= kSameLevel;
+            converter->table_[v] = Entry(rgb, v);
         }
         if (same) {
             srgb = true;

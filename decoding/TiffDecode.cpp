@@ -406,7 +406,7 @@ Outcome DecodeRows(TIFF* tiff, const Layout& layout, const Source& source, Color
     }
     const auto failed = [&] { return source.failed || source.ranOut; };
     // 16-bit colours, converted at their full precision when they are converted at all.
-    WideRows* const wide = layout.kind == Kind::Rgb16 || layout.kind == Kind::Rgba16 ||
+    WideRows* const wide = layout.kind == Kind::Rgb16 || layout.kind == Kind::Rgba16 || layout.kind == Kind::Grey16 ||
                                    layout.kind == Kind::Rgba16Premultiplied || (layout.kind == Kind::Cmyk16 && inks)
                                ? out.TakeWideRows()
                                : nullptr;
