@@ -137,7 +137,9 @@ TEST(DecodeWideColour, SixteenBitAlphaIsLaidOverTheBackgroundBeforeConverting) {
                     theirs |= std::uint32_t(std::nearbyint(std::clamp(exact[3 * std::size_t(block) + k], 0.0, 1.0) * 255)) << (16 - 8 * k);
                 const QRgb got = result.surface->image().pixel(block * kBlock + kBlock / 2, kBlock / 2);
                 EXPECT_LE(Furthest(got, theirs), 1) << block;
-                if (block == 0 && background == 0xFFFFFFu) EXPECT_EQ(got & 0xFFFFFFu, 0xFFFFFFu);
+                if (block == 0 && background == 0xFFFFFFu) {
+                    EXPECT_EQ(got & 0xFFFFFFu, 0xFFFFFFu);
+                }
             }
         }
     }
