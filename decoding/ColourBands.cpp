@@ -21,10 +21,10 @@ constexpr std::size_t kPixelsPerThread = std::size_t{64} * 1024;
 }  // namespace
 
 PictureColour PictureColourOf(std::span<const unsigned char> file) {
-    const colour::SourceColour source = colour::SourceColourOf(colourtags::ReadFileColour(file));
+    const colourtags::FileColour tags = colourtags::ReadFileColour(file);
+    const colour::SourceColour source = colour::SourceColourOf(tags);
     PictureColour meant;
-    if (source.profile.empty()) return meant;
-    meant.converter = colour::Converter::Cached(source.profile);
+    meant.converter = colour::ConverterFor(source, tags.samples);
     if (meant.converter) meant.name = QString::fromStdString(source.name);
     return meant;
 }
@@ -89,7 +89,7 @@ bool ColourBands::PictureStarted(Surface& picture) {
 }
 
 bool ColourBands::RowsReady(int rows) {
-    if (wide_) return receiver_ == nullptr || receiver_->RowsReady(rows);
+    if (wide_ || !converted()) return receiver_ == nullptr || receiver_->RowsReady(rows);
     if (rows <= convertedRows_) return receiver_ == nullptr || receiver_->RowsReady(rows);
     QImage& image = picture_->image();
     Q_ASSERT(image.format() == QImage::Format_RGB32 && std::size_t(image.bytesPerLine()) == width_ * 4);
@@ -126,7 +126,7 @@ uchar* ColourBands::Destination(int first, int count) {
 }
 
 bool ColourBands::Put(int first, int count, const uchar* rows) {
-    if (wide_) return sink_ == nullptr || sink_->Put(first, count, rows);
+    if (wide_ || !converted()) return sink_ == nullptr || sink_->Put(first, count, rows);
     if (rows != destination_ || destination_ == nullptr || first + count == height_) {
         // The decoder's own band buffer, which it fills again next, or the last band:
         // converted now, split over the pool.
@@ -151,8 +151,18 @@ bool ColourBands::Put(int first, int count, const uchar* rows) {
 }
 
 WideRows* ColourBands::TakeWideRows() {
+    if (!converted()) return nullptr;  // CMYK composed by the reader: nothing to convert
     wide_ = true;
     return this;
+}
+
+bool ColourBands::TakeInks() {
+    inks_ = converter_->input() == colourtags::SampleKind::Cmyk;
+    return inks_;
+}
+
+void ColourBands::ConvertInks(const std::uint16_t* cmyk, std::uint32_t* out, std::size_t count) {
+    wideClipped_ += converter_->ConvertInks16(cmyk, out, count);
 }
 
 void ColourBands::Convert(const std::uint16_t* rgba, std::uint32_t* out, std::size_t count, std::uint32_t background) {

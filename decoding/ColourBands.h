@@ -42,6 +42,9 @@ public:
 
     // Pixels that left sRGB's gamut and were clipped, so far.
     std::uint64_t outOfGamut() const { return outOfGamut_ + wideClipped_.load(); }
+    // False when the conversion takes inks and the reader composed them itself (a kind of
+    // CMYK it does not hand over raw): its rows then pass as they are.
+    bool converted() const { return converter_->input() != colourtags::SampleKind::Cmyk || inks_; }
 
     bool PictureStarted(Surface& picture) override;
     bool RowsReady(int rows) override;
@@ -53,9 +56,11 @@ public:
     // A reader of wide samples converts them itself through this; the bands it reports
     // are then passed on as they are.
     WideRows* TakeWideRows() override;
+    bool TakeInks() override;
 
 private:
     void Convert(const std::uint16_t* rgba, std::uint32_t* out, std::size_t count, std::uint32_t background) override;
+    void ConvertInks(const std::uint16_t* cmyk, std::uint32_t* out, std::size_t count) override;
 
 private:
     // A band being converted: rows first .. first + count - 1 at `pixels`.
@@ -75,6 +80,7 @@ private:
     std::uint64_t outOfGamut_ = 0;
     std::atomic<std::uint64_t> wideClipped_{0};  // from the wide rows a reader converted
     bool wide_ = false;  // a reader converts the rows itself
+    bool inks_ = false;  // the reader hands inks
     Surface* picture_ = nullptr;
     int convertedRows_ = 0;
     std::size_t width_ = 0;

@@ -1,5 +1,6 @@
 #include "decoding/ColourTags.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -131,6 +132,22 @@ std::vector<unsigned char> JpegIccProfile(Bytes file) {
     return profile;
 }
 
+SampleKind JpegSamples(Bytes file) {
+    SampleKind samples = SampleKind::Unknown;
+    WalkJpegSegments(file, [&](unsigned char marker, Bytes payload) {
+        // Start of frame: every SOFn but DHT (C4), JPG (C8) and DAC (CC), which share the range.
+        const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+        if (!frame || samples != SampleKind::Unknown || payload.size() < 6) return;
+        switch (payload[5]) {  // after the precision, the height and the width
+            case 1: samples = SampleKind::Grey; break;
+            case 3: samples = SampleKind::Rgb; break;
+            case 4: samples = SampleKind::Cmyk; break;
+            default: break;
+        }
+    });
+    return samples;
+}
+
 bool JpegExifAdobeRgb(Bytes file) {
     constexpr std::uint32_t kExifDirectoryTag = 0x8769, kColorSpaceTag = 0xA001, kInteropDirectoryTag = 0xA005;
     constexpr std::uint32_t kInteropIndexTag = 0x0001;
@@ -158,6 +175,13 @@ bool JpegExifAdobeRgb(Bytes file) {
 FileColour PngColour(Bytes file) {
     FileColour colour;
     if (!StartsWith(file, "\x89PNG\r\n\x1a\n", 8)) return colour;
+    // IHDR first: its colour type, after the width, height and depth.
+    constexpr std::size_t kColourType = 8 + 8 + 9;
+    if (file.size() > kColourType && std::memcmp(file.data() + 12, "IHDR", 4) == 0) {
+        const unsigned char type = file[kColourType];
+        colour.samples = type == 0 || type == 4 ? SampleKind::Grey : type == 2 || type == 3 || type == 6 ? SampleKind::Rgb
+                                                                                                         : SampleKind::Unknown;
+    }
     std::size_t pos = 8;
     while (file.size() - pos >= 12) {
         const std::size_t length = Big32(file.data() + pos);
@@ -202,6 +226,33 @@ std::vector<unsigned char> TiffIccProfile(Bytes file) {
     return {tiff.data() + offset, tiff.data() + offset + count};
 }
 
+SampleKind TiffSamples(Bytes file) {
+    constexpr std::uint32_t kPhotometricTag = 262, kSamplesTag = 277, kInkSetTag = 332, kExtraSamplesTag = 338;
+    constexpr std::uint32_t kShort = 3, kLong = 4;
+    constexpr std::uint32_t kInkSetCmyk = 1;
+    const Tiff tiff(file);
+    if (!tiff.ok()) return SampleKind::Unknown;
+    const std::size_t directory = tiff.FirstDirectory();
+    // A tag's single value, or its count (ExtraSamples'), or `absent`.
+    const auto value = [&](std::uint32_t tag, std::uint32_t absent, bool count = false) -> std::uint32_t {
+        const std::optional<std::size_t> at = tiff.Find(directory, tag);
+        if (!at) return absent;
+        if (count) return tiff.U32(*at + 4);
+        const std::uint32_t type = tiff.U16(*at + 2);
+        return type == kShort ? tiff.U16(*at + 8) : type == kLong ? tiff.U32(*at + 8) : absent;
+    };
+    constexpr std::uint32_t kAbsent = 0xFFFFFFFF;
+    switch (value(kPhotometricTag, kAbsent)) {
+        case 0: case 1: return SampleKind::Grey;        // white or black at zero
+        case 2: case 3: case 6: return SampleKind::Rgb;  // RGB, a palette, YCbCr
+        case 5: {                                        // separated: inks
+            const std::uint32_t inks = value(kSamplesTag, 1) - std::min(value(kSamplesTag, 1), value(kExtraSamplesTag, 0, true));
+            return value(kInkSetTag, kInkSetCmyk) == kInkSetCmyk && inks == 4 ? SampleKind::Cmyk : SampleKind::Unknown;
+        }
+        default: return SampleKind::Unknown;
+    }
+}
+
 std::vector<unsigned char> WebpIccProfile(Bytes file) {
     if (file.size() < 12 || !StartsWith(file, "RIFF", 4) || std::memcmp(file.data() + 8, "WEBP", 4) != 0) return {};
     std::size_t pos = 12;
@@ -227,12 +278,15 @@ FileColour ReadFileColour(Bytes file) {
     if (file.size() >= 2 && file[0] == 0xFF && file[1] == 0xD8) {
         colour.profile = JpegIccProfile(file);
         colour.exifAdobeRgb = colour.profile.empty() && JpegExifAdobeRgb(file);
+        colour.samples = JpegSamples(file);
     } else if (StartsWith(file, "\x89PNG", 4)) {
         colour = PngColour(file);
     } else if (StartsWith(file, "II*\0", 4) || StartsWith(file, "MM\0*", 4)) {
         colour.profile = TiffIccProfile(file);
+        colour.samples = TiffSamples(file);
     } else if (StartsWith(file, "RIFF", 4)) {
         colour.profile = WebpIccProfile(file);
+        colour.samples = SampleKind::Rgb;
     }
     return colour;
 }

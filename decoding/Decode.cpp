@@ -311,6 +311,9 @@ DecodeResult DecodePictureBytes(PictureFile file, ColorValue background, RowRece
         // Every row reaches the caller through the conversion, even with no receiver.
         ColourBands bands(meant.converter, receiver, sink);
         DecodeResult result = DecodeBytes(file, background, &bands, sink != nullptr ? &bands : nullptr, colour);
+        // A CMYK picture whose reader composed its inks itself is shown as composed, and
+        // says nothing of a space it was not converted from.
+        if (!bands.converted()) return result;
         result.colourSpace = meant.name;
         result.colourConverted = true;
         result.hdrToneMapped = NamesHdrSignal(meant.name);

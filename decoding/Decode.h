@@ -114,8 +114,9 @@ public:
         (void)count;
         return nullptr;
     }
-    // As RowReceiver::TakeWideRows, before Start.
+    // As RowReceiver::TakeWideRows and TakeInks, before the first row.
     virtual WideRows* TakeWideRows() { return nullptr; }
+    virtual bool TakeInks() { return false; }
 };
 // What DecodePicture gives for a file read by ReadPictureFile. A picture that streams
 // goes to the sink, when one is given, and the result then holds a null surface; the

@@ -76,10 +76,11 @@ DecodeResult DeliverDecodedRows(const DecodedPlane& plane, ColorValue background
     colourtags::FileColour tags;
     tags.profile = colour.profile;
     tags.cicp = colour.cicp;
+    tags.gamma = colour.gamma;
+    tags.chromaticities = colour.chromaticities;
     const colour::SourceColour source = colour::SourceColourOf(tags);
-    // No conversion (and no name) where the profile means sRGB after all.
-    const std::shared_ptr<const colour::Converter> converter =
-        source.profile.empty() ? nullptr : colour::Converter::Cached(source.profile);
+    // No conversion (and no name) where the profile means sRGB after all, or does not fit.
+    const std::shared_ptr<const colour::Converter> converter = colour::ConverterFor(source, colour.samples);
     std::optional<ColourBands> bands;
     // Deep samples (more than 8 bits) are converted at their full precision, a row at a
     // time, and rounded to 8 bits once; 8-bit rows go band by band through ColourBands.

@@ -3,6 +3,7 @@
 // on band by band as the other readers' opaque pixels, in the colours its tags mean.
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <vector>
 
@@ -24,11 +25,16 @@ struct DecodedPlane {
     int bits = 8;
 };
 
-// What colours the library says the samples mean: an ICC profile, or H.273's code points
-// for primaries and transfer (the matrix is the library's business, the samples are RGB).
+// What colours the library says the samples mean: an ICC profile, H.273's code points
+// for primaries and transfer (the matrix is the library's business, the samples are RGB),
+// or a bare gamma with the primaries when they are not sRGB's; and whether the picture
+// is grey (handed over as RGB), whose profile must then be grey.
 struct LibraryColour {
     std::vector<unsigned char> profile;
     std::optional<colourtags::Cicp> cicp;
+    std::optional<std::uint32_t> gamma;  // in units of 1 / 100000, as PNG's gAMA
+    std::optional<colourtags::Chromaticities> chromaticities;
+    colourtags::SampleKind samples = colourtags::SampleKind::Unknown;
 };
 
 namespace decoded_rows {

@@ -56,6 +56,13 @@ struct DecodeState {
     int orientation = 1;
 };
 
+// CMYK JPEGs store their inks inverted (255 no ink), as Adobe's programs write them and
+// as browsers and Qt read every CMYK JPEG, whether its Adobe marker is there or not
+// (libjpeg writes one with every CMYK file it makes): turned into inks (0 no ink).
+void InvertInks(std::uint32_t* pixels, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) pixels[i] = ~pixels[i];
+}
+
 // Everything libjpeg does happens here, so that its error exit lands in a frame that owns
 // no objects of its own. False on any error; the state says which.
 bool RunDecoder(DecodeState& s, const unsigned char* data, std::size_t size) {
@@ -69,7 +76,10 @@ bool RunDecoder(DecodeState& s, const unsigned char* data, std::size_t size) {
     jpeg_mem_src(&info, data, static_cast<unsigned long>(size));
     jpeg_save_markers(&info, kExifMarker, 0xFFFF);
     jpeg_read_header(&info, TRUE);
-    if (info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK) {
+    // Inks go to a receiver whose conversion takes them (the picture's own CMYK profile's);
+    // for the rest Qt's reader composes them, as it always did.
+    const bool inks = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
+    if (inks && !(s.sink != nullptr ? s.sink->TakeInks() : s.receiver != nullptr && s.receiver->TakeInks())) {
         s.declined = true;
         return false;
     }
@@ -82,7 +92,7 @@ bool RunDecoder(DecodeState& s, const unsigned char* data, std::size_t size) {
             break;
         }
 
-    info.out_color_space = JCS_EXT_BGRX;
+    info.out_color_space = inks ? JCS_CMYK : JCS_EXT_BGRX;
     jpeg_start_decompress(&info);
     const int width = static_cast<int>(info.output_width);
     const int height = static_cast<int>(info.output_height);
@@ -122,6 +132,8 @@ bool RunDecoder(DecodeState& s, const unsigned char* data, std::size_t size) {
         while (info.output_scanline < last)
             jpeg_read_scanlines(&info, s.rowPointers.data() + (info.output_scanline - first),
                                 last - info.output_scanline);
+        if (inks)
+            for (const JSAMPROW row : s.rowPointers) InvertInks(reinterpret_cast<std::uint32_t*>(row), std::size_t(width));
         const uchar* const band = destination != nullptr ? destination : target.constBits();
         const bool wanted = toSink      ? s.sink->Put(static_cast<int>(first), static_cast<int>(last - first), band)
                             : streaming ? s.receiver->RowsReady(static_cast<int>(last))

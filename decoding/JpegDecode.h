@@ -12,8 +12,10 @@ namespace vistrel {
 // Decodes a whole JPEG stream (its structure already checked) and turns it upright as
 // its EXIF orientation says. The receiver, when given, hears of the buffer and of each
 // band of rows as it lands. With a sink, an upright picture's bands go there instead,
-// from a band buffer of their own, and the result holds a null surface. Nothing (std::nullopt) when the stream's colours cannot be
-// decoded straight to the surface's layout (CMYK, YCCK): another reader must take it.
+// from a band buffer of their own, and the result holds a null surface. CMYK and YCCK
+// streams are decoded to inks for a receiver (or sink) that takes them
+// (RowReceiver::TakeInks); for the others nothing (std::nullopt): another reader must
+// take them.
 // libjpeg's warnings of corrupt data are failures here, not grey rows.
 std::optional<DecodeResult> DecodeJpeg(const unsigned char* data, std::size_t size, RowReceiver* receiver,
                                        BandSink* sink = nullptr);

@@ -5,6 +5,8 @@
 #include <jxl/thread_parallel_runner.h>
 #include <jxl/thread_parallel_runner_cxx.h>
 
+#include <array>
+#include <cmath>
 #include <cstdint>
 #include <new>
 #include <vector>
@@ -41,13 +43,53 @@ std::optional<colourtags::Cicp> CicpOf(const JxlColorEncoding& e) {
     return colourtags::Cicp{primaries, transfer, 0, 1};
 }
 
-LibraryColour ColourOf(const JxlDecoder* decoder) {
+// A gamma transfer's primaries and white in cHRM's units, for SourceColour's rule on a
+// bare gamma (so that it reads as a PNG with the same gAMA and cHRM does).
+std::optional<colourtags::Chromaticities> ChromaticitiesOf(const JxlColorEncoding& e) {
+    using XY = std::array<double, 2>;
+    XY white{}, red{}, green{}, blue{};
+    switch (e.white_point) {
+        case JXL_WHITE_POINT_D65: white = {0.3127, 0.3290}; break;
+        case JXL_WHITE_POINT_E: white = {1.0 / 3, 1.0 / 3}; break;
+        case JXL_WHITE_POINT_DCI: white = {0.314, 0.351}; break;
+        case JXL_WHITE_POINT_CUSTOM: white = {e.white_point_xy[0], e.white_point_xy[1]}; break;
+    }
+    switch (e.primaries) {
+        case JXL_PRIMARIES_SRGB: red = {0.64, 0.33}, green = {0.30, 0.60}, blue = {0.15, 0.06}; break;
+        case JXL_PRIMARIES_2100: red = {0.708, 0.292}, green = {0.170, 0.797}, blue = {0.131, 0.046}; break;
+        case JXL_PRIMARIES_P3: red = {0.680, 0.320}, green = {0.265, 0.690}, blue = {0.150, 0.060}; break;
+        case JXL_PRIMARIES_CUSTOM:
+            red = {e.primaries_red_xy[0], e.primaries_red_xy[1]};
+            green = {e.primaries_green_xy[0], e.primaries_green_xy[1]};
+            blue = {e.primaries_blue_xy[0], e.primaries_blue_xy[1]};
+            break;
+    }
+    std::array<std::uint32_t, 8> units{};
+    const XY all[4] = {white, red, green, blue};
+    for (std::size_t i = 0; i < 8; ++i) {
+        const double v = all[i / 2][i % 2];
+        if (!(v > 0 && v < 1)) return std::nullopt;
+        units[i] = static_cast<std::uint32_t>(std::nearbyint(v * 100000));
+    }
+    return colourtags::Chromaticities{units[0], units[1], units[2], units[3], units[4], units[5], units[6], units[7]};
+}
+
+LibraryColour ColourOf(const JxlDecoder* decoder, bool grey) {
     LibraryColour colour;
+    colour.samples = grey ? colourtags::SampleKind::Grey : colourtags::SampleKind::Rgb;
     JxlColorEncoding encoding{};
     if (JxlDecoderGetColorAsEncodedProfile(decoder, nullptr, JXL_COLOR_PROFILE_TARGET_DATA, &encoding) ==
         JXL_DEC_SUCCESS) {
         colour.cicp = CicpOf(encoding);
         if (colour.cicp) return colour;
+        const bool rgb = encoding.color_space == JXL_COLOR_SPACE_RGB;
+        if (encoding.transfer_function == JXL_TRANSFER_FUNCTION_GAMMA && encoding.gamma > 0 && encoding.gamma <= 1 &&
+            (rgb || encoding.color_space == JXL_COLOR_SPACE_GRAY)) {
+            colour.gamma = static_cast<std::uint32_t>(std::nearbyint(encoding.gamma * 100000));
+            if (rgb) colour.chromaticities = ChromaticitiesOf(encoding);
+            if (!rgb || colour.chromaticities) return colour;
+            colour.gamma.reset();
+        }
     }
     std::size_t bytes = 0;
     if (JxlDecoderGetICCProfileSize(decoder, nullptr, JXL_COLOR_PROFILE_TARGET_DATA, &bytes) != JXL_DEC_SUCCESS ||
@@ -106,7 +148,7 @@ std::optional<DecodeResult> DecodeJxl(const unsigned char* data, std::size_t siz
                 break;
             }
             case JXL_DEC_COLOR_ENCODING:
-                meant = ColourOf(decoder.get());
+                meant = ColourOf(decoder.get(), info.num_color_channels == 1);
                 break;
             case JXL_DEC_NEED_IMAGE_OUT_BUFFER: {
                 std::size_t bytes = 0;

@@ -39,6 +39,11 @@ WideRows* RowOutput::TakeWideRows() {
     return receiver_ != nullptr ? receiver_->TakeWideRows() : nullptr;
 }
 
+bool RowOutput::TakeInks() {
+    if (sink_ != nullptr) return sink_->TakeInks();
+    return receiver_ != nullptr && receiver_->TakeInks();
+}
+
 Pixel* RowOutput::Row(int y) {
     if (sink_ != nullptr) return reinterpret_cast<Pixel*>(band_.scanLine(y - bandFirst_));
     return picture_.row(y);

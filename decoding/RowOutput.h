@@ -39,6 +39,8 @@ public:
     // After Start, for a reader of 16-bit samples: the conversion of the picture's colours
     // it applies itself, when they are converted (RowReceiver::TakeWideRows); nullptr otherwise.
     WideRows* TakeWideRows();
+    // For a reader of CMYK, before its first row: RowReceiver::TakeInks of the sink or receiver.
+    bool TakeInks();
     // Row y of the picture, inside the band being filled: from the first row not yet
     // finished to bandRows rows later.
     Pixel* Row(int y);

@@ -20,6 +20,9 @@ public:
     // premultiplied), laid over the background (an opaque 0xFFRRGGBB pixel), converted
     // and rounded into `out`.
     virtual void Convert(const std::uint16_t* rgba, std::uint32_t* out, std::size_t count, std::uint32_t background) = 0;
+    // `count` pixels of 16-bit inks, cyan, magenta, yellow and black (0 no ink), converted
+    // and rounded into `out`; only after TakeInks said yes.
+    virtual void ConvertInks(const std::uint16_t* cmyk, std::uint32_t* out, std::size_t count) = 0;
 };
 
 class RowReceiver {
@@ -38,6 +41,12 @@ public:
     // the picture's colours hands over its conversion, and then takes the rows it hears
     // of as final. Nothing from the others.
     virtual WideRows* TakeWideRows() { return nullptr; }
+    // Asked by a reader of CMYK before its first row, once it is sure to deliver the rows
+    // itself: a receiver whose conversion takes inks says yes, and the reader then puts
+    // each pixel's inks where its colour would go (cyan, magenta, yellow and black a byte
+    // each, in that order in memory, 0 no ink), or hands 16-bit inks to
+    // WideRows::ConvertInks. No from the others: the reader composes the inks itself.
+    virtual bool TakeInks() { return false; }
 };
 
 }  // namespace vistrel

@@ -35,9 +35,10 @@ enum class Kind {
     Rgb16,
     Rgba16,
     Rgba16Premultiplied,
-    Cmyk16,            // which libtiff's RGBA reader refuses: inks composed here, to 16-bit RGB
-    // Everything else libtiff's RGBA reader takes (CMYK, YCbCr and JPEG, fewer than 8 bits,
-    // grey and alpha, in contiguous or separate planes), read through that reader as Qt reads it.
+    Cmyk8,             // inks handed over, or composed here as libtiff's RGBA reader composes them
+    Cmyk16,            // which libtiff's RGBA reader refuses: inks handed over, or composed here to 16-bit RGB
+    // Everything else libtiff's RGBA reader takes (other CMYK, YCbCr and JPEG, fewer than 8
+    // bits, grey and alpha, in contiguous or separate planes), read through that reader as Qt reads it.
     Composed,
 };
 
@@ -47,7 +48,8 @@ std::size_t StoredBytesPerPixel(Kind kind) {
         case Kind::Rgb8: return 0;  // set from the samples a pixel holds
         case Kind::Rgba8Straight:
         case Kind::Rgba8Associated:
-        case Kind::Rgba8Unassociated: return 4;
+        case Kind::Rgba8Unassociated:
+        case Kind::Cmyk8: return 4;
         case Kind::Grey8:
         case Kind::Indexed8: return 1;
         case Kind::Grey16: return 2;
@@ -63,7 +65,8 @@ std::size_t StoredBytesPerPixel(Kind kind) {
 // The image format Qt's reader gives each kind; Rgb8 is written straight as the surface's.
 QImage::Format QtFormat(Kind kind) {
     switch (kind) {
-        case Kind::Rgb8: return QImage::Format_RGB32;
+        case Kind::Rgb8:
+        case Kind::Cmyk8: return QImage::Format_RGB32;
         case Kind::Rgba8Straight: return QImage::Format_ARGB32;
         case Kind::Rgba8Associated:
         case Kind::Rgba8Unassociated: return QImage::Format_ARGB32_Premultiplied;
@@ -180,6 +183,7 @@ std::uint64_t QtImageBytes(Kind kind, std::uint64_t width, std::uint64_t height)
 
 std::optional<Kind> KindOf(std::uint16_t photometric, std::uint16_t inks, std::uint16_t bits, std::uint16_t samples,
                            bool gotExtra, std::uint16_t extraCount, const std::uint16_t* extra) {
+    if (photometric == PHOTOMETRIC_SEPARATED && inks == INKSET_CMYK && samples == 4 && bits == 8) return Kind::Cmyk8;
     if (photometric == PHOTOMETRIC_SEPARATED && inks == INKSET_CMYK && samples == 4 && bits == 16) return Kind::Cmyk16;
     if (samples == 1 && bits == 8 && photometric == PHOTOMETRIC_MINISBLACK) return Kind::Grey8;
     if (samples == 1 && bits == 16 && photometric == PHOTOMETRIC_MINISBLACK) return Kind::Grey16;
@@ -435,6 +439,16 @@ void WidenRgb48(unsigned char* row, std::size_t width) {
     }
 }
 
+// 8-bit CMYK as opaque pixels, as libtiff's RGBA reader composes it (and Qt's reader
+// with it): each ink takes its share of the light the black ink leaves, cut, not rounded.
+void ComposeCmyk(const unsigned char* in, std::size_t width, Pixel* out) {
+    for (std::size_t x = 0; x < width; ++x, in += 4) {
+        const Pixel left = 255 - in[3];
+        out[x] = 0xFF000000u | (left * (255 - in[0]) / 255 << 16) | (left * (255 - in[1]) / 255 << 8) |
+                 left * (255 - in[2]) / 255;
+    }
+}
+
 // 16-bit CMYK as 16-bit opaque RGB, in place: each ink takes its share of the light the
 // black ink leaves, as libtiff composes 8-bit CMYK, rounded instead of cut.
 void ComposeCmyk64(unsigned char* row, std::size_t width) {
@@ -460,9 +474,11 @@ Outcome DecodeRows(TIFF* tiff, const Layout& layout, const Source& source, Color
     RowSource rows(tiff, layout, source);
     if (!rows.Prepare()) return Outcome::Failed;
 
-    // Rgb8 goes straight to the surface's pixels; the rest through Qt's image of the
-    // kind and the shared conversion, a slice at a time.
-    const bool direct = layout.kind == Kind::Rgb8;
+    // Inks go to a receiver whose conversion takes them (the picture's own CMYK profile's).
+    const bool inks = (layout.kind == Kind::Cmyk8 || layout.kind == Kind::Cmyk16) && out.TakeInks();
+    // Rgb8 and CMYK go straight to the surface's pixels; the rest through Qt's image of
+    // the kind and the shared conversion, a slice at a time.
+    const bool direct = layout.kind == Kind::Rgb8 || layout.kind == Kind::Cmyk8 || (layout.kind == Kind::Cmyk16 && inks);
     std::vector<unsigned char> raw(direct || layout.kind == Kind::Rgba8Straight || layout.kind == Kind::Rgba8Associated ||
                                            layout.kind == Kind::Rgba8Unassociated
                                        ? rows.RowBytes()
@@ -476,15 +492,19 @@ Outcome DecodeRows(TIFF* tiff, const Layout& layout, const Source& source, Color
     }
     const auto failed = [&] { return rows.Failed(); };
     // 16-bit colours, converted at their full precision when they are converted at all.
-    WideRows* const wide = layout.kind == Kind::Rgb16 || layout.kind == Kind::Rgba16 ||
-                                   layout.kind == Kind::Rgba16Premultiplied
+    WideRows* const wide = layout.kind == Kind::Rgb16 || layout.kind == Kind::Rgba16 || layout.kind == Kind::Grey16 ||
+                                   layout.kind == Kind::Rgba16Premultiplied || (layout.kind == Kind::Cmyk16 && inks)
                                ? out.TakeWideRows()
                                : nullptr;
+    if (layout.kind == Kind::Cmyk16 && inks && wide == nullptr) return Outcome::Failed;
 
     for (int y = 0; y < layout.height; ++y) {
         if (direct) {
             if (!rows.Read(y, raw.data()) || failed()) return Outcome::Failed;
-            PackRgb(raw.data(), layout.samples, width, out.Row(y));
+            if (layout.kind == Kind::Cmyk16) wide->ConvertInks(reinterpret_cast<const std::uint16_t*>(raw.data()), out.Row(y), width);
+            else if (layout.kind == Kind::Cmyk8 && inks) std::memcpy(out.Row(y), raw.data(), width * 4);
+            else if (layout.kind == Kind::Cmyk8) ComposeCmyk(raw.data(), width, out.Row(y));
+            else PackRgb(raw.data(), layout.samples, width, out.Row(y));
         } else {
             const int sliceRow = static_cast<int>(std::size_t(y) % sliceRows);
             unsigned char* target = slice.scanLine(sliceRow);
@@ -504,6 +524,7 @@ Outcome DecodeRows(TIFF* tiff, const Layout& layout, const Source& source, Color
                     ComposeCmyk64(target, width);
                     break;
                 case Kind::Rgb8:
+                case Kind::Cmyk8:
                 case Kind::Grey8:
                 case Kind::Grey16:
                 case Kind::Indexed8:

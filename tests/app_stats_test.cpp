@@ -3,18 +3,25 @@
 
 #include <gtest/gtest.h>
 
+#include <QBuffer>
 #include <QDir>
+#include <QFile>
 #include <QImage>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <random>
 #include <span>
 #include <string>
 #include <vector>
+
+#include <lcms2.h>
+#include <zlib.h>
 
 #include "app/Stats.h"
 #include "kernels/korvex.h"
@@ -151,6 +158,61 @@ TEST(AppStats, EveryMeanPrintsWithItsThreeDecimals) {
             ASSERT_EQ(line.mid(at, line.indexOf(',', at) - at).toStdString(), std::string(expected));
         }
     }
+}
+
+// A grey picture with its own grey profile (gamma 1.8) is converted through it, and its
+// line names the profile's space; its mean is lcms2's within half a level.
+TEST(AppStats, AGreyProfileIsNamedAndApplied) {
+    cmsToneCurve* curve = cmsBuildGamma(nullptr, 1.8);
+    cmsHPROFILE grey = cmsCreateGrayProfile(cmsD50_xyY(), curve);
+    cmsFreeToneCurve(curve);
+    cmsMLU* name = cmsMLUalloc(nullptr, 1);
+    cmsMLUsetASCII(name, "en", "US", "Grey, gamma 1.8");
+    cmsWriteTag(grey, cmsSigProfileDescriptionTag, name);
+    cmsMLUfree(name);
+    cmsUInt32Number size = 0;
+    cmsSaveProfileToMem(grey, nullptr, &size);
+    QByteArray profile(qsizetype(size), '\0');
+    cmsSaveProfileToMem(grey, profile.data(), &size);
+
+    QImage image(64, 64, QImage::Format_Grayscale8);
+    double lcms = 0;  // the mean of lcms2's levels
+    cmsHPROFILE srgb = cmsCreate_sRGBProfile();
+    cmsHTRANSFORM transform = cmsCreateTransform(grey, TYPE_GRAY_DBL, srgb, TYPE_RGB_DBL, INTENT_RELATIVE_COLORIMETRIC, 0);
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 64; ++x) {
+            const int level = (x * 4 + y) % 256;
+            image.scanLine(y)[x] = uchar(level);
+            const double in = level / 255.0;
+            double out[3];
+            cmsDoTransform(transform, &in, out, 1);
+            lcms += std::nearbyint(std::clamp(out[1], 0.0, 1.0) * 255) / (64 * 64);
+        }
+    cmsDeleteTransform(transform), cmsCloseProfile(srgb), cmsCloseProfile(grey);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    ASSERT_TRUE(image.save(&buffer, "PNG"));
+    // An iCCP chunk after the IHDR (8 bytes of signature, 25 of IHDR).
+    const QByteArray data = "grey" + QByteArray(2, '\0') + qCompress(profile).mid(4);  // qCompress leads with the length
+    QByteArray chunk = "iCCP" + data;
+    const auto big = [](std::uint32_t v) {
+        const char bytes[4] = {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+        return QByteArray(bytes, 4);
+    };
+    chunk = big(std::uint32_t(data.size())) + chunk + big(std::uint32_t(crc32(0, reinterpret_cast<const Bytef*>(chunk.constData()), uInt(chunk.size()))));
+    QTemporaryDir dir;
+    QFile file(dir.filePath("grey.png"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(png.insert(33, chunk));
+    file.close();
+
+    const Outcome run = RunStats({file.fileName()});
+    ASSERT_EQ(run.lines.size(), 1u);
+    EXPECT_EQ(run.lines[0]["colour"].toString(), "Grey, gamma 1.8");
+    EXPECT_EQ(run.lines[0]["out_of_gamut"].toInt(), 0);
+    for (const char* channel : {"R", "G", "B"})
+        EXPECT_NEAR(run.lines[0]["channels"][channel]["mean"].toDouble(), lcms, 0.5) << channel;
 }
 
 TEST(AppStats, BadOptionsExitTwoAndPrintNothing) {

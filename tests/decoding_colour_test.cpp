@@ -10,6 +10,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,6 +20,7 @@
 
 #include <jpeglib.h>
 #include <lcms2.h>
+#include <tiffio.h>
 #include <zlib.h>
 
 #include "decoding/ColourConvert.h"
@@ -26,6 +28,7 @@
 #include "decoding/Decode.h"
 #include "decoding/WorkerClient.h"
 #include "decoding/WorkerMessages.h"
+#include "heif_pictures.h"
 #include "kernels/simd.h"
 
 using namespace vistrel;
@@ -102,6 +105,113 @@ Profile SrgbLookalike(bool primariesOfAdobe) {
     return Save(p);
 }
 
+void Describe(cmsHPROFILE profile, const char* name) {
+    cmsMLU* description = cmsMLUalloc(nullptr, 1);
+    cmsMLUsetASCII(description, "en", "US", name);
+    cmsWriteTag(profile, cmsSigProfileDescriptionTag, description);
+    cmsMLUfree(description);
+}
+
+// A grey profile of one tone curve (its kTRC tag).
+Profile GreyProfile(cmsToneCurve* curve, const char* name) {
+    cmsHPROFILE p = cmsCreateGrayProfile(cmsD50_xyY(), curve);
+    cmsFreeToneCurve(curve);
+    Describe(p, name);
+    return Save(p);
+}
+Profile GreyGamma18() { return GreyProfile(cmsBuildGamma(nullptr, 1.8), "Grey, gamma 1.8"); }
+
+// A printer's CMYK profile, made of tables as print profiles are (AToB0 and BToA0 over
+// Lab): each ink spreads on the paper (dot gain), inks mix imperfectly, and the paper's
+// white and a black of some density bound them. Its cyans and greens lie beyond sRGB.
+double DotGain(double ink) { return 1 - std::pow(1 - ink, 1.6); }
+cmsInt32Number InksToLab(const cmsUInt16Number in[], cmsUInt16Number out[], void*) {
+    const double c = DotGain(in[0] / 65535.0), m = DotGain(in[1] / 65535.0), y = DotGain(in[2] / 65535.0),
+                 k = DotGain(in[3] / 65535.0);
+    // Light left in Adobe RGB's primaries, linear.
+    const double r = (1 - c) * (1 - 0.1 * m) * (1 - k) * 0.97 + 0.01, g = (1 - m) * (1 - 0.15 * c) * (1 - k) * 0.97 + 0.01,
+                 b = (1 - y) * (1 - 0.2 * m) * (1 - k) * 0.97 + 0.01;
+    const cmsCIEXYZ xyz{0.6097559 * r + 0.2052401 * g + 0.1492240 * b, 0.3111242 * r + 0.6256560 * g + 0.0632197 * b,
+                        0.0194811 * r + 0.0608902 * g + 0.7448387 * b};
+    cmsCIELab lab;
+    cmsXYZ2Lab(cmsD50_XYZ(), &lab, &xyz);
+    cmsFloat2LabEncoded(out, &lab);
+    return TRUE;
+}
+cmsInt32Number LabToInks(const cmsUInt16Number in[], cmsUInt16Number out[], void*) {
+    cmsCIELab lab;
+    cmsLabEncoded2Float(&lab, in);
+    cmsCIEXYZ x;
+    cmsLab2XYZ(cmsD50_XYZ(), &x, &lab);
+    const double rgb[3] = {1.9624274 * x.X - 0.6105343 * x.Y - 0.3413404 * x.Z, -0.9787684 * x.X + 1.9161415 * x.Y + 0.0334540 * x.Z,
+                           0.0286869 * x.X - 0.1406752 * x.Y + 1.3487655 * x.Z};
+    for (int i = 0; i < 3; ++i) {
+        const double ink = 1 - std::clamp((rgb[i] - 0.01) / 0.97, 0.0, 1.0);
+        out[i] = cmsUInt16Number(std::lround((1 - std::pow(1 - ink, 1 / 1.6)) * 65535));
+    }
+    out[3] = 0;
+    return TRUE;
+}
+Profile CmykProfile() {
+    cmsHPROFILE p = cmsCreateProfilePlaceholder(nullptr);
+    cmsSetProfileVersion(p, 4.3);
+    cmsSetDeviceClass(p, cmsSigOutputClass);
+    cmsSetColorSpace(p, cmsSigCmykData);
+    cmsSetPCS(p, cmsSigLabData);
+    const auto table = [&](cmsTagSignature tag, cmsUInt32Number points, cmsUInt32Number in, cmsUInt32Number out, cmsSAMPLER16 sampler) {
+        cmsPipeline* pipeline = cmsPipelineAlloc(nullptr, in, out);
+        cmsStage* grid = cmsStageAllocCLut16bit(nullptr, points, in, out, nullptr);
+        cmsStageSampleCLut16bit(grid, sampler, nullptr, 0);
+        cmsPipelineInsertStage(pipeline, cmsAT_END, cmsStageAllocToneCurves(nullptr, in, nullptr));
+        cmsPipelineInsertStage(pipeline, cmsAT_END, grid);
+        cmsPipelineInsertStage(pipeline, cmsAT_END, cmsStageAllocToneCurves(nullptr, out, nullptr));
+        cmsWriteTag(p, tag, pipeline);
+        cmsPipelineFree(pipeline);
+    };
+    table(cmsSigAToB0Tag, 9, 4, 3, InksToLab);
+    table(cmsSigBToA0Tag, 17, 3, 4, LabToInks);
+    cmsWriteTag(p, cmsSigMediaWhitePointTag, cmsD50_XYZ());
+    Describe(p, "Test press, coated");
+    return Save(p);
+}
+
+// sRGB's channels (0 .. 1, not clipped) through lcms2 at double precision, from grey
+// levels (0 .. 1) or from inks (0 .. 1, four to a pixel).
+std::vector<double> ThroughLcms(const Profile& from, const std::vector<double>& samples) {
+    cmsHPROFILE a = Open(from), srgb = cmsCreate_sRGBProfile();
+    const bool grey = cmsGetColorSpace(a) == cmsSigGrayData;
+    cmsHTRANSFORM t = cmsCreateTransform(a, grey ? TYPE_GRAY_DBL : TYPE_CMYK_DBL, srgb, TYPE_RGB_DBL, INTENT_RELATIVE_COLORIMETRIC, 0);
+    std::vector<double> in(samples);
+    if (!grey)
+        for (double& v : in) v *= 100;  // lcms2's floating-point inks are percentages
+    std::vector<double> out(in.size() / (grey ? 1 : 4) * 3);
+    cmsDoTransform(t, in.data(), out.data(), cmsUInt32Number(out.size() / 3));
+    cmsDeleteTransform(t);
+    cmsCloseProfile(a);
+    cmsCloseProfile(srgb);
+    return out;
+}
+std::uint32_t Level(double v) { return std::uint32_t(std::nearbyint(std::clamp(v, 0.0, 1.0) * 255)); }
+// Light beyond sRGB by more than a rounding, as the converters count it.
+bool Outside(double v) {
+    const double light = v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+    return light < -1.0 / 255 || light > 1 + 1.0 / 255;
+}
+// Inks as a converter takes them: cyan, magenta, yellow and black in memory order.
+std::uint32_t InkPixel(const std::array<std::uint8_t, 4>& inks) {
+    std::uint32_t p;
+    std::memcpy(&p, inks.data(), 4);
+    return p;
+}
+
+// Primaries and white, as xy.
+struct Primaries {
+    double rx, ry, gx, gy, bx, by, wx, wy;
+};
+constexpr Primaries kSrgb{0.64, 0.33, 0.30, 0.60, 0.15, 0.06, 0.3127, 0.3290};
+constexpr Primaries kDisplayP3{0.680, 0.320, 0.265, 0.690, 0.150, 0.060, 0.3127, 0.3290};
+constexpr Primaries kRec2020{0.708, 0.292, 0.170, 0.797, 0.131, 0.046, 0.3127, 0.3290};
+
 // The whole cube, every fourth level and the last.
 std::vector<std::uint32_t> CubeSample() {
     std::vector<std::uint32_t> levels;
@@ -120,6 +230,11 @@ int LargestDifference(std::uint32_t a, std::uint32_t b) {
         largest = std::max(largest, std::abs(int((a >> shift) & 0xFF) - int((b >> shift) & 0xFF)));
     return largest;
 }
+
+// The share of pixels one level away from lcms2's double-precision answer a conversion
+// may have: the fast path's fixed point and lcms2's single precision put a few values
+// on the other side of halfway (cutting instead of rounding puts half of them there).
+constexpr double kMostDiffering = 0.1;
 
 // Every converted pixel lands within one level of lcms2's own (unoptimised, double
 // precision) transform, and the pixels counted as clipped are those that transform
@@ -144,6 +259,7 @@ void ExpectConversionMatchesLcms(const Profile& profile, bool fast) {
     cmsCloseProfile(b);
     std::uint64_t outside = 0;
     int worst = 0;
+    std::size_t differing = 0;
     for (std::size_t i = 0; i < cube.size(); ++i) {
         bool away = false;
         std::uint32_t theirs = 0xFF000000u;
@@ -156,9 +272,12 @@ void ExpectConversionMatchesLcms(const Profile& profile, bool fast) {
         }
         outside += away;
         worst = std::max(worst, LargestDifference(ours[i], theirs));
+        differing += ours[i] != theirs;
         ASSERT_EQ(ours[i] >> 24, 0xFFu);
     }
     EXPECT_LE(worst, 1);
+    // Rounded, not cut: a level off only where the two land within a rounding of halfway.
+    EXPECT_LE(double(differing), kMostDiffering * double(cube.size()));
     // Pixels within a rounding of the gamut's edge may fall either way.
     EXPECT_NEAR(double(clipped), double(outside), 0.005 * double(cube.size()));
     EXPECT_GT(outside, 0u);
@@ -184,6 +303,115 @@ TEST(DecodeColourConversion, SrgbIsKnownByItsColorantsAndCurvesNotItsName) {
     EXPECT_EQ(colour::Converter::For(colour::StandardProfile(StandardSpace::Srgb)), nullptr);
     EXPECT_NE(colour::Converter::For(SrgbLookalike(false)), nullptr);  // sRGB's primaries, gamma 2.2
     EXPECT_NE(colour::Converter::For(SrgbLookalike(true)), nullptr);   // sRGB's curve, Adobe's primaries
+}
+
+// Each standard space's curves are its published ones, to 1/100000 of full scale (lcms2
+// evaluates them in single precision): Adobe RGB's exponent is 563/256 (2.1992), which
+// 2.2 misses by more than 1/10000.
+TEST(DecodeColourConversion, StandardSpacesFollowTheirPublishedCurves) {
+    const auto srgb = [](double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+    const auto rec709 = [](double v) { return v < 0.081 ? v / 4.5 : std::pow((v + 0.099) / 1.099, 1 / 0.45); };
+    const auto power = [](double exponent) { return [exponent](double v) { return std::pow(v, exponent); }; };
+    const std::function<double(double)> curves[] = {srgb, power(563.0 / 256), srgb, power(1.8), rec709};
+    const StandardSpace spaces[] = {StandardSpace::Srgb, StandardSpace::AdobeRgb, StandardSpace::DisplayP3,
+                                    StandardSpace::ProPhoto, StandardSpace::Rec2020};
+    for (std::size_t i = 0; i < std::size(spaces); ++i) {
+        cmsHPROFILE profile = Open(colour::StandardProfile(spaces[i]));
+        double worst = 0;
+        for (const cmsTagSignature tag : {cmsSigRedTRCTag, cmsSigGreenTRCTag, cmsSigBlueTRCTag}) {
+            const auto* curve = static_cast<const cmsToneCurve*>(cmsReadTag(profile, tag));
+            ASSERT_NE(curve, nullptr);
+            for (int step = 0; step <= 1024; ++step)
+                worst = std::max(worst, std::abs(cmsEvalToneCurveFloat(curve, cmsFloat32Number(step / 1024.0)) - curves[i](step / 1024.0)));
+        }
+        EXPECT_LE(worst, 1e-5) << i;
+        cmsCloseProfile(profile);
+    }
+}
+
+// Grey and CMYK profiles against lcms2's own double-precision transform. Grey: every
+// level at 8 and (every 97th) at 16 bits, and pixels whose channels differ (grey laid
+// over a coloured background), each channel converted as a grey; a grey of sRGB's curve
+// is left alone. CMYK: every 15th level of each ink, 8 and 16 bits, within 3 levels
+// (lcms2's tables are resampled into a grid of its own), clipped counts alike.
+TEST(DecodeColourConversion, GreyAndCmykProfilesMatchLcms) {
+    const cmsFloat64Number srgbCurve[5] = {2.4, 1 / 1.055, 0.055 / 1.055, 1 / 12.92, 0.04045};
+    EXPECT_EQ(colour::Converter::For(GreyProfile(cmsBuildParametricToneCurve(nullptr, 4, srgbCurve), "sGrey")), nullptr);
+
+    const Profile grey = GreyGamma18();
+    const auto greys = colour::Converter::For(grey);
+    ASSERT_NE(greys, nullptr);
+    EXPECT_EQ(greys->input(), colourtags::SampleKind::Grey);
+    for (const bool wide : {false, true}) {
+        SCOPED_TRACE(wide ? "16 bits" : "8 bits");
+        const std::uint32_t top = wide ? 65535 : 255, step = wide ? 97 : 1;
+        std::vector<double> levels;
+        for (std::uint32_t v = 0; v <= top; v += step) levels.push_back(double(v) / top);
+        levels.push_back(1.0);
+        const std::vector<double> exact = ThroughLcms(grey, levels);
+        // Each level as a grey pixel, then mixed with two others in one pixel.
+        std::vector<std::array<std::size_t, 3>> picks;
+        for (std::size_t i = 0; i < levels.size(); ++i) picks.push_back({i, i, i});
+        for (std::size_t i = 0; i < levels.size(); ++i) picks.push_back({i, levels.size() - 1 - i, i * 7 % levels.size()});
+        std::vector<std::uint32_t> ours(picks.size());
+        std::vector<std::uint32_t> in8;
+        std::vector<std::uint16_t> in16;
+        for (const auto& pick : picks) {
+            const auto sample = [&](std::size_t k) { return std::uint32_t(std::nearbyint(levels[pick[k]] * top)); };
+            if (wide) in16.insert(in16.end(), {std::uint16_t(sample(0)), std::uint16_t(sample(1)), std::uint16_t(sample(2))});
+            else in8.push_back(0x5A000000u | sample(0) << 16 | sample(1) << 8 | sample(2));
+        }
+        const std::uint64_t clipped = wide ? greys->Convert16(in16.data(), ours.data(), ours.size())
+                                           : greys->Convert(in8.data(), ours.data(), ours.size());
+        EXPECT_EQ(clipped, 0u);
+        int worst = 0;
+        std::size_t differing = 0;
+        for (std::size_t i = 0; i < picks.size(); ++i) {
+            EXPECT_EQ(ours[i] >> 24, wide ? 0xFFu : 0x5Au);
+            for (std::size_t k = 0; k < 3; ++k) {
+                const int d = std::abs(int(ours[i] >> (16 - 8 * k) & 0xFF) - int(Level(exact[3 * picks[i][k] + k])));
+                worst = std::max(worst, d);
+                differing += d != 0;
+            }
+        }
+        EXPECT_LE(worst, 1);
+        EXPECT_LE(double(differing), kMostDiffering * 3 * double(picks.size()));
+    }
+
+    const Profile cmyk = CmykProfile();
+    const auto inks = colour::Converter::For(cmyk);
+    ASSERT_NE(inks, nullptr);
+    EXPECT_EQ(inks->input(), colourtags::SampleKind::Cmyk);
+    std::vector<std::uint32_t> pixels;
+    std::vector<std::uint16_t> wideInks;
+    std::vector<double> amounts;
+    for (std::uint32_t c = 0; c < 256; c += 15)
+        for (std::uint32_t m = 0; m < 256; m += 15)
+            for (std::uint32_t y = 0; y < 256; y += 15)
+                for (std::uint32_t k = 0; k < 256; k += 15) {
+                    pixels.push_back(InkPixel({std::uint8_t(c), std::uint8_t(m), std::uint8_t(y), std::uint8_t(k)}));
+                    for (const std::uint32_t ink : {c, m, y, k}) {
+                        wideInks.push_back(std::uint16_t(ink * 257));
+                        amounts.push_back(ink / 255.0);
+                    }
+                }
+    const std::vector<double> exact = ThroughLcms(cmyk, amounts);
+    std::uint64_t outside = 0;
+    for (std::size_t i = 0; i < pixels.size(); ++i) outside += Outside(exact[3 * i]) || Outside(exact[3 * i + 1]) || Outside(exact[3 * i + 2]);
+    EXPECT_GT(outside, 0u);
+    for (const bool wide : {false, true}) {
+        SCOPED_TRACE(wide ? "16 bits" : "8 bits");
+        std::vector<std::uint32_t> ours(pixels.size());
+        const std::uint64_t clipped = wide ? inks->ConvertInks16(wideInks.data(), ours.data(), ours.size())
+                                           : inks->Convert(pixels.data(), ours.data(), ours.size());
+        int worst = 0;
+        for (std::size_t i = 0; i < pixels.size(); ++i) {
+            ASSERT_EQ(ours[i] >> 24, 0xFFu);
+            worst = std::max(worst, LargestDifference(ours[i], Level(exact[3 * i]) << 16 | Level(exact[3 * i + 1]) << 8 | Level(exact[3 * i + 2])));
+        }
+        EXPECT_LE(worst, 3);
+        EXPECT_NEAR(double(clipped), double(outside), 0.005 * double(pixels.size()));
+    }
 }
 
 // ---- files that carry their colours -------------------------------------------
@@ -244,6 +472,86 @@ QByteArray RgbJpeg(const QImage& image) {
     QByteArray bytes(reinterpret_cast<const char*>(out), qsizetype(size));
     std::free(out);
     return bytes;
+}
+
+// A JPEG of interleaved samples, grey or CMYK as stored, at quality 100; libjpeg marks a
+// CMYK file with Adobe's marker unless told not to.
+QByteArray SamplesJpeg(const std::vector<std::uint8_t>& samples, int width, int height, bool cmyk, bool adobeMarker = true) {
+    jpeg_compress_struct info{};
+    jpeg_error_mgr errors{};
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&info, &out, &size);
+    info.image_width = JDIMENSION(width);
+    info.image_height = JDIMENSION(height);
+    info.input_components = cmyk ? 4 : 1;
+    info.in_color_space = cmyk ? JCS_CMYK : JCS_GRAYSCALE;
+    jpeg_set_defaults(&info);
+    jpeg_set_quality(&info, 100, TRUE);
+    info.write_Adobe_marker = cmyk && adobeMarker;
+    jpeg_start_compress(&info, TRUE);
+    while (info.next_scanline < info.image_height) {
+        JSAMPROW row = const_cast<std::uint8_t*>(samples.data()) + std::size_t(info.next_scanline) * std::size_t(width) * (cmyk ? 4 : 1);
+        jpeg_write_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    QByteArray bytes(reinterpret_cast<const char*>(out), qsizetype(size));
+    std::free(out);
+    return bytes;
+}
+
+// A JPEG's samples as libjpeg decodes them: grey, or CMYK as stored.
+std::vector<std::uint8_t> JpegSamples(const QByteArray& jpeg) {
+    jpeg_decompress_struct info{};
+    jpeg_error_mgr errors{};
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_decompress(&info);
+    jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(jpeg.constData()), static_cast<unsigned long>(jpeg.size()));
+    jpeg_read_header(&info, TRUE);
+    jpeg_start_decompress(&info);
+    const std::size_t rowBytes = std::size_t(info.output_width) * std::size_t(info.output_components);
+    std::vector<std::uint8_t> samples(rowBytes * info.output_height);
+    while (info.output_scanline < info.output_height) {
+        JSAMPROW row = samples.data() + rowBytes * info.output_scanline;
+        jpeg_read_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_decompress(&info);
+    jpeg_destroy_decompress(&info);
+    return samples;
+}
+
+// A TIFF of interleaved samples (1 grey, 4 CMYK) of 8 or 16 bits, LZW strips of 16 rows,
+// with the profile embedded.
+QByteArray ProfiledTiff(const QString& path, const std::vector<std::uint16_t>& samples, int width, int height, int channels,
+                        int bits, const Profile& profile) {
+    TIFF* tiff = TIFFOpen(path.toLocal8Bit().constData(), "w");
+    EXPECT_NE(tiff, nullptr);
+    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, std::uint32_t(width));
+    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, std::uint32_t(height));
+    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, std::uint16_t(bits));
+    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, std::uint16_t(channels));
+    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, channels == 4 ? PHOTOMETRIC_SEPARATED : PHOTOMETRIC_MINISBLACK);
+    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
+    TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, 16u);
+    if (!profile.empty()) TIFFSetField(tiff, TIFFTAG_ICCPROFILE, std::uint32_t(profile.size()), profile.data());
+    const std::size_t perRow = std::size_t(width) * std::size_t(channels);
+    std::vector<std::uint8_t> row(perRow * std::size_t(bits / 8));
+    for (int y = 0; y < height; ++y) {
+        for (std::size_t i = 0; i < perRow; ++i) {
+            const std::uint16_t v = samples[std::size_t(y) * perRow + i];
+            if (bits == 8) row[i] = std::uint8_t(v);
+            else std::memcpy(row.data() + 2 * i, &v, 2);
+        }
+        EXPECT_GE(TIFFWriteScanline(tiff, row.data(), std::uint32_t(y), 0), 0);
+    }
+    TIFFClose(tiff);
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+    return file.readAll();
 }
 
 // A JPEG with its profile in APP2 parts of at most `part` bytes, after its SOI.
@@ -369,8 +677,216 @@ TEST(DecodeColour, SrgbAndUntaggedPicturesKeepEveryBit) {
     }
 }
 
-// EXIF's DCF marker for Adobe RGB: ColorSpace uncalibrated and interoperability "R03".
-QByteArray ExifAdobeRgb() {
+// Grey and CMYK pictures with their own profiles, converted through them: JPEG (CMYK
+// with Adobe's marker and without, inverted as Adobe's programs store inks), PNG and
+// TIFF, 8 and 16 bits, in process and in the worker, each pixel against lcms2's
+// double-precision transform of what the file stores (within a level for grey, three
+// for CMYK), and named by the profile. A profile of another kind of samples than the
+// picture's is ignored: the picture reads as if it had none.
+TEST(DecodeColour, GreyAndCmykPicturesConvertThroughTheirOwnProfiles) {
+    constexpr int kWidth = 480, kHeight = 320;  // large enough to be split over threads
+    constexpr std::size_t kPixels = std::size_t(kWidth) * kHeight;
+    constexpr ColorValue kBackground = 0x00336699;
+    QTemporaryDir dir;
+    const Profile grey = GreyGamma18(), cmyk = CmykProfile(), adobe = colour::StandardProfile(StandardSpace::AdobeRgb);
+    std::vector<std::uint8_t> grey8(kPixels), inks8(4 * kPixels);
+    std::vector<std::uint16_t> grey16(kPixels), inks16(4 * kPixels), wideGrey8(kPixels), wideInks8(4 * kPixels);
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x) {
+            const std::size_t i = std::size_t(y) * kWidth + std::size_t(x);
+            grey8[i] = std::uint8_t((x * 255 / (kWidth - 1) * 3 + y * 255 / (kHeight - 1)) / 4);
+            grey16[i] = std::uint16_t((x * 65535 / (kWidth - 1) * 3 + y * 65535 / (kHeight - 1)) / 4 ^ (x * y & 63));
+            const std::uint32_t ink[4] = {std::uint32_t(x * 255 / (kWidth - 1)), std::uint32_t(y * 255 / (kHeight - 1)),
+                                          std::uint32_t((x + y) * 255 / (kWidth + kHeight - 2)), std::uint32_t((x / 40 + y / 40) * 37 % 256)};
+            for (std::size_t k = 0; k < 4; ++k) {
+                inks8[4 * i + k] = std::uint8_t(ink[k]);
+                inks16[4 * i + k] = std::uint16_t(ink[k] * 257 ^ std::uint32_t(x & 63));
+            }
+        }
+    std::copy(grey8.begin(), grey8.end(), wideGrey8.begin());
+    std::copy(inks8.begin(), inks8.end(), wideInks8.begin());
+    // The pixels lcms2 makes of samples at `top` (grey, or inks four to a pixel).
+    const auto expected = [&](const Profile& profile, const std::vector<std::uint16_t>& samples, double top) {
+        std::vector<double> scaled(samples.size());
+        for (std::size_t i = 0; i < samples.size(); ++i) scaled[i] = samples[i] / top;
+        const std::vector<double> srgb = ThroughLcms(profile, scaled);
+        QImage image(kWidth, kHeight, QImage::Format_RGB32);
+        for (std::size_t i = 0; i < kPixels; ++i)
+            reinterpret_cast<QRgb*>(image.bits())[i] = 0xFF000000u | Level(srgb[3 * i]) << 16 | Level(srgb[3 * i + 1]) << 8 | Level(srgb[3 * i + 2]);
+        return image;
+    };
+    // What libjpeg decodes of a JPEG, as samples (CMYK turned back into inks).
+    const auto decodedSamples = [](const QByteArray& jpeg, bool inverted) {
+        const std::vector<std::uint8_t> samples = JpegSamples(jpeg);
+        std::vector<std::uint16_t> wide(samples.size());
+        for (std::size_t i = 0; i < samples.size(); ++i) wide[i] = std::uint16_t(inverted ? 255 - samples[i] : samples[i]);
+        return wide;
+    };
+    const auto inverted = [](std::vector<std::uint8_t> inks) {
+        for (std::uint8_t& v : inks) v = std::uint8_t(255 - v);
+        return inks;
+    };
+    const QByteArray cmykJpeg = SamplesJpeg(inverted(inks8), kWidth, kHeight, true);
+    const QByteArray cmykJpegWithoutMarker = SamplesJpeg(inverted(inks8), kWidth, kHeight, true, false);
+    const QByteArray greyJpeg = SamplesJpeg(grey8, kWidth, kHeight, false);
+    QImage greyImage(kWidth, kHeight, QImage::Format_Grayscale8), greyImage16(kWidth, kHeight, QImage::Format_Grayscale16);
+    for (int y = 0; y < kHeight; ++y) {
+        std::memcpy(greyImage.scanLine(y), grey8.data() + std::size_t(y) * kWidth, kWidth);
+        std::memcpy(greyImage16.scanLine(y), grey16.data() + std::size_t(y) * kWidth, 2 * kWidth);
+    }
+    const QByteArray greyPng = Encoded(greyImage, "png"), barsPng = Encoded(Bars({kBars.begin(), kBars.end()}), "png");
+    const QByteArray barsJpeg = RgbJpeg(Bars({kBars.begin(), kBars.end()}));
+    const auto untagged = [&](const QByteArray& bytes) { return DecodePicture(Write(dir, "untagged", bytes), kBackground).surface->image(); };
+
+    const struct Row {
+        const char* name;
+        QByteArray file;
+        const char* space;  // empty: not converted
+        QImage pixels;
+        int tolerance;
+    } rows[] = {
+        {"grey JPEG", JpegWithProfile(greyJpeg, grey, 60000), "Grey, gamma 1.8", expected(grey, decodedSamples(greyJpeg, false), 255), 1},
+        {"grey PNG", PngWithProfile(greyPng, grey), "Grey, gamma 1.8", expected(grey, wideGrey8, 255), 1},
+        {"16-bit grey PNG", PngWithProfile(Encoded(greyImage16, "png"), grey), "Grey, gamma 1.8", expected(grey, grey16, 65535), 1},
+        {"grey TIFF", ProfiledTiff(dir.filePath("g.tif"), wideGrey8, kWidth, kHeight, 1, 8, grey), "Grey, gamma 1.8",
+         expected(grey, wideGrey8, 255), 1},
+        {"16-bit grey TIFF", ProfiledTiff(dir.filePath("g16.tif"), grey16, kWidth, kHeight, 1, 16, grey), "Grey, gamma 1.8",
+         expected(grey, grey16, 65535), 1},
+        {"CMYK JPEG", JpegWithProfile(cmykJpeg, cmyk, 30000), "Test press, coated", expected(cmyk, decodedSamples(cmykJpeg, true), 255), 3},
+        {"CMYK JPEG without Adobe's marker", JpegWithProfile(cmykJpegWithoutMarker, cmyk, 60000), "Test press, coated",
+         expected(cmyk, decodedSamples(cmykJpegWithoutMarker, true), 255), 3},
+        {"CMYK TIFF", ProfiledTiff(dir.filePath("c.tif"), wideInks8, kWidth, kHeight, 4, 8, cmyk), "Test press, coated",
+         expected(cmyk, wideInks8, 255), 3},
+        {"16-bit CMYK TIFF", ProfiledTiff(dir.filePath("c16.tif"), inks16, kWidth, kHeight, 4, 16, cmyk), "Test press, coated",
+         expected(cmyk, inks16, 65535), 3},
+        {"grey profile on an RGB JPEG", JpegWithProfile(barsJpeg, grey, 60000), "", untagged(barsJpeg), 0},
+        {"CMYK profile on an RGB PNG", PngWithProfile(barsPng, cmyk), "", untagged(barsPng), 0},
+        {"RGB profile on a grey PNG", PngWithProfile(greyPng, adobe), "", untagged(greyPng), 0},
+        {"grey profile on a CMYK JPEG", JpegWithProfile(cmykJpeg, grey, 60000), "", untagged(cmykJpeg), 0},
+        {"RGB profile on a CMYK TIFF", ProfiledTiff(dir.filePath("a.tif"), wideInks8, kWidth, kHeight, 4, 8, adobe), "",
+         untagged(ProfiledTiff(dir.filePath("u.tif"), wideInks8, kWidth, kHeight, 4, 8, {})), 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const QString path = Write(dir, "picture", row.file);
+        for (const DecodeResult& result : {DecodePicture(path, kBackground), DecodeInWorker(path, kBackground)}) {
+            ASSERT_TRUE(result) << int(result.error);
+            EXPECT_EQ(result.colourSpace, QString::fromLatin1(row.space));
+            EXPECT_EQ(result.colourConverted, *row.space != '\0');
+            const QImage& got = result.surface->image();
+            ASSERT_EQ(got.size(), row.pixels.size());
+            int worst = 0;
+            double sum[2] = {0, 0};  // the green channel's, ours and lcms2's
+            for (int y = 0; y < got.height(); ++y)
+                for (int x = 0; x < got.width(); ++x) {
+                    worst = std::max(worst, LargestDifference(got.pixel(x, y), row.pixels.pixel(x, y)));
+                    sum[0] += qGreen(got.pixel(x, y));
+                    sum[1] += qGreen(row.pixels.pixel(x, y));
+                }
+            EXPECT_LE(worst, row.tolerance);
+            const double pixels = double(got.width()) * got.height();
+            EXPECT_NEAR(sum[0] / pixels, sum[1] / pixels, 0.5);
+        }
+    }
+}
+
+// What PNG's colour chunks and JPEG XL's colour encoding mean, one rule for both: a bare
+// gamma of about 1/2.2 with sRGB's primaries (or none) is sRGB and left as stored; another
+// gamma, or other primaries, is converted; cICP's code points are taken as they say
+// (transfer 4 is gamma 2.2 itself), narrow-range ones not at all; a profile built from
+// tags serves a grey picture too. Each converted picture within a level of lcms2's
+// conversion from a profile the test builds from the tags' meaning, and the JPEG XL
+// pixel for pixel the PNG.
+TEST(DecodeColour, ColourChunksAndJpegXlGammaMeanWhatTheySay) {
+    QImage picture(64, 48, QImage::Format_RGB32);
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x) picture.setPixel(x, y, 0xFF000000u | std::uint32_t(x * 7919 + y * 104729) * 2654435761u >> 8);
+    QImage greyPicture = picture.convertToFormat(QImage::Format_Grayscale8);
+    const auto be32 = [](std::uint32_t v) { return BigEndian(v, 4); };
+    const auto gama = [&](std::uint32_t gamma) { return PngChunk("gAMA", be32(gamma)); };
+    const auto chrm = [&](const Primaries& p) {
+        QByteArray data;
+        for (const double v : {p.wx, p.wy, p.rx, p.ry, p.gx, p.gy, p.bx, p.by}) data += be32(std::uint32_t(std::lround(v * 100000)));
+        return PngChunk("cHRM", data);
+    };
+    const auto cicp = [](int primaries, int transfer, int fullRange) {
+        const char data[4] = {char(primaries), char(transfer), 0, char(fullRange)};
+        return PngChunk("cICP", QByteArray(data, 4));
+    };
+    const auto power = [](double exponent) { return cmsBuildGamma(nullptr, exponent); };
+    const cmsFloat64Number srgbCurve[5] = {2.4, 1 / 1.055, 0.055 / 1.055, 1 / 12.92, 0.04045};
+    constexpr int kSrgbPrimaries = 1, kP3 = 12, kGammaTransfer = 65535;
+    struct Row {
+        const char* name;
+        QByteArray chunks;
+        const char* space;                 // empty: left as stored
+        Primaries primaries;               // what it means, when converted
+        cmsToneCurve* curve;
+        std::optional<std::pair<int, double>> jxl;  // the same as JPEG XL's primaries and gamma
+        bool grey = false;
+    };
+    const Row rows[] = {
+        {"gAMA 45455", gama(45455), "", kSrgb, nullptr, std::pair{kSrgbPrimaries, 0.45455}},
+        {"gAMA 45455 and sRGB's cHRM", gama(45455) + chrm(kSrgb), "", kSrgb, nullptr, {}},
+        {"gAMA 45000", gama(45000), "gamma 2.22", kSrgb, power(100000.0 / 45000), std::pair{kSrgbPrimaries, 0.45}},
+        {"gAMA 45455 and Display P3's cHRM", gama(45455) + chrm(kDisplayP3), "Display P3, gamma 2.20", kDisplayP3,
+         power(100000.0 / 45455), std::pair{kP3, 0.45455}},
+        {"gAMA 100000 on grey", gama(100000), "gamma 1.00", kSrgb, power(1), {}, true},
+        {"sRGB before gAMA 100000", PngChunk("sRGB", QByteArray(1, '\0')) + gama(100000), "", kSrgb, nullptr, {}},
+        {"cICP 1/4, gamma 2.2", cicp(1, 4, 1), "Rec. 709, gamma 2.2", kSrgb, power(2.2), {}},
+        {"cICP 9/13", cicp(9, 13, 1), "Rec. 2020, sRGB curve", kRec2020, cmsBuildParametricToneCurve(nullptr, 4, srgbCurve), {}},
+        {"cICP 9/13 narrow range", cicp(9, 13, 0), "", kSrgb, nullptr, {}},
+        {"cICP 1/13, sRGB", cicp(1, 13, 1), "", kSrgb, nullptr, {}},
+        {"cICP 12/13 before Adobe RGB's iCCP", cicp(12, 13, 1), "Display P3", kDisplayP3,
+         cmsBuildParametricToneCurve(nullptr, 4, srgbCurve), {}},
+    };
+    QTemporaryDir dir;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const QImage& source = row.grey ? greyPicture : picture;
+        QByteArray png = Encoded(source, "png");
+        if (std::string_view(row.name).find("iCCP") != std::string_view::npos)
+            png = PngWithProfile(png, colour::StandardProfile(StandardSpace::AdobeRgb));
+        png.insert(33, row.chunks);
+        const DecodeResult result = DecodePicture(Write(dir, "tagged.png", png), 0);
+        ASSERT_TRUE(result);
+        EXPECT_EQ(result.colourSpace, QString::fromLatin1(row.space));
+        const QImage stored = source.convertToFormat(QImage::Format_RGB32);
+        if (row.curve == nullptr) {
+            EXPECT_FALSE(result.colourConverted);
+            EXPECT_TRUE(SamePixels(result.surface->image(), stored));
+        } else {
+            cmsToneCurve* curves[3] = {row.curve, row.curve, row.curve};
+            const cmsCIExyY white{row.primaries.wx, row.primaries.wy, 1};
+            const cmsCIExyYTRIPLE xy{{row.primaries.rx, row.primaries.ry, 1}, {row.primaries.gx, row.primaries.gy, 1},
+                                     {row.primaries.bx, row.primaries.by, 1}};
+            cmsHPROFILE meant = cmsCreateRGBProfile(&white, &xy, curves);
+            cmsFreeToneCurve(row.curve);
+            const Profile meaning = Save(meant);
+            std::vector<std::uint32_t> pixels;
+            for (int y = 0; y < stored.height(); ++y)
+                for (int x = 0; x < stored.width(); ++x) pixels.push_back(stored.pixel(x, y));
+            const std::vector<std::uint32_t> expected = ExactlyConverted(meaning, colour::StandardProfile(StandardSpace::Srgb), pixels);
+            int worst = 0;
+            for (std::size_t i = 0; i < pixels.size(); ++i)
+                worst = std::max(worst, LargestDifference(result.surface->image().pixel(int(i) % stored.width(), int(i) / stored.width()), expected[i]));
+            EXPECT_LE(worst, 1);
+        }
+        if (row.jxl) {
+            heif_pictures::Options options;
+            options.cicp = {row.jxl->first, kGammaTransfer};
+            options.gamma = row.jxl->second;
+            const DecodeResult jxl = DecodePicture(Write(dir, "tagged.jxl", heif_pictures::EncodeJxl(source, options)), 0);
+            ASSERT_TRUE(jxl);
+            EXPECT_EQ(jxl.colourSpace, result.colourSpace);
+            EXPECT_TRUE(SamePixels(jxl.surface->image(), result.surface->image()));
+        }
+    }
+}
+
+// An APP1 EXIF segment with ColorSpace (none when 0) and an interoperability index (none
+// when empty); by default the DCF's marker for Adobe RGB: uncalibrated and "R03".
+QByteArray ExifAdobeRgb(std::uint32_t colourSpace = 0xFFFF, const char* interop = "R03") {
     const auto le16 = [](std::uint32_t v) {
         const char bytes[2] = {char(v & 0xFF), char(v >> 8)};
         return QByteArray(bytes, 2);
@@ -380,9 +896,12 @@ QByteArray ExifAdobeRgb() {
         return le16(tag) + le16(type) + le32(count) + value;
     };
     QByteArray tiff = QByteArray("II*\0", 4) + le32(8);
-    tiff += le16(1) + entry(0x8769, 4, 1, le32(26)) + le32(0);                                   // IFD0 at 8
-    tiff += le16(2) + entry(0xA001, 3, 1, le32(0xFFFF)) + entry(0xA005, 4, 1, le32(56)) + le32(0);  // EXIF at 26
-    tiff += le16(1) + entry(0x0001, 2, 4, QByteArray("R03", 4)) + le32(0);                       // interop at 56
+    tiff += le16(1) + entry(0x8769, 4, 1, le32(26)) + le32(0);  // IFD0 at 8
+    // EXIF at 26: ColorSpace, then the interoperability directory at 56.
+    const QByteArray space = colourSpace != 0 ? entry(0xA001, 3, 1, le32(colourSpace)) : entry(0x9000, 7, 4, "0231");
+    tiff += le16(2) + space + entry(0xA005, 4, 1, le32(56)) + le32(0);
+    const QByteArray index = *interop != '\0' ? entry(0x0001, 2, 4, QByteArray(interop, 4)) : entry(0x0002, 7, 4, "0100");
+    tiff += le16(1) + index + le32(0);  // interop at 56
     const QByteArray payload = QByteArray("Exif\0\0", 6) + tiff;
     return QByteArray("\xFF\xE1", 2) + BigEndian(std::uint32_t(payload.size() + 2), 2) + payload;
 }
@@ -394,24 +913,82 @@ TEST(DecodeColour, ExifAdobeRgbMarkerConvertsAJpegWithoutProfile) {
     ExpectBarsOnTarget(DecodePicture(file, 0), "Adobe RGB (1998)", colour::StandardProfile(StandardSpace::AdobeRgb));
 }
 
-TEST(DecodeColourTags, JpegProfilePartsArePutBackInTheirOrderAndAllMustBeThere) {
+// A classic little-endian TIFF of one directory holding only an ICC profile entry that
+// claims `count` bytes at `offset`, and the profile's bytes after it.
+QByteArray TiffClaimingProfile(const Profile& profile, std::uint32_t offset, std::uint32_t count) {
+    const auto le = [](std::uint32_t v, int bytes) {
+        QByteArray out;
+        for (int i = 0; i < bytes; ++i) out.append(char((v >> (8 * i)) & 0xFF));
+        return out;
+    };
+    QByteArray tiff = QByteArray("II*\0", 4) + le(8, 4) + le(1, 2) + le(34675, 2) + le(7, 2) + le(count, 4) + le(offset, 4) + le(0, 4);
+    return tiff + QByteArray(reinterpret_cast<const char*>(profile.data()), qsizetype(profile.size()));
+}
+
+QByteArray RiffChunk(const char* type, const QByteArray& data) {
+    QByteArray chunk = QByteArray(type, 4);
+    for (int i = 0; i < 4; ++i) chunk.append(char((std::uint32_t(data.size()) >> (8 * i)) & 0xFF));
+    return chunk + data + (data.size() % 2 != 0 ? QByteArray(1, '\0') : QByteArray());  // padded to an even length
+}
+QByteArray Webp(const QByteArray& chunks) {
+    const QByteArray body = "WEBP" + chunks;
+    QByteArray size;
+    for (int i = 0; i < 4; ++i) size.append(char((std::uint32_t(body.size()) >> (8 * i)) & 0xFF));
+    return "RIFF" + size + body;
+}
+
+// Each format's walker finds a whole profile, and takes none that is cut, out of order
+// or claims bytes the file does not hold.
+TEST(DecodeColourTags, EachFormatsProfileIsFoundWholeAndDamagedOnesAreNot) {
     Profile profile(1000);
     for (std::size_t i = 0; i < profile.size(); ++i) profile[i] = static_cast<unsigned char>(i * 7);
+    const auto bytes = [](const QByteArray& b) { return colourtags::Bytes(reinterpret_cast<const unsigned char*>(b.constData()), std::size_t(b.size())); };
+
     const QByteArray base("\xFF\xD8\xFF\xD9", 4);
     const QByteArray inOrder = JpegWithProfile(base, profile, 300);  // four parts
-    const auto read = [](const QByteArray& b) {
-        return colourtags::JpegIccProfile({reinterpret_cast<const unsigned char*>(b.constData()), std::size_t(b.size())});
-    };
-    EXPECT_EQ(read(inOrder), profile);
     // Parts 3 and 4 first: each segment is 2 + 2 + 14 + 300 bytes, the last 2 + 2 + 14 + 100.
     const qsizetype whole = 318, last = 118;
     QByteArray shuffled = base;
     shuffled.insert(2, inOrder.mid(2, 2 * whole));
     shuffled.insert(2, inOrder.mid(2 + 2 * whole, whole + last));
-    EXPECT_EQ(read(shuffled), profile);
     QByteArray missing = inOrder;
     missing.remove(2 + whole, whole);
-    EXPECT_TRUE(read(missing).empty());
+
+    constexpr std::uint32_t kAfterDirectory = 8 + 2 + 12 + 4;
+    const auto size = std::uint32_t(profile.size());
+    const QByteArray odd = RiffChunk("VP8X", QByteArray(10, '\0')) + RiffChunk("XMP ", "<x>");  // 3 bytes and a pad
+    const QByteArray iccp = RiffChunk("ICCP", QByteArray(reinterpret_cast<const char*>(profile.data()), qsizetype(size)));
+    const QByteArray picture = RiffChunk("VP8L", QByteArray(20, '\0'));
+    const struct {
+        const char* name;
+        QByteArray file;
+        bool found;
+    } rows[] = {
+        {"JPEG, in order", inOrder, true},
+        {"JPEG, parts 3 and 4 first", shuffled, true},
+        {"JPEG, part 2 missing", missing, false},
+        {"TIFF", TiffClaimingProfile(profile, kAfterDirectory, size), true},
+        {"TIFF, one byte past the end", TiffClaimingProfile(profile, kAfterDirectory, size + 1), false},
+        {"TIFF, offset and count past the end", TiffClaimingProfile(profile, kAfterDirectory + 900, 200), false},
+        {"TIFF, offset past the end", TiffClaimingProfile(profile, 0xFFFFFF00u, 200), false},
+        {"WebP, after a chunk of odd length", Webp(odd + iccp + picture), true},
+        {"WebP, after the picture", Webp(RiffChunk("VP8X", QByteArray(10, '\0')) + picture + iccp), false},
+        {"WebP, cut in its profile", Webp(odd + iccp).chopped(10), false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const colourtags::FileColour read = colourtags::ReadFileColour(bytes(row.file));
+        EXPECT_EQ(read.profile, row.found ? profile : Profile{});
+    }
+
+    // EXIF's ColorSpace says sRGB (1) or Adobe RGB (2); the DCF's "R03" means Adobe RGB
+    // only where ColorSpace does not say sRGB.
+    for (const auto& [colourSpace, interop, adobe] :
+         {std::tuple{0xFFFFu, "R03", true}, {1u, "R03", false}, {2u, "", true}, {2u, "R98", true},
+          {0xFFFFu, "R98", false}, {0u, "R03", true}, {1u, "", false}, {0xFFFFu, "", false}}) {
+        const QByteArray jpeg = QByteArray(base).insert(2, ExifAdobeRgb(colourSpace, interop));
+        EXPECT_EQ(colourtags::JpegExifAdobeRgb(bytes(jpeg)), adobe) << colourSpace << " " << interop;
+    }
 }
 
 TEST(WorkerMessages, ColourNameAndClippedCountCrossIntact) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QColorSpace>
+#include <QFile>
 #include <QImage>
 #include <QTemporaryDir>
 
@@ -9,6 +10,7 @@
 #include "decoding/ColourConvert.h"
 #include "decoding/Decode.h"
 #include "decoding/WorkerClient.h"
+#include "heif_pictures.h"
 
 using namespace vistrel;
 using colour::StandardProfile;
@@ -87,6 +89,58 @@ TEST(DecodeWideColour, SixteenBitTaggedBarsLandWithinTwoLevelsInProcessAndInTheW
             for (int bar = 0; bar < 7; ++bar)
                 for (const int y : {0, 299})
                     EXPECT_LE(Furthest(result.surface->image().pixel(bar * 160 + 80, y), kBars[bar]), 2) << file << bar;
+        }
+    }
+}
+
+// 16-bit pixels with alpha are laid over the background in the file's space, the
+// background's levels widened by 257, and then converted: a transparent pixel comes out
+// as the background converted (white exactly white), the others within a level of
+// lcms2's conversion of the mix. PNG (converted band by band) and JPEG XL (row by row).
+TEST(DecodeWideColour, SixteenBitAlphaIsLaidOverTheBackgroundBeforeConverting) {
+    constexpr int kBlock = 100;
+    constexpr std::uint16_t kAlphas[4] = {0, 1, 32768, 65535};
+    constexpr std::uint16_t kColour[3] = {40000, 20000, 9000};
+    const std::vector<unsigned char> profile = StandardProfile(StandardSpace::ProPhoto);
+    QImage image(4 * kBlock, kBlock, QImage::Format_RGBA64);
+    for (int y = 0; y < kBlock; ++y)
+        for (int x = 0; x < image.width(); ++x)
+            for (int k = 0; k < 4; ++k)
+                reinterpret_cast<std::uint16_t*>(image.scanLine(y))[4 * x + k] = k == 3 ? kAlphas[x / kBlock] : kColour[k];
+    image.setColorSpace(QColorSpace::fromIccProfile(QByteArray(reinterpret_cast<const char*>(profile.data()), qsizetype(profile.size()))));
+    QTemporaryDir dir;
+    const QString png = dir.filePath("alpha.png");
+    ASSERT_TRUE(image.save(png));
+    heif_pictures::Options options;
+    options.bits = 16;
+    options.alpha = true;
+    options.profile = profile;
+    QFile jxl(dir.filePath("alpha.jxl"));
+    ASSERT_TRUE(jxl.open(QIODevice::WriteOnly));
+    jxl.write(heif_pictures::EncodeJxl(image, options));
+    jxl.close();
+    for (const std::uint32_t background : {0xFFFFFFu, 0x336699u}) {
+        std::vector<std::uint16_t> mixed;
+        for (const std::uint16_t a : kAlphas)
+            for (int k = 0; k < 3; ++k) {
+                const double under = ((OpaquePixel(background) >> (16 - 8 * k)) & 0xFF) * 257.0;  // red lowest in a colour value
+                mixed.push_back(std::uint16_t(std::nearbyint((kColour[k] * double(a) + under * (65535 - a)) / 65535)));
+            }
+        const std::vector<double> exact = Lcms(profile, StandardProfile(StandardSpace::Srgb), mixed);
+        for (const QString& path : {png, jxl.fileName()}) {
+            SCOPED_TRACE(path.toStdString() + " over " + std::to_string(background));
+            const DecodeResult result = DecodePicture(path, background);
+            ASSERT_TRUE(result && result.colourConverted);
+            for (int block = 0; block < 4; ++block) {
+                std::uint32_t theirs = 0;
+                for (std::size_t k = 0; k < 3; ++k)
+                    theirs |= std::uint32_t(std::nearbyint(std::clamp(exact[3 * std::size_t(block) + k], 0.0, 1.0) * 255)) << (16 - 8 * k);
+                const QRgb got = result.surface->image().pixel(block * kBlock + kBlock / 2, kBlock / 2);
+                EXPECT_LE(Furthest(got, theirs), 1) << block;
+                if (block == 0 && background == 0xFFFFFFu) {
+                    EXPECT_EQ(got & 0xFFFFFFu, 0xFFFFFFu);
+                }
+            }
         }
     }
 }

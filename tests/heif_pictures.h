@@ -24,6 +24,7 @@ struct Options {
     bool alpha = false;
     heif_orientation orientation = heif_orientation_normal;  // JPEG XL's orientations share these numbers
     std::optional<std::pair<int, int>> cicp;  // primaries and transfer
+    double gamma = 0;                         // JPEG XL's, with transfer 65535 (a bare gamma)
     std::vector<unsigned char> profile;       // an ICC profile
 };
 
@@ -111,6 +112,7 @@ inline QByteArray EncodeJxl(const QImage& image, const Options& o) {
     JxlColorEncodingSetToSRGB(&colour, JXL_FALSE);
     if (o.cicp) colour.primaries = o.cicp->first == 12 ? JXL_PRIMARIES_P3 : static_cast<JxlPrimaries>(o.cicp->first);
     if (o.cicp) colour.transfer_function = static_cast<JxlTransferFunction>(o.cicp->second);
+    if (o.gamma > 0) colour.gamma = o.gamma;
     if (JxlEncoderSetBasicInfo(encoder.get(), &info) != JXL_ENC_SUCCESS ||
         (o.profile.empty() ? JxlEncoderSetColorEncoding(encoder.get(), &colour)
                            : JxlEncoderSetICCProfile(encoder.get(), o.profile.data(), o.profile.size())) != JXL_ENC_SUCCESS)
