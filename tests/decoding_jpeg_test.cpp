@@ -17,6 +17,7 @@
 
 #include "decoding/Decode.h"
 #include "decoding/JpegDecode.h"
+#include "decoding/Orientation.h"
 
 namespace {
 
