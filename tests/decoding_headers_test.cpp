@@ -235,3 +235,35 @@ TEST(HeaderReaders, BoxesAreReadOnlyWhereTheyEndInsideTheFile) {
         }
     }
 }
+
+// An icon's PNG entries claim sides of 32 bits, whose areas overflow a signed product:
+// the largest is still the one found, whichever comes first.
+TEST(HeaderReaders, TheLargestIconEntryIsFoundWhateverItsSidesClaim) {
+    const auto png = [](std::uint32_t width, std::uint32_t height) {
+        Blob b = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R'};
+        for (const std::uint32_t side : {width, height})
+            for (int shift = 24; shift >= 0; shift -= 8) b.push_back(static_cast<unsigned char>((side >> shift) & 0xFF));
+        b.resize(b.size() + 9, 0);  // depth, kinds and the checksum, unread here
+        return b;
+    };
+    const Blob largest = png(0xFFFFFFFF, 0xFFFFFFFF), smaller = png(0x80000000, 0xFFFFFFFF);
+    for (const bool largestFirst : {true, false}) {
+        const Blob& first = largestFirst ? largest : smaller;
+        const Blob& second = largestFirst ? smaller : largest;
+        Blob icon;
+        Put16(icon, 0);
+        Put16(icon, 1);
+        Put16(icon, 2);
+        const std::uint32_t firstAt = 6 + 2 * 16;
+        for (const auto& [image, at] : {std::pair{&first, firstAt}, std::pair{&second, firstAt + std::uint32_t(first.size())}}) {
+            for (const unsigned char byte : {0, 0, 0, 0, 1, 0, 32, 0}) icon.push_back(byte);  // 256 square, 32 bits
+            Put32(icon, static_cast<std::uint32_t>(image->size()));
+            Put32(icon, at);
+        }
+        icon.insert(icon.end(), first.begin(), first.end());
+        icon.insert(icon.end(), second.begin(), second.end());
+        const ClaimedSize found = LargestClaimedSize({icon.data(), icon.size()});
+        EXPECT_EQ(found.width, 0xFFFFFFFFll) << largestFirst;
+        EXPECT_EQ(found.height, 0xFFFFFFFFll) << largestFirst;
+    }
+}
