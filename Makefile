@@ -98,10 +98,11 @@ $(FUZZDIR)/fuzz_worker_messages: fuzz/fuzz_worker_messages.cpp decoding/WorkerMe
 	  decoding/WorkerMessages.cpp $$(pkg-config --libs Qt6Gui) -o $@
 
 # Our own PNG and BMP readers, whole, into a band sink and into a surface.
-$(FUZZDIR)/fuzz_png_decode: fuzz/fuzz_png_decode.cpp fuzz/reader_checks.h decoding/PngDecode.cpp decoding/PngDecode.h | deps
+$(FUZZDIR)/fuzz_png_decode: fuzz/fuzz_png_decode.cpp fuzz/reader_checks.h decoding/PngDecode.cpp decoding/PngDecode.h \
+  decoding/Orientation.cpp decoding/Orientation.h | deps
 	@mkdir -p $(FUZZDIR)
 	clang++-14 $(FUZZ_FLAGS) -fPIC $$(pkg-config --cflags Qt6Gui spng libdeflate zlib) fuzz/fuzz_png_decode.cpp \
-	  decoding/PngDecode.cpp platform/Surface.cpp $$(pkg-config --libs Qt6Gui spng libdeflate zlib) -o $@
+	  decoding/PngDecode.cpp decoding/Orientation.cpp platform/Surface.cpp $$(pkg-config --libs Qt6Gui spng libdeflate zlib) -o $@
 
 $(FUZZDIR)/fuzz_bmp_decode: fuzz/fuzz_bmp_decode.cpp fuzz/reader_checks.h decoding/BmpDecode.cpp decoding/BmpDecode.h | deps
 	@mkdir -p $(FUZZDIR)
@@ -109,7 +110,7 @@ $(FUZZDIR)/fuzz_bmp_decode: fuzz/fuzz_bmp_decode.cpp fuzz/reader_checks.h decodi
 	  decoding/BmpDecode.cpp platform/Surface.cpp $$(pkg-config --libs Qt6Gui) -o $@
 
 # The streaming readers, with the conversion and the surface they fill.
-READER_SOURCES := decoding/RowOutput.cpp decoding/OpaqueRgb.cpp platform/Surface.cpp
+READER_SOURCES := decoding/RowOutput.cpp decoding/OpaqueRgb.cpp decoding/Orientation.cpp platform/Surface.cpp
 $(FUZZDIR)/fuzz_tiff_decode: fuzz/fuzz_tiff_decode.cpp fuzz/band_check.h decoding/TiffDecode.cpp $(READER_SOURCES) | deps
 	@mkdir -p $(FUZZDIR)
 	clang++-14 $(FUZZ_FLAGS) -fPIC $$(pkg-config --cflags Qt6Gui libtiff-4) fuzz/fuzz_tiff_decode.cpp \

@@ -45,6 +45,7 @@ QString FailureReason(DecodeError error, const QString& path) {
             if (QFileInfo(path).isFile() && !QFileInfo(path).isReadable()) return QStringLiteral("not readable");
             return QStringLiteral("damaged or cut short");
         case DecodeError::TooLarge: return QStringLiteral("larger than %1 pixels a side").arg(kMaxPictureSide);
+        case DecodeError::TooManyPixelsForItsFile: return QStringLiteral("claims more pixels than its file could hold");
         case DecodeError::OutOfMemory: return QStringLiteral("not enough memory");
         case DecodeError::WorkerStopped: return QStringLiteral("the decoder stopped");
         case DecodeError::Cancelled: return QStringLiteral("cancelled");

@@ -179,7 +179,7 @@ DecodeResult DecodeBytes(PictureFile& file, ColorValue background, RowReceiver* 
     if (const headers::ClaimedSize largest = headers::LargestClaimedSize(bytes);
         largest.known() && SideInRange(largest.width) && SideInRange(largest.height) &&
         !PlausibleForItsFile(largest.width * largest.height, static_cast<std::int64_t>(size)))
-        return Failure(DecodeError::Unreadable);
+        return Failure(DecodeError::TooManyPixelsForItsFile);
 
     // Formats Qt has no reader for, whose libraries read their own colour tags.
     if (std::optional<DecodeResult> heif = DecodeHeif(data, size, background, receiver, sink, colour)) return std::move(*heif);

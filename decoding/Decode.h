@@ -32,6 +32,9 @@ enum class DecodeError {
     NotARegularFile,  // a folder, a FIFO, a device: refused before opening
     Unreadable,       // a reader takes it, but its content is empty, truncated or corrupt
     TooLarge,         // a side over kMaxPictureSide, or a zero side
+    // More pixels claimed than the file could hold (PlausibleForItsFile): a likely
+    // decompression bomb, refused before any reader runs.
+    TooManyPixelsForItsFile,
     OutOfMemory,
     Cancelled,        // the row receiver asked to stop
     NotAPicture,      // no reader takes its format

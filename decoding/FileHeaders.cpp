@@ -118,6 +118,9 @@ void ForEachBox(Bytes file, std::size_t at, std::size_t end, Visit visit) {
     }
 }
 
+// A claim's area. Sides read from 32 bits overflow a signed 64-bit product.
+std::uint64_t Area(const ClaimedSize& s) { return std::uint64_t(s.width) * std::uint64_t(s.height); }
+
 bool StartsWithBrandBox(Bytes file) { return file.size() >= 12 && std::memcmp(file.data() + 4, "ftyp", 4) == 0; }
 
 // The largest of a HEIF file's image sizes (ispe properties): a grid picture's own size
@@ -136,9 +139,7 @@ ClaimedSize HeifLargestSize(Bytes file) {
                     if (!ispe.is("ispe") || ispe.end - ispe.payload < kIspeBytes) return;
                     const unsigned char* p = file.data() + ispe.payload + kFullBoxHeader;
                     const ClaimedSize size{BigEndian32(p), BigEndian32(p + 4)};
-                    // Areas of 32-bit sides, which overflow a signed 64-bit product.
-                    const auto area = [](const ClaimedSize& s) { return std::uint64_t(s.width) * std::uint64_t(s.height); };
-                    if (!largest.known() || area(size) > area(largest)) largest = size;
+                    if (!largest.known() || Area(size) > Area(largest)) largest = size;
                 });
             });
         });
@@ -307,7 +308,7 @@ ClaimedSize LargestClaimedSize(Bytes file) {
         ClaimedSize size{entry[0] == 0 ? 256 : entry[0], entry[1] == 0 ? 256 : entry[1]};
         const std::size_t at = LittleEndian32(entry + 12);
         if (const ClaimedSize png = ReadClaimedSize(file.subspan(at)); png.known()) size = png;
-        if (!largest.known() || size.width * size.height > largest.width * largest.height) largest = size;
+        if (!largest.known() || Area(size) > Area(largest)) largest = size;
     }
     return largest;
 }

@@ -4,11 +4,12 @@
 #include <csetjmp>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <vector>
 
 #include <jerror.h>
 #include <jpeglib.h>
+
+#include "decoding/Orientation.h"
 
 namespace vistrel {
 namespace {
@@ -35,11 +36,8 @@ void WarningsAreFailures(j_common_ptr info, int level) {
     LeaveOnError(info);
 }
 
-// EXIF's APP1 marker and the signature that opens its payload.
+// EXIF's APP1 marker.
 constexpr int kExifMarker = JPEG_APP0 + 1;
-constexpr unsigned char kExifSignature[6] = {'E', 'x', 'i', 'f', 0, 0};
-constexpr std::uint16_t kOrientationTag = 0x0112;
-constexpr std::uint16_t kShortType = 3;
 
 struct DecodeState {
     jpeg_decompress_struct info{};
@@ -147,64 +145,7 @@ bool RunDecoder(DecodeState& s, const unsigned char* data, std::size_t size) {
     return true;
 }
 
-void SetPixel(QImage& image, int x, int y, Pixel p) { reinterpret_cast<Pixel*>(image.scanLine(y))[x] = p; }
-
 }  // namespace
-
-int ExifOrientation(const unsigned char* payload, std::size_t size) {
-    constexpr std::size_t kTiff = sizeof kExifSignature;
-    if (size < kTiff + 8 || std::memcmp(payload, kExifSignature, kTiff) != 0) return 1;
-    const unsigned char* tiff = payload + kTiff;
-    const std::size_t n = size - kTiff;
-    const bool little = tiff[0] == 'I' && tiff[1] == 'I';
-    if (!little && !(tiff[0] == 'M' && tiff[1] == 'M')) return 1;
-    const auto u16 = [&](std::size_t at) -> std::uint32_t {
-        return little ? (tiff[at] | (std::uint32_t{tiff[at + 1]} << 8)) : ((std::uint32_t{tiff[at]} << 8) | tiff[at + 1]);
-    };
-    const auto u32 = [&](std::size_t at) -> std::uint32_t {
-        return little ? (u16(at) | (u16(at + 2) << 16)) : ((u16(at) << 16) | u16(at + 2));
-    };
-    if (u16(2) != 42) return 1;
-    const std::size_t directory = u32(4);
-    if (directory > n || n - directory < 2) return 1;
-    const std::size_t entries = u16(directory);
-    for (std::size_t k = 0; k < entries; ++k) {
-        const std::size_t at = directory + 2 + 12 * k;
-        if (at + 12 > n) return 1;
-        if (u16(at) != kOrientationTag) continue;
-        if (u16(at + 2) != kShortType || u32(at + 4) != 1) return 1;
-        const std::uint32_t value = u16(at + 8);
-        return value >= 1 && value <= 8 ? static_cast<int>(value) : 1;
-    }
-    return 1;
-}
-
-QImage Upright(const QImage& stored, int orientation) {
-    if (orientation <= 1 || orientation > 8) return stored;
-    const int w = stored.width();
-    const int h = stored.height();
-    // Orientations 5 to 8 swap the sides.
-    const bool swaps = orientation >= 5;
-    QImage out(swaps ? h : w, swaps ? w : h, QImage::Format_RGB32);
-    if (out.isNull()) return out;
-    for (int y = 0; y < h; ++y) {
-        const auto* row = reinterpret_cast<const Pixel*>(stored.constScanLine(y));
-        for (int x = 0; x < w; ++x) {
-            // Where stored pixel (x, y) goes in the upright picture.
-            switch (orientation) {
-                case 2: SetPixel(out, w - 1 - x, y, row[x]); break;          // mirrored left to right
-                case 3: SetPixel(out, w - 1 - x, h - 1 - y, row[x]); break;  // upside down
-                case 4: SetPixel(out, x, h - 1 - y, row[x]); break;          // mirrored top to bottom
-                case 5: SetPixel(out, y, x, row[x]); break;                  // transposed
-                case 6: SetPixel(out, h - 1 - y, x, row[x]); break;          // turned a quarter clockwise
-                case 7: SetPixel(out, h - 1 - y, w - 1 - x, row[x]); break;  // transverse
-                case 8: SetPixel(out, y, w - 1 - x, row[x]); break;          // turned a quarter anticlockwise
-                default: break;
-            }
-        }
-    }
-    return out;
-}
 
 std::optional<DecodeResult> DecodeJpeg(const unsigned char* data, std::size_t size, RowReceiver* receiver,
                                        BandSink* sink) {
@@ -233,20 +174,7 @@ std::optional<DecodeResult> DecodeJpeg(const unsigned char* data, std::size_t si
         result.surface.emplace(std::move(streamed));
         return result;
     }
-    QImage upright = Upright(state.stored, state.orientation);
-    state.stored = QImage();
-    if (upright.isNull()) {
-        result.error = DecodeError::OutOfMemory;
-        return result;
-    }
-    result.surface.emplace(std::move(upright));
-    if (receiver != nullptr &&
-        !(receiver->PictureStarted(*result.surface) && receiver->RowsReady(result.surface->height()))) {
-        receiver->PictureDropped();
-        result.surface.reset();
-        result.error = DecodeError::Cancelled;
-    }
-    return result;
+    return DeliveredUpright(std::move(state.stored), state.orientation, receiver);
 }
 
 }  // namespace vistrel

@@ -20,12 +20,4 @@ namespace vistrel {
 std::optional<DecodeResult> DecodeJpeg(const unsigned char* data, std::size_t size, RowReceiver* receiver,
                                        BandSink* sink = nullptr);
 
-// The orientation (1..8) an APP1 segment's payload ("Exif\0\0", then a TIFF header and
-// its first directory) records; 1 when it records none or an invalid one.
-int ExifOrientation(const unsigned char* payload, std::size_t size);
-
-// A Format_RGB32 picture turned upright from an EXIF orientation 1..8 (1 gives it back
-// unchanged); a null image when memory runs out.
-QImage Upright(const QImage& stored, int orientation);
-
 }  // namespace vistrel

@@ -134,8 +134,9 @@ std::optional<DecodeResult> DecodeJxl(const unsigned char* data, std::size_t siz
             case JXL_DEC_BASIC_INFO: {
                 if (JxlDecoderGetBasicInfo(decoder.get(), &info) != JXL_DEC_SUCCESS)
                     return DecodeResult::Failed(DecodeError::Unreadable);
-                const bool turned = info.orientation > JXL_ORIENT_ROTATE_180;  // the sides swap
-                const std::uint64_t width = turned ? info.ysize : info.xsize, height = turned ? info.xsize : info.ysize;
+                // libjxl turns the picture upright itself and gives the upright sides (with
+                // orientation 1) in the basic info: they are the sides of its output.
+                const std::uint64_t width = info.xsize, height = info.ysize;
                 if (width < 1 || width > kMaxPictureSide || height < 1 || height > kMaxPictureSide)
                     return DecodeResult::Failed(DecodeError::TooLarge);
                 plane.width = static_cast<int>(width);

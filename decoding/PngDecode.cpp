@@ -10,6 +10,7 @@
 #include <libdeflate.h>
 #include <spng.h>
 
+#include "decoding/Orientation.h"
 #include "decoding/RowOutput.h"
 
 namespace vistrel {
@@ -43,6 +44,24 @@ bool ChunksRunToTheEnd(const unsigned char* data, std::size_t size) {
         at += kChunkFrameBytes + length;
     }
     return false;
+}
+
+// The orientation the first eXIf chunk records, wherever it stands; 1 without one. The
+// chunks are walked as far as they run whole.
+int ExifChunkOrientation(const unsigned char* data, std::size_t size) {
+    constexpr std::size_t kSignatureBytes = 8;
+    constexpr std::size_t kChunkFrameBytes = 12;  // length, type, checksum
+    std::size_t at = kSignatureBytes;
+    while (at <= size && size - at >= kChunkFrameBytes) {
+        const std::size_t length = (std::size_t{data[at]} << 24) | (std::size_t{data[at + 1]} << 16) |
+                                   (std::size_t{data[at + 2]} << 8) | data[at + 3];
+        if (length > size - at - kChunkFrameBytes) return 1;
+        const unsigned char* type = data + at + 4;
+        if (std::memcmp(type, "IEND", 4) == 0) return 1;
+        if (std::memcmp(type, "eXIf", 4) == 0) return ExifOrientation(type + 4, length);
+        at += kChunkFrameBytes + length;
+    }
+    return 1;
 }
 
 // Where the converted rows go, and who hears of them.
@@ -476,11 +495,14 @@ std::optional<DecodeResult> DecodePng(const unsigned char* data, std::size_t siz
     if (!ctx || spng_set_png_buffer(ctx.get(), data, size) != 0) return std::nullopt;
     spng_set_image_limits(ctx.get(), kMaxPictureSide, kMaxPictureSide);
 
+    // A turned picture is decoded whole as stored, then turned and handed over.
+    const int orientation = ExifChunkOrientation(data, size);
+    HeldForTurning held(receiver);
     Surface picture;
     Output out;
     out.background = OpaquePixel(background);
-    out.receiver = receiver;
-    out.sink = sink;
+    out.receiver = orientation == 1 ? receiver : &held;
+    out.sink = orientation == 1 ? sink : nullptr;
     out.picture = &picture;
     const Outcome outcome = Run(data, size, ctx.get(), out);
     if (outcome == Outcome::Declined) return std::nullopt;
@@ -488,6 +510,7 @@ std::optional<DecodeResult> DecodePng(const unsigned char* data, std::size_t siz
     DecodeResult result;
     switch (outcome) {
         case Outcome::Done:
+            if (orientation != 1) return DeliveredUpright(std::move(picture.image()), orientation, receiver);
             if (sink != nullptr) picture = Surface();
             result.surface.emplace(std::move(picture));
             return result;
@@ -496,7 +519,7 @@ std::optional<DecodeResult> DecodePng(const unsigned char* data, std::size_t siz
         case Outcome::NoMemory: result.error = DecodeError::OutOfMemory; break;
         case Outcome::Cancelled: result.error = DecodeError::Cancelled; break;
     }
-    if (out.started) receiver->PictureDropped();
+    if (out.started) out.receiver->PictureDropped();
     return result;
 }
 

@@ -18,9 +18,11 @@ namespace vistrel {
 // go there instead from a band buffer of their own, and the result holds a null surface.
 // Non-interlaced pictures of 8 and 16 bits are inflated whole by libdeflate, then
 // unfiltered and converted band by band; the others go through libspng's rows (interlaced
-// ones decoded whole first, then handed over band by band). Nothing
-// (std::nullopt) when the stream fails before its first row (a chunk libspng refuses,
-// an eXIf orientation): Qt's reader then decides, as it always did.
+// ones decoded whole first, then handed over band by band). A picture whose eXIf chunk
+// records an orientation other than 1 is decoded whole, turned upright and handed to the
+// receiver at once (never to the sink), as a turned JPEG is. Nothing (std::nullopt) when
+// the stream fails before its first row (a chunk libspng refuses): Qt's reader then
+// decides, as it always did.
 std::optional<DecodeResult> DecodePng(const unsigned char* data, std::size_t size, ColorValue background,
                                       RowReceiver* receiver, BandSink* sink = nullptr);
 

@@ -9,6 +9,7 @@
 #include <webp/decode.h>
 #include <webp/demux.h>
 
+#include "decoding/Orientation.h"
 #include "decoding/RowOutput.h"
 
 namespace vistrel {
@@ -97,6 +98,17 @@ std::optional<DecodeResult> DecodeWebp(const unsigned char* data, std::size_t si
         return DecodeResult::Failed(DecodeError::TooLarge);
     // Alpha is composited when the header announces it, and otherwise left in the fourth byte as Qt leaves it.
     const bool alpha = file.has_alpha != 0;
+    // A turned picture is decoded whole as stored, then turned and handed over.
+    int orientation = 1;
+    WebPChunkIterator exif{};
+    if (WebPDemuxGetChunk(demuxer, "EXIF", 1, &exif)) orientation = ExifOrientation(exif.chunk.bytes, exif.chunk.size);
+    WebPDemuxReleaseChunkIterator(&exif);
+    HeldForTurning held(receiver);
+    RowReceiver* const heard = receiver;
+    if (orientation != 1) {
+        receiver = &held;
+        sink = nullptr;
+    }
 
     RowOutput out(receiver, sink);
     const auto w = static_cast<std::size_t>(width);
@@ -159,7 +171,9 @@ std::optional<DecodeResult> DecodeWebp(const unsigned char* data, std::size_t si
             return DecodeResult::Failed(DecodeError::Cancelled);
     }
     if (!handOn(height)) return DecodeResult::Failed(DecodeError::Cancelled);
-    return out.Taken();
+    DecodeResult stored = out.Taken();
+    if (orientation == 1) return stored;
+    return DeliveredUpright(std::move(stored.surface->image()), orientation, heard);
 }
 
 }  // namespace vistrel

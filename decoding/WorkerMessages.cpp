@@ -21,8 +21,9 @@ std::uint32_t Word(const std::uint8_t* p) {
 // The failures a worker may report: it has its file's bytes, so the name-level
 // failures found before it starts and the program's own cancel are not among them.
 std::optional<DecodeError> ErrorFromCode(std::uint32_t code) {
-    for (const DecodeError error : {DecodeError::Unreadable, DecodeError::TooLarge, DecodeError::OutOfMemory,
-                                    DecodeError::NotFound, DecodeError::NotARegularFile, DecodeError::NotAPicture})
+    for (const DecodeError error :
+         {DecodeError::Unreadable, DecodeError::TooLarge, DecodeError::TooManyPixelsForItsFile, DecodeError::OutOfMemory,
+          DecodeError::NotFound, DecodeError::NotARegularFile, DecodeError::NotAPicture})
         if (WorkerErrorCode(error) == code) return error;
     return std::nullopt;
 }
@@ -80,6 +81,7 @@ std::uint32_t WorkerErrorCode(DecodeError error) {
         case DecodeError::Cancelled: return 7;
         case DecodeError::NotAPicture: return 8;
         case DecodeError::WorkerStopped: return 9;
+        case DecodeError::TooManyPixelsForItsFile: return 10;
     }
     return 0;
 }

@@ -86,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     constexpr vistrel::ColorValue kBackground = 0x336699;
     fuzz_checks::CheckedSink sink;
-    sink.Finished(vistrel::DecodePng(png.data(), png.size(), kBackground, nullptr, &sink));
+    sink.Finished(vistrel::DecodePng(png.data(), png.size(), kBackground, nullptr, &sink), true);
     fuzz_checks::CheckedReceiver receiver;
     receiver.Finished(vistrel::DecodePng(png.data(), png.size(), kBackground, &receiver, nullptr));
     return 0;

@@ -38,6 +38,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             case vistrel::WorkerMessageKind::ColourName:
                 std::abort();  // the reader keeps the name; it is no event
             case vistrel::WorkerMessageKind::Failed:
+                // Only the program itself names these: no worker may.
+                if (e.error == vistrel::DecodeError::EmptyName || e.error == vistrel::DecodeError::Cancelled ||
+                    e.error == vistrel::DecodeError::WorkerStopped)
+                    std::abort();
                 ended = true;
                 break;
         }

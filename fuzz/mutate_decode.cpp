@@ -339,6 +339,7 @@ const char* ErrorName(DecodeError error) {
         case DecodeError::NotARegularFile: return "not-a-regular-file";
         case DecodeError::Unreadable: return "unreadable";
         case DecodeError::TooLarge: return "too-large";
+        case DecodeError::TooManyPixelsForItsFile: return "too-many-pixels-for-its-file";
         case DecodeError::OutOfMemory: return "out-of-memory";
         case DecodeError::Cancelled: return "cancelled";
         case DecodeError::NotAPicture: return "not-a-picture";
@@ -370,6 +371,7 @@ std::string Check(const DecodeResult& result, const Recorder& recorder) {
         case DecodeError::NotAPicture:
         case DecodeError::WorkerStopped:
         case DecodeError::TooLarge:
+        case DecodeError::TooManyPixelsForItsFile:
         case DecodeError::OutOfMemory:
         case DecodeError::Cancelled: return {};
         case DecodeError::EmptyName:

@@ -29,9 +29,13 @@ public:
         filled_ += count;
         return true;
     }
-    // A success has handed on every row.
-    void Finished(const std::optional<vistrel::DecodeResult>& result) const {
-        if (result && *result && (!started_ || filled_ != height_)) __builtin_trap();
+    // A success has handed on every row, or, for a reader that decodes a turned picture
+    // whole, none and returned the picture instead.
+    void Finished(const std::optional<vistrel::DecodeResult>& result, bool mayReturnWhole = false) const {
+        if (!result || !*result) return;
+        const bool returned = !result->surface->isNull();
+        if (returned && !mayReturnWhole) __builtin_trap();
+        if (returned ? started_ : !started_ || filled_ != height_) __builtin_trap();
     }
 
 private:

@@ -213,6 +213,13 @@ TEST_F(Loading, EveryFailureReportsThePathAndEndsWithNoPicture) {
     huge.open(QIODevice::WriteOnly);
     huge.write(bmp);
     huge.close();
+    // The same header claiming 30000 x 30000 pixels: far more than its bytes could hold.
+    put32(18, 30000);
+    put32(22, 30000);
+    QFile bomb(dir.filePath("bomb.bmp"));
+    bomb.open(QIODevice::WriteOnly);
+    bomb.write(bmp);
+    bomb.close();
 
     const QString fifo = dir.filePath("pipe");
     ASSERT_EQ(mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
@@ -230,7 +237,8 @@ TEST_F(Loading, EveryFailureReportsThePathAndEndsWithNoPicture) {
         {dir.filePath("notes.png"), "Not a picture format Vistrel reads."},
         {dir.filePath("corrupt.jpg"), "Damaged or cut short."},
         {dir.filePath("truncated.gif"), "Damaged or cut short."},
-        {dir.filePath("huge.bmp"), "Larger than 32768 pixels a side."}};
+        {dir.filePath("huge.bmp"), "Larger than 32768 pixels a side."},
+        {dir.filePath("bomb.bmp"), "Claims more pixels than its file could hold."}};
     for (const auto& [path, reason] : cases) {
         Load(*w, good);
         ASSERT_TRUE(w->model().loaded());

@@ -21,10 +21,12 @@
 #include <sys/wait.h>
 #include <sys/types.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include "picture_bytes.h"
 #include "decoding/Decode.h"
 #include "decoding/FileHeaders.h"
+#include "decoding/WorkerClient.h"
 #include "support.h"
 
 using namespace vistrel;
@@ -458,7 +460,7 @@ TEST_F(Decode, BitmapShortOfItsRowsFailsBeforeItsRowsAreAllocated) {
     ExpectFailure(DecodePicture(write("short.bmp", bmp.left(bmp.size() - 1)), kBackground), DecodeError::Unreadable);
     // The header claims the largest picture; a few bytes follow.
     QByteArray huge = BmpHeaderOnly(kMaxPictureSide, kMaxPictureSide) + QByteArray(300, '\x7f');
-    ExpectFailure(DecodePicture(write("huge.bmp", huge), kBackground), DecodeError::Unreadable);
+    ExpectFailure(DecodePicture(write("huge.bmp", huge), kBackground), DecodeError::TooManyPixelsForItsFile);
     // The oldest header: 12 bytes, 16-bit sides.
     QByteArray core("BM");
     PutLe32(core, 26 + 2 * 8);
@@ -600,4 +602,85 @@ TEST_F(Decode, OutOfMemoryIsToldFromABadFileWithoutAllocatingWhatTheFileClaims) 
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status)) << "the decoding process died";
     EXPECT_EQ(WEXITSTATUS(status), 0) << "1: bad content, 2: out of memory, 4: short bitmap misjudged";
+}
+
+namespace {
+
+// A PNG's signature and header chunk claiming width x height, then `filler` bytes of
+// nothing the reader can use.
+QByteArray PngClaiming(std::uint32_t width, std::uint32_t height, qsizetype filler) {
+    QByteArray header("IHDR");
+    for (const std::uint32_t side : {width, height})
+        for (int shift = 24; shift >= 0; shift -= 8) header.append(char((side >> shift) & 0xFF));
+    header.append("\x08\x02\x00\x00\x00", 5);  // 8-bit RGB
+    const auto crc = std::uint32_t(::crc32(0, reinterpret_cast<const Bytef*>(header.constData()), uInt(header.size())));
+    QByteArray b("\x89PNG\r\n\x1a\n\0\0\0\x0d", 12);
+    b.append(header);
+    for (int shift = 24; shift >= 0; shift -= 8) b.append(char((crc >> shift) & 0xFF));
+    return b + QByteArray(filler, '\0');
+}
+
+QByteArray Box(const char* type, const QByteArray& payload) {
+    const auto n = quint32(payload.size() + 8);
+    const char size[4] = {char(n >> 24), char(n >> 16), char(n >> 8), char(n)};
+    return QByteArray(size, 4) + QByteArray(type, 4) + payload;
+}
+
+}  // namespace
+
+// Over 64 megapixels a file must hold a byte for every 128 of the pixels its header
+// claims; one that does not is refused as such, whatever its format, in process and in
+// the worker alike, before any reader runs. Claims within the rule go on to the readers
+// (which refuse these files' missing pixels as unreadable).
+TEST_F(Decode, AClaimItsFileCannotHoldIsRefusedAsSuchInProcessAndInTheWorker) {
+    // 8192 x 8193 pixels need 524352 bytes of file.
+    constexpr qsizetype kPngHeaderBytes = 33;
+    constexpr qsizetype kEnough = 524352;
+    GifFrame frame;
+    frame.indices = {0};
+    QByteArray gif = MakeGif(1, 1, {frame});
+    SetLe16(gif, 6, 30000);
+    SetLe16(gif, 8, 30000);
+    QByteArray webp("RIFF\0\0\0\0WEBPVP8X\x0a\0\0\0\x10\0\0\0", 24);
+    webp.append("\x2f\x75\0\x2f\x75\0", 6);  // a canvas of 30000 x 30000
+    webp.append(QByteArray(64, '\0'));
+    SetLe16(webp, 4, unsigned(webp.size() - 8));
+    const QByteArray ispe = Box("ispe", QByteArray(4, '\0') + QByteArray("\0\0\x75\x30\0\0\x75\x30", 8));
+    const QByteArray heif = Box("ftyp", QByteArray("heic\0\0\0\0mif1", 12)) +
+                            Box("meta", QByteArray(4, '\0') + Box("iprp", Box("ipco", ispe))) + QByteArray(200, '\0');
+    QByteArray icon;
+    PutLe16(icon, 0);
+    PutLe16(icon, 1);
+    PutLe16(icon, 1);
+    icon.append(QByteArray("\0\0\0\0\x01\0\x20\0", 8));
+    PutLe32(icon, 100);
+    PutLe32(icon, 22);
+    icon.append(PngClaiming(30000, 30000, 100));
+    const struct {
+        const char* name;
+        QByteArray bytes;
+        bool refusedForItsClaim;
+    } files[] = {
+        {"taken at any size.png", PngClaiming(8192, 8192, 300), false},
+        {"a byte for every 128 pixels.png", PngClaiming(8192, 8193, kEnough - kPngHeaderBytes), false},
+        {"a byte short.png", PngClaiming(8192, 8193, kEnough - kPngHeaderBytes - 1), true},
+        {"30000 square.png", PngClaiming(30000, 30000, 2600000), true},
+        {"30000 square.gif", gif, true},
+        {"30000 square.webp", webp, true},
+        {"30000 square.heic", heif, true},
+        {"30000 square.tiff", TiffClaiming(30000, 30000, 1, 1), true},
+        {"30000 square in an icon.ico", icon, true},
+    };
+    for (const auto& file : files) {
+        SCOPED_TRACE(file.name);
+        const QString name = write(file.name, file.bytes);
+        const DecodeResult here = DecodePicture(name, kBackground);
+        EXPECT_FALSE(here);
+        if (file.refusedForItsClaim) {
+            EXPECT_EQ(here.error, DecodeError::TooManyPixelsForItsFile);
+        } else {
+            EXPECT_EQ(here.error, DecodeError::Unreadable);
+        }
+        EXPECT_EQ(DecodeInWorker(name, kBackground).error, here.error);
+    }
 }

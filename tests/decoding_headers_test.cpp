@@ -1,6 +1,6 @@
-// The metafile record walk that refuses what the metafile player mishandles,
-// over small record sequences built here; the bitmap rows and GIF codes checks at every
-// length of a file.
+// The header walkers over small files built here: the metafile record walk that refuses
+// what the metafile player mishandles, and the bitmap rows, GIF codes and box walks cut at
+// every length.
 
 #include <gtest/gtest.h>
 
@@ -265,5 +265,82 @@ TEST(HeaderReaders, GifFrameIsWholeOnlyWhenItsCodesGiveEveryPixelOnTheCanvas) {
             part.push_back(0x3B);
             ASSERT_FALSE(GifFirstFrameComplete({part.data(), part.size()})) << kept << " of " << blocks.size() << " sub-blocks";
         }
+    }
+}
+
+// HEIF's boxes cut at every length: a size is read only from boxes that end inside the
+// file, so a cut file claims none, and no box's contents are read past the cut. Each cut
+// is tried in a buffer of its own (a read past it is the sanitizer's to see) and as the
+// start of the whole file's buffer, where such a read would find the rest of the file.
+TEST(HeaderReaders, BoxesAreReadOnlyWhereTheyEndInsideTheFile) {
+    const auto box = [](const char* type, const Blob& payload, bool largeSize) {
+        Blob b;
+        const std::uint64_t n = payload.size() + (largeSize ? 16 : 8);
+        const auto big32 = [&b](std::uint64_t v) {
+            for (int shift = 24; shift >= 0; shift -= 8) b.push_back(static_cast<unsigned char>((v >> shift) & 0xFF));
+        };
+        big32(largeSize ? 1 : n);
+        b.insert(b.end(), type, type + 4);
+        if (largeSize) {
+            big32(n >> 32);
+            big32(n & 0xFFFFFFFF);
+        }
+        b.insert(b.end(), payload.begin(), payload.end());
+        return b;
+    };
+    const Blob full = {0, 0, 0, 0};  // a full box's version and flags
+    Blob sides = full;
+    for (const unsigned char byte : {0, 0, 2, 128, 0, 0, 1, 224}) sides.push_back(byte);  // 640 x 480
+    for (const bool largeSize : {false, true}) {
+        SCOPED_TRACE(largeSize ? "64-bit box sizes" : "32-bit box sizes");
+        const Blob brand = box("ftyp", {'h', 'e', 'i', 'c', 0, 0, 0, 0, 'm', 'i', 'f', '1'}, false);
+        Blob meta = full;
+        const Blob properties = box("iprp", box("ipco", box("ispe", sides, largeSize), largeSize), largeSize);
+        meta.insert(meta.end(), properties.begin(), properties.end());
+        Blob file = brand;
+        const Blob metaBox = box("meta", meta, largeSize);
+        file.insert(file.end(), metaBox.begin(), metaBox.end());
+        const ClaimedSize whole = LargestClaimedSize({file.data(), file.size()});
+        EXPECT_EQ(whole.width, 640);
+        EXPECT_EQ(whole.height, 480);
+        for (std::size_t cut = 0; cut <= file.size(); ++cut) {
+            const std::vector<unsigned char> part(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(cut));
+            for (const Bytes bytes : {Bytes(part.data(), part.size()), Bytes(file.data(), cut)}) {
+                EXPECT_EQ(LargestClaimedSize(bytes).known(), cut == file.size()) << cut;
+                EXPECT_EQ(BoxesRunToTheEnd(bytes), cut == 0 || cut == brand.size() || cut == file.size()) << cut;
+            }
+        }
+    }
+}
+
+// An icon's PNG entries claim sides of 32 bits, whose areas overflow a signed product:
+// the largest is still the one found, whichever comes first.
+TEST(HeaderReaders, TheLargestIconEntryIsFoundWhateverItsSidesClaim) {
+    const auto png = [](std::uint32_t width, std::uint32_t height) {
+        Blob b = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R'};
+        for (const std::uint32_t side : {width, height})
+            for (int shift = 24; shift >= 0; shift -= 8) b.push_back(static_cast<unsigned char>((side >> shift) & 0xFF));
+        b.resize(b.size() + 9, 0);  // depth, kinds and the checksum, unread here
+        return b;
+    };
+    const Blob largest = png(0xFFFFFFFF, 0xFFFFFFFF), smaller = png(0x80000000, 0xFFFFFFFF);
+    for (const bool largestFirst : {true, false}) {
+        const Blob& first = largestFirst ? largest : smaller;
+        const Blob& second = largestFirst ? smaller : largest;
+        Blob icon;
+        Put16(icon, 0);
+        Put16(icon, 1);
+        Put16(icon, 2);
+        const std::uint32_t firstAt = 6 + 2 * 16;
+        for (const auto& [image, at] : {std::pair{&first, firstAt}, std::pair{&second, firstAt + std::uint32_t(first.size())}}) {
+            for (const unsigned char byte : {0, 0, 0, 0, 1, 0, 32, 0}) icon.push_back(byte);  // 256 square, 32 bits
+            Put32(icon, static_cast<std::uint32_t>(image->size()));
+            Put32(icon, at);
+        }
+        icon.insert(icon.end(), first.begin(), first.end());
+        icon.insert(icon.end(), second.begin(), second.end());
+        const ClaimedSize found = LargestClaimedSize({icon.data(), icon.size()});
+        EXPECT_EQ(found.width, 0xFFFFFFFFll) << largestFirst;
+        EXPECT_EQ(found.height, 0xFFFFFFFFll) << largestFirst;
     }
 }

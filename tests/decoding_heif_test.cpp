@@ -1,6 +1,6 @@
 // HEIC, AVIF and JPEG XL: the pixels each decodes to (against the source exactly when
-// lossless), their orientation, colour tags and cut files, in process, into a band sink
-// and through the confined worker.
+// lossless), their colour tags and cut files, in process, into a band sink and through
+// the confined worker (their orientations are in decoding_orientation_test.cpp).
 
 #include <gtest/gtest.h>
 
@@ -139,21 +139,6 @@ TEST(HeifReaders, LossyFilesOfEveryKindDecodeCloseToTheirSource) {
     // AV1's, which aom asserts on through this libheif).
     options.bits = 10;
     ExpectDecodesTo(Heic(source, options), source, kLossyTolerance);
-}
-
-TEST(HeifReaders, OrientationTurnsThePictureAsTheFileSays) {
-    const QImage source = Pattern(40, 24, false);
-    for (const auto& [orientation, turn, mirror] :
-         {std::tuple{heif_orientation_rotate_90_cw, 90, false}, std::tuple{heif_orientation_rotate_180, 180, false},
-          std::tuple{heif_orientation_flip_horizontally, 0, true},
-          std::tuple{heif_orientation_rotate_90_cw_then_flip_horizontally, 90, true}}) {
-        SCOPED_TRACE(int(orientation));
-        const QImage upright = Expected(source, 8).transformed(QTransform().rotate(turn)).mirrored(mirror, false);
-        Options options;
-        options.orientation = orientation;
-        ExpectDecodesTo(EncodeJxl(source, options), upright, 0);
-        ExpectDecodesTo(Avif(source, options), upright, 0);
-    }
 }
 
 // 75 % bars converted from sRGB into another space with lcms2 and stored at 10 bits land

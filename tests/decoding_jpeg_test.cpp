@@ -10,12 +10,14 @@
 #include <QTemporaryDir>
 
 #include <cstdio>
+#include <tuple>
 #include <vector>
 
 #include <jpeglib.h>
 
 #include "decoding/Decode.h"
 #include "decoding/JpegDecode.h"
+#include "decoding/Orientation.h"
 
 namespace {
 
@@ -199,23 +201,30 @@ TEST_F(Jpeg, AReceiverCanStopTheDecode) {
     EXPECT_EQ(turned.drops, 1);
 }
 
-// A frame header claiming the largest picture, its scan header and at once the
-// end-of-image marker: about a kilobyte that would decode to 4 GiB of grey.
+// A frame header claiming a large picture, its scan header and at once the end-of-image
+// marker: about a kilobyte that would decode to gigabytes of grey. Up to 64 megapixels
+// the reader refuses it; beyond, the file is too small for its claim and is refused
+// as such before any reader runs.
 TEST_F(Jpeg, AScanWithoutDataIsRefusedNotFilledWithGrey) {
     const QByteArray small = Encode(Photo(16, 16));
     const qsizetype sof = small.indexOf("\xFF\xC0");
     const qsizetype sos = small.indexOf("\xFF\xDA");
     ASSERT_GT(sof, 0);
     ASSERT_GT(sos, sof);
-    QByteArray empty = small;
-    empty[sof + 5] = char(0x80), empty[sof + 6] = char(0);  // height 32768
-    empty[sof + 7] = char(0x80), empty[sof + 8] = char(0);  // width 32768
-    const int sosLength = (static_cast<unsigned char>(empty[sos + 2]) << 8) | static_cast<unsigned char>(empty[sos + 3]);
-    empty = empty.left(sos + 2 + sosLength) + QByteArray("\xFF\xD9", 2);
-    ASSERT_LT(empty.size(), 2048);
-    const DecodeResult result = DecodePicture(write("empty.jpg", empty), kBackground);
-    EXPECT_FALSE(result);
-    EXPECT_EQ(result.error, DecodeError::Unreadable);
+    for (const auto& [width, height, error] : {std::tuple{8192, 8192, DecodeError::Unreadable},
+                                               std::tuple{8192, 8193, DecodeError::TooManyPixelsForItsFile},
+                                               std::tuple{32768, 32768, DecodeError::TooManyPixelsForItsFile}}) {
+        SCOPED_TRACE(testing::Message() << width << " x " << height);
+        QByteArray empty = small;
+        empty[sof + 5] = char(height >> 8), empty[sof + 6] = char(height & 0xFF);
+        empty[sof + 7] = char(width >> 8), empty[sof + 8] = char(width & 0xFF);
+        const int sosLength = (static_cast<unsigned char>(empty[sos + 2]) << 8) | static_cast<unsigned char>(empty[sos + 3]);
+        empty = empty.left(sos + 2 + sosLength) + QByteArray("\xFF\xD9", 2);
+        ASSERT_LT(empty.size(), 2048);
+        const DecodeResult result = DecodePicture(write("empty.jpg", empty), kBackground);
+        EXPECT_FALSE(result);
+        EXPECT_EQ(result.error, error);
+    }
 
     // Scrambled entropy data in the middle of a whole stream: refused as well.
     QByteArray damaged = Encode(Photo(256, 256));

@@ -177,8 +177,7 @@ void AppendBytes(png_structp png, png_bytep data, png_size_t length) {
 // Random samples at every depth, every seventh pixel the transparent colour when there is one.
 // With `alphaForTransparent`, an RGB picture's transparent colour is written as an alpha channel.
 // `variant` picks the rows' filter and whether the picture is smooth or noise.
-QByteArray WritePng(const PngKind& k, std::mt19937& random, int variant, int exifOrientation = 0,
-                    bool alphaForTransparent = false) {
+QByteArray WritePng(const PngKind& k, std::mt19937& random, int variant, bool alphaForTransparent = false) {
     QByteArray out;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
@@ -207,11 +206,6 @@ QByteArray WritePng(const PngKind& k, std::mt19937& random, int variant, int exi
         transparent.green = png_uint_16(random() & maxSample);
         transparent.blue = png_uint_16(random() & maxSample);
         if (!alphaWritten) png_set_tRNS(png, info, nullptr, 0, &transparent);
-    }
-    std::vector<png_byte> exif;
-    if (exifOrientation != 0) {
-        exif = {'M', 'M', 0, 42, 0, 0, 0, 8, 0, 1, 0x01, 0x12, 0, 3, 0, 0, 0, 1, 0, png_byte(exifOrientation), 0, 0, 0, 0, 0, 0};
-        png_set_eXIf_1(png, info, png_uint_32(exif.size()), exif.data());
     }
     // Every row filter in turn, and smooth pictures as well as noise, so that the filters
     // see the ties and wrap-arounds they must resolve.
@@ -310,9 +304,20 @@ TEST_F(DecodeStreaming, PngOfEveryKindGivesQtsPixelsAndCutFilesFail) {
         const bool misreadByQt = k.colorType == PNG_COLOR_TYPE_RGB && k.depth == 16 && k.transparentColor;
         std::mt19937 same = random;
         const QByteArray bytes = WritePng(k, random, variant);
-        ExpectAsQt(name, bytes, kPng, true, misreadByQt ? WritePng(k, same, variant, 0, true) : QByteArray());
+        ExpectAsQt(name, bytes, kPng, true, misreadByQt ? WritePng(k, same, variant, true) : QByteArray());
     }
-    ExpectAsQt("exif-turned.png", WritePng({"rgb", PNG_COLOR_TYPE_RGB, 8}, random, 0, 6), kPng);
+    // Each row filter on each pixel size our own unfiltering takes (1 to 8 bytes), on a
+    // smooth picture, where neighbours tie, and on noise: variants 0 to 11 make every pair.
+    for (const PngKind& k : {PngKind{"grey", PNG_COLOR_TYPE_GRAY, 8}, PngKind{"grey-alpha", PNG_COLOR_TYPE_GRAY_ALPHA, 8},
+                             PngKind{"rgb", PNG_COLOR_TYPE_RGB, 8}, PngKind{"rgba", PNG_COLOR_TYPE_RGB_ALPHA, 8},
+                             PngKind{"rgb", PNG_COLOR_TYPE_RGB, 16}, PngKind{"rgba", PNG_COLOR_TYPE_RGB_ALPHA, 16}})
+        for (int filterAndTexture = 0; filterAndTexture < 12; ++filterAndTexture) {
+            SCOPED_TRACE(testing::Message() << k.name << "-" << k.depth << " variant " << filterAndTexture);
+            const QByteArray bytes = WritePng(k, random, filterAndTexture);
+            const std::optional<DecodeResult> ours = kPng(bytes, nullptr, nullptr);
+            ASSERT_TRUE(ours && *ours);
+            EXPECT_EQ(Differences(ours->surface->image(), decode_detail::DecodeWithQtReader(bytes, kBackground).surface->image()), 0u);
+        }
 
     // Cut anywhere: in the header chunks, in the pixels, before the end chunk.
     for (const PngKind& k : {PngKind{"rgb", PNG_COLOR_TYPE_RGB, 8, false, false, 300, 200},

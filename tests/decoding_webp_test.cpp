@@ -89,6 +89,24 @@ QByteArray Animation(int width, int height) {
     return bytes;
 }
 
+// The file with its image chunk's payload cut to half, the chunk's and the file's sizes
+// written to match: every chunk parses, and only the decoder finds its data end early.
+QByteArray HalfPayload(const QByteArray& bytes) {
+    constexpr qsizetype kChunkAt = 12;  // a simple file's one chunk, after RIFF, its size and WEBP
+    const auto le32 = [&](qsizetype at) {
+        return std::uint32_t(std::uint8_t(bytes[at])) | std::uint32_t(std::uint8_t(bytes[at + 1])) << 8 |
+               std::uint32_t(std::uint8_t(bytes[at + 2])) << 16 | std::uint32_t(std::uint8_t(bytes[at + 3])) << 24;
+    };
+    const std::uint32_t half = le32(kChunkAt + 4) / 4 * 2;  // even, so no padding byte follows
+    QByteArray cut = bytes.left(kChunkAt + 8 + half);
+    const auto set32 = [&cut](qsizetype at, std::uint32_t v) {
+        for (int i = 0; i < 4; ++i) cut[at + i] = char((v >> (8 * i)) & 0xFF);
+    };
+    set32(kChunkAt + 4, half);
+    set32(4, std::uint32_t(cut.size() - 8));
+    return cut;
+}
+
 TEST(WebpReader, EveryKindGivesQtsPixelsAsItStreamsAndCutFilesFail) {
     struct Case {
         const char* name;
@@ -113,6 +131,16 @@ TEST(WebpReader, EveryKindGivesQtsPixelsAsItStreamsAndCutFilesFail) {
         const auto* data = reinterpret_cast<const unsigned char*>(bytes.constData());
         EXPECT_TRUE(vistrel::DecodeWebp(data, std::size_t(bytes.size()), kBackground, nullptr).has_value());
         streaming_check::ExpectSameAsQt(bytes, kBackground, dir, c.width > 1000);
+        // Its payload cut to half within chunks that say so: refused as cut short, and a
+        // receiver shown rows hears that they are gone.
+        const QByteArray half = HalfPayload(bytes);
+        ASSERT_EQ(half.mid(12, 3), bytes.mid(12, 3));  // "VP8"
+        const QImage unchecked;
+        streaming_check::Recorder recorder(unchecked);
+        const vistrel::DecodeResult cut = vistrel::DecodePictureBytes({half, std::nullopt}, kBackground, &recorder);
+        EXPECT_FALSE(cut);
+        EXPECT_EQ(cut.error, vistrel::DecodeError::Unreadable);
+        EXPECT_EQ(recorder.starts, recorder.drops);
     }
     const QByteArray animation = Animation(40, 30);
     const auto* data = reinterpret_cast<const unsigned char*>(animation.constData());

@@ -86,8 +86,9 @@ TEST(WorkerMessages, AStreamReadsTheSameHoweverItIsSplit) {
 }
 
 TEST(WorkerMessages, FailuresMayComeFirstOrMidwayAndCarryTheirCode) {
-    for (const DecodeError error : {DecodeError::Unreadable, DecodeError::TooLarge, DecodeError::OutOfMemory,
-                                    DecodeError::NotFound, DecodeError::NotARegularFile, DecodeError::NotAPicture}) {
+    for (const DecodeError error :
+         {DecodeError::Unreadable, DecodeError::TooLarge, DecodeError::TooManyPixelsForItsFile, DecodeError::OutOfMemory,
+          DecodeError::NotFound, DecodeError::NotARegularFile, DecodeError::NotAPicture}) {
         for (const auto& prefix : {std::vector<Message>{}, std::vector<Message>{{Kind::Size, 4, 4}, {Kind::Rows, 2, 0}}}) {
             std::vector<Message> messages = prefix;
             messages.push_back({Kind::Failed, WorkerErrorCode(error), 0});

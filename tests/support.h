@@ -41,6 +41,7 @@ inline void PrintTo(DecodeError error, std::ostream* out) {
         case DecodeError::NotARegularFile: *out << "NotARegularFile"; return;
         case DecodeError::Unreadable: *out << "Unreadable"; return;
         case DecodeError::TooLarge: *out << "TooLarge"; return;
+        case DecodeError::TooManyPixelsForItsFile: *out << "TooManyPixelsForItsFile"; return;
         case DecodeError::OutOfMemory: *out << "OutOfMemory"; return;
         case DecodeError::Cancelled: *out << "Cancelled"; return;
         case DecodeError::NotAPicture: *out << "NotAPicture"; return;

@@ -1,0 +1,43 @@
+#pragma once
+// EXIF's orientation, as JPEG (APP1), PNG (eXIf) and WebP (EXIF) files carry it, and the
+// one turn that makes a stored picture upright.
+
+#include <QImage>
+
+#include <cstddef>
+
+#include "decoding/Decode.h"
+#include "decoding/RowReceiver.h"
+
+namespace vistrel {
+
+// The orientation (1..8) an EXIF block records in its first directory: a TIFF header and
+// its directory, after the "Exif\0\0" signature JPEG's APP1 segment (and some WebP
+// writers) put before it, or without it as PNG's eXIf chunk keeps it. 1 when the block
+// records none or an invalid one.
+int ExifOrientation(const unsigned char* exif, std::size_t size);
+
+// A Format_RGB32 picture turned upright from an EXIF orientation 1..8 (1 gives it back
+// unchanged); a null image when memory runs out.
+QImage Upright(const QImage& stored, int orientation);
+
+// A picture decoded whole as stored, turned upright and handed to the receiver (when
+// given) as one band: what a reader returns for a picture its file says is turned.
+DecodeResult DeliveredUpright(QImage stored, int orientation, RowReceiver* receiver);
+
+// Where a streaming reader decodes a turned picture whole, before it is turned: it holds
+// the rows and tells nobody of them, while a conversion of wide samples the real receiver
+// offers is still taken, so that a turned picture's colours are as exact as an upright one's.
+class HeldForTurning final : public RowReceiver {
+public:
+    explicit HeldForTurning(RowReceiver* receiver) : receiver_(receiver) {}
+    bool PictureStarted(Surface&) override { return true; }
+    bool RowsReady(int) override { return true; }
+    void PictureDropped() override {}
+    WideRows* TakeWideRows() override { return receiver_ != nullptr ? receiver_->TakeWideRows() : nullptr; }
+
+private:
+    RowReceiver* receiver_;
+};
+
+}  // namespace vistrel
