@@ -80,7 +80,7 @@ endif
 # The decoder, the worker, the header readers and the hostile corpus under the sanitizers.
 test-sanitize-decoding:
 	@$(MAKE) --no-print-directory test-sanitize SANITIZE_TARGET=vistrel_tests_decoding \
-	  SANITIZE_FILTER='Decode*:Worker*:HostileFiles*:MetafileWalk*:HeaderReaders*:TiffReader*:WebpReader*:HeifReaders*'
+	  SANITIZE_FILTER='Decode*:Worker*:HostileFiles*:MetafileWalk*:HeaderReaders*:TiffReader*:WebpReader*:HeifReaders*:Orientation*:Jpeg*'
 
 # libFuzzer targets over the program's own readers of file bytes, each run
 # for FUZZ_SECONDS from the seed corpus in fuzz/corpus/<target>/; what they

@@ -11,6 +11,7 @@
 
 #include <tiffio.h>
 
+#include "decoding/Orientation.h"
 #include "decoding/RowOutput.h"
 
 namespace vistrel {
@@ -173,6 +174,7 @@ struct Layout {
     QList<QRgb> colours;           // for Indexed8
     QImage::Format composedFormat = QImage::Format_RGB32;  // for Composed: what Qt calls its pixels
     std::uint32_t composedRows = 0;                         // for Composed: rows read at once, whole strips or tiles
+    int orientation = 1;           // as EXIF numbers them, which TIFF's tag shares; the rows are read as stored
 };
 
 // The bytes of Qt's image of the picture, rows padded to 32 bits as QImage pads them.
@@ -218,8 +220,7 @@ std::optional<Layout> ReadLayout(TIFF* tiff) {
         !TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric))
         return std::nullopt;
     std::uint16_t orientation = ORIENTATION_TOPLEFT;
-    if (TIFFGetField(tiff, TIFFTAG_ORIENTATION, &orientation) && orientation != ORIENTATION_TOPLEFT)
-        return std::nullopt;
+    TIFFGetField(tiff, TIFFTAG_ORIENTATION, &orientation);
     std::uint16_t bits = 1, samples = 1, sampleFormat = SAMPLEFORMAT_UINT, planar = PLANARCONFIG_CONTIG, compression = 0,
                   inks = INKSET_CMYK;
     TIFFGetField(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
@@ -250,6 +251,7 @@ std::optional<Layout> ReadLayout(TIFF* tiff) {
 
     Layout layout;
     layout.kind = *kind;
+    layout.orientation = orientation >= ORIENTATION_TOPLEFT && orientation <= ORIENTATION_LEFTBOT ? orientation : 1;
     layout.width = static_cast<int>(std::min<std::uint32_t>(width, kMaxPictureSide + 1));
     layout.height = static_cast<int>(std::min<std::uint32_t>(height, kMaxPictureSide + 1));
     layout.samples = samples;
@@ -572,7 +574,7 @@ Outcome DecodeComposed(TIFF* tiff, const Layout& layout, const Source& source, C
         TIFFRGBAImage* reader;
         ~Ender() { TIFFRGBAImageEnd(reader); }
     } ender{&reader};
-    reader.req_orientation = ORIENTATION_TOPLEFT;
+    reader.req_orientation = static_cast<std::uint16_t>(layout.orientation);  // as stored: the turn comes after
     std::vector<std::uint32_t> raster(width * std::size_t(bandRows));
     const int sliceRows = static_cast<int>(std::max<std::size_t>(1, kSlicePixels / width));
     for (int first = 0; first < layout.height; first += bandRows) {
@@ -619,11 +621,16 @@ std::optional<DecodeResult> DecodeTiff(const unsigned char* data, std::size_t si
     if (layout->width < 1 || layout->width > kMaxPictureSide || layout->height < 1 || layout->height > kMaxPictureSide)
         return DecodeResult::Failed(DecodeError::TooLarge);
 
-    RowOutput out(receiver, sink);
+    // A turned picture is decoded whole as stored, then turned and handed over.
+    HeldForTurning held(receiver);
+    const bool turned = layout->orientation != 1;
+    RowOutput out(turned ? &held : receiver, turned ? nullptr : sink);
     const Outcome outcome = layout->kind == Kind::Composed ? DecodeComposed(tiff, *layout, source, background, out)
                                                            : DecodeRows(tiff, *layout, source, background, out);
     switch (outcome) {
-        case Outcome::Done: return out.Taken();
+        case Outcome::Done:
+            if (turned) return DeliveredUpright(std::move(out.Taken().surface->image()), layout->orientation, receiver);
+            return out.Taken();
         case Outcome::Failed: return DecodeResult::Failed(DecodeError::Unreadable);
         case Outcome::Stopped: return DecodeResult::Failed(DecodeError::Cancelled);
         case Outcome::NoMemory: return DecodeResult::Failed(DecodeError::OutOfMemory);

@@ -166,22 +166,50 @@ QByteArray Webp(const QImage& source, int orientation) {
     return bytes;
 }
 
-QByteArray Tiff(const QImage& source, int orientation) {
+// The TIFF kinds our reader takes in different ways: 8-bit samples side by side, 16-bit
+// samples in planes of their own (each sample v as v * 257), and 4-bit palette indices,
+// which go through libtiff's RGBA reader.
+enum class TiffKind { Rgb8, Rgb16Planes, Palette4 };
+
+QByteArray Tiff(const QImage& source, int orientation, TiffKind kind = TiffKind::Rgb8) {
     const QImage rgb = source.convertToFormat(QImage::Format_RGB888);
     QTemporaryDir dir;
     const QString path = dir.filePath("turned.tiff");
     TIFF* tiff = TIFFOpen(QFile::encodeName(path).constData(), "w");
     EXPECT_NE(tiff, nullptr);
+    const std::uint16_t samples = kind == TiffKind::Palette4 ? 1 : 3;
     TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, std::uint32_t(kWidth));
     TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, std::uint32_t(kHeight));
-    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
-    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 3);
-    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, kind == TiffKind::Rgb8 ? 8 : kind == TiffKind::Rgb16Planes ? 16 : 4);
+    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, samples);
+    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, kind == TiffKind::Palette4 ? PHOTOMETRIC_PALETTE : PHOTOMETRIC_RGB);
+    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, kind == TiffKind::Rgb16Planes ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
     TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, std::uint32_t(kHeight));
     TIFFSetField(tiff, TIFFTAG_ORIENTATION, std::uint16_t(orientation));
-    for (int y = 0; y < kHeight; ++y)
-        EXPECT_GE(TIFFWriteScanline(tiff, const_cast<uchar*>(rgb.constScanLine(y)), std::uint32_t(y), 0), 0);
+    std::vector<std::uint16_t> map(16);
+    for (std::size_t i = 0; i < map.size(); ++i) map[i] = std::uint16_t(i * 17 * 257);
+    if (kind == TiffKind::Palette4) TIFFSetField(tiff, TIFFTAG_COLORMAP, map.data(), map.data(), map.data());
+    const int planes = kind == TiffKind::Rgb16Planes ? 3 : 1;
+    for (int plane = 0; plane < planes; ++plane)
+        for (int y = 0; y < kHeight; ++y) {
+            const uchar* in = rgb.constScanLine(y);
+            std::vector<std::uint16_t> row(std::size_t(kWidth) * 3);
+            switch (kind) {
+                case TiffKind::Rgb8: break;
+                case TiffKind::Rgb16Planes:
+                    for (int x = 0; x < kWidth; ++x) row[std::size_t(x)] = std::uint16_t(in[3 * x + plane] * 257);
+                    in = reinterpret_cast<const uchar*>(row.data());
+                    break;
+                case TiffKind::Palette4: {
+                    auto* packed = reinterpret_cast<uchar*>(row.data());
+                    std::fill(packed, packed + kWidth, uchar(0));
+                    for (int x = 0; x < kWidth; ++x) packed[x / 2] |= uchar((in[3 * x + 1] >> 4) << (x % 2 == 0 ? 4 : 0));
+                    in = packed;
+                    break;
+                }
+            }
+            EXPECT_GE(TIFFWriteScanline(tiff, const_cast<uchar*>(in), std::uint32_t(y), std::uint16_t(plane)), 0);
+        }
     TIFFClose(tiff);
     QFile file(path);
     EXPECT_TRUE(file.open(QIODevice::ReadOnly));
@@ -236,6 +264,8 @@ TEST(Orientation, EveryFormatTurnsItsPictureUprightInEachOfTheEightOrientations)
         {"PNG, 16 bits, gamma 1.8", [&](int o) { return Png(source, o, true); }, false},
         {"WebP", [&](int o) { return Webp(source, o); }, true},
         {"TIFF", [&](int o) { return Tiff(source, o); }, true},
+        {"TIFF, 16 bits in separate planes", [&](int o) { return Tiff(source, o, TiffKind::Rgb16Planes); }, true},
+        {"TIFF, 4-bit palette", [&](int o) { return Tiff(source, o, TiffKind::Palette4); }, false},
         {"JPEG XL", [&](int o) { return heif_pictures::EncodeJxl(source, Turning(o, true)); }, true},
         {"AVIF", [&](int o) { return heif_pictures::EncodeHeif(source, heif_pictures::Codec::Av1, Turning(o, true)); }, true},
         {"HEIC", [&](int o) { return heif_pictures::EncodeHeif(source, heif_pictures::Codec::Hevc, Turning(o, false)); }, false},

@@ -173,9 +173,11 @@ TEST(TiffReader, EveryKindGivesQtsPixelsAsItStreamsAndCutFilesFail) {
         {"rgb8 four samples, no extra tag", kRgb, 8, 4, -1, kZip, 40, 30, 7, 0, true},
         {"jpeg ycbcr", PHOTOMETRIC_YCBCR, 8, 3, -1, COMPRESSION_JPEG, 61, 37, 16, 0, true},
         {"jpeg rgb tiles", kRgb, 8, 3, -1, COMPRESSION_JPEG, 61, 37, 0, 16, true},
+        // Decoded whole as stored, then turned.
+        {"upside down", kRgb, 8, 3, -1, kNone, 61, 37, 8, 0, true, PLANARCONFIG_CONTIG, ORIENTATION_BOTLEFT},
+        {"cmyk on its side", PHOTOMETRIC_SEPARATED, 8, 4, -1, kLzw, 61, 37, 8, 0, true, PLANARCONFIG_CONTIG, ORIENTATION_RIGHTTOP},
         // Left to Qt's reader.
         {"rgb8 one compressed strip, composed", kRgb, 8, 4, -1, kZip, 2000, 1500, 0, 0, false},
-        {"upside down", kRgb, 8, 3, -1, kNone, 61, 37, 8, 0, false, PLANARCONFIG_CONTIG, ORIENTATION_BOTLEFT},
     };
     QTemporaryDir dir;
     for (const Kind& k : kinds) {
