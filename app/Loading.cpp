@@ -201,7 +201,7 @@ void frmMain::LoadPictureFile() {
 
     const QString path = txtImageFile->text();
     PictureLoad load(path, picHidden->background(), kViewOuterHeight, picImg->border(), model_.settings.luma, ViewRoom(),
-                     HandlingOf(model_.settings.colour));
+                     model_.settings.colour);
     const bool cancelled = RunLoad(load);
     // No other picture will take a buffer the decode left: it goes back before any message.
     reuse.reset();
@@ -232,7 +232,7 @@ void frmMain::ApplySettings(const Settings& settings) {
     chkNeg->setChecked(settings.negative);
     hscrLamp->setValue(settings.lamp);
     SetLumaStandard(settings.luma);
-    SetColourChoice(settings.colour);
+    SetColourHandling(settings.colour);
     if (mnuToolsSkinLine->isChecked() != settings.skinLine) {
         mnuToolsSkinLine->setChecked(settings.skinLine);
         mnuToolsSkinLine_Click();
@@ -289,8 +289,8 @@ void frmMain::ShowIdle() {
 
 void frmMain::ShowColourNote() {
     const Picture& picture = model_.picture();
-    const QString note = model_.loaded() ? ColourNote(picture.colourSpace, picture.colourConverted, picture.outOfGamut,
-                                                      picture.pixels.width() * picture.pixels.height())
+    const QString note = model_.loaded() ? ColourNote(picture.colourSpace, picture.colourConverted, picture.hdrToneMapped,
+                                                      picture.outOfGamut, picture.pixels.width() * picture.pixels.height())
                                          : QString();
     lblStatus->setText(note);
     lblStatus->setToolTip(note);
@@ -360,6 +360,7 @@ void frmMain::ShowLoadedPicture(PictureLoad& load) {
     picture.colourSpace = load.decoded().colourSpace;
     picture.colourConverted = load.decoded().colourConverted;
     picture.outOfGamut = load.decoded().outOfGamut;
+    picture.hdrToneMapped = load.decoded().hdrToneMapped;
     picture.viewPixels = ReadViewPixels(*picImg);
     picture.viewWork = picture.viewPixels;
     decoded.release();

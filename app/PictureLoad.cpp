@@ -63,19 +63,12 @@ QString ProgressText(int percent) {
     return QStringLiteral("Working... %1 %").arg(std::clamp(percent, 0, 100));
 }
 
-ColourHandling HandlingOf(ColourChoice choice) {
-    switch (choice) {
-        case ColourChoice::ConvertToSrgb: return ColourHandling::ConvertToSrgb;
-        case ColourChoice::StoredValues: return ColourHandling::StoredValues;
-    }
-    return ColourHandling::ConvertToSrgb;
-}
-
-QString ColourNote(const QString& space, bool converted, std::uint64_t clipped, std::uint64_t pixels) {
+QString ColourNote(const QString& space, bool converted, bool toneMapped, std::uint64_t clipped,
+                   std::uint64_t pixels) {
     if (!converted) return {};
     QString note = space + QStringLiteral(" \u2192 sRGB");
     // A PQ or HLG signal was rendered as SDR on the way: the instruments read that rendering.
-    if (NamesHdrSignal(space)) note += QStringLiteral(" (HDR tone-mapped)");
+    if (toneMapped) note += QStringLiteral(" (HDR tone-mapped)");
     if (clipped == 0 || pixels == 0) return note;
     // Tenths of a percent, whole numbers all the way but for the one rounding.
     const auto tenths = static_cast<std::uint64_t>(

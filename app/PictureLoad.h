@@ -50,14 +50,12 @@ QString ProgressText(int percent);
 // The colour a picture's transparent parts are composited over: the palette's base
 // colour, which the window's full-size holder is filled with.
 ColorValue CompositingBackground(const QPalette& palette);
-// The decoder's handling of a file's colours for the user's choice.
-ColourHandling HandlingOf(ColourChoice choice);
-
 // The status line's note on a converted picture: its space and, when any pixels were
 // clipped, their share of the picture ("Adobe RGB (1998) → sRGB, 3.2 % clipped"; a share
-// that would show as 0.0 reads "< 0.1 %"); an HDR signal's says it was tone-mapped. Empty
-// for a picture that was not converted.
-QString ColourNote(const QString& space, bool converted, std::uint64_t clipped, std::uint64_t pixels);
+// that would show as 0.0 reads "< 0.1 %"); a tone-mapped HDR signal's says so. Empty for a
+// picture that was not converted.
+QString ColourNote(const QString& space, bool converted, bool toneMapped, std::uint64_t clipped,
+                   std::uint64_t pixels);
 
 class PictureLoad final : public RowReceiver {
 public:

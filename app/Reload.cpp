@@ -127,7 +127,7 @@ frmMain::ReloadOutcome frmMain::ReloadPicture() {
     model_.NoteStamp(Stamp(path));
     // Decoded before anything is dropped, so that a failure leaves the picture shown.
     PictureLoad load(path, picHidden->background(), kViewOuterHeight, picImg->border(), model_.settings.luma, ViewRoom(),
-                     HandlingOf(model_.settings.colour));
+                     model_.settings.colour);
     // Esc gives this version up, as a failure after its last retry would, but quietly.
     if (RunLoad(load)) {
         ShowColourNote();
@@ -159,10 +159,10 @@ frmMain::ReloadOutcome frmMain::ReloadPicture() {
     return ReloadOutcome::Shown;
 }
 
-void frmMain::SetColourChoice(ColourChoice choice) {
-    mnuToolsColourConvert->setChecked(choice == ColourChoice::ConvertToSrgb);
-    mnuToolsColourStored->setChecked(choice == ColourChoice::StoredValues);
-    const ColourChoice before = model_.settings.colour;
+void frmMain::SetColourHandling(ColourHandling choice) {
+    mnuToolsColourConvert->setChecked(choice == ColourHandling::ConvertToSrgb);
+    mnuToolsColourStored->setChecked(choice == ColourHandling::StoredValues);
+    const ColourHandling before = model_.settings.colour;
     if (choice == before) return;
     model_.settings.colour = choice;
     // With no picture, the next load reads under the new choice.
@@ -177,8 +177,8 @@ void frmMain::SetColourChoice(ColourChoice choice) {
     }
     // The picture shown is still the one read under the choice before.
     model_.settings.colour = before;
-    mnuToolsColourConvert->setChecked(before == ColourChoice::ConvertToSrgb);
-    mnuToolsColourStored->setChecked(before == ColourChoice::StoredValues);
+    mnuToolsColourConvert->setChecked(before == ColourHandling::ConvertToSrgb);
+    mnuToolsColourStored->setChecked(before == ColourHandling::StoredValues);
 }
 
 void frmMain::RelockProbe(std::int32_t column, std::int32_t row) {

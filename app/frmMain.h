@@ -189,8 +189,8 @@ private Q_SLOTS:
     void mnuToolsVector_Click();
     void mnuToolsHistogram_Click();
     void mnuSelectClipping_Click();
-    void mnuToolsColourConvert_Click() { SetColourChoice(ColourChoice::ConvertToSrgb); }
-    void mnuToolsColourStored_Click() { SetColourChoice(ColourChoice::StoredValues); }
+    void mnuToolsColourConvert_Click() { SetColourHandling(ColourHandling::ConvertToSrgb); }
+    void mnuToolsColourStored_Click() { SetColourHandling(ColourHandling::StoredValues); }
 
 private:
     QAction* mnuToolsHistogram = nullptr;
@@ -210,7 +210,7 @@ private:
     // The choice marked and kept; a loaded picture is read again under it, as a reload
     // reads it (the settings and a locked probe kept). A picture that cannot be read again
     // stays as it was, and so does the choice.
-    void SetColourChoice(ColourChoice choice);
+    void SetColourHandling(ColourHandling choice);
     // The status line's note on the loaded picture's colours (ColourNote), also its tip.
     void ShowColourNote();
     void Form_Load(AboutBox about = AboutBox::Shown);

@@ -60,6 +60,7 @@ struct Picture {
     QString colourSpace;
     bool colourConverted = false;
     std::uint64_t outOfGamut = 0;
+    bool hdrToneMapped = false;  // an HDR signal (PQ or HLG) whose light the conversion rendered as SDR
 };
 
 // The file the view follows for a reload, and the version of it last read. It outlives

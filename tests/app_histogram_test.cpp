@@ -30,7 +30,7 @@ QImage GreyWithTwoClippedPixels() {
     return image;
 }
 
-QImage Rendered(const QString& picture, const vistrel::RenderSettings& settings) {
+QImage Rendered(const QString& picture, const vistrel::Settings& settings) {
     QTemporaryDir out;
     const vistrel::RenderResult result = vistrel::RenderInstruments(out.path(), picture, settings);
     EXPECT_EQ(result.exitCode, 0) << result.message.toStdString();
@@ -73,8 +73,8 @@ TEST(HistogramWindow, ShownFromToolsDrawsTheCountsAndIsWhatSaveAndRenderWrite) {
     const QImage grab = vistrel::InstrumentImage(*window);
     EXPECT_EQ(QImage(out.filePath("histogram.png")).convertToFormat(QImage::Format_RGB32), grab);
 
-    vistrel::RenderSettings red;
-    red.channel = 0;
+    vistrel::Settings red;
+    red.scopeChannel = vistrel::ScopeChannel::Red;
     EXPECT_EQ(Rendered(picture, red), grab);
     EXPECT_NE(Rendered(picture, {}), grab) << "the parade is another picture";
 }
