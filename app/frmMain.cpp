@@ -7,7 +7,6 @@
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QFontInfo>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QIcon>
@@ -16,7 +15,6 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMimeData>
-#include <QPainter>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTimer>
@@ -28,114 +26,22 @@
 #include "app/PictureLoad.h"
 #include "histogram/frmHistogram.h"
 #include "linescope/frmScope.h"
+#include "platform/Controls.h"
 #include "platform/Desktop.h"
+#include "platform/FittingText.h"
 #include "platform/Numbers.h"
-#include "platform/ScrollBar.h"
 #include "vectorscope/frmVector.h"
 
 namespace vistrel {
 
 namespace {
 
-int Px(int twips) { return nearestInt(twips / static_cast<double>(kTwipsPerPixel)); }
-QRect Tw(int left, int top, int width, int height) { return QRect(Px(left), Px(top), Px(width), Px(height)); }
-
 // The client area of the design, below the menu bar.
 constexpr int kClientWidth = 528;
 constexpr int kClientHeight = 440;
 
 constexpr char kDefaultPicture[] = "30861.jpg";
-// Captions are not set smaller than this: smaller text is hard to read on screen.
-constexpr double kSmallestReadablePoints = 7.0;
 constexpr char kReadme[] = "ScopeReadme.txt";
-
-// The status line. A text wider than its box is drawn in a smaller or narrower face
-// (FittingFont), and cut short with an ellipsis only if even that does not fit; the
-// label's text itself stays whole.
-class StatusLabel final : public QLabel {
-public:
-    using QLabel::QLabel;
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-};
-
-QCheckBox* CheckBox(QWidget* parent, const char* name, const QString& caption, QRect at, bool checked) {
-    auto* box = new QCheckBox(caption, parent);
-    box->setObjectName(name);
-    box->setGeometry(at);
-    box->setChecked(checked);
-    return box;
-}
-
-QPushButton* Button(QWidget* parent, const char* name, const QString& caption, QRect at) {
-    auto* button = new QPushButton(caption, parent);
-    button->setObjectName(name);
-    button->setGeometry(at);
-    button->setAutoDefault(false);
-    return button;
-}
-
-QScrollBar* MakeScrollBar(QWidget* parent, const char* name, Qt::Orientation orientation, QRect at, int maximum,
-                      int value, int pageStep) {
-    auto* bar = new ScrollBar(orientation, parent);
-    bar->setObjectName(name);
-    bar->setGeometry(at);
-    bar->setRange(0, maximum);
-    bar->setValue(value);
-    bar->setSingleStep(1);
-    bar->setPageStep(pageStep);
-    return bar;
-}
-
-QAction* Item(QMenu* menu, const char* name, const QString& caption, bool checkable = false, bool checked = false) {
-    QAction* action = menu->addAction(caption);
-    action->setObjectName(name);
-    action->setCheckable(checkable);
-    action->setChecked(checked);
-    return action;
-}
-
-QAction* Separator(QMenu* menu, const char* name) {
-    QAction* action = menu->addSeparator();
-    action->setObjectName(name);
-    return action;
-}
-
-}  // namespace
-
-QFont FittingFont(QFont font, const QString& text, int width, double smallestPoints) {
-    const auto fits = [&] { return QFontMetrics(font).horizontalAdvance(text) <= width; };
-    // Half a point at a time, while the face is still drawn at the smallest size or
-    // larger (it is drawn at whole pixels: 7 points may come out as 6.75); then
-    // narrower widths of the face.
-    while (!fits()) {
-        QFont smaller = font;
-        smaller.setPointSizeF(font.pointSizeF() - 0.5);
-        if (QFontInfo(smaller).pointSizeF() < smallestPoints) break;
-        font = smaller;
-    }
-    for (const QFont::Stretch narrower : {QFont::SemiCondensed, QFont::Condensed, QFont::ExtraCondensed}) {
-        if (fits()) break;
-        font.setStretch(narrower);
-    }
-    return font;
-}
-
-namespace {
-
-void StatusLabel::paintEvent(QPaintEvent* event) {
-    const QRect box = contentsRect();
-    if (QFontMetrics(font()).horizontalAdvance(text()) <= box.width()) {
-        QLabel::paintEvent(event);
-        return;
-    }
-    const QFont fitted = FittingFont(font(), text(), box.width(), kSmallestReadablePoints);
-    QPainter painter(this);
-    painter.setFont(fitted);
-    painter.setPen(palette().color(foregroundRole()));
-    painter.drawText(box, static_cast<int>(alignment()), QFontMetrics(fitted).elidedText(text(), Qt::ElideRight, box.width()));
-}
 
 }  // namespace
 
@@ -164,15 +70,15 @@ void frmMain::buildControls() {
     client->setFont(font);
     setCentralWidget(client);
 
-    hscrCross = MakeScrollBar(client, "hscrCross", Qt::Horizontal, Tw(240, 30, 5010, 195), 333, 1, 10);
-    vscrCross = MakeScrollBar(client, "vscrCross", Qt::Vertical, Tw(15, 225, 195, 5010), 333, 166, 10);
+    hscrCross = MakeScrollBar(client, "hscrCross", Qt::Horizontal, TwipsRect(240, 30, 5010, 195), 333, 1, 10);
+    vscrCross = MakeScrollBar(client, "vscrCross", Qt::Vertical, TwipsRect(15, 225, 195, 5010), 333, 166, 10);
     hscrCross->hide();
     vscrCross->hide();
 
     // The view: a one-pixel border, so its empty design width of 2 pixels shows no picture.
     picImg = new PictureBox(1, 0xFFFFFF, client);
     picImg->setObjectName("picImg");
-    picImg->setGeometry(Tw(240, 225, 30, 5010));
+    picImg->setGeometry(TwipsRect(240, 225, 30, 5010));
     picImg->setCursor(Qt::CrossCursor);
     picImg->setFocusPolicy(Qt::StrongFocus);
     picImg->setAcceptDrops(true);
@@ -180,59 +86,59 @@ void frmMain::buildControls() {
     // The full-size holder: never shown, no border, sized by each picture.
     picHidden = new PictureBox(0, CompositingBackground(palette()), client);
     picHidden->setObjectName("picHidden");
-    picHidden->setGeometry(Tw(0, 5318, 255, 255));
+    picHidden->setGeometry(TwipsRect(0, 5318, 255, 255));
     picHidden->hide();
 
     txtImageFile = new QLineEdit(kDefaultPicture, client);
     txtImageFile->setObjectName("txtImageFile");
-    txtImageFile->setGeometry(Tw(60, 5655, 5715, 345));
+    txtImageFile->setGeometry(TwipsRect(60, 5655, 5715, 345));
     txtImageFile->installEventFilter(this);
 
-    cmdLoadPic = Button(client, "cmdLoadPic", "&Load", Tw(5910, 5670, 900, 315));
+    cmdLoadPic = MakeButton(client, "cmdLoadPic", "&Load", TwipsRect(5910, 5670, 900, 315));
     cmdLoadPic->setDefault(true);
-    cmdBrowse = Button(client, "cmdBrowse", "&Browse", Tw(6930, 5670, 900, 315));
-    cmdReset = Button(client, "cmdReset", "Clear", Tw(6060, 6135, 600, 315));
-    cmdExit = Button(client, "cmdExit", "E&xit", Tw(7170, 6135, 435, 315));
+    cmdBrowse = MakeButton(client, "cmdBrowse", "&Browse", TwipsRect(6930, 5670, 900, 315));
+    cmdReset = MakeButton(client, "cmdReset", "Clear", TwipsRect(6060, 6135, 600, 315));
+    cmdExit = MakeButton(client, "cmdExit", "E&xit", TwipsRect(7170, 6135, 435, 315));
 
     fraChannels = new QFrame(client);
     fraChannels->setObjectName("fraChannels");
-    fraChannels->setGeometry(Tw(3870, 5325, 3645, 270));
+    fraChannels->setGeometry(TwipsRect(3870, 5325, 3645, 270));
     fraChannels->setFrameShape(QFrame::NoFrame);
     const char* const channelNames[3] = {"chkChannel[0]", "chkChannel[1]", "chkChannel[2]"};
     const char* const channelCaptions[3] = {"R", "G", "B"};
     const int channelLefts[3] = {60, 575, 1090};
     for (int i = 0; i < 3; ++i)
-        chkChannel[i] = CheckBox(fraChannels, channelNames[i], channelCaptions[i], Tw(channelLefts[i], -15, 405, 240), true);
-    chkChroma = CheckBox(fraChannels, "chkChroma", "B/W Sep", Tw(1785, -15, 1005, 240), false);
+        chkChannel[i] = MakeCheckBox(fraChannels, channelNames[i], channelCaptions[i], TwipsRect(channelLefts[i], -15, 405, 240), true);
+    chkChroma = MakeCheckBox(fraChannels, "chkChroma", "B/W Sep", TwipsRect(1785, -15, 1005, 240), false);
     chkChroma->setToolTip("Show Single Channels as B & W");
-    chkNeg = CheckBox(fraChannels, "chkNeg", "Neg", Tw(2880, -15, 690, 240), false);
+    chkNeg = MakeCheckBox(fraChannels, "chkNeg", "Neg", TwipsRect(2880, -15, 690, 240), false);
     fraChannels->hide();
 
     QFont bold = font;
     bold.setBold(true);
     lblPosn = new QLabel(client);
     lblPosn->setObjectName("lblPosn");
-    lblPosn->setGeometry(Tw(315, 5325, 1155, 240));
+    lblPosn->setGeometry(TwipsRect(315, 5325, 1155, 240));
     lblPosn->setAlignment(Qt::AlignCenter);
     lblPosn->setFont(bold);
-    lblStatus = new StatusLabel(client);
+    lblStatus = new FittingLabel(client);
     lblStatus->setObjectName("lblStatus");
-    lblStatus->setGeometry(Tw(1605, 5325, 1710, 240));
+    lblStatus->setGeometry(TwipsRect(1605, 5325, 1710, 240));
     lblStatus->setAlignment(Qt::AlignCenter);
     lblStatus->setFont(bold);
 
     shpPatch = new QFrame(client);
     shpPatch->setObjectName("shpPatch");
-    shpPatch->setGeometry(Tw(3435, 5280, 330, 330));
+    shpPatch->setGeometry(TwipsRect(3435, 5280, 330, 330));
     shpPatch->setFrameShape(QFrame::Box);
     shpPatch->setAutoFillBackground(true);
 
-    chkLineScope = CheckBox(client, "chkLineScope", "Line", Tw(105, 6060, 660, 255), true);
-    chkPolar = CheckBox(client, "chkPolar", "Vector", Tw(105, 6300, 825, 255), true);
+    chkLineScope = MakeCheckBox(client, "chkLineScope", "Line", TwipsRect(105, 6060, 660, 255), true);
+    chkPolar = MakeCheckBox(client, "chkPolar", "Vector", TwipsRect(105, 6300, 825, 255), true);
 
     lblX[0] = new QLabel("Scale Bright", client);
     lblX[0]->setObjectName("lblX[0]");
-    lblX[0]->setGeometry(Tw(1508, 6090, 855, 195));
+    lblX[0]->setGeometry(TwipsRect(1508, 6090, 855, 195));
     // The design's narrow face fitted this caption into 57 pixels; ours may need a
     // smaller or narrower one, never below a readable size. Should even that not
     // fit, the caption takes the width it needs, centred where its box was.
@@ -243,7 +149,7 @@ void frmMain::buildControls() {
         lblX[0]->setGeometry(box.center().x() - needed / 2, box.top(), needed, box.height());
         lblX[0]->setAlignment(Qt::AlignCenter);
     }
-    hscrLamp = MakeScrollBar(client, "hscrLamp", Qt::Horizontal, Tw(1050, 6345, 1770, 165), 255, 128, 20);
+    hscrLamp = MakeScrollBar(client, "hscrLamp", Qt::Horizontal, TwipsRect(1050, 6345, 1770, 165), 255, 128, 20);
     hscrLamp->setSingleStep(5);
     hscrLamp->setFocusPolicy(Qt::StrongFocus);
 
@@ -266,32 +172,32 @@ void frmMain::buildMenus() {
     QMenuBar* bar = menuBar();
     mnuFile = bar->addMenu("&File");
     mnuFile->setObjectName("mnuFile");
-    mnuFileChoose = Item(mnuFile, "mnuFileChoose", "&Choose");
+    mnuFileChoose = MakeItem(mnuFile, "mnuFileChoose", "&Choose");
     mnuFileChoose->setShortcut(Qt::Key_F2);
-    mnuFileSaveScopes = Item(mnuFile, "mnuFileSaveScopes", "Save Scopes As...");
+    mnuFileSaveScopes = MakeItem(mnuFile, "mnuFileSaveScopes", "Save Scopes As...");
     mnuFileSaveScopes->setEnabled(false);
-    mnuSep1 = Separator(mnuFile, "mnuSep1");
-    mnuFileExit = Item(mnuFile, "mnuFileExit", "E&xit       Alt-F4");
+    mnuSep1 = MakeSeparator(mnuFile, "mnuSep1");
+    mnuFileExit = MakeItem(mnuFile, "mnuFileExit", "E&xit       Alt-F4");
 
     mnuTools = bar->addMenu("&Tools");
     mnuTools->setObjectName("mnuTools");
-    mnuToolsLine = Item(mnuTools, "mnuToolsLine", "&Line Scope", true, true);
-    mnuToolsVector = Item(mnuTools, "mnuToolsVector", "&Vector", true, true);
-    mnuToolsHistogram = Item(mnuTools, "mnuToolsHistogram", "&Histogram", true, false);
-    mnuSep4 = Separator(mnuTools, "mnuSep4");
-    mnuToolsReload = Item(mnuTools, "mnuToolsReload", "Reload When Changed", true, true);
+    mnuToolsLine = MakeItem(mnuTools, "mnuToolsLine", "&Line Scope", true, true);
+    mnuToolsVector = MakeItem(mnuTools, "mnuToolsVector", "&Vector", true, true);
+    mnuToolsHistogram = MakeItem(mnuTools, "mnuToolsHistogram", "&Histogram", true, false);
+    mnuSep4 = MakeSeparator(mnuTools, "mnuSep4");
+    mnuToolsReload = MakeItem(mnuTools, "mnuToolsReload", "Reload When Changed", true, true);
     mnuToolsLuma = mnuTools->addMenu("Luma");
     mnuToolsLuma->setObjectName("mnuToolsLuma");
-    mnuToolsLuma601 = Item(mnuToolsLuma, "mnuToolsLuma601", "Rec. 601", true, true);
-    mnuToolsLuma709 = Item(mnuToolsLuma, "mnuToolsLuma709", "Rec. 709", true, false);
+    mnuToolsLuma601 = MakeItem(mnuToolsLuma, "mnuToolsLuma601", "Rec. 601", true, true);
+    mnuToolsLuma709 = MakeItem(mnuToolsLuma, "mnuToolsLuma709", "Rec. 709", true, false);
     auto* lumaGroup = new QActionGroup(mnuToolsLuma);
     lumaGroup->addAction(mnuToolsLuma601);
     lumaGroup->addAction(mnuToolsLuma709);
-    mnuToolsSkinLine = Item(mnuTools, "mnuToolsSkinLine", "Skin Tone Line", true, false);
+    mnuToolsSkinLine = MakeItem(mnuTools, "mnuToolsSkinLine", "Skin Tone Line", true, false);
     mnuToolsColour = mnuTools->addMenu("Colour");
     mnuToolsColour->setObjectName("mnuToolsColour");
-    mnuToolsColourConvert = Item(mnuToolsColour, "mnuToolsColourConvert", "Convert to sRGB", true, true);
-    mnuToolsColourStored = Item(mnuToolsColour, "mnuToolsColourStored", "Stored Values", true, false);
+    mnuToolsColourConvert = MakeItem(mnuToolsColour, "mnuToolsColourConvert", "Convert to sRGB", true, true);
+    mnuToolsColourStored = MakeItem(mnuToolsColour, "mnuToolsColourStored", "Stored Values", true, false);
     auto* colourGroup = new QActionGroup(mnuToolsColour);
     colourGroup->addAction(mnuToolsColourConvert);
     colourGroup->addAction(mnuToolsColourStored);
@@ -301,21 +207,21 @@ void frmMain::buildMenus() {
     mnuSelectChannels = mnuSelect->addMenu("&Channels");
     mnuSelectChannels->setObjectName("mnuSelectChannels");
     mnuSelectChannels->setEnabled(false);
-    mnuSelectChanR = Item(mnuSelectChannels, "mnuSelectChanR", "&Red", true, true);
-    mnuSelectChanG = Item(mnuSelectChannels, "mnuSelectChanG", "&Green", true, true);
-    mnuSelectChanB = Item(mnuSelectChannels, "mnuSelectChanB", "&Blue", true, true);
-    mnuSep3 = Separator(mnuSelect, "mnuSep3");
-    mnuSelectChroma = Item(mnuSelect, "mnuSelectChroma", "Color &Seps as Mono", true, false);
+    mnuSelectChanR = MakeItem(mnuSelectChannels, "mnuSelectChanR", "&Red", true, true);
+    mnuSelectChanG = MakeItem(mnuSelectChannels, "mnuSelectChanG", "&Green", true, true);
+    mnuSelectChanB = MakeItem(mnuSelectChannels, "mnuSelectChanB", "&Blue", true, true);
+    mnuSep3 = MakeSeparator(mnuSelect, "mnuSep3");
+    mnuSelectChroma = MakeItem(mnuSelect, "mnuSelectChroma", "Color &Seps as Mono", true, false);
     mnuSelectChroma->setEnabled(false);
-    mnuSelectNeg = Item(mnuSelect, "mnuSelectNeg", "Show &Negative Image", true, false);
+    mnuSelectNeg = MakeItem(mnuSelect, "mnuSelectNeg", "Show &Negative Image", true, false);
     mnuSelectNeg->setEnabled(false);
-    mnuSelectClipping = Item(mnuSelect, "mnuSelectClipping", "Show C&lipping", true, false);
+    mnuSelectClipping = MakeItem(mnuSelect, "mnuSelectClipping", "Show C&lipping", true, false);
 
     mnuHelp = bar->addMenu("&Help");
     mnuHelp->setObjectName("mnuHelp");
-    mnuHelpReadme = Item(mnuHelp, "mnuHelpReadme", "View README");
-    mnuSep2 = Separator(mnuHelp, "mnuSep2");
-    mnuHelpAbout = Item(mnuHelp, "mnuHelpAbout", "&About");
+    mnuHelpReadme = MakeItem(mnuHelp, "mnuHelpReadme", "View README");
+    mnuSep2 = MakeSeparator(mnuHelp, "mnuSep2");
+    mnuHelpAbout = MakeItem(mnuHelp, "mnuHelpAbout", "&About");
 }
 
 void frmMain::connectHandlers() {

@@ -4,7 +4,6 @@
 // handlers live beside the subsystem that owns them: app/ (shell, start-up,
 // loading, file choice) and view/ (display modes, probe, keys, lamp).
 
-#include <QFont>
 #include <QMainWindow>
 
 #include <vector>
@@ -34,11 +33,6 @@ class frmVector;
 class frmHistogram;
 class frmAbout;
 class PictureLoad;
-
-// The font for a caption of the given width: the font itself if the text fits,
-// else smaller in half points while it is still drawn at smallestPoints or more,
-// then narrower. The text may still not fit a width too small for it.
-QFont FittingFont(QFont font, const QString& text, int width, double smallestPoints);
 
 // Window states as the resize handler reads them.
 enum class WindowState : int { Normal = 0, Minimised = 1, Maximised = 2 };

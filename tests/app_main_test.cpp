@@ -20,6 +20,7 @@
 #include "about/frmAbout.h"
 #include "app_support.h"
 #include "linescope/frmScope.h"
+#include "platform/FittingText.h"
 #include "vectorscope/frmVector.h"
 
 using namespace vistrel;
