@@ -59,7 +59,7 @@ FileStatistics MeasureFile(const QString& file, const Settings& settings, std::o
     result.file = file;
     result.luma = settings.luma;
     result.probe = probe;
-    PictureLoad load(file, background, kUnusedViewHeight, 0, settings.luma, kAnyViewWidth, settings.colour);
+    PictureLoad load(file, background, kUnusedViewHeight, 0, settings);
     std::promise<void> over;
     load.Start([&over] { over.set_value(); });
     over.get_future().wait();

@@ -57,7 +57,7 @@ TEST(AppColour, TaggedBarsConvertNameTheirSpaceAndSwitchToStoredValuesAsTheRende
     testing_support::Load(*main, path);
     EXPECT_EQ(status->text(), QStringLiteral("Adobe RGB (1998) \u2192 sRGB"));
     EXPECT_TRUE(main->model().picture().colourConverted);
-    Settings settings = main->model().settings;
+    Settings settings = main->model().settings();
     settings.luma = korvex::LumaStandard::Rec709, settings.lamp = 77, settings.skinLine = true, settings.zoom = 400;
     main->ApplySettings(settings);
     for (int bar = 0; bar < 7; ++bar) {
@@ -69,7 +69,7 @@ TEST(AppColour, TaggedBarsConvertNameTheirSpaceAndSwitchToStoredValuesAsTheRende
 
     storedValues->trigger();
     settings.colour = ColourHandling::StoredValues;
-    EXPECT_EQ(main->model().settings, settings);
+    EXPECT_EQ(main->model().settings(), settings);
     EXPECT_TRUE(storedValues->isChecked() && !convert->isChecked());
     const Picture& reread = main->model().picture();
     EXPECT_TRUE(!reread.colourConverted && reread.colourSpace == "Adobe RGB (1998)");
@@ -87,7 +87,7 @@ TEST(AppColour, TaggedBarsConvertNameTheirSpaceAndSwitchToStoredValuesAsTheRende
     broken.write("no longer a picture");
     broken.close();
     convert->trigger();
-    EXPECT_EQ(main->model().settings, settings);
+    EXPECT_EQ(main->model().settings(), settings);
     EXPECT_TRUE(storedValues->isChecked() && !convert->isChecked());
     EXPECT_EQ(status->text(), "Could not reload bars.png");
     EXPECT_TRUE(main->model().loaded() && !main->model().picture().colourConverted);

@@ -46,13 +46,13 @@ TEST(HistogramWindow, ShownFromToolsDrawsTheCountsAndIsWhatSaveAndRenderWrite) {
     EXPECT_FALSE(window->isVisible()) << "off at start-up";
     w->findChild<QAction*>("mnuToolsHistogram")->trigger();
     EXPECT_TRUE(window->isVisible());
-    EXPECT_TRUE(w->model().settings.histogramShown);
+    EXPECT_TRUE(w->model().settings().histogramShown);
 
     testing_support::Load(*w, picture);
     ASSERT_TRUE(w->model().loaded());
     // Red in the line scope: the window shows the builder's red bars for the model's counts.
     w->scopeWindow()->findChild<QRadioButton*>("optParade[0]")->click();
-    const vistrel::Settings& settings = w->model().settings;
+    const vistrel::Settings& settings = w->model().settings();
     const auto plot = vistrel::histogram::BuildHistogram(
         w->model().picture().levels, {settings.scopeChannel, settings.histogramScale, vistrel::ScaleColorOf(settings.lamp)});
     int bars = 0;

@@ -68,7 +68,7 @@ TEST_F(LumaSwitch, SwitchingIsAFreshAnalysisUnderTheOtherStandardAndBackIsTheOri
     Ctl<QAction>(*w, "mnuToolsLuma709")->trigger();
     EXPECT_FALSE(Ctl<QAction>(*w, "mnuToolsLuma601")->isChecked());
     EXPECT_TRUE(Ctl<QAction>(*w, "mnuToolsLuma709")->isChecked());
-    EXPECT_EQ(w->model().settings.luma, LumaStandard::Rec709);
+    EXPECT_EQ(w->model().settings().luma, LumaStandard::Rec709);
     // Every pixel's luma and pair as the kernel gives them under Rec. 709, colours untouched.
     std::vector<Pixel> expected = colours;
     std::vector<korvex::UvPair> pairs(expected.size());
@@ -140,11 +140,11 @@ TEST_F(LumaSwitch, WithoutAPictureTheTargetsMoveAndTheNextLoadUsesTheStandard) {
 TEST_F(LumaSwitch, SkinToneLineComesAndGoesOverThePlotAndKeepsALockedMarker) {
     const QImage bare = w->vectorWindow()->surface().image();
     Ctl<QAction>(*w, "mnuToolsSkinLine")->trigger();
-    EXPECT_TRUE(w->model().settings.skinLine);
+    EXPECT_TRUE(w->model().settings().skinLine);
     // Without a picture: the bare graticule with the line, as the drawing layer makes it.
     vistrel::Surface expected(256, 256, 0);
     vistrel::Dc dc(expected);
-    vistrel::DrawGraticuleOn(dc, vistrel::GetStockObject(vistrel::StockObject::DcPen), vistrel::GetStockObject(vistrel::StockObject::NullBrush), vistrel::ScaleColorOf(w->model().settings.lamp),
+    vistrel::DrawGraticuleOn(dc, vistrel::GetStockObject(vistrel::StockObject::DcPen), vistrel::GetStockObject(vistrel::StockObject::NullBrush), vistrel::ScaleColorOf(w->model().settings().lamp),
                              {LumaStandard::Rec601, true});
     EXPECT_TRUE(SameBits(w->vectorWindow()->surface().image(), expected.image()));
     Ctl<QAction>(*w, "mnuToolsSkinLine")->trigger();
