@@ -45,15 +45,30 @@ protected:
     }
 };
 
-TEST_F(ProbeTest, ViewGeometryOfA640By480Picture) {
+// The windows repaint in the order the program redraws them: on a press the view
+// (crosshair, readouts, patch), then the vectorscope's probe mark, then the line scope's
+// trace; on the release the view again, then the vectorscope's plot, then the waveform.
+TEST_F(ProbeTest, APressAndItsReleaseRedrawTheViewThenTheVectorscopeThenTheLineScope) {
     LoadPicture(Gradient(640, 480));
-    // 334 pixels tall outside, 334 / 0.75 = 445.33 wide; one pixel of border each side.
-    EXPECT_EQ(Ctl<vistrel::PictureBox>(*w, "picImg")->height(), 334);
-    EXPECT_EQ(Ctl<vistrel::PictureBox>(*w, "picImg")->width(), 445);
-    EXPECT_EQ(viewWidth(), 443);
-    EXPECT_EQ(viewHeight(), 332);
-    EXPECT_EQ(w->model().picture().viewMaxX, 442);
-    EXPECT_EQ(w->model().picture().viewMaxY, 331);
+    QCoreApplication::processEvents();
+    struct Repaints : QObject {
+        std::vector<QString> windows;
+        bool eventFilter(QObject* watched, QEvent* event) override {
+            if (event->type() == QEvent::UpdateRequest) windows.push_back(watched->objectName());
+            return false;
+        }
+    } repaints;
+    qApp->installEventFilter(&repaints);
+    for (const bool press : {true, false}) {
+        if (press)
+            Press(100, 50);
+        else
+            Release(100, 50);
+        QCoreApplication::processEvents();
+    }
+    qApp->removeEventFilter(&repaints);
+    EXPECT_EQ(repaints.windows,
+              (std::vector<QString>{"frmMain", "frmVector", "frmScope", "frmMain", "frmVector", "frmScope"}));
 }
 
 TEST_F(ProbeTest, PressShowsTheMappedPixelAndDragFollows) {
