@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-
 #include <QBuffer>
 #include <QCoreApplication>
 #include <QFile>

@@ -84,14 +84,6 @@ TEST(MainStartUp, FileBoxHoldsTheProgramFolderAndTheTestCard) {
     }
 }
 
-TEST(MainStartUp, ModelStartsAsDesigned) {
-    StartedMain w;
-    EXPECT_EQ(w->model().settings(), vistrel::Settings{});
-    EXPECT_EQ(vistrel::ScaleColorOf(w->model().settings().lamp), 32896u);
-    EXPECT_FALSE(w->model().loaded());
-    EXPECT_FALSE(w->model().picture().probe.locked);
-}
-
 TEST(MainControls, CaptionsPositionsAndInitialStates) {
     StartedMain w;
     EXPECT_EQ(w->windowTitle(), "Vistrel");

@@ -88,25 +88,6 @@ TEST_F(KeysTest, ArrowsMoveTheLockedProbeOnePixelAndCtrlTenOnBothAxes) {
     EXPECT_EQ(Ctl<QLineEdit>(*w, "txtImageFile")->cursorPosition(), 3);
 }
 
-TEST_F(KeysTest, KeysStopAtThePictureEdgesWithoutRedrawing) {
-    LockAt(0, 0);
-    const QImage atCorner = view().image().copy();
-    Key(Qt::Key_Left);
-    Key(Qt::Key_Up);
-    Key(Qt::Key_Left, Qt::ControlModifier);
-    EXPECT_EQ(Posn(), "000 / 000");
-    EXPECT_TRUE(SameBits(view().image(), atCorner));
-
-    Ctl<QScrollBar>(*w, "hscrCross")->setValue(635);
-    Key(Qt::Key_Right, Qt::ControlModifier);
-    EXPECT_EQ(Ctl<QScrollBar>(*w, "hscrCross")->value(), 639);
-    Key(Qt::Key_Right);
-    EXPECT_EQ(Ctl<QScrollBar>(*w, "hscrCross")->value(), 639);
-    Ctl<QScrollBar>(*w, "vscrCross")->setValue(479);
-    Key(Qt::Key_Down);
-    EXPECT_EQ(Posn(), "639 / 479");
-}
-
 TEST_F(KeysTest, HomeCentresTheProbeAndEndIsConsumed) {
     LockAt(10, 20);
     Key(Qt::Key_Home);
