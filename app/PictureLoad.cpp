@@ -37,11 +37,6 @@ QString FailureReason(DecodeError error, const QString& path) {
     return QStringLiteral("damaged or cut short");
 }
 
-ColorValue CompositingBackground(const QPalette& palette) {
-    const QColor base = palette.color(QPalette::Base);
-    return ColorValue(base.red() | base.green() << 8 | base.blue() << 16);
-}
-
 QString ProgressText(int percent) {
     if (percent < 0) return QStringLiteral("Working...");
     return QStringLiteral("Working... %1 %").arg(std::clamp(percent, 0, 100));

@@ -4,7 +4,6 @@
 // (U, V) histogram, the level counts and the fitted view. The GUI thread only starts it, reads its
 // progress, may cancel it and, once it is over, takes the results.
 
-#include <QPalette>
 #include <QString>
 
 #include <atomic>
@@ -32,9 +31,6 @@ QString FailureReason(DecodeError error, const QString& path);
 // The status line while a load runs: "Working... 42 %" once rows are counted, else "Working...".
 QString ProgressText(int percent);
 
-// The colour a picture's transparent parts are composited over: the palette's base
-// colour, which the window's full-size holder is filled with.
-ColorValue CompositingBackground(const QPalette& palette);
 class PictureLoad final : public RowReceiver {
 public:
     // outerHeight, border and maxOuterWidth: the view box's, for the fitted copy (FitView);

@@ -5,6 +5,7 @@
 #include <future>
 
 #include "app/PictureLoad.h"
+#include "platform/PictureBox.h"
 
 namespace vistrel {
 

@@ -9,7 +9,6 @@
 #include <QScrollBar>
 #include <QSignalBlocker>
 
-#include "app/PictureLoad.h"
 #include "platform/Controls.h"
 #include "platform/Dib.h"
 #include "platform/FittingText.h"
