@@ -8,9 +8,9 @@
 #include "memory.h"
 #include "picture_bytes.h"
 #include "pictures.h"
-#include "decoding/ColourConvert.h"
+#include "colour/ColourConvert.h"
 #include "decoding/Decode.h"
-#include "decoding/FileHeaders.h"
+#include "formats/FileHeaders.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 
 #include "pictures.h"
 #include "decoding/Decode.h"
-#include "decoding/WorkerClient.h"
+#include "decoding/worker/WorkerClient.h"
 
 namespace {
 

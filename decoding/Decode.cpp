@@ -14,16 +14,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "decoding/BmpDecode.h"
-#include "decoding/ColourBands.h"
-#include "decoding/FileHeaders.h"
-#include "decoding/HeifDecode.h"
-#include "decoding/JpegDecode.h"
-#include "decoding/JxlDecode.h"
-#include "decoding/PngDecode.h"
-#include "decoding/TiffDecode.h"
-#include "decoding/WebpDecode.h"
-#include "decoding/WmfDecode.h"
+#include "decoding/readers/BmpDecode.h"
+#include "decoding/readers/ColourBands.h"
+#include "formats/FileHeaders.h"
+#include "decoding/readers/HeifDecode.h"
+#include "decoding/readers/JpegDecode.h"
+#include "decoding/readers/JxlDecode.h"
+#include "decoding/readers/PngDecode.h"
+#include "decoding/readers/TiffDecode.h"
+#include "decoding/readers/WebpDecode.h"
+#include "decoding/readers/WmfDecode.h"
 
 namespace vistrel {
 namespace {

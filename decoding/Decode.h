@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "colour/ColourHandling.h"
 #include "decoding/RowReceiver.h"
 #include "platform/Surface.h"
 
@@ -39,12 +40,6 @@ enum class DecodeError {
     Cancelled,        // the row receiver asked to stop
     NotAPicture,      // no reader takes its format
     WorkerStopped,    // the decoder process ended, hung or broke its message format
-};
-
-// What becomes of a picture whose file says its colours are not sRGB's.
-enum class ColourHandling {
-    ConvertToSrgb,  // converted to sRGB, the working space (relative colorimetric)
-    StoredValues,   // the numbers as the file stores them
 };
 
 struct DecodeResult {

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "decoding/BmpDecode.h"
+#include "decoding/readers/BmpDecode.h"
 #include "fuzz/reader_checks.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "decoding/HeifDecode.h"
+#include "decoding/readers/HeifDecode.h"
 #include "fuzz/band_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

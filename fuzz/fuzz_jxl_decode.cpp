@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "decoding/JxlDecode.h"
+#include "decoding/readers/JxlDecode.h"
 #include "fuzz/band_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

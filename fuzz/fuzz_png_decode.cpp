@@ -9,7 +9,7 @@
 
 #include <zlib.h>
 
-#include "decoding/PngDecode.h"
+#include "decoding/readers/PngDecode.h"
 #include "fuzz/reader_checks.h"
 
 namespace {

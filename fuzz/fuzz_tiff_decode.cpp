@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "fuzz/band_check.h"
-#include "decoding/TiffDecode.h"
+#include "decoding/readers/TiffDecode.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     fuzz::BandCheck sink;

@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "fuzz/band_check.h"
-#include "decoding/WebpDecode.h"
+#include "decoding/readers/WebpDecode.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     fuzz::BandCheck sink;

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "decoding/WorkerMessages.h"
+#include "decoding/worker/WorkerMessages.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;

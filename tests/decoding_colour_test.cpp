@@ -23,11 +23,11 @@
 #include <tiffio.h>
 #include <zlib.h>
 
-#include "decoding/ColourConvert.h"
-#include "decoding/ColourTags.h"
+#include "colour/ColourConvert.h"
+#include "colour/ColourTags.h"
 #include "decoding/Decode.h"
-#include "decoding/WorkerClient.h"
-#include "decoding/WorkerMessages.h"
+#include "decoding/worker/WorkerClient.h"
+#include "decoding/worker/WorkerMessages.h"
 #include "heif_pictures.h"
 #include "kernels/simd.h"
 

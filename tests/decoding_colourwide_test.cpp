@@ -7,9 +7,9 @@
 
 #include <lcms2.h>
 
-#include "decoding/ColourConvert.h"
+#include "colour/ColourConvert.h"
 #include "decoding/Decode.h"
-#include "decoding/WorkerClient.h"
+#include "decoding/worker/WorkerClient.h"
 #include "heif_pictures.h"
 
 using namespace vistrel;

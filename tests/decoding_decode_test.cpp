@@ -25,8 +25,8 @@
 
 #include "picture_bytes.h"
 #include "decoding/Decode.h"
-#include "decoding/FileHeaders.h"
-#include "decoding/WorkerClient.h"
+#include "formats/FileHeaders.h"
+#include "decoding/worker/WorkerClient.h"
 #include "support.h"
 
 using namespace vistrel;

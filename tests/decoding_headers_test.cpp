@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "decoding/Decode.h"
-#include "decoding/FileHeaders.h"
+#include "formats/FileHeaders.h"
 #include "picture_bytes.h"
 
 using namespace vistrel::headers;

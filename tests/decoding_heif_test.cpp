@@ -13,8 +13,8 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "decoding/ColourConvert.h"
-#include "decoding/FileHeaders.h"
+#include "colour/ColourConvert.h"
+#include "formats/FileHeaders.h"
 #include "heif_pictures.h"
 #include "streaming_check.h"
 

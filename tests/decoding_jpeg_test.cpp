@@ -16,8 +16,8 @@
 #include <jpeglib.h>
 
 #include "decoding/Decode.h"
-#include "decoding/JpegDecode.h"
-#include "decoding/Orientation.h"
+#include "decoding/readers/JpegDecode.h"
+#include "decoding/readers/Orientation.h"
 
 namespace {
 

@@ -20,10 +20,10 @@
 
 #include <png.h>
 
-#include "decoding/BmpDecode.h"
+#include "decoding/readers/BmpDecode.h"
 #include "decoding/Decode.h"
-#include "decoding/PngDecode.h"
-#include "decoding/WorkerClient.h"
+#include "decoding/readers/PngDecode.h"
+#include "decoding/worker/WorkerClient.h"
 #include "picture_bytes.h"
 #include "streaming_check.h"
 

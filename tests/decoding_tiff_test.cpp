@@ -14,9 +14,9 @@
 #include <tiffio.h>
 
 #include "streaming_check.h"
-#include "decoding/ColourConvert.h"
-#include "decoding/TiffDecode.h"
-#include "decoding/WorkerClient.h"
+#include "colour/ColourConvert.h"
+#include "decoding/readers/TiffDecode.h"
+#include "decoding/worker/WorkerClient.h"
 
 namespace {
 

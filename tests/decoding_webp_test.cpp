@@ -13,7 +13,7 @@
 #include <webp/mux.h>
 
 #include "streaming_check.h"
-#include "decoding/WebpDecode.h"
+#include "decoding/readers/WebpDecode.h"
 
 namespace {
 

@@ -25,8 +25,8 @@
 #include "picture_bytes.h"
 #include "support.h"
 #include "decoding/Decode.h"
-#include "decoding/WorkerClient.h"
-#include "decoding/WorkerMessages.h"
+#include "decoding/worker/WorkerClient.h"
+#include "decoding/worker/WorkerMessages.h"
 
 using namespace vistrel;
 using namespace picture_bytes;

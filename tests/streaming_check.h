@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "decoding/Decode.h"
-#include "decoding/WorkerClient.h"
+#include "decoding/worker/WorkerClient.h"
 
 namespace streaming_check {
 

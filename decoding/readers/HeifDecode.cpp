@@ -1,11 +1,11 @@
-#include "decoding/HeifDecode.h"
+#include "decoding/readers/HeifDecode.h"
 
 #include <libheif/heif.h>
 
 #include <memory>
 
-#include "decoding/DecodedRows.h"
-#include "decoding/FileHeaders.h"
+#include "decoding/readers/DecodedRows.h"
+#include "formats/FileHeaders.h"
 
 namespace vistrel {
 namespace {

@@ -1,4 +1,4 @@
-#include "decoding/WebpDecode.h"
+#include "decoding/readers/WebpDecode.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -9,8 +9,8 @@
 #include <webp/decode.h>
 #include <webp/demux.h>
 
-#include "decoding/Orientation.h"
-#include "decoding/RowOutput.h"
+#include "decoding/readers/Orientation.h"
+#include "decoding/readers/RowOutput.h"
 
 namespace vistrel {
 namespace {

@@ -1,4 +1,4 @@
-#include "decoding/PngDecode.h"
+#include "decoding/readers/PngDecode.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -10,8 +10,8 @@
 #include <libdeflate.h>
 #include <spng.h>
 
-#include "decoding/Orientation.h"
-#include "decoding/RowOutput.h"
+#include "decoding/readers/Orientation.h"
+#include "decoding/readers/RowOutput.h"
 
 namespace vistrel {
 namespace {

@@ -1,4 +1,4 @@
-#include "decoding/WorkerMain.h"
+#include "decoding/worker/WorkerMain.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -32,11 +32,11 @@
 #include <unistd.h>
 
 #include "decoding/Decode.h"
-#include "decoding/FileHeaders.h"
-#include "decoding/HeifDecode.h"
-#include "decoding/JxlDecode.h"
-#include "decoding/WmfDecode.h"
-#include "decoding/WorkerMessages.h"
+#include "formats/FileHeaders.h"
+#include "decoding/readers/HeifDecode.h"
+#include "decoding/readers/JxlDecode.h"
+#include "decoding/readers/WmfDecode.h"
+#include "decoding/worker/WorkerMessages.h"
 
 extern char** environ;
 

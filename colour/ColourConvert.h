@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "decoding/ColourTags.h"
+#include "colour/ColourTags.h"
 
 namespace vistrel::colour {
 

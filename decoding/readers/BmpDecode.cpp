@@ -1,4 +1,4 @@
-#include "decoding/BmpDecode.h"
+#include "decoding/readers/BmpDecode.h"
 
 #include <algorithm>
 #include <array>
@@ -7,7 +7,7 @@
 #include <new>
 #include <vector>
 
-#include "decoding/RowOutput.h"
+#include "decoding/readers/RowOutput.h"
 
 namespace vistrel {
 namespace {

@@ -1,4 +1,4 @@
-#include "decoding/Orientation.h"
+#include "decoding/readers/Orientation.h"
 
 #include <cstdint>
 #include <cstring>

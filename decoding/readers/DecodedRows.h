@@ -7,7 +7,7 @@
 #include <optional>
 #include <vector>
 
-#include "decoding/ColourTags.h"
+#include "colour/ColourTags.h"
 #include "decoding/Decode.h"
 #include "decoding/RowReceiver.h"
 

@@ -1,4 +1,4 @@
-#include "decoding/WmfDecode.h"
+#include "decoding/readers/WmfDecode.h"
 
 #include <libwmf/api.h>
 #include <libwmf/gd.h>
@@ -13,7 +13,7 @@
 #include <cstring>
 #include <new>
 
-#include "decoding/FileHeaders.h"
+#include "formats/FileHeaders.h"
 
 namespace vistrel::wmf {
 namespace {

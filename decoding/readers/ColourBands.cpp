@@ -1,4 +1,4 @@
-#include "decoding/ColourBands.h"
+#include "decoding/readers/ColourBands.h"
 
 #include <QThread>
 #include <QThreadPool>
@@ -9,7 +9,7 @@
 #include <latch>
 #include <utility>
 
-#include "decoding/ColourTags.h"
+#include "colour/ColourTags.h"
 
 namespace vistrel {
 namespace {

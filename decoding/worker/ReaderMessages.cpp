@@ -1,4 +1,4 @@
-#include "decoding/ReaderMessages.h"
+#include "decoding/worker/ReaderMessages.h"
 
 #include <QByteArrayView>
 

@@ -1,4 +1,4 @@
-#include "decoding/WorkerClient.h"
+#include "decoding/worker/WorkerClient.h"
 
 #include <QDir>
 #include <QFile>
@@ -33,8 +33,8 @@
 #endif
 #include <unistd.h>
 
-#include "decoding/ReaderMessages.h"
-#include "decoding/WorkerMessages.h"
+#include "decoding/worker/ReaderMessages.h"
+#include "decoding/worker/WorkerMessages.h"
 
 extern char** environ;
 

@@ -1,4 +1,4 @@
-#include "decoding/TiffDecode.h"
+#include "decoding/readers/TiffDecode.h"
 
 #include <QList>
 
@@ -11,8 +11,8 @@
 
 #include <tiffio.h>
 
-#include "decoding/Orientation.h"
-#include "decoding/RowOutput.h"
+#include "decoding/readers/Orientation.h"
+#include "decoding/readers/RowOutput.h"
 
 namespace vistrel {
 namespace {

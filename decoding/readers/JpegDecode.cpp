@@ -1,4 +1,4 @@
-#include "decoding/JpegDecode.h"
+#include "decoding/readers/JpegDecode.h"
 
 #include <algorithm>
 #include <csetjmp>
@@ -9,7 +9,7 @@
 #include <jerror.h>
 #include <jpeglib.h>
 
-#include "decoding/Orientation.h"
+#include "decoding/readers/Orientation.h"
 
 namespace vistrel {
 namespace {

@@ -82,7 +82,7 @@ void WaitForReleasedPictures();
 std::chrono::milliseconds WorkerWatchdog(std::int64_t pixels);
 
 // What workers write on standard error (the libraries' notes, a call the confinement
-// refused) is logged under the picture readers' category (decoding/ReaderMessages.h),
+// refused) is logged under the picture readers' category (decoding/worker/ReaderMessages.h),
 // off unless switched on.
 
 }  // namespace vistrel

@@ -1,4 +1,4 @@
-#include "decoding/FileHeaders.h"
+#include "formats/FileHeaders.h"
 
 #include <algorithm>
 #include <array>

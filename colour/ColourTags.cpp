@@ -1,4 +1,4 @@
-#include "decoding/ColourTags.h"
+#include "colour/ColourTags.h"
 
 #include <algorithm>
 #include <array>

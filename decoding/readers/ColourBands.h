@@ -11,7 +11,7 @@
 #include <span>
 #include <vector>
 
-#include "decoding/ColourConvert.h"
+#include "colour/ColourConvert.h"
 #include "decoding/Decode.h"
 #include "decoding/RowReceiver.h"
 

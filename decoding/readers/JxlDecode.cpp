@@ -1,4 +1,4 @@
-#include "decoding/JxlDecode.h"
+#include "decoding/readers/JxlDecode.h"
 
 #include <jxl/decode.h>
 #include <jxl/decode_cxx.h>
@@ -11,7 +11,7 @@
 #include <new>
 #include <vector>
 
-#include "decoding/DecodedRows.h"
+#include "decoding/readers/DecodedRows.h"
 
 namespace vistrel {
 namespace {

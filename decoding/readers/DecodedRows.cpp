@@ -1,13 +1,13 @@
-#include "decoding/DecodedRows.h"
+#include "decoding/readers/DecodedRows.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <memory>
 
-#include "decoding/ColourBands.h"
-#include "decoding/ColourConvert.h"
-#include "decoding/RowOutput.h"
+#include "decoding/readers/ColourBands.h"
+#include "colour/ColourConvert.h"
+#include "decoding/readers/RowOutput.h"
 
 namespace vistrel {
 namespace {

@@ -1,4 +1,4 @@
-#include "decoding/ColourConvert.h"
+#include "colour/ColourConvert.h"
 
 #include <algorithm>
 #include <array>

@@ -1,4 +1,4 @@
-#include "decoding/RowOutput.h"
+#include "decoding/readers/RowOutput.h"
 
 namespace vistrel {
 

@@ -1,4 +1,4 @@
-#include "decoding/WorkerMessages.h"
+#include "decoding/worker/WorkerMessages.h"
 
 #include <algorithm>
 #include <cstring>
