@@ -316,7 +316,7 @@ DecodeResult DecodePictureBytes(PictureFile file, ColorValue background, RowRece
         if (!bands.converted()) return result;
         result.colourSpace = meant.name;
         result.colourConverted = true;
-        result.hdrToneMapped = NamesHdrSignal(meant.name);
+        result.hdrToneMapped = meant.hdr;
         result.outOfGamut = bands.outOfGamut();
         return result;
     } catch (const std::bad_alloc&) {

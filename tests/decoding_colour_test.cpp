@@ -991,30 +991,37 @@ TEST(DecodeColourTags, EachFormatsProfileIsFoundWholeAndDamagedOnesAreNot) {
     }
 }
 
-TEST(WorkerMessages, ColourNameAndClippedCountCrossIntact) {
-    // 70 bytes of two-byte characters: cut to 64 on a character's boundary.
-    const QByteArray longName = QString(35, QChar(0xE9)).toUtf8();
-    for (const QByteArray& name : {QByteArray("Adobe RGB (1998)"), QByteArray("P3"), longName}) {
-        QByteArray stream;
+TEST(WorkerMessages, ColourNameFlagsAndClippedCountCrossIntact) {
+    const auto stream = [](const WorkerColour& colour) {
+        QByteArray bytes;
         for (const auto& m : {EncodeWorkerMessage(WorkerMessageKind::Size, 4, 2),
                               EncodeWorkerMessage(WorkerMessageKind::Rows, 2)})
-            stream.append(reinterpret_cast<const char*>(m.data()), qsizetype(m.size()));
-        stream += EncodeWorkerDone(name, 8);
+            bytes.append(reinterpret_cast<const char*>(m.data()), qsizetype(m.size()));
+        return bytes + EncodeWorkerDone(colour);
+    };
+    // 70 bytes of two-byte characters: cut to 64 on a character's boundary.
+    const QByteArray longName = QString(35, QChar(0xE9)).toUtf8();
+    const WorkerColour rows[] = {
+        {"Adobe RGB (1998)", true, false, 8},
+        {"P3", true, false, 0},
+        {longName, true, false, 3},
+        {"Rec. 2020 PQ", true, true, 1},
+        {"Adobe RGB (1998)", false, false, 0},  // stored values: named, not converted
+        {{}, false, false, 0},
+        {{}, true, false, 2},  // a profile without a description
+    };
+    for (const WorkerColour& colour : rows) {
+        SCOPED_TRACE(colour.space.toStdString());
+        const QByteArray bytes = stream(colour);
         WorkerMessageReader reader;
         std::vector<WorkerEvent> events;
-        ASSERT_TRUE(reader.Feed(reinterpret_cast<const std::uint8_t*>(stream.constData()), std::size_t(stream.size()), events));
+        ASSERT_TRUE(reader.Feed(reinterpret_cast<const std::uint8_t*>(bytes.constData()), std::size_t(bytes.size()), events));
         ASSERT_TRUE(reader.finished());
-        EXPECT_EQ(events.back().outOfGamut, 8u);
-        EXPECT_EQ(reader.colourSpace(), name.size() <= 64 ? name : longName.left(64));
+        EXPECT_EQ(events.back().outOfGamut, colour.outOfGamut);
+        EXPECT_EQ(events.back().colourConverted, colour.converted);
+        EXPECT_EQ(events.back().hdrToneMapped, colour.toneMapped);
+        EXPECT_EQ(reader.colourSpace(), colour.space.size() <= 64 ? colour.space : longName.left(64));
     }
-    // More clipped pixels than the picture has is a lie.
-    WorkerMessageReader reader;
-    std::vector<WorkerEvent> events;
-    QByteArray stream;
-    for (const auto& m : {EncodeWorkerMessage(WorkerMessageKind::Size, 4, 2), EncodeWorkerMessage(WorkerMessageKind::Rows, 2)})
-        stream.append(reinterpret_cast<const char*>(m.data()), qsizetype(m.size()));
-    stream += EncodeWorkerDone({}, 9);
-    EXPECT_FALSE(reader.Feed(reinterpret_cast<const std::uint8_t*>(stream.constData()), std::size_t(stream.size()), events));
 }
 
 // The conversion under the worker's confinement, on its threads; a call the filter

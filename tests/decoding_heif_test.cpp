@@ -12,8 +12,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <tuple>
 
 #include "colour/ColourConvert.h"
+#include "decoding/worker/WorkerClient.h"
 #include "formats/FileHeaders.h"
 #include "heif_pictures.h"
 #include "streaming_check.h"
@@ -235,7 +237,18 @@ TEST(HeifReaders, HdrPicturesAreToneMappedAndSaySo) {
             const DecodeResult decoded = Decode(bytes);
             ASSERT_TRUE(decoded);
             EXPECT_TRUE(decoded.hdrToneMapped);
+            EXPECT_TRUE(decoded.colourConverted);
             EXPECT_TRUE(vistrel::NamesHdrSignal(decoded.colourSpace));
+            // The worker's report says the same, field by field.
+            QTemporaryDir dir;
+            QFile file(dir.filePath("hdr"));
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+            file.close();
+            const DecodeResult worker = vistrel::DecodeInWorker(file.fileName(), kBackground);
+            ASSERT_TRUE(worker);
+            EXPECT_EQ(worker.surface->image(), decoded.surface->image());
+            EXPECT_EQ(std::tuple(worker.colourSpace, worker.colourConverted, worker.hdrToneMapped, worker.outOfGamut),
+                      std::tuple(decoded.colourSpace, decoded.colourConverted, decoded.hdrToneMapped, decoded.outOfGamut));
             const auto grey = [&](int block) { return qGreen(decoded.surface->image().pixel(block * kBlock + kBlock / 2, kBlock / 2)); };
             for (int block = 1; block < 5; ++block) EXPECT_GT(grey(block), grey(block - 1)) << block;
             EXPECT_NEAR(grey(2), 243, 2);  // 0.9 of white, sRGB-encoded

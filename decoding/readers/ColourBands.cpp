@@ -26,6 +26,7 @@ PictureColour PictureColourOf(std::span<const unsigned char> file) {
     PictureColour meant;
     meant.converter = colour::ConverterFor(source, tags.samples);
     if (meant.converter) meant.name = QString::fromStdString(source.name);
+    meant.hdr = meant.converter && source.hdrToneMapped;
     return meant;
 }
 

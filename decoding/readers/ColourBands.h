@@ -22,6 +22,7 @@ namespace vistrel {
 struct PictureColour {
     std::shared_ptr<const colour::Converter> converter;
     QString name;
+    bool hdr = false;  // a PQ or HLG signal, which the conversion renders as SDR
 };
 PictureColour PictureColourOf(std::span<const unsigned char> file);
 

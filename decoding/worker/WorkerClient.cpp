@@ -746,9 +746,9 @@ DecodeResult DecodeInWorker(const QString& path, ColorValue background, RowRecei
                     DecodeResult result;
                     result.surface = std::move(picture);
                     result.colourSpace = QString::fromUtf8(reader.colourSpace());
-                    result.colourConverted = !result.colourSpace.isEmpty() && colour == ColourHandling::ConvertToSrgb;
+                    result.colourConverted = event.colourConverted;
                     result.outOfGamut = event.outOfGamut;
-                    result.hdrToneMapped = result.colourConverted && NamesHdrSignal(result.colourSpace);
+                    result.hdrToneMapped = event.hdrToneMapped;
                     return result;
                 }
                 case WorkerMessageKind::Failed:

@@ -705,7 +705,8 @@ void RunDecodeWorker(int argc, char** argv) {
     SharedRows shared(fault);
     const DecodeResult result = DecodePictureBytes(std::move(file), background, &shared, &shared, request.colour);
     if (!result) Fail(result.error);
-    const QByteArray done = EncodeWorkerDone(result.colourSpace.toUtf8(), result.outOfGamut);
+    const QByteArray done = EncodeWorkerDone(
+        {result.colourSpace.toUtf8(), result.colourConverted, result.hdrToneMapped, result.outOfGamut});
     WriteAll(kWorkerReportFd, done.constData(), static_cast<std::size_t>(done.size()));
     ::_exit(0);
 }

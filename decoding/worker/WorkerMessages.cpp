@@ -50,8 +50,9 @@ WorkerMessageBytes EncodeWorkerMessage(WorkerMessageKind kind, std::uint32_t fir
     return bytes;
 }
 
-QByteArray EncodeWorkerDone(const QByteArray& colourSpace, std::uint64_t outOfGamut) {
+QByteArray EncodeWorkerDone(const WorkerColour& colour) {
     // Cut on a character's boundary: never before a UTF-8 continuation byte; no zero bytes.
+    const QByteArray& colourSpace = colour.space;
     QByteArray name = colourSpace.left(static_cast<qsizetype>(kMaxColourNameBytes));
     if (name.size() < colourSpace.size())
         while (!name.isEmpty() && (static_cast<unsigned char>(colourSpace[name.size()]) & 0xC0) == 0x80) name.chop(1);
@@ -64,8 +65,9 @@ QByteArray EncodeWorkerDone(const QByteArray& colourSpace, std::uint64_t outOfGa
             EncodeWorkerMessage(WorkerMessageKind::ColourName, Word(piece), Word(piece + 4));
         bytes.append(reinterpret_cast<const char*>(message.data()), static_cast<qsizetype>(message.size()));
     }
-    const WorkerMessageBytes done = EncodeWorkerMessage(WorkerMessageKind::Done, static_cast<std::uint32_t>(outOfGamut),
-                                                        static_cast<std::uint32_t>(outOfGamut >> 32));
+    const std::uint32_t flags = (colour.converted ? kDoneConverted : 0) | (colour.toneMapped ? kDoneToneMapped : 0);
+    const WorkerMessageBytes done =
+        EncodeWorkerMessage(WorkerMessageKind::Done, static_cast<std::uint32_t>(colour.outOfGamut), flags);
     bytes.append(reinterpret_cast<const char*>(done.data()), static_cast<qsizetype>(done.size()));
     return bytes;
 }
@@ -136,12 +138,18 @@ bool WorkerMessageReader::Take(const std::uint8_t* message, std::vector<WorkerEv
         nameEnded_ = length < 8;
         return true;
     } else if (kind == static_cast<std::uint32_t>(WorkerMessageKind::Done)) {
-        const std::uint64_t clipped = first | (std::uint64_t{second} << 32);
+        const bool converted = (second & kDoneConverted) != 0;
+        const bool toneMapped = (second & kDoneToneMapped) != 0;
         if (state_ != State::Streaming || rows_ != height_ ||
-            clipped > static_cast<std::uint64_t>(width_) * static_cast<std::uint64_t>(height_))
+            first > static_cast<std::uint64_t>(width_) * static_cast<std::uint64_t>(height_))
+            return false;
+        // Nothing is clipped or tone-mapped in colours that were not converted.
+        if ((second & ~(kDoneConverted | kDoneToneMapped)) != 0 || (!converted && (toneMapped || first != 0)))
             return false;
         event.kind = WorkerMessageKind::Done;
-        event.outOfGamut = clipped;
+        event.outOfGamut = first;
+        event.colourConverted = converted;
+        event.hdrToneMapped = toneMapped;
         state_ = State::Finished;
     } else if (kind == static_cast<std::uint32_t>(WorkerMessageKind::Failed)) {
         const std::optional<DecodeError> error = ErrorFromCode(first);

@@ -4,7 +4,8 @@
 // machine): a kind and two values. In order: the picture's size; "rows 0 .. k - 1 are
 // ready", k growing; the name of the picture's colour space, eight bytes a message,
 // when it has one; then done (with the count of pixels clipped by its colour
-// conversion), or a failure with its code. The reader trusts nothing:
+// conversion, and whether its colours were converted and an HDR signal tone-mapped),
+// or a failure with its code. The reader trusts nothing:
 // anything out of order, out of range or after the end makes the whole stream malformed.
 
 #include <QByteArray>
@@ -52,10 +53,20 @@ inline constexpr std::size_t kWorkerMessageBytes = 12;
 using WorkerMessageBytes = std::array<std::uint8_t, kWorkerMessageBytes>;
 
 WorkerMessageBytes EncodeWorkerMessage(WorkerMessageKind kind, std::uint32_t first, std::uint32_t second = 0);
-// The end of a decode that succeeded: the colour space's name (UTF-8, cut to
-// kMaxColourNameBytes on a character's boundary; nothing when empty), then done with
-// the count of clipped pixels (its low and high 32 bits).
-QByteArray EncodeWorkerDone(const QByteArray& colourSpace, std::uint64_t outOfGamut);
+// What a decode that succeeded says of its colours, as DecodeResult holds it.
+struct WorkerColour {
+    QByteArray space;  // UTF-8; empty when the picture means sRGB
+    bool converted = false;
+    bool toneMapped = false;  // only when converted
+    std::uint64_t outOfGamut = 0;  // only when converted
+};
+// The end of a decode that succeeded: the colour space's name (cut to
+// kMaxColourNameBytes on a character's boundary; nothing when empty), then done with the
+// count of clipped pixels (a picture holds at most 2^30 pixels) and the flags
+// kDoneConverted and kDoneToneMapped.
+QByteArray EncodeWorkerDone(const WorkerColour& colour);
+inline constexpr std::uint32_t kDoneConverted = 1;
+inline constexpr std::uint32_t kDoneToneMapped = 2;
 // A failure's code on the wire; the program hears only the failures a worker can meet.
 std::uint32_t WorkerErrorCode(DecodeError error);
 
@@ -64,7 +75,10 @@ struct WorkerEvent {
     int width = 0, height = 0;  // Size
     int rows = 0;               // Rows
     DecodeError error = DecodeError::Unreadable;  // Failed
-    std::uint64_t outOfGamut = 0;  // Done: at most the picture's pixels
+    // Done: at most the picture's pixels, and only for converted colours
+    std::uint64_t outOfGamut = 0;
+    bool colourConverted = false;  // Done
+    bool hdrToneMapped = false;    // Done: only for converted colours
 };
 
 class WorkerMessageReader {
