@@ -10,6 +10,7 @@
 #include "pictures.h"
 #include "colour/ColourConvert.h"
 #include "decoding/Decode.h"
+#include "decoding/Readers.h"
 #include "formats/FileHeaders.h"
 
 namespace {

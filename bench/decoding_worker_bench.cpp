@@ -12,6 +12,7 @@
 
 #include "pictures.h"
 #include "decoding/Decode.h"
+#include "decoding/Readers.h"
 #include "decoding/worker/WorkerClient.h"
 
 namespace {

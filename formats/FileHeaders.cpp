@@ -118,10 +118,11 @@ void ForEachBox(Bytes file, std::size_t at, std::size_t end, Visit visit) {
     }
 }
 
+// A size the header declares, which is also the largest picture it may hold.
+Claims Claimed(ClaimedSize size) { return {size, size}; }
+
 // A claim's area. Sides read from 32 bits overflow a signed 64-bit product.
 std::uint64_t Area(const ClaimedSize& s) { return std::uint64_t(s.width) * std::uint64_t(s.height); }
-
-bool StartsWithBrandBox(Bytes file) { return file.size() >= 12 && std::memcmp(file.data() + 4, "ftyp", 4) == 0; }
 
 // The largest of a HEIF file's image sizes (ispe properties): a grid picture's own size
 // is larger than any of its tiles.
@@ -255,51 +256,71 @@ JpegScan ScanJpeg(Bytes file, JpegWalk walk) {
     return scan;
 }
 
-ClaimedSize ReadClaimedSize(Bytes file) {
+Claims PngClaims(Bytes file) {
     const unsigned char* p = file.data();
-    const std::size_t n = file.size();
-    if (n >= 24 && std::memcmp(p, "\x89PNG\r\n\x1a\n", 8) == 0 && std::memcmp(p + 12, "IHDR", 4) == 0)
-        return {BigEndian32(p + 16), BigEndian32(p + 20)};
-    if (n >= 26 && p[0] == 'B' && p[1] == 'M') {
-        const std::uint32_t infoSize = LittleEndian32(p + 14);
-        if (infoSize == kBmpCoreHeaderBytes) return {LittleEndian16(p + 18), LittleEndian16(p + 20)};
-        const auto width = static_cast<std::int32_t>(LittleEndian32(p + 18));
-        const auto height = static_cast<std::int32_t>(LittleEndian32(p + 22));
-        // A negative height means rows stored top-down.
-        return {width, height < 0 ? -std::int64_t{height} : std::int64_t{height}};
-    }
-    if (n >= 8 && (std::memcmp(p, "II*\0", 4) == 0 || std::memcmp(p, "MM\0*", 4) == 0)) return TiffFirstPageSize(file);
-    if (n >= 30 && std::memcmp(p, "RIFF", 4) == 0 && std::memcmp(p + 8, "WEBP", 4) == 0) {
-        const unsigned char* payload = p + 20;
-        if (std::memcmp(p + 12, "VP8 ", 4) == 0 && std::memcmp(payload + 3, "\x9d\x01\x2a", 3) == 0)
-            return {LittleEndian16(payload + 6) & 0x3FFF, LittleEndian16(payload + 8) & 0x3FFF};
-        if (std::memcmp(p + 12, "VP8L", 4) == 0 && payload[0] == 0x2F) {
-            const std::uint32_t bits = LittleEndian32(payload + 1);
-            return {(bits & 0x3FFF) + 1, ((bits >> 14) & 0x3FFF) + 1};
-        }
-        // An extended file's canvas, which an animation's frames are drawn on.
-        if (std::memcmp(p + 12, "VP8X", 4) == 0)
-            return {std::int64_t{LittleEndian24(payload + 4)} + 1, std::int64_t{LittleEndian24(payload + 7)} + 1};
+    if (file.size() < 24 || std::memcmp(p, "\x89PNG\r\n\x1a\n", 8) != 0 || std::memcmp(p + 12, "IHDR", 4) != 0) return {};
+    return Claimed({BigEndian32(p + 16), BigEndian32(p + 20)});
+}
+
+Claims BmpClaims(Bytes file) {
+    const unsigned char* p = file.data();
+    if (file.size() < 26 || p[0] != 'B' || p[1] != 'M') return {};
+    const std::uint32_t infoSize = LittleEndian32(p + 14);
+    if (infoSize == kBmpCoreHeaderBytes) return Claimed({LittleEndian16(p + 18), LittleEndian16(p + 20)});
+    const auto width = static_cast<std::int32_t>(LittleEndian32(p + 18));
+    const auto height = static_cast<std::int32_t>(LittleEndian32(p + 22));
+    // A negative height means rows stored top-down.
+    return Claimed({width, height < 0 ? -std::int64_t{height} : std::int64_t{height}});
+}
+
+Claims TiffClaims(Bytes file) {
+    if (file.size() < 8 || !(std::memcmp(file.data(), "II*\0", 4) == 0 || std::memcmp(file.data(), "MM\0*", 4) == 0))
         return {};
+    return Claimed(TiffFirstPageSize(file));
+}
+
+Claims WebpClaims(Bytes file) {
+    const unsigned char* p = file.data();
+    if (file.size() < 30 || std::memcmp(p, "RIFF", 4) != 0 || std::memcmp(p + 8, "WEBP", 4) != 0) return {};
+    const unsigned char* payload = p + 20;
+    if (std::memcmp(p + 12, "VP8 ", 4) == 0 && std::memcmp(payload + 3, "\x9d\x01\x2a", 3) == 0)
+        return Claimed({LittleEndian16(payload + 6) & 0x3FFF, LittleEndian16(payload + 8) & 0x3FFF});
+    if (std::memcmp(p + 12, "VP8L", 4) == 0 && payload[0] == 0x2F) {
+        const std::uint32_t bits = LittleEndian32(payload + 1);
+        return Claimed({(bits & 0x3FFF) + 1, ((bits >> 14) & 0x3FFF) + 1});
     }
-    if (n >= 3 && p[0] == 'P' && p[1] >= '1' && p[1] <= '6') return PortableAnymapSize(file);
-    if (n >= 10 && (std::memcmp(p, "GIF87a", 6) == 0 || std::memcmp(p, "GIF89a", 6) == 0)) {
-        // Frames are placed on the logical screen; a zero screen is left to
-        // the reader, which then sizes the picture from its first frame.
-        const std::int64_t width = LittleEndian16(p + 6), height = LittleEndian16(p + 8);
-        if (width == 0 || height == 0) return {};
-        return {width, height};
-    }
-    if (const ClaimedSize jxl = JxlSize(file); jxl.known()) return jxl;
+    // An extended file's canvas, which an animation's frames are drawn on.
+    if (std::memcmp(p + 12, "VP8X", 4) == 0)
+        return Claimed({std::int64_t{LittleEndian24(payload + 4)} + 1, std::int64_t{LittleEndian24(payload + 7)} + 1});
     return {};
 }
 
-ClaimedSize LargestClaimedSize(Bytes file) {
-    const ClaimedSize claimed = ReadClaimedSize(file);
-    if (claimed.known()) return claimed;
+Claims GifClaims(Bytes file) {
+    const unsigned char* p = file.data();
+    if (file.size() < 10 || !(std::memcmp(p, "GIF87a", 6) == 0 || std::memcmp(p, "GIF89a", 6) == 0)) return {};
+    // Frames are placed on the logical screen; a zero screen is left to the reader,
+    // which then sizes the picture from its first frame.
+    const std::int64_t width = LittleEndian16(p + 6), height = LittleEndian16(p + 8);
+    if (width == 0 || height == 0) return {};
+    return Claimed({width, height});
+}
+
+Claims JxlClaims(Bytes file) { return Claimed(JxlSize(file)); }
+
+Claims JpegClaims(Bytes file) {
     const JpegScan jpeg = ScanJpeg(file, JpegWalk::ToFrameHeader);
-    if (jpeg.width >= 0) return {jpeg.width, jpeg.height};
-    if (StartsWithBrandBox(file)) return HeifLargestSize(file);
+    if (jpeg.width < 0) return {};
+    return Claimed({jpeg.width, jpeg.height});
+}
+
+Claims HeifClaims(Bytes file) {
+    if (!StartsWithBrandBox(file)) return {};
+    return {{}, HeifLargestSize(file)};
+}
+
+Claims OtherClaims(Bytes file) {
+    const unsigned char* p = file.data();
+    if (file.size() >= 3 && p[0] == 'P' && p[1] >= '1' && p[1] <= '6') return Claimed(PortableAnymapSize(file));
     // An icon's largest entry: the directory's sides (0 meaning 256), or those of the
     // PNG an entry holds.
     ClaimedSize largest;
@@ -307,11 +328,13 @@ ClaimedSize LargestClaimedSize(Bytes file) {
         const unsigned char* entry = file.data() + 6 + 16 * static_cast<std::size_t>(i);
         ClaimedSize size{entry[0] == 0 ? 256 : entry[0], entry[1] == 0 ? 256 : entry[1]};
         const std::size_t at = LittleEndian32(entry + 12);
-        if (const ClaimedSize png = ReadClaimedSize(file.subspan(at)); png.known()) size = png;
+        if (const ClaimedSize png = PngClaims(file.subspan(at)).size; png.known()) size = png;
         if (!largest.known() || Area(size) > Area(largest)) largest = size;
     }
-    return largest;
+    return {{}, largest};
 }
+
+bool StartsWithBrandBox(Bytes file) { return file.size() >= 12 && std::memcmp(file.data() + 4, "ftyp", 4) == 0; }
 
 bool BoxesRunToTheEnd(Bytes file) {
     std::size_t end = 0;

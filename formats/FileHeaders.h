@@ -22,21 +22,37 @@ struct JpegScan {
 enum class JpegWalk { ToTheEnd, ToFrameHeader };
 JpegScan ScanJpeg(Bytes file, JpegWalk walk = JpegWalk::ToTheEnd);
 
-// The size the header claims, for PNG, BMP, GIF, TIFF (its first page), WebP (an
-// extended file's canvas), JPEG XL (before its orientation turns it) and the portable
-// bitmaps, grey maps and pixmaps, whose headers are simple enough to read here; width
-// -1 when unknown.
+// A picture's size as its header claims it; width -1 when unknown.
 struct ClaimedSize {
     std::int64_t width = -1, height = -1;
     bool known() const { return width >= 0; }
 };
-ClaimedSize ReadClaimedSize(Bytes file);
 
-// The largest picture a decoder may be asked to hold for this file: what
-// ReadClaimedSize reads, a JPEG's first frame header, an icon's largest entry (its
-// directory's sides, or those of the PNG it holds), or a HEIF file's largest image size
-// (its ispe properties). Sides may be out of any range.
-ClaimedSize LargestClaimedSize(Bytes file);
+// What a format's header claims: the size it declares (a side out of range is refused
+// before any reader runs), and the largest picture a decoder may be asked to hold for
+// the file (too many pixels for the file's size are refused, and the decoder's limits are
+// measured from it). Sides may be out of any range; unknown for another format's bytes.
+struct Claims {
+    ClaimedSize size;
+    ClaimedSize largest;
+};
+// One walker a format:
+Claims PngClaims(Bytes file);   // its IHDR
+Claims BmpClaims(Bytes file);   // its info header (rows stored top-down counted alike)
+Claims TiffClaims(Bytes file);  // its first page
+Claims WebpClaims(Bytes file);  // its frame, or an extended file's canvas
+Claims GifClaims(Bytes file);   // its logical screen (a zero screen is left to the reader)
+Claims JxlClaims(Bytes file);   // its size header, before its orientation turns it
+Claims JpegClaims(Bytes file);  // its first frame header
+// HEIF (AVIF included): the largest of its image sizes (ispe properties), a grid
+// picture's own among them; the size is left to the library.
+Claims HeifClaims(Bytes file);
+// The portable bitmaps, grey maps and pixmaps; an icon's largest entry (its directory's
+// sides, or those of the PNG it holds), as the largest only.
+Claims OtherClaims(Bytes file);
+
+// HEIF, AVIF and other ISO base media files: the first box is a brand box.
+bool StartsWithBrandBox(Bytes file);
 
 // HEIF, AVIF and the JPEG XL container: true when the boxes, one after another from the
 // file's start, end exactly where the file does (a file cut short ends inside one).

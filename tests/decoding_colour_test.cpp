@@ -26,6 +26,7 @@
 #include "colour/ColourConvert.h"
 #include "colour/ColourTags.h"
 #include "decoding/Decode.h"
+#include "decoding/Readers.h"
 #include "decoding/worker/WorkerClient.h"
 #include "decoding/worker/WorkerMessages.h"
 #include "heif_pictures.h"

@@ -9,6 +9,7 @@
 
 #include "colour/ColourConvert.h"
 #include "decoding/Decode.h"
+#include "decoding/Readers.h"
 #include "decoding/worker/WorkerClient.h"
 #include "heif_pictures.h"
 

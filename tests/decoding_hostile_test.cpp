@@ -6,6 +6,7 @@
 
 #include "hostile_corpus.h"
 #include "decoding/Decode.h"
+#include "decoding/Readers.h"
 
 using namespace vistrel;
 

@@ -16,6 +16,7 @@
 #include <jpeglib.h>
 
 #include "decoding/Decode.h"
+#include "decoding/Readers.h"
 #include "decoding/readers/JpegDecode.h"
 #include "decoding/readers/Orientation.h"
 

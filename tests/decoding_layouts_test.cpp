@@ -27,6 +27,7 @@
 #include "hostile_corpus.h"
 #include "picture_bytes.h"
 #include "decoding/Decode.h"
+#include "decoding/Readers.h"
 #include "decoding/worker/WorkerClient.h"
 
 namespace {

@@ -22,6 +22,7 @@
 #include <webp/mux.h>
 
 #include "decoding/Decode.h"
+#include "decoding/Readers.h"
 #include "decoding/readers/Orientation.h"
 #include "decoding/worker/WorkerClient.h"
 #include "heif_pictures.h"

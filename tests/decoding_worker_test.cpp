@@ -25,6 +25,7 @@
 #include "picture_bytes.h"
 #include "support.h"
 #include "decoding/Decode.h"
+#include "decoding/Readers.h"
 #include "decoding/worker/WorkerClient.h"
 #include "decoding/worker/WorkerMessages.h"
 

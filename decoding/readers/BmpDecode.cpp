@@ -329,8 +329,13 @@ bool FindRowStarts(const Header& h, const unsigned char* data, std::size_t size,
 
 }  // namespace
 
-std::optional<DecodeResult> DecodeBmp(const unsigned char* data, std::size_t size, ColorValue background,
-                                      RowReceiver* receiver, BandSink* sink) {
+ReadResult DecodeBmp(const ReaderInput& input) {
+    const unsigned char* const data = input.bytes.data();
+    const std::size_t size = input.bytes.size();
+    const ColorValue background = input.background;
+    RowReceiver* const receiver = input.receiver;
+    BandSink* const sink = input.sink;
+
     Header h;
     h.background = OpaquePixel(background);
     switch (ReadHeader(data, size, h)) {

@@ -4,8 +4,7 @@
 #include <cstddef>
 #include <optional>
 
-#include "decoding/Decode.h"
-#include "decoding/RowReceiver.h"
+#include "decoding/Readers.h"
 
 namespace vistrel {
 
@@ -22,7 +21,6 @@ namespace vistrel {
 // side by side fail as unreadable. Nothing (std::nullopt) for the other kinds (32 bits
 // with a later header, which Qt reads an alpha mask from; odd headers and depths): Qt's
 // reader takes them.
-std::optional<DecodeResult> DecodeBmp(const unsigned char* data, std::size_t size, ColorValue background,
-                                      RowReceiver* receiver, BandSink* sink = nullptr);
+ReadResult DecodeBmp(const ReaderInput& input);
 
 }  // namespace vistrel

@@ -69,8 +69,14 @@ bool LooksLikeHeif(const unsigned char* data, std::size_t size) {
 
 void PrepareHeif() { heif_init(nullptr); }
 
-std::optional<DecodeResult> DecodeHeif(const unsigned char* data, std::size_t size, ColorValue background,
-                                       RowReceiver* receiver, BandSink* sink, ColourHandling colour) {
+ReadResult DecodeHeif(const ReaderInput& input) {
+    const unsigned char* const data = input.bytes.data();
+    const std::size_t size = input.bytes.size();
+    const ColorValue background = input.background;
+    RowReceiver* const receiver = input.receiver;
+    BandSink* const sink = input.sink;
+    const ColourHandling colour = input.colour;
+
     if (!LooksLikeHeif(data, size)) return std::nullopt;
     // libheif reads the coded data where the file's item locations say, and a picture cut
     // short inside its last box may still decode, with its last rows made up.

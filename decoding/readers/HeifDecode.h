@@ -4,8 +4,7 @@
 #include <cstddef>
 #include <optional>
 
-#include "decoding/Decode.h"
-#include "decoding/RowReceiver.h"
+#include "decoding/Readers.h"
 
 namespace vistrel {
 
@@ -18,7 +17,6 @@ void PrepareHeif();
 // The primary image, turned as its transformations say (rotation, mirror, crop), its
 // alpha composited over the background and its colours converted as its colr box says
 // unless stored values are asked for. Nothing (std::nullopt) when the file is no HEIF.
-std::optional<DecodeResult> DecodeHeif(const unsigned char* data, std::size_t size, ColorValue background,
-                                       RowReceiver* receiver, BandSink* sink, ColourHandling colour);
+ReadResult DecodeHeif(const ReaderInput& input);
 
 }  // namespace vistrel

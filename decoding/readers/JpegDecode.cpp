@@ -147,8 +147,12 @@ bool RunDecoder(DecodeState& s, const unsigned char* data, std::size_t size) {
 
 }  // namespace
 
-std::optional<DecodeResult> DecodeJpeg(const unsigned char* data, std::size_t size, RowReceiver* receiver,
-                                       BandSink* sink) {
+ReadResult DecodeJpeg(const ReaderInput& input) {
+    const unsigned char* const data = input.bytes.data();
+    const std::size_t size = input.bytes.size();
+    RowReceiver* const receiver = input.receiver;
+    BandSink* const sink = input.sink;
+
     Surface streamed;
     DecodeState state;
     state.receiver = receiver;

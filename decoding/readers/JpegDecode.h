@@ -4,8 +4,7 @@
 #include <cstddef>
 #include <optional>
 
-#include "decoding/Decode.h"
-#include "decoding/RowReceiver.h"
+#include "decoding/Readers.h"
 
 namespace vistrel {
 
@@ -17,7 +16,6 @@ namespace vistrel {
 // (RowReceiver::TakeInks); for the others nothing (std::nullopt): another reader must
 // take them.
 // libjpeg's warnings of corrupt data are failures here, not grey rows.
-std::optional<DecodeResult> DecodeJpeg(const unsigned char* data, std::size_t size, RowReceiver* receiver,
-                                       BandSink* sink = nullptr);
+ReadResult DecodeJpeg(const ReaderInput& input);
 
 }  // namespace vistrel

@@ -109,8 +109,14 @@ bool LooksLikeJxl(const unsigned char* data, std::size_t size) {
     return signature == JXL_SIG_CODESTREAM || signature == JXL_SIG_CONTAINER;
 }
 
-std::optional<DecodeResult> DecodeJxl(const unsigned char* data, std::size_t size, ColorValue background,
-                                      RowReceiver* receiver, BandSink* sink, ColourHandling colour) {
+ReadResult DecodeJxl(const ReaderInput& input) {
+    const unsigned char* const data = input.bytes.data();
+    const std::size_t size = input.bytes.size();
+    const ColorValue background = input.background;
+    RowReceiver* const receiver = input.receiver;
+    BandSink* const sink = input.sink;
+    const ColourHandling colour = input.colour;
+
     if (!LooksLikeJxl(data, size)) return std::nullopt;
     const JxlDecoderPtr decoder = JxlDecoderMake(nullptr);
     const JxlThreadParallelRunnerPtr runner = JxlThreadParallelRunnerMake(nullptr, kDecodingThreads);

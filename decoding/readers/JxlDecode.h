@@ -5,8 +5,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "decoding/Decode.h"
-#include "decoding/RowReceiver.h"
+#include "decoding/Readers.h"
 
 namespace vistrel {
 
@@ -23,7 +22,6 @@ bool LooksLikeJxl(const unsigned char* data, std::size_t size);
 // orientation says, its alpha composited over the background and its colours converted
 // as its colour encoding or ICC profile says unless stored values are asked for.
 // Nothing (std::nullopt) when the file is no JPEG XL.
-std::optional<DecodeResult> DecodeJxl(const unsigned char* data, std::size_t size, ColorValue background,
-                                      RowReceiver* receiver, BandSink* sink, ColourHandling colour);
+ReadResult DecodeJxl(const ReaderInput& input);
 
 }  // namespace vistrel

@@ -1,36 +1,26 @@
-// The one conversion every reader's pixels go through on their way to the surface.
+// The one conversion every picture Qt's readers decode goes through on its way to the
+// surface, and the hand-over of a picture decoded whole.
 
 #include <QImage>
 
 #include <cstdint>
 
-#include "decoding/Decode.h"
+#include "decoding/readers/RowOutput.h"
 
 namespace vistrel {
-namespace detail {
 namespace {
 
-// Straight (non-premultiplied) alpha over an opaque background, rounded to
-// the nearest level; fully transparent gives the background exactly, fully
-// opaque the source exactly. Turns the ARGB32 image into an opaque RGB32 one.
+// Straight (non-premultiplied) alpha over an opaque background. Turns the ARGB32 image
+// into an opaque RGB32 one.
 void CompositeOverBackground(QImage& image, ColorValue background) {
     Q_ASSERT(image.format() == QImage::Format_ARGB32);
     const Pixel bg = OpaquePixel(background);
-    const std::uint32_t bgR = (bg >> 16) & 0xFF, bgG = (bg >> 8) & 0xFF, bgB = bg & 0xFF;
     const auto width = static_cast<std::size_t>(image.width());
     for (int y = 0; y < image.height(); ++y) {
         auto* row = reinterpret_cast<Pixel*>(image.scanLine(y));
         for (std::size_t x = 0; x < width; ++x) {
             const Pixel s = row[x];
-            const std::uint32_t a = s >> 24;
-            if (a == 0xFF) {
-                continue;
-            }
-            const std::uint32_t ia = 0xFF - a;
-            const std::uint32_t r = (((s >> 16) & 0xFF) * a + bgR * ia + 127) / 255;
-            const std::uint32_t g = (((s >> 8) & 0xFF) * a + bgG * ia + 127) / 255;
-            const std::uint32_t b = ((s & 0xFF) * a + bgB * ia + 127) / 255;
-            row[x] = 0xFF000000u | (r << 16) | (g << 8) | b;
+            row[x] = OverBackground((s >> 16) & 0xFF, (s >> 8) & 0xFF, s & 0xFF, s >> 24, bg);
         }
     }
     image.reinterpretAsFormat(QImage::Format_RGB32);
@@ -38,7 +28,6 @@ void CompositeOverBackground(QImage& image, ColorValue background) {
 
 }  // namespace
 
-// The decoded picture, or a band of its rows, as an opaque Format_RGB32 image, converted once.
 bool ToOpaqueRgb32(QImage& image, ColorValue background) {
     if (image.hasAlphaChannel()) {
         image.convertTo(QImage::Format_ARGB32);
@@ -50,6 +39,15 @@ bool ToOpaqueRgb32(QImage& image, ColorValue background) {
     return !image.isNull();
 }
 
-}  // namespace detail
+DecodeResult DeliveredWhole(QImage picture, RowReceiver* receiver) {
+    DecodeResult result;
+    result.surface.emplace(std::move(picture));
+    if (receiver != nullptr &&
+        !(receiver->PictureStarted(*result.surface) && receiver->RowsReady(result.surface->height()))) {
+        receiver->PictureDropped();
+        return DecodeResult::Failed(DecodeError::Cancelled);
+    }
+    return result;
+}
 
 }  // namespace vistrel

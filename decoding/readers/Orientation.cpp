@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "decoding/readers/RowOutput.h"
+
 namespace vistrel {
 namespace {
 
@@ -78,14 +80,7 @@ DecodeResult DeliveredUpright(QImage stored, int orientation, RowReceiver* recei
     QImage upright = Upright(stored, orientation);
     stored = QImage();  // its memory back before the receiver's analysis takes more
     if (upright.isNull()) return DecodeResult::Failed(DecodeError::OutOfMemory);
-    DecodeResult result;
-    result.surface.emplace(std::move(upright));
-    if (receiver != nullptr &&
-        !(receiver->PictureStarted(*result.surface) && receiver->RowsReady(result.surface->height()))) {
-        receiver->PictureDropped();
-        return DecodeResult::Failed(DecodeError::Cancelled);
-    }
-    return result;
+    return DeliveredWhole(std::move(upright), receiver);
 }
 
 }  // namespace vistrel

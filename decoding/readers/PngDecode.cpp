@@ -488,8 +488,13 @@ void Rgba16ToRgb32(const std::uint16_t* rgba, Pixel* out, std::size_t width, Pix
 
 }  // namespace png_detail
 
-std::optional<DecodeResult> DecodePng(const unsigned char* data, std::size_t size, ColorValue background,
-                                      RowReceiver* receiver, BandSink* sink) {
+ReadResult DecodePng(const ReaderInput& input) {
+    const unsigned char* const data = input.bytes.data();
+    const std::size_t size = input.bytes.size();
+    const ColorValue background = input.background;
+    RowReceiver* const receiver = input.receiver;
+    BandSink* const sink = input.sink;
+
     if (!ChunksRunToTheEnd(data, size)) return DecodeResult::Failed(DecodeError::Unreadable);
     const Context ctx(spng_ctx_new(0));
     if (!ctx || spng_set_png_buffer(ctx.get(), data, size) != 0) return std::nullopt;

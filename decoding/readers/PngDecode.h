@@ -7,8 +7,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "decoding/Decode.h"
-#include "decoding/RowReceiver.h"
+#include "decoding/Readers.h"
 
 namespace vistrel {
 
@@ -23,8 +22,7 @@ namespace vistrel {
 // receiver at once (never to the sink), as a turned JPEG is. Nothing (std::nullopt) when
 // the stream fails before its first row (a chunk libspng refuses): Qt's reader then
 // decides, as it always did.
-std::optional<DecodeResult> DecodePng(const unsigned char* data, std::size_t size, ColorValue background,
-                                      RowReceiver* receiver, BandSink* sink = nullptr);
+ReadResult DecodePng(const ReaderInput& input);
 
 namespace png_detail {
 

@@ -24,6 +24,14 @@ inline Pixel OverBackground(std::uint32_t r, std::uint32_t g, std::uint32_t b, s
     return 0xFF000000u | (r << 16) | (g << 8) | b;
 }
 
+// A decoded picture, or a band of its rows, as an opaque Format_RGB32 image: Qt's own
+// conversion, then straight alpha over the background (OverBackground). Every picture
+// Qt's readers decode goes through this. False when memory runs out.
+bool ToOpaqueRgb32(QImage& image, ColorValue background);
+
+// A picture decoded whole, handed to the receiver (when given) as one band.
+DecodeResult DeliveredWhole(QImage picture, RowReceiver* receiver);
+
 class RowOutput {
 public:
     RowOutput(RowReceiver* receiver, BandSink* sink) : receiver_(receiver), sink_(sink) {}

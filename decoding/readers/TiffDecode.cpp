@@ -549,7 +549,7 @@ Outcome DecodeRows(TIFF* tiff, const Layout& layout, const Source& source, Color
                         wide->Convert(reinterpret_cast<const std::uint16_t*>(converted.constScanLine(i)), out.Row(first + i),
                                       width, OpaquePixel(background));
                 } else {
-                    if (!detail::ToOpaqueRgb32(converted, background)) return Outcome::NoMemory;
+                    if (!ToOpaqueRgb32(converted, background)) return Outcome::NoMemory;
                     for (int i = 0; i <= sliceRow; ++i)
                         std::memcpy(out.Row(first + i), converted.constScanLine(i), width * 4);
                 }
@@ -597,7 +597,7 @@ Outcome DecodeComposed(TIFF* tiff, const Layout& layout, const Source& source, C
                     row[x] = (p & 0xFF00FF00u) | ((p & 0xFFu) << 16) | ((p >> 16) & 0xFFu);
                 }
             }
-            if (!detail::ToOpaqueRgb32(slice, background)) return Outcome::NoMemory;
+            if (!ToOpaqueRgb32(slice, background)) return Outcome::NoMemory;
             for (int i = 0; i < count; ++i) std::memcpy(out.Row(first + at + i), slice.constScanLine(i), width * 4);
         }
         if (!out.Finish(first + rows)) return Outcome::Stopped;
@@ -607,8 +607,13 @@ Outcome DecodeComposed(TIFF* tiff, const Layout& layout, const Source& source, C
 
 }  // namespace
 
-std::optional<DecodeResult> DecodeTiff(const unsigned char* data, std::size_t size, ColorValue background,
-                                       RowReceiver* receiver, BandSink* sink) {
+ReadResult DecodeTiff(const ReaderInput& input) {
+    const unsigned char* const data = input.bytes.data();
+    const std::size_t size = input.bytes.size();
+    const ColorValue background = input.background;
+    RowReceiver* const receiver = input.receiver;
+    BandSink* const sink = input.sink;
+
     Source source{data, size};
     const TiffHandle handle(OpenSource(source));
     if (!handle) return std::nullopt;  // Qt's reader gives its own verdict

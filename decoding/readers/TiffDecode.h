@@ -5,8 +5,7 @@
 #include <cstddef>
 #include <optional>
 
-#include "decoding/Decode.h"
-#include "decoding/RowReceiver.h"
+#include "decoding/Readers.h"
 
 namespace vistrel {
 
@@ -22,7 +21,6 @@ namespace vistrel {
 // a null surface. Nothing (std::nullopt) for the kinds left to Qt's reader: a turned
 // picture, floating point, and a composed kind stored in strips or tiles too large to
 // read a band at a time.
-std::optional<DecodeResult> DecodeTiff(const unsigned char* data, std::size_t size, ColorValue background,
-                                       RowReceiver* receiver, BandSink* sink = nullptr);
+ReadResult DecodeTiff(const ReaderInput& input);
 
 }  // namespace vistrel

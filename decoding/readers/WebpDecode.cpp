@@ -56,7 +56,7 @@ private:
 // Straight alpha over the background, as the shared conversion composites it.
 void Composite(Pixel* row, std::size_t width, ColorValue background) {
     QImage band(reinterpret_cast<uchar*>(row), static_cast<int>(width), 1, QImage::Format_ARGB32);
-    detail::ToOpaqueRgb32(band, background);
+    ToOpaqueRgb32(band, background);
 }
 
 struct Decoder {
@@ -68,8 +68,13 @@ struct Decoder {
 
 }  // namespace
 
-std::optional<DecodeResult> DecodeWebp(const unsigned char* data, std::size_t size, ColorValue background,
-                                       RowReceiver* receiver, BandSink* sink) {
+ReadResult DecodeWebp(const ReaderInput& input) {
+    const unsigned char* const data = input.bytes.data();
+    const std::size_t size = input.bytes.size();
+    const ColorValue background = input.background;
+    RowReceiver* receiver = input.receiver;
+    BandSink* sink = input.sink;
+
     // What Qt's reader learns from the file's first bytes alone: whether it is animated
     // and whether it keeps alpha, which no later chunk changes.
     WebPBitstreamFeatures file{};

@@ -5,8 +5,7 @@
 #include <cstddef>
 #include <optional>
 
-#include "decoding/Decode.h"
-#include "decoding/RowReceiver.h"
+#include "decoding/Readers.h"
 
 namespace vistrel {
 
@@ -17,7 +16,6 @@ namespace vistrel {
 // records an orientation other than 1 is decoded whole, turned upright and handed to the
 // receiver at once (never to the sink), as a turned JPEG is. Nothing (std::nullopt) for
 // an animation or a file whose chunks do not parse: Qt's reader takes those.
-std::optional<DecodeResult> DecodeWebp(const unsigned char* data, std::size_t size, ColorValue background,
-                                       RowReceiver* receiver, BandSink* sink = nullptr);
+ReadResult DecodeWebp(const ReaderInput& input);
 
 }  // namespace vistrel

@@ -13,9 +13,10 @@
 #include <cstring>
 #include <new>
 
+#include "decoding/readers/RowOutput.h"
 #include "formats/FileHeaders.h"
 
-namespace vistrel::wmf {
+namespace vistrel {
 namespace {
 
 // The surface's resolution: metafile sizes are given in inches.
@@ -104,15 +105,15 @@ private:
     bool opened_ = false;
 };
 
-}  // namespace
-
-bool LooksLikeMetafile(const unsigned char* data, std::size_t size) {
-    return headers::LooksLikeMetafile({data, size});
-}
+// The metafile drawn, or why it could not be.
+struct WmfResult {
+    QImage image;
+    DecodeError error = DecodeError::Unreadable;
+};
 
 WmfResult RenderMetafile(const unsigned char* data, std::size_t size, ColorValue background) {
     WmfResult result;
-    if (!LooksLikeMetafile(data, size)) return result;
+    if (!headers::LooksLikeMetafile({data, size})) return result;
 
     // The natural size: a placeable file states its bounding box and units
     // per inch; a plain one is sized by libwmf from its drawing.
@@ -214,4 +215,12 @@ WmfResult RenderMetafile(const unsigned char* data, std::size_t size, ColorValue
     return result;
 }
 
-}  // namespace vistrel::wmf
+}  // namespace
+
+ReadResult DecodeMetafile(const ReaderInput& input) {
+    WmfResult metafile = RenderMetafile(input.bytes.data(), input.bytes.size(), input.background);
+    if (metafile.image.isNull()) return DecodeResult::Failed(metafile.error);
+    return DeliveredWhole(std::move(metafile.image), input.receiver);
+}
+
+}  // namespace vistrel

@@ -32,11 +32,9 @@
 #include <unistd.h>
 
 #include "decoding/Decode.h"
-#include "formats/FileHeaders.h"
-#include "decoding/readers/HeifDecode.h"
-#include "decoding/readers/JxlDecode.h"
-#include "decoding/readers/WmfDecode.h"
+#include "decoding/Readers.h"
 #include "decoding/worker/WorkerMessages.h"
+#include "formats/FileHeaders.h"
 
 extern char** environ;
 
@@ -46,10 +44,6 @@ namespace {
 // Room for the worker's own code, libraries, thread stacks and allocator arenas,
 // beside what the picture itself needs.
 constexpr std::uint64_t kAddressMarginBytes = std::uint64_t{1} << 30;
-// Bytes a pixel may take at once while decoding: the reader's image (up to 8, for 16
-// bits a channel) and the opaque or upright copy (4). A streaming reader holds only
-// bands of its own, and maps the shared buffer (4) instead.
-constexpr std::uint64_t kBytesPerPixelAtPeak = 12;
 // Address space for a file whose size no header walker can tell: a modest picture's worth.
 constexpr std::uint64_t kUnknownSizePixels = std::uint64_t{16} << 20;
 // CPU seconds for any decode, and more for every 4 megapixels the file claims: far
@@ -663,7 +657,8 @@ void RunDecodeWorker(int argc, char** argv) {
     StartConversionThreads();
     // Every library and image plugin is loaded now, before any file is known.
     LoadImagePlugins();
-    PrepareHeif();
+    for (const Reader& reader : Readers())
+        if (reader.prepare != nullptr) reader.prepare();
     if (!CatchStoppedCalls()) ::_exit(1);
     const int pathRules = PreparePathRules();
 
@@ -679,7 +674,9 @@ void RunDecodeWorker(int argc, char** argv) {
     // claimed size is read: lowering a limit needs no privilege.
     constexpr std::uint64_t kLargestPicture = std::uint64_t{kMaxPictureSide} * kMaxPictureSide;
     // (At the most bytes a pixel any reader takes: a limit can be lowered, never raised.)
-    SetDecodeLimits(fileBytes, kLargestPicture, std::max(kBytesPerPixelAtPeak, kJxlBytesPerPixelAtPeak));
+    std::uint64_t mostBytesPerPixel = 0;
+    for (const Reader& reader : Readers()) mostBytesPerPixel = std::max(mostBytesPerPixel, reader.bytesPerPixelAtPeak);
+    SetDecodeLimits(fileBytes, kLargestPicture, mostBytesPerPixel);
     // No file can be opened for writing; the shared buffer, which the program seals at the
     // picture's size (at most the largest picture), is written up to its end.
     constexpr rlim_t kLargestBuffer = rlim_t{4} * kLargestPicture;
@@ -691,16 +688,15 @@ void RunDecodeWorker(int argc, char** argv) {
 
     // Our own header walkers (fuzzed on their own) read the size the file claims; one
     // that tells none gets a modest picture's limits.
-    const auto* data = reinterpret_cast<const unsigned char*>(file.bytes.constData());
+    const headers::Bytes bytes(reinterpret_cast<const unsigned char*>(file.bytes.constData()), fileBytes);
+    const Reader& reader = ReaderFor(bytes);
     std::uint64_t pixels = kUnknownSizePixels;
-    if (wmf::LooksLikeMetafile(data, fileBytes)) {
-        pixels = wmf::kMetafilePixelBudget;
-    } else if (const headers::ClaimedSize claimed = headers::LargestClaimedSize({data, fileBytes}); claimed.known()) {
+    if (const headers::ClaimedSize claimed = reader.claims(bytes).largest; claimed.known()) {
         // Sides out of range are refused before any reader runs.
         pixels = static_cast<std::uint64_t>(std::clamp<std::int64_t>(claimed.width, 1, kMaxPictureSide)) *
                  static_cast<std::uint64_t>(std::clamp<std::int64_t>(claimed.height, 1, kMaxPictureSide));
     }
-    SetDecodeLimits(fileBytes, pixels, LooksLikeJxl(data, fileBytes) ? kJxlBytesPerPixelAtPeak : kBytesPerPixelAtPeak);
+    SetDecodeLimits(fileBytes, pixels, reader.bytesPerPixelAtPeak);
 
     SharedRows shared(fault);
     const DecodeResult result = DecodePictureBytes(std::move(file), background, &shared, &shared, request.colour);
