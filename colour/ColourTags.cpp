@@ -6,13 +6,17 @@
 
 #include <zlib.h>
 
+#include "formats/ByteOrder.h"
+#include "formats/JpegSegments.h"
+#include "formats/TiffDirectory.h"
+
 namespace vistrel::colourtags {
 namespace {
 
-std::uint32_t Big16(const unsigned char* p) { return (std::uint32_t{p[0]} << 8) | p[1]; }
-std::uint32_t Big32(const unsigned char* p) { return (Big16(p) << 16) | Big16(p + 2); }
-std::uint32_t Little16(const unsigned char* p) { return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8); }
-std::uint32_t Little32(const unsigned char* p) { return Little16(p) | (Little16(p + 2) << 16); }
+using bytes::Big32;
+using bytes::Little32;
+using headers::JpegScope;
+using headers::TiffDirectory;
 
 bool StartsWith(Bytes bytes, const char* text, std::size_t length) {
     return bytes.size() >= length && std::memcmp(bytes.data(), text, length) == 0;
@@ -20,59 +24,12 @@ bool StartsWith(Bytes bytes, const char* text, std::size_t length) {
 
 // A JPEG's segments before its first scan, each told to `visit` (marker, payload).
 template <typename Visit>
-void WalkJpegSegments(Bytes file, Visit visit) {
-    const unsigned char* data = file.data();
-    const std::size_t size = file.size();
-    if (size < 4 || data[0] != 0xFF || data[1] != 0xD8) return;
-    std::size_t pos = 2;
-    while (pos < size) {
-        if (data[pos] != 0xFF) return;
-        while (pos < size && data[pos] == 0xFF) ++pos;  // fill bytes
-        if (pos >= size) return;
-        const unsigned char marker = data[pos++];
-        if (marker == 0xD9 || marker == 0xDA) return;                        // the end, or the first scan
-        if ((marker >= 0xD0 && marker <= 0xD7) || marker == 0x01) continue;  // no length follows
-        if (size - pos < 2) return;
-        const std::size_t length = Big16(data + pos);
-        if (length < 2 || length > size - pos) return;
-        visit(marker, Bytes(data + pos + 2, length - 2));
-        pos += length;
-    }
+void BeforeFirstScan(Bytes file, Visit visit) {
+    headers::WalkJpegSegments(file, JpegScope::BeforeFirstScan, [&](unsigned char marker, Bytes payload) {
+        visit(marker, payload);
+        return true;
+    });
 }
-
-// A TIFF structure's reader, in its own byte order, over bytes that start at its header.
-class Tiff {
-public:
-    explicit Tiff(Bytes bytes) : b_(bytes) {
-        ok_ = b_.size() >= 8 && ((b_[0] == 'I' && b_[1] == 'I') || (b_[0] == 'M' && b_[1] == 'M'));
-        big_ = ok_ && b_[0] == 'M';
-        ok_ = ok_ && U16(2) == 42;
-    }
-    bool ok() const { return ok_; }
-    std::uint32_t U16(std::size_t at) const { return big_ ? Big16(b_.data() + at) : Little16(b_.data() + at); }
-    std::uint32_t U32(std::size_t at) const { return big_ ? Big32(b_.data() + at) : Little32(b_.data() + at); }
-    std::size_t size() const { return b_.size(); }
-    const unsigned char* data() const { return b_.data(); }
-
-    // The entry of `tag` in the directory at `directory`: where its 12 bytes start.
-    std::optional<std::size_t> Find(std::size_t directory, std::uint32_t tag) const {
-        constexpr std::size_t kEntryBytes = 12;
-        if (directory > b_.size() || b_.size() - directory < 2) return std::nullopt;
-        const std::size_t count = U16(directory);
-        for (std::size_t i = 0; i < count; ++i) {
-            const std::size_t at = directory + 2 + i * kEntryBytes;
-            if (at > b_.size() || b_.size() - at < kEntryBytes) return std::nullopt;
-            if (U16(at) == tag) return at;
-        }
-        return std::nullopt;
-    }
-    std::size_t FirstDirectory() const { return U32(4); }
-
-private:
-    Bytes b_;
-    bool ok_ = false;
-    bool big_ = false;
-};
 
 // A zlib stream inflated, up to kMaxProfileBytes; empty when it is damaged or longer.
 std::vector<unsigned char> Inflate(Bytes compressed) {
@@ -109,7 +66,7 @@ std::vector<unsigned char> JpegIccProfile(Bytes file) {
     std::array<Bytes, 256> parts{};
     std::size_t count = 0;
     bool broken = false;
-    WalkJpegSegments(file, [&](unsigned char marker, Bytes payload) {
+    BeforeFirstScan(file, [&](unsigned char marker, Bytes payload) {
         if (marker != 0xE2 || !StartsWith(payload, kSignature, sizeof kSignature) || payload.size() < kHead) return;
         const std::size_t number = payload[sizeof kSignature], total = payload[sizeof kSignature + 1];
         if (count == 0) count = total;
@@ -134,10 +91,8 @@ std::vector<unsigned char> JpegIccProfile(Bytes file) {
 
 SampleKind JpegSamples(Bytes file) {
     SampleKind samples = SampleKind::Unknown;
-    WalkJpegSegments(file, [&](unsigned char marker, Bytes payload) {
-        // Start of frame: every SOFn but DHT (C4), JPG (C8) and DAC (CC), which share the range.
-        const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
-        if (!frame || samples != SampleKind::Unknown || payload.size() < 6) return;
+    BeforeFirstScan(file, [&](unsigned char marker, Bytes payload) {
+        if (!headers::IsJpegFrameHeader(marker) || samples != SampleKind::Unknown || payload.size() < 6) return;
         switch (payload[5]) {  // after the precision, the height and the width
             case 1: samples = SampleKind::Grey; break;
             case 3: samples = SampleKind::Rgb; break;
@@ -153,10 +108,10 @@ bool JpegExifAdobeRgb(Bytes file) {
     constexpr std::uint32_t kInteropIndexTag = 0x0001;
     constexpr std::uint32_t kColorSpaceSrgb = 1, kColorSpaceAdobe = 2;
     bool adobe = false, seen = false;
-    WalkJpegSegments(file, [&](unsigned char marker, Bytes payload) {
+    BeforeFirstScan(file, [&](unsigned char marker, Bytes payload) {
         if (seen || marker != 0xE1 || !StartsWith(payload, "Exif\0\0", 6)) return;
         seen = true;
-        const Tiff tiff(payload.subspan(6));
+        const TiffDirectory tiff(payload.subspan(6));
         if (!tiff.ok()) return;
         const std::optional<std::size_t> exif = tiff.Find(tiff.FirstDirectory(), kExifDirectoryTag);
         if (!exif) return;
@@ -214,7 +169,7 @@ FileColour PngColour(Bytes file) {
 
 std::vector<unsigned char> TiffIccProfile(Bytes file) {
     constexpr std::uint32_t kIccTag = 34675, kByte = 1, kUndefined = 7;
-    const Tiff tiff(file);
+    const TiffDirectory tiff(file);
     if (!tiff.ok()) return {};
     const std::optional<std::size_t> entry = tiff.Find(tiff.FirstDirectory(), kIccTag);
     if (!entry) return {};
@@ -230,7 +185,7 @@ SampleKind TiffSamples(Bytes file) {
     constexpr std::uint32_t kPhotometricTag = 262, kSamplesTag = 277, kInkSetTag = 332, kExtraSamplesTag = 338;
     constexpr std::uint32_t kShort = 3, kLong = 4;
     constexpr std::uint32_t kInkSetCmyk = 1;
-    const Tiff tiff(file);
+    const TiffDirectory tiff(file);
     if (!tiff.ok()) return SampleKind::Unknown;
     const std::size_t directory = tiff.FirstDirectory();
     // A tag's single value, or its count (ExtraSamples'), or `absent`.

@@ -8,40 +8,30 @@
 #include <optional>
 #include <queue>
 
+#include "formats/ByteOrder.h"
+#include "formats/JpegSegments.h"
+#include "formats/TiffDirectory.h"
+
 namespace vistrel::headers {
 namespace {
 
-std::uint32_t BigEndian16(const unsigned char* p) { return (std::uint32_t{p[0]} << 8) | p[1]; }
-std::uint32_t BigEndian32(const unsigned char* p) { return (BigEndian16(p) << 16) | BigEndian16(p + 2); }
-std::uint32_t LittleEndian16(const unsigned char* p) { return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8); }
-std::uint32_t LittleEndian32(const unsigned char* p) { return LittleEndian16(p) | (LittleEndian16(p + 2) << 16); }
-
-std::uint32_t LittleEndian24(const unsigned char* p) { return LittleEndian16(p) | (std::uint32_t{p[2]} << 16); }
+using bytes::Big16;
+using bytes::Big32;
+using bytes::Little16;
+using bytes::Little24;
+using bytes::Little32;
 
 // A TIFF's first page: its image width and length tags (short or long), in the file's
 // byte order. Unknown for anything else (BigTIFF, a directory outside the file).
 ClaimedSize TiffFirstPageSize(Bytes file) {
-    const unsigned char* p = file.data();
-    const std::size_t n = file.size();
-    const bool big = p[0] == 'M';
-    const auto u16 = [&](std::size_t at) { return big ? BigEndian16(p + at) : LittleEndian16(p + at); };
-    const auto u32 = [&](std::size_t at) { return big ? BigEndian32(p + at) : LittleEndian32(p + at); };
-    constexpr std::size_t kEntryBytes = 12;
-    constexpr std::uint32_t kImageWidth = 256, kImageLength = 257, kShort = 3, kLong = 4;
-    const std::size_t directory = u32(4);
-    if (directory > n || n - directory < 2) return {};
-    const std::size_t count = u16(directory);
-    std::int64_t width = -1, height = -1;
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::size_t at = directory + 2 + i * kEntryBytes;
-        if (at > n || n - at < kEntryBytes) break;
-        const std::uint32_t tag = u16(at), type = u16(at + 2);
-        if ((tag != kImageWidth && tag != kImageLength) || u32(at + 4) != 1) continue;
-        const std::int64_t value = type == kShort ? u16(at + 8) : type == kLong ? std::int64_t{u32(at + 8)} : -1;
-        (tag == kImageWidth ? width : height) = value;
-    }
-    if (width < 0 || height < 0) return {};
-    return {width, height};
+    constexpr std::uint32_t kImageWidth = 256, kImageLength = 257;
+    const TiffDirectory tiff(file);
+    if (!tiff.ok()) return {};
+    const std::size_t directory = tiff.FirstDirectory();
+    const std::optional<std::uint32_t> width = tiff.Single(directory, kImageWidth);
+    const std::optional<std::uint32_t> height = tiff.Single(directory, kImageLength);
+    if (!width || !height) return {};
+    return {*width, *height};
 }
 
 // A portable bitmap, grey map or pixmap: its magic, then width and height as decimal
@@ -69,11 +59,6 @@ ClaimedSize PortableAnymapSize(Bytes file) {
     return {width, height};
 }
 
-bool IsFrameHeader(unsigned char marker) {
-    // SOF0..SOF15 less DHT (C4), JPG (C8) and DAC (CC).
-    return marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
-}
-
 constexpr std::size_t kBmpFileHeaderBytes = 14;
 constexpr std::uint32_t kBmpCoreHeaderBytes = 12;  // the oldest info header: 16-bit sides, no compression field
 
@@ -90,11 +75,11 @@ std::optional<Box> BoxAt(Bytes file, std::size_t at, std::size_t end) {
     constexpr std::size_t kHeader = 8, kLargeHeader = 16;
     if (at > end || end - at < kHeader) return std::nullopt;
     const unsigned char* p = file.data() + at;
-    std::uint64_t size = BigEndian32(p);
+    std::uint64_t size = Big32(p);
     std::size_t header = kHeader;
     if (size == 1) {  // a 64-bit size follows the type
         if (end - at < kLargeHeader) return std::nullopt;
-        size = (std::uint64_t{BigEndian32(p + 8)} << 32) | BigEndian32(p + 12);
+        size = (std::uint64_t{Big32(p + 8)} << 32) | Big32(p + 12);
         header = kLargeHeader;
     } else if (size == 0) {  // to the end of the file
         size = end - at;
@@ -139,7 +124,7 @@ ClaimedSize HeifLargestSize(Bytes file) {
                     constexpr std::size_t kIspeBytes = kFullBoxHeader + 8;
                     if (!ispe.is("ispe") || ispe.end - ispe.payload < kIspeBytes) return;
                     const unsigned char* p = file.data() + ispe.payload + kFullBoxHeader;
-                    const ClaimedSize size{BigEndian32(p), BigEndian32(p + 4)};
+                    const ClaimedSize size{Big32(p), Big32(p + 4)};
                     if (!largest.known() || Area(size) > Area(largest)) largest = size;
                 });
             });
@@ -213,62 +198,30 @@ ClaimedSize JxlSize(Bytes file) {
 // success, so a stream that ends before its end-of-image marker is taken as
 // truncated by the caller.
 JpegScan ScanJpeg(Bytes file, JpegWalk walk) {
-    const unsigned char* data = file.data();
-    const std::size_t size = file.size();
     JpegScan scan;
-    if (size < 4 || data[0] != 0xFF || data[1] != 0xD8) return scan;
-    std::size_t pos = 2;
-    while (pos < size) {
-        if (data[pos] != 0xFF) return scan;
-        while (pos < size && data[pos] == 0xFF) ++pos;  // fill bytes
-        if (pos >= size) return scan;
-        const unsigned char marker = data[pos++];
-        if (marker == 0xD9) {
-            scan.complete = true;
-            return scan;
-        }
-        if ((marker >= 0xD0 && marker <= 0xD7) || marker == 0x01) continue;  // no length follows
-        if (pos + 2 > size) return scan;
-        const std::size_t length = BigEndian16(data + pos);
-        if (length < 2 || pos + length > size) return scan;
-        if (IsFrameHeader(marker) && length >= 7 && scan.width < 0) {
-            scan.height = BigEndian16(data + pos + 3);
-            scan.width = BigEndian16(data + pos + 5);
-            if (walk == JpegWalk::ToFrameHeader) return scan;
-        }
-        pos += length;
-        if (marker != 0xDA) continue;
-        // Entropy-coded data: runs to the next marker that is neither a
-        // stuffed zero nor a restart marker.
-        for (;;) {
-            const void* found = std::memchr(data + pos, 0xFF, size - pos);
-            if (!found) return scan;
-            pos = static_cast<std::size_t>(static_cast<const unsigned char*>(found) - data);
-            if (pos + 1 >= size) return scan;
-            const unsigned char next = data[pos + 1];
-            if (next == 0x00 || (next >= 0xD0 && next <= 0xD7) || next == 0xFF) {
-                pos += next == 0xFF ? 1 : 2;
-                continue;
-            }
-            break;
-        }
-    }
+    scan.complete = WalkJpegSegments(file, JpegScope::ToTheEnd, [&](unsigned char marker, Bytes payload) {
+        // The precision, then the height and the width.
+        if (!IsJpegFrameHeader(marker) || payload.size() < 5 || scan.width >= 0) return true;
+        scan.height = Big16(payload.data() + 1);
+        scan.width = Big16(payload.data() + 3);
+        return walk == JpegWalk::ToTheEnd;
+    });
     return scan;
 }
 
 Claims PngClaims(Bytes file) {
     const unsigned char* p = file.data();
     if (file.size() < 24 || std::memcmp(p, "\x89PNG\r\n\x1a\n", 8) != 0 || std::memcmp(p + 12, "IHDR", 4) != 0) return {};
-    return Claimed({BigEndian32(p + 16), BigEndian32(p + 20)});
+    return Claimed({Big32(p + 16), Big32(p + 20)});
 }
 
 Claims BmpClaims(Bytes file) {
     const unsigned char* p = file.data();
     if (file.size() < 26 || p[0] != 'B' || p[1] != 'M') return {};
-    const std::uint32_t infoSize = LittleEndian32(p + 14);
-    if (infoSize == kBmpCoreHeaderBytes) return Claimed({LittleEndian16(p + 18), LittleEndian16(p + 20)});
-    const auto width = static_cast<std::int32_t>(LittleEndian32(p + 18));
-    const auto height = static_cast<std::int32_t>(LittleEndian32(p + 22));
+    const std::uint32_t infoSize = Little32(p + 14);
+    if (infoSize == kBmpCoreHeaderBytes) return Claimed({Little16(p + 18), Little16(p + 20)});
+    const auto width = static_cast<std::int32_t>(Little32(p + 18));
+    const auto height = static_cast<std::int32_t>(Little32(p + 22));
     // A negative height means rows stored top-down.
     return Claimed({width, height < 0 ? -std::int64_t{height} : std::int64_t{height}});
 }
@@ -284,14 +237,14 @@ Claims WebpClaims(Bytes file) {
     if (file.size() < 30 || std::memcmp(p, "RIFF", 4) != 0 || std::memcmp(p + 8, "WEBP", 4) != 0) return {};
     const unsigned char* payload = p + 20;
     if (std::memcmp(p + 12, "VP8 ", 4) == 0 && std::memcmp(payload + 3, "\x9d\x01\x2a", 3) == 0)
-        return Claimed({LittleEndian16(payload + 6) & 0x3FFF, LittleEndian16(payload + 8) & 0x3FFF});
+        return Claimed({Little16(payload + 6) & 0x3FFF, Little16(payload + 8) & 0x3FFF});
     if (std::memcmp(p + 12, "VP8L", 4) == 0 && payload[0] == 0x2F) {
-        const std::uint32_t bits = LittleEndian32(payload + 1);
+        const std::uint32_t bits = Little32(payload + 1);
         return Claimed({(bits & 0x3FFF) + 1, ((bits >> 14) & 0x3FFF) + 1});
     }
     // An extended file's canvas, which an animation's frames are drawn on.
     if (std::memcmp(p + 12, "VP8X", 4) == 0)
-        return Claimed({std::int64_t{LittleEndian24(payload + 4)} + 1, std::int64_t{LittleEndian24(payload + 7)} + 1});
+        return Claimed({std::int64_t{Little24(payload + 4)} + 1, std::int64_t{Little24(payload + 7)} + 1});
     return {};
 }
 
@@ -300,7 +253,7 @@ Claims GifClaims(Bytes file) {
     if (file.size() < 10 || !(std::memcmp(p, "GIF87a", 6) == 0 || std::memcmp(p, "GIF89a", 6) == 0)) return {};
     // Frames are placed on the logical screen; a zero screen is left to the reader,
     // which then sizes the picture from its first frame.
-    const std::int64_t width = LittleEndian16(p + 6), height = LittleEndian16(p + 8);
+    const std::int64_t width = Little16(p + 6), height = Little16(p + 8);
     if (width == 0 || height == 0) return {};
     return Claimed({width, height});
 }
@@ -327,7 +280,7 @@ Claims OtherClaims(Bytes file) {
     for (const int i : IconEntriesHeld(file)) {
         const unsigned char* entry = file.data() + 6 + 16 * static_cast<std::size_t>(i);
         ClaimedSize size{entry[0] == 0 ? 256 : entry[0], entry[1] == 0 ? 256 : entry[1]};
-        const std::size_t at = LittleEndian32(entry + 12);
+        const std::size_t at = Little32(entry + 12);
         if (const ClaimedSize png = PngClaims(file.subspan(at)).size; png.known()) size = png;
         if (!largest.known() || Area(size) > Area(largest)) largest = size;
     }
@@ -503,8 +456,8 @@ bool GifFirstFrameComplete(Bytes file) {
             const unsigned char packed = data[pos + 8];
             constexpr unsigned char kInterlaced = 0x40;
             const std::uint64_t needed = PixelsReachingTheCanvas(
-                LittleEndian16(data + pos), LittleEndian16(data + pos + 2), LittleEndian16(data + pos + 4),
-                LittleEndian16(data + pos + 6), LittleEndian16(data + 6), LittleEndian16(data + 8), (packed & kInterlaced) != 0);
+                Little16(data + pos), Little16(data + pos + 2), Little16(data + pos + 4),
+                Little16(data + pos + 6), Little16(data + 6), Little16(data + 8), (packed & kInterlaced) != 0);
             pos += 9;
             skipTable(packed);
             if (pos >= size || data[pos] > LzwPixelCount::kLargestCodeSize) return false;
@@ -532,28 +485,28 @@ bool BmpHoldsItsRows(Bytes file) {
     const unsigned char* p = file.data();
     const std::size_t n = file.size();
     if (n < kBmpFileHeaderBytes + 4 || p[0] != 'B' || p[1] != 'M') return true;
-    const std::uint32_t infoSize = LittleEndian32(p + 14);
+    const std::uint32_t infoSize = Little32(p + 14);
     std::int64_t width = 0, height = 0, bitCount = 0;
     if (infoSize == kBmpCoreHeaderBytes) {
         if (n < kBmpFileHeaderBytes + kBmpCoreHeaderBytes) return false;
-        width = LittleEndian16(p + 18);
-        height = LittleEndian16(p + 20);
-        bitCount = LittleEndian16(p + 24);
+        width = Little16(p + 18);
+        height = Little16(p + 20);
+        bitCount = Little16(p + 24);
     } else {
         // Sides, planes and depth take 16 bytes; the compression field follows.
         const bool compressionField = infoSize >= 20;
         if (infoSize < 16 || n < kBmpFileHeaderBytes + (compressionField ? 20 : 16)) return true;  // the reader judges
-        width = static_cast<std::int32_t>(LittleEndian32(p + 18));
-        height = static_cast<std::int32_t>(LittleEndian32(p + 22));
-        bitCount = LittleEndian16(p + 28);
-        const std::uint32_t compression = compressionField ? LittleEndian32(p + 30) : 0;
+        width = static_cast<std::int32_t>(Little32(p + 18));
+        height = static_cast<std::int32_t>(Little32(p + 22));
+        bitCount = Little16(p + 28);
+        const std::uint32_t compression = compressionField ? Little32(p + 30) : 0;
         constexpr std::uint32_t kRgb = 0, kBitFields = 3, kAlphaBitFields = 6;  // rows stored as they are
         if (compression != kRgb && compression != kBitFields && compression != kAlphaBitFields) return true;
     }
     if (width <= 0 || bitCount == 0) return true;
     if (height < 0) height = -height;
     // Rows start at the stated offset, and never before the end of the info header.
-    const std::int64_t rowsStart = std::max<std::int64_t>(LittleEndian32(p + 10), kBmpFileHeaderBytes + std::int64_t{infoSize});
+    const std::int64_t rowsStart = std::max<std::int64_t>(Little32(p + 10), kBmpFileHeaderBytes + std::int64_t{infoSize});
     const std::int64_t stride = (width * bitCount + 31) / 32 * 4;
     const auto size = static_cast<std::int64_t>(n);
     return rowsStart <= size && height <= (size - rowsStart) / stride;
@@ -566,13 +519,13 @@ std::vector<int> IconEntriesHeld(Bytes file) {
     std::vector<int> held;
     const unsigned char* p = file.data();
     const std::size_t n = file.size();
-    if (n < kDirectoryHeaderBytes || LittleEndian16(p) != 0) return held;
-    const std::size_t declared = LittleEndian16(p + 4);
+    if (n < kDirectoryHeaderBytes || Little16(p) != 0) return held;
+    const std::size_t declared = Little16(p + 4);
     const std::size_t fit = (n - kDirectoryHeaderBytes) / kEntryBytes;
     const std::size_t count = std::min(declared, fit);
     for (std::size_t i = 0; i < count; ++i) {
         const unsigned char* entry = p + kDirectoryHeaderBytes + i * kEntryBytes;
-        if (LittleEndian32(entry + kImageOffsetAt) < n) held.push_back(static_cast<int>(i));
+        if (Little32(entry + kImageOffsetAt) < n) held.push_back(static_cast<int>(i));
     }
     return held;
 }
@@ -593,9 +546,9 @@ constexpr std::uint64_t kEndOfFileWords = 3;
 
 bool IsMetaHeader(const unsigned char* p, std::size_t size) {
     if (size < kMetaHeaderBytes) return false;
-    const std::uint32_t type = LittleEndian16(p);
-    const std::uint32_t headerWords = LittleEndian16(p + 2);
-    const std::uint32_t version = LittleEndian16(p + 4);
+    const std::uint32_t type = Little16(p);
+    const std::uint32_t headerWords = Little16(p + 2);
+    const std::uint32_t version = Little16(p + 4);
     return (type == 1 || type == 2) && headerWords == 9 && (version == 0x0100 || version == 0x0300);
 }
 
@@ -667,18 +620,18 @@ constexpr std::int64_t kDeepestBitmap = 32;  // bits a pixel
 
 bool BitmapPlayable(const unsigned char* dib, std::size_t size, std::int64_t maxSide) {
     if (size < 4) return false;
-    const std::uint32_t headerBytes = LittleEndian32(dib);
+    const std::uint32_t headerBytes = Little32(dib);
     if (headerBytes != kCoreBitmapHeaderBytes && headerBytes < kInfoBitmapHeaderBytes) return false;
     if (headerBytes > size) return false;
     std::int64_t width = 0, height = 0, bits = 0;
     if (headerBytes == kCoreBitmapHeaderBytes) {
-        width = LittleEndian16(dib + 4);
-        height = LittleEndian16(dib + 6);
-        bits = LittleEndian16(dib + 10);
+        width = Little16(dib + 4);
+        height = Little16(dib + 6);
+        bits = Little16(dib + 10);
     } else {
-        width = static_cast<std::int32_t>(LittleEndian32(dib + 4));
-        height = static_cast<std::int32_t>(LittleEndian32(dib + 8));
-        bits = LittleEndian16(dib + 14);
+        width = static_cast<std::int32_t>(Little32(dib + 4));
+        height = static_cast<std::int32_t>(Little32(dib + 8));
+        bits = Little16(dib + 14);
     }
     const auto outside = [maxSide](std::int64_t side) { return side < -maxSide || side > maxSide; };
     return !outside(width) && !outside(height) && bits <= kDeepestBitmap;
@@ -687,7 +640,7 @@ bool BitmapPlayable(const unsigned char* dib, std::size_t size, std::int64_t max
 }  // namespace
 
 bool LooksLikeMetafile(Bytes file) {
-    if (file.size() >= kPlaceableHeaderBytes + kMetaHeaderBytes && LittleEndian32(file.data()) == kPlaceableKey)
+    if (file.size() >= kPlaceableHeaderBytes + kMetaHeaderBytes && Little32(file.data()) == kPlaceableKey)
         return true;
     return IsMetaHeader(file.data(), file.size());
 }
@@ -696,12 +649,12 @@ Origin FirstWindowOrigin(Bytes file, std::size_t pos) {
     const unsigned char* data = file.data();
     const std::size_t size = file.size();
     while (pos <= size && size - pos >= kRecordHeaderBytes) {
-        const std::uint64_t words = LittleEndian32(data + pos);
-        const std::uint32_t function = LittleEndian16(data + pos + 4);
+        const std::uint64_t words = Little32(data + pos);
+        const std::uint32_t function = Little16(data + pos + 4);
         if (words < 3 || (function == kEndOfFile && words == kEndOfFileWords)) break;
         if (function == kSetWindowOrg && words >= 5 && size - pos >= 10) {
-            const auto y = static_cast<std::int16_t>(LittleEndian16(data + pos + 6));
-            const auto x = static_cast<std::int16_t>(LittleEndian16(data + pos + 8));
+            const auto y = static_cast<std::int16_t>(Little16(data + pos + 6));
+            const auto x = static_cast<std::int16_t>(Little16(data + pos + 8));
             return {x, y};
         }
         if (words * 2 > size - pos) break;
@@ -714,7 +667,7 @@ bool MetafileRecordsPlayable(Bytes file, std::int64_t maxSide) {
     if (!LooksLikeMetafile(file)) return true;
     const unsigned char* data = file.data();
     const std::size_t size = file.size();
-    const std::size_t headerAt = LittleEndian32(data) == kPlaceableKey ? kPlaceableHeaderBytes : 0;
+    const std::size_t headerAt = Little32(data) == kPlaceableKey ? kPlaceableHeaderBytes : 0;
     if (size - headerAt < kMetaHeaderBytes) return true;
 
     // The player's object table: every object created takes its lowest free
@@ -736,7 +689,7 @@ bool MetafileRecordsPlayable(Bytes file, std::int64_t maxSide) {
         InUse brush, font;
     };
     // Slots are recorded up to the highest one ever taken; those above are free.
-    const std::size_t tableSize = LittleEndian16(data + headerAt + 10);
+    const std::size_t tableSize = Little16(data + headerAt + 10);
     std::vector<Slot> slots;
     Selection current;
     std::vector<Selection> saved;
@@ -763,10 +716,10 @@ bool MetafileRecordsPlayable(Bytes file, std::int64_t maxSide) {
         return true;
     };
 
-    std::size_t pos = headerAt + 2 * std::size_t{LittleEndian16(data + headerAt + 2)};
+    std::size_t pos = headerAt + 2 * std::size_t{Little16(data + headerAt + 2)};
     while (pos <= size && size - pos >= kRecordHeaderBytes) {
-        const std::uint64_t words = LittleEndian32(data + pos);
-        const std::uint16_t function = static_cast<std::uint16_t>(LittleEndian16(data + pos + 4));
+        const std::uint64_t words = Little32(data + pos);
+        const std::uint16_t function = static_cast<std::uint16_t>(Little16(data + pos + 4));
         if ((function == kEndOfFile && words == kEndOfFileWords) || words < 3 || words * 2 > size - pos) break;
         const unsigned char* params = data + pos + kRecordHeaderBytes;
         const std::size_t paramBytes = static_cast<std::size_t>(words * 2) - kRecordHeaderBytes;
@@ -776,7 +729,7 @@ bool MetafileRecordsPlayable(Bytes file, std::int64_t maxSide) {
             if (!BitmapPlayable(params + 2 * at, paramBytes - 2 * at, maxSide)) return false;
             constexpr std::size_t kDeviceSidesAt = 2;  // the bitmap's width and height as the record sets them
             if (function == kSetDibToDev && paramBytes >= 2 * kDeviceSidesAt + 4 &&
-                (LittleEndian16(params + 2) > maxSide || LittleEndian16(params + 4) > maxSide))
+                (Little16(params + 2) > maxSide || Little16(params + 4) > maxSide))
                 return false;
         }
         if (FillsWithTheBrush(function) && unsafe(current.brush)) return false;
@@ -801,7 +754,7 @@ bool MetafileRecordsPlayable(Bytes file, std::int64_t maxSide) {
             case kSelectObject:
             case kDeleteObject: {
                 if (paramBytes < 2) return true;
-                const std::size_t slot = LittleEndian16(params);
+                const std::size_t slot = Little16(params);
                 if (slot >= tableSize) return true;  // the player stops there
                 if (slot >= slots.size()) break;     // a slot never taken: nothing to select or free
                 Slot& object = slots[slot];

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "decoding/readers/RowOutput.h"
+#include "formats/ByteOrder.h"
 
 namespace vistrel {
 namespace {
@@ -32,8 +33,6 @@ constexpr Pixel kPastThePalette = 0xFF000000u;
 // Where a row's run-length codes start when no code reaches the row.
 constexpr std::size_t kNotReached = ~std::size_t{0};
 
-std::uint32_t Le16(const unsigned char* p) { return p[0] | (std::uint32_t{p[1]} << 8); }
-std::uint32_t Le32(const unsigned char* p) { return Le16(p) | (Le16(p + 2) << 16); }
 
 enum class Layout { Bgr24, Bgrx32, Index8, Index4, Index1, Fields16, Fields32, Rle8, Rle4 };
 
@@ -98,25 +97,25 @@ enum class Verdict { Taken, LeftToQt, Damaged };
 // The header of a kind this reader takes into `h`.
 Verdict ReadHeader(const unsigned char* data, std::size_t size, Header& h) {
     if (size < kFileHeaderBytes + kCoreHeader || data[0] != 'B' || data[1] != 'M') return Verdict::LeftToQt;
-    const std::uint32_t offBits = Le32(data + 10);
-    const std::uint32_t headerBytes = Le32(data + kFileHeaderBytes);
+    const std::uint32_t offBits = bytes::Little32(data + 10);
+    const std::uint32_t headerBytes = bytes::Little32(data + kFileHeaderBytes);
     const unsigned char* info = data + kFileHeaderBytes;
     std::int64_t width = 0, height = 0;
     std::uint32_t planes = 0, bits = 0, compression = 0, colorsUsed = 0;
     if (headerBytes == kCoreHeader) {
-        width = static_cast<std::int16_t>(Le16(info + 4));
-        height = static_cast<std::int16_t>(Le16(info + 6));
-        planes = Le16(info + 8);
-        bits = Le16(info + 10);
+        width = static_cast<std::int16_t>(bytes::Little16(info + 4));
+        height = static_cast<std::int16_t>(bytes::Little16(info + 6));
+        planes = bytes::Little16(info + 8);
+        bits = bytes::Little16(info + 10);
     } else if (headerBytes == kInfoHeader || headerBytes == kRgbMasksHeader || headerBytes == kRgbaMasksHeader ||
                headerBytes == kV4Header || headerBytes == kV5Header) {
         if (size < kFileHeaderBytes + headerBytes) return Verdict::LeftToQt;
-        width = static_cast<std::int32_t>(Le32(info + 4));
-        height = static_cast<std::int32_t>(Le32(info + 8));
-        planes = Le16(info + 12);
-        bits = Le16(info + 14);
-        compression = Le32(info + 16);
-        colorsUsed = Le32(info + 32);
+        width = static_cast<std::int32_t>(bytes::Little32(info + 4));
+        height = static_cast<std::int32_t>(bytes::Little32(info + 8));
+        planes = bytes::Little16(info + 12);
+        bits = bytes::Little16(info + 14);
+        compression = bytes::Little32(info + 16);
+        colorsUsed = bytes::Little32(info + 32);
     } else {
         return Verdict::LeftToQt;
     }
@@ -141,10 +140,10 @@ Verdict ReadHeader(const unsigned char* data, std::size_t size, Header& h) {
             const std::size_t count = compression == kAlphaBitFields ? 4 : 3;
             if (headerBytes == kInfoHeader) {
                 if (size - end < count * 4) return Verdict::Damaged;
-                for (std::size_t i = 0; i < count; ++i, end += 4) masks[i] = Le32(data + end);
+                for (std::size_t i = 0; i < count; ++i, end += 4) masks[i] = bytes::Little32(data + end);
             } else {
                 const std::size_t held = headerBytes >= kRgbaMasksHeader ? 4 : 3;
-                for (std::size_t i = 0; i < held; ++i) masks[i] = Le32(info + kMasksAt + 4 * i);
+                for (std::size_t i = 0; i < held; ++i) masks[i] = bytes::Little32(info + kMasksAt + 4 * i);
             }
             break;
         }
@@ -228,10 +227,10 @@ void ConvertRow(const Header& h, const unsigned char* in, Pixel* out) {
             for (std::size_t x = 0; x < width; ++x) out[x] = h.palette[(in[x / 8] >> (7 - x % 8)) & 1];
             return;
         case Layout::Fields16:
-            for (std::size_t x = 0; x < width; ++x, in += 2) out[x] = FieldsPixel(h, Le16(in));
+            for (std::size_t x = 0; x < width; ++x, in += 2) out[x] = FieldsPixel(h, bytes::Little16(in));
             return;
         case Layout::Fields32:
-            for (std::size_t x = 0; x < width; ++x, in += 4) out[x] = FieldsPixel(h, Le32(in));
+            for (std::size_t x = 0; x < width; ++x, in += 4) out[x] = FieldsPixel(h, bytes::Little32(in));
             return;
         case Layout::Rle8:
         case Layout::Rle4:

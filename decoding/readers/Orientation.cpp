@@ -2,8 +2,10 @@
 
 #include <cstdint>
 #include <cstring>
+#include <optional>
 
 #include "decoding/readers/RowOutput.h"
+#include "formats/TiffDirectory.h"
 
 namespace vistrel {
 namespace {
@@ -11,7 +13,6 @@ namespace {
 // The signature JPEG's APP1 segment opens its EXIF payload with.
 constexpr unsigned char kExifSignature[6] = {'E', 'x', 'i', 'f', 0, 0};
 constexpr std::uint16_t kOrientationTag = 0x0112;
-constexpr std::uint16_t kShortType = 3;
 
 void SetPixel(QImage& image, int x, int y, Pixel p) { reinterpret_cast<Pixel*>(image.scanLine(y))[x] = p; }
 
@@ -23,30 +24,12 @@ int ExifOrientation(const unsigned char* exif, std::size_t size) {
         exif += kSignature;
         size -= kSignature;
     }
-    if (size < 8) return 1;
-    const unsigned char* tiff = exif;
-    const std::size_t n = size;
-    const bool little = tiff[0] == 'I' && tiff[1] == 'I';
-    if (!little && !(tiff[0] == 'M' && tiff[1] == 'M')) return 1;
-    const auto u16 = [&](std::size_t at) -> std::uint32_t {
-        return little ? (tiff[at] | (std::uint32_t{tiff[at + 1]} << 8)) : ((std::uint32_t{tiff[at]} << 8) | tiff[at + 1]);
-    };
-    const auto u32 = [&](std::size_t at) -> std::uint32_t {
-        return little ? (u16(at) | (u16(at + 2) << 16)) : ((u16(at) << 16) | u16(at + 2));
-    };
-    if (u16(2) != 42) return 1;
-    const std::size_t directory = u32(4);
-    if (directory > n || n - directory < 2) return 1;
-    const std::size_t entries = u16(directory);
-    for (std::size_t k = 0; k < entries; ++k) {
-        const std::size_t at = directory + 2 + 12 * k;
-        if (at + 12 > n) return 1;
-        if (u16(at) != kOrientationTag) continue;
-        if (u16(at + 2) != kShortType || u32(at + 4) != 1) return 1;
-        const std::uint32_t value = u16(at + 8);
-        return value >= 1 && value <= 8 ? static_cast<int>(value) : 1;
-    }
-    return 1;
+    const headers::TiffDirectory tiff({exif, size});
+    if (!tiff.ok()) return 1;
+    const std::optional<std::size_t> at = tiff.Find(tiff.FirstDirectory(), kOrientationTag);
+    if (!at || tiff.U16(*at + 2) != headers::TiffDirectory::kShort || tiff.U32(*at + 4) != 1) return 1;
+    const std::uint32_t value = tiff.U16(*at + 8);
+    return value >= 1 && value <= 8 ? static_cast<int>(value) : 1;
 }
 
 QImage Upright(const QImage& stored, int orientation) {

@@ -12,6 +12,7 @@
 
 #include "decoding/readers/Orientation.h"
 #include "decoding/readers/RowOutput.h"
+#include "formats/ByteOrder.h"
 
 namespace vistrel {
 namespace {
@@ -131,10 +132,6 @@ Outcome Started(Output& out) {
 // The whole-buffer path: every IDAT inflated at once by libdeflate (several times
 // zlib's speed), then each row unfiltered and converted, band by band.
 
-std::uint32_t Be32(const unsigned char* p) {
-    return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3];
-}
-
 // The compressed pixels: the one run of IDAT chunks, each checked against its checksum.
 // Nothing when a checksum fails or the run is broken by another chunk (Qt's reader then
 // decides what such a file gives).
@@ -150,13 +147,13 @@ bool CollectIdat(const unsigned char* data, std::size_t size, CompressedPixels& 
     std::vector<std::pair<std::size_t, std::size_t>> runs;  // data offset, length
     bool runEnded = false;
     while (size - at >= 12) {
-        const std::size_t length = Be32(data + at);
+        const std::size_t length = bytes::Big32(data + at);
         if (length > size - at - 12) return false;
         const unsigned char* type = data + at + 4;
         if (std::memcmp(type, "IEND", 4) == 0) break;
         if (std::memcmp(type, "IDAT", 4) == 0) {
             if (runEnded) return false;
-            if (libdeflate_crc32(0, type, length + 4) != Be32(type + 4 + length)) return false;
+            if (libdeflate_crc32(0, type, length + 4) != bytes::Big32(type + 4 + length)) return false;
             runs.emplace_back(at + 8, length);
         } else if (!runs.empty()) {
             runEnded = true;

@@ -14,6 +14,7 @@
 #include <new>
 
 #include "decoding/readers/RowOutput.h"
+#include "formats/ByteOrder.h"
 #include "formats/FileHeaders.h"
 
 namespace vistrel {
@@ -23,14 +24,6 @@ namespace {
 constexpr double kDotsPerInch = 96.0;
 // libwmf's device units for a placeable file.
 constexpr double kPointsPerInch = 72.0;
-
-std::uint16_t Word(const unsigned char* p) {
-    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-
-std::uint32_t DWord(const unsigned char* p) {
-    return static_cast<std::uint32_t>(Word(p)) | (static_cast<std::uint32_t>(Word(p + 2)) << 16);
-}
 
 // The gd device hands its page image over to the caller once it has played,
 // and this libwmf exports no function that frees it. gd allocates it with
@@ -117,23 +110,23 @@ WmfResult RenderMetafile(const unsigned char* data, std::size_t size, ColorValue
 
     // The natural size: a placeable file states its bounding box and units
     // per inch; a plain one is sized by libwmf from its drawing.
-    const bool placeable = DWord(data) == headers::kPlaceableKey;
+    const bool placeable = bytes::Little32(data) == headers::kPlaceableKey;
     double width = 0;
     double height = 0;
     // A placeable file's frame in libwmf's device units (points), relative to
     // the window origin its records set; the picture is that frame, painted or not.
     wmfD_Rect frame{};
     if (placeable) {
-        const auto left = static_cast<std::int16_t>(Word(data + 6));
-        const auto top = static_cast<std::int16_t>(Word(data + 8));
-        const auto right = static_cast<std::int16_t>(Word(data + 10));
-        const auto bottom = static_cast<std::int16_t>(Word(data + 12));
-        const std::uint16_t inch = Word(data + 14);
+        const auto left = static_cast<std::int16_t>(bytes::Little16(data + 6));
+        const auto top = static_cast<std::int16_t>(bytes::Little16(data + 8));
+        const auto right = static_cast<std::int16_t>(bytes::Little16(data + 10));
+        const auto bottom = static_cast<std::int16_t>(bytes::Little16(data + 12));
+        const std::uint16_t inch = bytes::Little16(data + 14);
         if (inch == 0) return result;
         width = std::nearbyint(std::abs(right - left) * kDotsPerInch / inch);
         height = std::nearbyint(std::abs(bottom - top) * kDotsPerInch / inch);
         const std::size_t headerBytes =
-            headers::kPlaceableHeaderBytes + 2 * std::size_t{Word(data + headers::kPlaceableHeaderBytes + 2)};
+            headers::kPlaceableHeaderBytes + 2 * std::size_t{bytes::Little16(data + headers::kPlaceableHeaderBytes + 2)};
         const auto [originX, originY] = headers::FirstWindowOrigin({data, size}, headerBytes);
         const double pointsPerUnit = kPointsPerInch / inch;
         const auto toPoints = [&](int v, int origin) { return static_cast<float>((v - origin) * pointsPerUnit); };
