@@ -20,14 +20,26 @@ constexpr std::size_t kPixelsPerThread = std::size_t{64} * 1024;
 
 }  // namespace
 
-PictureColour PictureColourOf(std::span<const unsigned char> file) {
-    const colourtags::FileColour tags = colourtags::ReadFileColour(file);
+PictureColour PictureColourOf(const colourtags::FileColour& tags, colourtags::SampleKind samples) {
     const colour::SourceColour source = colour::SourceColourOf(tags);
     PictureColour meant;
-    meant.converter = colour::ConverterFor(source, tags.samples);
+    meant.converter = colour::ConverterFor(source, samples);
     if (meant.converter) meant.name = QString::fromStdString(source.name);
     meant.hdr = meant.converter && source.hdrToneMapped;
     return meant;
+}
+
+PictureColour PictureColourOf(std::span<const unsigned char> file) {
+    const colourtags::FileColour tags = colourtags::ReadFileColour(file);
+    return PictureColourOf(tags, tags.samples);
+}
+
+void PictureColour::Stamp(DecodeResult& result, bool converted, std::uint64_t clipped) const {
+    if (!name.isEmpty()) result.colourSpace = name;
+    if (!converted) return;
+    result.colourConverted = true;
+    result.outOfGamut = clipped;
+    result.hdrToneMapped = hdr;
 }
 
 std::uint64_t ConvertPixels(const colour::Converter& converter, const std::uint32_t* in, std::uint32_t* out,

@@ -12,19 +12,33 @@
 #include <vector>
 
 #include "colour/ColourConvert.h"
+#include "colour/ColourTags.h"
 #include "decoding/Decode.h"
 #include "decoding/RowReceiver.h"
 
 namespace vistrel {
 
-// What a file's colours mean to the decoder: a conversion to sRGB and the source
-// space's name, or no conversion (and no name) when the file means sRGB.
+// What a picture's colours mean to the decoder, and the one place that decides what a
+// decode does with them: a conversion to sRGB and the source space's name, or no
+// conversion (and no name) when they mean sRGB or the profile does not fit the samples.
 struct PictureColour {
     std::shared_ptr<const colour::Converter> converter;
     QString name;
     bool hdr = false;  // a PQ or HLG signal, which the conversion renders as SDR
+
+    // Whether the pixels are converted: colours other than sRGB's, and not asked for as stored.
+    bool Converting(ColourHandling handling) const {
+        return converter != nullptr && handling == ColourHandling::ConvertToSrgb;
+    }
+    // The result says what the program shows: the space's name where it is not sRGB,
+    // and, when its pixels were converted, so, how many were clipped and whether an HDR
+    // signal was tone-mapped.
+    void Stamp(DecodeResult& result, bool converted, std::uint64_t clipped) const;
 };
+// From the tags a file's bytes carry (JPEG, PNG, TIFF, WebP), or those a library read
+// (HEIF, JPEG XL) for samples of the given kind.
 PictureColour PictureColourOf(std::span<const unsigned char> file);
+PictureColour PictureColourOf(const colourtags::FileColour& tags, colourtags::SampleKind samples);
 
 // Pixels converted from `in` to `out` (which may be the same), split over the thread
 // pool when there are many; returns how many were clipped.

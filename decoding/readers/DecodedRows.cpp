@@ -78,16 +78,14 @@ DecodeResult DeliverDecodedRows(const DecodedPlane& plane, ColorValue background
     tags.cicp = colour.cicp;
     tags.gamma = colour.gamma;
     tags.chromaticities = colour.chromaticities;
-    const colour::SourceColour source = colour::SourceColourOf(tags);
-    // No conversion (and no name) where the profile means sRGB after all, or does not fit.
-    const std::shared_ptr<const colour::Converter> converter = colour::ConverterFor(source, colour.samples);
+    const PictureColour meant = PictureColourOf(tags, colour.samples);
     std::optional<ColourBands> bands;
     // Deep samples (more than 8 bits) are converted at their full precision, a row at a
     // time, and rounded to 8 bits once; 8-bit rows go band by band through ColourBands.
-    const bool converting = converter && handling == ColourHandling::ConvertToSrgb;
-    const colour::Converter* const deep = converting && plane.sixteen ? converter.get() : nullptr;
+    const bool converting = meant.Converting(handling);
+    const colour::Converter* const deep = converting && plane.sixteen ? meant.converter.get() : nullptr;
     if (converting && deep == nullptr) {
-        bands.emplace(converter, receiver, sink);
+        bands.emplace(meant.converter, receiver, sink);
         receiver = &*bands;
         sink = sink != nullptr ? &*bands : nullptr;
     }
@@ -120,13 +118,7 @@ DecodeResult DeliverDecodedRows(const DecodedPlane& plane, ColorValue background
         }
         result = out.Taken();
     }
-    // A name only where the colours are not sRGB's, as for the other readers.
-    if (converter) result.colourSpace = QString::fromStdString(source.name);
-    if (bands || deep != nullptr) {
-        result.colourConverted = true;
-        result.outOfGamut = bands ? bands->outOfGamut() : deepClipped;
-        result.hdrToneMapped = source.hdrToneMapped;
-    }
+    meant.Stamp(result, bands || deep != nullptr, bands ? bands->outOfGamut() : deepClipped);
     return result;
 }
 

@@ -108,10 +108,12 @@ DecodeResult DecodePictureBytes(PictureFile file, ColorValue background, RowRece
     try {
         const Bytes bytes(reinterpret_cast<const unsigned char*>(file.bytes.constData()),
                           static_cast<std::size_t>(file.bytes.size()));
+        // The colours of the formats whose tags are read here; HEIF's and JPEG XL's
+        // libraries read theirs, and their readers decide alike (DeliverDecodedRows).
         const PictureColour meant = PictureColourOf(bytes);
-        if (!meant.converter || colour == ColourHandling::StoredValues) {
+        if (!meant.Converting(colour)) {
             DecodeResult result = ReadBytes({bytes, background, colour, receiver, sink});
-            if (!meant.name.isEmpty()) result.colourSpace = meant.name;
+            meant.Stamp(result, false, 0);
             return result;
         }
         // Every row reaches the caller through the conversion, even with no receiver.
@@ -119,11 +121,7 @@ DecodeResult DecodePictureBytes(PictureFile file, ColorValue background, RowRece
         DecodeResult result = ReadBytes({bytes, background, colour, &bands, sink != nullptr ? &bands : nullptr});
         // A CMYK picture whose reader composed its inks itself is shown as composed, and
         // says nothing of a space it was not converted from.
-        if (!bands.converted()) return result;
-        result.colourSpace = meant.name;
-        result.colourConverted = true;
-        result.hdrToneMapped = meant.hdr;
-        result.outOfGamut = bands.outOfGamut();
+        if (bands.converted()) meant.Stamp(result, true, bands.outOfGamut());
         return result;
     } catch (const std::bad_alloc&) {
         return DecodeResult::Failed(DecodeError::OutOfMemory);
