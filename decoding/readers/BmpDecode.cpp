@@ -329,11 +329,9 @@ bool FindRowStarts(const Header& h, const unsigned char* data, std::size_t size,
 }  // namespace
 
 ReadResult DecodeBmp(const ReaderInput& input) {
-    const unsigned char* const data = input.bytes.data();
-    const std::size_t size = input.bytes.size();
-    const ColorValue background = input.background;
-    RowReceiver* const receiver = input.receiver;
-    BandSink* const sink = input.sink;
+    const auto& [bytes, background, colour, receiver, sink] = input;
+    const unsigned char* const data = bytes.data();
+    const std::size_t size = bytes.size();
 
     Header h;
     h.background = OpaquePixel(background);

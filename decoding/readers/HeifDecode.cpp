@@ -70,12 +70,9 @@ bool LooksLikeHeif(const unsigned char* data, std::size_t size) {
 void PrepareHeif() { heif_init(nullptr); }
 
 ReadResult DecodeHeif(const ReaderInput& input) {
-    const unsigned char* const data = input.bytes.data();
-    const std::size_t size = input.bytes.size();
-    const ColorValue background = input.background;
-    RowReceiver* const receiver = input.receiver;
-    BandSink* const sink = input.sink;
-    const ColourHandling colour = input.colour;
+    const auto& [bytes, background, colour, receiver, sink] = input;
+    const unsigned char* const data = bytes.data();
+    const std::size_t size = bytes.size();
 
     if (!LooksLikeHeif(data, size)) return std::nullopt;
     // libheif reads the coded data where the file's item locations say, and a picture cut

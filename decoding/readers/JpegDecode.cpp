@@ -148,10 +148,9 @@ bool RunDecoder(DecodeState& s, const unsigned char* data, std::size_t size) {
 }  // namespace
 
 ReadResult DecodeJpeg(const ReaderInput& input) {
-    const unsigned char* const data = input.bytes.data();
-    const std::size_t size = input.bytes.size();
-    RowReceiver* const receiver = input.receiver;
-    BandSink* const sink = input.sink;
+    const auto& [bytes, background, colour, receiver, sink] = input;
+    const unsigned char* const data = bytes.data();
+    const std::size_t size = bytes.size();
 
     Surface streamed;
     DecodeState state;

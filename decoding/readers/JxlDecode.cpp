@@ -110,12 +110,9 @@ bool LooksLikeJxl(const unsigned char* data, std::size_t size) {
 }
 
 ReadResult DecodeJxl(const ReaderInput& input) {
-    const unsigned char* const data = input.bytes.data();
-    const std::size_t size = input.bytes.size();
-    const ColorValue background = input.background;
-    RowReceiver* const receiver = input.receiver;
-    BandSink* const sink = input.sink;
-    const ColourHandling colour = input.colour;
+    const auto& [bytes, background, colour, receiver, sink] = input;
+    const unsigned char* const data = bytes.data();
+    const std::size_t size = bytes.size();
 
     if (!LooksLikeJxl(data, size)) return std::nullopt;
     const JxlDecoderPtr decoder = JxlDecoderMake(nullptr);

@@ -486,11 +486,9 @@ void Rgba16ToRgb32(const std::uint16_t* rgba, Pixel* out, std::size_t width, Pix
 }  // namespace png_detail
 
 ReadResult DecodePng(const ReaderInput& input) {
-    const unsigned char* const data = input.bytes.data();
-    const std::size_t size = input.bytes.size();
-    const ColorValue background = input.background;
-    RowReceiver* const receiver = input.receiver;
-    BandSink* const sink = input.sink;
+    const auto& [bytes, background, colour, receiver, sink] = input;
+    const unsigned char* const data = bytes.data();
+    const std::size_t size = bytes.size();
 
     if (!ChunksRunToTheEnd(data, size)) return DecodeResult::Failed(DecodeError::Unreadable);
     const Context ctx(spng_ctx_new(0));

@@ -608,11 +608,9 @@ Outcome DecodeComposed(TIFF* tiff, const Layout& layout, const Source& source, C
 }  // namespace
 
 ReadResult DecodeTiff(const ReaderInput& input) {
-    const unsigned char* const data = input.bytes.data();
-    const std::size_t size = input.bytes.size();
-    const ColorValue background = input.background;
-    RowReceiver* const receiver = input.receiver;
-    BandSink* const sink = input.sink;
+    const auto& [bytes, background, colour, receiver, sink] = input;
+    const unsigned char* const data = bytes.data();
+    const std::size_t size = bytes.size();
 
     Source source{data, size};
     const TiffHandle handle(OpenSource(source));

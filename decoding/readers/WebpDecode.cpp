@@ -72,6 +72,7 @@ ReadResult DecodeWebp(const ReaderInput& input) {
     const unsigned char* const data = input.bytes.data();
     const std::size_t size = input.bytes.size();
     const ColorValue background = input.background;
+    // Both give way to a holder of the rows when the picture is turned.
     RowReceiver* receiver = input.receiver;
     BandSink* sink = input.sink;
 
