@@ -102,12 +102,12 @@ inline Profile GreyProfile(cmsToneCurve* curve, const char* name) {
     Describe(p, name);
     return Save(p);
 }
-Profile GreyGamma18() { return GreyProfile(cmsBuildGamma(nullptr, 1.8), "Grey, gamma 1.8"); }
+inline Profile GreyGamma18() { return GreyProfile(cmsBuildGamma(nullptr, 1.8), "Grey, gamma 1.8"); }
 
 // A printer's CMYK profile, made of tables as print profiles are (AToB0 and BToA0 over
 // Lab): each ink spreads on the paper (dot gain), inks mix imperfectly, and the paper's
 // white and a black of some density bound them. Its cyans and greens lie beyond sRGB.
-double DotGain(double ink) { return 1 - std::pow(1 - ink, 1.6); }
+inline double DotGain(double ink) { return 1 - std::pow(1 - ink, 1.6); }
 inline cmsInt32Number InksToLab(const cmsUInt16Number in[], cmsUInt16Number out[], void*) {
     const double c = DotGain(in[0] / 65535.0), m = DotGain(in[1] / 65535.0), y = DotGain(in[2] / 65535.0),
                  k = DotGain(in[3] / 65535.0);
