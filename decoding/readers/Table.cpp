@@ -30,7 +30,11 @@ bool StartsWith(Bytes file, std::size_t at, const char* magic, std::size_t lengt
 // our reader exactly when Qt's would have read it.
 bool IsJpeg(Bytes file) { return StartsWith(file, 0, "\xFF\xD8", 2); }
 bool IsPng(Bytes file) { return StartsWith(file, 0, "\x89PNG\r\n\x1a\n", 8); }
-bool IsTiff(Bytes file) { return StartsWith(file, 0, "II*\0", 4) || StartsWith(file, 0, "MM\0*", 4); }
+// Classic TIFF and BigTIFF, in either byte order.
+bool IsTiff(Bytes file) {
+    return StartsWith(file, 0, "II*\0", 4) || StartsWith(file, 0, "MM\0*", 4) || StartsWith(file, 0, "II+\0", 4) ||
+           StartsWith(file, 0, "MM\0+", 4);
+}
 bool IsWebp(Bytes file) { return StartsWith(file, 0, "RIFF", 4) && StartsWith(file, 8, "WEBP", 4); }
 bool IsGif(Bytes file) { return StartsWith(file, 0, "GIF87a", 6) || StartsWith(file, 0, "GIF89a", 6); }
 bool IsBmp(Bytes file) { return StartsWith(file, 0, "BM", 2); }
