@@ -62,8 +62,9 @@ struct DecodeResult {
     }
 };
 
-// True when a source space's name is that of an HDR signal (PQ or HLG transfer), which
-// the conversion renders as SDR: how the program learns it from a worker's report.
+// True when a source space's name is that of an HDR signal (PQ or HLG transfer). The
+// decoder says whether it tone-mapped a picture (DecodeResult::hdrToneMapped); this
+// reads it from a name alone, for a caller that holds no more than the name.
 bool NamesHdrSignal(const QString& colourSpace);
 
 // The failures a name alone shows, found with stat() before anything is opened: an
