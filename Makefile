@@ -130,8 +130,10 @@ $(FUZZDIR)/fuzz_webp_decode: fuzz/fuzz_webp_decode.cpp fuzz/band_check.h decodin
 	  decoding/readers/WebpDecode.cpp $(READER_SOURCES) $$(pkg-config --libs Qt6Gui libwebp libwebpdemux) -o $@
 
 # HEIC, AVIF and JPEG XL through their libraries, with the colour conversion their tags ask for.
-LIBRARY_READER_SOURCES := decoding/readers/DecodedRows.cpp decoding/readers/ColourBands.cpp colour/ColourConvert.cpp \
-                          colour/ColourTags.cpp formats/FileHeaders.cpp $(READER_SOURCES)
+# The colour conversion with the kernels its fast path runs on.
+COLOUR_SOURCES := colour/ColourConvert.cpp colour/ColourTags.cpp kernels/matrix_curves.cpp kernels/simd.cpp
+LIBRARY_READER_SOURCES := decoding/readers/DecodedRows.cpp decoding/readers/ColourBands.cpp $(COLOUR_SOURCES) \
+                          formats/FileHeaders.cpp $(READER_SOURCES)
 $(FUZZDIR)/fuzz_heif_decode $(FUZZDIR)/fuzz_jxl_decode: $(FUZZDIR)/fuzz_%_decode: fuzz/fuzz_%_decode.cpp fuzz/band_check.h \
   $(LIBRARY_READER_SOURCES) decoding/readers/HeifDecode.cpp decoding/readers/JxlDecode.cpp $(WALKER_HEADERS) | deps
 	@mkdir -p $(FUZZDIR)
