@@ -77,8 +77,10 @@ else
 	cd $(SANDIR) && $(SANITIZE_ENV) ./$(SANITIZE_TARGET) --gtest_filter='$(SANITIZE_FILTER)'
 endif
 
-# The decoder, the worker, the header readers and the hostile corpus under the sanitizers.
+# The decoder, the worker, the header readers, the colour conversion and the hostile
+# corpus under the sanitizers.
 test-sanitize-decoding:
+	@$(MAKE) --no-print-directory test-sanitize SANITIZE_TARGET=vistrel_tests_colour SANITIZE_FILTER='Colour*'
 	@$(MAKE) --no-print-directory test-sanitize SANITIZE_TARGET=vistrel_tests_decoding \
 	  SANITIZE_FILTER='Decode*:Worker*:HostileFiles*:MetafileWalk*:HeaderReaders*:TiffReader*:WebpReader*:HeifReaders*:Orientation*:Jpeg*'
 
@@ -92,48 +94,57 @@ FUZZ_TARGETS := jpeg_scan gif_frame metafile sizes worker_messages png_decode bm
                 icc_jpeg colour_png icc_tiff icc_webp boxes heif_decode jxl_decode
 FUZZ_FLAGS := -std=c++20 -O1 -g -I. -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all
 
-$(FUZZDIR)/fuzz_worker_messages: fuzz/fuzz_worker_messages.cpp decoding/WorkerMessages.cpp decoding/WorkerMessages.h | deps
+$(FUZZDIR)/fuzz_worker_messages: fuzz/fuzz_worker_messages.cpp decoding/worker/WorkerMessages.cpp decoding/worker/WorkerMessages.h | deps
 	@mkdir -p $(FUZZDIR)
 	clang++-14 $(FUZZ_FLAGS) -fPIC $$(pkg-config --cflags Qt6Gui) fuzz/fuzz_worker_messages.cpp \
-	  decoding/WorkerMessages.cpp $$(pkg-config --libs Qt6Gui) -o $@
+	  decoding/worker/WorkerMessages.cpp $$(pkg-config --libs Qt6Gui) -o $@
 
 # Our own PNG and BMP readers, whole, into a band sink and into a surface.
-$(FUZZDIR)/fuzz_png_decode: fuzz/fuzz_png_decode.cpp fuzz/reader_checks.h decoding/PngDecode.cpp decoding/PngDecode.h \
-  decoding/Orientation.cpp decoding/Orientation.h | deps
+# The shared walkers (the byte reader, TIFF directories, JPEG segments) are headers in formats/.
+WALKER_HEADERS := $(wildcard formats/*.h)
+$(FUZZDIR)/fuzz_png_decode: fuzz/fuzz_png_decode.cpp fuzz/reader_checks.h decoding/readers/PngDecode.cpp decoding/readers/PngDecode.h \
+  decoding/readers/Orientation.cpp decoding/readers/Orientation.h decoding/readers/OpaqueRgb.cpp $(WALKER_HEADERS) | deps
 	@mkdir -p $(FUZZDIR)
 	clang++-14 $(FUZZ_FLAGS) -fPIC $$(pkg-config --cflags Qt6Gui spng libdeflate zlib) fuzz/fuzz_png_decode.cpp \
-	  decoding/PngDecode.cpp decoding/Orientation.cpp platform/Surface.cpp $$(pkg-config --libs Qt6Gui spng libdeflate zlib) -o $@
+	  decoding/readers/PngDecode.cpp decoding/readers/Orientation.cpp decoding/readers/OpaqueRgb.cpp platform/Surface.cpp \
+	  $$(pkg-config --libs Qt6Gui spng libdeflate zlib) -o $@
 
-$(FUZZDIR)/fuzz_bmp_decode: fuzz/fuzz_bmp_decode.cpp fuzz/reader_checks.h decoding/BmpDecode.cpp decoding/BmpDecode.h | deps
+$(FUZZDIR)/fuzz_bmp_decode: fuzz/fuzz_bmp_decode.cpp fuzz/reader_checks.h decoding/readers/BmpDecode.cpp decoding/readers/BmpDecode.h \
+  $(WALKER_HEADERS) | deps
 	@mkdir -p $(FUZZDIR)
 	clang++-14 $(FUZZ_FLAGS) -fPIC $$(pkg-config --cflags Qt6Gui) fuzz/fuzz_bmp_decode.cpp \
-	  decoding/BmpDecode.cpp platform/Surface.cpp $$(pkg-config --libs Qt6Gui) -o $@
+	  decoding/readers/BmpDecode.cpp platform/Surface.cpp $$(pkg-config --libs Qt6Gui) -o $@
 
 # The streaming readers, with the conversion and the surface they fill.
-READER_SOURCES := decoding/RowOutput.cpp decoding/OpaqueRgb.cpp decoding/Orientation.cpp platform/Surface.cpp
-$(FUZZDIR)/fuzz_tiff_decode: fuzz/fuzz_tiff_decode.cpp fuzz/band_check.h decoding/TiffDecode.cpp $(READER_SOURCES) | deps
+READER_SOURCES := decoding/readers/RowOutput.cpp decoding/readers/OpaqueRgb.cpp decoding/readers/Orientation.cpp platform/Surface.cpp
+$(FUZZDIR)/fuzz_tiff_decode: fuzz/fuzz_tiff_decode.cpp fuzz/band_check.h decoding/readers/TiffDecode.cpp $(READER_SOURCES) \
+  $(WALKER_HEADERS) | deps
 	@mkdir -p $(FUZZDIR)
 	clang++-14 $(FUZZ_FLAGS) -fPIC $$(pkg-config --cflags Qt6Gui libtiff-4) fuzz/fuzz_tiff_decode.cpp \
-	  decoding/TiffDecode.cpp $(READER_SOURCES) $$(pkg-config --libs Qt6Gui libtiff-4) -o $@
+	  decoding/readers/TiffDecode.cpp $(READER_SOURCES) $$(pkg-config --libs Qt6Gui libtiff-4) -o $@
 
-$(FUZZDIR)/fuzz_webp_decode: fuzz/fuzz_webp_decode.cpp fuzz/band_check.h decoding/WebpDecode.cpp $(READER_SOURCES) | deps
+$(FUZZDIR)/fuzz_webp_decode: fuzz/fuzz_webp_decode.cpp fuzz/band_check.h decoding/readers/WebpDecode.cpp $(READER_SOURCES) \
+  $(WALKER_HEADERS) | deps
 	@mkdir -p $(FUZZDIR)
 	clang++-14 $(FUZZ_FLAGS) -fPIC $$(pkg-config --cflags Qt6Gui libwebp libwebpdemux) fuzz/fuzz_webp_decode.cpp \
-	  decoding/WebpDecode.cpp $(READER_SOURCES) $$(pkg-config --libs Qt6Gui libwebp libwebpdemux) -o $@
+	  decoding/readers/WebpDecode.cpp $(READER_SOURCES) $$(pkg-config --libs Qt6Gui libwebp libwebpdemux) -o $@
 
 # HEIC, AVIF and JPEG XL through their libraries, with the colour conversion their tags ask for.
-LIBRARY_READER_SOURCES := decoding/DecodedRows.cpp decoding/ColourBands.cpp decoding/ColourConvert.cpp \
-                          decoding/ColourTags.cpp decoding/FileHeaders.cpp $(READER_SOURCES)
+# The colour conversion with the kernels its fast path runs on.
+COLOUR_SOURCES := colour/ColourConvert.cpp colour/ColourTags.cpp kernels/matrix_curves.cpp kernels/simd.cpp
+LIBRARY_READER_SOURCES := decoding/readers/DecodedRows.cpp decoding/readers/ColourBands.cpp $(COLOUR_SOURCES) \
+                          formats/FileHeaders.cpp $(READER_SOURCES)
 $(FUZZDIR)/fuzz_heif_decode $(FUZZDIR)/fuzz_jxl_decode: $(FUZZDIR)/fuzz_%_decode: fuzz/fuzz_%_decode.cpp fuzz/band_check.h \
-  $(LIBRARY_READER_SOURCES) decoding/HeifDecode.cpp decoding/JxlDecode.cpp | deps
+  $(LIBRARY_READER_SOURCES) decoding/readers/HeifDecode.cpp decoding/readers/JxlDecode.cpp $(WALKER_HEADERS) | deps
 	@mkdir -p $(FUZZDIR)
 	clang++-14 $(FUZZ_FLAGS) -fPIC $$(pkg-config --cflags Qt6Gui lcms2 libheif libjxl libjxl_threads) fuzz/fuzz_$*_decode.cpp \
-	  $(if $(filter heif,$*),decoding/HeifDecode.cpp,decoding/JxlDecode.cpp) $(LIBRARY_READER_SOURCES) \
+	  $(if $(filter heif,$*),decoding/readers/HeifDecode.cpp,decoding/readers/JxlDecode.cpp) $(LIBRARY_READER_SOURCES) \
 	  $$(pkg-config --libs Qt6Gui lcms2 libheif libjxl libjxl_threads) -lz -o $@
 
-$(FUZZDIR)/fuzz_%: fuzz/fuzz_%.cpp decoding/FileHeaders.cpp decoding/FileHeaders.h decoding/ColourTags.cpp decoding/ColourTags.h | deps
+# The header walkers (formats/) and the colour tags (colour/), which read file bytes without Qt.
+$(FUZZDIR)/fuzz_%: fuzz/fuzz_%.cpp formats/FileHeaders.cpp $(WALKER_HEADERS) colour/ColourTags.cpp colour/ColourTags.h | deps
 	@mkdir -p $(FUZZDIR)
-	clang++-14 $(FUZZ_FLAGS) fuzz/fuzz_$*.cpp decoding/FileHeaders.cpp decoding/ColourTags.cpp -lz -o $@
+	clang++-14 $(FUZZ_FLAGS) fuzz/fuzz_$*.cpp formats/FileHeaders.cpp colour/ColourTags.cpp -lz -o $@
 
 fuzz-build: $(FUZZ_TARGETS:%=$(FUZZDIR)/fuzz_%)
 

@@ -1,4 +1,4 @@
 // The decoder worker: the program starts it once for every picture it loads.
-#include "decoding/WorkerMain.h"
+#include "decoding/worker/WorkerMain.h"
 
 int main(int argc, char* argv[]) { vistrel::RunDecodeWorker(argc, argv); }

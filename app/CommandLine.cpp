@@ -10,8 +10,8 @@
 #include "app/Render.h"
 #include "app/Stats.h"
 #include "app/frmMain.h"
-#include "decoding/ReaderMessages.h"
-#include "decoding/WorkerClient.h"
+#include "decoding/worker/ReaderMessages.h"
+#include "decoding/worker/WorkerClient.h"
 #include "vistrel_version.h"
 
 namespace vistrel {

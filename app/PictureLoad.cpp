@@ -6,7 +6,7 @@
 #include <cmath>
 #include <new>
 
-#include "decoding/WorkerClient.h"
+#include "decoding/worker/WorkerClient.h"
 #include "platform/Numbers.h"
 
 namespace vistrel {

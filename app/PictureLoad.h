@@ -18,7 +18,7 @@
 #include "kernels/analysis.h"
 #include "decoding/Decode.h"
 #include "decoding/RowReceiver.h"
-#include "decoding/WorkerClient.h"
+#include "decoding/worker/WorkerClient.h"
 #include "model/Picture.h"
 #include "model/Settings.h"
 

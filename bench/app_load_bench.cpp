@@ -13,7 +13,7 @@
 #include "app/frmMain.h"
 #include "memory.h"
 #include "pictures.h"
-#include "decoding/WorkerClient.h"
+#include "decoding/worker/WorkerClient.h"
 #include "platform/Desktop.h"
 #include "vectorscope/frmVector.h"
 

@@ -14,7 +14,7 @@
 #include "app/PictureLoad.h"
 #include "app/Render.h"
 #include "app/Stats.h"
-#include "decoding/WorkerClient.h"
+#include "decoding/worker/WorkerClient.h"
 #include "pictures.h"
 
 namespace {

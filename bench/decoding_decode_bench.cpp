@@ -8,9 +8,10 @@
 #include "memory.h"
 #include "picture_bytes.h"
 #include "pictures.h"
-#include "decoding/ColourConvert.h"
+#include "colour/ColourConvert.h"
 #include "decoding/Decode.h"
-#include "decoding/FileHeaders.h"
+#include "decoding/Readers.h"
+#include "formats/FileHeaders.h"
 
 namespace {
 

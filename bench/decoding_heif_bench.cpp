@@ -12,7 +12,7 @@
 #include <sys/resource.h>
 
 #include "decoding/Decode.h"
-#include "decoding/WorkerClient.h"
+#include "decoding/worker/WorkerClient.h"
 #include "heif_pictures.h"
 #include "memory.h"
 

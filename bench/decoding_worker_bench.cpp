@@ -12,7 +12,8 @@
 
 #include "pictures.h"
 #include "decoding/Decode.h"
-#include "decoding/WorkerClient.h"
+#include "decoding/Readers.h"
+#include "decoding/worker/WorkerClient.h"
 
 namespace {
 

@@ -20,7 +20,7 @@
 #include <jpeglib.h>
 #include <tiffio.h>
 
-#include "decoding/ColourConvert.h"
+#include "colour/ColourConvert.h"
 
 namespace bench {
 

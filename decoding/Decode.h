@@ -1,5 +1,6 @@
 #pragma once
-// Picture decoding: a file turned into a full-size surface, or a failure.
+// What decoding gives and how it fails: the contract between the decoder (its readers,
+// in a confined process of its own) and the program, which sees only these types.
 
 #include <QByteArray>
 #include <QString>
@@ -7,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "colour/ColourHandling.h"
 #include "decoding/RowReceiver.h"
 #include "platform/Surface.h"
 
@@ -41,12 +43,6 @@ enum class DecodeError {
     WorkerStopped,    // the decoder process ended, hung or broke its message format
 };
 
-// What becomes of a picture whose file says its colours are not sRGB's.
-enum class ColourHandling {
-    ConvertToSrgb,  // converted to sRGB, the working space (relative colorimetric)
-    StoredValues,   // the numbers as the file stores them
-};
-
 struct DecodeResult {
     std::optional<Surface> surface;  // the picture at its natural size, when decoded
     DecodeError error = DecodeError::Unreadable;
@@ -66,27 +62,14 @@ struct DecodeResult {
     }
 };
 
-// True when a source space's name is that of an HDR signal (PQ or HLG transfer), which
-// the conversion renders as SDR: how the program learns it from a worker's report.
-bool NamesHdrSignal(const QString& colourSpace);
-
 // The failures a name alone shows, found with stat() before anything is opened: an
 // empty name, a missing file, a folder, a FIFO or a device. None for a regular file,
 // whose size then goes to fileSize when it is given.
 std::optional<DecodeError> RefusedByName(const QString& path, std::int64_t* fileSize = nullptr);
 
-// GIF (first frame), BMP, JPEG, ICO (its largest image), WMF (at its natural
-// size) and every other format Qt's image plugins read, turned upright as the file
-// records. Transparent parts are composited over the background colour. A receiver, when given, hears of the picture's buffer
-// and of its rows as they land: band by band for most JPEGs, all at once for the rest.
-// A picture whose file means colours other than sRGB's reaches the receiver converted
-// band by band, unless asked for its stored values.
-DecodeResult DecodePicture(const QString& path, ColorValue background, RowReceiver* receiver = nullptr,
-                           ColourHandling colour = ColourHandling::ConvertToSrgb);
-
-// DecodePicture in its two steps, for a caller that must read the file before it may
-// decode (a confined decoder can no longer open files). The file's bytes, read once,
-// or why they cannot be: an empty name, a missing file, no regular file, no bytes.
+// A picture file's bytes, read once before anything decodes them (a confined decoder
+// can no longer open files), or why they cannot be: an empty name, a missing file, no
+// regular file, no bytes.
 struct PictureFile {
     QByteArray bytes;
     std::optional<DecodeError> error;
@@ -98,46 +81,5 @@ enum class FileAccess {
     Mapped,
 };
 PictureFile ReadPictureFile(const QString& path, FileAccess access = FileAccess::Copied);
-// Where a decoder that streams its rows hands them on when the picture is kept elsewhere
-// (another process's memory): it decodes each band into a small buffer of its own and
-// passes the band over, so that it never holds the whole picture.
-class BandSink {
-public:
-    virtual ~BandSink() = default;
-    // The picture's size, before any row; false when there is no room for it.
-    virtual bool Start(int width, int height) = 0;
-    // Rows first .. first + count - 1 in their final pixels, width * 4 bytes each and
-    // back to back. False stops the decode.
-    virtual bool Put(int first, int count, const uchar* rows) = 0;
-    // Where rows first .. first + count - 1 may be decoded straight into their final
-    // place, when the sink has one (nullptr otherwise): a decoder that writes them there
-    // then puts them from that very address, and nothing is copied.
-    virtual uchar* Destination(int first, int count) {
-        (void)first;
-        (void)count;
-        return nullptr;
-    }
-    // As RowReceiver::TakeWideRows and TakeInks, before the first row.
-    virtual WideRows* TakeWideRows() { return nullptr; }
-    virtual bool TakeInks() { return false; }
-};
-// What DecodePicture gives for a file read by ReadPictureFile. A picture that streams
-// goes to the sink, when one is given, and the result then holds a null surface; the
-// others reach the receiver as DecodePicture hands them over.
-DecodeResult DecodePictureBytes(PictureFile file, ColorValue background, RowReceiver* receiver = nullptr,
-                                BandSink* sink = nullptr, ColourHandling colour = ColourHandling::ConvertToSrgb);
-
-namespace decode_detail {
-// Qt's reader and the conversion to opaque pixels alone, without the program's own
-// readers: what every picture gave before they took its format, for their tests.
-DecodeResult DecodeWithQtReader(QByteArray bytes, ColorValue background);
-}  // namespace decode_detail
-
-namespace detail {
-// A decoded picture, or a band of its rows, as an opaque Format_RGB32 image: Qt's own
-// conversion, then straight alpha over the background. Every reader that streams puts
-// its rows through this, so that they match what Qt's readers give. False when memory runs out.
-bool ToOpaqueRgb32(QImage& image, ColorValue background);
-}  // namespace detail
 
 }  // namespace vistrel

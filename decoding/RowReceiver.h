@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include <QtGlobal>
+
 #include "platform/Surface.h"
 
 namespace vistrel {
@@ -46,6 +48,30 @@ public:
     // each pixel's inks where its colour would go (cyan, magenta, yellow and black a byte
     // each, in that order in memory, 0 no ink), or hands 16-bit inks to
     // WideRows::ConvertInks. No from the others: the reader composes the inks itself.
+    virtual bool TakeInks() { return false; }
+};
+
+// Where a decoder that streams its rows hands them on when the picture is kept elsewhere
+// (another process's memory): it decodes each band into a small buffer of its own and
+// passes the band over, so that it never holds the whole picture.
+class BandSink {
+public:
+    virtual ~BandSink() = default;
+    // The picture's size, before any row; false when there is no room for it.
+    virtual bool Start(int width, int height) = 0;
+    // Rows first .. first + count - 1 in their final pixels, width * 4 bytes each and
+    // back to back. False stops the decode.
+    virtual bool Put(int first, int count, const uchar* rows) = 0;
+    // Where rows first .. first + count - 1 may be decoded straight into their final
+    // place, when the sink has one (nullptr otherwise): a decoder that writes them there
+    // then puts them from that very address, and nothing is copied.
+    virtual uchar* Destination(int first, int count) {
+        (void)first;
+        (void)count;
+        return nullptr;
+    }
+    // As RowReceiver::TakeWideRows and TakeInks, before the first row.
+    virtual WideRows* TakeWideRows() { return nullptr; }
     virtual bool TakeInks() { return false; }
 };
 

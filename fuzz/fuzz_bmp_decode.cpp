@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "decoding/BmpDecode.h"
+#include "decoding/readers/BmpDecode.h"
 #include "fuzz/reader_checks.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -19,8 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (std::uint64_t(std::llabs(width)) * std::uint64_t(std::llabs(height)) > fuzz_checks::kMaxPixels) return 0;
     }
     fuzz_checks::CheckedSink sink;
-    sink.Finished(vistrel::DecodeBmp(data, size, 0x336699, nullptr, &sink));
+    sink.Finished(vistrel::DecodeBmp({{data, size}, 0x336699, vistrel::ColourHandling::ConvertToSrgb, nullptr, &sink}));
     fuzz_checks::CheckedReceiver receiver;
-    receiver.Finished(vistrel::DecodeBmp(data, size, 0x336699, &receiver, nullptr));
+    receiver.Finished(vistrel::DecodeBmp({{data, size}, 0x336699, vistrel::ColourHandling::ConvertToSrgb, &receiver}));
     return 0;
 }

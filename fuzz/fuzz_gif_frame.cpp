@@ -2,7 +2,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "decoding/FileHeaders.h"
+#include "formats/FileHeaders.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const bool complete = vistrel::headers::GifFirstFrameComplete({data, size});

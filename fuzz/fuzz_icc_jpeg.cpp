@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "decoding/ColourTags.h"
+#include "colour/ColourTags.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     namespace tags = vistrel::colourtags;

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "decoding/ColourTags.h"
+#include "colour/ColourTags.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     namespace tags = vistrel::colourtags;

@@ -3,13 +3,13 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "decoding/JxlDecode.h"
+#include "decoding/readers/JxlDecode.h"
 #include "fuzz/band_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     fuzz::BandCheck sink;
     const std::optional<vistrel::DecodeResult> result =
-        vistrel::DecodeJxl(data, size, 0x336699, nullptr, &sink, vistrel::ColourHandling::ConvertToSrgb);
+        vistrel::DecodeJxl({{data, size}, 0x336699, vistrel::ColourHandling::ConvertToSrgb, nullptr, &sink});
     sink.Verify(result);
     return 0;
 }

@@ -9,7 +9,7 @@
 
 #include <zlib.h>
 
-#include "decoding/PngDecode.h"
+#include "decoding/readers/PngDecode.h"
 #include "fuzz/reader_checks.h"
 
 namespace {
@@ -86,8 +86,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     constexpr vistrel::ColorValue kBackground = 0x336699;
     fuzz_checks::CheckedSink sink;
-    sink.Finished(vistrel::DecodePng(png.data(), png.size(), kBackground, nullptr, &sink), true);
+    sink.Finished(vistrel::DecodePng({{png.data(), png.size()}, kBackground, vistrel::ColourHandling::ConvertToSrgb, nullptr, &sink}), true);
     fuzz_checks::CheckedReceiver receiver;
-    receiver.Finished(vistrel::DecodePng(png.data(), png.size(), kBackground, &receiver, nullptr));
+    receiver.Finished(vistrel::DecodePng({{png.data(), png.size()}, kBackground, vistrel::ColourHandling::ConvertToSrgb, &receiver}));
     return 0;
 }

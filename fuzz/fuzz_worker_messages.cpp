@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "decoding/WorkerMessages.h"
+#include "decoding/worker/WorkerMessages.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
@@ -33,6 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             case vistrel::WorkerMessageKind::Done:
                 if (rows != height || e.outOfGamut > static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height))
                     std::abort();
+                // Nothing is clipped or tone-mapped in colours that were not converted.
+                if (!e.colourConverted && (e.hdrToneMapped || e.outOfGamut != 0)) std::abort();
                 ended = true;
                 break;
             case vistrel::WorkerMessageKind::ColourName:

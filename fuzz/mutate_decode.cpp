@@ -36,7 +36,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "decoding/WorkerClient.h"
+#include "decoding/worker/WorkerClient.h"
 #include "tests/picture_bytes.h"
 
 using namespace vistrel;

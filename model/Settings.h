@@ -6,7 +6,7 @@
 #include <array>
 #include <cstdint>
 
-#include "decoding/Decode.h"
+#include "colour/ColourHandling.h"
 #include "kernels/korvex.h"
 
 namespace vistrel {

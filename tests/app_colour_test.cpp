@@ -9,7 +9,7 @@
 #include "app/PictureLoad.h"
 #include "app/Render.h"
 #include "app_support.h"
-#include "decoding/ColourConvert.h"
+#include "colour/ColourConvert.h"
 #include "linescope/frmScope.h"
 #include "vectorscope/frmVector.h"
 

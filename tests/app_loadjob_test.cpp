@@ -17,6 +17,7 @@
 #include "app_support.h"
 #include "kernels/area.h"
 #include "decoding/Decode.h"
+#include "decoding/Readers.h"
 
 using namespace vistrel;
 using testing_support::Load;

@@ -23,396 +23,21 @@
 #include <tiffio.h>
 #include <zlib.h>
 
-#include "decoding/ColourConvert.h"
-#include "decoding/ColourTags.h"
+#include "colour/ColourConvert.h"
+#include "colour/ColourTags.h"
 #include "decoding/Decode.h"
-#include "decoding/WorkerClient.h"
-#include "decoding/WorkerMessages.h"
+#include "decoding/Readers.h"
+#include "decoding/worker/WorkerClient.h"
+#include "decoding/worker/WorkerMessages.h"
+#include "colour_profiles.h"
 #include "heif_pictures.h"
 #include "kernels/simd.h"
 
 using namespace vistrel;
 using colour::StandardSpace;
+using namespace colour_profiles;
 
 namespace {
-
-using Profile = std::vector<unsigned char>;
-
-struct Space {
-    StandardSpace space;
-    const char* name;
-};
-constexpr Space kWideSpaces[] = {{StandardSpace::AdobeRgb, "Adobe RGB (1998)"},
-                                 {StandardSpace::DisplayP3, "Display P3"},
-                                 {StandardSpace::ProPhoto, "ProPhoto RGB"},
-                                 {StandardSpace::Rec2020, "Rec. 2020"}};
-
-cmsHPROFILE Open(const Profile& p) { return cmsOpenProfileFromMem(p.data(), cmsUInt32Number(p.size())); }
-
-Profile Save(cmsHPROFILE profile) {
-    cmsUInt32Number size = 0;
-    cmsSaveProfileToMem(profile, nullptr, &size);
-    Profile bytes(size);
-    cmsSaveProfileToMem(profile, bytes.data(), &size);
-    cmsCloseProfile(profile);
-    return bytes;
-}
-
-// A profile of tables, not of a matrix: Adobe RGB sampled into a 17-point grid to Lab.
-Profile TableProfile() {
-    cmsHPROFILE adobe = Open(colour::StandardProfile(StandardSpace::AdobeRgb));
-    cmsHPROFILE lab = cmsCreateLab4Profile(nullptr);
-    cmsHTRANSFORM toLab = cmsCreateTransform(adobe, TYPE_RGB_16, lab, TYPE_Lab_16, INTENT_RELATIVE_COLORIMETRIC, 0);
-    cmsHPROFILE out = cmsCreateProfilePlaceholder(nullptr);
-    cmsSetProfileVersion(out, 4.3);
-    cmsSetDeviceClass(out, cmsSigInputClass);
-    cmsSetColorSpace(out, cmsSigRgbData);
-    cmsSetPCS(out, cmsSigLabData);
-    cmsPipeline* pipeline = cmsPipelineAlloc(nullptr, 3, 3);
-    cmsStage* grid = cmsStageAllocCLut16bit(nullptr, 17, 3, 3, nullptr);
-    cmsStageSampleCLut16bit(
-        grid,
-        [](const cmsUInt16Number in[], cmsUInt16Number out[], void* transform) -> cmsInt32Number {
-            cmsDoTransform(static_cast<cmsHTRANSFORM>(transform), in, out, 1);
-            return TRUE;
-        },
-        toLab, 0);
-    // lutAtoBType holds a grid between two sets of curves (here straight ones).
-    cmsPipelineInsertStage(pipeline, cmsAT_END, cmsStageAllocToneCurves(nullptr, 3, nullptr));
-    cmsPipelineInsertStage(pipeline, cmsAT_END, grid);
-    cmsPipelineInsertStage(pipeline, cmsAT_END, cmsStageAllocToneCurves(nullptr, 3, nullptr));
-    cmsWriteTag(out, cmsSigAToB0Tag, pipeline);
-    cmsWriteTag(out, cmsSigMediaWhitePointTag, cmsD50_XYZ());
-    cmsPipelineFree(pipeline);
-    cmsDeleteTransform(toLab);
-    cmsCloseProfile(adobe);
-    cmsCloseProfile(lab);
-    return Save(out);
-}
-
-// A profile of sRGB's primaries under another tone curve, or another's primaries
-// under sRGB's curve and name.
-Profile SrgbLookalike(bool primariesOfAdobe) {
-    const cmsCIExyY d65{0.3127, 0.3290, 1.0};
-    const cmsCIExyYTRIPLE primaries =
-        primariesOfAdobe ? cmsCIExyYTRIPLE{{0.64, 0.33, 1}, {0.21, 0.71, 1}, {0.15, 0.06, 1}}
-                         : cmsCIExyYTRIPLE{{0.64, 0.33, 1}, {0.30, 0.60, 1}, {0.15, 0.06, 1}};
-    const cmsFloat64Number srgb[5] = {2.4, 1 / 1.055, 0.055 / 1.055, 1 / 12.92, 0.04045};
-    cmsToneCurve* curve = primariesOfAdobe ? cmsBuildParametricToneCurve(nullptr, 4, srgb) : cmsBuildGamma(nullptr, 2.2);
-    cmsToneCurve* curves[3] = {curve, curve, curve};
-    cmsHPROFILE p = cmsCreateRGBProfile(&d65, &primaries, curves);
-    cmsFreeToneCurve(curve);
-    return Save(p);
-}
-
-void Describe(cmsHPROFILE profile, const char* name) {
-    cmsMLU* description = cmsMLUalloc(nullptr, 1);
-    cmsMLUsetASCII(description, "en", "US", name);
-    cmsWriteTag(profile, cmsSigProfileDescriptionTag, description);
-    cmsMLUfree(description);
-}
-
-// A grey profile of one tone curve (its kTRC tag).
-Profile GreyProfile(cmsToneCurve* curve, const char* name) {
-    cmsHPROFILE p = cmsCreateGrayProfile(cmsD50_xyY(), curve);
-    cmsFreeToneCurve(curve);
-    Describe(p, name);
-    return Save(p);
-}
-Profile GreyGamma18() { return GreyProfile(cmsBuildGamma(nullptr, 1.8), "Grey, gamma 1.8"); }
-
-// A printer's CMYK profile, made of tables as print profiles are (AToB0 and BToA0 over
-// Lab): each ink spreads on the paper (dot gain), inks mix imperfectly, and the paper's
-// white and a black of some density bound them. Its cyans and greens lie beyond sRGB.
-double DotGain(double ink) { return 1 - std::pow(1 - ink, 1.6); }
-cmsInt32Number InksToLab(const cmsUInt16Number in[], cmsUInt16Number out[], void*) {
-    const double c = DotGain(in[0] / 65535.0), m = DotGain(in[1] / 65535.0), y = DotGain(in[2] / 65535.0),
-                 k = DotGain(in[3] / 65535.0);
-    // Light left in Adobe RGB's primaries, linear.
-    const double r = (1 - c) * (1 - 0.1 * m) * (1 - k) * 0.97 + 0.01, g = (1 - m) * (1 - 0.15 * c) * (1 - k) * 0.97 + 0.01,
-                 b = (1 - y) * (1 - 0.2 * m) * (1 - k) * 0.97 + 0.01;
-    const cmsCIEXYZ xyz{0.6097559 * r + 0.2052401 * g + 0.1492240 * b, 0.3111242 * r + 0.6256560 * g + 0.0632197 * b,
-                        0.0194811 * r + 0.0608902 * g + 0.7448387 * b};
-    cmsCIELab lab;
-    cmsXYZ2Lab(cmsD50_XYZ(), &lab, &xyz);
-    cmsFloat2LabEncoded(out, &lab);
-    return TRUE;
-}
-cmsInt32Number LabToInks(const cmsUInt16Number in[], cmsUInt16Number out[], void*) {
-    cmsCIELab lab;
-    cmsLabEncoded2Float(&lab, in);
-    cmsCIEXYZ x;
-    cmsLab2XYZ(cmsD50_XYZ(), &x, &lab);
-    const double rgb[3] = {1.9624274 * x.X - 0.6105343 * x.Y - 0.3413404 * x.Z, -0.9787684 * x.X + 1.9161415 * x.Y + 0.0334540 * x.Z,
-                           0.0286869 * x.X - 0.1406752 * x.Y + 1.3487655 * x.Z};
-    for (int i = 0; i < 3; ++i) {
-        const double ink = 1 - std::clamp((rgb[i] - 0.01) / 0.97, 0.0, 1.0);
-        out[i] = cmsUInt16Number(std::lround((1 - std::pow(1 - ink, 1 / 1.6)) * 65535));
-    }
-    out[3] = 0;
-    return TRUE;
-}
-Profile CmykProfile() {
-    cmsHPROFILE p = cmsCreateProfilePlaceholder(nullptr);
-    cmsSetProfileVersion(p, 4.3);
-    cmsSetDeviceClass(p, cmsSigOutputClass);
-    cmsSetColorSpace(p, cmsSigCmykData);
-    cmsSetPCS(p, cmsSigLabData);
-    const auto table = [&](cmsTagSignature tag, cmsUInt32Number points, cmsUInt32Number in, cmsUInt32Number out, cmsSAMPLER16 sampler) {
-        cmsPipeline* pipeline = cmsPipelineAlloc(nullptr, in, out);
-        cmsStage* grid = cmsStageAllocCLut16bit(nullptr, points, in, out, nullptr);
-        cmsStageSampleCLut16bit(grid, sampler, nullptr, 0);
-        cmsPipelineInsertStage(pipeline, cmsAT_END, cmsStageAllocToneCurves(nullptr, in, nullptr));
-        cmsPipelineInsertStage(pipeline, cmsAT_END, grid);
-        cmsPipelineInsertStage(pipeline, cmsAT_END, cmsStageAllocToneCurves(nullptr, out, nullptr));
-        cmsWriteTag(p, tag, pipeline);
-        cmsPipelineFree(pipeline);
-    };
-    table(cmsSigAToB0Tag, 9, 4, 3, InksToLab);
-    table(cmsSigBToA0Tag, 17, 3, 4, LabToInks);
-    cmsWriteTag(p, cmsSigMediaWhitePointTag, cmsD50_XYZ());
-    Describe(p, "Test press, coated");
-    return Save(p);
-}
-
-// sRGB's channels (0 .. 1, not clipped) through lcms2 at double precision, from grey
-// levels (0 .. 1) or from inks (0 .. 1, four to a pixel).
-std::vector<double> ThroughLcms(const Profile& from, const std::vector<double>& samples) {
-    cmsHPROFILE a = Open(from), srgb = cmsCreate_sRGBProfile();
-    const bool grey = cmsGetColorSpace(a) == cmsSigGrayData;
-    cmsHTRANSFORM t = cmsCreateTransform(a, grey ? TYPE_GRAY_DBL : TYPE_CMYK_DBL, srgb, TYPE_RGB_DBL, INTENT_RELATIVE_COLORIMETRIC, 0);
-    std::vector<double> in(samples);
-    if (!grey)
-        for (double& v : in) v *= 100;  // lcms2's floating-point inks are percentages
-    std::vector<double> out(in.size() / (grey ? 1 : 4) * 3);
-    cmsDoTransform(t, in.data(), out.data(), cmsUInt32Number(out.size() / 3));
-    cmsDeleteTransform(t);
-    cmsCloseProfile(a);
-    cmsCloseProfile(srgb);
-    return out;
-}
-std::uint32_t Level(double v) { return std::uint32_t(std::nearbyint(std::clamp(v, 0.0, 1.0) * 255)); }
-// Light beyond sRGB by more than a rounding, as the converters count it.
-bool Outside(double v) {
-    const double light = v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
-    return light < -1.0 / 255 || light > 1 + 1.0 / 255;
-}
-// Inks as a converter takes them: cyan, magenta, yellow and black in memory order.
-std::uint32_t InkPixel(const std::array<std::uint8_t, 4>& inks) {
-    std::uint32_t p;
-    std::memcpy(&p, inks.data(), 4);
-    return p;
-}
-
-// Primaries and white, as xy.
-struct Primaries {
-    double rx, ry, gx, gy, bx, by, wx, wy;
-};
-constexpr Primaries kSrgb{0.64, 0.33, 0.30, 0.60, 0.15, 0.06, 0.3127, 0.3290};
-constexpr Primaries kDisplayP3{0.680, 0.320, 0.265, 0.690, 0.150, 0.060, 0.3127, 0.3290};
-constexpr Primaries kRec2020{0.708, 0.292, 0.170, 0.797, 0.131, 0.046, 0.3127, 0.3290};
-
-// The whole cube, every fourth level and the last.
-std::vector<std::uint32_t> CubeSample() {
-    std::vector<std::uint32_t> levels;
-    for (std::uint32_t v = 0; v < 255; v += 4) levels.push_back(v);
-    levels.push_back(255);
-    std::vector<std::uint32_t> cube;
-    for (const std::uint32_t r : levels)
-        for (const std::uint32_t g : levels)
-            for (const std::uint32_t b : levels) cube.push_back(0xFF000000u | (r << 16) | (g << 8) | b);
-    return cube;
-}
-
-int LargestDifference(std::uint32_t a, std::uint32_t b) {
-    int largest = 0;
-    for (int shift : {0, 8, 16})
-        largest = std::max(largest, std::abs(int((a >> shift) & 0xFF) - int((b >> shift) & 0xFF)));
-    return largest;
-}
-
-// The share of pixels one level away from lcms2's double-precision answer a conversion
-// may have: the fast path's fixed point and lcms2's single precision put a few values
-// on the other side of halfway (cutting instead of rounding puts half of them there).
-constexpr double kMostDiffering = 0.1;
-
-// Every converted pixel lands within one level of lcms2's own (unoptimised, double
-// precision) transform, and the pixels counted as clipped are those that transform
-// puts outside sRGB by more than 1/255 of full-scale light.
-void ExpectConversionMatchesLcms(const Profile& profile, bool fast) {
-    const std::shared_ptr<const colour::Converter> converter = colour::Converter::For(profile);
-    ASSERT_NE(converter, nullptr);
-    EXPECT_EQ(converter->fast(), fast);
-    const std::vector<std::uint32_t> cube = CubeSample();
-    std::vector<std::uint32_t> ours(cube.size());
-    const std::uint64_t clipped = converter->Convert(cube.data(), ours.data(), cube.size());
-
-    const Profile srgb = colour::StandardProfile(StandardSpace::Srgb);
-    cmsHPROFILE a = Open(profile), b = Open(srgb);
-    cmsHTRANSFORM exact = cmsCreateTransform(a, TYPE_RGB_DBL, b, TYPE_RGB_DBL, INTENT_RELATIVE_COLORIMETRIC, 0);
-    std::vector<double> exactIn, exactOut(cube.size() * 3);
-    for (const std::uint32_t p : cube)
-        for (const int shift : {16, 8, 0}) exactIn.push_back(((p >> shift) & 0xFF) / 255.0);
-    cmsDoTransform(exact, exactIn.data(), exactOut.data(), cmsUInt32Number(cube.size()));
-    cmsDeleteTransform(exact);
-    cmsCloseProfile(a);
-    cmsCloseProfile(b);
-    std::uint64_t outside = 0;
-    int worst = 0;
-    std::size_t differing = 0;
-    for (std::size_t i = 0; i < cube.size(); ++i) {
-        bool away = false;
-        std::uint32_t theirs = 0xFF000000u;
-        for (std::size_t k = 0; k < 3; ++k) {
-            // Light, from sRGB's curve (straight below its knee, negatives included).
-            const double v = exactOut[3 * i + k];
-            const double light = v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
-            away = away || light < -1.0 / 255 || light > 1 + 1.0 / 255;
-            theirs |= std::uint32_t(std::nearbyint(std::clamp(v, 0.0, 1.0) * 255)) << (16 - 8 * k);
-        }
-        outside += away;
-        worst = std::max(worst, LargestDifference(ours[i], theirs));
-        differing += ours[i] != theirs;
-        ASSERT_EQ(ours[i] >> 24, 0xFFu);
-    }
-    EXPECT_LE(worst, 1);
-    // Rounded, not cut: a level off only where the two land within a rounding of halfway.
-    EXPECT_LE(double(differing), kMostDiffering * double(cube.size()));
-    // Pixels within a rounding of the gamut's edge may fall either way.
-    EXPECT_NEAR(double(clipped), double(outside), 0.005 * double(cube.size()));
-    EXPECT_GT(outside, 0u);
-}
-
-// Both builds of the fast path: the vector one where the processor has it, the plain one.
-TEST(DecodeColourConversion, MatrixProfilesMatchLcmsOverTheCube) {
-    for (const bool wide : {true, false}) {
-        korvex::detail::AllowWideVectors(wide);
-        for (const Space& s : kWideSpaces) {
-            SCOPED_TRACE(s.name + std::string(wide ? ", vector build" : ", plain build"));
-            ExpectConversionMatchesLcms(colour::StandardProfile(s.space), true);
-        }
-    }
-    korvex::detail::AllowWideVectors(true);
-}
-
-TEST(DecodeColourConversion, TableProfileGoesThroughLcmsGeneralTransform) {
-    ExpectConversionMatchesLcms(TableProfile(), false);
-}
-
-TEST(DecodeColourConversion, SrgbIsKnownByItsColorantsAndCurvesNotItsName) {
-    EXPECT_EQ(colour::Converter::For(colour::StandardProfile(StandardSpace::Srgb)), nullptr);
-    EXPECT_NE(colour::Converter::For(SrgbLookalike(false)), nullptr);  // sRGB's primaries, gamma 2.2
-    EXPECT_NE(colour::Converter::For(SrgbLookalike(true)), nullptr);   // sRGB's curve, Adobe's primaries
-}
-
-// Each standard space's curves are its published ones, to 1/100000 of full scale (lcms2
-// evaluates them in single precision): Adobe RGB's exponent is 563/256 (2.1992), which
-// 2.2 misses by more than 1/10000.
-TEST(DecodeColourConversion, StandardSpacesFollowTheirPublishedCurves) {
-    const auto srgb = [](double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
-    const auto rec709 = [](double v) { return v < 0.081 ? v / 4.5 : std::pow((v + 0.099) / 1.099, 1 / 0.45); };
-    const auto power = [](double exponent) { return [exponent](double v) { return std::pow(v, exponent); }; };
-    const std::function<double(double)> curves[] = {srgb, power(563.0 / 256), srgb, power(1.8), rec709};
-    const StandardSpace spaces[] = {StandardSpace::Srgb, StandardSpace::AdobeRgb, StandardSpace::DisplayP3,
-                                    StandardSpace::ProPhoto, StandardSpace::Rec2020};
-    for (std::size_t i = 0; i < std::size(spaces); ++i) {
-        cmsHPROFILE profile = Open(colour::StandardProfile(spaces[i]));
-        double worst = 0;
-        for (const cmsTagSignature tag : {cmsSigRedTRCTag, cmsSigGreenTRCTag, cmsSigBlueTRCTag}) {
-            const auto* curve = static_cast<const cmsToneCurve*>(cmsReadTag(profile, tag));
-            ASSERT_NE(curve, nullptr);
-            for (int step = 0; step <= 1024; ++step)
-                worst = std::max(worst, std::abs(cmsEvalToneCurveFloat(curve, cmsFloat32Number(step / 1024.0)) - curves[i](step / 1024.0)));
-        }
-        EXPECT_LE(worst, 1e-5) << i;
-        cmsCloseProfile(profile);
-    }
-}
-
-// Grey and CMYK profiles against lcms2's own double-precision transform. Grey: every
-// level at 8 and (every 97th) at 16 bits, and pixels whose channels differ (grey laid
-// over a coloured background), each channel converted as a grey; a grey of sRGB's curve
-// is left alone. CMYK: every 15th level of each ink, 8 and 16 bits, within 3 levels
-// (lcms2's tables are resampled into a grid of its own), clipped counts alike.
-TEST(DecodeColourConversion, GreyAndCmykProfilesMatchLcms) {
-    const cmsFloat64Number srgbCurve[5] = {2.4, 1 / 1.055, 0.055 / 1.055, 1 / 12.92, 0.04045};
-    EXPECT_EQ(colour::Converter::For(GreyProfile(cmsBuildParametricToneCurve(nullptr, 4, srgbCurve), "sGrey")), nullptr);
-
-    const Profile grey = GreyGamma18();
-    const auto greys = colour::Converter::For(grey);
-    ASSERT_NE(greys, nullptr);
-    EXPECT_EQ(greys->input(), colourtags::SampleKind::Grey);
-    for (const bool wide : {false, true}) {
-        SCOPED_TRACE(wide ? "16 bits" : "8 bits");
-        const std::uint32_t top = wide ? 65535 : 255, step = wide ? 97 : 1;
-        std::vector<double> levels;
-        for (std::uint32_t v = 0; v <= top; v += step) levels.push_back(double(v) / top);
-        levels.push_back(1.0);
-        const std::vector<double> exact = ThroughLcms(grey, levels);
-        // Each level as a grey pixel, then mixed with two others in one pixel.
-        std::vector<std::array<std::size_t, 3>> picks;
-        for (std::size_t i = 0; i < levels.size(); ++i) picks.push_back({i, i, i});
-        for (std::size_t i = 0; i < levels.size(); ++i) picks.push_back({i, levels.size() - 1 - i, i * 7 % levels.size()});
-        std::vector<std::uint32_t> ours(picks.size());
-        std::vector<std::uint32_t> in8;
-        std::vector<std::uint16_t> in16;
-        for (const auto& pick : picks) {
-            const auto sample = [&](std::size_t k) { return std::uint32_t(std::nearbyint(levels[pick[k]] * top)); };
-            if (wide) in16.insert(in16.end(), {std::uint16_t(sample(0)), std::uint16_t(sample(1)), std::uint16_t(sample(2))});
-            else in8.push_back(0x5A000000u | sample(0) << 16 | sample(1) << 8 | sample(2));
-        }
-        const std::uint64_t clipped = wide ? greys->Convert16(in16.data(), ours.data(), ours.size())
-                                           : greys->Convert(in8.data(), ours.data(), ours.size());
-        EXPECT_EQ(clipped, 0u);
-        int worst = 0;
-        std::size_t differing = 0;
-        for (std::size_t i = 0; i < picks.size(); ++i) {
-            EXPECT_EQ(ours[i] >> 24, wide ? 0xFFu : 0x5Au);
-            for (std::size_t k = 0; k < 3; ++k) {
-                const int d = std::abs(int(ours[i] >> (16 - 8 * k) & 0xFF) - int(Level(exact[3 * picks[i][k] + k])));
-                worst = std::max(worst, d);
-                differing += d != 0;
-            }
-        }
-        EXPECT_LE(worst, 1);
-        EXPECT_LE(double(differing), kMostDiffering * 3 * double(picks.size()));
-    }
-
-    const Profile cmyk = CmykProfile();
-    const auto inks = colour::Converter::For(cmyk);
-    ASSERT_NE(inks, nullptr);
-    EXPECT_EQ(inks->input(), colourtags::SampleKind::Cmyk);
-    std::vector<std::uint32_t> pixels;
-    std::vector<std::uint16_t> wideInks;
-    std::vector<double> amounts;
-    for (std::uint32_t c = 0; c < 256; c += 15)
-        for (std::uint32_t m = 0; m < 256; m += 15)
-            for (std::uint32_t y = 0; y < 256; y += 15)
-                for (std::uint32_t k = 0; k < 256; k += 15) {
-                    pixels.push_back(InkPixel({std::uint8_t(c), std::uint8_t(m), std::uint8_t(y), std::uint8_t(k)}));
-                    for (const std::uint32_t ink : {c, m, y, k}) {
-                        wideInks.push_back(std::uint16_t(ink * 257));
-                        amounts.push_back(ink / 255.0);
-                    }
-                }
-    const std::vector<double> exact = ThroughLcms(cmyk, amounts);
-    std::uint64_t outside = 0;
-    for (std::size_t i = 0; i < pixels.size(); ++i) outside += Outside(exact[3 * i]) || Outside(exact[3 * i + 1]) || Outside(exact[3 * i + 2]);
-    EXPECT_GT(outside, 0u);
-    for (const bool wide : {false, true}) {
-        SCOPED_TRACE(wide ? "16 bits" : "8 bits");
-        std::vector<std::uint32_t> ours(pixels.size());
-        const std::uint64_t clipped = wide ? inks->ConvertInks16(wideInks.data(), ours.data(), ours.size())
-                                           : inks->Convert(pixels.data(), ours.data(), ours.size());
-        int worst = 0;
-        for (std::size_t i = 0; i < pixels.size(); ++i) {
-            ASSERT_EQ(ours[i] >> 24, 0xFFu);
-            worst = std::max(worst, LargestDifference(ours[i], Level(exact[3 * i]) << 16 | Level(exact[3 * i + 1]) << 8 | Level(exact[3 * i + 2])));
-        }
-        EXPECT_LE(worst, 3);
-        EXPECT_NEAR(double(clipped), double(outside), 0.005 * double(pixels.size()));
-    }
-}
 
 // ---- files that carry their colours -------------------------------------------
 
@@ -991,30 +616,37 @@ TEST(DecodeColourTags, EachFormatsProfileIsFoundWholeAndDamagedOnesAreNot) {
     }
 }
 
-TEST(WorkerMessages, ColourNameAndClippedCountCrossIntact) {
-    // 70 bytes of two-byte characters: cut to 64 on a character's boundary.
-    const QByteArray longName = QString(35, QChar(0xE9)).toUtf8();
-    for (const QByteArray& name : {QByteArray("Adobe RGB (1998)"), QByteArray("P3"), longName}) {
-        QByteArray stream;
+TEST(WorkerMessages, ColourNameFlagsAndClippedCountCrossIntact) {
+    const auto stream = [](const WorkerColour& colour) {
+        QByteArray bytes;
         for (const auto& m : {EncodeWorkerMessage(WorkerMessageKind::Size, 4, 2),
                               EncodeWorkerMessage(WorkerMessageKind::Rows, 2)})
-            stream.append(reinterpret_cast<const char*>(m.data()), qsizetype(m.size()));
-        stream += EncodeWorkerDone(name, 8);
+            bytes.append(reinterpret_cast<const char*>(m.data()), qsizetype(m.size()));
+        return bytes + EncodeWorkerDone(colour);
+    };
+    // 70 bytes of two-byte characters: cut to 64 on a character's boundary.
+    const QByteArray longName = QString(35, QChar(0xE9)).toUtf8();
+    const WorkerColour rows[] = {
+        {"Adobe RGB (1998)", true, false, 8},
+        {"P3", true, false, 0},
+        {longName, true, false, 3},
+        {"Rec. 2020 PQ", true, true, 1},
+        {"Adobe RGB (1998)", false, false, 0},  // stored values: named, not converted
+        {{}, false, false, 0},
+        {{}, true, false, 2},  // a profile without a description
+    };
+    for (const WorkerColour& colour : rows) {
+        SCOPED_TRACE(colour.space.toStdString());
+        const QByteArray bytes = stream(colour);
         WorkerMessageReader reader;
         std::vector<WorkerEvent> events;
-        ASSERT_TRUE(reader.Feed(reinterpret_cast<const std::uint8_t*>(stream.constData()), std::size_t(stream.size()), events));
+        ASSERT_TRUE(reader.Feed(reinterpret_cast<const std::uint8_t*>(bytes.constData()), std::size_t(bytes.size()), events));
         ASSERT_TRUE(reader.finished());
-        EXPECT_EQ(events.back().outOfGamut, 8u);
-        EXPECT_EQ(reader.colourSpace(), name.size() <= 64 ? name : longName.left(64));
+        EXPECT_EQ(events.back().outOfGamut, colour.outOfGamut);
+        EXPECT_EQ(events.back().colourConverted, colour.converted);
+        EXPECT_EQ(events.back().hdrToneMapped, colour.toneMapped);
+        EXPECT_EQ(reader.colourSpace(), colour.space.size() <= 64 ? colour.space : longName.left(64));
     }
-    // More clipped pixels than the picture has is a lie.
-    WorkerMessageReader reader;
-    std::vector<WorkerEvent> events;
-    QByteArray stream;
-    for (const auto& m : {EncodeWorkerMessage(WorkerMessageKind::Size, 4, 2), EncodeWorkerMessage(WorkerMessageKind::Rows, 2)})
-        stream.append(reinterpret_cast<const char*>(m.data()), qsizetype(m.size()));
-    stream += EncodeWorkerDone({}, 9);
-    EXPECT_FALSE(reader.Feed(reinterpret_cast<const std::uint8_t*>(stream.constData()), std::size_t(stream.size()), events));
 }
 
 // The conversion under the worker's confinement, on its threads; a call the filter

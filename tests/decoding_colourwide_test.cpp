@@ -7,9 +7,10 @@
 
 #include <lcms2.h>
 
-#include "decoding/ColourConvert.h"
+#include "colour/ColourConvert.h"
 #include "decoding/Decode.h"
-#include "decoding/WorkerClient.h"
+#include "decoding/Readers.h"
+#include "decoding/worker/WorkerClient.h"
 #include "heif_pictures.h"
 
 using namespace vistrel;

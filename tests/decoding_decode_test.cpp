@@ -25,8 +25,9 @@
 
 #include "picture_bytes.h"
 #include "decoding/Decode.h"
-#include "decoding/FileHeaders.h"
-#include "decoding/WorkerClient.h"
+#include "decoding/Readers.h"
+#include "formats/FileHeaders.h"
+#include "decoding/worker/WorkerClient.h"
 #include "support.h"
 
 using namespace vistrel;
@@ -350,13 +351,14 @@ TEST_F(Decode, HeaderWalkersReadTheSizeTheReadersDecode) {
         for (const QByteArray& bytes : files) {
             const DecodeResult decoded = DecodePicture(write("f", bytes), kBackground);
             ASSERT_TRUE(decoded) << bytes.left(4).toHex().toStdString();
-            const headers::ClaimedSize claimed = headers::LargestClaimedSize(
-                {reinterpret_cast<const unsigned char*>(bytes.constData()), std::size_t(bytes.size())});
+            // Through the reader table: the row that takes the file walks its header.
+            const headers::Bytes whole(reinterpret_cast<const unsigned char*>(bytes.constData()), std::size_t(bytes.size()));
+            const headers::ClaimedSize claimed = ReaderFor(whole).claims(whole).largest;
             EXPECT_EQ(claimed.width, decoded.surface->width()) << bytes.left(4).toHex().toStdString();
             EXPECT_EQ(claimed.height, decoded.surface->height()) << bytes.left(4).toHex().toStdString();
             for (qsizetype cut = 0; cut < std::min<qsizetype>(bytes.size(), 600); ++cut) {
                 const std::vector<unsigned char> part(bytes.begin(), bytes.begin() + cut);
-                (void)headers::LargestClaimedSize({part.data(), part.size()});
+                for (const Reader& reader : Readers()) (void)reader.claims({part.data(), part.size()});
             }
         }
     }

@@ -12,7 +12,7 @@
 
 #include <map>
 
-#include "decoding/WorkerClient.h"
+#include "decoding/worker/WorkerClient.h"
 #include "heif_pictures.h"
 #include "picture_bytes.h"
 #include "support.h"

@@ -11,7 +11,9 @@
 #include <vector>
 
 #include "decoding/Decode.h"
-#include "decoding/FileHeaders.h"
+#include "decoding/Readers.h"
+#include "decoding/readers/QtDecode.h"
+#include "formats/FileHeaders.h"
 #include "picture_bytes.h"
 
 using namespace vistrel::headers;
@@ -239,7 +241,7 @@ TEST(HeaderReaders, GifFrameIsWholeOnlyWhenItsCodesGiveEveryPixelOnTheCanvas) {
         ASSERT_EQ(GifFirstFrameComplete({data, std::size_t(gif.size())}), c.whole);
         if (!c.whole) continue;
         if (c.frame.width == 0) {
-            const vistrel::DecodeResult qt = vistrel::decode_detail::DecodeWithQtReader(gif, 0);
+            const vistrel::DecodeResult qt = vistrel::DecodeWithQtReader(gif, 0);
             ASSERT_TRUE(qt);
             const QRgb colours[] = {qRgb(255, 0, 0), qRgb(0, 255, 0), qRgb(0, 0, 255), qRgb(255, 255, 255)};
             int wrong = 0;
@@ -300,13 +302,13 @@ TEST(HeaderReaders, BoxesAreReadOnlyWhereTheyEndInsideTheFile) {
         Blob file = brand;
         const Blob metaBox = box("meta", meta, largeSize);
         file.insert(file.end(), metaBox.begin(), metaBox.end());
-        const ClaimedSize whole = LargestClaimedSize({file.data(), file.size()});
+        const ClaimedSize whole = HeifClaims({file.data(), file.size()}).largest;
         EXPECT_EQ(whole.width, 640);
         EXPECT_EQ(whole.height, 480);
         for (std::size_t cut = 0; cut <= file.size(); ++cut) {
             const std::vector<unsigned char> part(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(cut));
             for (const Bytes bytes : {Bytes(part.data(), part.size()), Bytes(file.data(), cut)}) {
-                EXPECT_EQ(LargestClaimedSize(bytes).known(), cut == file.size()) << cut;
+                EXPECT_EQ(HeifClaims(bytes).largest.known(), cut == file.size()) << cut;
                 EXPECT_EQ(BoxesRunToTheEnd(bytes), cut == 0 || cut == brand.size() || cut == file.size()) << cut;
             }
         }
@@ -339,7 +341,7 @@ TEST(HeaderReaders, TheLargestIconEntryIsFoundWhateverItsSidesClaim) {
         }
         icon.insert(icon.end(), first.begin(), first.end());
         icon.insert(icon.end(), second.begin(), second.end());
-        const ClaimedSize found = LargestClaimedSize({icon.data(), icon.size()});
+        const ClaimedSize found = OtherClaims({icon.data(), icon.size()}).largest;
         EXPECT_EQ(found.width, 0xFFFFFFFFll) << largestFirst;
         EXPECT_EQ(found.height, 0xFFFFFFFFll) << largestFirst;
     }

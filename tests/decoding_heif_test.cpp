@@ -12,9 +12,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <tuple>
 
-#include "decoding/ColourConvert.h"
-#include "decoding/FileHeaders.h"
+#include "colour/ColourConvert.h"
+#include "decoding/Readers.h"
+#include "decoding/readers/RowOutput.h"
+#include "decoding/worker/WorkerClient.h"
+#include "formats/FileHeaders.h"
 #include "heif_pictures.h"
 #include "streaming_check.h"
 
@@ -63,7 +67,7 @@ QImage Expected(const QImage& source, int bits, bool alpha = true) {
         }
         out.setPixel(i % source.width(), i / source.width(), qRgba(level[0], level[1], level[2], alpha ? level[3] : 255));
     }
-    vistrel::detail::ToOpaqueRgb32(out, kBackground);
+    vistrel::ToOpaqueRgb32(out, kBackground);
     return out;
 }
 
@@ -235,7 +239,17 @@ TEST(HeifReaders, HdrPicturesAreToneMappedAndSaySo) {
             const DecodeResult decoded = Decode(bytes);
             ASSERT_TRUE(decoded);
             EXPECT_TRUE(decoded.hdrToneMapped);
-            EXPECT_TRUE(vistrel::NamesHdrSignal(decoded.colourSpace));
+            EXPECT_TRUE(decoded.colourConverted);
+            // The worker's report says the same, field by field.
+            QTemporaryDir dir;
+            QFile file(dir.filePath("hdr"));
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+            file.close();
+            const DecodeResult worker = vistrel::DecodeInWorker(file.fileName(), kBackground);
+            ASSERT_TRUE(worker);
+            EXPECT_EQ(worker.surface->image(), decoded.surface->image());
+            EXPECT_EQ(std::tuple(worker.colourSpace, worker.colourConverted, worker.hdrToneMapped, worker.outOfGamut),
+                      std::tuple(decoded.colourSpace, decoded.colourConverted, decoded.hdrToneMapped, decoded.outOfGamut));
             const auto grey = [&](int block) { return qGreen(decoded.surface->image().pixel(block * kBlock + kBlock / 2, kBlock / 2)); };
             for (int block = 1; block < 5; ++block) EXPECT_GT(grey(block), grey(block - 1)) << block;
             EXPECT_NEAR(grey(2), 243, 2);  // 0.9 of white, sRGB-encoded
@@ -249,9 +263,9 @@ TEST(HeifReaders, HeadersClaimThePictureSizeAndCutFilesAreSeen) {
     Options turned;
     turned.orientation = heif_orientation_rotate_90_cw;
     const QByteArray avif = Avif(Pattern(61, 37, false), turned);
-    const vistrel::headers::ClaimedSize heif = vistrel::headers::LargestClaimedSize(span(avif));
+    const vistrel::headers::ClaimedSize heif = vistrel::headers::HeifClaims(span(avif)).largest;
     EXPECT_EQ(heif.width * heif.height, 61 * 37);
-    const vistrel::headers::ClaimedSize jxl = vistrel::headers::ReadClaimedSize(span(EncodeJxl(Pattern(61, 37, false), turned)));
+    const vistrel::headers::ClaimedSize jxl = vistrel::headers::JxlClaims(span(EncodeJxl(Pattern(61, 37, false), turned))).size;
     EXPECT_EQ(std::pair(jxl.width, jxl.height), std::pair(std::int64_t{61}, std::int64_t{37}));
     EXPECT_TRUE(vistrel::headers::BoxesRunToTheEnd(span(avif)));
     EXPECT_FALSE(vistrel::headers::BoxesRunToTheEnd(span(avif.left(avif.size() - 1))));
@@ -265,7 +279,7 @@ TEST(HeifReaders, HeadersClaimThePictureSizeAndCutFilesAreSeen) {
     const QByteArray huge = box("ftyp", QByteArray("heic\0\0\0\0mif1", 12)) +
                             box("meta", QByteArray(4, '\0') + box("iprp", box("ipco", ispe("\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF") +
                                                                                       ispe("\x80\0\0\0\xFF\xFF\xFF\xFF"))));
-    const vistrel::headers::ClaimedSize largest = vistrel::headers::LargestClaimedSize(span(huge));
+    const vistrel::headers::ClaimedSize largest = vistrel::headers::HeifClaims(span(huge)).largest;
     EXPECT_EQ(std::pair(largest.width, largest.height), std::pair(std::int64_t{0xFFFFFFFF}, std::int64_t{0xFFFFFFFF}));
     EXPECT_TRUE(vistrel::headers::BoxesRunToTheEnd(span(huge)));
 }
@@ -279,7 +293,7 @@ TEST(HeifReaders, AClaimTooLargeFailsAlikeInTheWorker) {
         QByteArray bytes("\xFF\x0A", 2);
         for (int i = 0; i < 8; ++i) bytes.append(char(bits >> (8 * i)));
         bytes.append(64, '\0');
-        const auto claimed = vistrel::headers::ReadClaimedSize({reinterpret_cast<const uchar*>(bytes.constData()), std::size_t(bytes.size())});
+        const auto claimed = vistrel::headers::JxlClaims({reinterpret_cast<const uchar*>(bytes.constData()), std::size_t(bytes.size())}).size;
         EXPECT_EQ(std::pair(claimed.width, claimed.height), std::pair(std::int64_t(side), std::int64_t(side)));
         QTemporaryDir dir;
         QFile file(dir.filePath("claim.jxl"));

@@ -16,8 +16,9 @@
 #include <jpeglib.h>
 
 #include "decoding/Decode.h"
-#include "decoding/JpegDecode.h"
-#include "decoding/Orientation.h"
+#include "decoding/Readers.h"
+#include "decoding/readers/JpegDecode.h"
+#include "decoding/readers/Orientation.h"
 
 namespace {
 

@@ -27,7 +27,8 @@
 #include "hostile_corpus.h"
 #include "picture_bytes.h"
 #include "decoding/Decode.h"
-#include "decoding/WorkerClient.h"
+#include "decoding/Readers.h"
+#include "decoding/worker/WorkerClient.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "decoding/ReaderMessages.h"
+#include "decoding/worker/ReaderMessages.h"
 
 namespace {
 

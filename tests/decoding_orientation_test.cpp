@@ -22,8 +22,9 @@
 #include <webp/mux.h>
 
 #include "decoding/Decode.h"
-#include "decoding/Orientation.h"
-#include "decoding/WorkerClient.h"
+#include "decoding/Readers.h"
+#include "decoding/readers/Orientation.h"
+#include "decoding/worker/WorkerClient.h"
 #include "heif_pictures.h"
 #include "streaming_check.h"
 

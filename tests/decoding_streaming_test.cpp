@@ -20,10 +20,12 @@
 
 #include <png.h>
 
-#include "decoding/BmpDecode.h"
+#include "decoding/readers/BmpDecode.h"
 #include "decoding/Decode.h"
-#include "decoding/PngDecode.h"
-#include "decoding/WorkerClient.h"
+#include "decoding/Readers.h"
+#include "decoding/readers/QtDecode.h"
+#include "decoding/readers/PngDecode.h"
+#include "decoding/worker/WorkerClient.h"
 #include "picture_bytes.h"
 #include "streaming_check.h"
 
@@ -75,7 +77,7 @@ protected:
     void ExpectAsQt(const std::string& name, const QByteArray& bytes, const Reader& read, bool ours = true,
                     const QByteArray& qtBytes = {}) {
         SCOPED_TRACE(name);
-        const DecodeResult qt = decode_detail::DecodeWithQtReader(qtBytes.isEmpty() ? bytes : qtBytes, kBackground);
+        const DecodeResult qt = DecodeWithQtReader(qtBytes.isEmpty() ? bytes : qtBytes, kBackground);
         ASSERT_TRUE(qt) << "Qt's reader does not take the test's file";
         const QImage& expected = qt.surface->image();
 
@@ -251,7 +253,7 @@ QByteArray WritePng(const PngKind& k, std::mt19937& random, int variant, bool al
 }
 
 const Reader kPng = [](const QByteArray& b, RowReceiver* r, BandSink* s) {
-    return DecodePng(reinterpret_cast<const unsigned char*>(b.constData()), std::size_t(b.size()), kBackground, r, s);
+    return DecodePng({{reinterpret_cast<const unsigned char*>(b.constData()), std::size_t(b.size())}, kBackground, ColourHandling::ConvertToSrgb, r, s});
 };
 
 TEST_F(DecodeStreaming, PngOfEveryKindGivesQtsPixelsAndCutFilesFail) {
@@ -316,7 +318,7 @@ TEST_F(DecodeStreaming, PngOfEveryKindGivesQtsPixelsAndCutFilesFail) {
             const QByteArray bytes = WritePng(k, random, filterAndTexture);
             const std::optional<DecodeResult> ours = kPng(bytes, nullptr, nullptr);
             ASSERT_TRUE(ours && *ours);
-            EXPECT_EQ(Differences(ours->surface->image(), decode_detail::DecodeWithQtReader(bytes, kBackground).surface->image()), 0u);
+            EXPECT_EQ(Differences(ours->surface->image(), DecodeWithQtReader(bytes, kBackground).surface->image()), 0u);
         }
 
     // Cut anywhere: in the header chunks, in the pixels, before the end chunk.
@@ -386,7 +388,7 @@ QByteArray WriteBmp(const BmpKind& k, std::mt19937& random) {
 }
 
 const Reader kBmp = [](const QByteArray& b, RowReceiver* r, BandSink* s) {
-    return DecodeBmp(reinterpret_cast<const unsigned char*>(b.constData()), std::size_t(b.size()), kBackground, r, s);
+    return DecodeBmp({{reinterpret_cast<const unsigned char*>(b.constData()), std::size_t(b.size())}, kBackground, ColourHandling::ConvertToSrgb, r, s});
 };
 
 TEST_F(DecodeStreaming, BmpOfEveryCommonKindGivesQtsPixelsAndCutFilesFail) {
@@ -690,12 +692,12 @@ TEST_F(DecodeStreaming, BmpBitFieldsAndRunLengthCodesGiveThePictureTheirWriterMe
         if (bytes.size() > 6000) continue;
         SCOPED_TRACE(name);
         const std::optional<DecodeResult> whole =
-            DecodeBmp(reinterpret_cast<const unsigned char*>(bytes.constData()), std::size_t(bytes.size()), kBackground, nullptr);
+            DecodeBmp({{reinterpret_cast<const unsigned char*>(bytes.constData()), std::size_t(bytes.size())}, kBackground});
         ASSERT_TRUE(whole && *whole);
         int taken = 0;
         for (qsizetype cut = 0; cut <= bytes.size(); ++cut) {
             const std::vector<unsigned char> part(bytes.begin(), bytes.begin() + cut);
-            const std::optional<DecodeResult> got = DecodeBmp(part.data(), part.size(), kBackground, nullptr);
+            const std::optional<DecodeResult> got = DecodeBmp({{part.data(), part.size()}, kBackground});
             if (!got || !*got) continue;
             ++taken;
             ASSERT_EQ(Differences(got->surface->image(), whole->surface->image()), 0u) << "cut to " << cut;

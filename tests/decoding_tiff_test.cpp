@@ -14,9 +14,10 @@
 #include <tiffio.h>
 
 #include "streaming_check.h"
-#include "decoding/ColourConvert.h"
-#include "decoding/TiffDecode.h"
-#include "decoding/WorkerClient.h"
+#include "decoding/Readers.h"
+#include "colour/ColourConvert.h"
+#include "decoding/readers/TiffDecode.h"
+#include "decoding/worker/WorkerClient.h"
 
 namespace {
 
@@ -184,7 +185,7 @@ TEST(TiffReader, EveryKindGivesQtsPixelsAsItStreamsAndCutFilesFail) {
         SCOPED_TRACE(k.name);
         const QByteArray bytes = WriteTiff(k, dir.filePath("made.tif"));
         const auto* data = reinterpret_cast<const unsigned char*>(bytes.constData());
-        EXPECT_EQ(vistrel::DecodeTiff(data, std::size_t(bytes.size()), kBackground, nullptr).has_value(), k.streams);
+        EXPECT_EQ(vistrel::DecodeTiff({{data, std::size_t(bytes.size())}, kBackground}).has_value(), k.streams);
         streaming_check::ExpectSameAsQt(bytes, kBackground, dir, k.width > 1000, k.streams);
     }
 }
@@ -243,7 +244,7 @@ TEST(TiffReader, SeparatePlanesGiveWhatTheSameSamplesSideBySideGive) {
         }
         const QByteArray bytes = WriteTiff(k, dir.filePath("separate.tif"));
         const auto* data = reinterpret_cast<const unsigned char*>(bytes.constData());
-        EXPECT_TRUE(vistrel::DecodeTiff(data, std::size_t(bytes.size()), kBackground, nullptr).has_value());
+        EXPECT_TRUE(vistrel::DecodeTiff({{data, std::size_t(bytes.size())}, kBackground}).has_value());
         streaming_check::ExpectDecodesTo(bytes, expected, kBackground, dir, k.width > 1000 || k.adobeRgb);
     }
 }
@@ -261,7 +262,7 @@ TEST(TiffReader, SixteenBitCmykIsComposedAsEightBitCmykIs) {
         const QString path = dir.filePath("cmyk16.tif");
         const QByteArray bytes = WriteTiff(k, path);
         const auto* data = reinterpret_cast<const unsigned char*>(bytes.constData());
-        const std::optional<vistrel::DecodeResult> decoded = vistrel::DecodeTiff(data, std::size_t(bytes.size()), kBackground, nullptr);
+        const std::optional<vistrel::DecodeResult> decoded = vistrel::DecodeTiff({{data, std::size_t(bytes.size())}, kBackground});
         ASSERT_TRUE(decoded && *decoded);
         const vistrel::DecodeResult inWorker = vistrel::DecodeInWorker(path, kBackground);
         ASSERT_TRUE(inWorker);
@@ -279,7 +280,7 @@ TEST(TiffReader, SixteenBitCmykIsComposedAsEightBitCmykIs) {
             }
         EXPECT_EQ(worst, 0);
         const std::optional<vistrel::DecodeResult> cut =
-            vistrel::DecodeTiff(data, std::size_t(bytes.size()) * 2 / 3, kBackground, nullptr);
+            vistrel::DecodeTiff({{data, std::size_t(bytes.size()) * 2 / 3}, kBackground});
         EXPECT_TRUE(!cut || !*cut);
     }
 }

@@ -13,7 +13,8 @@
 #include <webp/mux.h>
 
 #include "streaming_check.h"
-#include "decoding/WebpDecode.h"
+#include "decoding/Readers.h"
+#include "decoding/readers/WebpDecode.h"
 
 namespace {
 
@@ -129,7 +130,7 @@ TEST(WebpReader, EveryKindGivesQtsPixelsAsItStreamsAndCutFilesFail) {
         SCOPED_TRACE(c.name);
         const QByteArray bytes = Encode(c.width, c.height, c.alpha, c.lossless);
         const auto* data = reinterpret_cast<const unsigned char*>(bytes.constData());
-        EXPECT_TRUE(vistrel::DecodeWebp(data, std::size_t(bytes.size()), kBackground, nullptr).has_value());
+        EXPECT_TRUE(vistrel::DecodeWebp({{data, std::size_t(bytes.size())}, kBackground}).has_value());
         streaming_check::ExpectSameAsQt(bytes, kBackground, dir, c.width > 1000);
         // Its payload cut to half within chunks that say so: refused as cut short, and a
         // receiver shown rows hears that they are gone.
@@ -144,7 +145,7 @@ TEST(WebpReader, EveryKindGivesQtsPixelsAsItStreamsAndCutFilesFail) {
     }
     const QByteArray animation = Animation(40, 30);
     const auto* data = reinterpret_cast<const unsigned char*>(animation.constData());
-    EXPECT_FALSE(vistrel::DecodeWebp(data, std::size_t(animation.size()), kBackground, nullptr).has_value());
+    EXPECT_FALSE(vistrel::DecodeWebp({{data, std::size_t(animation.size())}, kBackground}).has_value());
     EXPECT_TRUE(vistrel::DecodePictureBytes({animation, std::nullopt}, kBackground));
 }
 

@@ -25,8 +25,9 @@
 #include "picture_bytes.h"
 #include "support.h"
 #include "decoding/Decode.h"
-#include "decoding/WorkerClient.h"
-#include "decoding/WorkerMessages.h"
+#include "decoding/Readers.h"
+#include "decoding/worker/WorkerClient.h"
+#include "decoding/worker/WorkerMessages.h"
 
 using namespace vistrel;
 using namespace picture_bytes;
@@ -128,8 +129,10 @@ TEST(WorkerMessages, AnythingMalformedEndsTheStreamWhereItStands) {
         {"rows with a second word", {size, Raw(2, 1, 1)}},
         {"done before the size", {Raw(3, 0, 0)}},
         {"done short of the last row", {size, rows2, Raw(3, 0, 0)}},
-        {"done with more clipped pixels than the picture has", {size, all, Raw(3, 13, 0)}},
-        {"done with a clipped count's high word", {size, all, Raw(3, 0, 1)}},
+        {"done with more clipped pixels than the picture has", {size, all, Raw(3, 13, 1)}},
+        {"done with clipped pixels, yet not converted", {size, all, Raw(3, 1, 0)}},
+        {"done tone-mapped, yet not converted", {size, all, Raw(3, 0, 2)}},
+        {"done with flags no worker sends", {size, all, Raw(3, 0, 5)}},
         {"colour name before the size", {Raw(5, 0x41414141u, 0x41414141u)}},
         {"colour name with text after its zeros", {size, Raw(5, 0x41u, 0x41u)}},
         {"colour name after its end", {size, Raw(5, 0x41u, 0), Raw(5, 0x41u, 0)}},

@@ -12,7 +12,9 @@
 #include <vector>
 
 #include "decoding/Decode.h"
-#include "decoding/WorkerClient.h"
+#include "decoding/Readers.h"
+#include "decoding/readers/QtDecode.h"
+#include "decoding/worker/WorkerClient.h"
 
 namespace streaming_check {
 
@@ -23,7 +25,7 @@ using vistrel::Surface;
 
 // What the program showed before any reader streamed: Qt's reader, then the shared conversion.
 inline QImage QtPath(const QByteArray& bytes, ColorValue background) {
-    const DecodeResult qt = vistrel::decode_detail::DecodeWithQtReader(bytes, background);
+    const DecodeResult qt = vistrel::DecodeWithQtReader(bytes, background);
     return qt ? qt.surface->image() : QImage();
 }
 

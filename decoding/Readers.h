@@ -1,0 +1,75 @@
+#pragma once
+// The one table of the formats the decoder reads: a row a format, with its name, how it
+// is told from its first bytes, what its header claims of the picture's size, and its
+// reader. The confined worker and the in-process path both choose through it. The rows
+// live with the readers (decoding/readers/Table.cpp), which only the decoder executables,
+// the tests, the benchmarks and the fuzz targets link: the program links none.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+
+#include <QString>
+
+#include "colour/ColourHandling.h"
+#include "decoding/Decode.h"
+#include "decoding/RowReceiver.h"
+#include "formats/FileHeaders.h"
+
+namespace vistrel {
+
+// What every reader is handed: the file's bytes, the colour transparent parts are laid
+// over, what to do with colours other than sRGB's, and where its rows go (the receiver
+// hears of a full-size picture as it fills; with a sink the rows go there instead, band
+// by band, and the result holds a null surface).
+struct ReaderInput {
+    std::span<const unsigned char> bytes;
+    ColorValue background = 0;
+    ColourHandling colour = ColourHandling::ConvertToSrgb;
+    RowReceiver* receiver = nullptr;
+    BandSink* sink = nullptr;
+};
+
+// A reader's answer: the picture or why it failed, or nothing when it leaves the file to
+// the next row that takes it (Qt's readers, last, take whatever is left).
+using ReadResult = std::optional<DecodeResult>;
+
+// Bytes a pixel may take at once while a reader decodes: its image (up to 8, for 16 bits
+// a channel) and the opaque or upright copy (4). A streaming reader holds only bands of
+// its own, and maps the shared buffer (4) instead. The worker's address-space limit is
+// measured with it.
+inline constexpr std::uint64_t kBytesPerPixelAtPeak = 12;
+
+struct Reader {
+    const char* name;
+    bool (*sniff)(headers::Bytes file);
+    // The size its header claims (a side out of range is refused before it runs) and the
+    // largest picture it may be asked to hold (too many pixels for the file's size is
+    // refused; the worker's limits are measured from it).
+    headers::Claims (*claims)(headers::Bytes file);
+    ReadResult (*read)(const ReaderInput& input);
+    std::uint64_t bytesPerPixelAtPeak = kBytesPerPixelAtPeak;
+    // Loads what the reader's library loads lazily, before the worker is confined.
+    void (*prepare)() = nullptr;
+};
+
+// Every row, in the order they are asked.
+std::span<const Reader> Readers();
+// The first row whose sniff takes the file: the one whose claims are checked.
+const Reader& ReaderFor(headers::Bytes file);
+
+// The file's bytes decoded as the program shows them: the first row whose sniff takes
+// the file has its claims checked, then each row that takes it reads until one answers.
+// A picture whose file means colours other than sRGB's reaches the receiver (or the
+// sink) converted band by band, unless asked for its stored values. Transparent parts
+// are composited over the background; the picture is turned upright as its file records.
+DecodeResult DecodePictureBytes(PictureFile file, ColorValue background, RowReceiver* receiver = nullptr,
+                                BandSink* sink = nullptr, ColourHandling colour = ColourHandling::ConvertToSrgb);
+
+// DecodePictureBytes of the file at `path`, read with ReadPictureFile: the decoder's work
+// in this process, for the tests and benchmarks (the program decodes in its worker).
+DecodeResult DecodePicture(const QString& path, ColorValue background, RowReceiver* receiver = nullptr,
+                           ColourHandling colour = ColourHandling::ConvertToSrgb);
+
+}  // namespace vistrel

@@ -1,0 +1,109 @@
+#pragma once
+// The colour conversion applied to a decode band by band, whatever the reader: a
+// RowReceiver and BandSink that converts each band in place before passing it on.
+
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+#include <future>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "colour/ColourConvert.h"
+#include "colour/ColourTags.h"
+#include "decoding/Decode.h"
+#include "decoding/RowReceiver.h"
+
+namespace vistrel {
+
+// What a picture's colours mean to the decoder, and the one place that decides what a
+// decode does with them: a conversion to sRGB and the source space's name, or no
+// conversion (and no name) when they mean sRGB or the profile does not fit the samples.
+struct PictureColour {
+    std::shared_ptr<const colour::Converter> converter;
+    QString name;
+    bool hdr = false;  // a PQ or HLG signal, which the conversion renders as SDR
+
+    // Whether the pixels are converted: colours other than sRGB's, and not asked for as stored.
+    bool Converting(ColourHandling handling) const {
+        return converter != nullptr && handling == ColourHandling::ConvertToSrgb;
+    }
+    // The result says what the program shows: the space's name where it is not sRGB,
+    // and, when its pixels were converted, so, how many were clipped and whether an HDR
+    // signal was tone-mapped.
+    void Stamp(DecodeResult& result, bool converted, std::uint64_t clipped) const;
+};
+// From the tags a file's bytes carry (JPEG, PNG, TIFF, WebP), or those a library read
+// (HEIF, JPEG XL) for samples of the given kind.
+PictureColour PictureColourOf(std::span<const unsigned char> file);
+PictureColour PictureColourOf(const colourtags::FileColour& tags, colourtags::SampleKind samples);
+
+// Pixels converted from `in` to `out` (which may be the same), split over the thread
+// pool when there are many; returns how many were clipped.
+std::uint64_t ConvertPixels(const colour::Converter& converter, const std::uint32_t* in, std::uint32_t* out,
+                            std::size_t count);
+
+// A band that stays where it is (the receiver's picture, the sink's own place) is
+// converted on a thread of the pool while the decoder goes on with the next, and
+// passed on once converted: the caller hears of each band one band later, of the last
+// at once.
+class ColourBands final : public RowReceiver, public BandSink, private WideRows {
+public:
+    // Either may be nullptr; the rows then end here, converted.
+    ColourBands(std::shared_ptr<const colour::Converter> converter, RowReceiver* receiver, BandSink* sink);
+    ~ColourBands() override;
+
+    // Pixels that left sRGB's gamut and were clipped, so far.
+    std::uint64_t outOfGamut() const { return outOfGamut_ + wideClipped_.load(); }
+    // False when the conversion takes inks and the reader composed them itself (a kind of
+    // CMYK it does not hand over raw): its rows then pass as they are.
+    bool converted() const { return converter_->input() != colourtags::SampleKind::Cmyk || inks_; }
+
+    bool PictureStarted(Surface& picture) override;
+    bool RowsReady(int rows) override;
+    void PictureDropped() override;
+
+    bool Start(int width, int height) override;
+    bool Put(int first, int count, const uchar* rows) override;
+    uchar* Destination(int first, int count) override;
+    // A reader of wide samples converts them itself through this; the bands it reports
+    // are then passed on as they are.
+    WideRows* TakeWideRows() override;
+    bool TakeInks() override;
+
+private:
+    void Convert(const std::uint16_t* rgba, std::uint32_t* out, std::size_t count, std::uint32_t background) override;
+    void ConvertInks(const std::uint16_t* cmyk, std::uint32_t* out, std::size_t count) override;
+
+private:
+    // A band being converted: rows first .. first + count - 1 at `pixels`.
+    struct Band {
+        int first = 0, count = 0;
+        std::uint32_t* pixels = nullptr;
+        std::future<std::uint64_t> clipped;
+        bool valid() const { return clipped.valid(); }
+    };
+    Band Launch(int first, int count, std::uint32_t* pixels) const;
+    // Waits for the band being converted, if any; false when the caller no longer wants rows.
+    bool PassOn(Band& band);
+
+    const std::shared_ptr<const colour::Converter> converter_;
+    RowReceiver* const receiver_;
+    BandSink* const sink_;
+    std::uint64_t outOfGamut_ = 0;
+    std::atomic<std::uint64_t> wideClipped_{0};  // from the wide rows a reader converted
+    bool wide_ = false;  // a reader converts the rows itself
+    bool inks_ = false;  // the reader hands inks
+    Surface* picture_ = nullptr;
+    int convertedRows_ = 0;
+    std::size_t width_ = 0;
+    int height_ = 0;
+    Band inFlight_;
+    bool toSink_ = false;  // the band in flight goes to the sink, not the receiver
+    uchar* destination_ = nullptr;  // the sink's place for the band being decoded
+    std::vector<std::uint32_t> band_;  // a band that came from the decoder's own buffer
+};
+
+}  // namespace vistrel

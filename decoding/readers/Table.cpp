@@ -1,0 +1,139 @@
+// The reader table's rows, and the choice through them for a file's bytes.
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "decoding/Readers.h"
+#include "decoding/readers/BmpDecode.h"
+#include "decoding/readers/ColourBands.h"
+#include "decoding/readers/HeifDecode.h"
+#include "decoding/readers/JpegDecode.h"
+#include "decoding/readers/JxlDecode.h"
+#include "decoding/readers/PngDecode.h"
+#include "decoding/readers/QtDecode.h"
+#include "decoding/readers/TiffDecode.h"
+#include "decoding/readers/WebpDecode.h"
+#include "decoding/readers/WmfDecode.h"
+
+namespace vistrel {
+namespace {
+
+using headers::Bytes;
+using headers::Claims;
+
+bool StartsWith(Bytes file, std::size_t at, const char* magic, std::size_t length) {
+    return file.size() >= at + length && std::memcmp(file.data() + at, magic, length) == 0;
+}
+
+// Each sniff is the test Qt's own plugin for the format makes, so that a file reaches
+// our reader exactly when Qt's would have read it.
+bool IsJpeg(Bytes file) { return StartsWith(file, 0, "\xFF\xD8", 2); }
+bool IsPng(Bytes file) { return StartsWith(file, 0, "\x89PNG\r\n\x1a\n", 8); }
+// Classic TIFF and BigTIFF, in either byte order.
+bool IsTiff(Bytes file) {
+    return StartsWith(file, 0, "II*\0", 4) || StartsWith(file, 0, "MM\0*", 4) || StartsWith(file, 0, "II+\0", 4) ||
+           StartsWith(file, 0, "MM\0+", 4);
+}
+bool IsWebp(Bytes file) { return StartsWith(file, 0, "RIFF", 4) && StartsWith(file, 8, "WEBP", 4); }
+bool IsGif(Bytes file) { return StartsWith(file, 0, "GIF87a", 6) || StartsWith(file, 0, "GIF89a", 6); }
+bool IsBmp(Bytes file) { return StartsWith(file, 0, "BM", 2); }
+bool IsJxl(Bytes file) { return LooksLikeJxl(file.data(), file.size()); }
+bool AnyFile(Bytes) { return true; }
+
+// A metafile is drawn at most at its pixel budget, whatever it declares.
+Claims MetafileClaims(Bytes) { return {{}, {kMetafileSquareSide, kMetafileSquareSide}}; }
+
+// A JPEG is read once its segments run to the end-of-image marker: Qt's reader would fill
+// a cut stream's missing rows with grey and report success.
+ReadResult ReadJpeg(const ReaderInput& input) {
+    if (!headers::ScanJpeg(input.bytes).complete) return DecodeResult::Failed(DecodeError::Unreadable);
+    return DecodeJpeg(input);
+}
+
+// Qt's reader decodes a GIF's first frame, once it is seen whole.
+ReadResult ReadGif(const ReaderInput& input) {
+    if (!headers::GifFirstFrameComplete(input.bytes)) return DecodeResult::Failed(DecodeError::Unreadable);
+    return std::nullopt;
+}
+
+// Qt's reader fills the rows a cut BMP lacks, and ours would too: refused first.
+ReadResult ReadBmp(const ReaderInput& input) {
+    if (!headers::BmpHoldsItsRows(input.bytes)) return DecodeResult::Failed(DecodeError::Unreadable);
+    return DecodeBmp(input);
+}
+
+const Reader kReaders[] = {
+    {"Windows metafile", headers::LooksLikeMetafile, MetafileClaims, DecodeMetafile},
+    // Formats Qt has no reader for, whose libraries read their own colour tags.
+    {"HEIF", headers::StartsWithBrandBox, headers::HeifClaims, DecodeHeif, kBytesPerPixelAtPeak, PrepareHeif},
+    {"JPEG XL", IsJxl, headers::JxlClaims, DecodeJxl, kJxlBytesPerPixelAtPeak},
+    {"JPEG", IsJpeg, headers::JpegClaims, ReadJpeg},
+    {"PNG", IsPng, headers::PngClaims, DecodePng},
+    {"TIFF", IsTiff, headers::TiffClaims, DecodeTiff},
+    {"WebP", IsWebp, headers::WebpClaims, DecodeWebp},
+    {"GIF", IsGif, headers::GifClaims, ReadGif},
+    {"BMP", IsBmp, headers::BmpClaims, ReadBmp},
+    // Whatever is left, and what the rows above leave.
+    {"Qt's image plugins", AnyFile, headers::OtherClaims, DecodeWithQt},
+};
+
+bool SideInRange(std::int64_t side) { return side >= 1 && side <= kMaxPictureSide; }
+
+DecodeResult ReadBytes(const ReaderInput& input) {
+    const Reader& first = ReaderFor(input.bytes);
+    const Claims claims = first.claims(input.bytes);
+    if (claims.size.known() && !(SideInRange(claims.size.width) && SideInRange(claims.size.height)))
+        return DecodeResult::Failed(DecodeError::TooLarge);
+    if (const headers::ClaimedSize largest = claims.largest;
+        largest.known() && SideInRange(largest.width) && SideInRange(largest.height) &&
+        !PlausibleForItsFile(largest.width * largest.height, static_cast<std::int64_t>(input.bytes.size())))
+        return DecodeResult::Failed(DecodeError::TooManyPixelsForItsFile);
+    for (const Reader& reader : Readers()) {
+        if (!reader.sniff(input.bytes)) continue;
+        if (ReadResult result = reader.read(input)) return std::move(*result);
+    }
+    return DecodeResult::Failed(DecodeError::NotAPicture);
+}
+
+}  // namespace
+
+std::span<const Reader> Readers() { return kReaders; }
+
+const Reader& ReaderFor(Bytes file) {
+    for (const Reader& reader : kReaders)
+        if (reader.sniff(file)) return reader;
+    return kReaders[std::size(kReaders) - 1];
+}
+
+DecodeResult DecodePictureBytes(PictureFile file, ColorValue background, RowReceiver* receiver, BandSink* sink,
+                                ColourHandling colour) {
+    if (file.error) return DecodeResult::Failed(*file.error);
+    try {
+        const Bytes bytes(reinterpret_cast<const unsigned char*>(file.bytes.constData()),
+                          static_cast<std::size_t>(file.bytes.size()));
+        // The colours of the formats whose tags are read here; HEIF's and JPEG XL's
+        // libraries read theirs, and their readers decide alike (DeliverDecodedRows).
+        const PictureColour meant = PictureColourOf(bytes);
+        if (!meant.Converting(colour)) {
+            DecodeResult result = ReadBytes({bytes, background, colour, receiver, sink});
+            meant.Stamp(result, false, 0);
+            return result;
+        }
+        // Every row reaches the caller through the conversion, even with no receiver.
+        ColourBands bands(meant.converter, receiver, sink);
+        DecodeResult result = ReadBytes({bytes, background, colour, &bands, sink != nullptr ? &bands : nullptr});
+        // A CMYK picture whose reader composed its inks itself is shown as composed, and
+        // says nothing of a space it was not converted from.
+        if (bands.converted()) meant.Stamp(result, true, bands.outOfGamut());
+        return result;
+    } catch (const std::bad_alloc&) {
+        return DecodeResult::Failed(DecodeError::OutOfMemory);
+    }
+}
+
+DecodeResult DecodePicture(const QString& path, ColorValue background, RowReceiver* receiver, ColourHandling colour) {
+    return DecodePictureBytes(ReadPictureFile(path), background, receiver, nullptr, colour);
+}
+
+}  // namespace vistrel

@@ -1,0 +1,114 @@
+#pragma once
+// What a decoder worker tells the program, and the program's reader of it. Every
+// message is three 32-bit words in the machine's byte order (both ends run on the same
+// machine): a kind and two values. In order: the picture's size; "rows 0 .. k - 1 are
+// ready", k growing; the name of the picture's colour space, eight bytes a message,
+// when it has one; then done (with the count of pixels clipped by its colour
+// conversion, and whether its colours were converted and an HDR signal tone-mapped),
+// or a failure with its code. The reader trusts nothing:
+// anything out of order, out of range or after the end makes the whole stream malformed.
+
+#include <QByteArray>
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "decoding/Decode.h"
+
+namespace vistrel {
+
+// The descriptors a worker is started with.
+inline constexpr int kWorkerReportFd = 3;  // written by the worker: its messages
+// Read by the worker: its request, then the go byte with the shared buffer.
+inline constexpr int kWorkerGoFd = 4;
+// The shared picture buffer (a memfd) once it has come; /dev/null until then.
+inline constexpr int kWorkerBufferFd = 5;
+
+// The longest file name a request carries, in bytes.
+inline constexpr std::size_t kMaxRequestNameBytes = 64 * 1024;
+
+// What the program asks of a worker: decode this file over this background. A worker
+// starts, gets itself ready (libraries and image plugins loaded) and then waits for
+// this, so that it can be started ahead of the picture it will decode. On the wire: the
+// name's length, the colour and the colour handling (0: converted to sRGB, 1: stored
+// values) as 32-bit words in the machine's byte order, then the name.
+QByteArray EncodeWorkerRequest(const QByteArray& fileName, ColorValue background,
+                               ColourHandling colour = ColourHandling::ConvertToSrgb);
+inline constexpr std::size_t kWorkerRequestWords = 3;
+
+// Once the picture's size is known, the program answers with the go byte, and with it
+// the shared picture buffer's descriptor (SCM_RIGHTS on the request socket).
+bool SendGo(int socket, int buffer);
+// The buffer's descriptor as received here; -1 when anything else came, or nothing.
+int ReceiveGo(int socket);
+
+enum class WorkerMessageKind : std::uint32_t { Size = 1, Rows = 2, Done = 3, Failed = 4, ColourName = 5 };
+
+// The longest colour space name a worker may send, in bytes.
+inline constexpr std::size_t kMaxColourNameBytes = 64;
+
+inline constexpr std::size_t kWorkerMessageBytes = 12;
+using WorkerMessageBytes = std::array<std::uint8_t, kWorkerMessageBytes>;
+
+WorkerMessageBytes EncodeWorkerMessage(WorkerMessageKind kind, std::uint32_t first, std::uint32_t second = 0);
+// What a decode that succeeded says of its colours, as DecodeResult holds it.
+struct WorkerColour {
+    QByteArray space;  // UTF-8; empty when the picture means sRGB
+    bool converted = false;
+    bool toneMapped = false;  // only when converted
+    std::uint64_t outOfGamut = 0;  // only when converted
+};
+// The end of a decode that succeeded: the colour space's name (cut to
+// kMaxColourNameBytes on a character's boundary; nothing when empty), then done with the
+// count of clipped pixels (a picture holds at most 2^30 pixels) and the flags
+// kDoneConverted and kDoneToneMapped.
+QByteArray EncodeWorkerDone(const WorkerColour& colour);
+inline constexpr std::uint32_t kDoneConverted = 1;
+inline constexpr std::uint32_t kDoneToneMapped = 2;
+// A failure's code on the wire; the program hears only the failures a worker can meet.
+std::uint32_t WorkerErrorCode(DecodeError error);
+
+struct WorkerEvent {
+    WorkerMessageKind kind = WorkerMessageKind::Failed;
+    int width = 0, height = 0;  // Size
+    int rows = 0;               // Rows
+    DecodeError error = DecodeError::Unreadable;  // Failed
+    // Done: at most the picture's pixels, and only for converted colours
+    std::uint64_t outOfGamut = 0;
+    bool colourConverted = false;  // Done
+    bool hdrToneMapped = false;    // Done: only for converted colours
+};
+
+class WorkerMessageReader {
+public:
+    // Sides beyond 1 .. maxSide make the stream malformed.
+    explicit WorkerMessageReader(int maxSide = kMaxPictureSide) : maxSide_(maxSide) {}
+
+    // Takes the next bytes as they came (messages may be split anywhere) and appends the
+    // messages they complete to events. False once the stream is malformed; it stays so.
+    bool Feed(const std::uint8_t* data, std::size_t size, std::vector<WorkerEvent>& events);
+
+    bool malformed() const { return state_ == State::Malformed; }
+    // Done or Failed has been read.
+    bool finished() const { return state_ == State::Finished; }
+    // The colour space's name as read so far (ColourName messages give no event).
+    const QByteArray& colourSpace() const { return colourSpace_; }
+
+private:
+    enum class State { ExpectSize, Streaming, Finished, Malformed };
+    bool Take(const std::uint8_t* message, std::vector<WorkerEvent>& events);
+
+    const int maxSide_;
+    State state_ = State::ExpectSize;
+    int width_ = 0;
+    int height_ = 0;
+    int rows_ = 0;
+    QByteArray colourSpace_;
+    bool nameEnded_ = false;  // a ColourName message padded with zeros ends the name
+    std::array<std::uint8_t, kWorkerMessageBytes> partial_{};
+    std::size_t partialBytes_ = 0;
+};
+
+}  // namespace vistrel
