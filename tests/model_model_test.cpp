@@ -9,6 +9,7 @@
 #include <functional>
 #include <vector>
 
+#include "decoding/Decode.h"
 #include "model/Model.h"
 
 namespace {
