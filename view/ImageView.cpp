@@ -138,7 +138,34 @@ ImageView::ImageView(Model& model, QWidget& client, QMenuBar& bar) : QObject(&cl
     connect(&model_, &Model::changed, this, &ImageView::ModelChanged);
 }
 
-int ImageView::Room() const { return picImg->parentWidget()->width() - picImg->x(); }
+int ImageView::Room() const { return room_ ? room_->width() : picImg->parentWidget()->width() - picImg->x(); }
+
+ViewFit ImageView::FitFor(int pictureWidth, int pictureHeight) const {
+    return FitView(pictureWidth, pictureHeight, FitHeight(), picImg->border(), Room());
+}
+
+void ImageView::SetRoom(std::optional<QRect> room) {
+    room_ = room;
+    if (!room_) {
+        // The design's places, as the controls were made.
+        picImg->move(TwipsRect(240, 225, 30, 5010).topLeft());
+        hscrCross->move(TwipsRect(240, 30, 5010, 195).topLeft());
+        vscrCross->move(TwipsRect(15, 225, 195, 5010).topLeft());
+        if (!model_.loaded()) ClearPicture();
+        return;
+    }
+    if (!model_.loaded()) ClearPicture();
+    PlaceInRoom();
+}
+
+void ImageView::PlaceInRoom() {
+    if (!room_) return;
+    const QRect& room = *room_;
+    picImg->move(room.left() + std::max(0, (room.width() - picImg->width()) / 2),
+                 room.top() + std::max(0, (room.height() - picImg->height()) / 2));
+    hscrCross->setGeometry(picImg->x(), picImg->y() - hscrCross->height(), picImg->width(), hscrCross->height());
+    vscrCross->setGeometry(picImg->x() - vscrCross->width(), picImg->y(), vscrCross->width(), picImg->height());
+}
 
 void ImageView::ShowColourNote() {
     const QString note = model_.loaded() ? ColourNote(model_.picture()) : QString();
@@ -236,10 +263,12 @@ void ImageView::ModelChanged(Changes what) {
             ShowLoadedPicture();
         else
             ClearPicture();
+    } else if (what & Change::Fit) {
+        ShowLoadedPicture();
     } else if (what & Change::Display) {
         ShowView();
     }
-    if (what & Change::Probe)
+    if (what & (Change::Probe | Change::Fit))
         ShowProbe();
     else if ((what & Change::Analysis) && model_.picture().probe.locked)
         ShowReadouts();
@@ -309,6 +338,7 @@ void ImageView::ShowLoadedPicture() {
     const int room = Room();
     hscrCross->resize(room > wv ? wv : room - 4, hscrCross->height());
     vscrCross->resize(vscrCross->width(), picImg->height());
+    PlaceInRoom();
 
     fraChannels->setEnabled(true);
     fraChannels->show();
@@ -320,8 +350,9 @@ void ImageView::ShowLoadedPicture() {
 void ImageView::ClearPicture() {
     crosshair_.reset();
     picImg->clearPicture();
-    picImg->setOuterSize(2, kViewOuterHeight);
-    vscrCross->resize(vscrCross->width(), kViewOuterHeight);
+    picImg->setOuterSize(2, FitHeight());
+    vscrCross->resize(vscrCross->width(), FitHeight());
+    PlaceInRoom();
 }
 
 void ImageView::ShowView() {
