@@ -170,6 +170,9 @@ TEST(MainControls, EveryNamedControlAndMenuItemStartsWithItsCaptionAndState) {
         {"mnuSelectChroma", "Color &Seps as Mono", false, false},
         {"mnuSelectNeg", "Show &Negative Image", false, false},
         {"mnuSelectClipping", "Show C&lipping", false, true},
+        {"mnuView", "&View", false, true},        {"mnuViewLayout", "&Layout", false, true},
+        {"mnuViewLayoutOne", "&One Window", false, true},
+        {"mnuViewLayoutSeparate", "&Separate Windows", true, true},
         {"mnuHelp", "&Help", false, true},        {"mnuHelpReadme", "View README", false, true},
         {"mnuSep2", "-", false, true},            {"mnuHelpAbout", "&About", false, true},
     };
@@ -194,10 +197,11 @@ TEST(MainControls, EveryNamedControlAndMenuItemStartsWithItsCaptionAndState) {
         EXPECT_EQ(checked, row.checked);
         EXPECT_EQ(enabled, row.enabled);
     }
-    // The menus follow each other as listed: File, Tools, Select, Help.
+    // The menus follow each other as listed: File, Tools, Select, then View (the layout,
+    // which came later, after the design's own so that theirs keep their places) and Help.
     QStringList bar;
     for (QAction* menu : w->menuBar()->actions()) bar << menu->text();
-    EXPECT_EQ(bar, (QStringList{"&File", "&Tools", "&Select", "&Help"}));
+    EXPECT_EQ(bar, (QStringList{"&File", "&Tools", "&Select", "&View", "&Help"}));
 }
 
 // The lamp's caption keeps its design box and is readable: at least 7 points,
