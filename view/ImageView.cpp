@@ -145,6 +145,7 @@ ViewFit ImageView::FitFor(int pictureWidth, int pictureHeight) const {
 }
 
 void ImageView::SetRoom(std::optional<QRect> room) {
+    if (room == room_) return;
     room_ = room;
     if (!room_) {
         // The design's places, as the controls were made.
