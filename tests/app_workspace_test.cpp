@@ -24,18 +24,19 @@ using namespace vistrel;
 
 namespace {
 
-// The part of the panel that shows the raster, and the raster as the window shows it, at x1.
+// The part of the panel that shows the raster, and the raster as a separate window of
+// another main window shows it, at x1.
 struct RasterShown {
     QImage onScreen;  // what the panel paints where the raster's blocks go
     QImage expected;  // the window's raster, each pixel a k x k block
 };
 
-RasterShown Compare(Instrument& instrument, QSize raster) {
-    const QImage window = instrument.WindowImage().copy(QRect(QPoint(), raster));
+RasterShown Compare(Instrument& panel, Instrument& window, QSize raster) {
+    EXPECT_FALSE(window.isPanel());
     QImage expected;
-    ScaleBlocks(window, instrument.placement().scale, expected);
-    const QImage panel = instrument.grab().toImage().convertToFormat(QImage::Format_RGB32);
-    return {panel.copy(ScaledRect(QRect(QPoint(), raster), instrument.placement())), expected};
+    ScaleBlocks(InstrumentImage(window).copy(QRect(QPoint(), raster)), panel.placement().scale, expected);
+    const QImage shown = panel.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    return {shown.copy(ScaledRect(QRect(QPoint(), raster), panel.placement())), expected};
 }
 
 void Settle(frmMain& window) {
@@ -115,6 +116,10 @@ TEST(OneWindow, PanelsShowTheModelPixelExactAtTheLargestScaleAndTheViewGrowsCent
 
     testing_support::Load(window, path);
     ASSERT_TRUE(window.model().loaded());
+    // The same picture in separate windows, for what the instruments look like at x1.
+    frmMain separate;
+    separate.start(frmMain::AboutBox::Skipped);
+    testing_support::Load(separate, path);
     window.resize(1600, 1000);
     Settle(window);
     EXPECT_GE(scope.placement().scale, 2);
@@ -122,12 +127,23 @@ TEST(OneWindow, PanelsShowTheModelPixelExactAtTheLargestScaleAndTheViewGrowsCent
     EXPECT_TRUE(scope.placement().labelled && vector.placement().labelled);
 
     // The panels show exactly what their windows would, each pixel a k x k block: the
-    // waveform, then a locked probe's trace and vector.
+    // waveform of the parade and of one channel (whose box widens over the others), then a
+    // locked probe's trace and vector.
     for (const bool locked : {false, true}) {
-        if (locked) window.LockProbeAt(70, 300);
-        const RasterShown line = Compare(scope, QSize(420, 265));
-        EXPECT_TRUE(line.onScreen == line.expected) << "line scope, locked " << locked;
-        const RasterShown plot = Compare(vector, QSize(256, 256));
+        if (locked) {
+            window.LockProbeAt(70, 300);
+            separate.LockProbeAt(70, 300);
+        }
+        for (const ScopeChannel channel : {ScopeChannel::Green, ScopeChannel::Parade}) {
+            Settings settings = window.model().settings();
+            settings.scopeChannel = channel;
+            window.ApplySettings(settings);
+            separate.ApplySettings(settings);
+            const RasterShown line = Compare(scope, *separate.scopeWindow(), QSize(420, 265));
+            EXPECT_TRUE(line.onScreen == line.expected)
+                << "line scope, locked " << locked << ", channel " << static_cast<int>(channel);
+        }
+        const RasterShown plot = Compare(vector, *separate.vectorWindow(), QSize(256, 256));
         EXPECT_TRUE(plot.onScreen == plot.expected) << "vectorscope, locked " << locked;
     }
 
@@ -152,10 +168,10 @@ TEST(OneWindow, PanelsShowTheModelPixelExactAtTheLargestScaleAndTheViewGrowsCent
     window.findChild<QAction*>("mnuToolsHistogram")->trigger();
     Settle(window);
     EXPECT_TRUE(window.panelOf(&histogram)->isVisible());
-    const RasterShown bars = Compare(histogram, QSize(264, 264));
+    const RasterShown bars = Compare(histogram, *separate.histogramWindow(), QSize(264, 264));
     EXPECT_TRUE(bars.onScreen == bars.expected);
     const QImage lineAtOne = InstrumentImage(scope);
-    EXPECT_EQ(lineAtOne.size(), QSize(420, 286));
+    EXPECT_TRUE(lineAtOne == InstrumentImage(*separate.scopeWindow())) << "saved as the window shows it";
 
     // Tools and the panels' close buttons agree.
     Ctl<QCheckBox>(window, "chkLineScope")->setChecked(false);
