@@ -161,6 +161,7 @@ TEST(OneWindow, PanelsShowTheModelPixelExactAtTheLargestScaleAndTheViewGrowsCent
     const std::vector<korvex::Pixel> refitted = window.model().picture().viewPixels;
     const int viewWidth = window.model().picture().viewMaxX + 1;
     testing_support::Load(window, path);
+    testing_support::Load(separate, path);
     ASSERT_EQ(window.model().picture().viewMaxX + 1, viewWidth);
     EXPECT_TRUE(window.model().picture().viewPixels == refitted) << "refitted view equals a load's";
 
