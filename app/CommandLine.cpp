@@ -285,7 +285,9 @@ int Run(int argc, char* argv[], const CommandLine& line) {
         WriteWorkspace(store, workspace);
     });
     StartWith(window, line.file);
-    const int code = application.exec();
+    // Closed while the start-up's About box was up, before the event loop ran: nothing
+    // is left to wait for (the loop would run on with no window).
+    const int code = window.isVisible() ? application.exec() : 0;
     KeepWorkerReady(false);
     return code;
 }
