@@ -23,9 +23,7 @@ namespace vistrel {
 
 namespace {
 
-// The design's client area, below the menu bar, and the picture view's room in it.
-constexpr int kClientWidth = 528;
-constexpr int kClientHeight = 440;
+// The picture view's room in the client area starts at the design view's corner.
 constexpr int kViewLeft = 16;
 constexpr int kViewTop = 15;
 // The one window's first size: room for the design's client area over the three

@@ -34,9 +34,6 @@ namespace vistrel {
 
 namespace {
 
-// The client area of the design, below the menu bar.
-constexpr int kClientWidth = 528;
-constexpr int kClientHeight = 440;
 
 // The window's caption, alone or before the loaded picture's file name.
 constexpr char kProgramName[] = "Vistrel";

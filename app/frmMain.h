@@ -46,6 +46,10 @@ public:
     explicit frmMain(QWidget* parent = nullptr);
     ~frmMain() override;
 
+    // The client area of the design, below the menu bar.
+    static constexpr int kClientWidth = 528;
+    static constexpr int kClientHeight = 440;
+
     // The start-up sequence: instrument windows, the main window, then the About box,
     // which a start with a picture to load leaves out.
     enum class AboutBox { Shown, Skipped };

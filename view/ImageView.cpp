@@ -30,19 +30,24 @@ enum KeyCode : int { kEnd = 35, kHome = 36, kLeft = 37, kUp = 38, kRight = 39, k
 
 QString Digits(double value) { return FormatNumber(value, "000"); }
 
+// The design's places of the view and its crosshair bars, in twips.
+QRect DesignView() { return TwipsRect(240, 225, 30, 5010); }
+QRect DesignAcross() { return TwipsRect(240, 30, 5010, 195); }
+QRect DesignDown() { return TwipsRect(15, 225, 195, 5010); }
+
 }  // namespace
 
 ImageView::ImageView(Model& model, QWidget& client, QMenuBar& bar) : QObject(&client), model_(model) {
     QWidget* const at = &client;
-    hscrCross = MakeScrollBar(at, "hscrCross", Qt::Horizontal, TwipsRect(240, 30, 5010, 195), 333, 1, kCrossLargeStep);
-    vscrCross = MakeScrollBar(at, "vscrCross", Qt::Vertical, TwipsRect(15, 225, 195, 5010), 333, 166, kCrossLargeStep);
+    hscrCross = MakeScrollBar(at, "hscrCross", Qt::Horizontal, DesignAcross(), 333, 1, kCrossLargeStep);
+    vscrCross = MakeScrollBar(at, "vscrCross", Qt::Vertical, DesignDown(), 333, 166, kCrossLargeStep);
     hscrCross->hide();
     vscrCross->hide();
 
     // The view: a one-pixel border, so its empty design width of 2 pixels shows no picture.
     picImg = new PictureBox(1, 0xFFFFFF, at);
     picImg->setObjectName("picImg");
-    picImg->setGeometry(TwipsRect(240, 225, 30, 5010));
+    picImg->setGeometry(DesignView());
     picImg->setCursor(Qt::CrossCursor);
     picImg->setFocusPolicy(Qt::StrongFocus);
     picImg->setAcceptDrops(true);
@@ -149,9 +154,9 @@ void ImageView::SetRoom(std::optional<QRect> room) {
     room_ = room;
     if (!room_) {
         // The design's places, as the controls were made.
-        picImg->move(TwipsRect(240, 225, 30, 5010).topLeft());
-        hscrCross->move(TwipsRect(240, 30, 5010, 195).topLeft());
-        vscrCross->move(TwipsRect(15, 225, 195, 5010).topLeft());
+        picImg->move(DesignView().topLeft());
+        hscrCross->move(DesignAcross().topLeft());
+        vscrCross->move(DesignDown().topLeft());
         if (!model_.loaded()) ClearPicture();
         return;
     }
