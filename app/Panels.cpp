@@ -70,8 +70,8 @@ void frmMain::SetLayout(Layout layout) {
 }
 
 void frmMain::MarkLayout() {
-    mnuViewLayoutOne->setChecked(layout_ == Layout::OneWindow);
-    mnuViewLayoutSeparate->setChecked(layout_ == Layout::SeparateWindows);
+    mnuToolsLayoutOne->setChecked(layout_ == Layout::OneWindow);
+    mnuToolsLayoutSeparate->setChecked(layout_ == Layout::SeparateWindows);
 }
 
 QDockWidget* frmMain::panelOf(const Instrument* instrument) const {

@@ -113,20 +113,17 @@ void frmMain::buildMenus(QWidget* client) {
     auto* colourGroup = new QActionGroup(mnuToolsColour);
     colourGroup->addAction(mnuToolsColourConvert);
     colourGroup->addAction(mnuToolsColourStored);
+    mnuToolsLayout = mnuTools->addMenu("Layout");
+    mnuToolsLayout->setObjectName("mnuToolsLayout");
+    mnuToolsLayoutOne = MakeItem(mnuToolsLayout, "mnuToolsLayoutOne", "One Window", true, false);
+    mnuToolsLayoutSeparate = MakeItem(mnuToolsLayout, "mnuToolsLayoutSeparate", "Separate Windows", true, false);
+    auto* layoutGroup = new QActionGroup(mnuToolsLayout);
+    layoutGroup->addAction(mnuToolsLayoutOne);
+    layoutGroup->addAction(mnuToolsLayoutSeparate);
 
     // The view brings its own controls and the Select menu, between Tools and Help.
     view_ = new ImageView(model_, *client, *bar);
 
-    // After the menus of the design, so that theirs keep their places on the bar.
-    mnuView = bar->addMenu("&View");
-    mnuView->setObjectName("mnuView");
-    mnuViewLayout = mnuView->addMenu("&Layout");
-    mnuViewLayout->setObjectName("mnuViewLayout");
-    mnuViewLayoutOne = MakeItem(mnuViewLayout, "mnuViewLayoutOne", "&One Window", true, false);
-    mnuViewLayoutSeparate = MakeItem(mnuViewLayout, "mnuViewLayoutSeparate", "&Separate Windows", true, false);
-    auto* layoutGroup = new QActionGroup(mnuViewLayout);
-    layoutGroup->addAction(mnuViewLayoutOne);
-    layoutGroup->addAction(mnuViewLayoutSeparate);
     MarkLayout();
 
     mnuHelp = bar->addMenu("&Help");
@@ -185,11 +182,11 @@ void frmMain::connectHandlers() {
         {mnuHelpReadme, &frmMain::mnuHelpReadme_Click},
         {mnuHelpAbout, &frmMain::mnuHelpAbout_Click}};
     for (const auto& [item, handler] : items) connect(item, &QAction::triggered, this, [this, h = handler] { (this->*h)(); });
-    connect(mnuViewLayoutOne, &QAction::triggered, this, [this] {
+    connect(mnuToolsLayoutOne, &QAction::triggered, this, [this] {
         layoutChosen_ = true;
         SetLayout(Layout::OneWindow);
     });
-    connect(mnuViewLayoutSeparate, &QAction::triggered, this, [this] {
+    connect(mnuToolsLayoutSeparate, &QAction::triggered, this, [this] {
         layoutChosen_ = true;
         SetLayout(Layout::SeparateWindows);
     });

@@ -139,10 +139,9 @@ private:
     QMenu* mnuToolsColour = nullptr;
     QAction* mnuToolsColourConvert = nullptr;
     QAction* mnuToolsColourStored = nullptr;
-    QMenu* mnuView = nullptr;
-    QMenu* mnuViewLayout = nullptr;
-    QAction* mnuViewLayoutOne = nullptr;
-    QAction* mnuViewLayoutSeparate = nullptr;
+    QMenu* mnuToolsLayout = nullptr;
+    QAction* mnuToolsLayoutOne = nullptr;
+    QAction* mnuToolsLayoutSeparate = nullptr;
     QMenu* mnuHelp = nullptr;
     QAction* mnuHelpReadme = nullptr;
     QAction* mnuSep2 = nullptr;

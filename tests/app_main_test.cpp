@@ -164,15 +164,14 @@ TEST(MainControls, EveryNamedControlAndMenuItemStartsWithItsCaptionAndState) {
         {"mnuToolsLuma709", "Rec. 709", false, true}, {"mnuToolsSkinLine", "Skin Tone Line", false, true},
         {"mnuToolsColour", "Colour", false, true}, {"mnuToolsColourConvert", "Convert to sRGB", true, true},
         {"mnuToolsColourStored", "Stored Values", false, true},
+        {"mnuToolsLayout", "Layout", false, true}, {"mnuToolsLayoutOne", "One Window", false, true},
+        {"mnuToolsLayoutSeparate", "Separate Windows", true, true},
         {"mnuSelect", "&Select", false, true},    {"mnuSelectChannels", "&Channels", false, false},
         {"mnuSelectChanR", "&Red", true, true},   {"mnuSelectChanG", "&Green", true, true},
         {"mnuSelectChanB", "&Blue", true, true},  {"mnuSep3", "-", false, true},
         {"mnuSelectChroma", "Color &Seps as Mono", false, false},
         {"mnuSelectNeg", "Show &Negative Image", false, false},
         {"mnuSelectClipping", "Show C&lipping", false, true},
-        {"mnuView", "&View", false, true},        {"mnuViewLayout", "&Layout", false, true},
-        {"mnuViewLayoutOne", "&One Window", false, true},
-        {"mnuViewLayoutSeparate", "&Separate Windows", true, true},
         {"mnuHelp", "&Help", false, true},        {"mnuHelpReadme", "View README", false, true},
         {"mnuSep2", "-", false, true},            {"mnuHelpAbout", "&About", false, true},
     };
@@ -197,11 +196,10 @@ TEST(MainControls, EveryNamedControlAndMenuItemStartsWithItsCaptionAndState) {
         EXPECT_EQ(checked, row.checked);
         EXPECT_EQ(enabled, row.enabled);
     }
-    // The menus follow each other as listed: File, Tools, Select, then View (the layout,
-    // which came later, after the design's own so that theirs keep their places) and Help.
+    // The menu bar is the design's: File, Tools, Select, Help.
     QStringList bar;
     for (QAction* menu : w->menuBar()->actions()) bar << menu->text();
-    EXPECT_EQ(bar, (QStringList{"&File", "&Tools", "&Select", "&View", "&Help"}));
+    EXPECT_EQ(bar, (QStringList{"&File", "&Tools", "&Select", "&Help"}));
 }
 
 // The lamp's caption keeps its design box and is readable: at least 7 points,

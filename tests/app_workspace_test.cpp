@@ -112,7 +112,7 @@ TEST(OneWindow, PanelsShowTheModelPixelExactAtTheLargestScaleAndTheViewGrowsCent
     EXPECT_TRUE(scope.isPanel() && vector.isPanel() && histogram.isPanel());
     EXPECT_FALSE(scope.isWindow());
     EXPECT_EQ(window.panelOf(&scope)->widget(), &scope);
-    EXPECT_TRUE(window.findChild<QAction*>("mnuViewLayoutOne")->isChecked());
+    EXPECT_TRUE(window.findChild<QAction*>("mnuToolsLayoutOne")->isChecked());
 
     testing_support::Load(window, path);
     ASSERT_TRUE(window.model().loaded());
@@ -183,7 +183,7 @@ TEST(OneWindow, PanelsShowTheModelPixelExactAtTheLargestScaleAndTheViewGrowsCent
 
     // Back to separate windows: the design's sizes, places and pictures.
     Ctl<QCheckBox>(window, "chkLineScope")->setChecked(true);
-    window.findChild<QAction*>("mnuViewLayoutSeparate")->trigger();
+    window.findChild<QAction*>("mnuToolsLayoutSeparate")->trigger();
     Settle(window);
     EXPECT_EQ(window.layout(), Layout::SeparateWindows);
     EXPECT_TRUE(scope.isWindow() && scope.isVisible());
@@ -204,7 +204,7 @@ TEST(OneWindow, ClosingKeepsTheLayoutPanelsAndHistogramForTheNextRun) {
         first.RememberWorkspace({}, [&kept](const Workspace& w) { kept = w; });
         EXPECT_EQ(first.layout(), Layout::SeparateWindows) << "this platform's default";
         first.start(frmMain::AboutBox::Skipped);
-        first.findChild<QAction*>("mnuViewLayoutOne")->trigger();
+        first.findChild<QAction*>("mnuToolsLayoutOne")->trigger();
         first.findChild<QAction*>("mnuToolsHistogram")->trigger();
         Ctl<QCheckBox>(*first.histogramWindow(), "chkLog")->click();
         first.panelOf(first.scopeWindow())->close();
