@@ -59,10 +59,6 @@ PictureFile ReadRegularFile(const QString& path, FileAccess access) {
 
 }  // namespace
 
-bool NamesHdrSignal(const QString& colourSpace) {
-    return colourSpace.endsWith(QLatin1String(" PQ")) || colourSpace.endsWith(QLatin1String(" HLG"));
-}
-
 std::optional<DecodeError> RefusedByName(const QString& path, std::int64_t* fileSize) {
     if (path.isEmpty()) return DecodeError::EmptyName;
     struct stat info {};
