@@ -217,7 +217,7 @@ void RunDecodeWorker(int argc, char** argv) {
     const ColorValue background = request.background;
     // The file is opened and mapped, not parsed: nothing reads its bytes before the
     // confinement below is in place.
-    PictureFile file = ReadPictureFile(QFile::decodeName(request.fileName), FileAccess::Mapped);
+    PictureFile file = ReadPictureFile(QFile::decodeName(request.fileName), FileAccess::OwnPages);
     if (file.error) Fail(*file.error);
     const auto fileBytes = static_cast<std::uint64_t>(file.bytes.size());
 
