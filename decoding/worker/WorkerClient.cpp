@@ -285,6 +285,9 @@ QString ExecutableBeside() {
     return QDir::cleanPath(folder + QStringLiteral("../lib/vistrel/") + QString::fromLatin1(kDecoderExecutable));
 }
 
+// No end to the decodes a worker is kept ready for.
+constexpr int kEveryDecode = -1;
+
 // One worker kept started ahead of the next decode. A thread of its own starts it and
 // lives as long as the program: a worker is killed when the thread that started it ends.
 class Standby {
@@ -294,11 +297,13 @@ public:
         return *standby;
     }
 
-    void Keep(bool keep) {
+    // decodes: how many decodes are still to take a waiting worker; kEveryDecode for no end.
+    void Keep(bool keep, int decodes = kEveryDecode) {
         std::unique_ptr<StartedWorker> gone;
         {
             std::unique_lock lock(mutex_);
             keep_ = keep;
+            decodesLeft_ = decodes;
             failed_ = false;
             if (keep && !threadStarted_) {
                 try {
@@ -324,6 +329,7 @@ public:
         changed_.wait(lock, [this] { return !starting_; });
         ++decoding_;
         failed_ = false;
+        if (decodesLeft_ > 0) --decodesLeft_;
         return std::move(ready_);
     }
 
@@ -337,7 +343,9 @@ public:
 
     void WaitReady() {
         std::unique_lock lock(mutex_);
-        changed_.wait(lock, [this] { return !starting_ && (ready_ || failed_ || !keep_ || decoding_ > 0); });
+        changed_.wait(lock, [this] {
+            return !starting_ && (ready_ || failed_ || !keep_ || decoding_ > 0 || decodesLeft_ == 0);
+        });
     }
 
     // A hold counts as a decode that is not over.
@@ -350,7 +358,7 @@ private:
     void Run() {
         std::unique_lock lock(mutex_);
         for (;;) {
-            changed_.wait(lock, [this] { return keep_ && !ready_ && !failed_ && decoding_ == 0; });
+            changed_.wait(lock, [this] { return keep_ && !ready_ && !failed_ && decoding_ == 0 && decodesLeft_ != 0; });
             starting_ = true;
             lock.unlock();
             Started started = StartWorker(ExecutableBeside());
@@ -376,6 +384,7 @@ private:
     bool starting_ = false;
     bool failed_ = false;
     int decoding_ = 0;  // decodes that took (or looked for) a waiting worker and are not over
+    int decodesLeft_ = kEveryDecode;  // decodes still to take a waiting worker
     std::unique_ptr<StartedWorker> ready_;
 };
 
@@ -607,6 +616,8 @@ private:
 }  // namespace
 
 void KeepWorkerReady(bool keep) { Standby::Get().Keep(keep); }
+
+void KeepWorkersReadyFor(int decodes) { Standby::Get().Keep(true, std::max(decodes, 0)); }
 
 void WaitForReadyWorker() { Standby::Get().WaitReady(); }
 

@@ -45,6 +45,10 @@ DecodeResult DecodeInWorker(const QString& path, ColorValue background, RowRecei
 // Off until asked: every decode then starts a worker of its own. Only decodes by the
 // worker beside the program take the waiting one.
 void KeepWorkerReady(bool keep);
+// Keeps a worker ready for each of the next `decodes` decodes only: a command that knows
+// how many pictures it reads starts no worker after its last (KeepWorkerReady(false)
+// still ends the keeping).
+void KeepWorkersReadyFor(int decodes);
 // Returns once the worker kept ready is waiting (or could not be started, or none is kept).
 void WaitForReadyWorker();
 
