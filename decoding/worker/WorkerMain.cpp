@@ -6,11 +6,14 @@
 #include <QThreadPool>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <latch>
+#include <new>
+#include <vector>
 
 #include <fcntl.h>
 #include <malloc.h>
@@ -32,6 +35,8 @@ namespace {
 constexpr int kWorkerThreads = 4;
 // Pages of a handed-over band are given back only from this size on.
 constexpr std::size_t kReleaseFromBytes = std::size_t{1} << 20;
+// The largest band the worker lends a reader a buffer for.
+constexpr std::size_t kMostBandBytes = std::size_t{8} << 20;
 
 [[noreturn]] void Fail(DecodeError error) {
     Send(WorkerMessageKind::Failed, WorkerErrorCode(error));
@@ -56,6 +61,25 @@ public:
         if (first != written_) Fail(DecodeError::Unreadable);
         Write(rows, static_cast<std::size_t>(count) * rowBytes_);
         return Announce(first + count);
+    }
+
+    // A band buffer of the worker's own, one of two used in turn: a reader decodes a band
+    // into one while the colour conversion, when there is one, finishes the band before in
+    // the other on the pool's threads, and each is written into the pipe before it is
+    // handed out again. None for a band larger than a few megabytes (a reader that decodes
+    // the whole picture at once keeps a buffer of its own).
+    uchar* Destination(int first, int count) override {
+        (void)first;
+        const std::size_t bytes = static_cast<std::size_t>(count) * rowBytes_;
+        if (bytes == 0 || bytes > kMostBandBytes) return nullptr;
+        std::vector<uchar>& band = bands_[nextBand_];
+        try {
+            if (band.size() < bytes) band.resize(bytes);
+        } catch (const std::bad_alloc&) {
+            return nullptr;
+        }
+        nextBand_ = 1 - nextBand_;
+        return band.data();
     }
 
     bool PictureStarted(Surface& picture) override {
@@ -113,6 +137,8 @@ private:
     Surface* picture_ = nullptr;
     std::size_t rowBytes_ = 0;
     int written_ = 0;
+    std::array<std::vector<uchar>, 2> bands_;
+    std::size_t nextBand_ = 0;
 };
 
 // Qt's image conversions split large pictures over its thread pool. Its threads are
