@@ -10,6 +10,7 @@
 #include <webp/demux.h>
 
 #include "decoding/readers/Orientation.h"
+#include "decoding/readers/PageBuffer.h"
 #include "decoding/readers/RowOutput.h"
 
 namespace vistrel {
@@ -22,40 +23,24 @@ constexpr std::size_t kSteps = 64;
 // No step smaller than this many bytes, whose decoding takes about as long as a step costs.
 constexpr std::size_t kSmallestStep = std::size_t{4} * 1024;
 
-// The size of a huge page.
-constexpr std::size_t kHugePageBytes = std::size_t{2} << 20;
-
 // A full-size picture buffer of the worker's own whose pages are taken only as rows land
-// and given back once they are handed on: the decoder needs a whole picture to write
-// into, the worker never holds more than a few bands of it.
-// Its pages are huge where the system gives them (a page fault, and on a virtual machine a
-// first touch, for every 2 MiB instead of every 4 KiB), and go back a huge page at a time.
+// and given back once they are handed on, a huge page at a time: the decoder needs a
+// whole picture to write into, the worker never holds more than a few bands of it.
 class PassingBuffer {
 public:
-    explicit PassingBuffer(std::size_t bytes) : bytes_(bytes) {
-        void* const mapped = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (mapped == MAP_FAILED) return;
-        data_ = static_cast<unsigned char*>(mapped);
-        if (bytes >= kHugePageBytes) (void)::madvise(data_, bytes, MADV_HUGEPAGE);
-    }
-    ~PassingBuffer() {
-        if (data_ != nullptr) ::munmap(data_, bytes_);
-    }
-    PassingBuffer(const PassingBuffer&) = delete;
-    PassingBuffer& operator=(const PassingBuffer&) = delete;
-    unsigned char* data() const { return data_; }
-    // The bytes before end are no longer needed: every whole page among them goes back.
+    explicit PassingBuffer(std::size_t bytes) : buffer_(bytes) {}
+    unsigned char* data() const { return buffer_.data(); }
+    // The bytes before end are no longer needed: every whole huge page among them goes back.
     void Release(std::size_t end) {
-        const std::size_t upTo = end / kHugePageBytes * kHugePageBytes;
+        const std::size_t upTo = end / PageBuffer::kHugePageBytes * PageBuffer::kHugePageBytes;
         if (upTo > released_) {
-            ::madvise(data_ + released_, upTo - released_, MADV_DONTNEED);
+            ::madvise(buffer_.data() + released_, upTo - released_, MADV_DONTNEED);
             released_ = upTo;
         }
     }
 
 private:
-    unsigned char* data_ = nullptr;
-    std::size_t bytes_;
+    PageBuffer buffer_;
     std::size_t released_ = 0;
 };
 
