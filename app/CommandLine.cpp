@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <unistd.h>
+
 #include "app/Render.h"
 #include "app/Stats.h"
 #include "app/Workspace.h"
@@ -212,24 +214,35 @@ void QuietHeadless(QtMsgType type, const QMessageLogContext& context, const QStr
     if (standardHandler != nullptr) standardHandler(type, context, message);
 }
 
+// A command's end once all it writes is written: the application is not torn down, since
+// its teardown would only read the whole font configuration (Qt's font database reads it
+// to free it), tens of milliseconds a script pays for every file, and nothing else of it
+// outlives the process.
+[[noreturn]] void ExitNow(int code) {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    ::_exit(code);
+}
+
 int Render(int argc, char* argv[], const CommandLine& line) {
     // No display is needed or looked for: Qt's own headless platform draws the windows.
     qputenv("QT_QPA_PLATFORM", "offscreen");
     standardHandler = qInstallMessageHandler(QuietHeadless);
     // The decoder gets ready while the windows are built.
-    KeepWorkerReady(true);
+    KeepWorkersReadyFor(1);
     QApplication application(argc, argv);
     const RenderResult result = RenderInstruments(line.renderFolder, line.file, line.settings, line.probe);
     KeepWorkerReady(false);
     if (result.exitCode != 0) Print(stderr, result.message + "\n");
-    return result.exitCode;
+    ExitNow(result.exitCode);
 }
 
 int Stats(int argc, char* argv[], const CommandLine& line) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     standardHandler = qInstallMessageHandler(QuietHeadless);
-    // One decoder waits between the files, as the window keeps one between loads.
-    KeepWorkerReady(true);
+    // One decoder waits between the files, as the window keeps one between loads, and
+    // none after the last.
+    KeepWorkersReadyFor(static_cast<int>(line.files.size()) + (line.renderFolder.isEmpty() ? 0 : 1));
     QApplication application(argc, argv);
     int code = WriteStatistics(line.files, line.settings, line.probe, stdout);
     if (!line.renderFolder.isEmpty()) {
@@ -238,7 +251,7 @@ int Stats(int argc, char* argv[], const CommandLine& line) {
         code = std::max(code, result.exitCode);
     }
     KeepWorkerReady(false);
-    return code;
+    ExitNow(code);
 }
 
 // While the application starts: Qt ends the program (abort, exit 134) when no platform

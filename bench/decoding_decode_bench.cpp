@@ -57,6 +57,11 @@ BENCHMARK(BM_BareQImageReaderBmp24MP)->Unit(benchmark::kMillisecond)->MinTime(2.
 void BM_BareQImageReaderTiff24MP(benchmark::State& state) { BareDecode(state, bench::Tiff24MP(), 6000.0 * 4000.0); }
 BENCHMARK(BM_BareQImageReaderTiff24MP)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
 
+void BM_BareQImageReaderTiffUncompressed24MP(benchmark::State& state) {
+    BareDecode(state, bench::TiffUncompressed24MP(), 6000.0 * 4000.0);
+}
+BENCHMARK(BM_BareQImageReaderTiffUncompressed24MP)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
+
 void BM_BareQImageReaderWebp24MP(benchmark::State& state) { BareDecode(state, bench::Webp24MP(), 6000.0 * 4000.0); }
 BENCHMARK(BM_BareQImageReaderWebp24MP)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
 

@@ -4,7 +4,6 @@
 // Times are wall-clock: the work is elsewhere.
 #include <benchmark/benchmark.h>
 
-#include <QDir>
 #include <QImage>
 
 #include <chrono>
@@ -17,19 +16,8 @@
 
 namespace {
 
-const QString& TinyPng() {
-    static const QString path = [] {
-        const QString file = QDir::temp().filePath("vistrel_bench_tiny.png");
-        QImage image(4, 4, QImage::Format_RGB32);
-        image.fill(0x336699);
-        if (!image.save(file, "png")) qFatal("cannot write %s", qPrintable(file));
-        return file;
-    }();
-    return path;
-}
-
 void BM_WorkerStartTinyPng(benchmark::State& state) {
-    const QString& file = TinyPng();
+    const QString& file = bench::TinyPng();
     for (auto _ : state) {
         vistrel::DecodeResult result = vistrel::DecodeInWorker(file, 0xFFFFFF);
         if (!result) state.SkipWithError("decode failed");
@@ -41,7 +29,7 @@ BENCHMARK(BM_WorkerStartTinyPng)->Unit(benchmark::kMillisecond)->MinTime(2.0)->U
 // request to the decoded picture. Loads are a user's action apart, so each starts with
 // a worker waiting; the pause lets the next one get ready and is not counted.
 void BM_ReadyWorkerTinyPng(benchmark::State& state) {
-    const QString& file = TinyPng();
+    const QString& file = bench::TinyPng();
     vistrel::KeepWorkerReady(true);
     for (auto _ : state) {
         state.PauseTiming();
@@ -55,7 +43,7 @@ void BM_ReadyWorkerTinyPng(benchmark::State& state) {
 BENCHMARK(BM_ReadyWorkerTinyPng)->Unit(benchmark::kMillisecond)->Iterations(40);
 
 void BM_InProcessTinyPng(benchmark::State& state) {
-    const QString& file = TinyPng();
+    const QString& file = bench::TinyPng();
     for (auto _ : state) {
         vistrel::DecodeResult result = vistrel::DecodePicture(file, 0xFFFFFF);
         if (!result) state.SkipWithError("decode failed");

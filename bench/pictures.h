@@ -3,7 +3,7 @@
 // photograph-like pictures of smooth gradients with mild texture, JPEGs at quality 90,
 // and the 24-megapixel JPEG's pixels again as a PNG and a 24-bit BMP. The same
 // 24-megapixel picture is also kept as an LZW TIFF (8-bit RGB, libtiff's default
-// strips) and a lossy WebP at quality 90, in /tmp too.
+// strips), uncompressed, and a lossy WebP at quality 90, in /tmp too.
 // The 24-megapixel one (6000 x 4000) lives in /tmp; the gigapixel one (32768 x 32768,
 // written row by row so that it never needs its 4 GiB in memory) in the folder the
 // benchmarks run in (build-bench/ under `make bench`).
@@ -155,27 +155,46 @@ inline QImage Photo24MP() {
     return image;
 }
 
+// The 24-megapixel photograph as an 8-bit RGB TIFF in libtiff's default strips.
+inline QString WriteTiff24MP(const QString& file, std::uint16_t compression) {
+    if (QFile::exists(file)) return file;
+    const QImage image = Photo24MP().convertToFormat(QImage::Format_RGB888);
+    const QString partial = file + ".part";
+    TIFF* tiff = TIFFOpen(qPrintable(partial), "w");
+    if (tiff == nullptr) qFatal("cannot write %s", qPrintable(partial));
+    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, std::uint32_t(image.width()));
+    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, std::uint32_t(image.height()));
+    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 3);
+    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tiff, TIFFTAG_COMPRESSION, compression);
+    TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tiff, 0));
+    for (int y = 0; y < image.height(); ++y)
+        if (TIFFWriteScanline(tiff, const_cast<uchar*>(image.constScanLine(y)), std::uint32_t(y), 0) < 0)
+            qFatal("cannot write %s", qPrintable(partial));
+    TIFFClose(tiff);
+    QFile::rename(partial, file);
+    return file;
+}
+
 inline const QString& Tiff24MP() {
+    static const QString path = WriteTiff24MP("/tmp/vistrel_bench_24mp.tif", COMPRESSION_LZW);
+    return path;
+}
+
+inline const QString& TiffUncompressed24MP() {
+    static const QString path = WriteTiff24MP("/tmp/vistrel_bench_24mp_uncompressed.tif", COMPRESSION_NONE);
+    return path;
+}
+
+// A picture of a few pixels, whose load costs next to nothing.
+inline const QString& TinyPng() {
     static const QString path = [] {
-        const QString file = "/tmp/vistrel_bench_24mp.tif";
-        if (QFile::exists(file)) return file;
-        const QImage image = Photo24MP().convertToFormat(QImage::Format_RGB888);
-        const QString partial = file + ".part";
-        TIFF* tiff = TIFFOpen(qPrintable(partial), "w");
-        if (tiff == nullptr) qFatal("cannot write %s", qPrintable(partial));
-        TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, std::uint32_t(image.width()));
-        TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, std::uint32_t(image.height()));
-        TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
-        TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 3);
-        TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-        TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-        TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
-        TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tiff, 0));
-        for (int y = 0; y < image.height(); ++y)
-            if (TIFFWriteScanline(tiff, const_cast<uchar*>(image.constScanLine(y)), std::uint32_t(y), 0) < 0)
-                qFatal("cannot write %s", qPrintable(partial));
-        TIFFClose(tiff);
-        QFile::rename(partial, file);
+        const QString file = "/tmp/vistrel_bench_tiny.png";
+        QImage image(4, 4, QImage::Format_RGB32);
+        image.fill(0x336699);
+        if (!image.save(file, "png")) qFatal("cannot write %s", qPrintable(file));
         return file;
     }();
     return path;

@@ -15,6 +15,9 @@
 namespace vistrel {
 namespace {
 
+// Memory asked for in huge pages from this size on: the size of one.
+constexpr std::size_t kHugePageBytes = std::size_t{2} << 20;
+
 // The whole file, read once. Its type is checked with stat() before it is
 // opened, so a FIFO or a device is never opened at all; the open itself does
 // not block either, and fstat() confirms the file opened is still a regular one.
@@ -32,28 +35,32 @@ PictureFile ReadRegularFile(const QString& path, FileAccess access) {
     if (::fstat(fd, &info) != 0) return {{}, DecodeError::Unreadable};
     if (!S_ISREG(info.st_mode)) return {{}, DecodeError::NotARegularFile};
     if (info.st_size <= 0) return {{}, DecodeError::Unreadable};
+    QByteArray bytes;
     switch (access) {
         case FileAccess::Copied:
+            bytes = QByteArray(static_cast<qsizetype>(info.st_size), Qt::Uninitialized);
             break;
-        case FileAccess::Mapped: {
+        case FileAccess::OwnPages: {
             const auto size = static_cast<std::size_t>(info.st_size);
-            void* const mapped = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
-            if (mapped == MAP_FAILED) break;  // read it instead
-            return {QByteArray::fromRawData(static_cast<const char*>(mapped), static_cast<qsizetype>(size)), std::nullopt};
+            void* const mapped = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+            if (mapped == MAP_FAILED) return {{}, DecodeError::OutOfMemory};
+            if (size >= kHugePageBytes) (void)::madvise(mapped, size, MADV_HUGEPAGE);
+            bytes = QByteArray::fromRawData(static_cast<const char*>(mapped), static_cast<qsizetype>(size));
+            break;
         }
     }
-
-    QByteArray bytes(static_cast<qsizetype>(info.st_size), Qt::Uninitialized);
+    // Written through the pointer, so that raw data is filled in place, not detached.
+    char* const into = const_cast<char*>(bytes.constData());
     qsizetype filled = 0;
     while (filled < bytes.size()) {
-        const ssize_t got = ::read(fd, bytes.data() + filled, static_cast<std::size_t>(bytes.size() - filled));
+        const ssize_t got = ::read(fd, into + filled, static_cast<std::size_t>(bytes.size() - filled));
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) return {{}, DecodeError::Unreadable};
         if (got == 0) break;  // the file shrank while being read
         filled += got;
     }
     if (filled == 0) return {{}, DecodeError::Unreadable};
-    bytes.truncate(filled);
+    if (filled < bytes.size()) bytes.truncate(filled);  // a copy, for pages of its own: only when cut short
     return {std::move(bytes), std::nullopt};
 }
 

@@ -76,9 +76,10 @@ struct PictureFile {
 };
 enum class FileAccess {
     Copied,  // read into memory of the caller's own
-    // Mapped: no copy, for a process that decodes one picture and then ends (the mapping
-    // stays until then). A file cut short by another program meanwhile ends that process.
-    Mapped,
+    // Read into pages of its own, huge where the system gives them, that are never given
+    // back: for a process that decodes one picture and then ends. Mapping the file instead
+    // would cost a page fault, and on a virtual machine a first touch, for every 4 KiB.
+    OwnPages,
 };
 PictureFile ReadPictureFile(const QString& path, FileAccess access = FileAccess::Copied);
 

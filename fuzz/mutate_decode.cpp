@@ -272,12 +272,7 @@ int CountChildren() {
     return children;
 }
 
-int CountSharedPictures() {
-    const std::string maps = ReadText("/proc/self/maps");
-    int n = 0;
-    for (std::size_t at = maps.find("memfd:"); at != std::string::npos; at = maps.find("memfd:", at + 1)) ++n;
-    return n;
-}
+int CountSharedPictures() { return PictureBuffersHeld(); }
 
 long RssKiB() {
     const std::string status = ReadText("/proc/self/status");
@@ -297,7 +292,7 @@ State Now() {
 // ---- Decoding -----------------------------------------------------------------------
 
 // Records what a decode reports, and refuses pictures larger than the run affords (a
-// mutant claiming 32768 x 32768 would have the worker fill gigabytes of shared memory).
+// mutant claiming 32768 x 32768 would have the worker fill gigabytes of the program's memory).
 class Recorder final : public RowReceiver {
 public:
     explicit Recorder(std::int64_t maxPixels) : maxPixels_(maxPixels) {}

@@ -27,11 +27,15 @@ TEST(KernelsAnalysis, AnyBandsAndThreadCountsGiveTheWholePicturesResult) {
         source[k] = (k % 97 < 50) ? rng() : static_cast<Pixel>(0x00406080 + (k % 5));
 
     std::vector<Pixel> expectedPixels = source;
-    const korvex::UvHistogram expectedHistogram = korvex::AnalysePixels(expectedPixels);
+    korvex::LevelCounts expectedLevels;
+    korvex::UvHistogram expectedHistogram;
+    expectedHistogram.AddPixels(expectedPixels, korvex::LumaStandard::Rec601, expectedLevels);
     std::vector<Pixel> expectedView(kViewWidth * kViewHeight);
     korvex::ResampleArea(source.data(), kWidth, kHeight, kWidth, expectedView.data(), kViewWidth, kViewHeight);
 
-    for (const int threads : {1, 2, 5})
+    // The counts a load splits the rest of its analysis over: every core the machine has
+    // (0), and others a machine might have.
+    for (const int threads : {0, 1, 2, 3, 5, 8})
         for (const bool allThreads : {false, true}) {
             SCOPED_TRACE(testing::Message() << threads << " threads, all " << allThreads);
             const ThreadCountGuard guard(threads);
@@ -48,6 +52,7 @@ TEST(KernelsAnalysis, AnyBandsAndThreadCountsGiveTheWholePicturesResult) {
             ASSERT_EQ(pixels, expectedPixels);
             ASSERT_EQ(view, expectedView);
             ASSERT_TRUE(std::ranges::equal(analysis.histogram().cells(), expectedHistogram.cells()));
+            ASSERT_EQ(analysis.levels(), expectedLevels);
         }
 }
 

@@ -11,6 +11,7 @@
 #include <spng.h>
 
 #include "decoding/readers/Orientation.h"
+#include "decoding/readers/PageBuffer.h"
 #include "decoding/readers/RowOutput.h"
 #include "formats/ByteOrder.h"
 
@@ -104,12 +105,6 @@ enum class Outcome { Done, Declined, Unreadable, NoMemory, Cancelled };
 // Deflate makes at most 1032 bytes of one (a run of 258 from each 2 bits).
 constexpr std::size_t kLargestInflateRatio = 1032;
 
-// A buffer whose pages are touched only as it is written: a file whose rows stop early
-// never costs the memory its header claims.
-std::unique_ptr<std::uint8_t[]> Uninitialised(std::size_t bytes) {
-    return std::unique_ptr<std::uint8_t[]>(new (std::nothrow) std::uint8_t[bytes]);
-}
-
 // The buffer the rows go to, and the word to whoever reads them.
 Outcome Started(Output& out) {
     out.bandRows = std::max<std::size_t>(1, kBandPixels / std::size_t(out.width));
@@ -138,7 +133,7 @@ Outcome Started(Output& out) {
 struct CompressedPixels {
     const unsigned char* data = nullptr;
     std::size_t size = 0;
-    std::vector<unsigned char> joined;  // the chunks' data end to end, when there are several
+    PageBuffer joined;  // the chunks' data end to end, when there are several
 };
 
 bool CollectIdat(const unsigned char* data, std::size_t size, CompressedPixels& out) {
@@ -168,7 +163,8 @@ bool CollectIdat(const unsigned char* data, std::size_t size, CompressedPixels& 
     }
     std::size_t total = 0;
     for (const auto& run : runs) total += run.second;
-    out.joined.resize(total);
+    out.joined = PageBuffer(total);
+    if (out.joined.data() == nullptr) throw std::bad_alloc();
     std::size_t filled = 0;
     for (const auto& run : runs) {
         std::memcpy(out.joined.data() + filled, data + run.first, run.second);
@@ -350,20 +346,20 @@ Outcome RunWhole(const unsigned char* data, std::size_t size, spng_ctx* ctx, con
     const std::size_t stride = rowBytes + 1;  // each row opens with its filter type
 
     const std::size_t rawBytes = stride * ihdr.height;
-    std::unique_ptr<std::uint8_t[]> raw;
+    PageBuffer raw;
     {
         CompressedPixels compressed;
         if (!CollectIdat(data, size, compressed)) return Outcome::Declined;
         // A stream that cannot hold the picture's rows is refused before its buffer is made.
         if (rawBytes / kLargestInflateRatio > compressed.size) return Outcome::Declined;
-        raw = Uninitialised(rawBytes);
-        if (!raw) return Outcome::NoMemory;
+        raw = PageBuffer(rawBytes);
+        if (raw.data() == nullptr) return Outcome::NoMemory;
         const std::unique_ptr<libdeflate_decompressor, void (*)(libdeflate_decompressor*)> inflater(
             libdeflate_alloc_decompressor(), libdeflate_free_decompressor);
         if (!inflater) return Outcome::NoMemory;
         std::size_t inflated = 0;
         // Too little or too much data, or a broken stream: Qt's reader decides what it gives.
-        if (libdeflate_zlib_decompress(inflater.get(), compressed.data, compressed.size, raw.get(), rawBytes,
+        if (libdeflate_zlib_decompress(inflater.get(), compressed.data, compressed.size, raw.data(), rawBytes,
                                        &inflated) != LIBDEFLATE_SUCCESS ||
             inflated != rawBytes)
             return Outcome::Declined;
@@ -373,7 +369,7 @@ Outcome RunWhole(const unsigned char* data, std::size_t size, spng_ctx* ctx, con
     const std::vector<std::uint8_t> zeros(rowBytes, 0);
     std::vector<std::uint16_t> wideRow(out.wide != nullptr ? std::size_t(ihdr.width) * 4 : 0);
     for (std::size_t y = 0; y < ihdr.height; ++y) {
-        std::uint8_t* row = raw.get() + y * stride;
+        std::uint8_t* row = raw.data() + y * stride;
         const std::uint8_t* above = y == 0 ? zeros.data() : row - stride + 1;
         if (!Unfilter(row[0], row + 1, above, rowBytes, bpp)) return Outcome::Unreadable;
         if (out.wide != nullptr) {
@@ -433,8 +429,8 @@ Outcome Run(const unsigned char* data, std::size_t size, spng_ctx* ctx, Output& 
     if (!interlaced && ihdr.bit_depth >= 8) return RunWhole(data, size, ctx, ihdr, out);
 
     // An interlaced picture's rows are final only after the last pass: it is decoded whole.
-    const std::unique_ptr<std::uint8_t[]> decoded = Uninitialised(interlaced ? rowBytes * ihdr.height : rowBytes);
-    if (!decoded) return Outcome::NoMemory;
+    const PageBuffer decoded(interlaced ? rowBytes * ihdr.height : rowBytes);
+    if (decoded.data() == nullptr) return Outcome::NoMemory;
     if (const Outcome started = Started(out); started != Outcome::Done) return started;
     if (sixteen) out.TakeWideRows();
     const auto convert = [&](const std::uint8_t* row, int y) {
@@ -450,7 +446,7 @@ Outcome Run(const unsigned char* data, std::size_t size, spng_ctx* ctx, Output& 
     do {
         spng_row_info row{};
         if ((status = spng_get_row_info(ctx, &row)) != 0) break;
-        std::uint8_t* target = interlaced ? decoded.get() + rowBytes * row.row_num : decoded.get();
+        std::uint8_t* target = interlaced ? decoded.data() + rowBytes * row.row_num : decoded.data();
         status = spng_decode_row(ctx, target, rowBytes);
         if (status != 0 && status != SPNG_EOI) break;
         if (!interlaced) {
@@ -463,7 +459,7 @@ Outcome Run(const unsigned char* data, std::size_t size, spng_ctx* ctx, Output& 
     if (spng_decode_chunks(ctx) != 0) return Outcome::Unreadable;
     if (interlaced) {
         for (int y = 0; y < out.height; ++y) {
-            convert(decoded.get() + rowBytes * std::size_t(y), y);
+            convert(decoded.data() + rowBytes * std::size_t(y), y);
             if (!out.Reached(y + 1)) return Outcome::Cancelled;
         }
     }

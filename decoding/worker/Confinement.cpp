@@ -105,7 +105,7 @@ bool ConfinePaths(int rules) {
 // Everything decoding needs once the file has been read and the readers are loaded:
 // memory, threads of this process, time, signals, lowering its own limits, and writing
 // to the report pipe, to standard error (the libraries' warnings, which the program
-// reads) and into the shared buffer. Any other call is refused and ends the process.
+// reads) and to the rows pipe. Any other call is refused and ends the process.
 // Opening files (the metafile renderer's fonts) is left to Landlock, which allows only
 // the font folders; where the kernel has no Landlock, nothing can be opened at all.
 bool InstallFilter(bool pathsConfined) {
@@ -130,17 +130,10 @@ bool InstallFilter(bool pathsConfined) {
     ok = ok && ::seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(prctl), 1, SCMP_A0(SCMP_CMP_EQ, PR_SET_NAME)) == 0;
     // Its own limits, lowered once the file's claimed size is known.
     ok = ok && ::seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(prlimit64), 1, SCMP_A0(SCMP_CMP_EQ, 0)) == 0;
-    // Writing: the report pipe and standard error, and the picture into the shared buffer.
-    for (const int fd : {kWorkerReportFd, STDERR_FILENO})
+    // Writing: the report pipe, standard error and the rows pipe.
+    for (const int fd : {kWorkerReportFd, STDERR_FILENO, kWorkerRowsFd})
         for (const int call : {SCMP_SYS(write), SCMP_SYS(writev)})
             ok = ok && ::seccomp_rule_add(filter, SCMP_ACT_ALLOW, call, 1, SCMP_A0(SCMP_CMP_EQ, static_cast<scmp_datum_t>(fd))) == 0;
-    // The go byte comes with the shared buffer, which takes the buffer's place.
-    ok = ok && ::seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(recvmsg), 1,
-                                  SCMP_A0(SCMP_CMP_EQ, static_cast<scmp_datum_t>(kWorkerGoFd))) == 0;
-    ok = ok && ::seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(dup3), 1,
-                                  SCMP_A1(SCMP_CMP_EQ, static_cast<scmp_datum_t>(kWorkerBufferFd))) == 0;
-    ok = ok && ::seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(pwrite64), 1,
-                                  SCMP_A0(SCMP_CMP_EQ, static_cast<scmp_datum_t>(kWorkerBufferFd))) == 0;
     // Memory, never executable: no new code can be mapped in.
     for (const int call : {SCMP_SYS(mmap), SCMP_SYS(mprotect)})
         ok = ok && ::seccomp_rule_add(filter, SCMP_ACT_ALLOW, call, 1, SCMP_A2(SCMP_CMP_MASKED_EQ, PROT_EXEC, 0)) == 0;
@@ -200,10 +193,8 @@ int PrepareConfinement() {
 void Confine(int pathRules, std::uint64_t fileBytes, std::uint64_t mostBytesPerPixel) {
     constexpr std::uint64_t kLargestPicture = std::uint64_t{kMaxPictureSide} * kMaxPictureSide;
     SetDecodeLimits(fileBytes, kLargestPicture, mostBytesPerPixel);
-    // No file can be opened for writing; the shared buffer, which the program seals at the
-    // picture's size (at most the largest picture), is written up to its end.
-    constexpr rlim_t kLargestBuffer = rlim_t{4} * kLargestPicture;
-    Limit(RLIMIT_FSIZE, kLargestBuffer, kLargestBuffer);
+    // No file can be opened for writing, and none is written: the rows go down a pipe.
+    Limit(RLIMIT_FSIZE, 0, 0);
     if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) ::_exit(1);
     const bool pathsConfined = ConfinePaths(pathRules);
     if (!InstallFilter(pathsConfined)) ::_exit(1);

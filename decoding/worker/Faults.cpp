@@ -29,7 +29,7 @@ extern char** environ;
 namespace vistrel::faults {
 namespace {
 
-enum class Fault { None, Crash, Hang, Garbage, Oversize, Backwards, Quit, Forbidden, Probe, Flood };
+enum class Fault { None, Crash, Hang, Garbage, Oversize, Backwards, Short, Quit, Forbidden, Probe, Flood };
 
 const char* gFaultArgument = nullptr;  // after "--fault="
 
@@ -41,6 +41,7 @@ Fault RequestedFault() {
     if (name == "garbage") return Fault::Garbage;
     if (name == "oversize") return Fault::Oversize;
     if (name == "backwards") return Fault::Backwards;
+    if (name == "short") return Fault::Short;
     if (name == "quit") return Fault::Quit;
     if (name.starts_with("forbidden:")) return Fault::Forbidden;
     if (name.starts_with("probe:")) return Fault::Probe;
@@ -198,6 +199,7 @@ void Misbehave(Fault fault) {
         case Fault::Crash:
         case Fault::Hang:
         case Fault::Backwards:
+        case Fault::Short:
             return;
         case Fault::Garbage: {
             const char junk[] = "\x01\x00\x00\x00 this is not a message at all";
@@ -234,11 +236,13 @@ bool TakeArguments(int argc, char** argv) {
 
 void BeforeDecode() { Misbehave(gFault); }
 
-void AtBuffer() {
+void AtGo() {
     if (gFault == Fault::Crash) std::abort();
     if (gFault == Fault::Hang)
         for (;;) ::pause();
 }
+
+std::size_t RowBytesWritten(std::size_t bytes) { return gFault == Fault::Short && bytes > 0 ? bytes - 1 : bytes; }
 
 void BeforeRows(int rows) {
     if (gFault == Fault::Backwards && rows > 1) {

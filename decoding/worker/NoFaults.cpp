@@ -6,7 +6,9 @@ namespace vistrel::faults {
 
 bool TakeArguments(int argc, char**) { return argc == 1; }
 void BeforeDecode() {}
-void AtBuffer() {}
+void AtGo() {}
+
+std::size_t RowBytesWritten(std::size_t bytes) { return bytes; }
 void BeforeRows(int) {}
 
 }  // namespace vistrel::faults

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstring>
 #include <algorithm>
+#include <atomic>
 #include <deque>
 #include <string_view>
 #include <memory>
@@ -28,9 +29,6 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 #include <unistd.h>
 
 #include "decoding/worker/ReaderMessages.h"
@@ -57,6 +55,12 @@ constexpr std::chrono::milliseconds kCancelPoll{50};
 // Descriptors are moved to at least this number before they are handed to the worker,
 // so that none of them already sits where the worker expects another.
 constexpr int kAboveWorkerFds = 10;
+// The rows pipe holds this much, so that the worker writes a band and the program reads
+// it in a few calls each, not one a page. No more than an unprivileged process may ask for.
+constexpr int kRowsPipeBytes = 1 << 20;
+// The program's picture buffer is asked for in huge pages of this size: a 24-megapixel
+// picture then costs 48 page faults, not 24,000 (each one dear on a virtual machine).
+constexpr std::size_t kHugePageBytes = std::size_t{2} << 20;
 
 DecodeResult Failure(DecodeError error) { return DecodeResult::Failed(error); }
 
@@ -123,14 +127,14 @@ public:
 
     // The worker starts in the root folder with nothing of the program's environment,
     // its standard input and output on /dev/null and its standard error on a pipe the
-    // program reads. The buffer's place holds /dev/null until the buffer comes.
+    // program reads.
     bool Start(const QString& executable, const QStringList& arguments, const Fd& report, const Fd& go,
-               const Fd& errors) {
+               const Fd& rows, const Fd& errors) {
         posix_spawn_file_actions_t actions;
         if (::posix_spawn_file_actions_init(&actions) != 0) return false;
         bool ok = ::posix_spawn_file_actions_adddup2(&actions, report.get(), kWorkerReportFd) == 0 &&
                   ::posix_spawn_file_actions_adddup2(&actions, go.get(), kWorkerGoFd) == 0 &&
-                  ::posix_spawn_file_actions_addopen(&actions, kWorkerBufferFd, "/dev/null", O_RDONLY, 0) == 0 &&
+                  ::posix_spawn_file_actions_adddup2(&actions, rows.get(), kWorkerRowsFd) == 0 &&
                   ::posix_spawn_file_actions_adddup2(&actions, errors.get(), STDERR_FILENO) == 0 &&
                   ::posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0) == 0 &&
                   ::posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0) == 0 &&
@@ -182,7 +186,8 @@ private:
 struct StartedWorker {
     Worker process;
     Fd report;  // its messages
-    Fd go;      // its request, then the go byte with the picture buffer
+    Fd go;      // its request, then the go byte
+    Fd rows;    // the picture's rows, read without blocking
     Fd errors;  // its standard error, read without blocking
 };
 
@@ -198,14 +203,17 @@ Started StartWorker(const QString& executable, const QStringList& arguments = {}
     (void)memoryClosed;
     Started started;
     auto worker = std::make_unique<StartedWorker>();
-    Fd reportWrite, goRead, errorsWrite;
-    if (!Pipe(worker->report, reportWrite) || !Pipe(goRead, worker->go, true) || !Pipe(worker->errors, errorsWrite) ||
-        ::fcntl(worker->errors.get(), F_SETFL, O_NONBLOCK) != 0) {
+    Fd reportWrite, goRead, rowsWrite, errorsWrite;
+    if (!Pipe(worker->report, reportWrite) || !Pipe(goRead, worker->go, true) || !Pipe(worker->rows, rowsWrite) ||
+        !Pipe(worker->errors, errorsWrite) || ::fcntl(worker->errors.get(), F_SETFL, O_NONBLOCK) != 0 ||
+        ::fcntl(worker->rows.get(), F_SETFL, O_NONBLOCK) != 0) {
         started.error = DecodeError::OutOfMemory;
         return started;
     }
+    // A pipe that cannot grow (the user's pipes hold their most already) still works.
+    (void)::fcntl(worker->rows.get(), F_SETPIPE_SZ, kRowsPipeBytes);
     // The worker's ends are its own once it runs: a worker gone shows as the pipe's end.
-    if (worker->process.Start(executable, arguments, reportWrite, goRead, errorsWrite))
+    if (worker->process.Start(executable, arguments, reportWrite, goRead, rowsWrite, errorsWrite))
         started.worker = std::move(worker);
     return started;
 }
@@ -277,6 +285,9 @@ QString ExecutableBeside() {
     return QDir::cleanPath(folder + QStringLiteral("../lib/vistrel/") + QString::fromLatin1(kDecoderExecutable));
 }
 
+// No end to the decodes a worker is kept ready for.
+constexpr int kEveryDecode = -1;
+
 // One worker kept started ahead of the next decode. A thread of its own starts it and
 // lives as long as the program: a worker is killed when the thread that started it ends.
 class Standby {
@@ -286,11 +297,13 @@ public:
         return *standby;
     }
 
-    void Keep(bool keep) {
+    // decodes: how many decodes are still to take a waiting worker; kEveryDecode for no end.
+    void Keep(bool keep, int decodes = kEveryDecode) {
         std::unique_ptr<StartedWorker> gone;
         {
             std::unique_lock lock(mutex_);
             keep_ = keep;
+            decodesLeft_ = decodes;
             failed_ = false;
             if (keep && !threadStarted_) {
                 try {
@@ -316,6 +329,7 @@ public:
         changed_.wait(lock, [this] { return !starting_; });
         ++decoding_;
         failed_ = false;
+        if (decodesLeft_ > 0) --decodesLeft_;
         return std::move(ready_);
     }
 
@@ -329,7 +343,9 @@ public:
 
     void WaitReady() {
         std::unique_lock lock(mutex_);
-        changed_.wait(lock, [this] { return !starting_ && (ready_ || failed_ || !keep_ || decoding_ > 0); });
+        changed_.wait(lock, [this] {
+            return !starting_ && (ready_ || failed_ || !keep_ || decoding_ > 0 || decodesLeft_ == 0);
+        });
     }
 
     // A hold counts as a decode that is not over.
@@ -342,7 +358,7 @@ private:
     void Run() {
         std::unique_lock lock(mutex_);
         for (;;) {
-            changed_.wait(lock, [this] { return keep_ && !ready_ && !failed_ && decoding_ == 0; });
+            changed_.wait(lock, [this] { return keep_ && !ready_ && !failed_ && decoding_ == 0 && decodesLeft_ != 0; });
             starting_ = true;
             lock.unlock();
             Started started = StartWorker(ExecutableBeside());
@@ -368,8 +384,17 @@ private:
     bool starting_ = false;
     bool failed_ = false;
     int decoding_ = 0;  // decodes that took (or looked for) a waiting worker and are not over
+    int decodesLeft_ = kEveryDecode;  // decodes still to take a waiting worker
     std::unique_ptr<StartedWorker> ready_;
 };
+
+// Picture buffers mapped and not yet given back.
+std::atomic<int> gBuffersHeld{0};
+
+void Unmap(void* at, std::size_t bytes) {
+    ::munmap(at, bytes);
+    gBuffersHeld.fetch_sub(1);
+}
 
 // Unmapping a large picture gives its pages back one by one: tens of milliseconds for a
 // photograph, seconds for a gigapixel. It happens on a thread of its own, so that
@@ -401,7 +426,7 @@ public:
             }
         }
         if (at != nullptr) {
-            ::munmap(at, bytes);  // no thread to hand it to: at once, as ever
+            Unmap(at, bytes);  // no thread to hand it to: at once, as ever
             return;
         }
         changed_.notify_all();
@@ -426,7 +451,7 @@ private:
             queue_.pop_front();
             busy_ = true;
             lock.unlock();
-            ::munmap(mapping.at, mapping.bytes);
+            Unmap(mapping.at, mapping.bytes);
             lock.lock();
             busy_ = false;
             changed_.notify_all();
@@ -440,40 +465,20 @@ private:
     bool busy_ = false;
 };
 
-// A picture buffer: the program's mapping of it and the descriptor that hands it to a
-// worker.
-struct SharedBuffer {
+// A picture buffer: memory of the program's own, which the worker never sees; the rows
+// it sends are read into it.
+struct PictureBuffer {
     void* at = nullptr;
     std::size_t bytes = 0;
-    int memfd = -1;
 };
 
-// Zeros, written past the caches: the buffer is next written by the worker, not read here,
-// and the stores need not first fetch what they overwrite. Twice as fast as memset.
-void ZeroBuffer(void* at, std::size_t bytes) {
-#if defined(__SSE2__)
-    auto* p = static_cast<unsigned char*>(at);
-    const auto misaligned = static_cast<std::size_t>(reinterpret_cast<std::uintptr_t>(p) % 16);
-    std::size_t head = misaligned == 0 ? 0 : std::min(bytes, 16 - misaligned);
-    std::memset(p, 0, head);
-    const __m128i zero = _mm_setzero_si128();
-    std::size_t k = head;
-    for (; k + 16 <= bytes; k += 16) _mm_stream_si128(reinterpret_cast<__m128i*>(p + k), zero);
-    _mm_sfence();
-    std::memset(p + k, 0, bytes - k);
-#else
-    std::memset(at, 0, bytes);
-#endif
-}
-
-void GiveBack(const SharedBuffer& buffer) {
-    if (buffer.memfd >= 0) ::close(buffer.memfd);
+void GiveBack(const PictureBuffer& buffer) {
     if (buffer.at != nullptr) Releaser::Get().Release(buffer.at, buffer.bytes);
 }
 
-// The buffer of the picture last let go while a PictureBufferReuse lived. A kept
-// buffer is cleared before a worker is given it, so that no worker, whatever its file
-// makes of it, reads the picture before.
+// The buffer of the picture last let go while a PictureBufferReuse lived. It needs no
+// clearing: no worker reads it, and a picture decoded into it is kept only once every
+// one of its rows has come.
 class Recycler {
 public:
     static Recycler& Get() {
@@ -486,135 +491,75 @@ public:
         ++reusers_;
     }
 
-    // With the last, the kept buffer goes back (once it is clear).
+    // With the last, the kept buffer goes back.
     void End() {
-        SharedBuffer unused;
+        PictureBuffer unused;
         {
             const std::lock_guard lock(mutex_);
-            if (--reusers_ == 0) unused = Discard();
+            if (--reusers_ == 0) unused = std::exchange(spare_, {});
         }
         GiveBack(unused);
     }
 
-    // A picture's buffer, its last copy gone: kept and cleared while reuse is asked for,
-    // given back otherwise (and when one is kept, or still being cleared, already).
-    void LetGo(const SharedBuffer& buffer) {
-        SharedBuffer unused = buffer;
+    // A picture's buffer, its last copy gone: kept while reuse is asked for, given back
+    // otherwise (and when one is kept already).
+    void LetGo(const PictureBuffer& buffer) {
+        PictureBuffer unused = buffer;
         {
             const std::lock_guard lock(mutex_);
-            if (reusers_ > 0 && spare_.at == nullptr && !clearing_) {
-                try {
-                    // A thread of its own, not the releaser's: that may be busy for seconds
-                    // giving back a gigapixel.
-                    std::thread([this] { Clear(); }).detach();
-                    spare_ = buffer;
-                    clearing_ = true;
-                    unused = {};
-                } catch (const std::system_error&) {
-                }
-            }
+            if (reusers_ > 0 && spare_.at == nullptr) std::swap(spare_, unused);
         }
         GiveBack(unused);
     }
 
-    // The kept buffer, once clear, if it has exactly this many bytes; one of another size
-    // goes back at once (or as soon as it is clear), before the new buffer is asked for.
-    SharedBuffer Take(std::size_t bytes) {
-        SharedBuffer kept;
+    // The kept buffer if it has exactly this many bytes; one of another size goes back at
+    // once, before the new buffer is asked for.
+    PictureBuffer Take(std::size_t bytes) {
+        PictureBuffer kept;
         {
-            std::unique_lock lock(mutex_);
-            if (spare_.at != nullptr && spare_.bytes == bytes) {
-                cleared_.wait(lock, [this] { return !clearing_; });
-                kept = std::exchange(spare_, {});
-            } else {
-                const SharedBuffer unused = Discard();
-                lock.unlock();
-                GiveBack(unused);
-            }
+            const std::lock_guard lock(mutex_);
+            kept = std::exchange(spare_, {});
         }
-        return kept;
+        if (kept.bytes == bytes) return kept;
+        GiveBack(kept);
+        return {};
     }
 
-    // Every kept buffer back, cleared or not; returns once it is on its way.
+    // The kept buffer back; returns once it is on its way.
     void Drop() {
-        SharedBuffer unused;
+        PictureBuffer unused;
         {
-            std::unique_lock lock(mutex_);
-            cleared_.wait(lock, [this] { return !clearing_; });
+            const std::lock_guard lock(mutex_);
             unused = std::exchange(spare_, {});
         }
         GiveBack(unused);
     }
 
 private:
-    // The kept buffer, to be given back now; one being cleared goes once it is clear.
-    SharedBuffer Discard() {
-        if (clearing_) {
-            discard_ = true;
-            return {};
-        }
-        return std::exchange(spare_, {});
-    }
-
-    // On a thread of its own. The kept buffer stays while it is cleared: what takes it
-    // waits, what gives it back leaves that to this.
-    void Clear() {
-        SharedBuffer buffer;
-        {
-            const std::lock_guard lock(mutex_);
-            buffer = spare_;
-        }
-        ZeroBuffer(buffer.at, buffer.bytes);
-        std::unique_lock lock(mutex_);
-        if (discard_ || reusers_ == 0) {
-            const SharedBuffer unused = std::exchange(spare_, {});
-            discard_ = false;
-            // On its way back before the clearing is over, so that whoever waits for that
-            // and then for the releaser finds it gone.
-            lock.unlock();
-            GiveBack(unused);
-            lock.lock();
-        }
-        clearing_ = false;
-        lock.unlock();
-        cleared_.notify_all();
-    }
-
     std::mutex mutex_;
-    std::condition_variable cleared_;
     int reusers_ = 0;  // PictureBufferReuse alive
-    bool clearing_ = false;
-    bool discard_ = false;  // the buffer being cleared goes back once it is clear
-    SharedBuffer spare_;
+    PictureBuffer spare_;
 };
 
-// A new buffer of this many bytes, mapped here and sealed at its size, so that a worker
-// can neither shrink it under the program's mapping nor grow it.
-SharedBuffer NewBuffer(std::size_t bytes) {
-    Fd memfd(::memfd_create("vistrel-picture", MFD_CLOEXEC | MFD_ALLOW_SEALING));
-    if (!memfd.valid() || ::ftruncate(memfd.get(), static_cast<off_t>(bytes)) != 0 ||
-        ::fcntl(memfd.get(), F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL) != 0)
-        return {};
-    void* mapped = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, memfd.get(), 0);
+// A new buffer of this many bytes, in huge pages where the system gives them.
+PictureBuffer NewBuffer(std::size_t bytes) {
+    void* mapped = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (mapped == MAP_FAILED) return {};
-    SharedBuffer buffer;
-    buffer.at = mapped;
-    buffer.bytes = bytes;
-    buffer.memfd = memfd.release();
-    return buffer;
+    gBuffersHeld.fetch_add(1);
+    if (bytes >= kHugePageBytes) (void)::madvise(mapped, bytes, MADV_HUGEPAGE);
+    return {mapped, bytes};
 }
 
-// The shared picture: a view of a buffer kept for a load, or of a new one. It keeps the
-// buffer (mapping and descriptor) until its last copy goes. memfd: the buffer's
-// descriptor, to be handed to the worker.
-std::optional<Surface> SharePicture(int width, int height, int& memfd) {
+// The picture: a view of a buffer kept for a load, or of a new one. It keeps the buffer
+// until its last copy goes.
+std::optional<Surface> NewPicture(int width, int height) {
     const std::size_t bytes = std::size_t(width) * std::size_t(height) * 4;
-    SharedBuffer buffer = Recycler::Get().Take(bytes);
+    PictureBuffer buffer = Recycler::Get().Take(bytes);
     if (buffer.at == nullptr) buffer = NewBuffer(bytes);
     if (buffer.at == nullptr) return std::nullopt;
-    auto* kept = new SharedBuffer(buffer);
+    auto* kept = new PictureBuffer(buffer);
     const QImageCleanupFunction letGo = [](void* info) {
-        auto* b = static_cast<SharedBuffer*>(info);
+        auto* b = static_cast<PictureBuffer*>(info);
         Recycler::Get().LetGo(*b);
         delete b;
     };
@@ -624,13 +569,55 @@ std::optional<Surface> SharePicture(int width, int height, int& memfd) {
         letGo(kept);
         return std::nullopt;
     }
-    memfd = buffer.memfd;
     return Surface(std::move(image));
 }
+
+// Reads what the rows pipe holds now, up to the picture's end, into the picture.
+// Returns false once the pipe is closed (the worker gone) or broken.
+class RowsIn {
+public:
+    explicit RowsIn(int fd) : fd_(fd) {}
+    void Expect(uchar* at, std::size_t bytes, std::size_t rowBytes) {
+        at_ = at;
+        bytes_ = bytes;
+        rowBytes_ = rowBytes;
+    }
+    // The descriptor to wait on while rows are due: -1 before the go, once all are in and
+    // once the pipe has closed.
+    int fd() const { return at_ != nullptr && got_ < bytes_ && !closed_ ? fd_ : -1; }
+    bool complete() const { return at_ != nullptr && got_ == bytes_; }
+    // Rows wholly in.
+    int rows() const { return rowBytes_ == 0 ? 0 : static_cast<int>(got_ / rowBytes_); }
+    // Reads what the pipe holds now; with `toTheEnd`, waits for the rest or the pipe's close.
+    void Read(bool toTheEnd = false) {
+        while (fd() >= 0) {
+            const ssize_t n = ::read(fd_, at_ + got_, bytes_ - got_);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && errno == EAGAIN) {
+                if (!toTheEnd) return;
+                pollfd wait{fd_, POLLIN, 0};
+                if (::poll(&wait, 1, -1) < 0 && errno != EINTR) closed_ = true;
+                continue;
+            }
+            if (n <= 0) closed_ = true;  // the worker is gone (or the pipe broken): no more rows
+            else got_ += static_cast<std::size_t>(n);
+        }
+    }
+
+private:
+    const int fd_;
+    uchar* at_ = nullptr;
+    std::size_t bytes_ = 0;
+    std::size_t rowBytes_ = 0;
+    std::size_t got_ = 0;
+    bool closed_ = false;
+};
 
 }  // namespace
 
 void KeepWorkerReady(bool keep) { Standby::Get().Keep(keep); }
+
+void KeepWorkersReadyFor(int decodes) { Standby::Get().Keep(true, std::max(decodes, 0)); }
 
 void WaitForReadyWorker() { Standby::Get().WaitReady(); }
 
@@ -646,6 +633,8 @@ void WaitForReleasedPictures() {
     Recycler::Get().Drop();
     Releaser::Get().Wait();
 }
+
+int PictureBuffersHeld() { return gBuffersHeld.load(); }
 
 std::chrono::milliseconds WorkerWatchdog(std::int64_t pixels) {
     return kWatchdogBase + kWatchdogPer10Megapixels * (std::max<std::int64_t>(pixels, 0) / 10'000'000);
@@ -689,6 +678,7 @@ DecodeResult DecodeInWorker(const QString& path, ColorValue background, RowRecei
     }
     const Fd& reportRead = worker->report;
     const Fd& goWrite = worker->go;
+    RowsIn rowsIn(worker->rows.get());
 
     // Until the size is known, only the stall limit holds; then the whole decode is held
     // to what a picture of that size may take. A watchdog given by the caller is both.
@@ -707,17 +697,31 @@ DecodeResult DecodeInWorker(const QString& path, ColorValue background, RowRecei
         if (started) receiver->PictureDropped();
         return Failure(error);
     };
+    // The receiver hears of each row once it is wholly in; false: it wants no more.
+    int rowsTold = 0;
+    const auto tell = [&] {
+        if (rowsIn.rows() <= rowsTold) return true;
+        rowsTold = rowsIn.rows();
+        return receiver == nullptr || receiver->RowsReady(rowsTold);
+    };
     std::uint8_t bytes[4096];
     for (;;) {
         const auto now = std::chrono::steady_clock::now();
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(std::min(deadline, stalledAt) - now);
         if (left.count() <= 0) return failure(DecodeError::WorkerStopped);
-        pollfd wait[2] = {{reportRead.get(), POLLIN, 0}, {errors.fd(), POLLIN, 0}};
-        const int ready = ::poll(wait, 2, static_cast<int>(std::min<std::int64_t>(left.count(), kCancelPoll.count())));
+        pollfd wait[3] = {{reportRead.get(), POLLIN, 0}, {errors.fd(), POLLIN, 0}, {rowsIn.fd(), POLLIN, 0}};
+        const int ready = ::poll(wait, 3, static_cast<int>(std::min<std::int64_t>(left.count(), kCancelPoll.count())));
         if (ready < 0 && errno == EINTR) continue;
         if (ready < 0) return failure(DecodeError::Unreadable);
         if (options.cancelled && options.cancelled()) return failure(DecodeError::Cancelled);
         if (wait[1].revents != 0) errors.Drain();
+        if (wait[2].revents != 0) {
+            // Rows are news; a pipe closed early is told by the report pipe (a failure, or its end).
+            const int before = rowsIn.rows();
+            rowsIn.Read();
+            if (rowsIn.rows() > before) stalledAt = std::chrono::steady_clock::now() + stallLimit;
+            if (!tell()) return failure(DecodeError::Cancelled);
+        }
         if (wait[0].revents == 0) continue;
         const ssize_t got = ::read(reportRead.get(), bytes, sizeof bytes);
         if (got < 0 && errno == EINTR) continue;
@@ -730,19 +734,25 @@ DecodeResult DecodeInWorker(const QString& path, ColorValue background, RowRecei
                 case WorkerMessageKind::Size: {
                     if (!fixedWatchdog)
                         deadline = begun + WorkerWatchdog(std::int64_t{event.width} * event.height);
-                    int memfd = -1;
-                    picture = SharePicture(event.width, event.height, memfd);
+                    picture = NewPicture(event.width, event.height);
                     if (!picture) return failure(DecodeError::OutOfMemory);
-                    if (!SendGo(goWrite.get(), memfd)) return failure(DecodeError::WorkerStopped);
+                    QImage& image = picture->image();
+                    rowsIn.Expect(image.bits(), static_cast<std::size_t>(image.sizeInBytes()),
+                                  static_cast<std::size_t>(image.bytesPerLine()));
+                    if (!SendGo(goWrite.get())) return failure(DecodeError::WorkerStopped);
                     started = receiver != nullptr;
                     if (started && !receiver->PictureStarted(*picture)) return failure(DecodeError::Cancelled);
                     break;
                 }
                 case WorkerMessageKind::Rows:
-                    if (receiver != nullptr && !receiver->RowsReady(event.rows)) return failure(DecodeError::Cancelled);
-                    break;
+                    break;  // the rows themselves, as they come down their pipe, are what counts
                 case WorkerMessageKind::Done: {
+                    // Every row was written before done was sent: what the pipe still holds
+                    // is read once the worker has gone, and a row short is a failure.
                     worker->process.StopInBackground();
+                    rowsIn.Read(true);
+                    if (!rowsIn.complete()) return failure(DecodeError::WorkerStopped);
+                    if (!tell()) return failure(DecodeError::Cancelled);
                     DecodeResult result;
                     result.surface = std::move(picture);
                     result.colourSpace = QString::fromUtf8(reader.colourSpace());

@@ -1,7 +1,7 @@
 #pragma once
 // Decoding out of the program's process: a confined worker (the decoder executable,
-// a private helper of the program) decodes the file into shared memory that the program
-// maps, and reports the picture's size and its rows as they land. Whatever the worker
+// a private helper of the program) decodes the file and sends the picture's size, then
+// its rows down a pipe into the program's own memory, where they land as they come. Whatever the worker
 // does (crash, hang, lie), the program only sees a failed decode.
 
 #include <QString>
@@ -32,7 +32,7 @@ struct DecodeWorkerOptions {
 };
 
 // DecodePicture's results (the same pixels and the same failures), decoded by a worker.
-// The receiver hears of the shared picture and of its rows as the worker reports them;
+// The receiver hears of the picture and of its rows as they come in;
 // false from it ends the worker at once.
 // The colour handling is DecodePicture's.
 DecodeResult DecodeInWorker(const QString& path, ColorValue background, RowReceiver* receiver = nullptr,
@@ -45,6 +45,10 @@ DecodeResult DecodeInWorker(const QString& path, ColorValue background, RowRecei
 // Off until asked: every decode then starts a worker of its own. Only decodes by the
 // worker beside the program take the waiting one.
 void KeepWorkerReady(bool keep);
+// Keeps a worker ready for each of the next `decodes` decodes only: a command that knows
+// how many pictures it reads starts no worker after its last (KeepWorkerReady(false)
+// still ends the keeping).
+void KeepWorkersReadyFor(int decodes);
 // Returns once the worker kept ready is waiting (or could not be started, or none is kept).
 void WaitForReadyWorker();
 
@@ -59,10 +63,11 @@ public:
     WorkerStartHold& operator=(const WorkerStartHold&) = delete;
 };
 
-// While one lives, the buffer of a picture let go is kept, cleared, for the next decode's
-// picture when that has the same size, instead of being given back and asked for again:
-// a picture buffer's pages cost the system more to hand out, map and take back than the
-// fastest readers take to fill them. A buffer no decode took goes back with the last one.
+// While one lives, the buffer of a picture let go is kept for the next decode's picture
+// when that has the same size, instead of being given back and asked for again: a
+// picture buffer's pages cost the system more to hand out, clear and take back than the
+// fastest readers take to fill them. The worker never sees the buffer, so nothing of the
+// picture before can reach it. A buffer no decode took goes back with the last one.
 class PictureBufferReuse {
 public:
     PictureBufferReuse();
@@ -75,6 +80,9 @@ public:
 // gone (or waits for the picture of a load under way); this returns once every picture
 // dropped so far has gone back, a buffer kept for a load among them.
 void WaitForReleasedPictures();
+// Picture buffers the program holds now: its pictures', one kept for the next load's, and
+// those on their way back.
+int PictureBuffersHeld();
 
 // The longest a decode of a picture of this many pixels may take: generous, since a
 // worker is never slow unless something is wrong. Whatever the file, a worker that

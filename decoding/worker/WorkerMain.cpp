@@ -6,13 +6,14 @@
 #include <QThreadPool>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <latch>
-#include <system_error>
-#include <thread>
+#include <new>
+#include <vector>
 
 #include <fcntl.h>
 #include <malloc.h>
@@ -34,6 +35,8 @@ namespace {
 constexpr int kWorkerThreads = 4;
 // Pages of a handed-over band are given back only from this size on.
 constexpr std::size_t kReleaseFromBytes = std::size_t{1} << 20;
+// The largest band the worker lends a reader a buffer for.
+constexpr std::size_t kMostBandBytes = std::size_t{8} << 20;
 
 [[noreturn]] void Fail(DecodeError error) {
     Send(WorkerMessageKind::Failed, WorkerErrorCode(error));
@@ -41,37 +44,42 @@ constexpr std::size_t kReleaseFromBytes = std::size_t{1} << 20;
 }
 
 // Hands the decoder's rows to the program: the picture's size, then, once the program
-// has sent the shared buffer, each band written into it and announced. A reader that
-// hands its bands over has them written in with pwrite; a streaming one decodes into
-// the buffer, mapped here (Destination).
-class SharedRows final : public RowReceiver, public BandSink {
+// has answered with the go byte, each band written into the rows pipe, in order, and
+// announced. The program reads them into a buffer of its own: neither process maps the
+// other's memory, so neither pays for the other's page tables, and the program's buffer
+// can take huge pages (shared memory here gets none).
+class PipedRows final : public RowReceiver, public BandSink {
 public:
-    ~SharedRows() override {
-        if (populating_.joinable()) populating_.join();
-    }
-
     bool Start(int width, int height) override {
         Open(width, height);
-        height_ = static_cast<std::size_t>(height);
         return true;
     }
 
     bool Put(int first, int count, const uchar* rows) override {
-        const std::size_t offset = static_cast<std::size_t>(first) * rowBytes_;
-        if (mapped_ == nullptr || rows != mapped_ + offset)
-            Write(offset, rows, static_cast<std::size_t>(count) * rowBytes_);
+        // The pipe takes rows in order; a reader puts its bands top to bottom.
+        Q_ASSERT(first == written_);
+        if (first != written_) Fail(DecodeError::Unreadable);
+        Write(rows, static_cast<std::size_t>(count) * rowBytes_);
         return Announce(first + count);
     }
 
-    // A streaming decoder writes its bands straight into the shared buffer, mapped here
-    // once the program has sized it: the decoding core copies nothing. A thread of its
-    // own faults the buffer's pages in ahead of the decoder, so that the decoder's core
-    // meets no page faults either.
+    // A band buffer of the worker's own, one of two used in turn: a reader decodes a band
+    // into one while the colour conversion, when there is one, finishes the band before in
+    // the other on the pool's threads, and each is written into the pipe before it is
+    // handed out again. None for a band larger than a few megabytes (a reader that decodes
+    // the whole picture at once keeps a buffer of its own).
     uchar* Destination(int first, int count) override {
-        if (mapped_ == nullptr && !mapFailed_) Map();
-        if (mapped_ == nullptr) return nullptr;
-        (void)count;
-        return mapped_ + static_cast<std::size_t>(first) * rowBytes_;
+        (void)first;
+        const std::size_t bytes = static_cast<std::size_t>(count) * rowBytes_;
+        if (bytes == 0 || bytes > kMostBandBytes) return nullptr;
+        std::vector<uchar>& band = bands_[nextBand_];
+        try {
+            if (band.size() < bytes) band.resize(bytes);
+        } catch (const std::bad_alloc&) {
+            return nullptr;
+        }
+        nextBand_ = 1 - nextBand_;
+        return band.data();
     }
 
     bool PictureStarted(Surface& picture) override {
@@ -85,12 +93,12 @@ public:
     void PictureDropped() override {}
 
     bool RowsReady(int rows) override {
-        const std::size_t from = static_cast<std::size_t>(copied_) * rowBytes_;
+        const std::size_t from = static_cast<std::size_t>(written_) * rowBytes_;
         const std::size_t to = static_cast<std::size_t>(rows) * rowBytes_;
         auto* source = reinterpret_cast<std::uint8_t*>(picture_->row(0));
-        Write(from, source + from, to - from);
-        // The band now lives in the shared buffer; the decoder never reads it again, so
-        // its own pages go back at once and the worker holds about one picture, not two.
+        Write(source + from, to - from);
+        // The band is now the program's; the decoder never reads it again, so its own
+        // pages go back at once and the worker holds about one picture, not two.
         if (to - from >= kReleaseFromBytes) {
             const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
             const std::uintptr_t first = (reinterpret_cast<std::uintptr_t>(source + from) + page - 1) / page * page;
@@ -103,70 +111,34 @@ public:
 private:
     void Open(int width, int height) {
         Send(WorkerMessageKind::Size, static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height));
-        if (!ReceiveBuffer()) ::_exit(0);  // the program has given up on this picture
-        faults::AtBuffer();
+        if (!ReceiveGo(kWorkerGoFd)) ::_exit(0);  // the program has given up on this picture
+        faults::AtGo();
         rowBytes_ = static_cast<std::size_t>(width) * 4;
     }
 
-    // The go byte, and with it the shared buffer, sized and sealed by the program, which
-    // takes the buffer's place.
-    static bool ReceiveBuffer() {
-        const int buffer = ReceiveGo(kWorkerGoFd);
-        if (buffer < 0) return false;
-        if (buffer == kWorkerBufferFd) return true;
-        const bool placed = ::dup3(buffer, kWorkerBufferFd, O_CLOEXEC) == kWorkerBufferFd;
-        ::close(buffer);
-        return placed;
-    }
-
-    // Into the shared buffer at this offset; the program sized and sealed it, so that
-    // nothing can land beyond the picture.
-    static void Write(std::size_t offset, const std::uint8_t* data, std::size_t size) {
+    static void Write(const std::uint8_t* data, std::size_t size) {
+        size = faults::RowBytesWritten(size);
         while (size > 0) {
-            const ssize_t put = ::pwrite(kWorkerBufferFd, data, size, static_cast<off_t>(offset));
+            const ssize_t put = ::write(kWorkerRowsFd, data, size);
             if (put < 0 && errno == EINTR) continue;
-            if (put <= 0) Fail(DecodeError::OutOfMemory);
+            if (put <= 0) ::_exit(1);  // the program is gone or stopped reading
             data += put;
-            offset += static_cast<std::size_t>(put);
             size -= static_cast<std::size_t>(put);
         }
     }
 
     bool Announce(int rows) {
         faults::BeforeRows(rows);
-        copied_ = rows;
+        written_ = rows;
         Send(WorkerMessageKind::Rows, static_cast<std::uint32_t>(rows));
         return true;
     }
 
-    void Map() {
-        const std::size_t bytes = height_ * rowBytes_;
-        void* at = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, kWorkerBufferFd, 0);
-        if (at == MAP_FAILED) {
-            mapFailed_ = true;
-            return;
-        }
-        mapped_ = static_cast<uchar*>(at);
-        try {
-            populating_ = std::thread([at, bytes] {
-                // In steps, so that the decoder, following behind, finds its pages early.
-                constexpr std::size_t kStep = std::size_t{16} << 20;
-                auto* p = static_cast<uchar*>(at);
-                for (std::size_t done = 0; done < bytes; done += kStep)
-                    if (::madvise(p + done, std::min(kStep, bytes - done), MADV_POPULATE_WRITE) != 0) return;
-            });
-        } catch (const std::system_error&) {
-            // The decoder meets the faults itself.
-        }
-    }
-
-    std::size_t height_ = 0;
-    uchar* mapped_ = nullptr;
-    bool mapFailed_ = false;
-    std::thread populating_;
     Surface* picture_ = nullptr;
     std::size_t rowBytes_ = 0;
-    int copied_ = 0;
+    int written_ = 0;
+    std::array<std::vector<uchar>, 2> bands_;
+    std::size_t nextBand_ = 0;
 };
 
 // Qt's image conversions split large pictures over its thread pool. Its threads are
@@ -251,7 +223,7 @@ void RunDecodeWorker(int argc, char** argv) {
     // Die with the program; if it is already gone, the report pipe has no reader and
     // the first message ends this process.
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-    ::close_range(kWorkerBufferFd + 1, ~0U, 0);
+    ::close_range(kWorkerRowsFd + 1, ~0U, 0);
     Limit(RLIMIT_CORE, 0, 0);
     if (!faults::TakeArguments(argc, argv)) ::_exit(2);
     // Threads and their allocator arenas count against the address-space limit, so
@@ -271,7 +243,7 @@ void RunDecodeWorker(int argc, char** argv) {
     const ColorValue background = request.background;
     // The file is opened and mapped, not parsed: nothing reads its bytes before the
     // confinement below is in place.
-    PictureFile file = ReadPictureFile(QFile::decodeName(request.fileName), FileAccess::Mapped);
+    PictureFile file = ReadPictureFile(QFile::decodeName(request.fileName), FileAccess::OwnPages);
     if (file.error) Fail(*file.error);
     const auto fileBytes = static_cast<std::uint64_t>(file.bytes.size());
 
@@ -292,8 +264,8 @@ void RunDecodeWorker(int argc, char** argv) {
     }
     SetDecodeLimits(fileBytes, pixels, reader.bytesPerPixelAtPeak);
 
-    SharedRows shared;
-    const DecodeResult result = DecodePictureBytes(std::move(file), background, &shared, &shared, request.colour);
+    PipedRows rows;
+    const DecodeResult result = DecodePictureBytes(std::move(file), background, &rows, &rows, request.colour);
     if (!result) Fail(result.error);
     const QByteArray done = EncodeWorkerDone(
         {result.colourSpace.toUtf8(), result.colourConverted, result.hdrToneMapped, result.outOfGamut});

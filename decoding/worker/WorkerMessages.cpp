@@ -7,7 +7,7 @@
 #include <cerrno>
 
 #include <sys/socket.h>
-#include <sys/uio.h>
+#include <unistd.h>
 
 namespace vistrel {
 namespace {
@@ -164,51 +164,20 @@ bool WorkerMessageReader::Take(const std::uint8_t* message, std::vector<WorkerEv
     return true;
 }
 
-namespace {
-
-// The go message: one byte, with room for one descriptor.
-struct GoMessage {
-    char go = 'g';
-    iovec part{&go, 1};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-    msghdr message{};
-    GoMessage() {
-        message.msg_iov = &part;
-        message.msg_iovlen = 1;
-        message.msg_control = control;
-        message.msg_controllen = sizeof control;
-    }
-    GoMessage(const GoMessage&) = delete;
-    GoMessage& operator=(const GoMessage&) = delete;
-};
-
-}  // namespace
-
-bool SendGo(int socket, int buffer) {
-    GoMessage go;
-    cmsghdr* rights = CMSG_FIRSTHDR(&go.message);
-    rights->cmsg_level = SOL_SOCKET;
-    rights->cmsg_type = SCM_RIGHTS;
-    rights->cmsg_len = CMSG_LEN(sizeof(int));
-    std::memcpy(CMSG_DATA(rights), &buffer, sizeof(int));
+bool SendGo(int socket) {
+    const char go = kGoByte;
     ssize_t sent = 0;
-    do sent = ::sendmsg(socket, &go.message, MSG_NOSIGNAL);
+    do sent = ::send(socket, &go, 1, MSG_NOSIGNAL);
     while (sent < 0 && errno == EINTR);
     return sent == 1;
 }
 
-int ReceiveGo(int socket) {
-    GoMessage go;
+bool ReceiveGo(int socket) {
+    char go = 0;
     ssize_t got = 0;
-    do got = ::recvmsg(socket, &go.message, MSG_CMSG_CLOEXEC);
+    do got = ::read(socket, &go, 1);
     while (got < 0 && errno == EINTR);
-    const cmsghdr* rights = CMSG_FIRSTHDR(&go.message);
-    if (got != 1 || (go.message.msg_flags & MSG_CTRUNC) != 0 || rights == nullptr || rights->cmsg_level != SOL_SOCKET ||
-        rights->cmsg_type != SCM_RIGHTS || rights->cmsg_len != CMSG_LEN(sizeof(int)))
-        return -1;
-    int buffer = -1;
-    std::memcpy(&buffer, CMSG_DATA(rights), sizeof buffer);
-    return buffer;
+    return got == 1 && go == kGoByte;
 }
 
 }  // namespace vistrel

@@ -2,7 +2,7 @@
 // What a decoder worker tells the program, and the program's reader of it. Every
 // message is three 32-bit words in the machine's byte order (both ends run on the same
 // machine): a kind and two values. In order: the picture's size; "rows 0 .. k - 1 are
-// ready", k growing; the name of the picture's colour space, eight bytes a message,
+// written" (to the rows pipe), k growing; the name of the picture's colour space, eight bytes a message,
 // when it has one; then done (with the count of pixels clipped by its colour
 // conversion, and whether its colours were converted and an HDR signal tone-mapped),
 // or a failure with its code. The reader trusts nothing:
@@ -21,10 +21,11 @@ namespace vistrel {
 
 // The descriptors a worker is started with.
 inline constexpr int kWorkerReportFd = 3;  // written by the worker: its messages
-// Read by the worker: its request, then the go byte with the shared buffer.
+// Read by the worker: its request, then the go byte.
 inline constexpr int kWorkerGoFd = 4;
-// The shared picture buffer (a memfd) once it has come; /dev/null until then.
-inline constexpr int kWorkerBufferFd = 5;
+// Written by the worker once it has the go byte: the picture's rows, top to bottom, each
+// width * 4 bytes, and nothing else. The program reads them into its own buffer.
+inline constexpr int kWorkerRowsFd = 5;
 
 // The longest file name a request carries, in bytes.
 inline constexpr std::size_t kMaxRequestNameBytes = 64 * 1024;
@@ -38,11 +39,12 @@ QByteArray EncodeWorkerRequest(const QByteArray& fileName, ColorValue background
                                ColourHandling colour = ColourHandling::ConvertToSrgb);
 inline constexpr std::size_t kWorkerRequestWords = 3;
 
-// Once the picture's size is known, the program answers with the go byte, and with it
-// the shared picture buffer's descriptor (SCM_RIGHTS on the request socket).
-bool SendGo(int socket, int buffer);
-// The buffer's descriptor as received here; -1 when anything else came, or nothing.
-int ReceiveGo(int socket);
+// Once the picture's size is known and the program has room for it, it answers with the
+// go byte; only then does the worker write rows.
+inline constexpr char kGoByte = 'g';
+bool SendGo(int socket);
+// False when anything else came, or nothing.
+bool ReceiveGo(int socket);
 
 enum class WorkerMessageKind : std::uint32_t { Size = 1, Rows = 2, Done = 3, Failed = 4, ColourName = 5 };
 

@@ -1,0 +1,51 @@
+#pragma once
+// A reader's large scratch buffer: memory of its own, uninitialised, whose pages are
+// taken only as it is written (a file whose rows stop early never costs the memory its
+// header claims), and taken in huge pages where the system gives them: a page fault,
+// and on a virtual machine a first touch, for every 2 MiB instead of every 4 KiB.
+
+#include <cstddef>
+#include <cstdint>
+#include <utility>
+
+#include <sys/mman.h>
+
+namespace vistrel {
+
+class PageBuffer {
+public:
+    // Huge pages are asked for from the size of one on.
+    static constexpr std::size_t kHugePageBytes = std::size_t{2} << 20;
+
+    PageBuffer() = default;
+    // data() is nullptr when there is no memory for it.
+    explicit PageBuffer(std::size_t bytes) {
+        if (bytes == 0) return;
+        void* const mapped = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (mapped == MAP_FAILED) return;
+        data_ = static_cast<std::uint8_t*>(mapped);
+        bytes_ = bytes;
+        if (bytes >= kHugePageBytes) (void)::madvise(data_, bytes, MADV_HUGEPAGE);
+    }
+    PageBuffer(PageBuffer&& other) noexcept
+        : data_(std::exchange(other.data_, nullptr)), bytes_(std::exchange(other.bytes_, 0)) {}
+    PageBuffer& operator=(PageBuffer&& other) noexcept {
+        std::swap(data_, other.data_);
+        std::swap(bytes_, other.bytes_);
+        return *this;
+    }
+    PageBuffer(const PageBuffer&) = delete;
+    PageBuffer& operator=(const PageBuffer&) = delete;
+    ~PageBuffer() {
+        if (data_ != nullptr) ::munmap(data_, bytes_);
+    }
+
+    std::uint8_t* data() const { return data_; }
+    std::size_t size() const { return bytes_; }
+
+private:
+    std::uint8_t* data_ = nullptr;
+    std::size_t bytes_ = 0;
+};
+
+}  // namespace vistrel
