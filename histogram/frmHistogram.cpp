@@ -51,14 +51,14 @@ frmHistogram::frmHistogram(Model& model, QWidget* parent)
 
 void frmHistogram::ModelChanged(Changes what) {
     if (what & Change::HistogramScale) chkLog->setChecked(model_.settings().histogramScale == HistogramScale::Log);
-    if (what & (Change::Picture | Change::Analysis | Change::Lamp | Change::Scope | Change::HistogramScale))
+    if (what & (Change::Picture | Change::Analysis | Change::Lamp | Change::HistogramChannel | Change::HistogramScale))
         RefreshHistogram();
 }
 
 void frmHistogram::DrawHistogram(const korvex::LevelCounts& counts) {
     const Settings& settings = model_.settings();
     const histogram::HistogramPlot plot =
-        histogram::BuildHistogram(counts, {settings.scopeChannel, settings.histogramScale, ScaleColorOf(settings.lamp)});
+        histogram::BuildHistogram(counts, {settings.histogramChannel, settings.histogramScale, ScaleColorOf(settings.lamp)});
     SetDIBits(surface_, 0, histogram::kRasterHeight, plot.raster.data(), PlotHeader);
     const QFontMetrics metrics(font());
     for (const histogram::PlotLabel& label : plot.labels) {

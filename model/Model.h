@@ -38,6 +38,7 @@ enum class Change : std::uint32_t {
     HistogramScale = 1u << 9,
     HistogramShown = 1u << 10,
     Colour = 1u << 11,  // what the decoder is asked to make of a tagged picture's colours
+    HistogramChannel = 1u << 12,
 };
 Q_DECLARE_FLAGS(Changes, Change)
 Q_DECLARE_OPERATORS_FOR_FLAGS(Changes)
