@@ -163,15 +163,17 @@ std::optional<HistogramReading> ReadingAt(const korvex::LevelCounts& counts, His
 }
 
 QString ReadingText(const HistogramReading& reading) {
+    // A channel's letter, count and share are kept on one line (no-break spaces): a line
+    // too narrow for all breaks between channels only.
+    constexpr QChar kKeep(0x00A0);
     QString text = QStringLiteral("Level %1:").arg(reading.level);
     for (std::size_t c = 0; c < reading.channels.size(); ++c) {
         const ChannelCount& shown = reading.channels[c];
         if (c > 0) text += u',';
-        text += u' ';
-        text += QChar::fromLatin1(ChannelLetter(shown.channel));
-        text += u' ';
-        text += FormatNumber(static_cast<double>(shown.count), ",0");
-        if (shown.total > 0) text += QStringLiteral(" (%1)").arg(ShareText(shown.count, shown.total));
+        QString part = QChar::fromLatin1(ChannelLetter(shown.channel)) + QStringLiteral(" ") +
+                       FormatNumber(static_cast<double>(shown.count), ",0");
+        if (shown.total > 0) part += QStringLiteral(" (%1)").arg(ShareText(shown.count, shown.total));
+        text += u' ' + part.replace(u' ', kKeep);
     }
     return text;
 }

@@ -118,7 +118,8 @@ struct HistogramReading {
 };
 // Nothing outside the level columns or the raster's rows.
 std::optional<HistogramReading> ReadingAt(const korvex::LevelCounts& counts, HistogramChannel channel, int x, int y);
-// "Level 200: R 1,234 (0.52 %)", the channels one after another.
+// "Level 200: R 1,234 (0.52 %)", the channels one after another, each channel's part
+// held together by no-break spaces.
 QString ReadingText(const HistogramReading& reading);
 
 }  // namespace vistrel::histogram

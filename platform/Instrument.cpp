@@ -57,7 +57,7 @@ Instrument::Instrument(QWidget* parent) : QWidget(parent, Qt::Tool | Qt::Framele
     readingLine_->hide();
 }
 
-QString Instrument::reading() const { return readingLine_->isVisible() ? readingLine_->text() : QString(); }
+QString Instrument::reading() const { return readingLine_->isHidden() ? QString() : readingLine_->text(); }
 
 void Instrument::PointAt(QPointF position) {
     pointer_ = position;
@@ -78,7 +78,7 @@ void Instrument::PointAt(QPointF position) {
 void Instrument::ClearReading() { readingLine_->hide(); }
 
 void Instrument::RefreshReading() {
-    if (readingLine_->isVisible()) PointAt(pointer_);
+    if (!readingLine_->isHidden()) PointAt(pointer_);
 }
 
 void Instrument::leaveEvent(QEvent* event) {
@@ -120,7 +120,7 @@ void Instrument::Relayout() {
 
 QImage Instrument::WindowImage() {
     // The instrument, not what the pointer reads on it: the line is left out for the moment.
-    const bool reading = readingLine_->isVisible();
+    const bool reading = !readingLine_->isHidden();
     readingLine_->hide();
     const QSize natural = naturalSize();
     QImage image;
