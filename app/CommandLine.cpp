@@ -28,6 +28,8 @@ constexpr char kDesktopId[] = "io.github.vistrel.Vistrel";
 
 // --scope's names, in the order of the line scope's channel options.
 const QStringList kScopeNames = {"r", "g", "b", "y", "parade"};
+// --histogram's names, in the order of HistogramChannel.
+const QStringList kHistogramNames = {"r", "g", "b", "y", "parade", "rgb"};
 
 std::optional<int> WholeNumber(const QString& text) {
     bool ok = false;
@@ -48,9 +50,10 @@ CommandLine Failed(QString reason) {
 CommandLine ParseCommandLine(const QStringList& arguments) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        "Waveform monitor and vectorscope for still pictures.\n"
+        "Line scope (waveform monitor), vectorscope and histogram for still pictures.\n"
+        "Reads GIF, BMP, JPEG, PNG, TIFF, WebP, HEIC, AVIF, JPEG XL, icons and Windows metafiles.\n"
         "With FILE, loads it at once.\n"
-        "With --render, draws the instruments without a window and writes\n"
+        "With --render, draws the three instruments without a window and writes\n"
         "DIR/linescope.png, DIR/vectorscope.png and DIR/histogram.png.\n"
         "With --stats, prints one line of JSON per FILE, in order, without a window:\n"
         "size, luma standard, colour space, and for R, G, B and Y the min, max, mean,\n"
@@ -62,6 +65,8 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     const QCommandLineOption render("render", "Write the instruments' images into the folder <dir> (made if missing).",
                                     "dir");
     const QCommandLineOption scope("scope", "Line scope channel: r, g, b, y or parade (default).", "channel");
+    const QCommandLineOption histogram(
+        "histogram", "Histogram channel: r, g, b, y, parade, or rgb (default: the three overlaid).", "channel");
     const QCommandLineOption vertical("vertical", "Line scope plotted against vertical position.");
     const QCommandLineOption scaleFront("scale-front", "Line scope graticule in front of the trace.");
     const QCommandLineOption lamp(
@@ -82,7 +87,7 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
                                     "A picture whose file says its colours are not sRGB's: converted to sRGB\n"
                                     "(convert, the default) or its numbers as stored (stored).",
                                     "convert|stored");
-    const QCommandLineOption renderOnly[] = {scope, vertical, scaleFront, lamp, zoom, skinLine};
+    const QCommandLineOption renderOnly[] = {scope, histogram, vertical, scaleFront, lamp, zoom, skinLine};
     // Taken by --stats as well as by --render.
     const QCommandLineOption shared[] = {probe, luma, colour};
     parser.addOption(render);
@@ -91,9 +96,7 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
         parser.addOption(option);
     for (const QCommandLineOption& option : shared)
         parser.addOption(option);
-    parser.addPositionalArgument(
-        "file", "The picture to load (GIF, BMP, JPEG, PNG, TIFF, WebP, icon or metafile); --stats takes several.",
-        "[FILE...]");
+    parser.addPositionalArgument("file", "The picture to load; --stats takes several.", "[FILE...]");
 
     if (!parser.parse(arguments)) return Failed(parser.errorText());
 
@@ -148,6 +151,13 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
         const auto index = kScopeNames.indexOf(parser.value(scope).toLower());
         if (index < 0) return Failed(QStringLiteral("--scope takes r, g, b, y or parade, not '%1'.").arg(parser.value(scope)));
         settings.scopeChannel = static_cast<ScopeChannel>(index);
+    }
+    if (parser.isSet(histogram)) {
+        const auto index = kHistogramNames.indexOf(parser.value(histogram).toLower());
+        if (index < 0)
+            return Failed(QStringLiteral("--histogram takes r, g, b, y, parade or rgb, not '%1'.")
+                              .arg(parser.value(histogram)));
+        settings.histogramChannel = static_cast<HistogramChannel>(index);
     }
     if (parser.isSet(vertical)) settings.orientation = ScopeOrientation::Vertical;
     if (parser.isSet(scaleFront)) settings.scale = ScalePlacement::InFront;
@@ -280,8 +290,8 @@ int Run(int argc, char* argv[], const CommandLine& line) {
     if (!DisplayReachable(qgetenv("QT_QPA_PLATFORM"), qgetenv("DISPLAY"), qgetenv("WAYLAND_DISPLAY"))) {
         Print(stderr,
               "vistrel: there is no display to open the windows on (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
-              "Without one, 'vistrel --render DIR FILE' writes both instruments as PNG images;\n"
-              "see 'vistrel --help'.\n");
+              "Without one, 'vistrel --render DIR FILE' writes the three instruments as PNG images\n"
+              "and 'vistrel --stats FILE...' prints each picture's numbers as JSON; see 'vistrel --help'.\n");
         return 2;
     }
     standardHandler = qInstallMessageHandler(RefuseUnreachableDisplay);

@@ -189,9 +189,8 @@ void frmMain::FailLoad(DecodeError reason) {
     ClearPictures();
     LastLoadFailure = reason;
     // The reason on a line of its own, as a sentence.
-    QString why = FailureReason(reason, txtImageFile->text());
-    why[0] = why[0].toUpper();
-    desktop().warningBox(this, "Could not load " + txtImageFile->text() + "\n" + why + ".", "Picture Load Error");
+    desktop().warningBox(this, "Could not load " + txtImageFile->text() + "\n" + FailureSentence(reason, txtImageFile->text()),
+                         "Picture Load Error");
 }
 
 void frmMain::SetColourHandling(ColourHandling handling) {

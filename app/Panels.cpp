@@ -6,6 +6,7 @@
 #include <QDockWidget>
 #include <QGuiApplication>
 #include <QScrollBar>
+#include <QStatusBar>
 #include <QStyle>
 #include <QMenuBar>
 #include <QTimer>
@@ -50,6 +51,7 @@ void frmMain::RememberWorkspace(const Workspace& remembered, std::function<void(
     Settings next = model_.settings();
     next.histogramShown = remembered.histogramShown;
     next.histogramScale = remembered.histogramScale;
+    next.histogramChannel = remembered.histogramChannel;
     model_.Apply(next);
     SetLayout(StartLayout(remembered, QGuiApplication::platformName()));
 }
@@ -97,6 +99,7 @@ Workspace frmMain::CurrentWorkspace() const {
     }
     now.histogramShown = model_.settings().histogramShown;
     now.histogramScale = model_.settings().histogramScale;
+    now.histogramChannel = model_.settings().histogramChannel;
     return now;
 }
 
@@ -161,7 +164,7 @@ void frmMain::EnterSeparateWindows() {
     }
     centralWidget()->setMinimumSize(0, 0);
     if (isMaximized() || isFullScreen()) showNormal();
-    resize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
+    resize(kClientWidth, kClientHeight + menuBar()->sizeHint().height() + statusBar()->sizeHint().height());
     ArrangeClient();
     RefitView();
     const bool normal = !(windowState() & Qt::WindowMinimized);

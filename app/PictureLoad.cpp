@@ -37,6 +37,12 @@ QString FailureReason(DecodeError error, const QString& path) {
     return QStringLiteral("damaged or cut short");
 }
 
+QString FailureSentence(DecodeError error, const QString& path) {
+    QString why = FailureReason(error, path);
+    why[0] = why[0].toUpper();
+    return why + u'.';
+}
+
 QString ProgressText(int percent) {
     if (percent < 0) return QStringLiteral("Working...");
     return QStringLiteral("Working... %1 %").arg(std::clamp(percent, 0, 100));

@@ -27,6 +27,9 @@ namespace vistrel {
 // Why a load failed, in plain words ("not found", "damaged or cut short"), to follow
 // "Could not load FILE". The path tells a folder from other files that are not regular.
 QString FailureReason(DecodeError error, const QString& path);
+// The same as a sentence, as the window's message gives it on a line of its own
+// ("Damaged or cut short.").
+QString FailureSentence(DecodeError error, const QString& path);
 
 // The status line while a load runs: "Working... 42 %" once rows are counted, else "Working...".
 QString ProgressText(int percent);

@@ -65,7 +65,10 @@ FileStatistics MeasureFile(const QString& file, const Settings& settings, std::o
     load.Start([&over] { over.set_value(); });
     over.get_future().wait();
     DecodeResult& decoded = load.decoded();
-    if (!decoded) return result;
+    if (!decoded) {
+        result.error = decoded.error;
+        return result;
+    }
     const Surface& picture = *decoded.surface;
     result.loaded = true;
     result.width = picture.width();
@@ -80,7 +83,9 @@ FileStatistics MeasureFile(const QString& file, const Settings& settings, std::o
 
 QByteArray StatsLine(const FileStatistics& stats) {
     QByteArray line = "{\"file\": " + JsonString(stats.file);
-    if (!stats.loaded) return line + ", \"error\": " + JsonString("Could not load " + stats.file) + "}";
+    if (!stats.loaded)
+        return line + ", \"error\": " + JsonString("Could not load " + stats.file) +
+               ", \"reason\": " + JsonString(FailureSentence(stats.error, stats.file)) + "}";
     line += ", \"width\": " + Number(stats.width) + ", \"height\": " + Number(stats.height);
     line += ", \"luma\": \"" + LumaName(stats.luma) + "\", \"colour\": " +
             JsonString(stats.colourSpace.isEmpty() ? QStringLiteral("sRGB") : stats.colourSpace);

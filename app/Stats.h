@@ -20,6 +20,7 @@ namespace vistrel {
 struct FileStatistics {
     QString file;  // as given
     bool loaded = false;
+    DecodeError error = DecodeError::Unreadable;  // why it did not load
     int width = 0;
     int height = 0;
     korvex::LumaStandard luma = korvex::LumaStandard::Rec601;
@@ -36,7 +37,8 @@ struct FileStatistics {
 FileStatistics MeasureFile(const QString& file, const Settings& settings, std::optional<QPoint> probe,
                            ColorValue background);
 
-// The file's line of JSON, without its line end.
+// The file's line of JSON, without its line end. A file that did not load gives its
+// "error" ("Could not load FILE") and its "reason", in the words the window uses.
 QByteArray StatsLine(const FileStatistics& stats);
 
 // Measures each file in turn and writes its line to out as soon as it is known.

@@ -2,6 +2,8 @@
 
 #include <QSettings>
 
+#include <iterator>
+
 namespace vistrel {
 
 namespace {
@@ -12,6 +14,9 @@ constexpr char kGeometryKey[] = "workspace/geometry";
 constexpr char kPanelsKey[] = "workspace/panels";
 constexpr char kHistogramShownKey[] = "histogram/shown";
 constexpr char kHistogramScaleKey[] = "histogram/scale";
+constexpr char kHistogramChannelKey[] = "histogram/channel";
+// The channels' words, in HistogramChannel's order, as --histogram takes them.
+constexpr const char* kChannelWords[] = {"r", "g", "b", "y", "parade", "rgb"};
 constexpr char kOneWindow[] = "one-window";
 constexpr char kSeparateWindows[] = "separate-windows";
 constexpr char kLinear[] = "linear";
@@ -52,6 +57,9 @@ Workspace ReadWorkspace(const QSettings& store) {
     workspace.histogramShown = shown == QLatin1String("true");
     workspace.histogramScale =
         store.value(kHistogramScaleKey).toString() == kLog ? HistogramScale::Log : HistogramScale::Linear;
+    const QString channel = store.value(kHistogramChannelKey).toString();
+    for (int k = 0; k < static_cast<int>(std::size(kChannelWords)); ++k)
+        if (channel == QLatin1String(kChannelWords[k])) workspace.histogramChannel = static_cast<HistogramChannel>(k);
     return workspace;
 }
 
@@ -64,6 +72,7 @@ void WriteWorkspace(QSettings& store, const Workspace& workspace) {
     store.setValue(kPanelsKey, workspace.panels);
     store.setValue(kHistogramShownKey, workspace.histogramShown ? QStringLiteral("true") : QStringLiteral("false"));
     store.setValue(kHistogramScaleKey, ScaleWord(workspace.histogramScale));
+    store.setValue(kHistogramChannelKey, QLatin1String(kChannelWords[static_cast<int>(workspace.histogramChannel)]));
     store.sync();
 }
 

@@ -29,6 +29,7 @@ struct Workspace {
     QByteArray panels;             // its panels' sizes and arrangement (QMainWindow::saveState)
     bool histogramShown = false;
     HistogramScale histogramScale = HistogramScale::Linear;
+    HistogramChannel histogramChannel = HistogramChannel::Rgb;
 
     bool operator==(const Workspace&) const = default;
 };

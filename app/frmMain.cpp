@@ -13,11 +13,13 @@
 #include <QGuiApplication>
 #include <QIcon>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QStatusBar>
 #include <QTimer>
 #include <QWindow>
 
@@ -72,7 +74,7 @@ frmMain::frmMain(QWidget* parent)
     tmrRefit->setInterval(kRefitPauseMs);
     connect(tmrRefit, &QTimer::timeout, this, [this] { RefitView(); });
     client->installEventFilter(this);
-    resize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
+    resize(kClientWidth, kClientHeight + menuBar()->sizeHint().height() + statusBar()->sizeHint().height());
     setAcceptDrops(true);
     // Key preview: the window sees key presses before the control that has the focus.
     qApp->installEventFilter(this);
@@ -123,6 +125,10 @@ void frmMain::buildMenus(QWidget* client) {
 
     // The view brings its own controls and the Select menu, between Tools and Help.
     view_ = new ImageView(model_, *client, *bar);
+    // Its colour note goes on the window's last line, under the controls and any panels.
+    statusBar()->setObjectName("statusBar");
+    statusBar()->setSizeGripEnabled(false);
+    statusBar()->addWidget(view_->lblNote, 1);
 
     MarkLayout();
 

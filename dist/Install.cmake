@@ -81,11 +81,15 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME vistrel)
 set(CPACK_PACKAGE_VENDOR "The Vistrel developers")
 set(CPACK_PACKAGE_CONTACT "The Vistrel developers <vistrel@users.noreply.github.com>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "waveform monitor and vectorscope for still pictures")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "line scope, vectorscope and histogram for still pictures")
 set(CPACK_PACKAGE_DESCRIPTION "Vistrel judges the exposure and colour of a still picture the way a video
-engineer judges a picture signal: a line scope (waveform monitor, RGB+Y parade)
-and a vectorscope computed from every pixel, a probe for single pixels, and
-vistrel --render to write both instruments as PNG images from scripts.")
+engineer judges a picture signal: three instruments, a line scope (waveform
+monitor, RGB+Y parade), a vectorscope and a histogram, computed from every pixel
+of GIF, BMP, JPEG, PNG, TIFF, WebP, HEIC, AVIF, JPEG XL, icon and Windows metafile
+pictures; a picture tagged with another colour space is converted to sRGB or
+read as stored. A probe reads single pixels; vistrel --render writes the three
+instruments as PNG images and vistrel --stats prints each picture's numbers as
+JSON, for scripts.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

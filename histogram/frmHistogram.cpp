@@ -2,8 +2,10 @@
 
 #include <QCheckBox>
 #include <QFontMetrics>
+#include <QGroupBox>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QRadioButton>
 
 #include "platform/BlackField.h"
 #include "platform/Gdi.h"
@@ -14,9 +16,10 @@ namespace {
 
 // Beside the vectorscope (432 + 256 wide, 8 pixels apart), at its height.
 constexpr QPoint kWindowPosition{696, 519};
-// The plot on top, the option strip of the other instruments' height under it.
-constexpr QSize kClientSize{histogram::kRasterWidth, 286};
-constexpr QRect kLogGeometry{7, 266, 60, 17};
+// The plot on top, under it two rows of options: the channel, as the line scope's, and Log.
+constexpr QSize kClientSize{histogram::kRasterWidth, 306};
+constexpr QRect kChannelGeometry{7, 266, 240, 16};
+constexpr QRect kLogGeometry{7, 285, 60, 17};
 // Captions in the small font of the line scope's options.
 constexpr int kCaptionPoints = 8;
 
@@ -36,6 +39,26 @@ frmHistogram::frmHistogram(Model& model, QWidget* parent)
 
     const QPalette controls = PaintBlackField(*this);
 
+    fraChannel = new QGroupBox(this);
+    fraChannel->setObjectName(QStringLiteral("fraChannel"));
+    fraChannel->setGeometry(kChannelGeometry);
+    fraChannel->setFlat(true);
+    fraChannel->setAttribute(Qt::WA_NoMousePropagation);
+    fraChannel->setPalette(controls);
+    fraChannel->setAutoFillBackground(true);
+    // The line scope's captions and places, RGB after them.
+    const QString names[6] = {"R", "G", "B", "Y", "Parade", "RGB"};
+    const QRect places[6] = {QRect(-1, 0, 27, 16), QRect(31, 0, 28, 16),  QRect(65, 0, 28, 16),
+                             QRect(98, 0, 27, 16), QRect(131, 0, 57, 16), QRect(192, 0, 46, 16)};
+    for (int i = 0; i < 6; ++i) {
+        optChannel[i] = new QRadioButton(names[i], fraChannel);
+        optChannel[i]->setObjectName(QStringLiteral("optChannel[%1]").arg(i));
+        optChannel[i]->setGeometry(places[i]);
+        optChannel[i]->setAttribute(Qt::WA_NoMousePropagation);
+        connect(optChannel[i], &QRadioButton::clicked, this, [this, i] { optChannel_Click(i); });
+    }
+    optChannel[static_cast<int>(model_.settings().histogramChannel)]->setChecked(true);
+
     chkLog = new QCheckBox(QStringLiteral("Log"), this);
     chkLog->setObjectName(QStringLiteral("chkLog"));
     chkLog->setGeometry(kLogGeometry);
@@ -52,14 +75,17 @@ frmHistogram::frmHistogram(Model& model, QWidget* parent)
 
 void frmHistogram::ModelChanged(Changes what) {
     if (what & Change::HistogramScale) chkLog->setChecked(model_.settings().histogramScale == HistogramScale::Log);
-    if (what & (Change::Picture | Change::Analysis | Change::Lamp | Change::Scope | Change::HistogramScale))
+    if (what & Change::HistogramChannel)
+        optChannel[static_cast<int>(model_.settings().histogramChannel)]->setChecked(true);
+    if (what & (Change::Picture | Change::Analysis | Change::Lamp | Change::HistogramChannel | Change::HistogramScale))
         RefreshHistogram();
+    if (what & (Change::Picture | Change::Analysis | Change::HistogramChannel)) RefreshReading();
 }
 
 void frmHistogram::DrawHistogram(const korvex::LevelCounts& counts) {
     const Settings& settings = model_.settings();
     const histogram::HistogramPlot plot =
-        histogram::BuildHistogram(counts, {settings.scopeChannel, settings.histogramScale, ScaleColorOf(settings.lamp)});
+        histogram::BuildHistogram(counts, {settings.histogramChannel, settings.histogramScale, ScaleColorOf(settings.lamp)});
     SetDIBits(surface_, 0, histogram::kRasterHeight, plot.raster.data(), PlotHeader);
     const QFontMetrics metrics(font());
     for (const histogram::PlotLabel& label : plot.labels) {
@@ -76,6 +102,8 @@ void frmHistogram::RefreshHistogram() {
         DrawHistogram({});
 }
 
+void frmHistogram::optChannel_Click(int index) { model_.Set(&Settings::histogramChannel, static_cast<HistogramChannel>(index)); }
+
 void frmHistogram::chkLog_Click() {
     model_.Set(&Settings::histogramScale, chkLog->isChecked() ? HistogramScale::Log : HistogramScale::Linear);
 }
@@ -90,9 +118,20 @@ int frmHistogram::stripHeight() const { return kClientSize.height() - histogram:
 
 void frmHistogram::Arrange() {
     placed_ = Place();
-    // The option keeps its design place, at the panel's bottom.
+    // The options keep their design places, at the panel's bottom.
+    fraChannel->move(kChannelGeometry.left(), kChannelGeometry.top() + StripShift());
     chkLog->move(kLogGeometry.left(), kLogGeometry.top() + StripShift());
 }
+
+std::optional<QString> frmHistogram::ReadingAt(QPoint rasterPixel) const {
+    if (!model_.loaded()) return std::nullopt;
+    const auto reading = histogram::ReadingAt(model_.picture().levels, model_.settings().histogramChannel,
+                                              rasterPixel.x(), rasterPixel.y());
+    if (!reading) return std::nullopt;
+    return histogram::ReadingText(*reading);
+}
+
+QRect frmHistogram::StripRect() const { return QRect(0, height() - stripHeight(), width(), stripHeight()); }
 
 void frmHistogram::paintEvent(QPaintEvent*) {
     QPainter painter(this);
@@ -108,7 +147,10 @@ void frmHistogram::mousePressEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton && !panel_) drag_.Press(event->position());
 }
 
-void frmHistogram::mouseMoveEvent(QMouseEvent* event) { drag_.Move(event->globalPosition()); }
+void frmHistogram::mouseMoveEvent(QMouseEvent* event) {
+    drag_.Move(event->globalPosition());
+    PointAt(event->position());
+}
 
 void frmHistogram::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton) drag_.Release();

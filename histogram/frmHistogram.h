@@ -1,8 +1,8 @@
 #pragma once
 // The histogram: a borderless tool window with the counts of the full-size picture's
-// levels, in the line scope's channel choice, and a Log option under them; or a panel of
-// the one-window workspace that shows the plot at the largest whole scale that fits.
-
+// levels, with its own channel choice and a Log option under them; or a panel of the
+// one-window workspace that shows the plot at the largest whole scale that fits. The
+// level under the pointer, its counts and shares, show in a line over the options.
 
 #include "histogram/HistogramPlot.h"
 #include "kernels/levels.h"
@@ -13,6 +13,8 @@
 #include "platform/WindowDrag.h"
 
 class QCheckBox;
+class QGroupBox;
+class QRadioButton;
 
 namespace vistrel {
 
@@ -38,6 +40,8 @@ protected:
     int stripHeight() const override;
     QSize labelMargin() const override { return {}; }
     void Arrange() override;
+    std::optional<QString> ReadingAt(QPoint rasterPixel) const override;
+    QRect StripRect() const override;
     void EndDrag() override { drag_.Release(); }
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
@@ -47,9 +51,12 @@ protected:
 private:
     // The model's notice: new counts, the lamp, the channel choice or the scale redraw it.
     void ModelChanged(Changes what);
+    void optChannel_Click(int index);
     void chkLog_Click();
 
     Model& model_;
+    QGroupBox* fraChannel = nullptr;
+    QRadioButton* optChannel[6] = {};  // R, G, B, Y, Parade, RGB: HistogramChannel's order
     QCheckBox* chkLog = nullptr;
     Surface surface_;  // the plot area as the window repaints it
     BitmapInfoHeader PlotHeader{};

@@ -154,6 +154,24 @@ UvPair PairOf(Pixel pixel, LumaStandard standard) {
     return pair;
 }
 
+ExactPair UnroundedPairOf(Pixel pixel, LumaStandard standard) {
+    const std::int64_t b = pixel & 0xFFu;
+    const std::int64_t g = (pixel >> 8) & 0xFFu;
+    const std::int64_t r = (pixel >> 16) & 0xFFu;
+    switch (standard) {
+        case LumaStandard::Rec601: {
+            const std::int64_t s = 299 * r + 587 * g + 114 * b;  // 1000 Y'
+            return {static_cast<double>(492 * (1000 * b - s)) / 1e6, static_cast<double>(877 * (1000 * r - s)) / 1e6};
+        }
+        case LumaStandard::Rec709: {
+            const std::int64_t s = 2126 * r + 7152 * g + 722 * b;  // 10^4 Y'
+            return {static_cast<double>(4698 * (10000 * b - s)) / 1e8,
+                    static_cast<double>(7808 * (10000 * r - s)) / 1e8};
+        }
+    }
+    return {0, 0};
+}
+
 namespace {
 
 UvHistogram Analyse(std::span<Pixel> pixels, LumaStandard standard, LevelCounts* levels) {

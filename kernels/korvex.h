@@ -198,6 +198,15 @@ private:
 // The pair ConvertToYuv gives for one pixel.
 UvPair PairOf(Pixel pixel, LumaStandard standard = LumaStandard::Rec601);
 
+// The same pair before its rounding: 0.492 (B - Y'), 0.877 (R - Y') under Rec. 601, or
+// 0.4698 (B - Y'), 0.7808 (R - Y') under Rec. 709, from the unrounded luma Y'. Each is
+// one whole number divided once, so an exact half stays exact.
+struct ExactPair {
+    double u;
+    double v;
+};
+ExactPair UnroundedPairOf(Pixel pixel, LumaStandard standard = LumaStandard::Rec601);
+
 // Writes each pixel's luma into its fourth byte and returns the histogram of the pixels'
 // pairs; the rows are split over ThreadCount() threads, with the same result at any count.
 UvHistogram AnalysePixels(std::span<Pixel> pixels, LumaStandard standard = LumaStandard::Rec601);

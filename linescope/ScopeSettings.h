@@ -20,6 +20,12 @@ inline constexpr int kSingleMargin = 8;
 inline constexpr int kParadeMargin = 20;
 inline constexpr int kParadeBoxes = kParadeChannels;
 
+// The channel boxes in the window's client area: the first one's top-left corner, and
+// the parade's boxes one pitch apart (their width, 100, and a 4-pixel gap).
+inline constexpr int kBoxLeft = 4;
+inline constexpr int kBoxTop = 4;
+inline constexpr int kBoxPitch = 104;
+
 // Width of the display (raster or trace) for a client area this wide.
 constexpr int DisplayColumns(Channel channel, int clientWidth) {
     switch (channel) {

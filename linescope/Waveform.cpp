@@ -19,16 +19,19 @@ float Step(std::size_t extent, int divisions) {
     return static_cast<float>(static_cast<double>(extent) / static_cast<double>(divisions));
 }
 
+// Picture position floor(i x step), clamped into 0 .. extent - 1.
+std::size_t SamplePosition(int i, float step, std::size_t extent) {
+    const std::int32_t last = static_cast<std::int32_t>(extent) - 1;
+    const double at = std::floor(static_cast<double>(i) * static_cast<double>(step));
+    return static_cast<std::size_t>(korvex::ClampValue(0, static_cast<std::int32_t>(at), last));
+}
+
 // Picture positions floor(i x step), i = 1 .. count - 1, clamped into 0 .. extent - 1.
 std::vector<std::size_t> SamplePositions(int count, float step, std::size_t extent) {
     std::vector<std::size_t> positions;
     if (count < 2) return positions;
     positions.reserve(static_cast<std::size_t>(count - 1));
-    const std::int32_t last = static_cast<std::int32_t>(extent) - 1;
-    for (int i = 1; i < count; ++i) {
-        const double at = std::floor(static_cast<double>(i) * static_cast<double>(step));
-        positions.push_back(static_cast<std::size_t>(korvex::ClampValue(0, static_cast<std::int32_t>(at), last)));
-    }
+    for (int i = 1; i < count; ++i) positions.push_back(SamplePosition(i, step, extent));
     return positions;
 }
 
@@ -141,6 +144,11 @@ void Compose(std::vector<Pixel>& raster, std::size_t columns, const LevelHits& h
 }
 
 }  // namespace
+
+std::size_t WaveformPosition(std::size_t extent, int columns, int column) {
+    if (extent == 0 || columns < 1) return 0;
+    return SamplePosition(column + 1, Step(extent, columns), extent);
+}
 
 std::vector<int> WaveformGraticuleRows() {
     // Tenths of full scale, 10 % to 90 %, counted from the top of 257 rows

@@ -56,6 +56,11 @@ inline WaveformRasters BuildWaveform(const korvex::PixelGrid& picture, const Wav
     return BuildWaveform(ViewOf(picture), settings);
 }
 
+// The picture column (horizontal) or row (vertical) whose samples raster column `column`
+// shows: floor((column + 1) x step), step = extent / columns as a 32-bit float, clamped
+// into 0 .. extent - 1. The last raster column is given none and reads as the last.
+std::size_t WaveformPosition(std::size_t extent, int columns, int column);
+
 // The nine graticule rows of the raster, bottom to top (230 ... 26).
 std::vector<int> WaveformGraticuleRows();
 

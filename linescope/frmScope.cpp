@@ -14,6 +14,7 @@
 #include <cassert>
 
 #include "linescope/LineTrace.h"
+#include "linescope/Reading.h"
 #include "linescope/ScopeBox.h"
 #include "linescope/Waveform.h"
 #include "platform/BlackField.h"
@@ -34,9 +35,9 @@ constexpr int kHeightAboveOptions = 270;
 // Where the client area starts on screen: below the main window.
 constexpr QPoint kStartPosition{4, 514};
 // Channel boxes: 100 wide, 104 apart, 4 in from the top-left corner.
-constexpr int kBoxLeft = 4;
-constexpr int kBoxTop = 4;
-constexpr int kBoxPitch = 104;
+using linescope::kBoxLeft;
+using linescope::kBoxPitch;
+using linescope::kBoxTop;
 constexpr int kBoxWidth = 100;
 // Captions in a small font so that they fit their 16-pixel-high places.
 constexpr int kCaptionPoints = 8;
@@ -86,6 +87,7 @@ frmScope::frmScope(Model& model, QWidget* parent)
         picChan[k] = new ScopeBox(this);
         picChan[k]->setObjectName(QStringLiteral("picChan[%1]").arg(k));
         picChan[k]->installEventFilter(this);
+        picChan[k]->setMouseTracking(true);
     }
     // Box 0 lies over the others, so that widened it covers them.
     picChan[0]->raise();
@@ -240,11 +242,9 @@ void frmScope::ModelChanged(Changes what) {
     if (what & Change::Scope) ShowSettings();
     if (!model_.loaded()) {
         if (what & Change::Picture) ClearScope();
-        return;
-    }
-    const Picture& picture = model_.picture();
-    if (what & Change::Probe) {
+    } else if (what & Change::Probe) {
         // The probe shown: the trace through its line; let go: the whole picture again.
+        const Picture& picture = model_.picture();
         if (picture.probe.dragging || picture.probe.locked)
             DrawLineTrace(picture.pixels, picture.probe.column, picture.probe.row);
         else
@@ -252,6 +252,8 @@ void frmScope::ModelChanged(Changes what) {
     } else if (what & (Change::Picture | Change::Analysis | Change::Lamp | Change::Scope)) {
         RefreshScope();
     }
+    // What a column stands for follows the picture, the trace and the channel.
+    if (what & (Change::Picture | Change::Probe | Change::Scope)) RefreshReading();
 }
 
 void frmScope::HandFocusBack() {
@@ -324,7 +326,23 @@ void frmScope::Form_MouseUp(Qt::MouseButton button) {
 
 void frmScope::mousePressEvent(QMouseEvent* event) { Form_MouseDown(event->button(), event->position()); }
 
-void frmScope::mouseMoveEvent(QMouseEvent* event) { Form_MouseMove(event->globalPosition()); }
+void frmScope::mouseMoveEvent(QMouseEvent* event) {
+    Form_MouseMove(event->globalPosition());
+    PointAt(event->position());
+}
+
+std::optional<QString> frmScope::ReadingAt(QPoint rasterPixel) const {
+    linescope::ScopeLayout layout{channel(), orientation(), traceShown_, kClientWidth};
+    if (model_.loaded()) {
+        layout.pictureWidth = model_.picture().pixels.width();
+        layout.pictureHeight = model_.picture().pixels.height();
+    }
+    const auto reading = linescope::ReadingAt(layout, rasterPixel.x(), rasterPixel.y());
+    if (!reading) return std::nullopt;
+    return linescope::ReadingText(*reading);
+}
+
+QRect frmScope::StripRect() const { return QRect(0, height() - stripHeight(), width(), stripHeight()); }
 
 void frmScope::mouseReleaseEvent(QMouseEvent* event) { Form_MouseUp(event->button()); }
 
@@ -341,9 +359,12 @@ bool frmScope::eventFilter(QObject* watched, QEvent* event) {
             Form_MouseDown(mouse->button(), mouse->position() + QPointF(box->pos()));
             return true;
         }
-        case QEvent::MouseMove:
-            Form_MouseMove(static_cast<QMouseEvent*>(event)->globalPosition());
+        case QEvent::MouseMove: {
+            auto* mouse = static_cast<QMouseEvent*>(event);
+            Form_MouseMove(mouse->globalPosition());
+            PointAt(mouse->position() + QPointF(box->pos()));
             return true;
+        }
         case QEvent::MouseButtonRelease:
             Form_MouseUp(static_cast<QMouseEvent*>(event)->button());
             return true;

@@ -62,6 +62,8 @@ protected:
     QSize labelMargin() const override;
     void Arrange() override;
     void EndDrag() override { drag_.Release(); }
+    std::optional<QString> ReadingAt(QPoint rasterPixel) const override;
+    QRect StripRect() const override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:

@@ -34,13 +34,30 @@ constexpr int ChannelShift(ScopeChannel channel) {
 // Each single channel's colours (0x00RRGGBB), indexed by channel: red, green, blue, luma.
 // A cloud of hits (the waveform, the histogram's bars) and a one-pixel line (the trace)
 // agree except in blue, where the cloud is the lighter 0x5050F0 and the line the deeper
-// 0x4040F0: the two have always been drawn so, and their tests pin both.
+// 0x4040F0: the two have always been drawn so, and their tests pin both. Text printed in
+// a channel's colour takes a lighter tint of it: the deep red and blue of the bars give
+// thin strokes on black a contrast of under 3 to 1, the tints over 5.
 struct ChannelColours {
     std::uint32_t waveform;
     std::uint32_t trace;
+    std::uint32_t text;
 };
-inline constexpr ChannelColours kChannelColours[kParadeChannels] = {
-    {0x00A02020, 0x00A02020}, {0x0010A010, 0x0010A010}, {0x005050F0, 0x004040F0}, {0x00D0D0D0, 0x00D0D0D0}};
+inline constexpr ChannelColours kChannelColours[kParadeChannels] = {{0x00A02020, 0x00A02020, 0x00FF6060},
+                                                                    {0x0010A010, 0x0010A010, 0x0030D030},
+                                                                    {0x005050F0, 0x004040F0, 0x008080FF},
+                                                                    {0x00D0D0D0, 0x00D0D0D0, 0x00D0D0D0}};
+
+// The one-letter names the readouts give the channels.
+constexpr char ChannelLetter(ScopeChannel channel) {
+    switch (channel) {
+        case ScopeChannel::Red: return 'R';
+        case ScopeChannel::Green: return 'G';
+        case ScopeChannel::Blue: return 'B';
+        case ScopeChannel::Luma: return 'Y';
+        case ScopeChannel::Parade: return 'P';
+    }
+    return 'Y';
+}
 
 // A channel's colours; the parade's are luma's, the colour its last channel shows.
 constexpr const ChannelColours& ColoursOf(ScopeChannel channel) {

@@ -42,6 +42,7 @@ Changes ChangesBetween(const Settings& a, const Settings& b) {
     if (a.zoom != b.zoom) what |= Change::Zoom;
     if (a.luma != b.luma || a.skinLine != b.skinLine) what |= Change::Graticule;
     if (a.histogramScale != b.histogramScale) what |= Change::HistogramScale;
+    if (a.histogramChannel != b.histogramChannel) what |= Change::HistogramChannel;
     if (a.histogramShown != b.histogramShown) what |= Change::HistogramShown;
     if (a.colour != b.colour) what |= Change::Colour;
     return what;

@@ -39,6 +39,7 @@ enum class Change : std::uint32_t {
     HistogramShown = 1u << 10,
     Colour = 1u << 11,  // what the decoder is asked to make of a tagged picture's colours
     Fit = 1u << 12,     // the same picture's view fitted again to a new size (the view alone redraws)
+    HistogramChannel = 1u << 13,
 };
 Q_DECLARE_FLAGS(Changes, Change)
 Q_DECLARE_OPERATORS_FOR_FLAGS(Changes)

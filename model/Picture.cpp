@@ -68,7 +68,8 @@ Picture AssemblePicture(Surface& decoded, const ViewFit& fit, const std::vector<
 
 QString ColourNote(const QString& space, bool converted, bool toneMapped, std::uint64_t clipped,
                    std::uint64_t pixels) {
-    if (!converted) return {};
+    if (space.isEmpty()) return QStringLiteral("sRGB");
+    if (!converted) return QStringLiteral("Stored values: %1, not converted").arg(space);
     QString note = space + QStringLiteral(" \u2192 sRGB");
     // A PQ or HLG signal was rendered as SDR on the way: the instruments read that rendering.
     if (toneMapped) note += QStringLiteral(" (HDR tone-mapped)");

@@ -102,10 +102,12 @@ struct Picture {
 // the fitted copy (fit.width x fit.height, top row first) is the view as loaded.
 Picture AssemblePicture(Surface& decoded, const ViewFit& fit, const std::vector<korvex::Pixel>& fitted);
 
-// The status line's note on a converted picture: its space and, when any pixels were
-// clipped, their share of the picture ("Adobe RGB (1998) → sRGB, 3.2 % clipped"; a share
-// that would show as 0.0 reads "< 0.1 %"); a tone-mapped HDR signal's says so. Empty for a
-// picture that was not converted.
+// The note on a picture's colours, which always names what was done with them. A
+// converted picture: its space and, when any pixels were clipped, their share of the
+// picture ("Adobe RGB (1998) → sRGB, 3.2 % clipped"; a share that would show as 0.0 reads
+// "< 0.1 %"); a tone-mapped HDR signal's says so. A picture of another space read as its
+// file stores it: "Stored values: Adobe RGB (1998), not converted". An sRGB or untagged
+// picture, the same either way: "sRGB".
 QString ColourNote(const QString& space, bool converted, bool toneMapped, std::uint64_t clipped,
                    std::uint64_t pixels);
 QString ColourNote(const Picture& picture);

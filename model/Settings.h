@@ -24,6 +24,11 @@ enum class ScalePlacement { Behind, InFront };
 // How the histogram's bars follow the counts: linear to the tallest, or logarithmic.
 enum class HistogramScale { Linear, Log };
 
+// The histogram's own channel, chosen apart from the line scope's: one channel, the
+// parade's four stacked, or red, green and blue overlaid in one band (Rgb), their
+// colours added where their bars overlap, as photo editors show it.
+enum class HistogramChannel : int { Red = 0, Green = 1, Blue = 2, Luma = 3, Parade = 4, Rgb = 5 };
+
 // The lamp runs over the 8-bit levels; it starts at half brightness, the graticules
 // visible but not glaring.
 inline constexpr int kLampMax = 255;
@@ -48,6 +53,7 @@ struct Settings {
     bool skinLine = false;  // the vectorscope's graticule shows the skin-tone line
     bool histogramShown = false;  // the histogram window is on (Tools > Histogram)
     HistogramScale histogramScale = HistogramScale::Linear;
+    HistogramChannel histogramChannel = HistogramChannel::Rgb;
     bool showClipping = false;  // the view marks clipped highlights and shadows
     ColourHandling colour = ColourHandling::ConvertToSrgb;  // Tools > Colour: what the decoder is asked for
 

@@ -1,12 +1,17 @@
 #pragma once
 // What the three instruments have in common as widgets: each is a borderless tool window
 // at its design size and place, or a panel of the one-window workspace that grows with
-// its room and shows its raster at the largest whole scale that fits (ScaledRaster).
+// its room and shows its raster at the largest whole scale that fits (ScaledRaster); and
+// each reads its plot under the pointer, in a line of its own.
 
 #include <QImage>
 #include <QWidget>
 
+#include <optional>
+
 #include "platform/ScaledRaster.h"
+
+class QLabel;
 
 namespace vistrel {
 
@@ -27,8 +32,25 @@ public:
     // The smallest panel that shows the raster at scale k (labelled from x2 up).
     QSize PanelSizeAt(int k) const;
 
+    // The reading under the pointer, as its line shows it; empty while none shows.
+    QString reading() const;
+    // The pointer at a position in the instrument's own pixels (in a panel, through the
+    // scale): the reading there shown in its line, or the line taken away off the plot.
+    void PointAt(QPointF position);
+    // The line taken away: the option strip under it shows again.
+    void ClearReading();
+    // A shown reading read again where the pointer is, after what the plot shows changed.
+    void RefreshReading();
+
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+
+    // What the instrument reads at a pixel of its raster, or nothing where it has no plot.
+    virtual std::optional<QString> ReadingAt(QPoint rasterPixel) const = 0;
+    // Where its line goes: over the option strip, whose controls the pointer does not need
+    // while it is on the plot; at least one line of text high, grown upwards.
+    virtual QRect StripRect() const = 0;
 
     // The window's client size and its place on screen, as designed.
     virtual QSize naturalSize() const = 0;
@@ -53,6 +75,11 @@ protected:
 
 private:
     void Relayout();
+
+    // The reading's line: white on the black field, over the strip while the pointer reads
+    // the plot, and hidden, so that nothing of it shows, when it does not.
+    QLabel* readingLine_ = nullptr;
+    QPointF pointer_;  // where the shown reading was read
 };
 
 }  // namespace vistrel

@@ -50,12 +50,18 @@ TEST(AppColour, TaggedBarsConvertNameTheirSpaceAndSwitchToStoredValuesAsTheRende
     const QString path = testing_support::WritePicture(dir, "bars.png", AdobeBars(stored));
     testing_support::StartedMain main;
     auto* status = main->findChild<QLabel*>("lblStatus");
+    auto* note = main->findChild<QLabel*>("lblNote");
     auto* convert = main->findChild<QAction*>("mnuToolsColourConvert");
     auto* storedValues = main->findChild<QAction*>("mnuToolsColourStored");
-    ASSERT_TRUE(status && convert && storedValues && convert->isChecked() && !storedValues->isChecked());
+    ASSERT_TRUE(status && note && convert && storedValues && convert->isChecked() && !storedValues->isChecked());
+    // An untagged picture: the status line as empty as it always was, the note saying sRGB.
+    testing_support::Load(*main, testing_support::WritePicture(dir, "plain.png", testing_support::Gradient(40, 30)));
+    EXPECT_EQ(status->text(), "");
+    EXPECT_EQ(note->text(), "sRGB");
 
     testing_support::Load(*main, path);
-    EXPECT_EQ(status->text(), QStringLiteral("Adobe RGB (1998) \u2192 sRGB"));
+    EXPECT_EQ(note->text(), QStringLiteral("Adobe RGB (1998) \u2192 sRGB"));
+    EXPECT_EQ(status->text(), "") << "the note has a line of its own";
     EXPECT_TRUE(main->model().picture().colourConverted);
     Settings settings = main->model().settings();
     settings.luma = korvex::LumaStandard::Rec709, settings.lamp = 77, settings.skinLine = true, settings.zoom = 400;
@@ -66,6 +72,7 @@ TEST(AppColour, TaggedBarsConvertNameTheirSpaceAndSwitchToStoredValuesAsTheRende
         EXPECT_TRUE(bar != 5 || ReadoutFrom(*status, stored[bar]) > 10);  // else the test would prove nothing
     }
     main->LockProbeAt(5 * 60 + 59, 89);  // the red bar's last pixel
+    EXPECT_EQ(note->text(), QStringLiteral("Adobe RGB (1998) \u2192 sRGB")) << "the probe's readouts leave it";
 
     storedValues->trigger();
     settings.colour = ColourHandling::StoredValues;
@@ -75,6 +82,7 @@ TEST(AppColour, TaggedBarsConvertNameTheirSpaceAndSwitchToStoredValuesAsTheRende
     EXPECT_TRUE(!reread.colourConverted && reread.colourSpace == "Adobe RGB (1998)");
     EXPECT_TRUE(reread.probe.locked && reread.probe.column == 5 * 60 + 59 && reread.probe.row == 89);
     EXPECT_EQ(ReadoutFrom(*status, stored[5]), 0) << status->text().toStdString();
+    EXPECT_EQ(note->text(), "Stored values: Adobe RGB (1998), not converted");
 
     QTemporaryDir out;
     ASSERT_EQ(RenderInstruments(out.path(), path, settings, QPoint(5 * 60 + 59, 89)).exitCode, 0);
@@ -90,6 +98,7 @@ TEST(AppColour, TaggedBarsConvertNameTheirSpaceAndSwitchToStoredValuesAsTheRende
     EXPECT_EQ(main->model().settings(), settings);
     EXPECT_TRUE(storedValues->isChecked() && !convert->isChecked());
     EXPECT_EQ(status->text(), "Could not reload bars.png");
+    EXPECT_EQ(note->text(), "Stored values: Adobe RGB (1998), not converted");
     EXPECT_TRUE(main->model().loaded() && !main->model().picture().colourConverted);
     EXPECT_TRUE(main->model().picture().probe.locked);
     // --colour takes convert or stored, and only with --render.
@@ -100,7 +109,10 @@ TEST(AppColour, TaggedBarsConvertNameTheirSpaceAndSwitchToStoredValuesAsTheRende
 }
 
 TEST(AppColour, NoteGivesTheClippedShareInTenthsOfAPercentRoundedOnce) {
-    EXPECT_EQ(ColourNote("P3", false, false, 5, 100), "");
+    // Every note names what was done: converted, stored as the file has it, or nothing to do.
+    EXPECT_EQ(ColourNote("P3", false, false, 5, 100), "Stored values: P3, not converted");
+    EXPECT_EQ(ColourNote("", false, false, 0, 100), "sRGB");
+    EXPECT_EQ(ColourNote("", true, false, 0, 100), "sRGB");
     for (const auto& [clipped, share] : {std::pair{0, ""}, {320, ", 3.2 % clipped"}, {5, ", < 0.1 % clipped"},
                                          {25, ", 0.2 % clipped"}, {9999, ", 100.0 % clipped"}})
         EXPECT_EQ(ColourNote("P3", true, false, std::uint64_t(clipped), 10000), QStringLiteral("P3 \u2192 sRGB") + share);

@@ -50,6 +50,8 @@ TEST(CommandLine, AcceptsEveryRenderOptionAtItsLimitsAndRejectsJustBeyond) {
         {{at, "out", "p.jpg", "--luma", "601"}, true},   {{at, "out", "p.jpg", "--luma", "709"}, true},
         {{at, "out", "p.jpg", "--luma", "2020"}, false}, {{"--luma", "709", "p.jpg"}, false},
         {{at, "out", "p.jpg", "--skin-line"}, true},     {{"--skin-line", "p.jpg"}, false},
+        {{at, "out", "p.jpg", "--histogram", "RGB"}, true}, {{at, "out", "p.jpg", "--histogram", "parade"}, true},
+        {{at, "out", "p.jpg", "--histogram", "rg"}, false}, {{"--histogram", "r", "p.jpg"}, false},
     };
     for (const Case& c : cases) {
         const CommandLine line = Parse(c.arguments);
@@ -68,14 +70,15 @@ TEST(CommandLine, CarriesTheSettingsAndTheNamesExactlyAsGiven) {
     EXPECT_EQ(plain.settings.zoom, 256);
     EXPECT_FALSE(plain.probe.has_value());
 
-    const CommandLine all = Parse({"--scope", "b", "--vertical", "--scale-front", "--lamp", "7", "--zoom", "900",
-                                   "--probe", "12,34", "--luma", "709", "--skin-line", "--render", "out", "--",
-                                   "-odd näme .jpg"});
+    const CommandLine all = Parse({"--scope", "b", "--histogram", "y", "--vertical", "--scale-front", "--lamp", "7",
+                                   "--zoom", "900", "--probe", "12,34", "--luma", "709", "--skin-line", "--render",
+                                   "out", "--", "-odd näme .jpg"});
     ASSERT_EQ(all.action, CommandAction::Render) << all.text.toStdString();
     EXPECT_EQ(all.file, QString("-odd näme .jpg"));
     EXPECT_EQ(all.renderFolder, QString("out"));
     vistrel::Settings expected;
     expected.scopeChannel = vistrel::ScopeChannel::Blue;
+    expected.histogramChannel = vistrel::HistogramChannel::Luma;
     expected.orientation = vistrel::ScopeOrientation::Vertical;
     expected.scale = vistrel::ScalePlacement::InFront;
     expected.lamp = 7;
@@ -120,9 +123,15 @@ TEST(CommandLineProcess, PrintsWithoutADisplayAndFailsWithTheRightCodes) {
 
     const Outcome help = RunVistrel({"--help"});
     EXPECT_EQ(help.exitCode, 0);
-    for (const char* option : {"--render", "--scope", "--vertical", "--scale-front", "--lamp", "--zoom", "--probe", "--luma",
-                               "--skin-line"})
+    for (const char* option : {"--render", "--scope", "--histogram", "--vertical", "--scale-front", "--lamp", "--zoom",
+                               "--probe", "--luma", "--skin-line", "--stats", "--colour"})
         EXPECT_TRUE(help.out.contains(option)) << option;
+    // Every format read, named once; the three instruments.
+    for (const char* format : {"GIF", "BMP", "JPEG,", "PNG", "TIFF", "WebP", "HEIC", "AVIF", "JPEG XL", "icons",
+                               "Windows metafiles"})
+        EXPECT_EQ(help.out.count(format), 1) << format;
+    for (const char* instrument : {"line scope", "vectorscope", "histogram"})
+        EXPECT_TRUE(help.out.toLower().contains(instrument)) << instrument;
 
     const Outcome unknown = RunVistrel({"--bogus"});
     EXPECT_EQ(unknown.exitCode, 2);
@@ -141,7 +150,8 @@ TEST(CommandLineProcess, WithoutADisplayTheWindowsAreNotTriedAndRenderIsSuggeste
         const Outcome run = RunVistrel(arguments);
         EXPECT_EQ(run.exitCode, 2);
         EXPECT_TRUE(run.err.contains("no display")) << run.err.toStdString();
-        EXPECT_TRUE(run.err.contains("--render"));
+        EXPECT_TRUE(run.err.contains("--render") && run.err.contains("three instruments"));
+        EXPECT_TRUE(run.err.contains("--stats"));
     }
     // A platform named needs its own display server, and offscreen none.
     EXPECT_FALSE(vistrel::DisplayReachable("xcb", "", "wayland-0"));

@@ -9,6 +9,8 @@
 #include <QRadioButton>
 #include <QTemporaryDir>
 
+#include <span>
+
 #include "app/Render.h"
 #include "app/SaveScopes.h"
 #include "app_support.h"
@@ -50,11 +52,13 @@ TEST(HistogramWindow, ShownFromToolsDrawsTheCountsAndIsWhatSaveAndRenderWrite) {
 
     testing_support::Load(*w, picture);
     ASSERT_TRUE(w->model().loaded());
-    // Red in the line scope: the window shows the builder's red bars for the model's counts.
-    w->scopeWindow()->findChild<QRadioButton*>("optParade[0]")->click();
+    // Red: the window shows the builder's red bars for the model's counts.
+    vistrel::Settings red = w->model().settings();
+    red.histogramChannel = vistrel::HistogramChannel::Red;
+    w->ApplySettings(red);
     const vistrel::Settings& settings = w->model().settings();
     const auto plot = vistrel::histogram::BuildHistogram(
-        w->model().picture().levels, {settings.scopeChannel, settings.histogramScale, vistrel::ScaleColorOf(settings.lamp)});
+        w->model().picture().levels, {settings.histogramChannel, settings.histogramScale, vistrel::ScaleColorOf(settings.lamp)});
     int bars = 0;
     for (std::size_t i = 0; i < plot.raster.size(); ++i) {
         const int x = static_cast<int>(i) % vistrel::histogram::kRasterWidth;
@@ -73,10 +77,85 @@ TEST(HistogramWindow, ShownFromToolsDrawsTheCountsAndIsWhatSaveAndRenderWrite) {
     const QImage grab = vistrel::InstrumentImage(*window);
     EXPECT_EQ(QImage(out.filePath("histogram.png")).convertToFormat(QImage::Format_RGB32), grab);
 
-    vistrel::Settings red;
-    red.scopeChannel = vistrel::ScopeChannel::Red;
+    red = {};
+    red.histogramChannel = vistrel::HistogramChannel::Red;
     EXPECT_EQ(Rendered(picture, red), grab);
-    EXPECT_NE(Rendered(picture, {}), grab) << "the parade is another picture";
+    EXPECT_NE(Rendered(picture, {}), grab) << "the three overlaid are another picture";
+}
+
+// A picture with a fifth of its pixels black and a fifth white, and broad mid-tones in
+// every channel and in luma between them: each colour a grey of 30 to 222 with red lifted
+// and blue lowered, the greys spread as two columns' and rows' offsets add.
+QImage ClippedAtBothEnds() {
+    QImage image(400, 300, QImage::Format_RGB32);
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const int grey = 30 + x % 97 + y % 97;
+            image.setPixel(x, y, y < 60 ? qRgb(0, 0, 0) : y >= 240 ? qRgb(255, 255, 255) : qRgb(grey + 12, grey, grey - 14));
+        }
+    return image;
+}
+
+// Every linear pane draws its mid-tones however tall the clipped ends: in the rendered
+// image, at least 90 % of the levels that hold pixels rise above the band's bottom row, the
+// tallest level between the ends reaches the top of the bars, and both ends, taller still,
+// carry their off-scale flags. Counted the slow way from the picture written.
+TEST(HistogramWindow, EveryLinearPaneDrawsTheMidTonesOfAPictureClippedAtBothEnds) {
+    using namespace vistrel::histogram;
+    QTemporaryDir dir;
+    const QImage image = ClippedAtBothEnds();
+    const QString picture = testing_support::WritePicture(dir, "clipped.png", image);
+    korvex::LevelCounts counts;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            korvex::Pixel p = image.pixel(x, y) & 0xFFFFFFu;
+            korvex::UvPair pair{};
+            korvex::ConvertToYuv(std::span(&p, 1), std::span(&pair, 1));
+            ++counts.bins[korvex::LevelCounts::R][(p >> 16) & 0xFF];
+            ++counts.bins[korvex::LevelCounts::G][(p >> 8) & 0xFF];
+            ++counts.bins[korvex::LevelCounts::B][p & 0xFF];
+            ++counts.bins[korvex::LevelCounts::Y][p >> 24];
+        }
+    const auto bins = [&](vistrel::ScopeChannel c) -> const std::array<std::uint64_t, 256>& {
+        switch (c) {
+            case vistrel::ScopeChannel::Red: return counts.bins[korvex::LevelCounts::R];
+            case vistrel::ScopeChannel::Green: return counts.bins[korvex::LevelCounts::G];
+            case vistrel::ScopeChannel::Blue: return counts.bins[korvex::LevelCounts::B];
+            case vistrel::ScopeChannel::Luma:
+            case vistrel::ScopeChannel::Parade: break;
+        }
+        return counts.bins[korvex::LevelCounts::Y];
+    };
+    for (const auto channel : {vistrel::HistogramChannel::Red, vistrel::HistogramChannel::Green,
+                               vistrel::HistogramChannel::Blue, vistrel::HistogramChannel::Luma,
+                               vistrel::HistogramChannel::Parade, vistrel::HistogramChannel::Rgb}) {
+        vistrel::Settings settings;
+        settings.histogramChannel = channel;
+        settings.lamp = 0;  // no graticule: every lit pixel of the field is a bar or a flag
+        const QImage rendered = Rendered(picture, settings);
+        const std::vector<Band> bands = BandsOf(channel);
+        for (std::size_t b = 0; b < bands.size(); ++b) {
+            SCOPED_TRACE(testing::Message() << "choice " << static_cast<int>(channel) << ", band " << b);
+            const std::vector<vistrel::ScopeChannel> shown = BandChannels(channel, b);
+            const int barTop = bands[b].top + kLabelRows * static_cast<int>(shown.size());
+            const int bottom = bands[b].top + bands[b].height;
+            const auto lit = [&](int x, int y) { return (rendered.pixel(x, y) & 0xFFFFFFu) != 0; };
+            int occupied = 0, risen = 0, tallestLevel = 1;
+            std::uint64_t tallest = 0;
+            for (int level = 0; level < kLevels; ++level) {
+                std::uint64_t most = 0;
+                for (const auto c : shown) most = std::max(most, bins(c)[static_cast<std::size_t>(level)]);
+                if (most == 0) continue;
+                ++occupied;
+                risen += lit(kMargin + level, bottom - 2);
+                if (level > 0 && level < 255 && most > tallest) tallest = most, tallestLevel = level;
+            }
+            EXPECT_GT(occupied, 150);
+            EXPECT_GE(risen * 10, occupied * 9) << risen << " of " << occupied;
+            EXPECT_TRUE(lit(kMargin + tallestLevel, barTop)) << "the tallest, level " << tallestLevel;
+            EXPECT_TRUE(lit(kMargin - 1, barTop) && lit(kMargin + kLevels, barTop)) << "both ends flagged";
+        }
+    }
 }
 
 TEST(ShowClipping, MarksTheViewPixelsOverClippedPixelsWithTheChannelModesAndTakesThemAwayAgain) {

@@ -135,6 +135,14 @@ TEST(MainControls, CaptionsPositionsAndInitialStates) {
     EXPECT_EQ(Ctl<vistrel::PictureBox>(*w, "picImg")->cursor().shape(), Qt::CrossCursor);
     // The lamp's range; its start and steps show in the key tests.
     EXPECT_EQ(Ctl<QScrollBar>(*w, "hscrLamp")->maximum(), 255);
+    // The colour note's line is the window's last, under the client area and across it.
+    const QWidget* note = Ctl<QLabel>(*w, "lblNote");
+    const QWidget* line = note->parentWidget();
+    EXPECT_FALSE(w->centralWidget()->isAncestorOf(note));
+    EXPECT_EQ(line->parentWidget(), &*w);
+    EXPECT_GT(line->y(), w->centralWidget()->geometry().bottom());
+    EXPECT_EQ(line->width(), w->width());
+    EXPECT_GE(w->height(), line->geometry().bottom() + 1) << "the window has room for it";
 }
 
 // Every control and menu item by the name the program gives it, with its caption ("-" a

@@ -103,7 +103,8 @@ TEST(AppStats, EachFileGetsTheSlowWaysLineAndAFailureLeavesTheOthersIntact) {
         EXPECT_EQ(run.exitCode, 1);
         ASSERT_EQ(run.lines.size(), 3u);
         EXPECT_EQ(run.lines[0], expected);
-        EXPECT_EQ(run.lines[1], QJsonObject({{"file", missing}, {"error", "Could not load " + missing}}));
+        EXPECT_EQ(run.lines[1],
+                  QJsonObject({{"file", missing}, {"error", "Could not load " + missing}, {"reason", "Not found."}}));
         EXPECT_EQ(run.lines[2], expected);
     }
 
@@ -212,6 +213,37 @@ TEST(AppStats, AGreyProfileIsNamedAndApplied) {
     EXPECT_EQ(run.lines[0]["out_of_gamut"].toInt(), 0);
     for (const char* channel : {"R", "G", "B"})
         EXPECT_NEAR(run.lines[0]["channels"][channel]["mean"].toDouble(), lcms, 0.5) << channel;
+}
+
+// A file that fails says why in the window's words, and its "error" stays what scripts read.
+TEST(AppStats, AFailureGivesTheReasonTheWindowGives) {
+    QTemporaryDir dir;
+    QImage image(64, 48, QImage::Format_RGB32);
+    image.fill(qRgb(90, 120, 200));
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    ASSERT_TRUE(image.save(&buffer, "PNG"));
+    QFile cut(dir.filePath("cut.png"));
+    ASSERT_TRUE(cut.open(QIODevice::WriteOnly));
+    cut.write(png.left(png.size() / 2));
+    cut.close();
+    QFile notes(dir.filePath("notes.png"));
+    ASSERT_TRUE(notes.open(QIODevice::WriteOnly));
+    notes.write("plain words, whatever the name says");
+    notes.close();
+    const QString missing = dir.filePath("missing.jpg");
+
+    const Outcome run = RunStats({missing, cut.fileName(), notes.fileName()});
+    EXPECT_EQ(run.exitCode, 1);
+    ASSERT_EQ(run.lines.size(), 3u);
+    const std::pair<QString, const char*> expected[] = {
+        {missing, "Not found."}, {cut.fileName(), "Damaged or cut short."},
+        {notes.fileName(), "Not a picture format Vistrel reads."}};
+    for (std::size_t k = 0; k < 3; ++k) {
+        const auto& [file, reason] = expected[k];
+        EXPECT_EQ(run.lines[k], QJsonObject({{"file", file}, {"error", "Could not load " + file}, {"reason", reason}}));
+    }
 }
 
 TEST(AppStats, BadOptionsExitTwoAndPrintNothing) {

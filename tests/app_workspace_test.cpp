@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDockWidget>
+#include <QRadioButton>
 #include <QSettings>
 #include <QTemporaryDir>
 
@@ -77,6 +78,8 @@ TEST(Workspace, PlatformDefaultsAndWhatTheStoreKeeps) {
         kept.panels = QByteArray("\x00\x02panels", 8);
         kept.histogramShown = layout == Layout::OneWindow;
         kept.histogramScale = layout == Layout::OneWindow ? HistogramScale::Log : HistogramScale::Linear;
+        kept.histogramChannel = layout == Layout::OneWindow ? vistrel::HistogramChannel::Parade
+                                                            : vistrel::HistogramChannel::Luma;
         {
             QSettings store(file, QSettings::IniFormat);
             WriteWorkspace(store, kept);
@@ -91,12 +94,14 @@ TEST(Workspace, PlatformDefaultsAndWhatTheStoreKeeps) {
         store.setValue("workspace/layout", "three-windows");
         store.setValue("histogram/shown", "perhaps");
         store.setValue("histogram/scale", "cubic");
+        store.setValue("histogram/channel", "cmyk");
     }
     const QSettings odd(file, QSettings::IniFormat);
     const Workspace read = ReadWorkspace(odd);
     EXPECT_FALSE(read.layout.has_value());
     EXPECT_FALSE(read.histogramShown);
     EXPECT_EQ(read.histogramScale, HistogramScale::Linear);
+    EXPECT_EQ(read.histogramChannel, vistrel::HistogramChannel::Rgb);
 }
 
 TEST(OneWindow, PanelsShowTheModelPixelExactAtTheLargestScaleAndTheViewGrowsCentred) {
@@ -207,12 +212,14 @@ TEST(OneWindow, ClosingKeepsTheLayoutPanelsAndHistogramForTheNextRun) {
         first.findChild<QAction*>("mnuToolsLayoutOne")->trigger();
         first.findChild<QAction*>("mnuToolsHistogram")->trigger();
         Ctl<QCheckBox>(*first.histogramWindow(), "chkLog")->click();
+        Ctl<QRadioButton>(*first.histogramWindow(), "optChannel[1]")->click();
         first.panelOf(first.scopeWindow())->close();
         first.close();
     }
     ASSERT_EQ(kept.layout, Layout::OneWindow);
     EXPECT_TRUE(kept.histogramShown);
     EXPECT_EQ(kept.histogramScale, HistogramScale::Log);
+    EXPECT_EQ(kept.histogramChannel, vistrel::HistogramChannel::Green);
     EXPECT_FALSE(kept.panels.isEmpty());
     EXPECT_FALSE(kept.geometry.isEmpty());
 
@@ -226,4 +233,5 @@ TEST(OneWindow, ClosingKeepsTheLayoutPanelsAndHistogramForTheNextRun) {
     EXPECT_FALSE(Ctl<QCheckBox>(second, "chkLineScope")->isChecked()) << "the box follows the panel";
     EXPECT_TRUE(second.model().settings().histogramShown);
     EXPECT_TRUE(Ctl<QCheckBox>(*second.histogramWindow(), "chkLog")->isChecked());
+    EXPECT_TRUE(Ctl<QRadioButton>(*second.histogramWindow(), "optChannel[1]")->isChecked());
 }

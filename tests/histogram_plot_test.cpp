@@ -1,10 +1,12 @@
-// The histogram's raster against pixel maps painted by hand for one small picture, in
-// linear and logarithmic heights, one channel and the stacked four.
+// The histogram's raster against pixel maps painted by hand for small pictures, in
+// linear and logarithmic heights, one channel, the stacked four and red, green and blue
+// overlaid; and what it reads under the pointer at the edges of its columns and bands.
 
 #include <gtest/gtest.h>
 
 #include <QStringList>
 
+#include <optional>
 #include <vector>
 
 #include "histogram/HistogramPlot.h"
@@ -42,25 +44,30 @@ struct Map {
 };
 
 constexpr Pixel kRed = 0xA02020, kGreen = 0x10A010, kBlue = 0x5050F0, kGrey = 0xD0D0D0;
+// The printed shares' tints of red, green and blue.
+constexpr Pixel kRedText = 0xFF6060, kGreenText = 0x30D030, kBlueText = 0x8080FF;
 constexpr Pixel kLamp128 = 0x808000;  // the lamp at 128: red and green
 
-TEST(HistogramPlot, OneChannelLinearMatchesThePixelMap) {
-    PlotSettings settings{ScopeChannel::Red, HistogramScale::Linear, ScaleColorOf(128)};
+TEST(HistogramPlot, OneChannelLinearScalesToTheLevelsBetweenTheEndsAndFlagsAnEndAboveThem) {
+    PlotSettings settings{HistogramChannel::Red, HistogramScale::Linear, ScaleColorOf(128)};
     const HistogramPlot plot = BuildHistogram(Counted(), settings);
-    // Bars from row 16 (below the label strip) to 259: 244 rows for the tallest count, 3.
+    // Bars from row 16 (below the label strip) to 259: 244 rows for 2, the tallest count
+    // between the ends; level 0's 3 runs off the scale.
     Map map;
     map.graticule(16, 260, kLamp128);
-    map.paint(0, 16, 260, kRed);          // 3 of 3
-    map.paint(10, 260 - 163, 260, kRed);  // 2/3 of 244 = 162.67
-    map.paint(128, 260 - 163, 260, kRed);
-    map.paint(255, 260 - 81, 260, kRed);  // 1/3 of 244 = 81.33
+    map.paint(0, 16, 260, kRed);
+    for (const int x : {1, 2, 3})
+        for (const int y : {16, 17}) map.pixels[static_cast<std::size_t>(y) * kRasterWidth + x] = kRed;
+    map.paint(10, 16, 260, kRed);          // 2 of 2
+    map.paint(128, 16, 260, kRed);
+    map.paint(255, 260 - 122, 260, kRed);  // 1/2 of 244
     EXPECT_EQ(plot.raster, map.pixels);
-    const std::vector<PlotLabel> labels = {{4, 4, false, "37.50 %", kRed}, {260, 4, true, "12.50 %", kRed}};
+    const std::vector<PlotLabel> labels = {{4, 4, false, "37.50 %", kRedText}, {260, 4, true, "12.50 %", kRedText}};
     EXPECT_EQ(plot.labels, labels);
 }
 
 TEST(HistogramPlot, ParadeLogarithmicMatchesThePixelMapAndAnUnlitLampDrawsNoGraticule) {
-    PlotSettings settings{ScopeChannel::Parade, HistogramScale::Log, ScaleColorOf(0)};
+    PlotSettings settings{HistogramChannel::Parade, HistogramScale::Log, ScaleColorOf(0)};
     const HistogramPlot plot = BuildHistogram(Counted(), settings);
     // Four bands of 61 rows, 4 apart, from row 4; 49 rows of bar under a 12-row strip.
     // log(1 + n) / log(1 + tallest) of 49 rows.
@@ -81,21 +88,128 @@ TEST(HistogramPlot, ParadeLogarithmicMatchesThePixelMapAndAnUnlitLampDrawsNoGrat
         map.paint(y, 260 - 31, 260, kGrey);  // 1 of 2: 0.6309 x 49 = 30.9
     EXPECT_EQ(plot.raster, map.pixels);
     ASSERT_EQ(plot.labels.size(), 8u);
-    EXPECT_EQ(plot.labels[2], (PlotLabel{4, 69, false, "50.00 %", kGreen}));
-    EXPECT_EQ(plot.labels[3], (PlotLabel{260, 69, true, "25.00 %", kGreen}));
+    EXPECT_EQ(plot.labels[2], (PlotLabel{4, 69, false, "50.00 %", kGreenText}));
+    EXPECT_EQ(plot.labels[3], (PlotLabel{260, 69, true, "25.00 %", kGreenText}));
     EXPECT_EQ(plot.labels[7], (PlotLabel{260, 199, true, "0.00 %", kGrey}));
 }
 
 TEST(HistogramPlot, NoPixelsGiveTheGraticuleAloneAndTinySharesStayVisible) {
-    const HistogramPlot empty = BuildHistogram({}, {ScopeChannel::Luma, HistogramScale::Linear, ScaleColorOf(128)});
+    const HistogramPlot empty = BuildHistogram({}, {HistogramChannel::Luma, HistogramScale::Linear, ScaleColorOf(128)});
     Map map;
     map.graticule(16, 260, kLamp128);
     EXPECT_EQ(empty.raster, map.pixels);
     EXPECT_TRUE(empty.labels.empty());
     // One pixel in a million keeps a row of bar; 0.005 % rounds to even, to none, 0.015 % up.
     EXPECT_EQ(BarRows(1, 1000000, 244, HistogramScale::Linear), 1);
+    EXPECT_EQ(BarRows(1000001, 1000000, 244, HistogramScale::Linear), 244) << "an end above the scale: to the top";
     EXPECT_EQ(QStringList({ShareText(1, 1000000), ShareText(1, 20000), ShareText(3, 20000)}),
               QStringList({"<0.01 %", "<0.01 %", "0.02 %"}));
+}
+
+// Pure red, green and blue pixels, then two greys as well: the three channels' bars in
+// their colours, added where they overlap (white where all three meet), over 220 rows
+// under three lines of shares.
+TEST(HistogramPlot, RgbOverlaysTheThreeChannelsAddingTheirColoursWhereTheyMeet) {
+    constexpr Pixel kWhite = 0xFFFFFF, kYellow = 0xB0C030, kCyan = 0x60F0FF;  // R+G+B, R+G, G+B held at 255
+    const auto counted = [](int greys) {
+        korvex::LevelCounts counts;
+        const std::pair<int, Pixel> pixels[] = {{3, 0xFF0000}, {2, 0x00FF00}, {1, 0x0000FF}, {greys, 0x808080}};
+        for (const auto& [times, p] : pixels)
+            for (int k = 0; k < times; ++k) {
+                ++counts.bins[korvex::LevelCounts::R][(p >> 16) & 0xFF];
+                ++counts.bins[korvex::LevelCounts::G][(p >> 8) & 0xFF];
+                ++counts.bins[korvex::LevelCounts::B][p & 0xFF];
+            }
+        return counts;
+    };
+    const PlotSettings settings{HistogramChannel::Rgb, HistogramScale::Linear, ScaleColorOf(128)};
+    const auto flag = [](Map& map, int firstColumn, Pixel colour) {
+        for (int x = firstColumn; x < firstColumn + 3; ++x)
+            for (const int y : {40, 41}) map.pixels[static_cast<std::size_t>(y) * kRasterWidth + x] = colour;
+    };
+
+    // Only the ends: they set the scale. At 0: red 3, green 4, blue 5 of 5; at 255: 3, 2, 1.
+    const HistogramPlot pure = BuildHistogram(counted(0), settings);
+    Map map;
+    map.graticule(40, 260, kLamp128);
+    map.paint(0, 40, 84, kBlue);
+    map.paint(0, 84, 128, kCyan);
+    map.paint(0, 128, 260, kWhite);
+    map.paint(255, 128, 172, kRed);
+    map.paint(255, 172, 216, kYellow);
+    map.paint(255, 216, 260, kWhite);
+    EXPECT_EQ(pure.raster, map.pixels);
+    const std::vector<PlotLabel> labels = {
+        {4, 4, false, "50.00 %", kRedText},    {260, 4, true, "50.00 %", kRedText},
+        {4, 16, false, "66.67 %", kGreenText}, {260, 16, true, "33.33 %", kGreenText},
+        {4, 28, false, "83.33 %", kBlueText},  {260, 28, true, "16.67 %", kBlueText}};
+    EXPECT_EQ(pure.labels, labels);
+
+    // Two greys at 128 set the scale to 2: every end above it runs to the top, and the flag
+    // beside it has the colours of the bars cut (all three at 0, red alone at 255).
+    const HistogramPlot withGreys = BuildHistogram(counted(2), settings);
+    map = Map();
+    map.graticule(40, 260, kLamp128);
+    map.paint(0, 40, 260, kWhite);
+    flag(map, 1, kWhite);
+    map.paint(128, 40, 260, kWhite);
+    map.paint(255, 40, 150, kYellow);  // blue's 1 of 2: 110 rows
+    map.paint(255, 150, 260, kWhite);
+    flag(map, 260, kRed);
+    EXPECT_EQ(withGreys.raster, map.pixels);
+    EXPECT_EQ(withGreys.labels[5], (PlotLabel{260, 28, true, "12.50 %", kBlueText}));
+}
+
+// The reading under the pointer: the column's level from the first level column to the
+// last, nothing in the margins beside them or off the raster; in the parade, the band
+// under the pointer (a gap's rows go with the band above); the overlay, all three.
+TEST(HistogramReading, GivesTheLevelAndTheCountsOfTheBandUnderThePointerAndNothingOffTheColumns) {
+    const korvex::LevelCounts counts = Counted();
+    using korvex::LevelCounts;
+    struct Row {
+        HistogramChannel channel;
+        int x, y;
+        std::optional<int> level;
+        std::vector<ScopeChannel> channels;
+    };
+    const Row rows[] = {
+        {HistogramChannel::Red, 3, 100, std::nullopt, {}},
+        {HistogramChannel::Red, 4, 100, 0, {ScopeChannel::Red}},
+        {HistogramChannel::Red, 259, 0, 255, {ScopeChannel::Red}},
+        {HistogramChannel::Red, 260, 0, std::nullopt, {}},
+        {HistogramChannel::Red, 100, -1, std::nullopt, {}},
+        {HistogramChannel::Red, 100, 264, std::nullopt, {}},
+        {HistogramChannel::Luma, 20, 263, 16, {ScopeChannel::Luma}},
+        {HistogramChannel::Parade, 14, 0, 10, {ScopeChannel::Red}},
+        {HistogramChannel::Parade, 14, 68, 10, {ScopeChannel::Red}},
+        {HistogramChannel::Parade, 52, 69, 48, {ScopeChannel::Green}},
+        {HistogramChannel::Parade, 6, 198, 2, {ScopeChannel::Blue}},
+        {HistogramChannel::Parade, 20, 199, 16, {ScopeChannel::Luma}},
+        {HistogramChannel::Rgb, 4, 4, 0, {ScopeChannel::Red, ScopeChannel::Green, ScopeChannel::Blue}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << static_cast<int>(row.channel) << " at " << row.x << "," << row.y);
+        const auto reading = ReadingAt(counts, row.channel, row.x, row.y);
+        ASSERT_EQ(reading.has_value(), row.level.has_value());
+        if (!reading) continue;
+        EXPECT_EQ(reading->level, *row.level);
+        ASSERT_EQ(reading->channels.size(), row.channels.size());
+        for (std::size_t c = 0; c < row.channels.size(); ++c) {
+            const std::size_t counted = row.channels[c] == ScopeChannel::Red     ? LevelCounts::R
+                                        : row.channels[c] == ScopeChannel::Green ? LevelCounts::G
+                                        : row.channels[c] == ScopeChannel::Blue  ? LevelCounts::B
+                                                                                 : LevelCounts::Y;
+            EXPECT_EQ(reading->channels[c],
+                      (ChannelCount{row.channels[c], counts.bins[counted][static_cast<std::size_t>(*row.level)], 8}));
+        }
+    }
+    // Shown with plain spaces where the text keeps a channel's part together.
+    const auto text = [](const HistogramReading& reading) { return ReadingText(reading).replace(QChar(0xA0), u'#'); };
+    EXPECT_EQ(text(*ReadingAt(counts, HistogramChannel::Rgb, 4, 4)),
+              "Level 0: R#3#(37.50#%), G#4#(50.00#%), B#6#(75.00#%)");
+    EXPECT_EQ(text(*ReadingAt(counts, HistogramChannel::Luma, 5, 4)), "Level 1: Y#0#(0.00#%)");
+    EXPECT_EQ(text(*ReadingAt({}, HistogramChannel::Green, 5, 4)), "Level 1: G#0");
+    EXPECT_EQ(text({200, {{ScopeChannel::Red, 1234567, 2469134}}}), "Level 200: R#1,234,567#(50.00#%)");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -81,6 +82,14 @@ TEST(KernelsHistogram, PairOfIsConvertToYuvsPairAndAddingInPiecesEqualsAddingAtO
         ASSERT_EQ(p.u, picture.pairs[k].u);
         ASSERT_EQ(p.v, picture.pairs[k].v);
     }
+    // The unrounded pair rounds, halves to even, to the pair under either standard.
+    for (const korvex::LumaStandard standard : {korvex::LumaStandard::Rec601, korvex::LumaStandard::Rec709})
+        for (Pixel p = 0; p < 0x1000000u; p += 251) {
+            const UvPair rounded = korvex::PairOf(p, standard);
+            const korvex::ExactPair exact = korvex::UnroundedPairOf(p, standard);
+            ASSERT_EQ(std::nearbyint(exact.u), rounded.u) << std::hex << p;
+            ASSERT_EQ(std::nearbyint(exact.v), rounded.v) << std::hex << p;
+        }
     std::vector<Pixel> whole = picture.pixels;
     std::vector<Pixel> pieces = picture.pixels;
     UvHistogram once;

@@ -103,6 +103,7 @@ TEST(ModelNotice, EachSettingIsNamedByItsOwnChangeAndOnlyOnce) {
         {[](Settings& s) { s.skinLine = true; }, Change::Graticule},
         {[](Settings& s) { s.histogramScale = vistrel::HistogramScale::Log; }, Change::HistogramScale},
         {[](Settings& s) { s.histogramShown = true; }, Change::HistogramShown},
+        {[](Settings& s) { s.histogramChannel = vistrel::HistogramChannel::Parade; }, Change::HistogramChannel},
         {[](Settings& s) { s.colour = vistrel::ColourHandling::StoredValues; }, Change::Colour},
     };
     Changes every;
@@ -120,7 +121,8 @@ TEST(ModelNotice, EachSettingIsNamedByItsOwnChangeAndOnlyOnce) {
     }
     // Every change a setting can make has its row.
     EXPECT_EQ(every, Change::Display | Change::Lamp | Change::Zoom | Change::Scope | Change::Graticule |
-                         Change::HistogramScale | Change::HistogramShown | Change::Colour);
+                         Change::HistogramScale | Change::HistogramShown | Change::HistogramChannel |
+                         Change::Colour);
 
     // With a picture in, a new standard forms its luma and counts again, and says so.
     Model model;

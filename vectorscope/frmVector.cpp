@@ -15,6 +15,7 @@
 #include "platform/Numbers.h"
 #include "platform/ScrollBar.h"
 #include "vectorscope/Graticule.h"
+#include "vectorscope/Reading.h"
 
 namespace vistrel {
 
@@ -79,6 +80,8 @@ void frmVector::ModelChanged(Changes what) {
         const QSignalBlocker quiet(hscrZoom);
         hscrZoom->setValue(model_.settings().zoom);
     }
+    // A pair's place follows the zoom, its saturation the standard's bars.
+    if (what & (Change::Zoom | Change::Graticule)) RefreshReading();
     if (!model_.loaded()) {
         // No picture: the bare graticule, drawn again when emptied or when what it shows changes.
         if (what & (Change::Picture | Change::Graticule)) {
@@ -232,7 +235,17 @@ void frmVector::mouseMoveEvent(QMouseEvent* event) {
     const QPointF at = event->globalPosition() - QPointF(geometry().topLeft());
     Form_MouseMove(ButtonCode(event->buttons()), ShiftState(event->modifiers()), static_cast<float>(at.x()),
                    static_cast<float>(at.y()));
+    PointAt(event->position());
 }
+
+std::optional<QString> frmVector::ReadingAt(QPoint rasterPixel) const {
+    const Settings& settings = model_.settings();
+    const auto reading = VectorReadingAt(rasterPixel.x(), rasterPixel.y(), ZoomFactorOf(settings.zoom), settings.luma);
+    if (!reading) return std::nullopt;
+    return VectorReadingText(*reading);
+}
+
+QRect frmVector::StripRect() const { return QRect(0, height() - stripHeight(), width(), stripHeight()); }
 
 void frmVector::mouseReleaseEvent(QMouseEvent* event) {
     const QPointF at = PlotPosition(event->position());

@@ -62,6 +62,8 @@ protected:
     QSize labelMargin() const override;
     void Arrange() override;
     void EndDrag() override { drag_.Release(); }
+    std::optional<QString> ReadingAt(QPoint rasterPixel) const override;
+    QRect StripRect() const override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;

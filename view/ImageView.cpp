@@ -85,6 +85,10 @@ ImageView::ImageView(Model& model, QWidget& client, QMenuBar& bar) : QObject(&cl
     lblStatus->setAlignment(Qt::AlignCenter);
     lblStatus->setFont(bold);
 
+    lblNote = new QLabel(at);
+    lblNote->setObjectName("lblNote");
+    lblNote->setFont(bold);
+
     shpPatch = new QFrame(at);
     shpPatch->setObjectName("shpPatch");
     shpPatch->setGeometry(TwipsRect(3435, 5280, 330, 330));
@@ -175,8 +179,9 @@ void ImageView::PlaceInRoom() {
 
 void ImageView::ShowColourNote() {
     const QString note = model_.loaded() ? ColourNote(model_.picture()) : QString();
-    lblStatus->setText(note);
-    lblStatus->setToolTip(note);
+    lblNote->setText(note);
+    lblNote->setToolTip(note);
+    lblStatus->clear();
 }
 
 // --- Widget events: each edits the model ---
@@ -355,6 +360,8 @@ void ImageView::ShowLoadedPicture() {
 
 void ImageView::ClearPicture() {
     crosshair_.reset();
+    lblNote->clear();
+    lblNote->setToolTip({});
     picImg->clearPicture();
     picImg->setOuterSize(2, FitHeight());
     vscrCross->resize(vscrCross->width(), FitHeight());

@@ -45,7 +45,8 @@ public:
     // above and left of it); the picture fitted to it is centred there. Without one the view
     // keeps the design's place and height, the picture at its left edge.
     void SetRoom(std::optional<QRect> room);
-    // The status line's note on the loaded picture's colours (ColourNote), also its tip.
+    // The note line names the loaded picture's colours (ColourNote), also in its tip; the
+    // status line, which readouts and messages take for a while, is empty again.
     void ShowColourNote();
 
     // Key preview (virtual-key codes, the shift state's bit 2 for Ctrl): the keys that move
@@ -63,6 +64,9 @@ public:
     QCheckBox* chkNeg = nullptr;
     QLabel* lblPosn = nullptr;
     QLabel* lblStatus = nullptr;
+    // The colour note, on a line of its own across the window (its status bar): no readout
+    // or message takes its place, and it has the room a long note needs.
+    QLabel* lblNote = nullptr;
     QFrame* shpPatch = nullptr;
     QLabel* lblX[1] = {};
     QScrollBar* hscrLamp = nullptr;
