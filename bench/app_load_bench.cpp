@@ -19,21 +19,10 @@
 #include "pictures.h"
 #include "decoding/worker/WorkerClient.h"
 #include "platform/Desktop.h"
+#include "desktop.h"
 #include "vectorscope/frmVector.h"
 
 namespace {
-
-// Answers every modal question at once, so nothing waits on a person.
-class QuietDesktop : public vistrel::Desktop {
-public:
-    QString programFolder() override { return "/tmp"; }
-    bool fileExists(const QString&) override { return false; }
-    bool openDocument(const QString&) override { return true; }
-    void warningBox(QWidget*, const QString& text, const QString&) override { failures.push_back(text); }
-    std::optional<QString> openFileDialog(QWidget*, const vistrel::OpenFileRequest&) override { return std::nullopt; }
-    void showModal(QDialog&) override {}
-    std::vector<QString> failures;
-};
 
 constexpr std::chrono::milliseconds kWorkerSettles{100};
 
@@ -88,7 +77,7 @@ void Load(benchmark::State& state, const QString& file, double pixels) {
     // The last benchmark's pictures are given back first, so that their going neither
     // slows this one's first load nor hides its peak.
     vistrel::WaitForReleasedPictures();
-    QuietDesktop quiet;
+    bench::QuietDesktop quiet;
     vistrel::setDesktop(&quiet);
     // As in the program, a decoder is kept started ahead of each load.
     vistrel::KeepWorkerReady(true);

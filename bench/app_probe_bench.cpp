@@ -20,22 +20,12 @@
 #include "histogram/frmHistogram.h"
 #include "linescope/frmScope.h"
 #include "platform/Desktop.h"
+#include "desktop.h"
 #include "platform/Instrument.h"
 #include "platform/PictureBox.h"
 #include "vectorscope/frmVector.h"
 
 namespace {
-
-// Answers the start-up's About box without showing it; nothing else is asked.
-class SilentDesktop : public vistrel::Desktop {
-public:
-    QString programFolder() override { return QDir::tempPath(); }
-    bool fileExists(const QString&) override { return false; }
-    bool openDocument(const QString&) override { return true; }
-    void warningBox(QWidget*, const QString&, const QString&) override {}
-    std::optional<QString> openFileDialog(QWidget*, const vistrel::OpenFileRequest&) override { return {}; }
-    void showModal(QDialog&) override {}
-};
 
 // A varied picture: ramps and fine texture, so that rows and columns differ.
 QImage Synthetic(int width, int height) {
@@ -62,7 +52,7 @@ void DropWindow() { window.reset(); }
 // The main window with the picture of that size loaded from a BMP file (fast to
 // write and to read); built once per size and kept for the run.
 vistrel::frmMain& WindowWith(int width, int height) {
-    static SilentDesktop desk;
+    static bench::QuietDesktop desk;
     static QSize loaded;
     if (window == nullptr) {
         vistrel::setDesktop(&desk);

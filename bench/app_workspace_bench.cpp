@@ -14,27 +14,18 @@
 #include "app/frmMain.h"
 #include "linescope/frmScope.h"
 #include "platform/Desktop.h"
+#include "desktop.h"
 #include "vectorscope/frmVector.h"
 #include "pictures.h"
 
 namespace {
-
-class SilentDesktop : public vistrel::Desktop {
-public:
-    QString programFolder() override { return QDir::tempPath(); }
-    bool fileExists(const QString&) override { return false; }
-    bool openDocument(const QString&) override { return true; }
-    void warningBox(QWidget*, const QString&, const QString&) override {}
-    std::optional<QString> openFileDialog(QWidget*, const vistrel::OpenFileRequest&) override { return {}; }
-    void showModal(QDialog&) override {}
-};
 
 std::unique_ptr<vistrel::frmMain> window;
 
 void DropWindow() { window.reset(); }
 
 vistrel::frmMain& Workspace24MP() {
-    static SilentDesktop desk;
+    static bench::QuietDesktop desk;
     if (window == nullptr) {
         vistrel::setDesktop(&desk);
         window = std::make_unique<vistrel::frmMain>();

@@ -10,7 +10,6 @@
 #include "platform/Dib.h"
 #include "platform/Instrument.h"
 #include "platform/Surface.h"
-#include "platform/WindowDrag.h"
 
 class QCheckBox;
 class QGroupBox;
@@ -30,7 +29,6 @@ public:
 
     // For inspection: the plot area's persistent image and whether a drag is on.
     const Surface& surface() const { return surface_; }
-    bool dragging() const { return drag_.dragging(); }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -42,7 +40,6 @@ protected:
     void Arrange() override;
     std::optional<QString> ReadingAt(QPoint rasterPixel) const override;
     QRect StripRect() const override;
-    void EndDrag() override { drag_.Release(); }
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
@@ -60,7 +57,6 @@ private:
     QCheckBox* chkLog = nullptr;
     Surface surface_;  // the plot area as the window repaints it
     BitmapInfoHeader PlotHeader{};
-    WindowDrag drag_{*this};
     QImage scaled_;  // the plot's blocks at the panel's scale, kept for the next paint
 };
 

@@ -13,7 +13,6 @@
 #include "linescope/Waveform.h"
 #include "platform/Dib.h"
 #include "platform/Instrument.h"
-#include "platform/WindowDrag.h"
 
 class QCheckBox;
 class QGroupBox;
@@ -47,7 +46,6 @@ public:
     linescope::ScopeBox* box(int index) const;
     const Surface& boxSurface(int index) const;
     int scopeChannel() const { return static_cast<int>(model_.settings().scopeChannel); }
-    bool dragging() const { return drag_.dragging(); }
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
@@ -61,7 +59,6 @@ protected:
     int stripHeight() const override;
     QSize labelMargin() const override;
     void Arrange() override;
-    void EndDrag() override { drag_.Release(); }
     std::optional<QString> ReadingAt(QPoint rasterPixel) const override;
     QRect StripRect() const override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -101,7 +98,6 @@ private:
 
     BitmapInfoHeader SingleHeader;
     BitmapInfoHeader ParadeHeader;
-    WindowDrag drag_{*this};  // the left button went down on the window or a box
     linescope::WaveformRasters rasters_;  // the last waveform, its memory reused by the next
     bool traceShown_ = false;  // the boxes hold a line trace, whose graticule rows differ slightly
 };

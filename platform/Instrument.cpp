@@ -88,7 +88,7 @@ void Instrument::leaveEvent(QEvent* event) {
 
 void Instrument::setPanel(bool panel) {
     panel_ = panel;
-    EndDrag();
+    drag_.Release();
     if (panel) {
         setMinimumSize(naturalSize());
         setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);

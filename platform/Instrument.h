@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "platform/ScaledRaster.h"
+#include "platform/WindowDrag.h"
 
 class QLabel;
 
@@ -31,6 +32,9 @@ public:
     QImage WindowImage();
     // The smallest panel that shows the raster at scale k (labelled from x2 up).
     QSize PanelSizeAt(int k) const;
+
+    // A left press on the window (or a box in it) drags it until the release.
+    bool dragging() const { return drag_.dragging(); }
 
     // The reading under the pointer, as its line shows it; empty while none shows.
     QString reading() const;
@@ -58,8 +62,6 @@ protected:
     // Lays the instrument out after placed_ has been set: the raster where it says, the
     // option controls at their design places, at the bottom of a panel.
     virtual void Arrange() = 0;
-    // The window's drag ends: a panel is never dragged.
-    virtual void EndDrag() = 0;
 
     // The raster, the option strip's height under it and the labels' margin (PlaceScaled).
     virtual QSize rasterSize() const = 0;
@@ -72,6 +74,7 @@ protected:
 
     bool panel_ = false;
     ScaledPlacement placed_;
+    WindowDrag drag_{*this};  // a panel is never dragged
 
 private:
     void Relayout();

@@ -1,6 +1,6 @@
 #pragma once
 // Dragging a borderless window by its client area: the point grabbed at the left
-// press stays under the pointer until the release. Both instrument windows use it.
+// press stays under the pointer until the release. Every instrument window uses it.
 
 #include <QPointF>
 #include <QPointer>

@@ -11,7 +11,6 @@
 #include "platform/Gdi.h"
 #include "platform/Instrument.h"
 #include "platform/Surface.h"
-#include "platform/WindowDrag.h"
 #include "vectorscope/Plot.h"
 
 class QPainter;
@@ -43,7 +42,6 @@ public:
     const PlotBuffer& plotImage() const { return PlotImage; }
     float zoomFactor() const { return ZoomFactor; }
     QScrollBar* zoomBar() const { return hscrZoom; }
-    bool dragging() const { return drag_.dragging(); }
 
     // The window's handlers; the Qt events below forward to them.
     void Form_Load();
@@ -61,7 +59,6 @@ protected:
     int stripHeight() const override;
     QSize labelMargin() const override;
     void Arrange() override;
-    void EndDrag() override { drag_.Release(); }
     std::optional<QString> ReadingAt(QPoint rasterPixel) const override;
     QRect StripRect() const override;
     void mousePressEvent(QMouseEvent* event) override;
@@ -88,7 +85,6 @@ private:
     PlotBuffer PlotImage{};
     float ZoomFactor = 1.0f;
 
-    WindowDrag drag_{*this};
     QImage scaled_;  // the plot's blocks at the panel's scale, kept for the next paint
 };
 
