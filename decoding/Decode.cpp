@@ -1,4 +1,5 @@
 #include "decoding/Decode.h"
+#include "decoding/PageBuffer.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -8,15 +9,11 @@
 #include <new>
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace vistrel {
 namespace {
-
-// Memory asked for in huge pages from this size on: the size of one.
-constexpr std::size_t kHugePageBytes = std::size_t{2} << 20;
 
 // The whole file, read once. Its type is checked with stat() before it is
 // opened, so a FIFO or a device is never opened at all; the open itself does
@@ -42,9 +39,8 @@ PictureFile ReadRegularFile(const QString& path, FileAccess access) {
             break;
         case FileAccess::OwnPages: {
             const auto size = static_cast<std::size_t>(info.st_size);
-            void* const mapped = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-            if (mapped == MAP_FAILED) return {{}, DecodeError::OutOfMemory};
-            if (size >= kHugePageBytes) (void)::madvise(mapped, size, MADV_HUGEPAGE);
+            void* const mapped = MapPages(size);
+            if (mapped == nullptr) return {{}, DecodeError::OutOfMemory};
             bytes = QByteArray::fromRawData(static_cast<const char*>(mapped), static_cast<qsizetype>(size));
             break;
         }

@@ -1,8 +1,8 @@
 #pragma once
-// A reader's large scratch buffer: memory of its own, uninitialised, whose pages are
-// taken only as it is written (a file whose rows stop early never costs the memory its
-// header claims), and taken in huge pages where the system gives them: a page fault,
-// and on a virtual machine a first touch, for every 2 MiB instead of every 4 KiB.
+// Large buffers of a process's own: anonymous memory, uninitialised, whose pages are
+// taken only as they are written (a file whose rows stop early never costs the memory
+// its header claims), and taken in huge pages where the system gives them: a page
+// fault, and on a virtual machine a first touch, for every 2 MiB instead of every 4 KiB.
 
 #include <cstddef>
 #include <cstdint>
@@ -12,20 +12,27 @@
 
 namespace vistrel {
 
+// Huge pages are asked for from the size of one on.
+inline constexpr std::size_t kHugePageBytes = std::size_t{2} << 20;
+
+// That many bytes mapped, huge where they can be; nullptr when there is no memory for
+// them. Given back with munmap(at, bytes).
+inline void* MapPages(std::size_t bytes) {
+    void* const mapped = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED) return nullptr;
+    if (bytes >= kHugePageBytes) (void)::madvise(mapped, bytes, MADV_HUGEPAGE);
+    return mapped;
+}
+
+// A reader's scratch buffer in such pages, given back when it goes.
 class PageBuffer {
 public:
-    // Huge pages are asked for from the size of one on.
-    static constexpr std::size_t kHugePageBytes = std::size_t{2} << 20;
-
     PageBuffer() = default;
     // data() is nullptr when there is no memory for it.
     explicit PageBuffer(std::size_t bytes) {
         if (bytes == 0) return;
-        void* const mapped = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (mapped == MAP_FAILED) return;
-        data_ = static_cast<std::uint8_t*>(mapped);
-        bytes_ = bytes;
-        if (bytes >= kHugePageBytes) (void)::madvise(data_, bytes, MADV_HUGEPAGE);
+        data_ = static_cast<std::uint8_t*>(MapPages(bytes));
+        if (data_ != nullptr) bytes_ = bytes;
     }
     PageBuffer(PageBuffer&& other) noexcept
         : data_(std::exchange(other.data_, nullptr)), bytes_(std::exchange(other.bytes_, 0)) {}

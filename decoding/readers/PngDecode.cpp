@@ -11,7 +11,7 @@
 #include <spng.h>
 
 #include "decoding/readers/Orientation.h"
-#include "decoding/readers/PageBuffer.h"
+#include "decoding/PageBuffer.h"
 #include "decoding/readers/RowOutput.h"
 #include "formats/ByteOrder.h"
 

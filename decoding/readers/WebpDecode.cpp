@@ -10,7 +10,7 @@
 #include <webp/demux.h>
 
 #include "decoding/readers/Orientation.h"
-#include "decoding/readers/PageBuffer.h"
+#include "decoding/PageBuffer.h"
 #include "decoding/readers/RowOutput.h"
 
 namespace vistrel {
@@ -32,7 +32,7 @@ public:
     unsigned char* data() const { return buffer_.data(); }
     // The bytes before end are no longer needed: every whole huge page among them goes back.
     void Release(std::size_t end) {
-        const std::size_t upTo = end / PageBuffer::kHugePageBytes * PageBuffer::kHugePageBytes;
+        const std::size_t upTo = end / kHugePageBytes * kHugePageBytes;
         if (upTo > released_) {
             ::madvise(buffer_.data() + released_, upTo - released_, MADV_DONTNEED);
             released_ = upTo;

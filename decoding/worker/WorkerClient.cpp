@@ -31,6 +31,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "decoding/PageBuffer.h"
 #include "decoding/worker/ReaderMessages.h"
 #include "decoding/worker/WorkerMessages.h"
 
@@ -58,9 +59,6 @@ constexpr int kAboveWorkerFds = 10;
 // The rows pipe holds this much, so that the worker writes a band and the program reads
 // it in a few calls each, not one a page. No more than an unprivileged process may ask for.
 constexpr int kRowsPipeBytes = 1 << 20;
-// The program's picture buffer is asked for in huge pages of this size: a 24-megapixel
-// picture then costs 48 page faults, not 24,000 (each one dear on a virtual machine).
-constexpr std::size_t kHugePageBytes = std::size_t{2} << 20;
 
 DecodeResult Failure(DecodeError error) { return DecodeResult::Failed(error); }
 
@@ -543,10 +541,9 @@ private:
 
 // A new buffer of this many bytes, in huge pages where the system gives them.
 PictureBuffer NewBuffer(std::size_t bytes) {
-    void* mapped = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (mapped == MAP_FAILED) return {};
+    void* const mapped = MapPages(bytes);
+    if (mapped == nullptr) return {};
     gBuffersHeld.fetch_add(1);
-    if (bytes >= kHugePageBytes) (void)::madvise(mapped, bytes, MADV_HUGEPAGE);
     return {mapped, bytes};
 }
 
