@@ -315,6 +315,7 @@ RawWalk WalkRaw(Bytes file) {
         case RawKind::Orf:
         case RawKind::Rw2: {
             const TiffWalker::Found found = TiffWalker(file).Walk(KindOf(file) == RawKind::Cr2);
+            if (!found.raw && KindOf(file) == RawKind::Tiff) break;  // a TIFF of another kind
             walk.largest = found.largest;
             if (found.dng && found.dataEndKnown) walk.dataEnd = found.dataEnd;
             break;

@@ -18,6 +18,7 @@
 #include "hostile_corpus.h"
 #include "decoding/Decode.h"
 #include "decoding/Readers.h"
+#include "decoding/worker/WorkerClient.h"
 
 using namespace vistrel;
 
@@ -27,7 +28,12 @@ TEST(HostileFiles, EachDecodesToAFailureOrItsPicture) {
     for (int round = 0; round < 2; ++round) {
         for (const QString& name : names) {
             SCOPED_TRACE(name.toStdString());
-            const DecodeResult result = DecodePicture(testing_support::HostileFolder().filePath(name), 0x00FFFFFF);
+            const QString path = testing_support::HostileFolder().filePath(name);
+            if (testing_support::CrashesItsLibrary(name)) {
+                EXPECT_EQ(DecodeInWorker(path, 0x00FFFFFF).error, DecodeError::WorkerStopped);
+                continue;
+            }
+            const DecodeResult result = DecodePicture(path, 0x00FFFFFF);
             const std::optional<QSize> picture = testing_support::HostilePicture(name);
             if (!picture) {
                 EXPECT_FALSE(result);
@@ -50,7 +56,7 @@ TEST(HostileFiles, EachFileReachesTheRowOfTheFormatQtNamesIt) {
     const std::map<QByteArray, std::string> rowOf = {{"jpeg", "JPEG"}, {"png", "PNG"}, {"tiff", "TIFF"},
                                                      {"webp", "WebP"}, {"gif", "GIF"},  {"bmp", "BMP"}};
     // Formats Qt has no plugin for take their rows first, and those rows sniff alone.
-    const std::set<std::string> beforeQt = {"Windows metafile", "HEIF", "JPEG XL"};
+    const std::set<std::string> beforeQt = {"Windows metafile", "Camera raw", "HEIF", "JPEG XL"};
     std::vector<std::pair<QString, QByteArray>> files;
     const auto add = [&files](const QString& path) {
         QFile file(path);
