@@ -21,6 +21,7 @@ namespace {
 // The desktop entry's name without ".desktop": lets the desktop match our windows to it.
 constexpr char kDesktopId[] = "io.github.vistrel.Vistrel";
 
+// --scope's names, in the order of the line scope's channel options.
 const QStringList kScopeNames = {"r", "g", "b", "y", "parade"};
 
 std::optional<int> WholeNumber(const QString& text) {
@@ -58,8 +59,15 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     const QCommandLineOption scope("scope", "Line scope channel: r, g, b, y or parade (default).", "channel");
     const QCommandLineOption vertical("vertical", "Line scope plotted against vertical position.");
     const QCommandLineOption scaleFront("scale-front", "Line scope graticule in front of the trace.");
-    const QCommandLineOption lamp("lamp", "Scale brightness, 0 to 255 (default 128).", "level");
-    const QCommandLineOption zoom("zoom", "Vectorscope zoom, 64 to 1024, 256 being 1.0 (default 256).", "value");
+    const QCommandLineOption lamp(
+        "lamp", QStringLiteral("Scale brightness, 0 to %1 (default %2).").arg(kLampMax).arg(kDefaultLamp), "level");
+    const QCommandLineOption zoom("zoom",
+                                  QStringLiteral("Vectorscope zoom, %1 to %2, %3 being 1.0 (default %4).")
+                                      .arg(kZoomMin)
+                                      .arg(kZoomMax)
+                                      .arg(kZoomUnity)
+                                      .arg(kDefaultZoom),
+                                  "value");
     const QCommandLineOption probe("probe", "Lock the probe at full-size pixel X,Y (with --stats: add its values).",
                                    "x,y");
     const QCommandLineOption luma("luma", "Luma and colour differences after Rec. 601 (default) or 709.", "601|709");
@@ -130,25 +138,29 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
         if (line.renderFolder.isEmpty()) return Failed("--render needs a folder.");
         if (line.file.isEmpty()) return Failed("--render needs a FILE.");
     }
-    RenderSettings& settings = line.settings;
+    Settings& settings = line.settings;
     if (parser.isSet(scope)) {
         const auto index = kScopeNames.indexOf(parser.value(scope).toLower());
         if (index < 0) return Failed(QStringLiteral("--scope takes r, g, b, y or parade, not '%1'.").arg(parser.value(scope)));
-        settings.channel = static_cast<int>(index);
+        settings.scopeChannel = static_cast<ScopeChannel>(index);
     }
-    settings.vertical = parser.isSet(vertical);
-    settings.scaleInFront = parser.isSet(scaleFront);
+    if (parser.isSet(vertical)) settings.orientation = ScopeOrientation::Vertical;
+    if (parser.isSet(scaleFront)) settings.scale = ScalePlacement::InFront;
     if (parser.isSet(lamp)) {
         const auto value = WholeNumber(parser.value(lamp));
-        if (!value || *value < 0 || *value > 255)
-            return Failed(QStringLiteral("--lamp takes a whole number from 0 to 255, not '%1'.").arg(parser.value(lamp)));
+        if (!value || *value < 0 || *value > kLampMax)
+            return Failed(QStringLiteral("--lamp takes a whole number from 0 to %1, not '%2'.")
+                              .arg(kLampMax)
+                              .arg(parser.value(lamp)));
         settings.lamp = *value;
     }
     if (parser.isSet(zoom)) {
         const auto value = WholeNumber(parser.value(zoom));
-        if (!value || *value < 64 || *value > 1024)
-            return Failed(
-                QStringLiteral("--zoom takes a whole number from 64 to 1024, not '%1'.").arg(parser.value(zoom)));
+        if (!value || *value < kZoomMin || *value > kZoomMax)
+            return Failed(QStringLiteral("--zoom takes a whole number from %1 to %2, not '%3'.")
+                              .arg(kZoomMin)
+                              .arg(kZoomMax)
+                              .arg(parser.value(zoom)));
         settings.zoom = *value;
     }
     if (parser.isSet(probe)) {
@@ -158,7 +170,7 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
         if (!x || !y || *x < 0 || *y < 0)
             return Failed(QStringLiteral("--probe takes a pixel as X,Y (two whole numbers from 0), not '%1'.")
                               .arg(parser.value(probe)));
-        settings.probe = QPoint(*x, *y);
+        line.probe = QPoint(*x, *y);
     }
     if (parser.isSet(luma)) {
         const QString value = parser.value(luma);
@@ -171,7 +183,7 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     if (parser.isSet(colour)) {
         const QString value = parser.value(colour);
         if (value == "stored")
-            settings.colour = ColourChoice::StoredValues;
+            settings.colour = ColourHandling::StoredValues;
         else if (value != "convert")
             return Failed(QStringLiteral("--colour takes convert or stored, not '%1'.").arg(value));
     }
@@ -204,7 +216,7 @@ int Render(int argc, char* argv[], const CommandLine& line) {
     // The decoder gets ready while the windows are built.
     KeepWorkerReady(true);
     QApplication application(argc, argv);
-    const RenderResult result = RenderInstruments(line.renderFolder, line.file, line.settings);
+    const RenderResult result = RenderInstruments(line.renderFolder, line.file, line.settings, line.probe);
     KeepWorkerReady(false);
     if (result.exitCode != 0) Print(stderr, result.message + "\n");
     return result.exitCode;
@@ -216,9 +228,9 @@ int Stats(int argc, char* argv[], const CommandLine& line) {
     // One decoder waits between the files, as the window keeps one between loads.
     KeepWorkerReady(true);
     QApplication application(argc, argv);
-    int code = WriteStatistics(line.files, StatsSettingsOf(line.settings), stdout);
+    int code = WriteStatistics(line.files, line.settings, line.probe, stdout);
     if (!line.renderFolder.isEmpty()) {
-        const RenderResult result = RenderInstruments(line.renderFolder, line.file, line.settings);
+        const RenderResult result = RenderInstruments(line.renderFolder, line.file, line.settings, line.probe);
         if (result.exitCode != 0) Print(stderr, result.message + "\n");
         code = std::max(code, result.exitCode);
     }

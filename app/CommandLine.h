@@ -8,24 +8,9 @@
 
 #include <optional>
 
-#include "decoding/Decode.h"
-#include "kernels/korvex.h"
 #include "model/Settings.h"
 
 namespace vistrel {
-
-// How --render sets the instruments; the defaults are the windows' own at start-up.
-struct RenderSettings {
-    int channel = 4;            // the line scope's channel option: 0 R, 1 G, 2 B, 3 Y, 4 parade
-    bool vertical = false;      // the line scope's "Vert" option
-    bool scaleInFront = false;  // "Scale BG" unchecked
-    int lamp = 128;             // the scale brightness bar, 0..255
-    int zoom = 256;             // the vectorscope's zoom bar, 64..1024
-    std::optional<QPoint> probe;  // a locked probe at this full-size pixel
-    korvex::LumaStandard luma = korvex::LumaStandard::Rec601;  // Tools > Luma
-    bool skinLine = false;      // Tools > Skin Tone Line
-    ColourChoice colour = ColourChoice::ConvertToSrgb;  // Tools > Colour
-};
 
 // Stats: --stats, with --render too when renderFolder is set.
 enum class CommandAction { Run, Render, Stats, Help, Version, Error };
@@ -35,7 +20,8 @@ struct CommandLine {
     QString file;          // the picture to load; may be empty for Run
     QStringList files;     // the pictures --stats reads, in order
     QString renderFolder;  // where --render writes its images
-    RenderSettings settings;
+    Settings settings;     // as the options set them; the rest as the windows start
+    std::optional<QPoint> probe;  // --probe: a locked probe at this full-size pixel
     QString text;          // the help or version text, or what is wrong
 };
 

@@ -8,6 +8,7 @@
 
 #include "app/frmMain.h"
 #include "platform/Desktop.h"
+#include "view/ImageView.h"
 
 namespace vistrel {
 
@@ -23,8 +24,8 @@ void frmMain::cmdBrowse_Click() {
     // A path is used exactly as given: Linux names may begin or end with blanks.
     if (!chosen || chosen->isEmpty()) return;
 
-    picImg->clearPicture();
-    picImg->repaint();
+    view_->picImg->clearPicture();
+    view_->picImg->repaint();
     LastChosenFile = *chosen;
     txtImageFile->setText(*chosen);
     cmdLoadPic->click();

@@ -17,22 +17,6 @@ namespace {
 constexpr std::size_t kStepRows = 2048;
 }  // namespace
 
-ViewFit FitView(int pictureWidth, int pictureHeight, int outerHeight, int border, int maxOuterWidth) {
-    const float aspect = static_cast<float>(pictureHeight) / static_cast<float>(pictureWidth);
-    const float outerWidth = static_cast<float>(outerHeight) / aspect;
-    const int frame = 2 * border;
-    const int widest = std::clamp(maxOuterWidth, 1 + frame, kMaxPictureSide + frame);
-    ViewFit fit;
-    fit.outerWidth = std::clamp(nearestInt(outerWidth), 1 + frame, widest);
-    fit.outerHeight = outerHeight;
-    if (nearestInt(outerWidth) > widest)
-        fit.outerHeight = std::clamp(nearestInt(static_cast<double>(widest) * static_cast<double>(aspect)), 1 + frame,
-                                     std::max(outerHeight, 1 + frame));
-    fit.width = std::max(0, fit.outerWidth - frame);
-    fit.height = std::max(0, fit.outerHeight - frame);
-    return fit;
-}
-
 QString FailureReason(DecodeError error, const QString& path) {
     switch (error) {
         case DecodeError::EmptyName: return QStringLiteral("no file named");
@@ -53,46 +37,20 @@ QString FailureReason(DecodeError error, const QString& path) {
     return QStringLiteral("damaged or cut short");
 }
 
-ColorValue CompositingBackground(const QPalette& palette) {
-    const QColor base = palette.color(QPalette::Base);
-    return ColorValue(base.red() | base.green() << 8 | base.blue() << 16);
-}
-
 QString ProgressText(int percent) {
     if (percent < 0) return QStringLiteral("Working...");
     return QStringLiteral("Working... %1 %").arg(std::clamp(percent, 0, 100));
 }
 
-ColourHandling HandlingOf(ColourChoice choice) {
-    switch (choice) {
-        case ColourChoice::ConvertToSrgb: return ColourHandling::ConvertToSrgb;
-        case ColourChoice::StoredValues: return ColourHandling::StoredValues;
-    }
-    return ColourHandling::ConvertToSrgb;
-}
-
-QString ColourNote(const QString& space, bool converted, std::uint64_t clipped, std::uint64_t pixels) {
-    if (!converted) return {};
-    QString note = space + QStringLiteral(" \u2192 sRGB");
-    // A PQ or HLG signal was rendered as SDR on the way: the instruments read that rendering.
-    if (NamesHdrSignal(space)) note += QStringLiteral(" (HDR tone-mapped)");
-    if (clipped == 0 || pixels == 0) return note;
-    // Tenths of a percent, whole numbers all the way but for the one rounding.
-    const auto tenths = static_cast<std::uint64_t>(
-        std::nearbyint(static_cast<double>(std::min(clipped, pixels)) * 1000.0 / static_cast<double>(pixels)));
-    if (tenths == 0) return note + QStringLiteral(", < 0.1 % clipped");
-    return note + QStringLiteral(", %1.%2 % clipped").arg(tenths / 10).arg(tenths % 10);
-}
-
-PictureLoad::PictureLoad(QString path, ColorValue background, int outerHeight, int border,
-                         korvex::LumaStandard standard, int maxOuterWidth, ColourHandling colour)
+PictureLoad::PictureLoad(QString path, ColorValue background, int outerHeight, int border, const Settings& settings,
+                         int maxOuterWidth)
     : path_(std::move(path)),
       background_(background),
       outerHeight_(outerHeight),
       border_(border),
       maxOuterWidth_(maxOuterWidth),
-      standard_(standard),
-      colour_(colour) {}
+      standard_(settings.luma),
+      colour_(settings.colour) {}
 
 PictureLoad::~PictureLoad() {
     Cancel();

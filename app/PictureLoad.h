@@ -4,13 +4,11 @@
 // (U, V) histogram, the level counts and the fitted view. The GUI thread only starts it, reads its
 // progress, may cancel it and, once it is over, takes the results.
 
-#include <QPalette>
 #include <QString>
 
 #include <atomic>
 #include <condition_variable>
 #include <functional>
-#include <limits>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -21,24 +19,10 @@
 #include "decoding/Decode.h"
 #include "decoding/RowReceiver.h"
 #include "decoding/worker/WorkerClient.h"
+#include "model/Picture.h"
 #include "model/Settings.h"
 
 namespace vistrel {
-
-// The view box fitted to a picture: it keeps its outer height and takes the picture's
-// proportions while that width fits in maxOuterWidth; a wider picture takes the whole of
-// maxOuterWidth and a height that follows its proportions. Extreme proportions are held
-// to at least one displayed column and row and at most the largest picture side, so
-// that the fitted copy neither vanishes nor needs gigabytes.
-struct ViewFit {
-    int outerWidth = 0;
-    int outerHeight = 0;
-    int width = 0;   // inner, in pixels
-    int height = 0;  // inner, in pixels
-};
-// No bound on the width but the largest picture side.
-inline constexpr int kAnyViewWidth = std::numeric_limits<int>::max();
-ViewFit FitView(int pictureWidth, int pictureHeight, int outerHeight, int border, int maxOuterWidth = kAnyViewWidth);
 
 // Why a load failed, in plain words ("not found", "damaged or cut short"), to follow
 // "Could not load FILE". The path tells a folder from other files that are not regular.
@@ -47,26 +31,13 @@ QString FailureReason(DecodeError error, const QString& path);
 // The status line while a load runs: "Working... 42 %" once rows are counted, else "Working...".
 QString ProgressText(int percent);
 
-// The colour a picture's transparent parts are composited over: the palette's base
-// colour, which the window's full-size holder is filled with.
-ColorValue CompositingBackground(const QPalette& palette);
-// The decoder's handling of a file's colours for the user's choice.
-ColourHandling HandlingOf(ColourChoice choice);
-
-// The status line's note on a converted picture: its space and, when any pixels were
-// clipped, their share of the picture ("Adobe RGB (1998) → sRGB, 3.2 % clipped"; a share
-// that would show as 0.0 reads "< 0.1 %"); an HDR signal's says it was tone-mapped. Empty
-// for a picture that was not converted.
-QString ColourNote(const QString& space, bool converted, std::uint64_t clipped, std::uint64_t pixels);
-
 class PictureLoad final : public RowReceiver {
 public:
     // outerHeight, border and maxOuterWidth: the view box's, for the fitted copy (FitView);
-    // standard: the weights of luma and the colour differences.
-    // colour: what becomes of a picture whose file means colours other than sRGB's.
-    PictureLoad(QString path, ColorValue background, int outerHeight, int border,
-                korvex::LumaStandard standard = korvex::LumaStandard::Rec601, int maxOuterWidth = kAnyViewWidth,
-                ColourHandling colour = ColourHandling::ConvertToSrgb);
+    // settings: the luma standard (the weights of luma and the colour differences) and the
+    // colour handling (what becomes of a picture whose file means colours other than sRGB's).
+    PictureLoad(QString path, ColorValue background, int outerHeight, int border, const Settings& settings = {},
+                int maxOuterWidth = kAnyViewWidth);
     ~PictureLoad() override;
     PictureLoad(const PictureLoad&) = delete;
     PictureLoad& operator=(const PictureLoad&) = delete;

@@ -4,20 +4,15 @@
 // everything the user set.
 
 #include <QAction>
-#include <QCheckBox>
 #include <QDateTime>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
-#include <QFrame>
 #include <QLabel>
-#include <QMenu>
-#include <QScrollBar>
 #include <QTimer>
 
-
-#include "app/frmMain.h"
 #include "app/PictureLoad.h"
-#include "platform/Numbers.h"
+#include "app/frmMain.h"
+#include "view/ImageView.h"
 
 namespace vistrel {
 
@@ -118,7 +113,7 @@ void frmMain::tmrReload_Timer() {
     ReloadRetries = 0;
     // This version is given up; a later write tries again.
     model_.NoteStamp(Stamp(WatchedFile));
-    lblStatus->setText("Could not reload " + QFileInfo(WatchedFile).fileName());
+    view_->lblStatus->setText("Could not reload " + QFileInfo(WatchedFile).fileName());
 }
 
 frmMain::ReloadOutcome frmMain::ReloadPicture() {
@@ -126,78 +121,35 @@ frmMain::ReloadOutcome frmMain::ReloadPicture() {
     // This version is being read: reports of it that arrive while it decodes change nothing.
     model_.NoteStamp(Stamp(path));
     // Decoded before anything is dropped, so that a failure leaves the picture shown.
-    PictureLoad load(path, picHidden->background(), kViewOuterHeight, picImg->border(), model_.settings.luma, ViewRoom(),
-                     HandlingOf(model_.settings.colour));
+    PictureLoad load(path, view_->picHidden->background(), ImageView::kViewOuterHeight, view_->picImg->border(),
+                     model_.settings(), view_->Room());
     // Esc gives this version up, as a failure after its last retry would, but quietly.
     if (RunLoad(load)) {
-        ShowColourNote();
+        view_->ShowColourNote();
         return ReloadOutcome::Cancelled;
     }
     if (!load.decoded()) {
-        ShowColourNote();
+        view_->ShowColourNote();
         return ReloadOutcome::Undecoded;
     }
 
-    const Settings kept = model_.settings;
-    const bool locked = model_.picture().probe.locked;
-    const std::int32_t column = hscrCross->value();
-    const std::int32_t row = vscrCross->value();
-
-    DropPicture();
-    const bool shown = TryShowLoadedPicture(load);
+    const Settings kept = model_.settings();
+    const Probe probe = model_.picture().probe;
+    model_.Drop();
+    const bool shown = ShowLoadedPicture(load);
     ShowIdle();
     if (!shown) {
         ClearPictures();
-        lblStatus->setText("Could not reload " + QFileInfo(path).fileName());
+        view_->lblStatus->setText("Could not reload " + QFileInfo(path).fileName());
         return ReloadOutcome::Dropped;
     }
 
     // Everything the user set, kept across the reload; what it changes is redrawn.
     ApplySettings(kept);
-    ShowColourNote();
-    if (locked && column <= hscrCross->maximum() && row <= vscrCross->maximum()) RelockProbe(column, row);
+    view_->ShowColourNote();
+    const Picture& now = model_.picture();
+    if (probe.locked && probe.column < now.width() && probe.row < now.height()) model_.LockProbe(probe.column, probe.row);
     return ReloadOutcome::Shown;
-}
-
-void frmMain::SetColourChoice(ColourChoice choice) {
-    mnuToolsColourConvert->setChecked(choice == ColourChoice::ConvertToSrgb);
-    mnuToolsColourStored->setChecked(choice == ColourChoice::StoredValues);
-    const ColourChoice before = model_.settings.colour;
-    if (choice == before) return;
-    model_.settings.colour = choice;
-    // With no picture, the next load reads under the new choice.
-    if (!model_.loaded() || LoadRunning) return;
-    switch (ReloadPicture()) {
-        case ReloadOutcome::Shown:
-        case ReloadOutcome::Dropped: return;
-        case ReloadOutcome::Undecoded:
-            lblStatus->setText("Could not reload " + QFileInfo(model_.source().file).fileName());
-            break;
-        case ReloadOutcome::Cancelled: break;
-    }
-    // The picture shown is still the one read under the choice before.
-    model_.settings.colour = before;
-    mnuToolsColourConvert->setChecked(before == ColourChoice::ConvertToSrgb);
-    mnuToolsColourStored->setChecked(before == ColourChoice::StoredValues);
-}
-
-void frmMain::RelockProbe(std::int32_t column, std::int32_t row) {
-    // As a Ctrl+press would lock it, but at the full-size pixel itself.
-    SavedDrawMode = picImg->dc().rop2();
-    picImg->dc().SetROP2(DrawMode::NotXorPen);
-    hscrCross->setValue(column);
-    hscrCross->show();
-    vscrCross->setValue(row);
-    vscrCross->show();
-    model_.SetProbeDragging(true);
-    model_.LockProbe(column, row);
-    fraChannels->setEnabled(false);
-    mnuSelectChannels->setEnabled(false);
-    CrossX = column;
-    CrossY = row;
-    PlaceProbeAt(CrossX, CrossY);
-    DrawCrosshair();
-    ShowProbe(CrossX, CrossY);
 }
 
 }  // namespace vistrel

@@ -44,20 +44,6 @@ private:
     Desktop* previous_;
 };
 
-// The settings value the options describe; the rest keeps the windows' defaults.
-Settings SettingsOf(const RenderSettings& options) {
-    Settings settings;
-    settings.scopeChannel = static_cast<ScopeChannel>(options.channel);
-    settings.orientation = options.vertical ? ScopeOrientation::Vertical : ScopeOrientation::Horizontal;
-    settings.scale = options.scaleInFront ? ScalePlacement::InFront : ScalePlacement::Behind;
-    settings.lamp = options.lamp;
-    settings.zoom = options.zoom;
-    settings.luma = options.luma;
-    settings.skinLine = options.skinLine;
-    settings.colour = options.colour;
-    return settings;
-}
-
 }  // namespace
 
 void LoadAsTyped(frmMain& window, const QString& path) { window.LoadFile(path); }
@@ -81,7 +67,8 @@ void RemoveFolders(const QStringList& made) {
 
 }  // namespace
 
-RenderResult RenderInstruments(const QString& folder, const QString& file, const RenderSettings& settings) {
+RenderResult RenderInstruments(const QString& folder, const QString& file, const Settings& settings,
+                               std::optional<QPoint> probe) {
     // A folder that does not exist is made (as mkdir -p would) once there is something to
     // write into it, so that a picture that fails leaves nothing behind.
     const QStringList missing = MissingFolders(folder);
@@ -98,13 +85,13 @@ RenderResult RenderInstruments(const QString& folder, const QString& file, const
     frmHistogram& histogram = *window.histogramWindow();
 
     // The settings are in place before the load, which then draws with them once.
-    window.ApplySettings(SettingsOf(settings));
+    window.ApplySettings(settings);
     window.LoadFile(file);
     if (!window.model().loaded())
         return {1, "Could not load " + file + ": " + FailureReason(window.lastLoadFailure(), file)};
 
-    if (settings.probe) {
-        const QPoint pixel = *settings.probe;
+    if (probe) {
+        const QPoint pixel = *probe;
         const auto width = static_cast<int>(window.model().picture().pixels.width());
         const auto height = static_cast<int>(window.model().picture().pixels.height());
         if (pixel.x() >= width || pixel.y() >= height)

@@ -23,10 +23,11 @@ struct RenderResult {
     QString message;   // for stderr when the exit code is not 0
 };
 
-// Loads `file`, sets the instruments as `settings` say and writes both images
-// into `folder`, made with its missing parents once the picture has loaded; writes
-// nothing, and makes no folder, unless everything succeeds. Needs a QApplication;
-// shows no modal box.
-RenderResult RenderInstruments(const QString& folder, const QString& file, const RenderSettings& settings);
+// Loads `file`, sets the instruments as `settings` say (with the probe locked at that
+// full-size pixel, when given) and writes their images into `folder`, made with its
+// missing parents once the picture has loaded; writes nothing, and makes no folder,
+// unless everything succeeds. Needs a QApplication; shows no modal box.
+RenderResult RenderInstruments(const QString& folder, const QString& file, const Settings& settings,
+                               std::optional<QPoint> probe = {});
 
 }  // namespace vistrel

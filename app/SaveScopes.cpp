@@ -2,7 +2,6 @@
 
 #include "app/SaveScopes.h"
 
-#include <QAction>
 #include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>

@@ -5,6 +5,7 @@
 #include <future>
 
 #include "app/PictureLoad.h"
+#include "platform/PictureBox.h"
 
 namespace vistrel {
 
@@ -53,14 +54,13 @@ QByteArray LumaName(korvex::LumaStandard standard) {
 
 }  // namespace
 
-StatsSettings StatsSettingsOf(const RenderSettings& options) { return {options.luma, HandlingOf(options.colour), options.probe}; }
-
-FileStatistics MeasureFile(const QString& file, const StatsSettings& settings, ColorValue background) {
+FileStatistics MeasureFile(const QString& file, const Settings& settings, std::optional<QPoint> probe,
+                           ColorValue background) {
     FileStatistics result;
     result.file = file;
     result.luma = settings.luma;
-    result.probe = settings.probe;
-    PictureLoad load(file, background, kUnusedViewHeight, 0, settings.luma, kAnyViewWidth, settings.colour);
+    result.probe = probe;
+    PictureLoad load(file, background, kUnusedViewHeight, 0, settings);
     std::promise<void> over;
     load.Start([&over] { over.set_value(); });
     over.get_future().wait();
@@ -73,8 +73,8 @@ FileStatistics MeasureFile(const QString& file, const StatsSettings& settings, C
     result.colourSpace = decoded.colourSpace;
     result.outOfGamut = decoded.colourConverted ? decoded.outOfGamut : 0;
     result.levels = StatisticsOf(load.levels());
-    if (settings.probe && settings.probe->x() < result.width && settings.probe->y() < result.height)
-        result.readout = ReadoutOf(picture.row(settings.probe->y())[settings.probe->x()], settings.luma);
+    if (probe && probe->x() < result.width && probe->y() < result.height)
+        result.readout = ReadoutOf(picture.row(probe->y())[probe->x()], settings.luma);
     return result;
 }
 
@@ -103,13 +103,13 @@ QByteArray StatsLine(const FileStatistics& stats) {
     return line + "}";
 }
 
-int WriteStatistics(const QStringList& files, const StatsSettings& settings, std::FILE* out) {
+int WriteStatistics(const QStringList& files, const Settings& settings, std::optional<QPoint> probe, std::FILE* out) {
     const ColorValue background = CompositingBackground(QGuiApplication::palette());
     // Each picture is let go before the next is read, whose decode may take its buffer.
     const PictureBufferReuse reuse;
     int code = 0;
     for (const QString& file : files) {
-        const FileStatistics stats = MeasureFile(file, settings, background);
+        const FileStatistics stats = MeasureFile(file, settings, probe, background);
         if (!stats.loaded) code = 1;
         const QByteArray line = StatsLine(stats) + '\n';
         std::fwrite(line.constData(), 1, static_cast<std::size_t>(line.size()), out);

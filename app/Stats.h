@@ -10,20 +10,11 @@
 #include <cstdio>
 #include <optional>
 
-#include "app/CommandLine.h"
 #include "decoding/Decode.h"
 #include "model/LevelStatistics.h"
 #include "model/Model.h"
 
 namespace vistrel {
-
-struct StatsSettings {
-    korvex::LumaStandard luma = korvex::LumaStandard::Rec601;
-    ColourHandling colour = ColourHandling::ConvertToSrgb;
-    std::optional<QPoint> probe;  // the full-size pixel whose readouts are added
-};
-
-StatsSettings StatsSettingsOf(const RenderSettings& options);
 
 // What one file gave.
 struct FileStatistics {
@@ -39,15 +30,17 @@ struct FileStatistics {
     std::optional<ProbeReadout> readout;  // the probe's values, when it lies on the picture
 };
 
-// The file decoded and analysed as the window's load does it. background: the colour
-// transparent parts are composited over.
-FileStatistics MeasureFile(const QString& file, const StatsSettings& settings, ColorValue background);
+// The file decoded and analysed as the window's load does it, under the settings' luma
+// standard and colour handling; probe: the full-size pixel whose readouts are added.
+// background: the colour transparent parts are composited over.
+FileStatistics MeasureFile(const QString& file, const Settings& settings, std::optional<QPoint> probe,
+                           ColorValue background);
 
 // The file's line of JSON, without its line end.
 QByteArray StatsLine(const FileStatistics& stats);
 
 // Measures each file in turn and writes its line to out as soon as it is known.
 // Returns 1 if any file failed to load, else 0. Needs a QGuiApplication.
-int WriteStatistics(const QStringList& files, const StatsSettings& settings, std::FILE* out);
+int WriteStatistics(const QStringList& files, const Settings& settings, std::optional<QPoint> probe, std::FILE* out);
 
 }  // namespace vistrel

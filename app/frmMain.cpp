@@ -7,144 +7,55 @@
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QFontInfo>
-#include <QFrame>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QKeyEvent>
-#include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMimeData>
-#include <QPainter>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTimer>
 #include <QWindow>
 
-#include <algorithm>
-
 #include "about/frmAbout.h"
-#include "app/PictureLoad.h"
 #include "histogram/frmHistogram.h"
 #include "linescope/frmScope.h"
+#include "platform/Controls.h"
 #include "platform/Desktop.h"
-#include "platform/Numbers.h"
-#include "platform/ScrollBar.h"
+#include "platform/Input.h"
 #include "vectorscope/frmVector.h"
+#include "view/ImageView.h"
 
 namespace vistrel {
 
 namespace {
 
-int Px(int twips) { return nearestInt(twips / static_cast<double>(kTwipsPerPixel)); }
-QRect Tw(int left, int top, int width, int height) { return QRect(Px(left), Px(top), Px(width), Px(height)); }
-
 // The client area of the design, below the menu bar.
 constexpr int kClientWidth = 528;
 constexpr int kClientHeight = 440;
 
+// The window's caption, alone or before the loaded picture's file name.
+constexpr char kProgramName[] = "Vistrel";
 constexpr char kDefaultPicture[] = "30861.jpg";
-// Captions are not set smaller than this: smaller text is hard to read on screen.
-constexpr double kSmallestReadablePoints = 7.0;
 constexpr char kReadme[] = "ScopeReadme.txt";
-
-// The status line. A text wider than its box is drawn in a smaller or narrower face
-// (FittingFont), and cut short with an ellipsis only if even that does not fit; the
-// label's text itself stays whole.
-class StatusLabel final : public QLabel {
-public:
-    using QLabel::QLabel;
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-};
-
-QCheckBox* CheckBox(QWidget* parent, const char* name, const QString& caption, QRect at, bool checked) {
-    auto* box = new QCheckBox(caption, parent);
-    box->setObjectName(name);
-    box->setGeometry(at);
-    box->setChecked(checked);
-    return box;
-}
-
-QPushButton* Button(QWidget* parent, const char* name, const QString& caption, QRect at) {
-    auto* button = new QPushButton(caption, parent);
-    button->setObjectName(name);
-    button->setGeometry(at);
-    button->setAutoDefault(false);
-    return button;
-}
-
-QScrollBar* MakeScrollBar(QWidget* parent, const char* name, Qt::Orientation orientation, QRect at, int maximum,
-                      int value, int pageStep) {
-    auto* bar = new ScrollBar(orientation, parent);
-    bar->setObjectName(name);
-    bar->setGeometry(at);
-    bar->setRange(0, maximum);
-    bar->setValue(value);
-    bar->setSingleStep(1);
-    bar->setPageStep(pageStep);
-    return bar;
-}
-
-QAction* Item(QMenu* menu, const char* name, const QString& caption, bool checkable = false, bool checked = false) {
-    QAction* action = menu->addAction(caption);
-    action->setObjectName(name);
-    action->setCheckable(checkable);
-    action->setChecked(checked);
-    return action;
-}
-
-QAction* Separator(QMenu* menu, const char* name) {
-    QAction* action = menu->addSeparator();
-    action->setObjectName(name);
-    return action;
-}
-
-}  // namespace
-
-QFont FittingFont(QFont font, const QString& text, int width, double smallestPoints) {
-    const auto fits = [&] { return QFontMetrics(font).horizontalAdvance(text) <= width; };
-    // Half a point at a time, while the face is still drawn at the smallest size or
-    // larger (it is drawn at whole pixels: 7 points may come out as 6.75); then
-    // narrower widths of the face.
-    while (!fits()) {
-        QFont smaller = font;
-        smaller.setPointSizeF(font.pointSizeF() - 0.5);
-        if (QFontInfo(smaller).pointSizeF() < smallestPoints) break;
-        font = smaller;
-    }
-    for (const QFont::Stretch narrower : {QFont::SemiCondensed, QFont::Condensed, QFont::ExtraCondensed}) {
-        if (fits()) break;
-        font.setStretch(narrower);
-    }
-    return font;
-}
-
-namespace {
-
-void StatusLabel::paintEvent(QPaintEvent* event) {
-    const QRect box = contentsRect();
-    if (QFontMetrics(font()).horizontalAdvance(text()) <= box.width()) {
-        QLabel::paintEvent(event);
-        return;
-    }
-    const QFont fitted = FittingFont(font(), text(), box.width(), kSmallestReadablePoints);
-    QPainter painter(this);
-    painter.setFont(fitted);
-    painter.setPen(palette().color(foregroundRole()));
-    painter.drawText(box, static_cast<int>(alignment()), QFontMetrics(fitted).elidedText(text(), Qt::ElideRight, box.width()));
-}
 
 }  // namespace
 
 frmMain::frmMain(QWidget* parent) : QMainWindow(parent) {
     setObjectName("frmMain");
-    setWindowTitle("Vistrel");
+    setWindowTitle(kProgramName);
     setWindowIcon(QIcon(":/vistrel.png"));
-    buildControls();
-    buildMenus();
+    auto* client = new QWidget(this);
+    client->setObjectName("client");
+    client->resize(kClientWidth, kClientHeight);
+    QFont font = client->font();
+    font.setPointSizeF(8.0);
+    client->setFont(font);
+    setCentralWidget(client);
+    buildMenus(client);
+    buildControls(client);
     connectHandlers();
     buildReload();
     resize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
@@ -155,167 +66,70 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent) {
 
 frmMain::~frmMain() { qApp->removeEventFilter(this); }
 
-void frmMain::buildControls() {
-    auto* client = new QWidget(this);
-    client->setObjectName("client");
-    client->resize(kClientWidth, kClientHeight);
-    QFont font = client->font();
-    font.setPointSizeF(8.0);
-    client->setFont(font);
-    setCentralWidget(client);
-
-    hscrCross = MakeScrollBar(client, "hscrCross", Qt::Horizontal, Tw(240, 30, 5010, 195), 333, 1, 10);
-    vscrCross = MakeScrollBar(client, "vscrCross", Qt::Vertical, Tw(15, 225, 195, 5010), 333, 166, 10);
-    hscrCross->hide();
-    vscrCross->hide();
-
-    // The view: a one-pixel border, so its empty design width of 2 pixels shows no picture.
-    picImg = new PictureBox(1, 0xFFFFFF, client);
-    picImg->setObjectName("picImg");
-    picImg->setGeometry(Tw(240, 225, 30, 5010));
-    picImg->setCursor(Qt::CrossCursor);
-    picImg->setFocusPolicy(Qt::StrongFocus);
-    picImg->setAcceptDrops(true);
-
-    // The full-size holder: never shown, no border, sized by each picture.
-    picHidden = new PictureBox(0, CompositingBackground(palette()), client);
-    picHidden->setObjectName("picHidden");
-    picHidden->setGeometry(Tw(0, 5318, 255, 255));
-    picHidden->hide();
-
-    txtImageFile = new QLineEdit(kDefaultPicture, client);
-    txtImageFile->setObjectName("txtImageFile");
-    txtImageFile->setGeometry(Tw(60, 5655, 5715, 345));
-    txtImageFile->installEventFilter(this);
-
-    cmdLoadPic = Button(client, "cmdLoadPic", "&Load", Tw(5910, 5670, 900, 315));
-    cmdLoadPic->setDefault(true);
-    cmdBrowse = Button(client, "cmdBrowse", "&Browse", Tw(6930, 5670, 900, 315));
-    cmdReset = Button(client, "cmdReset", "Clear", Tw(6060, 6135, 600, 315));
-    cmdExit = Button(client, "cmdExit", "E&xit", Tw(7170, 6135, 435, 315));
-
-    fraChannels = new QFrame(client);
-    fraChannels->setObjectName("fraChannels");
-    fraChannels->setGeometry(Tw(3870, 5325, 3645, 270));
-    fraChannels->setFrameShape(QFrame::NoFrame);
-    const char* const channelNames[3] = {"chkChannel[0]", "chkChannel[1]", "chkChannel[2]"};
-    const char* const channelCaptions[3] = {"R", "G", "B"};
-    const int channelLefts[3] = {60, 575, 1090};
-    for (int i = 0; i < 3; ++i)
-        chkChannel[i] = CheckBox(fraChannels, channelNames[i], channelCaptions[i], Tw(channelLefts[i], -15, 405, 240), true);
-    chkChroma = CheckBox(fraChannels, "chkChroma", "B/W Sep", Tw(1785, -15, 1005, 240), false);
-    chkChroma->setToolTip("Show Single Channels as B & W");
-    chkNeg = CheckBox(fraChannels, "chkNeg", "Neg", Tw(2880, -15, 690, 240), false);
-    fraChannels->hide();
-
-    QFont bold = font;
-    bold.setBold(true);
-    lblPosn = new QLabel(client);
-    lblPosn->setObjectName("lblPosn");
-    lblPosn->setGeometry(Tw(315, 5325, 1155, 240));
-    lblPosn->setAlignment(Qt::AlignCenter);
-    lblPosn->setFont(bold);
-    lblStatus = new StatusLabel(client);
-    lblStatus->setObjectName("lblStatus");
-    lblStatus->setGeometry(Tw(1605, 5325, 1710, 240));
-    lblStatus->setAlignment(Qt::AlignCenter);
-    lblStatus->setFont(bold);
-
-    shpPatch = new QFrame(client);
-    shpPatch->setObjectName("shpPatch");
-    shpPatch->setGeometry(Tw(3435, 5280, 330, 330));
-    shpPatch->setFrameShape(QFrame::Box);
-    shpPatch->setAutoFillBackground(true);
-
-    chkLineScope = CheckBox(client, "chkLineScope", "Line", Tw(105, 6060, 660, 255), true);
-    chkPolar = CheckBox(client, "chkPolar", "Vector", Tw(105, 6300, 825, 255), true);
-
-    lblX[0] = new QLabel("Scale Bright", client);
-    lblX[0]->setObjectName("lblX[0]");
-    lblX[0]->setGeometry(Tw(1508, 6090, 855, 195));
-    // The design's narrow face fitted this caption into 57 pixels; ours may need a
-    // smaller or narrower one, never below a readable size. Should even that not
-    // fit, the caption takes the width it needs, centred where its box was.
-    lblX[0]->setFont(FittingFont(font, lblX[0]->text(), lblX[0]->width(), kSmallestReadablePoints));
-    const int needed = QFontMetrics(lblX[0]->font()).horizontalAdvance(lblX[0]->text());
-    if (needed > lblX[0]->width()) {
-        const QRect box = lblX[0]->geometry();
-        lblX[0]->setGeometry(box.center().x() - needed / 2, box.top(), needed, box.height());
-        lblX[0]->setAlignment(Qt::AlignCenter);
-    }
-    hscrLamp = MakeScrollBar(client, "hscrLamp", Qt::Horizontal, Tw(1050, 6345, 1770, 165), 255, 128, 20);
-    hscrLamp->setSingleStep(5);
-    hscrLamp->setFocusPolicy(Qt::StrongFocus);
-
-    QWidget::setTabOrder(txtImageFile, cmdLoadPic);
-    QWidget::setTabOrder(cmdLoadPic, cmdBrowse);
-    QWidget::setTabOrder(cmdBrowse, picImg);
-    QWidget::setTabOrder(picImg, chkChannel[0]);
-    QWidget::setTabOrder(chkChannel[0], chkChannel[1]);
-    QWidget::setTabOrder(chkChannel[1], chkChannel[2]);
-    QWidget::setTabOrder(chkChannel[2], chkChroma);
-    QWidget::setTabOrder(chkChroma, chkNeg);
-    QWidget::setTabOrder(chkNeg, chkLineScope);
-    QWidget::setTabOrder(chkLineScope, chkPolar);
-    QWidget::setTabOrder(chkPolar, hscrLamp);
-    QWidget::setTabOrder(hscrLamp, cmdReset);
-    QWidget::setTabOrder(cmdReset, cmdExit);
-}
-
-void frmMain::buildMenus() {
+void frmMain::buildMenus(QWidget* client) {
     QMenuBar* bar = menuBar();
     mnuFile = bar->addMenu("&File");
     mnuFile->setObjectName("mnuFile");
-    mnuFileChoose = Item(mnuFile, "mnuFileChoose", "&Choose");
+    mnuFileChoose = MakeItem(mnuFile, "mnuFileChoose", "&Choose");
     mnuFileChoose->setShortcut(Qt::Key_F2);
-    mnuFileSaveScopes = Item(mnuFile, "mnuFileSaveScopes", "Save Scopes As...");
+    mnuFileSaveScopes = MakeItem(mnuFile, "mnuFileSaveScopes", "Save Scopes As...");
     mnuFileSaveScopes->setEnabled(false);
-    mnuSep1 = Separator(mnuFile, "mnuSep1");
-    mnuFileExit = Item(mnuFile, "mnuFileExit", "E&xit       Alt-F4");
+    mnuSep1 = MakeSeparator(mnuFile, "mnuSep1");
+    mnuFileExit = MakeItem(mnuFile, "mnuFileExit", "E&xit       Alt-F4");
 
     mnuTools = bar->addMenu("&Tools");
     mnuTools->setObjectName("mnuTools");
-    mnuToolsLine = Item(mnuTools, "mnuToolsLine", "&Line Scope", true, true);
-    mnuToolsVector = Item(mnuTools, "mnuToolsVector", "&Vector", true, true);
-    mnuToolsHistogram = Item(mnuTools, "mnuToolsHistogram", "&Histogram", true, false);
-    mnuSep4 = Separator(mnuTools, "mnuSep4");
-    mnuToolsReload = Item(mnuTools, "mnuToolsReload", "Reload When Changed", true, true);
+    mnuToolsLine = MakeItem(mnuTools, "mnuToolsLine", "&Line Scope", true, true);
+    mnuToolsVector = MakeItem(mnuTools, "mnuToolsVector", "&Vector", true, true);
+    mnuToolsHistogram = MakeItem(mnuTools, "mnuToolsHistogram", "&Histogram", true, false);
+    mnuSep4 = MakeSeparator(mnuTools, "mnuSep4");
+    mnuToolsReload = MakeItem(mnuTools, "mnuToolsReload", "Reload When Changed", true, true);
     mnuToolsLuma = mnuTools->addMenu("Luma");
     mnuToolsLuma->setObjectName("mnuToolsLuma");
-    mnuToolsLuma601 = Item(mnuToolsLuma, "mnuToolsLuma601", "Rec. 601", true, true);
-    mnuToolsLuma709 = Item(mnuToolsLuma, "mnuToolsLuma709", "Rec. 709", true, false);
+    mnuToolsLuma601 = MakeItem(mnuToolsLuma, "mnuToolsLuma601", "Rec. 601", true, true);
+    mnuToolsLuma709 = MakeItem(mnuToolsLuma, "mnuToolsLuma709", "Rec. 709", true, false);
     auto* lumaGroup = new QActionGroup(mnuToolsLuma);
     lumaGroup->addAction(mnuToolsLuma601);
     lumaGroup->addAction(mnuToolsLuma709);
-    mnuToolsSkinLine = Item(mnuTools, "mnuToolsSkinLine", "Skin Tone Line", true, false);
+    mnuToolsSkinLine = MakeItem(mnuTools, "mnuToolsSkinLine", "Skin Tone Line", true, false);
     mnuToolsColour = mnuTools->addMenu("Colour");
     mnuToolsColour->setObjectName("mnuToolsColour");
-    mnuToolsColourConvert = Item(mnuToolsColour, "mnuToolsColourConvert", "Convert to sRGB", true, true);
-    mnuToolsColourStored = Item(mnuToolsColour, "mnuToolsColourStored", "Stored Values", true, false);
+    mnuToolsColourConvert = MakeItem(mnuToolsColour, "mnuToolsColourConvert", "Convert to sRGB", true, true);
+    mnuToolsColourStored = MakeItem(mnuToolsColour, "mnuToolsColourStored", "Stored Values", true, false);
     auto* colourGroup = new QActionGroup(mnuToolsColour);
     colourGroup->addAction(mnuToolsColourConvert);
     colourGroup->addAction(mnuToolsColourStored);
 
-    mnuSelect = bar->addMenu("&Select");
-    mnuSelect->setObjectName("mnuSelect");
-    mnuSelectChannels = mnuSelect->addMenu("&Channels");
-    mnuSelectChannels->setObjectName("mnuSelectChannels");
-    mnuSelectChannels->setEnabled(false);
-    mnuSelectChanR = Item(mnuSelectChannels, "mnuSelectChanR", "&Red", true, true);
-    mnuSelectChanG = Item(mnuSelectChannels, "mnuSelectChanG", "&Green", true, true);
-    mnuSelectChanB = Item(mnuSelectChannels, "mnuSelectChanB", "&Blue", true, true);
-    mnuSep3 = Separator(mnuSelect, "mnuSep3");
-    mnuSelectChroma = Item(mnuSelect, "mnuSelectChroma", "Color &Seps as Mono", true, false);
-    mnuSelectChroma->setEnabled(false);
-    mnuSelectNeg = Item(mnuSelect, "mnuSelectNeg", "Show &Negative Image", true, false);
-    mnuSelectNeg->setEnabled(false);
-    mnuSelectClipping = Item(mnuSelect, "mnuSelectClipping", "Show C&lipping", true, false);
+    // The view brings its own controls and the Select menu, between Tools and Help.
+    view_ = new ImageView(model_, *client, *bar);
 
     mnuHelp = bar->addMenu("&Help");
     mnuHelp->setObjectName("mnuHelp");
-    mnuHelpReadme = Item(mnuHelp, "mnuHelpReadme", "View README");
-    mnuSep2 = Separator(mnuHelp, "mnuSep2");
-    mnuHelpAbout = Item(mnuHelp, "mnuHelpAbout", "&About");
+    mnuHelpReadme = MakeItem(mnuHelp, "mnuHelpReadme", "View README");
+    mnuSep2 = MakeSeparator(mnuHelp, "mnuSep2");
+    mnuHelpAbout = MakeItem(mnuHelp, "mnuHelpAbout", "&About");
+}
+
+void frmMain::buildControls(QWidget* client) {
+    txtImageFile = new QLineEdit(kDefaultPicture, client);
+    txtImageFile->setObjectName("txtImageFile");
+    txtImageFile->setGeometry(TwipsRect(60, 5655, 5715, 345));
+    txtImageFile->installEventFilter(this);
+
+    cmdLoadPic = MakeButton(client, "cmdLoadPic", "&Load", TwipsRect(5910, 5670, 900, 315));
+    cmdLoadPic->setDefault(true);
+    cmdBrowse = MakeButton(client, "cmdBrowse", "&Browse", TwipsRect(6930, 5670, 900, 315));
+    cmdReset = MakeButton(client, "cmdReset", "Clear", TwipsRect(6060, 6135, 600, 315));
+    cmdExit = MakeButton(client, "cmdExit", "E&xit", TwipsRect(7170, 6135, 435, 315));
+
+    chkLineScope = MakeCheckBox(client, "chkLineScope", "Line", TwipsRect(105, 6060, 660, 255), true);
+    chkPolar = MakeCheckBox(client, "chkPolar", "Vector", TwipsRect(105, 6300, 825, 255), true);
+
+    const ImageView& v = *view_;
+    QWidget* const tabOrder[] = {txtImageFile,   cmdLoadPic, cmdBrowse,    v.picImg,     v.chkChannel[0],
+                                 v.chkChannel[1], v.chkChannel[2], v.chkChroma, v.chkNeg, chkLineScope,
+                                 chkPolar,       v.hscrLamp, cmdReset,     cmdExit};
+    for (std::size_t k = 1; k < std::size(tabOrder); ++k) QWidget::setTabOrder(tabOrder[k - 1], tabOrder[k]);
 }
 
 void frmMain::connectHandlers() {
@@ -324,74 +138,75 @@ void frmMain::connectHandlers() {
     connect(cmdBrowse, &QPushButton::clicked, this, [this] { cmdBrowse_Click(); });
     connect(cmdReset, &QPushButton::clicked, this, [this] { cmdReset_Click(); });
     connect(cmdExit, &QPushButton::clicked, this, [this] { cmdExit_Click(); });
-
-    for (int i = 0; i < 3; ++i) connect(chkChannel[i], &QCheckBox::toggled, this, [this, i] { chkChannel_Click(i); });
-    connect(chkChroma, &QCheckBox::toggled, this, [this] { chkChroma_Click(); });
-    connect(chkNeg, &QCheckBox::toggled, this, [this] { chkNeg_Click(); });
     connect(chkLineScope, &QCheckBox::toggled, this, [this] { chkLineScope_Click(); });
     connect(chkPolar, &QCheckBox::toggled, this, [this] { chkPolar_Click(); });
-
-    connect(hscrCross, &QScrollBar::valueChanged, this, [this] { hscrCross_Change(); });
-    connect(vscrCross, &QScrollBar::valueChanged, this, [this] { vscrCross_Change(); });
-    connect(hscrLamp, &QScrollBar::valueChanged, this, [this] { hscrLamp_Change(); });
-
-    picImg->onMouseDown = [this](int b, int s, float x, float y) { picImg_MouseDown(b, s, x, y); };
-    picImg->onMouseMove = [this](int b, int s, float x, float y) { picImg_MouseMove(b, s, x, y); };
-    picImg->onMouseUp = [this](int b, int s, float x, float y) { picImg_MouseUp(b, s, x, y); };
-    picImg->onDrop = [this](const QMimeData& data) { picImg_OLEDragDrop(data); };
+    view_->picImg->onDrop = [this](const QMimeData& data) { Form_OLEDragDrop(data); };
 
     // A checkable menu item has toggled its own mark by the time its handler runs.
-    connect(mnuFileChoose, &QAction::triggered, this, [this] { mnuFileChoose_Click(); });
-    connect(mnuFileExit, &QAction::triggered, this, [this] { mnuFileExit_Click(); });
-    connect(mnuToolsLine, &QAction::triggered, this, [this] { mnuToolsLine_Click(); });
-    connect(mnuToolsVector, &QAction::triggered, this, [this] { mnuToolsVector_Click(); });
-    connect(mnuToolsHistogram, &QAction::triggered, this, [this] { mnuToolsHistogram_Click(); });
-    connect(mnuSelectClipping, &QAction::triggered, this, [this] { mnuSelectClipping_Click(); });
-    connect(mnuSelectChanR, &QAction::triggered, this, [this] { mnuSelectChanR_Click(); });
-    connect(mnuSelectChanG, &QAction::triggered, this, [this] { mnuSelectChanG_Click(); });
-    connect(mnuSelectChanB, &QAction::triggered, this, [this] { mnuSelectChanB_Click(); });
-    connect(mnuSelectChroma, &QAction::triggered, this, [this] { mnuSelectChroma_Click(); });
-    connect(mnuSelectNeg, &QAction::triggered, this, [this] { mnuSelectNeg_Click(); });
-    connect(mnuFileSaveScopes, &QAction::triggered, this, [this] { mnuFileSaveScopes_Click(); });
-    connect(mnuToolsReload, &QAction::triggered, this, [this] { mnuToolsReload_Click(); });
-    connect(mnuToolsLuma601, &QAction::triggered, this, [this] { mnuToolsLuma601_Click(); });
-    connect(mnuToolsLuma709, &QAction::triggered, this, [this] { mnuToolsLuma709_Click(); });
-    connect(mnuToolsSkinLine, &QAction::triggered, this, [this] { mnuToolsSkinLine_Click(); });
-    connect(mnuToolsColourConvert, &QAction::triggered, this, [this] { mnuToolsColourConvert_Click(); });
-    connect(mnuToolsColourStored, &QAction::triggered, this, [this] { mnuToolsColourStored_Click(); });
-    connect(mnuHelpReadme, &QAction::triggered, this, [this] { mnuHelpReadme_Click(); });
-    connect(mnuHelpAbout, &QAction::triggered, this, [this] { mnuHelpAbout_Click(); });
+    const std::pair<QAction*, void (frmMain::*)()> items[] = {
+        {mnuFileChoose, &frmMain::mnuFileChoose_Click},
+        {mnuFileSaveScopes, &frmMain::mnuFileSaveScopes_Click},
+        {mnuFileExit, &frmMain::mnuFileExit_Click},
+        {mnuToolsLine, &frmMain::mnuToolsLine_Click},
+        {mnuToolsVector, &frmMain::mnuToolsVector_Click},
+        {mnuToolsHistogram, &frmMain::mnuToolsHistogram_Click},
+        {mnuToolsReload, &frmMain::mnuToolsReload_Click},
+        {mnuToolsLuma601, &frmMain::mnuToolsLuma601_Click},
+        {mnuToolsLuma709, &frmMain::mnuToolsLuma709_Click},
+        {mnuToolsSkinLine, &frmMain::mnuToolsSkinLine_Click},
+        {mnuToolsColourConvert, &frmMain::mnuToolsColourConvert_Click},
+        {mnuToolsColourStored, &frmMain::mnuToolsColourStored_Click},
+        {mnuHelpReadme, &frmMain::mnuHelpReadme_Click},
+        {mnuHelpAbout, &frmMain::mnuHelpAbout_Click}};
+    for (const auto& [item, handler] : items) connect(item, &QAction::triggered, this, [this, h = handler] { (this->*h)(); });
+
+    connect(&model_, &Model::changed, this, &frmMain::ModelChanged);
+}
+
+void frmMain::ModelChanged(Changes what) {
+    const Settings& settings = model_.settings();
+    if (what & (Change::Dropped | Change::Picture)) {
+        const bool loaded = model_.loaded();
+        setWindowTitle(loaded ? QStringLiteral("%1 - %2").arg(kProgramName, QFileInfo(model_.picture().file).fileName())
+                              : QString(kProgramName));
+        mnuFileSaveScopes->setEnabled(loaded);
+    }
+    if (what & Change::Graticule) {
+        mnuToolsLuma601->setChecked(settings.luma == korvex::LumaStandard::Rec601);
+        mnuToolsLuma709->setChecked(settings.luma == korvex::LumaStandard::Rec709);
+        mnuToolsSkinLine->setChecked(settings.skinLine);
+    }
+    if (what & Change::Colour) {
+        mnuToolsColourConvert->setChecked(settings.colour == ColourHandling::ConvertToSrgb);
+        mnuToolsColourStored->setChecked(settings.colour == ColourHandling::StoredValues);
+    }
+    if (what & Change::HistogramShown) {
+        mnuToolsHistogram->setChecked(settings.histogramShown);
+        ShowInstrument(frmHistogram_, settings.histogramShown);
+    }
 }
 
 void frmMain::Form_Load(AboutBox aboutBox) {
-    model_.settings.lamp = hscrLamp->value();
-
     const std::string folder = korvex::EnsureBackslash(desktop().programFolder().toStdString());
     txtImageFile->setText(QString::fromStdString(folder) + kDefaultPicture);
 
-    ViewHeader.biSize = sizeof(BitmapInfoHeader);
-    ViewHeader.biPlanes = 1;
-    ViewHeader.biBitCount = 32;
-    ViewHeader.biCompression = kBiRgb;
-
+    // Made in the order the model's notices are to reach them after the view: the
+    // vectorscope, the line scope, the histogram; shown in the design's order. The
+    // histogram is off at start-up: made now, so that it is kept drawn and can be saved.
+    frmVector_ = new frmVector(model_, this);
     frmScope_ = new frmScope(model_, this);
+    frmHistogram_ = new frmHistogram(model_, this);
     // Focus handed back lands on the control that last had it, as the window's own would.
     const auto takeFocusBack = [this] {
         activateWindow();
         if (focusWidget() == nullptr) setFocus();
     };
     frmScope_->focusMainWindow = takeFocusBack;
-    frmScope_->show();
-
-    frmVector_ = new frmVector(model_, this);
     frmVector_->focusMainWindow = takeFocusBack;
+    frmScope_->show();
     frmVector_->show();
     frmVector_->DrawGraticule();
     frmVector_->update();
-
-    // Off at start-up: made now, so that it is kept drawn and can be saved, and shown when asked.
-    frmHistogram_ = new frmHistogram(model_, this);
-    frmScope_->channelChanged = [this] { RedrawHistogram(); };
 
     show();
     // An X11 window manager, and a Wayland compositor, learn a tool window's owner
@@ -421,7 +236,7 @@ void frmMain::Form_Resize() {
     const bool normal = s == WindowState::Normal;
     ShowInstrument(frmScope_, chkLineScope->isChecked() && normal);
     ShowInstrument(frmVector_, chkPolar->isChecked() && normal);
-    ShowInstrument(frmHistogram_, model_.settings.histogramShown && normal);
+    ShowInstrument(frmHistogram_, model_.settings().histogramShown && normal);
     LastWindowState = s;
 }
 
@@ -431,6 +246,26 @@ void frmMain::ShowInstrument(QWidget* window, bool shown) {
         window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
     window->setVisible(shown);
 }
+
+void frmMain::chkLineScope_Click() {
+    const bool wanted = chkLineScope->isChecked();
+    ShowInstrument(frmScope_, wanted);
+    mnuToolsLine->setChecked(wanted);
+}
+
+void frmMain::chkPolar_Click() {
+    const bool wanted = chkPolar->isChecked();
+    ShowInstrument(frmVector_, wanted);
+    mnuToolsVector->setChecked(wanted);
+}
+
+void frmMain::mnuToolsLine_Click() { chkLineScope->setChecked(mnuToolsLine->isChecked()); }
+
+void frmMain::mnuToolsVector_Click() { chkPolar->setChecked(mnuToolsVector->isChecked()); }
+
+void frmMain::mnuToolsHistogram_Click() { model_.Set(&Settings::histogramShown, mnuToolsHistogram->isChecked()); }
+
+void frmMain::mnuToolsSkinLine_Click() { model_.Set(&Settings::skinLine, mnuToolsSkinLine->isChecked()); }
 
 void frmMain::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
@@ -452,18 +287,6 @@ void frmMain::closeEvent(QCloseEvent* event) {
     Form_QueryUnload();
     event->accept();
 }
-
-void frmMain::SetPatchColour(const QColor& colour) {
-    QPalette patch = shpPatch->palette();
-    patch.setColor(QPalette::Window, colour);
-    shpPatch->setPalette(patch);
-}
-
-void frmMain::cmdExit_Click() { close(); }
-
-void frmMain::mnuFileExit_Click() { cmdExit->click(); }
-
-void frmMain::mnuFileChoose_Click() { cmdBrowse->click(); }
 
 void frmMain::mnuHelpReadme_Click() {
     const QString path = desktop().programFolder() + "/" + kReadme;
@@ -557,7 +380,7 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event) {
                 default: break;
             }
             if (code != 0) {
-                Form_KeyDown(code, ShiftState(key->modifiers()));
+                view_->Form_KeyDown(code, ShiftState(key->modifiers()));
                 if (code == 0) return true;
             }
         }

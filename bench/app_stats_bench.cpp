@@ -27,7 +27,7 @@ void BM_StatsJpeg24MP(benchmark::State& state) {
     vistrel::KeepWorkerReady(true);
     std::FILE* sink = std::fopen("/dev/null", "w");
     for (auto _ : state)
-        if (vistrel::WriteStatistics({bench::Jpeg24MP()}, {}, sink) != 0) state.SkipWithError("load failed");
+        if (vistrel::WriteStatistics({bench::Jpeg24MP()}, {}, {}, sink) != 0) state.SkipWithError("load failed");
     std::fclose(sink);
     vistrel::KeepWorkerReady(false);
 }
@@ -61,7 +61,7 @@ void BM_StatsBatchSmallFiles(benchmark::State& state) {
     vistrel::KeepWorkerReady(true);
     std::FILE* sink = std::fopen("/dev/null", "w");
     for (auto _ : state)
-        if (vistrel::WriteStatistics(files, {}, sink) != 0) state.SkipWithError("load failed");
+        if (vistrel::WriteStatistics(files, {}, {}, sink) != 0) state.SkipWithError("load failed");
     std::fclose(sink);
     vistrel::KeepWorkerReady(false);
     state.counters["s_per_file"] = benchmark::Counter(static_cast<double>(state.iterations()) * kBatchFiles,

@@ -76,10 +76,6 @@ std::optional<double> RawPhotosites::HeadroomEv(int channel) const {
     return std::nearbyint(100 * std::log2((white - black) / (p99 - black))) / 100;
 }
 
-bool NamesHdrSignal(const QString& colourSpace) {
-    return colourSpace.endsWith(QLatin1String(" PQ")) || colourSpace.endsWith(QLatin1String(" HLG"));
-}
-
 std::optional<DecodeError> RefusedByName(const QString& path, std::int64_t* fileSize) {
     if (path.isEmpty()) return DecodeError::EmptyName;
     struct stat info {};

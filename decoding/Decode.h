@@ -97,11 +97,6 @@ struct DecodeResult {
     }
 };
 
-// True when a source space's name is that of an HDR signal (PQ or HLG transfer). The
-// decoder says whether it tone-mapped a picture (DecodeResult::hdrToneMapped); this
-// reads it from a name alone, for a caller that holds no more than the name.
-bool NamesHdrSignal(const QString& colourSpace);
-
 // The failures a name alone shows, found with stat() before anything is opened: an
 // empty name, a missing file, a folder, a FIFO or a device. None for a regular file,
 // whose size then goes to fileSize when it is given.

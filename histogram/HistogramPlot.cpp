@@ -3,8 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "linescope/ScopeSettings.h"
-#include "linescope/Waveform.h"
+#include "model/Channels.h"
 #include "platform/Numbers.h"
 
 namespace vistrel::histogram {
@@ -25,7 +24,7 @@ korvex::LevelCounts::Channel CountedChannel(ScopeChannel channel) {
 }  // namespace
 
 std::vector<Band> BandsOf(ScopeChannel channel) {
-    const int count = linescope::BoxesUsed(channel);
+    const int count = ChannelsShown(channel);
     const int height = (kBandArea - (count - 1) * kBandGap) / count;
     std::vector<Band> bands;
     for (int k = 0; k < count; ++k) bands.push_back({kMargin + k * (height + kBandGap), height});
@@ -58,14 +57,14 @@ HistogramPlot BuildHistogram(const korvex::LevelCounts& counts, const PlotSettin
     HistogramPlot plot;
     plot.raster.assign(static_cast<std::size_t>(kRasterWidth) * kRasterHeight, 0);
     const Pixel graticule = korvex::ColorToPixel(settings.scaleColor);
-    const bool lit = linescope::GraticuleLit(graticule);
+    const bool lit = GraticuleLit(graticule);
     const std::vector<Band> bands = BandsOf(settings.channel);
-    const bool parade = linescope::IsParade(settings.channel);
+    const bool parade = IsParade(settings.channel);
 
     for (std::size_t b = 0; b < bands.size(); ++b) {
-        const ScopeChannel shown = parade ? linescope::kParadeOrder[b] : settings.channel;
+        const ScopeChannel shown = parade ? kParadeOrder[b] : settings.channel;
         const auto& bins = counts.bins[CountedChannel(shown)];
-        const Pixel color = linescope::ColoursOf(shown).waveform;
+        const Pixel color = ColoursOf(shown).waveform;
         const int barTop = bands[b].top + kLabelRows;
         const int barRows = bands[b].height - kLabelRows;
         const int bottom = bands[b].top + bands[b].height;  // one past the band's last row

@@ -44,14 +44,19 @@ frmHistogram::frmHistogram(Model& model, QWidget* parent)
     connect(chkLog, &QCheckBox::clicked, this, [this] { chkLog_Click(); });
 
     PlotHeader = TopDownHeader(histogram::kRasterWidth, histogram::kRasterHeight);
-    ShowSettings();
+    chkLog->setChecked(model_.settings().histogramScale == HistogramScale::Log);
     RefreshHistogram();
+    connect(&model_, &Model::changed, this, &frmHistogram::ModelChanged);
 }
 
-void frmHistogram::ShowSettings() { chkLog->setChecked(model_.settings.histogramScale == HistogramScale::Log); }
+void frmHistogram::ModelChanged(Changes what) {
+    if (what & Change::HistogramScale) chkLog->setChecked(model_.settings().histogramScale == HistogramScale::Log);
+    if (what & (Change::Picture | Change::Analysis | Change::Lamp | Change::Scope | Change::HistogramScale))
+        RefreshHistogram();
+}
 
 void frmHistogram::DrawHistogram(const korvex::LevelCounts& counts) {
-    const Settings& settings = model_.settings;
+    const Settings& settings = model_.settings();
     const histogram::HistogramPlot plot =
         histogram::BuildHistogram(counts, {settings.scopeChannel, settings.histogramScale, ScaleColorOf(settings.lamp)});
     SetDIBits(surface_, 0, histogram::kRasterHeight, plot.raster.data(), PlotHeader);
@@ -71,8 +76,7 @@ void frmHistogram::RefreshHistogram() {
 }
 
 void frmHistogram::chkLog_Click() {
-    model_.settings.histogramScale = chkLog->isChecked() ? HistogramScale::Log : HistogramScale::Linear;
-    RefreshHistogram();
+    model_.Set(&Settings::histogramScale, chkLog->isChecked() ? HistogramScale::Log : HistogramScale::Linear);
 }
 
 void frmHistogram::paintEvent(QPaintEvent*) {

@@ -24,8 +24,6 @@ public:
     void DrawHistogram(const korvex::LevelCounts& counts);
     // What is current: the loaded picture's counts, or the bare graticule.
     void RefreshHistogram();
-    // The Log option set as the model's settings say (nothing is redrawn).
-    void ShowSettings();
 
     // For inspection: the plot area's persistent image and whether a drag is on.
     const Surface& surface() const { return surface_; }
@@ -39,6 +37,8 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private:
+    // The model's notice: new counts, the lamp, the channel choice or the scale redraw it.
+    void ModelChanged(Changes what);
     void chkLog_Click();
 
     Model& model_;

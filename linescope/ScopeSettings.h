@@ -2,9 +2,7 @@
 // The line scope's display settings as its builders take them, and the
 // display widths that follow from the window's client width.
 
-#include <cstdint>
-
-#include "model/Settings.h"
+#include "model/Channels.h"
 
 namespace vistrel::linescope {
 
@@ -20,7 +18,7 @@ inline constexpr int kScopeRows = 256;
 inline constexpr int kSingleMargin = 8;
 // Pixels the parade leaves free: 4 each side and 4 between each pair of boxes.
 inline constexpr int kParadeMargin = 20;
-inline constexpr int kParadeBoxes = 4;
+inline constexpr int kParadeBoxes = kParadeChannels;
 
 // Width of the display (raster or trace) for a client area this wide.
 constexpr int DisplayColumns(Channel channel, int clientWidth) {
@@ -36,52 +34,14 @@ constexpr int DisplayColumns(Channel channel, int clientWidth) {
     return 0;
 }
 
-constexpr bool IsParade(Channel channel) { return channel == Channel::Parade; }
+// Number of boxes a display fills: one per channel it shows.
+constexpr int BoxesUsed(Channel channel) { return ChannelsShown(channel); }
 
-// Number of boxes a display fills.
-constexpr int BoxesUsed(Channel channel) { return IsParade(channel) ? kParadeBoxes : 1; }
-
-// Bit position of a channel's byte within a pixel (blue, green, red, luma from the low byte).
-constexpr int ChannelShift(Channel channel) {
-    switch (channel) {
-        case Channel::Red:
-            return 16;
-        case Channel::Green:
-            return 8;
-        case Channel::Blue:
-            return 0;
-        case Channel::Luma:
-            return 24;
-        case Channel::Parade:  // no single byte: the parade reads each box's own channel
-            return 24;
-    }
-    return 0;
-}
-
-// Each single channel's colours (0x00RRGGBB), indexed by channel: red, green, blue, luma.
-// The waveform's cloud of hits and the trace's one-pixel line agree except in blue,
-// where the waveform is the lighter 0x5050F0 and the trace the deeper 0x4040F0: the
-// two displays have always been drawn so, and their tests pin both.
-struct ChannelColours {
-    std::uint32_t waveform;
-    std::uint32_t trace;
-};
-inline constexpr ChannelColours kChannelColours[kParadeBoxes] = {
-    {0x00A02020, 0x00A02020}, {0x0010A010, 0x0010A010}, {0x005050F0, 0x004040F0}, {0x00D0D0D0, 0x00D0D0D0}};
-
-// A channel's colours; the parade's are luma's, the colour its fourth box shows.
-constexpr const ChannelColours& ColoursOf(Channel channel) {
-    switch (channel) {
-        case Channel::Red: return kChannelColours[0];
-        case Channel::Green: return kChannelColours[1];
-        case Channel::Blue: return kChannelColours[2];
-        case Channel::Luma:
-        case Channel::Parade: return kChannelColours[3];
-    }
-    return kChannelColours[3];
-}
-
-// The single channels in the order of the parade's boxes.
-inline constexpr Channel kParadeOrder[kParadeBoxes] = {Channel::Red, Channel::Green, Channel::Blue, Channel::Luma};
+// The channels' vocabulary, shared with the other instruments.
+using vistrel::ChannelShift;
+using vistrel::ColoursOf;
+using vistrel::GraticuleLit;
+using vistrel::IsParade;
+using vistrel::kParadeOrder;
 
 }  // namespace vistrel::linescope

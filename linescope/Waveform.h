@@ -59,9 +59,6 @@ inline WaveformRasters BuildWaveform(const korvex::PixelGrid& picture, const Wav
 // The nine graticule rows of the raster, bottom to top (230 ... 26).
 std::vector<int> WaveformGraticuleRows();
 
-// True when the lamp colour is bright enough to draw a graticule (lamp above 0).
-constexpr bool GraticuleLit(std::uint32_t color) { return (color & 0xFF00u) > 13; }
-
 // The header that transfers a raster `width` pixels wide and kScopeRows high, top row first.
 BitmapInfoHeader ScopeRasterHeader(int width);
 

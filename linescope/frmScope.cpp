@@ -112,6 +112,7 @@ frmScope::frmScope(Model& model, QWidget* parent)
     ShowSettings();
     Form_Load();
     move(kStartPosition);
+    connect(&model_, &Model::changed, this, &frmScope::ModelChanged);
 }
 
 void frmScope::Form_Load() {
@@ -129,14 +130,14 @@ linescope::ScopeBox* frmScope::box(int index) const {
 
 const Surface& frmScope::boxSurface(int index) const { return box(index)->surface(); }
 
-Channel frmScope::channel() const { return model_.settings.scopeChannel; }
+Channel frmScope::channel() const { return model_.settings().scopeChannel; }
 
-Orientation frmScope::orientation() const { return model_.settings.orientation; }
+Orientation frmScope::orientation() const { return model_.settings().orientation; }
 
-ScalePlacement frmScope::scalePlacement() const { return model_.settings.scale; }
+ScalePlacement frmScope::scalePlacement() const { return model_.settings().scale; }
 
 void frmScope::ShowSettings() {
-    const Settings& settings = model_.settings;
+    const Settings& settings = model_.settings();
     optParade[static_cast<int>(settings.scopeChannel)]->setChecked(true);
     switch (settings.orientation) {
         case Orientation::Vertical: optHorz[0]->setChecked(true); break;
@@ -157,7 +158,7 @@ void frmScope::DrawWaveform(const korvex::PixelGrid& pixels) {
     settings.channel = shown;
     settings.orientation = orientation();
     settings.scale = scalePlacement();
-    settings.scaleColor = ScaleColorOf(model_.settings.lamp);
+    settings.scaleColor = ScaleColorOf(model_.settings().lamp);
     settings.columns = linescope::DisplayColumns(shown, width());
     linescope::BuildWaveform(linescope::ViewOf(pixels), settings, rasters_);
 
@@ -198,10 +199,11 @@ void frmScope::DrawLineTrace(const korvex::PixelGrid& pixels, int column, int ro
 }
 
 void frmScope::DrawScopeGraticule(bool parade) {
-    if (!linescope::GraticuleLit(ScaleColorOf(model_.settings.lamp))) return;
+    const ColorValue lamp = ScaleColorOf(model_.settings().lamp);
+    if (!linescope::GraticuleLit(lamp)) return;
     const int lineWidth = picChan[0]->width();
     const int used = parade ? linescope::kParadeBoxes : 1;
-    for (int k = 0; k < used; ++k) picChan[k]->dc().SetDCPenColor(ScaleColorOf(model_.settings.lamp));
+    for (int k = 0; k < used; ++k) picChan[k]->dc().SetDCPenColor(lamp);
     for (const int y : linescope::TraceGraticuleRows())
         for (int k = 0; k < used; ++k) {
             Dc& dc = picChan[k]->dc();
@@ -213,28 +215,48 @@ void frmScope::DrawScopeGraticule(bool parade) {
 void frmScope::RefreshScope() {
     if (!model_.loaded()) return;
     const Picture& picture = model_.picture();
-    if (picture.probe.locked) {
+    if (picture.probe.locked)
         DrawLineTrace(picture.pixels, picture.probe.column, picture.probe.row);
-        if (focusMainWindow) focusMainWindow();
-    } else {
+    else
         DrawWaveform(picture.pixels);
+}
+
+void frmScope::ModelChanged(Changes what) {
+    if (what & Change::Scope) ShowSettings();
+    if (!model_.loaded()) {
+        if (what & Change::Picture) ClearScope();
+        return;
+    }
+    const Picture& picture = model_.picture();
+    if (what & Change::Probe) {
+        // The probe shown: the trace through its line; let go: the whole picture again.
+        if (picture.probe.dragging || picture.probe.locked)
+            DrawLineTrace(picture.pixels, picture.probe.column, picture.probe.row);
+        else
+            DrawWaveform(picture.pixels);
+    } else if (what & (Change::Picture | Change::Analysis | Change::Lamp | Change::Scope)) {
+        RefreshScope();
     }
 }
 
+void frmScope::HandFocusBack() {
+    // The arrow keys move a locked probe, and they go to the main window.
+    if (model_.picture().probe.locked && focusMainWindow) focusMainWindow();
+}
+
 void frmScope::optParade_Click(int index) {
-    model_.settings.scopeChannel = static_cast<Channel>(index);
-    RefreshScope();
-    if (channelChanged) channelChanged();
+    model_.Set(&Settings::scopeChannel, static_cast<Channel>(index));
+    HandFocusBack();
 }
 
 void frmScope::optHorz_Click(int index) {
-    model_.settings.orientation = index == 0 ? Orientation::Vertical : Orientation::Horizontal;
-    RefreshScope();
+    model_.Set(&Settings::orientation, index == 0 ? Orientation::Vertical : Orientation::Horizontal);
+    HandFocusBack();
 }
 
 void frmScope::chkScaleBG_Click() {
-    model_.settings.scale = chkScaleBG->isChecked() ? ScalePlacement::Behind : ScalePlacement::InFront;
-    RefreshScope();
+    model_.Set(&Settings::scale, chkScaleBG->isChecked() ? ScalePlacement::Behind : ScalePlacement::InFront);
+    HandFocusBack();
 }
 
 void frmScope::Form_MouseDown(Qt::MouseButton button, QPointF position) {

@@ -31,8 +31,6 @@ public:
 
     // Given by the main window at start-up: hands the keyboard focus back.
     std::function<void()> focusMainWindow;
-    // Given by the main window at start-up: the channel choice has changed.
-    std::function<void()> channelChanged;
 
     // Boxes 0 to 3 cleared to black, then the window repainted.
     void ClearScope();
@@ -42,13 +40,11 @@ public:
     void DrawLineTrace(const korvex::PixelGrid& pixels, int column, int row);
     // Redraws what is current: the trace while a probe is locked, else the waveform.
     void RefreshScope();
-    // The options set as the model's settings say (nothing is redrawn).
-    void ShowSettings();
 
     // For tests: the boxes, their images and the window's drawing state.
     linescope::ScopeBox* box(int index) const;
     const Surface& boxSurface(int index) const;
-    int scopeChannel() const { return static_cast<int>(model_.settings.scopeChannel); }
+    int scopeChannel() const { return static_cast<int>(model_.settings().scopeChannel); }
     bool dragging() const { return drag_.dragging(); }
 
 protected:
@@ -60,6 +56,12 @@ protected:
 
 private:
     void Form_Load();
+    // The model's notice: a new picture, a probe, the lamp or the options redraw the boxes.
+    void ModelChanged(Changes what);
+    // The options set as the model's settings say.
+    void ShowSettings();
+    // An option clicked under a locked probe gives the keys back to the main window.
+    void HandFocusBack();
     void optParade_Click(int index);
     void optHorz_Click(int index);
     void chkScaleBG_Click();

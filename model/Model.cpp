@@ -31,43 +31,78 @@ ChannelMix MixOf(const std::array<bool, 3>& channels) {
     }
 }
 
-ProbeReadout ReadoutOf(korvex::Pixel sample, korvex::LumaStandard standard) {
-    return {static_cast<int>((sample >> 16) & 0xFF), static_cast<int>((sample >> 8) & 0xFF),
-            static_cast<int>(sample & 0xFF), static_cast<int>(sample >> 24), korvex::PairOf(sample, standard)};
+Changes ChangesBetween(const Settings& a, const Settings& b) {
+    Changes what;
+    if (a.channels != b.channels || a.mono != b.mono || a.negative != b.negative || a.showClipping != b.showClipping)
+        what |= Change::Display;
+    if (a.lamp != b.lamp) what |= Change::Lamp;
+    if (a.scopeChannel != b.scopeChannel || a.orientation != b.orientation || a.scale != b.scale)
+        what |= Change::Scope;
+    if (a.zoom != b.zoom) what |= Change::Zoom;
+    if (a.luma != b.luma || a.skinLine != b.skinLine) what |= Change::Graticule;
+    if (a.histogramScale != b.histogramScale) what |= Change::HistogramScale;
+    if (a.histogramShown != b.histogramShown) what |= Change::HistogramShown;
+    if (a.colour != b.colour) what |= Change::Colour;
+    return what;
+}
+
+void Model::Apply(const Settings& next) {
+    Changes what = ChangesBetween(settings_, next);
+    if (!what) return;
+    const bool reanalyse = next.luma != settings_.luma;
+    settings_ = next;
+    if (reanalyse) {
+        picture_.luma = next.luma;
+        if (loaded_) {
+            // The colours are untouched: only the luma bytes and the colour differences are
+            // formed again. Y's level counts follow the standard, so all four are counted again.
+            picture_.levels = {};
+            picture_.histogram = korvex::AnalysePixels(picture_.pixels.span(), next.luma, picture_.levels);
+            const Probe& probe = picture_.probe;
+            PlaceProbe(probe.column, probe.row, probe.viewX, probe.viewY);
+            what |= Change::Analysis;
+        }
+    }
+    Say(what);
 }
 
 void Model::Load(Picture picture) {
     picture_ = std::move(picture);
     loaded_ = true;
+    Say(Change::Picture);
 }
 
 void Model::Drop() {
     picture_ = {};
     loaded_ = false;
+    Settings next = settings_;
+    const Settings start;
+    next.channels = start.channels;
+    next.mono = start.mono;
+    next.negative = start.negative;
+    const Changes what = ChangesBetween(settings_, next);
+    settings_ = next;
+    Say(Change::Dropped | what);
 }
 
-void Model::Reanalyse(korvex::LumaStandard standard) {
-    picture_.luma = standard;
-    if (!loaded_) return;
-    // The colours are untouched: only the luma bytes and the colour differences are formed again.
-    // Y's level counts follow the standard, so all four are counted again.
-    picture_.levels = {};
-    picture_.histogram = korvex::AnalysePixels(picture_.pixels.span(), standard, picture_.levels);
+void Model::Clear() {
+    Q_ASSERT(!loaded_);
+    Say(Change::Picture);
 }
 
 const std::vector<korvex::Pixel>& Model::DisplayView() {
     Picture& p = picture_;
-    const ChannelMix mix = MixOf(settings.channels);
+    const ChannelMix mix = MixOf(settings_.channels);
     if (mix == ChannelMix::None && p.blankViewValid) {
-        if (settings.negative) {
+        if (settings_.negative) {
             Complement(p.blankView);
             p.blankViewValid = false;
         }
         return p.blankView;
     }
-    const std::uint32_t mask = ChannelMask(settings.channels);
+    const std::uint32_t mask = ChannelMask(settings_.channels);
     p.viewWork.resize(p.viewPixels.size());
-    if (settings.mono && mix == ChannelMix::Single)
+    if (settings_.mono && mix == ChannelMix::Single)
         korvex::SpreadChannel(p.viewPixels.data(), p.viewWork.data(), mask, p.viewPixels.size());
     else
         korvex::MaskPixels(p.viewPixels.data(), p.viewWork.data(), mask, p.viewPixels.size());
@@ -75,13 +110,13 @@ const std::vector<korvex::Pixel>& Model::DisplayView() {
         p.blankView = p.viewWork;
         p.blankViewValid = true;
     }
-    if (settings.negative) Complement(p.viewWork);
+    if (settings_.negative) Complement(p.viewWork);
     return p.viewWork;
 }
 
 const std::vector<korvex::Pixel>& Model::ShownView() {
     const std::vector<korvex::Pixel>& view = DisplayView();
-    if (!settings.showClipping) return view;
+    if (!settings_.showClipping) return view;
     Picture& p = picture_;
     const auto width = static_cast<std::size_t>(p.viewMaxX) + 1;
     const auto height = static_cast<std::size_t>(p.viewMaxY) + 1;
@@ -97,14 +132,75 @@ const std::vector<korvex::Pixel>& Model::ShownView() {
     return p.viewMarked;
 }
 
-void Model::LockProbe(std::int32_t column, std::int32_t row) {
-    MoveProbe(column, row);
-    picture_.probe.locked = true;
+void Model::PlaceProbe(std::int32_t column, std::int32_t row, std::int32_t viewX, std::int32_t viewY) {
+    Probe& probe = picture_.probe;
+    const Picture& p = picture_;
+    if (!p.pixels.empty()) {
+        column = korvex::ClampValue(0, column, p.width() - 1);
+        row = korvex::ClampValue(0, row, p.height() - 1);
+    }
+    probe.column = column;
+    probe.row = row;
+    probe.viewX = viewX;
+    probe.viewY = viewY;
+    probe.sample = p.pixels.empty() ? 0 : p.pixels.at(static_cast<std::size_t>(column), static_cast<std::size_t>(row));
 }
 
-void Model::MoveProbe(std::int32_t column, std::int32_t row) {
-    picture_.probe.column = column;
-    picture_.probe.row = row;
+void Model::PressProbe(float x, float y, bool lock) {
+    if (!loaded_) return;
+    if (picture_.probe.locked) UnlockProbe();
+    const Picture& p = picture_;
+    const std::int32_t viewX = ViewPosition(x, p.viewMaxX);
+    const std::int32_t viewY = ViewPosition(y, p.viewMaxY);
+    PlaceProbe(PicturePosition(viewX, p.scaleX, p.width()), PicturePosition(viewY, p.scaleY, p.height()), viewX, viewY);
+    picture_.probe.dragging = true;
+    picture_.probe.locked = lock;
+    Say(Change::Probe);
+}
+
+void Model::DragProbe(float x, float y) {
+    const Probe& probe = picture_.probe;
+    if (!loaded_ || probe.locked || !probe.dragging) return;
+    const Picture& p = picture_;
+    const std::int32_t viewX = ViewPosition(x, p.viewMaxX);
+    const std::int32_t viewY = ViewPosition(y, p.viewMaxY);
+    PlaceProbe(PicturePosition(viewX, p.scaleX, p.width()), PicturePosition(viewY, p.scaleY, p.height()), viewX, viewY);
+    Say(Change::Probe);
+}
+
+void Model::ReleaseProbe() {
+    Probe& probe = picture_.probe;
+    if (probe.locked || !probe.dragging) return;
+    probe.dragging = false;
+    Say(Change::Probe);
+}
+
+void Model::UnlockProbe() {
+    Probe& probe = picture_.probe;
+    if (!probe.locked) return;
+    probe.locked = false;
+    probe.dragging = false;
+    Say(Change::Probe);
+}
+
+void Model::MoveLockedProbe(std::int32_t column, std::int32_t row) {
+    const Probe& probe = picture_.probe;
+    const Picture& p = picture_;
+    if (!probe.locked || p.pixels.empty()) return;
+    column = korvex::ClampValue(0, column, p.width() - 1);
+    row = korvex::ClampValue(0, row, p.height() - 1);
+    if (column == probe.column && row == probe.row) return;
+    PlaceProbe(column, row, ViewPositionOf(column, p.scaleX, p.viewMaxX), ViewPositionOf(row, p.scaleY, p.viewMaxY));
+    Say(Change::Probe);
+}
+
+void Model::LockProbe(std::int32_t column, std::int32_t row) {
+    if (!loaded_) return;
+    const Picture& p = picture_;
+    PlaceProbe(column, row, ViewPositionOf(column, p.scaleX, p.viewMaxX), ViewPositionOf(row, p.scaleY, p.viewMaxY));
+    picture_.probe.locked = true;
+    picture_.probe.dragging = true;
+    Say(Change::Probe);
 }
 
 }  // namespace vistrel

@@ -1,66 +1,49 @@
 #pragma once
-// The picture model: the loaded picture, the settings value and the file the view
-// follows. No widgets: the main window edits it through its operations and shows
-// the result; the instruments read it.
+// The picture model: the loaded picture with its fitted view, the probe on it, the
+// settings value and the file the view follows. No widgets. A widget event edits it
+// through its operations; each operation that changes something says so once, in one
+// notice naming what changed, and the view and the instruments, which subscribe to it,
+// redraw themselves from what the model now holds.
+//
+// A notice reaches its subscribers in the order they subscribed. The main window makes
+// them in the order a user sees a probe's redraws: the view (crosshair, readouts,
+// patch), then the vectorscope, the line scope and the histogram.
 
+#include <QFlags>
+#include <QObject>
 #include <QString>
 
 #include <cstdint>
 #include <vector>
 
-#include "kernels/korvex.h"
-#include "kernels/levels.h"
+#include "model/Picture.h"
 #include "model/Settings.h"
 
 namespace vistrel {
 
-// The probe on the loaded picture: the full-size pixel it reads, and whether it is locked.
-struct Probe {
-    bool locked = false;
-    std::int32_t column = 0;
-    std::int32_t row = 0;
-    // Where the view shows it: its crosshair's column and row on the view, and whether
-    // the crosshair is drawn (a press held on the view, or the probe locked).
-    std::int32_t viewX = 0;
-    std::int32_t viewY = 0;
-    bool dragging = false;
+// What changed, as a notice names it; one notice may name several.
+enum class Change : std::uint32_t {
+    // The picture let go as a load or Clear begins: the controls go to their no-picture
+    // state and the display modes back to the start, while the view and the instruments
+    // keep what they show until the next Picture.
+    Dropped = 1u << 0,
+    Picture = 1u << 1,    // a new picture in, or none: what shows is replaced or emptied
+    Analysis = 1u << 2,   // the same picture analysed again: its luma bytes and all its counts
+    Probe = 1u << 3,      // the probe placed, moved, locked, unlocked or let go
+    Display = 1u << 4,    // the view's channels, greys, negative or clipping marks
+    Lamp = 1u << 5,       // the graticules' brightness
+    Scope = 1u << 6,      // the line scope's channel, orientation or scale placement
+    Zoom = 1u << 7,       // the vectorscope's zoom
+    Graticule = 1u << 8,  // the luma standard or the skin-tone line, which the vectorscope's graticule shows
+    HistogramScale = 1u << 9,
+    HistogramShown = 1u << 10,
+    Colour = 1u << 11,  // what the decoder is asked to make of a tagged picture's colours
 };
+Q_DECLARE_FLAGS(Changes, Change)
+Q_DECLARE_OPERATORS_FOR_FLAGS(Changes)
 
-// What the probe readouts show for one full-size pixel: red, green, blue and luma as the
-// picture holds them (luma in the fourth byte), and its (U, V) pair under the standard.
-struct ProbeReadout {
-    int r = 0, g = 0, b = 0, y = 0;
-    korvex::UvPair uv{0, 0};
-};
-ProbeReadout ReadoutOf(korvex::Pixel sample, korvex::LumaStandard standard);
-
-// Everything a load produces. A load or reload builds a new one and the model takes it whole.
-struct Picture {
-    korvex::PixelGrid pixels;          // full size, luma in the fourth byte
-    korvex::UvHistogram histogram;     // how many full-size pixels have each (U, V) pair
-    korvex::LevelCounts levels;        // how many full-size pixels sit at each level of R, G, B and Y
-    korvex::LumaStandard luma = korvex::LumaStandard::Rec601;  // what pixels and counts were analysed under
-    float scaleX = 0;                  // full-size pixels per displayed pixel, across
-    float scaleY = 0;                  // and down
-    std::int32_t viewMaxX = 0;         // last displayed column
-    std::int32_t viewMaxY = 0;         // last displayed row
-    std::vector<korvex::Pixel> viewPixels;  // the displayed picture as loaded
-    std::vector<korvex::Pixel> viewWork;    // the displayed picture as the display mode made it
-    std::vector<korvex::Pixel> blankView;   // the all-channels-off picture, kept for reuse
-    bool blankViewValid = false;
-    Probe probe;
-    // Which view pixels cover clipped full-size pixels (korvex::ClipMark bits), made the
-    // first time they are shown and kept for the picture's life; and the view with them.
-    std::vector<std::uint8_t> clipMarks;
-    bool clipMarksValid = false;
-    std::vector<korvex::Pixel> viewMarked;
-    // The colour space the file says its numbers are in, empty when it means sRGB (or says
-    // nothing); whether the pixels were converted from it to sRGB, and how many of them
-    // left sRGB's gamut on the way and were clipped.
-    QString colourSpace;
-    bool colourConverted = false;
-    std::uint64_t outOfGamut = 0;
-};
+// What differs between two settings values, as a notice names it.
+Changes ChangesBetween(const Settings& before, const Settings& after);
 
 // The file the view follows for a reload, and the version of it last read. It outlives
 // a picture that failed to reload, so that the next save is tried again.
@@ -69,20 +52,31 @@ struct Source {
     QString stamp;  // size and change times of the version last read
 };
 
-class Model {
+class Model : public QObject {
+    Q_OBJECT
 public:
-    Settings settings;
-
+    const Settings& settings() const { return settings_; }
     bool loaded() const { return loaded_; }
     const Picture& picture() const { return picture_; }
     const Source& source() const { return source_; }
 
+    // The settings replaced whole; a new luma standard analyses a loaded picture again.
+    void Apply(const Settings& next);
+    // One setting changed.
+    template <class T>
+    void Set(T Settings::*field, T value) {
+        Settings next = settings_;
+        next.*field = std::move(value);
+        Apply(next);
+    }
+
     // The new picture replaces the old one in one step.
     void Load(Picture picture);
-    // No picture: the full-size buffers are let go.
+    // No picture: the full-size buffers are let go, the probe goes and the display modes
+    // start again; what shows stays until Load or Clear.
     void Drop();
-    // The loaded picture's luma, histogram and level counts formed again under the standard.
-    void Reanalyse(korvex::LumaStandard standard);
+    // No picture shown: the view and the instruments emptied.
+    void Clear();
 
     // The view's picture as the display settings (channels, mono, negative) make it.
     // The all-channels-off picture is kept for reuse: shown negative, it is inverted
@@ -91,19 +85,33 @@ public:
     // DisplayView with the clipping markers over it when the settings show them.
     const std::vector<korvex::Pixel>& ShownView();
 
+    // The probe, from the view: a left press at a pointer position in view pixels puts
+    // it there, shown while the button is held, locked there with lock (Ctrl); a press
+    // over a locked probe unlocks it first. Moves and the release count only while the
+    // button holds an unlocked probe.
+    void PressProbe(float x, float y, bool lock);
+    void DragProbe(float x, float y);
+    void ReleaseProbe();
+    void UnlockProbe();
+    // The locked probe moved to a full-size pixel, clamped into the picture (the crosshair
+    // bars and the keys); nothing changes, and nothing is said, when it is there already.
+    void MoveLockedProbe(std::int32_t column, std::int32_t row);
+    // The probe locked at a full-size pixel, as a Ctrl+press would lock it but at the
+    // pixel itself (a reload keeping it, --render's --probe).
     void LockProbe(std::int32_t column, std::int32_t row);
-    void MoveProbe(std::int32_t column, std::int32_t row);
-    void UnlockProbe() { picture_.probe.locked = false; }
-    void PlaceProbeOnView(std::int32_t x, std::int32_t y) {
-        picture_.probe.viewX = x;
-        picture_.probe.viewY = y;
-    }
-    void SetProbeDragging(bool dragging) { picture_.probe.dragging = dragging; }
 
     void Follow(const QString& file, const QString& stamp) { source_ = {file, stamp}; }
     void NoteStamp(const QString& stamp) { source_.stamp = stamp; }
 
+Q_SIGNALS:
+    void changed(vistrel::Changes what);
+
 private:
+    // The probe at a full-size pixel and at the view pixel given, its sample read again.
+    void PlaceProbe(std::int32_t column, std::int32_t row, std::int32_t viewX, std::int32_t viewY);
+    void Say(Changes what) { Q_EMIT changed(what); }
+
+    Settings settings_;
     Picture picture_;
     Source source_;
     bool loaded_ = false;

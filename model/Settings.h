@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 
+#include "colour/ColourHandling.h"
 #include "kernels/korvex.h"
 
 namespace vistrel {
@@ -22,14 +23,17 @@ enum class ScalePlacement { Behind, InFront };
 
 // How the histogram's bars follow the counts: linear to the tallest, or logarithmic.
 enum class HistogramScale { Linear, Log };
-// What a picture whose file says its colours are not sRGB's is shown as: converted to
-// sRGB, the working space, or the numbers as the file stores them.
-enum class ColourChoice { ConvertToSrgb, StoredValues };
 
-// The lamp's start value: half brightness, the graticules visible but not glaring.
+// The lamp runs over the 8-bit levels; it starts at half brightness, the graticules
+// visible but not glaring.
+inline constexpr int kLampMax = 255;
 inline constexpr int kDefaultLamp = 128;
-// The vectorscope zoom bar's value for a factor of 1 (the bar runs 64..1024, in 256ths).
-inline constexpr int kDefaultZoom = 256;
+// The vectorscope zoom bar's range, in 256ths of the plot's natural scale (0.25 to 4),
+// and its value for a factor of 1, where it starts.
+inline constexpr int kZoomMin = 64;
+inline constexpr int kZoomMax = 1024;
+inline constexpr int kZoomUnity = 256;
+inline constexpr int kDefaultZoom = kZoomUnity;
 
 struct Settings {
     std::array<bool, 3> channels{true, true, true};  // red, green, blue shown in the view
@@ -45,7 +49,7 @@ struct Settings {
     bool histogramShown = false;  // the histogram window is on (Tools > Histogram)
     HistogramScale histogramScale = HistogramScale::Linear;
     bool showClipping = false;  // the view marks clipped highlights and shadows
-    ColourChoice colour = ColourChoice::ConvertToSrgb;  // Tools > Colour
+    ColourHandling colour = ColourHandling::ConvertToSrgb;  // Tools > Colour: what the decoder is asked for
 
     bool operator==(const Settings&) const = default;
 };

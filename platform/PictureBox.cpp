@@ -10,6 +10,11 @@
 
 namespace vistrel {
 
+ColorValue CompositingBackground(const QPalette& palette) {
+    const QColor base = palette.color(QPalette::Base);
+    return ColorValue(base.red() | base.green() << 8 | base.blue() << 16);
+}
+
 PictureBox::PictureBox(int border, ColorValue background, QWidget* parent)
     : QWidget(parent), border_(border), background_(background) {
     setAttribute(Qt::WA_OpaquePaintEvent);

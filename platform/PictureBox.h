@@ -4,6 +4,7 @@
 // one-pixel border around the image. Mouse events and file drops are passed
 // on to whoever owns the box.
 
+#include <QPalette>
 #include <QWidget>
 
 #include <functional>
@@ -15,6 +16,10 @@
 class QMimeData;
 
 namespace vistrel {
+
+// The colour a picture's transparent parts are composited over: the palette's base
+// colour, which the window's hidden full-size holder is filled with.
+ColorValue CompositingBackground(const QPalette& palette);
 
 class PictureBox : public QWidget {
     Q_OBJECT

@@ -57,7 +57,7 @@ TEST(AppColour, TaggedBarsConvertNameTheirSpaceAndSwitchToStoredValuesAsTheRende
     testing_support::Load(*main, path);
     EXPECT_EQ(status->text(), QStringLiteral("Adobe RGB (1998) \u2192 sRGB"));
     EXPECT_TRUE(main->model().picture().colourConverted);
-    Settings settings = main->model().settings;
+    Settings settings = main->model().settings();
     settings.luma = korvex::LumaStandard::Rec709, settings.lamp = 77, settings.skinLine = true, settings.zoom = 400;
     main->ApplySettings(settings);
     for (int bar = 0; bar < 7; ++bar) {
@@ -68,19 +68,16 @@ TEST(AppColour, TaggedBarsConvertNameTheirSpaceAndSwitchToStoredValuesAsTheRende
     main->LockProbeAt(5 * 60 + 59, 89);  // the red bar's last pixel
 
     storedValues->trigger();
-    settings.colour = ColourChoice::StoredValues;
-    EXPECT_EQ(main->model().settings, settings);
+    settings.colour = ColourHandling::StoredValues;
+    EXPECT_EQ(main->model().settings(), settings);
     EXPECT_TRUE(storedValues->isChecked() && !convert->isChecked());
     const Picture& reread = main->model().picture();
     EXPECT_TRUE(!reread.colourConverted && reread.colourSpace == "Adobe RGB (1998)");
     EXPECT_TRUE(reread.probe.locked && reread.probe.column == 5 * 60 + 59 && reread.probe.row == 89);
     EXPECT_EQ(ReadoutFrom(*status, stored[5]), 0) << status->text().toStdString();
 
-    RenderSettings options;
-    options.lamp = 77, options.zoom = 400, options.luma = settings.luma, options.skinLine = true;
-    options.colour = ColourChoice::StoredValues, options.probe = QPoint(5 * 60 + 59, 89);
     QTemporaryDir out;
-    ASSERT_EQ(RenderInstruments(out.path(), path, options).exitCode, 0);
+    ASSERT_EQ(RenderInstruments(out.path(), path, settings, QPoint(5 * 60 + 59, 89)).exitCode, 0);
     EXPECT_EQ(QImage(out.filePath(kLineScopeImage)).convertToFormat(QImage::Format_RGB32), InstrumentImage(*main->scopeWindow()));
     EXPECT_EQ(QImage(out.filePath(kVectorscopeImage)).convertToFormat(QImage::Format_RGB32), InstrumentImage(*main->vectorWindow()));
     // A switch whose reload fails (the file is no picture any more) leaves the picture,
@@ -90,22 +87,24 @@ TEST(AppColour, TaggedBarsConvertNameTheirSpaceAndSwitchToStoredValuesAsTheRende
     broken.write("no longer a picture");
     broken.close();
     convert->trigger();
-    EXPECT_EQ(main->model().settings, settings);
+    EXPECT_EQ(main->model().settings(), settings);
     EXPECT_TRUE(storedValues->isChecked() && !convert->isChecked());
     EXPECT_EQ(status->text(), "Could not reload bars.png");
     EXPECT_TRUE(main->model().loaded() && !main->model().picture().colourConverted);
     EXPECT_TRUE(main->model().picture().probe.locked);
     // --colour takes convert or stored, and only with --render.
     const auto parsed = [](QStringList options) { return ParseCommandLine(QStringList{"vistrel", "--render", "o"} + options + QStringList{"p.png"}); };
-    EXPECT_EQ(parsed({"--colour", "stored"}).settings.colour, ColourChoice::StoredValues);
+    EXPECT_EQ(parsed({"--colour", "stored"}).settings.colour, ColourHandling::StoredValues);
     EXPECT_EQ(parsed({"--colour", "srgb"}).action, CommandAction::Error);
     EXPECT_EQ(ParseCommandLine({"vistrel", "--colour", "stored", "p.png"}).action, CommandAction::Error);
 }
 
 TEST(AppColour, NoteGivesTheClippedShareInTenthsOfAPercentRoundedOnce) {
-    EXPECT_EQ(ColourNote("P3", false, 5, 100), "");
+    EXPECT_EQ(ColourNote("P3", false, false, 5, 100), "");
     for (const auto& [clipped, share] : {std::pair{0, ""}, {320, ", 3.2 % clipped"}, {5, ", < 0.1 % clipped"},
                                          {25, ", 0.2 % clipped"}, {9999, ", 100.0 % clipped"}})
-        EXPECT_EQ(ColourNote("P3", true, std::uint64_t(clipped), 10000), QStringLiteral("P3 \u2192 sRGB") + share);
-    EXPECT_EQ(ColourNote("Rec. 2020 PQ", true, 0, 100), QStringLiteral("Rec. 2020 PQ \u2192 sRGB (HDR tone-mapped)"));
+        EXPECT_EQ(ColourNote("P3", true, false, std::uint64_t(clipped), 10000), QStringLiteral("P3 \u2192 sRGB") + share);
+    // The flag the decoder reports, not the space's name, says it was tone-mapped.
+    EXPECT_EQ(ColourNote("Rec. 2020 PQ", true, true, 0, 100), QStringLiteral("Rec. 2020 PQ \u2192 sRGB (HDR tone-mapped)"));
+    EXPECT_EQ(ColourNote("Rec. 2020 PQ", true, false, 0, 100), QStringLiteral("Rec. 2020 PQ \u2192 sRGB"));
 }

@@ -62,14 +62,10 @@ TEST(CommandLine, AcceptsEveryRenderOptionAtItsLimitsAndRejectsJustBeyond) {
 TEST(CommandLine, CarriesTheSettingsAndTheNamesExactlyAsGiven) {
     const CommandLine plain = Parse({"--render", "out dir", "pic.jpg"});
     ASSERT_EQ(plain.action, CommandAction::Render);
-    EXPECT_EQ(plain.settings.channel, 4);
-    EXPECT_FALSE(plain.settings.vertical);
-    EXPECT_FALSE(plain.settings.scaleInFront);
+    EXPECT_TRUE(plain.settings == vistrel::Settings{});
     EXPECT_EQ(plain.settings.lamp, 128);
     EXPECT_EQ(plain.settings.zoom, 256);
-    EXPECT_FALSE(plain.settings.probe.has_value());
-    EXPECT_EQ(plain.settings.luma, korvex::LumaStandard::Rec601);
-    EXPECT_FALSE(plain.settings.skinLine);
+    EXPECT_FALSE(plain.probe.has_value());
 
     const CommandLine all = Parse({"--scope", "b", "--vertical", "--scale-front", "--lamp", "7", "--zoom", "900",
                                    "--probe", "12,34", "--luma", "709", "--skin-line", "--render", "out", "--",
@@ -77,14 +73,16 @@ TEST(CommandLine, CarriesTheSettingsAndTheNamesExactlyAsGiven) {
     ASSERT_EQ(all.action, CommandAction::Render) << all.text.toStdString();
     EXPECT_EQ(all.file, QString("-odd näme .jpg"));
     EXPECT_EQ(all.renderFolder, QString("out"));
-    EXPECT_EQ(all.settings.channel, 2);
-    EXPECT_TRUE(all.settings.vertical);
-    EXPECT_TRUE(all.settings.scaleInFront);
-    EXPECT_EQ(all.settings.lamp, 7);
-    EXPECT_EQ(all.settings.zoom, 900);
-    EXPECT_EQ(all.settings.probe, QPoint(12, 34));
-    EXPECT_EQ(all.settings.luma, korvex::LumaStandard::Rec709);
-    EXPECT_TRUE(all.settings.skinLine);
+    vistrel::Settings expected;
+    expected.scopeChannel = vistrel::ScopeChannel::Blue;
+    expected.orientation = vistrel::ScopeOrientation::Vertical;
+    expected.scale = vistrel::ScalePlacement::InFront;
+    expected.lamp = 7;
+    expected.zoom = 900;
+    expected.luma = korvex::LumaStandard::Rec709;
+    expected.skinLine = true;
+    EXPECT_TRUE(all.settings == expected);
+    EXPECT_EQ(all.probe, QPoint(12, 34));
 
     const CommandLine run = Parse({" spaced name.jpg "});
     EXPECT_EQ(run.action, CommandAction::Run);

@@ -30,7 +30,7 @@ QImage GreyWithTwoClippedPixels() {
     return image;
 }
 
-QImage Rendered(const QString& picture, const vistrel::RenderSettings& settings) {
+QImage Rendered(const QString& picture, const vistrel::Settings& settings) {
     QTemporaryDir out;
     const vistrel::RenderResult result = vistrel::RenderInstruments(out.path(), picture, settings);
     EXPECT_EQ(result.exitCode, 0) << result.message.toStdString();
@@ -46,13 +46,13 @@ TEST(HistogramWindow, ShownFromToolsDrawsTheCountsAndIsWhatSaveAndRenderWrite) {
     EXPECT_FALSE(window->isVisible()) << "off at start-up";
     w->findChild<QAction*>("mnuToolsHistogram")->trigger();
     EXPECT_TRUE(window->isVisible());
-    EXPECT_TRUE(w->model().settings.histogramShown);
+    EXPECT_TRUE(w->model().settings().histogramShown);
 
     testing_support::Load(*w, picture);
     ASSERT_TRUE(w->model().loaded());
     // Red in the line scope: the window shows the builder's red bars for the model's counts.
     w->scopeWindow()->findChild<QRadioButton*>("optParade[0]")->click();
-    const vistrel::Settings& settings = w->model().settings;
+    const vistrel::Settings& settings = w->model().settings();
     const auto plot = vistrel::histogram::BuildHistogram(
         w->model().picture().levels, {settings.scopeChannel, settings.histogramScale, vistrel::ScaleColorOf(settings.lamp)});
     int bars = 0;
@@ -73,8 +73,8 @@ TEST(HistogramWindow, ShownFromToolsDrawsTheCountsAndIsWhatSaveAndRenderWrite) {
     const QImage grab = vistrel::InstrumentImage(*window);
     EXPECT_EQ(QImage(out.filePath("histogram.png")).convertToFormat(QImage::Format_RGB32), grab);
 
-    vistrel::RenderSettings red;
-    red.channel = 0;
+    vistrel::Settings red;
+    red.scopeChannel = vistrel::ScopeChannel::Red;
     EXPECT_EQ(Rendered(picture, red), grab);
     EXPECT_NE(Rendered(picture, {}), grab) << "the parade is another picture";
 }

@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-
 #include <QBuffer>
 #include <QCoreApplication>
 #include <QFile>
@@ -172,7 +170,7 @@ TEST_F(LoadJob, OtherInputWaitsOutTheLoadUnheard) {
     EXPECT_FALSE(w->model().loaded());
 }
 
-TEST(LoadProgress, TextAndViewFit) {
+TEST(LoadProgress, TextAndReasons) {
     EXPECT_EQ(ProgressText(-1), "Working...");
     EXPECT_EQ(ProgressText(0), "Working... 0 %");
     EXPECT_EQ(ProgressText(42), "Working... 42 %");
@@ -180,45 +178,6 @@ TEST(LoadProgress, TextAndViewFit) {
     // The reasons no file of a test can bring about on demand.
     EXPECT_EQ(FailureReason(DecodeError::OutOfMemory, "a.jpg"), "not enough memory");
     EXPECT_EQ(FailureReason(DecodeError::WorkerStopped, "a.jpg"), "the decoder stopped");
-    // 100 x 80 in a 334-pixel box with a 1-pixel frame: 417.5 rounds to even.
-    const ViewFit fit = FitView(100, 80, 334, 1);
-    EXPECT_EQ(fit.outerWidth, 418);
-    EXPECT_EQ(fit.width, 416);
-    EXPECT_EQ(fit.height, 332);
-    // The narrowest panorama keeps one column; the widest stops at the largest side.
-    EXPECT_EQ(FitView(1, 32768, 334, 1).width, 1);
-    EXPECT_EQ(FitView(32768, 1, 334, 1).width, kMaxPictureSide);
-}
-
-// Every picture that fits the room keeps the fit it had without a bound, pixel for pixel;
-// any wider one fills the room with a height that follows its proportions.
-TEST(LoadProgress, ViewFitWithinTheRoomOverManyProportions) {
-    constexpr int kRoom = 512, kHeight = 334, kFrame = 2;
-    int fitting = 0, bounded = 0;
-    for (int width = 1; width <= 6000; width += 37)
-        for (int height = 1; height <= 4000; height += 53) {
-            const ViewFit free = FitView(width, height, kHeight, 1);
-            const ViewFit fit = FitView(width, height, kHeight, 1, kRoom);
-            ASSERT_LE(fit.outerWidth, kRoom);
-            ASSERT_GE(fit.width, 1);
-            ASSERT_GE(fit.height, 1);
-            ASSERT_EQ(fit.width, fit.outerWidth - kFrame);
-            ASSERT_EQ(fit.height, fit.outerHeight - kFrame);
-            if (free.outerWidth <= kRoom) {
-                ++fitting;
-                ASSERT_EQ(fit.outerWidth, free.outerWidth) << width << " x " << height;
-                ASSERT_EQ(fit.outerHeight, kHeight) << width << " x " << height;
-                ASSERT_EQ(fit.height, free.height);
-            } else {
-                ++bounded;
-                ASSERT_EQ(fit.outerWidth, kRoom) << width << " x " << height;
-                const double exact = kRoom * static_cast<double>(height) / width;
-                ASSERT_LE(std::fabs(fit.outerHeight - std::max(exact, 3.0)), 0.5 + 1e-3) << width << " x " << height;
-                ASSERT_LE(fit.outerHeight, kHeight);
-            }
-        }
-    EXPECT_GT(fitting, 1000);
-    EXPECT_GT(bounded, 1000);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSet>
@@ -20,6 +21,7 @@
 #include "about/frmAbout.h"
 #include "app_support.h"
 #include "linescope/frmScope.h"
+#include "platform/FittingText.h"
 #include "vectorscope/frmVector.h"
 
 using namespace vistrel;
@@ -82,14 +84,6 @@ TEST(MainStartUp, FileBoxHoldsTheProgramFolderAndTheTestCard) {
     }
 }
 
-TEST(MainStartUp, ModelStartsAsDesigned) {
-    StartedMain w;
-    EXPECT_EQ(w->model().settings, vistrel::Settings{});
-    EXPECT_EQ(vistrel::ScaleColorOf(w->model().settings.lamp), 32896u);
-    EXPECT_FALSE(w->model().loaded());
-    EXPECT_FALSE(w->model().picture().probe.locked);
-}
-
 TEST(MainControls, CaptionsPositionsAndInitialStates) {
     StartedMain w;
     EXPECT_EQ(w->windowTitle(), "Vistrel");
@@ -133,26 +127,77 @@ TEST(MainControls, CaptionsPositionsAndInitialStates) {
         EXPECT_GT(right.left(), left.right()) << row[i];
         EXPECT_EQ(Ctl<QCheckBox>(*w, row[i])->parentWidget()->objectName(), "fraChannels");
     }
-    EXPECT_EQ(Ctl<QPushButton>(*w, "cmdLoadPic")->text(), "&Load");
-    EXPECT_EQ(Ctl<QPushButton>(*w, "cmdBrowse")->text(), "&Browse");
-    EXPECT_EQ(Ctl<QPushButton>(*w, "cmdReset")->text(), "Clear");
-    EXPECT_EQ(Ctl<QPushButton>(*w, "cmdExit")->text(), "E&xit");
-    EXPECT_EQ(Ctl<QCheckBox>(*w, "chkChroma")->text(), "B/W Sep");
     EXPECT_EQ(Ctl<QCheckBox>(*w, "chkChroma")->toolTip(), "Show Single Channels as B & W");
-    EXPECT_EQ(Ctl<QCheckBox>(*w, "chkNeg")->text(), "Neg");
-    EXPECT_EQ(Ctl<QLabel>(*w, "lblX[0]")->text(), "Scale Bright");
     EXPECT_TRUE(Ctl<QPushButton>(*w, "cmdLoadPic")->isDefault());
-    EXPECT_FALSE(Ctl<QScrollBar>(*w, "hscrCross")->isVisible());
-    EXPECT_FALSE(Ctl<QScrollBar>(*w, "vscrCross")->isVisible());
-    EXPECT_FALSE(Ctl<QFrame>(*w, "fraChannels")->isVisible());
-    EXPECT_FALSE(Ctl<vistrel::PictureBox>(*w, "picHidden")->isVisible());
-    for (QCheckBox* box : Channels(*w)) EXPECT_TRUE(box->isChecked());
-    EXPECT_FALSE(Ctl<QCheckBox>(*w, "chkChroma")->isChecked() || Ctl<QCheckBox>(*w, "chkNeg")->isChecked());
-    EXPECT_TRUE(Ctl<QCheckBox>(*w, "chkLineScope")->isChecked() && Ctl<QCheckBox>(*w, "chkPolar")->isChecked());
+    EXPECT_EQ(Ctl<QAction>(*w, "mnuFileChoose")->shortcut(), QKeySequence(Qt::Key_F2));
+    for (const char* hidden : {"hscrCross", "vscrCross", "fraChannels", "picHidden"})
+        EXPECT_FALSE(Ctl<QWidget>(*w, hidden)->isVisible()) << hidden;
     EXPECT_EQ(Ctl<vistrel::PictureBox>(*w, "picImg")->cursor().shape(), Qt::CrossCursor);
-
     // The lamp's range; its start and steps show in the key tests.
     EXPECT_EQ(Ctl<QScrollBar>(*w, "hscrLamp")->maximum(), 255);
+}
+
+// Every control and menu item by the name the program gives it, with its caption ("-" a
+// separator), its mark and whether it is enabled at start-up, in the order of the menus.
+TEST(MainControls, EveryNamedControlAndMenuItemStartsWithItsCaptionAndState) {
+    StartedMain w;
+    struct Row {
+        const char* name;
+        const char* caption;
+        bool checked;
+        bool enabled;
+    };
+    const Row rows[] = {
+        {"cmdLoadPic", "&Load", false, true},     {"cmdBrowse", "&Browse", false, true},
+        {"cmdReset", "Clear", false, true},       {"cmdExit", "E&xit", false, true},
+        {"chkChannel[0]", "R", true, true},       {"chkChannel[1]", "G", true, true},
+        {"chkChannel[2]", "B", true, true},       {"chkChroma", "B/W Sep", false, true},
+        {"chkNeg", "Neg", false, true},           {"chkLineScope", "Line", true, true},
+        {"chkPolar", "Vector", true, true},       {"lblX[0]", "Scale Bright", false, true},
+        {"mnuFile", "&File", false, true},        {"mnuFileChoose", "&Choose", false, true},
+        {"mnuFileSaveScopes", "Save Scopes As...", false, false},
+        {"mnuSep1", "-", false, true},            {"mnuFileExit", "E&xit       Alt-F4", false, true},
+        {"mnuTools", "&Tools", false, true},      {"mnuToolsLine", "&Line Scope", true, true},
+        {"mnuToolsVector", "&Vector", true, true}, {"mnuToolsHistogram", "&Histogram", false, true},
+        {"mnuSep4", "-", false, true},            {"mnuToolsReload", "Reload When Changed", true, true},
+        {"mnuToolsLuma", "Luma", false, true},    {"mnuToolsLuma601", "Rec. 601", true, true},
+        {"mnuToolsLuma709", "Rec. 709", false, true}, {"mnuToolsSkinLine", "Skin Tone Line", false, true},
+        {"mnuToolsColour", "Colour", false, true}, {"mnuToolsColourConvert", "Convert to sRGB", true, true},
+        {"mnuToolsColourStored", "Stored Values", false, true},
+        {"mnuSelect", "&Select", false, true},    {"mnuSelectChannels", "&Channels", false, false},
+        {"mnuSelectChanR", "&Red", true, true},   {"mnuSelectChanG", "&Green", true, true},
+        {"mnuSelectChanB", "&Blue", true, true},  {"mnuSep3", "-", false, true},
+        {"mnuSelectChroma", "Color &Seps as Mono", false, false},
+        {"mnuSelectNeg", "Show &Negative Image", false, false},
+        {"mnuSelectClipping", "Show C&lipping", false, true},
+        {"mnuHelp", "&Help", false, true},        {"mnuHelpReadme", "View README", false, true},
+        {"mnuSep2", "-", false, true},            {"mnuHelpAbout", "&About", false, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        QObject* found = Ctl<QObject>(*w, row.name);
+        QString caption;
+        bool checked = false;
+        bool enabled = false;
+        if (auto* button = qobject_cast<QAbstractButton*>(found)) {
+            caption = button->text(), checked = button->isChecked(), enabled = button->isEnabled();
+        } else if (auto* label = qobject_cast<QLabel*>(found)) {
+            caption = label->text(), enabled = label->isEnabled();
+        } else if (auto* menu = qobject_cast<QMenu*>(found)) {
+            caption = menu->title(), enabled = menu->isEnabled();
+        } else {
+            auto* item = qobject_cast<QAction*>(found);
+            ASSERT_NE(item, nullptr);
+            caption = item->isSeparator() ? "-" : item->text(), checked = item->isChecked(), enabled = item->isEnabled();
+        }
+        EXPECT_EQ(caption, row.caption);
+        EXPECT_EQ(checked, row.checked);
+        EXPECT_EQ(enabled, row.enabled);
+    }
+    // The menus follow each other as listed: File, Tools, Select, Help.
+    QStringList bar;
+    for (QAction* menu : w->menuBar()->actions()) bar << menu->text();
+    EXPECT_EQ(bar, (QStringList{"&File", "&Tools", "&Select", "&Help"}));
 }
 
 // The lamp's caption keeps its design box and is readable: at least 7 points,
@@ -224,35 +269,6 @@ TEST(MainControls, TabOrderRunsAsDesigned) {
         } while (std::find(expected.begin(), expected.end(), at) == expected.end());
     }
     EXPECT_EQ(chain, expected);
-}
-
-TEST(MainControls, MenusCarryTheirCaptionsAndStates) {
-    StartedMain w;
-    EXPECT_EQ(Ctl<QMenu>(*w, "mnuFile")->title(), "&File");
-    EXPECT_EQ(Ctl<QAction>(*w, "mnuFileChoose")->text(), "&Choose");
-    EXPECT_EQ(Ctl<QAction>(*w, "mnuFileChoose")->shortcut(), QKeySequence(Qt::Key_F2));
-    EXPECT_TRUE(Ctl<QAction>(*w, "mnuSep1")->isSeparator());
-    EXPECT_EQ(Ctl<QAction>(*w, "mnuFileExit")->text(), "E&xit       Alt-F4");
-    EXPECT_EQ(Ctl<QMenu>(*w, "mnuTools")->title(), "&Tools");
-    EXPECT_EQ(Ctl<QAction>(*w, "mnuToolsLine")->text(), "&Line Scope");
-    EXPECT_EQ(Ctl<QAction>(*w, "mnuToolsVector")->text(), "&Vector");
-    EXPECT_TRUE(Ctl<QAction>(*w, "mnuToolsLine")->isChecked() && Ctl<QAction>(*w, "mnuToolsVector")->isChecked());
-    EXPECT_EQ(Ctl<QMenu>(*w, "mnuSelect")->title(), "&Select");
-    EXPECT_EQ(Ctl<QMenu>(*w, "mnuSelectChannels")->title(), "&Channels");
-    EXPECT_FALSE(Ctl<QMenu>(*w, "mnuSelectChannels")->isEnabled());
-    EXPECT_EQ(Ctl<QAction>(*w, "mnuSelectChanR")->text(), "&Red");
-    EXPECT_EQ(Ctl<QAction>(*w, "mnuSelectChanG")->text(), "&Green");
-    EXPECT_EQ(Ctl<QAction>(*w, "mnuSelectChanB")->text(), "&Blue");
-    EXPECT_TRUE(Ctl<QAction>(*w, "mnuSelectChanR")->isChecked() && Ctl<QAction>(*w, "mnuSelectChanG")->isChecked() &&
-                Ctl<QAction>(*w, "mnuSelectChanB")->isChecked());
-    EXPECT_TRUE(Ctl<QAction>(*w, "mnuSep3")->isSeparator());
-    EXPECT_EQ(Ctl<QAction>(*w, "mnuSelectChroma")->text(), "Color &Seps as Mono");
-    EXPECT_EQ(Ctl<QAction>(*w, "mnuSelectNeg")->text(), "Show &Negative Image");
-    EXPECT_FALSE(Ctl<QAction>(*w, "mnuSelectChroma")->isEnabled() || Ctl<QAction>(*w, "mnuSelectNeg")->isEnabled());
-    EXPECT_EQ(Ctl<QMenu>(*w, "mnuHelp")->title(), "&Help");
-    EXPECT_EQ(Ctl<QAction>(*w, "mnuHelpReadme")->text(), "View README");
-    EXPECT_TRUE(Ctl<QAction>(*w, "mnuSep2")->isSeparator());
-    EXPECT_EQ(Ctl<QAction>(*w, "mnuHelpAbout")->text(), "&About");
 }
 
 TEST(MainResize, MinimiseAndMaximiseHideTheInstrumentsAndRestoreShowsTheCheckedOnes) {

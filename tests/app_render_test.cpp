@@ -25,7 +25,7 @@ namespace {
 
 using testing_support::StartedMain;
 using vistrel::RenderInstruments;
-using vistrel::RenderSettings;
+using vistrel::Settings;
 
 // Large flat blocks of colour, so that neighbouring pixels in a block are alike,
 // over a gradient band, so that the traces have shape; wider than the view.
@@ -40,12 +40,13 @@ QImage Blocks() {
 }
 
 // Sets the instrument windows as a user would, after the load.
-void SetByHand(vistrel::frmMain& window, const RenderSettings& settings) {
+void SetByHand(vistrel::frmMain& window, const Settings& settings) {
     vistrel::frmScope& scope = *window.scopeWindow();
-    scope.findChild<QRadioButton*>(QStringLiteral("optParade[%1]").arg(settings.channel))->click();
-    scope.findChild<QRadioButton*>(settings.vertical ? "optHorz[0]" : "optHorz[1]")->click();
+    scope.findChild<QRadioButton*>(QStringLiteral("optParade[%1]").arg(static_cast<int>(settings.scopeChannel)))->click();
+    const bool vertical = settings.orientation == vistrel::ScopeOrientation::Vertical;
+    scope.findChild<QRadioButton*>(vertical ? "optHorz[0]" : "optHorz[1]")->click();
     auto* scaleBehind = scope.findChild<QCheckBox*>("chkScaleBG");
-    if (scaleBehind->isChecked() == settings.scaleInFront) scaleBehind->click();
+    if (scaleBehind->isChecked() != (settings.scale == vistrel::ScalePlacement::Behind)) scaleBehind->click();
     Ctl<QScrollBar>(window, "hscrLamp")->setValue(settings.lamp);
     window.vectorWindow()->zoomBar()->setValue(settings.zoom);
     if (settings.luma == korvex::LumaStandard::Rec709) Ctl<QAction>(window, "mnuToolsLuma709")->trigger();
@@ -59,9 +60,9 @@ struct Rendered {
     QImage vectorscope;
 };
 
-Rendered Render(const QString& picture, const RenderSettings& settings) {
+Rendered Render(const QString& picture, const Settings& settings, std::optional<QPoint> probe = {}) {
     QTemporaryDir out;
-    const vistrel::RenderResult result = RenderInstruments(out.path(), picture, settings);
+    const vistrel::RenderResult result = RenderInstruments(out.path(), picture, settings, probe);
     EXPECT_EQ(result.exitCode, 0) << result.message.toStdString();
     return {QImage(out.filePath("linescope.png")).convertToFormat(QImage::Format_RGB32),
             QImage(out.filePath("vectorscope.png")).convertToFormat(QImage::Format_RGB32)};
@@ -79,16 +80,16 @@ protected:
 
 TEST_F(RenderTest, ImagesAreTheWindowsPixelForPixelAtEverySetting) {
     struct Case {
-        RenderSettings settings;
+        Settings settings;
         QPoint viewProbe;  // a Ctrl+click here in the view; (-1, -1) for none
     };
     std::vector<Case> cases;
-    cases.push_back({RenderSettings{}, {-1, -1}});
+    cases.push_back({Settings{}, {-1, -1}});
     for (int channel = 0; channel < 5; ++channel) {
-        RenderSettings s;
-        s.channel = channel;
-        s.vertical = channel % 2 == 1;
-        s.scaleInFront = channel >= 3;
+        Settings s;
+        s.scopeChannel = static_cast<vistrel::ScopeChannel>(channel);
+        s.orientation = channel % 2 == 1 ? vistrel::ScopeOrientation::Vertical : vistrel::ScopeOrientation::Horizontal;
+        s.scale = channel >= 3 ? vistrel::ScalePlacement::InFront : vistrel::ScalePlacement::Behind;
         s.lamp = channel * 60;
         s.zoom = 64 + channel * 240;
         s.luma = channel % 2 == 0 ? korvex::LumaStandard::Rec709 : korvex::LumaStandard::Rec601;
@@ -102,19 +103,18 @@ TEST_F(RenderTest, ImagesAreTheWindowsPixelForPixelAtEverySetting) {
         testing_support::Load(*main, picture);
         ASSERT_TRUE(main->model().loaded());
         SetByHand(*main, c.settings);
-        RenderSettings settings = c.settings;
+        std::optional<QPoint> probe;
         if (c.viewProbe.x() >= 0) {
             Ctl<vistrel::PictureBox>(*main, "picImg")
                 ->onMouseDown(vistrel::kLeftButton, vistrel::kCtrlKey, c.viewProbe.x(), c.viewProbe.y());
             Ctl<vistrel::PictureBox>(*main, "picImg")
                 ->onMouseUp(vistrel::kLeftButton, vistrel::kCtrlKey, c.viewProbe.x(), c.viewProbe.y());
             ASSERT_TRUE(main->model().picture().probe.locked);
-            settings.probe =
-                QPoint(Ctl<QScrollBar>(*main, "hscrCross")->value(), Ctl<QScrollBar>(*main, "vscrCross")->value());
+            probe = QPoint(Ctl<QScrollBar>(*main, "hscrCross")->value(), Ctl<QScrollBar>(*main, "vscrCross")->value());
         }
-        const Rendered rendered = Render(picture, settings);
-        const std::string label = "channel " + std::to_string(c.settings.channel) + " probe " +
-                                  std::to_string(settings.probe ? settings.probe->x() : -1);
+        const Rendered rendered = Render(picture, c.settings, probe);
+        const std::string label = "channel " + std::to_string(static_cast<int>(c.settings.scopeChannel)) + " probe " +
+                                  std::to_string(probe ? probe->x() : -1);
         EXPECT_EQ(rendered.lineScope, Screen(*main->scopeWindow())) << label;
         EXPECT_EQ(rendered.vectorscope, Screen(*main->vectorWindow())) << label;
         EXPECT_EQ(rendered.lineScope, vistrel::InstrumentImage(*main->scopeWindow())) << label;
@@ -133,9 +133,7 @@ TEST_F(RenderTest, AProbeNoViewPositionReachesShowsThatPixelAlone) {
     }
     ASSERT_GE(column, 0);
     const int row = 200;
-    RenderSettings settings;
-    settings.probe = QPoint(column, row);
-    const Rendered rendered = Render(picture, settings);
+    const Rendered rendered = Render(picture, {}, QPoint(column, row));
 
     // The line scope: the trace through that pixel, as the crosshair bars place it.
     Ctl<vistrel::PictureBox>(*main, "picImg")->onMouseDown(vistrel::kLeftButton, vistrel::kCtrlKey, 10, 10);
@@ -182,11 +180,8 @@ TEST_F(RenderTest, FailuresWriteNothingAndSayWhy) {
         EXPECT_EQ(result.message, "Could not load " + unloadable + reason);
     }
 
-    RenderSettings outside;
-    outside.probe = QPoint(1500, 0);
-    EXPECT_EQ(RenderInstruments(out.path(), picture, outside).exitCode, 2);
-    outside.probe = QPoint(0, 600);
-    EXPECT_EQ(RenderInstruments(out.path(), picture, outside).exitCode, 2);
+    EXPECT_EQ(RenderInstruments(out.path(), picture, {}, QPoint(1500, 0)).exitCode, 2);
+    EXPECT_EQ(RenderInstruments(out.path(), picture, {}, QPoint(0, 600)).exitCode, 2);
     EXPECT_TRUE(QDir(out.path()).isEmpty());
 
     // A folder under a file cannot be made; the file itself is no folder.
@@ -203,9 +198,7 @@ TEST_F(RenderTest, AMissingFolderIsMadeWithItsParentsOnlyWhenThePictureLoads) {
     ASSERT_TRUE(out.isValid());
     const QString nested = out.filePath("scopes/grab 1.jpg/y");
     EXPECT_EQ(RenderInstruments(nested, dir.filePath("missing.jpg"), {}).exitCode, 1);
-    RenderSettings outside;
-    outside.probe = QPoint(1500, 0);
-    EXPECT_EQ(RenderInstruments(nested, picture, outside).exitCode, 2);
+    EXPECT_EQ(RenderInstruments(nested, picture, {}, QPoint(1500, 0)).exitCode, 2);
     EXPECT_TRUE(QDir(out.path()).isEmpty()) << "a failure left a folder behind";
 
     ASSERT_EQ(RenderInstruments(nested, picture, {}).exitCode, 0);

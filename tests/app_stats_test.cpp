@@ -116,8 +116,7 @@ TEST(AppStats, EachFileGetsTheSlowWaysLineAndAFailureLeavesTheOthersIntact) {
     };
     for (const auto& [at, inside] : probes) {
         SCOPED_TRACE(testing::Message() << "probe " << at.x() << "," << at.y());
-        const vistrel::StatsSettings settings{korvex::LumaStandard::Rec601, vistrel::ColourHandling::ConvertToSrgb, at};
-        const vistrel::FileStatistics measured = vistrel::MeasureFile(good, settings, 0);  // opaque: no background shows
+        const vistrel::FileStatistics measured = vistrel::MeasureFile(good, {}, at, 0);  // opaque: no background shows
         ASSERT_TRUE(measured.loaded);
         ASSERT_EQ(measured.readout.has_value(), inside);
         EXPECT_EQ(vistrel::StatsLine(measured).contains("\"probe\": null"), !inside);

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "app/frmMain.h"
+#include "platform/PictureBox.h"
 #include "support.h"
 
 namespace testing_support {

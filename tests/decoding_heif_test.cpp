@@ -240,7 +240,6 @@ TEST(HeifReaders, HdrPicturesAreToneMappedAndSaySo) {
             ASSERT_TRUE(decoded);
             EXPECT_TRUE(decoded.hdrToneMapped);
             EXPECT_TRUE(decoded.colourConverted);
-            EXPECT_TRUE(vistrel::NamesHdrSignal(decoded.colourSpace));
             // The worker's report says the same, field by field.
             QTemporaryDir dir;
             QFile file(dir.filePath("hdr"));

@@ -168,7 +168,7 @@ TEST_F(LinescopeWindow, WaveformBoxesHoldTheBuiltRasters) {
     s.channel = vistrel::linescope::Channel::Parade;
     s.orientation = vistrel::linescope::Orientation::Vertical;
     s.scale = vistrel::linescope::ScalePlacement::Behind;
-    s.scaleColor = vistrel::ScaleColorOf(mod.settings.lamp);
+    s.scaleColor = vistrel::ScaleColorOf(mod.settings().lamp);
     s.columns = 100;
     const auto want = vistrel::linescope::BuildWaveform(mod.picture().pixels, s);
     for (int k = 0; k < 4; ++k)
@@ -179,7 +179,6 @@ TEST_F(LinescopeWindow, WaveformBoxesHoldTheBuiltRasters) {
 
 TEST_F(LinescopeWindow, ClearScopeBlanksEveryBox) {
     Load(MakeGrid(8, 8, [](std::size_t, std::size_t) { return Bgra(1, 2, 3, 4); }));
-    scope->DrawWaveform(mod.picture().pixels);
     scope->ClearScope();
     for (int k = 0; k < 4; ++k) EXPECT_TRUE(AllBlack(Box(k))) << k;
 }
@@ -212,7 +211,7 @@ TEST_F(LinescopeWindow, TraceGraticulePlacementAndLamp) {
     EXPECT_EQ(Box(0).pixel(40, 230), kTraceRedPixel) << "scale behind: the trace lies over it";
     Click("chkScaleBG");
     EXPECT_EQ(Box(0).pixel(40, 230), kLampPixel) << "scale in front covers the trace";
-    mod.settings.lamp = 0;
+    mod.Set(&vistrel::Settings::lamp, 0);
     Click("chkScaleBG");
     EXPECT_EQ(LitRows(Box(0), 40), std::set<int>{230});
     Click("chkScaleBG");
@@ -224,7 +223,7 @@ TEST_F(LinescopeWindow, ParadeTraceShowsTheLineFourTimes) {
     Load(MakeGrid(100, 100, [](std::size_t x, std::size_t y) {
         return Bgra(static_cast<unsigned>(y), 60, static_cast<unsigned>(x), 200);
     }));
-    mod.settings.lamp = 0;
+    mod.Set(&vistrel::Settings::lamp, 0);
     scope->DrawLineTrace(mod.picture().pixels, 30, 40);
     EXPECT_EQ(LitRows(Box(0), 50), std::set<int>{255 - 50});
     EXPECT_EQ(LitRows(Box(1), 50), std::set<int>{255 - 60});

@@ -1,19 +1,38 @@
-// The picture model: the display modes it makes of the loaded view, a picture
-// swapped in whole, and the luma analysis formed again.
+// The picture model without a window: the display modes it makes of the loaded view,
+// the view fitted to a picture and the mapping between the two, a load's results
+// assembled, the probe's operations, and the one notice each edit gives.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <functional>
 #include <vector>
 
+#include "decoding/Decode.h"
 #include "model/Model.h"
 
 namespace {
 
 using korvex::Pixel;
+using vistrel::Change;
+using vistrel::Changes;
 using vistrel::Model;
 using vistrel::Picture;
+using vistrel::Probe;
 using vistrel::Settings;
+
+// Every notice the model gives, with its probe as it stood then.
+struct Notices {
+    explicit Notices(Model& model) {
+        QObject::connect(&model, &Model::changed, [this, &model](Changes what) {
+            seen.push_back(what);
+            probes.push_back(model.picture().probe);
+        });
+    }
+    std::vector<Changes> seen;
+    std::vector<Probe> probes;
+};
 
 // The view's pixel as a display mode shows it, worked out per pixel.
 Pixel Shown(Pixel p, const Settings& s) {
@@ -29,13 +48,10 @@ Pixel Shown(Pixel p, const Settings& s) {
     return s.negative ? ~out : out;
 }
 
-Model Loaded() {
-    Picture picture;
-    for (Pixel k = 0; k < 64; ++k) picture.viewPixels.push_back(0x5A000000u | (k * 0x3F1D07u & 0xFFFFFFu));
-    picture.viewWork = picture.viewPixels;
-    Model model;
-    model.Load(std::move(picture));
-    return model;
+std::vector<Pixel> LoadedView() {
+    std::vector<Pixel> view;
+    for (Pixel k = 0; k < 64; ++k) view.push_back(0x5A000000u | (k * 0x3F1D07u & 0xFFFFFFu));
+    return view;
 }
 
 TEST(ModelDisplay, EveryModeMatchesThePixelRuleWhateverCameBefore) {
@@ -51,36 +67,240 @@ TEST(ModelDisplay, EveryModeMatchesThePixelRuleWhateverCameBefore) {
     }
     for (const Settings& before : all)
         for (const Settings& now : all) {
-            Model model = Loaded();
-            model.settings = before;
+            Model model;
+            Picture picture;
+            picture.viewPixels = LoadedView();
+            model.Load(std::move(picture));
+            model.Apply(before);
             model.DisplayView();
-            model.settings = now;
+            model.Apply(now);
             const std::vector<Pixel> shown = model.DisplayView();
             const std::vector<Pixel>& source = model.picture().viewPixels;
             ASSERT_EQ(shown.size(), source.size());
             for (std::size_t k = 0; k < source.size(); ++k)
                 ASSERT_EQ(shown[k] & 0xFFFFFFu, Shown(source[k], now) & 0xFFFFFFu) << k;
-            ASSERT_EQ(model.picture().viewPixels, Loaded().picture().viewPixels) << "the loaded view is never touched";
+            ASSERT_EQ(source, LoadedView()) << "the loaded view is never touched";
         }
 }
 
-TEST(ModelPicture, DropLetsGoAndReanalyseFollowsTheStandard) {
+// Each setting is named by its own change, once, and setting it again says nothing.
+TEST(ModelNotice, EachSettingIsNamedByItsOwnChangeAndOnlyOnce) {
+    struct Row {
+        std::function<void(Settings&)> edit;
+        Changes expected;
+    };
+    const Row rows[] = {
+        {[](Settings& s) { s.channels[1] = false; }, Change::Display},
+        {[](Settings& s) { s.mono = true; }, Change::Display},
+        {[](Settings& s) { s.negative = true; }, Change::Display},
+        {[](Settings& s) { s.showClipping = true; }, Change::Display},
+        {[](Settings& s) { s.lamp = 0; }, Change::Lamp},
+        {[](Settings& s) { s.zoom = vistrel::kZoomMax; }, Change::Zoom},
+        {[](Settings& s) { s.scopeChannel = vistrel::ScopeChannel::Luma; }, Change::Scope},
+        {[](Settings& s) { s.orientation = vistrel::ScopeOrientation::Vertical; }, Change::Scope},
+        {[](Settings& s) { s.scale = vistrel::ScalePlacement::InFront; }, Change::Scope},
+        {[](Settings& s) { s.luma = korvex::LumaStandard::Rec709; }, Change::Graticule},
+        {[](Settings& s) { s.skinLine = true; }, Change::Graticule},
+        {[](Settings& s) { s.histogramScale = vistrel::HistogramScale::Log; }, Change::HistogramScale},
+        {[](Settings& s) { s.histogramShown = true; }, Change::HistogramShown},
+        {[](Settings& s) { s.colour = vistrel::ColourHandling::StoredValues; }, Change::Colour},
+    };
+    Changes every;
+    for (const Row& row : rows) {
+        Settings edited;
+        row.edit(edited);
+        EXPECT_EQ(vistrel::ChangesBetween(Settings{}, edited), row.expected);
+        Model model;
+        Notices notices(model);
+        model.Apply(edited);
+        model.Apply(edited);
+        EXPECT_EQ(notices.seen, std::vector<Changes>{row.expected});
+        EXPECT_TRUE(model.settings() == edited);
+        every |= row.expected;
+    }
+    // Every change a setting can make has its row.
+    EXPECT_EQ(every, Change::Display | Change::Lamp | Change::Zoom | Change::Scope | Change::Graticule |
+                         Change::HistogramScale | Change::HistogramShown | Change::Colour);
+
+    // With a picture in, a new standard forms its luma and counts again, and says so.
+    Model model;
     Picture picture;
     picture.pixels = korvex::PixelGrid(3, 2);
     for (Pixel& p : picture.pixels.span()) p = 0x00C83214u;
-    Model model;
     model.Load(std::move(picture));
     model.LockProbe(2, 1);
-    model.Reanalyse(korvex::LumaStandard::Rec709);
+    Notices notices(model);
+    model.Set(&Settings::luma, korvex::LumaStandard::Rec709);
+    EXPECT_EQ(notices.seen, std::vector<Changes>{Change::Graticule | Change::Analysis});
     std::vector<Pixel> copy(6, 0x00C83214u);
     const korvex::UvHistogram expected = korvex::AnalysePixels(copy, korvex::LumaStandard::Rec709);
     EXPECT_TRUE(std::ranges::equal(model.picture().histogram.cells(), expected.cells()));
     EXPECT_EQ(model.picture().pixels.at(0, 0), copy[0]) << "luma formed again in the fourth byte";
+    EXPECT_EQ(model.picture().probe.sample, copy[0]) << "the locked probe reads the new luma";
     EXPECT_EQ(model.picture().luma, korvex::LumaStandard::Rec709);
+}
+
+// Every picture that fits the room keeps the fit it had without a bound, pixel for pixel;
+// any wider one fills the room with a height that follows its proportions.
+TEST(ModelView, FitWithinTheRoomOverManyProportions) {
+    constexpr int kRoom = 512, kHeight = 334, kFrame = 2;
+    int fitting = 0, bounded = 0;
+    for (int width = 1; width <= 6000; width += 37)
+        for (int height = 1; height <= 4000; height += 53) {
+            const vistrel::ViewFit free = vistrel::FitView(width, height, kHeight, 1);
+            const vistrel::ViewFit fit = vistrel::FitView(width, height, kHeight, 1, kRoom);
+            ASSERT_LE(fit.outerWidth, kRoom);
+            ASSERT_GE(fit.width, 1);
+            ASSERT_GE(fit.height, 1);
+            ASSERT_EQ(fit.width, fit.outerWidth - kFrame);
+            ASSERT_EQ(fit.height, fit.outerHeight - kFrame);
+            if (free.outerWidth <= kRoom) {
+                ++fitting;
+                ASSERT_EQ(fit.outerWidth, free.outerWidth) << width << " x " << height;
+                ASSERT_EQ(fit.outerHeight, kHeight) << width << " x " << height;
+                ASSERT_EQ(fit.height, free.height);
+            } else {
+                ++bounded;
+                ASSERT_EQ(fit.outerWidth, kRoom) << width << " x " << height;
+                const double exact = kRoom * static_cast<double>(height) / width;
+                ASSERT_LE(std::fabs(fit.outerHeight - std::max(exact, 3.0)), 0.5 + 1e-3) << width << " x " << height;
+                ASSERT_LE(fit.outerHeight, kHeight);
+            }
+        }
+    EXPECT_GT(fitting, 1000);
+    EXPECT_GT(bounded, 1000);
+    // 100 x 80 in a 334-pixel box with a 1-pixel frame: 417.5 rounds to even. The narrowest
+    // panorama keeps one column; the widest stops at the largest side.
+    EXPECT_EQ(vistrel::FitView(100, 80, 334, 1).outerWidth, 418);
+    EXPECT_EQ(vistrel::FitView(1, 32768, 334, 1).width, 1);
+    EXPECT_EQ(vistrel::FitView(32768, 1, 334, 1).width, vistrel::kMaxPictureSide);
+}
+
+// Over many picture sides and the view sides they are shown at: a click anywhere lands
+// inside the picture and never goes back as the pointer goes on; on a reduced picture
+// each view pixel's full-size pixel is shown on that very view pixel, and on an
+// enlarged one every full-size pixel is reached by the click on the view pixel that shows it.
+TEST(ModelView, TheMappingKeepsEveryClickInsideAndEveryPixelWithinReach) {
+    using vistrel::PicturePosition;
+    using vistrel::ViewPosition;
+    using vistrel::ViewPositionOf;
+    int reduced = 0, enlarged = 0;  // pictures shown reduced or enlarged
+    for (int size = 1; size <= 3000; size = size * 5 / 4 + 1)
+        for (int view = 1; view <= 700; view = view * 4 / 3 + 1) {
+            const float scale = static_cast<float>(size) / static_cast<float>(view);
+            const int last = view - 1;
+            EXPECT_TRUE(ViewPosition(-40.7f, last) == 0 && ViewPosition(view + 60.0f, last) == last);
+            int before = 0;
+            for (int v = 0; v <= last; ++v) {
+                const int p = PicturePosition(v, scale, size);
+                ASSERT_TRUE(p >= 0 && p < size && p >= before) << size << " on " << view << " at " << v;
+                ASSERT_LE(std::abs(p - v * static_cast<double>(size) / view), 0.5 + 1e-3 + (p == size - 1 ? 1 : 0));
+                if (scale >= 1.0f) {
+                    ASSERT_EQ(ViewPositionOf(p, scale, last), v) << size << " on " << view;
+                }
+                before = p;
+            }
+            if (scale < 1.0f) {
+                ++enlarged;
+                for (int p = 0; p < size; ++p)
+                    ASSERT_EQ(PicturePosition(ViewPositionOf(p, scale, last), scale, size), p) << size << " on " << view;
+            } else {
+                ++reduced;
+            }
+        }
+    EXPECT_GT(reduced, 100);
+    EXPECT_GT(enlarged, 100);
+    // 100 x 80 enlarged to 416 wide maps its last view column past the picture (99.76), held
+    // to its last column.
+    EXPECT_EQ(PicturePosition(415, 100.0f / 416.0f, 100), 99);
+}
+
+TEST(ModelPicture, AssemblySharesTheDecodedPixelsAndTakesTheViewWithoutItsFourthBytes) {
+    vistrel::Surface decoded(7, 5);
+    for (int y = 0; y < 5; ++y)
+        for (int x = 0; x < 7; ++x) decoded.row(y)[x] = static_cast<Pixel>(0x9C000000u | (y * 7 + x) * 0x030507u);
+    const Pixel* const bits = decoded.row(0);
+    const vistrel::ViewFit fit = vistrel::FitView(7, 5, 10, 1);
+    std::vector<Pixel> fitted(static_cast<std::size_t>(fit.width * fit.height));
+    for (std::size_t k = 0; k < fitted.size(); ++k) fitted[k] = static_cast<Pixel>(0x7F000000u | k * 0x010203u);
+
+    const Picture picture = vistrel::AssemblePicture(decoded, fit, fitted);
+    decoded.release();
+    EXPECT_EQ(picture.pixels.data(), bits) << "shared, not copied";
+    EXPECT_TRUE(picture.width() == 7 && picture.height() == 5);
+    EXPECT_FLOAT_EQ(picture.scaleX, 7.0f / static_cast<float>(fit.width));
+    EXPECT_FLOAT_EQ(picture.scaleY, 5.0f / static_cast<float>(fit.height));
+    EXPECT_EQ(picture.viewMaxX, fit.width - 1);
+    EXPECT_EQ(picture.viewMaxY, fit.height - 1);
+    ASSERT_EQ(picture.viewPixels.size(), fitted.size());
+    for (std::size_t k = 0; k < fitted.size(); ++k) ASSERT_EQ(picture.viewPixels[k], fitted[k] & 0xFFFFFFu) << k;
+    EXPECT_EQ(picture.viewWork, picture.viewPixels);
+}
+
+// The probe as the view's mouse and the crosshair bars move it, one notice for each step
+// that changes it and none for one that does not; then the picture let go and cleared.
+TEST(ModelProbe, FollowsThePressDragReleaseAndLockAsTheViewAsksAndGoesWithThePicture) {
+    Model model;
+    Notices notices(model);
+    model.PressProbe(5, 5, false);
+    EXPECT_TRUE(notices.seen.empty()) << "no picture, no probe";
+
+    // 40 x 30 shown at 80 x 60: every view pixel stands for half a full-size pixel.
+    Picture picture;
+    picture.pixels = korvex::PixelGrid(40, 30);
+    for (std::size_t k = 0; k < picture.pixels.size(); ++k) picture.pixels.span()[k] = static_cast<Pixel>(k);
+    picture.scaleX = picture.scaleY = 0.5f;
+    picture.viewMaxX = 79;
+    picture.viewMaxY = 59;
+    model.Load(std::move(picture));
+    notices.seen.clear();
+    notices.probes.clear();
+    const auto at = [&](int column, int row) { return static_cast<Pixel>(row * 40 + column); };
+
+    model.PressProbe(21.4f, 9.6f, false);       // view (21, 10): 10.5 halves to 10, and 5
+    model.DragProbe(-3.0f, 500.0f);             // pinned to the view's edges
+    model.ReleaseProbe();
+    model.DragProbe(30, 30);                    // no button held: nothing
+    model.ReleaseProbe();
+    model.PressProbe(79, 59, true);             // the last view pixel: held to the last full-size one
+    model.DragProbe(10, 10);                    // locked: a drag does nothing
+    model.ReleaseProbe();                       // nor does the release
+    model.MoveLockedProbe(50, -2);              // the bars: clamped into the picture
+    model.MoveLockedProbe(39, 0);               // already there: nothing
+    model.PressProbe(2, 2, false);              // over a locked probe: unlocked first
+    model.ReleaseProbe();
+    model.LockProbe(7, 8);
+    model.Set(&Settings::negative, true);
+    model.Set(&Settings::lamp, 7);
+    model.Drop();  // the picture and the probe go, and the display modes start again
     model.Drop();
-    EXPECT_FALSE(model.loaded());
+    model.Clear();
+    struct Expected {
+        bool dragging, locked;
+        int column, row, viewX, viewY;
+    };
+    const Expected expected[] = {{true, false, 10, 5, 21, 10},   {true, false, 0, 29, 0, 59},
+                                 {false, false, 0, 29, 0, 59},   {true, true, 39, 29, 79, 59},
+                                 {true, true, 39, 0, 78, 0},     {false, false, 39, 0, 78, 0},
+                                 {true, false, 1, 1, 2, 2},      {false, false, 1, 1, 2, 2},
+                                 {true, true, 7, 8, 14, 16}};
+    const std::vector<Changes> last(notices.seen.end() - 5, notices.seen.end());
+    EXPECT_EQ(last, (std::vector<Changes>{Change::Display, Change::Lamp, Change::Dropped | Change::Display,
+                                          Change::Dropped, Change::Picture}));
+    EXPECT_FALSE(model.loaded() || model.picture().probe.locked || model.settings().negative);
     EXPECT_TRUE(model.picture().pixels.empty());
-    EXPECT_FALSE(model.picture().probe.locked);
+    EXPECT_EQ(model.settings().lamp, 7) << "only the display modes start again";
+    ASSERT_EQ(notices.seen.size(), std::size(expected) + last.size());
+    for (std::size_t k = 0; k < std::size(expected); ++k) {
+        SCOPED_TRACE(k);
+        const Probe& p = notices.probes[k];
+        const Expected& e = expected[k];
+        EXPECT_EQ(notices.seen[k], Changes(Change::Probe));
+        EXPECT_TRUE(p.dragging == e.dragging && p.locked == e.locked);
+        EXPECT_TRUE(p.column == e.column && p.row == e.row) << p.column << "," << p.row;
+        EXPECT_TRUE(p.viewX == e.viewX && p.viewY == e.viewY) << p.viewX << "," << p.viewY;
+        EXPECT_EQ(p.sample, at(p.column, p.row));
+    }
 }
 
 }  // namespace

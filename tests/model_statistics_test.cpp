@@ -70,7 +70,7 @@ TEST(ModelStatistics, ReanalyseCountsLumaUnderTheNewStandard) {
     const std::vector<korvex::Pixel> copy(picture.pixels.span().begin(), picture.pixels.span().end());
     picture.levels.bins[LevelCounts::Y][7] = 35;  // the counts of another standard, to be replaced
     model.Load(std::move(picture));
-    model.Reanalyse(korvex::LumaStandard::Rec709);
+    model.Set(&vistrel::Settings::luma, korvex::LumaStandard::Rec709);
     std::vector<korvex::Pixel> analysed = copy;
     LevelCounts expected;
     korvex::AnalysePixels(analysed, korvex::LumaStandard::Rec709, expected);

@@ -41,8 +41,7 @@ protected:
     void Load(UvPair pair) {
         vistrel::Picture picture;
         picture.histogram = FlatHistogram(10, pair);
-        mod.Load(std::move(picture));
-        window->PlotPoints(mod.picture().histogram);
+        mod.Load(std::move(picture));  // the window plots it, as the model says
     }
 
     int LitPixels(int x0, int y0, int x1, int y1) const {

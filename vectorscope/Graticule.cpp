@@ -9,10 +9,6 @@ namespace vistrel {
 
 namespace {
 
-// Green byte of the scale colour at or below which the lamp counts as off;
-// the scale colour is L + 256 L, so this means lamp level 0.
-constexpr ColorValue kLampOffGreen = 26;
-
 // The plot's last pixel column and row.
 constexpr std::int32_t kPlotLast = 255;
 // Where a colourless pair lands: column 128, row 127.
@@ -65,8 +61,6 @@ korvex::Point SkinToneLineEnd() {
     return {kCentreColumn + nearestInt(kCircleRadius * std::cos(radians)),
             kCentreRow - nearestInt(kCircleRadius * std::sin(radians))};
 }
-
-bool GraticuleLit(ColorValue scaleColor) { return (scaleColor & 0xFF00u) > kLampOffGreen; }
 
 void DrawGraticuleOn(Dc& dc, GdiObject pen, GdiObject hollowBrush, ColorValue scaleColor,
                      const GraticuleOptions& options) {

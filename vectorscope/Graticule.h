@@ -6,6 +6,7 @@
 #include <array>
 
 #include "kernels/korvex.h"
+#include "model/Channels.h"
 #include "platform/Gdi.h"
 
 namespace vistrel {
@@ -53,9 +54,6 @@ korvex::Point SkinToneLineEnd();
 inline constexpr korvex::Point kMarkerOrigin{127, 127};
 // The marker's line width in pixels.
 inline constexpr int kMarkerWidth = 3;
-
-// False at lamp level 0, when the scale is not drawn at all.
-bool GraticuleLit(ColorValue scaleColor);
 
 // The graticule as hollow one-pixel outlines in the scale colour, with the
 // given stock pen and hollow brush; nothing when the lamp is off.

@@ -10,6 +10,7 @@
 #include <span>
 
 #include "kernels/korvex.h"
+#include "model/Settings.h"
 
 namespace vistrel {
 
@@ -19,11 +20,6 @@ inline constexpr std::size_t kPlotPixels = korvex::kUvGridCells;
 
 // 0x00RRGGBB pixels, element y * 256 + x.
 using PlotBuffer = std::array<korvex::Pixel, kPlotPixels>;
-
-// The zoom bar's range and its neutral value (zoom 1.0).
-inline constexpr int kZoomMin = 64;
-inline constexpr int kZoomMax = 1024;
-inline constexpr int kZoomUnity = 256;
 
 // Grey levels of the five densities, from the sparsest up.
 inline constexpr korvex::Pixel kGreyPlus = 0x505050;   // 1..t1: a plus without its centre

@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <QPointer>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QWindow>
 
 #include "platform/Input.h"
@@ -54,18 +55,50 @@ frmVector::frmVector(Model& model, QWidget* parent)
     hscrZoom->setRange(kZoomMin, kZoomMax);
     hscrZoom->setSingleStep(kZoomSmallStep);
     hscrZoom->setPageStep(kZoomLargeStep);
-    hscrZoom->setValue(model_.settings.zoom);
+    hscrZoom->setValue(model_.settings().zoom);
     connect(hscrZoom, &QScrollBar::valueChanged, this, [this] { hscrZoom_Change(); });
 
     Form_Load();
+    connect(&model_, &Model::changed, this, &frmVector::ModelChanged);
 }
 
 void frmVector::Form_Load() { PlotHeader = TopDownHeader(kPlotSide, kPlotSide); }
 
-void frmVector::ShowSettings() { hscrZoom->setValue(model_.settings.zoom); }
+void frmVector::ModelChanged(Changes what) {
+    if (what & Change::Zoom) {
+        const QSignalBlocker quiet(hscrZoom);
+        hscrZoom->setValue(model_.settings().zoom);
+    }
+    if (!model_.loaded()) {
+        // No picture: the bare graticule, drawn again when emptied or when what it shows changes.
+        if (what & (Change::Picture | Change::Graticule)) {
+            ClearDrawing();
+            DrawGraticule();
+        }
+        return;
+    }
+    const Picture& picture = model_.picture();
+    const Probe& probe = picture.probe;
+    const auto markProbe = [&] {
+        MarkProbe(ReadoutOf(probe.sample, model_.settings().luma).uv, korvex::PixelToColor(probe.sample));
+    };
+    if (what & (Change::Picture | Change::Analysis | Change::Zoom))
+        PlotPoints(picture.histogram);
+    else if (what & (Change::Lamp | Change::Graticule))
+        ShowPoints();
+    // A locked probe keeps its vector on a new standard or skin line (a new lamp or zoom removes it).
+    if ((what & (Change::Analysis | Change::Graticule)) && probe.locked) markProbe();
+    if (what & Change::Probe) {
+        // The probe shown: its vector, over those before it; let go: the plot alone again.
+        if (probe.dragging || probe.locked)
+            markProbe();
+        else
+            ShowPoints();
+    }
+}
 
 void frmVector::PlotPoints(const korvex::UvHistogram& pairs) {
-    const int zoomValue = model_.settings.zoom;
+    const int zoomValue = model_.settings().zoom;
     ZoomFactor = ZoomFactorOf(zoomValue);
     BuildPlot(pairs, zoomValue, PlotImage);
     ShowPoints();
@@ -79,7 +112,7 @@ void frmVector::ShowPoints() {
 }
 
 void frmVector::DrawGraticule() {
-    const Settings& settings = model_.settings;
+    const Settings& settings = model_.settings();
     DrawGraticuleOn(dc_, GetStockObject(StockObject::DcPen), GetStockObject(StockObject::NullBrush),
                     ScaleColorOf(settings.lamp), {settings.luma, settings.skinLine});
     update();
@@ -115,10 +148,7 @@ void frmVector::Form_MouseUp(int button, int, float, float) {
 
 void frmVector::Form_DblClick() { hscrZoom->setValue(kZoomUnity); }
 
-void frmVector::hscrZoom_Change() {
-    model_.settings.zoom = hscrZoom->value();
-    if (model_.loaded()) PlotPoints(model_.picture().histogram);
-}
+void frmVector::hscrZoom_Change() { model_.Set(&Settings::zoom, hscrZoom->value()); }
 
 void frmVector::paintEvent(QPaintEvent*) {
     QPainter painter(this);

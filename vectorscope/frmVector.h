@@ -35,8 +35,6 @@ public:
     void MarkProbe(korvex::UvPair pair, ColorValue color);
     // The window's image cleared to black (the caller repaints).
     void ClearDrawing();
-    // The zoom bar set as the model's settings say; a loaded picture is plotted again.
-    void ShowSettings();
 
     // For inspection: the plot area's persistent image, the last plot and the zoom.
     const Surface& surface() const { return surface_; }
@@ -61,6 +59,10 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private:
+    // The model's notice: a new picture, a probe, the lamp, the zoom or the graticule's
+    // standard and skin line redraw the plot.
+    void ModelChanged(Changes what);
+
     Model& model_;
     QScrollBar* hscrZoom = nullptr;
 

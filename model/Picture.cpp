@@ -1,0 +1,88 @@
+#include "model/Picture.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cmath>
+#include <memory>
+
+#include "decoding/Decode.h"
+#include "platform/Dib.h"
+#include "platform/Numbers.h"
+
+namespace vistrel {
+
+ProbeReadout ReadoutOf(korvex::Pixel sample, korvex::LumaStandard standard) {
+    return {static_cast<int>((sample >> 16) & 0xFF), static_cast<int>((sample >> 8) & 0xFF),
+            static_cast<int>(sample & 0xFF), static_cast<int>(sample >> 24), korvex::PairOf(sample, standard)};
+}
+
+ViewFit FitView(int pictureWidth, int pictureHeight, int outerHeight, int border, int maxOuterWidth) {
+    const float aspect = static_cast<float>(pictureHeight) / static_cast<float>(pictureWidth);
+    const float outerWidth = static_cast<float>(outerHeight) / aspect;
+    const int frame = 2 * border;
+    const int widest = std::clamp(maxOuterWidth, 1 + frame, kMaxPictureSide + frame);
+    ViewFit fit;
+    fit.outerWidth = std::clamp(nearestInt(outerWidth), 1 + frame, widest);
+    fit.outerHeight = outerHeight;
+    if (nearestInt(outerWidth) > widest)
+        fit.outerHeight = std::clamp(nearestInt(static_cast<double>(widest) * static_cast<double>(aspect)), 1 + frame,
+                                     std::max(outerHeight, 1 + frame));
+    fit.width = std::max(0, fit.outerWidth - frame);
+    fit.height = std::max(0, fit.outerHeight - frame);
+    return fit;
+}
+
+std::int32_t ViewPosition(float pointer, std::int32_t last) { return korvex::ClampValue(0, nearestInt(pointer), last); }
+
+std::int32_t PicturePosition(std::int32_t view, float scale, std::int32_t size) {
+    return korvex::ClampValue(0, nearestInt(view * static_cast<double>(scale)), size - 1);
+}
+
+std::int32_t ViewPositionOf(std::int32_t position, float scale, std::int32_t last) {
+    if (!(scale > 0)) return 0;  // no picture: nothing to map
+    return korvex::ClampValue(0, nearestInt(position / static_cast<double>(scale)), last);
+}
+
+Picture AssemblePicture(Surface& decoded, const ViewFit& fit, const std::vector<korvex::Pixel>& fitted) {
+    const int width = decoded.width();
+    const int height = decoded.height();
+    assert(fitted.size() == static_cast<std::size_t>(fit.width) * static_cast<std::size_t>(fit.height));
+    Picture picture;
+    picture.scaleX = static_cast<float>(width) / static_cast<float>(fit.width);
+    picture.scaleY = static_cast<float>(height) / static_cast<float>(fit.height);
+    picture.viewMaxX = fit.width - 1;
+    picture.viewMaxY = fit.height - 1;
+    // The view's pixels as a bitmap holds them: colour only, no fourth byte.
+    picture.viewPixels.resize(fitted.size());
+    std::transform(fitted.begin(), fitted.end(), picture.viewPixels.begin(),
+                   [](korvex::Pixel p) { return p & 0x00FFFFFFu; });
+    picture.viewWork = picture.viewPixels;
+    // Rows follow each other without padding, as the grid's do. The pixels' address is
+    // taken while the surface alone holds them, before the grid shares them.
+    assert(decoded.image().bytesPerLine() == static_cast<qsizetype>(DibStride(32, width)));
+    korvex::Pixel* const bits = decoded.row(0);
+    picture.pixels = korvex::PixelGrid::Adopt(bits, static_cast<std::size_t>(width), static_cast<std::size_t>(height),
+                                              std::make_shared<QImage>(decoded.image()));
+    return picture;
+}
+
+QString ColourNote(const QString& space, bool converted, bool toneMapped, std::uint64_t clipped,
+                   std::uint64_t pixels) {
+    if (!converted) return {};
+    QString note = space + QStringLiteral(" \u2192 sRGB");
+    // A PQ or HLG signal was rendered as SDR on the way: the instruments read that rendering.
+    if (toneMapped) note += QStringLiteral(" (HDR tone-mapped)");
+    if (clipped == 0 || pixels == 0) return note;
+    // Tenths of a percent, whole numbers all the way but for the one rounding.
+    const auto tenths = static_cast<std::uint64_t>(
+        std::nearbyint(static_cast<double>(std::min(clipped, pixels)) * 1000.0 / static_cast<double>(pixels)));
+    if (tenths == 0) return note + QStringLiteral(", < 0.1 % clipped");
+    return note + QStringLiteral(", %1.%2 % clipped").arg(tenths / 10).arg(tenths % 10);
+}
+
+QString ColourNote(const Picture& picture) {
+    return ColourNote(picture.colourSpace, picture.colourConverted, picture.hdrToneMapped, picture.outOfGamut,
+                      picture.pixels.size());
+}
+
+}  // namespace vistrel

@@ -1,0 +1,113 @@
+#pragma once
+// The loaded picture as the model holds it: its full-size pixels and counts, the view
+// fitted to it with the mapping between the two, and the probe on it. Plain data and
+// pure functions: a load's results assembled, positions mapped, readouts formed.
+
+#include <QString>
+
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+#include "kernels/korvex.h"
+#include "kernels/levels.h"
+#include "platform/Surface.h"
+
+namespace vistrel {
+
+// The probe on the loaded picture: the full-size pixel it reads and what it read there,
+// and where the view shows it.
+struct Probe {
+    bool locked = false;    // Ctrl+press: it stays after the release, moved by the bars and keys
+    bool dragging = false;  // shown: a press held on the view, or the probe locked
+    std::int32_t column = 0;
+    std::int32_t row = 0;
+    korvex::Pixel sample = 0;  // the full-size pixel there, luma in the fourth byte
+    // Its crosshair's column and row on the view.
+    std::int32_t viewX = 0;
+    std::int32_t viewY = 0;
+};
+
+// What the probe readouts show for one full-size pixel: red, green, blue and luma as the
+// picture holds them (luma in the fourth byte), and its (U, V) pair under the standard.
+struct ProbeReadout {
+    int r = 0, g = 0, b = 0, y = 0;
+    korvex::UvPair uv{0, 0};
+};
+ProbeReadout ReadoutOf(korvex::Pixel sample, korvex::LumaStandard standard);
+
+// The view box fitted to a picture: it keeps its outer height and takes the picture's
+// proportions while that width fits in maxOuterWidth; a wider picture takes the whole of
+// maxOuterWidth and a height that follows its proportions. Extreme proportions are held
+// to at least one displayed column and row and at most the largest picture side, so
+// that the fitted copy neither vanishes nor needs gigabytes.
+struct ViewFit {
+    int outerWidth = 0;
+    int outerHeight = 0;
+    int width = 0;   // inner, in pixels
+    int height = 0;  // inner, in pixels
+};
+// No bound on the width but the largest picture side.
+inline constexpr int kAnyViewWidth = std::numeric_limits<int>::max();
+ViewFit FitView(int pictureWidth, int pictureHeight, int outerHeight, int border, int maxOuterWidth = kAnyViewWidth);
+
+// The mapping between the view and the full-size picture, one axis at a time; scale is
+// full-size pixels per view pixel (ScaleX or ScaleY), last the view's last column or row.
+// The view pixel under a pointer position, which may lie outside the view: nearest,
+// clamped to 0..last.
+std::int32_t ViewPosition(float pointer, std::int32_t last);
+// The full-size pixel a view pixel stands for: nearest(view x scale), clamped into a
+// picture of `size` pixels (an enlarged picture's last view pixel maps to size itself).
+std::int32_t PicturePosition(std::int32_t view, float scale, std::int32_t size);
+// The view pixel that shows a full-size pixel: nearest(position / scale), clamped to
+// 0..last; on a reduced picture several full-size pixels share one.
+std::int32_t ViewPositionOf(std::int32_t position, float scale, std::int32_t last);
+
+// Everything a load produces. A load or reload builds a new one and the model takes it whole.
+struct Picture {
+    QString file;                      // the file it was read from
+    korvex::PixelGrid pixels;          // full size, luma in the fourth byte
+    korvex::UvHistogram histogram;     // how many full-size pixels have each (U, V) pair
+    korvex::LevelCounts levels;        // how many full-size pixels sit at each level of R, G, B and Y
+    korvex::LumaStandard luma = korvex::LumaStandard::Rec601;  // what pixels and counts were analysed under
+    float scaleX = 0;                  // full-size pixels per displayed pixel, across
+    float scaleY = 0;                  // and down
+    std::int32_t viewMaxX = 0;         // last displayed column
+    std::int32_t viewMaxY = 0;         // last displayed row
+    std::vector<korvex::Pixel> viewPixels;  // the displayed picture as loaded
+    std::vector<korvex::Pixel> viewWork;    // the displayed picture as the display mode made it
+    std::vector<korvex::Pixel> blankView;   // the all-channels-off picture, kept for reuse
+    bool blankViewValid = false;
+    Probe probe;
+    // Which view pixels cover clipped full-size pixels (korvex::ClipMark bits), made the
+    // first time they are shown and kept for the picture's life; and the view with them.
+    std::vector<std::uint8_t> clipMarks;
+    bool clipMarksValid = false;
+    std::vector<korvex::Pixel> viewMarked;
+    // The colour space the file says its numbers are in, empty when it means sRGB (or says
+    // nothing); whether the pixels were converted from it to sRGB, and how many of them
+    // left sRGB's gamut on the way and were clipped.
+    QString colourSpace;
+    bool colourConverted = false;
+    std::uint64_t outOfGamut = 0;
+    bool hdrToneMapped = false;  // an HDR signal (PQ or HLG) whose light the conversion rendered as SDR
+
+    std::int32_t width() const { return static_cast<std::int32_t>(pixels.width()); }
+    std::int32_t height() const { return static_cast<std::int32_t>(pixels.height()); }
+};
+
+// A load's picture and fitted view assembled into the model's picture: the decoded
+// surface's pixels are shared, not copied (the analysis has put the luma in their fourth
+// bytes, and the surface is never shown again), the view's geometry follows the fit, and
+// the fitted copy (fit.width x fit.height, top row first) is the view as loaded.
+Picture AssemblePicture(Surface& decoded, const ViewFit& fit, const std::vector<korvex::Pixel>& fitted);
+
+// The status line's note on a converted picture: its space and, when any pixels were
+// clipped, their share of the picture ("Adobe RGB (1998) → sRGB, 3.2 % clipped"; a share
+// that would show as 0.0 reads "< 0.1 %"); a tone-mapped HDR signal's says so. Empty for a
+// picture that was not converted.
+QString ColourNote(const QString& space, bool converted, bool toneMapped, std::uint64_t clipped,
+                   std::uint64_t pixels);
+QString ColourNote(const Picture& picture);
+
+}  // namespace vistrel

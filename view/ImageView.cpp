@@ -1,0 +1,399 @@
+#include "view/ImageView.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QFrame>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QScrollBar>
+#include <QSignalBlocker>
+
+#include "platform/Controls.h"
+#include "platform/Dib.h"
+#include "platform/FittingText.h"
+#include "platform/Input.h"
+#include "platform/Numbers.h"
+
+namespace vistrel {
+
+using korvex::ClampValue;
+
+namespace {
+
+// The crosshair bars' large step: Ctrl and an arrow key move a locked probe this far.
+// (The vertical bar's own large step follows each picture's height.)
+constexpr int kCrossLargeStep = 10;
+
+// Virtual-key codes of the keys a locked probe answers to.
+enum KeyCode : int { kEnd = 35, kHome = 36, kLeft = 37, kUp = 38, kRight = 39, kDown = 40 };
+
+QString Digits(double value) { return FormatNumber(value, "000"); }
+
+}  // namespace
+
+ImageView::ImageView(Model& model, QWidget& client, QMenuBar& bar) : QObject(&client), model_(model) {
+    QWidget* const at = &client;
+    hscrCross = MakeScrollBar(at, "hscrCross", Qt::Horizontal, TwipsRect(240, 30, 5010, 195), 333, 1, kCrossLargeStep);
+    vscrCross = MakeScrollBar(at, "vscrCross", Qt::Vertical, TwipsRect(15, 225, 195, 5010), 333, 166, kCrossLargeStep);
+    hscrCross->hide();
+    vscrCross->hide();
+
+    // The view: a one-pixel border, so its empty design width of 2 pixels shows no picture.
+    picImg = new PictureBox(1, 0xFFFFFF, at);
+    picImg->setObjectName("picImg");
+    picImg->setGeometry(TwipsRect(240, 225, 30, 5010));
+    picImg->setCursor(Qt::CrossCursor);
+    picImg->setFocusPolicy(Qt::StrongFocus);
+    picImg->setAcceptDrops(true);
+
+    picHidden = new PictureBox(0, CompositingBackground(client.palette()), at);
+    picHidden->setObjectName("picHidden");
+    picHidden->setGeometry(TwipsRect(0, 5318, 255, 255));
+    picHidden->hide();
+
+    fraChannels = new QFrame(at);
+    fraChannels->setObjectName("fraChannels");
+    fraChannels->setGeometry(TwipsRect(3870, 5325, 3645, 270));
+    fraChannels->setFrameShape(QFrame::NoFrame);
+    const char* const channelNames[3] = {"chkChannel[0]", "chkChannel[1]", "chkChannel[2]"};
+    const char* const channelCaptions[3] = {"R", "G", "B"};
+    const int channelLefts[3] = {60, 575, 1090};
+    for (int i = 0; i < 3; ++i)
+        chkChannel[i] =
+            MakeCheckBox(fraChannels, channelNames[i], channelCaptions[i], TwipsRect(channelLefts[i], -15, 405, 240), true);
+    chkChroma = MakeCheckBox(fraChannels, "chkChroma", "B/W Sep", TwipsRect(1785, -15, 1005, 240), false);
+    chkChroma->setToolTip("Show Single Channels as B & W");
+    chkNeg = MakeCheckBox(fraChannels, "chkNeg", "Neg", TwipsRect(2880, -15, 690, 240), false);
+    fraChannels->hide();
+
+    QFont bold = client.font();
+    bold.setBold(true);
+    lblPosn = new QLabel(at);
+    lblPosn->setObjectName("lblPosn");
+    lblPosn->setGeometry(TwipsRect(315, 5325, 1155, 240));
+    lblPosn->setAlignment(Qt::AlignCenter);
+    lblPosn->setFont(bold);
+    lblStatus = new FittingLabel(at);
+    lblStatus->setObjectName("lblStatus");
+    lblStatus->setGeometry(TwipsRect(1605, 5325, 1710, 240));
+    lblStatus->setAlignment(Qt::AlignCenter);
+    lblStatus->setFont(bold);
+
+    shpPatch = new QFrame(at);
+    shpPatch->setObjectName("shpPatch");
+    shpPatch->setGeometry(TwipsRect(3435, 5280, 330, 330));
+    shpPatch->setFrameShape(QFrame::Box);
+    shpPatch->setAutoFillBackground(true);
+
+    lblX[0] = new QLabel("Scale Bright", at);
+    lblX[0]->setObjectName("lblX[0]");
+    lblX[0]->setGeometry(TwipsRect(1508, 6090, 855, 195));
+    // The design's narrow face fitted this caption into 57 pixels; ours may need a
+    // smaller or narrower one, never below a readable size. Should even that not
+    // fit, the caption takes the width it needs, centred where its box was.
+    lblX[0]->setFont(FittingFont(client.font(), lblX[0]->text(), lblX[0]->width(), kSmallestReadablePoints));
+    const int needed = QFontMetrics(lblX[0]->font()).horizontalAdvance(lblX[0]->text());
+    if (needed > lblX[0]->width()) {
+        const QRect box = lblX[0]->geometry();
+        lblX[0]->setGeometry(box.center().x() - needed / 2, box.top(), needed, box.height());
+        lblX[0]->setAlignment(Qt::AlignCenter);
+    }
+    hscrLamp = MakeScrollBar(at, "hscrLamp", Qt::Horizontal, TwipsRect(1050, 6345, 1770, 165), kLampMax,
+                             model_.settings().lamp, 20);
+    hscrLamp->setSingleStep(5);
+    hscrLamp->setFocusPolicy(Qt::StrongFocus);
+
+    mnuSelect = bar.addMenu("&Select");
+    mnuSelect->setObjectName("mnuSelect");
+    mnuSelectChannels = mnuSelect->addMenu("&Channels");
+    mnuSelectChannels->setObjectName("mnuSelectChannels");
+    mnuSelectChannels->setEnabled(false);
+    mnuSelectChanR = MakeItem(mnuSelectChannels, "mnuSelectChanR", "&Red", true, true);
+    mnuSelectChanG = MakeItem(mnuSelectChannels, "mnuSelectChanG", "&Green", true, true);
+    mnuSelectChanB = MakeItem(mnuSelectChannels, "mnuSelectChanB", "&Blue", true, true);
+    mnuSep3 = MakeSeparator(mnuSelect, "mnuSep3");
+    mnuSelectChroma = MakeItem(mnuSelect, "mnuSelectChroma", "Color &Seps as Mono", true, false);
+    mnuSelectChroma->setEnabled(false);
+    mnuSelectNeg = MakeItem(mnuSelect, "mnuSelectNeg", "Show &Negative Image", true, false);
+    mnuSelectNeg->setEnabled(false);
+    mnuSelectClipping = MakeItem(mnuSelect, "mnuSelectClipping", "Show C&lipping", true, false);
+
+    for (int i = 0; i < 3; ++i) connect(chkChannel[i], &QCheckBox::toggled, this, [this, i] { chkChannel_Click(i); });
+    connect(chkChroma, &QCheckBox::toggled, this, [this] { chkChroma_Click(); });
+    connect(chkNeg, &QCheckBox::toggled, this, [this] { chkNeg_Click(); });
+    connect(hscrCross, &QScrollBar::valueChanged, this, [this] { hscrCross_Change(); });
+    connect(vscrCross, &QScrollBar::valueChanged, this, [this] { vscrCross_Change(); });
+    connect(hscrLamp, &QScrollBar::valueChanged, this, [this] { hscrLamp_Change(); });
+    picImg->onMouseDown = [this](int b, int s, float x, float y) { picImg_MouseDown(b, s, x, y); };
+    picImg->onMouseMove = [this](int b, int s, float x, float y) { picImg_MouseMove(b, s, x, y); };
+    picImg->onMouseUp = [this](int b, int s, float x, float y) { picImg_MouseUp(b, s, x, y); };
+    // A checkable menu item has toggled its own mark by the time its handler runs.
+    connect(mnuSelectChanR, &QAction::triggered, this, [this] { mnuSelectChanR_Click(); });
+    connect(mnuSelectChanG, &QAction::triggered, this, [this] { mnuSelectChanG_Click(); });
+    connect(mnuSelectChanB, &QAction::triggered, this, [this] { mnuSelectChanB_Click(); });
+    connect(mnuSelectChroma, &QAction::triggered, this, [this] { mnuSelectChroma_Click(); });
+    connect(mnuSelectNeg, &QAction::triggered, this, [this] { mnuSelectNeg_Click(); });
+    connect(mnuSelectClipping, &QAction::triggered, this, [this] { mnuSelectClipping_Click(); });
+    connect(&model_, &Model::changed, this, &ImageView::ModelChanged);
+}
+
+int ImageView::Room() const { return picImg->parentWidget()->width() - picImg->x(); }
+
+void ImageView::ShowColourNote() {
+    const QString note = model_.loaded() ? ColourNote(model_.picture()) : QString();
+    lblStatus->setText(note);
+    lblStatus->setToolTip(note);
+}
+
+// --- Widget events: each edits the model ---
+
+void ImageView::picImg_MouseDown(int button, int shift, float x, float y) {
+    const Picture& picture = model_.picture();
+    if (button == kLeftButton) {
+        model_.PressProbe(x, y, (shift & kCtrlKey) != 0);
+    } else if (button == kRightButton) {
+        if (!model_.loaded() || picture.probe.dragging) return;
+        const auto W = static_cast<std::int64_t>(picture.width());
+        const auto H = static_cast<std::int64_t>(picture.height());
+        lblPosn->setText(Digits(static_cast<double>(W)) + " x " + Digits(static_cast<double>(H)));
+        // Whole numbers all the way: the largest picture's 3 GiB must read exactly.
+        lblStatus->setText(FormatNumber(static_cast<double>(W * H * 3 / 1024), "0,0") + " Kb");
+    }
+}
+
+void ImageView::picImg_MouseMove(int button, int, float x, float y) {
+    if (button == kLeftButton) model_.DragProbe(x, y);
+}
+
+void ImageView::picImg_MouseUp(int button, int, float, float) {
+    if (button == kLeftButton) {
+        model_.ReleaseProbe();
+    } else if (button == kRightButton && !model_.picture().probe.dragging) {
+        ShowColourNote();
+        lblPosn->clear();
+    }
+}
+
+void ImageView::TrackCrossBars() { model_.MoveLockedProbe(hscrCross->value(), vscrCross->value()); }
+
+void ImageView::Form_KeyDown(int& keyCode, int shift) {
+    const Picture& picture = model_.picture();
+    const Probe& probe = picture.probe;
+    if (!probe.locked) return;
+    // Ctrl steps by the horizontal bar's large step on both axes.
+    const int step = (shift & kCtrlKey) ? kCrossLargeStep : 1;
+    switch (keyCode) {
+        case kLeft: model_.MoveLockedProbe(probe.column - step, probe.row); break;
+        case kRight: model_.MoveLockedProbe(probe.column + step, probe.row); break;
+        case kUp: model_.MoveLockedProbe(probe.column, probe.row - step); break;
+        case kDown: model_.MoveLockedProbe(probe.column, probe.row + step); break;
+        case kHome:
+            // The row first, as the vertical bar's change comes first.
+            model_.MoveLockedProbe(probe.column, (picture.height() - 1) / 2);
+            model_.MoveLockedProbe((picture.width() - 1) / 2, probe.row);
+            break;
+        case kEnd: break;
+        default: return;
+    }
+    keyCode = 0;
+}
+
+void ImageView::chkChannel_Click(int) {
+    Settings next = model_.settings();
+    for (int i = 0; i < 3; ++i) next.channels[static_cast<std::size_t>(i)] = chkChannel[i]->isChecked();
+    next.mono = chkChroma->isChecked();
+    next.negative = chkNeg->isChecked();
+    model_.Apply(next);
+}
+
+void ImageView::chkChroma_Click() { chkChannel_Click(4); }
+
+void ImageView::chkNeg_Click() { chkChannel_Click(4); }
+
+void ImageView::SetChannel(int index, bool shown) {
+    std::array<bool, 3> channels = model_.settings().channels;
+    channels[static_cast<std::size_t>(index)] = shown;
+    model_.Set(&Settings::channels, channels);
+}
+
+void ImageView::mnuSelectChanR_Click() { SetChannel(0, mnuSelectChanR->isChecked()); }
+void ImageView::mnuSelectChanG_Click() { SetChannel(1, mnuSelectChanG->isChecked()); }
+void ImageView::mnuSelectChanB_Click() { SetChannel(2, mnuSelectChanB->isChecked()); }
+void ImageView::mnuSelectChroma_Click() { model_.Set(&Settings::mono, mnuSelectChroma->isChecked()); }
+void ImageView::mnuSelectNeg_Click() { model_.Set(&Settings::negative, mnuSelectNeg->isChecked()); }
+void ImageView::mnuSelectClipping_Click() { model_.Set(&Settings::showClipping, mnuSelectClipping->isChecked()); }
+
+void ImageView::hscrLamp_Change() { model_.Set(&Settings::lamp, hscrLamp->value()); }
+
+// --- The model's notices: each shows what changed ---
+
+void ImageView::ModelChanged(Changes what) {
+    if (what & Change::Dropped) ResetControls();
+    if (what & (Change::Dropped | Change::Display | Change::Lamp)) ShowSettings();
+    if (what & Change::Picture) {
+        if (model_.loaded())
+            ShowLoadedPicture();
+        else
+            ClearPicture();
+    } else if (what & Change::Display) {
+        ShowView();
+    }
+    if (what & Change::Probe)
+        ShowProbe();
+    else if ((what & Change::Analysis) && model_.picture().probe.locked)
+        ShowReadouts();
+}
+
+void ImageView::ResetControls() {
+    // The crosshair goes with the picture it was drawn on, which the next one replaces.
+    crosshair_.reset();
+    lblStatus->clear();
+    lblPosn->clear();
+    SetPatchColour(picImg->parentWidget()->palette().color(QPalette::Window));
+    hscrCross->hide();
+    vscrCross->hide();
+    fraChannels->hide();
+    mnuSelectChannels->setEnabled(false);
+}
+
+void ImageView::ShowSettings() {
+    const Settings& settings = model_.settings();
+    for (int i = 0; i < 3; ++i) {
+        const QSignalBlocker quiet(chkChannel[i]);
+        chkChannel[i]->setChecked(settings.channels[static_cast<std::size_t>(i)]);
+    }
+    {
+        const QSignalBlocker quietChroma(chkChroma);
+        const QSignalBlocker quietNeg(chkNeg);
+        chkChroma->setChecked(settings.mono);
+        chkNeg->setChecked(settings.negative);
+    }
+    mnuSelectChanR->setChecked(settings.channels[0]);
+    mnuSelectChanG->setChecked(settings.channels[1]);
+    mnuSelectChanB->setChecked(settings.channels[2]);
+    mnuSelectChroma->setChecked(settings.mono);
+    mnuSelectNeg->setChecked(settings.negative);
+    mnuSelectClipping->setChecked(settings.showClipping);
+    // Two channels together have no single-channel greys, and no negative from the menu.
+    const bool two = MixOf(settings.channels) == ChannelMix::Two;
+    chkChroma->setEnabled(!two);
+    mnuSelectChroma->setEnabled(selectItemsOn_ && !two);
+    mnuSelectNeg->setEnabled(selectItemsOn_ && !two);
+    const QSignalBlocker quietLamp(hscrLamp);
+    hscrLamp->setValue(settings.lamp);
+}
+
+void ImageView::ShowLoadedPicture() {
+    const Picture& picture = model_.picture();
+    const int W = picture.width();
+    const int H = picture.height();
+    {
+        const QSignalBlocker quietAcross(hscrCross);
+        const QSignalBlocker quietDown(vscrCross);
+        hscrCross->setMaximum(static_cast<std::int16_t>(W - 1));
+        vscrCross->setMaximum(static_cast<std::int16_t>(H - 1));
+        vscrCross->setPageStep(ClampValue(1, korvex::CombineValues(H / 100, 10), 10));
+    }
+    // The view keeps its outer height and takes the picture's proportions, or, for a
+    // picture too wide for the window, the window's width and a height that follows.
+    const int frame = 2 * picImg->border();
+    picImg->setOuterSize(picture.viewMaxX + 1 + frame, picture.viewMaxY + 1 + frame);
+    crosshair_.reset();
+    ShowView();
+    picImg->repaint();
+
+    // The crosshair bars span the picture; the horizontal one stops 4 pixels short of the
+    // window's edge when the picture reaches it.
+    const int wv = picImg->width();
+    const int room = Room();
+    hscrCross->resize(room > wv ? wv : room - 4, hscrCross->height());
+    vscrCross->resize(vscrCross->width(), picImg->height());
+
+    fraChannels->setEnabled(true);
+    fraChannels->show();
+    mnuSelectChannels->setEnabled(true);
+    selectItemsOn_ = true;
+    ShowSettings();
+}
+
+void ImageView::ClearPicture() {
+    crosshair_.reset();
+    picImg->clearPicture();
+    picImg->setOuterSize(2, kViewOuterHeight);
+    vscrCross->resize(vscrCross->width(), kViewOuterHeight);
+}
+
+void ImageView::ShowView() {
+    // With no picture loaded the emptied view keeps showing nothing.
+    if (!model_.loaded()) return;
+    const std::vector<Pixel>& buffer = model_.ShownView();
+    Surface& view = picImg->surface();
+    if (view.isNull() || buffer.size() != static_cast<std::size_t>(view.width()) * view.height()) return;
+    SetDIBits(view, 0, view.height(), buffer.data(), TopDownHeader(view.width(), view.height()));
+    // A crosshair on the view is drawn again over the new picture, so that drawing it
+    // once more still erases it.
+    if (crosshair_) DrawCrosshair(*crosshair_);
+    picImg->update();
+}
+
+void ImageView::ShowProbe() {
+    const Probe& probe = model_.picture().probe;
+    const bool shown = probe.dragging || probe.locked;
+    if (crosshair_) DrawCrosshair(*crosshair_);
+    crosshair_.reset();
+    if (shown) {
+        crosshair_ = QPoint(probe.viewX, probe.viewY);
+        DrawCrosshair(*crosshair_);
+    }
+    if (probe.locked) {
+        const QSignalBlocker quietAcross(hscrCross);
+        const QSignalBlocker quietDown(vscrCross);
+        hscrCross->setValue(probe.column);
+        vscrCross->setValue(probe.row);
+        hscrCross->show();
+        vscrCross->show();
+    } else {
+        vscrCross->hide();
+        hscrCross->hide();
+    }
+    // The channels stay as they are while a probe is locked.
+    fraChannels->setEnabled(!probe.locked);
+    mnuSelectChannels->setEnabled(!probe.locked);
+    if (shown) {
+        ShowReadouts();
+    } else {
+        ShowColourNote();
+        lblPosn->clear();
+        SetPatchColour(picImg->parentWidget()->palette().color(QPalette::Window));
+    }
+}
+
+void ImageView::ShowReadouts() {
+    const Probe& probe = model_.picture().probe;
+    lblPosn->setText(Digits(probe.column) + " / " + Digits(probe.row));
+    const ProbeReadout readout = ReadoutOf(probe.sample, model_.settings().luma);
+    lblStatus->setText(Digits(readout.r) + ", " + Digits(readout.g) + ", " + Digits(readout.b) + ", " +
+                       Digits(readout.y));
+    SetPatchColour(QColor::fromRgb(OpaquePixel(korvex::PixelToColor(probe.sample))));
+}
+
+void ImageView::DrawCrosshair(QPoint at) {
+    Dc& dc = picImg->dc();
+    const DrawMode mode = dc.rop2();
+    dc.SetROP2(DrawMode::NotXorPen);
+    dc.SetDCPenColor(0);  // the view's foreground colour: black, so the not-XOR pen inverts
+    const Picture& picture = model_.picture();
+    dc.Line(at.x(), 0, at.x(), picture.viewMaxY);
+    dc.Line(0, at.y(), picture.viewMaxX, at.y());
+    dc.SetROP2(mode);
+    picImg->update();
+}
+
+void ImageView::SetPatchColour(const QColor& colour) {
+    QPalette patch = shpPatch->palette();
+    patch.setColor(QPalette::Window, colour);
+    shpPatch->setPalette(patch);
+}
+
+}  // namespace vistrel
