@@ -24,6 +24,7 @@
 #include "decoding/Decode.h"
 #include "decoding/Readers.h"
 #include "decoding/worker/WorkerClient.h"
+#include "formats/FileHeaders.h"
 
 // Printed as the numbers they are.
 namespace vistrel {
@@ -124,6 +125,7 @@ TEST(RawReader, ConvertedIsLibRawsOwnDevelopmentRoundedOnceInEveryLayoutAndOrien
             dng.withPreview = orientation % 4 == 1;
             dng.directoryFirst = orientation % 4 == 2;
             dng.singleBlackLevel = orientation % 4 == 3;
+            dng.bigEndian = orientation % 3 == 0;
             if (orientation == 4) dng.dateTime = "2024:05:06 07:08:09";
             SCOPED_TRACE(std::string(dng_pictures::CfaName(cfa)) + " orientation " + std::to_string(orientation));
             const QString path = Write(dir, QString("c%1.dng").arg(files++), dng, dng_pictures::Scene(dng, orientation));
@@ -319,6 +321,20 @@ TEST(RawReader, CutAndOversizedFilesFailCleanly) {
     const QString whole = Write(dir, "whole.dng", dng, dng_pictures::Scene(dng));
     const QByteArray bytes = ReadAll(whole);
     ASSERT_TRUE(DecodePicture(whole, kBackground));
+    // Our own walker, at every length: a cut file is no raw file, tells no size, or has
+    // its photosites end past its end.
+    for (qsizetype cut = 0; cut <= bytes.size(); ++cut) {
+        const headers::Bytes part(reinterpret_cast<const unsigned char*>(bytes.constData()), std::size_t(cut));
+        const headers::RawWalk walk = headers::WalkRaw(part);
+        if (cut == bytes.size()) {
+            EXPECT_TRUE(headers::LooksLikeCameraRaw(part));
+            EXPECT_EQ(walk.largest.width, 128);
+            EXPECT_EQ(walk.largest.height, 96);
+            EXPECT_EQ(walk.dataEnd, std::uint64_t(cut));
+        } else {
+            ASSERT_TRUE(!headers::LooksLikeCameraRaw(part) || !walk.largest.known() || walk.dataEnd > std::uint64_t(cut)) << cut;
+        }
+    }
     std::vector<qsizetype> cuts = {8, 16, 100, 300, bytes.size() / 2, bytes.size() - 2, bytes.size() - 1};
     for (qsizetype cut = 400; cut < bytes.size(); cut += 1999) cuts.push_back(cut);
     for (const qsizetype cut : cuts) {

@@ -35,7 +35,8 @@ std::string WriteDng(const std::string& path, const Description& dng, const std:
     const std::size_t count = std::size_t{dng.width} * dng.height;
     if (photosites.size() != count) return "the photosites do not fill the size";
     // BigTIFF only when the photosites need it.
-    TIFF* tif = TIFFOpen(path.c_str(), count * 2 > 0xF0000000u ? "w8" : "w");
+    const std::string mode = std::string(count * 2 > 0xF0000000u ? "w8" : "w") + (dng.bigEndian ? "b" : "l");
+    TIFF* tif = TIFFOpen(path.c_str(), mode.c_str());
     if (tif == nullptr) return "cannot create " + path;
 
     const std::uint8_t dngVersion[4] = {1, 4, 0, 0};

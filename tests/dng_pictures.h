@@ -38,6 +38,7 @@ struct Description {
     // The directory before the photosites, as cameras write it (a cut then falls in them).
     bool directoryFirst = false;
     std::string dateTime;  // "YYYY:MM:DD HH:MM:SS", or none
+    bool bigEndian = false;  // "MM", as some cameras write
 };
 
 // width * height photosites, row by row. Empty on success, else what went wrong.
