@@ -237,31 +237,17 @@ TEST(RawReader, StoredValuesAreTheSensorsLevelsScaledExactlyToTheWhiteLevel) {
     EXPECT_GT(halves, 20u);
 }
 
-// The levels of one colour's photosites, counted the slow way: sorted.
-RawLevels Counted(std::vector<std::uint16_t> values, std::uint32_t white) {
-    RawLevels levels;
-    std::sort(values.begin(), values.end());
-    const std::size_t n = values.size();
-    levels.max = values.back();
-    levels.p99 = values[(99 * n + 99) / 100 - 1];  // the ceil(0.99 n)-th smallest
-    levels.atWhite = std::size_t(values.end() - std::lower_bound(values.begin(), values.end(), std::uint16_t(white)));
-    return levels;
-}
-
 void ExpectLevelsCounted(const DecodeResult& result, const Description& dng, const std::vector<std::uint16_t>& sites) {
     ASSERT_TRUE(result) << int(result.error);
     ASSERT_TRUE(result.raw && result.raw->photosites);
     const RawPhotosites& got = *result.raw->photosites;
-    const std::array<int, 4> colours = dng_pictures::CfaColours(dng.cfa);
-    std::array<std::vector<std::uint16_t>, 3> byColour;
-    for (std::uint32_t y = 0; y < dng.height; ++y)
-        for (std::uint32_t x = 0; x < dng.width; ++x)
-            byColour[std::size_t(colours[((y & 1) << 1) | (x & 1)])].push_back(sites[std::size_t(y) * dng.width + x]);
+    const std::array<dng_pictures::CountedLevels, 3> counted = dng_pictures::CountLevels(dng, sites);
     EXPECT_EQ(std::string(got.cfa.data(), 4), dng_pictures::CfaName(dng.cfa));
     EXPECT_EQ(got.white, dng.white);
     EXPECT_EQ(got.bits, std::bit_width(dng.white));
     for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(got.black[i], dng.singleBlackLevel ? dng.black[0] : dng.black[i]);
-    for (std::size_t c = 0; c < 3; ++c) EXPECT_EQ(got.levels[c], Counted(byColour[c], dng.white)) << "colour " << c;
+    for (std::size_t c = 0; c < 3; ++c)
+        EXPECT_EQ(got.levels[c], (RawLevels{counted[c].max, counted[c].p99, counted[c].atWhite})) << "colour " << c;
 }
 
 TEST(RawReader, PhotositeLevelsAreThoseOfCountingThePhotositesWritten) {
@@ -291,22 +277,6 @@ TEST(RawReader, PhotositeLevelsAreThoseOfCountingThePhotositesWritten) {
     EXPECT_EQ(sites.HeadroomEv(2), std::nullopt);  // at black
     sites.levels[0].p99 = 4096 * 2;
     EXPECT_EQ(sites.HeadroomEv(0), -1.0);
-}
-
-// The size a photographer's camera makes, through the confined worker as the program
-// loads it: above the size at which LibRaw's AHD goes multi-threaded, and counted exactly.
-TEST(RawReader, A24MegapixelRawLoadsInTheWorkerWithItsPhotositesCountedExactly) {
-    QTemporaryDir dir;
-    Description dng;
-    dng.width = 6000;
-    dng.height = 4000;
-    dng.orientation = 8;
-    dng.black = {512, 514, 514, 516};
-    const std::vector<std::uint16_t> sites = dng_pictures::Scene(dng, 24);
-    const DecodeResult result = DecodeInWorker(Write(dir, "big.dng", dng, sites), kBackground);
-    ExpectLevelsCounted(result, dng, sites);
-    ASSERT_TRUE(result);
-    EXPECT_EQ(result.surface->image().size(), QSize(4000, 6000));
 }
 
 // Cut anywhere, a raw file reads as damaged or cut short, in this process and in the

@@ -163,4 +163,22 @@ std::vector<std::uint16_t> Scene(const Description& dng, std::uint32_t seed) {
     return sites;
 }
 
+std::array<CountedLevels, 3> CountLevels(const Description& dng, const std::vector<std::uint16_t>& photosites) {
+    const std::array<int, 4> colours = CfaColours(dng.cfa);
+    std::array<std::vector<std::uint16_t>, 3> byColour;
+    for (std::uint32_t y = 0; y < dng.height; ++y)
+        for (std::uint32_t x = 0; x < dng.width; ++x)
+            byColour[std::size_t(colours[((y & 1) << 1) | (x & 1)])].push_back(photosites[std::size_t(y) * dng.width + x]);
+    std::array<CountedLevels, 3> counted;
+    for (std::size_t c = 0; c < 3; ++c) {
+        std::vector<std::uint16_t>& values = byColour[c];
+        if (values.empty()) continue;
+        std::sort(values.begin(), values.end());
+        counted[c].max = values.back();
+        counted[c].p99 = values[(99 * values.size() + 99) / 100 - 1];
+        counted[c].atWhite = std::uint64_t(values.end() - std::lower_bound(values.begin(), values.end(), dng.white));
+    }
+    return counted;
+}
+
 }  // namespace dng_pictures

@@ -50,4 +50,13 @@ QByteArray DngBytes(const Description& dng, const std::vector<std::uint16_t>& ph
 // with noise, exposed so that the top rows clip; no photosite above the white level.
 std::vector<std::uint16_t> Scene(const Description& dng, std::uint32_t seed = 1);
 
+// What the photosites written hold, counted the slow way (sorted), for each colour (0 R,
+// 1 G with both greens, 2 B): the highest, the ceil(0.99 N)-th smallest, and how many are
+// at or above the white level.
+struct CountedLevels {
+    std::uint32_t max = 0, p99 = 0;
+    std::uint64_t atWhite = 0;
+};
+std::array<CountedLevels, 3> CountLevels(const Description& dng, const std::vector<std::uint16_t>& photosites);
+
 }  // namespace dng_pictures
