@@ -1,4 +1,4 @@
-// Whole loads through the main window (24-megapixel JPEG, PNG, BMP, TIFF and WebP, and gigapixel JPEGs), each with its
+// Whole loads through the main window (24-megapixel JPEG, PNG, BMP, TIFF, WebP and DNG, and gigapixel JPEGs), each with its
 // peak memory and the cost of a vectorscope zoom change on the loaded picture. Qt's
 // bare decode of the same files is among the decode benchmarks.
 
@@ -102,6 +102,11 @@ BENCHMARK(BM_LoadPictureFileTiff24MP)->Unit(benchmark::kMillisecond)->MinTime(2.
 
 void BM_LoadPictureFileWebp24MP(benchmark::State& state) { Load(state, bench::Webp24MP(), 6000.0 * 4000.0); }
 BENCHMARK(BM_LoadPictureFileWebp24MP)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
+
+// A camera raw file, developed by LibRaw in the decoder: within 1.10 x LibRaw's own
+// development in a process of its own (BM_LibRawOwnDevelopmentDng24MP).
+void BM_LoadPictureFileDng24MP(benchmark::State& state) { Load(state, bench::Dng24MP(), 6000.0 * 4000.0); }
+BENCHMARK(BM_LoadPictureFileDng24MP)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
 
 void BM_LoadPictureFileJpeg1Gpx(benchmark::State& state) { Load(state, bench::Jpeg1Gpx(), 32768.0 * 32768.0); }
 BENCHMARK(BM_LoadPictureFileJpeg1Gpx)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
