@@ -285,7 +285,8 @@ void ToPixels(const TurnedImage& image, std::size_t y, const std::array<const st
 }
 
 // The developed picture's rows to the receiver or the sink (into its own place when it
-// offers one), band by band, each band's rows split over the OpenMP team.
+// offers one), band by band, on this thread: the program analyses each band as the next
+// is made, on the other core (an OpenMP team here would spin on it between bands).
 DecodeResult Deliver(const TurnedImage& image, const std::array<const std::uint8_t*, 3>& tables, RowReceiver* receiver,
                      BandSink* sink) {
     const int width = static_cast<int>(image.width), height = static_cast<int>(image.height);
@@ -296,11 +297,9 @@ DecodeResult Deliver(const TurnedImage& image, const std::array<const std::uint8
     for (int first = 0; first < height; first += bandRows) {
         const int count = std::min(bandRows, height - first);
         uchar* const place = sink != nullptr ? sink->Destination(first, count) : nullptr;
-        std::vector<Pixel*> rows(static_cast<std::size_t>(count));
         for (int i = 0; i < count; ++i)
-            rows[std::size_t(i)] = place != nullptr ? reinterpret_cast<Pixel*>(place + std::size_t(i) * rowBytes) : out.Row(first + i);
-#pragma omp parallel for schedule(static)
-        for (int i = 0; i < count; ++i) ToPixels(image, std::size_t(first + i), tables, rows[std::size_t(i)]);
+            ToPixels(image, std::size_t(first + i), tables,
+                     place != nullptr ? reinterpret_cast<Pixel*>(place + std::size_t(i) * rowBytes) : out.Row(first + i));
         if (place != nullptr ? !out.PutToSink(first, count, place) : !out.Finish(first + count))
             return DecodeResult::Failed(out.failure());
     }
