@@ -82,7 +82,7 @@ endif
 test-sanitize-decoding:
 	@$(MAKE) --no-print-directory test-sanitize SANITIZE_TARGET=vistrel_tests_colour SANITIZE_FILTER='Colour*'
 	@$(MAKE) --no-print-directory test-sanitize SANITIZE_TARGET=vistrel_tests_decoding \
-	  SANITIZE_FILTER='Decode*:Worker*:HostileFiles*:MetafileWalk*:HeaderReaders*:TiffReader*:WebpReader*:HeifReaders*:Orientation*:Jpeg*'
+	  SANITIZE_FILTER='Decode*:Worker*:HostileFiles*:MetafileWalk*:HeaderReaders*:TiffReader*:WebpReader*:HeifReaders*:Orientation*:Jpeg*:RawReader*'
 
 # libFuzzer targets over the program's own readers of file bytes, each run
 # for FUZZ_SECONDS from the seed corpus in fuzz/corpus/<target>/; what they
