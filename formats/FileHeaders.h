@@ -62,10 +62,14 @@ bool LooksLikeCameraRaw(Bytes file);
 // What a raw file's structure claims: the largest picture any of its directories
 // describes (the photosites, not the preview most files put first; sides may be out of
 // any range), and, for a DNG, where the photosites' strips or tiles end, so that a file
-// cut by a byte is seen before the library (which does not notice) decodes it.
+// cut by a byte is seen before the library (which does not notice) decodes it; and
+// whether a DNG's colour filter pattern does not fit its own description (a colour it
+// has no plane for, a count its repeat does not make, or bytes past the file's end),
+// which LibRaw reads from memory it never set, or crashes on.
 struct RawWalk {
     ClaimedSize largest;
     std::uint64_t dataEnd = 0;  // 0 when unknown
+    bool patternUnfit = false;
 };
 RawWalk WalkRaw(Bytes file);
 // The largest as the size too: a developed picture lacks only its margins of a few

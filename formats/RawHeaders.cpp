@@ -38,6 +38,9 @@ enum Tag : std::uint32_t {
     kTileOffsets = 324,
     kTileByteCounts = 325,
     kSubDirectories = 330,
+    kCfaRepeatPatternDim = 0x828D,
+    kCfaPattern = 0x828E,
+    kCfaPlaneColor = 0xC616,
     kDngVersion = 0xC612,
     kFujiTable = 0xF000,  // a directory of Fuji's, holding the next two
     kFujiWidth = 0xF001,
@@ -60,6 +63,7 @@ public:
     struct Found {
         bool raw = false;  // a directory of photosites, or a DNG
         bool dng = false;
+        bool patternUnfit = false;  // a filter pattern that does not fit its own description
         ClaimedSize largest;
         std::uint64_t dataEnd = 0;  // where the photosite directories' strips or tiles end
         bool dataEndKnown = true;
@@ -126,7 +130,7 @@ private:
         if (!Holds(at + 2, count * kEntryBytes + 4)) return std::nullopt;
         std::int64_t width = 0, height = 0;
         std::uint32_t photometric = 0;
-        std::optional<std::size_t> stripOffsets, stripCounts, tileOffsets, tileCounts;
+        std::optional<std::size_t> stripOffsets, stripCounts, tileOffsets, tileCounts, repeat, pattern, planes;
         for (std::uint64_t i = 0; i < count; ++i) {
             const auto entry = static_cast<std::size_t>(at + 2 + i * kEntryBytes);
             switch (U16(entry)) {
@@ -142,6 +146,9 @@ private:
                 case kTileOffsets: tileOffsets = entry; break;
                 case kTileByteCounts: tileCounts = entry; break;
                 case kDngVersion: found.dng = found.raw = true; break;
+                case kCfaRepeatPatternDim: repeat = entry; break;
+                case kCfaPattern: pattern = entry; break;
+                case kCfaPlaneColor: planes = entry; break;
                 case kSubDirectories:
                 case kFujiTable:
                     if (const std::optional<Array> subs = ArrayOf(entry); subs && subs->width == 4)
@@ -151,6 +158,7 @@ private:
             }
         }
         KeepLarger(found.largest, {width, height});
+        if (photometric == kColourFilterArray && !PatternFits(repeat, pattern, planes)) found.patternUnfit = true;
         if (photometric == kColourFilterArray || photometric == kLinearRaw) {
             found.raw = true;
             const std::optional<std::uint64_t> strips = PiecesEnd(stripOffsets, stripCounts);
@@ -160,6 +168,38 @@ private:
         }
         if (cr2Photosites && stripOffsets) KeepLarger(found.largest, LosslessJpegSize(Value(*stripOffsets)));
         return U32(static_cast<std::size_t>(at + 2 + count * kEntryBytes));
+    }
+
+    // A filter pattern as TIFF/EP and DNG describe it: as many colours as its repeat's
+    // rows times columns, inside the file, each one of the planes' (three unless said).
+    bool PatternFits(std::optional<std::size_t> repeat, std::optional<std::size_t> pattern,
+                     std::optional<std::size_t> planes) const {
+        if (!pattern) return true;
+        constexpr std::uint32_t kByte = 1;
+        const auto bytesOf = [this](std::size_t entry) -> std::optional<Array> {
+            if (U16(entry + 2) != kByte) return std::nullopt;
+            const std::uint64_t count = U32(entry + 4);
+            const std::uint64_t at = count <= 4 ? entry + 8 : U32(entry + 8);
+            if (!Holds(at, count)) return std::nullopt;
+            return Array{static_cast<std::size_t>(at), static_cast<std::size_t>(count), 1};
+        };
+        const std::optional<Array> colours = bytesOf(*pattern);
+        if (!colours) return false;
+        std::size_t planeCount = 3;
+        if (planes) {
+            const std::optional<Array> named = bytesOf(*planes);
+            if (!named) return false;
+            planeCount = named->count;
+        }
+        if (repeat) {
+            const std::optional<Array> sides = ArrayOf(*repeat);
+            if (!sides || sides->count != 2 ||
+                std::uint64_t{Element(*sides, 0)} * Element(*sides, 1) != colours->count)
+                return false;
+        }
+        for (std::size_t i = 0; i < colours->count; ++i)
+            if (b_[colours->at + i] >= planeCount) return false;
+        return true;
     }
 
     // A lossless JPEG's frame: its height, and its width times its components, which is
@@ -318,6 +358,7 @@ RawWalk WalkRaw(Bytes file) {
             if (!found.raw && KindOf(file) == RawKind::Tiff) break;  // a TIFF of another kind
             walk.largest = found.largest;
             if (found.dng && found.dataEndKnown) walk.dataEnd = found.dataEnd;
+            walk.patternUnfit = found.dng && found.patternUnfit;
             break;
         }
         case RawKind::Raf: walk.largest = RafSize(file); break;

@@ -19,10 +19,6 @@ inline QStringList HostileFiles() {
                                      QDir::Files);
 }
 
-// Files that crash their library (LibRaw's known faults): only a decoder process may
-// read them, which dies of it, and the load fails.
-inline bool CrashesItsLibrary(const QString& name) { return name == "raw-cfa-pattern-of-36-past-the-end.dng"; }
-
 // The size of the picture a file holds despite its faults; none when it must fail.
 inline std::optional<QSize> HostilePicture(const QString& name) {
     static const std::map<QString, QSize> pictures = {
@@ -34,7 +30,6 @@ inline std::optional<QSize> HostilePicture(const QString& name) {
         // LibRaw develops what it can of levels and layouts no camera writes.
         {"raw-black-above-white.dng", {128, 96}},
         {"raw-black-levels-past-the-end.dng", {128, 96}},
-        {"raw-cfa-of-colour-9.dng", {128, 96}},
         {"raw-orientation-9.dng", {128, 96}},
         {"raw-white-level-0.dng", {128, 96}},
     };

@@ -325,9 +325,10 @@ ReadResult DecodeRaw(const ReaderInput& input) {
     const auto& [bytes, background, colour, receiver, sink] = input;
     (void)background;  // raw pictures are opaque
     if (!headers::LooksLikeCameraRaw(bytes)) return std::nullopt;
-    // A DNG whose photosites run past the file's end (LibRaw does not notice a missing last byte).
+    // A DNG whose photosites run past the file's end (LibRaw does not notice a missing last
+    // byte), or whose filter pattern LibRaw would misread.
     const headers::RawWalk walk = headers::WalkRaw(bytes);
-    if (walk.dataEnd > bytes.size()) return DecodeResult::Failed(DecodeError::Unreadable);
+    if (walk.dataEnd > bytes.size() || walk.patternUnfit) return DecodeResult::Failed(DecodeError::Unreadable);
 
     Complaints complaints;
     // 750 KB of state: on the heap. Its own callbacks would write on standard error.

@@ -312,11 +312,12 @@ FILES = {
     "raw-black-above-white.dng": dng_patched({WHITE_LEVEL: (None, 100)}),
     "raw-white-level-0.dng": dng_patched({WHITE_LEVEL: (None, 0)}),
     "raw-black-levels-past-the-end.dng": dng_patched({BLACK_LEVEL: (None, 0x7FFFFFF0)}),
-    "raw-cfa-of-colour-9.dng": dng_patched({CFA_PATTERN: (None, 0x02090100)}),
     "raw-orientation-9.dng": dng_patched({ORIENTATION: (None, 9)}),
-    # The colour filter pattern claims 36 entries (an X-Trans layout) stored past the end
-    # of the file: LibRaw 0.20 crashes reading its directory. The decoder process dies;
-    # the program does not.
+    # Colour filter patterns that do not fit their own description, refused before LibRaw
+    # reads them: a colour the planes do not name (LibRaw takes it from memory it never
+    # set, differently each time), and 36 entries past the file's end (LibRaw 0.20 crashes
+    # reading its directory).
+    "raw-cfa-of-colour-9.dng": dng_patched({CFA_PATTERN: (None, 0x02090100)}),
     "raw-cfa-pattern-of-36-past-the-end.dng": dng_patched({CFA_PATTERN: (36, None)}),
 }
 
