@@ -14,7 +14,7 @@ SUDO     := $(shell [ "$$(id -u)" -eq 0 ] || echo sudo)
 
 # Debian packages the build, the tests and the program need.
 # clang with libFuzzer and its sanitizer runtimes builds the fuzz targets.
-PACKAGES := cmake make g++ pkg-config qt6-base-dev qt6-svg-dev qt6-image-formats-plugins libgl-dev \
+PACKAGES := cmake make g++ pkg-config qt6-base-dev qt6-svg-dev qt6-image-formats-plugins qt6-wayland libgl-dev \
             libwmf-dev libjpeg62-turbo-dev libspng-dev libdeflate-dev libpng-dev libtiff-dev libwebp-dev libheif-dev libjxl-dev libraw-dev liblcms2-dev zlib1g-dev libseccomp-dev libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core \
             desktop-file-utils appstream dpkg-dev file groff-base \
             clang-14 libclang-rt-14-dev libfuzzer-14-dev ccache

@@ -3,12 +3,15 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QSettings>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 
 #include "app/Render.h"
 #include "app/Stats.h"
+#include "app/Workspace.h"
 #include "app/frmMain.h"
 #include "decoding/worker/ReaderMessages.h"
 #include "decoding/worker/WorkerClient.h"
@@ -238,6 +241,27 @@ int Stats(int argc, char* argv[], const CommandLine& line) {
     return code;
 }
 
+// While the application starts: Qt ends the program (abort, exit 134) when no platform
+// plugin can start, as when the display named cannot be reached. That is said plainly
+// instead, and the program exits 2 as for any start-up it cannot make.
+void RefuseUnreachableDisplay(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (type != QtFatalMsg) {
+        if (standardHandler != nullptr) standardHandler(type, context, message);
+        return;
+    }
+    const auto named = [](const char* variable) {
+        const QByteArray value = qgetenv(variable);
+        return QStringLiteral("%1=%2").arg(QLatin1String(variable),
+                                          value.isEmpty() ? QStringLiteral("(not set)") : QString::fromLocal8Bit(value));
+    };
+    Print(stderr, QStringLiteral("vistrel: could not open a window: the display could not be reached, or no window "
+                                 "system plugin could start on it (%1, %2, %3).\n"
+                                 "Without a display, 'vistrel --render DIR FILE' writes the instruments as PNG "
+                                 "images; see 'vistrel --help'.\n")
+                      .arg(named("WAYLAND_DISPLAY"), named("DISPLAY"), named("QT_QPA_PLATFORM")));
+    std::_Exit(2);
+}
+
 int Run(int argc, char* argv[], const CommandLine& line) {
     // Without a display Qt would abort with advice to reinstall the program.
     if (!DisplayReachable(qgetenv("QT_QPA_PLATFORM"), qgetenv("DISPLAY"), qgetenv("WAYLAND_DISPLAY"))) {
@@ -247,13 +271,23 @@ int Run(int argc, char* argv[], const CommandLine& line) {
               "see 'vistrel --help'.\n");
         return 2;
     }
+    standardHandler = qInstallMessageHandler(RefuseUnreachableDisplay);
+    QApplication application(argc, argv);
+    qInstallMessageHandler(standardHandler);
     // A decoder stays ready from start-up, so that no load waits for one to start.
     KeepWorkerReady(true);
-    QApplication application(argc, argv);
     QGuiApplication::setDesktopFileName(kDesktopId);
+    // The workspace as the user left it, in the user's configuration folder.
+    QSettings store(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("vistrel"),
+                    QStringLiteral("vistrel"));
     frmMain window;
+    window.RememberWorkspace(ReadWorkspace(store), [&store](const Workspace& workspace) {
+        WriteWorkspace(store, workspace);
+    });
     StartWith(window, line.file);
-    const int code = application.exec();
+    // Closed while the start-up's About box was up, before the event loop ran: nothing
+    // is left to wait for (the loop would run on with no window).
+    const int code = window.isVisible() ? application.exec() : 0;
     KeepWorkerReady(false);
     return code;
 }

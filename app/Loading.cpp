@@ -115,7 +115,7 @@ void frmMain::LoadPictureFile() {
     ShowBusy();
 
     const QString path = txtImageFile->text();
-    PictureLoad load(path, view_->picHidden->background(), ImageView::kViewOuterHeight, view_->picImg->border(),
+    PictureLoad load(path, view_->picHidden->background(), view_->FitHeight(), view_->picImg->border(),
                      model_.settings(), view_->Room());
     const bool cancelled = RunLoad(load);
     // No other picture will take a buffer the decode left: it goes back before any message.

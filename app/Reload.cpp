@@ -121,7 +121,7 @@ frmMain::ReloadOutcome frmMain::ReloadPicture() {
     // This version is being read: reports of it that arrive while it decodes change nothing.
     model_.NoteStamp(Stamp(path));
     // Decoded before anything is dropped, so that a failure leaves the picture shown.
-    PictureLoad load(path, view_->picHidden->background(), ImageView::kViewOuterHeight, view_->picImg->border(),
+    PictureLoad load(path, view_->picHidden->background(), view_->FitHeight(), view_->picImg->border(),
                      model_.settings(), view_->Room());
     // Esc gives this version up, as a failure after its last retry would, but quietly.
     if (RunLoad(load)) {

@@ -15,9 +15,7 @@
 
 namespace vistrel {
 
-QImage InstrumentImage(QWidget& window) {
-    return window.grab().toImage().convertToFormat(QImage::Format_RGB32);
-}
+QImage InstrumentImage(Instrument& instrument) { return instrument.WindowImage(); }
 
 bool WritePngFile(const QImage& image, const QString& path) {
     QSaveFile file(path);
@@ -38,7 +36,7 @@ void frmMain::mnuFileSaveScopes_Click() {
     if (!folder) return;
     LastScopesFolder = *folder;
     const QDir into(*folder);
-    const std::pair<const char*, QWidget*> windows[] = {
+    const std::pair<const char*, Instrument*> windows[] = {
         {kLineScopeImage, frmScope_}, {kVectorscopeImage, frmVector_}, {kHistogramImage, frmHistogram_}};
     for (const auto& [name, window] : windows) {
         const QString path = into.filePath(name);

@@ -4,7 +4,9 @@
 #include <QImage>
 #include <QString>
 
-class QWidget;
+namespace vistrel {
+class Instrument;
+}
 
 namespace vistrel {
 
@@ -15,9 +17,10 @@ inline constexpr char kVectorscopeImage[] = "vectorscope.png";
 // image is what it would show, and a folder of saved instruments always holds all three.
 inline constexpr char kHistogramImage[] = "histogram.png";
 
-// The window's client area exactly as it is shown now, child controls included (a
-// borderless window's client area is the whole window).
-QImage InstrumentImage(QWidget& window);
+// The instrument's window client area exactly as it is shown, child controls included (a
+// borderless window's client area is the whole window); a panel of the workspace as its
+// window would show it, at x1.
+QImage InstrumentImage(Instrument& instrument);
 
 // Writes the image as PNG to a temporary file beside path and renames it into place,
 // so that a failure leaves no half-written file; false on any failure.

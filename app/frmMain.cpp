@@ -4,7 +4,9 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDeadlineTimer>
 #include <QDir>
+#include <QDockWidget>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
@@ -32,18 +34,25 @@ namespace vistrel {
 
 namespace {
 
-// The client area of the design, below the menu bar.
-constexpr int kClientWidth = 528;
-constexpr int kClientHeight = 440;
 
 // The window's caption, alone or before the loaded picture's file name.
 constexpr char kProgramName[] = "Vistrel";
 constexpr char kDefaultPicture[] = "30861.jpg";
 constexpr char kReadme[] = "ScopeReadme.txt";
 
+// How long the view's room must keep its size before the picture is fitted to it again:
+// a drag of the window's edge fits once, at its end, not at every step.
+constexpr int kRefitPauseMs = 150;
+// How long start-up waits for a Wayland compositor to show the main window before its
+// instruments are shown as its children.
+constexpr int kExposeWaitMs = 2000;
+
+bool OnWayland() { return QGuiApplication::platformName().startsWith(QLatin1String("wayland")); }
+
 }  // namespace
 
-frmMain::frmMain(QWidget* parent) : QMainWindow(parent) {
+frmMain::frmMain(QWidget* parent)
+    : QMainWindow(parent), layout_(DefaultLayout(QGuiApplication::platformName())) {
     setObjectName("frmMain");
     setWindowTitle(kProgramName);
     setWindowIcon(QIcon(":/vistrel.png"));
@@ -58,6 +67,11 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent) {
     buildControls(client);
     connectHandlers();
     buildReload();
+    tmrRefit = new QTimer(this);
+    tmrRefit->setSingleShot(true);
+    tmrRefit->setInterval(kRefitPauseMs);
+    connect(tmrRefit, &QTimer::timeout, this, [this] { RefitView(); });
+    client->installEventFilter(this);
     resize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
     setAcceptDrops(true);
     // Key preview: the window sees key presses before the control that has the focus.
@@ -99,9 +113,18 @@ void frmMain::buildMenus(QWidget* client) {
     auto* colourGroup = new QActionGroup(mnuToolsColour);
     colourGroup->addAction(mnuToolsColourConvert);
     colourGroup->addAction(mnuToolsColourStored);
+    mnuToolsLayout = mnuTools->addMenu("Layout");
+    mnuToolsLayout->setObjectName("mnuToolsLayout");
+    mnuToolsLayoutOne = MakeItem(mnuToolsLayout, "mnuToolsLayoutOne", "One Window", true, false);
+    mnuToolsLayoutSeparate = MakeItem(mnuToolsLayout, "mnuToolsLayoutSeparate", "Separate Windows", true, false);
+    auto* layoutGroup = new QActionGroup(mnuToolsLayout);
+    layoutGroup->addAction(mnuToolsLayoutOne);
+    layoutGroup->addAction(mnuToolsLayoutSeparate);
 
     // The view brings its own controls and the Select menu, between Tools and Help.
     view_ = new ImageView(model_, *client, *bar);
+
+    MarkLayout();
 
     mnuHelp = bar->addMenu("&Help");
     mnuHelp->setObjectName("mnuHelp");
@@ -159,6 +182,14 @@ void frmMain::connectHandlers() {
         {mnuHelpReadme, &frmMain::mnuHelpReadme_Click},
         {mnuHelpAbout, &frmMain::mnuHelpAbout_Click}};
     for (const auto& [item, handler] : items) connect(item, &QAction::triggered, this, [this, h = handler] { (this->*h)(); });
+    connect(mnuToolsLayoutOne, &QAction::triggered, this, [this] {
+        layoutChosen_ = true;
+        SetLayout(Layout::OneWindow);
+    });
+    connect(mnuToolsLayoutSeparate, &QAction::triggered, this, [this] {
+        layoutChosen_ = true;
+        SetLayout(Layout::SeparateWindows);
+    });
 
     connect(&model_, &Model::changed, this, &frmMain::ModelChanged);
 }
@@ -203,17 +234,41 @@ void frmMain::Form_Load(AboutBox aboutBox) {
     };
     frmScope_->focusMainWindow = takeFocusBack;
     frmVector_->focusMainWindow = takeFocusBack;
-    frmScope_->show();
-    frmVector_->show();
-    frmVector_->DrawGraticule();
-    frmVector_->update();
+    BuildPanels();
+    started_ = true;
 
-    show();
-    // An X11 window manager, and a Wayland compositor, learn a tool window's owner
-    // when the tool window is mapped; the instruments came first, before their
-    // owner was on screen.
     const QString platform = QGuiApplication::platformName();
-    reattachInstruments_ = platform == QLatin1String("xcb") || platform.startsWith(QLatin1String("wayland"));
+    switch (layout_) {
+        case Layout::OneWindow:
+            EnterOneWindow();
+            frmVector_->DrawGraticule();
+            show();
+            break;
+        case Layout::SeparateWindows:
+            if (OnWayland()) {
+                // A compositor learns a tool window's owner when the tool window is mapped:
+                // the main window goes on screen first, and its instruments after it.
+                show();
+                const QDeadlineTimer deadline(kExposeWaitMs);
+                while (!deadline.hasExpired() && (windowHandle() == nullptr || !windowHandle()->isExposed()))
+                    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+                frmScope_->show();
+                frmVector_->show();
+                frmVector_->DrawGraticule();
+                frmVector_->update();
+            } else {
+                frmScope_->show();
+                frmVector_->show();
+                frmVector_->DrawGraticule();
+                frmVector_->update();
+                show();
+                // An X11 window manager learns a tool window's owner when the tool window
+                // is mapped; the instruments came first, before their owner was on screen.
+                reattachInstruments_ = platform == QLatin1String("xcb");
+            }
+            if (model_.settings().histogramShown) ShowInstrument(frmHistogram_, true);
+            break;
+    }
     QCoreApplication::processEvents();
 
     switch (aboutBox) {
@@ -233,6 +288,11 @@ void frmMain::Form_Resize() {
     else if (windowState() & Qt::WindowMaximized)
         s = WindowState::Maximised;
     if (s == LastWindowState) return;
+    // Panels go and come with the one window they are in.
+    if (layout_ == Layout::OneWindow) {
+        LastWindowState = s;
+        return;
+    }
     const bool normal = s == WindowState::Normal;
     ShowInstrument(frmScope_, chkLineScope->isChecked() && normal);
     ShowInstrument(frmVector_, chkPolar->isChecked() && normal);
@@ -240,8 +300,15 @@ void frmMain::Form_Resize() {
     LastWindowState = s;
 }
 
-void frmMain::ShowInstrument(QWidget* window, bool shown) {
+void frmMain::ShowInstrument(Instrument* window, bool shown) {
     if (window == nullptr) return;
+    if (layout_ == Layout::OneWindow) {
+        if (QDockWidget* panel = panelOf(window); panel != nullptr && panel->isHidden() == shown) {
+            panel->setVisible(shown);
+            ScheduleFitPanels();
+        }
+        return;
+    }
     if (shown && (window->windowState() & Qt::WindowMinimized))
         window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
     window->setVisible(shown);
@@ -272,11 +339,6 @@ void frmMain::changeEvent(QEvent* event) {
     if (event->type() == QEvent::WindowStateChange) Form_Resize();
 }
 
-void frmMain::resizeEvent(QResizeEvent* event) {
-    QMainWindow::resizeEvent(event);
-    Form_Resize();
-}
-
 void frmMain::Form_QueryUnload() {
     if (frmScope_ != nullptr) frmScope_->close();
     if (frmVector_ != nullptr) frmVector_->close();
@@ -284,6 +346,7 @@ void frmMain::Form_QueryUnload() {
 }
 
 void frmMain::closeEvent(QCloseEvent* event) {
+    if (keepWorkspace_) keepWorkspace_(CurrentWorkspace());
     Form_QueryUnload();
     event->accept();
 }
@@ -298,7 +361,8 @@ void frmMain::mnuHelpReadme_Click() {
 }
 
 void frmMain::mnuHelpAbout_Click() {
-    frmAbout about(nullptr, this);
+    // On Wayland a box without an owner may open anywhere, under the main window too.
+    frmAbout about(OnWayland() ? this : nullptr, this);
     desktop().showModal(about);
 }
 
@@ -351,11 +415,25 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event) {
         reattachInstruments_ = false;
         for (QWidget* instrument : {static_cast<QWidget*>(frmScope_), static_cast<QWidget*>(frmVector_),
                                     static_cast<QWidget*>(frmHistogram_)})
-            if (instrument != nullptr && instrument->isVisible()) {
+            if (instrument != nullptr && instrument->isVisible() && instrument->isWindow()) {
                 instrument->hide();
                 instrument->show();
             }
         return false;
+    }
+    if (watched == centralWidget() && event->type() == QEvent::Resize) {
+        ArrangeClient();
+        if (layout_ == Layout::OneWindow && model_.loaded()) tmrRefit->start();
+        return false;
+    }
+    if (event->type() == QEvent::Close && layout_ == Layout::OneWindow) {
+        // A panel's own close button unticks its instrument, as the Tools menu would.
+        if (watched == dockLine_)
+            chkLineScope->setChecked(false);
+        else if (watched == dockVector_)
+            chkPolar->setChecked(false);
+        else if (watched == dockHistogram_)
+            model_.Set(&Settings::histogramShown, false);
     }
     if (watched == txtImageFile && event->type() == QEvent::FocusIn) {
         // Deferred, so that a click's own caret placement does not undo the selection.
@@ -367,7 +445,8 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event) {
         auto* widget = qobject_cast<QWidget*>(watched);
         auto* key = static_cast<QKeyEvent*>(event);
         // The menu bar in keyboard mode (after Alt) has the focus and its own use for the keys.
-        if (widget != nullptr && widget->window() == this && qobject_cast<QMenuBar*>(widget) == nullptr) {
+        if (widget != nullptr && widget->window() == this && qobject_cast<QMenuBar*>(widget) == nullptr &&
+            !InPanel(widget)) {
             if (PressDefaultButton(widget, *key)) return true;
             int code = 0;
             switch (key->key()) {

@@ -1,17 +1,25 @@
 #pragma once
 // The main window: a thin shell over the model. It lays out the picture view (which
 // works on its own, view/ImageView) with the file-name box, the buttons and the
-// instrument switches, builds the menus, starts the instrument windows, and runs the
-// loads: decoding and analysis off the GUI thread, then the picture handed to the model,
-// whose notice every view and instrument redraws from.
+// instrument switches, builds the menus, starts the instruments, and runs the loads:
+// decoding and analysis off the GUI thread, then the picture handed to the model, whose
+// notice every view and instrument redraws from. The instruments are windows of their
+// own beside it (Separate Windows), or panels inside it (One Window), where the picture
+// view and each instrument grow with the room they are given.
 
+#include <QHash>
 #include <QMainWindow>
+
+#include <functional>
+
+#include "app/Workspace.h"
 
 #include "decoding/Decode.h"
 #include "model/Model.h"
 
 class QAction;
 class QCheckBox;
+class QDockWidget;
 class QFileSystemWatcher;
 class QKeyEvent;
 class QLineEdit;
@@ -26,6 +34,7 @@ class frmScope;
 class frmVector;
 class frmHistogram;
 class ImageView;
+class Instrument;
 class PictureLoad;
 
 // Window states as the resize handler reads them.
@@ -36,6 +45,10 @@ class frmMain : public QMainWindow {
 public:
     explicit frmMain(QWidget* parent = nullptr);
     ~frmMain() override;
+
+    // The client area of the design, below the menu bar.
+    static constexpr int kClientWidth = 528;
+    static constexpr int kClientHeight = 440;
 
     // The start-up sequence: instrument windows, the main window, then the About box,
     // which a start with a picture to load leaves out.
@@ -57,6 +70,19 @@ public:
     // Why the last load that failed did (not set by a cancelled one).
     DecodeError lastLoadFailure() const { return LastLoadFailure; }
 
+    // Before start: the workspace remembered from the last run (its layout, the one window's
+    // size and panels, the histogram's state), and where the workspace goes when the window
+    // closes. Without it the window starts in the platform's default layout and keeps nothing.
+    void RememberWorkspace(const Workspace& remembered, std::function<void(const Workspace&)> keep);
+    // View > Layout: the instruments moved into panels of this window, or out into windows
+    // of their own; before start, the layout to start in.
+    void SetLayout(Layout layout);
+    Layout layout() const { return layout_; }
+    // The panel that holds an instrument in the one window.
+    QDockWidget* panelOf(const Instrument* instrument) const;
+    // The workspace as closing the window now would keep it.
+    Workspace CurrentWorkspace() const;
+
 protected:
     void changeEvent(QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -72,6 +98,13 @@ private Q_SLOTS:
     // reload follows after a pause; the pause is over: reload, retry later, or give up.
     void WatchedFile_Change();
     void tmrReload_Timer();
+    // The view fitted again to its room, once the room has stopped changing (tmrRefit).
+    void RefitView();
+    // The panels side by side under the view (as they first come) sized for the largest
+    // whole scale each instrument can have in the window, the line scope's first, the view
+    // keeping the rest; an arrangement the user made otherwise (tabbed, stacked, at a side)
+    // is left as it is. Runs once the window's layout has settled.
+    void FitPanelsToWindow();
 
 private:
     Model model_;  // the view and every instrument window subscribe to its notices
@@ -106,6 +139,9 @@ private:
     QMenu* mnuToolsColour = nullptr;
     QAction* mnuToolsColourConvert = nullptr;
     QAction* mnuToolsColourStored = nullptr;
+    QMenu* mnuToolsLayout = nullptr;
+    QAction* mnuToolsLayoutOne = nullptr;
+    QAction* mnuToolsLayoutSeparate = nullptr;
     QMenu* mnuHelp = nullptr;
     QAction* mnuHelpReadme = nullptr;
     QAction* mnuSep2 = nullptr;
@@ -178,10 +214,36 @@ private:
     // A load is running: its wait lets timers fire, and a reload must not start inside it.
     bool LoadRunning = false;
 
-    // Shows or hides an instrument window. Shown, it comes back in its normal
-    // state: a window manager that minimised it with the main window leaves it
-    // marked minimised, and mapping it so would minimise the main window again.
-    static void ShowInstrument(QWidget* window, bool shown);
+    // Shows or hides an instrument: its panel in the one window; or its window, which
+    // shown comes back in its normal state: a window manager that minimised it with the
+    // main window leaves it marked minimised, and mapping it so would minimise the main
+    // window again.
+    void ShowInstrument(Instrument* instrument, bool shown);
+
+    // --- The workspace (app/Workspace.cpp keeps it between runs) ---
+    // The three panels, empty until the instruments move in.
+    void BuildPanels();
+    void EnterOneWindow();
+    void EnterSeparateWindows();
+    // The client area laid out for the layout: in the one window the picture view's room
+    // grows with it and the controls under the view keep to its bottom; else the design's.
+    void ArrangeClient();
+    void ScheduleFitPanels();
+    bool fitPanelsPending_ = false;
+    // A widget inside one of the panels (whose keys are the panel's own).
+    bool InPanel(const QWidget* widget) const;
+    void MarkLayout();
+    Layout layout_;
+    bool layoutChosen_ = false;  // the user picked it from the menu this run
+    bool started_ = false;
+    Workspace remembered_;
+    std::function<void(const Workspace&)> keepWorkspace_;
+    QDockWidget* dockLine_ = nullptr;
+    QDockWidget* dockVector_ = nullptr;
+    QDockWidget* dockHistogram_ = nullptr;
+    bool panelsPlaced_ = false;  // the panels have had their first arrangement
+    QHash<QWidget*, int> designTop_;  // the controls under the view, at their design tops
+    QTimer* tmrRefit = nullptr;
     // A file dragged onto the file-name box is the window's, as anywhere else on it;
     // true when the event was taken.
     bool TakeFileDrop(QEvent* event);

@@ -23,10 +23,11 @@ constexpr int kCaptionPoints = 8;
 }  // namespace
 
 frmHistogram::frmHistogram(Model& model, QWidget* parent)
-    : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint),
+    : Instrument(parent),
       model_(model),
       surface_(histogram::kRasterWidth, histogram::kRasterHeight, 0) {
     setObjectName(QStringLiteral("frmHistogram"));
+    setWindowTitle(QStringLiteral("Vistrel Histogram"));
     QFont captions = font();
     captions.setPointSize(kCaptionPoints);
     setFont(captions);
@@ -79,13 +80,32 @@ void frmHistogram::chkLog_Click() {
     model_.Set(&Settings::histogramScale, chkLog->isChecked() ? HistogramScale::Log : HistogramScale::Linear);
 }
 
+QSize frmHistogram::naturalSize() const { return kClientSize; }
+
+QPoint frmHistogram::designPosition() const { return kWindowPosition; }
+
+QSize frmHistogram::rasterSize() const { return QSize(histogram::kRasterWidth, histogram::kRasterHeight); }
+
+int frmHistogram::stripHeight() const { return kClientSize.height() - histogram::kRasterHeight; }
+
+void frmHistogram::Arrange() {
+    placed_ = Place();
+    // The option keeps its design place, at the panel's bottom.
+    chkLog->move(kLogGeometry.left(), kLogGeometry.top() + StripShift());
+}
+
 void frmHistogram::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    painter.drawImage(0, 0, surface_.image());
+    if (placed_.scale == 1) {
+        painter.drawImage(placed_.origin, surface_.image());
+    } else {
+        ScaleBlocks(surface_.image(), placed_.scale, scaled_);
+        painter.drawImage(placed_.origin, scaled_);
+    }
 }
 
 void frmHistogram::mousePressEvent(QMouseEvent* event) {
-    if (event->button() == Qt::LeftButton) drag_.Press(event->position());
+    if (event->button() == Qt::LeftButton && !panel_) drag_.Press(event->position());
 }
 
 void frmHistogram::mouseMoveEvent(QMouseEvent* event) { drag_.Move(event->globalPosition()); }

@@ -1,13 +1,14 @@
 #pragma once
-// The histogram window: a borderless tool window with the counts of the full-size
-// picture's levels, in the line scope's channel choice, and a Log option under them.
+// The histogram: a borderless tool window with the counts of the full-size picture's
+// levels, in the line scope's channel choice, and a Log option under them; or a panel of
+// the one-window workspace that shows the plot at the largest whole scale that fits.
 
-#include <QWidget>
 
 #include "histogram/HistogramPlot.h"
 #include "kernels/levels.h"
 #include "model/Model.h"
 #include "platform/Dib.h"
+#include "platform/Instrument.h"
 #include "platform/Surface.h"
 #include "platform/WindowDrag.h"
 
@@ -15,7 +16,7 @@ class QCheckBox;
 
 namespace vistrel {
 
-class frmHistogram : public QWidget {
+class frmHistogram : public Instrument {
     Q_OBJECT
 public:
     explicit frmHistogram(Model& model, QWidget* parent = nullptr);
@@ -31,6 +32,13 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    QSize naturalSize() const override;
+    QPoint designPosition() const override;
+    QSize rasterSize() const override;
+    int stripHeight() const override;
+    QSize labelMargin() const override { return {}; }
+    void Arrange() override;
+    void EndDrag() override { drag_.Release(); }
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
@@ -46,6 +54,7 @@ private:
     Surface surface_;  // the plot area as the window repaints it
     BitmapInfoHeader PlotHeader{};
     WindowDrag drag_{*this};
+    QImage scaled_;  // the plot's blocks at the panel's scale, kept for the next paint
 };
 
 }  // namespace vistrel

@@ -23,7 +23,14 @@ void ScopeBox::place(int left, int top, int width, int height) {
         }
         surface_.image() = std::move(resized.image());
     }
-    setGeometry(left, top, width, height);
+    raster_ = QRect(left, top, width, height);
+    setGeometry(ScaledRect(raster_, placement_));
+    update();
+}
+
+void ScopeBox::setPlacement(const ScaledPlacement& placement) {
+    placement_ = placement;
+    setGeometry(ScaledRect(raster_, placement_));
     update();
 }
 
@@ -35,7 +42,13 @@ void ScopeBox::clearImage() {
 void ScopeBox::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(rect(), Qt::black);
-    if (!surface_.isNull()) painter.drawImage(0, 0, surface_.image());
+    if (surface_.isNull()) return;
+    if (placement_.scale == 1) {
+        painter.drawImage(0, 0, surface_.image());
+    } else {
+        ScaleBlocks(surface_.image(), placement_.scale, scaled_);
+        painter.drawImage(0, 0, scaled_);
+    }
 }
 
 }  // namespace vistrel::linescope

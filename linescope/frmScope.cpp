@@ -5,6 +5,7 @@
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPalette>
 #include <QRadioButton>
 #include <QWindow>
@@ -39,6 +40,17 @@ constexpr int kBoxPitch = 104;
 constexpr int kBoxWidth = 100;
 // Captions in a small font so that they fit their 16-pixel-high places.
 constexpr int kCaptionPoints = 8;
+// The option strip: its height and where its three controls are.
+constexpr int kStripHeight = 16;
+constexpr QPoint kParadePlace{7, 265};
+constexpr QPoint kScalePlace{225, 265};
+constexpr QPoint kHorzPlace{315, 265};
+// What a panel scales: the boxes with the black around them, down to the option strip.
+constexpr QSize kScaledArea{kClientWidth, 265};
+// The graticule's labels ("90 %" in the 8-point captions, about 28 pixels) go left of the
+// boxes, within the rows the boxes span: a margin across only. They end this far left of them.
+constexpr QSize kLabelMargin{36, 0};
+constexpr int kLabelGap = 4;
 
 QRadioButton* MakeOption(QWidget* frame, const QString& name, const QString& caption, QRect geometry) {
     auto* option = new QRadioButton(caption, frame);
@@ -61,8 +73,9 @@ QGroupBox* MakeFrame(QWidget* parent, const QString& name, QRect geometry) {
 }  // namespace
 
 frmScope::frmScope(Model& model, QWidget* parent)
-    : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint), model_(model) {
+    : Instrument(parent), model_(model) {
     setObjectName("frmScope");
+    setWindowTitle(QStringLiteral("Vistrel Line Scope"));
     QFont captions = font();
     captions.setPointSize(kCaptionPoints);
     setFont(captions);
@@ -77,7 +90,7 @@ frmScope::frmScope(Model& model, QWidget* parent)
     // Box 0 lies over the others, so that widened it covers them.
     picChan[0]->raise();
 
-    fraParade = MakeFrame(this, "fraParade", QRect(7, 265, 201, 16));
+    fraParade = MakeFrame(this, "fraParade", QRect(kParadePlace, QSize(201, kStripHeight)));
     const QString channelCaptions[5] = {"R", "G", "B", "Y", "Parade"};
     const QRect channelPlaces[5] = {QRect(-1, 0, 27, 16), QRect(31, 0, 28, 16), QRect(65, 0, 28, 16),
                                     QRect(98, 0, 27, 16), QRect(131, 0, 57, 16)};
@@ -89,11 +102,11 @@ frmScope::frmScope(Model& model, QWidget* parent)
 
     chkScaleBG = new QCheckBox("Scale BG", this);
     chkScaleBG->setObjectName("chkScaleBG");
-    chkScaleBG->setGeometry(225, 265, 75, 17);
+    chkScaleBG->setGeometry(QRect(kScalePlace, QSize(75, 17)));
     chkScaleBG->setAttribute(Qt::WA_NoMousePropagation);
     connect(chkScaleBG, &QCheckBox::clicked, this, [this] { chkScaleBG_Click(); });
 
-    fraHorz = MakeFrame(this, "fraHorz", QRect(315, 265, 98, 16));
+    fraHorz = MakeFrame(this, "fraHorz", QRect(kHorzPlace, QSize(98, kStripHeight)));
     optHorz[0] = MakeOption(fraHorz, "optHorz[0]", "Vert", QRect(-1, 0, 43, 16));
     optHorz[1] = MakeOption(fraHorz, "optHorz[1]", "Horiz", QRect(46, 0, 48, 16));
     for (int i = 0; i < 2; ++i) connect(optHorz[i], &QRadioButton::clicked, this, [this, i] { optHorz_Click(i); });
@@ -116,7 +129,7 @@ frmScope::frmScope(Model& model, QWidget* parent)
 }
 
 void frmScope::Form_Load() {
-    setFixedSize(kClientWidth, fraParade->height() + kHeightAboveOptions);
+    setFixedSize(naturalSize());
     for (int k = 0; k < 4; ++k)
         picChan[k]->place(kBoxLeft + kBoxPitch * k, kBoxTop, kBoxWidth, linescope::kScopeRows);
     ParadeHeader = linescope::ScopeRasterHeader(linescope::DisplayColumns(Channel::Parade, kClientWidth));
@@ -153,13 +166,14 @@ void frmScope::ClearScope() {
 
 void frmScope::DrawWaveform(const korvex::PixelGrid& pixels) {
     const Channel shown = channel();
-    assert(picChan[0]->height() == linescope::kScopeRows);
+    assert(picChan[0]->rasterRect().height() == linescope::kScopeRows);
     linescope::WaveformSettings settings;
     settings.channel = shown;
     settings.orientation = orientation();
     settings.scale = scalePlacement();
     settings.scaleColor = ScaleColorOf(model_.settings().lamp);
-    settings.columns = linescope::DisplayColumns(shown, width());
+    settings.columns = linescope::DisplayColumns(shown, kClientWidth);
+    traceShown_ = false;
     linescope::BuildWaveform(linescope::ViewOf(pixels), settings, rasters_);
 
     const BitmapInfoHeader& header = linescope::IsParade(shown) ? ParadeHeader : SingleHeader;
@@ -179,7 +193,8 @@ void frmScope::DrawLineTrace(const korvex::PixelGrid& pixels, int column, int ro
     linescope::TraceSettings settings;
     settings.channel = shown;
     settings.orientation = orientation();
-    settings.columns = linescope::DisplayColumns(shown, width());
+    settings.columns = linescope::DisplayColumns(shown, kClientWidth);
+    traceShown_ = true;
     const auto traces = linescope::TracePoints(pixels, column, row, settings);
 
     picChan[0]->setBoxWidth(settings.columns);
@@ -201,7 +216,7 @@ void frmScope::DrawLineTrace(const korvex::PixelGrid& pixels, int column, int ro
 void frmScope::DrawScopeGraticule(bool parade) {
     const ColorValue lamp = ScaleColorOf(model_.settings().lamp);
     if (!linescope::GraticuleLit(lamp)) return;
-    const int lineWidth = picChan[0]->width();
+    const int lineWidth = picChan[0]->rasterRect().width();
     const int used = parade ? linescope::kParadeBoxes : 1;
     for (int k = 0; k < used; ++k) picChan[k]->dc().SetDCPenColor(lamp);
     for (const int y : linescope::TraceGraticuleRows())
@@ -259,8 +274,46 @@ void frmScope::chkScaleBG_Click() {
     HandFocusBack();
 }
 
+QSize frmScope::naturalSize() const { return QSize(kClientWidth, kStripHeight + kHeightAboveOptions); }
+
+QPoint frmScope::designPosition() const { return kStartPosition; }
+
+QSize frmScope::rasterSize() const { return kScaledArea; }
+
+int frmScope::stripHeight() const { return naturalSize().height() - kScaledArea.height(); }
+
+QSize frmScope::labelMargin() const { return kLabelMargin; }
+
+void frmScope::Arrange() {
+    placed_ = Place();
+    for (ScopeBox* box : picChan) box->setPlacement(placed_);
+    // The options keep their design places, at the panel's bottom.
+    const int shift = StripShift();
+    fraParade->move(kParadePlace.x(), kParadePlace.y() + shift);
+    chkScaleBG->move(kScalePlace.x(), kScalePlace.y() + shift);
+    fraHorz->move(kHorzPlace.x(), kHorzPlace.y() + shift);
+}
+
+void frmScope::paintEvent(QPaintEvent*) {
+    if (!placed_.labelled) return;
+    const ColorValue lamp = ScaleColorOf(model_.settings().lamp);
+    if (!linescope::GraticuleLit(lamp)) return;
+    QPainter painter(this);
+    painter.setPen(QColor::fromRgb(OpaquePixel(lamp)));
+    const QFontMetrics metrics(font());
+    const int k = placed_.scale;
+    // Tenths of full scale, 10 % at the bottom line: the lines mark tenths, not round levels.
+    const std::vector<int> rows = traceShown_ ? linescope::TraceGraticuleRows() : linescope::WaveformGraticuleRows();
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const QString text = QStringLiteral("%1 %").arg(10 * (i + 1));
+        const int y = placed_.origin.y() + k * (kBoxTop + rows[i]) + k / 2;
+        const QRect cell(0, y - metrics.height() / 2, placed_.origin.x() - kLabelGap, metrics.height());
+        painter.drawText(cell, Qt::AlignRight | Qt::AlignVCenter, text);
+    }
+}
+
 void frmScope::Form_MouseDown(Qt::MouseButton button, QPointF position) {
-    if (button == Qt::LeftButton) drag_.Press(position);
+    if (button == Qt::LeftButton && !panel_) drag_.Press(position);
 }
 
 void frmScope::Form_MouseMove(QPointF globalPosition) { drag_.Move(globalPosition); }

@@ -1,9 +1,10 @@
 #pragma once
-// The line scope window: a borderless tool window with four channel boxes and
-// a strip of options; shows the whole-picture waveform or a single-line trace.
+// The line scope: a borderless tool window with four channel boxes and a strip of
+// options, or a panel of the one-window workspace that shows the boxes at the largest
+// whole scale that fits, the graticule lines labelled in a margin from x2 up; shows the
+// whole-picture waveform or a single-line trace.
 
 #include <QPoint>
-#include <QWidget>
 
 #include <functional>
 
@@ -11,6 +12,7 @@
 #include "linescope/ScopeSettings.h"
 #include "linescope/Waveform.h"
 #include "platform/Dib.h"
+#include "platform/Instrument.h"
 #include "platform/WindowDrag.h"
 
 class QCheckBox;
@@ -24,7 +26,7 @@ namespace linescope {
 class ScopeBox;
 }
 
-class frmScope : public QWidget {
+class frmScope : public Instrument {
     Q_OBJECT
 public:
     explicit frmScope(Model& model, QWidget* parent = nullptr);
@@ -52,6 +54,14 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    QSize naturalSize() const override;
+    QPoint designPosition() const override;
+    QSize rasterSize() const override;
+    int stripHeight() const override;
+    QSize labelMargin() const override;
+    void Arrange() override;
+    void EndDrag() override { drag_.Release(); }
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -91,6 +101,7 @@ private:
     BitmapInfoHeader ParadeHeader;
     WindowDrag drag_{*this};  // the left button went down on the window or a box
     linescope::WaveformRasters rasters_;  // the last waveform, its memory reused by the next
+    bool traceShown_ = false;  // the boxes hold a line trace, whose graticule rows differ slightly
 };
 
 }  // namespace vistrel

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "kernels/area.h"
 #include "kernels/clipping.h"
 
 namespace vistrel {
@@ -88,6 +89,32 @@ void Model::Drop() {
 void Model::Clear() {
     Q_ASSERT(!loaded_);
     Say(Change::Picture);
+}
+
+void Model::Refit(const ViewFit& fit) {
+    Picture& p = picture_;
+    if (!loaded_ || p.pixels.empty() || fit.width < 1 || fit.height < 1) return;
+    if (fit.width == p.viewMaxX + 1 && fit.height == p.viewMaxY + 1) return;
+    const auto width = static_cast<std::size_t>(fit.width);
+    const auto height = static_cast<std::size_t>(fit.height);
+    p.viewPixels.assign(width * height, 0u);
+    korvex::ResampleArea(p.pixels.data(), p.pixels.width(), p.pixels.height(), p.pixels.width(), p.viewPixels.data(),
+                         width, height);
+    // The view's pixels as a bitmap holds them: colour only, no fourth byte.
+    for (korvex::Pixel& pixel : p.viewPixels) pixel &= 0x00FFFFFFu;
+    p.viewWork = p.viewPixels;
+    p.blankView.clear();
+    p.blankViewValid = false;
+    p.clipMarks.clear();
+    p.clipMarksValid = false;
+    p.scaleX = static_cast<float>(p.width()) / static_cast<float>(fit.width);
+    p.scaleY = static_cast<float>(p.height()) / static_cast<float>(fit.height);
+    p.viewMaxX = fit.width - 1;
+    p.viewMaxY = fit.height - 1;
+    Probe& probe = p.probe;
+    probe.viewX = ViewPositionOf(probe.column, p.scaleX, p.viewMaxX);
+    probe.viewY = ViewPositionOf(probe.row, p.scaleY, p.viewMaxY);
+    Say(Change::Fit);
 }
 
 const std::vector<korvex::Pixel>& Model::DisplayView() {

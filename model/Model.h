@@ -38,6 +38,7 @@ enum class Change : std::uint32_t {
     HistogramScale = 1u << 9,
     HistogramShown = 1u << 10,
     Colour = 1u << 11,  // what the decoder is asked to make of a tagged picture's colours
+    Fit = 1u << 12,     // the same picture's view fitted again to a new size (the view alone redraws)
 };
 Q_DECLARE_FLAGS(Changes, Change)
 Q_DECLARE_OPERATORS_FOR_FLAGS(Changes)
@@ -77,6 +78,10 @@ public:
     void Drop();
     // No picture shown: the view and the instruments emptied.
     void Clear();
+    // The loaded picture's view fitted again, to a view box that has grown or shrunk: its
+    // pixels area-averaged afresh from the full-size picture, the probe kept on its pixel.
+    // Nothing happens, and nothing is said, without a picture or when the fit is the same.
+    void Refit(const ViewFit& fit);
 
     // The view's picture as the display settings (channels, mono, negative) make it.
     // The all-channels-off picture is kept for reuse: shown negative, it is inverted

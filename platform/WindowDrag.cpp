@@ -9,14 +9,13 @@
 
 namespace vistrel {
 
-namespace {
-
-bool OnWayland() { return QGuiApplication::platformName().startsWith(QLatin1String("wayland")); }
-
-}  // namespace
+bool MovesThroughWindowSystem(const QString& platformName, bool waylandSession) {
+    if (platformName.startsWith(QLatin1String("wayland"))) return true;
+    return platformName == QLatin1String("xcb") && waylandSession;
+}
 
 void WindowDrag::Press(QPointF at) {
-    if (OnWayland()) {
+    if (MovesThroughWindowSystem(QGuiApplication::platformName(), qEnvironmentVariableIsSet("WAYLAND_DISPLAY"))) {
         if (QWindow* handle = window_->windowHandle()) handle->startSystemMove();
         return;
     }

@@ -4,17 +4,24 @@
 
 #include <QPointF>
 #include <QPointer>
+#include <QString>
 
 class QWidget;
 
 namespace vistrel {
 
+// Whether a window is moved by the window system rather than by the program: always on
+// Wayland, where no program places its own windows; and on X11 inside a Wayland session
+// (XWayland), whose compositor ignores a program's own moves. A plain X11 window manager
+// (openbox) follows the program's moves exactly, pixel for pixel.
+bool MovesThroughWindowSystem(const QString& platformName, bool waylandSession);
+
 class WindowDrag {
 public:
     explicit WindowDrag(QWidget& window) : window_(&window) {}
 
-    // A left press at this point of the window (its pixels). A Wayland compositor
-    // places windows itself: it is asked to move this one from here on.
+    // A left press at this point of the window (its pixels). Where the window system
+    // moves windows itself, it is asked to move this one from here on.
     void Press(QPointF at);
     // The pointer at this screen position: the window follows while a drag is on.
     void Move(QPointF globalPosition);

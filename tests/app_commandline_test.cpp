@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -97,10 +98,12 @@ struct Outcome {
     QByteArray err;
 };
 
-Outcome RunVistrel(const QStringList& arguments) {
+Outcome RunVistrel(const QStringList& arguments, const QList<std::pair<QString, QString>>& setting = {}) {
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) environment.remove(name);
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XDG_SESSION_TYPE"})
+        environment.remove(name);
+    for (const auto& [name, value] : setting) environment.insert(name, value);
     process.setProcessEnvironment(environment);
     process.start(VISTREL_BINARY_DIR "/vistrel", arguments);
     const bool finished = process.waitForFinished(60000);
@@ -145,6 +148,30 @@ TEST(CommandLineProcess, WithoutADisplayTheWindowsAreNotTriedAndRenderIsSuggeste
     EXPECT_FALSE(vistrel::DisplayReachable("wayland-egl", ":0", ""));
     EXPECT_TRUE(vistrel::DisplayReachable("xcb:nograb", ":1", ""));
     EXPECT_TRUE(vistrel::DisplayReachable("offscreen", "", ""));
+}
+
+TEST(CommandLineProcess, ADisplayThatCannotBeReachedIsSaidPlainlyAndExits2NeverAborts) {
+    QTemporaryDir runtime;  // a Wayland runtime folder with no compositor's socket in it
+    ASSERT_TRUE(runtime.isValid());
+    // An X display number no server listens on.
+    int free = 87;
+    while (QFileInfo::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(free))) ++free;
+    const QString x11 = QStringLiteral(":%1").arg(free);
+    const QList<QList<std::pair<QString, QString>>> sessions = {
+        {{"DISPLAY", x11}},
+        {{"DISPLAY", x11}, {"QT_QPA_PLATFORM", "xcb"}},
+        {{"WAYLAND_DISPLAY", "wayland-vistrel-none"}, {"XDG_RUNTIME_DIR", runtime.path()}, {"QT_QPA_PLATFORM", "wayland"}},
+        {{"WAYLAND_DISPLAY", "wayland-vistrel-none"}, {"XDG_RUNTIME_DIR", runtime.path()}, {"XDG_SESSION_TYPE", "wayland"}},
+        {{"DISPLAY", x11}, {"QT_QPA_PLATFORM", "no-such-window-system"}},
+    };
+    for (const auto& session : sessions) {
+        QString named;
+        for (const auto& [name, value] : session) named += name + "=" + value + " ";
+        const Outcome run = RunVistrel({VISTREL_BINARY_DIR "/30861.jpg"}, session);
+        EXPECT_EQ(run.exitCode, 2) << named.toStdString() << run.err.toStdString();
+        EXPECT_TRUE(run.err.contains("could not open a window")) << named.toStdString() << run.err.toStdString();
+        EXPECT_TRUE(run.err.contains("--render")) << named.toStdString();
+    }
 }
 
 TEST(CommandLineProcess, RendersAnOddlyNamedPictureAndWritesNothingForOneThatDoesNotLoad) {

@@ -164,6 +164,8 @@ TEST(MainControls, EveryNamedControlAndMenuItemStartsWithItsCaptionAndState) {
         {"mnuToolsLuma709", "Rec. 709", false, true}, {"mnuToolsSkinLine", "Skin Tone Line", false, true},
         {"mnuToolsColour", "Colour", false, true}, {"mnuToolsColourConvert", "Convert to sRGB", true, true},
         {"mnuToolsColourStored", "Stored Values", false, true},
+        {"mnuToolsLayout", "Layout", false, true}, {"mnuToolsLayoutOne", "One Window", false, true},
+        {"mnuToolsLayoutSeparate", "Separate Windows", true, true},
         {"mnuSelect", "&Select", false, true},    {"mnuSelectChannels", "&Channels", false, false},
         {"mnuSelectChanR", "&Red", true, true},   {"mnuSelectChanG", "&Green", true, true},
         {"mnuSelectChanB", "&Blue", true, true},  {"mnuSep3", "-", false, true},
@@ -194,7 +196,7 @@ TEST(MainControls, EveryNamedControlAndMenuItemStartsWithItsCaptionAndState) {
         EXPECT_EQ(checked, row.checked);
         EXPECT_EQ(enabled, row.enabled);
     }
-    // The menus follow each other as listed: File, Tools, Select, Help.
+    // The menu bar is the design's: File, Tools, Select, Help.
     QStringList bar;
     for (QAction* menu : w->menuBar()->actions()) bar << menu->text();
     EXPECT_EQ(bar, (QStringList{"&File", "&Tools", "&Select", "&Help"}));

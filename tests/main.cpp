@@ -1,5 +1,7 @@
 #include <QApplication>
 #include <QLoggingCategory>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -24,6 +26,11 @@ void QuietMessages(QtMsgType type, const QMessageLogContext& context, const QStr
 // One application object for every test; the platform is headless (offscreen).
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    // No test reads or writes the user's own configuration: the remembered workspace, and
+    // anything else a test or a program it starts keeps there, goes to a folder of its own.
+    QTemporaryDir configuration;
+    qputenv("XDG_CONFIG_HOME", configuration.path().toLocal8Bit());
+    QStandardPaths::setTestModeEnabled(true);
     standardHandler = qInstallMessageHandler(QuietMessages);
     // The picture libraries' notes and a decoder worker's complaints (a call its
     // confinement refused) reach the test log.

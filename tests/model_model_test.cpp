@@ -237,6 +237,61 @@ TEST(ModelPicture, AssemblySharesTheDecodedPixelsAndTakesTheViewWithoutItsFourth
     EXPECT_EQ(picture.viewWork, picture.viewPixels);
 }
 
+// The view fitted again to a grown room: each view pixel the mean of the full-size pixels it
+// covers (blocks of one colour here, so that the mean is exact whatever the rounding), the
+// probe kept on its full-size pixel, and one notice that only the view redraws from.
+TEST(ModelPicture, RefitAveragesTheFullSizePictureIntoTheNewViewAndKeepsTheProbe) {
+    constexpr int kWidth = 12;
+    constexpr int kHeight = 8;
+    const auto blockColour = [](int bx, int by) { return static_cast<Pixel>((bx * 0x2A1101u + by * 0x05330Bu) & 0xFFFFFFu); };
+    vistrel::Surface decoded(kWidth, kHeight);
+    // Blocks of 3 x 2 full-size pixels share a colour; the fourth byte is luma, never shown.
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x) decoded.row(y)[x] = 0xC3000000u | blockColour(x / 3, y / 2);
+    const vistrel::ViewFit first = vistrel::FitView(kWidth, kHeight, 2 + 2, 1);
+    std::vector<Pixel> fitted(static_cast<std::size_t>(first.width * first.height), 0u);
+    Model model;
+    model.Load(vistrel::AssemblePicture(decoded, first, fitted));
+    model.LockProbe(7, 5);
+    Notices notices(model);
+
+    vistrel::ViewFit grown;
+    grown.width = kWidth / 3;
+    grown.height = kHeight / 2;
+    model.Refit(grown);
+    ASSERT_EQ(notices.seen.size(), 1u);
+    EXPECT_EQ(notices.seen[0], Changes(Change::Fit));
+    const Picture& picture = model.picture();
+    EXPECT_EQ(picture.viewMaxX, grown.width - 1);
+    EXPECT_EQ(picture.viewMaxY, grown.height - 1);
+    EXPECT_FLOAT_EQ(picture.scaleX, 3.0f);
+    EXPECT_FLOAT_EQ(picture.scaleY, 2.0f);
+    ASSERT_EQ(picture.viewPixels.size(), static_cast<std::size_t>(grown.width * grown.height));
+    for (int by = 0; by < grown.height; ++by)
+        for (int bx = 0; bx < grown.width; ++bx)
+            ASSERT_EQ(picture.viewPixels[static_cast<std::size_t>(by * grown.width + bx)], blockColour(bx, by))
+                << bx << "," << by;
+    EXPECT_EQ(model.DisplayView(), picture.viewPixels);
+    // The probe stays on its full-size pixel; its crosshair moves to the view pixel showing it.
+    EXPECT_TRUE(picture.probe.locked);
+    EXPECT_EQ(picture.probe.column, 7);
+    EXPECT_EQ(picture.probe.row, 5);
+    EXPECT_EQ(picture.probe.viewX, 2);
+    EXPECT_EQ(picture.probe.viewY, 2);
+    // Clipping marks made for the old view are made again for the new one.
+    model.Set(&Settings::showClipping, true);
+    EXPECT_EQ(model.ShownView().size(), picture.viewPixels.size());
+
+    // The same fit again, or no picture: nothing to do and nothing said.
+    notices.seen.clear();
+    model.Refit(grown);
+    EXPECT_TRUE(notices.seen.empty());
+    model.Drop();
+    notices.seen.clear();
+    model.Refit(first);
+    EXPECT_TRUE(notices.seen.empty());
+}
+
 // The probe as the view's mouse and the crosshair bars move it, one notice for each step
 // that changes it and none for one that does not; then the picture let go and cleared.
 TEST(ModelProbe, FollowsThePressDragReleaseAndLockAsTheViewAsksAndGoesWithThePicture) {

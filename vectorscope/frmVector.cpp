@@ -9,6 +9,8 @@
 #include <QSignalBlocker>
 #include <QWindow>
 
+#include <cmath>
+
 #include "platform/Input.h"
 #include "platform/Numbers.h"
 #include "platform/ScrollBar.h"
@@ -31,15 +33,23 @@ constexpr int kReadoutX = 2;
 constexpr int kReadoutY = 242;
 constexpr ColorValue kTextColor = 0xFFFFFF;
 constexpr ColorValue kBackground = 0x000000;
+// The targets' names, in the order the graticule draws them (red, cyan, green, magenta, blue, yellow).
+constexpr const char* kTargetNames[6] = {"R", "Cy", "G", "Mg", "B", "Yl"};
+// The targets' names sit in a margin this wide all round the plot: room for two letters
+// of the 8-point captions (about 16 x 12 pixels) centred in it.
+constexpr QSize kLabelMargin{20, 20};
+// The plot's centre, where every target's line starts: the cell of the pair (0, 0).
+constexpr QPointF kPlotCentre{128.0, 127.0};
 
 }  // namespace
 
 frmVector::frmVector(Model& model, QWidget* parent)
-    : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint),
+    : Instrument(parent),
       model_(model),
       surface_(kPlotSide, kPlotSide, kBackground),
       dc_(surface_) {
     setObjectName(QStringLiteral("frmVector"));
+    setWindowTitle(QStringLiteral("Vistrel Vectorscope"));
     setFixedSize(kClientSize);
     move(kWindowPosition);
 
@@ -128,8 +138,57 @@ void frmVector::ClearDrawing() {
     update();
 }
 
+QSize frmVector::naturalSize() const { return kClientSize; }
+
+QPoint frmVector::designPosition() const { return kWindowPosition; }
+
+QSize frmVector::rasterSize() const { return QSize(kPlotSide, kPlotSide); }
+
+int frmVector::stripHeight() const { return kZoomBarGeometry.height(); }
+
+QSize frmVector::labelMargin() const { return kLabelMargin; }
+
+void frmVector::Arrange() {
+    const int bar = kZoomBarGeometry.height();
+    placed_ = Place();
+    const QRect plot = ScaledRect(QRect(0, 0, kPlotSide, kPlotSide), placed_);
+    // The zoom bar spans the plot, at the bottom; in the window that is its design place.
+    hscrZoom->setGeometry(QRect(plot.left(), kZoomBarGeometry.top() + StripShift(), plot.width(), bar));
+}
+
+QPointF frmVector::PlotPosition(QPointF widget) const {
+    if (!panel_) return widget;
+    const QPointF offset = widget - QPointF(placed_.origin);
+    return offset / placed_.scale;
+}
+
+void frmVector::DrawTargetLabels(QPainter& painter) const {
+    const Settings& settings = model_.settings();
+    if (!GraticuleLit(ScaleColorOf(settings.lamp))) return;
+    painter.setPen(QColor::fromRgb(OpaquePixel(ScaleColorOf(settings.lamp))));
+    const QFontMetrics metrics(font());
+    const auto boxes = TargetBoxesFor(settings.luma);
+    const double k = placed_.scale;
+    const QPointF centre = QPointF(placed_.origin) + kPlotCentre * k;
+    const double half = kPlotSide * k / 2.0;
+    for (std::size_t i = 0; i < boxes.size(); ++i) {
+        const TargetBox& box = boxes[i];
+        const QPointF target((box.left + box.right) / 2.0, (box.top + box.bottom) / 2.0);
+        const QPointF direction = target - kPlotCentre;
+        const double length = std::hypot(direction.x(), direction.y());
+        if (length == 0) continue;
+        // Out along the line until it leaves the plot, then half the margin further.
+        const double toEdge = half / std::max(std::abs(direction.x()), std::abs(direction.y()));
+        const QPointF at = centre + direction * toEdge + direction / length * (kLabelMargin.width() / 2.0);
+        const QString name = QString::fromLatin1(kTargetNames[i]);
+        const QRectF cell(at.x() - metrics.horizontalAdvance(name) / 2.0, at.y() - metrics.height() / 2.0,
+                          metrics.horizontalAdvance(name), metrics.height());
+        painter.drawText(cell, Qt::AlignCenter, name);
+    }
+}
+
 void frmVector::Form_MouseDown(int button, int, float x, float y) {
-    if (button == kLeftButton) drag_.Press(QPointF(x, y));
+    if (button == kLeftButton && !panel_) drag_.Press(QPointF(x, y));
 }
 
 // x and y are measured from the window's top-left corner as it is now.
@@ -152,11 +211,17 @@ void frmVector::hscrZoom_Change() { model_.Set(&Settings::zoom, hscrZoom->value(
 
 void frmVector::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    painter.drawImage(0, 0, surface_.image());
+    if (placed_.scale == 1) {
+        painter.drawImage(placed_.origin, surface_.image());
+    } else {
+        ScaleBlocks(surface_.image(), placed_.scale, scaled_);
+        painter.drawImage(placed_.origin, scaled_);
+    }
+    if (placed_.labelled) DrawTargetLabels(painter);
 }
 
 void frmVector::mousePressEvent(QMouseEvent* event) {
-    const QPointF at = event->position();
+    const QPointF at = PlotPosition(event->position());
     Form_MouseDown(ButtonCode(event->button()), ShiftState(event->modifiers()), static_cast<float>(at.x()),
                    static_cast<float>(at.y()));
 }
@@ -170,7 +235,7 @@ void frmVector::mouseMoveEvent(QMouseEvent* event) {
 }
 
 void frmVector::mouseReleaseEvent(QMouseEvent* event) {
-    const QPointF at = event->position();
+    const QPointF at = PlotPosition(event->position());
     Form_MouseUp(ButtonCode(event->button()), ShiftState(event->modifiers()), static_cast<float>(at.x()),
                  static_cast<float>(at.y()));
 }

@@ -1,23 +1,25 @@
 #pragma once
-// The vectorscope window: a borderless tool window with the 256 x 256 plot and
-// the zoom bar under it.
+// The vectorscope: a borderless tool window with the 256 x 256 plot and the zoom bar
+// under it, or a panel of the one-window workspace that shows the plot at the largest
+// whole scale that fits, the targets named in a margin beside it from x2 up.
 
-#include <QWidget>
 
 #include <functional>
 
 #include "model/Model.h"
 #include "platform/Dib.h"
 #include "platform/Gdi.h"
+#include "platform/Instrument.h"
 #include "platform/Surface.h"
 #include "platform/WindowDrag.h"
 #include "vectorscope/Plot.h"
 
+class QPainter;
 class QScrollBar;
 
 namespace vistrel {
 
-class frmVector : public QWidget {
+class frmVector : public Instrument {
     Q_OBJECT
 public:
     explicit frmVector(Model& model, QWidget* parent = nullptr);
@@ -53,6 +55,13 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    QSize naturalSize() const override;
+    QPoint designPosition() const override;
+    QSize rasterSize() const override;
+    int stripHeight() const override;
+    QSize labelMargin() const override;
+    void Arrange() override;
+    void EndDrag() override { drag_.Release(); }
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
@@ -62,6 +71,10 @@ private:
     // The model's notice: a new picture, a probe, the lamp, the zoom or the graticule's
     // standard and skin line redraw the plot.
     void ModelChanged(Changes what);
+    // The targets' names in the margin, each on the line from the centre through its target.
+    void DrawTargetLabels(QPainter& painter) const;
+    // A pointer position in the widget as the plot pixel under it (the window's own pixels at x1).
+    QPointF PlotPosition(QPointF widget) const;
 
     Model& model_;
     QScrollBar* hscrZoom = nullptr;
@@ -74,6 +87,7 @@ private:
     float ZoomFactor = 1.0f;
 
     WindowDrag drag_{*this};
+    QImage scaled_;  // the plot's blocks at the panel's scale, kept for the next paint
 };
 
 }  // namespace vistrel

@@ -30,19 +30,24 @@ enum KeyCode : int { kEnd = 35, kHome = 36, kLeft = 37, kUp = 38, kRight = 39, k
 
 QString Digits(double value) { return FormatNumber(value, "000"); }
 
+// The design's places of the view and its crosshair bars, in twips.
+QRect DesignView() { return TwipsRect(240, 225, 30, 5010); }
+QRect DesignAcross() { return TwipsRect(240, 30, 5010, 195); }
+QRect DesignDown() { return TwipsRect(15, 225, 195, 5010); }
+
 }  // namespace
 
 ImageView::ImageView(Model& model, QWidget& client, QMenuBar& bar) : QObject(&client), model_(model) {
     QWidget* const at = &client;
-    hscrCross = MakeScrollBar(at, "hscrCross", Qt::Horizontal, TwipsRect(240, 30, 5010, 195), 333, 1, kCrossLargeStep);
-    vscrCross = MakeScrollBar(at, "vscrCross", Qt::Vertical, TwipsRect(15, 225, 195, 5010), 333, 166, kCrossLargeStep);
+    hscrCross = MakeScrollBar(at, "hscrCross", Qt::Horizontal, DesignAcross(), 333, 1, kCrossLargeStep);
+    vscrCross = MakeScrollBar(at, "vscrCross", Qt::Vertical, DesignDown(), 333, 166, kCrossLargeStep);
     hscrCross->hide();
     vscrCross->hide();
 
     // The view: a one-pixel border, so its empty design width of 2 pixels shows no picture.
     picImg = new PictureBox(1, 0xFFFFFF, at);
     picImg->setObjectName("picImg");
-    picImg->setGeometry(TwipsRect(240, 225, 30, 5010));
+    picImg->setGeometry(DesignView());
     picImg->setCursor(Qt::CrossCursor);
     picImg->setFocusPolicy(Qt::StrongFocus);
     picImg->setAcceptDrops(true);
@@ -138,7 +143,35 @@ ImageView::ImageView(Model& model, QWidget& client, QMenuBar& bar) : QObject(&cl
     connect(&model_, &Model::changed, this, &ImageView::ModelChanged);
 }
 
-int ImageView::Room() const { return picImg->parentWidget()->width() - picImg->x(); }
+int ImageView::Room() const { return room_ ? room_->width() : picImg->parentWidget()->width() - picImg->x(); }
+
+ViewFit ImageView::FitFor(int pictureWidth, int pictureHeight) const {
+    return FitView(pictureWidth, pictureHeight, FitHeight(), picImg->border(), Room());
+}
+
+void ImageView::SetRoom(std::optional<QRect> room) {
+    if (room == room_) return;
+    room_ = room;
+    if (!room_) {
+        // The design's places, as the controls were made.
+        picImg->move(DesignView().topLeft());
+        hscrCross->move(DesignAcross().topLeft());
+        vscrCross->move(DesignDown().topLeft());
+        if (!model_.loaded()) ClearPicture();
+        return;
+    }
+    if (!model_.loaded()) ClearPicture();
+    PlaceInRoom();
+}
+
+void ImageView::PlaceInRoom() {
+    if (!room_) return;
+    const QRect& room = *room_;
+    picImg->move(room.left() + std::max(0, (room.width() - picImg->width()) / 2),
+                 room.top() + std::max(0, (room.height() - picImg->height()) / 2));
+    hscrCross->setGeometry(picImg->x(), picImg->y() - hscrCross->height(), picImg->width(), hscrCross->height());
+    vscrCross->setGeometry(picImg->x() - vscrCross->width(), picImg->y(), vscrCross->width(), picImg->height());
+}
 
 void ImageView::ShowColourNote() {
     const QString note = model_.loaded() ? ColourNote(model_.picture()) : QString();
@@ -236,10 +269,12 @@ void ImageView::ModelChanged(Changes what) {
             ShowLoadedPicture();
         else
             ClearPicture();
+    } else if (what & Change::Fit) {
+        ShowLoadedPicture();
     } else if (what & Change::Display) {
         ShowView();
     }
-    if (what & Change::Probe)
+    if (what & (Change::Probe | Change::Fit))
         ShowProbe();
     else if ((what & Change::Analysis) && model_.picture().probe.locked)
         ShowReadouts();
@@ -309,6 +344,7 @@ void ImageView::ShowLoadedPicture() {
     const int room = Room();
     hscrCross->resize(room > wv ? wv : room - 4, hscrCross->height());
     vscrCross->resize(vscrCross->width(), picImg->height());
+    PlaceInRoom();
 
     fraChannels->setEnabled(true);
     fraChannels->show();
@@ -320,8 +356,9 @@ void ImageView::ShowLoadedPicture() {
 void ImageView::ClearPicture() {
     crosshair_.reset();
     picImg->clearPicture();
-    picImg->setOuterSize(2, kViewOuterHeight);
-    vscrCross->resize(vscrCross->width(), kViewOuterHeight);
+    picImg->setOuterSize(2, FitHeight());
+    vscrCross->resize(vscrCross->width(), FitHeight());
+    PlaceInRoom();
 }
 
 void ImageView::ShowView() {

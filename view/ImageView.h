@@ -34,8 +34,17 @@ public:
     // The view's outer height as designed (5010 twips): every picture whose width then
     // fits the window is shown this tall.
     static constexpr int kViewOuterHeight = 334;
-    // The outer width the view may take: from its left edge to the client area's right edge.
+    // The outer width the view may take: from its left edge to the client area's right edge,
+    // or the width of the room a growing workspace gives it.
     int Room() const;
+    // The outer height a picture is fitted to: the design's, or the room's.
+    int FitHeight() const { return room_ ? room_->height() : kViewOuterHeight; }
+    // The view box fitted to a picture of this size in the room the view has now.
+    ViewFit FitFor(int pictureWidth, int pictureHeight) const;
+    // The room the view box grows in, in the client area's pixels (the crosshair bars go just
+    // above and left of it); the picture fitted to it is centred there. Without one the view
+    // keeps the design's place and height, the picture at its left edge.
+    void SetRoom(std::optional<QRect> room);
     // The status line's note on the loaded picture's colours (ColourNote), also its tip.
     void ShowColourNote();
 
@@ -110,7 +119,11 @@ private:
     void DrawCrosshair(QPoint at);
     void SetPatchColour(const QColor& colour);
 
+    // The view box and its crosshair bars where the room wants them.
+    void PlaceInRoom();
+
     Model& model_;
+    std::optional<QRect> room_;
     // Where the crosshair is drawn on the view now, if it is.
     std::optional<QPoint> crosshair_;
     // The Select menu's greys and negative items are enabled by the first picture.

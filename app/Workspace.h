@@ -1,0 +1,45 @@
+#pragma once
+// The workspace the program remembers between runs: the layout (one window holding the
+// picture view and the instruments as panels, or the instruments as separate windows),
+// the one window's size and its panels' sizes and arrangement, and the histogram's state.
+// Plain data, read from and written to a QSettings store; the program keeps it in the
+// user's configuration folder.
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+
+#include "model/Settings.h"
+
+class QSettings;
+
+namespace vistrel {
+
+enum class Layout { OneWindow, SeparateWindows };
+
+// On Wayland no program may place or stack its own windows, so separate instruments
+// would pile up wherever the compositor puts them: there the one window is the default.
+// Elsewhere (X11) the separate borderless windows are.
+Layout DefaultLayout(const QString& platformName);
+
+struct Workspace {
+    std::optional<Layout> layout;  // none remembered: the platform's default
+    QByteArray geometry;           // the one window's size and place (QWidget::saveGeometry)
+    QByteArray panels;             // its panels' sizes and arrangement (QMainWindow::saveState)
+    bool histogramShown = false;
+    HistogramScale histogramScale = HistogramScale::Linear;
+
+    bool operator==(const Workspace&) const = default;
+};
+
+// What the store holds; a value that is missing or not understood reads as the default.
+Workspace ReadWorkspace(const QSettings& store);
+void WriteWorkspace(QSettings& store, const Workspace& workspace);
+
+// The layout to start in: the remembered one, else the platform's default.
+inline Layout StartLayout(const Workspace& workspace, const QString& platformName) {
+    return workspace.layout.value_or(DefaultLayout(platformName));
+}
+
+}  // namespace vistrel

@@ -1,0 +1,229 @@
+// The workspace: the layout a platform starts in, what is remembered between runs, and the
+// one window whose panels show the instruments at the largest whole scale that fits.
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QDockWidget>
+#include <QSettings>
+#include <QTemporaryDir>
+
+#include "app/SaveScopes.h"
+#include "app/Workspace.h"
+#include "app_support.h"
+#include "histogram/frmHistogram.h"
+#include "linescope/frmScope.h"
+#include "platform/Instrument.h"
+#include "platform/WindowDrag.h"
+#include "vectorscope/frmVector.h"
+#include "view/ImageView.h"
+
+using namespace vistrel;
+
+namespace {
+
+// The part of the panel that shows the raster, and the raster as a separate window of
+// another main window shows it, at x1.
+struct RasterShown {
+    QImage onScreen;  // what the panel paints where the raster's blocks go
+    QImage expected;  // the window's raster, each pixel a k x k block
+};
+
+RasterShown Compare(Instrument& panel, Instrument& window, QSize raster) {
+    EXPECT_FALSE(window.isPanel());
+    QImage expected;
+    ScaleBlocks(InstrumentImage(window).copy(QRect(QPoint(), raster)), panel.placement().scale, expected);
+    const QImage shown = panel.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    return {shown.copy(ScaledRect(QRect(QPoint(), raster), panel.placement())), expected};
+}
+
+void Settle(frmMain& window) {
+    QApplication::processEvents();
+    QMetaObject::invokeMethod(&window, "FitPanelsToWindow", Qt::DirectConnection);
+    QApplication::processEvents();
+    QMetaObject::invokeMethod(&window, "RefitView", Qt::DirectConnection);
+    QApplication::processEvents();
+}
+
+}  // namespace
+
+TEST(Workspace, PlatformDefaultsAndWhatTheStoreKeeps) {
+    EXPECT_EQ(DefaultLayout("wayland"), Layout::OneWindow);
+    EXPECT_EQ(DefaultLayout("wayland-egl"), Layout::OneWindow);
+    for (const char* platform : {"xcb", "offscreen", "vnc", ""}) EXPECT_EQ(DefaultLayout(platform), Layout::SeparateWindows) << platform;
+    // Moves through the window system: Wayland always; X11 only inside a Wayland session.
+    EXPECT_TRUE(MovesThroughWindowSystem("wayland", false));
+    EXPECT_TRUE(MovesThroughWindowSystem("xcb", true));
+    EXPECT_FALSE(MovesThroughWindowSystem("xcb", false));
+    EXPECT_FALSE(MovesThroughWindowSystem("offscreen", true));
+
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString file = dir.filePath("vistrel.conf");
+    {
+        // Nothing remembered: the platform decides, the histogram as it starts.
+        const QSettings empty(file, QSettings::IniFormat);
+        const Workspace none = ReadWorkspace(empty);
+        EXPECT_EQ(none, Workspace{});
+        EXPECT_EQ(StartLayout(none, "wayland"), Layout::OneWindow);
+        EXPECT_EQ(StartLayout(none, "xcb"), Layout::SeparateWindows);
+    }
+    for (const Layout layout : {Layout::OneWindow, Layout::SeparateWindows}) {
+        Workspace kept;
+        kept.layout = layout;
+        kept.geometry = QByteArray("\x01\x00geometry\xff", 11);
+        kept.panels = QByteArray("\x00\x02panels", 8);
+        kept.histogramShown = layout == Layout::OneWindow;
+        kept.histogramScale = layout == Layout::OneWindow ? HistogramScale::Log : HistogramScale::Linear;
+        {
+            QSettings store(file, QSettings::IniFormat);
+            WriteWorkspace(store, kept);
+        }
+        const QSettings again(file, QSettings::IniFormat);
+        EXPECT_EQ(ReadWorkspace(again), kept);
+        EXPECT_EQ(StartLayout(ReadWorkspace(again), "xcb"), layout) << "a remembered choice beats the default";
+    }
+    {
+        // What a person or an older version left there that means nothing reads as nothing.
+        QSettings store(file, QSettings::IniFormat);
+        store.setValue("workspace/layout", "three-windows");
+        store.setValue("histogram/shown", "perhaps");
+        store.setValue("histogram/scale", "cubic");
+    }
+    const QSettings odd(file, QSettings::IniFormat);
+    const Workspace read = ReadWorkspace(odd);
+    EXPECT_FALSE(read.layout.has_value());
+    EXPECT_FALSE(read.histogramShown);
+    EXPECT_EQ(read.histogramScale, HistogramScale::Linear);
+}
+
+TEST(OneWindow, PanelsShowTheModelPixelExactAtTheLargestScaleAndTheViewGrowsCentred) {
+    testing_support::ScopedFakeDesktop desk;
+    QTemporaryDir dir;
+    const QString path = testing_support::WritePicture(dir, "tall.png", testing_support::Gradient(150, 400));
+    frmMain window;
+    window.SetLayout(Layout::OneWindow);
+    window.start(frmMain::AboutBox::Skipped);
+    frmScope& scope = *window.scopeWindow();
+    frmVector& vector = *window.vectorWindow();
+    frmHistogram& histogram = *window.histogramWindow();
+    EXPECT_TRUE(scope.isPanel() && vector.isPanel() && histogram.isPanel());
+    EXPECT_FALSE(scope.isWindow());
+    EXPECT_EQ(window.panelOf(&scope)->widget(), &scope);
+    EXPECT_TRUE(window.findChild<QAction*>("mnuToolsLayoutOne")->isChecked());
+
+    testing_support::Load(window, path);
+    ASSERT_TRUE(window.model().loaded());
+    // The same picture in separate windows, for what the instruments look like at x1.
+    frmMain separate;
+    separate.start(frmMain::AboutBox::Skipped);
+    testing_support::Load(separate, path);
+    window.resize(1600, 1000);
+    Settle(window);
+    EXPECT_GE(scope.placement().scale, 2);
+    EXPECT_GE(vector.placement().scale, 2);
+    EXPECT_TRUE(scope.placement().labelled && vector.placement().labelled);
+
+    // The panels show exactly what their windows would, each pixel a k x k block: the
+    // waveform of the parade and of one channel (whose box widens over the others), then a
+    // locked probe's trace and vector.
+    for (const bool locked : {false, true}) {
+        if (locked) {
+            window.LockProbeAt(70, 300);
+            separate.LockProbeAt(70, 300);
+        }
+        for (const ScopeChannel channel : {ScopeChannel::Green, ScopeChannel::Parade}) {
+            Settings settings = window.model().settings();
+            settings.scopeChannel = channel;
+            window.ApplySettings(settings);
+            separate.ApplySettings(settings);
+            const RasterShown line = Compare(scope, *separate.scopeWindow(), QSize(420, 265));
+            EXPECT_TRUE(line.onScreen == line.expected)
+                << "line scope, locked " << locked << ", channel " << static_cast<int>(channel);
+        }
+        const RasterShown plot = Compare(vector, *separate.vectorWindow(), QSize(256, 256));
+        EXPECT_TRUE(plot.onScreen == plot.expected) << "vectorscope, locked " << locked;
+    }
+
+    // The tall picture is fitted to the grown room and centred in it; its view is what a
+    // load into that room makes.
+    const ImageView* view = window.findChild<ImageView*>();
+    ASSERT_NE(view, nullptr);
+    const QWidget& client = *window.centralWidget();
+    const PictureBox& box = *view->picImg;
+    // The room: from the design's view corner (16, 15), as much space kept on the right, and
+    // the design's height grown with the client area.
+    const int roomHeight = ImageView::kViewOuterHeight + client.height() - 440;
+    EXPECT_EQ(box.height(), roomHeight) << "a tall picture takes the room's height";
+    EXPECT_EQ(box.x() - 16, (client.width() - 32 - box.width()) / 2) << "centred across";
+    const std::vector<korvex::Pixel> refitted = window.model().picture().viewPixels;
+    const int viewWidth = window.model().picture().viewMaxX + 1;
+    testing_support::Load(window, path);
+    testing_support::Load(separate, path);
+    ASSERT_EQ(window.model().picture().viewMaxX + 1, viewWidth);
+    EXPECT_TRUE(window.model().picture().viewPixels == refitted) << "refitted view equals a load's";
+
+    // The histogram's panel too, when it is shown; saving writes the windows' x1 pictures.
+    window.findChild<QAction*>("mnuToolsHistogram")->trigger();
+    Settle(window);
+    EXPECT_TRUE(window.panelOf(&histogram)->isVisible());
+    const RasterShown bars = Compare(histogram, *separate.histogramWindow(), QSize(264, 264));
+    EXPECT_TRUE(bars.onScreen == bars.expected);
+    const QImage lineAtOne = InstrumentImage(scope);
+    EXPECT_TRUE(lineAtOne == InstrumentImage(*separate.scopeWindow())) << "saved as the window shows it";
+
+    // Tools and the panels' close buttons agree.
+    Ctl<QCheckBox>(window, "chkLineScope")->setChecked(false);
+    EXPECT_TRUE(window.panelOf(&scope)->isHidden());
+    window.panelOf(&vector)->close();
+    EXPECT_FALSE(Ctl<QCheckBox>(window, "chkPolar")->isChecked());
+    EXPECT_FALSE(window.findChild<QAction*>("mnuToolsVector")->isChecked());
+
+    // Back to separate windows: the design's sizes, places and pictures.
+    Ctl<QCheckBox>(window, "chkLineScope")->setChecked(true);
+    window.findChild<QAction*>("mnuToolsLayoutSeparate")->trigger();
+    Settle(window);
+    EXPECT_EQ(window.layout(), Layout::SeparateWindows);
+    EXPECT_TRUE(scope.isWindow() && scope.isVisible());
+    EXPECT_FALSE(vector.isVisible());
+    EXPECT_EQ(scope.size(), QSize(420, 286));
+    EXPECT_EQ(scope.pos(), QPoint(4, 514));
+    EXPECT_EQ(scope.placement(), ScaledPlacement{});
+    EXPECT_EQ(box.pos(), QPoint(16, 15));
+    EXPECT_EQ(box.height(), ImageView::kViewOuterHeight);
+    EXPECT_TRUE(InstrumentImage(scope) == lineAtOne);
+}
+
+TEST(OneWindow, ClosingKeepsTheLayoutPanelsAndHistogramForTheNextRun) {
+    testing_support::ScopedFakeDesktop desk;
+    Workspace kept;
+    {
+        frmMain first;
+        first.RememberWorkspace({}, [&kept](const Workspace& w) { kept = w; });
+        EXPECT_EQ(first.layout(), Layout::SeparateWindows) << "this platform's default";
+        first.start(frmMain::AboutBox::Skipped);
+        first.findChild<QAction*>("mnuToolsLayoutOne")->trigger();
+        first.findChild<QAction*>("mnuToolsHistogram")->trigger();
+        Ctl<QCheckBox>(*first.histogramWindow(), "chkLog")->click();
+        first.panelOf(first.scopeWindow())->close();
+        first.close();
+    }
+    ASSERT_EQ(kept.layout, Layout::OneWindow);
+    EXPECT_TRUE(kept.histogramShown);
+    EXPECT_EQ(kept.histogramScale, HistogramScale::Log);
+    EXPECT_FALSE(kept.panels.isEmpty());
+    EXPECT_FALSE(kept.geometry.isEmpty());
+
+    frmMain second;
+    Workspace none;
+    second.RememberWorkspace(kept, [&none](const Workspace& w) { none = w; });
+    second.start(frmMain::AboutBox::Skipped);
+    EXPECT_EQ(second.layout(), Layout::OneWindow);
+    EXPECT_TRUE(second.panelOf(second.histogramWindow())->isVisible());
+    EXPECT_TRUE(second.panelOf(second.scopeWindow())->isHidden());
+    EXPECT_FALSE(Ctl<QCheckBox>(second, "chkLineScope")->isChecked()) << "the box follows the panel";
+    EXPECT_TRUE(second.model().settings().histogramShown);
+    EXPECT_TRUE(Ctl<QCheckBox>(*second.histogramWindow(), "chkLog")->isChecked());
+}
