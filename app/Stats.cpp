@@ -58,8 +58,7 @@ QByteArray RawJson(const RawPicture& raw) {
     for (int c = 0; c < 3; ++c) {
         const RawLevels& levels = sites.levels[std::size_t(c)];
         const std::optional<double> headroom = sites.HeadroomEv(c);
-        // Hundredths, never "-0.00".
-        const QByteArray ev = headroom ? QByteArray::number(*headroom == 0 ? 0.0 : *headroom, 'f', 2) : "null";
+        const QByteArray ev = headroom ? QByteArray::number(*headroom, 'f', 2) : "null";
         json += QByteArray(", \"") + kNames[c] + "\": {\"max\": " + Number(std::uint64_t{levels.max}) +
                 ", \"p99\": " + Number(std::uint64_t{levels.p99}) + ", \"at_white\": " + Number(levels.atWhite) +
                 ", \"headroom_ev\": " + ev + "}";

@@ -19,6 +19,7 @@
 #include <random>
 #include <vector>
 
+#include "colour/ColourConvert.h"
 #include "dng_pictures.h"
 #include "support.h"
 #include "decoding/Decode.h"
@@ -123,12 +124,18 @@ TEST(RawReader, ConvertedIsLibRawsOwnDevelopmentRoundedOnceInEveryLayoutAndOrien
             // The layouts converters and cameras write, and a time stamp (which LibRaw
             // reads through the C library's time functions).
             dng.withPreview = orientation % 4 == 1;
+            // A preview tagged Adobe RGB says nothing of the photosites' colours.
+            if (orientation == 5) dng.previewProfile = colour::StandardProfile(colour::StandardSpace::AdobeRgb);
             dng.directoryFirst = orientation % 4 == 2;
             dng.singleBlackLevel = orientation % 4 == 3;
             dng.bigEndian = orientation % 3 == 0;
             if (orientation == 4) dng.dateTime = "2024:05:06 07:08:09";
             SCOPED_TRACE(std::string(dng_pictures::CfaName(cfa)) + " orientation " + std::to_string(orientation));
-            const QString path = Write(dir, QString("c%1.dng").arg(files++), dng, dng_pictures::Scene(dng, orientation));
+            // Every other scene dark, where LibRaw would brighten unless told not to.
+            std::vector<std::uint16_t> sites = dng_pictures::Scene(dng, orientation);
+            if (orientation % 2 == 0)
+                for (std::uint16_t& site : sites) site = std::uint16_t(516 + std::max(0, site - 516) / 8);
+            const QString path = Write(dir, QString("c%1.dng").arg(files++), dng, sites);
 
             const DecodeResult ours = DecodePicture(path, kBackground);
             ASSERT_TRUE(ours) << int(ours.error);

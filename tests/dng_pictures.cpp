@@ -79,6 +79,8 @@ std::string WriteDng(const std::string& path, const Description& dng, const std:
         TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
         TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, height);
         TIFFSetField(tif, TIFFTAG_SUBIFD, 1, &subDirectory);
+        if (!dng.previewProfile.empty())
+            TIFFSetField(tif, TIFFTAG_ICCPROFILE, std::uint32_t(dng.previewProfile.size()), dng.previewProfile.data());
         cameraTags();
         std::vector<std::uint8_t> grey(std::size_t{width} * 3, 128);
         for (std::uint32_t y = 0; y < height; ++y) TIFFWriteScanline(tif, grey.data(), y, 0);

@@ -35,6 +35,7 @@ struct Description {
     std::string make = "Vistrel";
     std::string model = "Test Camera";
     bool withPreview = false;  // a small RGB preview first, the photosites in its sub-directory
+    std::vector<unsigned char> previewProfile;  // an ICC profile of the preview's, when there is one
     // The directory before the photosites, as cameras write it (a cut then falls in them).
     bool directoryFirst = false;
     std::string dateTime;  // "YYYY:MM:DD HH:MM:SS", or none

@@ -60,11 +60,12 @@ void SetOptions(libraw_output_params_t& p, ColourHandling colour) {
     p.user_qual = 3;  // AHD
     p.half_size = 0;
     p.four_color_rgb = 0;
-    // Exposure stays as shot: no brightening, and the white level is the file's, not
-    // the brightest photosite's (LibRaw takes that above 75 % of it by default).
+    // Exposure stays as shot: the white level is the file's, not the brightest photosite's
+    // (LibRaw takes that above 75 % of it by default, brightening the picture). LibRaw's
+    // other brightening is in the curve of its own output, which is not used here.
+    p.adjust_maximum_thr = 0.0f;
     p.no_auto_bright = 1;
     p.bright = 1.0f;
-    p.adjust_maximum_thr = 0.0f;
     p.highlight = 0;  // clipped
     p.med_passes = 0;
     p.use_auto_wb = 0;

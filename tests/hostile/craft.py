@@ -253,6 +253,20 @@ def dng_patched(changes):
     return bytes(data)
 
 
+def dng_cut_in_its_last_directory():
+    """The preview-first seed (the photosites' directory last, in a sub-directory of the
+    preview's) cut inside that directory's next-directory offset: LibRaw reads the
+    directory, our walker does not (it ends past the file), and so claims only the preview."""
+    with open(os.path.join(os.path.dirname(RAW_SEED), "preview-turned.dng"), "rb") as f:
+        data = f.read()
+    first = struct.unpack_from("<I", data, 4)[0]
+    for i in range(struct.unpack_from("<H", data, first)[0]):
+        tag, _, _, value = struct.unpack_from("<HHII", data, first + 2 + 12 * i)
+        if tag == 330:
+            return data[:value + 2 + 12 * struct.unpack_from("<H", data, value)[0] + 2]
+    raise ValueError("the seed has no sub-directory")
+
+
 IMAGE_WIDTH, IMAGE_LENGTH, ORIENTATION, STRIP_OFFSETS = 256, 257, 274, 273
 CFA_PATTERN, BLACK_LEVEL, WHITE_LEVEL = 0x828E, 0xC61A, 0xC61D
 
@@ -308,16 +322,19 @@ FILES = {
     "raw-claims-60000-by-40000.dng": dng_patched({IMAGE_WIDTH: (None, 60000), IMAGE_LENGTH: (None, 40000)}),
     "raw-claims-more-than-its-file-holds.dng": dng_patched({IMAGE_WIDTH: (None, 4000), IMAGE_LENGTH: (None, 3000)}),
     "raw-photosites-past-the-end.dng": dng_patched({STRIP_OFFSETS: (None, 0x7FFFFF00)}),
+    # LibRaw finds more photosites than our walker: refused, since the decoder's limits
+    # were measured from what the walker found.
+    "raw-cut-in-its-last-directory.dng": dng_cut_in_its_last_directory(),
     # Levels and layouts no camera writes.
     "raw-black-above-white.dng": dng_patched({WHITE_LEVEL: (None, 100)}),
     "raw-white-level-0.dng": dng_patched({WHITE_LEVEL: (None, 0)}),
     "raw-black-levels-past-the-end.dng": dng_patched({BLACK_LEVEL: (None, 0x7FFFFFF0)}),
     "raw-orientation-9.dng": dng_patched({ORIENTATION: (None, 9)}),
     # Colour filter patterns that do not fit their own description, refused before LibRaw
-    # reads them: a colour the planes do not name (LibRaw takes it from memory it never
-    # set, differently each time), and 36 entries past the file's end (LibRaw 0.20 crashes
-    # reading its directory).
-    "raw-cfa-of-colour-9.dng": dng_patched({CFA_PATTERN: (None, 0x02090100)}),
+    # reads them: a fourth colour where the planes name three (LibRaw takes such a colour
+    # from memory it never set, differently each time), and 36 entries past the file's
+    # end (LibRaw 0.20 crashes reading its directory).
+    "raw-cfa-of-a-fourth-colour.dng": dng_patched({CFA_PATTERN: (None, 0x02030100)}),
     "raw-cfa-pattern-of-36-past-the-end.dng": dng_patched({CFA_PATTERN: (36, None)}),
 }
 
