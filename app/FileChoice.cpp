@@ -15,9 +15,14 @@ namespace vistrel {
 void frmMain::cmdBrowse_Click() {
     OpenFileRequest request;
     request.title = "Vistrel - Open Graphics File";
-    // The formats the decoder reads, listed whatever the case of their extension.
-    request.filters = {"Graphics Files (*.gif *.bmp *.jpg *.ico *.wmf *.jpeg *.png *.tif *.tiff *.webp *.heic *.heif *.avif *.jxl)",
-                       "All Files (*)"};
+    // The formats the decoder reads, listed whatever the case of their extension; camera
+    // raw files among them, and on their own.
+    const QString raw = QStringLiteral(
+        "*.dng *.cr2 *.cr3 *.crw *.nef *.nrw *.arw *.sr2 *.raf *.orf *.rw2 *.rwl *.pef *.srw *.3fr *.fff *.iiq *.erf "
+        "*.mef *.mos *.mrw");
+    request.filters = {"Graphics Files (*.gif *.bmp *.jpg *.ico *.wmf *.jpeg *.png *.tif *.tiff *.webp *.heic *.heif *.avif "
+                       "*.jxl " + raw + ")",
+                       "Camera raw (" + raw + ")", "All Files (*)"};
     request.startPath = LastChosenFile.isEmpty() ? txtImageFile->text() : LastChosenFile;
 
     const std::optional<QString> chosen = desktop().openFileDialog(this, request);

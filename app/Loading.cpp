@@ -162,6 +162,8 @@ bool frmMain::ShowLoadedPicture(PictureLoad& load) {
         picture.colourConverted = decoded.colourConverted;
         picture.outOfGamut = decoded.outOfGamut;
         picture.hdrToneMapped = decoded.hdrToneMapped;
+        picture.raw = decoded.raw;
+        picture.rawValues = load.colour() == ColourHandling::StoredValues;
         surface.release();
         model_.Load(std::move(picture));
         return true;

@@ -56,6 +56,8 @@ public:
     // After `finished`: the decoded picture (luma in its fourth bytes) or the failure,
     // and the analysis.
     DecodeResult& decoded() { return decoded_; }
+    // What the decoder was asked for: colours converted to sRGB, or the stored values.
+    ColourHandling colour() const { return colour_; }
     const ViewFit& fit() const { return fit_; }
     const std::vector<Pixel>& view() const { return view_; }
     korvex::UvHistogram& histogram() { return analysis_->histogram(); }

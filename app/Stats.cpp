@@ -44,6 +44,28 @@ QByteArray ChannelJson(const ChannelStatistics& c) {
            ", \"p99\": " + Number(c.p99) + ", \"at_0\": " + Number(c.at0) + ", \"at_255\": " + Number(c.at255) + "}";
 }
 
+// A camera raw file's "raw" object: the camera, and the photosites' layout and levels
+// when they were counted (a 2 x 2 colour filter array).
+QByteArray RawJson(const RawPicture& raw) {
+    QByteArray json = "{\"camera\": " + JsonString(raw.camera);
+    if (!raw.photosites) return json + "}";
+    const RawPhotosites& sites = *raw.photosites;
+    json += ", \"cfa\": \"" + QByteArray(sites.cfa.data(), 4) + "\", \"bits\": " + Number(sites.bits);
+    json += ", \"black\": [" + Number(std::uint64_t{sites.black[0]}) + ", " + Number(std::uint64_t{sites.black[1]}) +
+            ", " + Number(std::uint64_t{sites.black[2]}) + ", " + Number(std::uint64_t{sites.black[3]}) + "]";
+    json += ", \"white\": " + Number(std::uint64_t{sites.white});
+    static constexpr const char* kNames[] = {"R", "G", "B"};
+    for (int c = 0; c < 3; ++c) {
+        const RawLevels& levels = sites.levels[std::size_t(c)];
+        const std::optional<double> headroom = sites.HeadroomEv(c);
+        const QByteArray ev = headroom ? QByteArray::number(*headroom, 'f', 2) : "null";
+        json += QByteArray(", \"") + kNames[c] + "\": {\"max\": " + Number(std::uint64_t{levels.max}) +
+                ", \"p99\": " + Number(std::uint64_t{levels.p99}) + ", \"at_white\": " + Number(levels.atWhite) +
+                ", \"headroom_ev\": " + ev + "}";
+    }
+    return json + "}";
+}
+
 QByteArray LumaName(korvex::LumaStandard standard) {
     switch (standard) {
         case korvex::LumaStandard::Rec601: return "601";
@@ -75,6 +97,7 @@ FileStatistics MeasureFile(const QString& file, const Settings& settings, std::o
     result.height = picture.height();
     result.colourSpace = decoded.colourSpace;
     result.outOfGamut = decoded.colourConverted ? decoded.outOfGamut : 0;
+    result.raw = decoded.raw;
     result.levels = StatisticsOf(load.levels());
     if (probe && probe->x() < result.width && probe->y() < result.height)
         result.readout = ReadoutOf(picture.row(probe->y())[probe->x()], settings.luma);
@@ -95,6 +118,7 @@ QByteArray StatsLine(const FileStatistics& stats) {
         line += QByteArray(c == 0 ? "\"" : ", \"") + kNames[c] + "\": " + ChannelJson(stats.levels.channels[c]);
     line += "}, \"outside_16_235\": " + Number(stats.levels.outsideVideoRange);
     line += ", \"out_of_gamut\": " + Number(stats.outOfGamut);
+    if (stats.raw) line += ", \"raw\": " + RawJson(*stats.raw);
     if (stats.probe) {
         line += ", \"probe\": ";
         if (const auto& r = stats.readout)

@@ -26,6 +26,7 @@ struct FileStatistics {
     korvex::LumaStandard luma = korvex::LumaStandard::Rec601;
     QString colourSpace;  // the space the picture came in; empty for sRGB or none named
     std::uint64_t outOfGamut = 0;
+    std::optional<RawPicture> raw;  // a camera raw file's camera and photosites
     LevelStatistics levels;
     std::optional<QPoint> probe;          // asked for
     std::optional<ProbeReadout> readout;  // the probe's values, when it lies on the picture

@@ -1,7 +1,8 @@
 // Whole loads through the main window (24-megapixel JPEG, PNG, BMP, TIFF (LZW and
 // uncompressed) and WebP, and gigapixel JPEGs): a first and a next load, each against
 // Qt's bare decode of the same file in the same run, with the peak memory and the cost
-// of a vectorscope zoom change on the loaded picture.
+// of a vectorscope zoom change on the loaded picture. A 24-megapixel DNG's load is held
+// against LibRaw's own development of it instead.
 
 #include <benchmark/benchmark.h>
 
@@ -15,7 +16,9 @@
 #include <vector>
 
 #include "app/frmMain.h"
+#include "process.h"
 #include "memory.h"
+#include "own_development.h"
 #include "pictures.h"
 #include "decoding/worker/WorkerClient.h"
 #include "platform/Desktop.h"
@@ -39,12 +42,6 @@ double ZoomChangeMs(vistrel::frmMain& window) {
 
 double Since(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const std::size_t n = values.size();
-    return n == 0 ? 0.0 : n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2.0;
 }
 
 // Milliseconds of Qt's bare decode of the file: the reader and its picture, nothing else.
@@ -113,11 +110,11 @@ void Load(benchmark::State& state, const QString& file, double pixels) {
             if (!window.model().loaded() || bare.back() < 0) state.SkipWithError("load failed");
             state.SetIterationTime(next.back() / 1000.0);
         }
-        state.counters["bare_ms"] = Median(bare);
-        state.counters["first_ms"] = Median(first);
-        state.counters["next_ms"] = Median(next);
-        state.counters["first_x"] = Median(first) / Median(bare);
-        state.counters["next_x"] = Median(next) / Median(bare);
+        state.counters["bare_ms"] = bench::Median(bare);
+        state.counters["first_ms"] = bench::Median(first);
+        state.counters["next_ms"] = bench::Median(next);
+        state.counters["first_x"] = bench::Median(first) / bench::Median(bare);
+        state.counters["next_x"] = bench::Median(next) / bench::Median(bare);
         state.counters["zoom_ms"] = ZoomChangeMs(window);
     }
     vistrel::KeepWorkerReady(false);
@@ -152,6 +149,39 @@ BENCHMARK(BM_LoadPictureFileTiffUncompressed24MP)->Unit(benchmark::kMillisecond)
 
 void BM_LoadPictureFileWebp24MP(benchmark::State& state) { Load(state, bench::Webp24MP(), 6000.0 * 4000.0); }
 BENCHMARK(BM_LoadPictureFileWebp24MP)->Unit(benchmark::kMillisecond)->Iterations(kRounds)->UseManualTime();
+
+// A camera raw file, developed by LibRaw in the decoder, and LibRaw's own development of
+// it in a process of its own in turns with each load (bench/own_development.h): the load
+// at most 1.10 x that, pair by pair.
+void BM_LoadPictureFileDng24MPOverLibRawOwn(benchmark::State& state) {
+    const QString& file = bench::Dng24MP();
+    vistrel::WaitForReleasedPictures();
+    bench::QuietDesktop quiet;
+    vistrel::setDesktop(&quiet);
+    vistrel::KeepWorkerReady(true);
+    std::vector<double> own, loads, ratios;
+    {
+        vistrel::frmMain window;
+        window.start();
+        for (auto _ : state) {
+            state.PauseTiming();
+            own.push_back(bench::LibRawOwnDevelopmentMs(file.toStdString()));
+            Settle();
+            state.ResumeTiming();
+            const auto start = std::chrono::steady_clock::now();
+            window.LoadFile(file);
+            loads.push_back(Since(start));
+            if (!window.model().loaded() || own.back() < 0) state.SkipWithError("load failed");
+            ratios.push_back(loads.back() / own.back());
+        }
+    }
+    state.counters["own_ms"] = bench::Median(own);
+    state.counters["load_ms"] = bench::Median(loads);
+    state.counters["ratio"] = bench::Median(ratios);
+    vistrel::KeepWorkerReady(false);
+    vistrel::setDesktop(nullptr);
+}
+BENCHMARK(BM_LoadPictureFileDng24MPOverLibRawOwn)->Unit(benchmark::kMillisecond)->Iterations(7)->UseRealTime();
 
 void BM_LoadPictureFileJpeg1Gpx(benchmark::State& state) { Load(state, bench::Jpeg1Gpx(), 32768.0 * 32768.0); }
 BENCHMARK(BM_LoadPictureFileJpeg1Gpx)->Unit(benchmark::kMillisecond)->Iterations(1)->UseManualTime();

@@ -16,17 +16,14 @@
 #include <cstdio>
 #include <vector>
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include "app/PictureLoad.h"
 #include "app/Render.h"
 #include "app/Stats.h"
 #include "decoding/worker/WorkerClient.h"
 #include "pictures.h"
+#include "process.h"
 
-extern char** environ;
 
 namespace {
 
@@ -80,51 +77,26 @@ void BM_StatsBatchSmallFiles(benchmark::State& state) {
 }
 BENCHMARK(BM_StatsBatchSmallFiles)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
 
-// Milliseconds from starting the program to reaping it, its output thrown away; -1 when it
-// could not be started or failed.
-double WholeProcessMs(const std::vector<QByteArray>& words) {
-    std::vector<char*> argv;
-    for (const QByteArray& word : words) argv.push_back(const_cast<char*>(word.constData()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    const auto start = std::chrono::steady_clock::now();
-    pid_t pid = -1;
-    const bool started = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0;
-    posix_spawn_file_actions_destroy(&actions);
-    int status = 0;
-    if (!started || ::waitpid(pid, &status, 0) != pid) return -1.0;
-    const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? ms : -1.0;
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const std::size_t n = values.size();
-    return n == 0 ? 0.0 : n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2.0;
-}
-
 // `vistrel --stats FILE` as a script runs it, a fresh process each time, against the
 // small program that only decodes the same file with Qt's reader and exits, in turn:
 // the medians of each and their ratio (stats_x). The time is the --stats process's.
 void BM_WholeProcessStatsJpeg24MP(benchmark::State& state) {
-    const QByteArray folder = QFile::encodeName(QCoreApplication::applicationDirPath()) + '/';
-    const QByteArray file = QFile::encodeName(bench::Jpeg24MP());
-    const std::vector<QByteArray> stats{folder + "vistrel", "--stats", file};
-    const std::vector<QByteArray> bare{folder + "vistrel-bare-decode", file};
+    const std::string folder = QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString() + '/';
+    const std::string file = QFile::encodeName(bench::Jpeg24MP()).toStdString();
+    const std::vector<std::string> stats{folder + "vistrel", "--stats", file};
+    const std::vector<std::string> bare{folder + "vistrel-bare-decode", file};
     // Once each first, so that both find their libraries and the file in memory.
-    if (WholeProcessMs(stats) < 0 || WholeProcessMs(bare) < 0) state.SkipWithError("a program failed");
+    if (bench::ProcessMs(stats) < 0 || bench::ProcessMs(bare) < 0) state.SkipWithError("a program failed");
     std::vector<double> statsMs, bareMs;
     for (auto _ : state) {
-        bareMs.push_back(WholeProcessMs(bare));
-        statsMs.push_back(WholeProcessMs(stats));
+        bareMs.push_back(bench::ProcessMs(bare));
+        statsMs.push_back(bench::ProcessMs(stats));
         if (bareMs.back() < 0 || statsMs.back() < 0) state.SkipWithError("a program failed");
         state.SetIterationTime(statsMs.back() / 1000.0);
     }
-    state.counters["stats_ms"] = Median(statsMs);
-    state.counters["bare_ms"] = Median(bareMs);
-    state.counters["stats_x"] = Median(statsMs) / Median(bareMs);
+    state.counters["stats_ms"] = bench::Median(statsMs);
+    state.counters["bare_ms"] = bench::Median(bareMs);
+    state.counters["stats_x"] = bench::Median(statsMs) / bench::Median(bareMs);
 }
 BENCHMARK(BM_WholeProcessStatsJpeg24MP)->Unit(benchmark::kMillisecond)->Iterations(10)->UseManualTime();
 

@@ -21,6 +21,7 @@
 #include <tiffio.h>
 
 #include "colour/ColourConvert.h"
+#include "dng_pictures.h"
 
 namespace bench {
 
@@ -130,6 +131,22 @@ inline QString Photo24MPAs(const char* format) {
     if (!writer.write(image.convertToFormat(QImage::Format_RGB32))) qFatal("cannot write %s", qPrintable(partial));
     QFile::rename(partial, file);
     return file;
+}
+
+// A 24-megapixel camera raw file (6000 x 4000 photosites, 14 bits, RGGB) as the tests
+// write them: an uncompressed DNG of a photograph-like scene, its top rows clipped.
+inline const QString& Dng24MP() {
+    static const QString path = [] {
+        const QString file = "/tmp/vistrel_bench_24mp.dng";
+        if (QFile::exists(file)) return file;
+        dng_pictures::Description dng;
+        dng.width = 6000;
+        dng.height = 4000;
+        const std::string error = dng_pictures::WriteDng(file.toStdString(), dng, dng_pictures::Scene(dng));
+        if (!error.empty()) qFatal("cannot write %s: %s", qPrintable(file), error.c_str());
+        return file;
+    }();
+    return path;
 }
 
 inline const QString& Png24MP() {

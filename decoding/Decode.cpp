@@ -5,6 +5,7 @@
 #include <QFile>
 
 #include <cerrno>
+#include <cmath>
 #include <cstdint>
 #include <new>
 
@@ -61,6 +62,22 @@ PictureFile ReadRegularFile(const QString& path, FileAccess access) {
 }
 
 }  // namespace
+
+double RawPhotosites::Black(int channel) const {
+    const char name = "RGB"[channel];
+    double sum = 0;
+    int count = 0;
+    for (std::size_t i = 0; i < cfa.size(); ++i)
+        if (cfa[i] == name) sum += black[i], ++count;
+    return count > 0 ? sum / count : 0;
+}
+
+std::optional<double> RawPhotosites::HeadroomEv(int channel) const {
+    const double black = Black(channel);
+    const double p99 = levels[static_cast<std::size_t>(channel)].p99;
+    if (p99 <= black || white <= black) return std::nullopt;  // the second only in a nonsensical file
+    return std::nearbyint(100 * std::log2((white - black) / (p99 - black))) / 100;
+}
 
 std::optional<DecodeError> RefusedByName(const QString& path, std::int64_t* fileSize) {
     if (path.isEmpty()) return DecodeError::EmptyName;

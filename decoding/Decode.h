@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <array>
 #include <cstdint>
 #include <optional>
 
@@ -43,6 +44,37 @@ enum class DecodeError {
     WorkerStopped,    // the decoder process ended, hung or broke its message format
 };
 
+// What a camera raw file's photosites hold, read before they are demosaiced, for the
+// cameras whose colour filter array repeats every 2 x 2 photosites (nearly all; Fuji's
+// X-Trans and full-colour sensors have none of this).
+struct RawLevels {
+    std::uint32_t max = 0;
+    // The smallest raw value with at least ceil(0.99 N) of the colour's N photosites at or below it.
+    std::uint32_t p99 = 0;
+    std::uint64_t atWhite = 0;  // photosites at or above the white level
+    bool operator==(const RawLevels&) const = default;
+};
+struct RawPhotosites {
+    std::array<char, 4> cfa{};  // 'R', 'G' or 'B' at (0, 0), (0, 1), (1, 0) and (1, 1)
+    int bits = 0;  // the depth the white level needs: what the camera delivers, not how it is stored
+    std::array<std::uint32_t, 4> black{};  // each position's black level, in the cfa's order
+    std::uint32_t white = 0;  // the level at which the sensor clips, black included
+    std::array<RawLevels, 3> levels;  // R, G (both greens together) and B
+    bool operator==(const RawPhotosites&) const = default;
+
+    // The black level of a colour's photosites (0 R, 1 G, 2 B): their positions' mean.
+    double Black(int channel) const;
+    // How far a colour's p99 lies below clipping, in stops: log2((white - black) / (p99 -
+    // black)) to two decimals; nothing when p99 (or the white level) is at or below black.
+    std::optional<double> HeadroomEv(int channel) const;
+};
+// A picture developed from a camera raw file.
+struct RawPicture {
+    QString camera;  // make and model, as the library names them
+    std::optional<RawPhotosites> photosites;
+    bool operator==(const RawPicture&) const = default;
+};
+
 struct DecodeResult {
     std::optional<Surface> surface;  // the picture at its natural size, when decoded
     DecodeError error = DecodeError::Unreadable;
@@ -54,6 +86,9 @@ struct DecodeResult {
     std::uint64_t outOfGamut = 0;  // converted pixels that left sRGB's gamut and were clipped
     // An HDR picture (PQ or HLG) whose light was rendered as SDR by the conversion.
     bool hdrToneMapped = false;
+    // A camera raw file's: developed as its camera meant it, or its sensor's own values
+    // (ColourHandling::StoredValues: linear, not white-balanced, white at 255).
+    std::optional<RawPicture> raw;
     explicit operator bool() const { return surface.has_value(); }
     static DecodeResult Failed(DecodeError error) {
         DecodeResult result;

@@ -52,6 +52,9 @@ struct Reader {
     std::uint64_t bytesPerPixelAtPeak = kBytesPerPixelAtPeak;
     // Loads what the reader's library loads lazily, before the worker is confined.
     void (*prepare)() = nullptr;
+    // The reader's library makes the picture's colours itself (a camera raw's, developed
+    // into sRGB): the colour tags its file's bytes may carry are not read.
+    bool developsItsColours = false;
 };
 
 // Every row, in the order they are asked.

@@ -51,6 +51,32 @@ Claims HeifClaims(Bytes file);
 // sides, or those of the PNG it holds), as the largest only.
 Claims OtherClaims(Bytes file);
 
+// Camera raw files ------------------------------------------------------------------
+
+// True for the raw files of the cameras LibRaw reads, told from their first bytes (RAF,
+// CR3, RW2, ORF, IIQ, CRW, MRW) or, for a TIFF, from its directories: a DNG version, a
+// CR2's "CR" mark, or a directory of photosites (a colour filter array or linear raw),
+// as NEF, ARW, PEF, SRW, 3FR and the like keep theirs.
+bool LooksLikeCameraRaw(Bytes file);
+
+// What a raw file's structure claims: the largest picture any of its directories
+// describes (the photosites, not the preview most files put first; sides may be out of
+// any range), and, for a DNG, where the photosites' strips or tiles end, so that a file
+// cut by a byte is seen before the library (which does not notice) decodes it; and
+// whether a DNG's colour filter pattern does not fit its own description (a colour it
+// has no plane for, a count its repeat does not make, or bytes past the file's end),
+// which LibRaw reads from memory it never set, or crashes on.
+struct RawWalk {
+    ClaimedSize largest;
+    std::uint64_t dataEnd = 0;  // 0 when unknown
+    bool patternUnfit = false;
+};
+RawWalk WalkRaw(Bytes file);
+// The largest as the size too: a developed picture lacks only its margins of a few
+// photosites (and is turned), so a side out of range is refused before the library
+// reads a byte of the file.
+Claims RawClaims(Bytes file);
+
 // HEIF, AVIF and other ISO base media files: the first box is a brand box.
 bool StartsWithBrandBox(Bytes file);
 

@@ -38,7 +38,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 ended = true;
                 break;
             case vistrel::WorkerMessageKind::ColourName:
-                std::abort();  // the reader keeps the name; it is no event
+            case vistrel::WorkerMessageKind::RawCamera:
+            case vistrel::WorkerMessageKind::RawLayout:
+            case vistrel::WorkerMessageKind::RawBlack:
+            case vistrel::WorkerMessageKind::RawLevels:
+                std::abort();  // the reader keeps what they say; they are no events
             case vistrel::WorkerMessageKind::Failed:
                 // Only the program itself names these: no worker may.
                 if (e.error == vistrel::DecodeError::EmptyName || e.error == vistrel::DecodeError::Cancelled ||
@@ -52,5 +56,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (static_cast<std::size_t>(reader.colourSpace().size()) > vistrel::kMaxColourNameBytes ||
         reader.colourSpace().contains('\0'))
         std::abort();
+    // A raw picture's photosites: whole, within the picture, from a camera with a name.
+    if (const std::optional<vistrel::RawPicture> raw = reader.raw()) {
+        // At most a character a byte, whatever the bytes were.
+        if (raw->camera.isEmpty() || raw->camera.size() > qsizetype(vistrel::kMaxCameraNameBytes)) std::abort();
+        if (raw->photosites) {
+            std::uint64_t atWhite = 0;
+            for (const vistrel::RawLevels& levels : raw->photosites->levels) {
+                if (levels.p99 > levels.max) std::abort();
+                atWhite += levels.atWhite;
+            }
+            if (atWhite > std::uint64_t(std::max(width, 0)) * std::uint64_t(std::max(height, 0))) std::abort();
+        }
+    }
     return 0;
 }

@@ -37,6 +37,7 @@
 #include <unistd.h>
 
 #include "decoding/worker/WorkerClient.h"
+#include "tests/dng_pictures.h"
 #include "tests/picture_bytes.h"
 
 using namespace vistrel;
@@ -125,6 +126,16 @@ void Generated(std::vector<Seed>& seeds) {
     add("gif", "gif", picture_bytes::MakeGif(3, 2, {{{0, 1, 2, 3, 2, 1}}}));
     add("gif", "gif", picture_bytes::MakeGif(4, 2, {{{0, 1, 2, 3, 3, 2, 1, 0}, 3}, {{1, 1, 1, 1, 2, 2, 2, 2}}}));
     add("wmf", "wmf", picture_bytes::MakeWmf());
+    dng_pictures::Description dng;
+    dng.width = 40;
+    dng.height = 30;
+    dng.directoryFirst = true;
+    add("dng", "dng", dng_pictures::DngBytes(dng, dng_pictures::Scene(dng)));
+    dng.directoryFirst = false;
+    dng.withPreview = true;
+    dng.cfa = dng_pictures::Cfa::Grbg;
+    dng.orientation = 8;
+    add("dng", "dng", dng_pictures::DngBytes(dng, dng_pictures::Scene(dng, 2)));
 }
 
 std::string FormatOf(const QByteArray& bytes, const QString& suffix) {
@@ -133,7 +144,7 @@ std::string FormatOf(const QByteArray& bytes, const QString& suffix) {
         return bytes.contains(QByteArray("\xFF\xC2", 2)) ? "jpeg-progressive" : "jpeg";
     if (s == "tif" || s == "tiff") return "tiff";
     if (s == "png" || s == "gif" || s == "bmp" || s == "webp" || s == "ico" || s == "wmf" || s == "heic" ||
-        s == "avif" || s == "jxl")
+        s == "avif" || s == "jxl" || s == "dng")
         return s.toStdString();
     return {};
 }

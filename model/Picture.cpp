@@ -82,6 +82,9 @@ QString ColourNote(const QString& space, bool converted, bool toneMapped, std::u
 }
 
 QString ColourNote(const Picture& picture) {
+    if (picture.raw)
+        return picture.rawValues ? QStringLiteral("Raw values, linear, not white-balanced")
+                                 : picture.raw->camera + QStringLiteral(", developed from raw");
     return ColourNote(picture.colourSpace, picture.colourConverted, picture.hdrToneMapped, picture.outOfGamut,
                       picture.pixels.size());
 }

@@ -7,10 +7,12 @@
 
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <vector>
 
 #include "kernels/korvex.h"
 #include "kernels/levels.h"
+#include "decoding/Decode.h"
 #include "platform/Surface.h"
 
 namespace vistrel {
@@ -91,6 +93,10 @@ struct Picture {
     bool colourConverted = false;
     std::uint64_t outOfGamut = 0;
     bool hdrToneMapped = false;  // an HDR signal (PQ or HLG) whose light the conversion rendered as SDR
+    // A picture developed from a camera raw file: its camera and photosites; and whether it
+    // shows the sensor's stored values (linear, not white-balanced) instead.
+    std::optional<RawPicture> raw;
+    bool rawValues = false;
 
     std::int32_t width() const { return static_cast<std::int32_t>(pixels.width()); }
     std::int32_t height() const { return static_cast<std::int32_t>(pixels.height()); }
@@ -110,6 +116,9 @@ Picture AssemblePicture(Surface& decoded, const ViewFit& fit, const std::vector<
 // picture, the same either way: "sRGB".
 QString ColourNote(const QString& space, bool converted, bool toneMapped, std::uint64_t clipped,
                    std::uint64_t pixels);
+// A picture's note: the one above, or for a camera raw file's picture the camera and that
+// it was developed from raw ("Canon EOS R6, developed from raw"), or that it shows the
+// sensor's values ("Raw values, linear, not white-balanced").
 QString ColourNote(const Picture& picture);
 
 }  // namespace vistrel

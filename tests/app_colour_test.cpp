@@ -9,6 +9,7 @@
 #include "app/PictureLoad.h"
 #include "app/Render.h"
 #include "app_support.h"
+#include "dng_pictures.h"
 #include "colour/ColourConvert.h"
 #include "linescope/frmScope.h"
 #include "vectorscope/frmVector.h"
@@ -119,4 +120,31 @@ TEST(AppColour, NoteGivesTheClippedShareInTenthsOfAPercentRoundedOnce) {
     // The flag the decoder reports, not the space's name, says it was tone-mapped.
     EXPECT_EQ(ColourNote("Rec. 2020 PQ", true, true, 0, 100), QStringLiteral("Rec. 2020 PQ \u2192 sRGB (HDR tone-mapped)"));
     EXPECT_EQ(ColourNote("Rec. 2020 PQ", true, false, 0, 100), QStringLiteral("Rec. 2020 PQ \u2192 sRGB"));
+}
+
+// A camera raw file's note line names its camera and how it was developed, and says
+// when it shows the sensor's own values instead; the choice reads the file again.
+TEST(AppColour, ARawFileNamesItsCameraAndSaysWhenItShowsTheSensorsValues) {
+    QTemporaryDir dir;
+    dng_pictures::Description dng;
+    dng.model = "Test Camera \u00b5";  // not ASCII: LibRaw's name is shown as it is readable
+    const QString path = dir.filePath("a.dng");
+    ASSERT_EQ(dng_pictures::WriteDng(path.toStdString(), dng, dng_pictures::Scene(dng)), "");
+    testing_support::StartedMain main;
+    auto* note = main->findChild<QLabel*>("lblNote");
+    auto* convert = main->findChild<QAction*>("mnuToolsColourConvert");
+    auto* storedValues = main->findChild<QAction*>("mnuToolsColourStored");
+    ASSERT_TRUE(note && convert && storedValues);
+
+    testing_support::Load(*main, path);
+    ASSERT_TRUE(main->model().loaded() && main->model().picture().raw);
+    EXPECT_EQ(note->text(), "Vistrel Test Camera ??, developed from raw");
+    const korvex::Pixel developed = main->model().picture().pixels.at(10, 40);
+    storedValues->trigger();
+    EXPECT_EQ(note->text(), "Raw values, linear, not white-balanced");
+    EXPECT_TRUE(main->model().picture().rawValues);
+    EXPECT_NE(main->model().picture().pixels.at(10, 40) & 0xFFFFFF, developed & 0xFFFFFF);
+    convert->trigger();
+    EXPECT_EQ(note->text(), "Vistrel Test Camera ??, developed from raw");
+    EXPECT_EQ(main->model().picture().pixels.at(10, 40), developed);
 }

@@ -55,11 +55,15 @@ TEST_F(FileChoice, BrowseOffersTheBoxsPathThenTheLastChoice) {
     ASSERT_EQ(w.fake().dialogRequests.size(), 1u);
     const OpenFileRequest& first = w.fake().dialogRequests[0];
     EXPECT_EQ(first.title, "Vistrel - Open Graphics File");
-    ASSERT_EQ(first.filters.size(), 2);
+    ASSERT_EQ(first.filters.size(), 3);
     EXPECT_TRUE(first.filters[0].startsWith("Graphics Files ("));
     for (const char* pattern : {"*.gif", "*.bmp", "*.jpg", "*.ico", "*.wmf", "*.png", "*.jpeg", "*.tif", "*.webp", "*.heic", "*.heif", "*.avif", "*.jxl"})
         EXPECT_TRUE(first.filters[0].contains(pattern)) << pattern;
-    EXPECT_TRUE(first.filters[1].startsWith("All Files"));
+    // Camera raw files, among the graphics files and on their own.
+    EXPECT_TRUE(first.filters[1].startsWith("Camera raw ("));
+    for (const char* pattern : {"*.dng ", "*.cr2 ", "*.cr3 ", "*.nef ", "*.arw ", "*.raf ", "*.orf ", "*.rw2 ", "*.pef "})
+        EXPECT_TRUE(first.filters[0].contains(pattern) && first.filters[1].contains(pattern)) << pattern;
+    EXPECT_TRUE(first.filters[2].startsWith("All Files"));
     EXPECT_EQ(first.startPath, "/opt/vistrel/30861.jpg");
 
     const QString chosen = WritePicture(dir, "chosen.png", Gradient(30, 20));

@@ -8,7 +8,9 @@
 #include <QFile>
 #include <QImage>
 #include <QJsonDocument>
+#include <QJsonArray>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -24,6 +26,7 @@
 #include <zlib.h>
 
 #include "app/Stats.h"
+#include "dng_pictures.h"
 #include "kernels/korvex.h"
 #include "model/LevelStatistics.h"
 
@@ -34,6 +37,7 @@ using korvex::LevelCounts;
 struct Outcome {
     int exitCode = -1;
     std::vector<QJsonObject> lines;
+    std::vector<QByteArray> texts;  // the lines as printed
 };
 
 Outcome RunStats(const QStringList& arguments) {
@@ -43,10 +47,10 @@ Outcome RunStats(const QStringList& arguments) {
     process.setProcessEnvironment(environment);
     process.start(VISTREL_BINARY_DIR "/vistrel", QStringList{"--stats"} + arguments);
     EXPECT_TRUE(process.waitForFinished(60000));
-    Outcome outcome{process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, {}};
+    Outcome outcome{process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, {}, {}};
     for (const QByteArray& line : process.readAllStandardOutput().split('\n')) {
         QJsonParseError error{};
-        if (!line.isEmpty()) outcome.lines.push_back(QJsonDocument::fromJson(line, &error).object());
+        if (!line.isEmpty()) outcome.lines.push_back(QJsonDocument::fromJson(line, &error).object()), outcome.texts.push_back(line);
         EXPECT_EQ(error.error, QJsonParseError::NoError) << line.toStdString();
     }
     return outcome;
@@ -133,6 +137,65 @@ TEST(AppStats, EachFileGetsTheSlowWaysLineAndAFailureLeavesTheOthersIntact) {
     EXPECT_EQ(both.lines.size(), 1u);
     EXPECT_TRUE(QFile::exists(QDir(folder).filePath("linescope.png")));
     EXPECT_TRUE(QFile::exists(QDir(folder).filePath("vectorscope.png")));
+}
+
+// A camera raw file the size a photographer's camera makes, through the program's
+// decoder as --stats loads it: its "raw" object is that of counting the photosites
+// written, whichever colour handling is asked for, and its headroom is printed to two
+// decimals (null where p99 is at black).
+TEST(AppStats, ARawFilesPhotositesAreCountedExactlyAt24Megapixels) {
+    QTemporaryDir dir;
+    dng_pictures::Description dng;
+    dng.width = 6000;
+    dng.height = 4000;
+    dng.orientation = 8;
+    dng.cfa = dng_pictures::Cfa::Grbg;
+    dng.black = {510, 514, 516, 514};  // the greens' mean black is 512
+    std::vector<std::uint16_t> sites = dng_pictures::Scene(dng, 24);
+    // Blue in the dark: every photosite at or below its black.
+    for (std::size_t y = 1; y < dng.height; y += 2)
+        for (std::size_t x = 0; x < dng.width; x += 2) sites[y * dng.width + x] = std::min<std::uint16_t>(sites[y * dng.width + x], 516);
+    const QString path = dir.filePath("big.dng");
+    ASSERT_EQ(dng_pictures::WriteDng(path.toStdString(), dng, sites), "");
+    const std::array<dng_pictures::CountedLevels, 3> counted = dng_pictures::CountLevels(dng, sites);
+    const std::array<double, 3> blacks = {514, 512, 516};
+
+    QJsonObject raw{{"camera", "Vistrel Test Camera"}, {"cfa", "GRBG"}, {"bits", 14}, {"white", 16383},
+                    {"black", QJsonArray{510, 514, 516, 514}}};
+    for (std::size_t c = 0; c < 3; ++c) {
+        const double p99 = counted[c].p99;
+        raw[QString(QChar::fromLatin1("RGB"[c]))] = QJsonObject{
+            {"max", qint64(counted[c].max)}, {"p99", qint64(counted[c].p99)}, {"at_white", qint64(counted[c].atWhite)},
+            {"headroom_ev", p99 > blacks[c] ? QJsonValue(std::nearbyint(100 * std::log2((16383 - blacks[c]) / (p99 - blacks[c]))) / 100)
+                                            : QJsonValue(QJsonValue::Null)}};
+    }
+    ASSERT_TRUE(raw["B"].toObject()["headroom_ev"].isNull());
+    ASSERT_GT(counted[1].atWhite, 0u);
+    const Outcome run = RunStats({path, path, "--colour", "stored"});
+    ASSERT_EQ(run.lines.size(), 2u);
+    EXPECT_EQ(run.exitCode, 0);
+    for (std::size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(run.lines[i]["width"].toInt(), 4000);
+        EXPECT_EQ(run.lines[i]["raw"].toObject(), raw);
+        const QByteArray& text = run.texts[i];
+        for (const char* colour : {"\"R\": {", "\"G\": {"}) {
+            const qsizetype at = text.indexOf("\"headroom_ev\": ", text.indexOf(colour)) + 15;
+            EXPECT_TRUE(QRegularExpression("^-?[0-9]+\\.[0-9][0-9][,}]").match(QString::fromLatin1(text.mid(at, 12))).hasMatch())
+                << text.mid(at, 12).toStdString();
+        }
+    }
+    // Hundredths as they are: 0.05 is no 0.5, and no headroom reads "-0.00".
+    vistrel::FileStatistics stats;
+    stats.loaded = true;
+    vistrel::RawPhotosites photosites;
+    photosites.cfa = {'R', 'G', 'G', 'B'};
+    photosites.white = 1000;
+    photosites.levels = {vistrel::RawLevels{1000, 966, 1}, vistrel::RawLevels{1000, 1002, 0}, vistrel::RawLevels{}};
+    stats.raw = vistrel::RawPicture{"C", photosites};
+    const QByteArray line = vistrel::StatsLine(stats);
+    EXPECT_TRUE(line.contains("\"R\": {\"max\": 1000, \"p99\": 966, \"at_white\": 1, \"headroom_ev\": 0.05}")) << line.toStdString();
+    EXPECT_TRUE(line.contains("\"headroom_ev\": 0.00}")) << line.toStdString();
+    EXPECT_TRUE(line.contains("\"B\": {\"max\": 0, \"p99\": 0, \"at_white\": 0, \"headroom_ev\": null}")) << line.toStdString();
 }
 
 // Every mean a channel can have, 0.000 to 255.000, printed with three decimals as the

@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "dng_pictures.h"
 #include "picture_bytes.h"
 #include "support.h"
 #include "decoding/Decode.h"
@@ -62,9 +63,26 @@ const std::uint32_t kUnreadable = WorkerErrorCode(DecodeError::Unreadable);
 
 // ---- the message reader ----------------------------------------------------
 
+// A raw picture's camera and photosites, as a worker sends them.
+RawPicture SomeRawPicture() {
+    RawPicture raw;
+    raw.camera = QStringLiteral("Phase One IQ4 150MP, a name longer than any message");
+    RawPhotosites sites;
+    sites.cfa = {'G', 'B', 'R', 'G'};
+    sites.bits = 14;
+    sites.black = {510, 65535, 0, 512};
+    sites.white = 16383;
+    sites.levels = {RawLevels{16383, 9000, 3}, RawLevels{16000, 16000, 0}, RawLevels{600, 0, 7}};
+    raw.photosites = sites;
+    return raw;
+}
+
 TEST(WorkerMessages, AStreamReadsTheSameHoweverItIsSplit) {
-    const std::vector<std::uint8_t> stream = Bytes(
-        {{Kind::Size, 5, 3}, {Kind::Rows, 1, 0}, {Kind::Rows, 3, 0}, {Kind::Done, 0, 0}});
+    std::vector<std::uint8_t> stream = Bytes({{Kind::Size, 5, 3}, {Kind::Rows, 1, 0}, {Kind::Rows, 3, 0}});
+    const QByteArray raw = EncodeWorkerRaw(SomeRawPicture());
+    stream.insert(stream.end(), raw.begin(), raw.end());
+    const std::vector<std::uint8_t> done = Bytes({{Kind::Done, 0, 0}});
+    stream.insert(stream.end(), done.begin(), done.end());
     // Every split into three pieces, the empty pieces included.
     for (std::size_t a = 0; a <= stream.size(); ++a) {
         for (std::size_t b = a; b <= stream.size(); ++b) {
@@ -82,6 +100,7 @@ TEST(WorkerMessages, AStreamReadsTheSameHoweverItIsSplit) {
             EXPECT_EQ(events[1].rows, 1);
             EXPECT_EQ(events[2].rows, 3);
             EXPECT_EQ(events[3].kind, Kind::Done);
+            EXPECT_EQ(reader.raw(), SomeRawPicture());
         }
     }
 }
@@ -109,6 +128,9 @@ TEST(WorkerMessages, AnythingMalformedEndsTheStreamWhereItStands) {
     const auto size = Raw(1, 4, 3);
     const auto rows2 = Raw(2, 2, 0);
     const auto all = Raw(2, 3, 0);
+    const auto camera = Raw(6, 0x41u, 0);
+    const std::uint32_t kRggb = 0x42474752u;  // 'R' 'G' 'G' 'B' in memory
+    const std::uint32_t kWhite14 = 16383u | 14u << 16;
     struct Case {
         const char* what;
         std::vector<std::vector<std::uint8_t>> messages;  // the last one is the fault
@@ -116,6 +138,7 @@ TEST(WorkerMessages, AnythingMalformedEndsTheStreamWhereItStands) {
     const std::vector<Case> cases = {
         {"unknown kind 0", {Raw(0, 0, 0)}},
         {"unknown kind 5", {size, Raw(5, 0, 0)}},
+        {"unknown kind 10", {size, Raw(10, 0, 0)}},
         {"zero width", {Raw(1, 0, 3)}},
         {"zero height", {Raw(1, 3, 0)}},
         {"width over the largest side", {Raw(1, 9, 3)}},
@@ -140,6 +163,21 @@ TEST(WorkerMessages, AnythingMalformedEndsTheStreamWhereItStands) {
          {size, Raw(5, 0x41414141u, 0x41414141u), Raw(5, 0x41414141u, 0x41414141u), Raw(5, 0x41414141u, 0x41414141u),
           Raw(5, 0x41414141u, 0x41414141u), Raw(5, 0x41414141u, 0x41414141u), Raw(5, 0x41414141u, 0x41414141u),
           Raw(5, 0x41414141u, 0x41414141u), Raw(5, 0x41414141u, 0x41414141u), Raw(5, 0x41u, 0)}},
+        {"raw camera before the size", {Raw(6, 0x41414141u, 0)}},
+        {"raw layout before the camera", {size, Raw(7, kRggb, kWhite14)}},
+        {"raw camera after the layout", {size, camera, Raw(7, kRggb, kWhite14), Raw(6, 0x41u, 0)}},
+        {"raw layout with a colour no filter has", {size, camera, Raw(7, 0x47474743u, kWhite14)}},
+        {"raw white level over its bits", {size, camera, Raw(7, kRggb, 16383u | 13u << 16)}},
+        {"raw white level of no bits", {size, camera, Raw(7, kRggb, 0)}},
+        {"raw layout twice", {size, camera, Raw(7, kRggb, kWhite14), Raw(7, kRggb, kWhite14)}},
+        {"raw levels before the black levels", {size, camera, Raw(7, kRggb, kWhite14), Raw(9, 100, 0)}},
+        {"raw black levels before the layout", {size, camera, Raw(8, 0, 0)}},
+        {"raw p99 over the max", {size, camera, Raw(7, kRggb, kWhite14), Raw(8, 0, 0), Raw(9, 100 | 101u << 16, 0)}},
+        {"raw photosites at white beyond the picture's pixels",
+         {size, camera, Raw(7, kRggb, kWhite14), Raw(8, 0, 0), Raw(9, 100, 7), Raw(9, 100, 6)}},
+        {"a fourth colour's raw levels",
+         {size, camera, Raw(7, kRggb, kWhite14), Raw(8, 0, 0), Raw(9, 0, 0), Raw(9, 0, 0), Raw(9, 0, 0), Raw(9, 0, 0)}},
+        {"done with the photosites half told", {size, all, camera, Raw(7, kRggb, kWhite14), Raw(8, 0, 0), Raw(3, 0, 0)}},
         {"failure code zero", {Raw(4, 0, 0)}},
         {"failure: empty name", {Raw(4, WorkerErrorCode(DecodeError::EmptyName), 0)}},
         {"failure: cancelled", {Raw(4, WorkerErrorCode(DecodeError::Cancelled), 0)}},
@@ -181,7 +219,7 @@ TEST(WorkerMessages, AcceptedStreamsKeepTheirPromisesOverRandomInput) {
         std::vector<std::uint8_t> stream;
         const int count = static_cast<int>(random() % 6);
         for (int i = 0; i < count; ++i) {
-            const auto message = Raw(random() % 6, interesting[random() % 9], random() % 4 == 0 ? 1 : 0);
+            const auto message = Raw(random() % 10, interesting[random() % 9], random() % 4 == 0 ? 1 : 0);
             stream.insert(stream.end(), message.begin(), message.end());
         }
         if (random() % 4 == 0 && !stream.empty()) stream.pop_back();
@@ -217,8 +255,22 @@ TEST(WorkerMessages, AcceptedStreamsKeepTheirPromisesOverRandomInput) {
                     ended = true;
                     break;
                 case Kind::ColourName:
-                    FAIL() << "the reader keeps the name; it is no event";
+                case Kind::RawCamera:
+                case Kind::RawLayout:
+                case Kind::RawBlack:
+                case Kind::RawLevels:
+                    FAIL() << "the reader keeps what they say; they are no events";
             }
+        }
+        // A raw picture's photosites are whole and within the picture.
+        if (const std::optional<RawPicture> raw = reader.raw(); raw && raw->photosites) {
+            std::uint64_t atWhite = 0;
+            for (const RawLevels& levels : raw->photosites->levels) {
+                ASSERT_LE(levels.p99, levels.max);
+                atWhite += levels.atWhite;
+            }
+            ASSERT_LE(atWhite, std::uint64_t(std::max(width, 0)) * std::uint64_t(std::max(height, 0)));
+            ASSERT_FALSE(raw->camera.isEmpty());
         }
         // Bytes after the end make the stream malformed, its events stay as they were.
         if (!reader.malformed()) {
@@ -374,6 +426,7 @@ void ExpectSameDecode(const QString& file, bool mustDecode = false) {
     ASSERT_EQ(bool(here), bool(there));
     EXPECT_EQ(here.error, there.error);
     if (!here) return;
+    EXPECT_EQ(here.raw, there.raw);
     const QImage& a = here.surface->image();
     const QImage& b = there.surface->image();
     ASSERT_EQ(a.size(), b.size());
@@ -430,6 +483,13 @@ std::vector<ValidPicture> ValidPictures(int width, int height) {
     for (int i = 0; i < width * height; ++i) frame.indices.push_back(static_cast<unsigned char>(i % 4));
     frame.transparentIndex = 3;
     pictures.push_back({"gif-two-frames", MakeGif(width, height, {frame, frame})});
+    dng_pictures::Description dng;
+    dng.width = std::uint32_t(width);
+    dng.height = std::uint32_t(height);
+    dng.withPreview = true;
+    dng.orientation = 6;
+    dng.dateTime = "2025:01:02 03:04:05";  // LibRaw reads it through the C library's time functions
+    pictures.push_back({"dng", dng_pictures::DngBytes(dng, dng_pictures::Scene(dng))});
     return pictures;
 }
 

@@ -15,7 +15,8 @@ namespace testing_support {
 inline QDir HostileFolder() { return QDir(VISTREL_SOURCE_DIR "/tests/hostile"); }
 
 inline QStringList HostileFiles() {
-    return HostileFolder().entryList({"*.bmp", "*.gif", "*.ico", "*.jpg", "*.png", "*.tiff", "*.webp", "*.wmf"}, QDir::Files);
+    return HostileFolder().entryList({"*.bmp", "*.dng", "*.gif", "*.ico", "*.jpg", "*.png", "*.tiff", "*.webp", "*.wmf"},
+                                     QDir::Files);
 }
 
 // The size of the picture a file holds despite its faults; none when it must fail.
@@ -26,6 +27,11 @@ inline std::optional<QSize> HostilePicture(const QString& name) {
         {"metafile-text-without-font.wmf", {96, 48}},  // drawn with the player's default font
         {"metafile-3-units-per-inch.wmf", {4579, 3663}},  // 32000 x 25600 declared, drawn at 16 megapixels
         {"metafile-32767-square.wmf", {4096, 4096}},
+        // LibRaw develops what it can of levels and layouts no camera writes.
+        {"raw-black-above-white.dng", {128, 96}},
+        {"raw-black-levels-past-the-end.dng", {128, 96}},
+        {"raw-orientation-9.dng", {128, 96}},
+        {"raw-white-level-0.dng", {128, 96}},
     };
     const auto found = pictures.find(name);
     if (found == pictures.end()) return std::nullopt;

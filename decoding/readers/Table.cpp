@@ -12,6 +12,7 @@
 #include "decoding/readers/JxlDecode.h"
 #include "decoding/readers/PngDecode.h"
 #include "decoding/readers/QtDecode.h"
+#include "decoding/readers/RawDecode.h"
 #include "decoding/readers/TiffDecode.h"
 #include "decoding/readers/WebpDecode.h"
 #include "decoding/readers/WmfDecode.h"
@@ -65,6 +66,8 @@ ReadResult ReadBmp(const ReaderInput& input) {
 
 const Reader kReaders[] = {
     {"Windows metafile", headers::LooksLikeMetafile, MetafileClaims, DecodeMetafile},
+    // Before HEIF (a CR3 is an ISO media file) and TIFF (most raw files are TIFFs).
+    {"Camera raw", headers::LooksLikeCameraRaw, headers::RawClaims, DecodeRaw, kRawBytesPerPixelAtPeak, PrepareRaw, true},
     // Formats Qt has no reader for, whose libraries read their own colour tags.
     {"HEIF", headers::StartsWithBrandBox, headers::HeifClaims, DecodeHeif, kBytesPerPixelAtPeak, PrepareHeif},
     {"JPEG XL", IsJxl, headers::JxlClaims, DecodeJxl, kJxlBytesPerPixelAtPeak},
@@ -114,7 +117,7 @@ DecodeResult DecodePictureBytes(PictureFile file, ColorValue background, RowRece
                           static_cast<std::size_t>(file.bytes.size()));
         // The colours of the formats whose tags are read here; HEIF's and JPEG XL's
         // libraries read theirs, and their readers decide alike (DeliverDecodedRows).
-        const PictureColour meant = PictureColourOf(bytes);
+        const PictureColour meant = ReaderFor(bytes).developsItsColours ? PictureColour{} : PictureColourOf(bytes);
         if (!meant.Converting(colour)) {
             DecodeResult result = ReadBytes({bytes, background, colour, receiver, sink});
             meant.Stamp(result, false, 0);

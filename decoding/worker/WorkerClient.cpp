@@ -756,12 +756,17 @@ DecodeResult DecodeInWorker(const QString& path, ColorValue background, RowRecei
                     result.colourConverted = event.colourConverted;
                     result.outOfGamut = event.outOfGamut;
                     result.hdrToneMapped = event.hdrToneMapped;
+                    result.raw = reader.raw();
                     return result;
                 }
                 case WorkerMessageKind::Failed:
                     return failure(event.error);
                 case WorkerMessageKind::ColourName:
-                    break;  // the reader keeps the name
+                case WorkerMessageKind::RawCamera:
+                case WorkerMessageKind::RawLayout:
+                case WorkerMessageKind::RawBlack:
+                case WorkerMessageKind::RawLevels:
+                    break;  // the reader keeps what they say
             }
         }
         if (!wellFormed) return failure(DecodeError::WorkerStopped);

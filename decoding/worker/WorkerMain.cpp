@@ -267,6 +267,10 @@ void RunDecodeWorker(int argc, char** argv) {
     PipedRows rows;
     const DecodeResult result = DecodePictureBytes(std::move(file), background, &rows, &rows, request.colour);
     if (!result) Fail(result.error);
+    if (result.raw) {
+        const QByteArray raw = EncodeWorkerRaw(*result.raw);
+        WriteAll(kWorkerReportFd, raw.constData(), static_cast<std::size_t>(raw.size()));
+    }
     const QByteArray done = EncodeWorkerDone(
         {result.colourSpace.toUtf8(), result.colourConverted, result.hdrToneMapped, result.outOfGamut});
     WriteAll(kWorkerReportFd, done.constData(), static_cast<std::size_t>(done.size()));

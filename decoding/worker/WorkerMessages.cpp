@@ -50,25 +50,67 @@ WorkerMessageBytes EncodeWorkerMessage(WorkerMessageKind kind, std::uint32_t fir
     return bytes;
 }
 
-QByteArray EncodeWorkerDone(const WorkerColour& colour) {
-    // Cut on a character's boundary: never before a UTF-8 continuation byte; no zero bytes.
-    const QByteArray& colourSpace = colour.space;
-    QByteArray name = colourSpace.left(static_cast<qsizetype>(kMaxColourNameBytes));
-    if (name.size() < colourSpace.size())
-        while (!name.isEmpty() && (static_cast<unsigned char>(colourSpace[name.size()]) & 0xC0) == 0x80) name.chop(1);
+namespace {
+
+void Append(QByteArray& bytes, WorkerMessageKind kind, std::uint32_t first, std::uint32_t second) {
+    const WorkerMessageBytes message = EncodeWorkerMessage(kind, first, second);
+    bytes.append(reinterpret_cast<const char*>(message.data()), static_cast<qsizetype>(message.size()));
+}
+
+// A name eight bytes a message, cut to `most` bytes on a character's boundary (never
+// before a UTF-8 continuation byte), with no zero bytes.
+void AppendName(QByteArray& bytes, WorkerMessageKind kind, const QByteArray& text, std::size_t most) {
+    QByteArray name = text.left(static_cast<qsizetype>(most));
+    if (name.size() < text.size())
+        while (!name.isEmpty() && (static_cast<unsigned char>(text[name.size()]) & 0xC0) == 0x80) name.chop(1);
     name.replace('\0', ' ');
-    QByteArray bytes;
     for (qsizetype at = 0; at < name.size(); at += 8) {
         std::uint8_t piece[8] = {};
         std::memcpy(piece, name.constData() + at, static_cast<std::size_t>(std::min<qsizetype>(8, name.size() - at)));
-        const WorkerMessageBytes message =
-            EncodeWorkerMessage(WorkerMessageKind::ColourName, Word(piece), Word(piece + 4));
-        bytes.append(reinterpret_cast<const char*>(message.data()), static_cast<qsizetype>(message.size()));
+        Append(bytes, kind, Word(piece), Word(piece + 4));
     }
+}
+
+// A name's next eight bytes, as AppendName sends them, onto `name`: text, then zeros to
+// the end of the message, at least one byte of text and at most `most` in all. False
+// otherwise; `ended` once a message was not full.
+bool TakeName(const std::uint8_t* message, QByteArray& name, bool& ended, std::size_t most) {
+    if (ended) return false;
+    std::size_t length = 0;
+    while (length < 8 && message[4 + length] != 0) ++length;
+    for (std::size_t i = length; i < 8; ++i)
+        if (message[4 + i] != 0) return false;
+    if (length == 0 || static_cast<std::size_t>(name.size()) + length > most) return false;
+    name.append(reinterpret_cast<const char*>(message + 4), static_cast<qsizetype>(length));
+    ended = length < 8;
+    return true;
+}
+
+constexpr std::uint32_t kLow16 = 0xFFFF;
+
+}  // namespace
+
+QByteArray EncodeWorkerRaw(const RawPicture& raw) {
+    QByteArray bytes;
+    AppendName(bytes, WorkerMessageKind::RawCamera, raw.camera.toUtf8(), kMaxCameraNameBytes);
+    if (!raw.photosites || bytes.isEmpty()) return bytes;
+    const RawPhotosites& sites = *raw.photosites;
+    std::uint8_t cfa[4] = {};
+    std::memcpy(cfa, sites.cfa.data(), 4);
+    Append(bytes, WorkerMessageKind::RawLayout, Word(cfa), (sites.white & kLow16) | std::uint32_t(sites.bits) << 16);
+    Append(bytes, WorkerMessageKind::RawBlack, (sites.black[0] & kLow16) | (sites.black[1] & kLow16) << 16,
+           (sites.black[2] & kLow16) | (sites.black[3] & kLow16) << 16);
+    for (const RawLevels& levels : sites.levels)
+        Append(bytes, WorkerMessageKind::RawLevels, (levels.max & kLow16) | (levels.p99 & kLow16) << 16,
+               static_cast<std::uint32_t>(levels.atWhite));
+    return bytes;
+}
+
+QByteArray EncodeWorkerDone(const WorkerColour& colour) {
+    QByteArray bytes;
+    AppendName(bytes, WorkerMessageKind::ColourName, colour.space, kMaxColourNameBytes);
     const std::uint32_t flags = (colour.converted ? kDoneConverted : 0) | (colour.toneMapped ? kDoneToneMapped : 0);
-    const WorkerMessageBytes done =
-        EncodeWorkerMessage(WorkerMessageKind::Done, static_cast<std::uint32_t>(colour.outOfGamut), flags);
-    bytes.append(reinterpret_cast<const char*>(done.data()), static_cast<qsizetype>(done.size()));
+    Append(bytes, WorkerMessageKind::Done, static_cast<std::uint32_t>(colour.outOfGamut), flags);
     return bytes;
 }
 
@@ -127,20 +169,15 @@ bool WorkerMessageReader::Take(const std::uint8_t* message, std::vector<WorkerEv
         event.kind = WorkerMessageKind::Rows;
         event.rows = rows_ = static_cast<int>(first);
     } else if (kind == static_cast<std::uint32_t>(WorkerMessageKind::ColourName)) {
-        if (state_ != State::Streaming || nameEnded_) return false;
-        // Text, then zeros to the end of the message; at least one byte of text.
-        std::size_t length = 0;
-        while (length < 8 && message[4 + length] != 0) ++length;
-        for (std::size_t i = length; i < 8; ++i)
-            if (message[4 + i] != 0) return false;
-        if (length == 0 || static_cast<std::size_t>(colourSpace_.size()) + length > kMaxColourNameBytes) return false;
-        colourSpace_.append(reinterpret_cast<const char*>(message + 4), static_cast<qsizetype>(length));
-        nameEnded_ = length < 8;
-        return true;
+        return state_ == State::Streaming && TakeName(message, colourSpace_, nameEnded_, kMaxColourNameBytes);
+    } else if (kind >= static_cast<std::uint32_t>(WorkerMessageKind::RawCamera) &&
+               kind <= static_cast<std::uint32_t>(WorkerMessageKind::RawLevels)) {
+        return state_ == State::Streaming && TakeRaw(static_cast<WorkerMessageKind>(kind), message);
     } else if (kind == static_cast<std::uint32_t>(WorkerMessageKind::Done)) {
         const bool converted = (second & kDoneConverted) != 0;
         const bool toneMapped = (second & kDoneToneMapped) != 0;
-        if (state_ != State::Streaming || rows_ != height_ ||
+        // A raw picture's photosites come whole or not at all.
+        if (state_ != State::Streaming || rows_ != height_ || (sitesTaken_ != 0 && sitesTaken_ != kSitesMessages) ||
             first > static_cast<std::uint64_t>(width_) * static_cast<std::uint64_t>(height_))
             return false;
         // Nothing is clipped or tone-mapped in colours that were not converted.
@@ -162,6 +199,60 @@ bool WorkerMessageReader::Take(const std::uint8_t* message, std::vector<WorkerEv
     }
     events.push_back(event);
     return true;
+}
+
+bool WorkerMessageReader::TakeRaw(WorkerMessageKind kind, const std::uint8_t* message) {
+    const std::uint32_t first = Word(message + 4), second = Word(message + 8);
+    switch (kind) {
+        case WorkerMessageKind::RawCamera:
+            return sitesTaken_ == 0 && TakeName(message, camera_, cameraEnded_, kMaxCameraNameBytes);
+        case WorkerMessageKind::RawLayout: {
+            if (camera_.isEmpty() || sitesTaken_ != 0) return false;
+            for (int i = 0; i < 4; ++i) {
+                const char letter = static_cast<char>(message[4 + i]);
+                if (letter != 'R' && letter != 'G' && letter != 'B') return false;
+                sites_.cfa[std::size_t(i)] = letter;
+            }
+            sites_.white = second & kLow16;
+            sites_.bits = static_cast<int>(second >> 16);
+            // A white level of at most that many bits.
+            if (sites_.white == 0 || sites_.bits < 1 || sites_.bits > 16 || (sites_.white >> sites_.bits) != 0) return false;
+            break;
+        }
+        case WorkerMessageKind::RawBlack:
+            if (sitesTaken_ != 1) return false;
+            sites_.black = {first & kLow16, first >> 16, second & kLow16, second >> 16};
+            break;
+        case WorkerMessageKind::RawLevels: {
+            if (sitesTaken_ < 2 || sitesTaken_ >= kSitesMessages) return false;
+            RawLevels& levels = sites_.levels[std::size_t(sitesTaken_ - 2)];
+            levels.max = first & kLow16;
+            levels.p99 = first >> 16;
+            levels.atWhite = second;
+            // Photosites at white, of all colours, are at most the picture's pixels.
+            std::uint64_t atWhite = 0;
+            for (const RawLevels& l : sites_.levels) atWhite += l.atWhite;
+            if (levels.p99 > levels.max ||
+                atWhite > static_cast<std::uint64_t>(width_) * static_cast<std::uint64_t>(height_))
+                return false;
+            break;
+        }
+        case WorkerMessageKind::Size:
+        case WorkerMessageKind::Rows:
+        case WorkerMessageKind::Done:
+        case WorkerMessageKind::Failed:
+        case WorkerMessageKind::ColourName: return false;
+    }
+    ++sitesTaken_;
+    return true;
+}
+
+std::optional<RawPicture> WorkerMessageReader::raw() const {
+    if (camera_.isEmpty()) return std::nullopt;
+    RawPicture raw;
+    raw.camera = QString::fromUtf8(camera_);
+    if (sitesTaken_ == kSitesMessages) raw.photosites = sites_;
+    return raw;
 }
 
 bool SendGo(int socket) {

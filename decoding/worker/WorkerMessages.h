@@ -2,8 +2,10 @@
 // What a decoder worker tells the program, and the program's reader of it. Every
 // message is three 32-bit words in the machine's byte order (both ends run on the same
 // machine): a kind and two values. In order: the picture's size; "rows 0 .. k - 1 are
-// written" (to the rows pipe), k growing; the name of the picture's colour space, eight bytes a message,
-// when it has one; then done (with the count of pixels clipped by its colour
+// written" (to the rows pipe), k growing; the name of the picture's colour space, eight
+// bytes a message, when it has one; for a picture developed from a camera raw file, the
+// camera's name likewise and, when the photosites were counted, their layout, black
+// levels and each colour's levels; then done (with the count of pixels clipped by its colour
 // conversion, and whether its colours were converted and an HDR signal tone-mapped),
 // or a failure with its code. The reader trusts nothing:
 // anything out of order, out of range or after the end makes the whole stream malformed.
@@ -13,6 +15,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "decoding/Decode.h"
@@ -46,10 +49,26 @@ bool SendGo(int socket);
 // False when anything else came, or nothing.
 bool ReceiveGo(int socket);
 
-enum class WorkerMessageKind : std::uint32_t { Size = 1, Rows = 2, Done = 3, Failed = 4, ColourName = 5 };
+// A camera raw's messages, in this order before done: RawCamera (eight bytes of the
+// name each, as ColourName), then, when its photosites were counted, RawLayout (the
+// filter array's four letters; the white level, and the bits above it), RawBlack (the
+// four positions' black levels, 16 bits each) and three RawLevels, for R, G and B (max,
+// and p99 above it; the photosites at or above white).
+enum class WorkerMessageKind : std::uint32_t {
+    Size = 1,
+    Rows = 2,
+    Done = 3,
+    Failed = 4,
+    ColourName = 5,
+    RawCamera = 6,
+    RawLayout = 7,
+    RawBlack = 8,
+    RawLevels = 9,
+};
 
-// The longest colour space name a worker may send, in bytes.
+// The longest colour space name a worker may send, in bytes; and the longest camera name.
 inline constexpr std::size_t kMaxColourNameBytes = 64;
+inline constexpr std::size_t kMaxCameraNameBytes = 64;
 
 inline constexpr std::size_t kWorkerMessageBytes = 12;
 using WorkerMessageBytes = std::array<std::uint8_t, kWorkerMessageBytes>;
@@ -67,6 +86,9 @@ struct WorkerColour {
 // count of clipped pixels (a picture holds at most 2^30 pixels) and the flags
 // kDoneConverted and kDoneToneMapped.
 QByteArray EncodeWorkerDone(const WorkerColour& colour);
+// What a raw picture's messages say (the camera's name cut as the colour space's is),
+// sent before done; nothing for other pictures.
+QByteArray EncodeWorkerRaw(const RawPicture& raw);
 inline constexpr std::uint32_t kDoneConverted = 1;
 inline constexpr std::uint32_t kDoneToneMapped = 2;
 // A failure's code on the wire; the program hears only the failures a worker can meet.
@@ -97,10 +119,14 @@ public:
     bool finished() const { return state_ == State::Finished; }
     // The colour space's name as read so far (ColourName messages give no event).
     const QByteArray& colourSpace() const { return colourSpace_; }
+    // A raw picture's camera and photosites as read (its messages give no events); the
+    // photosites only once all their messages came.
+    std::optional<RawPicture> raw() const;
 
 private:
     enum class State { ExpectSize, Streaming, Finished, Malformed };
     bool Take(const std::uint8_t* message, std::vector<WorkerEvent>& events);
+    bool TakeRaw(WorkerMessageKind kind, const std::uint8_t* message);
 
     const int maxSide_;
     State state_ = State::ExpectSize;
@@ -109,6 +135,12 @@ private:
     int rows_ = 0;
     QByteArray colourSpace_;
     bool nameEnded_ = false;  // a ColourName message padded with zeros ends the name
+    QByteArray camera_;
+    bool cameraEnded_ = false;
+    RawPhotosites sites_;
+    // The photosites' messages taken so far: layout, black, then R, G and B.
+    int sitesTaken_ = 0;
+    static constexpr int kSitesMessages = 5;
     std::array<std::uint8_t, kWorkerMessageBytes> partial_{};
     std::size_t partialBytes_ = 0;
 };

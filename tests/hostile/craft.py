@@ -221,6 +221,56 @@ def jpeg_without_scan_data(width, height):
     raise ValueError("no scan in the seed")
 
 
+# ---- camera raw files -----------------------------------------------------------
+
+# A DNG the tests' own writer made (tests/dng_pictures.h), little-endian, its directory
+# before its photosites; the raw files below are it, damaged in one way each.
+RAW_SEED = os.path.join(HERE, "..", "..", "fuzz", "corpus", "raw_decode", "directory-first.dng")
+
+
+def raw_seed():
+    with open(RAW_SEED, "rb") as f:
+        return f.read()
+
+
+def dng_patched(changes):
+    """The seed with entries of its directory changed: tag -> (count or None, value)."""
+    data = bytearray(raw_seed())
+    directory = struct.unpack_from("<I", data, 4)[0]
+    for i in range(struct.unpack_from("<H", data, directory)[0]):
+        entry = directory + 2 + 12 * i
+        tag, kind = struct.unpack_from("<HH", data, entry)
+        if tag not in changes:
+            continue
+        count, value = changes[tag]
+        if count is not None:
+            struct.pack_into("<I", data, entry + 4, count)
+        if value is not None:
+            if kind == 3:
+                struct.pack_into("<H", data, entry + 8, value)
+            else:
+                struct.pack_into("<I", data, entry + 8, value)
+    return bytes(data)
+
+
+def dng_cut_in_its_last_directory():
+    """The preview-first seed (the photosites' directory last, in a sub-directory of the
+    preview's) cut inside that directory's next-directory offset: LibRaw reads the
+    directory, our walker does not (it ends past the file), and so claims only the preview."""
+    with open(os.path.join(os.path.dirname(RAW_SEED), "preview-turned.dng"), "rb") as f:
+        data = f.read()
+    first = struct.unpack_from("<I", data, 4)[0]
+    for i in range(struct.unpack_from("<H", data, first)[0]):
+        tag, _, _, value = struct.unpack_from("<HHII", data, first + 2 + 12 * i)
+        if tag == 330:
+            return data[:value + 2 + 12 * struct.unpack_from("<H", data, value)[0] + 2]
+    raise ValueError("the seed has no sub-directory")
+
+
+IMAGE_WIDTH, IMAGE_LENGTH, ORIENTATION, STRIP_OFFSETS = 256, 257, 274, 273
+CFA_PATTERN, BLACK_LEVEL, WHITE_LEVEL = 0x828E, 0xC61A, 0xC61D
+
+
 FILES = {
     # No scan data, yet an end marker: refused at once rather than a 4 GB grey picture.
     "jpeg-32768-square-without-scan-data.jpg": jpeg_without_scan_data(32768, 32768),
@@ -265,6 +315,27 @@ FILES = {
         WINDOW + [RED_BRUSH, record(0x012D, 0), NULL_PEN, record(0x012D, 1), RECTANGLE], max_record=0xFFFFFFFF),
     "metafile-record-runs-past-the-end.wmf": metafile(WINDOW + [RED_BRUSH])[:-6] + le32(0x7FFFFFFF) + le16(0x041B),
     "metafile-select-outside-object-table.wmf": metafile(WINDOW + [record(0x012D, 60000), RECTANGLE], objects=0),
+    # Camera raw files. Cut a byte short (which LibRaw alone does not notice), or in the
+    # photosites; claiming a side over the largest, or more photosites than the file holds.
+    "raw-cut-a-byte-short.dng": raw_seed()[:-1],
+    "raw-cut-in-its-photosites.dng": raw_seed()[:len(raw_seed()) // 2],
+    "raw-claims-60000-by-40000.dng": dng_patched({IMAGE_WIDTH: (None, 60000), IMAGE_LENGTH: (None, 40000)}),
+    "raw-claims-more-than-its-file-holds.dng": dng_patched({IMAGE_WIDTH: (None, 4000), IMAGE_LENGTH: (None, 3000)}),
+    "raw-photosites-past-the-end.dng": dng_patched({STRIP_OFFSETS: (None, 0x7FFFFF00)}),
+    # LibRaw finds more photosites than our walker: refused, since the decoder's limits
+    # were measured from what the walker found.
+    "raw-cut-in-its-last-directory.dng": dng_cut_in_its_last_directory(),
+    # Levels and layouts no camera writes.
+    "raw-black-above-white.dng": dng_patched({WHITE_LEVEL: (None, 100)}),
+    "raw-white-level-0.dng": dng_patched({WHITE_LEVEL: (None, 0)}),
+    "raw-black-levels-past-the-end.dng": dng_patched({BLACK_LEVEL: (None, 0x7FFFFFF0)}),
+    "raw-orientation-9.dng": dng_patched({ORIENTATION: (None, 9)}),
+    # Colour filter patterns that do not fit their own description, refused before LibRaw
+    # reads them: a fourth colour where the planes name three (LibRaw takes such a colour
+    # from memory it never set, differently each time), and 36 entries past the file's
+    # end (LibRaw 0.20 crashes reading its directory).
+    "raw-cfa-of-a-fourth-colour.dng": dng_patched({CFA_PATTERN: (None, 0x02030100)}),
+    "raw-cfa-pattern-of-36-past-the-end.dng": dng_patched({CFA_PATTERN: (36, None)}),
 }
 
 SLOW = {

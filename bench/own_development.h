@@ -1,0 +1,20 @@
+#pragma once
+// LibRaw's own development of a raw file in a process of its own
+// (bench/libraw/own_development.cpp, beside the benchmarks): the yardstick the raw
+// reader is held to. The machine's speed drifts (other work shares it), so a benchmark
+// runs the yardstick and its own work in turns and compares them pair by pair.
+
+#include <filesystem>
+#include <string>
+
+#include "process.h"
+
+namespace bench {
+
+// Milliseconds of one whole run, start to exit; negative when it failed.
+inline double LibRawOwnDevelopmentMs(const std::string& file) {
+    const std::filesystem::path here = std::filesystem::read_symlink("/proc/self/exe").parent_path();
+    return ProcessMs({(here / "vistrel_libraw_own").string(), file});
+}
+
+}  // namespace bench

@@ -1,0 +1,44 @@
+#pragma once
+// Whole processes timed from the outside, and the medians of a benchmark's rounds (one
+// slow round on a shared machine moves a median less than a mean).
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <chrono>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace bench {
+
+// Milliseconds from starting the program to reaping it, its output thrown away; -1 when
+// it could not be started or failed.
+inline double ProcessMs(const std::vector<std::string>& words) {
+    std::vector<char*> argv;
+    for (const std::string& word : words) argv.push_back(const_cast<char*>(word.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    const auto start = std::chrono::steady_clock::now();
+    pid_t pid = -1;
+    const bool started = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0;
+    posix_spawn_file_actions_destroy(&actions);
+    int status = 0;
+    if (!started || ::waitpid(pid, &status, 0) != pid) return -1.0;
+    const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? ms : -1.0;
+}
+
+inline double Median(std::vector<double> values) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size();
+    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+}  // namespace bench

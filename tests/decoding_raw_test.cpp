@@ -1,0 +1,320 @@
+// The camera raw reader, on DNGs the tests write (tests/dng_pictures.h): stored values
+// exactly the sensor's levels scaled to the white level; converted pictures LibRaw's own
+// development rounded once, in every filter array and orientation; the photosites' levels
+// exactly those of counting them; cut, damaged and oversized files refused cleanly.
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <libraw/libraw.h>
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "colour/ColourConvert.h"
+#include "dng_pictures.h"
+#include "hostile_corpus.h"
+#include "support.h"
+#include "decoding/Decode.h"
+#include "decoding/Readers.h"
+#include "formats/FileHeaders.h"
+
+// Printed as the numbers they are.
+namespace vistrel {
+void PrintTo(const RawLevels& l, std::ostream* out) {
+    *out << "{max " << l.max << ", p99 " << l.p99 << ", at white " << l.atWhite << "}";
+}
+}  // namespace vistrel
+
+using namespace vistrel;
+using dng_pictures::Cfa;
+using dng_pictures::Description;
+
+namespace {
+
+constexpr ColorValue kBackground = 0x00336699;
+
+QString Write(const QTemporaryDir& dir, const QString& name, const Description& dng, const std::vector<std::uint16_t>& sites) {
+    const QString path = dir.filePath(name);
+    const std::string error = dng_pictures::WriteDng(path.toStdString(), dng, sites);
+    EXPECT_TRUE(error.empty()) << error;
+    return path;
+}
+
+QString WriteBytes(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes) {
+    QFile file(dir.filePath(name));
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+    return file.fileName();
+}
+
+QByteArray ReadAll(const QString& path) {
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+    return file.readAll();
+}
+
+std::uint32_t Channel(QRgb pixel, int c) { return c == 0 ? qRed(pixel) : c == 1 ? qGreen(pixel) : qBlue(pixel); }
+
+// LibRaw's own development at the settings the reader promises (as-shot white balance,
+// the camera's matrix into sRGB, AHD, no brightening, the file's white level, the
+// camera's orientation): 8 bits through LibRaw's sRGB curve, or 16 bits linear.
+struct Developed {
+    int width = 0, height = 0;
+    std::vector<std::uint16_t> rgb;
+};
+Developed LibRawsOwn(const QString& path, int bits) {
+    const auto raw = std::make_unique<LibRaw>();
+    libraw_output_params_t& p = raw->imgdata.params;
+    p.use_camera_wb = 1;
+    p.use_camera_matrix = 1;
+    p.output_color = 1;
+    p.user_qual = 3;
+    p.no_auto_bright = 1;
+    p.adjust_maximum_thr = 0;
+    p.output_bps = bits;
+    p.gamm[0] = bits == 8 ? 1 / 2.4 : 1;
+    p.gamm[1] = bits == 8 ? 12.92 : 1;
+    Developed developed;
+    int code = raw->open_file(path.toLocal8Bit().constData());
+    if (code == LIBRAW_SUCCESS) code = raw->unpack();
+    if (code == LIBRAW_SUCCESS) code = raw->dcraw_process();
+    EXPECT_EQ(code, LIBRAW_SUCCESS);
+    libraw_processed_image_t* image = raw->dcraw_make_mem_image(&code);
+    if (image == nullptr) {
+        ADD_FAILURE() << "no image from LibRaw";
+        return developed;
+    }
+    developed.width = image->width;
+    developed.height = image->height;
+    const std::size_t samples = std::size_t(image->width) * image->height * 3;
+    developed.rgb.resize(samples);
+    for (std::size_t i = 0; i < samples; ++i)
+        developed.rgb[i] = bits == 8 ? image->data[i] : reinterpret_cast<const std::uint16_t*>(image->data)[i];
+    LibRaw::dcraw_clear_mem(image);
+    return developed;
+}
+
+// sRGB's curve, from its definition.
+double SrgbEncoded(double linear) {
+    return linear <= 0.0031308 ? 12.92 * linear : 1.055 * std::pow(linear, 1 / 2.4) - 0.055;
+}
+
+TEST(RawReader, ConvertedIsLibRawsOwnDevelopmentRoundedOnceInEveryLayoutAndOrientation) {
+    QTemporaryDir dir;
+    int files = 0;
+    std::uint64_t samples = 0, offByOne = 0;
+    for (const Cfa cfa : dng_pictures::kEveryCfa) {
+        for (std::uint16_t orientation = 1; orientation <= 8; ++orientation) {
+            Description dng;
+            dng.width = 97;  // odd sides: the last column and row of the filter array are half
+            dng.height = 61;
+            dng.cfa = cfa;
+            dng.orientation = orientation;
+            dng.black = {510, 512, 512, 516};
+            dng.asShotNeutral = {0.45f + 0.05f * orientation, 1.0f, 0.9f - 0.04f * orientation};
+            // The layouts converters and cameras write, and a time stamp (which LibRaw
+            // reads through the C library's time functions).
+            dng.withPreview = orientation % 4 == 1;
+            // A preview tagged Adobe RGB says nothing of the photosites' colours.
+            if (orientation == 5) dng.previewProfile = colour::StandardProfile(colour::StandardSpace::AdobeRgb);
+            dng.directoryFirst = orientation % 4 == 2;
+            dng.singleBlackLevel = orientation % 4 == 3;
+            dng.bigEndian = orientation % 3 == 0;
+            if (orientation == 4) dng.dateTime = "2024:05:06 07:08:09";
+            SCOPED_TRACE(std::string(dng_pictures::CfaName(cfa)) + " orientation " + std::to_string(orientation));
+            // Every other scene dark, where LibRaw would brighten unless told not to.
+            std::vector<std::uint16_t> sites = dng_pictures::Scene(dng, orientation);
+            if (orientation % 2 == 0)
+                for (std::uint16_t& site : sites) site = std::uint16_t(516 + std::max(0, site - 516) / 8);
+            const QString path = Write(dir, QString("c%1.dng").arg(files++), dng, sites);
+
+            const DecodeResult ours = DecodePicture(path, kBackground);
+            ASSERT_TRUE(ours) << int(ours.error);
+            ASSERT_TRUE(ours.raw);
+            EXPECT_EQ(ours.raw->camera, "Vistrel Test Camera");
+            EXPECT_TRUE(ours.colourSpace.isEmpty());
+            EXPECT_FALSE(ours.colourConverted);
+            const Developed own8 = LibRawsOwn(path, 8), own16 = LibRawsOwn(path, 16);
+            const QImage& image = ours.surface->image();
+            const bool turned = orientation >= 5;
+            ASSERT_EQ(image.width(), int(turned ? dng.height : dng.width));
+            ASSERT_EQ(image.height(), int(turned ? dng.width : dng.height));
+            ASSERT_EQ(own8.width, image.width());
+            ASSERT_EQ(own8.height, image.height());
+            ASSERT_EQ(own16.rgb.size(), own8.rgb.size());
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = 0; x < image.width(); ++x)
+                    for (int c = 0; c < 3; ++c) {
+                        const std::size_t at = (std::size_t(y) * image.width() + x) * 3 + c;
+                        const auto got = static_cast<int>(Channel(image.pixel(x, y), c));
+                        // Our curve, rounded once, on LibRaw's linear development...
+                        const int want = static_cast<int>(std::nearbyint(255 * SrgbEncoded(own16.rgb[at] / 65535.0)));
+                        ASSERT_EQ(got, want) << x << "," << y << " channel " << c;
+                        // ... which is within a level of LibRaw's own 8 bits, that truncate.
+                        ASSERT_LE(std::abs(got - int(own8.rgb[at])), 1) << x << "," << y << " channel " << c;
+                        offByOne += got != int(own8.rgb[at]);
+                        ++samples;
+                    }
+        }
+    }
+    // The two curves do differ: the comparison is not of one picture with itself.
+    EXPECT_GT(offByOne, samples / 50);
+}
+
+// Flat patches of photosites at chosen levels above each position's black: the stored
+// values read (raw - black) * 255 / (white - black), to the nearest, halves to even,
+// black at 0 and white (or above) at 255; below black is 0.
+TEST(RawReader, StoredValuesAreTheSensorsLevelsScaledExactlyToTheWhiteLevel) {
+    constexpr int kPatch = 24, kMargin = 6;  // AHD reproduces a flat patch beyond its window
+    constexpr int kColumns = 8, kRows = 6;
+    QTemporaryDir dir;
+    std::mt19937 random(7);
+    int files = 0;
+    std::uint64_t checked = 0, halves = 0;
+    for (const Cfa cfa : dng_pictures::kEveryCfa) {
+        for (const bool single : {false, true}) {
+            Description dng;
+            dng.width = kColumns * kPatch;
+            dng.height = kRows * kPatch;
+            dng.cfa = cfa;
+            dng.singleBlackLevel = single;
+            // Greens alike, as cameras write them; white 255 * 62 above the single black, so
+            // that every level 62k + 31 is an exact half.
+            dng.black = single ? std::array<std::uint16_t, 4>{510, 510, 510, 510} : std::array<std::uint16_t, 4>{};
+            const std::array<int, 4> colours = dng_pictures::CfaColours(cfa);
+            const std::array<int, 3> perColour = {508, 512, 516};
+            if (!single)
+                for (std::size_t i = 0; i < 4; ++i) dng.black[i] = std::uint16_t(perColour[std::size_t(colours[i])]);
+            dng.white = 510 + 255 * 62;
+            std::array<int, 3> range{};
+            for (int c = 0; c < 3; ++c) range[std::size_t(c)] = int(dng.white) - (single ? 510 : perColour[std::size_t(c)]);
+
+            // Each patch's level above black, per colour: black, white, above white, below
+            // black, exact halves, and levels anywhere.
+            std::vector<std::array<int, 3>> levels(kColumns * kRows);
+            for (std::size_t p = 0; p < levels.size(); ++p)
+                for (std::size_t c = 0; c < 3; ++c) {
+                    const int r = range[c];
+                    const int k = int(random() % 255);
+                    switch (p % 6) {
+                        case 0: levels[p][c] = p == 0 ? 0 : p == 6 ? r : 62 * k + 31; break;
+                        case 1: levels[p][c] = p == 1 ? r + 300 : p == 7 ? -200 : 62 * k; break;
+                        default: levels[p][c] = int(random() % std::uint32_t(r + 1)); break;
+                    }
+                }
+            std::vector<std::uint16_t> sites(std::size_t(dng.width) * dng.height);
+            for (std::uint32_t y = 0; y < dng.height; ++y)
+                for (std::uint32_t x = 0; x < dng.width; ++x) {
+                    const std::size_t position = ((y & 1) << 1) | (x & 1);
+                    const std::size_t p = (y / kPatch) * kColumns + x / kPatch;
+                    const int value = dng.black[position] + levels[p][std::size_t(colours[position])];
+                    sites[std::size_t(y) * dng.width + x] = std::uint16_t(std::clamp(value, 0, 65535));
+                }
+            SCOPED_TRACE(std::string(dng_pictures::CfaName(cfa)) + (single ? " one black" : " a black a colour"));
+            const QString path = Write(dir, QString("s%1.dng").arg(files++), dng, sites);
+            const DecodeResult result = DecodePicture(path, kBackground, nullptr, ColourHandling::StoredValues);
+            ASSERT_TRUE(result) << int(result.error);
+            ASSERT_TRUE(result.raw);
+            const QImage& image = result.surface->image();
+            ASSERT_EQ(image.size(), QSize(int(dng.width), int(dng.height)));
+            for (std::size_t p = 0; p < levels.size(); ++p) {
+                const int left = int(p % kColumns) * kPatch, top = int(p / kColumns) * kPatch;
+                for (std::size_t c = 0; c < 3; ++c) {
+                    const int level = levels[p][c], r = range[c];
+                    const int want = level <= 0 ? 0 : level >= r ? 255 : int(std::nearbyint(double(level) * 255 / r));
+                    halves += level > 0 && level < r && (level * 255) % r * 2 == r;
+                    for (int y = top + kMargin; y < top + kPatch - kMargin; ++y)
+                        for (int x = left + kMargin; x < left + kPatch - kMargin; ++x, ++checked)
+                            ASSERT_EQ(int(Channel(image.pixel(x, y), int(c))), want)
+                                << "patch " << p << " colour " << c << " level " << level << " of " << r << " at " << x << "," << y;
+                }
+            }
+        }
+    }
+    EXPECT_GT(checked, 100000u);
+    EXPECT_GT(halves, 20u);
+}
+
+void ExpectLevelsCounted(const DecodeResult& result, const Description& dng, const std::vector<std::uint16_t>& sites) {
+    ASSERT_TRUE(result) << int(result.error);
+    ASSERT_TRUE(result.raw && result.raw->photosites);
+    const RawPhotosites& got = *result.raw->photosites;
+    const std::array<dng_pictures::CountedLevels, 3> counted = dng_pictures::CountLevels(dng, sites);
+    EXPECT_EQ(std::string(got.cfa.data(), 4), dng_pictures::CfaName(dng.cfa));
+    EXPECT_EQ(got.white, dng.white);
+    EXPECT_EQ(got.bits, std::bit_width(dng.white));
+    for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(got.black[i], dng.singleBlackLevel ? dng.black[0] : dng.black[i]);
+    for (std::size_t c = 0; c < 3; ++c)
+        EXPECT_EQ(got.levels[c], (RawLevels{counted[c].max, counted[c].p99, counted[c].atWhite})) << "colour " << c;
+}
+
+TEST(RawReader, PhotositeLevelsAreThoseOfCountingThePhotositesWritten) {
+    QTemporaryDir dir;
+    int n = 0;
+    for (const Cfa cfa : dng_pictures::kEveryCfa) {
+        Description dng;
+        dng.width = 301;
+        dng.height = 199;
+        dng.cfa = cfa;
+        dng.orientation = std::uint16_t(1 + 2 * n);
+        dng.black = {std::uint16_t(500 + n), 512, 512, std::uint16_t(530 - n)};
+        dng.white = n == 1 ? 15000 : n == 2 ? 4095 : 16383;
+        dng.singleBlackLevel = n == 3;
+        SCOPED_TRACE(dng_pictures::CfaName(cfa));
+        const std::vector<std::uint16_t> sites = dng_pictures::Scene(dng, 40 + n);
+        ExpectLevelsCounted(DecodePicture(Write(dir, QString("l%1.dng").arg(n++), dng, sites), kBackground), dng, sites);
+    }
+}
+
+// Cut anywhere, a raw file reads as damaged or cut short (a byte short too, which LibRaw
+// alone does not notice); one claiming more photosites than the program takes is refused
+// before LibRaw reads it, one LibRaw finds more photosites in than our walker before
+// they are unpacked. (The hostile corpus takes them through the program's decoder.)
+TEST(RawReader, CutAndOversizedFilesFailCleanly) {
+    QTemporaryDir dir;
+    Description dng;
+    dng.width = 128;
+    dng.height = 96;
+    dng.directoryFirst = true;
+    const QString whole = Write(dir, "whole.dng", dng, dng_pictures::Scene(dng));
+    const QByteArray bytes = ReadAll(whole);
+    ASSERT_TRUE(DecodePicture(whole, kBackground));
+    // Our own walker, at every length: a cut file is no raw file, tells no size, or has
+    // its photosites end past its end.
+    for (qsizetype cut = 0; cut <= bytes.size(); ++cut) {
+        const headers::Bytes part(reinterpret_cast<const unsigned char*>(bytes.constData()), std::size_t(cut));
+        const headers::RawWalk walk = headers::WalkRaw(part);
+        if (cut == bytes.size()) {
+            EXPECT_TRUE(headers::LooksLikeCameraRaw(part));
+            EXPECT_EQ(walk.largest.width, 128);
+            EXPECT_EQ(walk.largest.height, 96);
+            EXPECT_EQ(walk.dataEnd, std::uint64_t(cut));
+        } else {
+            ASSERT_TRUE(!headers::LooksLikeCameraRaw(part) || !walk.largest.known() || walk.dataEnd > std::uint64_t(cut)) << cut;
+        }
+    }
+    std::vector<qsizetype> cuts = {8, 16, 100, 300, bytes.size() / 2, bytes.size() - 2, bytes.size() - 1};
+    for (qsizetype cut = 400; cut < bytes.size(); cut += 1999) cuts.push_back(cut);
+    for (const qsizetype cut : cuts) {
+        SCOPED_TRACE(cut);
+        const QString path = WriteBytes(dir, "cut.dng", bytes.left(cut));
+        EXPECT_EQ(DecodePicture(path, kBackground).error, DecodeError::Unreadable);
+        EXPECT_EQ(DecodePicture(path, kBackground, nullptr, ColourHandling::StoredValues).error, DecodeError::Unreadable);
+    }
+    for (const auto& [name, error] : {std::pair{"raw-claims-60000-by-40000.dng", DecodeError::TooLarge},
+                                      std::pair{"raw-claims-more-than-its-file-holds.dng", DecodeError::Unreadable},
+                                      std::pair{"raw-cut-in-its-last-directory.dng", DecodeError::Unreadable}}) {
+        EXPECT_EQ(DecodePicture(testing_support::HostileFolder().filePath(name), kBackground).error, error) << name;
+    }
+}
+
+}  // namespace
