@@ -37,8 +37,7 @@ using ReadResult = std::optional<DecodeResult>;
 
 // Bytes a pixel may take at once while a reader decodes: its image (up to 8, for 16 bits
 // a channel) and the opaque or upright copy (4). A streaming reader holds only bands of
-// its own, and maps the shared buffer (4) instead. The worker's address-space limit is
-// measured with it.
+// its own. The worker's address-space limit is measured with it.
 inline constexpr std::uint64_t kBytesPerPixelAtPeak = 12;
 
 struct Reader {

@@ -57,7 +57,7 @@ private:
     Surface* picture_ = nullptr;
 };
 
-// Gathers the bands a worker would write into the shared buffer.
+// Gathers the bands a worker would write into the rows pipe.
 class Gatherer final : public vistrel::BandSink {
 public:
     bool Start(int width, int height) override {

@@ -9,11 +9,11 @@
 namespace vistrel {
 
 // Bytes a photosite may take at once, where other readers take 12 a pixel: LibRaw's raw
-// buffer (2), its working image of four 16-bit samples (8), AHD's tiles and histogram,
-// and the shared picture the rows are written into (4). Measured at 24 megapixels: 14.1
-// with one OpenMP thread; each further thread adds a fixed amount (its stack and its
-// tile buffer), which the worker's margin holds. Raws of three full colours a photosite
-// (linear DNG) take about 22, within that margin at any size a camera makes.
+// buffer (2), its working image of four 16-bit samples (8) and AHD's tiles and
+// histogram; the rows leave in bands of a few megabytes. Each further OpenMP thread adds
+// a fixed amount (its stack and its tile buffer), which the worker's margin holds. Raws
+// of three full colours a photosite (linear DNG) take more, within that margin at any
+// size a camera makes.
 inline constexpr std::uint64_t kRawBytesPerPixelAtPeak = 16;
 
 // The first picture of a camera raw file, developed at full size with AHD and turned as
