@@ -22,6 +22,7 @@
 #include "colour/ColourConvert.h"
 #include "dng_pictures.h"
 #include "hostile_corpus.h"
+#include "libraw_own.h"
 #include "support.h"
 #include "decoding/Decode.h"
 #include "decoding/Readers.h"
@@ -64,25 +65,14 @@ QByteArray ReadAll(const QString& path) {
 
 std::uint32_t Channel(QRgb pixel, int c) { return c == 0 ? qRed(pixel) : c == 1 ? qGreen(pixel) : qBlue(pixel); }
 
-// LibRaw's own development at the settings the reader promises (as-shot white balance,
-// the camera's matrix into sRGB, AHD, no brightening, the file's white level, the
-// camera's orientation): 8 bits through LibRaw's sRGB curve, or 16 bits linear.
+// LibRaw's own development of the file, turned as the camera was held.
 struct Developed {
     int width = 0, height = 0;
     std::vector<std::uint16_t> rgb;
 };
 Developed LibRawsOwn(const QString& path, int bits) {
     const auto raw = std::make_unique<LibRaw>();
-    libraw_output_params_t& p = raw->imgdata.params;
-    p.use_camera_wb = 1;
-    p.use_camera_matrix = 1;
-    p.output_color = 1;
-    p.user_qual = 3;
-    p.no_auto_bright = 1;
-    p.adjust_maximum_thr = 0;
-    p.output_bps = bits;
-    p.gamm[0] = bits == 8 ? 1 / 2.4 : 1;
-    p.gamm[1] = bits == 8 ? 12.92 : 1;
+    libraw_own::AskReadersSettings(raw->imgdata.params, bits);
     Developed developed;
     int code = raw->open_file(path.toLocal8Bit().constData());
     if (code == LIBRAW_SUCCESS) code = raw->unpack();

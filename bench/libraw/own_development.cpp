@@ -8,6 +8,8 @@
 
 #include <libraw/libraw.h>
 
+#include "libraw_own.h"
+
 #include <cstdio>
 #include <memory>
 
@@ -29,16 +31,7 @@ int main(int argc, char** argv) {
     ::close(fd);
     if (bytes == MAP_FAILED) return 1;
     const auto raw = std::make_unique<LibRaw>();
-    libraw_output_params_t& p = raw->imgdata.params;
-    p.use_camera_wb = 1;
-    p.use_camera_matrix = 1;
-    p.output_color = 1;
-    p.user_qual = 3;
-    p.no_auto_bright = 1;
-    p.adjust_maximum_thr = 0;
-    p.output_bps = 8;
-    p.gamm[0] = 1 / 2.4;
-    p.gamm[1] = 12.92;
+    libraw_own::AskReadersSettings(raw->imgdata.params, 8);
     int code = raw->open_buffer(bytes, size);
     if (code == LIBRAW_SUCCESS) code = raw->unpack();
     if (code == LIBRAW_SUCCESS) code = raw->dcraw_process();
