@@ -13,7 +13,7 @@ deb=$(ls "$tmp"/pkg/vistrel_*.deb)
 
 dpkg-deb -f "$deb" Package | grep -qx vistrel || fail "package name"
 depends=$(dpkg-deb -f "$deb" Depends)
-for needed in libqt6widgets6 libqt6gui6 libwmf qt6-image-formats-plugins qt6-wayland libc6; do
+for needed in libqt6widgets6 libqt6gui6 libwmf libraw qt6-image-formats-plugins qt6-wayland libc6; do
     echo "$depends" | grep -q "$needed" || fail "Depends lacks $needed: $depends"
 done
 
