@@ -22,11 +22,13 @@ constexpr QRect kChannelGeometry{7, 266, 240, 16};
 constexpr QRect kLogGeometry{7, 285, 60, 17};
 // Captions in the small font of the line scope's options.
 constexpr int kCaptionPoints = 8;
+constexpr QSize kRasterSize{histogram::kRasterWidth, histogram::kRasterHeight};
+constexpr InstrumentDesign kDesign{kClientSize, kWindowPosition, kRasterSize, kClientSize.height() - kRasterSize.height(), {}};
 
 }  // namespace
 
 frmHistogram::frmHistogram(Model& model, QWidget* parent)
-    : Instrument(parent),
+    : Instrument(parent, kDesign),
       model_(model),
       surface_(histogram::kRasterWidth, histogram::kRasterHeight, 0) {
     setObjectName(QStringLiteral("frmHistogram"));
@@ -34,8 +36,6 @@ frmHistogram::frmHistogram(Model& model, QWidget* parent)
     QFont captions = font();
     captions.setPointSize(kCaptionPoints);
     setFont(captions);
-    setFixedSize(kClientSize);
-    move(kWindowPosition);
 
     const QPalette controls = PaintBlackField(*this);
 
@@ -108,14 +108,6 @@ void frmHistogram::chkLog_Click() {
     model_.Set(&Settings::histogramScale, chkLog->isChecked() ? HistogramScale::Log : HistogramScale::Linear);
 }
 
-QSize frmHistogram::naturalSize() const { return kClientSize; }
-
-QPoint frmHistogram::designPosition() const { return kWindowPosition; }
-
-QSize frmHistogram::rasterSize() const { return QSize(histogram::kRasterWidth, histogram::kRasterHeight); }
-
-int frmHistogram::stripHeight() const { return kClientSize.height() - histogram::kRasterHeight; }
-
 void frmHistogram::Arrange() {
     placed_ = Place();
     // The options keep their design places, at the panel's bottom.
@@ -130,8 +122,6 @@ std::optional<QString> frmHistogram::ReadingAt(QPoint rasterPixel) const {
     if (!reading) return std::nullopt;
     return histogram::ReadingText(*reading);
 }
-
-QRect frmHistogram::StripRect() const { return QRect(0, height() - stripHeight(), width(), stripHeight()); }
 
 void frmHistogram::paintEvent(QPaintEvent*) {
     QPainter painter(this);

@@ -32,14 +32,8 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
-    QSize naturalSize() const override;
-    QPoint designPosition() const override;
-    QSize rasterSize() const override;
-    int stripHeight() const override;
-    QSize labelMargin() const override { return {}; }
     void Arrange() override;
     std::optional<QString> ReadingAt(QPoint rasterPixel) const override;
-    QRect StripRect() const override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;

@@ -52,6 +52,9 @@ constexpr QSize kScaledArea{kClientWidth, 265};
 // boxes, within the rows the boxes span: a margin across only. They end this far left of them.
 constexpr QSize kLabelMargin{36, 0};
 constexpr int kLabelGap = 4;
+constexpr QSize kClientSize{kClientWidth, kStripHeight + kHeightAboveOptions};
+constexpr InstrumentDesign kDesign{kClientSize, kStartPosition, kScaledArea, kClientSize.height() - kScaledArea.height(),
+                                   kLabelMargin};
 
 QRadioButton* MakeOption(QWidget* frame, const QString& name, const QString& caption, QRect geometry) {
     auto* option = new QRadioButton(caption, frame);
@@ -74,7 +77,7 @@ QGroupBox* MakeFrame(QWidget* parent, const QString& name, QRect geometry) {
 }  // namespace
 
 frmScope::frmScope(Model& model, QWidget* parent)
-    : Instrument(parent), model_(model) {
+    : Instrument(parent, kDesign), model_(model) {
     setObjectName("frmScope");
     setWindowTitle(QStringLiteral("Vistrel Line Scope"));
     QFont captions = font();
@@ -126,7 +129,6 @@ frmScope::frmScope(Model& model, QWidget* parent)
 
     ShowSettings();
     Form_Load();
-    move(kStartPosition);
     connect(&model_, &Model::changed, this, &frmScope::ModelChanged);
 }
 
@@ -276,16 +278,6 @@ void frmScope::chkScaleBG_Click() {
     HandFocusBack();
 }
 
-QSize frmScope::naturalSize() const { return QSize(kClientWidth, kStripHeight + kHeightAboveOptions); }
-
-QPoint frmScope::designPosition() const { return kStartPosition; }
-
-QSize frmScope::rasterSize() const { return kScaledArea; }
-
-int frmScope::stripHeight() const { return naturalSize().height() - kScaledArea.height(); }
-
-QSize frmScope::labelMargin() const { return kLabelMargin; }
-
 void frmScope::Arrange() {
     placed_ = Place();
     for (ScopeBox* box : picChan) box->setPlacement(placed_);
@@ -341,8 +333,6 @@ std::optional<QString> frmScope::ReadingAt(QPoint rasterPixel) const {
     if (!reading) return std::nullopt;
     return linescope::ReadingText(*reading);
 }
-
-QRect frmScope::StripRect() const { return QRect(0, height() - stripHeight(), width(), stripHeight()); }
 
 void frmScope::mouseReleaseEvent(QMouseEvent* event) { Form_MouseUp(event->button()); }
 

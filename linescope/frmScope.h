@@ -53,14 +53,8 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
-    QSize naturalSize() const override;
-    QPoint designPosition() const override;
-    QSize rasterSize() const override;
-    int stripHeight() const override;
-    QSize labelMargin() const override;
     void Arrange() override;
     std::optional<QString> ReadingAt(QPoint rasterPixel) const override;
-    QRect StripRect() const override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:

@@ -39,7 +39,10 @@ constexpr int kReadingPoints = 8;
 
 }  // namespace
 
-Instrument::Instrument(QWidget* parent) : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint) {
+Instrument::Instrument(QWidget* parent, const InstrumentDesign& design)
+    : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint), design_(design) {
+    setFixedSize(design_.client);
+    move(design_.position);
     setMouseTracking(true);
     readingLine_ = new ReadingLine(this, [this](QPointF position) { PointAt(position); });
     readingLine_->setObjectName(QStringLiteral("lblReading"));
@@ -66,6 +69,7 @@ void Instrument::PointAt(QPointF position) {
         ClearReading();
         return;
     }
+    // At least one line of text high, grown upwards.
     QRect line = StripRect();
     const int needed = QFontMetrics(readingLine_->font()).height();
     if (line.height() < needed) line.setTop(line.bottom() + 1 - needed);
@@ -93,20 +97,20 @@ void Instrument::setPanel(bool panel) {
         setMinimumSize(naturalSize());
         setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
     } else {
-        setFixedSize(naturalSize());
-        move(designPosition());
+        setFixedSize(design_.client);
+        move(design_.position);
     }
     Relayout();
 }
 
 ScaledPlacement Instrument::Place() const {
     if (!panel_) return {};
-    return PlaceScaled(rasterSize(), QSize(width(), height() - stripHeight()), labelMargin());
+    return PlaceScaled(design_.raster, QSize(width(), height() - design_.strip), design_.labelMargin);
 }
 
 QSize Instrument::PanelSizeAt(int k) const {
     if (k <= 1) return naturalSize();
-    const QSize scaled = rasterSize() * k + labelMargin() * 2 + QSize(0, stripHeight());
+    const QSize scaled = design_.raster * k + design_.labelMargin * 2 + QSize(0, design_.strip);
     return scaled.expandedTo(naturalSize());
 }
 

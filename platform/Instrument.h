@@ -16,11 +16,22 @@ class QLabel;
 
 namespace vistrel {
 
+// An instrument as designed: its window's client size and place on screen, the raster it
+// shows, the option strip's height under the raster, and the margin its labels take
+// beside the raster from x2 up (PlaceScaled).
+struct InstrumentDesign {
+    QSize client;
+    QPoint position;
+    QSize raster;
+    int strip = 0;
+    QSize labelMargin;
+};
+
 class Instrument : public QWidget {
     Q_OBJECT
 public:
-    // A borderless tool window owned by parent.
-    explicit Instrument(QWidget* parent);
+    // A borderless tool window owned by parent, at its design size and place.
+    Instrument(QWidget* parent, const InstrumentDesign& design);
 
     // A panel grows with its room and is never dragged; a window keeps its design size,
     // at its design place. The caller gives the widget its new parent first.
@@ -52,26 +63,21 @@ protected:
 
     // What the instrument reads at a pixel of its raster, or nothing where it has no plot.
     virtual std::optional<QString> ReadingAt(QPoint rasterPixel) const = 0;
-    // Where its line goes: over the option strip, whose controls the pointer does not need
-    // while it is on the plot; at least one line of text high, grown upwards.
-    virtual QRect StripRect() const = 0;
-
-    // The window's client size and its place on screen, as designed.
-    virtual QSize naturalSize() const = 0;
-    virtual QPoint designPosition() const = 0;
     // Lays the instrument out after placed_ has been set: the raster where it says, the
     // option controls at their design places, at the bottom of a panel.
     virtual void Arrange() = 0;
 
-    // The raster, the option strip's height under it and the labels' margin (PlaceScaled).
-    virtual QSize rasterSize() const = 0;
-    virtual int stripHeight() const = 0;
-    virtual QSize labelMargin() const = 0;
+    // The window's client size, as designed.
+    QSize naturalSize() const { return design_.client; }
+    // The option strip, at the bottom: where the reading's line goes, over controls the
+    // pointer does not need while it is on the plot.
+    QRect StripRect() const { return QRect(0, height() - design_.strip, width(), design_.strip); }
     // The raster placed in the room above the option strip; x1 at the top-left corner in a window.
     ScaledPlacement Place() const;
     // How far down the option strip moved from its design place.
     int StripShift() const { return panel_ ? height() - naturalSize().height() : 0; }
 
+    const InstrumentDesign design_;
     bool panel_ = false;
     ScaledPlacement placed_;
     WindowDrag drag_{*this};  // a panel is never dragged

@@ -41,18 +41,18 @@ constexpr const char* kTargetNames[6] = {"R", "Cy", "G", "Mg", "B", "Yl"};
 constexpr QSize kLabelMargin{20, 20};
 // The plot's centre, where every target's line starts: the cell of the pair (0, 0).
 constexpr QPointF kPlotCentre{128.0, 127.0};
+constexpr InstrumentDesign kDesign{kClientSize, kWindowPosition, QSize(kPlotSide, kPlotSide), kZoomBarGeometry.height(),
+                                   kLabelMargin};
 
 }  // namespace
 
 frmVector::frmVector(Model& model, QWidget* parent)
-    : Instrument(parent),
+    : Instrument(parent, kDesign),
       model_(model),
       surface_(kPlotSide, kPlotSide, kBackground),
       dc_(surface_) {
     setObjectName(QStringLiteral("frmVector"));
     setWindowTitle(QStringLiteral("Vistrel Vectorscope"));
-    setFixedSize(kClientSize);
-    move(kWindowPosition);
 
     QPalette colours = palette();
     colours.setColor(QPalette::Window, Qt::black);
@@ -140,16 +140,6 @@ void frmVector::ClearDrawing() {
     surface_.clear(kBackground);
     update();
 }
-
-QSize frmVector::naturalSize() const { return kClientSize; }
-
-QPoint frmVector::designPosition() const { return kWindowPosition; }
-
-QSize frmVector::rasterSize() const { return QSize(kPlotSide, kPlotSide); }
-
-int frmVector::stripHeight() const { return kZoomBarGeometry.height(); }
-
-QSize frmVector::labelMargin() const { return kLabelMargin; }
 
 void frmVector::Arrange() {
     const int bar = kZoomBarGeometry.height();
@@ -244,8 +234,6 @@ std::optional<QString> frmVector::ReadingAt(QPoint rasterPixel) const {
     if (!reading) return std::nullopt;
     return VectorReadingText(*reading);
 }
-
-QRect frmVector::StripRect() const { return QRect(0, height() - stripHeight(), width(), stripHeight()); }
 
 void frmVector::mouseReleaseEvent(QMouseEvent* event) {
     const QPointF at = PlotPosition(event->position());
