@@ -8,6 +8,7 @@
 #include "formats/FileHeaders.h"
 #include "formats/IsoBoxes.h"
 #include "formats/JpegSegments.h"
+#include "formats/TiffDirectory.h"
 
 namespace vistrel::headers {
 namespace {
@@ -47,17 +48,17 @@ enum Tag : std::uint32_t {
     kFujiHeight = 0xF002,
 };
 constexpr std::uint32_t kColourFilterArray = 32803, kLinearRaw = 34892;
-constexpr std::uint32_t kShort = 3, kLong = 4, kDirectoryOffset = 13;
+constexpr std::uint32_t kShort = TiffDirectory::kShort, kLong = TiffDirectory::kLong, kDirectoryOffset = 13;
 
 // A TIFF-structured raw file from `base` on (offsets count from there), in either byte
 // order, whatever number its header has in the place of TIFF's 42 (Olympus and
-// Panasonic write their own).
+// Panasonic write their own), so TiffDirectory is only its reader of numbers.
 class TiffWalker {
 public:
-    explicit TiffWalker(Bytes bytes) : b_(bytes), big_(bytes.size() >= 2 && bytes[0] == 'M') {}
+    explicit TiffWalker(Bytes bytes) : b_(bytes), numbers_(bytes) {}
 
-    std::uint32_t U16(std::size_t at) const { return big_ ? bytes::Big16(b_.data() + at) : bytes::Little16(b_.data() + at); }
-    std::uint32_t U32(std::size_t at) const { return big_ ? bytes::Big32(b_.data() + at) : bytes::Little32(b_.data() + at); }
+    std::uint32_t U16(std::size_t at) const { return numbers_.U16(at); }
+    std::uint32_t U32(std::size_t at) const { return numbers_.U32(at); }
     bool Holds(std::uint64_t at, std::uint64_t n) const { return at <= b_.size() && n <= b_.size() - at; }
 
     struct Found {
@@ -219,7 +220,7 @@ private:
     }
 
     Bytes b_;
-    bool big_;
+    TiffDirectory numbers_;
     int budget_ = kMaxDirectories;
 };
 
