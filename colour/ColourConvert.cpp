@@ -9,6 +9,7 @@
 
 #include <lcms2.h>
 
+#include "colour/SrgbCurve.h"
 #include "kernels/matrix_curves.h"
 
 namespace vistrel::colour {
@@ -255,16 +256,6 @@ std::optional<Matrix> Colorants(cmsHPROFILE profile) {
     return m;
 }
 
-// sRGB's curve from linear light to an 8-bit level, exact where lcms2's built-in
-// profile is exact, extended beyond 0 and 1 as a float transform extends it.
-double SrgbEncode(double linear) {
-    if (linear <= 0.0031308) return 12.92 * linear;
-    return 1.055 * std::pow(linear, 1 / 2.4) - 0.055;
-}
-double SrgbDecode(double encoded) {
-    if (encoded <= 0.04045) return encoded / 12.92;
-    return std::pow((encoded + 0.055) / 1.055, 2.4);
-}
 // A pixel counts as clipped when a channel's light leaves 0 .. 1 by more than one 8-bit
 // step of full scale: 8-bit source values land that far out of sRGB by their rounding
 // alone (a level of Adobe RGB's cyan is half a percent of light), and are no colours

@@ -13,6 +13,7 @@
 #include <memory>
 #include <vector>
 
+#include "colour/SrgbCurve.h"
 #include "decoding/readers/RowOutput.h"
 #include "formats/FileHeaders.h"
 
@@ -35,9 +36,7 @@ const LevelTable& SrgbFromLinear() {
     static const LevelTable table = [] {
         LevelTable t{};
         for (std::size_t v = 0; v < t.size(); ++v) {
-            const double linear = double(v) / 65535.0;
-            const double encoded = linear <= 0.0031308 ? 12.92 * linear : 1.055 * std::pow(linear, 1.0 / 2.4) - 0.055;
-            t[v] = static_cast<std::uint8_t>(std::nearbyint(255.0 * encoded));
+            t[v] = static_cast<std::uint8_t>(std::nearbyint(255.0 * colour::SrgbEncode(double(v) / 65535.0)));
         }
         return t;
     }();
