@@ -114,11 +114,14 @@ std::string WriteDng(const std::string& path, const Description& dng, const std:
             !TIFFSetDirectory(tif, 0))
             error = "cannot write the directory first";
         const std::uint32_t strips = (dng.height + rowsPerStrip - 1) / rowsPerStrip;
+        // libtiff swaps a big-endian file's samples in the buffer it is given: a copy of
+        // each strip, never the caller's photosites.
+        std::vector<std::uint16_t> strip;
         for (std::uint32_t s = 0; s < strips && error.empty(); ++s) {
             const std::uint32_t rows = std::min(rowsPerStrip, dng.height - s * rowsPerStrip);
-            const std::size_t first = std::size_t{s} * rowsPerStrip * dng.width;
-            if (TIFFWriteEncodedStrip(tif, s, const_cast<std::uint16_t*>(photosites.data() + first),
-                                      tmsize_t(rows) * dng.width * 2) < 0)
+            const auto first = photosites.begin() + std::ptrdiff_t(std::size_t{s} * rowsPerStrip * dng.width);
+            strip.assign(first, first + std::ptrdiff_t(std::size_t{rows} * dng.width));
+            if (TIFFWriteEncodedStrip(tif, s, strip.data(), tmsize_t(strip.size()) * 2) < 0)
                 error = "cannot write strip " + std::to_string(s);
         }
         if (error.empty() && !TIFFForceStrileArrayWriting(tif)) error = "cannot write the strips' arrays";
