@@ -98,7 +98,21 @@ double SrgbEncoded(double linear) {
     return linear <= 0.0031308 ? 12.92 * linear : 1.055 * std::pow(linear, 1 / 2.4) - 0.055;
 }
 
-TEST(RawReader, ConvertedIsLibRawsOwnDevelopmentRoundedOnceInEveryLayoutAndOrientation) {
+// The photosites' levels as the reader reports them are those of counting the written ones.
+void ExpectLevelsCounted(const DecodeResult& result, const Description& dng, const std::vector<std::uint16_t>& sites) {
+    ASSERT_TRUE(result) << int(result.error);
+    ASSERT_TRUE(result.raw && result.raw->photosites);
+    const RawPhotosites& got = *result.raw->photosites;
+    const std::array<dng_pictures::CountedLevels, 3> counted = dng_pictures::CountLevels(dng, sites);
+    EXPECT_EQ(std::string(got.cfa.data(), 4), dng_pictures::CfaName(dng.cfa));
+    EXPECT_EQ(got.white, dng.white);
+    EXPECT_EQ(got.bits, std::bit_width(dng.white));
+    for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(got.black[i], dng.singleBlackLevel ? dng.black[0] : dng.black[i]);
+    for (std::size_t c = 0; c < 3; ++c)
+        EXPECT_EQ(got.levels[c], (RawLevels{counted[c].max, counted[c].p99, counted[c].atWhite})) << "colour " << c;
+}
+
+TEST(RawReader, ConvertedIsLibRawsOwnDevelopmentRoundedOnceAndThePhotositesAreCountedInEveryLayout) {
     QTemporaryDir dir;
     int files = 0;
     std::uint64_t samples = 0, offByOne = 0;
@@ -118,6 +132,8 @@ TEST(RawReader, ConvertedIsLibRawsOwnDevelopmentRoundedOnceInEveryLayoutAndOrien
             if (orientation == 5) dng.previewProfile = colour::StandardProfile(colour::StandardSpace::AdobeRgb);
             dng.directoryFirst = orientation % 4 == 2;
             dng.singleBlackLevel = orientation % 4 == 3;
+            // White levels of 14- and 12-bit cameras, and one below the top of 14 bits.
+            dng.white = orientation == 3 ? 15000 : orientation == 6 ? 4095 : 16383;
             dng.bigEndian = orientation % 3 == 0;
             if (orientation == 4) dng.dateTime = "2024:05:06 07:08:09";
             SCOPED_TRACE(std::string(dng_pictures::CfaName(cfa)) + " orientation " + std::to_string(orientation));
@@ -133,6 +149,8 @@ TEST(RawReader, ConvertedIsLibRawsOwnDevelopmentRoundedOnceInEveryLayoutAndOrien
             EXPECT_EQ(ours.raw->camera, "Vistrel Test Camera");
             EXPECT_TRUE(ours.colourSpace.isEmpty());
             EXPECT_FALSE(ours.colourConverted);
+            // The photosites' levels, counted before demosaicing.
+            ExpectLevelsCounted(ours, dng, sites);
             const Developed own8 = LibRawsOwn(path, 8), own16 = LibRawsOwn(path, 16);
             const QImage& image = ours.surface->image();
             const bool turned = orientation >= 5;
@@ -234,36 +252,6 @@ TEST(RawReader, StoredValuesAreTheSensorsLevelsScaledExactlyToTheWhiteLevel) {
     EXPECT_GT(halves, 20u);
 }
 
-void ExpectLevelsCounted(const DecodeResult& result, const Description& dng, const std::vector<std::uint16_t>& sites) {
-    ASSERT_TRUE(result) << int(result.error);
-    ASSERT_TRUE(result.raw && result.raw->photosites);
-    const RawPhotosites& got = *result.raw->photosites;
-    const std::array<dng_pictures::CountedLevels, 3> counted = dng_pictures::CountLevels(dng, sites);
-    EXPECT_EQ(std::string(got.cfa.data(), 4), dng_pictures::CfaName(dng.cfa));
-    EXPECT_EQ(got.white, dng.white);
-    EXPECT_EQ(got.bits, std::bit_width(dng.white));
-    for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(got.black[i], dng.singleBlackLevel ? dng.black[0] : dng.black[i]);
-    for (std::size_t c = 0; c < 3; ++c)
-        EXPECT_EQ(got.levels[c], (RawLevels{counted[c].max, counted[c].p99, counted[c].atWhite})) << "colour " << c;
-}
-
-TEST(RawReader, PhotositeLevelsAreThoseOfCountingThePhotositesWritten) {
-    QTemporaryDir dir;
-    int n = 0;
-    for (const Cfa cfa : dng_pictures::kEveryCfa) {
-        Description dng;
-        dng.width = 301;
-        dng.height = 199;
-        dng.cfa = cfa;
-        dng.orientation = std::uint16_t(1 + 2 * n);
-        dng.black = {std::uint16_t(500 + n), 512, 512, std::uint16_t(530 - n)};
-        dng.white = n == 1 ? 15000 : n == 2 ? 4095 : 16383;
-        dng.singleBlackLevel = n == 3;
-        SCOPED_TRACE(dng_pictures::CfaName(cfa));
-        const std::vector<std::uint16_t> sites = dng_pictures::Scene(dng, 40 + n);
-        ExpectLevelsCounted(DecodePicture(Write(dir, QString("l%1.dng").arg(n++), dng, sites), kBackground), dng, sites);
-    }
-}
 
 // Cut anywhere, a raw file reads as damaged or cut short (a byte short too, which LibRaw
 // alone does not notice); one claiming more photosites than the program takes is refused
