@@ -165,7 +165,7 @@ void BM_LoadPictureFileDng24MPOverLibRawOwn(benchmark::State& state) {
         window.start();
         for (auto _ : state) {
             state.PauseTiming();
-            own.push_back(bench::LibRawOwnDevelopmentMs(file.toStdString()));
+            own.push_back(bench::LibRawOwnDevelopment(file.toStdString()).ms);
             Settle();
             state.ResumeTiming();
             const auto start = std::chrono::steady_clock::now();

@@ -23,11 +23,9 @@ void BM_DecodeInWorkerDng24MPOverLibRawOwn(benchmark::State& state) {
     std::vector<double> own, ours, ratios;
     double ownPeak = 0, oursPeak = 0;
     for (auto _ : state) {
-        {
-            const bench::ChildrenPeak peak;
-            own.push_back(bench::LibRawOwnDevelopmentMs(file.toStdString()));
-            ownPeak = std::max(ownPeak, peak.bytes());
-        }
+        const bench::ProcessRun run = bench::LibRawOwnDevelopment(file.toStdString());
+        own.push_back(run.ms);
+        ownPeak = std::max(ownPeak, run.peakBytes);
         const bench::ChildrenPeak peak;
         const auto start = std::chrono::steady_clock::now();
         if (!vistrel::DecodeInWorker(file, 0xFFFFFF) || own.back() < 0) state.SkipWithError("decode failed");

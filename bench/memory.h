@@ -33,14 +33,17 @@ double PeakBytes(Work&& work) {
     return double(peak - before) * 1024.0;
 }
 
-// The largest high-water mark any child process of this one reaches while it lives,
-// read from /proc every few milliseconds (the mark only grows, so the last reading before
-// a child ends is close to its peak): a decoder's, or another program's.
+// The largest high-water mark any child process of this one started from now on reaches
+// while it lives, read from /proc every few milliseconds (the mark only grows, so the
+// last reading before a child ends is close to its peak): a decoder's, or another
+// program's. A child already there (the last benchmark's decoder, not yet reaped) is not
+// this work's.
 class ChildrenPeak {
 public:
-    ChildrenPeak() : watcher_([this] {
+    ChildrenPeak() : before_(Children()), watcher_([this] {
         while (!stop_) {
             for (const std::string& pid : Children()) {
+                if (std::find(before_.begin(), before_.end(), pid) != before_.end()) continue;
                 std::ifstream status("/proc/" + pid + "/status");
                 std::string line;
                 while (std::getline(status, line))
@@ -65,6 +68,7 @@ private:
         }
         return children;
     }
+    const std::vector<std::string> before_;
     std::atomic<bool> stop_{false};
     std::atomic<std::int64_t> peakKiB_{0};
     std::thread watcher_;

@@ -11,10 +11,10 @@
 
 namespace bench {
 
-// Milliseconds of one whole run, start to exit; negative when it failed.
-inline double LibRawOwnDevelopmentMs(const std::string& file) {
+// One whole run, start to exit, and its peak memory; negative milliseconds when it failed.
+inline ProcessRun LibRawOwnDevelopment(const std::string& file) {
     const std::filesystem::path here = std::filesystem::read_symlink("/proc/self/exe").parent_path();
-    return ProcessMs({(here / "vistrel_libraw_own").string(), file});
+    return RunProcess({(here / "vistrel_libraw_own").string(), file});
 }
 
 }  // namespace bench

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -15,9 +16,15 @@ extern char** environ;
 
 namespace bench {
 
-// Milliseconds from starting the program to reaping it, its output thrown away; -1 when
-// it could not be started or failed.
-inline double ProcessMs(const std::vector<std::string>& words) {
+// One run of a program, its output thrown away: milliseconds from starting it to reaping
+// it (-1 when it could not be started or failed), and its own peak memory, which the
+// kernel reports when it is reaped (no other process's, as watching /proc would mix in).
+struct ProcessRun {
+    double ms = -1.0;
+    double peakBytes = 0.0;
+};
+
+inline ProcessRun RunProcess(const std::vector<std::string>& words) {
     std::vector<char*> argv;
     for (const std::string& word : words) argv.push_back(const_cast<char*>(word.c_str()));
     argv.push_back(nullptr);
@@ -29,10 +36,14 @@ inline double ProcessMs(const std::vector<std::string>& words) {
     const bool started = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0;
     posix_spawn_file_actions_destroy(&actions);
     int status = 0;
-    if (!started || ::waitpid(pid, &status, 0) != pid) return -1.0;
+    rusage usage{};
+    if (!started || ::wait4(pid, &status, 0, &usage) != pid) return {};
     const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? ms : -1.0;
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return {};
+    return {ms, double(usage.ru_maxrss) * 1024.0};
 }
+
+inline double ProcessMs(const std::vector<std::string>& words) { return RunProcess(words).ms; }
 
 inline double Median(std::vector<double> values) {
     if (values.empty()) return 0;
