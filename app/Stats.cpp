@@ -53,14 +53,16 @@ QByteArray RawJson(const RawPicture& raw) {
     json += ", \"cfa\": \"" + QByteArray(sites.cfa.data(), 4) + "\", \"bits\": " + Number(sites.bits);
     json += ", \"black\": [" + Number(std::uint64_t{sites.black[0]}) + ", " + Number(std::uint64_t{sites.black[1]}) +
             ", " + Number(std::uint64_t{sites.black[2]}) + ", " + Number(std::uint64_t{sites.black[3]}) + "]";
-    json += ", \"white\": " + Number(std::uint64_t{sites.white});
+    // A white level the file does not hold is none, and so is every count against it.
+    const bool white = sites.white != 0;
+    json += ", \"white\": " + (white ? Number(std::uint64_t{sites.white}) : QByteArray("null"));
     static constexpr const char* kNames[] = {"R", "G", "B"};
     for (int c = 0; c < 3; ++c) {
         const RawLevels& levels = sites.levels[std::size_t(c)];
         const std::optional<double> headroom = sites.HeadroomEv(c);
         const QByteArray ev = headroom ? QByteArray::number(*headroom, 'f', 2) : "null";
         json += QByteArray(", \"") + kNames[c] + "\": {\"max\": " + Number(std::uint64_t{levels.max}) +
-                ", \"p99\": " + Number(std::uint64_t{levels.p99}) + ", \"at_white\": " + Number(levels.atWhite) +
+                ", \"p99\": " + Number(std::uint64_t{levels.p99}) + ", \"at_white\": " + (white ? Number(levels.atWhite) : QByteArray("null")) +
                 ", \"headroom_ev\": " + ev + "}";
     }
     return json + "}";

@@ -58,7 +58,9 @@ struct RawPhotosites {
     std::array<char, 4> cfa{};  // 'R', 'G' or 'B' at (0, 0), (0, 1), (1, 0) and (1, 1)
     int bits = 0;  // the depth the white level needs: what the camera delivers, not how it is stored
     std::array<std::uint32_t, 4> black{};  // each position's black level, in the cfa's order
-    std::uint32_t white = 0;  // the level at which the sensor clips, black included
+    // The level at which the sensor clips, black included; 0 when the file gives none its
+    // photosites can reach (bits is then their stored depth, and nothing is at white).
+    std::uint32_t white = 0;
     std::array<RawLevels, 3> levels;  // R, G (both greens together) and B
     bool operator==(const RawPhotosites&) const = default;
 

@@ -65,11 +65,16 @@ bool LooksLikeCameraRaw(Bytes file);
 // cut by a byte is seen before the library (which does not notice) decodes it; and
 // whether a DNG's colour filter pattern does not fit its own description (a colour it
 // has no plane for, a count its repeat does not make, or bytes past the file's end),
-// which LibRaw reads from memory it never set, or crashes on.
+// which LibRaw reads from memory it never set, or crashes on. A DNG's photosites of a
+// depth no raw file stores (LibRaw reads them as another), or a white level they cannot
+// reach, are told too: the levels LibRaw would report then are not the file's.
 struct RawWalk {
     ClaimedSize largest;
     std::uint64_t dataEnd = 0;  // 0 when unknown
     bool patternUnfit = false;
+    bool depthUnfit = false;
+    bool whiteUnfit = false;  // 0, or above the largest value of the photosites' depth
+    int bits = 0;  // a DNG's photosites' depth; 0 when unknown
 };
 RawWalk WalkRaw(Bytes file);
 // The largest as the size too: a developed picture lacks only its margins of a few

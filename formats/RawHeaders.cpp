@@ -33,21 +33,26 @@ enum Tag : std::uint32_t {
     kSensorHeight = 3,
     kImageWidth = 256,
     kImageLength = 257,
+    kBitsPerSample = 258,
     kPhotometric = 262,
     kStripOffsets = 273,
     kStripByteCounts = 279,
     kTileOffsets = 324,
     kTileByteCounts = 325,
+    kSampleFormat = 339,
     kSubDirectories = 330,
     kCfaRepeatPatternDim = 0x828D,
     kCfaPattern = 0x828E,
     kCfaPlaneColor = 0xC616,
     kDngVersion = 0xC612,
+    kLinearizationTable = 0xC618,
+    kWhiteLevel = 0xC61D,
     kFujiTable = 0xF000,  // a directory of Fuji's, holding the next two
     kFujiWidth = 0xF001,
     kFujiHeight = 0xF002,
 };
 constexpr std::uint32_t kColourFilterArray = 32803, kLinearRaw = 34892;
+constexpr std::uint32_t kUnsignedSamples = 1, kFloatingSamples = 3;  // SampleFormat's
 constexpr std::uint32_t kShort = TiffDirectory::kShort, kLong = TiffDirectory::kLong, kDirectoryOffset = 13;
 
 // A TIFF-structured raw file from `base` on (offsets count from there), in either byte
@@ -65,6 +70,9 @@ public:
         bool raw = false;  // a directory of photosites, or a DNG
         bool dng = false;
         bool patternUnfit = false;  // a filter pattern that does not fit its own description
+        bool depthUnfit = false;    // photosites of a depth no raw file stores
+        bool whiteUnfit = false;    // a white level its photosites cannot reach, or 0
+        int bits = 0;               // the photosites' depth, as their directory gives it
         ClaimedSize largest;
         std::uint64_t dataEnd = 0;  // where the photosite directories' strips or tiles end
         bool dataEndKnown = true;
@@ -130,8 +138,10 @@ private:
         const std::uint64_t count = U16(at);
         if (!Holds(at + 2, count * kEntryBytes + 4)) return std::nullopt;
         std::int64_t width = 0, height = 0;
-        std::uint32_t photometric = 0;
-        std::optional<std::size_t> stripOffsets, stripCounts, tileOffsets, tileCounts, repeat, pattern, planes;
+        std::uint32_t photometric = 0, sampleFormat = kUnsignedSamples;
+        std::optional<std::size_t> stripOffsets, stripCounts, tileOffsets, tileCounts, repeat, pattern, planes, depth,
+            white;
+        bool linearized = false;
         for (std::uint64_t i = 0; i < count; ++i) {
             const auto entry = static_cast<std::size_t>(at + 2 + i * kEntryBytes);
             switch (U16(entry)) {
@@ -142,6 +152,10 @@ private:
                 case kImageLength:
                 case kFujiHeight: height = std::max<std::int64_t>(height, Value(entry)); break;
                 case kPhotometric: photometric = Value(entry); break;
+                case kBitsPerSample: depth = entry; break;
+                case kSampleFormat: sampleFormat = Value(entry); break;
+                case kWhiteLevel: white = entry; break;
+                case kLinearizationTable: linearized = true; break;
                 case kStripOffsets: stripOffsets = entry; break;
                 case kStripByteCounts: stripCounts = entry; break;
                 case kTileOffsets: tileOffsets = entry; break;
@@ -166,9 +180,43 @@ private:
             const std::optional<std::uint64_t> tiles = PiecesEnd(tileOffsets, tileCounts);
             if (strips && tiles) found.dataEnd = std::max({found.dataEnd, *strips, *tiles});
             else found.dataEndKnown = false;
+            CheckLevels(depth, sampleFormat, white, linearized, found);
         }
         if (cr2Photosites && stripOffsets) KeepLarger(found.largest, LosslessJpegSize(Value(*stripOffsets)));
         return U32(static_cast<std::size_t>(at + 2 + count * kEntryBytes));
+    }
+
+    // The photosites' depth, which every value of BitsPerSample gives alike: whole numbers
+    // of 8 to 16 bits, or floating point of 16, 24 or 32 (DNG's own range; LibRaw reads
+    // an impossible depth as another and makes up levels the file does not hold). Their
+    // white level: none (the depth's largest value), or above 0 and within the depth in
+    // every sample (of 16 bits when a table linearizes them, since it is the table's
+    // values that white is read against).
+    void CheckLevels(std::optional<std::size_t> depth, std::uint32_t sampleFormat, std::optional<std::size_t> white,
+                     bool linearized, Found& found) const {
+        const std::optional<Array> depths = depth ? ArrayOf(*depth) : std::nullopt;
+        if (!depths || depths->count == 0) {
+            found.depthUnfit = true;
+            return;
+        }
+        const std::uint32_t bits = Element(*depths, 0);
+        for (std::size_t i = 1; i < depths->count; ++i)
+            if (Element(*depths, i) != bits) found.depthUnfit = true;
+        const bool floating = sampleFormat == kFloatingSamples;
+        if (floating ? bits != 16 && bits != 24 && bits != 32 : sampleFormat != kUnsignedSamples || bits < 8 || bits > 16)
+            found.depthUnfit = true;
+        if (found.depthUnfit) return;
+        found.bits = std::max(found.bits, static_cast<int>(bits));
+        if (!white || floating) return;
+        const std::optional<Array> whites = ArrayOf(*white);
+        if (!whites || whites->count == 0) {
+            found.whiteUnfit = true;
+            return;
+        }
+        constexpr std::uint32_t kLinearizedBits = 16;
+        const std::uint32_t range = linearized ? kLinearizedBits : bits;
+        for (std::size_t i = 0; i < whites->count; ++i)
+            if (const std::uint32_t level = Element(*whites, i); level == 0 || (level >> range) != 0) found.whiteUnfit = true;
     }
 
     // A filter pattern as TIFF/EP and DNG describe it: as many colours as its repeat's
@@ -360,6 +408,9 @@ RawWalk WalkRaw(Bytes file) {
             walk.largest = found.largest;
             if (found.dng && found.dataEndKnown) walk.dataEnd = found.dataEnd;
             walk.patternUnfit = found.dng && found.patternUnfit;
+            walk.depthUnfit = found.dng && found.depthUnfit;
+            walk.whiteUnfit = found.dng && found.whiteUnfit;
+            walk.bits = found.dng ? found.bits : 0;
             break;
         }
         case RawKind::Raf: walk.largest = RafSize(file); break;

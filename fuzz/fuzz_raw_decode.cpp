@@ -25,7 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (result && *result && result->raw && result->raw->photosites) {
         const vistrel::RawPhotosites& sites = *result->raw->photosites;
         for (const vistrel::RawLevels& levels : sites.levels)
-            if (levels.p99 > levels.max || sites.bits < 1 || sites.bits > 16) __builtin_trap();
+            if (levels.p99 > levels.max || sites.bits < 1 || sites.bits > 16 || (sites.white == 0 && levels.atWhite != 0))
+                __builtin_trap();
     }
     return 0;
 }

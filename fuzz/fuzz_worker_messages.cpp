@@ -67,6 +67,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 atWhite += levels.atWhite;
             }
             if (atWhite > std::uint64_t(std::max(width, 0)) * std::uint64_t(std::max(height, 0))) std::abort();
+            // No white level, and nothing at it.
+            if (raw->photosites->white == 0 && atWhite != 0) std::abort();
         }
     }
     return 0;

@@ -196,6 +196,11 @@ TEST(AppStats, ARawFilesPhotositesAreCountedExactlyAt24Megapixels) {
     EXPECT_TRUE(line.contains("\"R\": {\"max\": 1000, \"p99\": 966, \"at_white\": 1, \"headroom_ev\": 0.05}")) << line.toStdString();
     EXPECT_TRUE(line.contains("\"headroom_ev\": 0.00}")) << line.toStdString();
     EXPECT_TRUE(line.contains("\"B\": {\"max\": 0, \"p99\": 0, \"at_white\": 0, \"headroom_ev\": null}")) << line.toStdString();
+    // A file with no usable white level: none, and nothing counted against it.
+    stats.raw->photosites->white = 0;
+    const QByteArray none = vistrel::StatsLine(stats);
+    EXPECT_TRUE(none.contains("\"white\": null, \"R\": {\"max\": 1000, \"p99\": 966, \"at_white\": null, \"headroom_ev\": null}"))
+        << none.toStdString();
 }
 
 // Every mean a channel can have, 0.000 to 255.000, printed with three decimals as the

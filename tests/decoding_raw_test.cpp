@@ -290,8 +290,23 @@ TEST(RawReader, CutAndOversizedFilesFailCleanly) {
     }
     for (const auto& [name, error] : {std::pair{"raw-claims-60000-by-40000.dng", DecodeError::TooLarge},
                                       std::pair{"raw-claims-more-than-its-file-holds.dng", DecodeError::Unreadable},
-                                      std::pair{"raw-cut-in-its-last-directory.dng", DecodeError::Unreadable}}) {
+                                      std::pair{"raw-cut-in-its-last-directory.dng", DecodeError::Unreadable},
+                                      std::pair{"raw-bits-per-sample-0.dng", DecodeError::Unreadable},
+                                      std::pair{"raw-bits-per-sample-7.dng", DecodeError::Unreadable}}) {
         EXPECT_EQ(DecodePicture(testing_support::HostileFolder().filePath(name), kBackground).error, error) << name;
+    }
+    // A white level of 0, or beyond the 16-bit photosites, is none: LibRaw's own stand-in
+    // (65535) is not reported as the file's, and no photosite is counted at it.
+    for (const char* name : {"raw-white-level-0.dng", "raw-white-level-4294967295.dng"}) {
+        const DecodeResult result = DecodePicture(testing_support::HostileFolder().filePath(name), kBackground);
+        ASSERT_TRUE(result && result.raw && result.raw->photosites) << name;
+        const RawPhotosites& sites = *result.raw->photosites;
+        EXPECT_EQ(sites.white, 0u) << name;
+        EXPECT_EQ(sites.bits, 16) << name;
+        for (int c = 0; c < 3; ++c) {
+            EXPECT_EQ(sites.levels[std::size_t(c)].atWhite, 0u) << name;
+            EXPECT_FALSE(sites.HeadroomEv(c)) << name;
+        }
     }
 }
 

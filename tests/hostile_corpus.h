@@ -32,6 +32,7 @@ inline std::optional<QSize> HostilePicture(const QString& name) {
         {"raw-black-levels-past-the-end.dng", {128, 96}},
         {"raw-orientation-9.dng", {128, 96}},
         {"raw-white-level-0.dng", {128, 96}},
+        {"raw-white-level-4294967295.dng", {128, 96}},
     };
     const auto found = pictures.find(name);
     if (found == pictures.end()) return std::nullopt;

@@ -326,9 +326,10 @@ ReadResult DecodeRaw(const ReaderInput& input) {
     (void)background;  // raw pictures are opaque
     if (!headers::LooksLikeCameraRaw(bytes)) return std::nullopt;
     // A DNG whose photosites run past the file's end (LibRaw does not notice a missing last
-    // byte), or whose filter pattern LibRaw would misread.
+    // byte), or whose filter pattern or depth LibRaw would misread.
     const headers::RawWalk walk = headers::WalkRaw(bytes);
-    if (walk.dataEnd > bytes.size() || walk.patternUnfit) return DecodeResult::Failed(DecodeError::Unreadable);
+    if (walk.dataEnd > bytes.size() || walk.patternUnfit || walk.depthUnfit)
+        return DecodeResult::Failed(DecodeError::Unreadable);
 
     Complaints complaints;
     // 750 KB of state: on the heap. Its own callbacks would write on standard error.
@@ -360,6 +361,14 @@ ReadResult DecodeRaw(const ReaderInput& input) {
     RawPicture picture;
     picture.camera = CameraName(*raw);
     picture.photosites = Photosites(*raw);
+    // A white level the photosites cannot reach is none: LibRaw puts a level of its own in
+    // its place, which the file never gave, so nothing is counted against it.
+    if (walk.whiteUnfit && picture.photosites) {
+        RawPhotosites& sites = *picture.photosites;
+        sites.white = 0;
+        sites.bits = walk.bits;
+        for (RawLevels& levels : sites.levels) levels.atWhite = 0;
+    }
     // The stored values' white: read now, since processing lowers LibRaw's by the smallest
     // black of all, which is another colour's when the colours' blacks differ.
     std::array<LevelTable, 3> stored{};

@@ -215,8 +215,8 @@ bool WorkerMessageReader::TakeRaw(WorkerMessageKind kind, const std::uint8_t* me
             }
             sites_.white = second & kLow16;
             sites_.bits = static_cast<int>(second >> 16);
-            // A white level of at most that many bits.
-            if (sites_.white == 0 || sites_.bits < 1 || sites_.bits > 16 || (sites_.white >> sites_.bits) != 0) return false;
+            // A white level of at most that many bits, or none (0).
+            if (sites_.bits < 1 || sites_.bits > 16 || (sites_.white >> sites_.bits) != 0) return false;
             break;
         }
         case WorkerMessageKind::RawBlack:
@@ -232,7 +232,8 @@ bool WorkerMessageReader::TakeRaw(WorkerMessageKind kind, const std::uint8_t* me
             // Photosites at white, of all colours, are at most the picture's pixels.
             std::uint64_t atWhite = 0;
             for (const RawLevels& l : sites_.levels) atWhite += l.atWhite;
-            if (levels.p99 > levels.max ||
+            // With no white level, none is at it.
+            if (levels.p99 > levels.max || (sites_.white == 0 && levels.atWhite != 0) ||
                 atWhite > static_cast<std::uint64_t>(width_) * static_cast<std::uint64_t>(height_))
                 return false;
             break;

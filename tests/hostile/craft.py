@@ -267,7 +267,7 @@ def dng_cut_in_its_last_directory():
     raise ValueError("the seed has no sub-directory")
 
 
-IMAGE_WIDTH, IMAGE_LENGTH, ORIENTATION, STRIP_OFFSETS = 256, 257, 274, 273
+IMAGE_WIDTH, IMAGE_LENGTH, BITS_PER_SAMPLE, ORIENTATION, STRIP_OFFSETS = 256, 257, 258, 274, 273
 CFA_PATTERN, BLACK_LEVEL, WHITE_LEVEL = 0x828E, 0xC61A, 0xC61D
 
 
@@ -327,7 +327,13 @@ FILES = {
     "raw-cut-in-its-last-directory.dng": dng_cut_in_its_last_directory(),
     # Levels and layouts no camera writes.
     "raw-black-above-white.dng": dng_patched({WHITE_LEVEL: (None, 100)}),
+    # White levels the photosites cannot reach load with none; depths no raw file stores
+    # (LibRaw reads 0 as 12 and 7 as 7 of 16, and makes up levels the file does not hold)
+    # are refused.
     "raw-white-level-0.dng": dng_patched({WHITE_LEVEL: (None, 0)}),
+    "raw-white-level-4294967295.dng": dng_patched({WHITE_LEVEL: (None, 0xFFFFFFFF)}),
+    "raw-bits-per-sample-0.dng": dng_patched({BITS_PER_SAMPLE: (None, 0)}),
+    "raw-bits-per-sample-7.dng": dng_patched({BITS_PER_SAMPLE: (None, 7)}),
     "raw-black-levels-past-the-end.dng": dng_patched({BLACK_LEVEL: (None, 0x7FFFFFF0)}),
     "raw-orientation-9.dng": dng_patched({ORIENTATION: (None, 9)}),
     # Colour filter patterns that do not fit their own description, refused before LibRaw
