@@ -23,6 +23,8 @@
 #include <vector>
 
 #include <lcms2.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
 #include <zlib.h>
 
 #include "app/Stats.h"
@@ -40,13 +42,18 @@ struct Outcome {
     std::vector<QByteArray> texts;  // the lines as printed
 };
 
+// Every run also shows that the command leaves none of its decoders behind: they would
+// become this process's children (a subreaper's), as they become process 1's for a shell.
 Outcome RunStats(const QStringList& arguments) {
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) environment.remove(name);
     process.setProcessEnvironment(environment);
+    ::prctl(PR_SET_CHILD_SUBREAPER, 1);
     process.start(VISTREL_BINARY_DIR "/vistrel", QStringList{"--stats"} + arguments);
     EXPECT_TRUE(process.waitForFinished(60000));
+    EXPECT_EQ(::waitpid(-1, nullptr, 0), -1) << "a decoder outlived the command";
+    ::prctl(PR_SET_CHILD_SUBREAPER, 0);
     Outcome outcome{process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, {}, {}};
     for (const QByteArray& line : process.readAllStandardOutput().split('\n')) {
         QJsonParseError error{};

@@ -115,6 +115,37 @@ std::vector<char*> WorkerEnvironment() {
     return environment;
 }
 
+void Reap(pid_t pid) {
+    while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+}
+
+// The workers killed and not yet reaped by their threads. A program that ends before
+// one is reaped leaves it a zombie for process 1, which in a container may never reap it.
+class Reaping {
+public:
+    static void Begin() {
+        const std::lock_guard lock(mutex_);
+        ++pending_;
+    }
+    static void End() {
+        {
+            const std::lock_guard lock(mutex_);
+            --pending_;
+        }
+        over_.notify_all();
+    }
+    static void WaitAll() {
+        std::unique_lock lock(mutex_);
+        over_.wait(lock, [] { return pending_ == 0; });
+    }
+
+private:
+    static inline std::mutex mutex_;
+    static inline std::condition_variable over_;
+    static inline int pending_ = 0;
+};
+
 // The started worker: killed and reaped when this goes, whatever happened.
 class Worker {
 public:
@@ -154,8 +185,7 @@ public:
     void Stop() {
         if (pid_ <= 0) return;
         ::kill(pid_, SIGKILL);
-        while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
-        }
+        Reap(pid_);
         pid_ = -1;
     }
 
@@ -165,14 +195,15 @@ public:
         if (pid_ <= 0) return;
         const pid_t pid = std::exchange(pid_, -1);
         ::kill(pid, SIGKILL);
+        Reaping::Begin();
         try {
             std::thread([pid] {
-                while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-                }
+                Reap(pid);
+                Reaping::End();
             }).detach();
         } catch (const std::system_error&) {
-            while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-            }
+            Reap(pid);
+            Reaping::End();
         }
     }
 
@@ -613,6 +644,8 @@ private:
 }  // namespace
 
 void KeepWorkerReady(bool keep) { Standby::Get().Keep(keep); }
+
+void WaitForStoppedWorkers() { Reaping::WaitAll(); }
 
 void KeepWorkersReadyFor(int decodes) { Standby::Get().Keep(true, std::max(decodes, 0)); }
 

@@ -51,6 +51,9 @@ void KeepWorkerReady(bool keep);
 void KeepWorkersReadyFor(int decodes);
 // Returns once the worker kept ready is waiting (or could not be started, or none is kept).
 void WaitForReadyWorker();
+// Returns once every worker stopped after its decode has been reaped: a program ends with
+// none of its workers left behind (KeepWorkerReady(false) first ends the one kept ready).
+void WaitForStoppedWorkers();
 
 // While one lives, the worker kept ready is not started in the place of one taken, so
 // that a load's own work after its decode (the last rows' analysis, the instruments)
