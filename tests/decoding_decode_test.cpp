@@ -149,10 +149,11 @@ TEST_F(Decode, TransparentAreasTakeTheBackground) {
     EXPECT_EQ(gif.surface->pixel(1, 1), kBackgroundPixel);
 
     // A PNG: clear, opaque and half-covered pixels.
-    QImage source(3, 1, QImage::Format_ARGB32);
+    QImage source(4, 1, QImage::Format_ARGB32);
     source.setPixel(0, 0, qRgba(255, 255, 255, 0));
     source.setPixel(1, 0, qRgba(10, 20, 30, 255));
     source.setPixel(2, 0, qRgba(255, 255, 255, 128));
+    source.setPixel(3, 0, qRgba(255, 255, 255, 64));
     const DecodeResult png = DecodePicture(write("t.png", encode(source, "png")), kBackground);
     ASSERT_TRUE(png);
     EXPECT_EQ(png.surface->image().format(), QImage::Format_RGB32);
@@ -160,7 +161,9 @@ TEST_F(Decode, TransparentAreasTakeTheBackground) {
     EXPECT_EQ(png.surface->pixel(1, 0), 0x0A141Eu);
     // White at 128/255 over (0x99, 0x66, 0x33): 255*128/255 + c*127/255.
     EXPECT_EQ(png.surface->pixel(2, 0), 0xCCB399u);
-    for (int x = 0; x < 3; ++x) EXPECT_EQ(png.surface->row(0)[x] >> 24, 0xFFu);
+    // At 64/255 red's remainder is above a half (179.09 rounded; 178 truncated).
+    EXPECT_EQ(png.surface->pixel(3, 0), 0xB38C66u);
+    for (int x = 0; x < 4; ++x) EXPECT_EQ(png.surface->row(0)[x] >> 24, 0xFFu);
 }
 
 TEST_F(Decode, IconGivesItsLargestImage) {
