@@ -5,9 +5,11 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QDialog>
 #include <QDir>
 #include <QFileInfo>
 #include <QImage>
+#include <QLineEdit>
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QTemporaryDir>
@@ -15,8 +17,10 @@
 #include <sys/stat.h>
 
 #include "app/Render.h"
+#include "app/SaveScopes.h"
 #include "app_support.h"
 #include "histogram/HistogramPlot.h"
+#include "histogram/frmHistogram.h"
 #include "linescope/Waveform.h"
 #include "model/Trace.h"
 #include "linescope/frmScope.h"
@@ -189,6 +193,43 @@ TEST_F(RenderTest, AReferencesTracesLieUnderThePicturesExactlyWhereItsOwnRenderH
     other.histogramScale = vistrel::HistogramScale::Log;
     other.scopeLines = {16, 235};
     const QRgb traceColour = 0xFF000000u | vistrel::kReferenceTrace;
+    {
+        // The windows hold it from the File menu as --reference does, and drop it again.
+        StartedMain main;
+        auto* hold = Ctl<QAction>(*main, "mnuFileHoldReference");
+        auto* drop = Ctl<QAction>(*main, "mnuFileDropReference");
+        EXPECT_FALSE(hold->isEnabled());
+        testing_support::Load(*main, held);
+        hold->trigger();
+        EXPECT_TRUE(drop->isEnabled());
+        testing_support::Load(*main, picture);
+        const auto windows = [&] {
+            return std::array<QImage, 3>{vistrel::InstrumentImage(*main->scopeWindow()),
+                                         vistrel::InstrumentImage(*main->vectorWindow()),
+                                         vistrel::InstrumentImage(*main->histogramWindow())};
+        };
+        EXPECT_EQ(windows(), RenderAll(picture, {}, held));
+        drop->trigger();
+        EXPECT_FALSE(drop->isEnabled());
+        EXPECT_EQ(windows(), RenderAll(picture, {}));
+
+        // The trace of a locked probe has the reference lines too, dotted.
+        main.fake().onModal = [](QDialog& dialog) {
+            dialog.findChild<QLineEdit*>("txtScopeLines")->setText("16");
+            dialog.accept();
+        };
+        Ctl<QAction>(*main, "mnuToolsScopeLines")->trigger();
+        main->LockProbeAt(700, 450);
+        const vistrel::Surface& box = main->scopeWindow()->boxSurface(0);
+        const korvex::Pixel lamp = korvex::ColorToPixel(vistrel::ScaleColorOf(vistrel::kDefaultLamp));
+        int dots = 0;
+        for (int x = 0; x < box.width(); ++x) {
+            const korvex::Pixel at = box.pixel(x, 255 - 16);
+            if (x % 2 == 1) EXPECT_NE(at, lamp) << x;
+            dots += at == lamp ? 1 : 0;
+        }
+        EXPECT_GT(dots, box.width() / 2 - 8);
+    }
     for (const Settings& settings : {Settings{}, other}) {
         const auto plain = RenderAll(picture, settings);
         const auto with = RenderAll(picture, settings, held);
