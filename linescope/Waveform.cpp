@@ -184,10 +184,15 @@ public:
         for (std::size_t k = 0; k < table_.size(); ++k)
             table_[k] = DimColour(colour, TraceIntensity(k, mean, gain));
     }
-    Pixel at(std::size_t column, std::uint32_t level) const {
-        if (tally_ != nullptr) return table_[tally_->count(column, level)];
-        if (hits_ != nullptr) return colour_ & hits_->mask(column, level);
-        return 0;
+    // One level's row across the columns; the kind of marks is chosen once for the row.
+    void Row(std::uint32_t level, std::size_t columns, Pixel* out) const {
+        if (tally_ != nullptr) {
+            for (std::size_t c = 0; c < columns; ++c) out[c] = table_[tally_->count(c, level)];
+        } else if (hits_ != nullptr) {
+            for (std::size_t c = 0; c < columns; ++c) out[c] = colour_ & hits_->mask(c, level);
+        } else {
+            std::fill_n(out, columns, Pixel{0});
+        }
     }
 
 private:
@@ -210,15 +215,17 @@ void ComposeLayers(std::vector<Pixel>& raster, std::size_t columns, const TraceC
         masks[static_cast<std::size_t>(RowLine::Solid)][c] = ~Pixel{0};
         masks[static_cast<std::size_t>(RowLine::Dotted)][c] = c % 2 == 0 ? ~Pixel{0} : 0;
     }
+    std::vector<Pixel> own(columns);
+    std::vector<Pixel> under(columns);
     const auto compose = [&](auto combine) {
         for (std::size_t row = 0; row < kScopeRows; ++row) {
             const std::uint32_t level = static_cast<std::uint32_t>(kTopLevel - row);
             const std::vector<Pixel>& line = masks[static_cast<std::size_t>(rowLine[row])];
+            current.Row(level, columns, own.data());
+            reference.Row(level, columns, under.data());
             Pixel* out = raster.data() + row * columns;
-            for (std::size_t c = 0; c < columns; ++c) {
-                const Pixel own = current.at(c, level);
-                out[c] = combine(own != 0 ? own : reference.at(c, level), graticule & line[c], line[c]);
-            }
+            for (std::size_t c = 0; c < columns; ++c)
+                out[c] = combine(own[c] != 0 ? own[c] : under[c], graticule & line[c], line[c]);
         }
     };
     switch (scale) {

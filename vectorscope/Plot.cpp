@@ -1,6 +1,7 @@
 #include "vectorscope/Plot.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <vector>
 
@@ -103,7 +104,10 @@ void DrawTraceDensity(std::span<const std::int32_t, korvex::kUvGridCells> grid, 
     for (std::size_t r = 1; r + 1 < kSide; ++r)
         for (std::size_t c = 1; c + 1 < kSide; ++c) {
             const std::int32_t k = grid[r * kSide + c];
-            if (k > 0) image[r * kSide + c] = DimColour(kGreyPeak, TraceIntensity(static_cast<std::uint64_t>(k), mean, gain));
+            if (k <= 0) continue;
+            // A grey's three bytes are alike: DimColour(kGreyPeak, intensity), formed once.
+            const double level = std::nearbyint(255.0 * TraceIntensity(static_cast<std::uint64_t>(k), mean, gain));
+            image[r * kSide + c] = static_cast<Pixel>(level) * 0x010101u;
         }
 }
 
@@ -130,12 +134,14 @@ void BuildPlot(const korvex::UvHistogram& histogram, int zoomValue, std::span<Pi
     std::vector<Pixel> under(kPlotPixels);
     const std::span<Pixel, kPlotPixels> referenceImage(under.data(), kPlotPixels);
     PlotHistogram(*options.reference, zoomValue, options.trace, referenceImage);
-    // The plot's greys have equal bytes: a reference pixel's blue byte is its grey.
-    const bool flat = options.trace == kTraceFlat;
-    for (std::size_t k = 0; k < kPlotPixels; ++k) {
-        if (image[k] != 0 || under[k] == 0) continue;
-        image[k] = flat ? kReferenceTrace : DimColour(kReferenceTrace, static_cast<double>(under[k] & 0xFFu) / 255.0);
-    }
+    // The plot's greys have equal bytes: a reference pixel's blue byte is its grey, and
+    // its colour the reference's, whole when flat, else dimmed as the grey is.
+    std::array<Pixel, 256> tint{};
+    for (std::size_t g = 1; g < tint.size(); ++g)
+        tint[g] = options.trace == kTraceFlat ? kReferenceTrace
+                                              : DimColour(kReferenceTrace, static_cast<double>(g) / 255.0);
+    for (std::size_t k = 0; k < kPlotPixels; ++k)
+        if (image[k] == 0) image[k] = tint[under[k] & 0xFFu];
 }
 
 bool ShowsZoomReadout(float zoom) { return std::fabs(zoom - 1.0f) > kReadoutTolerance; }
