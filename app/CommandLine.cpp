@@ -15,6 +15,7 @@
 #include "app/Stats.h"
 #include "app/Workspace.h"
 #include "app/frmMain.h"
+#include "model/ScopeLines.h"
 #include "decoding/worker/ReaderMessages.h"
 #include "decoding/worker/WorkerClient.h"
 #include "vistrel_version.h"
@@ -54,7 +55,8 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
         "Reads GIF, BMP, JPEG, PNG, TIFF, WebP, HEIC, AVIF, JPEG XL, icons and Windows metafiles.\n"
         "With FILE, loads it at once.\n"
         "With --render, draws the three instruments without a window and writes\n"
-        "DIR/linescope.png, DIR/vectorscope.png and DIR/histogram.png.\n"
+        "DIR/linescope.png, DIR/vectorscope.png and DIR/histogram.png; with --reference REF,\n"
+        "REF's traces under FILE's.\n"
         "With --stats, prints one line of JSON per FILE, in order, without a window:\n"
         "size, luma standard, colour space, and for R, G, B and Y the min, max, mean,\n"
         "median, p1, p99 and the pixels at 0 and at 255. Every file with more than\n"
@@ -87,7 +89,23 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
                                     "A picture whose file says its colours are not sRGB's: converted to sRGB\n"
                                     "(convert, the default) or its numbers as stored (stored).",
                                     "convert|stored");
-    const QCommandLineOption renderOnly[] = {scope, histogram, vertical, scaleFront, lamp, zoom, skinLine};
+    const QCommandLineOption reference("reference",
+                                       "Hold the picture REF as the reference: the instruments draw its traces "
+                                       "under FILE's, in a dim cyan.",
+                                       "ref");
+    const QCommandLineOption trace(
+        "trace",
+        QStringLiteral("Trace brightness of the waveform and the vectorscope: 0 draws every hit "
+                       "at full colour (default); 1 to %1 a density display, its gain doubling "
+                       "at each step.")
+            .arg(kTraceMax),
+        "level");
+    const QCommandLineOption lines("lines",
+                                   "Line scope reference lines, dotted, at these levels: 0 to 255 or "
+                                   "shares of full scale, separated by commas (16,235 or 5%,95%).",
+                                   "levels");
+    const QCommandLineOption renderOnly[] = {scope, histogram, vertical, scaleFront, lamp, zoom, skinLine,
+                                             reference, trace, lines};
     // Taken by --stats as well as by --render.
     const QCommandLineOption shared[] = {probe, luma, colour};
     parser.addOption(render);
@@ -195,6 +213,25 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
             return Failed(QStringLiteral("--luma takes 601 or 709, not '%1'.").arg(value));
     }
     settings.skinLine = parser.isSet(skinLine);
+    if (parser.isSet(reference)) {
+        line.reference = parser.value(reference);
+        if (line.reference.isEmpty()) return Failed("--reference needs a picture.");
+    }
+    if (parser.isSet(trace)) {
+        const auto value = WholeNumber(parser.value(trace));
+        if (!value || *value < kTraceFlat || *value > kTraceMax)
+            return Failed(QStringLiteral("--trace takes a whole number from %1 to %2, not '%3'.")
+                              .arg(QString::number(kTraceFlat), QString::number(kTraceMax), parser.value(trace)));
+        settings.trace = *value;
+    }
+    if (parser.isSet(lines)) {
+        const auto levels = ParseScopeLines(parser.value(lines));
+        if (!levels)
+            return Failed(QStringLiteral("--lines takes levels from 0 to 255 or shares from 0% to 100%, at most %1, "
+                                         "separated by commas, not '%2'.")
+                              .arg(QString::number(kMaxScopeLines), parser.value(lines)));
+        settings.scopeLines = *levels;
+    }
     if (parser.isSet(colour)) {
         const QString value = parser.value(colour);
         if (value == "stored")
@@ -240,9 +277,10 @@ int Render(int argc, char* argv[], const CommandLine& line) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     standardHandler = qInstallMessageHandler(QuietHeadless);
     // The decoder gets ready while the windows are built.
-    KeepWorkersReadyFor(1);
+    KeepWorkersReadyFor(line.reference.isEmpty() ? 1 : 2);
     QApplication application(argc, argv);
-    const RenderResult result = RenderInstruments(line.renderFolder, line.file, line.settings, line.probe);
+    const RenderResult result =
+        RenderInstruments(line.renderFolder, line.file, line.settings, line.probe, line.reference);
     KeepWorkerReady(false);
     if (result.exitCode != 0) Print(stderr, result.message + "\n");
     ExitNow(result.exitCode);
@@ -253,11 +291,13 @@ int Stats(int argc, char* argv[], const CommandLine& line) {
     standardHandler = qInstallMessageHandler(QuietHeadless);
     // One decoder waits between the files, as the window keeps one between loads, and
     // none after the last.
-    KeepWorkersReadyFor(static_cast<int>(line.files.size()) + (line.renderFolder.isEmpty() ? 0 : 1));
+    KeepWorkersReadyFor(static_cast<int>(line.files.size()) + (line.renderFolder.isEmpty() ? 0 : 1) +
+                        (line.reference.isEmpty() ? 0 : 1));
     QApplication application(argc, argv);
     int code = WriteStatistics(line.files, line.settings, line.probe, stdout);
     if (!line.renderFolder.isEmpty()) {
-        const RenderResult result = RenderInstruments(line.renderFolder, line.file, line.settings, line.probe);
+        const RenderResult result =
+            RenderInstruments(line.renderFolder, line.file, line.settings, line.probe, line.reference);
         if (result.exitCode != 0) Print(stderr, result.message + "\n");
         code = std::max(code, result.exitCode);
     }

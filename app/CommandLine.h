@@ -22,6 +22,7 @@ struct CommandLine {
     QString renderFolder;  // where --render writes its images
     Settings settings;     // as the options set them; the rest as the windows start
     std::optional<QPoint> probe;  // --probe: a locked probe at this full-size pixel
+    QString reference;     // --reference: the picture held as the reference before FILE loads
     QString text;          // the help or version text, or what is wrong
 };
 

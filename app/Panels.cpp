@@ -52,6 +52,7 @@ void frmMain::RememberWorkspace(const Workspace& remembered, std::function<void(
     next.histogramShown = remembered.histogramShown;
     next.histogramScale = remembered.histogramScale;
     next.histogramChannel = remembered.histogramChannel;
+    next.scopeLines = remembered.scopeLines;
     model_.Apply(next);
     SetLayout(StartLayout(remembered, QGuiApplication::platformName()));
 }
@@ -100,6 +101,7 @@ Workspace frmMain::CurrentWorkspace() const {
     now.histogramShown = model_.settings().histogramShown;
     now.histogramScale = model_.settings().histogramScale;
     now.histogramChannel = model_.settings().histogramChannel;
+    now.scopeLines = model_.settings().scopeLines;
     return now;
 }
 

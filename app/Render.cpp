@@ -68,7 +68,7 @@ void RemoveFolders(const QStringList& made) {
 }  // namespace
 
 RenderResult RenderInstruments(const QString& folder, const QString& file, const Settings& settings,
-                               std::optional<QPoint> probe) {
+                               std::optional<QPoint> probe, const QString& reference) {
     // A folder that does not exist is made (as mkdir -p would) once there is something to
     // write into it, so that a picture that fails leaves nothing behind.
     const QStringList missing = MissingFolders(folder);
@@ -86,6 +86,12 @@ RenderResult RenderInstruments(const QString& folder, const QString& file, const
 
     // The settings are in place before the load, which then draws with them once.
     window.ApplySettings(settings);
+    if (!reference.isEmpty()) {
+        window.LoadFile(reference);
+        if (!window.model().loaded())
+            return {1, "Could not load " + reference + ": " + FailureReason(window.lastLoadFailure(), reference)};
+        window.HoldReference();
+    }
     window.LoadFile(file);
     if (!window.model().loaded())
         return {1, "Could not load " + file + ": " + FailureReason(window.lastLoadFailure(), file)};

@@ -4,6 +4,8 @@
 
 #include <iterator>
 
+#include "model/ScopeLines.h"
+
 namespace vistrel {
 
 namespace {
@@ -15,6 +17,8 @@ constexpr char kPanelsKey[] = "workspace/panels";
 constexpr char kHistogramShownKey[] = "histogram/shown";
 constexpr char kHistogramScaleKey[] = "histogram/scale";
 constexpr char kHistogramChannelKey[] = "histogram/channel";
+// The reference lines as --lines takes them, levels only ("16,235").
+constexpr char kScopeLinesKey[] = "linescope/lines";
 // The channels' words, in HistogramChannel's order, as --histogram takes them.
 constexpr const char* kChannelWords[] = {"r", "g", "b", "y", "parade", "rgb"};
 constexpr char kOneWindow[] = "one-window";
@@ -60,6 +64,7 @@ Workspace ReadWorkspace(const QSettings& store) {
     const QString channel = store.value(kHistogramChannelKey).toString();
     for (int k = 0; k < static_cast<int>(std::size(kChannelWords)); ++k)
         if (channel == QLatin1String(kChannelWords[k])) workspace.histogramChannel = static_cast<HistogramChannel>(k);
+    workspace.scopeLines = ParseScopeLines(store.value(kScopeLinesKey).toString()).value_or(std::vector<int>{});
     return workspace;
 }
 
@@ -73,6 +78,10 @@ void WriteWorkspace(QSettings& store, const Workspace& workspace) {
     store.setValue(kHistogramShownKey, workspace.histogramShown ? QStringLiteral("true") : QStringLiteral("false"));
     store.setValue(kHistogramScaleKey, ScaleWord(workspace.histogramScale));
     store.setValue(kHistogramChannelKey, QLatin1String(kChannelWords[static_cast<int>(workspace.histogramChannel)]));
+    if (workspace.scopeLines.empty())
+        store.remove(kScopeLinesKey);
+    else
+        store.setValue(kScopeLinesKey, ScopeLinesText(workspace.scopeLines));
     store.sync();
 }
 

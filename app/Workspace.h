@@ -1,7 +1,8 @@
 #pragma once
 // The workspace the program remembers between runs: the layout (one window holding the
 // picture view and the instruments as panels, or the instruments as separate windows),
-// the one window's size and its panels' sizes and arrangement, and the histogram's state.
+// the one window's size and its panels' sizes and arrangement, the histogram's state and
+// the line scope's reference lines.
 // Plain data, read from and written to a QSettings store; the program keeps it in the
 // user's configuration folder.
 
@@ -9,6 +10,7 @@
 #include <QString>
 
 #include <optional>
+#include <vector>
 
 #include "model/Settings.h"
 
@@ -30,6 +32,7 @@ struct Workspace {
     bool histogramShown = false;
     HistogramScale histogramScale = HistogramScale::Linear;
     HistogramChannel histogramChannel = HistogramChannel::Rgb;
+    std::vector<int> scopeLines;  // the line scope's reference lines, as levels
 
     bool operator==(const Workspace&) const = default;
 };

@@ -90,6 +90,10 @@ void frmMain::buildMenus(QWidget* client) {
     mnuFileChoose->setShortcut(Qt::Key_F2);
     mnuFileSaveScopes = MakeItem(mnuFile, "mnuFileSaveScopes", "Save Scopes As...");
     mnuFileSaveScopes->setEnabled(false);
+    mnuFileHoldReference = MakeItem(mnuFile, "mnuFileHoldReference", "Hold as &Reference");
+    mnuFileHoldReference->setEnabled(false);
+    mnuFileDropReference = MakeItem(mnuFile, "mnuFileDropReference", "&Drop Reference");
+    mnuFileDropReference->setEnabled(false);
     mnuSep1 = MakeSeparator(mnuFile, "mnuSep1");
     mnuFileExit = MakeItem(mnuFile, "mnuFileExit", "E&xit       Alt-F4");
 
@@ -115,6 +119,18 @@ void frmMain::buildMenus(QWidget* client) {
     auto* colourGroup = new QActionGroup(mnuToolsColour);
     colourGroup->addAction(mnuToolsColourConvert);
     colourGroup->addAction(mnuToolsColourStored);
+    mnuToolsTrace = mnuTools->addMenu("Trace Brightness");
+    mnuToolsTrace->setObjectName("mnuToolsTrace");
+    auto* traceGroup = new QActionGroup(mnuToolsTrace);
+    for (int level = kTraceFlat; level <= kTraceMax; ++level) {
+        const QByteArray name = "mnuToolsTrace" + QByteArray::number(level);
+        const QString caption = level == kTraceFlat ? QStringLiteral("Flat (Every Hit Full)")
+                                                    : QStringLiteral("Density %1").arg(level);
+        mnuToolsTraceLevel[level] = MakeItem(mnuToolsTrace, name.constData(), caption, true, level == kTraceFlat);
+        traceGroup->addAction(mnuToolsTraceLevel[level]);
+        connect(mnuToolsTraceLevel[level], &QAction::triggered, this, [this, level] { model_.Set(&Settings::trace, level); });
+    }
+    mnuToolsScopeLines = MakeItem(mnuTools, "mnuToolsScopeLines", "Reference Lines...");
     mnuToolsLayout = mnuTools->addMenu("Layout");
     mnuToolsLayout->setObjectName("mnuToolsLayout");
     mnuToolsLayoutOne = MakeItem(mnuToolsLayout, "mnuToolsLayoutOne", "One Window", true, false);
@@ -176,6 +192,9 @@ void frmMain::connectHandlers() {
         {mnuFileChoose, &frmMain::mnuFileChoose_Click},
         {mnuFileSaveScopes, &frmMain::mnuFileSaveScopes_Click},
         {mnuFileExit, &frmMain::mnuFileExit_Click},
+        {mnuFileHoldReference, &frmMain::mnuFileHoldReference_Click},
+        {mnuFileDropReference, &frmMain::mnuFileDropReference_Click},
+        {mnuToolsScopeLines, &frmMain::mnuToolsScopeLines_Click},
         {mnuToolsLine, &frmMain::mnuToolsLine_Click},
         {mnuToolsVector, &frmMain::mnuToolsVector_Click},
         {mnuToolsHistogram, &frmMain::mnuToolsHistogram_Click},
@@ -207,7 +226,10 @@ void frmMain::ModelChanged(Changes what) {
         setWindowTitle(loaded ? QStringLiteral("%1 - %2").arg(kProgramName, QFileInfo(model_.picture().file).fileName())
                               : QString(kProgramName));
         mnuFileSaveScopes->setEnabled(loaded);
+        mnuFileHoldReference->setEnabled(loaded);
     }
+    if (what & Change::Reference) mnuFileDropReference->setEnabled(model_.reference() != nullptr);
+    if (what & Change::Trace) mnuToolsTraceLevel[settings.trace]->setChecked(true);
     if (what & Change::Graticule) {
         mnuToolsLuma601->setChecked(settings.luma == korvex::LumaStandard::Rec601);
         mnuToolsLuma709->setChecked(settings.luma == korvex::LumaStandard::Rec709);

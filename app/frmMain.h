@@ -64,6 +64,9 @@ public:
     void ApplySettings(const Settings& settings);
     // The probe locked at a full-size pixel of the loaded picture, as the crosshair bars would set it.
     void LockProbeAt(std::int32_t column, std::int32_t row) { model_.LockProbe(column, row); }
+    // File > Hold as Reference: the picture loaded now held as the reference (its counts,
+    // not its pixels); nothing without a picture.
+    void HoldReference();
     frmScope* scopeWindow() const { return frmScope_; }
     frmVector* vectorWindow() const { return frmVector_; }
     frmHistogram* histogramWindow() const { return frmHistogram_; }
@@ -124,6 +127,8 @@ private:
     QMenu* mnuFile = nullptr;
     QAction* mnuFileChoose = nullptr;
     QAction* mnuFileSaveScopes = nullptr;
+    QAction* mnuFileHoldReference = nullptr;
+    QAction* mnuFileDropReference = nullptr;
     QAction* mnuSep1 = nullptr;
     QAction* mnuFileExit = nullptr;
     QMenu* mnuTools = nullptr;
@@ -139,6 +144,9 @@ private:
     QMenu* mnuToolsColour = nullptr;
     QAction* mnuToolsColourConvert = nullptr;
     QAction* mnuToolsColourStored = nullptr;
+    QMenu* mnuToolsTrace = nullptr;
+    QAction* mnuToolsTraceLevel[kTraceMax + 1] = {};  // Flat, then the brightnesses 1 .. kTraceMax
+    QAction* mnuToolsScopeLines = nullptr;
     QMenu* mnuToolsLayout = nullptr;
     QAction* mnuToolsLayoutOne = nullptr;
     QAction* mnuToolsLayoutSeparate = nullptr;
@@ -167,6 +175,10 @@ private:
     void mnuFileChoose_Click() { cmdBrowse_Click(); }
     void mnuFileSaveScopes_Click();
     void mnuFileExit_Click() { cmdExit_Click(); }
+    void mnuFileHoldReference_Click() { HoldReference(); }
+    void mnuFileDropReference_Click() { model_.DropReference(); }
+    // Tools > Reference Lines...: the levels asked for in a small dialog.
+    void mnuToolsScopeLines_Click();
     // An item that mirrors a box sets the box, whose handler does the work and marks it again.
     void mnuToolsLine_Click();
     void mnuToolsVector_Click();

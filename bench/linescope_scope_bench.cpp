@@ -48,6 +48,24 @@ void BuildWaveformBench(benchmark::State& state, Channel channel, Orientation or
     }
 }
 
+// The parade with a held reference's samples under it (the 1-megapixel picture's), and at
+// a trace brightness: what a probe's release or an option redraws then.
+void BM_WaveformParadeWithReference(benchmark::State& state) {
+    const auto& picture = Picture(static_cast<int>(state.range(0)));
+    WaveformSettings settings;
+    settings.channel = Channel::Parade;
+    settings.scaleColor = 0x8080;
+    settings.columns = DisplayColumns(Channel::Parade, 420);
+    settings.trace = static_cast<int>(state.range(1));
+    const vistrel::WaveformSamples reference = SampleWaveform(ViewOf(Picture(1)), settings.orientation, settings.columns);
+    WaveformRasters rasters;
+    for (auto _ : state) {
+        BuildWaveform(ViewOf(picture), settings, rasters, &reference);
+        benchmark::DoNotOptimize(rasters.rasters.front().data());
+    }
+}
+BENCHMARK(BM_WaveformParadeWithReference)->ArgNames({"MP", "trace"})->Args({48, 0})->Args({48, 4})->Unit(benchmark::kMicrosecond);
+
 void BM_WaveformSingleHorizontal(benchmark::State& s) { BuildWaveformBench(s, Channel::Luma, Orientation::Horizontal); }
 void BM_WaveformSingleVertical(benchmark::State& s) { BuildWaveformBench(s, Channel::Luma, Orientation::Vertical); }
 void BM_WaveformParadeHorizontal(benchmark::State& s) { BuildWaveformBench(s, Channel::Parade, Orientation::Horizontal); }

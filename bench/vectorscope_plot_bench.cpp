@@ -63,7 +63,9 @@ void BM_BuildPlot(benchmark::State& state) {
 
 BENCHMARK(BM_BuildPlot)->Arg(1)->Arg(12)->Arg(48)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// A zoom change: the plot re-binned from the picture's pair histogram, whatever its size.
+// A zoom change: the plot re-binned from the picture's pair histogram, whatever its size;
+// with a held reference (the first half of the picture's pairs) re-binned under it, and
+// at a trace brightness.
 void BM_BuildPlotFromHistogram(benchmark::State& state) {
     const auto pairs = Pairs(state.range(0));
     korvex::UvHistogram histogram;
@@ -81,14 +83,25 @@ void BM_BuildPlotFromHistogram(benchmark::State& state) {
         picture[k] = colourOf[static_cast<std::size_t>(pairs[k].v - korvex::UvHistogram::kMinV) * korvex::UvHistogram::kColumns +
                               static_cast<std::size_t>(pairs[k].u - korvex::UvHistogram::kMinU)];
     histogram = korvex::AnalysePixels(picture);
+    const korvex::UvHistogram reference =
+        korvex::AnalysePixels(std::span<korvex::Pixel>(picture.data(), picture.size() / 2));
+    vistrel::PlotOptions options;
+    options.reference = state.range(1) != 0 ? &reference : nullptr;
+    options.trace = static_cast<int>(state.range(2));
     vistrel::PlotBuffer image{};
     int zoom = vistrel::kZoomMin;
     for (auto _ : state) {
-        vistrel::BuildPlot(histogram, zoom, image);
+        vistrel::BuildPlot(histogram, zoom, image, options);
         benchmark::DoNotOptimize(image.data());
         zoom = zoom >= vistrel::kZoomMax ? vistrel::kZoomMin : zoom + 37;
     }
 }
-BENCHMARK(BM_BuildPlotFromHistogram)->Arg(24)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_BuildPlotFromHistogram)
+    ->ArgNames({"MP", "reference", "trace"})
+    ->Args({24, 0, vistrel::kTraceFlat})
+    ->Args({24, 1, vistrel::kTraceFlat})
+    ->Args({24, 1, 4})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "model/Channels.h"
+#include "model/Trace.h"
 #include "platform/Numbers.h"
 
 namespace vistrel::histogram {
@@ -112,6 +113,25 @@ HistogramPlot BuildHistogram(const korvex::LevelCounts& counts, const PlotSettin
         if (lit)
             for (const int level : kGraticuleLevels)
                 for (int y = barTop; y < bottom; ++y) at(kMargin + level, y) = graticule;
+
+        if (settings.reference != nullptr) {
+            const korvex::LevelCounts& reference = *settings.reference;
+            const std::uint64_t referenceTallest = ScaleCount(reference, shown, settings.scale);
+            for (int level = 0; level < kLevels; ++level) {
+                int highest = 0;
+                bool offScale = false;
+                for (const ScopeChannel channel : shown) {
+                    const std::uint64_t count = reference.bins[CountedChannel(channel)][static_cast<std::size_t>(level)];
+                    highest = std::max(highest, BarRows(count, referenceTallest, barRows, settings.scale));
+                    offScale = offScale || count > referenceTallest;
+                }
+                for (int y = bottom - highest; y < bottom; ++y) at(kMargin + level, y) = kReferenceTrace;
+                if (!offScale) continue;
+                const int first = level == 0 ? kMargin - kOffScaleFlagColumns : kMargin + kLevels;
+                for (int y = barTop; y < barTop + kOffScaleFlagRows; ++y)
+                    for (int fx = first; fx < first + kOffScaleFlagColumns; ++fx) at(fx, y) = kReferenceTrace;
+            }
+        }
 
         for (int level = 0; level < kLevels; ++level) {
             const int x = kMargin + level;

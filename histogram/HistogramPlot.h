@@ -4,6 +4,7 @@
 // and blue overlaid. Pure: counts and settings in, raster and the texts to print over it
 // out; and what the plot reads at a position under the pointer.
 
+#include <QRect>
 #include <QString>
 
 #include <cstdint>
@@ -38,10 +39,18 @@ inline constexpr int kGraticuleLevels[] = {0, 64, 128, 192, 255};
 inline constexpr int kOffScaleFlagRows = 2;
 inline constexpr int kOffScaleFlagColumns = 3;
 
+// Where a held reference's legend line goes: the middle of the first band's label strip,
+// between the shares of level 0 and level 255, which no bar reaches.
+inline constexpr QRect kLegendArea{kMargin + 52, kMargin, kLevels - 2 * 52, kLabelRows};
+
 struct PlotSettings {
     HistogramChannel channel = HistogramChannel::Rgb;
     HistogramScale scale = HistogramScale::Linear;
     korvex::ColorValue scaleColor = 0;  // the lamp colour, red in the low byte
+    // A held reference's counts, drawn under the bars in kReferenceTrace: for each band
+    // the tallest of its channels' bars at each level, scaled to its own tallest count as
+    // the picture's are to theirs, with its own off-scale flags.
+    const korvex::LevelCounts* reference = nullptr;
 };
 
 // A text to print over the raster: top-left corner at (x, y), or top-right for

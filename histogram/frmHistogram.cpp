@@ -1,12 +1,14 @@
 #include "histogram/frmHistogram.h"
 
 #include <QCheckBox>
+#include <QFileInfo>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QRadioButton>
 
+#include "model/Trace.h"
 #include "platform/BlackField.h"
 #include "platform/Gdi.h"
 
@@ -77,20 +79,31 @@ void frmHistogram::ModelChanged(Changes what) {
     if (what & Change::HistogramScale) chkLog->setChecked(model_.settings().histogramScale == HistogramScale::Log);
     if (what & Change::HistogramChannel)
         optChannel[static_cast<int>(model_.settings().histogramChannel)]->setChecked(true);
-    if (what & (Change::Picture | Change::Analysis | Change::Lamp | Change::HistogramChannel | Change::HistogramScale))
+    if (what & (Change::Picture | Change::Analysis | Change::Lamp | Change::HistogramChannel | Change::HistogramScale |
+                Change::Reference))
         RefreshHistogram();
     if (what & (Change::Picture | Change::Analysis | Change::HistogramChannel)) RefreshReading();
 }
 
 void frmHistogram::DrawHistogram(const korvex::LevelCounts& counts) {
     const Settings& settings = model_.settings();
-    const histogram::HistogramPlot plot =
-        histogram::BuildHistogram(counts, {settings.histogramChannel, settings.histogramScale, ScaleColorOf(settings.lamp)});
+    histogram::PlotSettings plotSettings{settings.histogramChannel, settings.histogramScale, ScaleColorOf(settings.lamp)};
+    const Reference* reference = model_.loaded() ? model_.reference() : nullptr;
+    if (reference != nullptr) plotSettings.reference = &reference->Under(settings.luma).levels;
+    const histogram::HistogramPlot plot = histogram::BuildHistogram(counts, plotSettings);
     SetDIBits(surface_, 0, histogram::kRasterHeight, plot.raster.data(), PlotHeader);
     const QFontMetrics metrics(font());
     for (const histogram::PlotLabel& label : plot.labels) {
         const int x = label.alignRight ? label.x - metrics.horizontalAdvance(label.text) : label.x;
         DrawTextAt(surface_, x, label.y, label.text, korvex::PixelToColor(label.color), font());
+    }
+    if (reference != nullptr) {
+        const QRect area = histogram::kLegendArea;
+        DrawTextRuns(surface_, area.left(), area.top(), area.width(),
+                     {{ReferenceLegend(reference->name), korvex::PixelToColor(kReferenceText)},
+                      {QStringLiteral("  ") + CurrentLegend(QFileInfo(model_.picture().file).fileName()),
+                       korvex::PixelToColor(kCurrentText)}},
+                     font());
     }
     update();
 }

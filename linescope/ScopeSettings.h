@@ -14,6 +14,9 @@ using ScalePlacement = vistrel::ScalePlacement;
 // Height of every channel box and raster: one row per 8-bit level, 255 at the top.
 inline constexpr int kScopeRows = 256;
 
+// The line scope window's client width, from which its display widths follow.
+inline constexpr int kScopeClientWidth = 420;
+
 // Pixels the single box leaves free across the client area: 4 each side.
 inline constexpr int kSingleMargin = 8;
 // Pixels the parade leaves free: 4 each side and 4 between each pair of boxes.

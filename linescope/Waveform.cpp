@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "model/Trace.h"
+
 namespace vistrel::linescope {
 
 namespace {
@@ -56,16 +58,41 @@ private:
     std::vector<std::uint64_t> words_;
 };
 
+// How many samples each raster column has seen at each level, for the density display:
+// a column takes kScopeRows - 1 samples, so a count fits a byte.
+class LevelTally {
+public:
+    explicit LevelTally(std::size_t columns) : counts_(columns * kLevels, 0) {}
+    void add(std::size_t column, std::uint32_t level) { ++counts_[column * kLevels + level]; }
+    std::uint8_t count(std::size_t column, std::uint32_t level) const { return counts_[column * kLevels + level]; }
+    // The average count of the pixels lit at all.
+    double mean() const {
+        std::size_t lit = 0;
+        std::size_t total = 0;
+        for (const std::uint8_t count : counts_) {
+            lit += count != 0 ? 1 : 0;
+            total += count;
+        }
+        return lit == 0 ? 0 : static_cast<double>(total) / static_cast<double>(lit);
+    }
+
+private:
+    static constexpr std::size_t kLevels = 256;
+    std::vector<std::uint8_t> counts_;
+};
+
 // Records the level of one channel byte.
+template <class Marks>
 struct SinglePlot {
-    LevelHits* hits;
+    Marks* hits;
     int shift;
     void operator()(Pixel pixel, std::size_t column) const { hits->add(column, (pixel >> shift) & 0xFFu); }
 };
 
 // Records red, green, blue and luma for the four parade rasters.
+template <class Marks>
 struct ParadePlot {
-    std::array<LevelHits*, kParadeBoxes> hits;
+    std::array<Marks*, kParadeBoxes> hits;
     void operator()(Pixel pixel, std::size_t column) const {
         hits[0]->add(column, (pixel >> 16) & 0xFFu);
         hits[1]->add(column, (pixel >> 8) & 0xFFu);
@@ -112,6 +139,101 @@ void Sample(PictureView picture, Orientation orientation, int columns, const Plo
             return;
         case Orientation::Vertical:
             SampleVertical(picture, columns, plot);
+            return;
+    }
+}
+
+// Samples taken before, plotted as the picture's own were: column after column.
+template <class Plot>
+void SampleStored(const WaveformSamples& samples, const Plot& plot) {
+    const std::size_t perColumn = static_cast<std::size_t>(kScopeRows - 1);
+    const std::size_t columns = samples.pixels.size() / perColumn;
+    for (std::size_t c = 0; c < columns; ++c)
+        for (std::size_t j = 0; j < perColumn; ++j) plot(samples.pixels[c * perColumn + j], c);
+}
+
+// One raster's marks for each box from a picture, or from samples when given.
+template <class Marks>
+std::vector<Marks> MarkBoxes(PictureView picture, const WaveformSamples* samples, const WaveformSettings& settings,
+                             std::size_t boxes) {
+    std::vector<Marks> marks(boxes, Marks(static_cast<std::size_t>(settings.columns)));
+    const auto sample = [&](const auto& plot) {
+        if (samples != nullptr)
+            SampleStored(*samples, plot);
+        else if (picture.pixels != nullptr && picture.width > 0 && picture.height > 0)
+            Sample(picture, settings.orientation, settings.columns, plot);
+    };
+    if (IsParade(settings.channel))
+        sample(ParadePlot<Marks>{{&marks[0], &marks[1], &marks[2], &marks[3]}});
+    else
+        sample(SinglePlot<Marks>{&marks[0], ChannelShift(settings.channel)});
+    return marks;
+}
+
+// What a raster row carries besides the traces.
+enum class RowLine : std::uint8_t { None, Solid, Dotted };
+
+// What one raster shows at each pixel, as a colour (0 where nothing): at kTraceFlat a
+// hit's colour whole, at a brightness its colour dimmed by its count.
+class TraceColours {
+public:
+    TraceColours(Pixel colour, const LevelHits* hits, const LevelTally* tally, double gain)
+        : hits_(hits), tally_(tally), colour_(colour) {
+        if (tally_ == nullptr) return;
+        const double mean = tally_->mean();
+        for (std::size_t k = 0; k < table_.size(); ++k)
+            table_[k] = DimColour(colour, TraceIntensity(k, mean, gain));
+    }
+    // One level's row across the columns; the kind of marks is chosen once for the row.
+    void Row(std::uint32_t level, std::size_t columns, Pixel* out) const {
+        if (tally_ != nullptr) {
+            for (std::size_t c = 0; c < columns; ++c) out[c] = table_[tally_->count(c, level)];
+        } else if (hits_ != nullptr) {
+            for (std::size_t c = 0; c < columns; ++c) out[c] = colour_ & hits_->mask(c, level);
+        } else {
+            std::fill_n(out, columns, Pixel{0});
+        }
+    }
+
+private:
+    const LevelHits* hits_;
+    const LevelTally* tally_;
+    Pixel colour_;
+    std::array<Pixel, 256> table_{};
+};
+
+// Writes a raster with everything a held reference, a brightness or reference lines add:
+// the picture's trace over the reference's, then the lines as the scale placement says
+// (a trace pixel covers a line behind it; a line in front covers the traces).
+void ComposeLayers(std::vector<Pixel>& raster, std::size_t columns, const TraceColours& current,
+                   const TraceColours& reference, const std::array<RowLine, kScopeRows>& rowLine, Pixel graticule,
+                   ScalePlacement scale) {
+    // Each kind of row's line as a mask over the columns; the last column never has one.
+    std::array<std::vector<Pixel>, 3> masks;
+    for (auto& mask : masks) mask.assign(columns, 0);
+    for (std::size_t c = 0; c + 1 < columns; ++c) {
+        masks[static_cast<std::size_t>(RowLine::Solid)][c] = ~Pixel{0};
+        masks[static_cast<std::size_t>(RowLine::Dotted)][c] = c % 2 == 0 ? ~Pixel{0} : 0;
+    }
+    std::vector<Pixel> own(columns);
+    std::vector<Pixel> under(columns);
+    const auto compose = [&](auto combine) {
+        for (std::size_t row = 0; row < kScopeRows; ++row) {
+            const std::uint32_t level = static_cast<std::uint32_t>(kTopLevel - row);
+            const std::vector<Pixel>& line = masks[static_cast<std::size_t>(rowLine[row])];
+            current.Row(level, columns, own.data());
+            reference.Row(level, columns, under.data());
+            Pixel* out = raster.data() + row * columns;
+            for (std::size_t c = 0; c < columns; ++c)
+                out[c] = combine(own[c] != 0 ? own[c] : under[c], graticule & line[c], line[c]);
+        }
+    };
+    switch (scale) {
+        case ScalePlacement::Behind:
+            compose([](Pixel trace, Pixel lit, Pixel) { return trace != 0 ? trace : lit; });
+            return;
+        case ScalePlacement::InFront:
+            compose([](Pixel trace, Pixel lit, Pixel mask) { return lit | (trace & ~mask); });
             return;
     }
 }
@@ -166,7 +288,40 @@ std::vector<int> WaveformGraticuleRows() {
 
 BitmapInfoHeader ScopeRasterHeader(int width) { return TopDownHeader(width, kScopeRows); }
 
-void BuildWaveform(PictureView picture, const WaveformSettings& settings, WaveformRasters& out) {
+int LevelRow(int level) { return static_cast<int>(kTopLevel) - std::clamp(level, 0, static_cast<int>(kTopLevel)); }
+
+WaveformSamples SampleWaveform(PictureView picture, Orientation orientation, int columns) {
+    WaveformSamples samples;
+    samples.orientation = orientation;
+    samples.columns = columns;
+    if (columns < 2 || picture.pixels == nullptr || picture.width == 0 || picture.height == 0) return samples;
+    const std::size_t perColumn = static_cast<std::size_t>(kScopeRows - 1);
+    const std::size_t sampled = static_cast<std::size_t>(columns - 1);
+    samples.pixels.resize(sampled * perColumn);
+    std::vector<std::size_t> filled(sampled, 0);
+    Sample(picture, orientation, columns, [&](Pixel pixel, std::size_t column) {
+        samples.pixels[column * perColumn + filled[column]++] = pixel;
+    });
+    return samples;
+}
+
+void TakeWaveformSamples(const korvex::PixelGrid& picture, korvex::LumaStandard standard, Reference& reference) {
+    const korvex::LumaStandard other =
+        standard == korvex::LumaStandard::Rec601 ? korvex::LumaStandard::Rec709 : korvex::LumaStandard::Rec601;
+    for (const Orientation orientation : {Orientation::Horizontal, Orientation::Vertical})
+        for (const Channel shown : {Channel::Luma, Channel::Parade}) {
+            WaveformSamples samples =
+                SampleWaveform(ViewOf(picture), orientation, DisplayColumns(shown, kScopeClientWidth));
+            WaveformSamples again = samples;
+            std::vector<korvex::UvPair> pairs(again.pixels.size());
+            korvex::ConvertToYuv(again.pixels, pairs, other);
+            reference.Under(standard).waveform.push_back(std::move(samples));
+            reference.Under(other).waveform.push_back(std::move(again));
+        }
+}
+
+void BuildWaveform(PictureView picture, const WaveformSettings& settings, WaveformRasters& out,
+                   const WaveformSamples* reference) {
     out.columns = settings.columns < 1 ? 0 : settings.columns;
     if (out.columns == 0) {
         out.rasters.clear();
@@ -183,25 +338,51 @@ void BuildWaveform(PictureView picture, const WaveformSettings& settings, Wavefo
         for (const int row : WaveformGraticuleRows()) graticuleRow[static_cast<std::size_t>(row)] = true;
 
     const std::size_t boxes = out.rasters.size();
-    std::vector<LevelHits> hits(boxes, LevelHits(columns));
-    if (picture.pixels != nullptr && picture.width > 0 && picture.height > 0) {
-        if (IsParade(settings.channel)) {
-            const ParadePlot plot{{&hits[0], &hits[1], &hits[2], &hits[3]}};
-            Sample(picture, settings.orientation, settings.columns, plot);
-        } else {
-            const SinglePlot plot{&hits[0], ChannelShift(settings.channel)};
-            Sample(picture, settings.orientation, settings.columns, plot);
+    if (reference != nullptr && (reference->orientation != settings.orientation ||
+                                 reference->columns != settings.columns))
+        reference = nullptr;
+    const bool flat = settings.trace == kTraceFlat;
+    const bool lit = GraticuleLit(graticule);
+    if (flat && reference == nullptr && (settings.lines.empty() || !lit)) {
+        const std::vector<LevelHits> hits = MarkBoxes<LevelHits>(picture, nullptr, settings, boxes);
+        for (std::size_t b = 0; b < boxes; ++b) {
+            const Channel channel = IsParade(settings.channel) ? kParadeOrder[b] : settings.channel;
+            Compose(out.rasters[b], columns, hits[b], RasterColor(channel), graticuleRow, graticule, settings.scale);
         }
+        return;
     }
+
+    std::array<RowLine, kScopeRows> rowLine{};
+    if (lit) {
+        for (const int level : settings.lines) rowLine[static_cast<std::size_t>(LevelRow(level))] = RowLine::Dotted;
+        for (std::size_t row = 0; row < kScopeRows; ++row)
+            if (graticuleRow[row]) rowLine[row] = RowLine::Solid;
+    }
+    const double gain = flat ? 0 : TraceGain(settings.trace);
+    std::vector<LevelHits> hits;
+    std::vector<LevelTally> tallies;
+    std::vector<LevelHits> referenceHits;
+    std::vector<LevelTally> referenceTallies;
+    if (flat) {
+        hits = MarkBoxes<LevelHits>(picture, nullptr, settings, boxes);
+        if (reference != nullptr) referenceHits = MarkBoxes<LevelHits>({}, reference, settings, boxes);
+    } else {
+        tallies = MarkBoxes<LevelTally>(picture, nullptr, settings, boxes);
+        if (reference != nullptr) referenceTallies = MarkBoxes<LevelTally>({}, reference, settings, boxes);
+    }
+    const auto pick = [](const auto& marks, std::size_t b) { return marks.empty() ? nullptr : &marks[b]; };
     for (std::size_t b = 0; b < boxes; ++b) {
         const Channel channel = IsParade(settings.channel) ? kParadeOrder[b] : settings.channel;
-        Compose(out.rasters[b], columns, hits[b], RasterColor(channel), graticuleRow, graticule, settings.scale);
+        const TraceColours current(RasterColor(channel), pick(hits, b), pick(tallies, b), gain);
+        const TraceColours under(kReferenceTrace, pick(referenceHits, b), pick(referenceTallies, b), gain);
+        ComposeLayers(out.rasters[b], columns, current, under, rowLine, graticule, settings.scale);
     }
 }
 
-WaveformRasters BuildWaveform(PictureView picture, const WaveformSettings& settings) {
+WaveformRasters BuildWaveform(PictureView picture, const WaveformSettings& settings,
+                              const WaveformSamples* reference) {
     WaveformRasters out;
-    BuildWaveform(picture, settings, out);
+    BuildWaveform(picture, settings, out, reference);
     return out;
 }
 

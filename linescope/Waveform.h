@@ -9,6 +9,7 @@
 
 #include "kernels/korvex.h"
 #include "linescope/ScopeSettings.h"
+#include "model/Reference.h"
 #include "platform/Dib.h"
 
 namespace vistrel::linescope {
@@ -37,7 +38,16 @@ struct WaveformSettings {
     ScalePlacement scale = ScalePlacement::Behind;
     ColorValue scaleColor = 0;  // the lamp colour, red in the low byte
     int columns = 0;            // raster width C
+    int trace = kTraceFlat;     // the traces' brightness: every hit at full colour, or a density display
+    std::vector<int> lines;     // reference lines at these levels, dotted in the lamp colour
 };
+
+// The legend line a held reference adds to the waveform, at the top of the boxes, in
+// raster pixels: in the single box both names; in the parade the reference's in the
+// first box and the picture's in the second. Its text covers what the traces show there.
+inline constexpr int kLegendLeft = 2;
+inline constexpr int kLegendTop = 1;
+inline constexpr int kLegendHeight = 13;
 
 // One raster per box used (one, or four in the parade), each kScopeRows rows of
 // `columns` pixels, top row first, 0x00RRGGBB.
@@ -49,9 +59,19 @@ struct WaveformRasters {
 // Builds the rasters. The work is bounded by the raster, (kScopeRows - 1) x
 // (columns - 1) samples, whatever the picture's size; an empty picture gives
 // rasters with the graticule only.
-WaveformRasters BuildWaveform(PictureView picture, const WaveformSettings& settings);
+//
+// A reference's samples, taken for the same orientation and width, are drawn under the
+// picture's in kReferenceTrace: a pixel the picture lights shows the picture's colour,
+// one only the reference lights shows the reference's. At kTraceFlat each hit is its
+// colour whole; at a brightness it is dimmed by its count (model/Trace.h), the picture
+// and the reference each against its own mean. A reference line is a dotted row
+// (columns 0, 2, 4 ... of 0 .. C - 2) in the lamp colour at row 255 - level, behind the
+// traces or in front of them as the graticule is; a graticule row stays solid.
+WaveformRasters BuildWaveform(PictureView picture, const WaveformSettings& settings,
+                              const WaveformSamples* reference = nullptr);
 // The same into rasters kept from an earlier call, reusing their memory.
-void BuildWaveform(PictureView picture, const WaveformSettings& settings, WaveformRasters& out);
+void BuildWaveform(PictureView picture, const WaveformSettings& settings, WaveformRasters& out,
+                   const WaveformSamples* reference = nullptr);
 inline WaveformRasters BuildWaveform(const korvex::PixelGrid& picture, const WaveformSettings& settings) {
     return BuildWaveform(ViewOf(picture), settings);
 }
@@ -63,6 +83,18 @@ std::size_t WaveformPosition(std::size_t extent, int columns, int column);
 
 // The nine graticule rows of the raster, bottom to top (230 ... 26).
 std::vector<int> WaveformGraticuleRows();
+
+// The raster row of a level (255 at the top); a level outside 0 .. 255 is held to it.
+int LevelRow(int level);
+
+// The pixels the waveform of this orientation and width reads from a picture: per raster
+// column, its kScopeRows - 1 samples in the order the plot reads them. Drawn as a
+// reference they light exactly what the picture's own waveform lights.
+WaveformSamples SampleWaveform(PictureView picture, Orientation orientation, int columns);
+// A picture's samples for every orientation and for both display widths of the window,
+// taken into the reference under the picture's standard, and with their luma bytes
+// formed again under the other standard.
+void TakeWaveformSamples(const korvex::PixelGrid& picture, korvex::LumaStandard standard, Reference& reference);
 
 // The header that transfers a raster `width` pixels wide and kScopeRows high, top row first.
 BitmapInfoHeader ScopeRasterHeader(int width);

@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QMouseEvent>
@@ -17,6 +18,7 @@
 #include "linescope/Reading.h"
 #include "linescope/ScopeBox.h"
 #include "linescope/Waveform.h"
+#include "model/Trace.h"
 #include "platform/BlackField.h"
 
 namespace vistrel {
@@ -29,7 +31,7 @@ using linescope::ScopeBox;
 namespace {
 
 // The window's client area, pixels: wide enough for four 100-pixel boxes with margins.
-constexpr int kClientWidth = 420;
+constexpr int kClientWidth = linescope::kScopeClientWidth;
 // Window height beyond the option strip's own: the strip's top (265) and a 5-pixel margin below it.
 constexpr int kHeightAboveOptions = 270;
 // Where the client area starts on screen: below the main window.
@@ -177,8 +179,14 @@ void frmScope::DrawWaveform(const korvex::PixelGrid& pixels) {
     settings.scale = scalePlacement();
     settings.scaleColor = ScaleColorOf(model_.settings().lamp);
     settings.columns = linescope::DisplayColumns(shown, kClientWidth);
+    settings.trace = model_.settings().trace;
+    settings.lines = model_.settings().scopeLines;
     traceShown_ = false;
-    linescope::BuildWaveform(linescope::ViewOf(pixels), settings, rasters_);
+    const Reference* reference = model_.reference();
+    const WaveformSamples* samples =
+        reference != nullptr ? reference->SamplesFor(model_.settings().luma, settings.orientation, settings.columns)
+                             : nullptr;
+    linescope::BuildWaveform(linescope::ViewOf(pixels), settings, rasters_, samples);
 
     const BitmapInfoHeader& header = linescope::IsParade(shown) ? ParadeHeader : SingleHeader;
     assert(header.biWidth == settings.columns);
@@ -186,6 +194,21 @@ void frmScope::DrawWaveform(const korvex::PixelGrid& pixels) {
     for (std::size_t k = 0; k < rasters_.rasters.size(); ++k) {
         SetDIBits(picChan[k]->surface(), 0, linescope::kScopeRows, rasters_.rasters[k].data(), header);
         picChan[k]->update();
+    }
+    if (reference != nullptr) DrawLegend(*reference);
+}
+
+void frmScope::DrawLegend(const Reference& reference) {
+    const TextRun referenceRun{ReferenceLegend(reference.name), korvex::PixelToColor(kReferenceText)};
+    const TextRun currentRun{CurrentLegend(QFileInfo(model_.picture().file).fileName()),
+                             korvex::PixelToColor(kCurrentText)};
+    const int width = picChan[0]->rasterRect().width() - 2 * linescope::kLegendLeft;
+    if (linescope::IsParade(channel())) {
+        DrawTextRuns(picChan[0]->surface(), linescope::kLegendLeft, linescope::kLegendTop, width, {referenceRun}, font());
+        DrawTextRuns(picChan[1]->surface(), linescope::kLegendLeft, linescope::kLegendTop, width, {currentRun}, font());
+    } else {
+        DrawTextRuns(picChan[0]->surface(), linescope::kLegendLeft, linescope::kLegendTop, width,
+                     {referenceRun, {QStringLiteral("   ") + currentRun.text, currentRun.color}}, font());
     }
 }
 
@@ -229,6 +252,17 @@ void frmScope::DrawScopeGraticule(bool parade) {
             dc.MoveToEx(0, y);
             dc.LineTo(lineWidth, y);
         }
+    // The reference lines dotted, as on the waveform: every other pixel from the first.
+    for (const int level : model_.settings().scopeLines) {
+        const int y = linescope::LevelRow(level);
+        for (int k = 0; k < used; ++k) {
+            Dc& dc = picChan[k]->dc();
+            for (int x = 0; x < lineWidth; x += 2) {
+                dc.MoveToEx(x, y);
+                dc.LineTo(x + 1, y);
+            }
+        }
+    }
 }
 
 void frmScope::RefreshScope() {
@@ -251,7 +285,8 @@ void frmScope::ModelChanged(Changes what) {
             DrawLineTrace(picture.pixels, picture.probe.column, picture.probe.row);
         else
             DrawWaveform(picture.pixels);
-    } else if (what & (Change::Picture | Change::Analysis | Change::Lamp | Change::Scope)) {
+    } else if (what & (Change::Picture | Change::Analysis | Change::Lamp | Change::Scope | Change::Reference |
+                       Change::Trace)) {
         RefreshScope();
     }
     // What a column stands for follows the picture, the trace and the channel.

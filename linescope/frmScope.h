@@ -74,8 +74,10 @@ private:
     void Form_MouseMove(QPointF globalPosition);
     void Form_MouseUp(Qt::MouseButton button);
 
-    // The nine scale lines of the trace display in the lamp colour.
+    // The nine scale lines of the trace display in the lamp colour, and the reference lines dotted.
     void DrawScopeGraticule(bool parade);
+    // The names of the reference and the picture over the waveform.
+    void DrawLegend(const Reference& reference);
 
     linescope::Channel channel() const;
     linescope::Orientation orientation() const;

@@ -45,6 +45,8 @@ Changes ChangesBetween(const Settings& a, const Settings& b) {
     if (a.histogramChannel != b.histogramChannel) what |= Change::HistogramChannel;
     if (a.histogramShown != b.histogramShown) what |= Change::HistogramShown;
     if (a.colour != b.colour) what |= Change::Colour;
+    if (a.trace != b.trace) what |= Change::Trace;
+    if (a.scopeLines != b.scopeLines) what |= Change::Scope;
     return what;
 }
 
@@ -72,6 +74,17 @@ void Model::Load(Picture picture) {
     picture_ = std::move(picture);
     loaded_ = true;
     Say(Change::Picture);
+}
+
+void Model::HoldReference(Reference reference) {
+    reference_ = std::move(reference);
+    Say(Change::Reference);
+}
+
+void Model::DropReference() {
+    if (!reference_) return;
+    reference_.reset();
+    Say(Change::Reference);
 }
 
 void Model::Drop() {

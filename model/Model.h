@@ -14,9 +14,11 @@
 #include <QString>
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "model/Picture.h"
+#include "model/Reference.h"
 #include "model/Settings.h"
 
 namespace vistrel {
@@ -40,6 +42,8 @@ enum class Change : std::uint32_t {
     Colour = 1u << 11,  // what the decoder is asked to make of a tagged picture's colours
     Fit = 1u << 12,     // the same picture's view fitted again to a new size (the view alone redraws)
     HistogramChannel = 1u << 13,
+    Reference = 1u << 16,  // a picture held as the reference, or the reference dropped
+    Trace = 1u << 17,      // the traces' brightness
 };
 Q_DECLARE_FLAGS(Changes, Change)
 Q_DECLARE_OPERATORS_FOR_FLAGS(Changes)
@@ -61,6 +65,8 @@ public:
     bool loaded() const { return loaded_; }
     const Picture& picture() const { return picture_; }
     const Source& source() const { return source_; }
+    // The picture held to match against, kept from one load to the next; none at start.
+    const Reference* reference() const { return reference_ ? &*reference_ : nullptr; }
 
     // The settings replaced whole; a new luma standard analyses a loaded picture again.
     void Apply(const Settings& next);
@@ -106,6 +112,11 @@ public:
     // pixel itself (a reload keeping it, --render's --probe).
     void LockProbe(std::int32_t column, std::int32_t row);
 
+    // A reference held (the counts made from the picture loaded now, MakeReference), in
+    // place of any before; and let go. Each says Reference.
+    void HoldReference(Reference reference);
+    void DropReference();
+
     void Follow(const QString& file, const QString& stamp) { source_ = {file, stamp}; }
     void NoteStamp(const QString& stamp) { source_.stamp = stamp; }
 
@@ -120,6 +131,7 @@ private:
     Settings settings_;
     Picture picture_;
     Source source_;
+    std::optional<Reference> reference_;
     bool loaded_ = false;
 };
 

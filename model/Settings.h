@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 #include "colour/ColourHandling.h"
 #include "kernels/korvex.h"
@@ -39,6 +40,11 @@ inline constexpr int kZoomMin = 64;
 inline constexpr int kZoomMax = 1024;
 inline constexpr int kZoomUnity = 256;
 inline constexpr int kDefaultZoom = kZoomUnity;
+// The traces' brightness (the waveform's and the vectorscope's): kTraceFlat draws every
+// hit at its full colour, as the instruments always have; 1 to kTraceMax draw a density
+// display whose gain doubles at each step (TraceGain).
+inline constexpr int kTraceFlat = 0;
+inline constexpr int kTraceMax = 8;
 
 struct Settings {
     std::array<bool, 3> channels{true, true, true};  // red, green, blue shown in the view
@@ -56,6 +62,8 @@ struct Settings {
     HistogramChannel histogramChannel = HistogramChannel::Rgb;
     bool showClipping = false;  // the view marks clipped highlights and shadows
     ColourHandling colour = ColourHandling::ConvertToSrgb;  // Tools > Colour: what the decoder is asked for
+    int trace = kTraceFlat;        // the traces' brightness, kTraceFlat .. kTraceMax
+    std::vector<int> scopeLines;   // the line scope's reference lines, as 8-bit levels, ascending
 
     bool operator==(const Settings&) const = default;
 };

@@ -1,5 +1,6 @@
 #include "platform/Gdi.h"
 
+#include <QFontMetrics>
 #include <QPainter>
 
 #include <algorithm>
@@ -192,6 +193,18 @@ void DrawTextAt(Surface& surface, int x, int y, const QString& text, ColorValue 
     painter.setBackgroundMode(Qt::TransparentMode);
     painter.drawText(QRect(x, y, surface.width() - x + 4096, surface.height() - y + 4096),
                      Qt::AlignLeft | Qt::AlignTop | Qt::TextDontClip, text);
+}
+
+void DrawTextRuns(Surface& surface, int x, int y, int width, const std::vector<TextRun>& runs, const QFont& font) {
+    const QFontMetrics metrics(font);
+    int left = x;
+    for (const TextRun& run : runs) {
+        const int room = x + width - left;
+        if (room <= 0) return;
+        const QString shown = metrics.elidedText(run.text, Qt::ElideRight, room);
+        DrawTextAt(surface, left, y, shown, run.color, font);
+        left += metrics.horizontalAdvance(shown);
+    }
 }
 
 }  // namespace vistrel

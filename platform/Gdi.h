@@ -4,6 +4,7 @@
 // their right and bottom edges, the not-XOR pen and wide lines.
 
 #include <span>
+#include <vector>
 
 #include <QFont>
 #include <QString>
@@ -73,5 +74,13 @@ private:
 
 // Text with its top-left corner at (x, y), in the colour, without a background box.
 void DrawTextAt(Surface& surface, int x, int y, const QString& text, ColorValue color, const QFont& font);
+
+// Texts printed one after another on one line from (x, y), each in its own colour; the
+// line ends in an ellipsis where it would pass x + width.
+struct TextRun {
+    QString text;
+    ColorValue color = 0;
+};
+void DrawTextRuns(Surface& surface, int x, int y, int width, const std::vector<TextRun>& runs, const QFont& font);
 
 }  // namespace vistrel

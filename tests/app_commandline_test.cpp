@@ -52,6 +52,13 @@ TEST(CommandLine, AcceptsEveryRenderOptionAtItsLimitsAndRejectsJustBeyond) {
         {{at, "out", "p.jpg", "--skin-line"}, true},     {{"--skin-line", "p.jpg"}, false},
         {{at, "out", "p.jpg", "--histogram", "RGB"}, true}, {{at, "out", "p.jpg", "--histogram", "parade"}, true},
         {{at, "out", "p.jpg", "--histogram", "rg"}, false}, {{"--histogram", "r", "p.jpg"}, false},
+        {{at, "out", "p.jpg", "--trace", "0"}, true},    {{at, "out", "p.jpg", "--trace", "8"}, true},
+        {{at, "out", "p.jpg", "--trace", "9"}, false},   {{at, "out", "p.jpg", "--trace", "-1"}, false},
+        {{at, "out", "p.jpg", "--lines", "0,255"}, true}, {{at, "out", "p.jpg", "--lines", "0%,100%"}, true},
+        {{at, "out", "p.jpg", "--lines", "256"}, false}, {{at, "out", "p.jpg", "--lines", "101%"}, false},
+        {{at, "out", "p.jpg", "--lines", "16,,235"}, false}, {{"--lines", "16", "p.jpg"}, false},
+        {{at, "out", "p.jpg", "--reference", "r.jpg"}, true}, {{at, "out", "p.jpg", "--reference", ""}, false},
+        {{"--stats", "p.jpg", "--reference", "r.jpg"}, false}, {{"--reference", "r.jpg", "p.jpg"}, false},
     };
     for (const Case& c : cases) {
         const CommandLine line = Parse(c.arguments);
@@ -72,7 +79,8 @@ TEST(CommandLine, CarriesTheSettingsAndTheNamesExactlyAsGiven) {
 
     const CommandLine all = Parse({"--scope", "b", "--histogram", "y", "--vertical", "--scale-front", "--lamp", "7",
                                    "--zoom", "900", "--probe", "12,34", "--luma", "709", "--skin-line", "--render",
-                                   "out", "--", "-odd näme .jpg"});
+                                   "out", "--trace", "3", "--lines", "235, 5%", "--reference", "ref näme.png", "--",
+                                   "-odd näme .jpg"});
     ASSERT_EQ(all.action, CommandAction::Render) << all.text.toStdString();
     EXPECT_EQ(all.file, QString("-odd näme .jpg"));
     EXPECT_EQ(all.renderFolder, QString("out"));
@@ -85,7 +93,11 @@ TEST(CommandLine, CarriesTheSettingsAndTheNamesExactlyAsGiven) {
     expected.zoom = 900;
     expected.luma = korvex::LumaStandard::Rec709;
     expected.skinLine = true;
+    expected.trace = 3;
+    expected.scopeLines = {12, 235};
     EXPECT_TRUE(all.settings == expected);
+    EXPECT_EQ(all.reference, QString("ref näme.png"));
+    EXPECT_TRUE(plain.reference.isEmpty());
     EXPECT_EQ(all.probe, QPoint(12, 34));
 
     const CommandLine run = Parse({" spaced name.jpg "});

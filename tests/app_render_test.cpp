@@ -5,9 +5,11 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QDialog>
 #include <QDir>
 #include <QFileInfo>
 #include <QImage>
+#include <QLineEdit>
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QTemporaryDir>
@@ -15,7 +17,12 @@
 #include <sys/stat.h>
 
 #include "app/Render.h"
+#include "app/SaveScopes.h"
 #include "app_support.h"
+#include "histogram/HistogramPlot.h"
+#include "histogram/frmHistogram.h"
+#include "linescope/Waveform.h"
+#include "model/Trace.h"
 #include "linescope/frmScope.h"
 #include "platform/Input.h"
 #include "platform/Numbers.h"
@@ -151,6 +158,121 @@ TEST_F(RenderTest, AProbeNoViewPositionReachesShowsThatPixelAlone) {
     EXPECT_EQ(rendered.vectorscope, Screen(*other->vectorWindow()));
 }
 
+// The three images of a render, in the order written.
+std::array<QImage, 3> RenderAll(const QString& picture, const Settings& settings, const QString& reference = {}) {
+    QTemporaryDir out;
+    const vistrel::RenderResult result = RenderInstruments(out.path(), picture, settings, {}, reference);
+    EXPECT_EQ(result.exitCode, 0) << result.message.toStdString();
+    std::array<QImage, 3> images;
+    const char* names[] = {"linescope.png", "vectorscope.png", "histogram.png"};
+    for (std::size_t k = 0; k < images.size(); ++k)
+        images[k] = QImage(out.filePath(names[k])).convertToFormat(QImage::Format_RGB32);
+    return images;
+}
+
+// A smooth field of other colours than Blocks': red across, blue down, and a saturated
+// strip of purples that the blocks have nothing near.
+QImage Held() {
+    QImage image(900, 500, QImage::Format_RGB32);
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            image.setPixel(x, y, y < 60 ? qRgb(160 + x % 90, 0, 200) : qRgb(x * 255 / 899, 90, y * 255 / 499));
+    return image;
+}
+
+TEST_F(RenderTest, AReferencesTracesLieUnderThePicturesExactlyWhereItsOwnRenderHasThem) {
+    const QString held = testing_support::WritePicture(dir, "held one.png", Held());
+    Settings other;
+    other.scopeChannel = vistrel::ScopeChannel::Luma;
+    other.orientation = vistrel::ScopeOrientation::Vertical;
+    other.scale = vistrel::ScalePlacement::InFront;
+    other.luma = korvex::LumaStandard::Rec709;
+    other.zoom = 512;
+    other.lamp = 200;
+    other.histogramChannel = vistrel::HistogramChannel::Parade;
+    other.histogramScale = vistrel::HistogramScale::Log;
+    other.scopeLines = {16, 235};
+    const QRgb traceColour = 0xFF000000u | vistrel::kReferenceTrace;
+    {
+        // The windows hold it from the File menu as --reference does, and drop it again.
+        StartedMain main;
+        auto* hold = Ctl<QAction>(*main, "mnuFileHoldReference");
+        auto* drop = Ctl<QAction>(*main, "mnuFileDropReference");
+        EXPECT_FALSE(hold->isEnabled());
+        testing_support::Load(*main, held);
+        hold->trigger();
+        EXPECT_TRUE(drop->isEnabled());
+        testing_support::Load(*main, picture);
+        const auto windows = [&] {
+            return std::array<QImage, 3>{vistrel::InstrumentImage(*main->scopeWindow()),
+                                         vistrel::InstrumentImage(*main->vectorWindow()),
+                                         vistrel::InstrumentImage(*main->histogramWindow())};
+        };
+        EXPECT_EQ(windows(), RenderAll(picture, {}, held));
+        drop->trigger();
+        EXPECT_FALSE(drop->isEnabled());
+        EXPECT_EQ(windows(), RenderAll(picture, {}));
+
+        // The trace of a locked probe has the reference lines too, dotted.
+        main.fake().onModal = [](QDialog& dialog) {
+            dialog.findChild<QLineEdit*>("txtScopeLines")->setText("16");
+            dialog.accept();
+        };
+        Ctl<QAction>(*main, "mnuToolsScopeLines")->trigger();
+        main->LockProbeAt(700, 450);
+        const vistrel::Surface& box = main->scopeWindow()->boxSurface(0);
+        const korvex::Pixel lamp = korvex::ColorToPixel(vistrel::ScaleColorOf(vistrel::kDefaultLamp));
+        int dots = 0;
+        for (int x = 0; x < box.width(); ++x) {
+            const korvex::Pixel at = box.pixel(x, 255 - 16);
+            if (x % 2 == 1) EXPECT_NE(at, lamp) << x;
+            dots += at == lamp ? 1 : 0;
+        }
+        EXPECT_GT(dots, box.width() / 2 - 8);
+    }
+    for (const Settings& settings : {Settings{}, other}) {
+        const auto plain = RenderAll(picture, settings);
+        const auto with = RenderAll(picture, settings, held);
+        const auto own = RenderAll(held, settings);
+        EXPECT_EQ(with, RenderAll(picture, settings, held)) << "the same from run to run";
+        const QRgb lamp = 0xFF000000u | korvex::ColorToPixel(vistrel::ScaleColorOf(settings.lamp));
+        // What text covers: the legends, the zoom readout and the histogram's label strips.
+        std::array<std::vector<QRect>, 3> text;
+        text[0].push_back(QRect(0, 0, 420, vistrel::linescope::kBoxTop + vistrel::linescope::kLegendTop +
+                                                vistrel::linescope::kLegendHeight));
+        text[1] = {vistrel::kLegendArea.adjusted(-2, -2, 2, 2), vistrel::kLegendRightArea.adjusted(-2, -2, 2, 2),
+                   QRect(0, 240, 48, 16)};
+        for (std::size_t band = 0; band < vistrel::histogram::BandsOf(settings.histogramChannel).size(); ++band) {
+            const auto bands = vistrel::histogram::BandsOf(settings.histogramChannel);
+            const int rows = vistrel::histogram::kLabelRows *
+                             static_cast<int>(vistrel::histogram::BandChannels(settings.histogramChannel, band).size());
+            text[2].push_back(QRect(0, bands[band].top, vistrel::histogram::kRasterWidth, rows));
+        }
+        for (std::size_t k = 0; k < plain.size(); ++k) {
+            ASSERT_EQ(with[k].size(), plain[k].size());
+            int differing = 0;
+            for (int y = 0; y < plain[k].height(); ++y)
+                for (int x = 0; x < plain[k].width(); ++x) {
+                    if (std::any_of(text[k].begin(), text[k].end(), [&](const QRect& r) { return r.contains(x, y); }))
+                        continue;
+                    const QRgb was = plain[k].pixel(x, y);
+                    const QRgb is = with[k].pixel(x, y);
+                    const QRgb its = own[k].pixel(x, y);
+                    const bool itsTrace = its != 0xFF000000u && its != lamp;
+                    if (is != was) {
+                        ++differing;
+                        ASSERT_EQ(is, traceColour) << "image " << k << " at " << x << "," << y;
+                        ASSERT_TRUE(itsTrace) << "image " << k << " at " << x << "," << y;
+                    } else if (itsTrace && was == 0xFF000000u) {
+                        ASSERT_EQ(is, traceColour) << "the reference's trace missing, image " << k << " at " << x
+                                                   << "," << y;
+                    }
+                }
+            EXPECT_GT(differing, 200) << "image " << k;
+        }
+    }
+}
+
 TEST_F(RenderTest, FailuresWriteNothingAndSayWhy) {
     QTemporaryDir out;
     ASSERT_TRUE(out.isValid());
@@ -179,6 +301,10 @@ TEST_F(RenderTest, FailuresWriteNothingAndSayWhy) {
         EXPECT_EQ(result.exitCode, 1) << unloadable.toStdString();
         EXPECT_EQ(result.message, "Could not load " + unloadable + reason);
     }
+    // A reference that does not load fails the render as the picture would.
+    const vistrel::RenderResult noReference = RenderInstruments(out.path(), picture, {}, {}, truncated);
+    EXPECT_EQ(noReference.exitCode, 1);
+    EXPECT_EQ(noReference.message, "Could not load " + truncated + ": damaged or cut short");
 
     EXPECT_EQ(RenderInstruments(out.path(), picture, {}, QPoint(1500, 0)).exitCode, 2);
     EXPECT_EQ(RenderInstruments(out.path(), picture, {}, QPoint(0, 600)).exitCode, 2);

@@ -6,7 +6,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDialog>
 #include <QDockWidget>
+#include <QLineEdit>
 #include <QRadioButton>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -80,6 +82,7 @@ TEST(Workspace, PlatformDefaultsAndWhatTheStoreKeeps) {
         kept.histogramScale = layout == Layout::OneWindow ? HistogramScale::Log : HistogramScale::Linear;
         kept.histogramChannel = layout == Layout::OneWindow ? vistrel::HistogramChannel::Parade
                                                             : vistrel::HistogramChannel::Luma;
+        kept.scopeLines = layout == Layout::OneWindow ? std::vector<int>{12, 16, 235} : std::vector<int>{};
         {
             QSettings store(file, QSettings::IniFormat);
             WriteWorkspace(store, kept);
@@ -95,6 +98,7 @@ TEST(Workspace, PlatformDefaultsAndWhatTheStoreKeeps) {
         store.setValue("histogram/shown", "perhaps");
         store.setValue("histogram/scale", "cubic");
         store.setValue("histogram/channel", "cmyk");
+        store.setValue("linescope/lines", "16,bright");
     }
     const QSettings odd(file, QSettings::IniFormat);
     const Workspace read = ReadWorkspace(odd);
@@ -102,6 +106,7 @@ TEST(Workspace, PlatformDefaultsAndWhatTheStoreKeeps) {
     EXPECT_FALSE(read.histogramShown);
     EXPECT_EQ(read.histogramScale, HistogramScale::Linear);
     EXPECT_EQ(read.histogramChannel, vistrel::HistogramChannel::Rgb);
+    EXPECT_TRUE(read.scopeLines.empty());
 }
 
 TEST(OneWindow, PanelsShowTheModelPixelExactAtTheLargestScaleAndTheViewGrowsCentred) {
@@ -213,6 +218,15 @@ TEST(OneWindow, ClosingKeepsTheLayoutPanelsAndHistogramForTheNextRun) {
         first.findChild<QAction*>("mnuToolsHistogram")->trigger();
         Ctl<QCheckBox>(*first.histogramWindow(), "chkLog")->click();
         Ctl<QRadioButton>(*first.histogramWindow(), "optChannel[1]")->click();
+        // Reference lines typed into their dialog, once wrongly (a warning, nothing kept).
+        for (const char* typed : {"16, 300", "235, 5%"}) {
+            desk.fake.onModal = [typed](QDialog& dialog) {
+                dialog.findChild<QLineEdit*>("txtScopeLines")->setText(typed);
+                dialog.accept();
+            };
+            first.findChild<QAction*>("mnuToolsScopeLines")->trigger();
+        }
+        EXPECT_EQ(desk.fake.warnings.size(), 1u);
         first.panelOf(first.scopeWindow())->close();
         first.close();
     }
@@ -220,6 +234,7 @@ TEST(OneWindow, ClosingKeepsTheLayoutPanelsAndHistogramForTheNextRun) {
     EXPECT_TRUE(kept.histogramShown);
     EXPECT_EQ(kept.histogramScale, HistogramScale::Log);
     EXPECT_EQ(kept.histogramChannel, vistrel::HistogramChannel::Green);
+    EXPECT_EQ(kept.scopeLines, (std::vector<int>{12, 235}));
     EXPECT_FALSE(kept.panels.isEmpty());
     EXPECT_FALSE(kept.geometry.isEmpty());
 
@@ -234,4 +249,5 @@ TEST(OneWindow, ClosingKeepsTheLayoutPanelsAndHistogramForTheNextRun) {
     EXPECT_TRUE(second.model().settings().histogramShown);
     EXPECT_TRUE(Ctl<QCheckBox>(*second.histogramWindow(), "chkLog")->isChecked());
     EXPECT_TRUE(Ctl<QRadioButton>(*second.histogramWindow(), "optChannel[1]")->isChecked());
+    EXPECT_EQ(second.model().settings().scopeLines, (std::vector<int>{12, 235}));
 }

@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "linescope/Waveform.h"
+#include "model/ScopeLines.h"
+#include "model/Trace.h"
 #include "support.h"
 
 namespace {
@@ -30,11 +32,12 @@ constexpr std::uint32_t kLamp128 = 0x8080;  // lamp at 128: red = green = 128
 constexpr Pixel kLamp128Pixel = 0x808000;   // the same yellow in raster order
 const std::vector<int> kGraticuleRows = {230, 205, 179, 154, 128, 102, 77, 51, 26};
 
-// The waveform as the drawing rules state it, written as plain loops.
+// The waveform as the drawing rules state it, written as plain loops and painted in
+// order: behind, the lines (reference lines dotted, then the graticule solid), a held
+// picture's samples in the reference colour, the picture's over them; in front, the lines last.
 std::vector<std::vector<Pixel>> ReferenceWaveform(const PixelGrid& pic, int channel, bool horizontal, bool behind,
-                                                  std::uint32_t scale, int columns) {
-    const long W = static_cast<long>(pic.width());
-    const long H = static_cast<long>(pic.height());
+                                                  std::uint32_t scale, int columns, const PixelGrid* held = nullptr,
+                                                  const std::vector<int>& lines = {}) {
     const int count = channel == 4 ? 4 : 1;
     std::vector<std::vector<Pixel>> out(count, std::vector<Pixel>(static_cast<std::size_t>(kRows * columns), 0));
     const Pixel colors[4] = {0xA02020, 0x10A010, 0x5050F0, 0xD0D0D0};
@@ -42,40 +45,54 @@ std::vector<std::vector<Pixel>> ReferenceWaveform(const PixelGrid& pic, int chan
     const Pixel lamp = ((scale & 0xFF) << 16) | (scale & 0xFF00) | ((scale >> 16) & 0xFF);
     auto graticule = [&] {
         if ((lamp & 0xFF00) <= 13) return;
+        for (int level : lines)
+            for (auto& raster : out)
+                for (int c = 0; c <= columns - 2; c += 2) raster[(255 - level) * columns + c] = lamp;
         for (int row : kGraticuleRows)
             for (auto& raster : out)
                 for (int c = 0; c <= columns - 2; ++c) raster[row * columns + c] = lamp;
     };
+    bool under = false;
     auto plot = [&](Pixel p, int c) {
         for (int b = 0; b < count; ++b) {
             const int ch = channel == 4 ? b : channel;
             const int v = static_cast<int>((p >> shifts[ch]) & 0xFF);
-            out[b][(255 - v) * columns + c] = colors[ch];
+            out[b][(255 - v) * columns + c] = under ? vistrel::kReferenceTrace : colors[ch];
         }
     };
     auto clampTo = [](double v, long last) { return std::clamp(static_cast<long>(v), 0L, last); };
     if (behind) graticule();
-    if (horizontal) {
-        const float sx = static_cast<float>(static_cast<double>(W) / columns);
-        const float sy = static_cast<float>(static_cast<double>(H) / kRows);
-        for (int j = 1; j <= kRows - 1; ++j) {
-            const long y = clampTo(std::floor(j * static_cast<double>(sy)), H - 1);
-            for (int i = 1; i <= columns - 1; ++i) {
-                const long x = clampTo(std::floor(i * static_cast<double>(sx)), W - 1);
-                plot(pic.at(x, y), i - 1);
+    auto sample = [&](const PixelGrid& from) {
+        const long W = static_cast<long>(from.width());
+        const long H = static_cast<long>(from.height());
+        if (horizontal) {
+            const float sx = static_cast<float>(static_cast<double>(W) / columns);
+            const float sy = static_cast<float>(static_cast<double>(H) / kRows);
+            for (int j = 1; j <= kRows - 1; ++j) {
+                const long y = clampTo(std::floor(j * static_cast<double>(sy)), H - 1);
+                for (int i = 1; i <= columns - 1; ++i) {
+                    const long x = clampTo(std::floor(i * static_cast<double>(sx)), W - 1);
+                    plot(from.at(x, y), i - 1);
+                }
+            }
+        } else {
+            const float sx = static_cast<float>(static_cast<double>(W) / kRows);
+            const float sy = static_cast<float>(static_cast<double>(H) / columns);
+            for (int j = 1; j <= kRows - 1; ++j) {
+                const long x = clampTo(std::floor(j * static_cast<double>(sx)), W - 1);
+                for (int i = 1; i <= columns - 1; ++i) {
+                    const long y = clampTo(std::floor(i * static_cast<double>(sy)), H - 1);
+                    plot(from.at(x, y), i - 1);
+                }
             }
         }
-    } else {
-        const float sx = static_cast<float>(static_cast<double>(W) / kRows);
-        const float sy = static_cast<float>(static_cast<double>(H) / columns);
-        for (int j = 1; j <= kRows - 1; ++j) {
-            const long x = clampTo(std::floor(j * static_cast<double>(sx)), W - 1);
-            for (int i = 1; i <= columns - 1; ++i) {
-                const long y = clampTo(std::floor(i * static_cast<double>(sy)), H - 1);
-                plot(pic.at(x, y), i - 1);
-            }
-        }
+    };
+    if (held != nullptr) {
+        under = true;
+        sample(*held);
+        under = false;
     }
+    sample(pic);
     if (!behind) graticule();
     return out;
 }
@@ -227,6 +244,81 @@ TEST(LinescopeWaveformGraticule, EmptyPictureGivesTheGraticuleOnly) {
     EXPECT_EQ(lit, kGraticuleRows.size() * (kSingle - 1));
 }
 
+TEST(LinescopeWaveformGraticule, ReferenceLinesLandOnTheirLevelsRowsDotted) {
+    // Shares of full scale are on the graticule's own scale: its tenths are its lines.
+    const std::vector<int> tenths = vistrel::ParseScopeLines("90%, 80%, 70%, 60%, 50%, 40%, 30%, 20%, 10%").value();
+    std::vector<int> tenthRows;
+    for (const int level : tenths) tenthRows.push_back(255 - level);
+    std::sort(tenthRows.begin(), tenthRows.end(), std::greater<>());
+    EXPECT_EQ(tenthRows, kGraticuleRows);
+
+    auto s = Settings(Channel::Luma, Orientation::Horizontal, ScalePlacement::InFront, kLamp128);
+    s.lines = vistrel::ParseScopeLines(" 235,16 , 95%,5%,16").value();
+    ASSERT_EQ(s.lines, (std::vector<int>{12, 16, 235, 242}));
+    const auto r = BuildWaveform(PixelGrid{}, s);
+    for (int row = 0; row < kRows; ++row) {
+        const bool graticule = std::count(kGraticuleRows.begin(), kGraticuleRows.end(), row) > 0;
+        const bool dotted = row == 255 - 12 || row == 255 - 16 || row == 255 - 235 || row == 255 - 242;
+        for (int c = 0; c < kSingle; ++c) {
+            const bool lit = c < kSingle - 1 && (graticule || (dotted && c % 2 == 0));
+            ASSERT_EQ(At(r, 0, row, c), lit ? kLamp128Pixel : 0u) << "row " << row << ", column " << c;
+        }
+    }
+    // Like the graticule, no line without a lamp.
+    s.scaleColor = 0;
+    const auto dark = BuildWaveform(PixelGrid{}, s);
+    for (Pixel p : dark.rasters[0]) ASSERT_EQ(p, 0u);
+}
+
+TEST(LinescopeWaveformTrace, DensityDimsEachHitByItsSamplesAgainstTheMeanAndKeepsEveryHitLit) {
+    // 824 x 512: the samples read rows 2, 4 ... 510, 63 of them at level 100 (rows 2..126)
+    // and 192 at level 200, in every column; the lit pixels' mean is 255 / 2.
+    const auto pic = MakeGrid(824, 512, [](std::size_t, std::size_t y) {
+        const Pixel v = y < 128 ? 100 : 200;
+        return Bgra(v, v, v, v);
+    });
+    auto s = Settings(Channel::Luma, Orientation::Horizontal, ScalePlacement::Behind, 0);
+    const auto flat = BuildWaveform(pic, s);
+    Pixel before100 = 0;
+    for (int trace = 1; trace <= vistrel::kTraceMax; ++trace) {
+        s.trace = trace;
+        const auto dense = BuildWaveform(pic, s);
+        const double gain = std::ldexp(1.0, trace - 4);
+        const Pixel at100 = vistrel::DimColour(kRasterLuma, 1 - std::exp(-gain * 63 / 127.5));
+        const Pixel at200 = vistrel::DimColour(kRasterLuma, 1 - std::exp(-gain * 192 / 127.5));
+        EXPECT_GE(at100, before100) << "brighter at each step, to full colour";
+        EXPECT_GE(at200, at100) << "brighter where more samples land";
+        if (trace == 1) EXPECT_GT(at200, at100);
+        before100 = at100;
+        for (int row = 0; row < kRows; ++row)
+            for (int c = 0; c < kSingle; ++c) {
+                const Pixel want = At(flat, 0, row, c) == 0 ? 0 : (row == 155 ? at100 : at200);
+                ASSERT_EQ(At(dense, 0, row, c), want) << "brightness " << trace << ", row " << row << ", column " << c;
+            }
+    }
+}
+
+TEST(LinescopeWaveformReference, HeldSamplesAreThePicturesOwnUnderEitherStandard) {
+    using korvex::LumaStandard;
+    for (const LumaStandard held : {LumaStandard::Rec601, LumaStandard::Rec709}) {
+        const LumaStandard other = held == LumaStandard::Rec601 ? LumaStandard::Rec709 : LumaStandard::Rec601;
+        auto pic = RandomPicture(731, 419, 11);
+        auto again = RandomPicture(731, 419, 11);
+        korvex::ConvertToYuv(pic, held);
+        korvex::ConvertToYuv(again, other);
+        vistrel::Reference reference;
+        TakeWaveformSamples(pic, held, reference);
+        for (const Orientation o : {Orientation::Horizontal, Orientation::Vertical})
+            for (const int columns : {kSingle, kParade}) {
+                const auto* own = reference.SamplesFor(held, o, columns);
+                const auto* formed = reference.SamplesFor(other, o, columns);
+                ASSERT_TRUE(own != nullptr && formed != nullptr);
+                EXPECT_EQ(own->pixels, SampleWaveform(ViewOf(pic), o, columns).pixels);
+                EXPECT_EQ(formed->pixels, SampleWaveform(ViewOf(again), o, columns).pixels);
+            }
+    }
+}
+
 TEST(LinescopeWaveformReuse, RastersKeptFromEarlierCallsCarryNothingOver) {
     const auto bright = MakeGrid(90, 70, [](std::size_t, std::size_t) { return Bgra(200, 200, 200, 200); });
     const auto dark = MakeGrid(90, 70, [](std::size_t x, std::size_t) {
@@ -275,6 +367,18 @@ TEST_P(LinescopeWaveformWhole, MatchesTheDirectReference) {
     const auto want = ReferenceWaveform(pic, k.channel, k.horizontal, k.behind, kLamp128, s.columns);
     ASSERT_EQ(got.rasters.size(), want.size());
     for (std::size_t b = 0; b < want.size(); ++b) EXPECT_EQ(got.rasters[b], want[b]) << "raster " << b;
+
+    // A held picture of other proportions drawn under this one from its samples alone, with
+    // reference lines (25 lies on a graticule row, which stays solid; 0 and 255 at the ends).
+    const auto held = RandomPicture(k.height + 50, k.width / 2 + 7, static_cast<unsigned>(k.width + 5));
+    const vistrel::WaveformSamples samples = SampleWaveform(ViewOf(held), s.orientation, s.columns);
+    auto withLines = s;
+    withLines.lines = {0, 16, 25, 235, 255};
+    const auto layered = BuildWaveform(ViewOf(pic), withLines, &samples);
+    const auto painted =
+        ReferenceWaveform(pic, k.channel, k.horizontal, k.behind, kLamp128, s.columns, &held, withLines.lines);
+    ASSERT_EQ(layered.rasters.size(), painted.size());
+    for (std::size_t b = 0; b < painted.size(); ++b) EXPECT_EQ(layered.rasters[b], painted[b]) << "raster " << b;
 }
 
 INSTANTIATE_TEST_SUITE_P(Pictures, LinescopeWaveformWhole,

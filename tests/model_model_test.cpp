@@ -105,6 +105,8 @@ TEST(ModelNotice, EachSettingIsNamedByItsOwnChangeAndOnlyOnce) {
         {[](Settings& s) { s.histogramShown = true; }, Change::HistogramShown},
         {[](Settings& s) { s.histogramChannel = vistrel::HistogramChannel::Parade; }, Change::HistogramChannel},
         {[](Settings& s) { s.colour = vistrel::ColourHandling::StoredValues; }, Change::Colour},
+        {[](Settings& s) { s.trace = vistrel::kTraceMax; }, Change::Trace},
+        {[](Settings& s) { s.scopeLines = {16, 235}; }, Change::Scope},
     };
     Changes every;
     for (const Row& row : rows) {
@@ -122,7 +124,7 @@ TEST(ModelNotice, EachSettingIsNamedByItsOwnChangeAndOnlyOnce) {
     // Every change a setting can make has its row.
     EXPECT_EQ(every, Change::Display | Change::Lamp | Change::Zoom | Change::Scope | Change::Graticule |
                          Change::HistogramScale | Change::HistogramShown | Change::HistogramChannel |
-                         Change::Colour);
+                         Change::Colour | Change::Trace);
 
     // With a picture in, a new standard forms its luma and counts again, and says so.
     Model model;
@@ -140,6 +142,52 @@ TEST(ModelNotice, EachSettingIsNamedByItsOwnChangeAndOnlyOnce) {
     EXPECT_EQ(model.picture().pixels.at(0, 0), copy[0]) << "luma formed again in the fourth byte";
     EXPECT_EQ(model.picture().probe.sample, copy[0]) << "the locked probe reads the new luma";
     EXPECT_EQ(model.picture().luma, korvex::LumaStandard::Rec709);
+}
+
+TEST(ModelReference, KeepsThePicturesCountsUnderBothStandardsAcrossLoadsUntilDropped) {
+    using korvex::LumaStandard;
+    // More pixels than the reference counts under the other standard at a time.
+    const std::size_t width = 2100;
+    const std::size_t height = 2011;
+    std::vector<Pixel> colours(width * height);
+    std::uint32_t state = 7;
+    for (Pixel& p : colours) p = (state = state * 1664525u + 1013904223u) >> 8;
+    for (const LumaStandard loaded : {LumaStandard::Rec601, LumaStandard::Rec709}) {
+        Picture picture;
+        picture.file = "/pictures/held one.png";
+        picture.luma = loaded;
+        picture.pixels = korvex::PixelGrid(width, height);
+        std::copy(colours.begin(), colours.end(), picture.pixels.data());
+        picture.histogram = korvex::AnalysePixels(picture.pixels.span(), loaded, picture.levels);
+        const vistrel::Reference reference = vistrel::CountReference(picture);
+        EXPECT_EQ(reference.name, QStringLiteral("held one.png"));
+        for (const LumaStandard standard : {LumaStandard::Rec601, LumaStandard::Rec709}) {
+            std::vector<Pixel> copy = colours;
+            korvex::LevelCounts levels;
+            const korvex::UvHistogram histogram = korvex::AnalysePixels(copy, standard, levels);
+            EXPECT_EQ(reference.Under(standard).levels, levels);
+            EXPECT_TRUE(std::ranges::equal(reference.Under(standard).histogram.cells(), histogram.cells()));
+        }
+        EXPECT_TRUE(std::ranges::equal(picture.pixels.span(), [&] {
+            std::vector<Pixel> copy = colours;
+            korvex::AnalysePixels(copy, loaded);
+            return copy;
+        }())) << "the picture's own luma bytes stay";
+
+        Model model;
+        Notices notices(model);
+        model.Load(std::move(picture));
+        model.HoldReference(reference);
+        model.Drop();
+        model.Load(Picture{});
+        ASSERT_NE(model.reference(), nullptr) << "kept from one load to the next";
+        EXPECT_EQ(model.reference()->name, reference.name);
+        model.DropReference();
+        model.DropReference();
+        EXPECT_EQ(model.reference(), nullptr);
+        EXPECT_EQ(notices.seen, (std::vector<Changes>{Change::Picture, Change::Reference, Change::Dropped,
+                                                      Change::Picture, Change::Reference}));
+    }
 }
 
 // Every picture that fits the room keeps the fit it had without a bound, pixel for pixel;

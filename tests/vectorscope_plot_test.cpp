@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 #include <vector>
 
 #include "support.h"
 #include "vectorscope/Graticule.h"
+#include "model/Trace.h"
 #include "vectorscope/Plot.h"
 
 namespace {
@@ -223,6 +225,65 @@ TEST(VectorscopePlot, HistogramPlotEqualsCountingEveryPixelAtEveryZoom) {
         litSomewhere += LitCount(*fromPixels) != 0;
     }
     EXPECT_EQ(litSomewhere, static_cast<std::size_t>(vistrel::kZoomMax - vistrel::kZoomMin + 1));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(VectorscopeTrace, DensityLightsEachInnerCellAloneByItsCountAgainstTheMean) {
+    CountGrid grid;
+    grid.at(100, 100) = 1;
+    grid.at(100, 101) = 2;
+    grid.at(150, 60) = 6;
+    grid.at(0, 40) = 50;     // the outer ring: never drawn, nor counted in the mean
+    grid.at(200, 255) = 50;
+    const double mean = 9.0 / 3.0;
+    for (int trace = 1; trace <= vistrel::kTraceMax; ++trace) {
+        auto image = std::make_unique<PlotBuffer>();
+        image->fill(0);
+        vistrel::DrawTraceDensity(grid.span(), trace, *image);
+        const double gain = std::ldexp(1.0, trace - 4);
+        const auto grey = [&](int k) { return vistrel::DimColour(0xFFFFFF, 1 - std::exp(-gain * k / mean)); };
+        for (int y = 0; y < 256; ++y)
+            for (int x = 0; x < 256; ++x) {
+                Pixel want = 0;
+                if (y == 100 && x == 100) want = grey(1);
+                if (y == 100 && x == 101) want = grey(2);
+                if (y == 150 && x == 60) want = grey(6);
+                ASSERT_EQ(At(*image, x, y), want) << "brightness " << trace << " at " << x << "," << y;
+            }
+    }
+}
+
+TEST(VectorscopeTrace, AReferenceFillsOnlyWhatThePlotLeavesBlackInItsOwnColour) {
+    // The picture: one grey; the reference: that grey and a red, many times each.
+    korvex::UvHistogram picture;
+    korvex::UvHistogram reference;
+    std::vector<Pixel> grey(40, Bgra(128, 128, 128));
+    std::vector<Pixel> both(60, Bgra(40, 40, 200));
+    std::fill_n(both.begin(), 30, Bgra(128, 128, 128));
+    picture.AddPixels(grey);
+    reference.AddPixels(both);
+    for (const int trace : {vistrel::kTraceFlat, 3}) {
+        PlotBuffer alone{};
+        PlotBuffer own{};
+        PlotBuffer layered{};
+        vistrel::BuildPlot(picture, vistrel::kZoomUnity, alone, {trace, nullptr});
+        vistrel::BuildPlot(reference, vistrel::kZoomUnity, own, {trace, nullptr});
+        vistrel::BuildPlot(picture, vistrel::kZoomUnity, layered, {trace, &reference});
+        int filled = 0;
+        for (std::size_t k = 0; k < kPlotPixels; ++k) {
+            Pixel want = alone[k];
+            if (want == 0 && own[k] != 0)
+                want = trace == vistrel::kTraceFlat
+                           ? vistrel::kReferenceTrace
+                           : vistrel::DimColour(vistrel::kReferenceTrace, static_cast<double>(own[k] & 0xFF) / 255.0);
+            filled += want != alone[k] ? 1 : 0;
+            ASSERT_EQ(layered[k], want) << "brightness " << trace << " at " << k % 256 << "," << k / 256;
+        }
+        EXPECT_GT(filled, 0);
+    }
 }
 
 }  // namespace

@@ -1,9 +1,11 @@
 #include "vectorscope/Plot.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <vector>
 
+#include "model/Trace.h"
 #include "platform/Numbers.h"
 
 namespace vistrel {
@@ -85,12 +87,61 @@ void BuildPlot(std::span<const korvex::UvPair> pairs, int zoomValue, std::span<P
     DrawDensityCells(cells, scaleCount, image);
 }
 
-void BuildPlot(const korvex::UvHistogram& histogram, int zoomValue, std::span<Pixel, kPlotPixels> image) {
+void DrawTraceDensity(std::span<const std::int32_t, korvex::kUvGridCells> grid, int trace,
+                      std::span<Pixel, kPlotPixels> image) {
+    std::uint64_t total = 0;
+    std::uint64_t lit = 0;
+    for (std::size_t r = 1; r + 1 < kSide; ++r)
+        for (std::size_t c = 1; c + 1 < kSide; ++c) {
+            const std::int32_t k = grid[r * kSide + c];
+            if (k <= 0) continue;
+            total += static_cast<std::uint64_t>(k);
+            ++lit;
+        }
+    if (lit == 0) return;
+    const double mean = static_cast<double>(total) / static_cast<double>(lit);
+    const double gain = TraceGain(trace);
+    for (std::size_t r = 1; r + 1 < kSide; ++r)
+        for (std::size_t c = 1; c + 1 < kSide; ++c) {
+            const std::int32_t k = grid[r * kSide + c];
+            if (k <= 0) continue;
+            // A grey's three bytes are alike: DimColour(kGreyPeak, intensity), formed once.
+            const double level = std::nearbyint(255.0 * TraceIntensity(static_cast<std::uint64_t>(k), mean, gain));
+            image[r * kSide + c] = static_cast<Pixel>(level) * 0x010101u;
+        }
+}
+
+namespace {
+
+// One histogram's plot at a zoom and brightness, into a cleared image.
+void PlotHistogram(const korvex::UvHistogram& histogram, int zoomValue, int trace, std::span<Pixel, kPlotPixels> image) {
     std::vector<std::int32_t> grid(korvex::kUvGridCells, 0);
     const std::span<std::int32_t, korvex::kUvGridCells> cells(grid.data(), korvex::kUvGridCells);
     const std::int32_t scaleCount = korvex::CountUvHistogram(histogram, cells, zoomValue * kZoomToFixed);
     std::fill(image.begin(), image.end(), Pixel{0});
-    DrawDensityCells(cells, scaleCount, image);
+    if (trace == kTraceFlat)
+        DrawDensityCells(cells, scaleCount, image);
+    else
+        DrawTraceDensity(cells, trace, image);
+}
+
+}  // namespace
+
+void BuildPlot(const korvex::UvHistogram& histogram, int zoomValue, std::span<Pixel, kPlotPixels> image,
+               const PlotOptions& options) {
+    PlotHistogram(histogram, zoomValue, options.trace, image);
+    if (options.reference == nullptr) return;
+    std::vector<Pixel> under(kPlotPixels);
+    const std::span<Pixel, kPlotPixels> referenceImage(under.data(), kPlotPixels);
+    PlotHistogram(*options.reference, zoomValue, options.trace, referenceImage);
+    // The plot's greys have equal bytes: a reference pixel's blue byte is its grey, and
+    // its colour the reference's, whole when flat, else dimmed as the grey is.
+    std::array<Pixel, 256> tint{};
+    for (std::size_t g = 1; g < tint.size(); ++g)
+        tint[g] = options.trace == kTraceFlat ? kReferenceTrace
+                                              : DimColour(kReferenceTrace, static_cast<double>(g) / 255.0);
+    for (std::size_t k = 0; k < kPlotPixels; ++k)
+        if (image[k] == 0) image[k] = tint[under[k] & 0xFFu];
 }
 
 bool ShowsZoomReadout(float zoom) { return std::fabs(zoom - 1.0f) > kReadoutTolerance; }

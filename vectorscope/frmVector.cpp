@@ -1,6 +1,8 @@
 #include "vectorscope/frmVector.h"
 
 #include <QCoreApplication>
+#include <QFontMetrics>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QMouseEvent>
 #include <QPainter>
@@ -11,6 +13,7 @@
 
 #include <cmath>
 
+#include "model/Trace.h"
 #include "platform/Input.h"
 #include "platform/Numbers.h"
 #include "platform/ScrollBar.h"
@@ -95,7 +98,7 @@ void frmVector::ModelChanged(Changes what) {
     const auto markProbe = [&] {
         MarkProbe(ReadoutOf(probe.sample, model_.settings().luma).uv, korvex::PixelToColor(probe.sample));
     };
-    if (what & (Change::Picture | Change::Analysis | Change::Zoom))
+    if (what & (Change::Picture | Change::Analysis | Change::Zoom | Change::Reference | Change::Trace))
         PlotPoints(picture.histogram);
     else if (what & (Change::Lamp | Change::Graticule))
         ShowPoints();
@@ -113,7 +116,11 @@ void frmVector::ModelChanged(Changes what) {
 void frmVector::PlotPoints(const korvex::UvHistogram& pairs) {
     const int zoomValue = model_.settings().zoom;
     ZoomFactor = ZoomFactorOf(zoomValue);
-    BuildPlot(pairs, zoomValue, PlotImage);
+    PlotOptions options;
+    options.trace = model_.settings().trace;
+    if (const Reference* reference = model_.reference())
+        options.reference = &reference->Under(model_.settings().luma).histogram;
+    BuildPlot(pairs, zoomValue, PlotImage, options);
     ShowPoints();
 }
 
@@ -121,6 +128,15 @@ void frmVector::ShowPoints() {
     SetDIBits(surface_, 0, kPlotSide, PlotImage.data(), PlotHeader);
     if (ShowsZoomReadout(ZoomFactor))
         DrawTextAt(surface_, kReadoutX, kReadoutY, ZoomReadout(ZoomFactor), kTextColor, font());
+    if (const Reference* reference = model_.reference(); reference != nullptr && model_.loaded()) {
+        DrawTextRuns(surface_, kLegendArea.left(), kLegendArea.top(), kLegendArea.width(),
+                     {{ReferenceLegend(reference->name), korvex::PixelToColor(kReferenceText)}}, font());
+        const QFontMetrics metrics(font());
+        const QString current = metrics.elidedText(CurrentLegend(QFileInfo(model_.picture().file).fileName()),
+                                                   Qt::ElideRight, kLegendRightArea.width());
+        DrawTextAt(surface_, kLegendRightArea.right() + 1 - metrics.horizontalAdvance(current), kLegendRightArea.top(),
+                   current, korvex::PixelToColor(kCurrentText), font());
+    }
     DrawGraticule();
 }
 
