@@ -24,9 +24,9 @@ struct RenderResult {
 };
 
 // Loads `file`, sets the instruments as `settings` say (with the probe locked at that
-// full-size pixel, when given) and writes their images into `folder`, made with its
-// missing parents once the picture has loaded; writes nothing, and makes no folder,
-// unless everything succeeds. Needs a QApplication; shows no modal box.
+// full-size pixel, when given) and writes their images, and the picture view's, into
+// `folder`, made with its missing parents once the picture has loaded; writes nothing,
+// and makes no folder, unless everything succeeds. Needs a QApplication; shows no modal box.
 RenderResult RenderInstruments(const QString& folder, const QString& file, const Settings& settings,
                                std::optional<QPoint> probe = {});
 

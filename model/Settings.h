@@ -5,9 +5,11 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 #include "colour/ColourHandling.h"
 #include "kernels/korvex.h"
+#include "model/FalseColour.h"
 
 namespace vistrel {
 
@@ -56,6 +58,12 @@ struct Settings {
     HistogramChannel histogramChannel = HistogramChannel::Rgb;
     bool showClipping = false;  // the view marks clipped highlights and shadows
     ColourHandling colour = ColourHandling::ConvertToSrgb;  // Tools > Colour: what the decoder is asked for
+    // The view recoloured by luma (Tools > False Colour) with these bands, and striped where
+    // the picture reaches the zebra level (Tools > Zebra). The instruments are untouched.
+    bool falseColour = false;
+    std::vector<FalseColourBand> falseColourBands = DefaultFalseColourBands();
+    bool zebra = false;
+    int zebraLevel = kDefaultZebraLevel;  // Y, 0..255
 
     bool operator==(const Settings&) const = default;
 };
