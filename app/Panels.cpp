@@ -52,6 +52,8 @@ void frmMain::RememberWorkspace(const Workspace& remembered, std::function<void(
     next.histogramShown = remembered.histogramShown;
     next.histogramScale = remembered.histogramScale;
     next.histogramChannel = remembered.histogramChannel;
+    next.falseColourBands = remembered.falseColourBands;
+    next.zebraLevel = remembered.zebraLevel;
     model_.Apply(next);
     SetLayout(StartLayout(remembered, QGuiApplication::platformName()));
 }
@@ -100,6 +102,8 @@ Workspace frmMain::CurrentWorkspace() const {
     now.histogramShown = model_.settings().histogramShown;
     now.histogramScale = model_.settings().histogramScale;
     now.histogramChannel = model_.settings().histogramChannel;
+    now.falseColourBands = model_.settings().falseColourBands;
+    now.zebraLevel = model_.settings().zebraLevel;
     return now;
 }
 

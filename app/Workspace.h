@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <optional>
+#include <vector>
 
 #include "model/Settings.h"
 
@@ -30,6 +31,9 @@ struct Workspace {
     bool histogramShown = false;
     HistogramScale histogramScale = HistogramScale::Linear;
     HistogramChannel histogramChannel = HistogramChannel::Rgb;
+    // The view's false-colour bands and zebra level, as the bands dialog left them.
+    std::vector<FalseColourBand> falseColourBands = DefaultFalseColourBands();
+    int zebraLevel = kDefaultZebraLevel;
 
     bool operator==(const Workspace&) const = default;
 };
