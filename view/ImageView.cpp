@@ -38,8 +38,8 @@ QRect DesignAcross() { return TwipsRect(240, 30, 5010, 195); }
 QRect DesignDown() { return TwipsRect(15, 225, 195, 5010); }
 
 // The legend of what the view's false colour and zebras show, for the note line (rich
-// text: each band's colour as a square before its levels) and for its tip (plain, each
-// band named). Empty when neither is shown.
+// text: each band's colour as a square before its levels, and the zebra level) and for
+// its tip (plain, each band named). Empty when neither is shown.
 struct Legend {
     QString line;
     QString tip;
@@ -57,11 +57,11 @@ Legend LegendOf(const Settings& settings) {
                          .arg(square, levels);
             named << (band.name.isEmpty() ? levels : levels + " " + band.name);
         }
-        legend.line = "False colour " + shown.join(' ');
+        legend.line = shown.join(' ');
         legend.tip = "False colour by Y: " + named.join(", ") + "; other levels as grey";
     }
     if (settings.zebra) {
-        const QString zebra = QStringLiteral("Zebra from %1").arg(settings.zebraLevel);
+        const QString zebra = QStringLiteral("Zebra %1+").arg(settings.zebraLevel);
         legend.line += (legend.line.isEmpty() ? "" : " &middot; ") + zebra;
         legend.tip += (legend.tip.isEmpty() ? "" : "\n") + QStringLiteral("Zebra stripes where Y is %1 or more").arg(settings.zebraLevel);
     }
@@ -225,7 +225,8 @@ void ImageView::ShowNote() {
         return;
     }
     lblNote->setTextFormat(Qt::RichText);
-    lblNote->setText(note.toHtmlEscaped() + " &middot; " + legend.line);
+    // In the regular weight, so that the default bands and a zebra fit the design's width.
+    lblNote->setText(note.toHtmlEscaped() + " &middot; <span style=\"font-weight:normal\">" + legend.line + "</span>");
     lblNote->setToolTip(note + "\n" + legend.tip);
 }
 
