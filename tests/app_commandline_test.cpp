@@ -52,6 +52,10 @@ TEST(CommandLine, AcceptsEveryRenderOptionAtItsLimitsAndRejectsJustBeyond) {
         {{at, "out", "p.jpg", "--skin-line"}, true},     {{"--skin-line", "p.jpg"}, false},
         {{at, "out", "p.jpg", "--histogram", "RGB"}, true}, {{at, "out", "p.jpg", "--histogram", "parade"}, true},
         {{at, "out", "p.jpg", "--histogram", "rg"}, false}, {{"--histogram", "r", "p.jpg"}, false},
+        {{at, "out", "p.jpg", "--false-colour"}, true},  {{"--false-colour", "p.jpg"}, false},
+        {{at, "out", "p.jpg", "--zebra", "0"}, true},     {{at, "out", "p.jpg", "--zebra", "255"}, true},
+        {{at, "out", "p.jpg", "--zebra", "-1"}, false},   {{at, "out", "p.jpg", "--zebra", "256"}, false},
+        {{at, "out", "p.jpg", "--zebra"}, false},         {{"--stats", "p.jpg", "--zebra", "200"}, false},
     };
     for (const Case& c : cases) {
         const CommandLine line = Parse(c.arguments);
@@ -72,7 +76,7 @@ TEST(CommandLine, CarriesTheSettingsAndTheNamesExactlyAsGiven) {
 
     const CommandLine all = Parse({"--scope", "b", "--histogram", "y", "--vertical", "--scale-front", "--lamp", "7",
                                    "--zoom", "900", "--probe", "12,34", "--luma", "709", "--skin-line", "--render",
-                                   "out", "--", "-odd näme .jpg"});
+                                   "out", "--false-colour", "--zebra", "200", "--", "-odd näme .jpg"});
     ASSERT_EQ(all.action, CommandAction::Render) << all.text.toStdString();
     EXPECT_EQ(all.file, QString("-odd näme .jpg"));
     EXPECT_EQ(all.renderFolder, QString("out"));
@@ -85,6 +89,9 @@ TEST(CommandLine, CarriesTheSettingsAndTheNamesExactlyAsGiven) {
     expected.zoom = 900;
     expected.luma = korvex::LumaStandard::Rec709;
     expected.skinLine = true;
+    expected.falseColour = true;
+    expected.zebra = true;
+    expected.zebraLevel = 200;
     EXPECT_TRUE(all.settings == expected);
     EXPECT_EQ(all.probe, QPoint(12, 34));
 
@@ -124,7 +131,8 @@ TEST(CommandLineProcess, PrintsWithoutADisplayAndFailsWithTheRightCodes) {
     const Outcome help = RunVistrel({"--help"});
     EXPECT_EQ(help.exitCode, 0);
     for (const char* option : {"--render", "--scope", "--histogram", "--vertical", "--scale-front", "--lamp", "--zoom",
-                               "--probe", "--luma", "--skin-line", "--stats", "--colour"})
+                               "--probe", "--luma", "--skin-line", "--stats", "--colour", "--false-colour", "--zebra",
+                               "view.png"})
         EXPECT_TRUE(help.out.contains(option)) << option;
     // Every format read, named once; the three instruments.
     for (const char* format : {"GIF", "BMP", "JPEG,", "PNG", "TIFF", "WebP", "HEIC", "AVIF", "JPEG XL", "icons",
