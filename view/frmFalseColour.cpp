@@ -71,10 +71,15 @@ frmFalseColour::frmFalseColour(const Settings& settings, QWidget* owner)
     grdBands = new QTableWidget(0, kColumns, this);
     grdBands->setObjectName("grdBands");
     grdBands->setHorizontalHeaderLabels({"From Y", "To Y", "Colour", "Name"});
+    for (const int column : {kLow, kHigh, kColour})
+        grdBands->horizontalHeader()->setSectionResizeMode(column, QHeaderView::ResizeToContents);
     grdBands->horizontalHeader()->setSectionResizeMode(kName, QHeaderView::Stretch);
     grdBands->verticalHeader()->hide();
     grdBands->setSelectionBehavior(QAbstractItemView::SelectRows);
-    grdBands->setMinimumWidth(380);
+    grdBands->setWordWrap(false);
+    // Room for the default bands and a name as long as theirs, without scrolling.
+    grdBands->setMinimumSize(420, grdBands->horizontalHeader()->sizeHint().height() +
+                                      8 * grdBands->verticalHeader()->defaultSectionSize() + 4);
     layout->addWidget(grdBands, 1);
 
     auto* rowButtons = new QHBoxLayout;
@@ -214,7 +219,8 @@ void frmFalseColour::grdBands_Changed(int row, int column) {
     const QColor shown = QColor::fromRgb(*colour);
     item->setBackground(shown);
     // Text that stays readable over its own colour.
-    item->setForeground(shown.lightness() >= 128 ? Qt::black : Qt::white);
+    const int luma = (299 * shown.red() + 587 * shown.green() + 114 * shown.blue()) / 1000;
+    item->setForeground(luma >= 128 ? Qt::black : Qt::white);
 }
 
 }  // namespace vistrel
