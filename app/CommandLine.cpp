@@ -55,8 +55,9 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
         "Reads GIF, BMP, JPEG, PNG, TIFF, WebP, HEIC, AVIF, JPEG XL, icons and Windows metafiles.\n"
         "With FILE, loads it at once.\n"
         "With --render, draws the three instruments without a window and writes\n"
-        "DIR/linescope.png, DIR/vectorscope.png and DIR/histogram.png; with --reference REF,\n"
-        "REF's traces under FILE's.\n"
+        "DIR/linescope.png, DIR/vectorscope.png and DIR/histogram.png, and the picture\n"
+        "view as the window shows it in DIR/view.png; with --reference REF, REF's traces\n"
+        "under FILE's.\n"
         "With --stats, prints one line of JSON per FILE, in order, without a window:\n"
         "size, luma standard, colour space, and for R, G, B and Y the min, max, mean,\n"
         "median, p1, p99 and the pixels at 0 and at 255. Every file with more than\n"
@@ -104,8 +105,14 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
                                    "Line scope reference lines, dotted, at these levels: 0 to 255 or "
                                    "shares of full scale, separated by commas (16,235 or 5%,95%).",
                                    "levels");
-    const QCommandLineOption renderOnly[] = {scope, histogram, vertical, scaleFront, lamp, zoom, skinLine,
-                                             reference, trace, lines};
+    const QCommandLineOption falseColour("false-colour",
+                                         "The view in false colour: its luma bands in their colours, other levels grey.");
+    const QCommandLineOption zebra(
+        "zebra", QStringLiteral("Zebra stripes on the view where Y is at or above <level>, 0 to 255 (%1 is usual).")
+                     .arg(kDefaultZebraLevel),
+        "level");
+    const QCommandLineOption renderOnly[] = {scope,     histogram, vertical, scaleFront,  lamp, zoom, skinLine,
+                                             reference, trace,     lines,    falseColour, zebra};
     // Taken by --stats as well as by --render.
     const QCommandLineOption shared[] = {probe, luma, colour};
     parser.addOption(render);
@@ -231,6 +238,14 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
                                          "separated by commas, not '%2'.")
                               .arg(QString::number(kMaxScopeLines), parser.value(lines)));
         settings.scopeLines = *levels;
+    }
+    settings.falseColour = parser.isSet(falseColour);
+    if (parser.isSet(zebra)) {
+        const auto value = WholeNumber(parser.value(zebra));
+        if (!value || *value < 0 || *value > 255)
+            return Failed(QStringLiteral("--zebra takes a whole number from 0 to 255, not '%1'.").arg(parser.value(zebra)));
+        settings.zebra = true;
+        settings.zebraLevel = *value;
     }
     if (parser.isSet(colour)) {
         const QString value = parser.value(colour);

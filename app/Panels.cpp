@@ -53,6 +53,8 @@ void frmMain::RememberWorkspace(const Workspace& remembered, std::function<void(
     next.histogramScale = remembered.histogramScale;
     next.histogramChannel = remembered.histogramChannel;
     next.scopeLines = remembered.scopeLines;
+    next.falseColourBands = remembered.falseColourBands;
+    next.zebraLevel = remembered.zebraLevel;
     model_.Apply(next);
     SetLayout(StartLayout(remembered, QGuiApplication::platformName()));
 }
@@ -102,6 +104,8 @@ Workspace frmMain::CurrentWorkspace() const {
     now.histogramScale = model_.settings().histogramScale;
     now.histogramChannel = model_.settings().histogramChannel;
     now.scopeLines = model_.settings().scopeLines;
+    now.falseColourBands = model_.settings().falseColourBands;
+    now.zebraLevel = model_.settings().zebraLevel;
     return now;
 }
 

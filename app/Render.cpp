@@ -9,6 +9,7 @@
 #include "histogram/frmHistogram.h"
 #include "linescope/frmScope.h"
 #include "platform/Desktop.h"
+#include "view/ImageView.h"
 #include "vectorscope/frmVector.h"
 
 namespace vistrel {
@@ -130,6 +131,15 @@ RenderResult RenderInstruments(const QString& folder, const QString& file, const
         QFile::remove(vectorscopePath);
         RemoveFolders(missing);
         return {2, "Cannot write " + histogramPath};
+    }
+    // The view's picture inside its one-pixel frame, at the size the design's window fits it to.
+    const QString viewPath = QDir(folder).filePath(kViewImage);
+    if (!WritePngFile(window.imageView()->picImg->surface().image(), viewPath)) {
+        QFile::remove(lineScopePath);
+        QFile::remove(vectorscopePath);
+        QFile::remove(histogramPath);
+        RemoveFolders(missing);
+        return {2, "Cannot write " + viewPath};
     }
     return {0, {}};
 }

@@ -24,12 +24,12 @@ struct RenderResult {
 };
 
 // Loads `file`, sets the instruments as `settings` say (with the probe locked at that
-// full-size pixel, when given) and writes their images into `folder`, made with its
-// missing parents once the picture has loaded; writes nothing, and makes no folder,
-// unless everything succeeds. With a reference, that picture is loaded first and held
-// as the reference (File > Hold as Reference), so that its traces show under the file's;
-// a reference that does not load fails as the file would. Needs a QApplication; shows no
-// modal box.
+// full-size pixel, when given) and writes their images, and the picture view's, into
+// `folder`, made with its missing parents once the picture has loaded; writes nothing,
+// and makes no folder, unless everything succeeds. With a reference, that picture is
+// loaded first and held as the reference (File > Hold as Reference), so that its traces
+// show under the file's; a reference that does not load fails as the file would. Needs a
+// QApplication; shows no modal box.
 RenderResult RenderInstruments(const QString& folder, const QString& file, const Settings& settings,
                                std::optional<QPoint> probe = {}, const QString& reference = {});
 

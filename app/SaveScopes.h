@@ -12,6 +12,8 @@ namespace vistrel {
 
 // The names of the instruments' images inside a folder they are written to.
 inline constexpr char kLineScopeImage[] = "linescope.png";
+// The picture view as the window shows it, display modes and overlays included (--render).
+inline constexpr char kViewImage[] = "view.png";
 inline constexpr char kVectorscopeImage[] = "vectorscope.png";
 // Written whether its window is on or not: the window is kept drawn while hidden, so the
 // image is what it would show, and a folder of saved instruments always holds all three.

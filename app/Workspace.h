@@ -33,6 +33,9 @@ struct Workspace {
     HistogramScale histogramScale = HistogramScale::Linear;
     HistogramChannel histogramChannel = HistogramChannel::Rgb;
     std::vector<int> scopeLines;  // the line scope's reference lines, as levels
+    // The view's false-colour bands and zebra level, as the bands dialog left them.
+    std::vector<FalseColourBand> falseColourBands = DefaultFalseColourBands();
+    int zebraLevel = kDefaultZebraLevel;
 
     bool operator==(const Workspace&) const = default;
 };

@@ -141,6 +141,7 @@ void frmMain::buildMenus(QWidget* client) {
 
     // The view brings its own controls and the Select menu, between Tools and Help.
     view_ = new ImageView(model_, *client, *bar);
+    view_->AddViewTools(*mnuTools);
     // Its colour note goes on the window's last line, under the controls and any panels.
     statusBar()->setObjectName("statusBar");
     statusBar()->setSizeGripEnabled(false);

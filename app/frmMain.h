@@ -70,6 +70,7 @@ public:
     frmScope* scopeWindow() const { return frmScope_; }
     frmVector* vectorWindow() const { return frmVector_; }
     frmHistogram* histogramWindow() const { return frmHistogram_; }
+    ImageView* imageView() const { return view_; }
     // Why the last load that failed did (not set by a cancelled one).
     DecodeError lastLoadFailure() const { return LastLoadFailure; }
 

@@ -1,5 +1,6 @@
 #include "kernels/clipping.h"
 
+#include "kernels/covers.h"
 #include "kernels/parallel.h"
 
 namespace korvex {
@@ -22,28 +23,14 @@ constexpr std::uint8_t MarkOf(Pixel p) {
                                      (HasZeroByte(colours) ? kClipShadow : 0));
 }
 
-// The source positions a view position touches: [first, last], both inclusive.
-struct Cover {
-    std::size_t first, last;
-};
-
-std::vector<Cover> Covers(std::size_t source, std::size_t view) {
-    std::vector<Cover> covers(view);
-    for (std::size_t v = 0; v < view; ++v) {
-        const std::size_t begin = v * source, end = (v + 1) * source;
-        covers[v] = {begin / view, (end - 1) / view};
-    }
-    return covers;
-}
-
 }  // namespace
 
 std::vector<std::uint8_t> ClipMarks(const Pixel* source, std::size_t sourceWidth, std::size_t sourceHeight,
                                     std::size_t stride, std::size_t viewWidth, std::size_t viewHeight) {
     if (source == nullptr || sourceWidth == 0 || sourceHeight == 0 || viewWidth == 0 || viewHeight == 0) return {};
     std::vector<std::uint8_t> marks(viewWidth * viewHeight, kClipNone);
-    const std::vector<Cover> columns = Covers(sourceWidth, viewWidth);
-    const std::vector<Cover> rows = Covers(sourceHeight, viewHeight);
+    const std::vector<detail::Cover> columns = detail::Covers(sourceWidth, viewWidth);
+    const std::vector<detail::Cover> rows = detail::Covers(sourceHeight, viewHeight);
 
     // View rows are split over the threads by the work under them; each thread reads its own
     // source rows (a source row on the border of two view rows is read by both) and writes

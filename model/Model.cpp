@@ -1,9 +1,11 @@
 #include "model/Model.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "kernels/area.h"
 #include "kernels/clipping.h"
+#include "kernels/falsecolour.h"
 
 namespace vistrel {
 
@@ -36,6 +38,9 @@ Changes ChangesBetween(const Settings& a, const Settings& b) {
     Changes what;
     if (a.channels != b.channels || a.mono != b.mono || a.negative != b.negative || a.showClipping != b.showClipping)
         what |= Change::Display;
+    if (a.falseColour != b.falseColour || a.falseColourBands != b.falseColourBands || a.zebra != b.zebra ||
+        a.zebraLevel != b.zebraLevel)
+        what |= Change::Display;
     if (a.lamp != b.lamp) what |= Change::Lamp;
     if (a.scopeChannel != b.scopeChannel || a.orientation != b.orientation || a.scale != b.scale)
         what |= Change::Scope;
@@ -62,6 +67,9 @@ void Model::Apply(const Settings& next) {
             // formed again. Y's level counts follow the standard, so all four are counted again.
             picture_.levels = {};
             picture_.histogram = korvex::AnalysePixels(picture_.pixels.span(), next.luma, picture_.levels);
+            // The luma bytes the marks were made from, and the view's own luma, are new.
+            picture_.lumaMarksValid = false;
+            picture_.viewLuma.clear();
             const Probe& probe = picture_.probe;
             PlaceProbe(probe.column, probe.row, probe.viewX, probe.viewY);
             what |= Change::Analysis;
@@ -121,6 +129,9 @@ void Model::Refit(const ViewFit& fit) {
     p.blankViewValid = false;
     p.clipMarks.clear();
     p.clipMarksValid = false;
+    p.lumaMarks.clear();
+    p.lumaMarksValid = false;
+    p.viewLuma.clear();
     p.scaleX = static_cast<float>(p.width()) / static_cast<float>(fit.width);
     p.scaleY = static_cast<float>(p.height()) / static_cast<float>(fit.height);
     p.viewMaxX = fit.width - 1;
@@ -155,21 +166,60 @@ const std::vector<korvex::Pixel>& Model::DisplayView() {
     return p.viewWork;
 }
 
+const std::vector<std::uint32_t>& Model::LumaMarksOfView() {
+    Picture& p = picture_;
+    const korvex::LumaMarking marking =
+        korvex::MarkingOf(LumaBandsOf(settings_.falseColourBands), settings_.zebraLevel);
+    if (!p.lumaMarksValid || marking != p.lumaMarking) {
+        const auto width = static_cast<std::size_t>(p.viewMaxX) + 1;
+        const auto height = static_cast<std::size_t>(p.viewMaxY) + 1;
+        p.lumaMarks = korvex::LumaMarks(p.pixels.data(), p.pixels.width(), p.pixels.height(), p.pixels.width(), width,
+                                        height, marking);
+        p.lumaMarking = marking;
+        p.lumaMarksValid = true;
+    }
+    return p.lumaMarks;
+}
+
+const std::vector<korvex::Pixel>& Model::FalseColourView() {
+    Picture& p = picture_;
+    const std::vector<std::uint32_t>& marks = LumaMarksOfView();
+    const std::size_t n = p.viewPixels.size();
+    if (marks.size() != n) return DisplayView();
+    if (p.viewLuma.size() != n) {
+        // The view pixel's own luma, formed as the full-size pixels' is.
+        p.viewLuma = p.viewPixels;
+        std::vector<korvex::UvPair> unused(n);
+        korvex::ConvertToYuv(p.viewLuma, unused, p.luma);
+    }
+    p.viewFalseColour.resize(n);
+    korvex::ApplyFalseColour(p.viewLuma.data(), marks.data(), p.viewFalseColour.data(), n, p.lumaMarking);
+    return p.viewFalseColour;
+}
+
 const std::vector<korvex::Pixel>& Model::ShownView() {
-    const std::vector<korvex::Pixel>& view = DisplayView();
-    if (!settings_.showClipping) return view;
+    const std::vector<korvex::Pixel>& view = settings_.falseColour ? FalseColourView() : DisplayView();
+    if (!settings_.showClipping && !settings_.zebra) return view;
     Picture& p = picture_;
     const auto width = static_cast<std::size_t>(p.viewMaxX) + 1;
     const auto height = static_cast<std::size_t>(p.viewMaxY) + 1;
     if (view.size() != width * height) return view;
-    if (!p.clipMarksValid) {
-        p.clipMarks = korvex::ClipMarks(p.pixels.data(), p.pixels.width(), p.pixels.height(), p.pixels.width(),
-                                        width, height);
-        p.clipMarksValid = true;
-    }
     p.viewMarked.resize(view.size());
-    korvex::ApplyClipMarks(view.data(), p.clipMarks.data(), p.viewMarked.data(), view.size(), kClipHighlightColour,
-                           kClipShadowColour);
+    if (settings_.showClipping) {
+        if (!p.clipMarksValid) {
+            p.clipMarks = korvex::ClipMarks(p.pixels.data(), p.pixels.width(), p.pixels.height(), p.pixels.width(),
+                                            width, height);
+            p.clipMarksValid = true;
+        }
+        korvex::ApplyClipMarks(view.data(), p.clipMarks.data(), p.viewMarked.data(), view.size(),
+                               kClipHighlightColour, kClipShadowColour);
+    } else {
+        std::copy(view.begin(), view.end(), p.viewMarked.begin());
+    }
+    if (settings_.zebra) {
+        const std::vector<std::uint32_t>& marks = LumaMarksOfView();
+        if (marks.size() == view.size()) korvex::ApplyZebra(p.viewMarked.data(), marks.data(), width, height);
+    }
     return p.viewMarked;
 }
 

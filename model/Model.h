@@ -94,7 +94,9 @@ public:
     // The all-channels-off picture is kept for reuse: shown negative, it is inverted
     // in place and made again next time.
     const std::vector<korvex::Pixel>& DisplayView();
-    // DisplayView with the clipping markers over it when the settings show them.
+    // The view as the window shows it: DisplayView, or the false colour in its place when
+    // the settings show it (it replaces the display modes); the clipping markers over that;
+    // then the zebra stripes on top.
     const std::vector<korvex::Pixel>& ShownView();
 
     // The probe, from the view: a left press at a pointer position in view pixels puts
@@ -127,6 +129,10 @@ private:
     // The probe at a full-size pixel and at the view pixel given, its sample read again.
     void PlaceProbe(std::int32_t column, std::int32_t row, std::int32_t viewX, std::int32_t viewY);
     void Say(Changes what) { Q_EMIT changed(what); }
+    // The view's luma marks for the bands and zebra level the settings hold, made again
+    // when they changed; and the false-colour view.
+    const std::vector<std::uint32_t>& LumaMarksOfView();
+    const std::vector<korvex::Pixel>& FalseColourView();
 
     Settings settings_;
     Picture picture_;

@@ -10,6 +10,7 @@
 #include <optional>
 #include <vector>
 
+#include "kernels/falsecolour.h"
 #include "kernels/korvex.h"
 #include "kernels/levels.h"
 #include "decoding/Decode.h"
@@ -86,6 +87,15 @@ struct Picture {
     std::vector<std::uint8_t> clipMarks;
     bool clipMarksValid = false;
     std::vector<korvex::Pixel> viewMarked;
+    // Which luma bands and zebra level the full-size pixels under each view pixel reach
+    // (korvex::LumaMarks), with the marking they were made for; kept until the bands, the
+    // zebra level or the luma standard change. The view's pixels with their own luma in
+    // the fourth byte (empty until false colour first needs them), and the false colour.
+    std::vector<std::uint32_t> lumaMarks;
+    korvex::LumaMarking lumaMarking;
+    bool lumaMarksValid = false;
+    std::vector<korvex::Pixel> viewLuma;
+    std::vector<korvex::Pixel> viewFalseColour;
     // The colour space the file says its numbers are in, empty when it means sRGB (or says
     // nothing); whether the pixels were converted from it to sRGB, and how many of them
     // left sRGB's gamut on the way and were clipped.

@@ -9,6 +9,7 @@
 
 #include "colour/ColourHandling.h"
 #include "kernels/korvex.h"
+#include "model/FalseColour.h"
 
 namespace vistrel {
 
@@ -64,6 +65,12 @@ struct Settings {
     ColourHandling colour = ColourHandling::ConvertToSrgb;  // Tools > Colour: what the decoder is asked for
     int trace = kTraceFlat;        // the traces' brightness, kTraceFlat .. kTraceMax
     std::vector<int> scopeLines;   // the line scope's reference lines, as 8-bit levels, ascending
+    // The view recoloured by luma (Tools > False Colour) with these bands, and striped where
+    // the picture reaches the zebra level (Tools > Zebra). The instruments are untouched.
+    bool falseColour = false;
+    std::vector<FalseColourBand> falseColourBands = DefaultFalseColourBands();
+    bool zebra = false;
+    int zebraLevel = kDefaultZebraLevel;  // Y, 0..255
 
     bool operator==(const Settings&) const = default;
 };

@@ -59,6 +59,10 @@ TEST(CommandLine, AcceptsEveryRenderOptionAtItsLimitsAndRejectsJustBeyond) {
         {{at, "out", "p.jpg", "--lines", "16,,235"}, false}, {{"--lines", "16", "p.jpg"}, false},
         {{at, "out", "p.jpg", "--reference", "r.jpg"}, true}, {{at, "out", "p.jpg", "--reference", ""}, false},
         {{"--stats", "p.jpg", "--reference", "r.jpg"}, false}, {{"--reference", "r.jpg", "p.jpg"}, false},
+        {{at, "out", "p.jpg", "--false-colour"}, true},  {{"--false-colour", "p.jpg"}, false},
+        {{at, "out", "p.jpg", "--zebra", "0"}, true},     {{at, "out", "p.jpg", "--zebra", "255"}, true},
+        {{at, "out", "p.jpg", "--zebra", "-1"}, false},   {{at, "out", "p.jpg", "--zebra", "256"}, false},
+        {{at, "out", "p.jpg", "--zebra"}, false},         {{"--stats", "p.jpg", "--zebra", "200"}, false},
     };
     for (const Case& c : cases) {
         const CommandLine line = Parse(c.arguments);
@@ -79,8 +83,8 @@ TEST(CommandLine, CarriesTheSettingsAndTheNamesExactlyAsGiven) {
 
     const CommandLine all = Parse({"--scope", "b", "--histogram", "y", "--vertical", "--scale-front", "--lamp", "7",
                                    "--zoom", "900", "--probe", "12,34", "--luma", "709", "--skin-line", "--render",
-                                   "out", "--trace", "3", "--lines", "235, 5%", "--reference", "ref näme.png", "--",
-                                   "-odd näme .jpg"});
+                                   "out", "--trace", "3", "--lines", "235, 5%", "--reference", "ref näme.png",
+                                   "--false-colour", "--zebra", "200", "--", "-odd näme .jpg"});
     ASSERT_EQ(all.action, CommandAction::Render) << all.text.toStdString();
     EXPECT_EQ(all.file, QString("-odd näme .jpg"));
     EXPECT_EQ(all.renderFolder, QString("out"));
@@ -95,6 +99,9 @@ TEST(CommandLine, CarriesTheSettingsAndTheNamesExactlyAsGiven) {
     expected.skinLine = true;
     expected.trace = 3;
     expected.scopeLines = {12, 235};
+    expected.falseColour = true;
+    expected.zebra = true;
+    expected.zebraLevel = 200;
     EXPECT_TRUE(all.settings == expected);
     EXPECT_EQ(all.reference, QString("ref näme.png"));
     EXPECT_TRUE(plain.reference.isEmpty());
@@ -136,7 +143,8 @@ TEST(CommandLineProcess, PrintsWithoutADisplayAndFailsWithTheRightCodes) {
     const Outcome help = RunVistrel({"--help"});
     EXPECT_EQ(help.exitCode, 0);
     for (const char* option : {"--render", "--scope", "--histogram", "--vertical", "--scale-front", "--lamp", "--zoom",
-                               "--probe", "--luma", "--skin-line", "--stats", "--colour"})
+                               "--probe", "--luma", "--skin-line", "--stats", "--colour", "--false-colour", "--zebra",
+                               "view.png"})
         EXPECT_TRUE(help.out.contains(option)) << option;
     // Every format read, named once; the three instruments.
     for (const char* format : {"GIF", "BMP", "JPEG,", "PNG", "TIFF", "WebP", "HEIC", "AVIF", "JPEG XL", "icons",

@@ -174,6 +174,8 @@ TEST(MainControls, EveryNamedControlAndMenuItemStartsWithItsCaptionAndState) {
         {"mnuToolsColourStored", "Stored Values", false, true},
         {"mnuToolsLayout", "Layout", false, true}, {"mnuToolsLayoutOne", "One Window", false, true},
         {"mnuToolsLayoutSeparate", "Separate Windows", true, true},
+        {"mnuSep5", "-", false, true},            {"mnuToolsFalseColour", "&False Colour", false, true},
+        {"mnuToolsZebra", "&Zebra", false, true}, {"mnuToolsFalseColourBands", "False Colour &Bands...", false, true},
         {"mnuSelect", "&Select", false, true},    {"mnuSelectChannels", "&Channels", false, false},
         {"mnuSelectChanR", "&Red", true, true},   {"mnuSelectChanG", "&Green", true, true},
         {"mnuSelectChanB", "&Blue", true, true},  {"mnuSep3", "-", false, true},

@@ -12,7 +12,12 @@
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QLabel>
+#include <QSpinBox>
 #include <QTemporaryDir>
+
+#include <cmath>
+#include <map>
 
 #include <sys/stat.h>
 
@@ -62,9 +67,17 @@ void SetByHand(vistrel::frmMain& window, const Settings& settings) {
 
 QImage Screen(QWidget& window) { return window.grab().toImage().convertToFormat(QImage::Format_RGB32); }
 
+// The picture inside the view's frame, as the main window shows it.
+QImage ViewShown(vistrel::frmMain& window) {
+    const vistrel::PictureBox& view = *Ctl<vistrel::PictureBox>(window, "picImg");
+    const int border = view.border();
+    return Screen(const_cast<vistrel::PictureBox&>(view)).copy(border, border, view.innerWidth(), view.innerHeight());
+}
+
 struct Rendered {
     QImage lineScope;
     QImage vectorscope;
+    QImage view;
 };
 
 Rendered Render(const QString& picture, const Settings& settings, std::optional<QPoint> probe = {}) {
@@ -72,7 +85,8 @@ Rendered Render(const QString& picture, const Settings& settings, std::optional<
     const vistrel::RenderResult result = RenderInstruments(out.path(), picture, settings, probe);
     EXPECT_EQ(result.exitCode, 0) << result.message.toStdString();
     return {QImage(out.filePath("linescope.png")).convertToFormat(QImage::Format_RGB32),
-            QImage(out.filePath("vectorscope.png")).convertToFormat(QImage::Format_RGB32)};
+            QImage(out.filePath("vectorscope.png")).convertToFormat(QImage::Format_RGB32),
+            QImage(out.filePath("view.png")).convertToFormat(QImage::Format_RGB32)};
 }
 
 class RenderTest : public ::testing::Test {
@@ -125,6 +139,7 @@ TEST_F(RenderTest, ImagesAreTheWindowsPixelForPixelAtEverySetting) {
         EXPECT_EQ(rendered.lineScope, Screen(*main->scopeWindow())) << label;
         EXPECT_EQ(rendered.vectorscope, Screen(*main->vectorWindow())) << label;
         EXPECT_EQ(rendered.lineScope, vistrel::InstrumentImage(*main->scopeWindow())) << label;
+        EXPECT_EQ(rendered.view, ViewShown(*main)) << label;
     }
 }
 
@@ -332,6 +347,98 @@ TEST_F(RenderTest, AMissingFolderIsMadeWithItsParentsOnlyWhenThePictureLoads) {
     EXPECT_EQ(QImage(nested + "/vectorscope.png").size(), QSize(256, 266));
     // Into the folder now there, again.
     EXPECT_EQ(RenderInstruments(nested, picture, {}).exitCode, 0);
+}
+
+// Flat patches, 120 x 120 pixels each, of greys and colours in every band, between them
+// and on both sides of the zebra level 200.
+const QRgb kPatches[] = {qRgb(2, 2, 2),       qRgb(8, 8, 8),       qRgb(20, 20, 20),    qRgb(60, 60, 60),
+                         qRgb(100, 100, 100), qRgb(143, 143, 143), qRgb(180, 180, 180), qRgb(199, 199, 199),
+                         qRgb(200, 200, 200), qRgb(237, 237, 237), qRgb(250, 250, 250), qRgb(200, 30, 40),
+                         qRgb(20, 180, 60),   qRgb(230, 220, 30),  qRgb(250, 200, 210), qRgb(90, 110, 100),
+                         qRgb(40, 60, 220),   qRgb(255, 255, 255)};
+constexpr int kPatchSide = 120;
+constexpr int kPatchColumns = 6;
+
+int Luma601(QRgb c) { return static_cast<int>(std::nearbyint((299 * qRed(c) + 587 * qGreen(c) + 114 * qBlue(c)) / 1000.0)); }
+
+// The view pixels whose covered full-size pixels all lie inside the patch, at its index.
+std::map<int, std::vector<QPoint>> PatchInteriors(QSize view) {
+    std::map<int, std::vector<QPoint>> inside;
+    const int width = kPatchSide * kPatchColumns;
+    const int height = kPatchSide * 3;
+    for (int y = 0; y < view.height(); ++y)
+        for (int x = 0; x < view.width(); ++x) {
+            const int x0 = x * width / view.width(), x1 = ((x + 1) * width - 1) / view.width();
+            const int y0 = y * height / view.height(), y1 = ((y + 1) * height - 1) / view.height();
+            if (x0 / kPatchSide != x1 / kPatchSide || y0 / kPatchSide != y1 / kPatchSide) continue;
+            inside[y0 / kPatchSide * kPatchColumns + x0 / kPatchSide].push_back({x, y});
+        }
+    return inside;
+}
+
+TEST_F(RenderTest, TheViewImageShowsEachFlatPatchInItsBandOrGreyAndZebrasOnlyFromTheirLevel) {
+    QImage patches(kPatchSide * kPatchColumns, kPatchSide * 3, QImage::Format_RGB32);
+    for (int y = 0; y < patches.height(); ++y)
+        for (int x = 0; x < patches.width(); ++x)
+            patches.setPixel(x, y, kPatches[y / kPatchSide * kPatchColumns + x / kPatchSide]);
+    const QString file = testing_support::WritePicture(dir, "patches.png", patches);
+    const struct Band {
+        int low, high;
+        QRgb colour;
+    } bands[] = {{0, 4, 0x800080},      {5, 12, 0x0000FF},    {13, 25, 0x00A0FF}, {97, 107, 0x00C000},
+                 {138, 148, 0xFF80C0}, {230, 244, 0xFFFF00}, {245, 255, 0xFF0000}};
+
+    Settings falseColour;
+    falseColour.falseColour = true;
+    Settings zebra;
+    zebra.zebra = true;
+    zebra.zebraLevel = 200;
+    const QImage coloured = Render(file, falseColour).view;
+    const QImage striped = Render(file, zebra).view;
+    ASSERT_FALSE(coloured.isNull());
+    ASSERT_EQ(striped.size(), coloured.size());
+    int inBands = 0, greys = 0, withStripes = 0;
+    for (const auto& [patch, pixels] : PatchInteriors(coloured.size())) {
+        SCOPED_TRACE(patch);
+        ASSERT_GE(pixels.size(), 60u * 60u);
+        const QRgb colour = kPatches[patch] & 0xFFFFFF;
+        const int level = Luma601(colour);
+        QRgb expected = static_cast<QRgb>(level) * 0x010101u;
+        for (const Band& band : bands)
+            if (level >= band.low && level <= band.high) expected = band.colour;
+        (expected == static_cast<QRgb>(level) * 0x010101u ? greys : inBands) += 1;
+        const bool zebras = level >= 200;
+        withStripes += zebras;
+        for (const QPoint& at : pixels) {
+            ASSERT_EQ(coloured.pixel(at) & 0xFFFFFF, expected) << at.x() << "," << at.y();
+            const bool stripe = zebras && (at.x() + at.y()) % 4 < 2;
+            ASSERT_EQ(striped.pixel(at) & 0xFFFFFF, stripe ? 0u : colour) << at.x() << "," << at.y();
+        }
+    }
+    EXPECT_EQ(inBands, 9);
+    EXPECT_EQ(greys, 9);
+    EXPECT_EQ(withStripes, 6);
+
+    // The window with the same choices made from its menus and the bands dialog shows the same.
+    StartedMain main;
+    const int width = main->width();
+    main.fake().onModal = [](QDialog& dialog) {
+        dialog.findChild<QSpinBox*>("spnZebraLevel")->setValue(200);
+        dialog.accept();
+    };
+    testing_support::Load(*main, file);
+    Ctl<QAction>(*main, "mnuToolsFalseColourBands")->trigger();
+    Ctl<QAction>(*main, "mnuToolsFalseColour")->trigger();
+    Ctl<QAction>(*main, "mnuToolsZebra")->trigger();
+    EXPECT_EQ(main.fake().modalShown.back(), "frmFalseColour");
+    Settings both = falseColour;
+    both.zebra = true;
+    both.zebraLevel = 200;
+    EXPECT_EQ(Render(file, both).view, ViewShown(*main));
+    EXPECT_TRUE(Ctl<QLabel>(*main, "lblNote")->text().contains("Zebra 200+"));
+    const QLabel& note = *Ctl<QLabel>(*main, "lblNote");
+    EXPECT_LE(note.sizeHint().width(), note.width()) << "the legend fits the note line";
+    EXPECT_EQ(main->width(), width);
 }
 
 }  // namespace

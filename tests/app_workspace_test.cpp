@@ -9,6 +9,12 @@
 #include <QDialog>
 #include <QDockWidget>
 #include <QLineEdit>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTableWidget>
 #include <QRadioButton>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -83,6 +89,11 @@ TEST(Workspace, PlatformDefaultsAndWhatTheStoreKeeps) {
         kept.histogramChannel = layout == Layout::OneWindow ? vistrel::HistogramChannel::Parade
                                                             : vistrel::HistogramChannel::Luma;
         kept.scopeLines = layout == Layout::OneWindow ? std::vector<int>{12, 16, 235} : std::vector<int>{};
+        // Bands of another preset, renamed, and none at all; another zebra level.
+        kept.falseColourBands = layout == Layout::OneWindow ? FalseColourPresets().back().bands
+                                                            : std::vector<FalseColourBand>{};
+        if (layout == Layout::OneWindow) kept.falseColourBands.front().name = QStringLiteral("tief, ünter");
+        kept.zebraLevel = layout == Layout::OneWindow ? 0 : 255;
         {
             QSettings store(file, QSettings::IniFormat);
             WriteWorkspace(store, kept);
@@ -99,6 +110,11 @@ TEST(Workspace, PlatformDefaultsAndWhatTheStoreKeeps) {
         store.setValue("histogram/scale", "cubic");
         store.setValue("histogram/channel", "cmyk");
         store.setValue("linescope/lines", "16,bright");
+        store.setValue("falsecolour/bands/size", 2);
+        for (const auto& [key, value] : {std::pair{"1/low", "0"}, {"1/high", "4"}, {"1/colour", "#800080"},
+                                         {"2/low", "5"}, {"2/high", "300"}, {"2/colour", "#0000FF"}})
+            store.setValue(QStringLiteral("falsecolour/bands/") + key, value);
+        store.setValue("zebra/level", "256");
     }
     const QSettings odd(file, QSettings::IniFormat);
     const Workspace read = ReadWorkspace(odd);
@@ -107,6 +123,8 @@ TEST(Workspace, PlatformDefaultsAndWhatTheStoreKeeps) {
     EXPECT_EQ(read.histogramScale, HistogramScale::Linear);
     EXPECT_EQ(read.histogramChannel, vistrel::HistogramChannel::Rgb);
     EXPECT_TRUE(read.scopeLines.empty());
+    EXPECT_EQ(read.falseColourBands, DefaultFalseColourBands()) << "a band out of range gives the default bands";
+    EXPECT_EQ(read.zebraLevel, kDefaultZebraLevel);
 }
 
 TEST(OneWindow, PanelsShowTheModelPixelExactAtTheLargestScaleAndTheViewGrowsCentred) {
@@ -228,8 +246,28 @@ TEST(OneWindow, ClosingKeepsTheLayoutPanelsAndHistogramForTheNextRun) {
         }
         EXPECT_EQ(desk.fake.warnings.size(), 1u);
         first.panelOf(first.scopeWindow())->close();
+        // The bands dialog: a preset, a level that is no level (OK keeps the dialog open and
+        // says why), then that band's colour and name edited, and a zebra level.
+        desk.fake.onModal = [](QDialog& dialog) {
+            auto* bands = dialog.findChild<QTableWidget*>("grdBands");
+            Q_EMIT dialog.findChild<QComboBox*>("cboPreset")->activated(1);
+            bands->item(1, 0)->setText("300");
+            dialog.findChild<QDialogButtonBox*>("cmdButtons")->button(QDialogButtonBox::Ok)->click();
+            EXPECT_NE(dialog.result(), QDialog::Accepted);
+            EXPECT_EQ(dialog.findChild<QLabel*>("lblProblem")->text(), "Band 2: the levels are whole numbers from 0 to 255.");
+            bands->item(1, 0)->setText("240");
+            bands->item(1, 2)->setText("ff8000");
+            bands->item(1, 3)->setText("hot");
+            dialog.findChild<QSpinBox*>("spnZebraLevel")->setValue(180);
+            dialog.findChild<QDialogButtonBox*>("cmdButtons")->button(QDialogButtonBox::Ok)->click();
+        };
+        first.findChild<QAction*>("mnuToolsFalseColourBands")->trigger();
         first.close();
     }
+    std::vector<FalseColourBand> edited = FalseColourPresets()[1].bands;
+    edited[1] = {240, 255, 0xFF8000, "hot"};
+    EXPECT_EQ(kept.falseColourBands, edited);
+    EXPECT_EQ(kept.zebraLevel, 180);
     ASSERT_EQ(kept.layout, Layout::OneWindow);
     EXPECT_TRUE(kept.histogramShown);
     EXPECT_EQ(kept.histogramScale, HistogramScale::Log);
@@ -250,4 +288,6 @@ TEST(OneWindow, ClosingKeepsTheLayoutPanelsAndHistogramForTheNextRun) {
     EXPECT_TRUE(Ctl<QCheckBox>(*second.histogramWindow(), "chkLog")->isChecked());
     EXPECT_TRUE(Ctl<QRadioButton>(*second.histogramWindow(), "optChannel[1]")->isChecked());
     EXPECT_EQ(second.model().settings().scopeLines, (std::vector<int>{12, 235}));
+    EXPECT_EQ(second.model().settings().falseColourBands, edited);
+    EXPECT_EQ(second.model().settings().zebraLevel, 180);
 }

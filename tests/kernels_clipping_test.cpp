@@ -1,12 +1,17 @@
-// The clipping marks against a slow reference that asks, for every view pixel, whether
-// any source pixel whose area it overlaps has a channel at 0 or at 255.
+// The view's marks from the full-size picture against slow references that look, for
+// every view pixel, at each source pixel whose area it overlaps: the clipping marks (a
+// channel at 0 or at 255), and false colour's bands and the zebras (its luma levels).
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "kernels/clipping.h"
+#include "kernels/falsecolour.h"
 
 namespace {
 
@@ -69,3 +74,127 @@ TEST(ApplyClipMarks, HighlightWinsOverShadowAndUnmarkedPixelsPassThrough) {
 }
 
 }  // namespace
+
+// False colour and zebras against a slow reference that collects, for every view pixel,
+// the set of luma levels of the source pixels whose area it overlaps, and picks the band
+// by its definition: of the bands holding one of those levels, the one with a level
+// farthest from 127.5, then the brighter, then the first given.
+namespace {
+
+using korvex::LumaBand;
+
+struct Marked {
+    std::vector<Pixel> falseColour;  // the false-colour view
+    std::vector<Pixel> zebra;        // the plain view with stripes
+};
+
+bool Overlaps(std::size_t x, std::size_t X, std::size_t s, std::size_t v) {
+    return x * v < (X + 1) * s && (x + 1) * v > X * s;
+}
+
+Marked SlowFalseColour(const std::vector<Pixel>& source, std::size_t stride, const Geometry& g,
+                       const std::vector<Pixel>& view, const std::vector<LumaBand>& bands, int zebraLevel) {
+    Marked out{std::vector<Pixel>(view.size()), view};
+    for (std::size_t Y = 0; Y < g.vh; ++Y)
+        for (std::size_t X = 0; X < g.vw; ++X) {
+            std::vector<bool> present(256, false);
+            for (std::size_t y = 0; y < g.sh; ++y)
+                for (std::size_t x = 0; x < g.sw; ++x)
+                    if (Overlaps(x, X, g.sw, g.vw) && Overlaps(y, Y, g.sh, g.vh)) present[source[y * stride + x] >> 24] = true;
+            const std::size_t i = Y * g.vw + X;
+            int best = -1, bestReach = -1;
+            for (std::size_t b = 0; b < bands.size(); ++b) {
+                bool hit = false;
+                int reach = -1;
+                for (int level = bands[b].low; level <= bands[b].high; ++level) {
+                    hit = hit || present[static_cast<std::size_t>(level)];
+                    reach = std::max(reach, std::abs(2 * level - 255));
+                }
+                if (!hit) continue;
+                const bool better = best < 0 || reach > bestReach ||
+                                    (reach == bestReach && (bands[b].high > bands[static_cast<std::size_t>(best)].high ||
+                                                            (bands[b].high == bands[static_cast<std::size_t>(best)].high &&
+                                                             bands[b].low > bands[static_cast<std::size_t>(best)].low)));
+                if (better) best = static_cast<int>(b), bestReach = reach;
+            }
+            out.falseColour[i] = best >= 0 ? bands[static_cast<std::size_t>(best)].colour : (view[i] >> 24) * 0x010101u;
+            bool zebra = false;
+            for (int level = std::max(zebraLevel, 0); level < 256; ++level) zebra = zebra || present[static_cast<std::size_t>(level)];
+            if (zebra && (X + Y) % 4 < 2) {
+                const Pixel p = view[i];
+                const double luma = 0.299 * ((p >> 16) & 0xFF) + 0.587 * ((p >> 8) & 0xFF) + 0.114 * (p & 0xFF);
+                out.zebra[i] = luma >= 128 ? 0x000000u : 0xFFFFFFu;
+            }
+        }
+    return out;
+}
+
+Marked FastFalseColour(const std::vector<Pixel>& source, std::size_t stride, const Geometry& g,
+                       const std::vector<Pixel>& view, const std::vector<LumaBand>& bands, int zebraLevel) {
+    const korvex::LumaMarking marking = korvex::MarkingOf(bands, zebraLevel);
+    const std::vector<std::uint32_t> marks = korvex::LumaMarks(source.data(), g.sw, g.sh, stride, g.vw, g.vh, marking);
+    Marked out{std::vector<Pixel>(view.size()), view};
+    EXPECT_EQ(marks.size(), view.size());
+    if (marks.size() != view.size()) return out;
+    korvex::ApplyFalseColour(view.data(), marks.data(), out.falseColour.data(), view.size(), marking);
+    korvex::ApplyZebra(out.zebra.data(), marks.data(), g.vw, g.vh);
+    return out;
+}
+
+}  // namespace
+
+TEST(FalseColour, BandsAndZebrasMatchTheSlowReferenceOverGeometriesAndOverlappingBands) {
+    const Geometry geometries[] = {{37, 23, 7, 5}, {64, 48, 64, 48}, {5, 4, 13, 11}, {50, 9, 17, 20},
+                                   {1, 1, 3, 2},   {29, 31, 28, 30}, {700, 600, 7, 5}};
+    // The default bands; then overlapping ones, one empty (low above high), one a single
+    // level, ends at equal reach from the middle, and bands given least extreme first.
+    const std::vector<std::vector<LumaBand>> bandSets = {
+        {{0, 4, 0x800080}, {5, 12, 0x0000FF}, {13, 25, 0x00A0FF}, {97, 107, 0x00C000}, {138, 148, 0xFF80C0},
+         {230, 244, 0xFFFF00}, {245, 255, 0xFF0000}},
+        {{100, 160, 0x111111}, {120, 130, 0x222222}, {90, 10, 0x333333}, {200, 200, 0x444444}, {0, 55, 0x555555},
+         {200, 255, 0x666666}, {60, 195, 0x777777}},
+    };
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int> level(0, 255), colour(0, 0xFFFFFF), pick(0, 99);
+    for (const auto& bands : bandSets)
+        for (const int zebraLevel : {235, 0, 256, 128})
+            for (const Geometry& g : geometries) {
+                // Levels mostly in the gaps between the default bands, with a sprinkling in
+                // them, so that a band often falls under only some of a view pixel's pixels.
+                const std::size_t stride = g.sw + 2;
+                std::vector<Pixel> source(stride * g.sh, 0xFF000000u);
+                for (std::size_t y = 0; y < g.sh; ++y)
+                    for (std::size_t x = 0; x < g.sw; ++x) {
+                        const int l = pick(random) < 90 ? 30 + level(random) % 60 : level(random);
+                        source[y * stride + x] = static_cast<Pixel>(l) << 24 | static_cast<Pixel>(colour(random));
+                    }
+                std::vector<Pixel> view(g.vw * g.vh);
+                for (Pixel& p : view) p = static_cast<Pixel>(level(random)) << 24 | static_cast<Pixel>(colour(random));
+                const Marked slow = SlowFalseColour(source, stride, g, view, bands, zebraLevel);
+                const Marked fast = FastFalseColour(source, stride, g, view, bands, zebraLevel);
+                const std::string label = std::to_string(g.sw) + "x" + std::to_string(g.sh) + " -> " +
+                                          std::to_string(g.vw) + "x" + std::to_string(g.vh) + " zebra " +
+                                          std::to_string(zebraLevel) + " bands " + std::to_string(bands.size());
+                EXPECT_EQ(fast.falseColour, slow.falseColour) << label;
+                EXPECT_EQ(fast.zebra, slow.zebra) << label;
+            }
+}
+
+TEST(FalseColour, ASingleFullSizePixelInABandShowsInAReducedView) {
+    // 1999 x 1201 pixels at Y 60 (no band), one at Y 250 (the red band); a view of 100 x 60.
+    const Geometry g{1999, 1201, 100, 60};
+    std::vector<Pixel> source(g.sw * g.sh, 60u << 24 | 0x3C3C3Cu);
+    const std::size_t x = 1234, y = 777;
+    source[y * g.sw + x] = 250u << 24 | 0xFAFAFAu;
+    const std::vector<Pixel> view(g.vw * g.vh, 60u << 24 | 0x3C3C3Cu);
+    const Marked fast = FastFalseColour(source, g.sw, g, view,
+                                        {{0, 4, 0x800080}, {97, 107, 0x00C000}, {245, 255, 0xFF0000}}, 250);
+    for (std::size_t Y = 0; Y < g.vh; ++Y)
+        for (std::size_t X = 0; X < g.vw; ++X) {
+            const bool covers = Overlaps(x, X, g.sw, g.vw) && Overlaps(y, Y, g.sh, g.vh);
+            ASSERT_EQ(fast.falseColour[Y * g.vw + X], covers ? 0xFF0000u : 0x3C3C3Cu) << X << "," << Y;
+            const bool striped = covers && (X + Y) % 4 < 2;
+            ASSERT_EQ(fast.zebra[Y * g.vw + X], striped ? 0xFFFFFFu : view[Y * g.vw + X]) << X << "," << Y;
+        }
+    EXPECT_EQ(x * g.vw / g.sw, 61u) << "the view pixel that covers it";
+}

@@ -107,6 +107,10 @@ TEST(ModelNotice, EachSettingIsNamedByItsOwnChangeAndOnlyOnce) {
         {[](Settings& s) { s.colour = vistrel::ColourHandling::StoredValues; }, Change::Colour},
         {[](Settings& s) { s.trace = vistrel::kTraceMax; }, Change::Trace},
         {[](Settings& s) { s.scopeLines = {16, 235}; }, Change::Scope},
+        {[](Settings& s) { s.falseColour = true; }, Change::Display},
+        {[](Settings& s) { s.falseColourBands.pop_back(); }, Change::Display},
+        {[](Settings& s) { s.zebra = true; }, Change::Display},
+        {[](Settings& s) { s.zebraLevel = 200; }, Change::Display},
     };
     Changes every;
     for (const Row& row : rows) {
@@ -405,6 +409,92 @@ TEST(ModelProbe, FollowsThePressDragReleaseAndLockAsTheViewAsksAndGoesWithThePic
         EXPECT_TRUE(p.column == e.column && p.row == e.row) << p.column << "," << p.row;
         EXPECT_TRUE(p.viewX == e.viewX && p.viewY == e.viewY) << p.viewX << "," << p.viewY;
         EXPECT_EQ(p.sample, at(p.column, p.row));
+    }
+}
+
+// False colour over every Y level under both luma standards, alone and with the clipping
+// marks and the zebras over it, on a view as large as the picture: each view pixel is its
+// level's band colour or its grey, a clipped pixel's mark over that, and the stripes on
+// top, worked out per pixel from the colour itself. The standard changed back and forth
+// makes the luma and the marks again.
+TEST(ModelFalseColour, EveryLevelShowsItsBandOrItsGreyUnderBothStandardsWithTheMarksInOrder) {
+    struct Band {
+        int low, high;
+        Pixel colour;
+    };
+    const Band bands[] = {{0, 4, 0x800080},      {5, 12, 0x0000FF},    {13, 25, 0x00A0FF}, {97, 107, 0x00C000},
+                          {138, 148, 0xFF80C0}, {230, 244, 0xFFFF00}, {245, 255, 0xFF0000}};
+    const auto lumaOf = [](Pixel p, korvex::LumaStandard standard) {
+        const double r = (p >> 16) & 0xFF, g = (p >> 8) & 0xFF, b = p & 0xFF;
+        return standard == korvex::LumaStandard::Rec601
+                   ? static_cast<int>(std::nearbyint((299 * r + 587 * g + 114 * b) / 1000))
+                   : static_cast<int>(std::nearbyint((2126 * r + 7152 * g + 722 * b) / 10000));
+    };
+    // Every grey, and for every level under each standard up to three colours that reach it.
+    std::vector<Pixel> colours;
+    for (Pixel v = 0; v < 256; ++v) colours.push_back(v * 0x010101u);
+    int found[2][256] = {};
+    for (Pixel k = 0; k < (1u << 24); k += 4099) {
+        const Pixel colour = (k * 0x9E3779B1u) & 0xFFFFFFu;
+        const int y601 = lumaOf(colour, korvex::LumaStandard::Rec601);
+        const int y709 = lumaOf(colour, korvex::LumaStandard::Rec709);
+        if (found[0][y601] < 3 || found[1][y709] < 3) colours.push_back(colour), ++found[0][y601], ++found[1][y709];
+    }
+    for (const Pixel clipped : {0xFF2010u, 0x10FF20u, 0x2010FFu, 0x00A0B0u, 0x80FF00u}) colours.push_back(clipped);
+    constexpr int kWidth = 61;
+    const int height = static_cast<int>((colours.size() + kWidth - 1) / kWidth);
+    colours.resize(static_cast<std::size_t>(kWidth * height), 0x7F7F7Fu);
+
+    vistrel::Surface decoded(kWidth, height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < kWidth; ++x) decoded.row(y)[x] = colours[static_cast<std::size_t>(y * kWidth + x)];
+    vistrel::ViewFit fit;
+    fit.width = kWidth;
+    fit.height = height;
+    Picture picture = vistrel::AssemblePicture(decoded, fit, colours);
+    picture.histogram = korvex::AnalysePixels(picture.pixels.span(), korvex::LumaStandard::Rec601, picture.levels);
+    Model model;
+    model.Load(std::move(picture));
+
+    for (const korvex::LumaStandard standard :
+         {korvex::LumaStandard::Rec601, korvex::LumaStandard::Rec709, korvex::LumaStandard::Rec601}) {
+        model.Set(&Settings::luma, standard);
+        std::vector<bool> seen(256, false);
+        // Each standard's first showing has the marks the last one left, made from the luma
+        // of the standard before.
+        for (const int combination : {1, 3, 4, 5, 6, 7, 9, 11, 12, 13, 14, 15, 1}) {
+            Settings s = model.settings();
+            s.falseColour = (combination & 1) != 0;
+            s.showClipping = (combination & 2) != 0;
+            s.zebra = (combination & 4) != 0;
+            s.zebraLevel = (combination & 8) != 0 ? 200 : vistrel::kDefaultZebraLevel;
+            model.Apply(s);
+            const std::vector<Pixel> shown = model.ShownView();
+            ASSERT_EQ(shown.size(), colours.size());
+            for (int y = 0; y < height; ++y)
+                for (int x = 0; x < kWidth; ++x) {
+                    const Pixel colour = colours[static_cast<std::size_t>(y * kWidth + x)];
+                    const int level = lumaOf(colour, standard);
+                    seen[static_cast<std::size_t>(level)] = true;
+                    Pixel expected = colour;
+                    if (s.falseColour) {
+                        expected = static_cast<Pixel>(level) * 0x010101u;
+                        for (const Band& band : bands)
+                            if (level >= band.low && level <= band.high) expected = band.colour;
+                    }
+                    const Pixel r = colour >> 16, g = (colour >> 8) & 0xFF, b = colour & 0xFF;
+                    if (s.showClipping && (r == 255 || g == 255 || b == 255))
+                        expected = vistrel::kClipHighlightColour;
+                    else if (s.showClipping && (r == 0 || g == 0 || b == 0))
+                        expected = vistrel::kClipShadowColour;
+                    if (s.zebra && level >= s.zebraLevel && (x + y) % 4 < 2)
+                        expected = lumaOf(expected, korvex::LumaStandard::Rec601) >= 128 ? 0x000000u : 0xFFFFFFu;
+                    ASSERT_EQ(shown[static_cast<std::size_t>(y * kWidth + x)], expected)
+                        << "level " << level << " colour " << std::hex << colour << " combination " << combination
+                        << " at " << std::dec << x << "," << y;
+                }
+        }
+        EXPECT_EQ(std::count(seen.begin(), seen.end(), true), 256) << "every level is in the picture";
     }
 }
 

@@ -14,6 +14,8 @@
 #include "platform/FittingText.h"
 #include "platform/Input.h"
 #include "platform/Numbers.h"
+#include "platform/Desktop.h"
+#include "view/frmFalseColour.h"
 
 namespace vistrel {
 
@@ -34,6 +36,37 @@ QString Digits(double value) { return FormatNumber(value, "000"); }
 QRect DesignView() { return TwipsRect(240, 225, 30, 5010); }
 QRect DesignAcross() { return TwipsRect(240, 30, 5010, 195); }
 QRect DesignDown() { return TwipsRect(15, 225, 195, 5010); }
+
+// The legend of what the view's false colour and zebras show, for the note line (rich
+// text: each band's colour as a square before its levels, and the zebra level) and for
+// its tip (plain, each band named). Empty when neither is shown.
+struct Legend {
+    QString line;
+    QString tip;
+};
+
+Legend LegendOf(const Settings& settings) {
+    Legend legend;
+    const QString square = QStringLiteral("\u25A0");
+    if (settings.falseColour) {
+        QStringList shown, named;
+        for (const FalseColourBand& band : settings.falseColourBands) {
+            const QString levels = QStringLiteral("%1-%2").arg(band.low).arg(band.high);
+            shown << QStringLiteral("<span style=\"color:#%1\">%2</span>%3")
+                         .arg(band.colour & 0xFFFFFFu, 6, 16, QLatin1Char('0'))
+                         .arg(square, levels);
+            named << (band.name.isEmpty() ? levels : levels + " " + band.name);
+        }
+        legend.line = shown.join(' ');
+        legend.tip = "False colour by Y: " + named.join(", ") + "; other levels as grey";
+    }
+    if (settings.zebra) {
+        const QString zebra = QStringLiteral("Zebra %1+").arg(settings.zebraLevel);
+        legend.line += (legend.line.isEmpty() ? "" : " &middot; ") + zebra;
+        legend.tip += (legend.tip.isEmpty() ? "" : "\n") + QStringLiteral("Zebra stripes where Y is %1 or more").arg(settings.zebraLevel);
+    }
+    return legend;
+}
 
 }  // namespace
 
@@ -178,10 +211,33 @@ void ImageView::PlaceInRoom() {
 }
 
 void ImageView::ShowColourNote() {
-    const QString note = model_.loaded() ? ColourNote(model_.picture()) : QString();
-    lblNote->setText(note);
-    lblNote->setToolTip(note);
+    ShowNote();
     lblStatus->clear();
+}
+
+void ImageView::ShowNote() {
+    const QString note = model_.loaded() ? ColourNote(model_.picture()) : QString();
+    const Legend legend = model_.loaded() ? LegendOf(model_.settings()) : Legend{};
+    if (legend.line.isEmpty()) {
+        lblNote->setTextFormat(Qt::AutoText);
+        lblNote->setText(note);
+        lblNote->setToolTip(note);
+        return;
+    }
+    lblNote->setTextFormat(Qt::RichText);
+    // In the regular weight, so that the default bands and a zebra fit the design's width.
+    lblNote->setText(note.toHtmlEscaped() + " &middot; <span style=\"font-weight:normal\">" + legend.line + "</span>");
+    lblNote->setToolTip(note + "\n" + legend.tip);
+}
+
+void ImageView::AddViewTools(QMenu& tools) {
+    mnuSep5 = MakeSeparator(&tools, "mnuSep5");
+    mnuToolsFalseColour = MakeItem(&tools, "mnuToolsFalseColour", "&False Colour", true, model_.settings().falseColour);
+    mnuToolsZebra = MakeItem(&tools, "mnuToolsZebra", "&Zebra", true, model_.settings().zebra);
+    mnuToolsFalseColourBands = MakeItem(&tools, "mnuToolsFalseColourBands", "False Colour &Bands...");
+    connect(mnuToolsFalseColour, &QAction::triggered, this, [this] { mnuToolsFalseColour_Click(); });
+    connect(mnuToolsZebra, &QAction::triggered, this, [this] { mnuToolsZebra_Click(); });
+    connect(mnuToolsFalseColourBands, &QAction::triggered, this, [this] { mnuToolsFalseColourBands_Click(); });
 }
 
 // --- Widget events: each edits the model ---
@@ -262,6 +318,22 @@ void ImageView::mnuSelectChroma_Click() { model_.Set(&Settings::mono, mnuSelectC
 void ImageView::mnuSelectNeg_Click() { model_.Set(&Settings::negative, mnuSelectNeg->isChecked()); }
 void ImageView::mnuSelectClipping_Click() { model_.Set(&Settings::showClipping, mnuSelectClipping->isChecked()); }
 
+void ImageView::mnuToolsFalseColour_Click() { model_.Set(&Settings::falseColour, mnuToolsFalseColour->isChecked()); }
+void ImageView::mnuToolsZebra_Click() { model_.Set(&Settings::zebra, mnuToolsZebra->isChecked()); }
+
+void ImageView::mnuToolsFalseColourBands_Click() {
+    // A child of the main window, so that a compositor keeps it over it.
+    frmFalseColour dialog(model_.settings(), picImg->window());
+    desktop().showModal(dialog);
+    if (dialog.result() != QDialog::Accepted) return;
+    const std::optional<std::vector<FalseColourBand>> bands = dialog.ReadBands();
+    if (!bands) return;
+    Settings next = model_.settings();
+    next.falseColourBands = *bands;
+    next.zebraLevel = dialog.zebraLevel();
+    model_.Apply(next);
+}
+
 void ImageView::hscrLamp_Change() { model_.Set(&Settings::lamp, hscrLamp->value()); }
 
 // --- The model's notices: each shows what changed ---
@@ -279,6 +351,8 @@ void ImageView::ModelChanged(Changes what) {
     } else if (what & Change::Display) {
         ShowView();
     }
+    // The legend follows the display settings; a load's own note comes with its picture.
+    if ((what & Change::Display) && !(what & (Change::Dropped | Change::Picture)) && model_.loaded()) ShowNote();
     if (what & (Change::Probe | Change::Fit))
         ShowProbe();
     else if ((what & Change::Analysis) && model_.picture().probe.locked)
@@ -315,6 +389,8 @@ void ImageView::ShowSettings() {
     mnuSelectChroma->setChecked(settings.mono);
     mnuSelectNeg->setChecked(settings.negative);
     mnuSelectClipping->setChecked(settings.showClipping);
+    if (mnuToolsFalseColour != nullptr) mnuToolsFalseColour->setChecked(settings.falseColour);
+    if (mnuToolsZebra != nullptr) mnuToolsZebra->setChecked(settings.zebra);
     // Two channels together have no single-channel greys, and no negative from the menu.
     const bool two = MixOf(settings.channels) == ChannelMix::Two;
     chkChroma->setEnabled(!two);

@@ -48,6 +48,8 @@ public:
     // The note line names the loaded picture's colours (ColourNote), also in its tip; the
     // status line, which readouts and messages take for a while, is empty again.
     void ShowColourNote();
+    // Tools > False Colour, Zebra and the bands dialog, added at the end of the Tools menu.
+    void AddViewTools(QMenu& tools);
 
     // Key preview (virtual-key codes, the shift state's bit 2 for Ctrl): the keys that move
     // a locked probe are taken, and keyCode set to 0; every other key passes on.
@@ -79,6 +81,10 @@ public:
     QAction* mnuSelectChroma = nullptr;
     QAction* mnuSelectNeg = nullptr;
     QAction* mnuSelectClipping = nullptr;
+    QAction* mnuSep5 = nullptr;
+    QAction* mnuToolsFalseColour = nullptr;
+    QAction* mnuToolsZebra = nullptr;
+    QAction* mnuToolsFalseColourBands = nullptr;
 
 private:
     void picImg_MouseDown(int button, int shift, float x, float y);
@@ -100,6 +106,10 @@ private:
     void mnuSelectChroma_Click();
     void mnuSelectNeg_Click();
     void mnuSelectClipping_Click();
+    void mnuToolsFalseColour_Click();
+    void mnuToolsZebra_Click();
+    // The bands dialog; OK puts its bands and zebra level in the settings.
+    void mnuToolsFalseColourBands_Click();
     void hscrLamp_Change();
 
     // The model's notice: what it names is shown again.
@@ -110,6 +120,8 @@ private:
     void ShowLoadedPicture();
     // No picture: the view emptied, at its design width.
     void ClearPicture();
+    // The note line: the colour note, and the legend of false colour and zebras when shown.
+    void ShowNote();
     // The boxes, their menu marks and the lamp as the settings say.
     void ShowSettings();
     // The view as the display mode and the clipping markers make it, any crosshair over it.
