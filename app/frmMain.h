@@ -64,6 +64,8 @@ public:
     void ApplySettings(const Settings& settings);
     // The probe locked at a full-size pixel of the loaded picture, as the crosshair bars would set it.
     void LockProbeAt(std::int32_t column, std::int32_t row) { model_.LockProbe(column, row); }
+    // The region of interest, as a Shift+drag would set it (--region); false outside the picture.
+    bool SetRegionAt(const korvex::PixelRect& region) { return model_.SetRegion(region); }
     frmScope* scopeWindow() const { return frmScope_; }
     frmVector* vectorWindow() const { return frmVector_; }
     frmHistogram* histogramWindow() const { return frmHistogram_; }
