@@ -124,7 +124,7 @@ TEST(CommandLineProcess, PrintsWithoutADisplayAndFailsWithTheRightCodes) {
     const Outcome help = RunVistrel({"--help"});
     EXPECT_EQ(help.exitCode, 0);
     for (const char* option : {"--render", "--scope", "--histogram", "--vertical", "--scale-front", "--lamp", "--zoom",
-                               "--probe", "--luma", "--skin-line", "--stats", "--colour"})
+                               "--probe", "--luma", "--skin-line", "--stats", "--colour", "--region"})
         EXPECT_TRUE(help.out.contains(option)) << option;
     // Every format read, named once; the three instruments.
     for (const char* format : {"GIF", "BMP", "JPEG,", "PNG", "TIFF", "WebP", "HEIC", "AVIF", "JPEG XL", "icons",

@@ -151,6 +151,56 @@ TEST_F(RenderTest, AProbeNoViewPositionReachesShowsThatPixelAlone) {
     EXPECT_EQ(rendered.vectorscope, Screen(*other->vectorWindow()));
 }
 
+// A region's instruments are those of its crop rendered as a picture of its own, pixel
+// for pixel: inside, along an edge, one row, across orientations and with a probe in it,
+// whose trace is the crop's row through it. A region past the picture's edge exits 2.
+TEST_F(RenderTest, ARegionsInstrumentsAreItsCropsRenderedAsAPicture) {
+    struct Case {
+        QRect region;
+        vistrel::ScopeOrientation orientation;
+        std::optional<QPoint> probe;  // in the picture
+    };
+    const Case cases[] = {
+        {{300, 100, 450, 380}, vistrel::ScopeOrientation::Horizontal, {}},
+        {{300, 100, 450, 380}, vistrel::ScopeOrientation::Vertical, QPoint(500, 300)},
+        {{1400, 0, 100, 600}, vistrel::ScopeOrientation::Horizontal, QPoint(1499, 599)},
+        {{0, 599, 1500, 1}, vistrel::ScopeOrientation::Vertical, {}},
+    };
+    const QImage whole = Blocks();
+    for (const Case& c : cases) {
+        const QRect& r = c.region;
+        SCOPED_TRACE(testing::Message() << r.x() << "," << r.y() << "," << r.width() << "," << r.height());
+        Settings settings;
+        settings.orientation = c.orientation;
+        settings.histogramChannel = vistrel::HistogramChannel::Parade;
+        const QString crop = testing_support::WritePicture(dir, "crop.png", whole.copy(r));
+        QTemporaryDir ofRegion, ofCrop;
+        const korvex::PixelRect region{static_cast<std::size_t>(r.x()), static_cast<std::size_t>(r.y()),
+                                       static_cast<std::size_t>(r.width()), static_cast<std::size_t>(r.height())};
+        const std::optional<QPoint> cropProbe = c.probe ? std::optional(*c.probe - r.topLeft()) : std::nullopt;
+        ASSERT_EQ(RenderInstruments(ofRegion.path(), picture, settings, c.probe, region).exitCode, 0);
+        ASSERT_EQ(RenderInstruments(ofCrop.path(), crop, settings, cropProbe).exitCode, 0);
+        for (const char* image : {vistrel::kLineScopeImage, vistrel::kVectorscopeImage, vistrel::kHistogramImage}) {
+            const QImage got(ofRegion.filePath(image));
+            ASSERT_FALSE(got.isNull()) << image;
+            EXPECT_EQ(got, QImage(ofCrop.filePath(image))) << image;
+        }
+    }
+    // The crop's instruments differ from the whole picture's: the comparison has teeth.
+    QTemporaryDir ofWhole, ofPart;
+    ASSERT_EQ(RenderInstruments(ofWhole.path(), picture, {}).exitCode, 0);
+    ASSERT_EQ(RenderInstruments(ofPart.path(), picture, {}, {}, korvex::PixelRect{300, 100, 450, 380}).exitCode, 0);
+    for (const char* image : {vistrel::kLineScopeImage, vistrel::kVectorscopeImage, vistrel::kHistogramImage})
+        EXPECT_NE(QImage(ofWhole.filePath(image)), QImage(ofPart.filePath(image))) << image;
+
+    QTemporaryDir never;
+    const vistrel::RenderResult outside =
+        RenderInstruments(never.filePath("scopes"), picture, {}, {}, korvex::PixelRect{1400, 0, 101, 600});
+    EXPECT_EQ(outside.exitCode, 2);
+    EXPECT_EQ(outside.message, "The region 1400,0,101,600 does not lie wholly inside the 1500 x 600 picture");
+    EXPECT_FALSE(QFileInfo::exists(never.filePath("scopes")));
+}
+
 TEST_F(RenderTest, FailuresWriteNothingAndSayWhy) {
     QTemporaryDir out;
     ASSERT_TRUE(out.isValid());
