@@ -140,9 +140,8 @@ void UvHistogram::CountRows(const Pixel* first, std::size_t width, std::size_t r
             CountRows(first + r * stride, width, std::min(blockRows, rows - r), stride, standard, levels);
         return;
     }
-    // Each run is copied into the first-level cache and converted there: the picture is
-    // only read, so none of its lines is written back to memory.
-    std::array<Pixel, kRunPixels> run;
+    // The pixels are only read: their luma is the one their fourth byte holds, and none of
+    // their lines is written back to memory.
     std::array<std::uint32_t, kRunPixels> cells;
     const bool split = width * rows >= kSplitPixels;
     if (split && spare_.empty()) spare_.assign(kCells, 0u);
@@ -155,8 +154,8 @@ void UvHistogram::CountRows(const Pixel* first, std::size_t width, std::size_t r
         const Pixel* const row = first + r * stride;
         for (std::size_t begin = 0; begin < width; begin += kRunPixels) {
             const std::size_t n = std::min(kRunPixels, width - begin);
-            std::copy_n(row + begin, n, run.data());
-            detail::ConvertToCells(run.data(), cells.data(), n, standard);
+            const Pixel* const run = row + begin;
+            detail::CellsOf(run, cells.data(), n, standard);
             // The next run's lines, this row's or the next row's, asked for while this one is counted.
             const bool rowGoesOn = begin + kRunPixels < width;
             const Pixel* const next = rowGoesOn ? row + begin + kRunPixels : row + stride;

@@ -34,7 +34,8 @@ struct RegionCounts {
 };
 
 // The counts of the rectangle of a picture whose rows are `stride` pixels apart; the
-// rectangle must lie inside it. The pixels are only read. The rows are split over
+// rectangle must lie inside it. The pixels are only read, and must hold their luma under
+// the standard in their fourth byte, as the load's analysis leaves them. The rows are split over
 // ThreadCount() threads, with the same counts at any thread count.
 RegionCounts CountRegion(const Pixel* picture, std::size_t stride, const PixelRect& rect,
                          LumaStandard standard = LumaStandard::Rec601);

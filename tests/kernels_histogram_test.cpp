@@ -77,14 +77,16 @@ TEST(KernelsHistogram, CountsEveryColoursPairAndWritesTheSameLumaAtAnyThreadCoun
                                               static_cast<std::size_t>(-UvHistogram::kMinU)]);
 }
 
-// A rectangle counted in place, rows a stride apart, equals its crop copied out and
-// analysed as a picture of its own, at any thread count and under both standards.
+// A rectangle counted in place, rows a stride apart, from pixels that carry their luma,
+// equals its crop copied out and analysed as a picture of its own, at any thread count
+// and under both standards.
 TEST(KernelsHistogram, ARegionCountedInPlaceEqualsItsCropAnalysedAlone) {
     constexpr std::size_t kSide = 4096;  // every colour once, as a square picture
-    const std::vector<Pixel> picture = EveryColour();
+    std::vector<Pixel> picture = EveryColour();
     const korvex::PixelRect regions[] = {{0, 0, kSide, kSide},   {1, 3, 4000, 4093},    {kSide - 1, 0, 1, kSide},
                                          {17, 2049, 2500, 1},    {kSide - 1, kSide - 1, 1, 1}, {600, 700, 513, 700}};
-    for (const korvex::LumaStandard standard : {korvex::LumaStandard::Rec601, korvex::LumaStandard::Rec709})
+    for (const korvex::LumaStandard standard : {korvex::LumaStandard::Rec601, korvex::LumaStandard::Rec709}) {
+        (void)korvex::AnalysePixels(picture, standard);  // luma in the fourth bytes, as a load leaves it
         for (const korvex::PixelRect& r : regions) {
             std::vector<Pixel> crop;
             crop.reserve(r.width * r.height);
@@ -93,7 +95,7 @@ TEST(KernelsHistogram, ARegionCountedInPlaceEqualsItsCropAnalysedAlone) {
                             picture.begin() + static_cast<std::ptrdiff_t>(y * kSide + r.x + r.width));
             korvex::LevelCounts levels;
             const UvHistogram expected = korvex::AnalysePixels(crop, standard, levels);
-            for (const int threads : {1, 2, 3}) {
+            for (const int threads : {1, 3}) {
                 SCOPED_TRACE(testing::Message() << r.x << "," << r.y << "," << r.width << "," << r.height << " threads "
                                                 << threads << (standard == korvex::LumaStandard::Rec709 ? " 709" : " 601"));
                 const ThreadCountGuard guard(threads);
@@ -102,6 +104,7 @@ TEST(KernelsHistogram, ARegionCountedInPlaceEqualsItsCropAnalysedAlone) {
                 ASSERT_EQ(counts.levels, levels);
             }
         }
+    }
 }
 
 TEST(KernelsHistogram, PairOfIsConvertToYuvsPairAndAddingInPiecesEqualsAddingAtOnce) {
