@@ -10,6 +10,8 @@
 #include <QLineEdit>
 #include <QMenu>
 
+#include <span>
+
 #include "app_view_fixture.h"
 #include "linescope/frmScope.h"
 #include "vectorscope/frmVector.h"
@@ -354,6 +356,20 @@ TEST_F(ProbeTest, AShiftDragSetsARegionInPicturePixelsAndEscOrAPressOutsideLetsI
         }
     EXPECT_EQ(*w->model().counted().levels, crop);
     EXPECT_EQ(w->model().counted().histogram->total(), want.width * want.height);
+    // A new luma standard counts it again, Y after Rec. 709's weights.
+    Ctl<QAction>(*w, "mnuToolsLuma709")->trigger();
+    korvex::LevelCounts crop709 = crop;
+    crop709.bins[3] = {};
+    for (std::size_t row = want.y; row < want.y + want.height; ++row)
+        for (std::size_t column = want.x; column < want.x + want.width; ++column) {
+            Pixel p = image.pixel(static_cast<int>(column), static_cast<int>(row)) & 0x00FFFFFFu;
+            korvex::UvPair pair{};
+            korvex::ConvertToYuv(std::span(&p, 1), std::span(&pair, 1), korvex::LumaStandard::Rec709);
+            ++crop709.bins[3][p >> 24];
+        }
+    EXPECT_EQ(*w->model().counted().levels, crop709);
+    Ctl<QAction>(*w, "mnuToolsLuma601")->trigger();
+    EXPECT_EQ(*w->model().counted().levels, crop);
 
     // A press inside probes, and the region stays.
     Press(100, 60);

@@ -195,6 +195,11 @@ void ImageView::picImg_MouseDown(int button, int shift, float x, float y) {
         regionTo_ = *regionFrom_;
         ShowRegion();
     } else if (button == kLeftButton) {
+        // A Shift+drag whose release was lost ends here, its box taken away.
+        if (regionFrom_) {
+            regionFrom_.reset();
+            ShowRegion();
+        }
         // A press outside the region lets it go; inside, it probes the region.
         if (const auto& region = model_.region()) {
             const std::int32_t column = PicturePosition(ViewPosition(x, picture.viewMaxX), picture.scaleX, picture.width());
