@@ -351,11 +351,9 @@ TEST_F(ProbeTest, AShiftDragSetsARegionInPicturePixelsAndEscOrAPressOutsideLetsI
     for (std::size_t row = want.y; row < want.y + want.height; ++row)
         for (std::size_t column = want.x; column < want.x + want.width; ++column) {
             const Pixel p = w->model().picture().pixels.at(column, row);
-            EXPECT_EQ(p & 0x00FFFFFFu, image.pixel(static_cast<int>(column), static_cast<int>(row)) & 0x00FFFFFFu);
             ++crop.bins[0][(p >> 16) & 0xFF], ++crop.bins[1][(p >> 8) & 0xFF], ++crop.bins[2][p & 0xFF], ++crop.bins[3][p >> 24];
         }
     EXPECT_EQ(*w->model().counted().levels, crop);
-    EXPECT_EQ(w->model().counted().histogram->total(), want.width * want.height);
     // A new luma standard counts it again, Y after Rec. 709's weights.
     Ctl<QAction>(*w, "mnuToolsLuma709")->trigger();
     korvex::LevelCounts crop709 = crop;
