@@ -244,7 +244,7 @@ void ImageView::TrackCrossBars() { model_.MoveLockedProbe(hscrCross->value(), vs
 
 void ImageView::Form_KeyDown(int& keyCode, int shift) {
     if (keyCode == kEscape) {
-        if (!model_.region()) return;
+        if (!model_.region() || !model_.loaded()) return;
         model_.ClearRegion();
         keyCode = 0;
         return;
