@@ -83,6 +83,8 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
                                   "value");
     const QCommandLineOption probe("probe", "Lock the probe at full-size pixel X,Y (with --stats: add its values).",
                                    "x,y");
+    const QCommandLineOption region(
+        "region", "Count only the rectangle of full-size pixels W x H at X,Y (with --stats: add it).", "x,y,w,h");
     const QCommandLineOption luma("luma", "Luma and colour differences after Rec. 601 (default) or 709.", "601|709");
     const QCommandLineOption skinLine("skin-line", "Vectorscope graticule with the skin-tone line.");
     const QCommandLineOption stats("stats", "Print each FILE's numbers as one line of JSON (JSON Lines).");
@@ -114,7 +116,7 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     const QCommandLineOption renderOnly[] = {scope,     histogram, vertical, scaleFront,  lamp, zoom, skinLine,
                                              reference, trace,     lines,    falseColour, zebra};
     // Taken by --stats as well as by --render.
-    const QCommandLineOption shared[] = {probe, luma, colour};
+    const QCommandLineOption shared[] = {probe, luma, colour, region};
     parser.addOption(render);
     parser.addOption(stats);
     for (const QCommandLineOption& option : renderOnly)
@@ -212,6 +214,19 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
                               .arg(parser.value(probe)));
         line.probe = QPoint(*x, *y);
     }
+    if (parser.isSet(region)) {
+        const QStringList parts = parser.value(region).split(',');
+        std::optional<int> numbers[4];
+        if (parts.size() == 4)
+            for (int k = 0; k < 4; ++k) numbers[k] = WholeNumber(parts[k]);
+        const bool whole = std::all_of(std::begin(numbers), std::end(numbers), [](const std::optional<int>& n) { return n.has_value(); });
+        if (!whole || *numbers[0] < 0 || *numbers[1] < 0 || *numbers[2] < 1 || *numbers[3] < 1)
+            return Failed(QStringLiteral("--region takes a rectangle as X,Y,W,H (whole numbers, X and Y from 0, W and H "
+                                         "from 1), not '%1'.")
+                              .arg(parser.value(region)));
+        line.region = korvex::PixelRect{static_cast<std::size_t>(*numbers[0]), static_cast<std::size_t>(*numbers[1]),
+                                        static_cast<std::size_t>(*numbers[2]), static_cast<std::size_t>(*numbers[3])};
+    }
     if (parser.isSet(luma)) {
         const QString value = parser.value(luma);
         if (value == "709")
@@ -295,7 +310,8 @@ int Render(int argc, char* argv[], const CommandLine& line) {
     KeepWorkersReadyFor(line.reference.isEmpty() ? 1 : 2);
     QApplication application(argc, argv);
     const RenderResult result =
-        RenderInstruments(line.renderFolder, line.file, line.settings, line.probe, line.reference);
+        RenderInstruments(line.renderFolder, line.file, line.settings, line.probe, line.region,
+                          line.reference);
     KeepWorkerReady(false);
     if (result.exitCode != 0) Print(stderr, result.message + "\n");
     ExitNow(result.exitCode);
@@ -309,10 +325,11 @@ int Stats(int argc, char* argv[], const CommandLine& line) {
     KeepWorkersReadyFor(static_cast<int>(line.files.size()) + (line.renderFolder.isEmpty() ? 0 : 1) +
                         (line.reference.isEmpty() ? 0 : 1));
     QApplication application(argc, argv);
-    int code = WriteStatistics(line.files, line.settings, line.probe, stdout);
+    int code = WriteStatistics(line.files, line.settings, line.probe, stdout, line.region);
     if (!line.renderFolder.isEmpty()) {
         const RenderResult result =
-            RenderInstruments(line.renderFolder, line.file, line.settings, line.probe, line.reference);
+            RenderInstruments(line.renderFolder, line.file, line.settings, line.probe, line.region,
+                              line.reference);
         if (result.exitCode != 0) Print(stderr, result.message + "\n");
         code = std::max(code, result.exitCode);
     }

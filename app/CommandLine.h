@@ -8,6 +8,7 @@
 
 #include <optional>
 
+#include "kernels/region.h"
 #include "model/Settings.h"
 
 namespace vistrel {
@@ -23,6 +24,7 @@ struct CommandLine {
     Settings settings;     // as the options set them; the rest as the windows start
     std::optional<QPoint> probe;  // --probe: a locked probe at this full-size pixel
     QString reference;     // --reference: the picture held as the reference before FILE loads
+    std::optional<korvex::PixelRect> region;  // --region: what the instruments and the numbers count
     QString text;          // the help or version text, or what is wrong
 };
 

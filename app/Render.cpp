@@ -68,8 +68,19 @@ void RemoveFolders(const QStringList& made) {
 
 }  // namespace
 
+QString RegionOutside(const korvex::PixelRect& region, int width, int height) {
+    return QStringLiteral("The region %1,%2,%3,%4 does not lie wholly inside the %5 x %6 picture")
+        .arg(region.x)
+        .arg(region.y)
+        .arg(region.width)
+        .arg(region.height)
+        .arg(width)
+        .arg(height);
+}
+
 RenderResult RenderInstruments(const QString& folder, const QString& file, const Settings& settings,
-                               std::optional<QPoint> probe, const QString& reference) {
+                               std::optional<QPoint> probe, std::optional<korvex::PixelRect> region,
+                               const QString& reference) {
     // A folder that does not exist is made (as mkdir -p would) once there is something to
     // write into it, so that a picture that fails leaves nothing behind.
     const QStringList missing = MissingFolders(folder);
@@ -108,6 +119,11 @@ RenderResult RenderInstruments(const QString& folder, const QString& file, const
                            .arg(width)
                            .arg(height)};
         window.LockProbeAt(pixel.x(), pixel.y());
+    }
+    if (region) {
+        const auto width = static_cast<int>(window.model().picture().pixels.width());
+        const auto height = static_cast<int>(window.model().picture().pixels.height());
+        if (!window.SetRegionAt(*region)) return {2, RegionOutside(*region, width, height)};
     }
 
     if (!missing.isEmpty() && !QDir().mkpath(folder)) {

@@ -2,9 +2,11 @@
 
 #include <QGuiApplication>
 
+#include <algorithm>
 #include <future>
 
 #include "app/PictureLoad.h"
+#include "app/Render.h"
 #include "platform/PictureBox.h"
 
 namespace vistrel {
@@ -79,7 +81,7 @@ QByteArray LumaName(korvex::LumaStandard standard) {
 }  // namespace
 
 FileStatistics MeasureFile(const QString& file, const Settings& settings, std::optional<QPoint> probe,
-                           ColorValue background) {
+                           ColorValue background, std::optional<korvex::PixelRect> region) {
     FileStatistics result;
     result.file = file;
     result.luma = settings.luma;
@@ -100,7 +102,17 @@ FileStatistics MeasureFile(const QString& file, const Settings& settings, std::o
     result.colourSpace = decoded.colourSpace;
     result.outOfGamut = decoded.colourConverted ? decoded.outOfGamut : 0;
     result.raw = decoded.raw;
-    result.levels = StatisticsOf(load.levels());
+    result.region = region;
+    if (region && !region->inside(static_cast<std::size_t>(result.width), static_cast<std::size_t>(result.height))) {
+        result.regionOutside = true;
+        return result;
+    }
+    if (region) {
+        const auto stride = static_cast<std::size_t>(picture.image().bytesPerLine()) / sizeof(korvex::Pixel);
+        result.levels = StatisticsOf(korvex::CountRegion(picture.row(0), stride, *region, settings.luma).levels);
+    } else {
+        result.levels = StatisticsOf(load.levels());
+    }
     if (probe && probe->x() < result.width && probe->y() < result.height)
         result.readout = ReadoutOf(picture.row(probe->y())[probe->x()], settings.luma);
     return result;
@@ -112,6 +124,11 @@ QByteArray StatsLine(const FileStatistics& stats) {
         return line + ", \"error\": " + JsonString("Could not load " + stats.file) +
                ", \"reason\": " + JsonString(FailureSentence(stats.error, stats.file)) + "}";
     line += ", \"width\": " + Number(stats.width) + ", \"height\": " + Number(stats.height);
+    if (stats.regionOutside)
+        return line + ", \"error\": " + JsonString(RegionOutside(*stats.region, stats.width, stats.height)) + "}";
+    if (const auto& r = stats.region)
+        line += ", \"region\": [" + Number(std::uint64_t{r->x}) + ", " + Number(std::uint64_t{r->y}) + ", " +
+                Number(std::uint64_t{r->width}) + ", " + Number(std::uint64_t{r->height}) + "]";
     line += ", \"luma\": \"" + LumaName(stats.luma) + "\", \"colour\": " +
             JsonString(stats.colourSpace.isEmpty() ? QStringLiteral("sRGB") : stats.colourSpace);
     static constexpr const char* kNames[] = {"R", "G", "B", "Y"};
@@ -134,14 +151,16 @@ QByteArray StatsLine(const FileStatistics& stats) {
     return line + "}";
 }
 
-int WriteStatistics(const QStringList& files, const Settings& settings, std::optional<QPoint> probe, std::FILE* out) {
+int WriteStatistics(const QStringList& files, const Settings& settings, std::optional<QPoint> probe, std::FILE* out,
+                    std::optional<korvex::PixelRect> region) {
     const ColorValue background = CompositingBackground(QGuiApplication::palette());
     // Each picture is let go before the next is read, whose decode may take its buffer.
     const PictureBufferReuse reuse;
     int code = 0;
     for (const QString& file : files) {
-        const FileStatistics stats = MeasureFile(file, settings, probe, background);
-        if (!stats.loaded) code = 1;
+        const FileStatistics stats = MeasureFile(file, settings, probe, background, region);
+        if (!stats.loaded) code = std::max(code, 1);
+        if (stats.regionOutside) code = 2;
         const QByteArray line = StatsLine(stats) + '\n';
         std::fwrite(line.constData(), 1, static_cast<std::size_t>(line.size()), out);
         std::fflush(out);

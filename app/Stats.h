@@ -30,20 +30,27 @@ struct FileStatistics {
     LevelStatistics levels;
     std::optional<QPoint> probe;          // asked for
     std::optional<ProbeReadout> readout;  // the probe's values, when it lies on the picture
+    // The region of interest the levels count, when one was asked for; and whether it
+    // fell outside the picture, which then gives no numbers.
+    std::optional<korvex::PixelRect> region;
+    bool regionOutside = false;
 };
 
 // The file decoded and analysed as the window's load does it, under the settings' luma
 // standard and colour handling; probe: the full-size pixel whose readouts are added.
-// background: the colour transparent parts are composited over.
+// background: the colour transparent parts are composited over; region: the rectangle
+// whose pixels alone the levels count (out_of_gamut stays the whole picture's).
 FileStatistics MeasureFile(const QString& file, const Settings& settings, std::optional<QPoint> probe,
-                           ColorValue background);
+                           ColorValue background, std::optional<korvex::PixelRect> region = {});
 
 // The file's line of JSON, without its line end. A file that did not load gives its
 // "error" ("Could not load FILE") and its "reason", in the words the window uses.
 QByteArray StatsLine(const FileStatistics& stats);
 
 // Measures each file in turn and writes its line to out as soon as it is known.
-// Returns 1 if any file failed to load, else 0. Needs a QGuiApplication.
-int WriteStatistics(const QStringList& files, const Settings& settings, std::optional<QPoint> probe, std::FILE* out);
+// Returns 2 if the region lay outside any picture, else 1 if any file failed to load,
+// else 0. Needs a QGuiApplication.
+int WriteStatistics(const QStringList& files, const Settings& settings, std::optional<QPoint> probe, std::FILE* out,
+                    std::optional<korvex::PixelRect> region = {});
 
 }  // namespace vistrel

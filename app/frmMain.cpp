@@ -485,6 +485,7 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event) {
                 case Qt::Key_Down: code = 40; break;
                 case Qt::Key_Home: code = 36; break;
                 case Qt::Key_End: code = 35; break;
+                case Qt::Key_Escape: code = 27; break;
                 default: break;
             }
             if (code != 0) {

@@ -67,6 +67,8 @@ public:
     // File > Hold as Reference: the picture loaded now held as the reference (its counts,
     // not its pixels); nothing without a picture.
     void HoldReference();
+    // The region of interest, as a Shift+drag would set it (--region); false outside the picture.
+    bool SetRegionAt(const korvex::PixelRect& region) { return model_.SetRegion(region); }
     frmScope* scopeWindow() const { return frmScope_; }
     frmVector* vectorWindow() const { return frmVector_; }
     frmHistogram* histogramWindow() const { return frmHistogram_; }

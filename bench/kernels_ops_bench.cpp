@@ -11,6 +11,7 @@
 
 #include "kernels/analysis.h"
 #include "kernels/korvex.h"
+#include "kernels/region.h"
 
 namespace {
 
@@ -150,6 +151,39 @@ void BM_BandAnalysisOneThread(benchmark::State& state) {
     SetRate(state, count);
 }
 
+// A 6000 x 4000 picture analysed whole, as a load does (luma, pairs and level counts),
+// beside the recount of a region of interest of it: the whole picture (range 100), a
+// centred quarter of its area (50, half its width and height) and a 600 x 400 patch
+// (10). Threads as the machine has (range 1 = 0) or one (1), whose rate is over CPU time.
+// The recount's budget is at most the analysis's time for the whole picture.
+constexpr std::size_t kBenchWidth = 6000;
+constexpr std::size_t kBenchHeight = 4000;
+
+void BM_AnalyseWholePicture(benchmark::State& state) {
+    if (state.range(0) != 0) korvex::SetThreadCount(1);
+    std::vector<Pixel> pixels = Picture(kBenchWidth * kBenchHeight);
+    for (auto _ : state) {
+        korvex::LevelCounts levels;
+        benchmark::DoNotOptimize(korvex::AnalysePixels(pixels, korvex::LumaStandard::Rec601, levels).cells().data());
+    }
+    SetRate(state, pixels.size());
+    korvex::SetThreadCount(0);
+}
+
+void BM_CountRegion(benchmark::State& state) {
+    if (state.range(1) != 0) korvex::SetThreadCount(1);
+    std::vector<Pixel> pixels = Picture(kBenchWidth * kBenchHeight);
+    korvex::LevelCounts levels;
+    (void)korvex::AnalysePixels(pixels, korvex::LumaStandard::Rec601, levels);  // luma in the fourth bytes
+    const auto share = static_cast<std::size_t>(state.range(0));
+    const std::size_t width = kBenchWidth * share / 100, height = kBenchHeight * share / 100;
+    const korvex::PixelRect rect{(kBenchWidth - width) / 2, (kBenchHeight - height) / 2, width, height};
+    for (auto _ : state)
+        benchmark::DoNotOptimize(korvex::CountRegion(pixels.data(), kBenchWidth, rect).histogram.cells().data());
+    SetRate(state, width * height);
+    korvex::SetThreadCount(0);
+}
+
 // Sizes in megapixels: a small picture, a 12 MP camera, a 48 MP camera.
 #define KERNEL_SIZES Arg(1)->Arg(12)->Arg(48)->Unit(benchmark::kMillisecond)->UseRealTime()
 
@@ -161,6 +195,10 @@ BENCHMARK(BM_ConvertToYuvOneThread)->Arg(12)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ConvertToYuvRec709OneThread)->Arg(12)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CountUvPairsOneThread)->Args({12, 0})->Args({12, 1})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BandAnalysisOneThread)->Args({24, 0})->Args({24, 1})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AnalyseWholePicture)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_AnalyseWholePicture)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CountRegion)->Args({100, 0})->Args({50, 0})->Args({10, 0})->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_CountRegion)->Args({100, 1})->Args({50, 1})->Args({10, 1})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MaskPixels)->KERNEL_SIZES;
 BENCHMARK(BM_SpreadChannel)->KERNEL_SIZES;
 

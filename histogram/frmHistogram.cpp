@@ -80,9 +80,10 @@ void frmHistogram::ModelChanged(Changes what) {
     if (what & Change::HistogramChannel)
         optChannel[static_cast<int>(model_.settings().histogramChannel)]->setChecked(true);
     if (what & (Change::Picture | Change::Analysis | Change::Lamp | Change::HistogramChannel | Change::HistogramScale |
-                Change::Reference))
+                Change::Reference |
+                Change::Region))
         RefreshHistogram();
-    if (what & (Change::Picture | Change::Analysis | Change::HistogramChannel)) RefreshReading();
+    if (what & (Change::Picture | Change::Analysis | Change::HistogramChannel | Change::Region)) RefreshReading();
 }
 
 void frmHistogram::DrawHistogram(const korvex::LevelCounts& counts) {
@@ -110,7 +111,7 @@ void frmHistogram::DrawHistogram(const korvex::LevelCounts& counts) {
 
 void frmHistogram::RefreshHistogram() {
     if (model_.loaded())
-        DrawHistogram(model_.picture().levels);
+        DrawHistogram(*model_.counted().levels);
     else
         DrawHistogram({});
 }
@@ -130,7 +131,7 @@ void frmHistogram::Arrange() {
 
 std::optional<QString> frmHistogram::ReadingAt(QPoint rasterPixel) const {
     if (!model_.loaded()) return std::nullopt;
-    const auto reading = histogram::ReadingAt(model_.picture().levels, model_.settings().histogramChannel,
+    const auto reading = histogram::ReadingAt(*model_.counted().levels, model_.settings().histogramChannel,
                                               rasterPixel.x(), rasterPixel.y());
     if (!reading) return std::nullopt;
     return histogram::ReadingText(*reading);

@@ -131,6 +131,58 @@ void UvHistogram::Add(std::span<Pixel> pixels, LumaStandard standard, LevelCount
     if (levels != nullptr) tables.AddTo(*levels);
 }
 
+void UvHistogram::CountRows(const Pixel* first, std::size_t width, std::size_t rows, std::size_t stride,
+                            LumaStandard standard, LevelCounts& levels) {
+    if (width == 0 || rows == 0) return;
+    const std::size_t blockRows = std::max<std::size_t>(1, kLevelBlockPixels / width);
+    if (rows > blockRows) {
+        for (std::size_t r = 0; r < rows; r += blockRows)
+            CountRows(first + r * stride, width, std::min(blockRows, rows - r), stride, standard, levels);
+        return;
+    }
+    // The pixels are only read: their luma is the one their fourth byte holds, and none of
+    // their lines is written back to memory.
+    std::array<std::uint32_t, kRunPixels> cells;
+    const bool split = width * rows >= kSplitPixels;
+    if (split && spare_.empty()) spare_.assign(kCells, 0u);
+    std::uint32_t* const even = counts_.data();
+    std::uint32_t* const odd = split ? spare_.data() : counts_.data();
+    LevelTables tables;
+    std::uint32_t* const evenLevels = tables.counts.data();
+    std::uint32_t* const oddLevels = tables.counts.data() + LevelTables::kTable;
+    for (std::size_t r = 0; r < rows; ++r) {
+        const Pixel* const row = first + r * stride;
+        for (std::size_t begin = 0; begin < width; begin += kRunPixels) {
+            const std::size_t n = std::min(kRunPixels, width - begin);
+            const Pixel* const run = row + begin;
+            detail::CellsOf(run, cells.data(), n, standard);
+            // The next run's lines, this row's or the next row's, asked for while this one is counted.
+            const bool rowGoesOn = begin + kRunPixels < width;
+            const Pixel* const next = rowGoesOn ? row + begin + kRunPixels : row + stride;
+            const std::size_t ahead = rowGoesOn ? std::min(kRunPixels, width - begin - kRunPixels)
+                                                : (r + 1 < rows ? std::min(kRunPixels, width) : 0);
+            std::size_t k = 0;
+            for (; k + 1 < n; k += 2) {
+                assert(cells[k] < kCells && cells[k + 1] < kCells);
+                if (k % kLinePixels == 0 && k < ahead) __builtin_prefetch(next + k);
+                ++even[cells[k]];
+                ++odd[cells[k + 1]];
+                CountLevels(run[k], evenLevels);
+                CountLevels(run[k + 1], oddLevels);
+            }
+            if (k < n) {
+                ++even[cells[k]];
+                CountLevels(run[k], evenLevels);
+            }
+        }
+    }
+    if (split) {
+        for (std::size_t c = 0; c < kCells; ++c) even[c] += odd[c];
+        std::fill(spare_.begin(), spare_.end(), 0u);
+    }
+    tables.AddTo(levels);
+}
+
 void UvHistogram::Merge(const UvHistogram& other) {
     for (std::size_t k = 0; k < kCells; ++k) counts_[k] += other.counts_[k];
 }

@@ -176,6 +176,12 @@ public:
     void AddPixels(std::span<Pixel> pixels, LumaStandard standard = LumaStandard::Rec601);
     // The same, and adds each pixel's red, green, blue and luma levels to levels.
     void AddPixels(std::span<Pixel> pixels, LumaStandard standard, LevelCounts& levels);
+    // Counts the pairs and adds the levels of `rows` rows of `width` pixels, each row
+    // `stride` pixels after the one above, as AddPixels would count them, without writing
+    // the pixels: they must hold their luma under the standard in their fourth byte
+    // already (as AddPixels leaves them), which Y's level counts read.
+    void CountRows(const Pixel* first, std::size_t width, std::size_t rows, std::size_t stride,
+                   LumaStandard standard, LevelCounts& levels);
     // Adds another histogram's counts (modulo 2^32).
     void Merge(const UvHistogram& other);
     // Every count back to zero.

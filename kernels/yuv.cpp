@@ -65,6 +65,18 @@ KORVEX_ALWAYS_INLINE void Store(Pixel* pixels, std::uint32_t* cells, std::size_t
                (u - static_cast<std::uint32_t>(UvHistogram::kMinU));
 }
 
+// A cell alone, for pixels that already carry their luma and are only read: the pixel is
+// not written, and the luma it would have had is not formed.
+struct ReadOnlyCell {
+    std::uint32_t cell;
+};
+KORVEX_ALWAYS_INLINE void Store(Pixel*, ReadOnlyCell* cells, std::size_t k, Pixel, std::uint32_t, std::uint32_t u,
+                                std::uint32_t v) {
+    cells[k].cell = (v - static_cast<std::uint32_t>(UvHistogram::kMinV)) * static_cast<std::uint32_t>(UvHistogram::kColumns) +
+                    (u - static_cast<std::uint32_t>(UvHistogram::kMinU));
+}
+static_assert(sizeof(ReadOnlyCell) == sizeof(std::uint32_t));
+
 template <class Chroma>
 KORVEX_ALWAYS_INLINE void Convert601Body(Pixel* pixels, Chroma* chroma, std::size_t count) {
     for (std::size_t k = 0; k < count; ++k) {
@@ -175,6 +187,11 @@ void ConvertToYuv(std::span<Pixel> pixels, std::span<UvPair> chroma, LumaStandar
 
 void detail::ConvertToCells(Pixel* pixels, std::uint32_t* cells, std::size_t count, LumaStandard standard) {
     ChooseConversion<std::uint32_t>(standard)(pixels, cells, count);
+}
+
+void detail::CellsOf(const Pixel* pixels, std::uint32_t* cells, std::size_t count, LumaStandard standard) {
+    // The conversion takes a writable pointer; with ReadOnlyCell it only reads through it.
+    ChooseConversion<ReadOnlyCell>(standard)(const_cast<Pixel*>(pixels), reinterpret_cast<ReadOnlyCell*>(cells), count);
 }
 
 ChromaGrid ConvertToYuv(PixelGrid& pixels, LumaStandard standard) {

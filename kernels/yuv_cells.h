@@ -12,5 +12,7 @@ namespace korvex::detail {
 // pair as its cell in UvHistogram's table, (v - kMinV) * kColumns + (u - kMinU). On the
 // calling thread.
 void ConvertToCells(Pixel* pixels, std::uint32_t* cells, std::size_t count, LumaStandard standard);
+// The cells alone, the pixels only read.
+void CellsOf(const Pixel* pixels, std::uint32_t* cells, std::size_t count, LumaStandard standard);
 
 }  // namespace korvex::detail

@@ -53,8 +53,8 @@ std::vector<std::vector<korvex::Point>> TracePoints(PictureView picture, int col
         horizontal ? korvex::ClampValue(0, row, lastRow) : korvex::ClampValue(0, column, lastColumn));
     const auto positions = TracePositions(horizontal ? picture.width : picture.height, settings.columns);
     // The probed line as a base and a stride: a row runs along x, a column along y.
-    const korvex::Pixel* line = horizontal ? picture.pixels + fixed * picture.width : picture.pixels + fixed;
-    const std::size_t stride = horizontal ? 1 : picture.width;
+    const korvex::Pixel* line = horizontal ? picture.pixels + fixed * picture.pitch() : picture.pixels + fixed;
+    const std::size_t stride = horizontal ? 1 : picture.pitch();
     const auto at = [&](std::size_t p) { return line[p * stride]; };
     const auto levelRow = [](korvex::Pixel pixel, int shift) {
         return static_cast<std::int32_t>(255 - ((pixel >> shift) & 0xFFu));

@@ -107,7 +107,7 @@ void SampleHorizontal(PictureView picture, int columns, const Plot& plot) {
     const auto xs = SamplePositions(columns, Step(picture.width, columns), picture.width);
     const auto ys = SamplePositions(kScopeRows, Step(picture.height, kScopeRows), picture.height);
     for (const std::size_t y : ys) {
-        const Pixel* row = picture.pixels + y * picture.width;
+        const Pixel* row = picture.pixels + y * picture.pitch();
         for (std::size_t c = 0; c < xs.size(); ++c) {
             if (c + kPrefetchAhead < xs.size()) __builtin_prefetch(row + xs[c + kPrefetchAhead]);
             plot(row[xs[c]], c);
@@ -123,7 +123,7 @@ void SampleVertical(PictureView picture, int columns, const Plot& plot) {
     const auto xs = SamplePositions(kScopeRows, Step(picture.width, kScopeRows), picture.width);
     const auto ys = SamplePositions(columns, Step(picture.height, columns), picture.height);
     for (std::size_t c = 0; c < ys.size(); ++c) {
-        const Pixel* row = picture.pixels + ys[c] * picture.width;
+        const Pixel* row = picture.pixels + ys[c] * picture.pitch();
         for (std::size_t j = 0; j < xs.size(); ++j) {
             if (j + kPrefetchAhead < xs.size()) __builtin_prefetch(row + xs[j + kPrefetchAhead]);
             plot(row[xs[j]], c);

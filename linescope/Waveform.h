@@ -24,13 +24,23 @@ inline constexpr Pixel kRasterBlue = ColoursOf(Channel::Blue).waveform;
 inline constexpr Pixel kRasterLuma = ColoursOf(Channel::Luma).waveform;
 constexpr Pixel RasterColor(Channel channel) { return ColoursOf(channel).waveform; }
 
-// A read-only view of a picture: row after row, top row first, no padding.
+// A read-only view of a picture: row after row, top row first, each row `stride` pixels
+// after the one above (0: rows follow without padding). A rectangle of a larger picture
+// is a view of its pixels, not a copy.
 struct PictureView {
     const Pixel* pixels = nullptr;
     std::size_t width = 0;
     std::size_t height = 0;
+    std::size_t stride = 0;
+    std::size_t pitch() const { return stride != 0 ? stride : width; }
 };
 inline PictureView ViewOf(const korvex::PixelGrid& grid) { return {grid.data(), grid.width(), grid.height()}; }
+// The rectangle `left` columns in and `top` rows down of a picture, width x height
+// pixels, which must lie inside it.
+inline PictureView CropOf(PictureView picture, std::size_t left, std::size_t top, std::size_t width,
+                          std::size_t height) {
+    return {picture.pixels + top * picture.pitch() + left, width, height, picture.pitch()};
+}
 
 struct WaveformSettings {
     Channel channel = Channel::Parade;

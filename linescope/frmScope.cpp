@@ -170,7 +170,7 @@ void frmScope::ClearScope() {
     update();
 }
 
-void frmScope::DrawWaveform(const korvex::PixelGrid& pixels) {
+void frmScope::DrawWaveform(linescope::PictureView pixels) {
     const Channel shown = channel();
     assert(picChan[0]->rasterRect().height() == linescope::kScopeRows);
     linescope::WaveformSettings settings;
@@ -186,7 +186,7 @@ void frmScope::DrawWaveform(const korvex::PixelGrid& pixels) {
     const WaveformSamples* samples =
         reference != nullptr ? reference->SamplesFor(model_.settings().luma, settings.orientation, settings.columns)
                              : nullptr;
-    linescope::BuildWaveform(linescope::ViewOf(pixels), settings, rasters_, samples);
+    linescope::BuildWaveform(pixels, settings, rasters_, samples);
 
     const BitmapInfoHeader& header = linescope::IsParade(shown) ? ParadeHeader : SingleHeader;
     assert(header.biWidth == settings.columns);
@@ -212,7 +212,7 @@ void frmScope::DrawLegend(const Reference& reference) {
     }
 }
 
-void frmScope::DrawLineTrace(const korvex::PixelGrid& pixels, int column, int row) {
+void frmScope::DrawLineTrace(linescope::PictureView pixels, int column, int row) {
     for (ScopeBox* box : picChan) box->clearImage();
 
     const Channel shown = channel();
@@ -265,13 +265,32 @@ void frmScope::DrawScopeGraticule(bool parade) {
     }
 }
 
+namespace {
+
+// The pixels the instruments count (the region's, or the whole picture's), as a view.
+linescope::PictureView CountedView(const Counted& counted) {
+    return {counted.pixels, counted.width, counted.height, counted.stride};
+}
+
+}  // namespace
+
+void frmScope::DrawCountedTrace() {
+    const Counted counted = model_.counted();
+    const Probe& probe = model_.picture().probe;
+    // The probe's line within the counted rectangle (clamped into it by the trace).
+    DrawLineTrace(CountedView(counted), probe.column - static_cast<int>(counted.rect.x),
+                  probe.row - static_cast<int>(counted.rect.y));
+}
+
+void frmScope::DrawCountedWaveform() { DrawWaveform(CountedView(model_.counted())); }
+
 void frmScope::RefreshScope() {
     if (!model_.loaded()) return;
     const Picture& picture = model_.picture();
     if (picture.probe.locked)
-        DrawLineTrace(picture.pixels, picture.probe.column, picture.probe.row);
+        DrawCountedTrace();
     else
-        DrawWaveform(picture.pixels);
+        DrawCountedWaveform();
 }
 
 void frmScope::ModelChanged(Changes what) {
@@ -282,15 +301,15 @@ void frmScope::ModelChanged(Changes what) {
         // The probe shown: the trace through its line; let go: the whole picture again.
         const Picture& picture = model_.picture();
         if (picture.probe.dragging || picture.probe.locked)
-            DrawLineTrace(picture.pixels, picture.probe.column, picture.probe.row);
+            DrawCountedTrace();
         else
-            DrawWaveform(picture.pixels);
-    } else if (what & (Change::Picture | Change::Analysis | Change::Lamp | Change::Scope | Change::Reference |
-                       Change::Trace)) {
+            DrawCountedWaveform();
+    } else if (what & (Change::Picture | Change::Analysis | Change::Lamp | Change::Scope | Change::Region |
+                       Change::Reference | Change::Trace)) {
         RefreshScope();
     }
-    // What a column stands for follows the picture, the trace and the channel.
-    if (what & (Change::Picture | Change::Probe | Change::Scope)) RefreshReading();
+    // What a column stands for follows the picture, the region, the trace and the channel.
+    if (what & (Change::Picture | Change::Probe | Change::Scope | Change::Region)) RefreshReading();
 }
 
 void frmScope::HandFocusBack() {
@@ -361,11 +380,17 @@ void frmScope::mouseMoveEvent(QMouseEvent* event) {
 std::optional<QString> frmScope::ReadingAt(QPoint rasterPixel) const {
     linescope::ScopeLayout layout{channel(), orientation(), traceShown_, kClientWidth};
     if (model_.loaded()) {
-        layout.pictureWidth = model_.picture().pixels.width();
-        layout.pictureHeight = model_.picture().pixels.height();
+        const Counted counted = model_.counted();
+        layout.pictureWidth = counted.width;
+        layout.pictureHeight = counted.height;
     }
-    const auto reading = linescope::ReadingAt(layout, rasterPixel.x(), rasterPixel.y());
+    auto reading = linescope::ReadingAt(layout, rasterPixel.x(), rasterPixel.y());
     if (!reading) return std::nullopt;
+    // A region's column or row read as the picture's.
+    if (reading->position && model_.loaded()) {
+        const korvex::PixelRect rect = model_.counted().rect;
+        *reading->position += reading->orientation == Orientation::Horizontal ? rect.x : rect.y;
+    }
     return linescope::ReadingText(*reading);
 }
 

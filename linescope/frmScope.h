@@ -36,11 +36,18 @@ public:
     // Boxes 0 to 3 cleared to black, then the window repainted.
     void ClearScope();
     // The whole-picture waveform of the chosen channel or the parade.
-    void DrawWaveform(const korvex::PixelGrid& pixels);
+    void DrawWaveform(const korvex::PixelGrid& pixels) { DrawWaveform(linescope::ViewOf(pixels)); }
+    void DrawWaveform(linescope::PictureView pixels);
     // The single-line trace through the probed pixel.
-    void DrawLineTrace(const korvex::PixelGrid& pixels, int column, int row);
+    void DrawLineTrace(const korvex::PixelGrid& pixels, int column, int row) {
+        DrawLineTrace(linescope::ViewOf(pixels), column, row);
+    }
+    void DrawLineTrace(linescope::PictureView pixels, int column, int row);
     // Redraws what is current: the trace while a probe is locked, else the waveform.
     void RefreshScope();
+    // The trace through the probe, or the waveform, of what the instruments count.
+    void DrawCountedTrace();
+    void DrawCountedWaveform();
 
     // For tests: the boxes, their images and the window's drawing state.
     linescope::ScopeBox* box(int index) const;

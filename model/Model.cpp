@@ -1,6 +1,7 @@
 #include "model/Model.h"
 
 #include <algorithm>
+#include <cmath>
 #include <utility>
 
 #include "kernels/area.h"
@@ -70,6 +71,7 @@ void Model::Apply(const Settings& next) {
             // The luma bytes the marks were made from, and the view's own luma, are new.
             picture_.lumaMarksValid = false;
             picture_.viewLuma.clear();
+            if (region_) CountRegion();
             const Probe& probe = picture_.probe;
             PlaceProbe(probe.column, probe.row, probe.viewX, probe.viewY);
             what |= Change::Analysis;
@@ -81,7 +83,15 @@ void Model::Apply(const Settings& next) {
 void Model::Load(Picture picture) {
     picture_ = std::move(picture);
     loaded_ = true;
-    Say(Change::Picture);
+    Changes what = Change::Picture;
+    if (region_) {
+        what |= Change::Region;
+        if (picture_.width() == regionWidth_ && picture_.height() == regionHeight_)
+            CountRegion();
+        else
+            region_.reset();
+    }
+    Say(what);
 }
 
 void Model::HoldReference(Reference reference) {
@@ -97,6 +107,8 @@ void Model::DropReference() {
 
 void Model::Drop() {
     picture_ = {};
+    // The region's rectangle waits for the next picture; its counts go with this one.
+    regionCounts_ = {};
     loaded_ = false;
     Settings next = settings_;
     const Settings start;
@@ -110,7 +122,72 @@ void Model::Drop() {
 
 void Model::Clear() {
     Q_ASSERT(!loaded_);
-    Say(Change::Picture);
+    Changes what = Change::Picture;
+    if (region_) what |= Change::Region;
+    region_.reset();
+    Say(what);
+}
+
+Counted Model::counted() const {
+    const korvex::PixelGrid& pixels = picture_.pixels;
+    Counted c;
+    c.stride = pixels.width();
+    if (region_ && loaded_) {
+        c.rect = *region_;
+        c.pixels = pixels.data() + c.rect.y * c.stride + c.rect.x;
+        c.histogram = &regionCounts_.histogram;
+        c.levels = &regionCounts_.levels;
+    } else {
+        c.rect = {0, 0, pixels.width(), pixels.height()};
+        c.pixels = pixels.data();
+        c.histogram = &picture_.histogram;
+        c.levels = &picture_.levels;
+    }
+    c.width = c.rect.width;
+    c.height = c.rect.height;
+    return c;
+}
+
+void Model::CountRegion() {
+    regionCounts_ = korvex::CountRegion(picture_.pixels.data(), picture_.pixels.width(), *region_, picture_.luma);
+}
+
+bool Model::SetRegion(const korvex::PixelRect& region) {
+    if (!loaded_ || !region.inside(picture_.pixels.width(), picture_.pixels.height())) return false;
+    if (region_ == region) return false;
+    region_ = region;
+    regionWidth_ = picture_.width();
+    regionHeight_ = picture_.height();
+    CountRegion();
+    Say(Change::Region);
+    return true;
+}
+
+void Model::SelectRegion(float x0, float y0, float x1, float y1) {
+    if (!loaded_ || picture_.pixels.empty()) return;
+    const Picture& p = picture_;
+    // One axis: the view pixels from the lower to the higher corner, and the full-size
+    // pixels from the first one's to where the pixel after the last one begins.
+    const auto span = [](float a, float b, std::int32_t last, float scale, std::int32_t size) {
+        const std::int32_t from = std::min(ViewPosition(a, last), ViewPosition(b, last));
+        const std::int32_t to = std::max(ViewPosition(a, last), ViewPosition(b, last));
+        const std::int32_t begin = PicturePosition(from, scale, size);
+        // The last view pixel stands for the picture up to its edge.
+        const auto next = static_cast<std::int64_t>(std::nearbyint((to + 1) * static_cast<double>(scale)));
+        const std::int32_t end =
+            to == last ? size : static_cast<std::int32_t>(std::clamp<std::int64_t>(next, begin + 1, size));
+        return std::pair<std::size_t, std::size_t>(static_cast<std::size_t>(begin), static_cast<std::size_t>(end - begin));
+    };
+    const auto [x, width] = span(x0, x1, p.viewMaxX, p.scaleX, p.width());
+    const auto [y, height] = span(y0, y1, p.viewMaxY, p.scaleY, p.height());
+    SetRegion({x, y, width, height});
+}
+
+void Model::ClearRegion() {
+    if (!region_) return;
+    region_.reset();
+    regionCounts_ = {};
+    Say(Change::Region);
 }
 
 void Model::Refit(const ViewFit& fit) {

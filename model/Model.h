@@ -17,6 +17,7 @@
 #include <optional>
 #include <vector>
 
+#include "kernels/region.h"
 #include "model/Picture.h"
 #include "model/Reference.h"
 #include "model/Settings.h"
@@ -44,6 +45,9 @@ enum class Change : std::uint32_t {
     HistogramChannel = 1u << 13,
     Reference = 1u << 16,  // a picture held as the reference, or the reference dropped
     Trace = 1u << 17,      // the traces' brightness
+    // The region of interest set, kept for a new picture of its size, or let go: what the
+    // instruments count, and the box the view draws.
+    Region = 1u << 14,
 };
 Q_DECLARE_FLAGS(Changes, Change)
 Q_DECLARE_OPERATORS_FOR_FLAGS(Changes)
@@ -56,6 +60,19 @@ Changes ChangesBetween(const Settings& before, const Settings& after);
 struct Source {
     QString file;   // absolute; empty when nothing is followed
     QString stamp;  // size and change times of the version last read
+};
+
+// What the instruments count and draw: the pixels of the region of interest and their
+// counts when there is one, else the whole picture's. The pixels are a rectangle of the
+// full-size picture, rows `stride` pixels apart, `rect` where it lies in the picture.
+struct Counted {
+    const korvex::Pixel* pixels = nullptr;
+    std::size_t width = 0;
+    std::size_t height = 0;
+    std::size_t stride = 0;
+    korvex::PixelRect rect;
+    const korvex::UvHistogram* histogram = nullptr;
+    const korvex::LevelCounts* levels = nullptr;
 };
 
 class Model : public QObject {
@@ -118,6 +135,18 @@ public:
     // place of any before; and let go. Each says Reference.
     void HoldReference(Reference reference);
     void DropReference();
+    // The region of interest, in full-size pixels, while there is one.
+    const std::optional<korvex::PixelRect>& region() const { return region_; }
+    // The region, or the whole picture, as the instruments count it.
+    Counted counted() const;
+    // The region set: one wholly inside the loaded picture is counted and says so; any
+    // other, or the same one again, changes nothing and gives false.
+    bool SetRegion(const korvex::PixelRect& region);
+    // The region from the view: the full-size pixels that the view pixels under two
+    // pointer positions (corners, in either order) and those between them stand for.
+    void SelectRegion(float x0, float y0, float x1, float y1);
+    // No region: the instruments count the whole picture again.
+    void ClearRegion();
 
     void Follow(const QString& file, const QString& stamp) { source_ = {file, stamp}; }
     void NoteStamp(const QString& stamp) { source_.stamp = stamp; }
@@ -133,12 +162,20 @@ private:
     // when they changed; and the false-colour view.
     const std::vector<std::uint32_t>& LumaMarksOfView();
     const std::vector<korvex::Pixel>& FalseColourView();
+    // The region's counts formed again from the picture's pixels under its luma standard.
+    void CountRegion();
 
     Settings settings_;
     Picture picture_;
     Source source_;
     std::optional<Reference> reference_;
     bool loaded_ = false;
+    // The region and the size of the picture it was drawn on: it outlives a load that drops
+    // the picture, and a new picture of that size keeps it.
+    std::optional<korvex::PixelRect> region_;
+    std::int32_t regionWidth_ = 0;
+    std::int32_t regionHeight_ = 0;
+    korvex::RegionCounts regionCounts_;
 };
 
 }  // namespace vistrel

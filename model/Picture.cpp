@@ -67,7 +67,7 @@ Picture AssemblePicture(Surface& decoded, const ViewFit& fit, const std::vector<
 }
 
 QString ColourNote(const QString& space, bool converted, bool toneMapped, std::uint64_t clipped,
-                   std::uint64_t pixels) {
+                   std::uint64_t pixels, bool wholePicture) {
     if (space.isEmpty()) return QStringLiteral("sRGB");
     if (!converted) return QStringLiteral("Stored values: %1, not converted").arg(space);
     QString note = space + QStringLiteral(" \u2192 sRGB");
@@ -77,8 +77,9 @@ QString ColourNote(const QString& space, bool converted, bool toneMapped, std::u
     // Tenths of a percent, whole numbers all the way but for the one rounding.
     const auto tenths = static_cast<std::uint64_t>(
         std::nearbyint(static_cast<double>(std::min(clipped, pixels)) * 1000.0 / static_cast<double>(pixels)));
-    if (tenths == 0) return note + QStringLiteral(", < 0.1 % clipped");
-    return note + QStringLiteral(", %1.%2 % clipped").arg(tenths / 10).arg(tenths % 10);
+    const QString of = wholePicture ? QStringLiteral(" in the whole picture") : QString();
+    if (tenths == 0) return note + QStringLiteral(", < 0.1 % clipped") + of;
+    return note + QStringLiteral(", %1.%2 % clipped").arg(tenths / 10).arg(tenths % 10) + of;
 }
 
 QString ColourNote(const Picture& picture) {
@@ -87,6 +88,18 @@ QString ColourNote(const Picture& picture) {
                                  : picture.raw->camera + QStringLiteral(", developed from raw");
     return ColourNote(picture.colourSpace, picture.colourConverted, picture.hdrToneMapped, picture.outOfGamut,
                       picture.pixels.size());
+}
+
+QString RegionNote(const korvex::PixelRect& region) {
+    return QStringLiteral("Region %1 x %2 at %3,%4").arg(region.width).arg(region.height).arg(region.x).arg(region.y);
+}
+
+QString ColourNote(const Picture& picture, const std::optional<korvex::PixelRect>& region) {
+    if (!region) return ColourNote(picture);
+    const QString note = picture.raw ? ColourNote(picture)
+                                     : ColourNote(picture.colourSpace, picture.colourConverted, picture.hdrToneMapped,
+                                                  picture.outOfGamut, picture.pixels.size(), true);
+    return note + QStringLiteral(" \u00B7 ") + RegionNote(*region);
 }
 
 }  // namespace vistrel

@@ -13,6 +13,7 @@
 #include "kernels/falsecolour.h"
 #include "kernels/korvex.h"
 #include "kernels/levels.h"
+#include "kernels/region.h"
 #include "decoding/Decode.h"
 #include "platform/Surface.h"
 
@@ -121,14 +122,20 @@ Picture AssemblePicture(Surface& decoded, const ViewFit& fit, const std::vector<
 // The note on a picture's colours, which always names what was done with them. A
 // converted picture: its space and, when any pixels were clipped, their share of the
 // picture ("Adobe RGB (1998) → sRGB, 3.2 % clipped"; a share that would show as 0.0 reads
-// "< 0.1 %"); a tone-mapped HDR signal's says so. A picture of another space read as its
+// "< 0.1 %"; with wholePicture, "clipped in the whole picture"); a tone-mapped HDR signal's says so. A picture of another space read as its
 // file stores it: "Stored values: Adobe RGB (1998), not converted". An sRGB or untagged
 // picture, the same either way: "sRGB".
 QString ColourNote(const QString& space, bool converted, bool toneMapped, std::uint64_t clipped,
-                   std::uint64_t pixels);
+                   std::uint64_t pixels, bool wholePicture = false);
 // A picture's note: the one above, or for a camera raw file's picture the camera and that
 // it was developed from raw ("Canon EOS R6, developed from raw"), or that it shows the
 // sensor's values ("Raw values, linear, not white-balanced").
 QString ColourNote(const Picture& picture);
+// The note with a region of interest: the region named after it ("Region 1200 x 800 at
+// 300,200"); a clipped share, which is counted over the whole picture, then says so
+// ("3.2 % clipped in the whole picture").
+QString ColourNote(const Picture& picture, const std::optional<korvex::PixelRect>& region);
+// The region as the note names it.
+QString RegionNote(const korvex::PixelRect& region);
 
 }  // namespace vistrel

@@ -144,7 +144,7 @@ TEST(CommandLineProcess, PrintsWithoutADisplayAndFailsWithTheRightCodes) {
     EXPECT_EQ(help.exitCode, 0);
     for (const char* option : {"--render", "--scope", "--histogram", "--vertical", "--scale-front", "--lamp", "--zoom",
                                "--probe", "--luma", "--skin-line", "--stats", "--colour", "--false-colour", "--zebra",
-                               "view.png"})
+                               "view.png", "--region"})
         EXPECT_TRUE(help.out.contains(option)) << option;
     // Every format read, named once; the three instruments.
     for (const char* format : {"GIF", "BMP", "JPEG,", "PNG", "TIFF", "WebP", "HEIC", "AVIF", "JPEG XL", "icons",

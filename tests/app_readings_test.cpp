@@ -56,10 +56,12 @@ std::vector<Reader> Readers(frmMain& w) {
     const auto scope = [&model](QPoint p) -> std::optional<QString> {
         const Settings& s = model.settings();
         const bool trace = model.picture().probe.locked;
-        const linescope::ScopeLayout layout{s.scopeChannel, s.orientation, trace, 420, model.picture().pixels.width(),
-                                            model.picture().pixels.height()};
-        const auto reading = linescope::ReadingAt(layout, p.x(), p.y());
+        // A region's columns or rows stand for the picture's from its corner on.
+        const korvex::PixelRect counted = model.counted().rect;
+        const linescope::ScopeLayout layout{s.scopeChannel, s.orientation, trace, 420, counted.width, counted.height};
+        auto reading = linescope::ReadingAt(layout, p.x(), p.y());
         if (!reading) return std::nullopt;
+        if (reading->position) *reading->position += s.orientation == ScopeOrientation::Horizontal ? counted.x : counted.y;
         return linescope::ReadingText(*reading);
     };
     const auto vector = [&model](QPoint p) -> std::optional<QString> {
@@ -70,7 +72,7 @@ std::vector<Reader> Readers(frmMain& w) {
     };
     const auto bars = [&model](QPoint p) -> std::optional<QString> {
         const auto reading =
-            histogram::ReadingAt(model.picture().levels, model.settings().histogramChannel, p.x(), p.y());
+            histogram::ReadingAt(*model.counted().levels, model.settings().histogramChannel, p.x(), p.y());
         if (!reading) return std::nullopt;
         return histogram::ReadingText(*reading);
     };
@@ -137,6 +139,9 @@ TEST(Readings, EachInstrumentReadsThePixelUnderThePointerInItsWindowAndAsAPanel)
         // A locked probe's trace: the columns read the positions the trace reads.
         w->LockProbeAt(150, 100);
         ReadEveryPixel(Readers(*w).front());
+        // A region: the line scope's trace and the histogram read its pixels alone.
+        ASSERT_TRUE(w->SetRegionAt({40, 30, 200, 150}));
+        for (const Reader& reader : Readers(*w)) ReadEveryPixel(reader);
     }
 }
 

@@ -176,7 +176,7 @@ TEST_F(RenderTest, AProbeNoViewPositionReachesShowsThatPixelAlone) {
 // The three images of a render, in the order written.
 std::array<QImage, 3> RenderAll(const QString& picture, const Settings& settings, const QString& reference = {}) {
     QTemporaryDir out;
-    const vistrel::RenderResult result = RenderInstruments(out.path(), picture, settings, {}, reference);
+    const vistrel::RenderResult result = RenderInstruments(out.path(), picture, settings, {}, {}, reference);
     EXPECT_EQ(result.exitCode, 0) << result.message.toStdString();
     std::array<QImage, 3> images;
     const char* names[] = {"linescope.png", "vectorscope.png", "histogram.png"};
@@ -288,6 +288,56 @@ TEST_F(RenderTest, AReferencesTracesLieUnderThePicturesExactlyWhereItsOwnRenderH
     }
 }
 
+// A region's instruments are those of its crop rendered as a picture of its own, pixel
+// for pixel: inside, along an edge, one row, across orientations and with a probe in it,
+// whose trace is the crop's row through it. A region past the picture's edge exits 2.
+TEST_F(RenderTest, ARegionsInstrumentsAreItsCropsRenderedAsAPicture) {
+    struct Case {
+        QRect region;
+        vistrel::ScopeOrientation orientation;
+        std::optional<QPoint> probe;  // in the picture
+    };
+    const Case cases[] = {
+        {{300, 100, 450, 380}, vistrel::ScopeOrientation::Horizontal, {}},
+        {{300, 100, 450, 380}, vistrel::ScopeOrientation::Vertical, QPoint(500, 300)},
+        {{1400, 0, 100, 600}, vistrel::ScopeOrientation::Horizontal, QPoint(1499, 599)},
+        {{0, 599, 1500, 1}, vistrel::ScopeOrientation::Vertical, {}},
+    };
+    const QImage whole = Blocks();
+    for (const Case& c : cases) {
+        const QRect& r = c.region;
+        SCOPED_TRACE(testing::Message() << r.x() << "," << r.y() << "," << r.width() << "," << r.height());
+        Settings settings;
+        settings.orientation = c.orientation;
+        settings.histogramChannel = vistrel::HistogramChannel::Parade;
+        const QString crop = testing_support::WritePicture(dir, "crop.png", whole.copy(r));
+        QTemporaryDir ofRegion, ofCrop;
+        const korvex::PixelRect region{static_cast<std::size_t>(r.x()), static_cast<std::size_t>(r.y()),
+                                       static_cast<std::size_t>(r.width()), static_cast<std::size_t>(r.height())};
+        const std::optional<QPoint> cropProbe = c.probe ? std::optional(*c.probe - r.topLeft()) : std::nullopt;
+        ASSERT_EQ(RenderInstruments(ofRegion.path(), picture, settings, c.probe, region).exitCode, 0);
+        ASSERT_EQ(RenderInstruments(ofCrop.path(), crop, settings, cropProbe).exitCode, 0);
+        for (const char* image : {vistrel::kLineScopeImage, vistrel::kVectorscopeImage, vistrel::kHistogramImage}) {
+            const QImage got(ofRegion.filePath(image));
+            ASSERT_FALSE(got.isNull()) << image;
+            EXPECT_EQ(got, QImage(ofCrop.filePath(image))) << image;
+        }
+    }
+    // The crop's instruments differ from the whole picture's: the comparison has teeth.
+    QTemporaryDir ofWhole, ofPart;
+    ASSERT_EQ(RenderInstruments(ofWhole.path(), picture, {}).exitCode, 0);
+    ASSERT_EQ(RenderInstruments(ofPart.path(), picture, {}, {}, korvex::PixelRect{300, 100, 450, 380}).exitCode, 0);
+    for (const char* image : {vistrel::kLineScopeImage, vistrel::kVectorscopeImage, vistrel::kHistogramImage})
+        EXPECT_NE(QImage(ofWhole.filePath(image)), QImage(ofPart.filePath(image))) << image;
+
+    QTemporaryDir never;
+    const vistrel::RenderResult outside =
+        RenderInstruments(never.filePath("scopes"), picture, {}, {}, korvex::PixelRect{1400, 0, 101, 600});
+    EXPECT_EQ(outside.exitCode, 2);
+    EXPECT_EQ(outside.message, "The region 1400,0,101,600 does not lie wholly inside the 1500 x 600 picture");
+    EXPECT_FALSE(QFileInfo::exists(never.filePath("scopes")));
+}
+
 TEST_F(RenderTest, FailuresWriteNothingAndSayWhy) {
     QTemporaryDir out;
     ASSERT_TRUE(out.isValid());
@@ -317,7 +367,7 @@ TEST_F(RenderTest, FailuresWriteNothingAndSayWhy) {
         EXPECT_EQ(result.message, "Could not load " + unloadable + reason);
     }
     // A reference that does not load fails the render as the picture would.
-    const vistrel::RenderResult noReference = RenderInstruments(out.path(), picture, {}, {}, truncated);
+    const vistrel::RenderResult noReference = RenderInstruments(out.path(), picture, {}, {}, {}, truncated);
     EXPECT_EQ(noReference.exitCode, 1);
     EXPECT_EQ(noReference.message, "Could not load " + truncated + ": damaged or cut short");
 

@@ -30,6 +30,7 @@
 #include "app/Stats.h"
 #include "dng_pictures.h"
 #include "kernels/korvex.h"
+#include "kernels/region.h"
 #include "model/LevelStatistics.h"
 
 namespace {
@@ -328,6 +329,80 @@ TEST(AppStats, BadOptionsExitTwoAndPrintNothing) {
         const Outcome run = RunStats(arguments);
         EXPECT_EQ(run.exitCode, 2) << arguments.join(' ').toStdString();
         EXPECT_TRUE(run.lines.empty());
+    }
+}
+
+// A region's numbers are the crop's, counted the slow way pixel by pixel, under both
+// luma standards: the whole picture, its edges, single pixels and an inner rectangle.
+// Its line names it; one outside the picture, by a pixel, is an error that exits 2.
+TEST(AppStats, ARegionCountsExactlyItsCropsPixelsAndOneOutsideThePictureExitsTwo) {
+    QTemporaryDir dir;
+    constexpr int kWidth = 41, kHeight = 29;
+    QImage image(kWidth, kHeight, QImage::Format_RGB32);
+    std::mt19937 rng(39);
+    const auto pick = [&] {  // noise, with clipped levels and the video range's edges among it
+        const unsigned r = rng() % 8;
+        return r == 0 ? 0u : r == 1 ? 255u : r == 2 ? 235u + rng() % 2 : rng() % 256;
+    };
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x) image.setPixel(x, y, qRgb(pick(), pick(), pick()));
+    const QString file = dir.filePath("noise.png");
+    ASSERT_TRUE(image.save(file, "PNG"));
+
+    const korvex::PixelRect regions[] = {{0, 0, kWidth, kHeight}, {kWidth - 1, 0, 1, kHeight}, {0, kHeight - 1, kWidth, 1},
+                                         {kWidth - 1, kHeight - 1, 1, 1}, {0, 0, 1, 1}, {7, 3, 19, 11}};
+    for (const korvex::LumaStandard standard : {korvex::LumaStandard::Rec601, korvex::LumaStandard::Rec709}) {
+        vistrel::Settings settings;
+        settings.luma = standard;
+        for (const korvex::PixelRect& r : regions) {
+            SCOPED_TRACE(testing::Message() << r.x << "," << r.y << "," << r.width << "," << r.height);
+            LevelCounts counts;
+            for (std::size_t y = r.y; y < r.y + r.height; ++y)
+                for (std::size_t x = r.x; x < r.x + r.width; ++x) {
+                    korvex::Pixel p = image.pixel(static_cast<int>(x), static_cast<int>(y)) & 0x00FFFFFFu;
+                    korvex::UvPair pair{};
+                    korvex::ConvertToYuv(std::span(&p, 1), std::span(&pair, 1), standard);
+                    ++counts.bins[LevelCounts::R][(p >> 16) & 0xFF];
+                    ++counts.bins[LevelCounts::G][(p >> 8) & 0xFF];
+                    ++counts.bins[LevelCounts::B][p & 0xFF];
+                    ++counts.bins[LevelCounts::Y][p >> 24];
+                }
+            vistrel::FileStatistics expected;
+            expected.file = file;
+            expected.loaded = true;
+            expected.width = kWidth;
+            expected.height = kHeight;
+            expected.luma = standard;
+            expected.levels = vistrel::StatisticsOf(counts);
+            expected.region = r;
+            const vistrel::FileStatistics measured = vistrel::MeasureFile(file, settings, {}, 0, r);
+            EXPECT_EQ(vistrel::StatsLine(measured), vistrel::StatsLine(expected));
+        }
+    }
+
+    // As a script runs it: the region named after the size, and the whole line unchanged
+    // without one.
+    const Outcome inner = RunStats({file, "--region", "7,3,19,11", "--luma", "709"});
+    EXPECT_EQ(inner.exitCode, 0);
+    ASSERT_EQ(inner.texts.size(), 1u);
+    EXPECT_TRUE(inner.texts[0].startsWith("{\"file\": \"" + file.toUtf8() + "\", \"width\": 41, \"height\": 29, \"region\": [7, 3, 19, 11], \"luma\": \"709\""))
+        << inner.texts[0].toStdString();
+    const Outcome plain = RunStats({file});
+    ASSERT_EQ(plain.texts.size(), 1u);
+    EXPECT_EQ(plain.texts[0], vistrel::StatsLine(vistrel::MeasureFile(file, {}, {}, 0)));
+    EXPECT_FALSE(plain.texts[0].contains("region"));
+
+    for (const QString& outside : {QStringLiteral("0,0,42,29"), QStringLiteral("40,28,1,2"), QStringLiteral("41,0,1,1")}) {
+        const Outcome run = RunStats({file, "--region", outside});
+        EXPECT_EQ(run.exitCode, 2) << outside.toStdString();
+        ASSERT_EQ(run.lines.size(), 1u);
+        EXPECT_EQ(run.lines[0]["error"].toString(),
+                  "The region " + outside + " does not lie wholly inside the 41 x 29 picture");
+    }
+    for (const char* malformed : {"1,2,3", "1,2,3,4,5", "-1,0,1,1", "0,0,0,1", "0,0,1,x", ""}) {
+        const Outcome run = RunStats({file, "--region", malformed});
+        EXPECT_EQ(run.exitCode, 2) << malformed;
+        EXPECT_TRUE(run.lines.empty()) << malformed;
     }
 }
 

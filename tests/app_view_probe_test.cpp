@@ -7,7 +7,10 @@
 #include <QFrame>
 #include <QLabel>
 #include <QLocale>
+#include <QLineEdit>
 #include <QMenu>
+
+#include <span>
 
 #include "app_view_fixture.h"
 #include "linescope/frmScope.h"
@@ -303,6 +306,99 @@ TEST_F(ProbeTest, ALoadDuringALockedProbeStartsClean) {
     Press(10, 10);
     Release(10, 10);
     EXPECT_TRUE(SameBits(view().image(), before));
+}
+
+// Shift+drag sets a region in full-size pixels: the view pixels' corners and all those
+// between them, with a box drawn so that the view comes back bit for bit; the
+// instruments count only its pixels, and the note names it. A press inside probes and
+// keeps it; Esc lets it go, and so does a press outside. A picture of its size keeps it.
+TEST_F(ProbeTest, AShiftDragSetsARegionInPicturePixelsAndEscOrAPressOutsideLetsItGo) {
+    const QImage image = Gradient(1000, 600);
+    LoadPicture(image);
+    const std::vector<Pixel> before = ViewNow(view());
+    const auto region = [&] { return w->model().region(); };
+    const auto note = [&] { return Ctl<QLabel>(*w, "lblNote")->text(); };
+    const double sx = w->model().picture().scaleX, sy = w->model().picture().scaleY;
+    ASSERT_GT(sx, 1.5);  // a reduced view: each view pixel stands for several full-size ones
+
+    // Dragged up and to the left: the corners in either order.
+    Press(150, 90, Qt::ShiftModifier);
+    Drag(120, 70);
+    Drag(40, 30);
+    Release(40, 30, Qt::ShiftModifier);
+    ASSERT_TRUE(region().has_value());
+    const auto x = static_cast<std::size_t>(vistrel::nearestInt(40 * sx));
+    const auto y = static_cast<std::size_t>(vistrel::nearestInt(30 * sy));
+    const korvex::PixelRect want{x, y, static_cast<std::size_t>(vistrel::nearestInt(151 * sx)) - x,
+                                 static_cast<std::size_t>(vistrel::nearestInt(91 * sy)) - y};
+    EXPECT_EQ(*region(), want);
+    EXPECT_TRUE(note().endsWith(QStringLiteral("Region %1 x %2 at %3,%4").arg(want.width).arg(want.height).arg(x).arg(y)))
+        << note().toStdString();
+    // The box inverts its outline and nothing else.
+    const std::vector<Pixel> boxed = ViewNow(view());
+    const QRect box(QPoint(vistrel::ViewPositionOf(static_cast<int>(x), static_cast<float>(sx), viewWidth() - 1),
+                           vistrel::ViewPositionOf(static_cast<int>(y), static_cast<float>(sy), viewHeight() - 1)),
+                    QPoint(vistrel::ViewPositionOf(static_cast<int>(x + want.width - 1), static_cast<float>(sx), viewWidth() - 1),
+                           vistrel::ViewPositionOf(static_cast<int>(y + want.height - 1), static_cast<float>(sy), viewHeight() - 1)));
+    for (int vy = 0; vy < viewHeight(); ++vy)
+        for (int vx = 0; vx < viewWidth(); ++vx) {
+            const bool edge = box.contains(vx, vy) && (vx == box.left() || vx == box.right() || vy == box.top() || vy == box.bottom());
+            const std::size_t k = static_cast<std::size_t>(vy) * static_cast<std::size_t>(viewWidth()) + static_cast<std::size_t>(vx);
+            ASSERT_EQ(boxed[k], edge ? (~before[k] & 0x00FFFFFFu) : before[k]) << vx << "," << vy;
+        }
+    // The histogram's counts are the crop's, the slow way.
+    korvex::LevelCounts crop;
+    for (std::size_t row = want.y; row < want.y + want.height; ++row)
+        for (std::size_t column = want.x; column < want.x + want.width; ++column) {
+            const Pixel p = w->model().picture().pixels.at(column, row);
+            ++crop.bins[0][(p >> 16) & 0xFF], ++crop.bins[1][(p >> 8) & 0xFF], ++crop.bins[2][p & 0xFF], ++crop.bins[3][p >> 24];
+        }
+    EXPECT_EQ(*w->model().counted().levels, crop);
+    // A new luma standard counts it again, Y after Rec. 709's weights.
+    Ctl<QAction>(*w, "mnuToolsLuma709")->trigger();
+    korvex::LevelCounts crop709 = crop;
+    crop709.bins[3] = {};
+    for (std::size_t row = want.y; row < want.y + want.height; ++row)
+        for (std::size_t column = want.x; column < want.x + want.width; ++column) {
+            Pixel p = image.pixel(static_cast<int>(column), static_cast<int>(row)) & 0x00FFFFFFu;
+            korvex::UvPair pair{};
+            korvex::ConvertToYuv(std::span(&p, 1), std::span(&pair, 1), korvex::LumaStandard::Rec709);
+            ++crop709.bins[3][p >> 24];
+        }
+    EXPECT_EQ(*w->model().counted().levels, crop709);
+    Ctl<QAction>(*w, "mnuToolsLuma601")->trigger();
+    EXPECT_EQ(*w->model().counted().levels, crop);
+
+    // A press inside probes, and the region stays.
+    Press(100, 60);
+    EXPECT_EQ(w->model().picture().probe.column, ColumnOf(100));
+    Release(100, 60);
+    EXPECT_EQ(region(), want);
+    EXPECT_EQ(ViewNow(view()), boxed);
+
+    // A picture of the same size keeps it; Esc lets it go and the view is as it was.
+    LoadPicture(image, "again.png");
+    EXPECT_EQ(region(), want);
+    EXPECT_EQ(ViewNow(view()), boxed);
+    Ctl<QLineEdit>(*w, "txtImageFile")->setFocus();
+    QTest::keyClick(Ctl<QLineEdit>(*w, "txtImageFile"), Qt::Key_Escape);
+    EXPECT_FALSE(region().has_value());
+    EXPECT_EQ(ViewNow(view()), before);
+    EXPECT_FALSE(note().contains("Region"));
+    EXPECT_EQ(w->model().counted().levels, &w->model().picture().levels);
+
+    // A press outside lets it go too; a picture of another size drops it.
+    Press(10, 10, Qt::ShiftModifier);
+    Release(20, 20, Qt::ShiftModifier);
+    ASSERT_TRUE(region().has_value());
+    Press(200, 200);
+    Release(200, 200);
+    EXPECT_FALSE(region().has_value());
+    EXPECT_EQ(ViewNow(view()), before);
+    Press(10, 10, Qt::ShiftModifier);
+    Release(20, 20, Qt::ShiftModifier);
+    LoadPicture(Gradient(999, 600), "other.png");
+    EXPECT_FALSE(region().has_value());
 }
 
 }  // namespace

@@ -3,12 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
 #include <vector>
 
 #include "kernels/korvex.h"
+#include "kernels/region.h"
 #include "support.h"
 
 namespace {
@@ -73,6 +75,36 @@ TEST(KernelsHistogram, CountsEveryColoursPairAndWritesTheSameLumaAtAnyThreadCoun
         }
     EXPECT_EQ(histogram.count(0, 0), expected[static_cast<std::size_t>(-UvHistogram::kMinV) * UvHistogram::kColumns +
                                               static_cast<std::size_t>(-UvHistogram::kMinU)]);
+}
+
+// A rectangle counted in place, rows a stride apart, from pixels that carry their luma,
+// equals its crop copied out and analysed as a picture of its own, at any thread count
+// and under both standards.
+TEST(KernelsHistogram, ARegionCountedInPlaceEqualsItsCropAnalysedAlone) {
+    constexpr std::size_t kSide = 4096;  // every colour once, as a square picture
+    std::vector<Pixel> picture = EveryColour();
+    const korvex::PixelRect regions[] = {{0, 0, kSide, kSide},   {1, 3, 4000, 4093},    {kSide - 1, 0, 1, kSide},
+                                         {17, 2049, 2500, 1},    {kSide - 1, kSide - 1, 1, 1}, {600, 700, 513, 700}};
+    for (const korvex::LumaStandard standard : {korvex::LumaStandard::Rec601, korvex::LumaStandard::Rec709}) {
+        (void)korvex::AnalysePixels(picture, standard);  // luma in the fourth bytes, as a load leaves it
+        for (const korvex::PixelRect& r : regions) {
+            std::vector<Pixel> crop;
+            crop.reserve(r.width * r.height);
+            for (std::size_t y = r.y; y < r.y + r.height; ++y)
+                crop.insert(crop.end(), picture.begin() + static_cast<std::ptrdiff_t>(y * kSide + r.x),
+                            picture.begin() + static_cast<std::ptrdiff_t>(y * kSide + r.x + r.width));
+            korvex::LevelCounts levels;
+            const UvHistogram expected = korvex::AnalysePixels(crop, standard, levels);
+            for (const int threads : {1, 3}) {
+                SCOPED_TRACE(testing::Message() << r.x << "," << r.y << "," << r.width << "," << r.height << " threads "
+                                                << threads << (standard == korvex::LumaStandard::Rec709 ? " 709" : " 601"));
+                const ThreadCountGuard guard(threads);
+                const korvex::RegionCounts counts = korvex::CountRegion(picture.data(), kSide, r, standard);
+                ASSERT_TRUE(std::ranges::equal(counts.histogram.cells(), expected.cells()));
+                ASSERT_EQ(counts.levels, levels);
+            }
+        }
+    }
 }
 
 TEST(KernelsHistogram, PairOfIsConvertToYuvsPairAndAddingInPiecesEqualsAddingAtOnce) {

@@ -98,12 +98,12 @@ void frmVector::ModelChanged(Changes what) {
     const auto markProbe = [&] {
         MarkProbe(ReadoutOf(probe.sample, model_.settings().luma).uv, korvex::PixelToColor(probe.sample));
     };
-    if (what & (Change::Picture | Change::Analysis | Change::Zoom | Change::Reference | Change::Trace))
-        PlotPoints(picture.histogram);
+    if (what & (Change::Picture | Change::Analysis | Change::Zoom | Change::Region | Change::Reference | Change::Trace))
+        PlotPoints(*model_.counted().histogram);
     else if (what & (Change::Lamp | Change::Graticule))
         ShowPoints();
     // A locked probe keeps its vector on a new standard or skin line (a new lamp or zoom removes it).
-    if ((what & (Change::Analysis | Change::Graticule)) && probe.locked) markProbe();
+    if ((what & (Change::Analysis | Change::Graticule | Change::Region)) && probe.locked) markProbe();
     if (what & Change::Probe) {
         // The probe shown: its vector, over those before it; let go: the plot alone again.
         if (probe.dragging || probe.locked)
@@ -209,7 +209,7 @@ void frmVector::Form_MouseUp(int button, int, float, float) {
     if (button == kLeftButton) {
         drag_.Release();
     } else if (button == kRightButton && model_.loaded() && model_.picture().probe.locked) {
-        PlotPoints(model_.picture().histogram);
+        PlotPoints(*model_.counted().histogram);
         if (focusMainWindow) focusMainWindow();
     }
 }

@@ -28,7 +28,7 @@ namespace {
 constexpr int kCrossLargeStep = 10;
 
 // Virtual-key codes of the keys a locked probe answers to.
-enum KeyCode : int { kEnd = 35, kHome = 36, kLeft = 37, kUp = 38, kRight = 39, kDown = 40 };
+enum KeyCode : int { kEscape = 27, kEnd = 35, kHome = 36, kLeft = 37, kUp = 38, kRight = 39, kDown = 40 };
 
 QString Digits(double value) { return FormatNumber(value, "000"); }
 
@@ -216,7 +216,7 @@ void ImageView::ShowColourNote() {
 }
 
 void ImageView::ShowNote() {
-    const QString note = model_.loaded() ? ColourNote(model_.picture()) : QString();
+    const QString note = model_.loaded() ? ColourNote(model_.picture(), model_.region()) : QString();
     const Legend legend = model_.loaded() ? LegendOf(model_.settings()) : Legend{};
     if (legend.line.isEmpty()) {
         lblNote->setTextFormat(Qt::AutoText);
@@ -244,7 +244,24 @@ void ImageView::AddViewTools(QMenu& tools) {
 
 void ImageView::picImg_MouseDown(int button, int shift, float x, float y) {
     const Picture& picture = model_.picture();
-    if (button == kLeftButton) {
+    if (button == kLeftButton && (shift & kShiftKey) != 0) {
+        // Shift+drag: a region's box follows the pointer until the release sets it.
+        if (!model_.loaded()) return;
+        regionFrom_ = QPointF(x, y);
+        regionTo_ = *regionFrom_;
+        ShowRegion();
+    } else if (button == kLeftButton) {
+        // A Shift+drag whose release was lost ends here, its box taken away.
+        if (regionFrom_) {
+            regionFrom_.reset();
+            ShowRegion();
+        }
+        // A press outside the region lets it go; inside, it probes the region.
+        if (const auto& region = model_.region()) {
+            const std::int32_t column = PicturePosition(ViewPosition(x, picture.viewMaxX), picture.scaleX, picture.width());
+            const std::int32_t row = PicturePosition(ViewPosition(y, picture.viewMaxY), picture.scaleY, picture.height());
+            if (!region->contains(static_cast<std::size_t>(column), static_cast<std::size_t>(row))) model_.ClearRegion();
+        }
         model_.PressProbe(x, y, (shift & kCtrlKey) != 0);
     } else if (button == kRightButton) {
         if (!model_.loaded() || picture.probe.dragging) return;
@@ -257,11 +274,21 @@ void ImageView::picImg_MouseDown(int button, int shift, float x, float y) {
 }
 
 void ImageView::picImg_MouseMove(int button, int, float x, float y) {
-    if (button == kLeftButton) model_.DragProbe(x, y);
+    if (regionFrom_) {
+        regionTo_ = QPointF(x, y);
+        ShowRegion();
+    } else if (button == kLeftButton) {
+        model_.DragProbe(x, y);
+    }
 }
 
-void ImageView::picImg_MouseUp(int button, int, float, float) {
-    if (button == kLeftButton) {
+void ImageView::picImg_MouseUp(int button, int, float x, float y) {
+    if (button == kLeftButton && regionFrom_) {
+        const QPointF from = *regionFrom_;
+        regionFrom_.reset();
+        model_.SelectRegion(static_cast<float>(from.x()), static_cast<float>(from.y()), x, y);
+        ShowRegion();
+    } else if (button == kLeftButton) {
         model_.ReleaseProbe();
     } else if (button == kRightButton && !model_.picture().probe.dragging) {
         ShowColourNote();
@@ -272,6 +299,12 @@ void ImageView::picImg_MouseUp(int button, int, float, float) {
 void ImageView::TrackCrossBars() { model_.MoveLockedProbe(hscrCross->value(), vscrCross->value()); }
 
 void ImageView::Form_KeyDown(int& keyCode, int shift) {
+    if (keyCode == kEscape) {
+        if (!model_.region() || !model_.loaded()) return;
+        model_.ClearRegion();
+        keyCode = 0;
+        return;
+    }
     const Picture& picture = model_.picture();
     const Probe& probe = picture.probe;
     if (!probe.locked) return;
@@ -357,11 +390,17 @@ void ImageView::ModelChanged(Changes what) {
         ShowProbe();
     else if ((what & Change::Analysis) && model_.picture().probe.locked)
         ShowReadouts();
+    if (what & (Change::Picture | Change::Fit | Change::Region)) ShowRegion();
+    // The note names the region; a probe's readouts keep the status line meanwhile.
+    if ((what & Change::Region) && model_.loaded()) ShowNote();
 }
 
 void ImageView::ResetControls() {
-    // The crosshair goes with the picture it was drawn on, which the next one replaces.
+    // The crosshair and the region's box go with the picture they were drawn on, which the
+    // next one replaces.
     crosshair_.reset();
+    regionBox_.reset();
+    regionFrom_.reset();
     lblStatus->clear();
     lblPosn->clear();
     SetPatchColour(picImg->parentWidget()->palette().color(QPalette::Window));
@@ -416,6 +455,7 @@ void ImageView::ShowLoadedPicture() {
     const int frame = 2 * picImg->border();
     picImg->setOuterSize(picture.viewMaxX + 1 + frame, picture.viewMaxY + 1 + frame);
     crosshair_.reset();
+    regionBox_.reset();
     ShowView();
     picImg->repaint();
 
@@ -436,6 +476,8 @@ void ImageView::ShowLoadedPicture() {
 
 void ImageView::ClearPicture() {
     crosshair_.reset();
+    regionBox_.reset();
+    regionFrom_.reset();
     lblNote->clear();
     lblNote->setToolTip({});
     picImg->clearPicture();
@@ -454,6 +496,7 @@ void ImageView::ShowView() {
     // A crosshair on the view is drawn again over the new picture, so that drawing it
     // once more still erases it.
     if (crosshair_) DrawCrosshair(*crosshair_);
+    if (regionBox_) DrawRegionBox(*regionBox_);
     picImg->update();
 }
 
@@ -506,6 +549,43 @@ void ImageView::DrawCrosshair(QPoint at) {
     const Picture& picture = model_.picture();
     dc.Line(at.x(), 0, at.x(), picture.viewMaxY);
     dc.Line(0, at.y(), picture.viewMaxX, at.y());
+    dc.SetROP2(mode);
+    picImg->update();
+}
+
+void ImageView::ShowRegion() {
+    std::optional<QRect> wanted;
+    const Picture& picture = model_.picture();
+    if (!model_.loaded()) {
+        // Nothing to draw on.
+    } else if (regionFrom_) {
+        const int x0 = ViewPosition(static_cast<float>(regionFrom_->x()), picture.viewMaxX);
+        const int y0 = ViewPosition(static_cast<float>(regionFrom_->y()), picture.viewMaxY);
+        const int x1 = ViewPosition(static_cast<float>(regionTo_.x()), picture.viewMaxX);
+        const int y1 = ViewPosition(static_cast<float>(regionTo_.y()), picture.viewMaxY);
+        wanted = QRect(QPoint(std::min(x0, x1), std::min(y0, y1)), QPoint(std::max(x0, x1), std::max(y0, y1)));
+    } else if (const auto& region = model_.region()) {
+        const auto x = static_cast<std::int32_t>(region->x);
+        const auto y = static_cast<std::int32_t>(region->y);
+        const auto right = static_cast<std::int32_t>(region->x + region->width - 1);
+        const auto bottom = static_cast<std::int32_t>(region->y + region->height - 1);
+        wanted = QRect(QPoint(ViewPositionOf(x, picture.scaleX, picture.viewMaxX),
+                              ViewPositionOf(y, picture.scaleY, picture.viewMaxY)),
+                       QPoint(ViewPositionOf(right, picture.scaleX, picture.viewMaxX),
+                              ViewPositionOf(bottom, picture.scaleY, picture.viewMaxY)));
+    }
+    if (wanted == regionBox_) return;
+    if (regionBox_) DrawRegionBox(*regionBox_);
+    regionBox_ = wanted;
+    if (regionBox_) DrawRegionBox(*regionBox_);
+}
+
+void ImageView::DrawRegionBox(const QRect& box) {
+    Dc& dc = picImg->dc();
+    const DrawMode mode = dc.rop2();
+    dc.SetROP2(DrawMode::NotXorPen);
+    dc.SetDCPenColor(0);  // black: the not-XOR pen inverts, as for the crosshair
+    dc.Rectangle(box.left(), box.top(), box.right() + 1, box.bottom() + 1);
     dc.SetROP2(mode);
     picImg->update();
 }

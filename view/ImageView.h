@@ -7,6 +7,8 @@
 
 #include <QObject>
 #include <QPoint>
+#include <QPointF>
+#include <QRect>
 
 #include <optional>
 
@@ -133,6 +135,11 @@ private:
     void ShowReadouts();
     // The crosshair drawn with the not-XOR pen, at a view position; drawn twice, it is gone.
     void DrawCrosshair(QPoint at);
+    // The region's box drawn with the not-XOR pen round view pixels box.left() .. right(),
+    // top() .. bottom(); drawn twice, it is gone.
+    void DrawRegionBox(const QRect& box);
+    // The box as a Shift+drag under way, or else the model's region, wants it.
+    void ShowRegion();
     void SetPatchColour(const QColor& colour);
 
     // The view box and its crosshair bars where the room wants them.
@@ -142,6 +149,11 @@ private:
     std::optional<QRect> room_;
     // Where the crosshair is drawn on the view now, if it is.
     std::optional<QPoint> crosshair_;
+    // The region's box as drawn on the view now, if it is; and a Shift+drag's corners, in
+    // pointer positions, while the button is held.
+    std::optional<QRect> regionBox_;
+    std::optional<QPointF> regionFrom_;
+    QPointF regionTo_;
     // The Select menu's greys and negative items are enabled by the first picture.
     bool selectItemsOn_ = false;
 };
