@@ -17,6 +17,7 @@
 #include "app/frmMain.h"
 #include "decoding/worker/ReaderMessages.h"
 #include "decoding/worker/WorkerClient.h"
+#include "platform/Desktop.h"
 #include "vistrel_version.h"
 
 namespace vistrel {
@@ -300,6 +301,7 @@ int Run(int argc, char* argv[], const CommandLine& line) {
     QGuiApplication::setHighDpiScaleFactorRoundingPolicy(Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
     QApplication application(argc, argv);
     qInstallMessageHandler(standardHandler);
+    WatchKeysDown(application);
     // A decoder stays ready from start-up, so that no load waits for one to start.
     KeepWorkerReady(true);
     QGuiApplication::setDesktopFileName(kDesktopId);
