@@ -18,6 +18,7 @@
 #include "model/ScopeLines.h"
 #include "decoding/worker/ReaderMessages.h"
 #include "decoding/worker/WorkerClient.h"
+#include "platform/Desktop.h"
 #include "vistrel_version.h"
 
 namespace vistrel {
@@ -368,8 +369,12 @@ int Run(int argc, char* argv[], const CommandLine& line) {
         return 2;
     }
     standardHandler = qInstallMessageHandler(RefuseUnreachableDisplay);
+    // A screen of 1.5 device pixels to the pixel is taken as it is, not rounded to 2: the
+    // instruments place their rasters on its device pixels themselves.
+    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
     QApplication application(argc, argv);
     qInstallMessageHandler(standardHandler);
+    WatchKeysDown(application);
     // A decoder stays ready from start-up, so that no load waits for one to start.
     KeepWorkerReady(true);
     QGuiApplication::setDesktopFileName(kDesktopId);

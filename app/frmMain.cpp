@@ -299,6 +299,15 @@ void frmMain::Form_Load(AboutBox aboutBox) {
             break;
     }
     QCoreApplication::processEvents();
+    // A compositor gives the keyboard to a box over a window only once that window is on
+    // screen and active: a box mapped before its main window (the About box, or a picture
+    // named on the command line that cannot be loaded) would be left without it.
+    if (OnWayland()) {
+        const QDeadlineTimer deadline(kExposeWaitMs);
+        while (!deadline.hasExpired() &&
+               (windowHandle() == nullptr || !windowHandle()->isExposed() || !isActiveWindow()))
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
 
     switch (aboutBox) {
         case AboutBox::Shown: {

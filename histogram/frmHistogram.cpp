@@ -139,12 +139,8 @@ std::optional<QString> frmHistogram::ReadingAt(QPoint rasterPixel) const {
 
 void frmHistogram::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    if (placed_.scale == 1) {
-        painter.drawImage(placed_.origin, surface_.image());
-    } else {
-        ScaleBlocks(surface_.image(), placed_.scale, scaled_);
-        painter.drawImage(placed_.origin, scaled_);
-    }
+    FollowRatio(painter);
+    PaintRaster(painter, QPointF(), placed_.origin, surface_.image(), scaled_);
 }
 
 void frmHistogram::mousePressEvent(QMouseEvent* event) {

@@ -24,13 +24,13 @@ void ScopeBox::place(int left, int top, int width, int height) {
         surface_.image() = std::move(resized.image());
     }
     raster_ = QRect(left, top, width, height);
-    setGeometry(ScaledRect(raster_, placement_));
+    setGeometry(LogicalCover(ScaledRect(raster_, placement_), placement_.ratio));
     update();
 }
 
 void ScopeBox::setPlacement(const ScaledPlacement& placement) {
     placement_ = placement;
-    setGeometry(ScaledRect(raster_, placement_));
+    setGeometry(LogicalCover(ScaledRect(raster_, placement_), placement_.ratio));
     update();
 }
 
@@ -43,12 +43,9 @@ void ScopeBox::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(rect(), Qt::black);
     if (surface_.isNull()) return;
-    if (placement_.scale == 1) {
-        painter.drawImage(0, 0, surface_.image());
-    } else {
-        ScaleBlocks(surface_.image(), placement_.scale, scaled_);
-        painter.drawImage(0, 0, scaled_);
-    }
+    // Placed from the scope's own corner: the box covers its blocks' device pixels.
+    const QPoint at = ScaledRect(raster_, placement_).topLeft();
+    DrawPlaced(painter, QPointF(-pos()), at, surface_.image(), placement_, scaled_);
 }
 
 }  // namespace vistrel::linescope

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cmath>
 
 #include "linescope/LineTrace.h"
 #include "linescope/Reading.h"
@@ -343,19 +344,22 @@ void frmScope::Arrange() {
 }
 
 void frmScope::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    FollowRatio(painter);
     if (!placed_.labelled) return;
     const ColorValue lamp = ScaleColorOf(model_.settings().lamp);
     if (!linescope::GraticuleLit(lamp)) return;
-    QPainter painter(this);
     painter.setPen(QColor::fromRgb(OpaquePixel(lamp)));
     const QFontMetrics metrics(font());
     const int k = placed_.scale;
+    // The raster is placed in device pixels, the text in the window's own.
+    const auto logical = [this](int device) { return static_cast<int>(std::nearbyint(device / placed_.ratio)); };
     // Tenths of full scale, 10 % at the bottom line: the lines mark tenths, not round levels.
     const std::vector<int> rows = traceShown_ ? linescope::TraceGraticuleRows() : linescope::WaveformGraticuleRows();
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const QString text = QStringLiteral("%1 %").arg(10 * (i + 1));
-        const int y = placed_.origin.y() + k * (kBoxTop + rows[i]) + k / 2;
-        const QRect cell(0, y - metrics.height() / 2, placed_.origin.x() - kLabelGap, metrics.height());
+        const int y = logical(placed_.origin.y() + k * (kBoxTop + rows[i]) + k / 2);
+        const QRect cell(0, y - metrics.height() / 2, logical(placed_.origin.x()) - kLabelGap, metrics.height());
         painter.drawText(cell, Qt::AlignRight | Qt::AlignVCenter, text);
     }
 }

@@ -8,6 +8,7 @@
 
 #include <optional>
 
+class QCoreApplication;
 class QDialog;
 class QWidget;
 
@@ -53,6 +54,11 @@ QString ShippedFilesFolder(const QString& executableFolder);
 Desktop& desktop();
 // Installs a replacement (nullptr puts the Qt implementation back). Not owned.
 void setDesktop(Desktop* replacement);
+
+// From here on, a Return or Esc whose press reached none of the program's windows (a Wayland
+// compositor that gave a start-up box the keyboard with the key already down) is still
+// taken by the modal box it is let go over. Called once the application object exists.
+void WatchKeysDown(QCoreApplication& application);
 
 // The real services, on Qt.
 class QtDesktop : public Desktop {

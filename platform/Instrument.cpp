@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QTimer>
 
 #include <functional>
 
@@ -64,7 +65,7 @@ QString Instrument::reading() const { return readingLine_->isHidden() ? QString(
 
 void Instrument::PointAt(QPointF position) {
     pointer_ = position;
-    const std::optional<QString> text = ReadingAt(RasterPixelAt(position, placed_));
+    const std::optional<QString> text = ReadingAt(RasterPixelAt(DevicePosition(position), placed_));
     if (!text) {
         ClearReading();
         return;
@@ -103,15 +104,43 @@ void Instrument::setPanel(bool panel) {
     Relayout();
 }
 
+qreal Instrument::ratio() const { return atDesignRatio_ ? 1.0 : devicePixelRatioF(); }
+
+QPointF Instrument::DevicePosition(QPointF position) const {
+    const qreal r = placed_.ratio;
+    return vistrel::DevicePosition(position, r, QPointF(mapTo(window(), QPoint())) * r);
+}
+
 ScaledPlacement Instrument::Place() const {
-    if (!panel_) return {};
-    return PlaceScaled(design_.raster, QSize(width(), height() - design_.strip), design_.labelMargin);
+    // A window's room is its design's, the raster's own: at 1 device pixel to the pixel, x1 at
+    // the corner (also while WindowImage lays a panel out as the window).
+    const QSize client = panel_ ? size() : naturalSize();
+    return PlaceScaled(design_.raster, QSize(client.width(), client.height() - design_.strip), design_.labelMargin,
+                       ratio());
 }
 
 QSize Instrument::PanelSizeAt(int k) const {
-    if (k <= 1) return naturalSize();
-    const QSize scaled = design_.raster * k + design_.labelMargin * 2 + QSize(0, design_.strip);
-    return scaled.expandedTo(naturalSize());
+    const QSize room = RoomForScale(design_.raster, design_.labelMargin, ratio(), k);
+    return (room + QSize(0, design_.strip)).expandedTo(naturalSize());
+}
+
+void Instrument::PaintRaster(QPainter& painter, QPointF room, QPoint at, const QImage& image, QImage& blocks) const {
+    DrawPlaced(painter, room, at, image, placed_, blocks);
+}
+
+void Instrument::FollowRatio(const QPainter& painter) {
+    if (atDesignRatio_ || relayoutDue_ || PaintRatio(painter) == placed_.ratio || PaintRatio(painter) != ratio()) return;
+    relayoutDue_ = true;
+    QTimer::singleShot(0, this, [this] {
+        relayoutDue_ = false;
+        Relayout();
+    });
+}
+
+bool Instrument::event(QEvent* event) {
+    // On another screen the device pixels differ: the raster is placed again for them.
+    if (event->type() == QEvent::ScreenChangeInternal) Relayout();
+    return QWidget::event(event);
 }
 
 void Instrument::resizeEvent(QResizeEvent*) { Relayout(); }
@@ -128,15 +157,19 @@ QImage Instrument::WindowImage() {
     readingLine_->hide();
     const QSize natural = naturalSize();
     QImage image;
-    if (!panel_) {
+    if (!panel_ && devicePixelRatioF() == 1) {
         image = grab().toImage().convertToFormat(QImage::Format_RGB32);
     } else {
         image = QImage(natural, QImage::Format_RGB32);
-        // Laid out as the window for the moment, drawn, and laid out as the panel again.
+        // Laid out as the window at one device pixel to the pixel for the moment, drawn, and
+        // laid out as it is shown again.
+        const bool panel = panel_;
         panel_ = false;
+        atDesignRatio_ = true;
         Arrange();
         render(&image, QPoint(), QRegion(QRect(QPoint(), natural)));
-        panel_ = true;
+        panel_ = panel;
+        atDesignRatio_ = false;
         Arrange();
     }
     readingLine_->setVisible(reading);

@@ -37,12 +37,19 @@ public:
     // at its design place. The caller gives the widget its new parent first.
     void setPanel(bool panel);
     bool isPanel() const { return panel_; }
-    // Where the raster is drawn now: at x1 in the window's own pixels unless a panel grew.
+    // Where the raster is drawn now, in device pixels: at the design's scale in the window
+    // unless a panel grew.
     const ScaledPlacement& placement() const { return placed_; }
     // The instrument exactly as its window shows it, at x1, also while it is a panel.
     QImage WindowImage();
-    // The smallest panel that shows the raster at scale k (labelled from x2 up).
+    // The smallest panel that shows the raster at scale k, in device pixels of the screen it
+    // is on (labelled from twice the design size up).
     QSize PanelSizeAt(int k) const;
+    // The device pixels to a logical pixel the instrument is drawn at: its screen's.
+    qreal ratio() const;
+    // A position in the instrument (logical pixels) as device pixels from its raster's room's
+    // anchor, as RasterPixelAt takes it.
+    QPointF DevicePosition(QPointF position) const;
 
     // A left press on the window (or a box in it) drags it until the release.
     bool dragging() const { return drag_.dragging(); }
@@ -58,6 +65,7 @@ public:
     void RefreshReading();
 
 protected:
+    bool event(QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void leaveEvent(QEvent* event) override;
 
@@ -72,8 +80,16 @@ protected:
     // The option strip, at the bottom: where the reading's line goes, over controls the
     // pointer does not need while it is on the plot.
     QRect StripRect() const { return QRect(0, height() - design_.strip, width(), design_.strip); }
-    // The raster placed in the room above the option strip; x1 at the top-left corner in a window.
+    // The raster placed in the room above the option strip, at the instrument's ratio; at a
+    // ratio of 1, x1 at the top-left corner in a window.
     ScaledPlacement Place() const;
+    // The raster's image drawn as placed_ says, its blocks on whole device pixels: `image` is
+    // the raster's own (x1); `blocks` keeps the scaled copy between paints. `room` is the
+    // painter's position of the instrument's top-left corner (a child box paints with its own).
+    void PaintRaster(QPainter& painter, QPointF room, QPoint at, const QImage& image, QImage& blocks) const;
+    // Called at each paint: a screen whose device pixel ratio changed under the instrument
+    // (its scale set anew) has the raster placed again, once the paint is over.
+    void FollowRatio(const QPainter& painter);
     // How far down the option strip moved from its design place.
     int StripShift() const { return panel_ ? height() - naturalSize().height() : 0; }
 
@@ -89,6 +105,8 @@ private:
     // the plot, and hidden, so that nothing of it shows, when it does not.
     QLabel* readingLine_ = nullptr;
     QPointF pointer_;  // where the shown reading was read
+    bool atDesignRatio_ = false;  // laid out at 1 device pixel to the pixel, for WindowImage
+    bool relayoutDue_ = false;    // FollowRatio has asked for a new placement
 };
 
 }  // namespace vistrel

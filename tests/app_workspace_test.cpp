@@ -15,9 +15,12 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTableWidget>
+#include <QProcess>
 #include <QRadioButton>
 #include <QSettings>
 #include <QTemporaryDir>
+
+#include <set>
 
 #include "app/SaveScopes.h"
 #include "app/Workspace.h"
@@ -222,6 +225,91 @@ TEST(OneWindow, PanelsShowTheModelPixelExactAtTheLargestScaleAndTheViewGrowsCent
     EXPECT_EQ(box.pos(), QPoint(16, 15));
     EXPECT_EQ(box.height(), ImageView::kViewOuterHeight);
     EXPECT_TRUE(InstrumentImage(scope) == lineAtOne);
+}
+
+// On a screen of a fractional device pixel ratio (the headless platform fakes one from
+// QT_SCALE_FACTOR, so the test runs itself again under each), every raster pixel of every
+// panel and window shows as a whole k x k block of device pixels, wherever in the window its
+// panel starts; a pointer on a block reads that block's pixel; a design-size window shows its
+// raster at k = 1 device pixel.
+TEST(OneWindow, AtFractionalRatiosEveryRasterPixelIsAWholeBlockOfDevicePixels) {
+    if (qApp->devicePixelRatio() == 1) {
+        for (const char* factor : {"1.5", "1.25", "1.75"}) {
+            QProcess child;
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert("QT_SCALE_FACTOR", factor);
+            child.setProcessEnvironment(environment);
+            child.setProcessChannelMode(QProcess::MergedChannels);
+            child.start(QCoreApplication::applicationFilePath(),
+                        {"--gtest_filter=OneWindow.AtFractionalRatiosEveryRasterPixelIsAWholeBlockOfDevicePixels"});
+            ASSERT_TRUE(child.waitForFinished(240000)) << factor;
+            const QString log = QString::fromLocal8Bit(child.readAll());
+            EXPECT_EQ(child.exitCode(), 0) << "at " << factor << "\n" << log.toStdString();
+            EXPECT_TRUE(log.contains("[  PASSED  ] 1 test")) << "at " << factor << "\n" << log.toStdString();
+        }
+        return;
+    }
+    const qreal ratio = qApp->devicePixelRatio();
+    testing_support::ScopedFakeDesktop desk;
+    QTemporaryDir dir;
+    const QString path = testing_support::WritePicture(dir, "tall.png", testing_support::Gradient(150, 400));
+    frmMain window;
+    window.SetLayout(Layout::OneWindow);
+    window.start(frmMain::AboutBox::Skipped);
+    testing_support::Load(window, path);
+    window.findChild<QAction*>("mnuToolsHistogram")->trigger();
+    frmMain separate;
+    separate.start(frmMain::AboutBox::Skipped);
+    testing_support::Load(separate, path);
+    separate.findChild<QAction*>("mnuToolsHistogram")->trigger();
+    window.LockProbeAt(70, 300);
+    separate.LockProbeAt(70, 300);
+    QApplication::processEvents();
+
+    const struct {
+        Instrument* panel;
+        Instrument* window;
+        QSize raster;
+    } instruments[] = {{window.scopeWindow(), separate.scopeWindow(), QSize(420, 265)},
+                       {window.vectorWindow(), separate.vectorWindow(), QSize(256, 256)},
+                       {window.histogramWindow(), separate.histogramWindow(), QSize(264, 264)}};
+    // Each raster on a shot of its window (device pixels) where its placement says, and each
+    // block read back by the pointer.
+    const auto check = [ratio](QWidget& top, Instrument& shown, Instrument& atOne, QSize raster) {
+        const ScaledPlacement& placed = shown.placement();
+        SCOPED_TRACE(shown.objectName().toStdString() + (shown.isPanel() ? " panel" : " window") + " at x" +
+                     std::to_string(placed.scale));
+        EXPECT_EQ(placed.ratio, ratio);
+        const QImage shot = top.grab().toImage().convertToFormat(QImage::Format_RGB32);
+        const QPointF corner = QPointF(shown.mapTo(&top, QPoint())) * ratio;
+        const QRect blocks = ScaledRect(QRect(QPoint(), raster), placed).translated(DeviceAnchor(corner));
+        QImage expected;
+        ScaleBlocks(InstrumentImage(atOne).copy(QRect(QPoint(), raster)), placed.scale, expected);
+        EXPECT_TRUE(shot.copy(blocks) == expected);
+        const int k = placed.scale;
+        for (const QPoint pixel : {QPoint(0, 0), QPoint(raster.width() - 1, raster.height() - 1),
+                                   QPoint(raster.width() / 3, raster.height() / 2)})
+            for (const double within : {0.05, 0.5, 0.95}) {
+                const QPointF device = QPointF(blocks.topLeft() + pixel * k) + QPointF(k, k) * within;
+                EXPECT_EQ(RasterPixelAt(shown.DevicePosition((device - corner) / ratio), placed), pixel);
+            }
+    };
+    for (const auto& [panel, alone, raster] : instruments) {
+        // A design-size window: x1 in device pixels, centred, never a pixel and a half.
+        EXPECT_EQ(alone->placement().scale, 1);
+        check(*alone, *alone, *alone, raster);
+    }
+    std::set<int> scales;
+    for (const QSize size : {QSize(1000, 760), QSize(1250, 820), QSize(1600, 1000)}) {
+        window.resize(size);
+        Settle(window);
+        for (const auto& [panel, alone, raster] : instruments) {
+            ASSERT_TRUE(panel->isPanel() && panel->isVisible());
+            scales.insert(panel->placement().scale);
+            check(window, *panel, *alone, raster);
+        }
+    }
+    EXPECT_GE(scales.size(), 2u) << "the rooms give more than one scale";
 }
 
 TEST(OneWindow, ClosingKeepsTheLayoutPanelsAndHistogramForTheNextRun) {

@@ -5,6 +5,7 @@
 
 #include <QImage>
 
+#include <cmath>
 #include <random>
 
 #include "platform/ScaledRaster.h"
@@ -74,6 +75,37 @@ TEST(ScaledRaster, PlacementIsTheLargestFittingScaleCentredOverManyRooms) {
         }
         // A room of the window's own size is the window: x1 at the corner.
         EXPECT_EQ(PlaceScaled(raster, raster, margin), ScaledPlacement{});
+    }
+}
+
+TEST(ScaledRaster, AtEveryRatioTheScaleIsWholeDevicePixelsThatFitAndTheRoomForAScaleGivesIt) {
+    // Scales in device pixels: labels from twice the design size up, below that the largest
+    // that fits; the room asked for a scale gives at least that scale. (Where the blocks land
+    // on a fractional ratio's screen: OneWindow.AtFractionalRatios...)
+    const QSize raster(420, 265), margin(36, 0);
+    std::mt19937 random(53);
+    for (const double ratio : {1.25, 1.5, 1.75, 2.0, 3.0}) {
+        const int labelledFrom = static_cast<int>(std::ceil(2 * ratio));
+        const int corner = ratio == std::floor(ratio) ? 0 : 1;
+        const int edge = static_cast<int>(std::ceil(margin.width() * ratio));
+        for (int trial = 0; trial < 3000; ++trial) {
+            const QSize room(static_cast<int>(random() % 2400), static_cast<int>(random() % 1500));
+            const QSize device(static_cast<int>(std::floor(room.width() * ratio)) - corner,
+                               static_cast<int>(std::floor(room.height() * ratio)) - corner);
+            const auto fits = [&](int k, int spare) {
+                return k * raster.width() + 2 * spare <= device.width() && k * raster.height() <= device.height();
+            };
+            const ScaledPlacement placed = PlaceScaled(raster, room, margin, ratio);
+            const int k = placed.scale;
+            SCOPED_TRACE(testing::Message() << ratio << ": " << room.width() << "x" << room.height() << " at x" << k);
+            EXPECT_EQ(placed.ratio, ratio);
+            EXPECT_EQ(placed.labelled, k >= labelledFrom);
+            EXPECT_TRUE(placed.labelled ? fits(k, edge) && !fits(k + 1, edge) : !fits(labelledFrom, edge));
+            if (!placed.labelled) EXPECT_TRUE((k == 1 || fits(k, 0)) && (k == labelledFrom - 1 || !fits(k + 1, 0)));
+        }
+        for (int k = 1; k <= 6; ++k)
+            EXPECT_GE(PlaceScaled(raster, vistrel::RoomForScale(raster, margin, ratio, k), margin, ratio).scale, k)
+                << ratio << " x" << k;
     }
 }
 

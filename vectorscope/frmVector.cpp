@@ -160,14 +160,18 @@ void frmVector::ClearDrawing() {
 void frmVector::Arrange() {
     const int bar = kZoomBarGeometry.height();
     placed_ = Place();
-    const QRect plot = ScaledRect(QRect(0, 0, kPlotSide, kPlotSide), placed_);
+    const QRect device = ScaledRect(QRect(0, 0, kPlotSide, kPlotSide), placed_);
+    const auto logical = [this](int pixels) { return static_cast<int>(std::nearbyint(pixels / placed_.ratio)); };
+    const QRect plot = panel_ ? QRect(logical(device.left()), logical(device.top()), logical(device.width()),
+                                      logical(device.height()))
+                              : QRect(0, 0, kPlotSide, kPlotSide);
     // The zoom bar spans the plot, at the bottom; in the window that is its design place.
     hscrZoom->setGeometry(QRect(plot.left(), kZoomBarGeometry.top() + StripShift(), plot.width(), bar));
 }
 
 QPointF frmVector::PlotPosition(QPointF widget) const {
     if (!panel_) return widget;
-    const QPointF offset = widget - QPointF(placed_.origin);
+    const QPointF offset = DevicePosition(widget) - QPointF(placed_.origin);
     return offset / placed_.scale;
 }
 
@@ -177,8 +181,9 @@ void frmVector::DrawTargetLabels(QPainter& painter) const {
     painter.setPen(QColor::fromRgb(OpaquePixel(ScaleColorOf(settings.lamp))));
     const QFontMetrics metrics(font());
     const auto boxes = TargetBoxesFor(settings.luma);
-    const double k = placed_.scale;
-    const QPointF centre = QPointF(placed_.origin) + kPlotCentre * k;
+    // The plot is placed in device pixels, the text in the window's own.
+    const double k = placed_.scale / placed_.ratio;
+    const QPointF centre = QPointF(placed_.origin) / placed_.ratio + kPlotCentre * k;
     const double half = kPlotSide * k / 2.0;
     for (std::size_t i = 0; i < boxes.size(); ++i) {
         const TargetBox& box = boxes[i];
@@ -220,12 +225,8 @@ void frmVector::hscrZoom_Change() { model_.Set(&Settings::zoom, hscrZoom->value(
 
 void frmVector::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    if (placed_.scale == 1) {
-        painter.drawImage(placed_.origin, surface_.image());
-    } else {
-        ScaleBlocks(surface_.image(), placed_.scale, scaled_);
-        painter.drawImage(placed_.origin, scaled_);
-    }
+    FollowRatio(painter);
+    PaintRaster(painter, QPointF(), placed_.origin, surface_.image(), scaled_);
     if (placed_.labelled) DrawTargetLabels(painter);
 }
 
