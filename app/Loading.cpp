@@ -116,7 +116,7 @@ void frmMain::LoadPictureFile() {
 
     const QString path = txtImageFile->text();
     PictureLoad load(path, view_->picHidden->background(), view_->FitHeight(), view_->picImg->border(),
-                     model_.settings(), view_->Room());
+                     model_.settings(), view_->Room(), view_->Ratio());
     const bool cancelled = RunLoad(load);
     // No other picture will take a buffer the decode left: it goes back before any message.
     reuse.reset();

@@ -49,12 +49,13 @@ QString ProgressText(int percent) {
 }
 
 PictureLoad::PictureLoad(QString path, ColorValue background, int outerHeight, int border, const Settings& settings,
-                         int maxOuterWidth)
+                         int maxOuterWidth, double ratio)
     : path_(std::move(path)),
       background_(background),
       outerHeight_(outerHeight),
       border_(border),
       maxOuterWidth_(maxOuterWidth),
+      ratio_(ratio),
       standard_(settings.luma),
       colour_(settings.colour) {}
 
@@ -96,7 +97,7 @@ void PictureLoad::Decode() {
 bool PictureLoad::PictureStarted(Surface& picture) {
     if (cancel_.load()) return false;
     try {
-        fit_ = FitView(picture.width(), picture.height(), outerHeight_, border_, maxOuterWidth_);
+        fit_ = FitView(picture.width(), picture.height(), outerHeight_, border_, maxOuterWidth_, ratio_);
         view_.assign(static_cast<std::size_t>(fit_.width) * static_cast<std::size_t>(fit_.height), 0u);
         QImage& image = picture.image();
         analysis_ = std::make_unique<korvex::BandAnalysis>(

@@ -36,11 +36,12 @@ QString ProgressText(int percent);
 
 class PictureLoad final : public RowReceiver {
 public:
-    // outerHeight, border and maxOuterWidth: the view box's, for the fitted copy (FitView);
+    // outerHeight, border, maxOuterWidth and ratio: the view box's and its screen's device
+    // pixels to the logical pixel, for the fitted copy (FitView);
     // settings: the luma standard (the weights of luma and the colour differences) and the
     // colour handling (what becomes of a picture whose file means colours other than sRGB's).
     PictureLoad(QString path, ColorValue background, int outerHeight, int border, const Settings& settings = {},
-                int maxOuterWidth = kAnyViewWidth);
+                int maxOuterWidth = kAnyViewWidth, double ratio = 1);
     ~PictureLoad() override;
     PictureLoad(const PictureLoad&) = delete;
     PictureLoad& operator=(const PictureLoad&) = delete;
@@ -75,6 +76,7 @@ private:
     const int outerHeight_;
     const int border_;
     const int maxOuterWidth_;
+    const double ratio_;
     const korvex::LumaStandard standard_;
     const ColourHandling colour_;
     // Declared first of the state, so that it goes last: the next worker starts once the

@@ -122,7 +122,7 @@ frmMain::ReloadOutcome frmMain::ReloadPicture() {
     model_.NoteStamp(Stamp(path));
     // Decoded before anything is dropped, so that a failure leaves the picture shown.
     PictureLoad load(path, view_->picHidden->background(), view_->FitHeight(), view_->picImg->border(),
-                     model_.settings(), view_->Room());
+                     model_.settings(), view_->Room(), view_->Ratio());
     // Esc gives this version up, as a failure after its last retry would, but quietly.
     if (RunLoad(load)) {
         view_->ShowColourNote();

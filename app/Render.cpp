@@ -91,6 +91,8 @@ RenderResult RenderInstruments(const QString& folder, const QString& file, const
     HeadlessDesktop headless;
     const InstalledDesktop installed(headless);
     frmMain window;
+    // The view is written as fitted at the design's size, whatever the screen's ratio.
+    window.imageView()->KeepDesignRatio();
     window.start();
     frmScope& scope = *window.scopeWindow();
     frmVector& vector = *window.vectorWindow();

@@ -193,7 +193,7 @@ void Model::ClearRegion() {
 void Model::Refit(const ViewFit& fit) {
     Picture& p = picture_;
     if (!loaded_ || p.pixels.empty() || fit.width < 1 || fit.height < 1) return;
-    if (fit.width == p.viewMaxX + 1 && fit.height == p.viewMaxY + 1) return;
+    if (fit.width == p.viewMaxX + 1 && fit.height == p.viewMaxY + 1 && fit.ratio == p.fit.ratio) return;
     const auto width = static_cast<std::size_t>(fit.width);
     const auto height = static_cast<std::size_t>(fit.height);
     p.viewPixels.assign(width * height, 0u);
@@ -213,6 +213,7 @@ void Model::Refit(const ViewFit& fit) {
     p.scaleY = static_cast<float>(p.height()) / static_cast<float>(fit.height);
     p.viewMaxX = fit.width - 1;
     p.viewMaxY = fit.height - 1;
+    p.fit = fit;
     Probe& probe = p.probe;
     probe.viewX = ViewPositionOf(probe.column, p.scaleX, p.viewMaxX);
     probe.viewY = ViewPositionOf(probe.row, p.scaleY, p.viewMaxY);

@@ -16,7 +16,7 @@ ProbeReadout ReadoutOf(korvex::Pixel sample, korvex::LumaStandard standard) {
             static_cast<int>(sample & 0xFF), static_cast<int>(sample >> 24), korvex::PairOf(sample, standard)};
 }
 
-ViewFit FitView(int pictureWidth, int pictureHeight, int outerHeight, int border, int maxOuterWidth) {
+ViewFit FitView(int pictureWidth, int pictureHeight, int outerHeight, int border, int maxOuterWidth, double ratio) {
     const float aspect = static_cast<float>(pictureHeight) / static_cast<float>(pictureWidth);
     const float outerWidth = static_cast<float>(outerHeight) / aspect;
     const int frame = 2 * border;
@@ -29,6 +29,11 @@ ViewFit FitView(int pictureWidth, int pictureHeight, int outerHeight, int border
                                      std::max(outerHeight, 1 + frame));
     fit.width = std::max(0, fit.outerWidth - frame);
     fit.height = std::max(0, fit.outerHeight - frame);
+    if (ratio != 1) {
+        fit.ratio = ratio;
+        fit.width = std::clamp(NearestDevicePixels(fit.width, ratio), 1, kMaxPictureSide);
+        fit.height = std::clamp(NearestDevicePixels(fit.height, ratio), 1, kMaxPictureSide);
+    }
     return fit;
 }
 
@@ -52,6 +57,7 @@ Picture AssemblePicture(Surface& decoded, const ViewFit& fit, const std::vector<
     picture.scaleY = static_cast<float>(height) / static_cast<float>(fit.height);
     picture.viewMaxX = fit.width - 1;
     picture.viewMaxY = fit.height - 1;
+    picture.fit = fit;
     // The view's pixels as a bitmap holds them: colour only, no fourth byte.
     picture.viewPixels.resize(fitted.size());
     std::transform(fitted.begin(), fitted.end(), picture.viewPixels.begin(),

@@ -44,16 +44,20 @@ ProbeReadout ReadoutOf(korvex::Pixel sample, korvex::LumaStandard standard);
 // proportions while that width fits in maxOuterWidth; a wider picture takes the whole of
 // maxOuterWidth and a height that follows its proportions. Extreme proportions are held
 // to at least one displayed column and row and at most the largest picture side, so
-// that the fitted copy neither vanishes nor needs gigabytes.
+// that the fitted copy neither vanishes nor needs gigabytes. On a screen of `ratio` device
+// pixels to the logical pixel the box keeps its logical size, and the view's pixels are the
+// device pixels nearest its inner size (NearestDevicePixels), shown one to one.
 struct ViewFit {
-    int outerWidth = 0;
+    int outerWidth = 0;   // logical pixels
     int outerHeight = 0;
-    int width = 0;   // inner, in pixels
-    int height = 0;  // inner, in pixels
+    int width = 0;   // inner, in view pixels: logical at a ratio of 1, else device
+    int height = 0;  // inner, in view pixels
+    double ratio = 1;  // the device pixels to a logical pixel the view's pixels were made for
 };
 // No bound on the width but the largest picture side.
 inline constexpr int kAnyViewWidth = std::numeric_limits<int>::max();
-ViewFit FitView(int pictureWidth, int pictureHeight, int outerHeight, int border, int maxOuterWidth = kAnyViewWidth);
+ViewFit FitView(int pictureWidth, int pictureHeight, int outerHeight, int border, int maxOuterWidth = kAnyViewWidth,
+                double ratio = 1);
 
 // The mapping between the view and the full-size picture, one axis at a time; scale is
 // full-size pixels per view pixel (ScaleX or ScaleY), last the view's last column or row.
@@ -78,6 +82,7 @@ struct Picture {
     float scaleY = 0;                  // and down
     std::int32_t viewMaxX = 0;         // last displayed column
     std::int32_t viewMaxY = 0;         // last displayed row
+    ViewFit fit;                       // the view box the displayed picture was fitted to
     std::vector<korvex::Pixel> viewPixels;  // the displayed picture as loaded
     std::vector<korvex::Pixel> viewWork;    // the displayed picture as the display mode made it
     std::vector<korvex::Pixel> blankView;   // the all-channels-off picture, kept for reuse

@@ -16,6 +16,9 @@ inline double nearest(double value) { return std::nearbyint(value); }
 inline constexpr int kTwipsPerPixel = 15;
 
 inline std::int32_t nearestInt(double value) { return static_cast<std::int32_t>(std::nearbyint(value)); }
+// The whole device pixels nearest a length of logical pixels on a screen of `ratio` device
+// pixels to the logical pixel; at 1, the length itself.
+inline int NearestDevicePixels(int logical, double ratio) { return ratio == 1 ? logical : nearestInt(logical * ratio); }
 
 // Formats a number with a digit pattern: "0" is a digit always shown, "." the
 // locale's decimal point, "," the locale's thousands grouping. Patterns in use:

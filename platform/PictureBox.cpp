@@ -5,8 +5,12 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QTimer>
 
 #include <algorithm>
+
+#include "platform/Numbers.h"
+#include "platform/ScaledRaster.h"
 
 namespace vistrel {
 
@@ -23,11 +27,20 @@ PictureBox::PictureBox(int border, ColorValue background, QWidget* parent)
 int PictureBox::innerWidth() const { return std::max(0, width() - 2 * border_); }
 int PictureBox::innerHeight() const { return std::max(0, height() - 2 * border_); }
 
-void PictureBox::setOuterSize(int width, int height) { resize(width, height); }
+void PictureBox::setOuterSize(int width, int height, double ratio) {
+    const bool changed = ratio != ratio_;
+    ratio_ = ratio;
+    resize(width, height);
+    // A hidden box has its resize event later: an image of new device pixels is made now.
+    if (changed || ratio_ != 1) fitImage();
+}
 
-void PictureBox::resizeEvent(QResizeEvent*) {
-    if (innerWidth() != surface_.width() || innerHeight() != surface_.height())
-        surface_.reset(innerWidth(), innerHeight(), background_);
+void PictureBox::resizeEvent(QResizeEvent*) { fitImage(); }
+
+void PictureBox::fitImage() {
+    const int width = NearestDevicePixels(innerWidth(), ratio_);
+    const int height = NearestDevicePixels(innerHeight(), ratio_);
+    if (width != surface_.width() || height != surface_.height()) surface_.reset(width, height, background_);
 }
 
 void PictureBox::clearPicture() {
@@ -37,15 +50,28 @@ void PictureBox::clearPicture() {
 
 void PictureBox::paintEvent(QPaintEvent*) {
     QPainter painter(this);
+    if (onRatioChange && !ratioChangeDue_ && PaintRatio(painter) != ratio_ && PaintRatio(painter) == devicePixelRatioF()) {
+        ratioChangeDue_ = true;
+        QTimer::singleShot(0, this, [this] {
+            ratioChangeDue_ = false;
+            onRatioChange();
+        });
+    }
     if (border_ > 0) {
         painter.fillRect(rect(), palette().color(QPalette::Dark));
     }
-    if (!surface_.isNull()) painter.drawImage(border_, border_, surface_.image());
+    if (surface_.isNull()) return;
+    if (ratio_ == 1)
+        painter.drawImage(border_, border_, surface_.image());
+    else
+        DrawOnDevicePixels(painter, QPointF(border_, border_), QPoint(), surface_.image());
 }
 
 void PictureBox::call(const std::function<void(int, int, float, float)>& handler, int button, QMouseEvent* event) {
     if (!handler) return;
-    const QPointF at = event->position() - QPointF(border_, border_);
+    QPointF at = event->position() - QPointF(border_, border_);
+    // The device pixel under the pointer, counted from the one the image's first pixel is on.
+    if (ratio_ != 1) at = DevicePosition(at, ratio_, QPointF(mapTo(window(), QPoint(border_, border_))) * ratio_);
     handler(button, ShiftState(event->modifiers()), static_cast<float>(at.x()), static_cast<float>(at.y()));
 }
 

@@ -30,8 +30,12 @@ public:
     int innerWidth() const;
     int innerHeight() const;
     int border() const { return border_; }
-    // Sets the outer size; the image takes the new inner size, cleared to the background.
-    void setOuterSize(int width, int height);
+    // Sets the outer size (logical pixels); the image takes the new inner size, cleared to the
+    // background. At a ratio other than 1 its pixels are the device pixels nearest the inner
+    // size (NearestDevicePixels), each shown on one device pixel of a screen of that ratio.
+    void setOuterSize(int width, int height, double ratio = 1);
+    // The device pixels to a logical pixel the image is made for.
+    double ratio() const { return ratio_; }
 
     Surface& surface() { return surface_; }
     const Surface& surface() const { return surface_; }
@@ -41,11 +45,15 @@ public:
     void clearPicture();
     ColorValue background() const { return background_; }
 
-    // Handlers: (button code, shift state, x, y in inner pixels).
+    // Handlers: (button code, shift state, x, y in the image's pixels: inner logical pixels,
+    // or at a ratio other than 1 device pixels from where the image's first pixel is drawn).
     std::function<void(int, int, float, float)> onMouseDown;
     std::function<void(int, int, float, float)> onMouseMove;
     std::function<void(int, int, float, float)> onMouseUp;
     std::function<void(const QMimeData&)> onDrop;
+    // Called once a paint is over whose device pixel ratio is not the image's: the screen
+    // under the box changed, and whoever fills it may fit its picture again.
+    std::function<void()> onRatioChange;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -58,9 +66,13 @@ protected:
 
 private:
     void call(const std::function<void(int, int, float, float)>& handler, int button, QMouseEvent* event);
+    // The image made again at the size the inner size and the ratio give, if it is not.
+    void fitImage();
 
     int border_;
     ColorValue background_;
+    double ratio_ = 1;
+    bool ratioChangeDue_ = false;
     Surface surface_;
     Dc dc_{surface_};
 };

@@ -9,11 +9,15 @@
 #include <QLocale>
 #include <QLineEdit>
 #include <QMenu>
+#include <QProcess>
 
+#include <cstdint>
 #include <span>
 
 #include "app_view_fixture.h"
+#include "kernels/area.h"
 #include "linescope/frmScope.h"
+#include "platform/ScaledRaster.h"
 #include "vectorscope/frmVector.h"
 
 namespace {
@@ -399,6 +403,86 @@ TEST_F(ProbeTest, AShiftDragSetsARegionInPicturePixelsAndEscOrAPressOutsideLetsI
     Release(20, 20, Qt::ShiftModifier);
     LoadPicture(Gradient(999, 600), "other.png");
     EXPECT_FALSE(region().has_value());
+}
+
+// On a screen of any device pixel ratio (the headless platform fakes one from
+// QT_SCALE_FACTOR, so the test runs itself again under each) the view shows the picture
+// area-averaged to the device pixels nearest its box, each on one device pixel; a press on a
+// device pixel probes the full-size pixel that view pixel stands for, and the crosshair
+// inverts exactly that column and row of device pixels.
+TEST(ViewAtRatio, ShowsThePictureAveragedToDevicePixelsAndProbesTheDevicePixelPressed) {
+    const char* const test = "ViewAtRatio.ShowsThePictureAveragedToDevicePixelsAndProbesTheDevicePixelPressed";
+    const qreal ratio = qApp->devicePixelRatio();
+    if (ratio == 1) {
+        for (const char* factor : {"1.5", "1.25", "2"}) {
+            QProcess child;
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert("QT_SCALE_FACTOR", factor);
+            child.setProcessEnvironment(environment);
+            child.setProcessChannelMode(QProcess::MergedChannels);
+            child.start(QCoreApplication::applicationFilePath(), {QString("--gtest_filter=") + test});
+            ASSERT_TRUE(child.waitForFinished(240000)) << factor;
+            const QString log = QString::fromLocal8Bit(child.readAll());
+            EXPECT_EQ(child.exitCode(), 0) << "at " << factor << "\n" << log.toStdString();
+            EXPECT_TRUE(log.contains("[  PASSED  ] 1 test")) << "at " << factor << "\n" << log.toStdString();
+        }
+    }
+    // Fine detail every averaging shows: each pixel its own pseudo-random colour.
+    constexpr int kWidth = 997;
+    constexpr int kHeight = 613;
+    QImage detail(kWidth, kHeight, QImage::Format_RGB32);
+    std::uint32_t state = 12345;
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x) {
+            state = state * 1664525u + 1013904223u;
+            detail.setPixel(x, y, 0xFF000000u | (state >> 8));
+        }
+    testing_support::ScopedFakeDesktop desk;
+    QTemporaryDir dir;
+    vistrel::frmMain window;
+    window.start(vistrel::frmMain::AboutBox::Skipped);
+    testing_support::Load(window, testing_support::WritePicture(dir, "detail.png", detail));
+    QApplication::processEvents();
+    auto& box = *Ctl<vistrel::PictureBox>(window, "picImg");
+    const vistrel::Picture& picture = window.model().picture();
+
+    // The view's pixels are the device pixels nearest the inside of its box.
+    const int width = picture.viewMaxX + 1;
+    const int height = picture.viewMaxY + 1;
+    EXPECT_EQ(width, static_cast<int>(std::nearbyint(box.innerWidth() * ratio)));
+    EXPECT_EQ(height, static_cast<int>(std::nearbyint(box.innerHeight() * ratio)));
+    std::vector<Pixel> averaged(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+    korvex::ResampleArea(picture.pixels.data(), kWidth, kHeight, kWidth, averaged.data(), static_cast<std::size_t>(width),
+                         static_cast<std::size_t>(height));
+
+    const QPoint anchor = vistrel::DeviceAnchor(QPointF(box.mapTo(&window, QPoint(1, 1))) * ratio);
+    // Device pixels of the view on a shot of the window that differ from `wanted`.
+    const auto differing = [&](const std::function<Pixel(int, int)>& wanted) {
+        const QImage shot = window.grab().toImage().convertToFormat(QImage::Format_RGB32);
+        int wrong = 0;
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x)
+                if ((shot.pixel(anchor + QPoint(x, y)) & 0xFFFFFFu) != (wanted(x, y) & 0xFFFFFFu)) ++wrong;
+        return wrong;
+    };
+    const auto at = [&](int x, int y) { return averaged[static_cast<std::size_t>(y) * width + x]; };
+    EXPECT_EQ(differing(at), 0);
+
+    // A press on a whole device pixel, given in the window's logical pixels as a pointer is.
+    const QPoint pressed(width * 2 / 3, height / 3);
+    const QPointF local = QPointF(anchor + pressed) / ratio - QPointF(box.mapTo(&window, QPoint()));
+    QMouseEvent press(QEvent::MouseButtonPress, local, box.mapToGlobal(local), Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QApplication::sendEvent(&box, &press);
+    QApplication::processEvents();
+    const vistrel::Probe& probe = picture.probe;
+    EXPECT_EQ(QPoint(probe.viewX, probe.viewY), pressed);
+    const int column = static_cast<int>(std::nearbyint(pressed.x() * static_cast<double>(kWidth) / width));
+    const int row = static_cast<int>(std::nearbyint(pressed.y() * static_cast<double>(kHeight) / height));
+    EXPECT_EQ(QPoint(probe.column, probe.row), QPoint(column, row));
+    EXPECT_EQ(probe.sample & 0xFFFFFFu, detail.pixel(column, row) & 0xFFFFFFu);
+    const std::vector<Pixel> crossed = WithCrosshair(averaged, width, height, pressed.x(), pressed.y());
+    EXPECT_EQ(differing([&](int x, int y) { return crossed[static_cast<std::size_t>(y) * width + x]; }), 0);
 }
 
 }  // namespace

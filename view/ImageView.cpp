@@ -170,6 +170,10 @@ ImageView::ImageView(Model& model, QWidget& client, QMenuBar& bar) : QObject(&cl
     picImg->onMouseDown = [this](int b, int s, float x, float y) { picImg_MouseDown(b, s, x, y); };
     picImg->onMouseMove = [this](int b, int s, float x, float y) { picImg_MouseMove(b, s, x, y); };
     picImg->onMouseUp = [this](int b, int s, float x, float y) { picImg_MouseUp(b, s, x, y); };
+    // On a screen of other device pixels the picture is fitted to them (nothing, if it is already).
+    picImg->onRatioChange = [this] {
+        if (model_.loaded()) model_.Refit(FitFor(model_.picture().width(), model_.picture().height()));
+    };
     // A checkable menu item has toggled its own mark by the time its handler runs.
     connect(mnuSelectChanR, &QAction::triggered, this, [this] { mnuSelectChanR_Click(); });
     connect(mnuSelectChanG, &QAction::triggered, this, [this] { mnuSelectChanG_Click(); });
@@ -182,8 +186,10 @@ ImageView::ImageView(Model& model, QWidget& client, QMenuBar& bar) : QObject(&cl
 
 int ImageView::Room() const { return room_ ? room_->width() : picImg->parentWidget()->width() - picImg->x(); }
 
+double ImageView::Ratio() const { return designRatio_ ? 1.0 : picImg->devicePixelRatioF(); }
+
 ViewFit ImageView::FitFor(int pictureWidth, int pictureHeight) const {
-    return FitView(pictureWidth, pictureHeight, FitHeight(), picImg->border(), Room());
+    return FitView(pictureWidth, pictureHeight, FitHeight(), picImg->border(), Room(), Ratio());
 }
 
 void ImageView::SetRoom(std::optional<QRect> room) {
@@ -452,8 +458,12 @@ void ImageView::ShowLoadedPicture() {
     }
     // The view keeps its outer height and takes the picture's proportions, or, for a
     // picture too wide for the window, the window's width and a height that follows.
+    // At a ratio other than 1 the view's pixels are device pixels: the box is the fit's own.
     const int frame = 2 * picImg->border();
-    picImg->setOuterSize(picture.viewMaxX + 1 + frame, picture.viewMaxY + 1 + frame);
+    if (picture.fit.ratio == 1)
+        picImg->setOuterSize(picture.viewMaxX + 1 + frame, picture.viewMaxY + 1 + frame);
+    else
+        picImg->setOuterSize(picture.fit.outerWidth, picture.fit.outerHeight, picture.fit.ratio);
     crosshair_.reset();
     regionBox_.reset();
     ShowView();

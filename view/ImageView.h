@@ -41,7 +41,12 @@ public:
     int Room() const;
     // The outer height a picture is fitted to: the design's, or the room's.
     int FitHeight() const { return room_ ? room_->height() : kViewOuterHeight; }
-    // The view box fitted to a picture of this size in the room the view has now.
+    // The device pixels to a logical pixel the view's picture is fitted for: its screen's,
+    // or 1 once KeepDesignRatio has been called.
+    double Ratio() const;
+    // The view fitted in logical pixels whatever the screen, as --render writes it.
+    void KeepDesignRatio() { designRatio_ = true; }
+    // The view box fitted to a picture of this size in the room the view has now, at Ratio.
     ViewFit FitFor(int pictureWidth, int pictureHeight) const;
     // The room the view box grows in, in the client area's pixels (the crosshair bars go just
     // above and left of it); the picture fitted to it is centred there. Without one the view
@@ -156,6 +161,7 @@ private:
     QPointF regionTo_;
     // The Select menu's greys and negative items are enabled by the first picture.
     bool selectItemsOn_ = false;
+    bool designRatio_ = false;
 };
 
 }  // namespace vistrel
