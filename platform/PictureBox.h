@@ -34,8 +34,6 @@ public:
     // background. At a ratio other than 1 its pixels are the device pixels nearest the inner
     // size (NearestDevicePixels), each shown on one device pixel of a screen of that ratio.
     void setOuterSize(int width, int height, double ratio = 1);
-    // The device pixels to a logical pixel the image is made for.
-    double ratio() const { return ratio_; }
 
     Surface& surface() { return surface_; }
     const Surface& surface() const { return surface_; }
