@@ -317,11 +317,15 @@ void Model::PlaceProbe(std::int32_t column, std::int32_t row, std::int32_t viewX
 
 void Model::PressProbe(float x, float y, bool lock) {
     if (!loaded_) return;
-    if (picture_.probe.locked) UnlockProbe();
     const Picture& p = picture_;
     const std::int32_t viewX = ViewPosition(x, p.viewMaxX);
     const std::int32_t viewY = ViewPosition(y, p.viewMaxY);
-    PlaceProbe(PicturePosition(viewX, p.scaleX, p.width()), PicturePosition(viewY, p.scaleY, p.height()), viewX, viewY);
+    const std::int32_t column = PicturePosition(viewX, p.scaleX, p.width());
+    const std::int32_t row = PicturePosition(viewY, p.scaleY, p.height());
+    // A press outside the region lets it go; inside, it probes the region.
+    if (region_ && !region_->contains(static_cast<std::size_t>(column), static_cast<std::size_t>(row))) ClearRegion();
+    if (picture_.probe.locked) UnlockProbe();
+    PlaceProbe(column, row, viewX, viewY);
     picture_.probe.dragging = true;
     picture_.probe.locked = lock;
     Say(Change::Probe);

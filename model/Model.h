@@ -118,8 +118,8 @@ public:
 
     // The probe, from the view: a left press at a pointer position in view pixels puts
     // it there, shown while the button is held, locked there with lock (Ctrl); a press
-    // over a locked probe unlocks it first. Moves and the release count only while the
-    // button holds an unlocked probe.
+    // over a locked probe unlocks it first, and one outside the region lets the region go.
+    // Moves and the release count only while the button holds an unlocked probe.
     void PressProbe(float x, float y, bool lock);
     void DragProbe(float x, float y);
     void ReleaseProbe();

@@ -262,12 +262,6 @@ void ImageView::picImg_MouseDown(int button, int shift, float x, float y) {
             regionFrom_.reset();
             ShowRegion();
         }
-        // A press outside the region lets it go; inside, it probes the region.
-        if (const auto& region = model_.region()) {
-            const std::int32_t column = PicturePosition(ViewPosition(x, picture.viewMaxX), picture.scaleX, picture.width());
-            const std::int32_t row = PicturePosition(ViewPosition(y, picture.viewMaxY), picture.scaleY, picture.height());
-            if (!region->contains(static_cast<std::size_t>(column), static_cast<std::size_t>(row))) model_.ClearRegion();
-        }
         model_.PressProbe(x, y, (shift & kCtrlKey) != 0);
     } else if (button == kRightButton) {
         if (!model_.loaded() || picture.probe.dragging) return;
