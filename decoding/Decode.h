@@ -7,9 +7,11 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 
 #include "colour/ColourHandling.h"
+#include "colour/Signal.h"
 #include "decoding/RowReceiver.h"
 #include "platform/Surface.h"
 
@@ -91,6 +93,9 @@ struct DecodeResult {
     // A camera raw file's: developed as its camera meant it, or its sensor's own values
     // (ColourHandling::StoredValues: linear, not white-balanced, white at 255).
     std::optional<RawPicture> raw;
+    // The file's own samples, counted as they were converted; nothing from a decoder
+    // that does not count them.
+    std::shared_ptr<const SignalStats> signal;
     explicit operator bool() const { return surface.has_value(); }
     static DecodeResult Failed(DecodeError error) {
         DecodeResult result;

@@ -113,6 +113,9 @@ struct Picture {
     // shows the sensor's stored values (linear, not white-balanced) instead.
     std::optional<RawPicture> raw;
     bool rawValues = false;
+    // What the file's own samples hold, counted at their full precision; nothing when the
+    // decoder did not count them.
+    std::shared_ptr<const SignalStats> signal;
 
     std::int32_t width() const { return static_cast<std::int32_t>(pixels.width()); }
     std::int32_t height() const { return static_cast<std::int32_t>(pixels.height()); }

@@ -101,7 +101,9 @@ TEST(ScaledRaster, AtEveryRatioTheScaleIsWholeDevicePixelsThatFitAndTheRoomForAS
             EXPECT_EQ(placed.ratio, ratio);
             EXPECT_EQ(placed.labelled, k >= labelledFrom);
             EXPECT_TRUE(placed.labelled ? fits(k, edge) && !fits(k + 1, edge) : !fits(labelledFrom, edge));
-            if (!placed.labelled) EXPECT_TRUE((k == 1 || fits(k, 0)) && (k == labelledFrom - 1 || !fits(k + 1, 0)));
+            if (!placed.labelled) {
+                EXPECT_TRUE((k == 1 || fits(k, 0)) && (k == labelledFrom - 1 || !fits(k + 1, 0)));
+            }
         }
         for (int k = 1; k <= 6; ++k)
             EXPECT_GE(PlaceScaled(raster, vistrel::RoomForScale(raster, margin, ratio, k), margin, ratio).scale, k)
