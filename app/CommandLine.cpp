@@ -297,7 +297,7 @@ void QuietHeadless(QtMsgType type, const QMessageLogContext& context, const QStr
 // to free it), tens of milliseconds a script pays for every file, and nothing else of it
 // outlives the process.
 [[noreturn]] void ExitNow(int code) {
-    WaitForStoppedWorkers();
+    EndWorkers();
     std::fflush(stdout);
     std::fflush(stderr);
     ::_exit(code);
@@ -389,8 +389,7 @@ int Run(int argc, char* argv[], const CommandLine& line) {
     // Closed while the start-up's About box was up, before the event loop ran: nothing
     // is left to wait for (the loop would run on with no window).
     const int code = window.isVisible() ? application.exec() : 0;
-    KeepWorkerReady(false);
-    WaitForStoppedWorkers();
+    EndWorkers();
     return code;
 }
 

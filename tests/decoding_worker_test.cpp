@@ -519,6 +519,16 @@ TEST_F(Worker, BrokenFilesFailAlikeInProcessAndInTheWorker) {
     ExpectSameDecode("");
 }
 
+// This process's threads of that name.
+int ThreadsNamed(const std::string& name) {
+    int count = 0;
+    for (const QString& task : QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile comm(QStringLiteral("/proc/self/task/%1/comm").arg(task));
+        if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed().toStdString() == name) ++count;
+    }
+    return count;
+}
+
 // The one child left once finished workers are reaped, when it is not the one before.
 std::optional<std::string> OnlyChildOtherThan(const std::string& before) {
     for (int attempt = 0; attempt < 500; ++attempt) {
@@ -554,6 +564,15 @@ TEST_F(Worker, AWorkerKeptReadyTakesEachDecodeAndAnotherWaitsAfterIt) {
     ::kill(std::stoi(*waiting), SIGKILL);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     ExpectSameDecode(png);
+    // The thread that keeps it is named, and the program's end takes it and its worker.
+    waiting = OnlyChildOtherThan("");
+    ASSERT_TRUE(waiting);
+    EXPECT_EQ(ThreadsNamed("vistrel-standby"), 1);
+    EndWorkers();
+    EXPECT_EQ(ThreadsNamed("vistrel-standby"), 0);
+    EXPECT_TRUE(Children().empty()) << "the waiting worker was reaped before the end returned";
+    KeepWorkerReady(true);
+    EXPECT_TRUE(OnlyChildOtherThan(*waiting));
     KeepWorkerReady(false);
     EXPECT_TRUE(NoChildrenLeft());
     EXPECT_EQ(OpenFds(), fds);
