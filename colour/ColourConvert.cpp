@@ -163,6 +163,7 @@ SourceColour FromCicp(const colourtags::Cicp& cicp) {
         default: return {};
     }
     SourceColour source{RgbProfile(*primaries, curve, name), name, cicp.transfer == 16 || cicp.transfer == 18, true};
+    source.transfer = cicp.transfer == 16 ? SignalTransfer::Pq : cicp.transfer == 18 ? SignalTransfer::Hlg : SignalTransfer::Sdr;
     if (source.profile.empty()) source.name.clear();
     return source;
 }

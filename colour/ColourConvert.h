@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "colour/ColourTags.h"
+#include "colour/Signal.h"
 
 namespace vistrel::colour {
 
@@ -34,6 +35,9 @@ struct SourceColour {
     std::string name;  // from the profile's description, or the tags'
     bool hdrToneMapped = false;  // a PQ or HLG signal, whose curve renders it as SDR
     bool fromTags = false;  // built here (RGB), not the file's own profile
+    // The transfer the tags name, for light in nits: PQ and HLG's own curves, not the
+    // profile's, which renders them as SDR.
+    SignalTransfer transfer = SignalTransfer::Sdr;
 };
 SourceColour SourceColourOf(const colourtags::FileColour& file);
 

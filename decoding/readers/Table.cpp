@@ -119,16 +119,25 @@ DecodeResult DecodePictureBytes(PictureFile file, ColorValue background, RowRece
         // libraries read theirs, and their readers decide alike (DeliverDecodedRows).
         const PictureColour meant = ReaderFor(bytes).developsItsColours ? PictureColour{} : PictureColourOf(bytes);
         if (!meant.Converting(colour)) {
-            DecodeResult result = ReadBytes({bytes, background, colour, receiver, sink});
+            if (!meant.signal) {
+                DecodeResult result = ReadBytes({bytes, background, colour, receiver, sink});
+                meant.Stamp(result, false, 0);
+                return result;
+            }
+            // The rows pass on as they are, counted on the way.
+            ColourBands counted(nullptr, receiver, sink, meant.signal);
+            DecodeResult result = ReadBytes({bytes, background, colour, &counted, sink != nullptr ? &counted : nullptr});
             meant.Stamp(result, false, 0);
+            if (result) result.signal = counted.signal();
             return result;
         }
         // Every row reaches the caller through the conversion, even with no receiver.
-        ColourBands bands(meant.converter, receiver, sink);
+        ColourBands bands(meant.converter, receiver, sink, meant.signal);
         DecodeResult result = ReadBytes({bytes, background, colour, &bands, sink != nullptr ? &bands : nullptr});
         // A CMYK picture whose reader composed its inks itself is shown as composed, and
         // says nothing of a space it was not converted from.
         if (bands.converted()) meant.Stamp(result, true, bands.outOfGamut());
+        if (result) result.signal = bands.signal();
         return result;
     } catch (const std::bad_alloc&) {
         return DecodeResult::Failed(DecodeError::OutOfMemory);
