@@ -5,7 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <array>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,6 +40,9 @@ struct SourceColour {
     // The transfer the tags name, for light in nits: PQ and HLG's own curves, not the
     // profile's, which renders them as SDR.
     SignalTransfer transfer = SignalTransfer::Sdr;
+    // The primaries and white a space built from tags has (x and y of red, green, blue
+    // and white), for counting its light exactly; none for a file's own profile.
+    std::optional<std::array<double, 8>> primaries;
 };
 SourceColour SourceColourOf(const colourtags::FileColour& file);
 

@@ -170,10 +170,20 @@ bool HasTables(cmsHPROFILE profile) {
 double PqLinear(int, double v) { return PqNits(v) / 10000; }
 double HlgLinear(int, double v) { return HlgScene(v); }
 
-std::shared_ptr<const SignalSource> MatrixSource(cmsHPROFILE profile, SignalTransfer transfer) {
+// D65's chromaticity, as the tags write it, within their rounding.
+bool IsD65(double x, double y) { return std::abs(x - 0.3127) < 1e-4 && std::abs(y - 0.3290) < 1e-4; }
+
+std::shared_ptr<const SignalSource> MatrixSource(cmsHPROFILE profile, const SourceColour& source) {
     const std::optional<Matrix3> colorants = Colorants(profile);
     if (!colorants) return nullptr;
-    const SignalSpace space = SignalSpace::FromXyzMatrix(Multiply(D50ToD65(), *colorants), transfer);
+    const SignalTransfer transfer = source.transfer;
+    // A space built from tags whose white is D65 is counted from its primaries themselves,
+    // not from the profile's colorants (adapted to D50 and rounded to 16 fractional bits).
+    const std::optional<std::array<double, 8>>& p = source.primaries;
+    const SignalSpace space =
+        p && IsD65((*p)[6], (*p)[7])
+            ? SignalSpace::Of({(*p)[0], (*p)[1], (*p)[2], (*p)[3], (*p)[4], (*p)[5], (*p)[6], (*p)[7]}, transfer)
+            : SignalSpace::FromXyzMatrix(Multiply(D50ToD65(), *colorants), transfer);
     switch (transfer) {
         case SignalTransfer::Pq: return TabulatedSignalSource(space, PqLinear);
         case SignalTransfer::Hlg: return TabulatedSignalSource(space, HlgLinear);
@@ -215,7 +225,7 @@ std::shared_ptr<const SignalSource> SignalSource::For(const SourceColour& source
     if (space == cmsSigGrayData) return Srgb();
     if (space == cmsSigRgbData && samples != colourtags::SampleKind::Cmyk && cmsIsMatrixShaper(profile.get()) &&
         !HasTables(profile.get()))
-        if (std::shared_ptr<const SignalSource> matrix = MatrixSource(profile.get(), source.transfer)) return matrix;
+        if (std::shared_ptr<const SignalSource> matrix = MatrixSource(profile.get(), source)) return matrix;
     const bool inks = space == cmsSigCmykData;
     if (!inks && space != cmsSigRgbData) return nullptr;
     const Profile xyz(cmsCreateXYZProfile());

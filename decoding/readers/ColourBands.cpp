@@ -103,7 +103,8 @@ SignalCounting ColourBands::Counting() {
     return {counted_.get(), count_.get()};
 }
 
-std::shared_ptr<const SignalStats> ColourBands::signal() const {
+std::shared_ptr<const SignalStats> ColourBands::signal() {
+    if (inFlight_.valid()) inFlight_.clipped.wait();
     if (!count_) return nullptr;
     return std::make_shared<const SignalStats>(count_->Stats());
 }

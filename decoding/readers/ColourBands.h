@@ -73,8 +73,9 @@ public:
                 std::shared_ptr<const colour::SignalSource> signal = nullptr);
     ~ColourBands() override;
 
-    // The samples' counts, once the last row has passed; nothing without a signal source.
-    std::shared_ptr<const SignalStats> signal() const;
+    // The samples' counts, once the last row has passed (a band still being counted is
+    // waited for); nothing without a signal source.
+    std::shared_ptr<const SignalStats> signal();
 
     // Pixels that left sRGB's gamut and were clipped, so far.
     std::uint64_t outOfGamut() const { return outOfGamut_ + wideClipped_.load(); }

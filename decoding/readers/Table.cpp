@@ -69,8 +69,8 @@ const Reader kReaders[] = {
     // Before HEIF (a CR3 is an ISO media file) and TIFF (most raw files are TIFFs).
     {"Camera raw", headers::LooksLikeCameraRaw, headers::RawClaims, DecodeRaw, kRawBytesPerPixelAtPeak, PrepareRaw, true},
     // Formats Qt has no reader for, whose libraries read their own colour tags.
-    {"HEIF", headers::StartsWithBrandBox, headers::HeifClaims, DecodeHeif, kBytesPerPixelAtPeak, PrepareHeif},
-    {"JPEG XL", IsJxl, headers::JxlClaims, DecodeJxl, kJxlBytesPerPixelAtPeak},
+    {"HEIF", headers::StartsWithBrandBox, headers::HeifClaims, DecodeHeif, kBytesPerPixelAtPeak, PrepareHeif, false, true},
+    {"JPEG XL", IsJxl, headers::JxlClaims, DecodeJxl, kJxlBytesPerPixelAtPeak, nullptr, false, true},
     {"JPEG", IsJpeg, headers::JpegClaims, ReadJpeg},
     {"PNG", IsPng, headers::PngClaims, DecodePng},
     {"TIFF", IsTiff, headers::TiffClaims, DecodeTiff},
@@ -117,7 +117,9 @@ DecodeResult DecodePictureBytes(PictureFile file, ColorValue background, RowRece
                           static_cast<std::size_t>(file.bytes.size()));
         // The colours of the formats whose tags are read here; HEIF's and JPEG XL's
         // libraries read theirs, and their readers decide alike (DeliverDecodedRows).
-        const PictureColour meant = ReaderFor(bytes).developsItsColours ? PictureColour{} : PictureColourOf(bytes);
+        const Reader& reader = ReaderFor(bytes);
+        PictureColour meant = reader.developsItsColours ? PictureColour{} : PictureColourOf(bytes);
+        if (reader.countsItsSamples) meant.signal.reset();
         if (!meant.Converting(colour)) {
             if (!meant.signal) {
                 DecodeResult result = ReadBytes({bytes, background, colour, receiver, sink});
