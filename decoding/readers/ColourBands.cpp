@@ -116,7 +116,7 @@ ColourBands::~ColourBands() {
 ColourBands::Band ColourBands::Launch(int first, int count, std::uint32_t* pixels) {
     Band band{first, count, pixels, {}};
     const std::size_t n = std::size_t(count) * width_;
-    const colour::Converter* const converter = Converting() ? converter_.get() : nullptr;
+    const colour::Converter* const converter = converter_.get();
     auto task = std::make_shared<std::packaged_task<std::uint64_t()>>(
         [converter, counting = Counting(), pixels, n] { return ConvertPart(converter, counting, pixels, pixels, n); });
     band.clipped = task->get_future();
@@ -149,6 +149,12 @@ bool ColourBands::RowsReady(int rows) {
     Q_ASSERT(image.format() == QImage::Format_RGB32 && std::size_t(image.bytesPerLine()) == width_ * 4);
     auto* const pixels = reinterpret_cast<std::uint32_t*>(image.scanLine(convertedRows_));
     const int from = std::exchange(convertedRows_, rows);
+    if (!Converting()) {
+        // Only counted: at once, so that the receiver hears of each band as the reader
+        // tells it, and never reads a band the count still reads.
+        ConvertPixels(nullptr, Counting(), pixels, pixels, std::size_t(rows - from) * width_);
+        return receiver_ == nullptr || receiver_->RowsReady(rows);
+    }
     if (rows == height_) {
         // The last band (or the whole picture at once): split over the pool, waited for.
         if (!PassOn(inFlight_)) return false;
@@ -182,7 +188,14 @@ uchar* ColourBands::Destination(int first, int count) {
 
 bool ColourBands::Put(int first, int count, const uchar* rows) {
     if (wide_ || (!Converting() && !Counting())) return sink_ == nullptr || sink_->Put(first, count, rows);
-    const colour::Converter* const converter = Converting() ? converter_.get() : nullptr;
+    if (!Converting()) {
+        // Only counted, at once: the rows pass on as they came, when the reader puts them.
+        const auto* const in = reinterpret_cast<const std::uint32_t*>(rows);
+        ConvertPixels(nullptr, Counting(), in, const_cast<std::uint32_t*>(in), std::size_t(count) * width_);
+        destination_ = nullptr;
+        return sink_ == nullptr || sink_->Put(first, count, rows);
+    }
+    const colour::Converter* const converter = converter_.get();
     if (rows != destination_ || destination_ == nullptr || first + count == height_) {
         // The decoder's own band buffer, which it fills again next, or the last band:
         // converted now, split over the pool.
@@ -195,11 +208,6 @@ bool ColourBands::Put(int first, int count, const uchar* rows) {
         }
         const std::size_t pixels = std::size_t(count) * width_;
         const auto* const in = reinterpret_cast<const std::uint32_t*>(rows);
-        if (converter == nullptr) {
-            // Only counted: the rows pass on as they came.
-            ConvertPixels(nullptr, Counting(), in, const_cast<std::uint32_t*>(in), pixels);
-            return sink_ == nullptr || sink_->Put(first, count, rows);
-        }
         band_.resize(pixels);
         outOfGamut_ += ConvertPixels(converter, Counting(), in, band_.data(), pixels);
         return sink_ == nullptr || sink_->Put(first, count, reinterpret_cast<const uchar*>(band_.data()));
