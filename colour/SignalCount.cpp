@@ -110,43 +110,61 @@ SignalTally::SignalTally(const SignalSpace* space)
     : space_(space), cells_(std::size_t{SignalStats::kChromaCells} * SignalStats::kChromaCells + 1) {}
 
 void SignalTally::AddColour(const float* rgb, std::size_t n) {
-    const Matrix3& m = space_->toXyz;
-    const auto side = static_cast<std::size_t>(SignalStats::kChromaCells);
-    // Each pixel's cell first, in a loop the compiler can run on vectors (black goes to
-    // the spare cell past the last), then the counts.
-    constexpr std::size_t kPiece = 256;
-    std::array<std::uint32_t, kPiece> cell;
-    for (std::size_t at = 0; at < n; at += kPiece) {
-        const std::size_t count = std::min(kPiece, n - at);
-        const float* p = rgb + 3 * at;
+    std::array<float, kPlanePixels> r, g, b;
+    for (std::size_t at = 0; at < n; at += kPlanePixels) {
+        const std::size_t count = std::min(kPlanePixels, n - at);
         for (std::size_t i = 0; i < count; ++i) {
-            const double r = p[3 * i], g = p[3 * i + 1], b = p[3 * i + 2];
-            const double x = m[0][0] * r + m[0][1] * g + m[0][2] * b;
-            const double y = m[1][0] * r + m[1][1] * g + m[1][2] * b;
-            const double z = m[2][0] * r + m[2][1] * g + m[2][2] * b;
-            const double sum = x + y + z;
-            const double over = sum > 0 ? sum : 1;  // black's place is not used
-            // SignalStats::ChromaCell without its branches: truncating the clamped place.
-            const double top = SignalStats::kChromaCells - 1;
-            const double cx = std::clamp(x / over / SignalStats::kChromaSpan * SignalStats::kChromaCells, 0.0, top);
-            const double cy = std::clamp(y / over / SignalStats::kChromaSpan * SignalStats::kChromaCells, 0.0, top);
-            const auto index = static_cast<std::uint32_t>(static_cast<std::uint32_t>(cy) * side + static_cast<std::uint32_t>(cx));
-            cell[i] = sum > 0 ? index : static_cast<std::uint32_t>(side * side);
+            r[i] = rgb[3 * (at + i)];
+            g[i] = rgb[3 * (at + i) + 1];
+            b[i] = rgb[3 * (at + i) + 2];
         }
-        for (std::size_t i = 0; i < count; ++i) ++cells_[cell[i]];
+        AddPlanes(r.data(), g.data(), b.data(), count);
+    }
+}
+
+void SignalTally::AddPlanes(const float* r, const float* g, const float* b, std::size_t n) {
+    // In float, with no branches: loops the compiler runs on vectors. A float's rounding
+    // moves a pixel to a neighbouring cell only within a ten-millionth of its edge, and
+    // across a gamut's edge only within far less than its slack.
+    std::array<std::array<float, 3>, 3> m{};
+    for (std::size_t i = 0; i < 3; ++i)
+        for (std::size_t j = 0; j < 3; ++j) m[i][j] = static_cast<float>(space_->toXyz[i][j]);
+    const std::int32_t side = SignalStats::kChromaCells;
+    const float scale = static_cast<float>(SignalStats::kChromaCells / SignalStats::kChromaSpan);
+    const float top = static_cast<float>(SignalStats::kChromaCells - 1);
+    std::array<std::int32_t, kPlanePixels> cell;
+    for (std::size_t at = 0; at < n; at += kPlanePixels) {
+        const std::size_t count = std::min(kPlanePixels, n - at);
+        for (std::size_t i = 0; i < count; ++i) {
+            const float rr = r[at + i], gg = g[at + i], bb = b[at + i];
+            const float x = m[0][0] * rr + m[0][1] * gg + m[0][2] * bb;
+            const float y = m[1][0] * rr + m[1][1] * gg + m[1][2] * bb;
+            const float z = m[2][0] * rr + m[2][1] * gg + m[2][2] * bb;
+            const float sum = x + y + z;
+            const float over = scale / (sum > 0 ? sum : 1.0f);  // black's place is not used
+            // SignalStats::ChromaCell: the place truncated, clamped to the diagram.
+            const float cx = std::min(std::max(x * over, 0.0f), top);
+            const float cy = std::min(std::max(y * over, 0.0f), top);
+            // Signed conversions, which vectors have: the places lie within 0 .. 511.
+            const std::int32_t index = static_cast<std::int32_t>(cy) * side + static_cast<std::int32_t>(cx);
+            cell[i] = sum > 0 ? index : side * side;  // black to the spare cell
+        }
+        for (std::size_t i = 0; i < count; ++i) ++cells_[static_cast<std::size_t>(cell[i])];
     }
     for (std::size_t gamut = 0; gamut < 3; ++gamut) {
         if (!space_->canLeave[gamut]) continue;
-        const Matrix3& t = space_->toGamut[gamut];
+        std::array<std::array<float, 3>, 3> t{};
+        for (std::size_t i = 0; i < 3; ++i)
+            for (std::size_t j = 0; j < 3; ++j) t[i][j] = static_cast<float>(space_->toGamut[gamut][i][j]);
+        const float below = static_cast<float>(-kGamutSlack), above = static_cast<float>(1 + kGamutSlack);
         std::uint64_t outside = 0;
-        const float* p = rgb;
-        for (std::size_t i = 0; i < n; ++i, p += 3) {
-            bool out = false;
-            for (std::size_t k = 0; k < 3; ++k) {
-                const double v = t[k][0] * p[0] + t[k][1] * p[1] + t[k][2] * p[2];
-                out = out || v < -kGamutSlack || v > 1 + kGamutSlack;
-            }
-            outside += out ? 1 : 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            const float rr = r[i], gg = g[i], bb = b[i];
+            const float v0 = t[0][0] * rr + t[0][1] * gg + t[0][2] * bb;
+            const float v1 = t[1][0] * rr + t[1][1] * gg + t[1][2] * bb;
+            const float v2 = t[2][0] * rr + t[2][1] * gg + t[2][2] * bb;
+            const float low = std::min(std::min(v0, v1), v2), high = std::max(std::max(v0, v1), v2);
+            outside += static_cast<std::uint64_t>((low < below) | (high > above));
         }
         outside_[gamut] += outside;
     }

@@ -76,10 +76,26 @@ public:
     // normalised to their peak), counted into the chromaticity and gamut counts, and into
     // the pixel count.
     void AddColour(const float* rgb, std::size_t n);
+    // The same from three planes of n floats, red's, green's and blue's.
+    void AddPlanes(const float* r, const float* g, const float* b, std::size_t n);
+    // Pixels whose planes are made together, to stay in the first level of cache.
+    static constexpr std::size_t kPlanePixels = 256;
     // One pixel's light: max(R, G, B) in nits and its bin (SignalLight::Bin).
-    void AddLight(double nits, int bin) {
+    void AddLight(double nits, int bin) { AddLight(nits, bin, FixedNits(nits)); }
+    // The same with the light in MaxFALL's fixed point (FixedNits), as a table holds it.
+    void AddLight(double nits, int bin, std::uint64_t fixed) {
         ++light_[static_cast<std::size_t>(bin)];
-        sumFixed_ += static_cast<std::uint64_t>(nits * kSumScale + 0.5);
+        sumFixed_ += fixed;
+        if (nits > maxNits_) maxNits_ = nits;
+    }
+    static std::uint64_t FixedNits(double nits) { return static_cast<std::uint64_t>(nits * kSumScale + 0.5); }
+    // The same in two steps, for a table's lookups: each pixel's bin and fixed point, and
+    // once for many of them the largest light among them.
+    void AddLightOnly(int bin, std::uint64_t fixed) {
+        ++light_[static_cast<std::size_t>(bin)];
+        sumFixed_ += fixed;
+    }
+    void NoteLight(double nits) {
         if (nits > maxNits_) maxNits_ = nits;
     }
     // n pixels of linear light as AddColour takes them, with their light computed here

@@ -25,21 +25,22 @@ public:
     }
 
     void Count(const std::uint32_t* pixels, std::size_t n, SignalTally& tally) const override {
-        std::array<float, 3 * kChunk> rgb;
+        std::array<float, kChunk> r, g, b;
+        const bool pq = space().transfer == SignalTransfer::Pq;
         for (std::size_t at = 0; at < n; at += kChunk) {
             const std::size_t m = std::min(kChunk, n - at);
+            const std::uint32_t* const p = pixels + at;
             for (std::size_t i = 0; i < m; ++i) {
-                const std::uint32_t p = pixels[at + i];
-                const std::uint32_t r = (p >> 16) & 0xFF, g = (p >> 8) & 0xFF, b = p & 0xFF;
-                rgb[3 * i] = levels8_[0][r];
-                rgb[3 * i + 1] = levels8_[1][g];
-                rgb[3 * i + 2] = levels8_[2][b];
-                if (space().transfer == SignalTransfer::Pq) {
-                    const Light& light = light8_[std::max({r, g, b})];
-                    tally.AddLight(light.nits, light.bin);
-                }
+                r[i] = levels8_[0][(p[i] >> 16) & 0xFF];
+                g[i] = levels8_[1][(p[i] >> 8) & 0xFF];
+                b[i] = levels8_[2][p[i] & 0xFF];
             }
-            Finish(rgb.data(), m, tally);
+            if (pq)
+                for (std::size_t i = 0; i < m; ++i) {
+                    const Light& light = light8_[std::max({(p[i] >> 16) & 0xFF, (p[i] >> 8) & 0xFF, p[i] & 0xFF})];
+                    tally.AddLight(light.nits, light.bin, light.fixed);
+                }
+            Finish(r.data(), g.data(), b.data(), m, tally);
         }
     }
 
@@ -50,27 +51,40 @@ public:
                 for (std::size_t v = 0; v < kLevels16; ++v)
                     levels16_[c * kLevels16 + v] = static_cast<float>(linear_(int(c), double(v) / 65535));
             if (space().transfer == SignalTransfer::Pq) {
-                light16_.resize(kLevels16);
-                for (std::size_t v = 0; v < kLevels16; ++v) SetLight(light16_[v], double(v) / 65535);
+                // Apart, the parts each pixel needs stay in cache.
+                nits16_.resize(kLevels16), bins16_.resize(kLevels16), fixed16_.resize(kLevels16);
+                for (std::size_t v = 0; v < kLevels16; ++v) {
+                    Light light;
+                    SetLight(light, double(v) / 65535);
+                    nits16_[v] = light.nits;
+                    bins16_[v] = static_cast<std::uint16_t>(light.bin);
+                    fixed16_[v] = light.fixed;
+                }
             }
         });
         const float* const red = levels16_.data();
         const float* const green = red + kLevels16;
         const float* const blue = green + kLevels16;
-        std::array<float, 3 * kChunk> rgb;
+        const bool pq = space().transfer == SignalTransfer::Pq;
+        std::array<float, kChunk> r, g, b;
         for (std::size_t at = 0; at < n; at += kChunk) {
             const std::size_t m = std::min(kChunk, n - at);
-            const std::uint16_t* s = samples + 3 * at;
-            for (std::size_t i = 0; i < m; ++i, s += 3) {
-                rgb[3 * i] = red[s[0]];
-                rgb[3 * i + 1] = green[s[1]];
-                rgb[3 * i + 2] = blue[s[2]];
-                if (space().transfer == SignalTransfer::Pq) {
-                    const Light& light = light16_[std::max({s[0], s[1], s[2]})];
-                    tally.AddLight(light.nits, light.bin);
-                }
+            const std::uint16_t* const s = samples + 3 * at;
+            for (std::size_t i = 0; i < m; ++i) {
+                r[i] = red[s[3 * i]];
+                g[i] = green[s[3 * i + 1]];
+                b[i] = blue[s[3 * i + 2]];
             }
-            Finish(rgb.data(), m, tally);
+            if (pq) {
+                std::uint16_t most = 0;
+                for (std::size_t i = 0; i < m; ++i) {
+                    const std::uint16_t code = std::max({s[3 * i], s[3 * i + 1], s[3 * i + 2]});
+                    tally.AddLightOnly(bins16_[code], fixed16_[code]);
+                    most = std::max(most, code);
+                }
+                if (m > 0) tally.NoteLight(nits16_[most]);
+            }
+            Finish(r.data(), g.data(), b.data(), m, tally);
         }
     }
 
@@ -78,18 +92,22 @@ private:
     struct Light {
         double nits = 0;
         int bin = 0;
+        std::uint64_t fixed = 0;
     };
     static void SetLight(Light& light, double signal) {
         light.nits = PqNits(signal);
         light.bin = SignalLight::Bin(light.nits);
+        light.fixed = SignalTally::FixedNits(light.nits);
     }
     // PQ's light came with the tables; HLG's needs the pixel's luminance, counted here.
-    void Finish(const float* rgb, std::size_t n, SignalTally& tally) const {
-        if (space().transfer == SignalTransfer::Hlg) {
-            tally.Add(rgb, n);
-            return;
-        }
-        tally.AddColour(rgb, n);
+    void Finish(const float* r, const float* g, const float* b, std::size_t n, SignalTally& tally) const {
+        if (space().transfer == SignalTransfer::Hlg)
+            for (std::size_t i = 0; i < n; ++i) {
+                const float rgb[3] = {r[i], g[i], b[i]};
+                const double nits = NitsOf(space(), rgb);
+                tally.AddLight(nits, SignalLight::Bin(nits));
+            }
+        tally.AddPlanes(r, g, b, n);
     }
 
     std::function<double(int, double)> linear_;
@@ -97,7 +115,9 @@ private:
     std::array<Light, kLevels8> light8_{};
     mutable std::once_flag wideBuilt_;
     mutable std::vector<float> levels16_;
-    mutable std::vector<Light> light16_;
+    mutable std::vector<double> nits16_;
+    mutable std::vector<std::uint16_t> bins16_;
+    mutable std::vector<std::uint64_t> fixed16_;
 };
 
 // Owners of lcms2's handles.
