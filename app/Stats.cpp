@@ -3,6 +3,7 @@
 #include <QGuiApplication>
 
 #include <algorithm>
+#include <cmath>
 #include <future>
 
 #include "app/PictureLoad.h"
@@ -70,6 +71,31 @@ QByteArray RawJson(const RawPicture& raw) {
     return json + "}";
 }
 
+// A value with exactly `places` decimals, rounded once to the nearest (halves to even).
+QByteArray Decimals(double value, int places) {
+    const double scale = std::pow(10.0, places);
+    const auto units = static_cast<std::uint64_t>(std::nearbyint(std::max(0.0, value) * scale));
+    const auto whole = static_cast<std::uint64_t>(scale);
+    return Number(units / whole) + '.' + Number(units % whole).rightJustified(places, '0');
+}
+
+// The "light" object of a PQ or HLG picture, in nits to one decimal.
+QByteArray LightJson(const SignalStats& signal) {
+    const SignalLight& light = *signal.light;
+    const double fall = signal.pixels > 0 ? light.sumNits / static_cast<double>(signal.pixels) : 0;
+    return "{\"max_cll\": " + Decimals(light.maxCll, 1) + ", \"max_fall\": " + Decimals(fall, 1) +
+           ", \"p99_nits\": " + Decimals(LightPercentile(light, signal.pixels, 99), 1) + "}";
+}
+
+// The "gamut" object: the shares of the pixels outside each gamut, to four decimals.
+QByteArray GamutJson(const SignalStats& signal) {
+    const auto share = [&](std::size_t g) {
+        return Decimals(signal.pixels > 0 ? static_cast<double>(signal.outside[g]) / static_cast<double>(signal.pixels) : 0, 4);
+    };
+    return "{\"outside_srgb\": " + share(SignalStats::Srgb) + ", \"outside_p3\": " + share(SignalStats::DisplayP3) +
+           ", \"outside_rec2020\": " + share(SignalStats::Rec2020) + "}";
+}
+
 QByteArray LumaName(korvex::LumaStandard standard) {
     switch (standard) {
         case korvex::LumaStandard::Rec601: return "601";
@@ -102,6 +128,7 @@ FileStatistics MeasureFile(const QString& file, const Settings& settings, std::o
     result.colourSpace = decoded.colourSpace;
     result.outOfGamut = decoded.colourConverted ? decoded.outOfGamut : 0;
     result.raw = decoded.raw;
+    result.signal = decoded.signal;
     result.region = region;
     if (region && !region->inside(static_cast<std::size_t>(result.width), static_cast<std::size_t>(result.height))) {
         result.regionOutside = true;
@@ -147,6 +174,10 @@ QByteArray StatsLine(const FileStatistics& stats) {
                     Number(int{r->uv.v}) + "}";
         else
             line += "null";  // the probe lies outside this picture
+    }
+    if (const auto& signal = stats.signal) {
+        if (signal->light) line += ", \"light\": " + LightJson(*signal);
+        line += ", \"gamut\": " + GamutJson(*signal);
     }
     return line + "}";
 }

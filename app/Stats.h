@@ -34,6 +34,8 @@ struct FileStatistics {
     // fell outside the picture, which then gives no numbers.
     std::optional<korvex::PixelRect> region;
     bool regionOutside = false;
+    // The file's own samples as the decoder counted them; nothing when it did not.
+    std::shared_ptr<const SignalStats> signal;
 };
 
 // The file decoded and analysed as the window's load does it, under the settings' luma

@@ -162,7 +162,9 @@ SourceColour FromCicp(const colourtags::Cicp& cicp) {
         case 18: curve = HlgCurve(), name += " HLG"; break;
         default: return {};
     }
-    SourceColour source{RgbProfile(*primaries, curve, name), name, cicp.transfer == 16 || cicp.transfer == 18, true};
+    SourceColour source{RgbProfile(*primaries, curve, name), name, cicp.transfer == 16 || cicp.transfer == 18, true, {}, {}};
+    source.transfer = cicp.transfer == 16 ? SignalTransfer::Pq : cicp.transfer == 18 ? SignalTransfer::Hlg : SignalTransfer::Sdr;
+    source.primaries = {primaries->rx, primaries->ry, primaries->gx, primaries->gy, primaries->bx, primaries->by, primaries->wx, primaries->wy};
     if (source.profile.empty()) source.name.clear();
     return source;
 }
@@ -202,7 +204,8 @@ SourceColour FromGamma(std::uint32_t gamma, const std::optional<colourtags::Chro
     const double exponent = 100000.0 / gamma;
     char name[96];
     std::snprintf(name, sizeof name, "%sgamma %.2f", space.c_str(), exponent);
-    SourceColour source{RgbProfile(primaries, GammaCurve(exponent), name), name, false, true};
+    SourceColour source{RgbProfile(primaries, GammaCurve(exponent), name), name, false, true, {}, {}};
+    source.primaries = {primaries.rx, primaries.ry, primaries.gx, primaries.gy, primaries.bx, primaries.by, primaries.wx, primaries.wy};
     if (source.profile.empty()) source.name.clear();
     return source;
 }
@@ -673,10 +676,10 @@ std::vector<unsigned char> StandardProfile(StandardSpace space) {
 SourceColour SourceColourOf(const colourtags::FileColour& file) {
     // PNG's order of precedence: cICP, then iCCP, then sRGB, then gAMA and cHRM.
     if (file.cicp) return FromCicp(*file.cicp);
-    if (!file.profile.empty()) return {file.profile, DescriptionOf(file.profile)};
+    if (!file.profile.empty()) return {file.profile, DescriptionOf(file.profile), false, false, {}, {}};
     if (file.srgb) return {};
     if (file.gamma) return FromGamma(*file.gamma, file.chromaticities);
-    if (file.exifAdobeRgb) return {StandardProfile(StandardSpace::AdobeRgb), "Adobe RGB (1998)", false, true};
+    if (file.exifAdobeRgb) return {StandardProfile(StandardSpace::AdobeRgb), "Adobe RGB (1998)", false, true, {}, {}};
     return {};
 }
 

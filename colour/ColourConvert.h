@@ -5,11 +5,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <array>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "colour/ColourTags.h"
+#include "colour/Signal.h"
 
 namespace vistrel::colour {
 
@@ -34,6 +37,12 @@ struct SourceColour {
     std::string name;  // from the profile's description, or the tags'
     bool hdrToneMapped = false;  // a PQ or HLG signal, whose curve renders it as SDR
     bool fromTags = false;  // built here (RGB), not the file's own profile
+    // The transfer the tags name, for light in nits: PQ and HLG's own curves, not the
+    // profile's, which renders them as SDR.
+    SignalTransfer transfer = SignalTransfer::Sdr;
+    // The primaries and white a space built from tags has (x and y of red, green, blue
+    // and white), for counting its light exactly; none for a file's own profile.
+    std::optional<std::array<double, 8>> primaries;
 };
 SourceColour SourceColourOf(const colourtags::FileColour& file);
 

@@ -4,6 +4,7 @@
 // signal in nits, where its colours fall on the CIE 1931 xy diagram, and how many of them
 // lie outside the common gamuts. The program only reads these counts.
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstddef>
@@ -41,6 +42,20 @@ struct SignalLight {
     double sumNits = 0;  // the sum of every pixel's max(R, G, B): MaxFALL is sumNits / pixels
     bool operator==(const SignalLight&) const = default;
 };
+
+// The light at or below which `percent` of an HDR picture's pixels lie (at least
+// ceil(percent / 100 * pixels) of them), as far as the bins tell it: the upper edge of
+// the bin that reaches that count, but never above MaxCLL; 0 for no pixels.
+inline double LightPercentile(const SignalLight& light, std::uint64_t pixels, int percent) {
+    if (pixels == 0) return 0;
+    const std::uint64_t wanted = (pixels * std::uint64_t(percent) + 99) / 100;
+    std::uint64_t below = 0;
+    for (int bin = 0; bin < SignalLight::kBins; ++bin) {
+        below += light.histogram[std::size_t(bin)];
+        if (below >= wanted) return std::min(SignalLight::BinNits(bin + 1), light.maxCll);
+    }
+    return light.maxCll;
+}
 
 struct SignalStats {
     // The xy diagram is counted over x and y from 0 to kChromaSpan, kChromaCells cells a

@@ -54,6 +54,9 @@ struct Reader {
     // The reader's library makes the picture's colours itself (a camera raw's, developed
     // into sRGB): the colour tags its file's bytes may carry are not read.
     bool developsItsColours = false;
+    // The reader reads its colours through its library and counts its samples itself
+    // (DeliverDecodedRows, at their own depth): its rows are not counted again around it.
+    bool countsItsSamples = false;
 };
 
 // Every row, in the order they are asked.

@@ -42,6 +42,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             case vistrel::WorkerMessageKind::RawLayout:
             case vistrel::WorkerMessageKind::RawBlack:
             case vistrel::WorkerMessageKind::RawLevels:
+            case vistrel::WorkerMessageKind::SignalHead:
+            case vistrel::WorkerMessageKind::SignalOutside:
+            case vistrel::WorkerMessageKind::SignalLightMax:
+            case vistrel::WorkerMessageKind::SignalLightSum:
+            case vistrel::WorkerMessageKind::SignalLightBin:
+            case vistrel::WorkerMessageKind::SignalCell:
                 std::abort();  // the reader keeps what they say; they are no events
             case vistrel::WorkerMessageKind::Failed:
                 // Only the program itself names these: no worker may.
@@ -69,6 +75,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (atWhite > std::uint64_t(std::max(width, 0)) * std::uint64_t(std::max(height, 0))) std::abort();
             // No white level, and nothing at it.
             if (raw->photosites->white == 0 && atWhite != 0) std::abort();
+        }
+    }
+    // The signal's counts: only at the end, every pixel in one light bin, no more of
+    // them in the cells or outside a gamut than the picture has, no light beyond PQ's peak.
+    if (const std::shared_ptr<const vistrel::SignalStats> signal = reader.signal()) {
+        if (!ended) std::abort();
+        const std::uint64_t pixels = std::uint64_t(width) * std::uint64_t(height);
+        if (signal->pixels != pixels) std::abort();
+        std::uint64_t cells = 0;
+        for (const std::uint32_t c : signal->chromaticity) cells += c;
+        if (cells > pixels) std::abort();
+        for (const std::uint64_t outside : signal->outside)
+            if (outside > pixels) std::abort();
+        if (signal->light.has_value() != (signal->transfer != vistrel::SignalTransfer::Sdr)) std::abort();
+        if (const auto& light = signal->light) {
+            std::uint64_t binned = 0;
+            for (const std::uint64_t b : light->histogram) binned += b;
+            if (binned != pixels || !(light->maxCll >= 0 && light->maxCll <= vistrel::SignalLight::kMaxNits) ||
+                !(light->sumNits >= 0 && light->sumNits <= light->maxCll * double(pixels) * (1 + 1e-9)))
+                std::abort();
         }
     }
     return 0;

@@ -88,12 +88,34 @@ QString ColourNote(const QString& space, bool converted, bool toneMapped, std::u
     return note + QStringLiteral(", %1.%2 % clipped").arg(tenths / 10).arg(tenths % 10) + of;
 }
 
+QString LightNote(const SignalStats& signal) {
+    if (!signal.light || signal.pixels == 0) return {};
+    const SignalLight& light = *signal.light;
+    const QString transfer = signal.transfer == SignalTransfer::Pq ? QStringLiteral("PQ (ST 2084)") : QStringLiteral("HLG (BT.2100)");
+    const double fall = light.sumNits / static_cast<double>(signal.pixels);
+    return transfer + QStringLiteral(", MaxCLL %1 nits, MaxFALL %2 nits")
+                          .arg(static_cast<qint64>(std::nearbyint(light.maxCll)))
+                          .arg(static_cast<qint64>(std::nearbyint(fall)));
+}
+
+namespace {
+
+// A PQ or HLG picture's light after its colour note.
+QString WithLight(const QString& note, const Picture& picture) {
+    if (!picture.signal) return note;
+    const QString light = LightNote(*picture.signal);
+    return light.isEmpty() ? note : note + QStringLiteral(" \u00B7 ") + light;
+}
+
+}  // namespace
+
 QString ColourNote(const Picture& picture) {
     if (picture.raw)
         return picture.rawValues ? QStringLiteral("Raw values, linear, not white-balanced")
                                  : picture.raw->camera + QStringLiteral(", developed from raw");
-    return ColourNote(picture.colourSpace, picture.colourConverted, picture.hdrToneMapped, picture.outOfGamut,
-                      picture.pixels.size());
+    return WithLight(ColourNote(picture.colourSpace, picture.colourConverted, picture.hdrToneMapped, picture.outOfGamut,
+                                picture.pixels.size()),
+                     picture);
 }
 
 QString RegionNote(const korvex::PixelRect& region) {
@@ -103,8 +125,10 @@ QString RegionNote(const korvex::PixelRect& region) {
 QString ColourNote(const Picture& picture, const std::optional<korvex::PixelRect>& region) {
     if (!region) return ColourNote(picture);
     const QString note = picture.raw ? ColourNote(picture)
-                                     : ColourNote(picture.colourSpace, picture.colourConverted, picture.hdrToneMapped,
-                                                  picture.outOfGamut, picture.pixels.size(), true);
+                                     : WithLight(ColourNote(picture.colourSpace, picture.colourConverted,
+                                                            picture.hdrToneMapped, picture.outOfGamut,
+                                                            picture.pixels.size(), true),
+                                                 picture);
     return note + QStringLiteral(" \u00B7 ") + RegionNote(*region);
 }
 

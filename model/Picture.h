@@ -135,7 +135,11 @@ Picture AssemblePicture(Surface& decoded, const ViewFit& fit, const std::vector<
 // picture, the same either way: "sRGB".
 QString ColourNote(const QString& space, bool converted, bool toneMapped, std::uint64_t clipped,
                    std::uint64_t pixels, bool wholePicture = false);
-// A picture's note: the one above, or for a camera raw file's picture the camera and that
+// An HDR signal's transfer and light, whole nits: "PQ (ST 2084), MaxCLL 1180 nits,
+// MaxFALL 212 nits" (HLG: "HLG (BT.2100), ..."); empty for any other signal.
+QString LightNote(const SignalStats& signal);
+// A picture's note: the one above, followed for a PQ or HLG picture by " · " and its
+// light note, or for a camera raw file's picture the camera and that
 // it was developed from raw ("Canon EOS R6, developed from raw"), or that it shows the
 // sensor's values ("Raw values, linear, not white-balanced").
 QString ColourNote(const Picture& picture);

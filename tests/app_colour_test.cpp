@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QBuffer>
 #include <QColorSpace>
 #include <QLabel>
 
 #include <lcms2.h>
+#include <zlib.h>
 
 #include "app/PictureLoad.h"
 #include "app/Render.h"
@@ -120,6 +122,19 @@ TEST(AppColour, NoteGivesTheClippedShareInTenthsOfAPercentRoundedOnce) {
     // The flag the decoder reports, not the space's name, says it was tone-mapped.
     EXPECT_EQ(ColourNote("Rec. 2020 PQ", true, true, 0, 100), QStringLiteral("Rec. 2020 PQ \u2192 sRGB (HDR tone-mapped)"));
     EXPECT_EQ(ColourNote("Rec. 2020 PQ", true, false, 0, 100), QStringLiteral("Rec. 2020 PQ \u2192 sRGB"));
+    // A PQ or HLG signal's light follows, in whole nits rounded once; SDR has none.
+    SignalStats signal;
+    signal.pixels = 4;
+    signal.transfer = SignalTransfer::Pq;
+    signal.light.emplace();
+    signal.light->maxCll = 1180.5;
+    signal.light->sumNits = 4 * 211.5;
+    EXPECT_EQ(LightNote(signal), "PQ (ST 2084), MaxCLL 1180 nits, MaxFALL 212 nits");
+    signal.transfer = SignalTransfer::Hlg;
+    EXPECT_EQ(LightNote(signal), "HLG (BT.2100), MaxCLL 1180 nits, MaxFALL 212 nits");
+    signal.transfer = SignalTransfer::Sdr;
+    signal.light.reset();
+    EXPECT_EQ(LightNote(signal), "");
 }
 
 // A camera raw file's note line names its camera and how it was developed, and says
@@ -147,4 +162,40 @@ TEST(AppColour, ARawFileNamesItsCameraAndSaysWhenItShowsTheSensorsValues) {
     convert->trigger();
     EXPECT_EQ(note->text(), "Vistrel Test Camera ??, developed from raw");
     EXPECT_EQ(main->model().picture().pixels.at(10, 40), developed);
+}
+
+// A PQ picture's note names its transfer and light after what was done with its colours:
+// 3068 pixels at 82.0 nits (the red channel's PQ code 32000) and four at 1004.1 (49300).
+TEST(AppColour, AnHdrPicturesNoteNamesItsTransferWithItsMaxCllAndMaxFall) {
+    QImage image(64, 48, QImage::Format_RGBX64);
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            image.setPixelColor(x, y, y == 0 && x < 4 ? QColor::fromRgba64(49300, 0, 0) : QColor::fromRgba64(32000, 30000, 30000));
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    ASSERT_TRUE(image.save(&buffer, "png"));
+    const char cicp[4] = {9, 16, 0, 1};  // BT.2020, PQ, RGB, full range
+    const QByteArray typed = QByteArray("cICP") + QByteArray(cicp, 4);
+    const auto crc = std::uint32_t(crc32(0, reinterpret_cast<const Bytef*>(typed.constData()), uInt(typed.size())));
+    const auto be32 = [](std::uint32_t v) {
+        const char b[4] = {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+        return QByteArray(b, 4);
+    };
+    png.insert(33, be32(4) + typed + be32(crc));
+    QTemporaryDir dir;
+    QFile file(dir.filePath("pq.png"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(png);
+    file.close();
+    testing_support::StartedMain main;
+    auto* note = main->findChild<QLabel*>("lblNote");
+    ASSERT_NE(note, nullptr);
+    testing_support::Load(*main, file.fileName());
+    EXPECT_TRUE(note->text().startsWith(QStringLiteral("Rec. 2020 PQ \u2192 sRGB (HDR tone-mapped)"))) << note->text().toStdString();
+    EXPECT_TRUE(note->text().endsWith(QStringLiteral(" \u00B7 PQ (ST 2084), MaxCLL 1004 nits, MaxFALL 83 nits")))
+        << note->text().toStdString();
+    // An SDR picture's note has no light.
+    testing_support::Load(*main, testing_support::WritePicture(dir, "plain.png", testing_support::Gradient(40, 30)));
+    EXPECT_EQ(note->text(), "sRGB");
 }

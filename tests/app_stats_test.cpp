@@ -107,7 +107,8 @@ TEST(AppStats, EachFileGetsTheSlowWaysLineAndAFailureLeavesTheOthersIntact) {
         const QJsonObject expected{{"file", good}, {"width", kWidth}, {"height", kHeight},
                                    {"luma", is709 ? "709" : "601"}, {"colour", "sRGB"}, {"channels", channels},
                                    {"outside_16_235", static_cast<qint64>(stats.outsideVideoRange)},
-                                   {"out_of_gamut", 0}, {"probe", probe}};
+                                   {"out_of_gamut", 0}, {"probe", probe},
+                                   {"gamut", QJsonObject{{"outside_srgb", 0}, {"outside_p3", 0}, {"outside_rec2020", 0}}}};
 
         QStringList arguments{good, missing, good, "--probe", QStringLiteral("%1,%2").arg(kProbeX).arg(kProbeY)};
         if (is709) arguments += QStringList{"--luma", "709"};
@@ -376,6 +377,7 @@ TEST(AppStats, ARegionCountsExactlyItsCropsPixelsAndOneOutsideThePictureExitsTwo
             expected.levels = vistrel::StatisticsOf(counts);
             expected.region = r;
             const vistrel::FileStatistics measured = vistrel::MeasureFile(file, settings, {}, 0, r);
+            expected.signal = measured.signal;  // the whole picture's samples, whatever the region
             EXPECT_EQ(vistrel::StatsLine(measured), vistrel::StatsLine(expected));
         }
     }
@@ -407,3 +409,94 @@ TEST(AppStats, ARegionCountsExactlyItsCropsPixelsAndOneOutsideThePictureExitsTwo
 }
 
 }  // namespace
+
+namespace {
+
+QByteArray BigEndian32(std::uint32_t v) {
+    const char b[4] = {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+    return QByteArray(b, 4);
+}
+
+// A 16-bit PNG of the image with a cICP chunk after its header (full range, RGB).
+QByteArray CicpPng(const QImage& image, int primaries, int transfer) {
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "png");
+    const char data[4] = {char(primaries), char(transfer), 0, 1};
+    const QByteArray typed = QByteArray("cICP") + QByteArray(data, 4);
+    const auto crc = std::uint32_t(crc32(0, reinterpret_cast<const Bytef*>(typed.constData()), uInt(typed.size())));
+    return png.insert(33, BigEndian32(4) + typed + BigEndian32(crc));
+}
+
+double PqNits(double e) {
+    const double m1 = 2610.0 / 16384, m2 = 2523.0 / 32, c1 = 3424.0 / 4096, c2 = 2413.0 / 128, c3 = 2392.0 / 128;
+    const double p = std::pow(e, 1 / m2);
+    return 10000 * std::pow(std::max(p - c1, 0.0) / (c2 - c3 * p), 1 / m1);
+}
+
+}  // namespace
+
+// The counts of the file's own samples come last, after every key of before, which keep
+// their bytes: a BT.2020 PQ picture's light within 0.5 % of ST 2084 over its samples, a
+// half pure Display P3 green picture half outside sRGB alone, an sRGB one outside nothing.
+TEST(AppStats, AFilesOwnSamplesGiveItsLightAndGamutSharesAfterTheOtherKeys) {
+    QTemporaryDir dir;
+    constexpr int kWidth = 200, kHeight = 150;
+    QImage hdr(kWidth, kHeight, QImage::Format_RGBX64);
+    std::mt19937 rng(5);
+    std::vector<double> nits;
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x) {
+            // Mostly below 203 nits (code 0.58), a few highlights.
+            const auto code = [&] { return std::uint16_t(rng() % 100 == 0 ? 40000 + rng() % 20000 : rng() % 38000); };
+            const std::uint16_t r = code(), g = code(), b = code();
+            hdr.setPixelColor(x, y, QColor::fromRgba64(r, g, b));
+            nits.push_back(PqNits(std::max({r, g, b}) / 65535.0));
+        }
+    const QString pq = dir.filePath("pq.png");
+    {
+        QFile file(pq);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(CicpPng(hdr, 9, 16));
+    }
+    QImage p3(64, 40, QImage::Format_RGBX64);
+    for (int y = 0; y < p3.height(); ++y)
+        for (int x = 0; x < p3.width(); ++x)
+            p3.setPixelColor(x, y, x < 32 ? QColor::fromRgba64(0, 65535, 0) : QColor::fromRgba64(30000, 30000, 30000));
+    const QString green = dir.filePath("p3.png"), srgb = dir.filePath("srgb.png");
+    {
+        QFile file(green);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(CicpPng(p3, 12, 13));
+    }
+    ASSERT_TRUE(p3.save(srgb));
+
+    const Outcome run = RunStats({pq, green, srgb});
+    EXPECT_EQ(run.exitCode, 0);
+    ASSERT_EQ(run.lines.size(), 3u);
+    const QJsonObject light = run.lines[0]["light"].toObject();
+    const double maxCll = *std::max_element(nits.begin(), nits.end());
+    double sum = 0;
+    for (const double n : nits) sum += n;
+    EXPECT_NEAR(light["max_cll"].toDouble(), maxCll, 0.005 * maxCll);
+    EXPECT_NEAR(light["max_fall"].toDouble(), sum / double(nits.size()), 0.005 * sum / double(nits.size()));
+    // p99: the upper edge of the 1024-step log bin that reaches 99 %, one bin above it at most.
+    std::sort(nits.begin(), nits.end());
+    const double p99 = nits[(nits.size() * 99 + 99) / 100 - 1];
+    EXPECT_GE(light["p99_nits"].toDouble(), p99 - 0.05);
+    EXPECT_LE(light["p99_nits"].toDouble(), p99 * std::pow(1e6, 1.0 / 1024) + 0.05);
+    EXPECT_TRUE(run.texts[0].contains(", \"light\": {\"max_cll\": "));
+    EXPECT_FALSE(run.lines[1].contains("light"));
+    EXPECT_FALSE(run.lines[2].contains("light"));
+    // Every key of before, then the new ones: the line's bytes up to them are the old line's.
+    for (const QByteArray& text : run.texts)
+        EXPECT_TRUE(QRegularExpression(R"("out_of_gamut": \d+(, "light": \{[^}]*\})?, "gamut": \{[^}]*\}\}$)")
+                        .match(QString::fromUtf8(text))
+                        .hasMatch())
+            << text.toStdString();
+    EXPECT_TRUE(run.texts[1].endsWith(R"("gamut": {"outside_srgb": 0.5000, "outside_p3": 0.0000, "outside_rec2020": 0.0000}})"))
+        << run.texts[1].toStdString();
+    EXPECT_TRUE(run.texts[2].endsWith(R"("gamut": {"outside_srgb": 0.0000, "outside_p3": 0.0000, "outside_rec2020": 0.0000}})"))
+        << run.texts[2].toStdString();
+}

@@ -77,6 +77,24 @@ RawPicture SomeRawPicture() {
     return raw;
 }
 
+// A PQ picture's counts for 15 pixels, as a worker sends them.
+SignalStats SomeSignal() {
+    SignalStats signal;
+    signal.transfer = SignalTransfer::Pq;
+    signal.pixels = 15;
+    signal.outside = {3, 1, 0};
+    signal.chromaticity.assign(512 * 512, 0);
+    signal.chromaticity[1000] = 7;
+    signal.chromaticity[512 * 512 - 1] = 7;
+    SignalLight light;
+    light.maxCll = 812.5;
+    light.sumNits = 1500.25;
+    light.histogram[10] = 5;
+    light.histogram[700] = 10;
+    signal.light = light;
+    return signal;
+}
+
 TEST(WorkerMessages, AStreamReadsTheSameHoweverItIsSplit) {
     std::vector<std::uint8_t> stream = Bytes({{Kind::Size, 5, 3}, {Kind::Rows, 1, 0}, {Kind::Rows, 3, 0}});
     const QByteArray raw = EncodeWorkerRaw(SomeRawPicture());
@@ -101,6 +119,31 @@ TEST(WorkerMessages, AStreamReadsTheSameHoweverItIsSplit) {
             EXPECT_EQ(events[2].rows, 3);
             EXPECT_EQ(events[3].kind, Kind::Done);
             EXPECT_EQ(reader.raw(), SomeRawPicture());
+        }
+    }
+}
+
+// The signal's counts come back as they went, in pieces of any size; a picture of no
+// PQ or HLG has no light, and one whose worker sent no counts has none.
+TEST(WorkerMessages, SignalCountsReadBackAsTheyWereSent) {
+    SignalStats sdr = SomeSignal();
+    sdr.transfer = SignalTransfer::Sdr;
+    sdr.light.reset();
+    for (const std::optional<SignalStats>& sent : {std::optional(SomeSignal()), std::optional(sdr), std::optional<SignalStats>()}) {
+        std::vector<std::uint8_t> stream = Bytes({{Kind::Size, 5, 3}, {Kind::Rows, 3, 0}});
+        const QByteArray signal = (sent ? EncodeWorkerSignal(*sent) : QByteArray()) + EncodeWorkerDone({"Rec. 2020 PQ", true, true, 2});
+        stream.insert(stream.end(), signal.begin(), signal.end());
+        for (std::size_t piece = 1; piece <= 13; ++piece) {
+            WorkerMessageReader reader(8);
+            std::vector<WorkerEvent> events;
+            for (std::size_t at = 0; at < stream.size(); at += piece)
+                ASSERT_TRUE(reader.Feed(stream.data() + at, std::min(piece, stream.size() - at), events));
+            ASSERT_TRUE(reader.finished());
+            EXPECT_EQ(reader.colourSpace(), "Rec. 2020 PQ");
+            ASSERT_EQ(reader.signal() != nullptr, sent.has_value());
+            if (sent) {
+                EXPECT_EQ(*reader.signal(), *sent);
+            }
         }
     }
 }
@@ -178,6 +221,34 @@ TEST(WorkerMessages, AnythingMalformedEndsTheStreamWhereItStands) {
         {"a fourth colour's raw levels",
          {size, camera, Raw(7, kRggb, kWhite14), Raw(8, 0, 0), Raw(9, 0, 0), Raw(9, 0, 0), Raw(9, 0, 0), Raw(9, 0, 0)}},
         {"done with the photosites half told", {size, all, camera, Raw(7, kRggb, kWhite14), Raw(8, 0, 0), Raw(3, 0, 0)}},
+        // The signal's counts: after the last row, whole, in order, within the picture.
+        {"signal before the last row", {size, rows2, Raw(10, 0, 0)}},
+        {"signal of a transfer no worker names", {size, all, Raw(10, 3, 0)}},
+        {"signal head twice", {size, all, Raw(10, 0, 0), Raw(10, 0, 0)}},
+        {"signal gamuts out of order", {size, all, Raw(10, 0, 0), Raw(11, 1, 0)}},
+        {"signal outside more than the picture has", {size, all, Raw(10, 0, 0), Raw(11, 0, 13)}},
+        {"signal cell before the gamuts", {size, all, Raw(10, 0, 0), Raw(11, 0, 0), Raw(15, 0, 1)}},
+        {"signal light for SDR", {size, all, Raw(10, 0, 0), Raw(11, 0, 0), Raw(11, 1, 0), Raw(11, 2, 0), Raw(12, 0, 0)}},
+        {"signal MaxCLL over PQ's peak", {size, all, Raw(10, 1, 0), Raw(11, 0, 0), Raw(11, 1, 0), Raw(11, 2, 0), Raw(12, 0, 0x40C38880u)}},
+        {"signal MaxCLL not a number", {size, all, Raw(10, 1, 0), Raw(11, 0, 0), Raw(11, 1, 0), Raw(11, 2, 0), Raw(12, 0, 0x7FF80000u)}},
+        {"signal light's sum over every pixel at MaxCLL",
+         {size, all, Raw(10, 1, 0), Raw(11, 0, 0), Raw(11, 1, 0), Raw(11, 2, 0), Raw(12, 0, 0x408F4000u), Raw(13, 0, 0x40C96400u)}},
+        {"signal light bins short of the pixels",
+         {size, all, Raw(10, 2, 0), Raw(11, 0, 0), Raw(11, 1, 0), Raw(11, 2, 0), Raw(12, 0, 0x408F4000u), Raw(13, 0, 0), Raw(14, 5, 11), Raw(15, 0, 1)}},
+        {"signal light bins beyond the pixels",
+         {size, all, Raw(10, 1, 0), Raw(11, 0, 0), Raw(11, 1, 0), Raw(11, 2, 0), Raw(12, 0, 0x408F4000u), Raw(13, 0, 0), Raw(14, 5, 12), Raw(14, 6, 1)}},
+        {"signal light bin repeated",
+         {size, all, Raw(10, 1, 0), Raw(11, 0, 0), Raw(11, 1, 0), Raw(11, 2, 0), Raw(12, 0, 0x408F4000u), Raw(13, 0, 0), Raw(14, 5, 1), Raw(14, 5, 1)}},
+        {"signal light bin past the last",
+         {size, all, Raw(10, 1, 0), Raw(11, 0, 0), Raw(11, 1, 0), Raw(11, 2, 0), Raw(12, 0, 0x408F4000u), Raw(13, 0, 0), Raw(14, 1024, 12)}},
+        {"done with the light bins short",
+         {size, all, Raw(10, 1, 0), Raw(11, 0, 0), Raw(11, 1, 0), Raw(11, 2, 0), Raw(12, 0, 0x408F4000u), Raw(13, 0, 0), Raw(14, 5, 11), Raw(3, 0, 0)}},
+        {"signal cell past the last", {size, all, Raw(10, 0, 0), Raw(11, 0, 0), Raw(11, 1, 0), Raw(11, 2, 0), Raw(15, 262144, 1)}},
+        {"signal cells beyond the pixels", {size, all, Raw(10, 0, 0), Raw(11, 0, 0), Raw(11, 1, 0), Raw(11, 2, 0), Raw(15, 0, 12), Raw(15, 1, 1)}},
+        {"signal cells going back", {size, all, Raw(10, 0, 0), Raw(11, 0, 0), Raw(11, 1, 0), Raw(11, 2, 0), Raw(15, 9, 1), Raw(15, 8, 1)}},
+        {"signal cell of no pixels", {size, all, Raw(10, 0, 0), Raw(11, 0, 0), Raw(11, 1, 0), Raw(11, 2, 0), Raw(15, 3, 0)}},
+        {"done with the signal half told", {size, all, Raw(10, 0, 0), Raw(11, 0, 0), Raw(3, 0, 0)}},
+        {"signal after the colour name", {size, all, Raw(5, 0x41u, 0), Raw(10, 0, 0)}},
         {"failure code zero", {Raw(4, 0, 0)}},
         {"failure: empty name", {Raw(4, WorkerErrorCode(DecodeError::EmptyName), 0)}},
         {"failure: cancelled", {Raw(4, WorkerErrorCode(DecodeError::Cancelled), 0)}},
@@ -259,6 +330,12 @@ TEST(WorkerMessages, AcceptedStreamsKeepTheirPromisesOverRandomInput) {
                 case Kind::RawLayout:
                 case Kind::RawBlack:
                 case Kind::RawLevels:
+                case Kind::SignalHead:
+                case Kind::SignalOutside:
+                case Kind::SignalLightMax:
+                case Kind::SignalLightSum:
+                case Kind::SignalLightBin:
+                case Kind::SignalCell:
                     FAIL() << "the reader keeps what they say; they are no events";
             }
         }

@@ -7,12 +7,14 @@
 #include <atomic>
 #include <cstdint>
 #include <future>
+#include <mutex>
 #include <memory>
 #include <span>
 #include <vector>
 
 #include "colour/ColourConvert.h"
 #include "colour/ColourTags.h"
+#include "colour/SignalSource.h"
 #include "decoding/Decode.h"
 #include "decoding/RowReceiver.h"
 
@@ -25,6 +27,8 @@ struct PictureColour {
     std::shared_ptr<const colour::Converter> converter;
     QString name;
     bool hdr = false;  // a PQ or HLG signal, which the conversion renders as SDR
+    // How the file's own samples are counted (sRGB's for a picture that means sRGB).
+    std::shared_ptr<const colour::SignalSource> signal;
 
     // Whether the pixels are converted: colours other than sRGB's, and not asked for as stored.
     bool Converting(ColourHandling handling) const {
@@ -45,15 +49,33 @@ PictureColour PictureColourOf(const colourtags::FileColour& tags, colourtags::Sa
 std::uint64_t ConvertPixels(const colour::Converter& converter, const std::uint32_t* in, std::uint32_t* out,
                             std::size_t count);
 
+// Where a decode's samples are counted: the source that reads them and the counts of
+// the picture; nothing counts without both.
+struct SignalCounting {
+    const colour::SignalSource* source = nullptr;
+    colour::SignalCount* count = nullptr;
+    explicit operator bool() const { return source != nullptr && count != nullptr; }
+};
+// ConvertPixels (without a converter: `in` only counted, `out` untouched), each part
+// counted before it is converted.
+std::uint64_t ConvertPixels(const colour::Converter* converter, SignalCounting counting, const std::uint32_t* in,
+                            std::uint32_t* out, std::size_t count);
+
 // A band that stays where it is (the receiver's picture, the sink's own place) is
 // converted on a thread of the pool while the decoder goes on with the next, and
 // passed on once converted: the caller hears of each band one band later, of the last
-// at once.
+// at once. With a signal source each band's samples are counted first, as the decoder
+// made them; without a converter they are only counted.
 class ColourBands final : public RowReceiver, public BandSink, private WideRows {
 public:
     // Either may be nullptr; the rows then end here, converted.
-    ColourBands(std::shared_ptr<const colour::Converter> converter, RowReceiver* receiver, BandSink* sink);
+    ColourBands(std::shared_ptr<const colour::Converter> converter, RowReceiver* receiver, BandSink* sink,
+                std::shared_ptr<const colour::SignalSource> signal = nullptr);
     ~ColourBands() override;
+
+    // The samples' counts, once the last row has passed (a band still being counted is
+    // waited for); nothing without a signal source.
+    std::shared_ptr<const SignalStats> signal();
 
     // Pixels that left sRGB's gamut and were clipped, so far.
     std::uint64_t outOfGamut() const { return outOfGamut_ + wideClipped_.load(); }
@@ -85,11 +107,19 @@ private:
         std::future<std::uint64_t> clipped;
         bool valid() const { return clipped.valid(); }
     };
-    Band Launch(int first, int count, std::uint32_t* pixels) const;
+    Band Launch(int first, int count, std::uint32_t* pixels);
+    // Whether rows are converted here; whether they are counted (the counts made on the
+    // first call: a CMYK reader says before its first row whether it hands its inks).
+    bool Converting() const { return converter_ != nullptr && converted(); }
+    SignalCounting Counting();
     // Waits for the band being converted, if any; false when the caller no longer wants rows.
     bool PassOn(Band& band);
 
     const std::shared_ptr<const colour::Converter> converter_;
+    const std::shared_ptr<const colour::SignalSource> signalSource_;
+    std::shared_ptr<const colour::SignalSource> counted_;  // what Counting() chose to read the rows with
+    std::unique_ptr<colour::SignalCount> count_;
+    std::once_flag countChosen_;
     RowReceiver* const receiver_;
     BandSink* const sink_;
     std::uint64_t outOfGamut_ = 0;

@@ -84,11 +84,14 @@ DecodeResult DeliverDecodedRows(const DecodedPlane& plane, ColorValue background
     // time, and rounded to 8 bits once; 8-bit rows go band by band through ColourBands.
     const bool converting = meant.Converting(handling);
     const colour::Converter* const deep = converting && plane.sixteen ? meant.converter.get() : nullptr;
-    if (converting && deep == nullptr) {
-        bands.emplace(meant.converter, receiver, sink);
+    // Rows not converted here are counted on their way all the same.
+    if (deep == nullptr) {
+        bands.emplace(converting ? meant.converter : nullptr, receiver, sink, meant.signal);
         receiver = &*bands;
         sink = sink != nullptr ? &*bands : nullptr;
     }
+    std::optional<colour::SignalTally> deepTally;
+    if (deep != nullptr && meant.signal) deepTally.emplace(&meant.signal->space());
 
     const int height = plane.height;
     const int bandRows = static_cast<int>(std::clamp<std::size_t>(kBandPixels / std::size_t(plane.width), 1, std::size_t(height)));
@@ -97,6 +100,7 @@ DecodeResult DeliverDecodedRows(const DecodedPlane& plane, ColorValue background
     const auto toPixels = [&](int y, Pixel* row) {
         if (!deep) return decoded_rows::ToPixels(plane, y, row, background);
         WidenRow(plane, y, background, wide);
+        if (deepTally) meant.signal->Count16(wide.data(), std::size_t(plane.width), *deepTally);
         deepClipped += deep->Convert16(wide.data(), row, std::size_t(plane.width));
     };
     DecodeResult result;
@@ -118,7 +122,14 @@ DecodeResult DeliverDecodedRows(const DecodedPlane& plane, ColorValue background
         }
         result = out.Taken();
     }
-    meant.Stamp(result, bands || deep != nullptr, bands ? bands->outOfGamut() : deepClipped);
+    meant.Stamp(result, converting, bands ? bands->outOfGamut() : deepClipped);
+    if (bands) {
+        result.signal = bands->signal();
+    } else if (deepTally) {
+        auto stats = std::make_shared<SignalStats>();
+        deepTally->AddTo(*stats);
+        result.signal = std::move(stats);
+    }
     return result;
 }
 

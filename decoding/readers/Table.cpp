@@ -69,8 +69,8 @@ const Reader kReaders[] = {
     // Before HEIF (a CR3 is an ISO media file) and TIFF (most raw files are TIFFs).
     {"Camera raw", headers::LooksLikeCameraRaw, headers::RawClaims, DecodeRaw, kRawBytesPerPixelAtPeak, PrepareRaw, true},
     // Formats Qt has no reader for, whose libraries read their own colour tags.
-    {"HEIF", headers::StartsWithBrandBox, headers::HeifClaims, DecodeHeif, kBytesPerPixelAtPeak, PrepareHeif},
-    {"JPEG XL", IsJxl, headers::JxlClaims, DecodeJxl, kJxlBytesPerPixelAtPeak},
+    {"HEIF", headers::StartsWithBrandBox, headers::HeifClaims, DecodeHeif, kBytesPerPixelAtPeak, PrepareHeif, false, true},
+    {"JPEG XL", IsJxl, headers::JxlClaims, DecodeJxl, kJxlBytesPerPixelAtPeak, nullptr, false, true},
     {"JPEG", IsJpeg, headers::JpegClaims, ReadJpeg},
     {"PNG", IsPng, headers::PngClaims, DecodePng},
     {"TIFF", IsTiff, headers::TiffClaims, DecodeTiff},
@@ -117,18 +117,29 @@ DecodeResult DecodePictureBytes(PictureFile file, ColorValue background, RowRece
                           static_cast<std::size_t>(file.bytes.size()));
         // The colours of the formats whose tags are read here; HEIF's and JPEG XL's
         // libraries read theirs, and their readers decide alike (DeliverDecodedRows).
-        const PictureColour meant = ReaderFor(bytes).developsItsColours ? PictureColour{} : PictureColourOf(bytes);
+        const Reader& reader = ReaderFor(bytes);
+        PictureColour meant = reader.developsItsColours ? PictureColour{} : PictureColourOf(bytes);
+        if (reader.countsItsSamples) meant.signal.reset();
         if (!meant.Converting(colour)) {
-            DecodeResult result = ReadBytes({bytes, background, colour, receiver, sink});
+            if (!meant.signal) {
+                DecodeResult result = ReadBytes({bytes, background, colour, receiver, sink});
+                meant.Stamp(result, false, 0);
+                return result;
+            }
+            // The rows pass on as they are, counted on the way.
+            ColourBands counted(nullptr, receiver, sink, meant.signal);
+            DecodeResult result = ReadBytes({bytes, background, colour, &counted, sink != nullptr ? &counted : nullptr});
             meant.Stamp(result, false, 0);
+            if (result) result.signal = counted.signal();
             return result;
         }
         // Every row reaches the caller through the conversion, even with no receiver.
-        ColourBands bands(meant.converter, receiver, sink);
+        ColourBands bands(meant.converter, receiver, sink, meant.signal);
         DecodeResult result = ReadBytes({bytes, background, colour, &bands, sink != nullptr ? &bands : nullptr});
         // A CMYK picture whose reader composed its inks itself is shown as composed, and
         // says nothing of a space it was not converted from.
         if (bands.converted()) meant.Stamp(result, true, bands.outOfGamut());
+        if (result) result.signal = bands.signal();
         return result;
     } catch (const std::bad_alloc&) {
         return DecodeResult::Failed(DecodeError::OutOfMemory);

@@ -269,6 +269,7 @@ DecodeResult DecodeInWorker(const QString& path, ColorValue background, RowRecei
                     result.outOfGamut = event.outOfGamut;
                     result.hdrToneMapped = event.hdrToneMapped;
                     result.raw = reader.raw();
+                    result.signal = reader.signal();
                     return result;
                 }
                 case WorkerMessageKind::Failed:
@@ -278,6 +279,12 @@ DecodeResult DecodeInWorker(const QString& path, ColorValue background, RowRecei
                 case WorkerMessageKind::RawLayout:
                 case WorkerMessageKind::RawBlack:
                 case WorkerMessageKind::RawLevels:
+                case WorkerMessageKind::SignalHead:
+                case WorkerMessageKind::SignalOutside:
+                case WorkerMessageKind::SignalLightMax:
+                case WorkerMessageKind::SignalLightSum:
+                case WorkerMessageKind::SignalLightBin:
+                case WorkerMessageKind::SignalCell:
                     break;  // the reader keeps what they say
             }
         }

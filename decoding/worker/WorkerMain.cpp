@@ -271,6 +271,10 @@ void RunDecodeWorker(int argc, char** argv) {
         const QByteArray raw = EncodeWorkerRaw(*result.raw);
         WriteAll(kWorkerReportFd, raw.constData(), static_cast<std::size_t>(raw.size()));
     }
+    if (result.signal) {
+        const QByteArray signal = EncodeWorkerSignal(*result.signal);
+        WriteAll(kWorkerReportFd, signal.constData(), static_cast<std::size_t>(signal.size()));
+    }
     const QByteArray done = EncodeWorkerDone(
         {result.colourSpace.toUtf8(), result.colourConverted, result.hdrToneMapped, result.outOfGamut});
     WriteAll(kWorkerReportFd, done.constData(), static_cast<std::size_t>(done.size()));

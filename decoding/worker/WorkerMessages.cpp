@@ -106,6 +106,52 @@ QByteArray EncodeWorkerRaw(const RawPicture& raw) {
     return bytes;
 }
 
+namespace {
+
+std::uint32_t TransferCode(SignalTransfer transfer) {
+    switch (transfer) {
+        case SignalTransfer::Sdr: return 0;
+        case SignalTransfer::Pq: return 1;
+        case SignalTransfer::Hlg: return 2;
+    }
+    return 0;
+}
+
+void AppendDouble(QByteArray& bytes, WorkerMessageKind kind, double value) {
+    std::uint64_t bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    Append(bytes, kind, static_cast<std::uint32_t>(bits), static_cast<std::uint32_t>(bits >> 32));
+}
+
+double DoubleOf(std::uint32_t low, std::uint32_t high) {
+    const std::uint64_t bits = std::uint64_t{low} | std::uint64_t{high} << 32;
+    double value = 0;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
+}  // namespace
+
+QByteArray EncodeWorkerSignal(const SignalStats& signal) {
+    QByteArray bytes;
+    Append(bytes, WorkerMessageKind::SignalHead, TransferCode(signal.transfer), 0);
+    for (std::uint32_t g = 0; g < 3; ++g)
+        Append(bytes, WorkerMessageKind::SignalOutside, g, static_cast<std::uint32_t>(signal.outside[g]));
+    if (signal.transfer != SignalTransfer::Sdr) {
+        const SignalLight light = signal.light.value_or(SignalLight{});
+        AppendDouble(bytes, WorkerMessageKind::SignalLightMax, light.maxCll);
+        AppendDouble(bytes, WorkerMessageKind::SignalLightSum, light.sumNits);
+        for (std::size_t b = 0; b < light.histogram.size(); ++b)
+            if (light.histogram[b] != 0)
+                Append(bytes, WorkerMessageKind::SignalLightBin, static_cast<std::uint32_t>(b),
+                       static_cast<std::uint32_t>(light.histogram[b]));
+    }
+    for (std::size_t c = 0; c < signal.chromaticity.size(); ++c)
+        if (signal.chromaticity[c] != 0)
+            Append(bytes, WorkerMessageKind::SignalCell, static_cast<std::uint32_t>(c), signal.chromaticity[c]);
+    return bytes;
+}
+
 QByteArray EncodeWorkerDone(const WorkerColour& colour) {
     QByteArray bytes;
     AppendName(bytes, WorkerMessageKind::ColourName, colour.space, kMaxColourNameBytes);
@@ -169,11 +215,17 @@ bool WorkerMessageReader::Take(const std::uint8_t* message, std::vector<WorkerEv
         event.kind = WorkerMessageKind::Rows;
         event.rows = rows_ = static_cast<int>(first);
     } else if (kind == static_cast<std::uint32_t>(WorkerMessageKind::ColourName)) {
-        return state_ == State::Streaming && TakeName(message, colourSpace_, nameEnded_, kMaxColourNameBytes);
+        return state_ == State::Streaming && SignalWhole() && TakeName(message, colourSpace_, nameEnded_, kMaxColourNameBytes);
     } else if (kind >= static_cast<std::uint32_t>(WorkerMessageKind::RawCamera) &&
                kind <= static_cast<std::uint32_t>(WorkerMessageKind::RawLevels)) {
         return state_ == State::Streaming && TakeRaw(static_cast<WorkerMessageKind>(kind), message);
+    } else if (kind >= static_cast<std::uint32_t>(WorkerMessageKind::SignalHead) &&
+               kind <= static_cast<std::uint32_t>(WorkerMessageKind::SignalCell)) {
+        // After the last row, and before the colour space's name.
+        return state_ == State::Streaming && rows_ == height_ && colourSpace_.isEmpty() &&
+               TakeSignal(static_cast<WorkerMessageKind>(kind), message);
     } else if (kind == static_cast<std::uint32_t>(WorkerMessageKind::Done)) {
+        if (!SignalWhole()) return false;
         const bool converted = (second & kDoneConverted) != 0;
         const bool toneMapped = (second & kDoneToneMapped) != 0;
         // A raw picture's photosites come whole or not at all.
@@ -242,10 +294,114 @@ bool WorkerMessageReader::TakeRaw(WorkerMessageKind kind, const std::uint8_t* me
         case WorkerMessageKind::Rows:
         case WorkerMessageKind::Done:
         case WorkerMessageKind::Failed:
-        case WorkerMessageKind::ColourName: return false;
+        case WorkerMessageKind::ColourName:
+        case WorkerMessageKind::SignalHead:
+        case WorkerMessageKind::SignalOutside:
+        case WorkerMessageKind::SignalLightMax:
+        case WorkerMessageKind::SignalLightSum:
+        case WorkerMessageKind::SignalLightBin:
+        case WorkerMessageKind::SignalCell: return false;
     }
     ++sitesTaken_;
     return true;
+}
+
+bool WorkerMessageReader::TakeSignal(WorkerMessageKind kind, const std::uint8_t* message) {
+    const std::uint32_t first = Word(message + 4), second = Word(message + 8);
+    const std::uint64_t pixels = static_cast<std::uint64_t>(width_) * static_cast<std::uint64_t>(height_);
+    // A bin or cell: above the last one taken, below `end`, with pixels in it, and no more
+    // in all than the picture has.
+    const auto counted = [&](std::uint32_t end) {
+        if (first >= end || static_cast<std::int64_t>(first) <= lastIndex_ || second == 0 || taken_ + second > pixels)
+            return false;
+        lastIndex_ = first;
+        taken_ += second;
+        return true;
+    };
+    switch (kind) {
+        case WorkerMessageKind::SignalHead: {
+            if (signalStage_ != SignalStage::None || signal_ || second != 0 || first > 2) return false;
+            signal_ = std::make_shared<SignalStats>();
+            signal_->transfer = first == 0 ? SignalTransfer::Sdr : first == 1 ? SignalTransfer::Pq : SignalTransfer::Hlg;
+            signal_->pixels = pixels;
+            signal_->chromaticity.assign(std::size_t{SignalStats::kChromaCells} * SignalStats::kChromaCells, 0);
+            if (signal_->transfer != SignalTransfer::Sdr) signal_->light.emplace();
+            signalStage_ = SignalStage::Outside;
+            return true;
+        }
+        case WorkerMessageKind::SignalOutside:
+            if (signalStage_ != SignalStage::Outside || first != gamutsTaken_ || second > pixels) return false;
+            signal_->outside[gamutsTaken_++] = second;
+            if (gamutsTaken_ == signal_->outside.size())
+                signalStage_ = signal_->light ? SignalStage::LightMax : SignalStage::Cells;
+            return true;
+        case WorkerMessageKind::SignalLightMax: {
+            // No light beyond PQ's peak.
+            const double nits = DoubleOf(first, second);
+            if (signalStage_ != SignalStage::LightMax || !(nits >= 0 && nits <= SignalLight::kMaxNits)) return false;
+            signal_->light->maxCll = nits;
+            signalStage_ = SignalStage::LightSum;
+            return true;
+        }
+        case WorkerMessageKind::SignalLightSum: {
+            // At most every pixel at the largest light (with a rounding's room).
+            if (signalStage_ != SignalStage::LightSum) return false;
+            const double sum = DoubleOf(first, second);
+            if (!(sum >= 0 && sum <= signal_->light->maxCll * static_cast<double>(pixels) * (1 + 1e-9))) return false;
+            signal_->light->sumNits = sum;
+            signalStage_ = SignalStage::Bins;
+            return true;
+        }
+        case WorkerMessageKind::SignalLightBin:
+            if (signalStage_ != SignalStage::Bins || !counted(SignalLight::kBins)) return false;
+            signal_->light->histogram[first] = second;
+            return true;
+        case WorkerMessageKind::SignalCell:
+            if (signalStage_ == SignalStage::Bins) {
+                // Every pixel has its light, in one bin.
+                if (taken_ != pixels) return false;
+                signalStage_ = SignalStage::Cells;
+                lastIndex_ = -1;
+                taken_ = 0;
+            }
+            if (signalStage_ != SignalStage::Cells || !counted(SignalStats::kChromaCells * SignalStats::kChromaCells))
+                return false;
+            signal_->chromaticity[first] = second;
+            return true;
+        case WorkerMessageKind::Size:
+        case WorkerMessageKind::Rows:
+        case WorkerMessageKind::Done:
+        case WorkerMessageKind::Failed:
+        case WorkerMessageKind::ColourName:
+        case WorkerMessageKind::RawCamera:
+        case WorkerMessageKind::RawLayout:
+        case WorkerMessageKind::RawBlack:
+        case WorkerMessageKind::RawLevels: return false;
+    }
+    return false;
+}
+
+bool WorkerMessageReader::SignalWhole() {
+    switch (signalStage_) {
+        case SignalStage::None:
+        case SignalStage::Cells: return true;
+        case SignalStage::Bins:
+            // No cell came (every pixel black): the bins must still hold every pixel.
+            if (taken_ != static_cast<std::uint64_t>(width_) * static_cast<std::uint64_t>(height_)) return false;
+            signalStage_ = SignalStage::Cells;
+            lastIndex_ = -1;
+            taken_ = 0;
+            return true;
+        case SignalStage::Outside:
+        case SignalStage::LightMax:
+        case SignalStage::LightSum: return false;
+    }
+    return false;
+}
+
+std::shared_ptr<const SignalStats> WorkerMessageReader::signal() const {
+    if (signalStage_ != SignalStage::Cells || !finished()) return nullptr;
+    return signal_;
 }
 
 std::optional<RawPicture> WorkerMessageReader::raw() const {

@@ -15,6 +15,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -64,6 +65,19 @@ enum class WorkerMessageKind : std::uint32_t {
     RawLayout = 7,
     RawBlack = 8,
     RawLevels = 9,
+    // The file's own samples, counted (SignalStats), after the last row and before the
+    // colour space's name: SignalHead (the transfer: 0 SDR, 1 PQ, 2 HLG), three
+    // SignalOutside (the gamut, 0 sRGB, 1 Display P3, 2 Rec. 2020, and its count); for PQ
+    // and HLG, SignalLightMax and SignalLightSum (MaxCLL and the sum of every pixel's
+    // light, in nits, as doubles' bits, low word first) and a SignalLightBin for every bin
+    // with pixels in it (the bin, the count), bins rising; then a SignalCell for every xy
+    // cell with pixels in it (the cell, the count), cells rising.
+    SignalHead = 10,
+    SignalOutside = 11,
+    SignalLightMax = 12,
+    SignalLightSum = 13,
+    SignalLightBin = 14,
+    SignalCell = 15,
 };
 
 // The longest colour space name a worker may send, in bytes; and the longest camera name.
@@ -89,6 +103,10 @@ QByteArray EncodeWorkerDone(const WorkerColour& colour);
 // What a raw picture's messages say (the camera's name cut as the colour space's is),
 // sent before done; nothing for other pictures.
 QByteArray EncodeWorkerRaw(const RawPicture& raw);
+// A picture's signal counts, sent before done; the reader takes them only whole, with
+// every pixel of the picture counted once in the light bins, and no more in any cell or
+// outside any gamut than it has.
+QByteArray EncodeWorkerSignal(const SignalStats& signal);
 inline constexpr std::uint32_t kDoneConverted = 1;
 inline constexpr std::uint32_t kDoneToneMapped = 2;
 // A failure's code on the wire; the program hears only the failures a worker can meet.
@@ -122,11 +140,16 @@ public:
     // A raw picture's camera and photosites as read (its messages give no events); the
     // photosites only once all their messages came.
     std::optional<RawPicture> raw() const;
+    // The signal counts as read, once all their messages came; nothing otherwise.
+    std::shared_ptr<const SignalStats> signal() const;
 
 private:
     enum class State { ExpectSize, Streaming, Finished, Malformed };
     bool Take(const std::uint8_t* message, std::vector<WorkerEvent>& events);
     bool TakeRaw(WorkerMessageKind kind, const std::uint8_t* message);
+    bool TakeSignal(WorkerMessageKind kind, const std::uint8_t* message);
+    // The signal's messages are over (or never began), as far as done may come.
+    bool SignalWhole();
 
     const int maxSide_;
     State state_ = State::ExpectSize;
@@ -141,6 +164,13 @@ private:
     // The photosites' messages taken so far: layout, black, then R, G and B.
     int sitesTaken_ = 0;
     static constexpr int kSitesMessages = 5;
+    // The signal's messages: which is next, and the counts so far.
+    enum class SignalStage { None, Outside, LightMax, LightSum, Bins, Cells };
+    SignalStage signalStage_ = SignalStage::None;
+    std::shared_ptr<SignalStats> signal_;
+    std::size_t gamutsTaken_ = 0;
+    std::int64_t lastIndex_ = -1;  // the last bin or cell taken
+    std::uint64_t taken_ = 0;  // pixels counted in the bins, then in the cells
     std::array<std::uint8_t, kWorkerMessageBytes> partial_{};
     std::size_t partialBytes_ = 0;
 };
