@@ -5,7 +5,7 @@
 #include <cmath>
 
 #include "model/Channels.h"
-#include "model/NitsScale.h"
+#include "colour/HdrScale.h"
 #include "model/Trace.h"
 #include "platform/Numbers.h"
 

@@ -55,7 +55,7 @@ struct PlotSettings {
     // An HDR picture's nits scale: the graticule at these lines' levels in place of the
     // quarters, each named at the foot of the plot, alternately one text line higher so
     // that close names never meet.
-    std::vector<hdr::ScaleLine> nitsLines;
+    std::vector<hdr::ScaleLine> nitsLines{};
 };
 
 // A text to print over the raster: top-left corner at (x, y), or top-right for
@@ -128,7 +128,7 @@ struct ChannelCount {
 struct HistogramReading {
     int level = 0;
     std::vector<ChannelCount> channels;
-    std::optional<double> nits;  // the light the level carries, on an HDR picture's nits scale
+    std::optional<double> nits{};  // the light the level carries, on an HDR picture's nits scale
     bool operator==(const HistogramReading&) const = default;
 };
 // Nothing outside the level columns or the raster's rows.

@@ -2,7 +2,7 @@
 
 #include "linescope/LineTrace.h"
 #include "linescope/Waveform.h"
-#include "model/NitsScale.h"
+#include "colour/HdrScale.h"
 #include "platform/Numbers.h"
 
 namespace vistrel::linescope {

@@ -30,7 +30,7 @@ struct ScopeReading {
     // trace reads it; none without a picture.
     std::optional<std::size_t> position;
     // The light the level carries, on an HDR picture's nits scale.
-    std::optional<double> nits;
+    std::optional<double> nits{};
     bool operator==(const ScopeReading&) const = default;
 };
 

@@ -19,7 +19,8 @@
 #include "linescope/Reading.h"
 #include "linescope/ScopeBox.h"
 #include "linescope/Waveform.h"
-#include "model/NitsScale.h"
+#include "colour/HdrScale.h"
+#include "platform/Numbers.h"
 #include "model/Trace.h"
 #include "platform/BlackField.h"
 

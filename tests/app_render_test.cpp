@@ -240,7 +240,9 @@ TEST_F(RenderTest, AReferencesTracesLieUnderThePicturesExactlyWhereItsOwnRenderH
         int dots = 0;
         for (int x = 0; x < box.width(); ++x) {
             const korvex::Pixel at = box.pixel(x, 255 - 16);
-            if (x % 2 == 1) EXPECT_NE(at, lamp) << x;
+            if (x % 2 == 1) {
+                EXPECT_NE(at, lamp) << x;
+            }
             dots += at == lamp ? 1 : 0;
         }
         EXPECT_GT(dots, box.width() / 2 - 8);

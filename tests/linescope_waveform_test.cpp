@@ -288,7 +288,9 @@ TEST(LinescopeWaveformTrace, DensityDimsEachHitByItsSamplesAgainstTheMeanAndKeep
         const Pixel at200 = vistrel::DimColour(kRasterLuma, 1 - std::exp(-gain * 192 / 127.5));
         EXPECT_GE(at100, before100) << "brighter at each step, to full colour";
         EXPECT_GE(at200, at100) << "brighter where more samples land";
-        if (trace == 1) EXPECT_GT(at200, at100);
+        if (trace == 1) {
+            EXPECT_GT(at200, at100);
+        }
         before100 = at100;
         for (int row = 0; row < kRows; ++row)
             for (int c = 0; c < kSingle; ++c) {
