@@ -14,6 +14,7 @@
 #include <algorithm>
 
 #include "app/frmMain.h"
+#include "chromaticity/frmChromaticity.h"
 #include "histogram/frmHistogram.h"
 #include "linescope/frmScope.h"
 #include "platform/Instrument.h"
@@ -52,6 +53,8 @@ void frmMain::RememberWorkspace(const Workspace& remembered, std::function<void(
     next.histogramShown = remembered.histogramShown;
     next.histogramScale = remembered.histogramScale;
     next.histogramChannel = remembered.histogramChannel;
+    next.chromaticityShown = remembered.chromaticityShown;
+    next.nitsScale = remembered.nitsScale;
     next.scopeLines = remembered.scopeLines;
     next.falseColourBands = remembered.falseColourBands;
     next.zebraLevel = remembered.zebraLevel;
@@ -84,11 +87,12 @@ QDockWidget* frmMain::panelOf(const Instrument* instrument) const {
     if (instrument == frmScope_) return dockLine_;
     if (instrument == frmVector_) return dockVector_;
     if (instrument == frmHistogram_) return dockHistogram_;
+    if (instrument == frmChromaticity_) return dockChromaticity_;
     return nullptr;
 }
 
 bool frmMain::InPanel(const QWidget* widget) const {
-    for (const QDockWidget* panel : {dockLine_, dockVector_, dockHistogram_})
+    for (const QDockWidget* panel : {dockLine_, dockVector_, dockHistogram_, dockChromaticity_})
         if (panel != nullptr && panel->isAncestorOf(widget)) return true;
     return false;
 }
@@ -103,6 +107,8 @@ Workspace frmMain::CurrentWorkspace() const {
     now.histogramShown = model_.settings().histogramShown;
     now.histogramScale = model_.settings().histogramScale;
     now.histogramChannel = model_.settings().histogramChannel;
+    now.chromaticityShown = model_.settings().chromaticityShown;
+    now.nitsScale = model_.settings().nitsScale;
     now.scopeLines = model_.settings().scopeLines;
     now.falseColourBands = model_.settings().falseColourBands;
     now.zebraLevel = model_.settings().zebraLevel;
@@ -113,8 +119,10 @@ void frmMain::BuildPanels() {
     dockLine_ = MakePanel(this, "panelLine", "Line Scope");
     dockVector_ = MakePanel(this, "panelVector", "Vectorscope");
     dockHistogram_ = MakePanel(this, "panelHistogram", "Histogram");
+    dockChromaticity_ = MakePanel(this, "panelChromaticity", "Chromaticity");
     setDockOptions(QMainWindow::AnimatedDocks | QMainWindow::AllowNestedDocks | QMainWindow::AllowTabbedDocks);
-    for (QDockWidget* panel : {dockLine_, dockVector_, dockHistogram_}) panel->installEventFilter(this);
+    for (QDockWidget* panel : {dockLine_, dockVector_, dockHistogram_, dockChromaticity_})
+        panel->installEventFilter(this);
 }
 
 void frmMain::EnterOneWindow() {
@@ -122,7 +130,8 @@ void frmMain::EnterOneWindow() {
     layout_ = Layout::OneWindow;
     reattachInstruments_ = false;
     const std::pair<Instrument*, QDockWidget*> panels[] = {
-        {frmScope_, dockLine_}, {frmVector_, dockVector_}, {frmHistogram_, dockHistogram_}};
+        {frmScope_, dockLine_}, {frmVector_, dockVector_}, {frmHistogram_, dockHistogram_},
+        {frmChromaticity_, dockChromaticity_}};
     for (const auto& [instrument, panel] : panels) {
         instrument->setParent(panel);  // a plain widget from here: no longer a window
         instrument->setPanel(true);
@@ -134,18 +143,21 @@ void frmMain::EnterOneWindow() {
         addDockWidget(Qt::BottomDockWidgetArea, dockLine_, Qt::Horizontal);
         addDockWidget(Qt::BottomDockWidgetArea, dockVector_, Qt::Horizontal);
         addDockWidget(Qt::BottomDockWidgetArea, dockHistogram_, Qt::Horizontal);
+        addDockWidget(Qt::BottomDockWidgetArea, dockChromaticity_, Qt::Horizontal);
         panelsPlaced_ = true;
     }
     centralWidget()->setMinimumSize(kClientWidth, kClientHeight - ImageView::kViewOuterHeight + kViewMinHeight);
     dockLine_->setVisible(chkLineScope->isChecked());
     dockVector_->setVisible(chkPolar->isChecked());
     dockHistogram_->setVisible(model_.settings().histogramShown);
+    dockChromaticity_->setVisible(model_.settings().chromaticityShown);
     const bool restored = !remembered_.panels.isEmpty() && restoreState(remembered_.panels);
     if (restored) {
         // The panels shown as they were: the boxes and the menu follow.
         chkLineScope->setChecked(!dockLine_->isHidden());
         chkPolar->setChecked(!dockVector_->isHidden());
         model_.Set(&Settings::histogramShown, !dockHistogram_->isHidden());
+        model_.Set(&Settings::chromaticityShown, !dockChromaticity_->isHidden());
     }
     if (remembered_.geometry.isEmpty() || !restoreGeometry(remembered_.geometry)) resize(kOneWindowSize);
     ArrangeClient();
@@ -162,7 +174,8 @@ void frmMain::EnterSeparateWindows() {
     }
     layout_ = Layout::SeparateWindows;
     const std::pair<Instrument*, QDockWidget*> panels[] = {
-        {frmScope_, dockLine_}, {frmVector_, dockVector_}, {frmHistogram_, dockHistogram_}};
+        {frmScope_, dockLine_}, {frmVector_, dockVector_}, {frmHistogram_, dockHistogram_},
+        {frmChromaticity_, dockChromaticity_}};
     for (const auto& [instrument, panel] : panels) {
         panel->hide();
         instrument->setParent(this, Qt::Tool | Qt::FramelessWindowHint);
@@ -177,6 +190,7 @@ void frmMain::EnterSeparateWindows() {
     ShowInstrument(frmScope_, chkLineScope->isChecked() && normal);
     ShowInstrument(frmVector_, chkPolar->isChecked() && normal);
     ShowInstrument(frmHistogram_, model_.settings().histogramShown && normal);
+    ShowInstrument(frmChromaticity_, model_.settings().chromaticityShown && normal);
 }
 
 void frmMain::resizeEvent(QResizeEvent* event) {
@@ -216,7 +230,8 @@ void frmMain::FitPanelsToWindow() {
     QList<QDockWidget*> row;
     std::vector<const Instrument*> shown;
     const std::pair<const Instrument*, QDockWidget*> panels[] = {
-        {frmScope_, dockLine_}, {frmVector_, dockVector_}, {frmHistogram_, dockHistogram_}};
+        {frmScope_, dockLine_}, {frmVector_, dockVector_}, {frmHistogram_, dockHistogram_},
+        {frmChromaticity_, dockChromaticity_}};
     for (const auto& [instrument, panel] : panels) {
         if (panel->isHidden()) continue;
         if (dockWidgetArea(panel) != Qt::BottomDockWidgetArea || !tabifiedDockWidgets(panel).isEmpty()) return;

@@ -6,6 +6,7 @@
 #include "app/PictureLoad.h"
 #include "app/SaveScopes.h"
 #include "app/frmMain.h"
+#include "chromaticity/frmChromaticity.h"
 #include "histogram/frmHistogram.h"
 #include "linescope/frmScope.h"
 #include "platform/Desktop.h"
@@ -97,6 +98,7 @@ RenderResult RenderInstruments(const QString& folder, const QString& file, const
     frmScope& scope = *window.scopeWindow();
     frmVector& vector = *window.vectorWindow();
     frmHistogram& histogram = *window.histogramWindow();
+    frmChromaticity& chromaticity = *window.chromaticityWindow();
 
     // The settings are in place before the load, which then draws with them once.
     window.ApplySettings(settings);
@@ -135,6 +137,7 @@ RenderResult RenderInstruments(const QString& folder, const QString& file, const
     const QString lineScopePath = QDir(folder).filePath(kLineScopeImage);
     const QString vectorscopePath = QDir(folder).filePath(kVectorscopeImage);
     const QString histogramPath = QDir(folder).filePath(kHistogramImage);
+    const QString chromaticityPath = QDir(folder).filePath(kChromaticityImage);
     if (!WritePngFile(InstrumentImage(scope), lineScopePath)) {
         RemoveFolders(missing);
         return {2, "Cannot write " + lineScopePath};
@@ -150,12 +153,20 @@ RenderResult RenderInstruments(const QString& folder, const QString& file, const
         RemoveFolders(missing);
         return {2, "Cannot write " + histogramPath};
     }
+    if (!WritePngFile(InstrumentImage(chromaticity), chromaticityPath)) {
+        QFile::remove(lineScopePath);
+        QFile::remove(vectorscopePath);
+        QFile::remove(histogramPath);
+        RemoveFolders(missing);
+        return {2, "Cannot write " + chromaticityPath};
+    }
     // The view's picture inside its one-pixel frame, at the size the design's window fits it to.
     const QString viewPath = QDir(folder).filePath(kViewImage);
     if (!WritePngFile(window.imageView()->picImg->surface().image(), viewPath)) {
         QFile::remove(lineScopePath);
         QFile::remove(vectorscopePath);
         QFile::remove(histogramPath);
+        QFile::remove(chromaticityPath);
         RemoveFolders(missing);
         return {2, "Cannot write " + viewPath};
     }

@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include "app/frmMain.h"
+#include "chromaticity/frmChromaticity.h"
 #include "histogram/frmHistogram.h"
 #include "linescope/frmScope.h"
 #include "platform/Desktop.h"
@@ -29,7 +30,9 @@ bool WritePngFile(const QImage& image, const QString& path) {
 }
 
 void frmMain::mnuFileSaveScopes_Click() {
-    if (!model_.loaded() || frmScope_ == nullptr || frmVector_ == nullptr || frmHistogram_ == nullptr) return;
+    if (!model_.loaded() || frmScope_ == nullptr || frmVector_ == nullptr || frmHistogram_ == nullptr ||
+        frmChromaticity_ == nullptr)
+        return;
     const QString start =
         LastScopesFolder.isEmpty() ? QFileInfo(model_.source().file).absolutePath() : LastScopesFolder;
     const std::optional<QString> folder = desktop().folderDialog(this, "Save Scopes As", start);
@@ -37,7 +40,8 @@ void frmMain::mnuFileSaveScopes_Click() {
     LastScopesFolder = *folder;
     const QDir into(*folder);
     const std::pair<const char*, Instrument*> windows[] = {
-        {kLineScopeImage, frmScope_}, {kVectorscopeImage, frmVector_}, {kHistogramImage, frmHistogram_}};
+        {kLineScopeImage, frmScope_}, {kVectorscopeImage, frmVector_}, {kHistogramImage, frmHistogram_},
+        {kChromaticityImage, frmChromaticity_}};
     for (const auto& [name, window] : windows) {
         const QString path = into.filePath(name);
         if (!WritePngFile(InstrumentImage(*window), path)) {

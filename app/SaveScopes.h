@@ -18,6 +18,8 @@ inline constexpr char kVectorscopeImage[] = "vectorscope.png";
 // Written whether its window is on or not: the window is kept drawn while hidden, so the
 // image is what it would show, and a folder of saved instruments always holds all three.
 inline constexpr char kHistogramImage[] = "histogram.png";
+// The chromaticity diagram, written as the histogram is, shown or not.
+inline constexpr char kChromaticityImage[] = "chromaticity.png";
 
 // The instrument's window client area exactly as it is shown, child controls included (a
 // borderless window's client area is the whole window); a panel of the workspace as its

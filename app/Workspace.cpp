@@ -29,6 +29,8 @@ constexpr char kHighKey[] = "high";
 constexpr char kColourKey[] = "colour";
 constexpr char kNameKey[] = "name";
 constexpr char kZebraLevelKey[] = "zebra/level";
+constexpr char kChromaticityShownKey[] = "chromaticity/shown";
+constexpr char kNitsScaleKey[] = "hdr/nits-scale";
 constexpr int kTopLevel = 255;
 constexpr char kOneWindow[] = "one-window";
 constexpr char kSeparateWindows[] = "separate-windows";
@@ -114,6 +116,8 @@ Workspace ReadWorkspace(const QSettings& store) {
     bool levelRead = false;
     const int level = store.value(kZebraLevelKey).toString().toInt(&levelRead, 10);
     if (levelRead && level >= 0 && level <= kTopLevel) workspace.zebraLevel = level;
+    workspace.chromaticityShown = store.value(kChromaticityShownKey).toString() == QLatin1String("true");
+    workspace.nitsScale = store.value(kNitsScaleKey).toString() == QLatin1String("true");
     return workspace;
 }
 
@@ -133,6 +137,8 @@ void WriteWorkspace(QSettings& store, const Workspace& workspace) {
         store.setValue(kScopeLinesKey, ScopeLinesText(workspace.scopeLines));
     WriteBands(store, workspace.falseColourBands);
     store.setValue(kZebraLevelKey, workspace.zebraLevel);
+    store.setValue(kChromaticityShownKey, workspace.chromaticityShown ? QStringLiteral("true") : QStringLiteral("false"));
+    store.setValue(kNitsScaleKey, workspace.nitsScale ? QStringLiteral("true") : QStringLiteral("false"));
     store.sync();
 }
 

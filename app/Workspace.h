@@ -36,6 +36,8 @@ struct Workspace {
     // The view's false-colour bands and zebra level, as the bands dialog left them.
     std::vector<FalseColourBand> falseColourBands = DefaultFalseColourBands();
     int zebraLevel = kDefaultZebraLevel;
+    bool chromaticityShown = false;
+    bool nitsScale = false;  // Tools > Colour > Nits Scale
 
     bool operator==(const Workspace&) const = default;
 };

@@ -24,6 +24,7 @@
 #include <QWindow>
 
 #include "about/frmAbout.h"
+#include "chromaticity/frmChromaticity.h"
 #include "histogram/frmHistogram.h"
 #include "linescope/frmScope.h"
 #include "platform/Controls.h"
@@ -102,6 +103,7 @@ void frmMain::buildMenus(QWidget* client) {
     mnuToolsLine = MakeItem(mnuTools, "mnuToolsLine", "&Line Scope", true, true);
     mnuToolsVector = MakeItem(mnuTools, "mnuToolsVector", "&Vector", true, true);
     mnuToolsHistogram = MakeItem(mnuTools, "mnuToolsHistogram", "&Histogram", true, false);
+    mnuToolsChromaticity = MakeItem(mnuTools, "mnuToolsChromaticity", "&Chromaticity", true, false);
     mnuSep4 = MakeSeparator(mnuTools, "mnuSep4");
     mnuToolsReload = MakeItem(mnuTools, "mnuToolsReload", "Reload When Changed", true, true);
     mnuToolsLuma = mnuTools->addMenu("Luma");
@@ -119,6 +121,9 @@ void frmMain::buildMenus(QWidget* client) {
     auto* colourGroup = new QActionGroup(mnuToolsColour);
     colourGroup->addAction(mnuToolsColourConvert);
     colourGroup->addAction(mnuToolsColourStored);
+    // Only a PQ or HLG picture shown as its stored values has code levels that mean nits.
+    mnuToolsColour->addSeparator();
+    mnuToolsColourNits = MakeItem(mnuToolsColour, "mnuToolsColourNits", "Nits Scale (PQ, HLG)", true, false);
     mnuToolsTrace = mnuTools->addMenu("Trace Brightness");
     mnuToolsTrace->setObjectName("mnuToolsTrace");
     auto* traceGroup = new QActionGroup(mnuToolsTrace);
@@ -199,6 +204,8 @@ void frmMain::connectHandlers() {
         {mnuToolsLine, &frmMain::mnuToolsLine_Click},
         {mnuToolsVector, &frmMain::mnuToolsVector_Click},
         {mnuToolsHistogram, &frmMain::mnuToolsHistogram_Click},
+        {mnuToolsChromaticity, &frmMain::mnuToolsChromaticity_Click},
+        {mnuToolsColourNits, &frmMain::mnuToolsColourNits_Click},
         {mnuToolsReload, &frmMain::mnuToolsReload_Click},
         {mnuToolsLuma601, &frmMain::mnuToolsLuma601_Click},
         {mnuToolsLuma709, &frmMain::mnuToolsLuma709_Click},
@@ -244,6 +251,11 @@ void frmMain::ModelChanged(Changes what) {
         mnuToolsHistogram->setChecked(settings.histogramShown);
         ShowInstrument(frmHistogram_, settings.histogramShown);
     }
+    if (what & Change::ChromaticityShown) {
+        mnuToolsChromaticity->setChecked(settings.chromaticityShown);
+        ShowInstrument(frmChromaticity_, settings.chromaticityShown);
+    }
+    if (what & Change::NitsScale) mnuToolsColourNits->setChecked(settings.nitsScale);
 }
 
 void frmMain::Form_Load(AboutBox aboutBox) {
@@ -256,6 +268,7 @@ void frmMain::Form_Load(AboutBox aboutBox) {
     frmVector_ = new frmVector(model_, this);
     frmScope_ = new frmScope(model_, this);
     frmHistogram_ = new frmHistogram(model_, this);
+    frmChromaticity_ = new frmChromaticity(model_, this);
     // Focus handed back lands on the control that last had it, as the window's own would.
     const auto takeFocusBack = [this] {
         activateWindow();
@@ -296,6 +309,7 @@ void frmMain::Form_Load(AboutBox aboutBox) {
                 reattachInstruments_ = platform == QLatin1String("xcb");
             }
             if (model_.settings().histogramShown) ShowInstrument(frmHistogram_, true);
+            if (model_.settings().chromaticityShown) ShowInstrument(frmChromaticity_, true);
             break;
     }
     QCoreApplication::processEvents();
@@ -335,6 +349,7 @@ void frmMain::Form_Resize() {
     ShowInstrument(frmScope_, chkLineScope->isChecked() && normal);
     ShowInstrument(frmVector_, chkPolar->isChecked() && normal);
     ShowInstrument(frmHistogram_, model_.settings().histogramShown && normal);
+    ShowInstrument(frmChromaticity_, model_.settings().chromaticityShown && normal);
     LastWindowState = s;
 }
 
@@ -370,6 +385,12 @@ void frmMain::mnuToolsVector_Click() { chkPolar->setChecked(mnuToolsVector->isCh
 
 void frmMain::mnuToolsHistogram_Click() { model_.Set(&Settings::histogramShown, mnuToolsHistogram->isChecked()); }
 
+void frmMain::mnuToolsChromaticity_Click() {
+    model_.Set(&Settings::chromaticityShown, mnuToolsChromaticity->isChecked());
+}
+
+void frmMain::mnuToolsColourNits_Click() { model_.Set(&Settings::nitsScale, mnuToolsColourNits->isChecked()); }
+
 void frmMain::mnuToolsSkinLine_Click() { model_.Set(&Settings::skinLine, mnuToolsSkinLine->isChecked()); }
 
 void frmMain::changeEvent(QEvent* event) {
@@ -381,6 +402,7 @@ void frmMain::Form_QueryUnload() {
     if (frmScope_ != nullptr) frmScope_->close();
     if (frmVector_ != nullptr) frmVector_->close();
     if (frmHistogram_ != nullptr) frmHistogram_->close();
+    if (frmChromaticity_ != nullptr) frmChromaticity_->close();
 }
 
 void frmMain::closeEvent(QCloseEvent* event) {
@@ -452,7 +474,7 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event) {
         // On screen, so managed: the instruments shown again are taken in as its own.
         reattachInstruments_ = false;
         for (QWidget* instrument : {static_cast<QWidget*>(frmScope_), static_cast<QWidget*>(frmVector_),
-                                    static_cast<QWidget*>(frmHistogram_)})
+                                    static_cast<QWidget*>(frmHistogram_), static_cast<QWidget*>(frmChromaticity_)})
             if (instrument != nullptr && instrument->isVisible() && instrument->isWindow()) {
                 instrument->hide();
                 instrument->show();
@@ -472,6 +494,8 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event) {
             chkPolar->setChecked(false);
         else if (watched == dockHistogram_)
             model_.Set(&Settings::histogramShown, false);
+        else if (watched == dockChromaticity_)
+            model_.Set(&Settings::chromaticityShown, false);
     }
     if (watched == txtImageFile && event->type() == QEvent::FocusIn) {
         // Deferred, so that a click's own caret placement does not undo the selection.

@@ -33,6 +33,7 @@ namespace vistrel {
 class frmScope;
 class frmVector;
 class frmHistogram;
+class frmChromaticity;
 class ImageView;
 class Instrument;
 class PictureLoad;
@@ -72,6 +73,7 @@ public:
     frmScope* scopeWindow() const { return frmScope_; }
     frmVector* vectorWindow() const { return frmVector_; }
     frmHistogram* histogramWindow() const { return frmHistogram_; }
+    frmChromaticity* chromaticityWindow() const { return frmChromaticity_; }
     ImageView* imageView() const { return view_; }
     // Why the last load that failed did (not set by a cancelled one).
     DecodeError lastLoadFailure() const { return LastLoadFailure; }
@@ -118,6 +120,7 @@ private:
     frmScope* frmScope_ = nullptr;
     frmVector* frmVector_ = nullptr;
     frmHistogram* frmHistogram_ = nullptr;
+    frmChromaticity* frmChromaticity_ = nullptr;
 
     // Controls, named as the program knows them.
     QLineEdit* txtImageFile = nullptr;
@@ -138,6 +141,7 @@ private:
     QAction* mnuToolsLine = nullptr;
     QAction* mnuToolsVector = nullptr;
     QAction* mnuToolsHistogram = nullptr;
+    QAction* mnuToolsChromaticity = nullptr;
     QAction* mnuSep4 = nullptr;
     QAction* mnuToolsReload = nullptr;
     QMenu* mnuToolsLuma = nullptr;
@@ -147,6 +151,7 @@ private:
     QMenu* mnuToolsColour = nullptr;
     QAction* mnuToolsColourConvert = nullptr;
     QAction* mnuToolsColourStored = nullptr;
+    QAction* mnuToolsColourNits = nullptr;
     QMenu* mnuToolsTrace = nullptr;
     QAction* mnuToolsTraceLevel[kTraceMax + 1] = {};  // Flat, then the brightnesses 1 .. kTraceMax
     QAction* mnuToolsScopeLines = nullptr;
@@ -186,6 +191,8 @@ private:
     void mnuToolsLine_Click();
     void mnuToolsVector_Click();
     void mnuToolsHistogram_Click();
+    void mnuToolsChromaticity_Click();
+    void mnuToolsColourNits_Click();
     void mnuToolsReload_Click();
     void mnuToolsLuma601_Click() { model_.Set(&Settings::luma, korvex::LumaStandard::Rec601); }
     void mnuToolsLuma709_Click() { model_.Set(&Settings::luma, korvex::LumaStandard::Rec709); }
@@ -256,6 +263,7 @@ private:
     QDockWidget* dockLine_ = nullptr;
     QDockWidget* dockVector_ = nullptr;
     QDockWidget* dockHistogram_ = nullptr;
+    QDockWidget* dockChromaticity_ = nullptr;
     bool panelsPlaced_ = false;  // the panels have had their first arrangement
     QHash<QWidget*, int> designTop_;  // the controls under the view, at their design tops
     QTimer* tmrRefit = nullptr;

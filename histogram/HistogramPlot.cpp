@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "model/Channels.h"
+#include "colour/HdrScale.h"
 #include "model/Trace.h"
 #include "platform/Numbers.h"
 
@@ -24,6 +25,8 @@ korvex::LevelCounts::Channel CountedChannel(ScopeChannel channel) {
 }
 
 constexpr int kTopLevel = kLevels - 1;
+// A nits line's name starts this far right of it.
+constexpr int kNitsNameGap = 2;
 
 std::uint64_t Total(const std::array<std::uint64_t, 256>& bins) {
     std::uint64_t total = 0;
@@ -101,6 +104,11 @@ HistogramPlot BuildHistogram(const korvex::LevelCounts& counts, const PlotSettin
     const auto at = [&](int x, int y) -> Pixel& {
         return plot.raster[static_cast<std::size_t>(y) * kRasterWidth + static_cast<std::size_t>(x)];
     };
+    std::vector<int> graticuleLevels(std::begin(kGraticuleLevels), std::end(kGraticuleLevels));
+    if (!settings.nitsLines.empty()) {
+        graticuleLevels.clear();
+        for (const hdr::ScaleLine& line : settings.nitsLines) graticuleLevels.push_back(line.level);
+    }
 
     for (std::size_t b = 0; b < bands.size(); ++b) {
         const std::vector<ScopeChannel> shown = BandChannels(settings.channel, b);
@@ -111,7 +119,7 @@ HistogramPlot BuildHistogram(const korvex::LevelCounts& counts, const PlotSettin
         const std::uint64_t tallest = ScaleCount(counts, shown, settings.scale);
 
         if (lit)
-            for (const int level : kGraticuleLevels)
+            for (const int level : graticuleLevels)
                 for (int y = barTop; y < bottom; ++y) at(kMargin + level, y) = graticule;
 
         if (settings.reference != nullptr) {
@@ -165,6 +173,17 @@ HistogramPlot BuildHistogram(const korvex::LevelCounts& counts, const PlotSettin
             plot.labels.push_back({kMargin + kLevels, y, true, ShareText(bins.back(), total), text});
         }
     }
+    if (lit) {
+        // Right of each line, the last (top) one left of it; at the foot of the last band.
+        const int foot = bands.back().top + bands.back().height - kLabelRows;
+        for (std::size_t i = 0; i < settings.nitsLines.size(); ++i) {
+            const hdr::ScaleLine& line = settings.nitsLines[i];
+            const bool last = line.level >= kTopLevel;
+            const int x = kMargin + line.level + (last ? 0 : kNitsNameGap);
+            const int y = foot - (i % 2 == 0 ? 0 : kLabelRows);
+            plot.labels.push_back({x, y, last, ScaleLineName(line.nits), graticule});
+        }
+    }
     return plot;
 }
 
@@ -186,7 +205,8 @@ QString ReadingText(const HistogramReading& reading) {
     // A channel's letter, count and share are kept on one line (no-break spaces): a line
     // too narrow for all breaks between channels only.
     constexpr QChar kKeep(0x00A0);
-    QString text = QStringLiteral("Level %1:").arg(reading.level);
+    QString text = reading.nits ? QStringLiteral("Level %1 (%2):").arg(reading.level).arg(NitsText(*reading.nits))
+                                : QStringLiteral("Level %1:").arg(reading.level);
     for (std::size_t c = 0; c < reading.channels.size(); ++c) {
         const ChannelCount& shown = reading.channels[c];
         if (c > 0) text += u',';

@@ -11,6 +11,7 @@
 #include <optional>
 #include <vector>
 
+#include "colour/HdrScale.h"
 #include "kernels/korvex.h"
 #include "kernels/levels.h"
 #include "model/Settings.h"
@@ -51,6 +52,10 @@ struct PlotSettings {
     // the tallest of its channels' bars at each level, scaled to its own tallest count as
     // the picture's are to theirs, with its own off-scale flags.
     const korvex::LevelCounts* reference = nullptr;
+    // An HDR picture's nits scale: the graticule at these lines' levels in place of the
+    // quarters, each named at the foot of the plot, alternately one text line higher so
+    // that close names never meet.
+    std::vector<hdr::ScaleLine> nitsLines{};
 };
 
 // A text to print over the raster: top-left corner at (x, y), or top-right for
@@ -123,11 +128,13 @@ struct ChannelCount {
 struct HistogramReading {
     int level = 0;
     std::vector<ChannelCount> channels;
+    std::optional<double> nits{};  // the light the level carries, on an HDR picture's nits scale
     bool operator==(const HistogramReading&) const = default;
 };
 // Nothing outside the level columns or the raster's rows.
 std::optional<HistogramReading> ReadingAt(const korvex::LevelCounts& counts, HistogramChannel channel, int x, int y);
-// "Level 200: R 1,234 (0.52 %)", the channels one after another, each channel's part
+// "Level 200: R 1,234 (0.52 %)" ("Level 200 (1,234 nits): ..." on the nits scale), the
+// channels one after another, each channel's part
 // held together by no-break spaces.
 QString ReadingText(const HistogramReading& reading);
 

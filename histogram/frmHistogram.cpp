@@ -81,9 +81,10 @@ void frmHistogram::ModelChanged(Changes what) {
         optChannel[static_cast<int>(model_.settings().histogramChannel)]->setChecked(true);
     if (what & (Change::Picture | Change::Analysis | Change::Lamp | Change::HistogramChannel | Change::HistogramScale |
                 Change::Reference |
-                Change::Region))
+                Change::Region | Change::NitsScale))
         RefreshHistogram();
-    if (what & (Change::Picture | Change::Analysis | Change::HistogramChannel | Change::Region)) RefreshReading();
+    if (what & (Change::Picture | Change::Analysis | Change::HistogramChannel | Change::Region | Change::NitsScale))
+        RefreshReading();
 }
 
 void frmHistogram::DrawHistogram(const korvex::LevelCounts& counts) {
@@ -91,6 +92,7 @@ void frmHistogram::DrawHistogram(const korvex::LevelCounts& counts) {
     histogram::PlotSettings plotSettings{settings.histogramChannel, settings.histogramScale, ScaleColorOf(settings.lamp)};
     const Reference* reference = model_.loaded() ? model_.reference() : nullptr;
     if (reference != nullptr) plotSettings.reference = &reference->Under(settings.luma).levels;
+    plotSettings.nitsLines = hdr::ScaleLines(model_.NitsTransfer());
     const histogram::HistogramPlot plot = histogram::BuildHistogram(counts, plotSettings);
     SetDIBits(surface_, 0, histogram::kRasterHeight, plot.raster.data(), PlotHeader);
     const QFontMetrics metrics(font());
@@ -131,9 +133,11 @@ void frmHistogram::Arrange() {
 
 std::optional<QString> frmHistogram::ReadingAt(QPoint rasterPixel) const {
     if (!model_.loaded()) return std::nullopt;
-    const auto reading = histogram::ReadingAt(*model_.counted().levels, model_.settings().histogramChannel,
+    auto reading = histogram::ReadingAt(*model_.counted().levels, model_.settings().histogramChannel,
                                               rasterPixel.x(), rasterPixel.y());
     if (!reading) return std::nullopt;
+    if (const SignalTransfer transfer = model_.NitsTransfer(); hdr::HasNits(transfer))
+        reading->nits = hdr::LevelNits(transfer, reading->level);
     return histogram::ReadingText(*reading);
 }
 

@@ -2,6 +2,7 @@
 
 #include "linescope/LineTrace.h"
 #include "linescope/Waveform.h"
+#include "colour/HdrScale.h"
 #include "platform/Numbers.h"
 
 namespace vistrel::linescope {
@@ -30,10 +31,11 @@ std::optional<ScopeReading> ReadingAt(const ScopeLayout& layout, int x, int y) {
 int LevelPercent(int level) { return nearestInt(static_cast<double>(level) * 100.0 / (kScopeRows - 1)); }
 
 QString ReadingText(const ScopeReading& reading) {
-    QString text = QStringLiteral("%1 level %2 / %3 %")
+    const QString scale = reading.nits ? NitsText(*reading.nits) : QStringLiteral("%1 %").arg(LevelPercent(reading.level));
+    QString text = QStringLiteral("%1 level %2 / %3")
                        .arg(QChar::fromLatin1(ChannelLetter(reading.channel)))
                        .arg(reading.level)
-                       .arg(LevelPercent(reading.level));
+                       .arg(scale);
     if (reading.position) {
         const char axis = reading.orientation == Orientation::Horizontal ? 'x' : 'y';
         text += QStringLiteral(", %1 %2").arg(QChar::fromLatin1(axis)).arg(static_cast<qulonglong>(*reading.position));

@@ -29,6 +29,8 @@ struct ScopeReading {
     // The picture column or row the pointed column shows, as the waveform samples it or the
     // trace reads it; none without a picture.
     std::optional<std::size_t> position;
+    // The light the level carries, on an HDR picture's nits scale.
+    std::optional<double> nits{};
     bool operator==(const ScopeReading&) const = default;
 };
 
@@ -39,7 +41,7 @@ std::optional<ScopeReading> ReadingAt(const ScopeLayout& layout, int x, int y);
 // A level as a whole percentage of full scale, 255 being 100 %.
 int LevelPercent(int level);
 
-// "R level 200 / 78 %, x 1234" (y for a row).
+// "R level 200 / 78 %, x 1234" (y for a row); on the nits scale "R level 200 / 1,234 nits, x 1234".
 QString ReadingText(const ScopeReading& reading);
 
 }  // namespace vistrel::linescope

@@ -335,7 +335,8 @@ void BuildWaveform(PictureView picture, const WaveformSettings& settings, Wavefo
     const Pixel graticule = korvex::ColorToPixel(settings.scaleColor);
     std::array<bool, kScopeRows> graticuleRow{};
     if (GraticuleLit(graticule))
-        for (const int row : WaveformGraticuleRows()) graticuleRow[static_cast<std::size_t>(row)] = true;
+        for (const int row : settings.graticuleRows.empty() ? WaveformGraticuleRows() : settings.graticuleRows)
+            graticuleRow[static_cast<std::size_t>(std::clamp(row, 0, kScopeRows - 1))] = true;
 
     const std::size_t boxes = out.rasters.size();
     if (reference != nullptr && (reference->orientation != settings.orientation ||

@@ -50,6 +50,8 @@ struct WaveformSettings {
     int columns = 0;            // raster width C
     int trace = kTraceFlat;     // the traces' brightness: every hit at full colour, or a density display
     std::vector<int> lines;     // reference lines at these levels, dotted in the lamp colour
+    // The graticule's rows in place of the tenths' when not empty (an HDR picture's nits scale).
+    std::vector<int> graticuleRows{};
 };
 
 // The legend line a held reference adds to the waveform, at the top of the boxes, in

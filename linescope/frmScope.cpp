@@ -19,6 +19,8 @@
 #include "linescope/Reading.h"
 #include "linescope/ScopeBox.h"
 #include "linescope/Waveform.h"
+#include "colour/HdrScale.h"
+#include "platform/Numbers.h"
 #include "model/Trace.h"
 #include "platform/BlackField.h"
 
@@ -182,6 +184,7 @@ void frmScope::DrawWaveform(linescope::PictureView pixels) {
     settings.columns = linescope::DisplayColumns(shown, kClientWidth);
     settings.trace = model_.settings().trace;
     settings.lines = model_.settings().scopeLines;
+    settings.graticuleRows = NitsRows();
     traceShown_ = false;
     const Reference* reference = model_.reference();
     const WaveformSamples* samples =
@@ -241,13 +244,20 @@ void frmScope::DrawLineTrace(linescope::PictureView pixels, int column, int row)
     for (int k = 0; k < used; ++k) picChan[k]->update();
 }
 
+std::vector<int> frmScope::NitsRows() const {
+    std::vector<int> rows;
+    for (const hdr::ScaleLine& line : hdr::ScaleLines(model_.NitsTransfer())) rows.push_back(linescope::LevelRow(line.level));
+    return rows;
+}
+
 void frmScope::DrawScopeGraticule(bool parade) {
     const ColorValue lamp = ScaleColorOf(model_.settings().lamp);
     if (!linescope::GraticuleLit(lamp)) return;
     const int lineWidth = picChan[0]->rasterRect().width();
     const int used = parade ? linescope::kParadeBoxes : 1;
     for (int k = 0; k < used; ++k) picChan[k]->dc().SetDCPenColor(lamp);
-    for (const int y : linescope::TraceGraticuleRows())
+    const std::vector<int> nitsRows = NitsRows();
+    for (const int y : nitsRows.empty() ? linescope::TraceGraticuleRows() : nitsRows)
         for (int k = 0; k < used; ++k) {
             Dc& dc = picChan[k]->dc();
             dc.MoveToEx(0, y);
@@ -306,11 +316,13 @@ void frmScope::ModelChanged(Changes what) {
         else
             DrawCountedWaveform();
     } else if (what & (Change::Picture | Change::Analysis | Change::Lamp | Change::Scope | Change::Region |
-                       Change::Reference | Change::Trace)) {
+                       Change::Reference | Change::Trace | Change::NitsScale)) {
         RefreshScope();
     }
     // What a column stands for follows the picture, the region, the trace and the channel.
-    if (what & (Change::Picture | Change::Probe | Change::Scope | Change::Region)) RefreshReading();
+    if (what & (Change::Picture | Change::Probe | Change::Scope | Change::Region | Change::NitsScale)) RefreshReading();
+    // The labels beside the boxes follow the scale.
+    if (what & Change::NitsScale) update();
 }
 
 void frmScope::HandFocusBack() {
@@ -354,10 +366,22 @@ void frmScope::paintEvent(QPaintEvent*) {
     const int k = placed_.scale;
     // The raster is placed in device pixels, the text in the window's own.
     const auto logical = [this](int device) { return static_cast<int>(std::nearbyint(device / placed_.ratio)); };
-    // Tenths of full scale, 10 % at the bottom line: the lines mark tenths, not round levels.
-    const std::vector<int> rows = traceShown_ ? linescope::TraceGraticuleRows() : linescope::WaveformGraticuleRows();
+    // Tenths of full scale, 10 % at the bottom line: the lines mark tenths, not round levels;
+    // on the nits scale, the lights their levels carry.
+    std::vector<int> rows = traceShown_ ? linescope::TraceGraticuleRows() : linescope::WaveformGraticuleRows();
+    std::vector<QString> texts;
+    for (std::size_t i = 0; i < rows.size(); ++i) texts.push_back(QStringLiteral("%1 %").arg(10 * (i + 1)));
+    const std::vector<hdr::ScaleLine> nitsLines = hdr::ScaleLines(model_.NitsTransfer());
+    if (!nitsLines.empty()) {
+        rows.clear();
+        texts.clear();
+        for (const hdr::ScaleLine& line : nitsLines) {
+            rows.push_back(linescope::LevelRow(line.level));
+            texts.push_back(ScaleLineName(line.nits));
+        }
+    }
     for (std::size_t i = 0; i < rows.size(); ++i) {
-        const QString text = QStringLiteral("%1 %").arg(10 * (i + 1));
+        const QString& text = texts[i];
         const int y = logical(placed_.origin.y() + k * (kBoxTop + rows[i]) + k / 2);
         const QRect cell(0, y - metrics.height() / 2, logical(placed_.origin.x()) - kLabelGap, metrics.height());
         painter.drawText(cell, Qt::AlignRight | Qt::AlignVCenter, text);
@@ -390,6 +414,8 @@ std::optional<QString> frmScope::ReadingAt(QPoint rasterPixel) const {
     }
     auto reading = linescope::ReadingAt(layout, rasterPixel.x(), rasterPixel.y());
     if (!reading) return std::nullopt;
+    if (const SignalTransfer transfer = model_.NitsTransfer(); hdr::HasNits(transfer))
+        reading->nits = hdr::LevelNits(transfer, reading->level);
     // A region's column or row read as the picture's.
     if (reading->position && model_.loaded()) {
         const korvex::PixelRect rect = model_.counted().rect;

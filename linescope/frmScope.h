@@ -83,6 +83,8 @@ private:
 
     // The nine scale lines of the trace display in the lamp colour, and the reference lines dotted.
     void DrawScopeGraticule(bool parade);
+    // The graticule's rows on an HDR picture's nits scale; none off it.
+    std::vector<int> NitsRows() const;
     // The names of the reference and the picture over the waveform.
     void DrawLegend(const Reference& reference);
 

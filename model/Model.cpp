@@ -53,7 +53,15 @@ Changes ChangesBetween(const Settings& a, const Settings& b) {
     if (a.colour != b.colour) what |= Change::Colour;
     if (a.trace != b.trace) what |= Change::Trace;
     if (a.scopeLines != b.scopeLines) what |= Change::Scope;
+    if (a.chromaticityShown != b.chromaticityShown) what |= Change::ChromaticityShown;
+    if (a.nitsScale != b.nitsScale) what |= Change::NitsScale;
     return what;
+}
+
+SignalTransfer Model::NitsTransfer() const {
+    if (!settings_.nitsScale || !loaded_ || settings_.colour != ColourHandling::StoredValues || !picture_.signal)
+        return SignalTransfer::Sdr;
+    return picture_.signal->transfer;
 }
 
 void Model::Apply(const Settings& next) {

@@ -48,6 +48,8 @@ enum class Change : std::uint32_t {
     // The region of interest set, kept for a new picture of its size, or let go: what the
     // instruments count, and the box the view draws.
     Region = 1u << 14,
+    ChromaticityShown = 1u << 24,  // the chromaticity diagram on or off
+    NitsScale = 1u << 25,          // an HDR picture's line scope and histogram scaled in nits, or not
 };
 Q_DECLARE_FLAGS(Changes, Change)
 Q_DECLARE_OPERATORS_FOR_FLAGS(Changes)
@@ -84,6 +86,10 @@ public:
     const Source& source() const { return source_; }
     // The picture held to match against, kept from one load to the next; none at start.
     const Reference* reference() const { return reference_ ? &*reference_ : nullptr; }
+
+    // The transfer the nits scale follows: the loaded picture's PQ or HLG while the scale is
+    // on and the picture shows its stored values; else Sdr, and no nits anywhere.
+    SignalTransfer NitsTransfer() const;
 
     // The settings replaced whole; a new luma standard analyses a loaded picture again.
     void Apply(const Settings& next);

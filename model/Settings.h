@@ -71,6 +71,10 @@ struct Settings {
     std::vector<FalseColourBand> falseColourBands = DefaultFalseColourBands();
     bool zebra = false;
     int zebraLevel = kDefaultZebraLevel;  // Y, 0..255
+    bool chromaticityShown = false;  // the chromaticity diagram is on (Tools > Chromaticity)
+    // A PQ or HLG picture shown as its stored values has the line scope's graticule and the
+    // histogram's scale marked in nits, and their readings give nits (Tools > Colour > Nits Scale).
+    bool nitsScale = false;
 
     bool operator==(const Settings&) const = default;
 };

@@ -25,4 +25,11 @@ inline int NearestDevicePixels(int logical, double ratio) { return ratio == 1 ? 
 // "000", "0.00", "0,0", "00.", "000.".
 QString FormatNumber(double value, std::string_view pattern, const QLocale& locale = QLocale());
 
+// A nits scale line's name, short enough for the line scope's label margin: "0.1", "203",
+// "1k", "10k".
+QString ScaleLineName(double nits);
+// A reading's light, with about three significant digits: "0.012 nits", "4.57 nits",
+// "48.3 nits", "1,234 nits".
+QString NitsText(double nits);
+
 }  // namespace vistrel

@@ -43,7 +43,7 @@ TEST_F(SaveScopes, WritesExactlyWhatTheWindowsShow) {
     ASSERT_EQ(desk.fake.folderRequests.size(), 1u);
     EXPECT_EQ(desk.fake.folderRequests[0].second, dir.path()) << "it starts in the picture's folder";
     EXPECT_TRUE(desk.fake.warnings.empty());
-    EXPECT_EQ(Entries(out.path()), (QStringList{"histogram.png", "linescope.png", "vectorscope.png"}));
+    EXPECT_EQ(Entries(out.path()), (QStringList{"chromaticity.png", "histogram.png", "linescope.png", "vectorscope.png"}));
 
     const QImage vector(out.filePath("vectorscope.png"));
     const QImage scope(out.filePath("linescope.png"));
@@ -74,7 +74,7 @@ TEST_F(SaveScopes, WritesExactlyWhatTheWindowsShow) {
     Ctl<QScrollBar>(*w, "hscrLamp")->setValue(0);
     Ctl<QAction>(*w, "mnuFileSaveScopes")->trigger();
     EXPECT_EQ(desk.fake.folderRequests.back().second, out.path());
-    EXPECT_EQ(Entries(out.path()), (QStringList{"histogram.png", "linescope.png", "vectorscope.png"}));
+    EXPECT_EQ(Entries(out.path()), (QStringList{"chromaticity.png", "histogram.png", "linescope.png", "vectorscope.png"}));
     EXPECT_NE(QImage(out.filePath("vectorscope.png")), vector);
 }
 

@@ -97,6 +97,8 @@ TEST(Workspace, PlatformDefaultsAndWhatTheStoreKeeps) {
                                                             : std::vector<FalseColourBand>{};
         if (layout == Layout::OneWindow) kept.falseColourBands.front().name = QStringLiteral("tief, ünter");
         kept.zebraLevel = layout == Layout::OneWindow ? 0 : 255;
+        kept.chromaticityShown = layout == Layout::SeparateWindows;
+        kept.nitsScale = layout == Layout::OneWindow;
         {
             QSettings store(file, QSettings::IniFormat);
             WriteWorkspace(store, kept);

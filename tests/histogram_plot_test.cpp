@@ -99,6 +99,20 @@ TEST(HistogramPlot, NoPixelsGiveTheGraticuleAloneAndTinySharesStayVisible) {
     map.graticule(16, 260, kLamp128);
     EXPECT_EQ(empty.raster, map.pixels);
     EXPECT_TRUE(empty.labels.empty());
+    // On a nits scale the lines stand at its levels in place of the quarters, each named at
+    // the foot in the lamp's colour, every other name a line higher; unlit, neither.
+    PlotSettings nits{HistogramChannel::Luma, HistogramScale::Linear, ScaleColorOf(128)};
+    nits.nitsLines = {{0.1, 16}, {1, 38}, {203, 148}, {10000, 255}};
+    const HistogramPlot scaled = BuildHistogram({}, nits);
+    Map lines;
+    for (const int level : {16, 38, 148, 255}) lines.paint(level, 16, 260, kLamp128);
+    EXPECT_EQ(scaled.raster, lines.pixels);
+    EXPECT_EQ(scaled.labels, (std::vector<PlotLabel>{{22, 248, false, "0.1", kLamp128},
+                                                     {44, 236, false, "1", kLamp128},
+                                                     {154, 248, false, "203", kLamp128},
+                                                     {259, 236, true, "10k", kLamp128}}));
+    nits.scaleColor = ScaleColorOf(0);
+    EXPECT_TRUE(BuildHistogram({}, nits).labels.empty());
     // One pixel in a million keeps a row of bar; 0.005 % rounds to even, to none, 0.015 % up.
     EXPECT_EQ(BarRows(1, 1000000, 244, HistogramScale::Linear), 1);
     EXPECT_EQ(BarRows(1000001, 1000000, 244, HistogramScale::Linear), 244) << "an end above the scale: to the top";
@@ -210,6 +224,7 @@ TEST(HistogramReading, GivesTheLevelAndTheCountsOfTheBandUnderThePointerAndNothi
     EXPECT_EQ(text(*ReadingAt(counts, HistogramChannel::Luma, 5, 4)), "Level 1: Y#0#(0.00#%)");
     EXPECT_EQ(text(*ReadingAt({}, HistogramChannel::Green, 5, 4)), "Level 1: G#0");
     EXPECT_EQ(text({200, {{ScopeChannel::Red, 1234567, 2469134}}}), "Level 200: R#1,234,567#(50.00#%)");
+    EXPECT_EQ(text({148, {{ScopeChannel::Luma, 2, 8}}, 203.4}), "Level 148 (203 nits): Y#2#(25.00#%)");
 }
 
 }  // namespace

@@ -13,10 +13,12 @@
 #include <memory>
 #include <set>
 
+#include "colour/HdrScale.h"
 #include "linescope/LineTrace.h"
 #include "linescope/ScopeBox.h"
 #include "linescope/Waveform.h"
 #include "linescope/frmScope.h"
+#include "platform/Numbers.h"
 #include "support.h"
 
 namespace {
@@ -302,6 +304,60 @@ TEST_F(LinescopeWindow, OtherButtonsAndControlsNeitherStartNorEndADrag) {
     Send(box, QEvent::MouseButtonRelease, Qt::RightButton, QPoint(10, 10));
     EXPECT_TRUE(scope->dragging()) << "a right release does not end a left drag";
     Send(box, QEvent::MouseButtonRelease, Qt::LeftButton, QPoint(10, 10));
+}
+
+}  // namespace
+
+namespace {
+
+// A PQ and an HLG picture of level 100 red: the nits scale puts the graticule of the
+// waveform and of a locked probe's trace at the scale's code levels, and the readings give
+// the level's light, only while the scale is on and the picture shows its stored values.
+TEST_F(LinescopeWindow, TheNitsScaleMovesTheGraticuleToTheLightsLevelsAndReadsNits) {
+    using vistrel::Settings;
+    using vistrel::SignalTransfer;
+    for (const SignalTransfer transfer : {SignalTransfer::Pq, SignalTransfer::Hlg}) {
+        const auto load = [&] {
+            vistrel::Picture picture;
+            picture.pixels = MakeGrid(64, 64, [](std::size_t, std::size_t) { return Bgra(0, 0, 100); });
+            auto signal = std::make_shared<vistrel::SignalStats>();
+            signal->transfer = transfer;
+            picture.signal = signal;
+            mod.Load(std::move(picture));
+        };
+        load();
+        Click("optParade[0]");
+        std::set<int> tenths(std::begin(kGraticuleRows), std::end(kGraticuleRows));
+        tenths.insert(255 - 100);  // the red trace
+        std::set<int> nits{255 - 100};
+        for (const vistrel::hdr::ScaleLine& line : vistrel::hdr::ScaleLines(transfer)) nits.insert(255 - line.level);
+        ASSERT_EQ(nits.size(), transfer == SignalTransfer::Pq ? 9u : 7u);
+        const QPointF onLevel200(vistrel::linescope::kBoxLeft + 30, vistrel::linescope::kBoxTop + 255 - 200);
+
+        EXPECT_EQ(LitRows(Box(0), 300), tenths);
+        // On for a picture converted to sRGB: still the tenths, and levels as percentages.
+        mod.Set(&Settings::nitsScale, true);
+        EXPECT_EQ(LitRows(Box(0), 300), tenths) << "converted to sRGB: no nits";
+        scope->PointAt(onLevel200);
+        EXPECT_TRUE(scope->reading().startsWith(QStringLiteral("R level 200 / 78 %, x "))) << scope->reading().toStdString();
+
+        // Its stored values, read again: the lights' levels, and nits.
+        mod.Set(&Settings::colour, vistrel::ColourHandling::StoredValues);
+        load();
+        EXPECT_EQ(LitRows(Box(0), 300), nits);
+        const QString light = vistrel::NitsText(vistrel::hdr::LevelNits(transfer, 200));
+        EXPECT_TRUE(light.endsWith(QStringLiteral(" nits")));
+        EXPECT_TRUE(scope->reading().startsWith(QStringLiteral("R level 200 / ") + light + QStringLiteral(", x ")))
+            << scope->reading().toStdString();
+        mod.LockProbe(10, 10);
+        EXPECT_EQ(LitRows(Box(0), 300), nits) << "the trace's graticule too";
+        mod.UnlockProbe();
+
+        mod.Set(&Settings::nitsScale, false);
+        EXPECT_EQ(LitRows(Box(0), 300), tenths);
+        mod.Set(&Settings::colour, vistrel::ColourHandling::ConvertToSrgb);
+        scope->ClearReading();
+    }
 }
 
 }  // namespace
