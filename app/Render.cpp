@@ -99,6 +99,7 @@ RenderResult RenderInstruments(const QString& folder, const QString& file, const
     frmVector& vector = *window.vectorWindow();
     frmHistogram& histogram = *window.histogramWindow();
     frmChromaticity& chromaticity = *window.chromaticityWindow();
+    chromaticity.CountWhileHidden();
 
     // The settings are in place before the load, which then draws with them once.
     window.ApplySettings(settings);

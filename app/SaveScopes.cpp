@@ -39,6 +39,7 @@ void frmMain::mnuFileSaveScopes_Click() {
     if (!folder) return;
     LastScopesFolder = *folder;
     const QDir into(*folder);
+    frmChromaticity_->DrawCounted();
     const std::pair<const char*, Instrument*> windows[] = {
         {kLineScopeImage, frmScope_}, {kVectorscopeImage, frmVector_}, {kHistogramImage, frmHistogram_},
         {kChromaticityImage, frmChromaticity_}};

@@ -178,6 +178,8 @@ QByteArray StatsLine(const FileStatistics& stats) {
     if (const auto& signal = stats.signal) {
         if (signal->light) line += ", \"light\": " + LightJson(*signal);
         line += ", \"gamut\": " + GamutJson(*signal);
+    } else if (!stats.raw) {
+        line += ", \"gamut\": " + GamutJson(SignalStats{});  // colours that mean sRGB: inside every gamut
     }
     return line + "}";
 }

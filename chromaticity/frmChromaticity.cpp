@@ -37,8 +37,24 @@ frmChromaticity::frmChromaticity(Model& model, QWidget* parent)
     connect(&model_, &Model::changed, this, &frmChromaticity::ModelChanged);
 }
 
+// A picture the decoder left uncounted is counted once the diagram is seen (or drawn
+// for a file), not at every load.
 const SignalStats* frmChromaticity::Counts() const {
-    return model_.loaded() ? model_.picture().signal.get() : nullptr;
+    if (!model_.loaded()) return nullptr;
+    if (model_.picture().signal || (!isVisible() && !countWhileHidden_)) return model_.picture().signal.get();
+    return model_.CountedSignal();
+}
+
+void frmChromaticity::CountWhileHidden() {
+    countWhileHidden_ = true;
+    RefreshChromaticity();
+}
+
+void frmChromaticity::DrawCounted() { DrawChromaticity(model_.loaded() ? model_.CountedSignal() : nullptr); }
+
+void frmChromaticity::showEvent(QShowEvent* event) {
+    Instrument::showEvent(event);
+    if (model_.loaded() && !model_.picture().signal) RefreshChromaticity();
 }
 
 void frmChromaticity::ModelChanged(Changes what) {

@@ -21,12 +21,17 @@ public:
     void DrawChromaticity(const SignalStats* stats);
     // What is current: the loaded picture's counts, or the bare diagram.
     void RefreshChromaticity();
+    // Draws the picture's counts even while the diagram is not shown, as a file of it needs.
+    void CountWhileHidden();
+    // Draws the picture's counts now, counting them first if need be (for a file of it).
+    void DrawCounted();
 
     // For inspection: the plot's persistent image.
     const Surface& surface() const { return surface_; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void Arrange() override;
     std::optional<QString> ReadingAt(QPoint rasterPixel) const override;
     void mousePressEvent(QMouseEvent* event) override;
@@ -42,6 +47,7 @@ private:
     Model& model_;
     Surface surface_;
     BitmapInfoHeader PlotHeader{};
+    bool countWhileHidden_ = false;
     QImage scaled_;  // the plot's blocks at the panel's scale, kept for the next paint
 };
 

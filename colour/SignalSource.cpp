@@ -1,5 +1,7 @@
 #include "colour/SignalSource.h"
 
+#include "kernels/parallel.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -256,6 +258,16 @@ std::shared_ptr<const SignalSource> SignalSource::For(const SourceColour& source
                                          INTENT_RELATIVE_COLORIMETRIC, cmsFLAGS_NOCACHE));
     if (!eight) return nullptr;
     return std::make_shared<TransformedSource>(std::move(eight), std::move(sixteen), inks);
+}
+
+SignalStats CountSrgbPixels(const std::uint32_t* pixels, std::size_t n) {
+    const std::shared_ptr<const SignalSource> srgb = SignalSource::Srgb();
+    SignalCount count(srgb->space());
+    korvex::detail::ParallelFor(n, [&](std::size_t begin, std::size_t end) {
+        const SignalCount::Lease tally(count);
+        srgb->Count(pixels + begin, end - begin, *tally);
+    });
+    return count.Stats();
 }
 
 }  // namespace vistrel::colour

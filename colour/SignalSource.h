@@ -53,4 +53,10 @@ private:
 std::shared_ptr<const SignalSource> TabulatedSignalSource(const SignalSpace& space,
                                                           std::function<double(int, double)> linear);
 
+// The counts of a picture whose colours mean sRGB, from its 8-bit pixels (0x..RRGGBB;
+// the top byte is not read), split over threads. The decoder leaves such pictures
+// uncounted: their gamut shares are 0 whatever their pixels, and only the chromaticity
+// diagram needs their cells, which it asks for here once it is shown.
+SignalStats CountSrgbPixels(const std::uint32_t* pixels, std::size_t n);
+
 }  // namespace vistrel::colour

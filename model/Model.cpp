@@ -4,6 +4,7 @@
 #include <cmath>
 #include <utility>
 
+#include "colour/SignalSource.h"
 #include "kernels/area.h"
 #include "kernels/clipping.h"
 #include "kernels/falsecolour.h"
@@ -62,6 +63,14 @@ SignalTransfer Model::NitsTransfer() const {
     if (!settings_.nitsScale || !loaded_ || settings_.colour != ColourHandling::StoredValues || !picture_.signal)
         return SignalTransfer::Sdr;
     return picture_.signal->transfer;
+}
+
+const SignalStats* Model::CountedSignal() {
+    if (!loaded_) return nullptr;
+    if (!picture_.signal)
+        picture_.signal =
+            std::make_shared<const SignalStats>(colour::CountSrgbPixels(picture_.pixels.data(), picture_.pixels.size()));
+    return picture_.signal.get();
 }
 
 void Model::Apply(const Settings& next) {

@@ -83,6 +83,11 @@ public:
     const Settings& settings() const { return settings_; }
     bool loaded() const { return loaded_; }
     const Picture& picture() const { return picture_; }
+    // What the picture's own samples hold: the decoder's counts, or, for a picture it left
+    // uncounted (its colours mean sRGB), its pixels counted on this first ask and kept
+    // with the picture, so that a picture pays for the count only once something shows
+    // it. Nothing without a picture.
+    const SignalStats* CountedSignal();
     const Source& source() const { return source_; }
     // The picture held to match against, kept from one load to the next; none at start.
     const Reference* reference() const { return reference_ ? &*reference_ : nullptr; }

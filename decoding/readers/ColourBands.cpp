@@ -27,9 +27,12 @@ PictureColour PictureColourOf(const colourtags::FileColour& tags, colourtags::Sa
     meant.converter = colour::ConverterFor(source, samples);
     if (meant.converter) meant.name = QString::fromStdString(source.name);
     meant.hdr = meant.converter && source.hdrToneMapped;
-    // Colours that mean sRGB, or a profile that does not fit the samples, are counted as sRGB.
+    // Colours that mean sRGB, or a profile that does not fit the samples, are not counted
+    // here: they are sRGB's, inside every gamut, and the program counts their cells from
+    // its own pixels when it needs them (colour::CountSrgbPixels). A profile lcms2 cannot
+    // describe to the counting is counted as sRGB.
     if (meant.converter) meant.signal = colour::SignalSource::For(source, samples);
-    if (!meant.signal) meant.signal = colour::SignalSource::Srgb();
+    if (meant.converter && !meant.signal) meant.signal = colour::SignalSource::Srgb();
     return meant;
 }
 
