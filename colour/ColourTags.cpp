@@ -8,6 +8,7 @@
 
 #include "formats/ByteOrder.h"
 #include "formats/JpegSegments.h"
+#include "formats/PngChunks.h"
 #include "formats/TiffDirectory.h"
 
 namespace vistrel::colourtags {
@@ -15,12 +16,9 @@ namespace {
 
 using bytes::Big32;
 using bytes::Little32;
+using bytes::StartsWith;
 using headers::JpegScope;
 using headers::TiffDirectory;
-
-bool StartsWith(Bytes bytes, const char* text, std::size_t length) {
-    return bytes.size() >= length && std::memcmp(bytes.data(), text, length) == 0;
-}
 
 // A JPEG's segments before its first scan, each told to `visit` (marker, payload).
 template <typename Visit>
@@ -67,7 +65,7 @@ std::vector<unsigned char> JpegIccProfile(Bytes file) {
     std::size_t count = 0;
     bool broken = false;
     BeforeFirstScan(file, [&](unsigned char marker, Bytes payload) {
-        if (marker != 0xE2 || !StartsWith(payload, kSignature, sizeof kSignature) || payload.size() < kHead) return;
+        if (marker != 0xE2 || !StartsWith(payload, 0, kSignature, sizeof kSignature) || payload.size() < kHead) return;
         const std::size_t number = payload[sizeof kSignature], total = payload[sizeof kSignature + 1];
         if (count == 0) count = total;
         if (total != count || number < 1 || number > total || !parts[number].empty() || payload.size() == kHead) {
@@ -109,7 +107,7 @@ bool JpegExifAdobeRgb(Bytes file) {
     constexpr std::uint32_t kColorSpaceSrgb = 1, kColorSpaceAdobe = 2;
     bool adobe = false, seen = false;
     BeforeFirstScan(file, [&](unsigned char marker, Bytes payload) {
-        if (seen || marker != 0xE1 || !StartsWith(payload, "Exif\0\0", 6)) return;
+        if (seen || marker != 0xE1 || !StartsWith(payload, 0, "Exif\0\0", 6)) return;
         seen = true;
         const TiffDirectory tiff(payload.subspan(6));
         if (!tiff.ok()) return;
@@ -129,7 +127,7 @@ bool JpegExifAdobeRgb(Bytes file) {
 
 FileColour PngColour(Bytes file) {
     FileColour colour;
-    if (!StartsWith(file, "\x89PNG\r\n\x1a\n", 8)) return colour;
+    if (!StartsWith(file, 0, "\x89PNG\r\n\x1a\n", 8)) return colour;
     // IHDR first: its colour type, after the width, height and depth.
     constexpr std::size_t kColourType = 8 + 8 + 9;
     if (file.size() > kColourType && std::memcmp(file.data() + 12, "IHDR", 4) == 0) {
@@ -137,33 +135,31 @@ FileColour PngColour(Bytes file) {
         colour.samples = type == 0 || type == 4 ? SampleKind::Grey : type == 2 || type == 3 || type == 6 ? SampleKind::Rgb
                                                                                                          : SampleKind::Unknown;
     }
-    std::size_t pos = 8;
-    while (file.size() - pos >= 12) {
-        const std::size_t length = Big32(file.data() + pos);
-        const unsigned char* type = file.data() + pos + 4;
-        if (length > file.size() - pos - 12) break;
-        const Bytes data(file.data() + pos + 8, length);
-        pos += 12 + length;
-        if (std::memcmp(type, "IDAT", 4) == 0 || std::memcmp(type, "IEND", 4) == 0) break;
-        if (std::memcmp(type, "iCCP", 4) == 0 && colour.profile.empty()) {
+    // The colour chunks stand before the pixels.
+    headers::WalkPngChunks(file, [&](const headers::PngChunk& chunk) {
+        const Bytes data = chunk.data;
+        const std::size_t length = data.size();
+        if (chunk.is("IDAT")) return false;
+        if (chunk.is("iCCP") && colour.profile.empty()) {
             // A name of 1 to 79 bytes, its zero, the compression method (0: zlib), the stream.
-            const void* end = std::memchr(data.data(), 0, std::min<std::size_t>(data.size(), 80));
-            if (end == nullptr) continue;
+            const void* end = std::memchr(data.data(), 0, std::min<std::size_t>(length, 80));
+            if (end == nullptr) return true;
             const auto nameBytes = static_cast<std::size_t>(static_cast<const unsigned char*>(end) - data.data());
-            if (nameBytes == 0 || data.size() < nameBytes + 2 || data[nameBytes + 1] != 0) continue;
+            if (nameBytes == 0 || length < nameBytes + 2 || data[nameBytes + 1] != 0) return true;
             colour.profile = Inflate(data.subspan(nameBytes + 2));
-        } else if (std::memcmp(type, "sRGB", 4) == 0 && length == 1) {
+        } else if (chunk.is("sRGB") && length == 1) {
             colour.srgb = true;
-        } else if (std::memcmp(type, "gAMA", 4) == 0 && length == 4) {
+        } else if (chunk.is("gAMA") && length == 4) {
             colour.gamma = Big32(data.data());
-        } else if (std::memcmp(type, "cHRM", 4) == 0 && length == 32) {
+        } else if (chunk.is("cHRM") && length == 32) {
             const unsigned char* p = data.data();
             colour.chromaticities = Chromaticities{Big32(p),      Big32(p + 4),  Big32(p + 8),  Big32(p + 12),
                                                    Big32(p + 16), Big32(p + 20), Big32(p + 24), Big32(p + 28)};
-        } else if (std::memcmp(type, "cICP", 4) == 0 && length == 4) {
+        } else if (chunk.is("cICP") && length == 4) {
             colour.cicp = Cicp{data[0], data[1], data[2], data[3]};
         }
-    }
+        return true;
+    });
     return colour;
 }
 
@@ -209,7 +205,7 @@ SampleKind TiffSamples(Bytes file) {
 }
 
 std::vector<unsigned char> WebpIccProfile(Bytes file) {
-    if (file.size() < 12 || !StartsWith(file, "RIFF", 4) || std::memcmp(file.data() + 8, "WEBP", 4) != 0) return {};
+    if (!StartsWith(file, 0, "RIFF", 4) || !StartsWith(file, 8, "WEBP", 4)) return {};
     std::size_t pos = 12;
     while (file.size() - pos >= 8) {
         const unsigned char* head = file.data() + pos;
@@ -234,12 +230,12 @@ FileColour ReadFileColour(Bytes file) {
         colour.profile = JpegIccProfile(file);
         colour.exifAdobeRgb = colour.profile.empty() && JpegExifAdobeRgb(file);
         colour.samples = JpegSamples(file);
-    } else if (StartsWith(file, "\x89PNG", 4)) {
+    } else if (StartsWith(file, 0, "\x89PNG", 4)) {
         colour = PngColour(file);
-    } else if (StartsWith(file, "II*\0", 4) || StartsWith(file, "MM\0*", 4)) {
+    } else if (StartsWith(file, 0, "II*\0", 4) || StartsWith(file, 0, "MM\0*", 4)) {
         colour.profile = TiffIccProfile(file);
         colour.samples = TiffSamples(file);
-    } else if (StartsWith(file, "RIFF", 4)) {
+    } else if (StartsWith(file, 0, "RIFF", 4)) {
         colour.profile = WebpIccProfile(file);
         colour.samples = SampleKind::Rgb;
     }

@@ -13,9 +13,7 @@
 namespace vistrel::headers {
 namespace {
 
-bool StartsWith(Bytes file, std::size_t at, const char* magic, std::size_t length) {
-    return file.size() >= at + length && std::memcmp(file.data() + at, magic, length) == 0;
-}
+using bytes::StartsWith;
 
 std::uint64_t Area(const ClaimedSize& s) { return std::uint64_t(s.width) * std::uint64_t(s.height); }
 

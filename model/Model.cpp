@@ -219,8 +219,6 @@ void Model::Refit(const ViewFit& fit) {
     // The view's pixels as a bitmap holds them: colour only, no fourth byte.
     for (korvex::Pixel& pixel : p.viewPixels) pixel &= 0x00FFFFFFu;
     p.viewWork = p.viewPixels;
-    p.blankView.clear();
-    p.blankViewValid = false;
     p.clipMarks.clear();
     p.clipMarksValid = false;
     p.lumaMarks.clear();
@@ -237,28 +235,21 @@ void Model::Refit(const ViewFit& fit) {
     Say(Change::Fit);
 }
 
-const std::vector<korvex::Pixel>& Model::DisplayView() {
-    Picture& p = picture_;
-    const ChannelMix mix = MixOf(settings_.channels);
-    if (mix == ChannelMix::None && p.blankViewValid) {
-        if (settings_.negative) {
-            Complement(p.blankView);
-            p.blankViewValid = false;
-        }
-        return p.blankView;
-    }
+void Model::MakeDisplayView(std::vector<korvex::Pixel>& out) const {
+    const Picture& p = picture_;
     const std::uint32_t mask = ChannelMask(settings_.channels);
-    p.viewWork.resize(p.viewPixels.size());
-    if (settings_.mono && mix == ChannelMix::Single)
-        korvex::SpreadChannel(p.viewPixels.data(), p.viewWork.data(), mask, p.viewPixels.size());
+    out.resize(p.viewPixels.size());
+    if (settings_.mono && MixOf(settings_.channels) == ChannelMix::Single)
+        korvex::SpreadChannel(p.viewPixels.data(), out.data(), mask, p.viewPixels.size());
     else
-        korvex::MaskPixels(p.viewPixels.data(), p.viewWork.data(), mask, p.viewPixels.size());
-    if (mix == ChannelMix::None) {
-        p.blankView = p.viewWork;
-        p.blankViewValid = true;
-    }
-    if (settings_.negative) Complement(p.viewWork);
-    return p.viewWork;
+        korvex::MaskPixels(p.viewPixels.data(), out.data(), mask, p.viewPixels.size());
+    if (settings_.negative) Complement(out);
+}
+
+std::vector<korvex::Pixel> Model::DisplayView() const {
+    std::vector<korvex::Pixel> view;
+    MakeDisplayView(view);
+    return view;
 }
 
 const std::vector<std::uint32_t>& Model::LumaMarksOfView() {
@@ -280,7 +271,10 @@ const std::vector<korvex::Pixel>& Model::FalseColourView() {
     Picture& p = picture_;
     const std::vector<std::uint32_t>& marks = LumaMarksOfView();
     const std::size_t n = p.viewPixels.size();
-    if (marks.size() != n) return DisplayView();
+    if (marks.size() != n) {
+        MakeDisplayView(p.viewWork);
+        return p.viewWork;
+    }
     if (p.viewLuma.size() != n) {
         // The view pixel's own luma, formed as the full-size pixels' is.
         p.viewLuma = p.viewPixels;
@@ -293,9 +287,10 @@ const std::vector<korvex::Pixel>& Model::FalseColourView() {
 }
 
 const std::vector<korvex::Pixel>& Model::ShownView() {
-    const std::vector<korvex::Pixel>& view = settings_.falseColour ? FalseColourView() : DisplayView();
-    if (!settings_.showClipping && !settings_.zebra) return view;
     Picture& p = picture_;
+    if (!settings_.falseColour) MakeDisplayView(p.viewWork);
+    const std::vector<korvex::Pixel>& view = settings_.falseColour ? FalseColourView() : p.viewWork;
+    if (!settings_.showClipping && !settings_.zebra) return view;
     const auto width = static_cast<std::size_t>(p.viewMaxX) + 1;
     const auto height = static_cast<std::size_t>(p.viewMaxY) + 1;
     if (view.size() != width * height) return view;

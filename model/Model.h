@@ -118,13 +118,15 @@ public:
     // Nothing happens, and nothing is said, without a picture or when the fit is the same.
     void Refit(const ViewFit& fit);
 
-    // The view's picture as the display settings (channels, mono, negative) make it.
-    // The all-channels-off picture is kept for reuse: shown negative, it is inverted
-    // in place and made again next time.
-    const std::vector<korvex::Pixel>& DisplayView();
+    // The view's picture as the display settings (channels, mono, negative) make it, made
+    // afresh from the view's pixels; the model is left as it was.
+    std::vector<korvex::Pixel> DisplayView() const;
     // The view as the window shows it: DisplayView, or the false colour in its place when
     // the settings show it (it replaces the display modes); the clipping markers over that;
-    // then the zebra stripes on top.
+    // then the zebra stripes on top. This is the one step that fills the view's buffers kept
+    // in the picture: viewWork, the false colour and the marked view are made again at each
+    // call; the clipping marks are made once for the view, and the luma marks again when
+    // the marking changes. The reference holds until the next call.
     const std::vector<korvex::Pixel>& ShownView();
 
     // The probe, from the view: a left press at a pointer position in view pixels puts
@@ -169,6 +171,8 @@ private:
     // The probe at a full-size pixel and at the view pixel given, its sample read again.
     void PlaceProbe(std::int32_t column, std::int32_t row, std::int32_t viewX, std::int32_t viewY);
     void Say(Changes what) { Q_EMIT changed(what); }
+    // The display modes' picture into `out`, resized to the view.
+    void MakeDisplayView(std::vector<korvex::Pixel>& out) const;
     // The view's luma marks for the bands and zebra level the settings hold, made again
     // when they changed; and the false-colour view.
     const std::vector<std::uint32_t>& LumaMarksOfView();

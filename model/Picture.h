@@ -85,8 +85,6 @@ struct Picture {
     ViewFit fit;                       // the view box the displayed picture was fitted to
     std::vector<korvex::Pixel> viewPixels;  // the displayed picture as loaded
     std::vector<korvex::Pixel> viewWork;    // the displayed picture as the display mode made it
-    std::vector<korvex::Pixel> blankView;   // the all-channels-off picture, kept for reuse
-    bool blankViewValid = false;
     Probe probe;
     // Which view pixels cover clipped full-size pixels (korvex::ClipMark bits), made the
     // first time they are shown and kept for the picture's life; and the view with them.

@@ -12,7 +12,7 @@ namespace {
 
 // Pixels copied and counted at a time under the other standard: 16 MiB of scratch,
 // enough for the analysis to split over its threads.
-constexpr std::size_t kBandPixels = std::size_t{1} << 22;
+constexpr std::size_t kScratchPixels = std::size_t{1} << 22;
 
 korvex::LumaStandard Other(korvex::LumaStandard standard) {
     switch (standard) {
@@ -40,7 +40,7 @@ Reference CountReference(const Picture& picture) {
 
     ReferenceCounts& other = reference.Under(Other(picture.luma));
     const std::span<const korvex::Pixel> pixels = picture.pixels.span();
-    std::vector<korvex::Pixel> band(std::min(kBandPixels, pixels.size()));
+    std::vector<korvex::Pixel> band(std::min(kScratchPixels, pixels.size()));
     for (std::size_t first = 0; first < pixels.size(); first += band.size()) {
         const std::size_t count = std::min(band.size(), pixels.size() - first);
         std::copy_n(pixels.begin() + static_cast<std::ptrdiff_t>(first), count, band.begin());

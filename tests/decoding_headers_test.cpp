@@ -14,6 +14,7 @@
 #include "decoding/Readers.h"
 #include "decoding/readers/QtDecode.h"
 #include "formats/FileHeaders.h"
+#include "formats/PngChunks.h"
 #include "picture_bytes.h"
 
 using namespace vistrel::headers;
@@ -313,6 +314,51 @@ TEST(HeaderReaders, BoxesAreReadOnlyWhereTheyEndInsideTheFile) {
             }
         }
     }
+}
+
+// PNG's chunks cut at every length: a chunk is told only once its whole frame (checksum
+// included) is inside the file, in order, with its own data; only the whole file reaches
+// its end chunk; a walk stops where it is told to. Each cut is tried in a buffer of its
+// own and as the start of the whole file's buffer, as the boxes are.
+TEST(HeaderReaders, PngChunksAreToldOnlyWhenTheirFramesEndInsideTheFile) {
+    struct Chunk {
+        const char* type;
+        Blob data;
+    };
+    const std::vector<Chunk> chunks = {{"IHDR", Blob(13, 1)}, {"gAMA", {0, 1, 0x86, 0xA0}}, {"tEXt", {}},
+                                       {"IDAT", Blob(300, 7)}, {"IDAT", Blob(70000, 9)}, {"IEND", {}}};
+    Blob file = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    std::vector<std::size_t> ends;  // where each chunk's frame ends
+    for (const Chunk& c : chunks) {
+        for (int shift = 24; shift >= 0; shift -= 8) file.push_back(static_cast<unsigned char>((c.data.size() >> shift) & 0xFF));
+        file.insert(file.end(), c.type, c.type + 4);
+        file.insert(file.end(), c.data.begin(), c.data.end());
+        file.insert(file.end(), {0xDE, 0xAD, 0xBE, 0xEF});  // the checksum, not the walker's to check
+        ends.push_back(file.size());
+    }
+    for (std::size_t cut = 0; cut <= file.size(); ++cut) {
+        const std::vector<unsigned char> part(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(cut));
+        const std::size_t whole = std::size_t(std::upper_bound(ends.begin(), ends.end(), cut) - ends.begin());
+        for (const Bytes bytes : {Bytes(part.data(), part.size()), Bytes(file.data(), cut)}) {
+            std::size_t told = 0;
+            const PngWalk walk = WalkPngChunks(bytes, [&](const PngChunk& chunk) {
+                const Chunk& c = chunks[told++];
+                EXPECT_TRUE(chunk.is(c.type)) << cut;
+                EXPECT_TRUE(std::equal(chunk.data.begin(), chunk.data.end(), c.data.begin(), c.data.end())) << cut;
+                EXPECT_EQ(chunk.storedCrc(), 0xDEADBEEFu) << cut;
+                return true;
+            });
+            ASSERT_EQ(told, std::min(whole, chunks.size() - 1)) << cut;
+            EXPECT_EQ(walk, cut == file.size() ? PngWalk::ReachedEnd : PngWalk::CutShort) << cut;
+        }
+    }
+    std::size_t told = 0;
+    const PngWalk stopped = WalkPngChunks({file.data(), file.size()}, [&](const PngChunk& chunk) {
+        ++told;
+        return !chunk.is("IDAT");
+    });
+    EXPECT_EQ(stopped, PngWalk::Stopped);
+    EXPECT_EQ(told, 4u);
 }
 
 // An icon's PNG entries claim sides of 32 bits, whose areas overflow a signed product:

@@ -180,7 +180,9 @@ TEST(RawReader, ConvertedIsLibRawsOwnDevelopmentRoundedOnceAndThePhotositesAreCo
 
 // Flat patches of photosites at chosen levels above each position's black: the stored
 // values read (raw - black) * 255 / (white - black), to the nearest, halves to even,
-// black at 0 and white (or above) at 255; below black is 0.
+// black at 0 and white (or above) at 255; below black is 0. The blacks stand where LibRaw
+// keeps them: one for all, one a place in the filter array's repeat, or (a linear DNG)
+// one a colour.
 TEST(RawReader, StoredValuesAreTheSensorsLevelsScaledExactlyToTheWhiteLevel) {
     constexpr int kPatch = 24, kMargin = 6;  // AHD reproduces a flat patch beyond its window
     constexpr int kColumns = 8, kRows = 6;
@@ -188,19 +190,25 @@ TEST(RawReader, StoredValuesAreTheSensorsLevelsScaledExactlyToTheWhiteLevel) {
     std::mt19937 random(7);
     int files = 0;
     std::uint64_t checked = 0, halves = 0;
+    enum class Blacks { APlace, One, AColour };
     for (const Cfa cfa : dng_pictures::kEveryCfa) {
-        for (const bool single : {false, true}) {
+        for (const Blacks blacks : {Blacks::APlace, Blacks::One, Blacks::AColour}) {
+            if (blacks == Blacks::AColour && cfa != Cfa::Rggb) continue;  // no filter array: once
+            const bool single = blacks == Blacks::One, linear = blacks == Blacks::AColour;
             Description dng;
             dng.width = kColumns * kPatch;
             dng.height = kRows * kPatch;
             dng.cfa = cfa;
             dng.singleBlackLevel = single;
+            dng.linear = linear;
             // Greens alike, as cameras write them; white 255 * 62 above the single black, so
             // that every level 62k + 31 is an exact half.
             dng.black = single ? std::array<std::uint16_t, 4>{510, 510, 510, 510} : std::array<std::uint16_t, 4>{};
             const std::array<int, 4> colours = dng_pictures::CfaColours(cfa);
             const std::array<int, 3> perColour = {508, 512, 516};
-            if (!single)
+            if (linear)
+                for (std::size_t c = 0; c < 3; ++c) dng.black[c] = std::uint16_t(perColour[c]);
+            else if (!single)
                 for (std::size_t i = 0; i < 4; ++i) dng.black[i] = std::uint16_t(perColour[std::size_t(colours[i])]);
             dng.white = 510 + 255 * 62;
             std::array<int, 3> range{};
@@ -219,15 +227,20 @@ TEST(RawReader, StoredValuesAreTheSensorsLevelsScaledExactlyToTheWhiteLevel) {
                         default: levels[p][c] = int(random() % std::uint32_t(r + 1)); break;
                     }
                 }
-            std::vector<std::uint16_t> sites(std::size_t(dng.width) * dng.height);
+            const std::size_t samples = linear ? 3 : 1;
+            std::vector<std::uint16_t> sites(std::size_t(dng.width) * dng.height * samples);
             for (std::uint32_t y = 0; y < dng.height; ++y)
                 for (std::uint32_t x = 0; x < dng.width; ++x) {
                     const std::size_t position = ((y & 1) << 1) | (x & 1);
                     const std::size_t p = (y / kPatch) * kColumns + x / kPatch;
-                    const int value = dng.black[position] + levels[p][std::size_t(colours[position])];
-                    sites[std::size_t(y) * dng.width + x] = std::uint16_t(std::clamp(value, 0, 65535));
+                    for (std::size_t s = 0; s < samples; ++s) {
+                        const std::size_t c = linear ? s : std::size_t(colours[position]);
+                        const int value = (linear ? perColour[c] : dng.black[position]) + levels[p][c];
+                        sites[(std::size_t(y) * dng.width + x) * samples + s] = std::uint16_t(std::clamp(value, 0, 65535));
+                    }
                 }
-            SCOPED_TRACE(std::string(dng_pictures::CfaName(cfa)) + (single ? " one black" : " a black a colour"));
+            SCOPED_TRACE(linear ? std::string("linear, a black a colour")
+                                : std::string(dng_pictures::CfaName(cfa)) + (single ? " one black" : " a black a place"));
             const QString path = Write(dir, QString("s%1.dng").arg(files++), dng, sites);
             const DecodeResult result = DecodePicture(path, kBackground, nullptr, ColourHandling::StoredValues);
             ASSERT_TRUE(result) << int(result.error);

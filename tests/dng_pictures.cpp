@@ -11,6 +11,10 @@
 
 namespace dng_pictures {
 
+// DNG's PhotometricInterpretation for samples already in the camera's RGB, which libtiff
+// does not name.
+constexpr std::uint16_t kLinearRaw = 34892;
+
 std::array<int, 4> CfaColours(Cfa cfa) {
     switch (cfa) {
         case Cfa::Rggb: return {0, 1, 1, 2};
@@ -32,7 +36,8 @@ const char* CfaName(Cfa cfa) {
 }
 
 std::string WriteDng(const std::string& path, const Description& dng, const std::vector<std::uint16_t>& photosites) {
-    const std::size_t count = std::size_t{dng.width} * dng.height;
+    const std::uint16_t samples = dng.linear ? 3 : 1;
+    const std::size_t count = std::size_t{dng.width} * dng.height * samples;
     if (photosites.size() != count) return "the photosites do not fill the size";
     // BigTIFF only when the photosites need it.
     const std::string mode = std::string(count * 2 > 0xF0000000u ? "w8" : "w") + (dng.bigEndian ? "b" : "l");
@@ -50,7 +55,7 @@ std::string WriteDng(const std::string& path, const Description& dng, const std:
     for (std::size_t i = 0; i < 4; ++i) black[i] = dng.black[i];
     std::uint32_t white = dng.white;
     // Strips of about 256 KiB, as converters write them.
-    const std::uint32_t rowsPerStrip = std::max<std::uint32_t>(1, (256u * 1024u) / (dng.width * 2u));
+    const std::uint32_t rowsPerStrip = std::max<std::uint32_t>(1, (256u * 1024u) / (dng.width * 2u * samples));
 
     const auto cameraTags = [&] {
         TIFFSetField(tif, TIFFTAG_ORIENTATION, dng.orientation);
@@ -93,17 +98,22 @@ std::string WriteDng(const std::string& path, const Description& dng, const std:
     TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, dng.width);
     TIFFSetField(tif, TIFFTAG_IMAGELENGTH, dng.height);
     TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 16);
-    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, samples);
     TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
-    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_CFA);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, dng.linear ? kLinearRaw : PHOTOMETRIC_CFA);
     TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
     TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rowsPerStrip);
-    TIFFSetField(tif, TIFFTAG_CFAREPEATPATTERNDIM, repeat);
-    TIFFSetField(tif, TIFFTAG_CFAPATTERN, 4, pattern);
-    TIFFSetField(tif, TIFFTAG_CFAPLANECOLOR, 3, planeColours);
-    TIFFSetField(tif, TIFFTAG_CFALAYOUT, 1);
-    TIFFSetField(tif, TIFFTAG_BLACKLEVELREPEATDIM, dng.singleBlackLevel ? single : repeat);
-    TIFFSetField(tif, TIFFTAG_BLACKLEVEL, dng.singleBlackLevel ? 1 : 4, black);
+    if (dng.linear) {
+        TIFFSetField(tif, TIFFTAG_BLACKLEVELREPEATDIM, single);
+        TIFFSetField(tif, TIFFTAG_BLACKLEVEL, 3, black);
+    } else {
+        TIFFSetField(tif, TIFFTAG_CFAREPEATPATTERNDIM, repeat);
+        TIFFSetField(tif, TIFFTAG_CFAPATTERN, 4, pattern);
+        TIFFSetField(tif, TIFFTAG_CFAPLANECOLOR, 3, planeColours);
+        TIFFSetField(tif, TIFFTAG_CFALAYOUT, 1);
+        TIFFSetField(tif, TIFFTAG_BLACKLEVELREPEATDIM, dng.singleBlackLevel ? single : repeat);
+        TIFFSetField(tif, TIFFTAG_BLACKLEVEL, dng.singleBlackLevel ? 1 : 4, black);
+    }
     TIFFSetField(tif, TIFFTAG_WHITELEVEL, 1, &white);
     if (!dng.withPreview) cameraTags();
 
@@ -119,16 +129,17 @@ std::string WriteDng(const std::string& path, const Description& dng, const std:
         std::vector<std::uint16_t> strip;
         for (std::uint32_t s = 0; s < strips && error.empty(); ++s) {
             const std::uint32_t rows = std::min(rowsPerStrip, dng.height - s * rowsPerStrip);
-            const auto first = photosites.begin() + std::ptrdiff_t(std::size_t{s} * rowsPerStrip * dng.width);
-            strip.assign(first, first + std::ptrdiff_t(std::size_t{rows} * dng.width));
+            const auto first = photosites.begin() + std::ptrdiff_t(std::size_t{s} * rowsPerStrip * dng.width * samples);
+            strip.assign(first, first + std::ptrdiff_t(std::size_t{rows} * dng.width * samples));
             if (TIFFWriteEncodedStrip(tif, s, strip.data(), tmsize_t(strip.size()) * 2) < 0)
                 error = "cannot write strip " + std::to_string(s);
         }
         if (error.empty() && !TIFFForceStrileArrayWriting(tif)) error = "cannot write the strips' arrays";
     } else {
-        std::vector<std::uint16_t> row(dng.width);
+        const std::size_t rowSamples = std::size_t{dng.width} * samples;
+        std::vector<std::uint16_t> row(rowSamples);
         for (std::uint32_t y = 0; y < dng.height && error.empty(); ++y) {
-            std::copy_n(photosites.begin() + std::ptrdiff_t(std::size_t{y} * dng.width), dng.width, row.begin());
+            std::copy_n(photosites.begin() + std::ptrdiff_t(y * rowSamples), rowSamples, row.begin());
             if (TIFFWriteScanline(tif, row.data(), y, 0) < 0) error = "cannot write row " + std::to_string(y);
         }
     }

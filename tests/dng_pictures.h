@@ -40,15 +40,19 @@ struct Description {
     bool directoryFirst = false;
     std::string dateTime;  // "YYYY:MM:DD HH:MM:SS", or none
     bool bigEndian = false;  // "MM", as some cameras write
+    // A linear DNG (LinearRaw): red, green and blue at every pixel, and a black level a
+    // colour (black[0..2]), which LibRaw keeps in its per-colour slots.
+    bool linear = false;
 };
 
-// width * height photosites, row by row. Empty on success, else what went wrong.
+// width * height photosites, row by row (three samples each in a linear DNG). Empty on success, else what went wrong.
 std::string WriteDng(const std::string& path, const Description& dng, const std::vector<std::uint16_t>& photosites);
 // The same file's bytes; empty when it could not be written.
 QByteArray DngBytes(const Description& dng, const std::vector<std::uint16_t>& photosites);
 
-// A photograph-like scene for the description's filter array: hue and brightness ramps
-// with noise, exposed so that the top rows clip; no photosite above the white level.
+// A photograph-like scene for the description's filter array (not a linear DNG's): hue
+// and brightness ramps with noise, exposed so that the top rows clip; no photosite above
+// the white level.
 std::vector<std::uint16_t> Scene(const Description& dng, std::uint32_t seed = 1);
 
 // What the photosites written hold, counted the slow way (sorted), for each colour (0 R,

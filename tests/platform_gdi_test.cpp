@@ -36,30 +36,27 @@ std::set<std::pair<int, int>> Lit(const Surface& s) {
 
 }  // namespace
 
-TEST(GdiLines, LineToStopsShortOfItsEndPoint) {
-    Canvas c(7, 3);
-    c.dc.MoveToEx(1, 1);
-    c.dc.LineTo(5, 1);
-    EXPECT_EQ(Map(c.surface), (std::vector<std::string>{".......", ".####..", "......."}));
-
-    Canvas d(4, 4);
-    d.dc.MoveToEx(0, 0);
-    d.dc.LineTo(3, 3);
-    EXPECT_EQ(Map(d.surface), (std::vector<std::string>{"#...", ".#..", "..#.", "...."}));
-
-    // Drawn backwards, the end point (0, 0) is the one left out.
-    Canvas e(4, 1);
-    e.dc.MoveToEx(3, 0);
-    e.dc.LineTo(0, 0);
-    EXPECT_EQ(Map(e.surface), (std::vector<std::string>{".###"}));
-}
-
-TEST(GdiLines, ShallowLineFollowsTheNearestRow) {
-    // Slope 1/3: column x lies on row round(x / 3), no ties.
-    Canvas c(7, 3);
-    c.dc.MoveToEx(0, 0);
-    c.dc.LineTo(6, 2);
-    EXPECT_EQ(Map(c.surface), (std::vector<std::string>{"##.....", "..###..", ".....#."}));
+// One line each, against its hand-drawn map: the end point is left out (drawn backwards,
+// the start's the one kept), a shallow line follows the nearest row (slope 1/3: column x
+// on row round(x / 3), no ties), and what falls outside the surface is clipped.
+TEST(GdiLines, LineToStopsShortOfItsEndPointFollowsTheNearestRowAndIsClipped) {
+    struct Case {
+        int width, height, fromX, fromY, toX, toY;
+        std::vector<std::string> map;
+    };
+    const Case cases[] = {
+        {7, 3, 1, 1, 5, 1, {".......", ".####..", "......."}},
+        {4, 4, 0, 0, 3, 3, {"#...", ".#..", "..#.", "...."}},
+        {4, 1, 3, 0, 0, 0, {".###"}},
+        {7, 3, 0, 0, 6, 2, {"##.....", "..###..", ".....#."}},
+        {3, 3, -5, 1, 10, 1, {"...", "###", "..."}},
+    };
+    for (const Case& k : cases) {
+        Canvas c(k.width, k.height);
+        c.dc.MoveToEx(k.fromX, k.fromY);
+        c.dc.LineTo(k.toX, k.toY);
+        EXPECT_EQ(Map(c.surface), k.map) << k.fromX << "," << k.fromY << " to " << k.toX << "," << k.toY;
+    }
 }
 
 TEST(GdiLines, LineToMovesTheCurrentPositionAndJoinsWithoutGaps) {
@@ -93,13 +90,6 @@ TEST(GdiLines, PenColourIsAColourValueWithRedInTheLowByte) {
     dc.MoveToEx(0, 0);
     dc.LineTo(1, 0);
     EXPECT_EQ(s.pixel(0, 0), 0x302010u);
-}
-
-TEST(GdiLines, DrawingOutsideTheSurfaceIsClipped) {
-    Canvas c(3, 3);
-    c.dc.MoveToEx(-5, 1);
-    c.dc.LineTo(10, 1);
-    EXPECT_EQ(Map(c.surface), (std::vector<std::string>{"...", "###", "..."}));
 }
 
 TEST(GdiLines, WideLineStampsASquarePenIncludingBothEnds) {

@@ -13,9 +13,6 @@
 namespace vistrel {
 namespace {
 
-// Rows converted between two reports: at least this many pixels, so that a report
-// costs next to nothing against the band's conversion.
-constexpr std::size_t kBandPixels = std::size_t{256} * 1024;
 constexpr std::size_t kFileHeaderBytes = 14;
 // The info headers taken: OS/2 1.x core, Windows 3 info, the two that add colour masks
 // and an alpha mask to it, and the V4 and V5 headers.
@@ -353,55 +350,25 @@ ReadResult DecodeBmp(const ReaderInput& input) {
         return DecodeResult::Failed(DecodeError::OutOfMemory);
     }
 
-    const std::size_t bandRows = std::max<std::size_t>(1, kBandPixels / width);
-    Surface picture;
-    std::vector<Pixel> band;
-    try {
-        if (sink != nullptr) band.resize(std::min(bandRows, height) * width);
-    } catch (const std::bad_alloc&) {
-        return DecodeResult::Failed(DecodeError::OutOfMemory);
-    }
-    if (sink != nullptr) {
-        if (!sink->Start(h.width, h.height)) return DecodeResult::Failed(DecodeError::OutOfMemory);
-    } else {
-        picture.image() = QImage(h.width, h.height, QImage::Format_RGB32);
-        if (picture.image().isNull()) return DecodeResult::Failed(DecodeError::OutOfMemory);
-        if (receiver != nullptr && !receiver->PictureStarted(picture)) {
-            receiver->PictureDropped();
-            return DecodeResult::Failed(DecodeError::Cancelled);
-        }
-    }
-
-    for (std::size_t first = 0; first < height; first += bandRows) {
-        const std::size_t last = std::min(height, first + bandRows);
-        // The sink's own place for the band when it has one (nothing is copied), or the band buffer.
-        Pixel* const destination =
-            sink == nullptr ? nullptr
-                            : reinterpret_cast<Pixel*>(sink->Destination(static_cast<int>(first), static_cast<int>(last - first)));
-        Pixel* const target = destination != nullptr ? destination : band.data();
-        for (std::size_t y = first; y < last; ++y) {
-            const std::size_t stored = h.topDown ? y : height - 1 - y;
-            Pixel* out = sink != nullptr ? target + (y - first) * width : picture.row(static_cast<int>(y));
+    RowOutput out(receiver, sink);
+    const int bandRows = BandRowsFor(h.width, h.height);
+    if (!out.Start(h.width, h.height, bandRows)) return DecodeResult::Failed(out.failure());
+    for (int first = 0; first < h.height; first += bandRows) {
+        const int last = std::min(h.height, first + bandRows);
+        out.OpenBand(first, last - first);
+        for (int y = first; y < last; ++y) {
+            const std::size_t stored = h.topDown ? std::size_t(y) : height - 1 - std::size_t(y);
+            Pixel* const row = out.Row(y);
             if (!coded) {
-                ConvertRow(h, data + h.firstRow + stored * h.rowBytes, out);
+                ConvertRow(h, data + h.firstRow + stored * h.rowBytes, row);
                 continue;
             }
-            std::fill(out, out + width, h.background);
-            if (const auto [at, x] = rowStarts[stored]; at != kNotReached) FollowRow(h, data, size, at, x, out);
+            std::fill(row, row + width, h.background);
+            if (const auto [at, x] = rowStarts[stored]; at != kNotReached) FollowRow(h, data, size, at, x, row);
         }
-        const bool wanted =
-            sink != nullptr ? sink->Put(static_cast<int>(first), static_cast<int>(last - first),
-                                        reinterpret_cast<const uchar*>(target))
-            : receiver != nullptr ? receiver->RowsReady(static_cast<int>(last))
-                                  : true;
-        if (!wanted) {
-            if (sink == nullptr) receiver->PictureDropped();
-            return DecodeResult::Failed(DecodeError::Cancelled);
-        }
+        if (!out.Finish(last)) return DecodeResult::Failed(out.failure());
     }
-    DecodeResult result;
-    result.surface.emplace(std::move(picture));
-    return result;
+    return out.Taken();
 }
 
 }  // namespace vistrel

@@ -12,10 +12,6 @@
 namespace vistrel {
 namespace {
 
-// Rows handed on together: at least this many pixels, so that a report costs next to
-// nothing against converting the band, and enough bands for the analysis to overlap.
-constexpr std::size_t kBandPixels = std::size_t{256} * 1024;
-
 
 template <typename Sample, int Channels>
 void Convert(const Sample* in, Pixel* out, std::size_t width, std::uint32_t top, Pixel bg) {
@@ -94,7 +90,7 @@ DecodeResult DeliverDecodedRows(const DecodedPlane& plane, ColorValue background
     if (deep != nullptr && meant.signal) deepTally.emplace(&meant.signal->space());
 
     const int height = plane.height;
-    const int bandRows = static_cast<int>(std::clamp<std::size_t>(kBandPixels / std::size_t(plane.width), 1, std::size_t(height)));
+    const int bandRows = BandRowsFor(plane.width, height);
     std::vector<std::uint16_t> wide;
     std::uint64_t deepClipped = 0;
     const auto toPixels = [&](int y, Pixel* row) {
@@ -107,16 +103,9 @@ DecodeResult DeliverDecodedRows(const DecodedPlane& plane, ColorValue background
     {
         RowOutput out(receiver, sink);
         if (!out.Start(plane.width, height, bandRows)) return DecodeResult::Failed(out.failure());
-        const std::size_t rowBytes = std::size_t(plane.width) * 4;
         for (int first = 0; first < height; first += bandRows) {
             const int count = std::min(bandRows, height - first);
-            uchar* const place = sink != nullptr ? sink->Destination(first, count) : nullptr;
-            if (place != nullptr) {
-                for (int i = 0; i < count; ++i)
-                    toPixels(first + i, reinterpret_cast<Pixel*>(place + std::size_t(i) * rowBytes));
-                if (!out.PutToSink(first, count, place)) return DecodeResult::Failed(out.failure());
-                continue;
-            }
+            out.OpenBand(first, count);
             for (int y = first; y < first + count; ++y) toPixels(y, out.Row(y));
             if (!out.Finish(first + count)) return DecodeResult::Failed(out.failure());
         }

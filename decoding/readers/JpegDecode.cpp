@@ -4,19 +4,17 @@
 #include <csetjmp>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <vector>
 
 #include <jerror.h>
 #include <jpeglib.h>
 
 #include "decoding/readers/Orientation.h"
+#include "decoding/readers/RowOutput.h"
 
 namespace vistrel {
 namespace {
-
-// Rows decoded between two reports to the receiver: at least this many pixels, so that
-// a report costs next to nothing against the band's decoding.
-constexpr std::size_t kBandPixels = std::size_t{256} * 1024;
 
 struct ErrorTrap {
     jpeg_error_mgr manager;  // first, so that libjpeg's pointer to it is a pointer to the trap
@@ -39,18 +37,17 @@ void WarningsAreFailures(j_common_ptr info, int level) {
 // EXIF's APP1 marker.
 constexpr int kExifMarker = JPEG_APP0 + 1;
 
+// Everything the decode owns lives here, outside the frame libjpeg's error exit leaves.
 struct DecodeState {
+    explicit DecodeState(RowReceiver* r, BandSink* s) : receiver(r), sink(s), held(r) {}
     jpeg_decompress_struct info{};
     ErrorTrap trap{};
-    QImage stored;                     // the picture as stored, before any turn
     std::vector<JSAMPROW> rowPointers;
     RowReceiver* receiver = nullptr;
     BandSink* sink = nullptr;
-    Surface* streamed = nullptr;       // the receiver's picture while it streams
-    bool started = false;              // the receiver has been told of the buffer
-    bool cancelled = false;
+    HeldForTurning held;               // where a turned picture is decoded whole, as stored
+    std::optional<RowOutput> out;      // made once the orientation is known
     bool declined = false;             // colours this path does not take
-    bool noMemory = false;
     int orientation = 1;
 };
 
@@ -94,52 +91,26 @@ bool RunDecoder(DecodeState& s, const unsigned char* data, std::size_t size) {
     jpeg_start_decompress(&info);
     const int width = static_cast<int>(info.output_width);
     const int height = static_cast<int>(info.output_height);
-    const std::size_t bandRows = std::max<std::size_t>(1, kBandPixels / static_cast<std::size_t>(width));
-    // An upright picture streams: through a band buffer to the sink when there is one,
-    // else into the surface the receiver reads. A turned one is decoded whole first.
-    const bool toSink = s.orientation == 1 && s.sink != nullptr;
-    const bool streaming = s.orientation == 1 && s.receiver != nullptr && !toSink;
-    const int storedRows = toSink ? static_cast<int>(std::min<std::size_t>(bandRows, std::size_t(height))) : height;
-    s.stored = QImage(width, storedRows, QImage::Format_RGB32);
-    if (s.stored.isNull() || (toSink && !s.sink->Start(width, height))) {
-        s.noMemory = true;
-        return false;
-    }
-    if (streaming) {
-        s.streamed->image() = std::move(s.stored);
-        s.started = true;
-        if (!s.receiver->PictureStarted(*s.streamed)) {
-            s.cancelled = true;
-            return false;
-        }
-    }
-    QImage& target = streaming ? s.streamed->image() : s.stored;
-    Q_ASSERT(static_cast<std::size_t>(target.bytesPerLine()) == std::size_t(width) * 4);
+    // An upright picture streams to the sink or the receiver; a turned one is decoded
+    // whole first.
+    const bool upright = s.orientation == 1;
+    RowOutput& out = s.out.emplace(upright ? s.receiver : &s.held, upright ? s.sink : nullptr);
+    const int bandRows = BandRowsFor(width, height);
+    if (!out.Start(width, height, bandRows)) return false;
+    Q_ASSERT(out.stride() == std::size_t(width) * 4);
     while (info.output_scanline < info.output_height) {
         const JDIMENSION first = info.output_scanline;
-        const JDIMENSION last = static_cast<JDIMENSION>(
-            std::min<std::size_t>(info.output_height, std::size_t{first} + bandRows));
-        const JDIMENSION targetFirst = toSink ? 0 : first;
-        // The sink's own place for the band, when it has one, or the band buffer.
-        uchar* const destination = toSink ? s.sink->Destination(int(first), int(last - first)) : nullptr;
-        const std::size_t rowBytes = std::size_t(width) * 4;
+        const JDIMENSION last = std::min<JDIMENSION>(info.output_height, first + JDIMENSION(bandRows));
+        out.OpenBand(int(first), int(last - first));
         s.rowPointers.resize(last - first);
         for (JDIMENSION y = first; y < last; ++y)
-            s.rowPointers[y - first] = destination != nullptr ? destination + (y - first) * rowBytes
-                                                              : target.scanLine(static_cast<int>(targetFirst + y - first));
+            s.rowPointers[y - first] = reinterpret_cast<JSAMPROW>(out.Row(static_cast<int>(y)));
         while (info.output_scanline < last)
             jpeg_read_scanlines(&info, s.rowPointers.data() + (info.output_scanline - first),
                                 last - info.output_scanline);
         if (inks)
             for (const JSAMPROW row : s.rowPointers) InvertInks(reinterpret_cast<std::uint32_t*>(row), std::size_t(width));
-        const uchar* const band = destination != nullptr ? destination : target.constBits();
-        const bool wanted = toSink      ? s.sink->Put(static_cast<int>(first), static_cast<int>(last - first), band)
-                            : streaming ? s.receiver->RowsReady(static_cast<int>(last))
-                                        : true;
-        if (!wanted) {
-            s.cancelled = true;
-            return false;
-        }
+        if (!out.Finish(static_cast<int>(last))) return false;
     }
     jpeg_finish_decompress(&info);
     return true;
@@ -152,32 +123,14 @@ ReadResult DecodeJpeg(const ReaderInput& input) {
     const unsigned char* const data = bytes.data();
     const std::size_t size = bytes.size();
 
-    Surface streamed;
-    DecodeState state;
-    state.receiver = receiver;
-    state.sink = sink;
-    state.streamed = &streamed;
+    DecodeState state(receiver, sink);
     const bool ok = RunDecoder(state, data, size);
     jpeg_destroy_decompress(&state.info);
     if (state.declined) return std::nullopt;
-
-    DecodeResult result;
-    if (!ok) {
-        if (state.started) receiver->PictureDropped();
-        result.error = state.cancelled ? DecodeError::Cancelled
-                       : state.noMemory ? DecodeError::OutOfMemory
-                                        : DecodeError::Unreadable;
-        return result;
-    }
-    if (state.orientation == 1 && sink != nullptr) {
-        result.surface.emplace();
-        return result;
-    }
-    if (state.orientation == 1 && receiver != nullptr) {
-        result.surface.emplace(std::move(streamed));
-        return result;
-    }
-    return DeliveredUpright(std::move(state.stored), state.orientation, receiver);
+    // Before the rows' buffer is made every failure is the file's; after it, the output says.
+    if (!ok) return DecodeResult::Failed(state.out ? state.out->failure() : DecodeError::Unreadable);
+    if (state.orientation == 1) return state.out->Taken();
+    return DeliveredUpright(std::move(state.out->Taken().surface->image()), state.orientation, receiver);
 }
 
 }  // namespace vistrel

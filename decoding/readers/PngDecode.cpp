@@ -14,13 +14,15 @@
 #include "decoding/PageBuffer.h"
 #include "decoding/readers/RowOutput.h"
 #include "formats/ByteOrder.h"
+#include "formats/PngChunks.h"
 
 namespace vistrel {
 namespace {
 
-// Rows converted between two reports: at least this many pixels, so that a report
-// costs next to nothing against the band's decoding.
-constexpr std::size_t kBandPixels = std::size_t{256} * 1024;
+using headers::Bytes;
+using headers::PngChunk;
+using headers::PngWalk;
+using headers::WalkPngChunks;
 
 struct ContextFree {
     void operator()(spng_ctx* ctx) const { spng_ctx_free(ctx); }
@@ -33,71 +35,27 @@ inline std::uint32_t Narrow(std::uint32_t x) { return (x + 128 - ((x + 128) >> 8
 
 // True when the chunks run whole from the signature to a complete end chunk: a file cut
 // anywhere, even in the end chunk's checksum, fails before any row is shown.
-bool ChunksRunToTheEnd(const unsigned char* data, std::size_t size) {
-    constexpr std::size_t kSignatureBytes = 8;
-    constexpr std::size_t kChunkFrameBytes = 12;  // length, type, checksum
-    if (size < kSignatureBytes) return false;
-    std::size_t at = kSignatureBytes;
-    while (size - at >= kChunkFrameBytes) {
-        const std::size_t length = (std::size_t{data[at]} << 24) | (std::size_t{data[at + 1]} << 16) |
-                                   (std::size_t{data[at + 2]} << 8) | data[at + 3];
-        if (length > size - at - kChunkFrameBytes) return false;
-        if (std::memcmp(data + at + 4, "IEND", 4) == 0) return true;
-        at += kChunkFrameBytes + length;
-    }
-    return false;
+bool ChunksRunToTheEnd(Bytes file) {
+    return WalkPngChunks(file, [](const PngChunk&) { return true; }) == PngWalk::ReachedEnd;
 }
 
 // The orientation the first eXIf chunk records, wherever it stands; 1 without one. The
 // chunks are walked as far as they run whole.
-int ExifChunkOrientation(const unsigned char* data, std::size_t size) {
-    constexpr std::size_t kSignatureBytes = 8;
-    constexpr std::size_t kChunkFrameBytes = 12;  // length, type, checksum
-    std::size_t at = kSignatureBytes;
-    while (at <= size && size - at >= kChunkFrameBytes) {
-        const std::size_t length = (std::size_t{data[at]} << 24) | (std::size_t{data[at + 1]} << 16) |
-                                   (std::size_t{data[at + 2]} << 8) | data[at + 3];
-        if (length > size - at - kChunkFrameBytes) return 1;
-        const unsigned char* type = data + at + 4;
-        if (std::memcmp(type, "IEND", 4) == 0) return 1;
-        if (std::memcmp(type, "eXIf", 4) == 0) return ExifOrientation(type + 4, length);
-        at += kChunkFrameBytes + length;
-    }
-    return 1;
+int ExifChunkOrientation(Bytes file) {
+    int orientation = 1;
+    WalkPngChunks(file, [&](const PngChunk& chunk) {
+        if (!chunk.is("eXIf")) return true;
+        orientation = ExifOrientation(chunk.data.data(), chunk.data.size());
+        return false;
+    });
+    return orientation;
 }
 
-// Where the converted rows go, and who hears of them.
+// Where the converted rows go, and the background transparent parts are laid over.
 struct Output {
-    int width = 0;
-    int height = 0;
+    RowOutput& rows;
     Pixel background = 0;
-    RowReceiver* receiver = nullptr;
-    BandSink* sink = nullptr;
-    Surface* picture = nullptr;      // the whole picture, unless a sink takes the bands
-    std::vector<Pixel> band;         // the band buffer, with a sink
-    std::size_t bandRows = 1;
-    bool started = false;            // the receiver has been told of the buffer
-    WideRows* wide = nullptr;        // converts 16-bit samples' colours, when they are converted
-
-    // After Start: the conversion of a picture of 16-bit samples, when its colours are converted.
-    void TakeWideRows() {
-        wide = sink != nullptr ? sink->TakeWideRows() : receiver != nullptr ? receiver->TakeWideRows() : nullptr;
-    }
-
-    Pixel* Row(int y) {
-        if (sink != nullptr) return band.data() + std::size_t(y) % bandRows * std::size_t(width);
-        return picture->row(y);
-    }
-    // Rows up to (not including) `end` are final; a full band, or the last, is handed on.
-    bool Reached(int end) {
-        const bool bandFull = std::size_t(end) % bandRows == 0 || end == height;
-        if (!bandFull) return true;
-        const int first = static_cast<int>((std::size_t(end) - 1) / bandRows * bandRows);
-        if (sink != nullptr)
-            return sink->Put(first, end - first, reinterpret_cast<const uchar*>(band.data()));
-        if (receiver != nullptr) return receiver->RowsReady(end);
-        return true;
-    }
+    WideRows* wide = nullptr;  // converts 16-bit samples' colours, when they are converted
 };
 
 enum class Outcome { Done, Declined, Unreadable, NoMemory, Cancelled };
@@ -105,22 +63,14 @@ enum class Outcome { Done, Declined, Unreadable, NoMemory, Cancelled };
 // Deflate makes at most 1032 bytes of one (a run of 258 from each 2 bits).
 constexpr std::size_t kLargestInflateRatio = 1032;
 
-// The buffer the rows go to, and the word to whoever reads them.
-Outcome Started(Output& out) {
-    out.bandRows = std::max<std::size_t>(1, kBandPixels / std::size_t(out.width));
-    if (out.sink != nullptr) {
-        try {
-            out.band.resize(std::min<std::size_t>(out.bandRows, std::size_t(out.height)) * std::size_t(out.width));
-        } catch (const std::bad_alloc&) {
-            return Outcome::NoMemory;
-        }
-        return out.sink->Start(out.width, out.height) ? Outcome::Done : Outcome::NoMemory;
+// The buffer the rows go to, and the word to whoever reads them; for 16-bit samples, the
+// conversion of their colours when they are converted.
+Outcome Started(Output& out, const spng_ihdr& ihdr) {
+    if (out.rows.Start(static_cast<int>(ihdr.width), static_cast<int>(ihdr.height))) {
+        if (ihdr.bit_depth == 16) out.wide = out.rows.TakeWideRows();
+        return Outcome::Done;
     }
-    out.picture->image() = QImage(out.width, out.height, QImage::Format_RGB32);
-    if (out.picture->image().isNull()) return Outcome::NoMemory;
-    if (out.receiver == nullptr) return Outcome::Done;
-    out.started = true;
-    return out.receiver->PictureStarted(*out.picture) ? Outcome::Done : Outcome::Cancelled;
+    return out.rows.failure() == DecodeError::Cancelled ? Outcome::Cancelled : Outcome::NoMemory;
 }
 
 // ---------------------------------------------------------------------------
@@ -136,39 +86,32 @@ struct CompressedPixels {
     PageBuffer joined;  // the chunks' data end to end, when there are several
 };
 
-bool CollectIdat(const unsigned char* data, std::size_t size, CompressedPixels& out) {
-    constexpr std::size_t kSignatureBytes = 8;
-    std::size_t at = kSignatureBytes;
-    std::vector<std::pair<std::size_t, std::size_t>> runs;  // data offset, length
-    bool runEnded = false;
-    while (size - at >= 12) {
-        const std::size_t length = bytes::Big32(data + at);
-        if (length > size - at - 12) return false;
-        const unsigned char* type = data + at + 4;
-        if (std::memcmp(type, "IEND", 4) == 0) break;
-        if (std::memcmp(type, "IDAT", 4) == 0) {
-            if (runEnded) return false;
-            if (libdeflate_crc32(0, type, length + 4) != bytes::Big32(type + 4 + length)) return false;
-            runs.emplace_back(at + 8, length);
-        } else if (!runs.empty()) {
-            runEnded = true;
+bool CollectIdat(Bytes file, CompressedPixels& out) {
+    std::vector<Bytes> runs;
+    bool runEnded = false, broken = false;
+    const PngWalk walk = WalkPngChunks(file, [&](const PngChunk& chunk) {
+        if (!chunk.is("IDAT")) {
+            if (!runs.empty()) runEnded = true;
+            return true;
         }
-        at += 12 + length;
-    }
-    if (runs.empty()) return false;
+        broken = runEnded || libdeflate_crc32(0, chunk.type, chunk.data.size() + 4) != chunk.storedCrc();
+        if (!broken) runs.push_back(chunk.data);
+        return !broken;
+    });
+    if (broken || walk == PngWalk::CutShort || runs.empty()) return false;
     if (runs.size() == 1) {
-        out.data = data + runs[0].first;
-        out.size = runs[0].second;
+        out.data = runs[0].data();
+        out.size = runs[0].size();
         return true;
     }
     std::size_t total = 0;
-    for (const auto& run : runs) total += run.second;
+    for (const Bytes run : runs) total += run.size();
     out.joined = PageBuffer(total);
     if (out.joined.data() == nullptr) throw std::bad_alloc();
     std::size_t filled = 0;
-    for (const auto& run : runs) {
-        std::memcpy(out.joined.data() + filled, data + run.first, run.second);
-        filled += run.second;
+    for (const Bytes run : runs) {
+        std::memcpy(out.joined.data() + filled, run.data(), run.size());
+        filled += run.size();
     }
     out.data = out.joined.data();
     out.size = total;
@@ -313,7 +256,7 @@ void Raw16ToRgba64(const png_detail::RawLayout& f, const std::uint8_t* in, std::
     }
 }
 
-Outcome RunWhole(const unsigned char* data, std::size_t size, spng_ctx* ctx, const spng_ihdr& ihdr, Output& out) {
+Outcome RunWhole(Bytes file, spng_ctx* ctx, const spng_ihdr& ihdr, Output& out) {
     png_detail::RawLayout layout;
     layout.colorType = ihdr.color_type;
     layout.sixteen = ihdr.bit_depth == 16;
@@ -349,7 +292,7 @@ Outcome RunWhole(const unsigned char* data, std::size_t size, spng_ctx* ctx, con
     PageBuffer raw;
     {
         CompressedPixels compressed;
-        if (!CollectIdat(data, size, compressed)) return Outcome::Declined;
+        if (!CollectIdat(file, compressed)) return Outcome::Declined;
         // A stream that cannot hold the picture's rows is refused before its buffer is made.
         if (rawBytes / kLargestInflateRatio > compressed.size) return Outcome::Declined;
         raw = PageBuffer(rawBytes);
@@ -364,8 +307,7 @@ Outcome RunWhole(const unsigned char* data, std::size_t size, spng_ctx* ctx, con
             inflated != rawBytes)
             return Outcome::Declined;
     }
-    if (const Outcome started = Started(out); started != Outcome::Done) return started;
-    if (layout.sixteen) out.TakeWideRows();
+    if (const Outcome started = Started(out, ihdr); started != Outcome::Done) return started;
     const std::vector<std::uint8_t> zeros(rowBytes, 0);
     std::vector<std::uint16_t> wideRow(out.wide != nullptr ? std::size_t(ihdr.width) * 4 : 0);
     for (std::size_t y = 0; y < ihdr.height; ++y) {
@@ -374,11 +316,11 @@ Outcome RunWhole(const unsigned char* data, std::size_t size, spng_ctx* ctx, con
         if (!Unfilter(row[0], row + 1, above, rowBytes, bpp)) return Outcome::Unreadable;
         if (out.wide != nullptr) {
             Raw16ToRgba64(layout, row + 1, wideRow.data(), ihdr.width);
-            out.wide->Convert(wideRow.data(), out.Row(static_cast<int>(y)), ihdr.width, out.background);
+            out.wide->Convert(wideRow.data(), out.rows.Row(static_cast<int>(y)), ihdr.width, out.background);
         } else {
-            png_detail::RawToRgb32(layout, row + 1, out.Row(static_cast<int>(y)), ihdr.width);
+            png_detail::RawToRgb32(layout, row + 1, out.rows.Row(static_cast<int>(y)), ihdr.width);
         }
-        if (!out.Reached(static_cast<int>(y) + 1)) return Outcome::Cancelled;
+        if (!out.rows.Reached(static_cast<int>(y) + 1)) return Outcome::Cancelled;
     }
     return Outcome::Done;
 }
@@ -408,14 +350,12 @@ bool PadPalette(spng_ctx* ctx, const spng_ihdr& ihdr) {
 // The row path: libspng inflates and hands out rows as RGBA, for interlaced pictures and
 // depths under 8 bits.
 
-Outcome Run(const unsigned char* data, std::size_t size, spng_ctx* ctx, Output& out) {
+Outcome Run(Bytes file, spng_ctx* ctx, Output& out) {
     spng_ihdr ihdr{};
     if (spng_get_ihdr(ctx, &ihdr) != 0) return Outcome::Declined;
     if (ihdr.width < 1 || ihdr.width > std::uint32_t(kMaxPictureSide) || ihdr.height < 1 ||
         ihdr.height > std::uint32_t(kMaxPictureSide))
         return Outcome::Declined;
-    out.width = static_cast<int>(ihdr.width);
-    out.height = static_cast<int>(ihdr.height);
     const bool sixteen = ihdr.bit_depth == 16;
     const int format = sixteen ? SPNG_FMT_RGBA16 : SPNG_FMT_RGBA8;
     const std::size_t pixelBytes = sixteen ? 8 : 4;
@@ -426,20 +366,19 @@ Outcome Run(const unsigned char* data, std::size_t size, spng_ctx* ctx, Output& 
     if (spng_decode_image(ctx, nullptr, 0, format, SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE) != 0)
         return Outcome::Declined;
     const bool interlaced = ihdr.interlace_method != SPNG_INTERLACE_NONE;
-    if (!interlaced && ihdr.bit_depth >= 8) return RunWhole(data, size, ctx, ihdr, out);
+    if (!interlaced && ihdr.bit_depth >= 8) return RunWhole(file, ctx, ihdr, out);
 
     // An interlaced picture's rows are final only after the last pass: it is decoded whole.
     const PageBuffer decoded(interlaced ? rowBytes * ihdr.height : rowBytes);
     if (decoded.data() == nullptr) return Outcome::NoMemory;
-    if (const Outcome started = Started(out); started != Outcome::Done) return started;
-    if (sixteen) out.TakeWideRows();
+    if (const Outcome started = Started(out, ihdr); started != Outcome::Done) return started;
     const auto convert = [&](const std::uint8_t* row, int y) {
         if (out.wide != nullptr)
-            out.wide->Convert(reinterpret_cast<const std::uint16_t*>(row), out.Row(y), width, out.background);
+            out.wide->Convert(reinterpret_cast<const std::uint16_t*>(row), out.rows.Row(y), width, out.background);
         else if (sixteen)
-            png_detail::Rgba16ToRgb32(reinterpret_cast<const std::uint16_t*>(row), out.Row(y), width, out.background);
+            png_detail::Rgba16ToRgb32(reinterpret_cast<const std::uint16_t*>(row), out.rows.Row(y), width, out.background);
         else
-            png_detail::Rgba8ToRgb32(row, out.Row(y), width, out.background);
+            png_detail::Rgba8ToRgb32(row, out.rows.Row(y), width, out.background);
     };
 
     int status = 0;
@@ -451,16 +390,16 @@ Outcome Run(const unsigned char* data, std::size_t size, spng_ctx* ctx, Output& 
         if (status != 0 && status != SPNG_EOI) break;
         if (!interlaced) {
             convert(target, static_cast<int>(row.row_num));
-            if (!out.Reached(static_cast<int>(row.row_num) + 1)) return Outcome::Cancelled;
+            if (!out.rows.Reached(static_cast<int>(row.row_num) + 1)) return Outcome::Cancelled;
         }
     } while (status == 0);
     if (status != SPNG_EOI) return Outcome::Unreadable;
     // The chunks after the pixels, up to the end: a file cut short after them fails too.
     if (spng_decode_chunks(ctx) != 0) return Outcome::Unreadable;
     if (interlaced) {
-        for (int y = 0; y < out.height; ++y) {
+        for (int y = 0; y < static_cast<int>(ihdr.height); ++y) {
             convert(decoded.data() + rowBytes * std::size_t(y), y);
-            if (!out.Reached(y + 1)) return Outcome::Cancelled;
+            if (!out.rows.Reached(y + 1)) return Outcome::Cancelled;
         }
     }
     return Outcome::Done;
@@ -483,40 +422,27 @@ void Rgba16ToRgb32(const std::uint16_t* rgba, Pixel* out, std::size_t width, Pix
 
 ReadResult DecodePng(const ReaderInput& input) {
     const auto& [bytes, background, colour, receiver, sink] = input;
-    const unsigned char* const data = bytes.data();
-    const std::size_t size = bytes.size();
 
-    if (!ChunksRunToTheEnd(data, size)) return DecodeResult::Failed(DecodeError::Unreadable);
+    if (!ChunksRunToTheEnd(bytes)) return DecodeResult::Failed(DecodeError::Unreadable);
     const Context ctx(spng_ctx_new(0));
-    if (!ctx || spng_set_png_buffer(ctx.get(), data, size) != 0) return std::nullopt;
+    if (!ctx || spng_set_png_buffer(ctx.get(), bytes.data(), bytes.size()) != 0) return std::nullopt;
     spng_set_image_limits(ctx.get(), kMaxPictureSide, kMaxPictureSide);
 
     // A turned picture is decoded whole as stored, then turned and handed over.
-    const int orientation = ExifChunkOrientation(data, size);
+    const int orientation = ExifChunkOrientation(bytes);
     HeldForTurning held(receiver);
-    Surface picture;
-    Output out;
-    out.background = OpaquePixel(background);
-    out.receiver = orientation == 1 ? receiver : &held;
-    out.sink = orientation == 1 ? sink : nullptr;
-    out.picture = &picture;
-    const Outcome outcome = Run(data, size, ctx.get(), out);
-    if (outcome == Outcome::Declined) return std::nullopt;
-
-    DecodeResult result;
-    switch (outcome) {
+    RowOutput rows(orientation == 1 ? receiver : &held, orientation == 1 ? sink : nullptr);
+    Output out{rows, OpaquePixel(background)};
+    switch (Run(bytes, ctx.get(), out)) {
         case Outcome::Done:
-            if (orientation != 1) return DeliveredUpright(std::move(picture.image()), orientation, receiver);
-            if (sink != nullptr) picture = Surface();
-            result.surface.emplace(std::move(picture));
-            return result;
-        case Outcome::Declined:
-        case Outcome::Unreadable: result.error = DecodeError::Unreadable; break;
-        case Outcome::NoMemory: result.error = DecodeError::OutOfMemory; break;
-        case Outcome::Cancelled: result.error = DecodeError::Cancelled; break;
+            if (orientation != 1) return DeliveredUpright(std::move(rows.Taken().surface->image()), orientation, receiver);
+            return rows.Taken();
+        case Outcome::Declined: return std::nullopt;
+        case Outcome::Unreadable: return DecodeResult::Failed(DecodeError::Unreadable);
+        case Outcome::NoMemory: return DecodeResult::Failed(DecodeError::OutOfMemory);
+        case Outcome::Cancelled: return DecodeResult::Failed(DecodeError::Cancelled);
     }
-    if (out.started) out.receiver->PictureDropped();
-    return result;
+    return DecodeResult::Failed(DecodeError::Unreadable);
 }
 
 }  // namespace vistrel

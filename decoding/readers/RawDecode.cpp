@@ -23,8 +23,6 @@ namespace {
 // LibRaw's OpenMP team at most: each thread costs a stack, an allocator arena and a tile
 // buffer of address space, and AHD gains little beyond a few.
 constexpr int kRawThreads = 4;
-// Rows handed on together: at least this many pixels, as the other readers' bands.
-constexpr std::size_t kBandPixels = std::size_t{256} * 1024;
 // Every raw value a photosite can hold.
 constexpr std::size_t kRawValues = 65536;
 
@@ -290,18 +288,14 @@ void ToPixels(const TurnedImage& image, std::size_t y, const std::array<const st
 DecodeResult Deliver(const TurnedImage& image, const std::array<const std::uint8_t*, 3>& tables, RowReceiver* receiver,
                      BandSink* sink) {
     const int width = static_cast<int>(image.width), height = static_cast<int>(image.height);
-    const int bandRows = static_cast<int>(std::clamp<std::size_t>(kBandPixels / image.width, 1, image.height));
+    const int bandRows = BandRowsFor(width, height);
     RowOutput out(receiver, sink);
     if (!out.Start(width, height, bandRows)) return DecodeResult::Failed(out.failure());
-    const std::size_t rowBytes = image.width * 4;
     for (int first = 0; first < height; first += bandRows) {
         const int count = std::min(bandRows, height - first);
-        uchar* const place = sink != nullptr ? sink->Destination(first, count) : nullptr;
-        for (int i = 0; i < count; ++i)
-            ToPixels(image, std::size_t(first + i), tables,
-                     place != nullptr ? reinterpret_cast<Pixel*>(place + std::size_t(i) * rowBytes) : out.Row(first + i));
-        if (place != nullptr ? !out.PutToSink(first, count, place) : !out.Finish(first + count))
-            return DecodeResult::Failed(out.failure());
+        out.OpenBand(first, count);
+        for (int i = 0; i < count; ++i) ToPixels(image, std::size_t(first + i), tables, out.Row(first + i));
+        if (!out.Finish(first + count)) return DecodeResult::Failed(out.failure());
     }
     return out.Taken();
 }

@@ -16,16 +16,14 @@
 #include "decoding/readers/TiffDecode.h"
 #include "decoding/readers/WebpDecode.h"
 #include "decoding/readers/WmfDecode.h"
+#include "formats/ByteOrder.h"
 
 namespace vistrel {
 namespace {
 
 using headers::Bytes;
 using headers::Claims;
-
-bool StartsWith(Bytes file, std::size_t at, const char* magic, std::size_t length) {
-    return file.size() >= at + length && std::memcmp(file.data() + at, magic, length) == 0;
-}
+using bytes::StartsWith;
 
 // Each sniff is the test Qt's own plugin for the format makes, so that a file reaches
 // our reader exactly when Qt's would have read it.

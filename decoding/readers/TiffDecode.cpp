@@ -17,9 +17,6 @@
 namespace vistrel {
 namespace {
 
-// Rows handed on at once: at least this many pixels, so that a report costs next to
-// nothing against the band's decoding.
-constexpr std::size_t kBandPixels = std::size_t{256} * 1024;
 // Rows converted at once: Qt splits a conversion of 128 Ki pixels or more over threads,
 // which the confined worker neither needs nor wants; below that it converts in place.
 constexpr std::size_t kSlicePixels = std::size_t{64} * 1024;
@@ -555,8 +552,7 @@ Outcome DecodeRows(TIFF* tiff, const Layout& layout, const Source& source, Color
                 }
             }
         }
-        const bool bandFull = std::size_t(y + 1 - out.finished()) == bandRows || y + 1 == layout.height;
-        if (bandFull && !out.Finish(y + 1)) return Outcome::Stopped;
+        if (!out.Reached(y + 1)) return Outcome::Stopped;
     }
     return Outcome::Done;
 }
