@@ -1,5 +1,5 @@
 // Whole loads through the main window (24-megapixel JPEG, PNG, BMP, TIFF (LZW and
-// uncompressed) and WebP, and gigapixel JPEGs): a first and a next load, each against
+// uncompressed) and WebP, the photograph and the smooth picture, and gigapixel JPEGs): a first and a next load, each against
 // Qt's bare decode of the same file in the same run, with the peak memory and the cost
 // of a vectorscope zoom change on the loaded picture. A 24-megapixel DNG's load is held
 // against LibRaw's own development of it instead.
@@ -149,6 +149,27 @@ BENCHMARK(BM_LoadPictureFileTiffUncompressed24MP)->Unit(benchmark::kMillisecond)
 
 void BM_LoadPictureFileWebp24MP(benchmark::State& state) { Load(state, bench::Webp24MP(), 6000.0 * 4000.0); }
 BENCHMARK(BM_LoadPictureFileWebp24MP)->Unit(benchmark::kMillisecond)->Iterations(kRounds)->UseManualTime();
+
+// The photograph in each format, as users open them (bench/pictures.h).
+void BM_LoadPictureFileNoisyJpeg24MP(benchmark::State& state) { Load(state, bench::NoisyJpeg24MP(), 6000.0 * 4000.0); }
+BENCHMARK(BM_LoadPictureFileNoisyJpeg24MP)->Unit(benchmark::kMillisecond)->Iterations(kRounds)->UseManualTime();
+
+void BM_LoadPictureFileNoisyPng24MP(benchmark::State& state) { Load(state, bench::NoisyPng24MP(), 6000.0 * 4000.0); }
+BENCHMARK(BM_LoadPictureFileNoisyPng24MP)->Unit(benchmark::kMillisecond)->Iterations(kRounds)->UseManualTime();
+
+void BM_LoadPictureFileNoisyBmp24MP(benchmark::State& state) { Load(state, bench::NoisyBmp24MP(), 6000.0 * 4000.0); }
+BENCHMARK(BM_LoadPictureFileNoisyBmp24MP)->Unit(benchmark::kMillisecond)->Iterations(kRounds)->UseManualTime();
+
+void BM_LoadPictureFileNoisyTiff24MP(benchmark::State& state) { Load(state, bench::NoisyTiff24MP(), 6000.0 * 4000.0); }
+BENCHMARK(BM_LoadPictureFileNoisyTiff24MP)->Unit(benchmark::kMillisecond)->Iterations(kRounds)->UseManualTime();
+
+void BM_LoadPictureFileNoisyTiffUncompressed24MP(benchmark::State& state) {
+    Load(state, bench::NoisyTiffUncompressed24MP(), 6000.0 * 4000.0);
+}
+BENCHMARK(BM_LoadPictureFileNoisyTiffUncompressed24MP)->Unit(benchmark::kMillisecond)->Iterations(kRounds)->UseManualTime();
+
+void BM_LoadPictureFileNoisyWebp24MP(benchmark::State& state) { Load(state, bench::NoisyWebp24MP(), 6000.0 * 4000.0); }
+BENCHMARK(BM_LoadPictureFileNoisyWebp24MP)->Unit(benchmark::kMillisecond)->Iterations(kRounds)->UseManualTime();
 
 // A camera raw file, developed by LibRaw in the decoder, and LibRaw's own development of
 // it in a process of its own in turns with each load (bench/own_development.h): the load

@@ -7,6 +7,12 @@
 // The 24-megapixel one (6000 x 4000) lives in /tmp; the gigapixel one (32768 x 32768,
 // written row by row so that it never needs its 4 GiB in memory) in the folder the
 // benchmarks run in (build-bench/ under `make bench`).
+//
+// Those smooth pictures decode far faster than a camera's file. The photograph
+// (NoisyJpeg24MP and its copies) is what users open: smooth colour fields with sensor-like
+// noise of sigma 6 levels in each channel, a JPEG at quality 92 (some 6 MB), and its
+// decoded pixels again as a PNG, a BMP, TIFFs (LZW and uncompressed) and a lossy WebP.
+// It is drawn from a fixed hash, so every machine writes the same file.
 
 #include <QFile>
 #include <QImage>
@@ -14,7 +20,10 @@
 #include <QString>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <numbers>
 #include <vector>
 
 #include <jpeglib.h>
@@ -172,11 +181,8 @@ inline QImage Photo24MP() {
     return image;
 }
 
-// The 24-megapixel photograph as an 8-bit RGB TIFF in libtiff's default strips.
-inline QString WriteTiff24MP(const QString& file, std::uint16_t compression) {
-    if (QFile::exists(file)) return file;
-    const QImage image = Photo24MP().convertToFormat(QImage::Format_RGB888);
-    const QString partial = file + ".part";
+// An 8-bit RGB picture (QImage::Format_RGB888) as a TIFF in libtiff's default strips.
+inline void WriteRgbTiff(const QString& partial, const QImage& image, std::uint16_t compression) {
     TIFF* tiff = TIFFOpen(qPrintable(partial), "w");
     if (tiff == nullptr) qFatal("cannot write %s", qPrintable(partial));
     TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, std::uint32_t(image.width()));
@@ -191,6 +197,13 @@ inline QString WriteTiff24MP(const QString& file, std::uint16_t compression) {
         if (TIFFWriteScanline(tiff, const_cast<uchar*>(image.constScanLine(y)), std::uint32_t(y), 0) < 0)
             qFatal("cannot write %s", qPrintable(partial));
     TIFFClose(tiff);
+}
+
+// The 24-megapixel smooth picture as an 8-bit RGB TIFF.
+inline QString WriteTiff24MP(const QString& file, std::uint16_t compression) {
+    if (QFile::exists(file)) return file;
+    const QString partial = file + ".part";
+    WriteRgbTiff(partial, Photo24MP().convertToFormat(QImage::Format_RGB888), compression);
     QFile::rename(partial, file);
     return file;
 }
@@ -236,6 +249,107 @@ inline const QString& Jpeg1Gpx() {
 
 inline const QString& Jpeg1GpxSmooth() {
     static const QString path = WriteJpeg1Gpx("vistrel_bench_1gpx_smooth.jpg", true);
+    return path;
+}
+
+// Sensor noise of a camera at a middle sensitivity: sigma in levels of 8 bits.
+constexpr double kNoiseSigmaLevels = 6.0;
+// Quality of the photograph's JPEG: what cameras write at their finest setting.
+constexpr int kNoisyJpegQuality = 92;
+
+// A standard normal value for a pixel's channel, the same on every machine: two uniform
+// values from a 64-bit mix of the position (splitmix64's finaliser), then Box-Muller.
+inline double NoiseAt(int x, int y, int channel) {
+    std::uint64_t z = (std::uint64_t(std::uint32_t(y)) << 34) ^ (std::uint64_t(std::uint32_t(x)) << 2) ^ std::uint64_t(channel);
+    z += 0x9E3779B97F4A7C15ull;
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    z ^= z >> 31;
+    // 26 bits each, the first kept off zero for the logarithm.
+    const double u1 = (double((z >> 38) & 0x3FFFFFFu) + 0.5) / double(1u << 26);
+    const double u2 = double((z >> 12) & 0x3FFFFFFu) / double(1u << 26);
+    return std::sqrt(-2.0 * std::log(u1)) * std::cos(2.0 * std::numbers::pi * u2);
+}
+
+// The photograph's smooth fields at (x, y) in [0, 1)^2, a level of 0..255 per channel:
+// a sky-like gradient over broad warm and cool patches, none of it repeating.
+inline double NoisyField(double x, double y, int channel) {
+    constexpr double kTau = 2.0 * std::numbers::pi;
+    const double patches = std::sin(kTau * (1.3 * x + 0.21)) * std::cos(kTau * (0.9 * y - 0.13)) +
+                           0.5 * std::sin(kTau * (2.7 * x * y + 0.4 * y + 0.05));
+    switch (channel) {
+        case 0: return 120.0 + 70.0 * patches + 40.0 * y;
+        case 1: return 110.0 + 45.0 * patches * std::cos(kTau * 0.7 * x) + 30.0 * (1.0 - y);
+        default: return 140.0 - 55.0 * patches + 50.0 * (1.0 - y) * (1.0 - y) - 30.0 * x;
+    }
+}
+
+inline QImage NoisyPhoto(int width, int height) {
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y) {
+        auto* row = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            int level[3];
+            for (int c = 0; c < 3; ++c) {
+                const double value = NoisyField(double(x) / width, double(y) / height, c) +
+                                     kNoiseSigmaLevels * NoiseAt(x, y, c);
+                level[c] = std::clamp(int(std::nearbyint(value)), 0, 255);
+            }
+            row[x] = qRgb(level[0], level[1], level[2]);
+        }
+    }
+    return image;
+}
+
+inline const QString& NoisyJpeg24MP() {
+    static const QString path = [] {
+        const QString file = "/tmp/vistrel_bench_noisy_24mp.jpg";
+        if (QFile::exists(file)) return file;
+        const QString partial = file + ".part";
+        QImageWriter writer(partial, "jpeg");
+        writer.setQuality(kNoisyJpegQuality);
+        if (!writer.write(NoisyPhoto(6000, 4000))) qFatal("cannot write %s", qPrintable(partial));
+        QFile::rename(partial, file);
+        return file;
+    }();
+    return path;
+}
+
+// The photograph's decoded pixels written once in another format (name: file's ending).
+inline QString NoisyPhoto24MPAs(const char* name, const char* format, int quality, std::uint16_t tiffCompression) {
+    const QString file = QString("/tmp/vistrel_bench_noisy_24mp%1").arg(name);
+    if (QFile::exists(file)) return file;
+    const QImage image = QImage(NoisyJpeg24MP()).convertToFormat(QImage::Format_RGB32);
+    const QString partial = file + ".part";
+    if (QByteArray(format) == "tiff") {
+        WriteRgbTiff(partial, image.convertToFormat(QImage::Format_RGB888), tiffCompression);
+    } else {
+        QImageWriter writer(partial, format);
+        if (quality >= 0) writer.setQuality(quality);
+        if (!writer.write(image)) qFatal("cannot write %s", qPrintable(partial));
+    }
+    QFile::rename(partial, file);
+    return file;
+}
+
+inline const QString& NoisyPng24MP() {
+    static const QString path = NoisyPhoto24MPAs(".png", "png", -1, 0);
+    return path;
+}
+inline const QString& NoisyBmp24MP() {
+    static const QString path = NoisyPhoto24MPAs(".bmp", "bmp", -1, 0);
+    return path;
+}
+inline const QString& NoisyTiff24MP() {
+    static const QString path = NoisyPhoto24MPAs("_lzw.tif", "tiff", -1, COMPRESSION_LZW);
+    return path;
+}
+inline const QString& NoisyTiffUncompressed24MP() {
+    static const QString path = NoisyPhoto24MPAs("_uncompressed.tif", "tiff", -1, COMPRESSION_NONE);
+    return path;
+}
+inline const QString& NoisyWebp24MP() {
+    static const QString path = NoisyPhoto24MPAs(".webp", "webp", 90, 0);
     return path;
 }
 

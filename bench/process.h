@@ -22,6 +22,8 @@ namespace bench {
 struct ProcessRun {
     double ms = -1.0;
     double peakBytes = 0.0;
+    // Processor time (user + system) of the program and of every child it reaped.
+    double cpuMs = 0.0;
 };
 
 inline ProcessRun RunProcess(const std::vector<std::string>& words) {
@@ -40,7 +42,8 @@ inline ProcessRun RunProcess(const std::vector<std::string>& words) {
     if (!started || ::wait4(pid, &status, 0, &usage) != pid) return {};
     const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return {};
-    return {ms, double(usage.ru_maxrss) * 1024.0};
+    const auto msOf = [](const timeval& t) { return double(t.tv_sec) * 1000.0 + double(t.tv_usec) / 1000.0; };
+    return {ms, double(usage.ru_maxrss) * 1024.0, msOf(usage.ru_utime) + msOf(usage.ru_stime)};
 }
 
 inline double ProcessMs(const std::vector<std::string>& words) { return RunProcess(words).ms; }

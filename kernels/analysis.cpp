@@ -24,13 +24,17 @@ void BandAnalysis::AnalyseTo(std::size_t rows, bool allThreads) {
     if (stride_ == width_ && allThreads && detail::ChunkCount(count * width_) > 1) {
         histogram_.Merge(AnalysePixels(std::span<Pixel>(first, count * width_), standard_, levels_));
     } else if (stride_ == width_) {
-        histogram_.AddPixels(std::span<Pixel>(first, count * width_), standard_, levels_);
+        histogram_.AddPixelsAlternating(std::span<Pixel>(first, count * width_), standard_, levels_, odd_);
     } else {
         for (std::size_t y = 0; y < count; ++y)
-            histogram_.AddPixels(std::span<Pixel>(first + y * stride_, width_), standard_, levels_);
+            histogram_.AddPixelsAlternating(std::span<Pixel>(first + y * stride_, width_), standard_, levels_, odd_);
     }
     view_.AddRows(first, count, stride_);
     rowsDone_ = rows;
+    if (finished()) {
+        histogram_.Merge(odd_);
+        odd_.Clear();
+    }
 }
 
 }  // namespace korvex

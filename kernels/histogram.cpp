@@ -81,17 +81,24 @@ void UvHistogram::AddPixels(std::span<Pixel> pixels, LumaStandard standard, Leve
     Add(pixels, standard, &levels);
 }
 
-void UvHistogram::Add(std::span<Pixel> pixels, LumaStandard standard, LevelCounts* levels) {
+void UvHistogram::AddPixelsAlternating(std::span<Pixel> pixels, LumaStandard standard, LevelCounts& levels,
+                                       UvHistogram& odd) {
+    assert(&odd != this);
+    Add(pixels, standard, &levels, odd.counts_.data());
+}
+
+void UvHistogram::Add(std::span<Pixel> pixels, LumaStandard standard, LevelCounts* levels, std::uint32_t* oddCounts) {
     if (levels != nullptr && pixels.size() > kLevelBlockPixels) {
         for (std::size_t begin = 0; begin < pixels.size(); begin += kLevelBlockPixels)
-            Add(pixels.subspan(begin, std::min(kLevelBlockPixels, pixels.size() - begin)), standard, levels);
+            Add(pixels.subspan(begin, std::min(kLevelBlockPixels, pixels.size() - begin)), standard, levels, oddCounts);
         return;
     }
     std::array<std::uint32_t, kRunPixels> cells;
-    const bool split = pixels.size() >= kSplitPixels;
+    // A caller's own odd table is never added in here; the spare one is, at the end.
+    const bool split = oddCounts == nullptr && pixels.size() >= kSplitPixels;
     if (split && spare_.empty()) spare_.assign(kCells, 0u);
     std::uint32_t* const even = counts_.data();
-    std::uint32_t* const odd = split ? spare_.data() : counts_.data();
+    std::uint32_t* const odd = oddCounts != nullptr ? oddCounts : split ? spare_.data() : counts_.data();
     LevelTables tables;
     std::uint32_t* const evenLevels = tables.counts.data();
     std::uint32_t* const oddLevels = tables.counts.data() + LevelTables::kTable;

@@ -176,6 +176,10 @@ public:
     void AddPixels(std::span<Pixel> pixels, LumaStandard standard = LumaStandard::Rec601);
     // The same, and adds each pixel's red, green, blue and luma levels to levels.
     void AddPixels(std::span<Pixel> pixels, LumaStandard standard, LevelCounts& levels);
+    // As AddPixels with levels, but every second pixel's pair is counted in `odd`, which
+    // is not added in: a caller that counts a picture band by band merges it once, at the
+    // end, instead of adding in a whole spare table for each band.
+    void AddPixelsAlternating(std::span<Pixel> pixels, LumaStandard standard, LevelCounts& levels, UvHistogram& odd);
     // Counts the pairs and adds the levels of `rows` rows of `width` pixels, each row
     // `stride` pixels after the one above, as AddPixels would count them, without writing
     // the pixels: they must hold their luma under the standard in their fourth byte
@@ -195,7 +199,7 @@ public:
     std::span<const std::uint32_t> cells() const { return counts_; }
 
 private:
-    void Add(std::span<Pixel> pixels, LumaStandard standard, LevelCounts* levels);
+    void Add(std::span<Pixel> pixels, LumaStandard standard, LevelCounts* levels, std::uint32_t* oddCounts = nullptr);
 
     std::vector<std::uint32_t> counts_;
     std::vector<std::uint32_t> spare_;  // all zero between calls; see AddPixels

@@ -76,9 +76,9 @@ public:
     Worker& operator=(const Worker&) = delete;
     ~Worker() { Stop(); }
 
-    // The worker starts in the root folder with nothing of the program's environment,
-    // its standard input and output on /dev/null and its standard error on a pipe the
-    // program reads.
+    // The worker starts in the root folder with nothing of the program's environment
+    // (only its own wait policy), its standard input and output on /dev/null and its
+    // standard error on a pipe the program reads.
     bool Start(const QString& executable, const QStringList& arguments, const Fd& report, const Fd& go,
                const Fd& rows, const Fd& errors);
     void Stop();
