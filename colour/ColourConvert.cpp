@@ -9,25 +9,14 @@
 
 #include <lcms2.h>
 
+#include "colour/LcmsHandles.h"
+
 #include "colour/SrgbCurve.h"
 #include "kernels/matrix_curves.h"
 
 namespace vistrel::colour {
 namespace {
 
-// Owners of lcms2's handles.
-struct ProfileCloser {
-    void operator()(void* p) const { cmsCloseProfile(p); }
-};
-using Profile = std::unique_ptr<void, ProfileCloser>;
-struct TransformCloser {
-    void operator()(void* t) const { cmsDeleteTransform(t); }
-};
-using Transform = std::unique_ptr<void, TransformCloser>;
-struct CurveFree {
-    void operator()(cmsToneCurve* c) const { cmsFreeToneCurve(c); }
-};
-using Curve = std::unique_ptr<cmsToneCurve, CurveFree>;
 
 // Parametric curves of ICC type 4: Y = (aX + b)^g above d, cX below.
 Curve SrgbCurve() {

@@ -45,14 +45,15 @@ inline double PqSignal(double nits) {
     return std::pow((kPqC1 + kPqC2 * y) / (1 + kPqC3 * y), kPqM2);
 }
 
+// HLG's inverse OETF: a signal in 0..1 to its scene light in 0..1.
+inline double HlgScene(double signal) {
+    const double e = std::clamp(signal, 0.0, 1.0);
+    return e <= 0.5 ? e * e / 3 : (std::exp((e - kHlgC) / kHlgA) + kHlgB) / 12;
+}
 // HLG, for a grey (R = G = B, so the light is the display's luminance): a signal in 0..1
 // through the inverse OETF to scene light and the OOTF (peak x light ^ gamma) to nits; and
 // back, for lights up to the display's peak.
-inline double HlgNits(double signal) {
-    const double e = std::clamp(signal, 0.0, 1.0);
-    const double scene = e <= 0.5 ? e * e / 3 : (std::exp((e - kHlgC) / kHlgA) + kHlgB) / 12;
-    return kHlgPeakNits * std::pow(scene, kHlgGamma);
-}
+inline double HlgNits(double signal) { return kHlgPeakNits * std::pow(HlgScene(signal), kHlgGamma); }
 inline double HlgSignal(double nits) {
     const double scene = std::pow(std::clamp(nits / kHlgPeakNits, 0.0, 1.0), 1 / kHlgGamma);
     return scene <= 1.0 / 12 ? std::sqrt(3 * scene) : kHlgA * std::log(12 * scene - kHlgB) + kHlgC;

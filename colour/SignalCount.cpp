@@ -54,22 +54,9 @@ Matrix3 D50ToD65() {
     return Multiply(Inverse(bradford), Multiply(scale, bradford));
 }
 
-double PqNits(double signal) {
-    constexpr double m1 = 2610.0 / 16384, m2 = 2523.0 / 4096 * 128, c1 = 3424.0 / 4096, c2 = 2413.0 / 4096 * 32,
-                     c3 = 2392.0 / 4096 * 32;
-    const double p = std::pow(std::clamp(signal, 0.0, 1.0), 1 / m2);
-    return 10000 * std::pow(std::max(p - c1, 0.0) / (c2 - c3 * p), 1 / m1);
-}
-
-double HlgScene(double signal) {
-    constexpr double a = 0.17883277, b = 0.28466892, c = 0.55991073;
-    const double e = std::clamp(signal, 0.0, 1.0);
-    return e <= 0.5 ? e * e / 3 : (std::exp((e - c) / a) + b) / 12;
-}
-
 double HlgNits(double scene, double sceneLuminance) {
     if (!(sceneLuminance > 0)) return 0;
-    return kHlgPeakNits * std::pow(sceneLuminance, kHlgSystemGamma - 1) * scene;
+    return hdr::kHlgPeakNits * std::pow(sceneLuminance, hdr::kHlgGamma - 1) * scene;
 }
 
 SignalSpace SignalSpace::FromXyzMatrix(const Matrix3& toXyzD65, SignalTransfer transfer) {

@@ -14,6 +14,7 @@
 #include <mutex>
 #include <vector>
 
+#include "colour/HdrScale.h"
 #include "colour/Signal.h"
 
 namespace vistrel::colour {
@@ -35,14 +36,10 @@ Matrix3 Inverse(const Matrix3& m);  // of a matrix with an inverse
 // Bradford's adaptation of XYZ from ICC's D50 to D65.
 Matrix3 D50ToD65();
 
-// SMPTE ST 2084's EOTF: a signal of 0 .. 1 to cd/m².
-double PqNits(double signal);
-// ITU-R BT.2100 HLG: the inverse OETF (signal 0 .. 1 to scene light 0 .. 1), and the
-// OOTF of a kHlgPeakNits display with system gamma kHlgSystemGamma: a pixel's display
-// light in cd/m² from its scene light and the scene luminance Ys (BT.2100's weights).
-inline constexpr double kHlgPeakNits = 1000;
-inline constexpr double kHlgSystemGamma = 1.2;
-double HlgScene(double signal);
+// The transfer curves themselves (PQ's EOTF, HLG's inverse OETF) are hdr::PqNits and
+// hdr::HlgScene. BT.2100 HLG's OOTF of a hdr::kHlgPeakNits display with system gamma
+// hdr::kHlgGamma: a pixel's display light in cd/m² from its scene light and the scene
+// luminance Ys (BT.2100's weights).
 double HlgNits(double scene, double sceneLuminance);
 inline constexpr std::array<double, 3> kRec2100Luminance{0.2627, 0.6780, 0.0593};
 

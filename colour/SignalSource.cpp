@@ -8,6 +8,8 @@
 
 #include <lcms2.h>
 
+#include "colour/LcmsHandles.h"
+
 #include "colour/SrgbCurve.h"
 
 namespace vistrel::colour {
@@ -97,7 +99,7 @@ private:
         std::uint64_t fixed = 0;
     };
     static void SetLight(Light& light, double signal) {
-        light.nits = PqNits(signal);
+        light.nits = hdr::PqNits(signal);
         light.bin = SignalLight::Bin(light.nits);
         light.fixed = SignalTally::FixedNits(light.nits);
     }
@@ -122,18 +124,6 @@ private:
     mutable std::vector<std::uint64_t> fixed16_;
 };
 
-// Owners of lcms2's handles.
-struct ProfileCloser {
-    void operator()(void* p) const { cmsCloseProfile(p); }
-};
-using Profile = std::unique_ptr<void, ProfileCloser>;
-struct TransformCloser {
-    void operator()(void* t) const { cmsDeleteTransform(t); }
-};
-using Transform = std::unique_ptr<void, TransformCloser>;
-struct CurveFree {
-    void operator()(cmsToneCurve* c) const { cmsFreeToneCurve(c); }
-};
 
 // Any other profile: lcms2 takes the samples to XYZ (D50), which is counted as the
 // space's "RGB".
@@ -189,8 +179,8 @@ bool HasTables(cmsHPROFILE profile) {
 }
 
 // Light normalised to its transfer's peak, as SignalTally takes PQ and HLG.
-double PqLinear(int, double v) { return PqNits(v) / 10000; }
-double HlgLinear(int, double v) { return HlgScene(v); }
+double PqLinear(int, double v) { return hdr::PqNits(v) / hdr::kPqPeakNits; }
+double HlgLinear(int, double v) { return hdr::HlgScene(v); }
 
 // D65's chromaticity, as the tags write it, within their rounding.
 bool IsD65(double x, double y) { return std::abs(x - 0.3127) < 1e-4 && std::abs(y - 0.3290) < 1e-4; }
