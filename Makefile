@@ -98,10 +98,11 @@ FUZZ_TARGETS := jpeg_scan gif_frame metafile sizes worker_messages png_decode bm
 FUZZ_PAST_CRASHES := raw_decode
 FUZZ_FLAGS := -std=c++20 -O1 -g -I. -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all
 
-$(FUZZDIR)/fuzz_worker_messages: fuzz/fuzz_worker_messages.cpp decoding/worker/WorkerMessages.cpp decoding/worker/WorkerMessages.h | deps
+$(FUZZDIR)/fuzz_worker_messages: fuzz/fuzz_worker_messages.cpp decoding/worker/WorkerMessages.cpp decoding/worker/WorkerMessages.h \
+  kernels/pixelmask.cpp kernels/pixelmask.h | deps
 	@mkdir -p $(FUZZDIR)
 	clang++-14 $(FUZZ_FLAGS) -fPIC $$(pkg-config --cflags Qt6Gui) fuzz/fuzz_worker_messages.cpp \
-	  decoding/worker/WorkerMessages.cpp $$(pkg-config --libs Qt6Gui) -o $@
+	  decoding/worker/WorkerMessages.cpp kernels/pixelmask.cpp $$(pkg-config --libs Qt6Gui) -o $@
 
 # Our own PNG and BMP readers, whole, into a band sink and into a surface.
 # The shared walkers (the byte reader, TIFF directories, JPEG segments) are headers in formats/.

@@ -161,6 +161,7 @@ bool frmMain::ShowLoadedPicture(PictureLoad& load) {
         picture.colourSpace = decoded.colourSpace;
         picture.colourConverted = decoded.colourConverted;
         picture.outOfGamut = decoded.outOfGamut;
+        picture.clipped = decoded.clipped;
         picture.hdrToneMapped = decoded.hdrToneMapped;
         picture.raw = decoded.raw;
         picture.signal = decoded.signal;

@@ -137,6 +137,8 @@ FileStatistics MeasureFile(const QString& file, const Settings& settings, std::o
     if (region) {
         const auto stride = static_cast<std::size_t>(picture.image().bytesPerLine()) / sizeof(korvex::Pixel);
         result.levels = StatisticsOf(korvex::CountRegion(picture.row(0), stride, *region, settings.luma).levels);
+        result.regionOutOfGamut =
+            decoded.colourConverted && decoded.clipped ? decoded.clipped->CountRect(std::size_t(result.width), *region) : 0;
     } else {
         result.levels = StatisticsOf(load.levels());
     }
@@ -181,6 +183,7 @@ QByteArray StatsLine(const FileStatistics& stats) {
     } else if (!stats.raw) {
         line += ", \"gamut\": " + GamutJson(SignalStats{});  // colours that mean sRGB: inside every gamut
     }
+    if (stats.regionOutOfGamut) line += ", \"region_out_of_gamut\": " + Number(*stats.regionOutOfGamut);
     return line + "}";
 }
 

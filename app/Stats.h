@@ -34,6 +34,8 @@ struct FileStatistics {
     // fell outside the picture, which then gives no numbers.
     std::optional<korvex::PixelRect> region;
     bool regionOutside = false;
+    // The region's pixels the colour conversion clipped, when there is a region.
+    std::optional<std::uint64_t> regionOutOfGamut;
     // The file's own samples as the decoder counted them; nothing when it did not.
     std::shared_ptr<const SignalStats> signal;
 };
@@ -41,7 +43,8 @@ struct FileStatistics {
 // The file decoded and analysed as the window's load does it, under the settings' luma
 // standard and colour handling; probe: the full-size pixel whose readouts are added.
 // background: the colour transparent parts are composited over; region: the rectangle
-// whose pixels alone the levels count (out_of_gamut stays the whole picture's).
+// whose pixels alone the levels count (out_of_gamut stays the whole picture's; the
+// region's own is added).
 FileStatistics MeasureFile(const QString& file, const Settings& settings, std::optional<QPoint> probe,
                            ColorValue background, std::optional<korvex::PixelRect> region = {});
 

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <mutex>
+#include <utility>
 
 #include <lcms2.h>
 
@@ -256,6 +257,30 @@ constexpr double kClipSlack = 1.0 / 255;
 constexpr double kClipBelow = -kClipSlack;
 constexpr double kClipAbove = 1 + kClipSlack;
 
+// Which pixels a conversion clipped, gathered a bit at a time into whole words (the
+// marks of Converter::Convert); with kMark false it keeps nothing and costs nothing.
+template <bool kMark>
+class Marks {
+public:
+    explicit Marks(std::uint64_t* words) : words_(words) {}
+    // Pixel i (counted from the conversion's first) was clipped or not (0 or 1).
+    void Add(std::size_t i, std::uint32_t outside) {
+        if constexpr (kMark) {
+            word_ |= std::uint64_t{outside} << (i % 64);
+            if (i % 64 == 63) words_[i / 64] = std::exchange(word_, 0);
+        }
+    }
+    // After the last of `count` pixels: the word they end in, when it is not full.
+    void Finish(std::size_t count) {
+        if constexpr (kMark)
+            if (count % 64 != 0) words_[count / 64] = word_;
+    }
+
+private:
+    std::uint64_t* words_;
+    std::uint64_t word_ = 0;
+};
+
 class FastConverter final : public Converter {
 public:
     // Nothing when the profile means sRGB (`srgb` then set) or cannot take this path.
@@ -324,31 +349,13 @@ public:
         return fast;
     }
 
-    std::uint64_t Convert(const std::uint32_t* in, std::uint32_t* out, std::size_t count) const override {
-        if (vector_ && korvex::MatrixCurves::Available()) return vector_->Convert(in, out, count);
-        // Everything the loop reads, held where stores to `out` cannot make the compiler
-        // read it again.
-        const std::uint64_t* const fromR = packed_[0].data();
-        const std::uint64_t* const fromG = packed_[1].data();
-        const std::uint64_t* const fromB = packed_[2].data();
-        const std::uint8_t* const encode = encode_.data();
-        const std::uint32_t below = clipBelow_, span = clipAbove_ - clipBelow_;
-        std::uint64_t clipped = 0;
-        for (std::size_t i = 0; i < count; ++i) {
-            const std::uint32_t p = in[i];
-            // The three outputs' sums at once, each in a biased field of its own.
-            const std::uint64_t sums = fromR[(p >> 16) & 0xFF] + fromG[(p >> 8) & 0xFF] + fromB[p & 0xFF];
-            const auto sr = static_cast<std::uint32_t>(sums >> (2 * kFieldBits)) & kFieldMask;
-            const auto sg = static_cast<std::uint32_t>(sums >> kFieldBits) & kFieldMask;
-            const auto sb = static_cast<std::uint32_t>(sums) & kFieldMask;
-            // Outside below .. above, as one unsigned comparison each.
-            clipped += (sr - below > span) | (sg - below > span) | (sb - below > span);
-            out[i] = (p & 0xFF000000u) | (std::uint32_t{encode[Index(sr)]} << 16) | (std::uint32_t{encode[Index(sg)]} << 8) |
-                     encode[Index(sb)];
-        }
-        return clipped;
+    std::uint64_t Convert(const std::uint32_t* in, std::uint32_t* out, std::size_t count,
+                          std::uint64_t* marks) const override {
+        if (vector_ && korvex::MatrixCurves::Available()) return vector_->Convert(in, out, count, marks);
+        return marks != nullptr ? Scalar<true>(in, out, count, marks) : Scalar<false>(in, out, count, nullptr);
     }
-    std::uint64_t Convert16(const std::uint16_t* rgb, std::uint32_t* out, std::size_t count) const override {
+    std::uint64_t Convert16(const std::uint16_t* rgb, std::uint32_t* out, std::size_t count,
+                            std::uint64_t* marks) const override {
         // The tables for every 16-bit level are built on the first wide picture only:
         // most pictures never need them.
         std::call_once(wideBuilt_, [this] {
@@ -361,18 +368,56 @@ public:
                         Packed(matrix_, int(c), static_cast<std::int32_t>(std::nearbyint(linear * kOne)));
                 }
         });
-        const std::uint64_t* const fromR = wide_.data();
-        const std::uint64_t* const fromG = fromR + kWideLevels;
-        const std::uint64_t* const fromB = fromG + kWideLevels;
-        std::uint64_t clipped = 0;
-        for (std::size_t i = 0; i < count; ++i, rgb += 3)
-            out[i] = 0xFF000000u | Encoded(fromR[rgb[0]] + fromG[rgb[1]] + fromB[rgb[2]], clipped);
-        return clipped;
+        return marks != nullptr ? Scalar16<true>(rgb, out, count, marks) : Scalar16<false>(rgb, out, count, nullptr);
     }
     colourtags::SampleKind input() const override { return colourtags::SampleKind::Rgb; }
     bool fast() const override { return true; }
 
 private:
+    template <bool kMark>
+    std::uint64_t Scalar(const std::uint32_t* in, std::uint32_t* out, std::size_t count, std::uint64_t* words) const {
+        // Everything the loop reads, held where stores to `out` cannot make the compiler
+        // read it again.
+        const std::uint64_t* const fromR = packed_[0].data();
+        const std::uint64_t* const fromG = packed_[1].data();
+        const std::uint64_t* const fromB = packed_[2].data();
+        const std::uint8_t* const encode = encode_.data();
+        const std::uint32_t below = clipBelow_, span = clipAbove_ - clipBelow_;
+        std::uint64_t clipped = 0;
+        Marks<kMark> marks(words);
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::uint32_t p = in[i];
+            // The three outputs' sums at once, each in a biased field of its own.
+            const std::uint64_t sums = fromR[(p >> 16) & 0xFF] + fromG[(p >> 8) & 0xFF] + fromB[p & 0xFF];
+            const auto sr = static_cast<std::uint32_t>(sums >> (2 * kFieldBits)) & kFieldMask;
+            const auto sg = static_cast<std::uint32_t>(sums >> kFieldBits) & kFieldMask;
+            const auto sb = static_cast<std::uint32_t>(sums) & kFieldMask;
+            // Outside below .. above, as one unsigned comparison each.
+            const std::uint32_t outside = (sr - below > span) | (sg - below > span) | (sb - below > span);
+            clipped += outside;
+            marks.Add(i, outside);
+            out[i] = (p & 0xFF000000u) | (std::uint32_t{encode[Index(sr)]} << 16) | (std::uint32_t{encode[Index(sg)]} << 8) |
+                     encode[Index(sb)];
+        }
+        marks.Finish(count);
+        return clipped;
+    }
+    template <bool kMark>
+    std::uint64_t Scalar16(const std::uint16_t* rgb, std::uint32_t* out, std::size_t count, std::uint64_t* words) const {
+        const std::uint64_t* const fromR = wide_.data();
+        const std::uint64_t* const fromG = fromR + kWideLevels;
+        const std::uint64_t* const fromB = fromG + kWideLevels;
+        std::uint64_t clipped = 0;
+        Marks<kMark> marks(words);
+        for (std::size_t i = 0; i < count; ++i, rgb += 3) {
+            std::uint32_t outside = 0;
+            out[i] = 0xFF000000u | Encoded(fromR[rgb[0]] + fromG[rgb[1]] + fromB[rgb[2]], outside);
+            clipped += outside;
+            marks.Add(i, outside);
+        }
+        marks.Finish(count);
+        return clipped;
+    }
     // The table entry of a channel's level: its light times the matrix's column c.
     static std::uint64_t Packed(const Matrix& m, int c, std::int32_t light) {
         std::uint64_t packed = 0;
@@ -383,14 +428,14 @@ private:
         }
         return packed;
     }
-    // Three packed sums as an sRGB pixel (no top byte), counting one clipped when any
-    // channel left the gamut.
-    std::uint32_t Encoded(std::uint64_t sums, std::uint64_t& clipped) const {
+    // Three packed sums as an sRGB pixel (no top byte); `outside` 1 when any channel left
+    // the gamut, else 0.
+    std::uint32_t Encoded(std::uint64_t sums, std::uint32_t& outside) const {
         const std::uint32_t below = clipBelow_, span = clipAbove_ - clipBelow_;
         const auto sr = static_cast<std::uint32_t>(sums >> (2 * kFieldBits)) & kFieldMask;
         const auto sg = static_cast<std::uint32_t>(sums >> kFieldBits) & kFieldMask;
         const auto sb = static_cast<std::uint32_t>(sums) & kFieldMask;
-        clipped += (sr - below > span) | (sg - below > span) | (sb - below > span);
+        outside = (sr - below > span) | (sg - below > span) | (sb - below > span);
         return (std::uint32_t{encode_[Index(sr)]} << 16) | (std::uint32_t{encode_[Index(sg)]} << 8) | encode_[Index(sb)];
     }
     static constexpr std::size_t kWideLevels = 65536;
@@ -427,8 +472,9 @@ class GeneralConverter final : public Converter {
 public:
     explicit GeneralConverter(Transform transform) : transform_(std::move(transform)) {}
 
-    std::uint64_t Convert(const std::uint32_t* in, std::uint32_t* out, std::size_t count) const override {
-        return InChunks(count, out, in, [in](std::size_t at, std::size_t n, float* source) {
+    std::uint64_t Convert(const std::uint32_t* in, std::uint32_t* out, std::size_t count,
+                          std::uint64_t* marks) const override {
+        return InChunks(count, out, in, marks, [in](std::size_t at, std::size_t n, float* source) {
             for (std::size_t i = 0; i < n; ++i) {
                 const std::uint32_t p = in[at + i];
                 source[3 * i] = float((p >> 16) & 0xFF) / 255.f;
@@ -437,8 +483,9 @@ public:
             }
         });
     }
-    std::uint64_t Convert16(const std::uint16_t* rgb, std::uint32_t* out, std::size_t count) const override {
-        return InChunks(count, out, nullptr, [rgb](std::size_t at, std::size_t n, float* source) {
+    std::uint64_t Convert16(const std::uint16_t* rgb, std::uint32_t* out, std::size_t count,
+                            std::uint64_t* marks) const override {
+        return InChunks(count, out, nullptr, marks, [rgb](std::size_t at, std::size_t n, float* source) {
             for (std::size_t i = 0; i < 3 * n; ++i) source[i] = float(rgb[3 * at + i]) / 65535.f;
         });
     }
@@ -446,28 +493,32 @@ public:
     bool fast() const override { return false; }
 
 private:
-    static constexpr std::size_t kChunk = 1024;
+    static constexpr std::size_t kChunk = 1024;  // a whole number of mark words
 
     // count pixels, kChunk at a time: fill(at, n, source) writes pixels at .. at + n - 1
     // as 0 .. 1 floats, which Finish converts. Returns how many were clipped.
     template <class Fill>
-    std::uint64_t InChunks(std::size_t count, std::uint32_t* out, const std::uint32_t* in, Fill fill) const {
+    std::uint64_t InChunks(std::size_t count, std::uint32_t* out, const std::uint32_t* in, std::uint64_t* marks,
+                           Fill fill) const {
         std::array<float, 3 * kChunk> source;
         std::uint64_t clipped = 0;
         for (std::size_t at = 0; at < count; at += kChunk) {
             const std::size_t n = std::min(kChunk, count - at);
             fill(at, n, source.data());
-            clipped += Finish(source.data(), n, out + at, in != nullptr ? in + at : nullptr);
+            clipped += Finish(source.data(), n, out + at, in != nullptr ? in + at : nullptr,
+                              marks != nullptr ? marks + at / 64 : nullptr);
         }
         return clipped;
     }
 
     // n pixels of `source` (0 .. 1 floats) transformed and rounded into `out`, the top
-    // bytes those of `in` (0xFF without it); returns how many were clipped.
-    std::uint64_t Finish(const float* source, std::size_t n, std::uint32_t* out, const std::uint32_t* in) const {
+    // bytes those of `in` (0xFF without it); returns how many were clipped, and marks them.
+    std::uint64_t Finish(const float* source, std::size_t n, std::uint32_t* out, const std::uint32_t* in,
+                         std::uint64_t* words) const {
         std::array<float, 3 * kChunk> converted;
         cmsDoTransform(transform_.get(), source, converted.data(), static_cast<cmsUInt32Number>(n));
         std::uint64_t clipped = 0;
+        Marks<true> marks(words);
         for (std::size_t i = 0; i < n; ++i) {
             bool outside = false;
             std::uint32_t levels[3];
@@ -478,9 +529,11 @@ private:
                 levels[k] = static_cast<std::uint32_t>(std::nearbyint(std::clamp(v * 255.0, 0.0, 255.0)));
             }
             clipped += outside ? 1 : 0;
+            if (words != nullptr) marks.Add(i, outside ? 1 : 0);
             const std::uint32_t top = in != nullptr ? in[i] & 0xFF000000u : 0xFF000000u;
             out[i] = top | (levels[0] << 16) | (levels[1] << 8) | levels[2];
         }
+        if (words != nullptr) marks.Finish(n);
         return clipped;
     }
     Transform transform_;
@@ -519,22 +572,36 @@ public:
     explicit GreyConverter(Transform transform) : transform_(std::move(transform)) {}
 
     colourtags::SampleKind input() const override { return colourtags::SampleKind::Grey; }
-    std::uint64_t Convert(const std::uint32_t* in, std::uint32_t* out, std::size_t count) const override {
+    std::uint64_t Convert(const std::uint32_t* in, std::uint32_t* out, std::size_t count,
+                          std::uint64_t* words) const override {
         std::uint64_t clipped = 0;
+        Marks<true> marks(words);
         for (std::size_t i = 0; i < count; ++i) {
             const std::uint32_t p = in[i];
-            out[i] = (p & 0xFF000000u) | Looked(table_.data(), (p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF, clipped);
+            std::uint32_t outside = 0;
+            out[i] = (p & 0xFF000000u) | Looked(table_.data(), (p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF, outside);
+            clipped += outside;
+            if (words != nullptr) marks.Add(i, outside);
         }
+        if (words != nullptr) marks.Finish(count);
         return clipped;
     }
-    std::uint64_t Convert16(const std::uint16_t* rgb, std::uint32_t* out, std::size_t count) const override {
+    std::uint64_t Convert16(const std::uint16_t* rgb, std::uint32_t* out, std::size_t count,
+                            std::uint64_t* words) const override {
         std::call_once(wideBuilt_, [this] {
             const std::vector<float> levels = Levels(kWideLevels);
             wide_.resize(kWideLevels);
             for (std::size_t v = 0; v < kWideLevels; ++v) wide_[v] = Entry(levels, v);
         });
         std::uint64_t clipped = 0;
-        for (std::size_t i = 0; i < count; ++i, rgb += 3) out[i] = 0xFF000000u | Looked(wide_.data(), rgb[0], rgb[1], rgb[2], clipped);
+        Marks<true> marks(words);
+        for (std::size_t i = 0; i < count; ++i, rgb += 3) {
+            std::uint32_t outside = 0;
+            out[i] = 0xFF000000u | Looked(wide_.data(), rgb[0], rgb[1], rgb[2], outside);
+            clipped += outside;
+            if (words != nullptr) marks.Add(i, outside);
+        }
+        if (words != nullptr) marks.Finish(count);
         return clipped;
     }
     bool fast() const override { return false; }
@@ -557,10 +624,11 @@ private:
         const bool outside = OutsideSrgb(rgb[3 * v]) || OutsideSrgb(g) || OutsideSrgb(rgb[3 * v + 2]);
         return static_cast<Level>(static_cast<Level>(std::nearbyint(std::clamp(g * 255, 0.0, 255.0))) | (outside ? kClipped : 0));
     }
-    // Three samples through the table, as a pixel without its top byte.
-    static std::uint32_t Looked(const Level* table, std::size_t r, std::size_t g, std::size_t b, std::uint64_t& clipped) {
+    // Three samples through the table, as a pixel without its top byte; `outside` 1 when
+    // any was clipped.
+    static std::uint32_t Looked(const Level* table, std::size_t r, std::size_t g, std::size_t b, std::uint32_t& outside) {
         const Level lr = table[r], lg = table[g], lb = table[b];
-        clipped += ((lr | lg | lb) & kClipped) != 0;
+        outside = ((lr | lg | lb) & kClipped) != 0;
         return (std::uint32_t(lr & 0xFF) << 16) | (std::uint32_t(lg & 0xFF) << 8) | (lb & 0xFF);
     }
 
@@ -598,39 +666,42 @@ public:
         : source_(std::move(source)), middleProfile_(std::move(middleProfile)), eight_(std::move(eight)), middle_(std::move(middle)) {}
 
     colourtags::SampleKind input() const override { return colourtags::SampleKind::Cmyk; }
-    std::uint64_t Convert(const std::uint32_t* in, std::uint32_t* out, std::size_t count) const override {
-        return Through(eight_.get(), reinterpret_cast<const unsigned char*>(in), sizeof *in, out, count);
+    std::uint64_t Convert(const std::uint32_t* in, std::uint32_t* out, std::size_t count,
+                          std::uint64_t* marks) const override {
+        return Through(eight_.get(), reinterpret_cast<const unsigned char*>(in), sizeof *in, out, count, marks);
     }
-    std::uint64_t Convert16(const std::uint16_t*, std::uint32_t*, std::size_t) const override {
+    std::uint64_t Convert16(const std::uint16_t*, std::uint32_t*, std::size_t, std::uint64_t*) const override {
         assert(!"CMYK takes inks");
         return 0;
     }
-    std::uint64_t ConvertInks16(const std::uint16_t* cmyk, std::uint32_t* out, std::size_t count) const override {
+    std::uint64_t ConvertInks16(const std::uint16_t* cmyk, std::uint32_t* out, std::size_t count,
+                                std::uint64_t* marks) const override {
         // Built on the first 16-bit picture: most never need it.
         std::call_once(sixteenBuilt_, [this] {
             sixteen_.reset(cmsCreateTransform(source_.get(), TYPE_CMYK_16, middleProfile_.get(), TYPE_RGB_16, kIntent, 0));
         });
         if (!sixteen_) {
             std::fill(out, out + count, 0xFF000000u);
+            if (marks != nullptr) std::fill(marks, marks + (count + 63) / 64, 0);
             return 0;
         }
-        return Through(sixteen_.get(), reinterpret_cast<const unsigned char*>(cmyk), 4 * sizeof *cmyk, out, count);
+        return Through(sixteen_.get(), reinterpret_cast<const unsigned char*>(cmyk), 4 * sizeof *cmyk, out, count, marks);
     }
     bool fast() const override { return false; }
 
 private:
     static constexpr int kIntent = INTENT_RELATIVE_COLORIMETRIC;
-    static constexpr std::size_t kChunk = 1024;
+    static constexpr std::size_t kChunk = 1024;  // a whole number of mark words
 
     // `count` pixels of `pixelBytes` each, a chunk at a time through ProPhoto RGB.
     std::uint64_t Through(void* transform, const unsigned char* in, std::size_t pixelBytes, std::uint32_t* out,
-                          std::size_t count) const {
+                          std::size_t count, std::uint64_t* marks) const {
         std::array<std::uint16_t, 3 * kChunk> rgb;
         std::uint64_t clipped = 0;
         for (std::size_t at = 0; at < count; at += kChunk) {
             const std::size_t n = std::min(kChunk, count - at);
             cmsDoTransform(transform, in + at * pixelBytes, rgb.data(), static_cast<cmsUInt32Number>(n));
-            clipped += middle_->Convert16(rgb.data(), out + at, n);
+            clipped += middle_->Convert16(rgb.data(), out + at, n, marks != nullptr ? marks + at / 64 : nullptr);
         }
         return clipped;
     }
@@ -672,7 +743,7 @@ SourceColour SourceColourOf(const colourtags::FileColour& file) {
     return {};
 }
 
-std::uint64_t Converter::ConvertInks16(const std::uint16_t*, std::uint32_t*, std::size_t) const {
+std::uint64_t Converter::ConvertInks16(const std::uint16_t*, std::uint32_t*, std::size_t, std::uint64_t*) const {
     assert(!"only CMYK takes inks");
     return 0;
 }

@@ -66,13 +66,29 @@ public:
     // many left sRGB's gamut (by more than 1/255 of full-scale light) and were clipped.
     // For CMYK each pixel holds its inks, cyan, magenta, yellow and black a byte each in
     // that order in memory (0 no ink), and `out` is opaque.
-    virtual std::uint64_t Convert(const std::uint32_t* in, std::uint32_t* out, std::size_t count) const = 0;
+    //
+    // With `marks`, which pixels those were: bit i of marks[i / 64] for pixel i, each of
+    // the ceil(count / 64) words written whole (the bits past count 0).
+    virtual std::uint64_t Convert(const std::uint32_t* in, std::uint32_t* out, std::size_t count,
+                                  std::uint64_t* marks) const = 0;
     // The same from 16-bit samples, red, green and blue three to a pixel (0 .. 65535),
     // converted at their full precision and rounded to 8 bits once, at the end; `out`
     // is opaque (top byte 0xFF). Not for CMYK.
-    virtual std::uint64_t Convert16(const std::uint16_t* rgb, std::uint32_t* out, std::size_t count) const = 0;
+    virtual std::uint64_t Convert16(const std::uint16_t* rgb, std::uint32_t* out, std::size_t count,
+                                    std::uint64_t* marks) const = 0;
     // For CMYK only: 16-bit inks, four to a pixel, as Convert16 converts its samples.
-    virtual std::uint64_t ConvertInks16(const std::uint16_t* cmyk, std::uint32_t* out, std::size_t count) const;
+    virtual std::uint64_t ConvertInks16(const std::uint16_t* cmyk, std::uint32_t* out, std::size_t count,
+                                        std::uint64_t* marks) const;
+    // The same, counting only.
+    std::uint64_t Convert(const std::uint32_t* in, std::uint32_t* out, std::size_t count) const {
+        return Convert(in, out, count, nullptr);
+    }
+    std::uint64_t Convert16(const std::uint16_t* rgb, std::uint32_t* out, std::size_t count) const {
+        return Convert16(rgb, out, count, nullptr);
+    }
+    std::uint64_t ConvertInks16(const std::uint16_t* cmyk, std::uint32_t* out, std::size_t count) const {
+        return ConvertInks16(cmyk, out, count, nullptr);
+    }
     // True for the matrix-and-curves fast path, false for lcms2's general transform
     // (and for grey and CMYK).
     virtual bool fast() const = 0;

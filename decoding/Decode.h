@@ -13,6 +13,7 @@
 #include "colour/ColourHandling.h"
 #include "colour/Signal.h"
 #include "decoding/RowReceiver.h"
+#include "kernels/pixelmask.h"
 #include "platform/Surface.h"
 
 namespace vistrel {
@@ -88,6 +89,9 @@ struct DecodeResult {
     QString colourSpace;
     bool colourConverted = false;  // the pixels were converted from colourSpace to sRGB
     std::uint64_t outOfGamut = 0;  // converted pixels that left sRGB's gamut and were clipped
+    // Which they were, outOfGamut of them; nothing when there were none, or when the
+    // receiver heard of them itself (RowReceiver::TakeClippedPixels).
+    std::shared_ptr<const korvex::PixelMask> clipped;
     // An HDR picture (PQ or HLG) whose light was rendered as SDR by the conversion.
     bool hdrToneMapped = false;
     // A camera raw file's: developed as its camera meant it, or its sensor's own values

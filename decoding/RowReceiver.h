@@ -27,6 +27,16 @@ public:
     virtual void ConvertInks(const std::uint16_t* cmyk, std::uint32_t* out, std::size_t count) = 0;
 };
 
+// Where a colour conversion tells which pixels left sRGB's gamut and were clipped, as
+// their rows are handed on: after each band that has any, in order, the band's pixels
+// `first` .. first + count - 1 (numbered y * width + x), bit i of bits[i / 64] for pixel
+// first + i. What is told adds up to the decode's DecodeResult::outOfGamut.
+class ClippedPixels {
+public:
+    virtual ~ClippedPixels() = default;
+    virtual void Clipped(std::uint64_t first, std::size_t count, const std::uint64_t* bits) = 0;
+};
+
 class RowReceiver {
 public:
     virtual ~RowReceiver() = default;
@@ -49,6 +59,16 @@ public:
     // each, in that order in memory, 0 no ink), or hands 16-bit inks to
     // WideRows::ConvertInks. No from the others: the reader composes the inks itself.
     virtual bool TakeInks() { return false; }
+    // Asked by a conversion of the rows on their way here: a receiver that hears which
+    // pixels were clipped gives where to tell it; nothing from the others, whose decode
+    // then keeps them in DecodeResult::clipped.
+    virtual ClippedPixels* TakeClippedPixels() { return nullptr; }
+    // A picture decoded whole as stored at `stored` (width x height, rows back to back) is
+    // about to be turned upright by EXIF's `orientation` and handed over: what a receiver
+    // noted of pixels by their place there follows them.
+    virtual void Turning(const std::uint32_t* stored, int width, int height, int orientation) {
+        (void)stored, (void)width, (void)height, (void)orientation;
+    }
 };
 
 // Where a decoder that streams its rows hands them on when the picture is kept elsewhere
@@ -70,9 +90,10 @@ public:
         (void)count;
         return nullptr;
     }
-    // As RowReceiver::TakeWideRows and TakeInks, before the first row.
+    // As RowReceiver::TakeWideRows, TakeInks and TakeClippedPixels, before the first row.
     virtual WideRows* TakeWideRows() { return nullptr; }
     virtual bool TakeInks() { return false; }
+    virtual ClippedPixels* TakeClippedPixels() { return nullptr; }
 };
 
 }  // namespace vistrel

@@ -18,6 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t at = 0; at < size; at += piece) reader.Feed(data + at, std::min(piece, size - at), events);
     int width = -1, height = -1, rows = 0;
     bool ended = false;
+    std::uint64_t outOfGamut = 0;
     for (const vistrel::WorkerEvent& e : events) {
         if (ended) std::abort();
         switch (e.kind) {
@@ -35,6 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     std::abort();
                 // Nothing is clipped or tone-mapped in colours that were not converted.
                 if (!e.colourConverted && (e.hdrToneMapped || e.outOfGamut != 0)) std::abort();
+                outOfGamut = e.outOfGamut;
                 ended = true;
                 break;
             case vistrel::WorkerMessageKind::ColourName:
@@ -48,6 +50,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             case vistrel::WorkerMessageKind::SignalLightSum:
             case vistrel::WorkerMessageKind::SignalLightBin:
             case vistrel::WorkerMessageKind::SignalCell:
+            case vistrel::WorkerMessageKind::ClipRun:
+            case vistrel::WorkerMessageKind::ClipMap:
+            case vistrel::WorkerMessageKind::ClipBits:
                 std::abort();  // the reader keeps what they say; they are no events
             case vistrel::WorkerMessageKind::Failed:
                 // Only the program itself names these: no worker may.
@@ -76,6 +81,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             // No white level, and nothing at it.
             if (raw->photosites->white == 0 && atWhite != 0) std::abort();
         }
+    }
+    // The clipped pixels: only at the end, within the picture, as many as done counted.
+    if (const std::shared_ptr<const korvex::PixelMask> clipped = reader.clipped()) {
+        if (!ended || clipped->pixels() != std::uint64_t(width) * std::uint64_t(height) || clipped->count() != outOfGamut ||
+            clipped->count() == 0)
+            std::abort();
+    } else if (ended && outOfGamut != 0) {
+        std::abort();
     }
     // The signal's counts: only at the end, every pixel in one light bin, no more of
     // them in the cells or outside a gamut than the picture has, no light beyond PQ's peak.

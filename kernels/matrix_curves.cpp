@@ -133,7 +133,8 @@ struct Encoder {
 KORVEX_TARGET_BYTE_PERMUTES std::uint64_t ConvertBytePermutes(
     const std::array<std::array<std::uint8_t, 256>, 3>& low, const std::array<std::array<std::uint8_t, 256>, 3>& high,
     const std::array<std::array<float, 3>, 3>& m, const std::array<std::array<float, MatrixCurves::kPieces>, 3>& encode,
-    float clipBelow, float clipAbove, const std::uint32_t* in, std::uint32_t* out, std::size_t count) {
+    float clipBelow, float clipAbove, const std::uint32_t* in, std::uint32_t* out, std::size_t count,
+    std::uint64_t* marks) {
     ByteTable lowTables[3], highTables[3];
     for (std::size_t c = 0; c < 3; ++c)
         for (std::size_t p = 0; p < 4; ++p) {
@@ -181,6 +182,7 @@ KORVEX_TARGET_BYTE_PERMUTES std::uint64_t ConvertBytePermutes(
             lightLow[c] = LookUp(lowTables[c], channel[c], upper);
             lightHigh[c] = LookUp(highTables[c], channel[c], upper);
         }
+        std::uint64_t marked = 0;  // the 64 pixels' clipped ones
         for (std::size_t g = 0; g < 4; ++g) {
             __m512 light[3];
             for (std::size_t c = 0; c < 3; ++c)
@@ -194,11 +196,13 @@ KORVEX_TARGET_BYTE_PERMUTES std::uint64_t ConvertBytePermutes(
             const __mmask16 outside = _mm512_mask_cmp_ps_mask(lanes[g], least, below, _CMP_LT_OQ) |
                                       _mm512_mask_cmp_ps_mask(lanes[g], most, above, _CMP_GT_OQ);
             clipped += static_cast<std::uint64_t>(std::popcount(static_cast<unsigned>(outside)));
+            marked |= std::uint64_t{outside} << (16 * g);
             // Ternary logic 0xFE is a | b | c; 0xEA is (a & b) | c.
             const __m512i rgb = _mm512_ternarylogic_epi32(_mm512_slli_epi32(encoder.Level(srgb[0]), 16),
                                                           _mm512_slli_epi32(encoder.Level(srgb[1]), 8), encoder.Level(srgb[2]), 0xFE);
             _mm512_mask_storeu_epi32(out + at + 16 * g, lanes[g], _mm512_ternarylogic_epi32(v[g], top, rgb, 0xEA));
         }
+        if (marks != nullptr) marks[at / 64] = marked;
     }
     return clipped;
 }
@@ -210,15 +214,16 @@ bool MatrixCurves::Available() {
     return available && detail::UseWideVectors();
 }
 
-std::uint64_t MatrixCurves::Convert(const std::uint32_t* in, std::uint32_t* out, std::size_t count) const {
-    return ConvertBytePermutes(lightLow_, lightHigh_, matrix_, encode_, clipBelow_, clipAbove_, in, out, count);
+std::uint64_t MatrixCurves::Convert(const std::uint32_t* in, std::uint32_t* out, std::size_t count,
+                                    std::uint64_t* marks) const {
+    return ConvertBytePermutes(lightLow_, lightHigh_, matrix_, encode_, clipBelow_, clipAbove_, in, out, count, marks);
 }
 
 #else
 
 bool MatrixCurves::Available() { return false; }
 
-std::uint64_t MatrixCurves::Convert(const std::uint32_t*, std::uint32_t*, std::size_t) const { return 0; }
+std::uint64_t MatrixCurves::Convert(const std::uint32_t*, std::uint32_t*, std::size_t, std::uint64_t*) const { return 0; }
 
 #endif
 

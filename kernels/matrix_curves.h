@@ -23,8 +23,10 @@ public:
     static bool Available();
 
     // count pixels from `in` to `out` (which may be the same); returns how many were
-    // clipped. Only where Available().
-    std::uint64_t Convert(const std::uint32_t* in, std::uint32_t* out, std::size_t count) const;
+    // clipped, and with `marks` says which: bit i of marks[i / 64] for pixel i, each of
+    // the ceil(count / 64) words written whole. Only where Available().
+    std::uint64_t Convert(const std::uint32_t* in, std::uint32_t* out, std::size_t count,
+                          std::uint64_t* marks = nullptr) const;
 
     // sRGB's level of linear light x (0 .. 1) as Convert computes it, before rounding:
     // for tests against the curve itself.

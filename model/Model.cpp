@@ -126,6 +126,7 @@ void Model::Drop() {
     picture_ = {};
     // The region's rectangle waits for the next picture; its counts go with this one.
     regionCounts_ = {};
+    regionClipped_ = 0;
     loaded_ = false;
     Settings next = settings_;
     const Settings start;
@@ -154,11 +155,13 @@ Counted Model::counted() const {
         c.pixels = pixels.data() + c.rect.y * c.stride + c.rect.x;
         c.histogram = &regionCounts_.histogram;
         c.levels = &regionCounts_.levels;
+        c.clipped = regionClipped_;
     } else {
         c.rect = {0, 0, pixels.width(), pixels.height()};
         c.pixels = pixels.data();
         c.histogram = &picture_.histogram;
         c.levels = &picture_.levels;
+        c.clipped = picture_.outOfGamut;
     }
     c.width = c.rect.width;
     c.height = c.rect.height;
@@ -167,6 +170,7 @@ Counted Model::counted() const {
 
 void Model::CountRegion() {
     regionCounts_ = korvex::CountRegion(picture_.pixels.data(), picture_.pixels.width(), *region_, picture_.luma);
+    regionClipped_ = picture_.clipped ? picture_.clipped->CountRect(picture_.pixels.width(), *region_) : 0;
 }
 
 bool Model::SetRegion(const korvex::PixelRect& region) {
@@ -204,6 +208,7 @@ void Model::ClearRegion() {
     if (!region_) return;
     region_.reset();
     regionCounts_ = {};
+    regionClipped_ = 0;
     Say(Change::Region);
 }
 

@@ -75,6 +75,8 @@ struct Counted {
     korvex::PixelRect rect;
     const korvex::UvHistogram* histogram = nullptr;
     const korvex::LevelCounts* levels = nullptr;
+    // Those of its pixels the colour conversion clipped (Picture::outOfGamut's share).
+    std::uint64_t clipped = 0;
 };
 
 class Model : public QObject {
@@ -177,7 +179,8 @@ private:
     // when they changed; and the false-colour view.
     const std::vector<std::uint32_t>& LumaMarksOfView();
     const std::vector<korvex::Pixel>& FalseColourView();
-    // The region's counts formed again from the picture's pixels under its luma standard.
+    // The region's counts formed again from the picture's pixels under its luma standard,
+    // and its clipped pixels.
     void CountRegion();
 
     Settings settings_;
@@ -191,6 +194,7 @@ private:
     std::int32_t regionWidth_ = 0;
     std::int32_t regionHeight_ = 0;
     korvex::RegionCounts regionCounts_;
+    std::uint64_t regionClipped_ = 0;
 };
 
 }  // namespace vistrel

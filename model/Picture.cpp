@@ -122,13 +122,18 @@ QString RegionNote(const korvex::PixelRect& region) {
     return QStringLiteral("Region %1 x %2 at %3,%4").arg(region.width).arg(region.height).arg(region.x).arg(region.y);
 }
 
-QString ColourNote(const Picture& picture, const std::optional<korvex::PixelRect>& region) {
+QString ColourNote(const Picture& picture, const std::optional<korvex::PixelRect>& region,
+                   std::uint64_t regionClipped) {
     if (!region) return ColourNote(picture);
-    const QString note = picture.raw ? ColourNote(picture)
-                                     : WithLight(ColourNote(picture.colourSpace, picture.colourConverted,
-                                                            picture.hdrToneMapped, picture.outOfGamut,
-                                                            picture.pixels.size(), true),
-                                                 picture);
+    const bool whole = picture.outOfGamut != 0 && !picture.clipped;
+    const QString note =
+        picture.raw ? ColourNote(picture)
+        : whole     ? WithLight(ColourNote(picture.colourSpace, picture.colourConverted, picture.hdrToneMapped,
+                                           picture.outOfGamut, picture.pixels.size(), true),
+                                picture)
+                    : WithLight(ColourNote(picture.colourSpace, picture.colourConverted, picture.hdrToneMapped,
+                                           regionClipped, std::uint64_t{region->width} * region->height),
+                                picture);
     return note + QStringLiteral(" \u00B7 ") + RegionNote(*region);
 }
 

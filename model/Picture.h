@@ -13,6 +13,7 @@
 #include "kernels/falsecolour.h"
 #include "kernels/korvex.h"
 #include "kernels/levels.h"
+#include "kernels/pixelmask.h"
 #include "kernels/region.h"
 #include "decoding/Decode.h"
 #include "platform/Surface.h"
@@ -106,6 +107,8 @@ struct Picture {
     QString colourSpace;
     bool colourConverted = false;
     std::uint64_t outOfGamut = 0;
+    // Which pixels those were; nothing when none were.
+    std::shared_ptr<const korvex::PixelMask> clipped;
     bool hdrToneMapped = false;  // an HDR signal (PQ or HLG) whose light the conversion rendered as SDR
     // A picture developed from a camera raw file: its camera and photosites; and whether it
     // shows the sensor's stored values (linear, not white-balanced) instead.
@@ -142,9 +145,11 @@ QString LightNote(const SignalStats& signal);
 // sensor's values ("Raw values, linear, not white-balanced").
 QString ColourNote(const Picture& picture);
 // The note with a region of interest: the region named after it ("Region 1200 x 800 at
-// 300,200"); a clipped share, which is counted over the whole picture, then says so
-// ("3.2 % clipped in the whole picture").
-QString ColourNote(const Picture& picture, const std::optional<korvex::PixelRect>& region);
+// 300,200"), and the clipped share that of the region's pixels, `regionClipped` of them
+// clipped. A picture that says how many of its pixels were clipped but not which gives
+// the whole picture's share, and says so ("3.2 % clipped in the whole picture").
+QString ColourNote(const Picture& picture, const std::optional<korvex::PixelRect>& region,
+                   std::uint64_t regionClipped);
 // The region as the note names it.
 QString RegionNote(const korvex::PixelRect& region);
 

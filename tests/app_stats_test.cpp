@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QBuffer>
+#include <QColorSpace>
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -28,6 +29,7 @@
 #include <zlib.h>
 
 #include "app/Stats.h"
+#include "colour/ColourConvert.h"
 #include "dng_pictures.h"
 #include "kernels/korvex.h"
 #include "kernels/region.h"
@@ -376,6 +378,7 @@ TEST(AppStats, ARegionCountsExactlyItsCropsPixelsAndOneOutsideThePictureExitsTwo
             expected.luma = standard;
             expected.levels = vistrel::StatisticsOf(counts);
             expected.region = r;
+            expected.regionOutOfGamut = 0;  // nothing converted
             const vistrel::FileStatistics measured = vistrel::MeasureFile(file, settings, {}, 0, r);
             expected.signal = measured.signal;  // the whole picture's samples, whatever the region
             EXPECT_EQ(vistrel::StatsLine(measured), vistrel::StatsLine(expected));
@@ -406,6 +409,38 @@ TEST(AppStats, ARegionCountsExactlyItsCropsPixelsAndOneOutsideThePictureExitsTwo
         EXPECT_EQ(run.exitCode, 2) << malformed;
         EXPECT_TRUE(run.lines.empty()) << malformed;
     }
+
+    // The same noise tagged Adobe RGB: out_of_gamut stays the whole picture's, and the
+    // region's own comes last, as many as its pixels converted one by one clip.
+    const std::vector<unsigned char> adobe = vistrel::colour::StandardProfile(vistrel::colour::StandardSpace::AdobeRgb);
+    QImage tagged = image;
+    tagged.setColorSpace(QColorSpace::fromIccProfile(QByteArray(reinterpret_cast<const char*>(adobe.data()), qsizetype(adobe.size()))));
+    const QString taggedFile = dir.filePath("adobe.png");
+    ASSERT_TRUE(tagged.save(taggedFile, "PNG"));
+    const auto converter = vistrel::colour::Converter::For(adobe);
+    ASSERT_NE(converter, nullptr);
+    std::uint64_t whole = 0;
+    for (const korvex::PixelRect& r : regions) {
+        SCOPED_TRACE(testing::Message() << r.x << "," << r.y << "," << r.width << "," << r.height);
+        std::uint64_t clipped = 0;
+        for (std::size_t y = r.y; y < r.y + r.height; ++y)
+            for (std::size_t x = r.x; x < r.x + r.width; ++x) {
+                const std::uint32_t p = image.pixel(static_cast<int>(x), static_cast<int>(y));
+                std::uint32_t out = 0;
+                clipped += converter->Convert(&p, &out, 1);
+            }
+        if (r.width == kWidth && r.height == kHeight) whole = clipped;
+        const Outcome run = RunStats({taggedFile, "--region", QStringLiteral("%1,%2,%3,%4").arg(r.x).arg(r.y).arg(r.width).arg(r.height)});
+        ASSERT_EQ(run.lines.size(), 1u);
+        EXPECT_EQ(run.lines[0]["region_out_of_gamut"].toInteger(), qint64(clipped));
+        EXPECT_TRUE(run.texts[0].endsWith(", \"region_out_of_gamut\": " + QByteArray::number(qulonglong(clipped)) + "}"))
+            << run.texts[0].toStdString();
+    }
+    EXPECT_GT(whole, 0u);
+    const Outcome corner = RunStats({taggedFile, "--region", "0,0,1,1"});
+    ASSERT_EQ(corner.lines.size(), 1u);
+    EXPECT_EQ(corner.lines[0]["out_of_gamut"].toInteger(), qint64(whole));
+    EXPECT_FALSE(RunStats({taggedFile}).texts[0].contains("region_out_of_gamut"));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -202,3 +203,69 @@ TEST(ColourConversion, GreyAndCmykProfilesMatchLcms) {
 }
 
 }  // namespace
+
+// Every kind of conversion, at 8 and 16 bits and on both builds of the fast path, marks
+// exactly the pixels it clips: those that, converted one at a time, count as clipped;
+// its marks fill whole words, the last one's bits past the pixels 0, and no word more.
+TEST(ColourConversion, MarksNameThePixelsThatClipOneByOne) {
+    std::mt19937 random(17);
+    constexpr std::size_t kPixels = 64 * 40 + 37;  // a last word not full
+    // Runs of a saturated colour (green, or cyan ink), and random colours between them;
+    // the inks with little black.
+    std::vector<std::uint32_t> pixels(kPixels), inkPixels(kPixels);
+    std::vector<std::uint16_t> samples(4 * kPixels), inkSamples(4 * kPixels);
+    for (std::size_t i = 0; i < kPixels; ++i) {
+        const bool run = i % 500 < 120;
+        for (std::size_t k = 0; k < 4; ++k) {
+            samples[4 * i + k] = run ? (k == 1 ? 65535 : 0) : std::uint16_t(random());
+            inkSamples[4 * i + k] = run ? (k == 0 ? 65535 : 0) : std::uint16_t(k == 3 ? random() % 8000 : random());
+        }
+        pixels[i] = 0xFF000000u | std::uint32_t(samples[4 * i] >> 8) << 16 | std::uint32_t(samples[4 * i + 1] >> 8) << 8 |
+                    std::uint32_t(samples[4 * i + 2] >> 8);
+        inkPixels[i] = InkPixel({std::uint8_t(inkSamples[4 * i] >> 8), std::uint8_t(inkSamples[4 * i + 1] >> 8),
+                                 std::uint8_t(inkSamples[4 * i + 2] >> 8), std::uint8_t(inkSamples[4 * i + 3] >> 8)});
+    }
+    struct Case {
+        const char* name;
+        Profile profile;
+        bool vectors = true;
+    };
+    const Case cases[] = {{"Adobe RGB, vector build", colour::StandardProfile(StandardSpace::AdobeRgb)},
+                          {"Adobe RGB, plain build", colour::StandardProfile(StandardSpace::AdobeRgb), false},
+                          {"ProPhoto", colour::StandardProfile(StandardSpace::ProPhoto)},
+                          {"tables", TableProfile()},
+                          {"CMYK", CmykProfile()}};
+    for (const Case& c : cases) {
+        korvex::detail::AllowWideVectors(c.vectors);
+        const auto converter = colour::Converter::For(c.profile);
+        ASSERT_NE(converter, nullptr);
+        const bool inks = converter->input() == colourtags::SampleKind::Cmyk;
+        for (const bool wide : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (wide ? ", 16 bits" : ", 8 bits"));
+            std::vector<std::uint16_t> rgb;
+            for (std::size_t i = 0; i < kPixels; ++i) rgb.insert(rgb.end(), {samples[4 * i], samples[4 * i + 1], samples[4 * i + 2]});
+            const auto convert = [&](std::size_t at, std::size_t n, std::uint32_t* out, std::uint64_t* marks) {
+                if (!wide) return converter->Convert((inks ? inkPixels : pixels).data() + at, out, n, marks);
+                return inks ? converter->ConvertInks16(inkSamples.data() + 4 * at, out, n, marks)
+                            : converter->Convert16(rgb.data() + 3 * at, out, n, marks);
+            };
+            std::vector<std::uint32_t> out(kPixels), alone(1);
+            std::vector<std::uint64_t> marks((kPixels + 63) / 64 + 1, 0x5555555555555555u);
+            const std::uint64_t clipped = convert(0, kPixels, out.data(), marks.data());
+            EXPECT_GT(clipped, 0u);
+            EXPECT_EQ(marks.back(), 0x5555555555555555u) << "a word past the pixels' written";
+            std::uint64_t marked = 0;
+            for (std::size_t i = 0; i < kPixels; ++i) {
+                const bool bit = ((marks[i / 64] >> (i % 64)) & 1) != 0;
+                ASSERT_EQ(bit, convert(i, 1, alone.data(), nullptr) == 1) << i;
+                ASSERT_EQ(alone[0], out[i]) << i;
+                marked += bit;
+            }
+            EXPECT_EQ(marks[kPixels / 64] >> (kPixels % 64), 0u);
+            EXPECT_EQ(marked, clipped);
+            // Counting alone clips the same pixels.
+            EXPECT_EQ(convert(0, kPixels, out.data(), nullptr), clipped);
+        }
+    }
+    korvex::detail::AllowWideVectors(true);
+}

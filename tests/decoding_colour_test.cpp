@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QImage>
 #include <QImageWriter>
+#include <QTransform>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -148,7 +150,7 @@ std::vector<std::uint8_t> JpegSamples(const QByteArray& jpeg) {
     return samples;
 }
 
-// A TIFF of interleaved samples (1 grey, 4 CMYK) of 8 or 16 bits, LZW strips of 16 rows,
+// A TIFF of interleaved samples (1 grey, 3 RGB, 4 CMYK) of 8 or 16 bits, LZW strips of 16 rows,
 // with the profile embedded.
 QByteArray ProfiledTiff(const QString& path, const std::vector<std::uint16_t>& samples, int width, int height, int channels,
                         int bits, const Profile& profile) {
@@ -158,7 +160,8 @@ QByteArray ProfiledTiff(const QString& path, const std::vector<std::uint16_t>& s
     TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, std::uint32_t(height));
     TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, std::uint16_t(bits));
     TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, std::uint16_t(channels));
-    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, channels == 4 ? PHOTOMETRIC_SEPARATED : PHOTOMETRIC_MINISBLACK);
+    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC,
+                 channels == 4 ? PHOTOMETRIC_SEPARATED : channels == 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK);
     TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
     TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
     TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, 16u);
@@ -616,13 +619,217 @@ TEST(DecodeColourTags, EachFormatsProfileIsFoundWholeAndDamagedOnesAreNot) {
     }
 }
 
+// ---- which pixels were clipped ----------------------------------------------------
+
+// A picture whose conversion clips in every way: whole rows of one saturated colour
+// (runs across rows and bands), a third of it random colours (scattered clips), strays
+// elsewhere, grey between. Samples of 16 bits, R G B (or C M Y K) to a pixel; with a
+// palette, the random colours are drawn from it instead.
+struct ClipSource {
+    int width = 0, height = 0, channels = 3;
+    std::vector<std::uint16_t> samples;
+    std::uint16_t at(std::size_t pixel, int k) const { return samples[pixel * std::size_t(channels) + std::size_t(k)]; }
+};
+ClipSource MakeClipSource(int width, int height, int channels, const std::vector<std::array<std::uint16_t, 4>>& palette = {}) {
+    ClipSource source{width, height, channels, {}};
+    std::mt19937 random(std::uint32_t(width * 31 + height));
+    const std::array<std::uint16_t, 4> saturated = channels == 4 ? std::array<std::uint16_t, 4>{65535, 0, 0, 0}
+                                                                 : std::array<std::uint16_t, 4>{0, 65535, 0, 0};
+    const std::array<std::uint16_t, 4> grey = channels == 4 ? std::array<std::uint16_t, 4>{0, 0, 0, 30000}
+                                                            : std::array<std::uint16_t, 4>{30000, 30000, 30000, 0};
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            std::array<std::uint16_t, 4> v = grey;
+            if (y % 50 < 6 || (x * 7 + y * 13) % 251 == 0) v = saturated;
+            else if (x < width / 3 && !palette.empty()) v = palette[random() % palette.size()];
+            else if (x < width / 3) v = {std::uint16_t(random()), std::uint16_t(random()), std::uint16_t(random()), std::uint16_t(random() % 20000)};
+            source.samples.insert(source.samples.end(), v.begin(), v.begin() + channels);
+        }
+    return source;
+}
+QImage Rgb8Of(const ClipSource& s) {
+    QImage image(s.width, s.height, QImage::Format_RGB32);
+    for (int y = 0; y < s.height; ++y)
+        for (int x = 0; x < s.width; ++x) {
+            const std::size_t i = std::size_t(y) * std::size_t(s.width) + std::size_t(x);
+            image.setPixel(x, y, qRgb(s.at(i, 0) >> 8, s.at(i, 1) >> 8, s.at(i, 2) >> 8));
+        }
+    return image;
+}
+QImage Rgb16Of(const ClipSource& s) {
+    QImage image(s.width, s.height, QImage::Format_RGBX64);
+    for (int y = 0; y < s.height; ++y)
+        for (int x = 0; x < s.width; ++x) {
+            const std::size_t i = std::size_t(y) * std::size_t(s.width) + std::size_t(x);
+            image.setPixelColor(x, y, QColor::fromRgba64(s.at(i, 0), s.at(i, 1), s.at(i, 2)));
+        }
+    return image;
+}
+
+// Which pixels of a picture were clipped, the slow way: each source pixel converted on
+// its own, true where its conversion counts it clipped.
+std::vector<bool> ClippedOneByOne(std::size_t pixels, const std::function<std::uint64_t(std::size_t, std::uint32_t*)>& convertOne) {
+    std::vector<bool> clipped(pixels);
+    std::uint32_t out = 0;
+    for (std::size_t i = 0; i < pixels; ++i) clipped[i] = convertOne(i, &out) == 1;
+    return clipped;
+}
+
+// A PNG's eXIf chunk saying the picture is stored turned a quarter anticlockwise (6).
+QByteArray WithExifOrientation6(QByteArray png) {
+    const QByteArray tiff("II*\0\x08\0\0\0\x01\0\x12\x01\x03\0\x01\0\0\0\x06\0\0\0\0\0\0\0", 26);
+    return png.insert(33, PngChunk("eXIf", tiff));
+}
+
+// Every reader's way of converting (bands converted while the next decodes, the last
+// band at once, 16-bit rows converted by the reader, a picture turned upright after its
+// rows were converted, inks, lcms2's tables, a library's deep samples), in process and
+// through the worker's messages: the pixels said to be clipped are, in any region, as
+// many as converting the region's source pixels one by one clips.
+TEST(DecodeColour, ClippedPixelsOfAnyRegionAreThoseItsSourcePixelsClipOneByOne) {
+    QTemporaryDir dir;
+    constexpr int kWidth = 640, kHeight = 900;  // three bands
+    const Profile adobe = colour::StandardProfile(StandardSpace::AdobeRgb);
+    const Profile cmyk = CmykProfile();
+    const ClipSource rgb = MakeClipSource(kWidth, kHeight, 3);
+    const ClipSource inks = MakeClipSource(kWidth, kHeight, 4);
+    const auto eightBit = [&](const ClipSource& s, const colour::Converter& c) {
+        return ClippedOneByOne(s.samples.size() / std::size_t(s.channels), [&](std::size_t i, std::uint32_t* out) {
+            const std::uint32_t p = s.channels == 4 ? InkPixel({std::uint8_t(s.at(i, 0) >> 8), std::uint8_t(s.at(i, 1) >> 8),
+                                                                std::uint8_t(s.at(i, 2) >> 8), std::uint8_t(s.at(i, 3) >> 8)})
+                                                    : 0xFF000000u | std::uint32_t(s.at(i, 0) >> 8) << 16 |
+                                                          std::uint32_t(s.at(i, 1) >> 8) << 8 | std::uint32_t(s.at(i, 2) >> 8);
+            return c.Convert(&p, out, 1);
+        });
+    };
+    const auto sixteenBit = [&](const ClipSource& s, const colour::Converter& c) {
+        return ClippedOneByOne(s.samples.size() / std::size_t(s.channels), [&](std::size_t i, std::uint32_t* out) {
+            return s.channels == 4 ? c.ConvertInks16(s.samples.data() + 4 * i, out, 1) : c.Convert16(s.samples.data() + 3 * i, out, 1);
+        });
+    };
+    const auto adobeConverter = colour::Converter::For(adobe);
+    const auto tableConverter = colour::Converter::For(TableProfile());
+    const auto inkConverter = colour::Converter::For(cmyk);
+    ASSERT_TRUE(adobeConverter && tableConverter && inkConverter);
+
+    // A 12-bit JPEG XL in Rec. 2020, deep samples converted row by row: its colours far
+    // inside or far outside sRGB, so that how the library widens them does not matter.
+    const std::vector<std::array<std::uint16_t, 4>> palette = {
+        {0, 65535, 0, 0}, {65535, 0, 0, 0}, {0, 0, 65535, 0}, {20000, 30000, 25000, 0}, {40000, 40000, 40000, 0}};
+    const ClipSource wideGamut = MakeClipSource(300, 900, 3, palette);
+    colourtags::FileColour rec2020Tags;
+    rec2020Tags.cicp = colourtags::Cicp{9, 1, 0, 1};
+    const auto rec2020 = colour::ConverterFor(colour::SourceColourOf(rec2020Tags), colourtags::SampleKind::Rgb);
+    ASSERT_NE(rec2020, nullptr);
+    heif_pictures::Options jxl;
+    jxl.bits = 12;
+    jxl.cicp = {9, 1};
+
+    // The JPEG's samples are what its decoder makes of them: as stored values show them.
+    const QString jpegPath = Write(dir, "clip.jpg", JpegWithProfile(RgbJpeg(Rgb8Of(rgb)), adobe, 60000));
+    const DecodeResult jpegStored = DecodePicture(jpegPath, 0, nullptr, ColourHandling::StoredValues);
+    ASSERT_TRUE(jpegStored);
+    const QImage jpegSamples = jpegStored.surface->image();
+
+    struct Row {
+        const char* name;
+        QString path;
+        std::vector<bool> clipped;  // in the picture as it is shown
+        int width;
+    };
+    std::vector<bool> turned;
+    {
+        // The stored picture's clips, turned as Qt turns a picture a quarter clockwise.
+        const std::vector<bool> stored = sixteenBit(rgb, *adobeConverter);
+        QImage marks(kWidth, kHeight, QImage::Format_Grayscale8);
+        for (int y = 0; y < kHeight; ++y)
+            for (int x = 0; x < kWidth; ++x) marks.scanLine(y)[x] = stored[std::size_t(y) * kWidth + std::size_t(x)] ? 255 : 0;
+        const QImage upright = marks.transformed(QTransform().rotate(90));
+        EXPECT_EQ(upright.size(), QSize(kHeight, kWidth));
+        for (int y = 0; y < upright.height(); ++y)
+            for (int x = 0; x < upright.width(); ++x) turned.push_back(upright.constScanLine(y)[x] != 0);
+    }
+    std::vector<Row> rows = {
+        {"8-bit PNG, Adobe RGB", Write(dir, "clip8.png", PngWithProfile(Encoded(Rgb8Of(rgb), "png"), adobe)),
+         eightBit(rgb, *adobeConverter), kWidth},
+        {"JPEG, Adobe RGB", jpegPath,
+         ClippedOneByOne(std::size_t(kWidth) * kHeight,
+                         [&](std::size_t i, std::uint32_t* out) {
+                             const QRgb p = jpegSamples.pixel(int(i % kWidth), int(i / kWidth));
+                             return adobeConverter->Convert(&p, out, 1);
+                         }),
+         kWidth},
+        {"8-bit PNG, lcms2's tables", Write(dir, "table.png", PngWithProfile(Encoded(Rgb8Of(rgb), "png"), TableProfile())),
+         eightBit(rgb, *tableConverter), kWidth},
+        {"16-bit PNG, Adobe RGB", Write(dir, "clip16.png", PngWithProfile(Encoded(Rgb16Of(rgb), "png"), adobe)),
+         sixteenBit(rgb, *adobeConverter), kWidth},
+        {"16-bit PNG stored turned", Write(dir, "turned.png", WithExifOrientation6(PngWithProfile(Encoded(Rgb16Of(rgb), "png"), adobe))),
+         turned, kHeight},
+        {"16-bit TIFF, Adobe RGB", Write(dir, "clip16.tif", ProfiledTiff(dir.filePath("t16.tif"), rgb.samples, kWidth, kHeight, 3, 16, adobe)),
+         sixteenBit(rgb, *adobeConverter), kWidth},
+        {"8-bit CMYK TIFF", Write(dir, "inks8.tif", ProfiledTiff(dir.filePath("i8.tif"), [&] {
+             std::vector<std::uint16_t> eight;
+             for (const std::uint16_t v : inks.samples) eight.push_back(v >> 8);
+             return eight;
+         }(), kWidth, kHeight, 4, 8, cmyk)),
+         eightBit(inks, *inkConverter), kWidth},
+        {"16-bit CMYK TIFF", Write(dir, "inks16.tif", ProfiledTiff(dir.filePath("i16.tif"), inks.samples, kWidth, kHeight, 4, 16, cmyk)),
+         sixteenBit(inks, *inkConverter), kWidth},
+        {"12-bit JPEG XL, Rec. 2020", Write(dir, "deep.jxl", heif_pictures::EncodeJxl(Rgb16Of(wideGamut), jxl)),
+         sixteenBit(wideGamut, *rec2020), wideGamut.width},
+    };
+    std::mt19937 random(41);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::uint64_t total = std::uint64_t(std::count(row.clipped.begin(), row.clipped.end(), true));
+        ASSERT_GT(total, 0u);
+        const std::size_t width = std::size_t(row.width), height = row.clipped.size() / width;
+        for (const bool worker : {false, true}) {
+            SCOPED_TRACE(worker ? "through the worker" : "in process");
+            const DecodeResult result = worker ? DecodeInWorker(row.path, 0) : DecodePicture(row.path, 0);
+            ASSERT_TRUE(result) << int(result.error);
+            ASSERT_TRUE(result.colourConverted);
+            ASSERT_EQ(std::size_t(result.surface->width()), width);
+            EXPECT_EQ(result.outOfGamut, total);
+            ASSERT_NE(result.clipped, nullptr);
+            EXPECT_EQ(result.clipped->count(), total);
+            // Whole rows, single pixels, the whole picture, and many regions at random.
+            std::vector<korvex::PixelRect> regions = {{0, 0, width, height}, {0, height - 1, width, 1}, {width - 1, 0, 1, height},
+                                                      {width / 2, 6, 1, 1}};
+            for (int k = 0; k < 200; ++k) {
+                korvex::PixelRect r;
+                r.x = random() % width, r.y = random() % height;
+                r.width = 1 + random() % (width - r.x), r.height = 1 + random() % (height - r.y);
+                regions.push_back(r);
+            }
+            for (const korvex::PixelRect& r : regions) {
+                std::uint64_t slow = 0;
+                for (std::size_t y = r.y; y < r.y + r.height; ++y)
+                    for (std::size_t x = r.x; x < r.x + r.width; ++x) slow += row.clipped[y * width + x];
+                ASSERT_EQ(result.clipped->CountRect(width, r), slow) << r.x << "," << r.y << "," << r.width << "," << r.height;
+            }
+        }
+    }
+    // Nothing clipped, nothing kept; nothing converted, nothing kept.
+    const QString grey = Write(dir, "grey.png", PngWithProfile(Encoded(Bars({0x808080}), "png"), adobe));
+    for (const DecodeResult& result : {DecodePicture(grey, 0), DecodeInWorker(grey, 0),
+                                       DecodePicture(rows[0].path, 0, nullptr, ColourHandling::StoredValues),
+                                       DecodeInWorker(rows[0].path, 0, nullptr, ColourHandling::StoredValues)}) {
+        ASSERT_TRUE(result);
+        EXPECT_EQ(result.outOfGamut, 0u);
+        EXPECT_EQ(result.clipped, nullptr);
+    }
+}
+
 TEST(WorkerMessages, ColourNameFlagsAndClippedCountCrossIntact) {
     const auto stream = [](const WorkerColour& colour) {
         QByteArray bytes;
         for (const auto& m : {EncodeWorkerMessage(WorkerMessageKind::Size, 4, 2),
                               EncodeWorkerMessage(WorkerMessageKind::Rows, 2)})
             bytes.append(reinterpret_cast<const char*>(m.data()), qsizetype(m.size()));
-        return bytes + EncodeWorkerDone(colour);
+        // The clipped pixels themselves, the first ones of the picture.
+        const std::uint64_t clipped = (std::uint64_t{1} << colour.outOfGamut) - 1;
+        return bytes + EncodeWorkerClipped(0, 8, &clipped) + EncodeWorkerDone(colour);
     };
     // 70 bytes of two-byte characters: cut to 64 on a character's boundary.
     const QByteArray longName = QString(35, QChar(0xE9)).toUtf8();

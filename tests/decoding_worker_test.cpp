@@ -131,7 +131,7 @@ TEST(WorkerMessages, SignalCountsReadBackAsTheyWereSent) {
     sdr.light.reset();
     for (const std::optional<SignalStats>& sent : {std::optional(SomeSignal()), std::optional(sdr), std::optional<SignalStats>()}) {
         std::vector<std::uint8_t> stream = Bytes({{Kind::Size, 5, 3}, {Kind::Rows, 3, 0}});
-        const QByteArray signal = (sent ? EncodeWorkerSignal(*sent) : QByteArray()) + EncodeWorkerDone({"Rec. 2020 PQ", true, true, 2});
+        const QByteArray signal = (sent ? EncodeWorkerSignal(*sent) : QByteArray()) + EncodeWorkerDone({"Rec. 2020 PQ", true, true, 0});
         stream.insert(stream.end(), signal.begin(), signal.end());
         for (std::size_t piece = 1; piece <= 13; ++piece) {
             WorkerMessageReader reader(8);
@@ -146,6 +146,80 @@ TEST(WorkerMessages, SignalCountsReadBackAsTheyWereSent) {
             }
         }
     }
+}
+
+// Which pixels were clipped crosses band by band, each band in runs or as a map,
+// whichever takes fewer messages, and reads back pixel for pixel: pixels scattered, in
+// long runs across rows and bands, alone, filling a band, at every offset in a word.
+TEST(WorkerMessages, ClippedPixelsCrossInRunsOrMapsWhicheverIsFewer) {
+    std::mt19937 random(29);
+    constexpr int kWidth = 61, kHeight = 97;  // no band starts on a whole word
+    constexpr std::size_t kPixels = std::size_t{kWidth} * kHeight;
+    const auto picture = [&](int pattern) {
+        std::vector<bool> clipped(kPixels);
+        for (std::size_t i = 0; i < kPixels; ++i) {
+            switch (pattern) {
+                case 0: clipped[i] = random() % 3 == 0; break;                // scattered
+                case 1: clipped[i] = i % 1500 < 700; break;                    // runs across rows and bands
+                case 2: clipped[i] = i == 4321; break;                         // one pixel
+                case 3: clipped[i] = true; break;                              // all of them
+                case 4: clipped[i] = (i / 7) % 5 == 0 || random() % 40 == 0; break;  // short runs and strays
+                default: clipped[i] = i >= kPixels - 3; break;                 // the last pixels
+            }
+        }
+        return clipped;
+    };
+    for (int pattern = 0; pattern < 6; ++pattern) {
+        SCOPED_TRACE(pattern);
+        const std::vector<bool> clipped = picture(pattern);
+        std::vector<std::uint8_t> stream = Bytes({{Kind::Size, kWidth, kHeight}});
+        std::uint64_t total = 0;
+        std::size_t messages = 0;
+        for (int first = 0; first < kHeight;) {
+            const int rows = std::min(kHeight - first, 1 + int(random() % 30));
+            const std::size_t from = std::size_t(first) * kWidth, count = std::size_t(rows) * kWidth;
+            std::vector<std::uint64_t> bits((count + 63) / 64, 0);
+            std::size_t runs = 0, low = count, high = 0;
+            for (std::size_t i = 0; i < count; ++i) {
+                if (!clipped[from + i]) continue;
+                bits[i / 64] |= std::uint64_t{1} << (i % 64);
+                runs += i == 0 || !clipped[from + i - 1];
+                low = std::min(low, i), high = i;
+                ++total;
+            }
+            const std::vector<std::uint8_t> told = Bytes({{Kind::Rows, std::uint32_t(first + rows), 0}});
+            stream.insert(stream.end(), told.begin(), told.end());
+            const QByteArray band = EncodeWorkerClipped(from, count, bits.data());
+            const std::size_t fewest = runs == 0 ? 0 : std::min(runs, 1 + (high - low + 64) / 64);
+            EXPECT_EQ(std::size_t(band.size()), fewest * kWorkerMessageBytes);
+            messages += std::size_t(band.size()) / kWorkerMessageBytes;
+            stream.insert(stream.end(), band.begin(), band.end());
+            first += rows;
+        }
+        const QByteArray done = EncodeWorkerDone({"Adobe RGB (1998)", true, false, total});
+        stream.insert(stream.end(), done.begin(), done.end());
+        WorkerMessageReader reader(128);
+        std::vector<WorkerEvent> events;
+        for (std::size_t at = 0; at < stream.size(); at += 7)
+            ASSERT_TRUE(reader.Feed(stream.data() + at, std::min<std::size_t>(7, stream.size() - at), events));
+        ASSERT_TRUE(reader.finished());
+        EXPECT_EQ(events.back().outOfGamut, total);
+        const std::shared_ptr<const korvex::PixelMask> mask = reader.clipped();
+        ASSERT_NE(mask, nullptr);
+        EXPECT_EQ(mask->count(), total);
+        for (std::size_t i = 0; i < kPixels; ++i) ASSERT_EQ(mask->marked(i), clipped[i]) << i;
+        if (pattern == 3) {
+            EXPECT_LE(messages, std::size_t(kHeight)) << "a band clipped whole is one run";
+        }
+    }
+    // A picture with nothing clipped sends nothing, and keeps no mask.
+    const std::vector<std::uint64_t> none(4, 0);
+    EXPECT_TRUE(EncodeWorkerClipped(0, 200, none.data()).isEmpty());
+    const std::vector<std::uint8_t> clean = Bytes({{Kind::Size, 4, 3}, {Kind::Rows, 3, 0}, {Kind::Done, 0, 1}});
+    WorkerMessageReader reader(8);
+    std::vector<WorkerEvent> events;
+    ASSERT_TRUE(reader.Feed(clean.data(), clean.size(), events));
+    EXPECT_EQ(reader.clipped(), nullptr);
 }
 
 TEST(WorkerMessages, FailuresMayComeFirstOrMidwayAndCarryTheirCode) {
@@ -249,6 +323,24 @@ TEST(WorkerMessages, AnythingMalformedEndsTheStreamWhereItStands) {
         {"signal cell of no pixels", {size, all, Raw(10, 0, 0), Raw(11, 0, 0), Raw(11, 1, 0), Raw(11, 2, 0), Raw(15, 3, 0)}},
         {"done with the signal half told", {size, all, Raw(10, 0, 0), Raw(11, 0, 0), Raw(3, 0, 0)}},
         {"signal after the colour name", {size, all, Raw(5, 0x41u, 0), Raw(10, 0, 0)}},
+        // Which pixels were clipped: within the rows written, in order, whole, as many as done says.
+        {"clipped pixels before the size", {Raw(20, 0, 1)}},
+        {"clipped pixels in rows not yet written", {size, rows2, Raw(20, 7, 2)}},
+        {"a run of no pixels", {size, all, Raw(20, 3, 0)}},
+        {"runs going back", {size, all, Raw(20, 5, 2), Raw(20, 6, 1)}},
+        {"a run past the picture", {size, all, Raw(20, 0xFFFFFFFFu, 2)}},
+        {"a map of no pixels", {size, all, Raw(21, 0, 0)}},
+        {"map bits without a map", {size, all, Raw(22, 1, 0)}},
+        {"map bits past the map", {size, all, Raw(21, 0, 3), Raw(22, 0x9u, 0)}},
+        {"a map whose first pixel is not clipped", {size, all, Raw(21, 0, 3), Raw(22, 0x6u, 0)}},
+        {"a map whose last pixel is not clipped", {size, all, Raw(21, 0, 3), Raw(22, 0x3u, 0)}},
+        {"rows while a map is read", {size, rows2, Raw(21, 0, 3), Raw(2, 3, 0)}},
+        {"a run inside the map before it", {size, all, Raw(21, 2, 3), Raw(22, 0x5u, 0), Raw(20, 4, 1)}},
+        {"done with fewer clipped than told", {size, all, Raw(20, 0, 2), Raw(3, 1, 1)}},
+        {"done with more clipped than told", {size, all, Raw(20, 0, 2), Raw(3, 3, 1)}},
+        {"done with clipped pixels told, none counted", {size, all, Raw(20, 0, 2), Raw(3, 0, 1)}},
+        {"clipped pixels after the colour name", {size, all, Raw(5, 0x41u, 0), Raw(20, 0, 1)}},
+        {"clipped pixels after the signal", {size, all, Raw(10, 0, 0), Raw(11, 0, 0), Raw(11, 1, 0), Raw(11, 2, 0), Raw(20, 0, 1)}},
         {"failure code zero", {Raw(4, 0, 0)}},
         {"failure: empty name", {Raw(4, WorkerErrorCode(DecodeError::EmptyName), 0)}},
         {"failure: cancelled", {Raw(4, WorkerErrorCode(DecodeError::Cancelled), 0)}},
@@ -336,6 +428,9 @@ TEST(WorkerMessages, AcceptedStreamsKeepTheirPromisesOverRandomInput) {
                 case Kind::SignalLightSum:
                 case Kind::SignalLightBin:
                 case Kind::SignalCell:
+                case Kind::ClipRun:
+                case Kind::ClipMap:
+                case Kind::ClipBits:
                     FAIL() << "the reader keeps what they say; they are no events";
             }
         }

@@ -499,3 +499,57 @@ TEST(ModelFalseColour, EveryLevelShowsItsBandOrItsGreyUnderBothStandardsWithTheM
 }
 
 }  // namespace
+
+// A picture whose conversion clipped some pixels: the region counts its own, when it is
+// set and when a new picture of its size keeps it, and the note gives the region's share;
+// a picture that says how many but not which gives the whole picture's, and says so.
+TEST(ModelRegion, TheClippedShareIsTheRegionsOwnWhenItIsSetAndWhenANewPictureKeepsIt) {
+    constexpr std::size_t kWidth = 40, kHeight = 30;
+    const auto picture = [&](std::size_t every) {
+        Picture p;
+        p.pixels = korvex::PixelGrid(kWidth, kHeight);
+        p.scaleX = p.scaleY = 1;
+        p.viewMaxX = kWidth - 1;
+        p.viewMaxY = kHeight - 1;
+        p.colourSpace = QStringLiteral("Adobe RGB (1998)");
+        p.colourConverted = true;
+        auto mask = std::make_shared<korvex::PixelMask>(kWidth * kHeight);
+        for (std::size_t i = 0; i < kWidth * kHeight; i += every) mask->MarkRun(i, 1);
+        p.outOfGamut = mask->count();
+        p.clipped = std::move(mask);
+        return p;
+    };
+    Model model;
+    model.Load(picture(3));
+    // Rows 10 .. 19, columns 0 .. 19: of each row's pixels y * 40 + x, those divisible by 3.
+    const korvex::PixelRect region{0, 10, 20, 10};
+    const auto slow = [&](std::size_t every) {
+        std::uint64_t n = 0;
+        for (std::size_t y = region.y; y < region.y + region.height; ++y)
+            for (std::size_t x = region.x; x < region.x + region.width; ++x) n += (y * kWidth + x) % every == 0;
+        return n;
+    };
+    EXPECT_EQ(model.counted().clipped, model.picture().outOfGamut) << "the whole picture's without a region";
+    ASSERT_TRUE(model.SetRegion(region));
+    EXPECT_EQ(model.counted().clipped, slow(3));
+    const auto note = [&](std::uint64_t clipped, std::uint64_t pixels) {
+        const auto tenths = static_cast<std::uint64_t>(std::nearbyint(double(clipped) * 1000.0 / double(pixels)));
+        return QStringLiteral("Adobe RGB (1998) \u2192 sRGB, %1.%2 % clipped \u00B7 Region 20 x 10 at 0,10")
+            .arg(tenths / 10)
+            .arg(tenths % 10);
+    };
+    EXPECT_EQ(vistrel::ColourNote(model.picture(), model.region(), model.counted().clipped), note(slow(3), 200));
+    // A new picture of the region's size keeps the region and counts it afresh.
+    model.Load(picture(7));
+    ASSERT_TRUE(model.region().has_value());
+    EXPECT_EQ(model.counted().clipped, slow(7));
+    EXPECT_EQ(vistrel::ColourNote(model.picture(), model.region(), model.counted().clipped), note(slow(7), 200));
+    // Said how many but not which: the whole picture's share, named so.
+    Picture unsaid = picture(7);
+    unsaid.clipped.reset();
+    model.Load(std::move(unsaid));
+    EXPECT_EQ(model.counted().clipped, 0u);
+    EXPECT_TRUE(vistrel::ColourNote(model.picture(), model.region(), 0).contains("% clipped in the whole picture"));
+    model.ClearRegion();
+    EXPECT_EQ(model.counted().clipped, model.picture().outOfGamut);
+}

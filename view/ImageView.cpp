@@ -222,7 +222,7 @@ void ImageView::ShowColourNote() {
 }
 
 void ImageView::ShowNote() {
-    const QString note = model_.loaded() ? ColourNote(model_.picture(), model_.region()) : QString();
+    const QString note = model_.loaded() ? ColourNote(model_.picture(), model_.region(), model_.counted().clipped) : QString();
     const Legend legend = model_.loaded() ? LegendOf(model_.settings()) : Legend{};
     if (legend.line.isEmpty()) {
         lblNote->setTextFormat(Qt::AutoText);

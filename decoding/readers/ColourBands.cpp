@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "colour/ColourTags.h"
+#include "decoding/readers/Orientation.h"
 
 namespace vistrel {
 namespace {
@@ -50,35 +51,44 @@ void PictureColour::Stamp(DecodeResult& result, bool converted, std::uint64_t cl
 }
 
 std::uint64_t ConvertPixels(const colour::Converter& converter, const std::uint32_t* in, std::uint32_t* out,
-                            std::size_t count) {
-    return ConvertPixels(&converter, {}, in, out, count);
+                            std::size_t count, std::uint64_t* marks) {
+    return ConvertPixels(&converter, {}, in, out, count, marks);
 }
 
 namespace {
 
 // One part of ConvertPixels: counted, then converted.
 std::uint64_t ConvertPart(const colour::Converter* converter, SignalCounting counting, const std::uint32_t* in,
-                          std::uint32_t* out, std::size_t count) {
+                          std::uint32_t* out, std::size_t count, std::uint64_t* marks) {
     if (counting) {
         const colour::SignalCount::Lease tally(*counting.count);
         counting.source->Count(in, count, *tally);
     }
-    return converter != nullptr ? converter->Convert(in, out, count) : 0;
+    return converter != nullptr ? converter->Convert(in, out, count, marks) : 0;
 }
 
 }  // namespace
 
+void ClippedMask::Clipped(std::uint64_t first, std::size_t count, const std::uint64_t* bits) {
+    if (!mask_) mask_ = std::make_shared<korvex::PixelMask>(pixels_);
+    mask_->Mark(first, count, bits);
+}
+
 std::uint64_t ConvertPixels(const colour::Converter* converter, SignalCounting counting, const std::uint32_t* in,
-                            std::uint32_t* out, std::size_t count) {
+                            std::uint32_t* out, std::size_t count, std::uint64_t* marks) {
     const std::size_t parts =
         std::clamp<std::size_t>(count / kPixelsPerThread, 1, static_cast<std::size_t>(std::max(1, QThread::idealThreadCount())));
-    if (parts == 1) return ConvertPart(converter, counting, in, out, count);
+    if (converter == nullptr) marks = nullptr;
+    if (parts == 1) return ConvertPart(converter, counting, in, out, count, marks);
     // The pool's idle threads take a part each; a part no thread is free for is done here.
+    // Parts start on whole words of the marks, so that no two threads write one.
     std::atomic<std::uint64_t> clipped{0};
     std::latch done(static_cast<std::ptrdiff_t>(parts - 1));
     const auto part = [&](std::size_t k) {
-        const std::size_t from = count * k / parts, to = count * (k + 1) / parts;
-        clipped += ConvertPart(converter, counting, in + from, out + from, to - from);
+        const auto start = [&](std::size_t j) { return j == parts ? count : count * j / parts / 64 * 64; };
+        const std::size_t from = start(k), to = start(k + 1);
+        clipped += ConvertPart(converter, counting, in + from, out + from, to - from,
+                               marks != nullptr ? marks + from / 64 : nullptr);
     };
     for (std::size_t k = 1; k < parts; ++k) {
         const auto helper = [&part, &done, k] {
@@ -117,23 +127,47 @@ ColourBands::~ColourBands() {
 }
 
 ColourBands::Band ColourBands::Launch(int first, int count, std::uint32_t* pixels) {
-    Band band{first, count, pixels, {}};
+    Band band{first, count, pixels, {}, {}};
     const std::size_t n = std::size_t(count) * width_;
     const colour::Converter* const converter = converter_.get();
+    band.marks.resize((n + 63) / 64);
     auto task = std::make_shared<std::packaged_task<std::uint64_t()>>(
-        [converter, counting = Counting(), pixels, n] { return ConvertPart(converter, counting, pixels, pixels, n); });
+        [converter, counting = Counting(), pixels, n, marks = band.marks.data()] {
+            return ConvertPart(converter, counting, pixels, pixels, n, marks);
+        });
     band.clipped = task->get_future();
     if (!QThreadPool::globalInstance()->tryStart([task] { (*task)(); })) (*task)();
     return band;
 }
 
+ClippedPixels& ColourBands::Told() {
+    if (!told_) {
+        ClippedPixels* taker = toSink_ ? (sink_ != nullptr ? sink_->TakeClippedPixels() : nullptr)
+                                       : (receiver_ != nullptr ? receiver_->TakeClippedPixels() : nullptr);
+        if (taker == nullptr) {
+            kept_.Start(std::uint64_t{width_} * static_cast<std::uint64_t>(height_));
+            taker = &kept_;
+        }
+        told_ = taker;
+    }
+    return **told_;
+}
+
+void ColourBands::Tell(std::uint64_t first, std::size_t count, const std::uint64_t* marks, std::uint64_t clipped) {
+    if (clipped != 0) Told().Clipped(first, count, marks);
+}
+
 bool ColourBands::PassOn(Band& band) {
     if (!band.valid()) return true;
-    outOfGamut_ += band.clipped.get();
+    const std::uint64_t clipped = band.clipped.get();
+    outOfGamut_ += clipped;
     const Band done = std::move(band);
     band = Band{};
-    if (toSink_) return sink_ == nullptr || sink_->Put(done.first, done.count, reinterpret_cast<const uchar*>(done.pixels));
-    return receiver_ == nullptr || receiver_->RowsReady(done.first + done.count);
+    const bool wanted =
+        toSink_ ? sink_ == nullptr || sink_->Put(done.first, done.count, reinterpret_cast<const uchar*>(done.pixels))
+                : receiver_ == nullptr || receiver_->RowsReady(done.first + done.count);
+    Tell(std::uint64_t(done.first) * width_, std::size_t(done.count) * width_, done.marks.data(), clipped);
+    return wanted;
 }
 
 bool ColourBands::PictureStarted(Surface& picture) {
@@ -146,7 +180,15 @@ bool ColourBands::PictureStarted(Surface& picture) {
 }
 
 bool ColourBands::RowsReady(int rows) {
-    if (wide_ || (!Converting() && !Counting())) return receiver_ == nullptr || receiver_->RowsReady(rows);
+    if (wide_) {
+        const int from = std::exchange(wideTold_, std::max(wideTold_, rows));
+        const bool wanted = receiver_ == nullptr || receiver_->RowsReady(rows);
+        if (rows > from)
+            TellWide(reinterpret_cast<const std::uint32_t*>(picture_->image().constScanLine(from)),
+                     std::uint64_t(from) * width_, std::size_t(rows - from) * width_);
+        return wanted;
+    }
+    if (!Converting() && !Counting()) return receiver_ == nullptr || receiver_->RowsReady(rows);
     if (rows <= convertedRows_) return receiver_ == nullptr || receiver_->RowsReady(rows);
     QImage& image = picture_->image();
     Q_ASSERT(image.format() == QImage::Format_RGB32 && std::size_t(image.bytesPerLine()) == width_ * 4);
@@ -161,9 +203,13 @@ bool ColourBands::RowsReady(int rows) {
     if (rows == height_) {
         // The last band (or the whole picture at once): split over the pool, waited for.
         if (!PassOn(inFlight_)) return false;
-        outOfGamut_ += ConvertPixels(Converting() ? converter_.get() : nullptr, Counting(), pixels, pixels,
-                                     std::size_t(rows - from) * width_);
-        return receiver_ == nullptr || receiver_->RowsReady(rows);
+        const std::size_t n = std::size_t(rows - from) * width_;
+        marks_.resize((n + 63) / 64);
+        const std::uint64_t clipped = ConvertPixels(converter_.get(), Counting(), pixels, pixels, n, marks_.data());
+        outOfGamut_ += clipped;
+        const bool wanted = receiver_ == nullptr || receiver_->RowsReady(rows);
+        Tell(std::uint64_t(from) * width_, n, marks_.data(), clipped);
+        return wanted;
     }
     Band band = Launch(from, rows - from, pixels);
     const bool wanted = PassOn(inFlight_);
@@ -174,6 +220,8 @@ bool ColourBands::RowsReady(int rows) {
 void ColourBands::PictureDropped() {
     if (inFlight_.valid()) inFlight_.clipped.wait();
     inFlight_ = Band{};
+    const std::lock_guard lock(pendingMutex_);
+    pending_.clear();
     if (receiver_ != nullptr) receiver_->PictureDropped();
 }
 
@@ -190,7 +238,12 @@ uchar* ColourBands::Destination(int first, int count) {
 }
 
 bool ColourBands::Put(int first, int count, const uchar* rows) {
-    if (wide_ || (!Converting() && !Counting())) return sink_ == nullptr || sink_->Put(first, count, rows);
+    if (wide_) {
+        const bool wanted = sink_ == nullptr || sink_->Put(first, count, rows);
+        TellWide(reinterpret_cast<const std::uint32_t*>(rows), std::uint64_t(first) * width_, std::size_t(count) * width_);
+        return wanted;
+    }
+    if (!Converting() && !Counting()) return sink_ == nullptr || sink_->Put(first, count, rows);
     if (!Converting()) {
         // Only counted, at once: the rows pass on as they came, when the reader puts them.
         const auto* const in = reinterpret_cast<const std::uint32_t*>(rows);
@@ -203,17 +256,25 @@ bool ColourBands::Put(int first, int count, const uchar* rows) {
         // The decoder's own band buffer, which it fills again next, or the last band:
         // converted now, split over the pool.
         if (!PassOn(inFlight_)) return false;
+        const std::size_t pixels = std::size_t(count) * width_;
+        marks_.resize((pixels + 63) / 64);
+        std::uint64_t clipped = 0;
+        bool wanted = true;
         if (rows == destination_ && destination_ != nullptr) {
             auto* const band = reinterpret_cast<std::uint32_t*>(destination_);
             destination_ = nullptr;
-            outOfGamut_ += ConvertPixels(converter, Counting(), band, band, std::size_t(count) * width_);
-            return sink_ == nullptr || sink_->Put(first, count, rows);
+            clipped = ConvertPixels(converter, Counting(), band, band, pixels, marks_.data());
+            outOfGamut_ += clipped;
+            wanted = sink_ == nullptr || sink_->Put(first, count, rows);
+        } else {
+            const auto* const in = reinterpret_cast<const std::uint32_t*>(rows);
+            band_.resize(pixels);
+            clipped = ConvertPixels(converter, Counting(), in, band_.data(), pixels, marks_.data());
+            outOfGamut_ += clipped;
+            wanted = sink_ == nullptr || sink_->Put(first, count, reinterpret_cast<const uchar*>(band_.data()));
         }
-        const std::size_t pixels = std::size_t(count) * width_;
-        const auto* const in = reinterpret_cast<const std::uint32_t*>(rows);
-        band_.resize(pixels);
-        outOfGamut_ += ConvertPixels(converter, Counting(), in, band_.data(), pixels);
-        return sink_ == nullptr || sink_->Put(first, count, reinterpret_cast<const uchar*>(band_.data()));
+        Tell(std::uint64_t(first) * width_, pixels, marks_.data(), clipped);
+        return wanted;
     }
     // Decoded straight into the sink's place, which stays and is ours to change.
     Band band = Launch(first, count, reinterpret_cast<std::uint32_t*>(destination_));
@@ -241,11 +302,70 @@ void ColourBands::ConvertInks(const std::uint16_t* cmyk, std::uint32_t* out, std
         const colour::SignalCount::Lease tally(*counting.count);
         counting.source->CountInks16(cmyk, count, *tally);
     }
-    wideClipped_ += converter_->ConvertInks16(cmyk, out, count);
+    std::vector<std::uint64_t> marks((count + 63) / 64);
+    const std::uint64_t clipped = converter_->ConvertInks16(cmyk, out, count, marks.data());
+    if (clipped != 0) Note(out, count, marks.data());
+    wideClipped_ += clipped;
+}
+
+void ColourBands::Note(const std::uint32_t* at, std::size_t count, const std::uint64_t* marks) {
+    const std::lock_guard lock(pendingMutex_);
+    pending_.push_back({at, count, std::vector<std::uint64_t>(marks, marks + (count + 63) / 64)});
+}
+
+void ColourBands::TellWide(const std::uint32_t* rows, std::uint64_t first, std::size_t count) {
+    // Places compared as numbers: the rows and a pending conversion's pixels may be
+    // different buffers.
+    const auto begin = reinterpret_cast<std::uintptr_t>(rows);
+    const std::uintptr_t end = begin + count * sizeof *rows;
+    std::vector<std::uint64_t> marks;
+    {
+        const std::lock_guard lock(pendingMutex_);
+        for (auto it = pending_.begin(); it != pending_.end();) {
+            const auto at = reinterpret_cast<std::uintptr_t>(it->at);
+            if (at < begin || at >= end) {
+                ++it;
+                continue;
+            }
+            if (marks.empty()) marks.assign((count + 63) / 64, 0);
+            korvex::OrBits(marks.data(), (at - begin) / sizeof *rows, it->marks.data(), it->count);
+            it = pending_.erase(it);
+        }
+    }
+    if (turned_) {
+        std::vector<std::uint64_t> turned((count + 63) / 64);
+        turned_->Bits(first, count, turned.data());
+        if (marks.empty()) marks.assign(turned.size(), 0);
+        korvex::OrBits(marks.data(), 0, turned.data(), count);
+    }
+    if (!marks.empty()) Tell(first, count, marks.data(), korvex::CountBits(marks.data(), count));
+}
+
+void ColourBands::Turning(const std::uint32_t* stored, int width, int height, int orientation) {
+    const auto begin = reinterpret_cast<std::uintptr_t>(stored);
+    const std::uintptr_t end = begin + std::size_t(width) * std::size_t(height) * sizeof *stored;
+    const std::lock_guard lock(pendingMutex_);
+    for (auto it = pending_.begin(); it != pending_.end();) {
+        const auto at = reinterpret_cast<std::uintptr_t>(it->at);
+        if (at < begin || at >= end) {
+            ++it;
+            continue;
+        }
+        if (!turned_) turned_ = std::make_unique<korvex::PixelMask>(std::uint64_t(width) * std::uint64_t(height));
+        const std::size_t offset = (at - begin) / sizeof *stored;
+        for (std::size_t i = 0; i < it->count; ++i) {
+            if (((it->marks[i / 64] >> (i % 64)) & 1) == 0) continue;
+            const std::size_t place = offset + i;
+            const UprightPlace upright = UprightPlaceOf(orientation, int(place % std::size_t(width)), int(place / std::size_t(width)), width, height);
+            turned_->MarkRun(std::uint64_t(upright.y) * std::uint64_t(upright.width) + std::uint64_t(upright.x), 1);
+        }
+        it = pending_.erase(it);
+    }
 }
 
 void ColourBands::Convert(const std::uint16_t* rgba, std::uint32_t* out, std::size_t count, std::uint32_t background) {
-    // Laid over the background at 16 bits (its levels widened by 257), a chunk at a time.
+    // Laid over the background at 16 bits (its levels widened by 257), a chunk at a time
+    // (a whole number of mark words).
     constexpr std::size_t kChunk = 1024;
     constexpr std::uint32_t kOpaque = 0xFFFF;
     const std::uint32_t under[3] = {((background >> 16) & 0xFF) * 257, ((background >> 8) & 0xFF) * 257,
@@ -267,7 +387,10 @@ void ColourBands::Convert(const std::uint16_t* rgba, std::uint32_t* out, std::si
                                                                            kOpaque);
         }
         if (tally) counting.source->Count16(rgb.data(), n, **tally);
-        clipped += converter_->Convert16(rgb.data(), out + at, n);
+        std::array<std::uint64_t, kChunk / 64> marks;
+        const std::uint64_t here = converter_->Convert16(rgb.data(), out + at, n, marks.data());
+        if (here != 0) Note(out + at, n, marks.data());
+        clipped += here;
     }
     wideClipped_ += clipped;
 }

@@ -91,13 +91,30 @@ DecodeResult DeliverDecodedRows(const DecodedPlane& plane, ColorValue background
 
     const int height = plane.height;
     const int bandRows = BandRowsFor(plane.width, height);
+    const auto width = static_cast<std::size_t>(plane.width);
     std::vector<std::uint16_t> wide;
     std::uint64_t deepClipped = 0;
-    const auto toPixels = [&](int y, Pixel* row) {
+    // Which of a band's deep pixels were clipped, told once the band is handed on: to the
+    // sink or receiver when it takes them, else kept for the result.
+    std::vector<std::uint64_t> rowMarks, bandMarks;
+    std::uint64_t bandClipped = 0;
+    ClippedMask kept;
+    ClippedPixels* told = nullptr;
+    if (deep != nullptr) {
+        rowMarks.resize((width + 63) / 64);
+        bandMarks.resize((std::size_t(bandRows) * width + 63) / 64);
+        told = sink != nullptr ? sink->TakeClippedPixels() : receiver != nullptr ? receiver->TakeClippedPixels() : nullptr;
+        kept.Start(std::uint64_t{width} * static_cast<std::uint64_t>(height));
+        if (told == nullptr) told = &kept;
+    }
+    const auto toPixels = [&](int y, int first, Pixel* row) {
         if (!deep) return decoded_rows::ToPixels(plane, y, row, background);
         WidenRow(plane, y, background, wide);
-        if (deepTally) meant.signal->Count16(wide.data(), std::size_t(plane.width), *deepTally);
-        deepClipped += deep->Convert16(wide.data(), row, std::size_t(plane.width));
+        if (deepTally) meant.signal->Count16(wide.data(), width, *deepTally);
+        const std::uint64_t clipped = deep->Convert16(wide.data(), row, width, rowMarks.data());
+        if (clipped != 0) korvex::OrBits(bandMarks.data(), std::size_t(y - first) * width, rowMarks.data(), width);
+        bandClipped += clipped;
+        deepClipped += clipped;
     };
     DecodeResult result;
     {
@@ -106,12 +123,18 @@ DecodeResult DeliverDecodedRows(const DecodedPlane& plane, ColorValue background
         for (int first = 0; first < height; first += bandRows) {
             const int count = std::min(bandRows, height - first);
             out.OpenBand(first, count);
-            for (int y = first; y < first + count; ++y) toPixels(y, out.Row(y));
+            for (int y = first; y < first + count; ++y) toPixels(y, first, out.Row(y));
             if (!out.Finish(first + count)) return DecodeResult::Failed(out.failure());
+            if (bandClipped != 0) {
+                told->Clipped(std::uint64_t(first) * width, std::size_t(count) * width, bandMarks.data());
+                std::fill(bandMarks.begin(), bandMarks.end(), 0);
+                bandClipped = 0;
+            }
         }
         result = out.Taken();
     }
     meant.Stamp(result, converting, bands ? bands->outOfGamut() : deepClipped);
+    if (result.colourConverted) result.clipped = bands ? bands->clipped() : kept.mask();
     if (bands) {
         result.signal = bands->signal();
     } else if (deepTally) {

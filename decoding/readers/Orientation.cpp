@@ -43,23 +43,20 @@ QImage Upright(const QImage& stored, int orientation) {
     for (int y = 0; y < h; ++y) {
         const auto* row = reinterpret_cast<const Pixel*>(stored.constScanLine(y));
         for (int x = 0; x < w; ++x) {
-            // Where stored pixel (x, y) goes in the upright picture.
-            switch (orientation) {
-                case 2: SetPixel(out, w - 1 - x, y, row[x]); break;          // mirrored left to right
-                case 3: SetPixel(out, w - 1 - x, h - 1 - y, row[x]); break;  // upside down
-                case 4: SetPixel(out, x, h - 1 - y, row[x]); break;          // mirrored top to bottom
-                case 5: SetPixel(out, y, x, row[x]); break;                  // transposed
-                case 6: SetPixel(out, h - 1 - y, x, row[x]); break;          // turned a quarter clockwise
-                case 7: SetPixel(out, h - 1 - y, w - 1 - x, row[x]); break;  // transverse
-                case 8: SetPixel(out, y, w - 1 - x, row[x]); break;          // turned a quarter anticlockwise
-                default: break;
-            }
+            const UprightPlace place = UprightPlaceOf(orientation, x, y, w, h);
+            SetPixel(out, place.x, place.y, row[x]);
         }
     }
     return out;
 }
 
 DecodeResult DeliveredUpright(QImage stored, int orientation, RowReceiver* receiver) {
+    // What the receiver noted by the stored pixels' places (a conversion's clipped pixels)
+    // follows them; the stored picture's rows lie back to back.
+    if (receiver != nullptr && orientation > 1 && orientation <= 8 &&
+        stored.bytesPerLine() == qsizetype(stored.width()) * qsizetype(sizeof(Pixel)))
+        receiver->Turning(reinterpret_cast<const std::uint32_t*>(stored.constBits()), stored.width(), stored.height(),
+                          orientation);
     QImage upright = Upright(stored, orientation);
     stored = QImage();  // its memory back before the receiver's analysis takes more
     if (upright.isNull()) return DecodeResult::Failed(DecodeError::OutOfMemory);

@@ -17,6 +17,24 @@ namespace vistrel {
 // records none or an invalid one.
 int ExifOrientation(const unsigned char* exif, std::size_t size);
 
+// Where stored pixel (x, y) of a width x height picture lies once it is turned upright
+// by an EXIF orientation 1..8 (5 to 8 swap the sides), and the upright picture's width.
+struct UprightPlace {
+    int x = 0, y = 0, width = 0;
+};
+inline UprightPlace UprightPlaceOf(int orientation, int x, int y, int width, int height) {
+    switch (orientation) {
+        case 2: return {width - 1 - x, y, width};               // mirrored left to right
+        case 3: return {width - 1 - x, height - 1 - y, width};  // upside down
+        case 4: return {x, height - 1 - y, width};              // mirrored top to bottom
+        case 5: return {y, x, height};                          // transposed
+        case 6: return {height - 1 - y, x, height};             // turned a quarter clockwise
+        case 7: return {height - 1 - y, width - 1 - x, height}; // transverse
+        case 8: return {y, width - 1 - x, height};              // turned a quarter anticlockwise
+        default: return {x, y, width};
+    }
+}
+
 // A Format_RGB32 picture turned upright from an EXIF orientation 1..8 (1 gives it back
 // unchanged); a null image when memory runs out.
 QImage Upright(const QImage& stored, int orientation);

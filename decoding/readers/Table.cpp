@@ -137,7 +137,10 @@ DecodeResult DecodePictureBytes(PictureFile file, ColorValue background, RowRece
         // A CMYK picture whose reader composed its inks itself is shown as composed, and
         // says nothing of a space it was not converted from.
         if (bands.converted()) meant.Stamp(result, true, bands.outOfGamut());
-        if (result) result.signal = bands.signal();
+        if (result) {
+            result.signal = bands.signal();
+            if (result.colourConverted) result.clipped = bands.clipped();
+        }
         return result;
     } catch (const std::bad_alloc&) {
         return DecodeResult::Failed(DecodeError::OutOfMemory);

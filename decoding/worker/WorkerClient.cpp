@@ -270,6 +270,7 @@ DecodeResult DecodeInWorker(const QString& path, ColorValue background, RowRecei
                     result.hdrToneMapped = event.hdrToneMapped;
                     result.raw = reader.raw();
                     result.signal = reader.signal();
+                    result.clipped = reader.clipped();
                     return result;
                 }
                 case WorkerMessageKind::Failed:
@@ -285,6 +286,9 @@ DecodeResult DecodeInWorker(const QString& path, ColorValue background, RowRecei
                 case WorkerMessageKind::SignalLightSum:
                 case WorkerMessageKind::SignalLightBin:
                 case WorkerMessageKind::SignalCell:
+                case WorkerMessageKind::ClipRun:
+                case WorkerMessageKind::ClipMap:
+                case WorkerMessageKind::ClipBits:
                     break;  // the reader keeps what they say
             }
         }

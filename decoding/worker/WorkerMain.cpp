@@ -48,7 +48,7 @@ constexpr std::size_t kMostBandBytes = std::size_t{8} << 20;
 // announced. The program reads them into a buffer of its own: neither process maps the
 // other's memory, so neither pays for the other's page tables, and the program's buffer
 // can take huge pages (shared memory here gets none).
-class PipedRows final : public RowReceiver, public BandSink {
+class PipedRows final : public RowReceiver, public BandSink, public ClippedPixels {
 public:
     bool Start(int width, int height) override {
         Open(width, height);
@@ -91,6 +91,14 @@ public:
 
     // Nothing reads the picture here but the decoder itself.
     void PictureDropped() override {}
+
+    // Which pixels the conversion clipped, told as their rows are: sent at once, so that
+    // the worker keeps nothing of them.
+    ClippedPixels* TakeClippedPixels() override { return this; }
+    void Clipped(std::uint64_t first, std::size_t count, const std::uint64_t* bits) override {
+        const QByteArray messages = EncodeWorkerClipped(first, count, bits);
+        WriteAll(kWorkerReportFd, messages.constData(), static_cast<std::size_t>(messages.size()));
+    }
 
     bool RowsReady(int rows) override {
         const std::size_t from = static_cast<std::size_t>(written_) * rowBytes_;

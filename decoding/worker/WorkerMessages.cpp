@@ -1,6 +1,7 @@
 #include "decoding/worker/WorkerMessages.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <optional>
 
@@ -152,6 +153,57 @@ QByteArray EncodeWorkerSignal(const SignalStats& signal) {
     return bytes;
 }
 
+QByteArray EncodeWorkerClipped(std::uint64_t first, std::size_t count, const std::uint64_t* bits) {
+    const std::size_t words = (count + 63) / 64;
+    const auto word = [&](std::size_t w) {
+        const std::size_t left = count - 64 * w;
+        return left >= 64 ? bits[w] : bits[w] & ((std::uint64_t{1} << left) - 1);
+    };
+    // The runs (a clipped pixel after one that is not) and the span from the first clipped
+    // pixel to the last.
+    std::uint64_t runs = 0;
+    std::size_t lowest = count, highest = 0;
+    std::uint64_t carry = 0;  // the last pixel of the word before
+    for (std::size_t w = 0; w < words; ++w) {
+        const std::uint64_t b = word(w);
+        runs += static_cast<std::uint64_t>(std::popcount(b & ~(b << 1 | carry)));
+        carry = b >> 63;
+        if (b == 0) continue;
+        lowest = std::min(lowest, 64 * w + static_cast<std::size_t>(std::countr_zero(b)));
+        highest = 64 * w + 63 - static_cast<std::size_t>(std::countl_zero(b));
+    }
+    QByteArray bytes;
+    if (runs == 0) return bytes;
+    const std::size_t span = highest - lowest + 1;
+    const auto pixel = [&](std::size_t i) { return static_cast<std::uint32_t>(first + i); };
+    if (runs <= 1 + (span + 63) / 64) {
+        // The first pixel at or after i that is clipped (`set`) or not; count when none is.
+        const auto next = [&](std::size_t i, bool set) {
+            while (i < count) {
+                const std::uint64_t b = (set ? word(i / 64) : ~word(i / 64)) >> (i % 64);
+                if (b != 0) return std::min(count, i + static_cast<std::size_t>(std::countr_zero(b)));
+                i = (i / 64 + 1) * 64;
+            }
+            return count;
+        };
+        for (std::size_t i = next(lowest, true); i < count;) {
+            const std::size_t end = next(i, false);
+            Append(bytes, WorkerMessageKind::ClipRun, pixel(i), static_cast<std::uint32_t>(end - i));
+            i = next(end, true);
+        }
+        return bytes;
+    }
+    Append(bytes, WorkerMessageKind::ClipMap, pixel(lowest), static_cast<std::uint32_t>(span));
+    for (std::size_t at = lowest; at <= highest; at += 64) {
+        // 64 bits from `at` on, none past the last clipped pixel.
+        std::uint64_t piece = word(at / 64) >> (at % 64);
+        if (at % 64 != 0 && at / 64 + 1 < words) piece |= word(at / 64 + 1) << (64 - at % 64);
+        if (highest - at < 63) piece &= (std::uint64_t{1} << (highest - at + 1)) - 1;
+        Append(bytes, WorkerMessageKind::ClipBits, static_cast<std::uint32_t>(piece), static_cast<std::uint32_t>(piece >> 32));
+    }
+    return bytes;
+}
+
 QByteArray EncodeWorkerDone(const WorkerColour& colour) {
     QByteArray bytes;
     AppendName(bytes, WorkerMessageKind::ColourName, colour.space, kMaxColourNameBytes);
@@ -203,6 +255,11 @@ bool WorkerMessageReader::Take(const std::uint8_t* message, std::vector<WorkerEv
         case State::Malformed:
             return false;  // nothing may follow the end
     }
+    // A map of clipped pixels is read whole before anything else.
+    if (mapLeft_ != 0 && kind != static_cast<std::uint32_t>(WorkerMessageKind::ClipBits)) return false;
+    if (kind >= static_cast<std::uint32_t>(WorkerMessageKind::ClipRun) &&
+        kind <= static_cast<std::uint32_t>(WorkerMessageKind::ClipBits))
+        return state_ == State::Streaming && TakeClipped(static_cast<WorkerMessageKind>(kind), message);
     if (kind == static_cast<std::uint32_t>(WorkerMessageKind::Size)) {
         if (state_ != State::ExpectSize || !side(first) || !side(second)) return false;
         event.kind = WorkerMessageKind::Size;
@@ -232,14 +289,17 @@ bool WorkerMessageReader::Take(const std::uint8_t* message, std::vector<WorkerEv
         if (state_ != State::Streaming || rows_ != height_ || (sitesTaken_ != 0 && sitesTaken_ != kSitesMessages) ||
             first > static_cast<std::uint64_t>(width_) * static_cast<std::uint64_t>(height_))
             return false;
-        // Nothing is clipped or tone-mapped in colours that were not converted.
-        if ((second & ~(kDoneConverted | kDoneToneMapped)) != 0 || (!converted && (toneMapped || first != 0)))
+        // Nothing is clipped or tone-mapped in colours that were not converted; what was
+        // clipped came pixel by pixel.
+        if ((second & ~(kDoneConverted | kDoneToneMapped)) != 0 || (!converted && (toneMapped || first != 0)) ||
+            first != clippedTaken_)
             return false;
         event.kind = WorkerMessageKind::Done;
         event.outOfGamut = first;
         event.colourConverted = converted;
         event.hdrToneMapped = toneMapped;
         state_ = State::Finished;
+        done_ = true;
     } else if (kind == static_cast<std::uint32_t>(WorkerMessageKind::Failed)) {
         const std::optional<DecodeError> error = ErrorFromCode(first);
         if (!error || second != 0) return false;
@@ -300,7 +360,10 @@ bool WorkerMessageReader::TakeRaw(WorkerMessageKind kind, const std::uint8_t* me
         case WorkerMessageKind::SignalLightMax:
         case WorkerMessageKind::SignalLightSum:
         case WorkerMessageKind::SignalLightBin:
-        case WorkerMessageKind::SignalCell: return false;
+        case WorkerMessageKind::SignalCell:
+        case WorkerMessageKind::ClipRun:
+        case WorkerMessageKind::ClipMap:
+        case WorkerMessageKind::ClipBits: return false;
     }
     ++sitesTaken_;
     return true;
@@ -376,9 +439,79 @@ bool WorkerMessageReader::TakeSignal(WorkerMessageKind kind, const std::uint8_t*
         case WorkerMessageKind::RawCamera:
         case WorkerMessageKind::RawLayout:
         case WorkerMessageKind::RawBlack:
-        case WorkerMessageKind::RawLevels: return false;
+        case WorkerMessageKind::RawLevels:
+        case WorkerMessageKind::ClipRun:
+        case WorkerMessageKind::ClipMap:
+        case WorkerMessageKind::ClipBits: return false;
     }
     return false;
+}
+
+bool WorkerMessageReader::TakeClipped(WorkerMessageKind kind, const std::uint8_t* message) {
+    const std::uint32_t first = Word(message + 4), second = Word(message + 8);
+    // Within the rows written, after the last clipped pixels told, before anything that
+    // comes after the last row.
+    const std::uint64_t written = static_cast<std::uint64_t>(width_) * static_cast<std::uint64_t>(rows_);
+    const auto fits = [&] {
+        return signalStage_ == SignalStage::None && camera_.isEmpty() && colourSpace_.isEmpty() && second != 0 &&
+               first >= clipEnd_ && std::uint64_t{first} + second <= written;
+    };
+    // The mask is made on the first clipped pixel.
+    const auto mask = [&] {
+        if (!clipped_)
+            clipped_ = std::make_shared<korvex::PixelMask>(static_cast<std::uint64_t>(width_) * static_cast<std::uint64_t>(height_));
+    };
+    switch (kind) {
+        case WorkerMessageKind::ClipRun:
+            if (!fits()) return false;
+            mask();
+            clipped_->MarkRun(first, second);
+            clippedTaken_ += second;
+            clipEnd_ = std::uint64_t{first} + second;
+            return true;
+        case WorkerMessageKind::ClipMap:
+            if (!fits()) return false;
+            mask();
+            mapAt_ = mapFirst_ = first;
+            mapLeft_ = second;
+            clipEnd_ = std::uint64_t{first} + second;
+            return true;
+        case WorkerMessageKind::ClipBits: {
+            if (mapLeft_ == 0) return false;
+            const std::uint64_t bits = std::uint64_t{first} | std::uint64_t{second} << 32;
+            const std::uint64_t n = std::min<std::uint64_t>(64, mapLeft_);
+            // Nothing past the map's end, and its first and last pixels clipped.
+            if ((n < 64 && (bits >> n) != 0) || (mapAt_ == mapFirst_ && (bits & 1) == 0) ||
+                (n == mapLeft_ && ((bits >> (n - 1)) & 1) == 0))
+                return false;
+            clipped_->Mark(mapAt_, static_cast<std::size_t>(n), &bits);
+            clippedTaken_ += static_cast<std::uint64_t>(std::popcount(bits));
+            mapAt_ += n;
+            mapLeft_ -= n;
+            return true;
+        }
+        case WorkerMessageKind::Size:
+        case WorkerMessageKind::Rows:
+        case WorkerMessageKind::Done:
+        case WorkerMessageKind::Failed:
+        case WorkerMessageKind::ColourName:
+        case WorkerMessageKind::RawCamera:
+        case WorkerMessageKind::RawLayout:
+        case WorkerMessageKind::RawBlack:
+        case WorkerMessageKind::RawLevels:
+        case WorkerMessageKind::SignalHead:
+        case WorkerMessageKind::SignalOutside:
+        case WorkerMessageKind::SignalLightMax:
+        case WorkerMessageKind::SignalLightSum:
+        case WorkerMessageKind::SignalLightBin:
+        case WorkerMessageKind::SignalCell: return false;
+    }
+    return false;
+}
+
+std::shared_ptr<const korvex::PixelMask> WorkerMessageReader::clipped() const {
+    if (!done_ || clippedTaken_ == 0) return nullptr;
+    return clipped_;
 }
 
 bool WorkerMessageReader::SignalWhole() {

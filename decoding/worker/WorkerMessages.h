@@ -2,7 +2,8 @@
 // What a decoder worker tells the program, and the program's reader of it. Every
 // message is three 32-bit words in the machine's byte order (both ends run on the same
 // machine): a kind and two values. In order: the picture's size; "rows 0 .. k - 1 are
-// written" (to the rows pipe), k growing; the name of the picture's colour space, eight
+// written" (to the rows pipe), k growing, each followed by which of those rows' pixels
+// the colour conversion clipped, when any were; the name of the picture's colour space, eight
 // bytes a message, when it has one; for a picture developed from a camera raw file, the
 // camera's name likewise and, when the photosites were counted, their layout, black
 // levels and each colour's levels; then done (with the count of pixels clipped by its colour
@@ -78,6 +79,15 @@ enum class WorkerMessageKind : std::uint32_t {
     SignalLightSum = 13,
     SignalLightBin = 14,
     SignalCell = 15,
+    // Which converted pixels were clipped, each message's pixels after the last one's and
+    // within the rows written so far (numbered y * width + x), before anything that follows
+    // the last row: ClipRun (the first pixel, and how many in a row from it), or ClipMap
+    // (the first pixel, and how many its bits cover) and then a ClipBits for every 64 of
+    // them (bit i for pixel first + i: the low word, then the high; none past the map's
+    // end), the map's first and last pixels clipped. In all, as many as done says.
+    ClipRun = 20,
+    ClipMap = 21,
+    ClipBits = 22,
 };
 
 // The longest colour space name a worker may send, in bytes; and the longest camera name.
@@ -103,6 +113,10 @@ QByteArray EncodeWorkerDone(const WorkerColour& colour);
 // What a raw picture's messages say (the camera's name cut as the colour space's is),
 // sent before done; nothing for other pictures.
 QByteArray EncodeWorkerRaw(const RawPicture& raw);
+// Which of the band's pixels first .. first + count - 1 were clipped (bit i of bits[i /
+// 64] for pixel first + i), in as few messages as runs or a map make them; nothing when
+// none were.
+QByteArray EncodeWorkerClipped(std::uint64_t first, std::size_t count, const std::uint64_t* bits);
 // A picture's signal counts, sent before done; the reader takes them only whole, with
 // every pixel of the picture counted once in the light bins, and no more in any cell or
 // outside any gamut than it has.
@@ -142,12 +156,15 @@ public:
     std::optional<RawPicture> raw() const;
     // The signal counts as read, once all their messages came; nothing otherwise.
     std::shared_ptr<const SignalStats> signal() const;
+    // The pixels clipped, once done came; nothing when none were.
+    std::shared_ptr<const korvex::PixelMask> clipped() const;
 
 private:
     enum class State { ExpectSize, Streaming, Finished, Malformed };
     bool Take(const std::uint8_t* message, std::vector<WorkerEvent>& events);
     bool TakeRaw(WorkerMessageKind kind, const std::uint8_t* message);
     bool TakeSignal(WorkerMessageKind kind, const std::uint8_t* message);
+    bool TakeClipped(WorkerMessageKind kind, const std::uint8_t* message);
     // The signal's messages are over (or never began), as far as done may come.
     bool SignalWhole();
 
@@ -171,6 +188,15 @@ private:
     std::size_t gamutsTaken_ = 0;
     std::int64_t lastIndex_ = -1;  // the last bin or cell taken
     std::uint64_t taken_ = 0;  // pixels counted in the bins, then in the cells
+    // The clipped pixels: where the last message's pixels end, the map being read (its
+    // next pixel, the pixels left, its first), and how many so far.
+    std::uint64_t clipEnd_ = 0;
+    std::uint64_t mapAt_ = 0;
+    std::uint64_t mapLeft_ = 0;
+    std::uint64_t mapFirst_ = 0;
+    std::uint64_t clippedTaken_ = 0;
+    bool done_ = false;  // done came (not a failure)
+    std::shared_ptr<korvex::PixelMask> clipped_;
     std::array<std::uint8_t, kWorkerMessageBytes> partial_{};
     std::size_t partialBytes_ = 0;
 };
