@@ -5,6 +5,7 @@
 #include <cassert>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <utility>
 
@@ -257,29 +258,46 @@ constexpr double kClipSlack = 1.0 / 255;
 constexpr double kClipBelow = -kClipSlack;
 constexpr double kClipAbove = 1 + kClipSlack;
 
-// Which pixels a conversion clipped, gathered a bit at a time into whole words (the
-// marks of Converter::Convert); with kMark false it keeps nothing and costs nothing.
-template <bool kMark>
-class Marks {
-public:
-    explicit Marks(std::uint64_t* words) : words_(words) {}
-    // Pixel i (counted from the conversion's first) was clipped or not (0 or 1).
-    void Add(std::size_t i, std::uint32_t outside) {
-        if constexpr (kMark) {
-            word_ |= std::uint64_t{outside} << (i % 64);
-            if (i % 64 == 63) words_[i / 64] = std::exchange(word_, 0);
-        }
+// Sixty-four pixels' answers (0 or 1, a byte each, the first lowest in memory) as the
+// bits of one word, the first pixel's lowest; those past `n` are 0.
+std::uint64_t Packed(std::array<std::uint8_t, 64>& answers, std::size_t n) {
+    std::fill(answers.begin() + static_cast<std::ptrdiff_t>(n), answers.end(), std::uint8_t{0});
+    std::uint64_t word = 0;
+    for (std::size_t j = 0; j < 8; ++j) {
+        std::uint64_t eight = 0;
+        std::memcpy(&eight, answers.data() + 8 * j, sizeof eight);
+        // Each byte's low bit to its place in the top byte: no two of the products land
+        // on one bit, so nothing carries.
+        word |= ((eight * 0x0102040810204080u) >> 56) << (8 * j);
     }
-    // After the last of `count` pixels: the word they end in, when it is not full.
-    void Finish(std::size_t count) {
-        if constexpr (kMark)
-            if (count % 64 != 0) words_[count / 64] = word_;
-    }
+    return word;
+}
 
-private:
-    std::uint64_t* words_;
-    std::uint64_t word_ = 0;
-};
+// Runs pixel(i), which converts pixel i and answers 1 when it was clipped (else 0), over
+// `count` pixels, 64 at a time; returns how many were clipped and, with kMark, writes
+// their marks (Converter::Convert's): each answer stored as a byte and the 64 packed
+// into their word at once, where gathering them bit by bit would cost a pixel several
+// instructions.
+template <bool kMark, class Pixel>
+std::uint64_t MarkedLoop(std::size_t count, std::uint64_t* marks, Pixel&& pixel) {
+    std::uint64_t clipped = 0;
+    for (std::size_t at = 0; at < count; at += 64) {
+        const std::size_t n = std::min<std::size_t>(64, count - at);
+        [[maybe_unused]] std::array<std::uint8_t, 64> answers;
+        for (std::size_t k = 0; k < n; ++k) {
+            const std::uint32_t outside = pixel(at + k);
+            clipped += outside;
+            if constexpr (kMark) answers[k] = static_cast<std::uint8_t>(outside);
+        }
+        if constexpr (kMark) marks[at / 64] = Packed(answers, n);
+    }
+    return clipped;
+}
+// The same, marking when there are marks to write.
+template <class Pixel>
+std::uint64_t MarkedLoop(std::size_t count, std::uint64_t* marks, Pixel&& pixel) {
+    return marks != nullptr ? MarkedLoop<true>(count, marks, pixel) : MarkedLoop<false>(count, marks, pixel);
+}
 
 class FastConverter final : public Converter {
 public:
@@ -383,40 +401,30 @@ private:
         const std::uint64_t* const fromB = packed_[2].data();
         const std::uint8_t* const encode = encode_.data();
         const std::uint32_t below = clipBelow_, span = clipAbove_ - clipBelow_;
-        std::uint64_t clipped = 0;
-        Marks<kMark> marks(words);
-        for (std::size_t i = 0; i < count; ++i) {
+        return MarkedLoop<kMark>(count, words, [&](std::size_t i) {
             const std::uint32_t p = in[i];
             // The three outputs' sums at once, each in a biased field of its own.
             const std::uint64_t sums = fromR[(p >> 16) & 0xFF] + fromG[(p >> 8) & 0xFF] + fromB[p & 0xFF];
             const auto sr = static_cast<std::uint32_t>(sums >> (2 * kFieldBits)) & kFieldMask;
             const auto sg = static_cast<std::uint32_t>(sums >> kFieldBits) & kFieldMask;
             const auto sb = static_cast<std::uint32_t>(sums) & kFieldMask;
-            // Outside below .. above, as one unsigned comparison each.
-            const std::uint32_t outside = (sr - below > span) | (sg - below > span) | (sb - below > span);
-            clipped += outside;
-            marks.Add(i, outside);
             out[i] = (p & 0xFF000000u) | (std::uint32_t{encode[Index(sr)]} << 16) | (std::uint32_t{encode[Index(sg)]} << 8) |
                      encode[Index(sb)];
-        }
-        marks.Finish(count);
-        return clipped;
+            // Outside below .. above, as one unsigned comparison each.
+            return static_cast<std::uint32_t>((sr - below > span) | (sg - below > span) | (sb - below > span));
+        });
     }
     template <bool kMark>
     std::uint64_t Scalar16(const std::uint16_t* rgb, std::uint32_t* out, std::size_t count, std::uint64_t* words) const {
         const std::uint64_t* const fromR = wide_.data();
         const std::uint64_t* const fromG = fromR + kWideLevels;
         const std::uint64_t* const fromB = fromG + kWideLevels;
-        std::uint64_t clipped = 0;
-        Marks<kMark> marks(words);
-        for (std::size_t i = 0; i < count; ++i, rgb += 3) {
+        return MarkedLoop<kMark>(count, words, [&](std::size_t i) {
+            const std::uint16_t* const p = rgb + 3 * i;
             std::uint32_t outside = 0;
-            out[i] = 0xFF000000u | Encoded(fromR[rgb[0]] + fromG[rgb[1]] + fromB[rgb[2]], outside);
-            clipped += outside;
-            marks.Add(i, outside);
-        }
-        marks.Finish(count);
-        return clipped;
+            out[i] = 0xFF000000u | Encoded(fromR[p[0]] + fromG[p[1]] + fromB[p[2]], outside);
+            return outside;
+        });
     }
     // The table entry of a channel's level: its light times the matrix's column c.
     static std::uint64_t Packed(const Matrix& m, int c, std::int32_t light) {
@@ -517,9 +525,7 @@ private:
                          std::uint64_t* words) const {
         std::array<float, 3 * kChunk> converted;
         cmsDoTransform(transform_.get(), source, converted.data(), static_cast<cmsUInt32Number>(n));
-        std::uint64_t clipped = 0;
-        Marks<true> marks(words);
-        for (std::size_t i = 0; i < n; ++i) {
+        return MarkedLoop(n, words, [&](std::size_t i) {
             bool outside = false;
             std::uint32_t levels[3];
             for (int k = 0; k < 3; ++k) {
@@ -528,13 +534,10 @@ private:
                 outside = outside || !(light >= kClipBelow && light <= kClipAbove);
                 levels[k] = static_cast<std::uint32_t>(std::nearbyint(std::clamp(v * 255.0, 0.0, 255.0)));
             }
-            clipped += outside ? 1 : 0;
-            if (words != nullptr) marks.Add(i, outside ? 1 : 0);
             const std::uint32_t top = in != nullptr ? in[i] & 0xFF000000u : 0xFF000000u;
             out[i] = top | (levels[0] << 16) | (levels[1] << 8) | levels[2];
-        }
-        if (words != nullptr) marks.Finish(n);
-        return clipped;
+            return outside ? 1u : 0u;
+        });
     }
     Transform transform_;
 };
@@ -574,17 +577,12 @@ public:
     colourtags::SampleKind input() const override { return colourtags::SampleKind::Grey; }
     std::uint64_t Convert(const std::uint32_t* in, std::uint32_t* out, std::size_t count,
                           std::uint64_t* words) const override {
-        std::uint64_t clipped = 0;
-        Marks<true> marks(words);
-        for (std::size_t i = 0; i < count; ++i) {
+        return MarkedLoop(count, words, [&](std::size_t i) {
             const std::uint32_t p = in[i];
             std::uint32_t outside = 0;
             out[i] = (p & 0xFF000000u) | Looked(table_.data(), (p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF, outside);
-            clipped += outside;
-            if (words != nullptr) marks.Add(i, outside);
-        }
-        if (words != nullptr) marks.Finish(count);
-        return clipped;
+            return outside;
+        });
     }
     std::uint64_t Convert16(const std::uint16_t* rgb, std::uint32_t* out, std::size_t count,
                             std::uint64_t* words) const override {
@@ -593,16 +591,12 @@ public:
             wide_.resize(kWideLevels);
             for (std::size_t v = 0; v < kWideLevels; ++v) wide_[v] = Entry(levels, v);
         });
-        std::uint64_t clipped = 0;
-        Marks<true> marks(words);
-        for (std::size_t i = 0; i < count; ++i, rgb += 3) {
+        return MarkedLoop(count, words, [&](std::size_t i) {
+            const std::uint16_t* const p = rgb + 3 * i;
             std::uint32_t outside = 0;
-            out[i] = 0xFF000000u | Looked(wide_.data(), rgb[0], rgb[1], rgb[2], outside);
-            clipped += outside;
-            if (words != nullptr) marks.Add(i, outside);
-        }
-        if (words != nullptr) marks.Finish(count);
-        return clipped;
+            out[i] = 0xFF000000u | Looked(wide_.data(), p[0], p[1], p[2], outside);
+            return outside;
+        });
     }
     bool fast() const override { return false; }
 

@@ -47,18 +47,23 @@ std::uint64_t* PixelMask::Block(std::uint64_t index) {
     return block.get();
 }
 
+void PixelMask::Put(std::uint64_t pixel, std::uint64_t bits) {
+    if (bits == 0) return;
+    if (pixel >> kBlockShift != lastBlock_) {
+        lastBlock_ = pixel >> kBlockShift;
+        last_ = Block(lastBlock_);
+    }
+    std::uint64_t& into = last_[static_cast<std::size_t>(pixel & (kBlockPixels - 1)) / 64];
+    count_ += static_cast<std::uint64_t>(std::popcount(bits & ~into));
+    into |= bits;
+}
+
 void PixelMask::MarkWord(std::uint64_t pixel, std::uint64_t word) {
+    assert(pixel < pixels_ && (pixels_ - pixel >= 64 || (word >> (pixels_ - pixel)) == 0));
     // The word lies across at most two of the mask's words, which may be in two blocks.
     const std::size_t shift = static_cast<std::size_t>(pixel % 64);
-    const auto put = [this](std::uint64_t at, std::uint64_t bits) {
-        if (bits == 0) return;
-        std::uint64_t* const block = Block(at >> kBlockShift);
-        std::uint64_t& into = block[static_cast<std::size_t>(at & (kBlockPixels - 1)) / 64];
-        count_ += static_cast<std::uint64_t>(std::popcount(bits & ~into));
-        into |= bits;
-    };
-    put(pixel, word << shift);
-    if (shift != 0) put(pixel + 64 - shift, word >> (64 - shift));
+    Put(pixel, word << shift);
+    if (shift != 0) Put(pixel + 64 - shift, word >> (64 - shift));
 }
 
 void PixelMask::Mark(std::uint64_t first, std::size_t count, const std::uint64_t* bits) {

@@ -36,6 +36,9 @@ public:
     void Mark(std::uint64_t first, std::size_t count, const std::uint64_t* bits);
     // Marks pixels first .. first + length - 1.
     void MarkRun(std::uint64_t first, std::uint64_t length);
+    // Marks the pixels of up to 64 bits from `pixel` on (bit i for pixel + i), which must
+    // lie inside the picture.
+    void MarkWord(std::uint64_t pixel, std::uint64_t word);
     bool marked(std::uint64_t pixel) const;
     // The bits of pixels first .. first + count - 1 into `out` (ceil(count / 64) words,
     // written whole, bits past count 0).
@@ -53,12 +56,15 @@ private:
     static constexpr std::uint64_t kBlockPixels = std::uint64_t{1} << kBlockShift;
     static constexpr std::size_t kBlockWords = kBlockPixels / 64;
     std::uint64_t* Block(std::uint64_t index);
-    // Marks the pixels of up to 64 bits from `pixel` on.
-    void MarkWord(std::uint64_t pixel, std::uint64_t word);
+    // ORs bits into the word of the mask that holds `pixel`, counting the newly marked.
+    void Put(std::uint64_t pixel, std::uint64_t bits);
 
     std::uint64_t pixels_;
     std::uint64_t count_ = 0;
     std::vector<std::unique_ptr<std::uint64_t[]>> blocks_;  // made on the first mark
+    // The block marked last, which the next mark most likely falls in too.
+    std::uint64_t lastBlock_ = ~std::uint64_t{0};
+    std::uint64_t* last_ = nullptr;
 };
 
 }  // namespace korvex

@@ -176,7 +176,16 @@ QByteArray EncodeWorkerClipped(std::uint64_t first, std::size_t count, const std
     if (runs == 0) return bytes;
     const std::size_t span = highest - lowest + 1;
     const auto pixel = [&](std::size_t i) { return static_cast<std::uint32_t>(first + i); };
-    if (runs <= 1 + (span + 63) / 64) {
+    // Written in place, the messages' room made once.
+    const bool inRuns = runs <= 1 + (span + 63) / 64;
+    bytes.resize(static_cast<qsizetype>((inRuns ? runs : 1 + (span + 63) / 64) * kWorkerMessageBytes));
+    char* place = bytes.data();
+    const auto put = [&place](WorkerMessageKind kind, std::uint32_t one, std::uint32_t two) {
+        const WorkerMessageBytes message = EncodeWorkerMessage(kind, one, two);
+        std::memcpy(place, message.data(), message.size());
+        place += message.size();
+    };
+    if (inRuns) {
         // The first pixel at or after i that is clipped (`set`) or not; count when none is.
         const auto next = [&](std::size_t i, bool set) {
             while (i < count) {
@@ -188,18 +197,18 @@ QByteArray EncodeWorkerClipped(std::uint64_t first, std::size_t count, const std
         };
         for (std::size_t i = next(lowest, true); i < count;) {
             const std::size_t end = next(i, false);
-            Append(bytes, WorkerMessageKind::ClipRun, pixel(i), static_cast<std::uint32_t>(end - i));
+            put(WorkerMessageKind::ClipRun, pixel(i), static_cast<std::uint32_t>(end - i));
             i = next(end, true);
         }
         return bytes;
     }
-    Append(bytes, WorkerMessageKind::ClipMap, pixel(lowest), static_cast<std::uint32_t>(span));
+    put(WorkerMessageKind::ClipMap, pixel(lowest), static_cast<std::uint32_t>(span));
     for (std::size_t at = lowest; at <= highest; at += 64) {
         // 64 bits from `at` on, none past the last clipped pixel.
         std::uint64_t piece = word(at / 64) >> (at % 64);
         if (at % 64 != 0 && at / 64 + 1 < words) piece |= word(at / 64 + 1) << (64 - at % 64);
         if (highest - at < 63) piece &= (std::uint64_t{1} << (highest - at + 1)) - 1;
-        Append(bytes, WorkerMessageKind::ClipBits, static_cast<std::uint32_t>(piece), static_cast<std::uint32_t>(piece >> 32));
+        put(WorkerMessageKind::ClipBits, static_cast<std::uint32_t>(piece), static_cast<std::uint32_t>(piece >> 32));
     }
     return bytes;
 }
@@ -484,7 +493,7 @@ bool WorkerMessageReader::TakeClipped(WorkerMessageKind kind, const std::uint8_t
             if ((n < 64 && (bits >> n) != 0) || (mapAt_ == mapFirst_ && (bits & 1) == 0) ||
                 (n == mapLeft_ && ((bits >> (n - 1)) & 1) == 0))
                 return false;
-            clipped_->Mark(mapAt_, static_cast<std::size_t>(n), &bits);
+            clipped_->MarkWord(mapAt_, bits);
             clippedTaken_ += static_cast<std::uint64_t>(std::popcount(bits));
             mapAt_ += n;
             mapLeft_ -= n;
