@@ -114,8 +114,11 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
         "zebra", QStringLiteral("Zebra stripes on the view where Y is at or above <level>, 0 to 255 (%1 is usual).")
                      .arg(kDefaultZebraLevel),
         "level");
-    const QCommandLineOption renderOnly[] = {scope,     histogram, vertical, scaleFront,  lamp, zoom, skinLine,
-                                             reference, trace,     lines,    falseColour, zebra};
+    const QCommandLineOption nits("nits",
+                                  "The line scope and the histogram scaled in nits for a PQ or HLG picture shown\n"
+                                  "in its stored values (with --colour stored), as Tools > Colour > Nits Scale.");
+    const QCommandLineOption renderOnly[] = {scope,     histogram, vertical, scaleFront,  lamp,  zoom, skinLine,
+                                             reference, trace,     lines,    falseColour, zebra, nits};
     // Taken by --stats as well as by --render.
     const QCommandLineOption shared[] = {probe, luma, colour, region};
     parser.addOption(render);
@@ -256,6 +259,7 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
         settings.scopeLines = *levels;
     }
     settings.falseColour = parser.isSet(falseColour);
+    settings.nitsScale = parser.isSet(nits);
     if (parser.isSet(zebra)) {
         const auto value = WholeNumber(parser.value(zebra));
         if (!value || *value < 0 || *value > 255)

@@ -63,6 +63,8 @@ TEST(CommandLine, AcceptsEveryRenderOptionAtItsLimitsAndRejectsJustBeyond) {
         {{at, "out", "p.jpg", "--zebra", "0"}, true},     {{at, "out", "p.jpg", "--zebra", "255"}, true},
         {{at, "out", "p.jpg", "--zebra", "-1"}, false},   {{at, "out", "p.jpg", "--zebra", "256"}, false},
         {{at, "out", "p.jpg", "--zebra"}, false},         {{"--stats", "p.jpg", "--zebra", "200"}, false},
+        {{at, "out", "p.jpg", "--nits"}, true},           {{"--stats", "p.jpg", "--nits"}, false},
+        {{"--nits", "p.jpg"}, false},                     {{at, "out", "p.jpg", "--nits", "100"}, false},
     };
     for (const Case& c : cases) {
         const CommandLine line = Parse(c.arguments);
@@ -84,7 +86,7 @@ TEST(CommandLine, CarriesTheSettingsAndTheNamesExactlyAsGiven) {
     const CommandLine all = Parse({"--scope", "b", "--histogram", "y", "--vertical", "--scale-front", "--lamp", "7",
                                    "--zoom", "900", "--probe", "12,34", "--luma", "709", "--skin-line", "--render",
                                    "out", "--trace", "3", "--lines", "235, 5%", "--reference", "ref näme.png",
-                                   "--false-colour", "--zebra", "200", "--", "-odd näme .jpg"});
+                                   "--false-colour", "--zebra", "200", "--nits", "--", "-odd näme .jpg"});
     ASSERT_EQ(all.action, CommandAction::Render) << all.text.toStdString();
     EXPECT_EQ(all.file, QString("-odd näme .jpg"));
     EXPECT_EQ(all.renderFolder, QString("out"));
@@ -102,6 +104,7 @@ TEST(CommandLine, CarriesTheSettingsAndTheNamesExactlyAsGiven) {
     expected.falseColour = true;
     expected.zebra = true;
     expected.zebraLevel = 200;
+    expected.nitsScale = true;
     EXPECT_TRUE(all.settings == expected);
     EXPECT_EQ(all.reference, QString("ref näme.png"));
     EXPECT_TRUE(plain.reference.isEmpty());
@@ -144,7 +147,7 @@ TEST(CommandLineProcess, PrintsWithoutADisplayAndFailsWithTheRightCodes) {
     EXPECT_EQ(help.exitCode, 0);
     for (const char* option : {"--render", "--scope", "--histogram", "--vertical", "--scale-front", "--lamp", "--zoom",
                                "--probe", "--luma", "--skin-line", "--stats", "--colour", "--false-colour", "--zebra",
-                               "view.png", "--region"})
+                               "view.png", "--region", "--nits"})
         EXPECT_TRUE(help.out.contains(option)) << option;
     // Every format read, named once; the three instruments.
     for (const char* format : {"GIF", "BMP", "JPEG,", "PNG", "TIFF", "WebP", "HEIC", "AVIF", "JPEG XL", "icons",

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QBuffer>
 #include <QCheckBox>
 #include <QDialog>
 #include <QDir>
@@ -16,10 +17,12 @@
 #include <QSpinBox>
 #include <QTemporaryDir>
 
+#include <array>
 #include <cmath>
 #include <map>
 
 #include <sys/stat.h>
+#include <zlib.h>
 
 #include "app/Render.h"
 #include "app/SaveScopes.h"
@@ -494,3 +497,62 @@ TEST_F(RenderTest, TheViewImageShowsEachFlatPatchInItsBandOrGreyAndZebrasOnlyFro
 }
 
 }  // namespace
+
+namespace {
+
+QByteArray BigEndian32(std::uint32_t v) {
+    const char b[4] = {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+    return QByteArray(b, 4);
+}
+
+// A 16-bit PNG of a gradient over all the code levels, its cICP chunk saying BT.2020 and
+// the transfer (16 PQ, 18 HLG), full-range RGB.
+QByteArray HdrPng(int transfer) {
+    QImage image(512, 300, QImage::Format_RGBX64);
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            image.setPixelColor(x, y, QColor::fromRgba64(quint16(x * 128), quint16(y * 218), quint16((x + y) * 80)));
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    EXPECT_TRUE(image.save(&buffer, "png"));
+    const char data[4] = {9, char(transfer), 0, 1};
+    const QByteArray typed = QByteArray("cICP") + QByteArray(data, 4);
+    const auto crc = static_cast<std::uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(typed.constData()), uInt(typed.size())));
+    return png.insert(33, BigEndian32(4) + typed + BigEndian32(crc));
+}
+
+}  // namespace
+
+// --nits draws what Tools > Colour > Nits Scale draws: a PQ or an HLG picture shown in its
+// stored values gets its line scope and histogram scaled in nits, exactly as the window
+// shows them; converted to sRGB, the scale changes nothing.
+TEST_F(RenderTest, NitsScaleDrawsWhatTheWindowsNitsScaleDraws) {
+    for (const int transfer : {16, 18}) {
+        QFile file(dir.filePath(QStringLiteral("hdr%1.png").arg(transfer)));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(HdrPng(transfer));
+        file.close();
+        for (const vistrel::ColourHandling colour : {vistrel::ColourHandling::StoredValues, vistrel::ColourHandling::ConvertToSrgb}) {
+            const bool stored = colour == vistrel::ColourHandling::StoredValues;
+            SCOPED_TRACE(std::to_string(transfer) + (stored ? ", stored values" : ", converted"));
+            StartedMain main;
+            testing_support::Load(*main, file.fileName());
+            if (stored) Ctl<QAction>(*main, "mnuToolsColourStored")->trigger();
+            Ctl<QAction>(*main, "mnuToolsColourNits")->trigger();
+            ASSERT_TRUE(main->model().loaded() && main->model().settings().nitsScale);
+            EXPECT_EQ(main->model().NitsTransfer() != vistrel::SignalTransfer::Sdr, stored);
+            Settings settings;
+            settings.colour = colour;
+            settings.nitsScale = true;
+            const std::array<QImage, 3> nits = RenderAll(file.fileName(), settings);
+            EXPECT_EQ(nits[0], vistrel::InstrumentImage(*main->scopeWindow()));
+            EXPECT_EQ(nits[2], vistrel::InstrumentImage(*main->histogramWindow()));
+            settings.nitsScale = false;
+            const std::array<QImage, 3> plain = RenderAll(file.fileName(), settings);
+            EXPECT_EQ(nits[0] != plain[0], stored) << "the line scope's graticule moves only in stored values";
+            EXPECT_EQ(nits[2] != plain[2], stored) << "the histogram's lines likewise";
+            EXPECT_EQ(nits[1], plain[1]) << "the vectorscope has no nits";
+        }
+    }
+}
