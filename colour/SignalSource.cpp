@@ -214,6 +214,30 @@ std::shared_ptr<const SignalSource> MatrixSource(cmsHPROFILE profile, const Sour
     });
 }
 
+// A grey profile's samples through its grey curve, each channel alike (a grey picture's
+// pixels are RGB with equal channels, or laid over a coloured background), on sRGB's
+// primaries: a grey pixel lies at D65 with the curve's light, and black is where the curve
+// gives none. A grey whose light stays within 0 .. 1 lies inside every gamut; a curve
+// that makes light above 1 (a parametric one may) leaves them all where it does, and only
+// then are the gamuts tested. Nothing for a grey profile without a curve (one of tables).
+std::shared_ptr<const SignalSource> GreySource(cmsHPROFILE profile) {
+    const auto* curve = static_cast<const cmsToneCurve*>(cmsReadTag(profile, cmsSigGrayTRCTag));
+    if (curve == nullptr) return nullptr;
+    const std::shared_ptr<cmsToneCurve> grey(cmsDupToneCurve(curve), CurveFree{});
+    if (!grey) return nullptr;
+    const auto light = [grey](double v) {
+        return std::max(0.0, static_cast<double>(cmsEvalToneCurveFloat(grey.get(), static_cast<cmsFloat32Number>(v))));
+    };
+    SignalSpace space = SignalSpace::Of(kSrgbPrimaries, SignalTransfer::Sdr);
+    // Curves rise: their largest light is at full scale (a few samples besides, for one
+    // that does not).
+    constexpr int kSamples = 256;
+    double most = 0;
+    for (int v = 0; v <= kSamples; ++v) most = std::max(most, light(double(v) / kSamples));
+    if (most > 1 + kGamutSlack) space.canLeave = {true, true, true};
+    return TabulatedSignalSource(space, [light](int, double v) { return light(v); });
+}
+
 }  // namespace
 
 void SignalSource::CountInks16(const std::uint16_t*, std::size_t, SignalTally&) const {}
@@ -233,8 +257,10 @@ std::shared_ptr<const SignalSource> SignalSource::For(const SourceColour& source
     const Profile profile(cmsOpenProfileFromMem(source.profile.data(), static_cast<cmsUInt32Number>(source.profile.size())));
     if (!profile) return nullptr;
     const cmsColorSpaceSignature space = cmsGetColorSpace(profile.get());
-    // Grey stays on the neutral axis whatever its curve: sRGB's counts read it as well.
-    if (space == cmsSigGrayData) return Srgb();
+    if (space == cmsSigGrayData) {
+        std::shared_ptr<const SignalSource> grey = GreySource(profile.get());
+        return grey ? grey : Srgb();
+    }
     if (space == cmsSigRgbData && samples != colourtags::SampleKind::Cmyk && cmsIsMatrixShaper(profile.get()) &&
         !HasTables(profile.get()))
         if (std::shared_ptr<const SignalSource> matrix = MatrixSource(profile.get(), source)) return matrix;

@@ -1,8 +1,8 @@
 #pragma once
 // How a picture's own samples become the linear light SignalTally counts, built once a
-// picture from the colours it means: per-channel tables for matrix-and-curves profiles
-// and sRGB (8-bit levels, and 16-bit ones on the first wide row), lcms2's transform to
-// XYZ for any other profile. Used by any number of threads at once.
+// picture from the colours it means: per-channel tables for matrix-and-curves profiles,
+// grey curves and sRGB (8-bit levels, and 16-bit ones on the first wide row), lcms2's
+// transform to XYZ for any other profile. Used by any number of threads at once.
 
 #include <cstddef>
 #include <cstdint>

@@ -10,6 +10,8 @@
 #include <cmath>
 #include <functional>
 #include <random>
+#include <string>
+#include <string_view>
 #include <thread>
 
 #include <lcms2.h>
@@ -21,6 +23,7 @@
 #include "decoding/Decode.h"
 #include "decoding/Readers.h"
 #include "decoding/worker/WorkerClient.h"
+#include "colour_profiles.h"
 #include "heif_pictures.h"
 
 using namespace vistrel;
@@ -177,6 +180,14 @@ QByteArray Png(const QImage& image) {
 QByteArray CicpPng(const QImage& image, int primaries, int transfer) {
     const char data[4] = {char(primaries), char(transfer), 0, 1};
     return Png(image).insert(33, PngChunk("cICP", QByteArray(data, 4)));
+}
+// A PNG with an iCCP chunk carrying the profile after its header.
+QByteArray PngWithProfile(QByteArray png, const std::vector<unsigned char>& profile) {
+    uLongf size = compressBound(uLong(profile.size()));
+    QByteArray deflated(qsizetype(size), '\0');
+    compress(reinterpret_cast<Bytef*>(deflated.data()), &size, profile.data(), uLong(profile.size()));
+    deflated.truncate(qsizetype(size));
+    return png.insert(33, PngChunk("iCCP", QByteArray("grey\0\0", 6) + deflated));
 }
 QString Write(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes) {
     QFile file(dir.filePath(name));
@@ -365,6 +376,72 @@ TEST(DecodeSignal, EveryTransferAndPrimariesCountsAsAPlainLoopOverTheSamples) {
         ASSERT_TRUE(result && result.signal);
         EXPECT_GT(result.signal->outside[SignalStats::Srgb], 0u);
         ExpectCountedAsPlain(*result.signal, plain, SignalTransfer::Sdr);
+    }
+}
+
+// A grey picture with a grey profile (8 and 16 bits, PNG's iCCP), counted from its own
+// samples through its grey curve: each pixel with light lies at D65, black (no light) in
+// no cell, as a plain loop over the samples through the curve's own formula has it. A
+// curve whose light stays within 0 .. 1 leaves no gamut; one that rises above 1 leaves
+// them all where it does.
+TEST(DecodeSignal, GreyPicturesCountThroughTheirGreyCurve) {
+    constexpr int kWidth = 300, kHeight = 260;
+    const QImage samples = Samples(kWidth, kHeight, 23);
+    struct Row {
+        const char* name;
+        // lcms2's parametric curves, each one ICC stores as such: 1 x^g; 2 (a x + b)^g
+        // from -b / a on, 0 below; 3 the same plus c, c below; 4 (a x + b)^g from d on, c x below
+        int type;
+        std::vector<double> parameters;
+        bool above1;  // the curve makes light above 1
+    };
+    const Row rows[] = {
+        {"gamma 1.8", 1, {1.8}, false},
+        {"black raised", 3, {2.0, 0.9, 0.05, 0.02}, false},
+        {"black crushed", 2, {2.4, 1.2, -0.2}, false},
+        {"a linear toe", 4, {1 / 0.45, 1 / 1.099, 0.099 / 1.099, 1 / 4.5, 0.081}, false},
+        {"light above 1", 2, {2.2, 1.1, 0.0}, true},
+    };
+    QTemporaryDir dir;
+    for (const Row& row : rows) {
+        const std::vector<double>& p = row.parameters;
+        const auto curve = [&](double x) {
+            switch (row.type) {
+                case 1: return std::pow(x, p[0]);
+                case 2: return x >= -p[2] / p[1] ? std::pow(p[1] * x + p[2], p[0]) : 0.0;
+                case 3: return (x >= -p[2] / p[1] ? std::pow(p[1] * x + p[2], p[0]) : 0.0) + p[3];
+                default: return x >= p[4] ? std::pow(p[1] * x + p[2], p[0]) : p[3] * x;
+            }
+        };
+        const colour_profiles::Profile profile =
+            colour_profiles::GreyProfile(cmsBuildParametricToneCurve(nullptr, row.type, p.data()), row.name);
+        for (const bool sixteen : {false, true}) {
+            SCOPED_TRACE(std::string(row.name) + (sixteen ? ", 16 bits" : ", 8 bits"));
+            QImage grey(kWidth, kHeight, sixteen ? QImage::Format_Grayscale16 : QImage::Format_Grayscale8);
+            Plain plain;
+            const double white[3] = {kWx / kWy, 1, (1 - kWx - kWy) / kWy};
+            for (int y = 0; y < kHeight; ++y)
+                for (int x = 0; x < kWidth; ++x) {
+                    const std::uint16_t v = reinterpret_cast<const std::uint16_t*>(samples.constScanLine(y))[4 * x];
+                    const double e = sixteen ? v / 65535.0 : (v >> 8) / 255.0;
+                    if (sixteen) reinterpret_cast<std::uint16_t*>(grey.scanLine(y))[x] = v;
+                    else grey.scanLine(y)[x] = std::uint8_t(v >> 8);
+                    const double light = curve(e);
+                    plain.AddXyz({light * white[0], light * white[1], light * white[2]});
+                }
+            const QString path = Write(dir, "grey.png", PngWithProfile(Png(grey), profile));
+            const DecodeResult here = DecodePicture(path, 0);
+            const DecodeResult there = DecodeInWorker(path, 0);
+            ASSERT_TRUE(here && there && here.signal && there.signal);
+            EXPECT_TRUE(here.colourConverted);
+            ExpectCountedAsPlain(*here.signal, plain, SignalTransfer::Sdr);
+            EXPECT_EQ(*there.signal, *here.signal) << "the same counts through the worker's messages";
+            EXPECT_EQ(here.signal->outside[0] != 0, row.above1);
+            // Black is wherever the curve gives no light, not where sRGB's would.
+            const std::size_t d65 = std::size_t(SignalStats::ChromaCell(kWy)) * SignalStats::kChromaCells +
+                                    std::size_t(SignalStats::ChromaCell(kWx));
+            EXPECT_EQ(here.signal->chromaticity[d65], plain.cells[d65]);
+        }
     }
 }
 
