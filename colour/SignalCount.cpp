@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "kernels/simd.h"
+
 namespace vistrel::colour {
 
 Matrix3 Multiply(const Matrix3& a, const Matrix3& b) {
@@ -110,6 +112,13 @@ void SignalTally::AddColour(const float* rgb, std::size_t n) {
 }
 
 void SignalTally::AddPlanes(const float* r, const float* g, const float* b, std::size_t n) {
+#if KORVEX_HAVE_WIDE_VECTORS
+    if (korvex::detail::UseWideVectors()) return AddPlanesWide(r, g, b, n);
+#endif
+    AddPlanesBody(r, g, b, n);
+}
+
+KORVEX_ALWAYS_INLINE void SignalTally::AddPlanesBody(const float* r, const float* g, const float* b, std::size_t n) {
     // In float, with no branches: loops the compiler runs on vectors. A float's rounding
     // moves a pixel to a neighbouring cell only within a ten-millionth of its edge, and
     // across a gamut's edge only within far less than its slack.
@@ -156,6 +165,11 @@ void SignalTally::AddPlanes(const float* r, const float* g, const float* b, std:
         outside_[gamut] += outside;
     }
     pixels_ += n;
+}
+
+// Without fused multiply-adds, which would round the products differently.
+KORVEX_TARGET_WIDE void SignalTally::AddPlanesWide(const float* r, const float* g, const float* b, std::size_t n) {
+    AddPlanesBody(r, g, b, n);
 }
 
 void SignalTally::Add(const float* rgb, std::size_t n) {

@@ -23,6 +23,7 @@
 #include "decoding/Decode.h"
 #include "decoding/Readers.h"
 #include "decoding/worker/WorkerClient.h"
+#include "kernels/simd.h"
 #include "colour_profiles.h"
 #include "heif_pictures.h"
 
@@ -470,9 +471,10 @@ TEST(DecodeSignal, PureP3GreenLiesOutsideSrgbOnlyAndSrgbOutsideNothing) {
     EXPECT_EQ(srgb->chromaticity[cell(0.3127, 0.3290)], 64u * 40 / 2);
 }
 
-// However the pixels are split over tallies and threads, the counts are the same to the
-// last bit: integers throughout, the light's sum in fixed point.
-TEST(DecodeSignal, CountsAreTheSameAtAnySplitOverThreads) {
+// However the pixels are split over tallies and threads, and whether wide vectors or
+// plain ones count them, the counts are the same to the last bit: integers throughout,
+// the light's sum in fixed point, the same float operations in the same order.
+TEST(DecodeSignal, CountsAreTheSameAtAnySplitOverThreadsAndOnAnyVectors) {
     const colour::SignalSpace space = colour::SignalSpace::Of(colour::kRec2020Primaries, SignalTransfer::Hlg);
     std::mt19937 random(3);
     std::uniform_real_distribution<float> light(-0.01f, 1.0f);
@@ -487,6 +489,14 @@ TEST(DecodeSignal, CountsAreTheSameAtAnySplitOverThreads) {
     const SignalStats once = whole.Stats();
     EXPECT_EQ(once.pixels, pixels);
     EXPECT_GT(once.outside[SignalStats::Srgb], 0u);
+    korvex::detail::AllowWideVectors(false);
+    colour::SignalCount plainVectors(space);
+    {
+        const colour::SignalCount::Lease tally(plainVectors);
+        tally->Add(rgb.data(), pixels);
+    }
+    korvex::detail::AllowWideVectors(true);
+    EXPECT_EQ(plainVectors.Stats(), once) << "plain vectors against wide ones";
     for (const std::size_t parts : {2u, 7u, 64u}) {
         colour::SignalCount split(space);
         std::vector<std::thread> threads;
