@@ -180,7 +180,9 @@ QByteArray StatsLine(const FileStatistics& stats) {
     if (const auto& signal = stats.signal) {
         if (signal->light) line += ", \"light\": " + LightJson(*signal);
         line += ", \"gamut\": " + GamutJson(*signal);
-    } else if (!stats.raw) {
+    } else if (stats.raw) {
+        line += ", \"gamut\": null";  // LibRaw clips the camera's colours before any are counted
+    } else {
         line += ", \"gamut\": " + GamutJson(SignalStats{});  // colours that mean sRGB: inside every gamut
     }
     if (stats.regionOutOfGamut) line += ", \"region_out_of_gamut\": " + Number(*stats.regionOutOfGamut);

@@ -188,6 +188,7 @@ TEST(AppStats, ARawFilesPhotositesAreCountedExactlyAt24Megapixels) {
     for (std::size_t i = 0; i < 2; ++i) {
         EXPECT_EQ(run.lines[i]["width"].toInt(), 4000);
         EXPECT_EQ(run.lines[i]["raw"].toObject(), raw);
+        EXPECT_TRUE(run.texts[i].endsWith(", \"gamut\": null}")) << "a raw file's gamut is not counted, and says so";
         const QByteArray& text = run.texts[i];
         for (const char* colour : {"\"R\": {", "\"G\": {"}) {
             const qsizetype at = text.indexOf("\"headroom_ev\": ", text.indexOf(colour)) + 15;
