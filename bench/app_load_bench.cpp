@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/frmMain.h"
+#include "colour/ColourConvert.h"
 #include "process.h"
 #include "memory.h"
 #include "own_development.h"
@@ -206,6 +207,39 @@ BENCHMARK(BM_LoadPictureFileDng24MPOverLibRawOwn)->Unit(benchmark::kMillisecond)
 
 void BM_LoadPictureFileJpeg1Gpx(benchmark::State& state) { Load(state, bench::Jpeg1Gpx(), 32768.0 * 32768.0); }
 BENCHMARK(BM_LoadPictureFileJpeg1Gpx)->Unit(benchmark::kMillisecond)->Iterations(1)->UseManualTime();
+
+// The gigapixel photograph tagged Display P3 (its profile in an APP2 marker after JFIF's),
+// written once beside it: a load that converts to sRGB, marks the pixels it clipped and
+// counts the file's own colours, against Qt's bare decode of the same file.
+const QString& Jpeg1GpxDisplayP3() {
+    static const QString path = [] {
+        const QString file = "vistrel_bench_1gpx_p3.jpg";
+        if (QFile::exists(file)) return file;
+        QFile plain(bench::Jpeg1Gpx());
+        if (!plain.open(QIODevice::ReadOnly)) qFatal("cannot read %s", qPrintable(plain.fileName()));
+        QByteArray jpeg = plain.readAll();
+        const std::vector<unsigned char> profile = vistrel::colour::StandardProfile(vistrel::colour::StandardSpace::DisplayP3);
+        const auto length = static_cast<int>(2 + 14 + profile.size());
+        QByteArray marker("\xFF\xE2", 2);
+        marker += char(length >> 8);
+        marker += char(length & 0xFF);
+        marker += QByteArray("ICC_PROFILE\0\x01\x01", 14);
+        marker += QByteArray(reinterpret_cast<const char*>(profile.data()), qsizetype(profile.size()));
+        // After JFIF's APP0, which comes first.
+        qsizetype at = 2;
+        if (jpeg.size() > 6 && quint8(jpeg[2]) == 0xFF && quint8(jpeg[3]) == 0xE0) at = 4 + (quint8(jpeg[4]) << 8 | quint8(jpeg[5]));
+        jpeg.insert(at, marker);
+        QFile tagged(file + ".part");
+        if (!tagged.open(QIODevice::WriteOnly) || tagged.write(jpeg) != jpeg.size()) qFatal("cannot write %s", qPrintable(file));
+        tagged.close();
+        QFile::rename(file + ".part", file);
+        return file;
+    }();
+    return path;
+}
+
+void BM_LoadPictureFileJpeg1GpxDisplayP3(benchmark::State& state) { Load(state, Jpeg1GpxDisplayP3(), 32768.0 * 32768.0); }
+BENCHMARK(BM_LoadPictureFileJpeg1GpxDisplayP3)->Unit(benchmark::kMillisecond)->Iterations(1)->UseManualTime();
 
 void BM_LoadPictureFileJpeg1GpxSmooth(benchmark::State& state) {
     Load(state, bench::Jpeg1GpxSmooth(), 32768.0 * 32768.0);
