@@ -15,6 +15,7 @@
 
 #include "app/frmMain.h"
 #include "chromaticity/frmChromaticity.h"
+#include "rawhistogram/frmRawHistogram.h"
 #include "histogram/frmHistogram.h"
 #include "linescope/frmScope.h"
 #include "platform/Instrument.h"
@@ -88,11 +89,12 @@ QDockWidget* frmMain::panelOf(const Instrument* instrument) const {
     if (instrument == frmVector_) return dockVector_;
     if (instrument == frmHistogram_) return dockHistogram_;
     if (instrument == frmChromaticity_) return dockChromaticity_;
+    if (instrument == frmRawHistogram_) return dockRawHistogram_;
     return nullptr;
 }
 
 bool frmMain::InPanel(const QWidget* widget) const {
-    for (const QDockWidget* panel : {dockLine_, dockVector_, dockHistogram_, dockChromaticity_})
+    for (const QDockWidget* panel : {dockLine_, dockVector_, dockHistogram_, dockChromaticity_, dockRawHistogram_})
         if (panel != nullptr && panel->isAncestorOf(widget)) return true;
     return false;
 }
@@ -120,8 +122,9 @@ void frmMain::BuildPanels() {
     dockVector_ = MakePanel(this, "panelVector", "Vectorscope");
     dockHistogram_ = MakePanel(this, "panelHistogram", "Histogram");
     dockChromaticity_ = MakePanel(this, "panelChromaticity", "Chromaticity");
+    dockRawHistogram_ = MakePanel(this, "panelRawHistogram", "Raw Histogram");
     setDockOptions(QMainWindow::AnimatedDocks | QMainWindow::AllowNestedDocks | QMainWindow::AllowTabbedDocks);
-    for (QDockWidget* panel : {dockLine_, dockVector_, dockHistogram_, dockChromaticity_})
+    for (QDockWidget* panel : {dockLine_, dockVector_, dockHistogram_, dockChromaticity_, dockRawHistogram_})
         panel->installEventFilter(this);
 }
 
@@ -131,7 +134,7 @@ void frmMain::EnterOneWindow() {
     reattachInstruments_ = false;
     const std::pair<Instrument*, QDockWidget*> panels[] = {
         {frmScope_, dockLine_}, {frmVector_, dockVector_}, {frmHistogram_, dockHistogram_},
-        {frmChromaticity_, dockChromaticity_}};
+        {frmChromaticity_, dockChromaticity_}, {frmRawHistogram_, dockRawHistogram_}};
     for (const auto& [instrument, panel] : panels) {
         instrument->setParent(panel);  // a plain widget from here: no longer a window
         instrument->setPanel(true);
@@ -144,6 +147,7 @@ void frmMain::EnterOneWindow() {
         addDockWidget(Qt::BottomDockWidgetArea, dockVector_, Qt::Horizontal);
         addDockWidget(Qt::BottomDockWidgetArea, dockHistogram_, Qt::Horizontal);
         addDockWidget(Qt::BottomDockWidgetArea, dockChromaticity_, Qt::Horizontal);
+        addDockWidget(Qt::BottomDockWidgetArea, dockRawHistogram_, Qt::Horizontal);
         panelsPlaced_ = true;
     }
     centralWidget()->setMinimumSize(kClientWidth, kClientHeight - ImageView::kViewOuterHeight + kViewMinHeight);
@@ -151,6 +155,7 @@ void frmMain::EnterOneWindow() {
     dockVector_->setVisible(chkPolar->isChecked());
     dockHistogram_->setVisible(model_.settings().histogramShown);
     dockChromaticity_->setVisible(model_.settings().chromaticityShown);
+    dockRawHistogram_->setVisible(model_.settings().rawHistogramShown);
     const bool restored = !remembered_.panels.isEmpty() && restoreState(remembered_.panels);
     if (restored) {
         // The panels shown as they were: the boxes and the menu follow.
@@ -158,6 +163,7 @@ void frmMain::EnterOneWindow() {
         chkPolar->setChecked(!dockVector_->isHidden());
         model_.Set(&Settings::histogramShown, !dockHistogram_->isHidden());
         model_.Set(&Settings::chromaticityShown, !dockChromaticity_->isHidden());
+        model_.Set(&Settings::rawHistogramShown, !dockRawHistogram_->isHidden());
     }
     if (remembered_.geometry.isEmpty() || !restoreGeometry(remembered_.geometry)) resize(kOneWindowSize);
     ArrangeClient();
@@ -175,7 +181,7 @@ void frmMain::EnterSeparateWindows() {
     layout_ = Layout::SeparateWindows;
     const std::pair<Instrument*, QDockWidget*> panels[] = {
         {frmScope_, dockLine_}, {frmVector_, dockVector_}, {frmHistogram_, dockHistogram_},
-        {frmChromaticity_, dockChromaticity_}};
+        {frmChromaticity_, dockChromaticity_}, {frmRawHistogram_, dockRawHistogram_}};
     for (const auto& [instrument, panel] : panels) {
         panel->hide();
         instrument->setParent(this, Qt::Tool | Qt::FramelessWindowHint);
@@ -191,6 +197,7 @@ void frmMain::EnterSeparateWindows() {
     ShowInstrument(frmVector_, chkPolar->isChecked() && normal);
     ShowInstrument(frmHistogram_, model_.settings().histogramShown && normal);
     ShowInstrument(frmChromaticity_, model_.settings().chromaticityShown && normal);
+    ShowInstrument(frmRawHistogram_, model_.settings().rawHistogramShown && normal);
 }
 
 void frmMain::resizeEvent(QResizeEvent* event) {
@@ -231,7 +238,7 @@ void frmMain::FitPanelsToWindow() {
     std::vector<const Instrument*> shown;
     const std::pair<const Instrument*, QDockWidget*> panels[] = {
         {frmScope_, dockLine_}, {frmVector_, dockVector_}, {frmHistogram_, dockHistogram_},
-        {frmChromaticity_, dockChromaticity_}};
+        {frmChromaticity_, dockChromaticity_}, {frmRawHistogram_, dockRawHistogram_}};
     for (const auto& [instrument, panel] : panels) {
         if (panel->isHidden()) continue;
         if (dockWidgetArea(panel) != Qt::BottomDockWidgetArea || !tabifiedDockWidgets(panel).isEmpty()) return;

@@ -7,6 +7,7 @@
 #include "app/SaveScopes.h"
 #include "app/frmMain.h"
 #include "chromaticity/frmChromaticity.h"
+#include "rawhistogram/frmRawHistogram.h"
 #include "histogram/frmHistogram.h"
 #include "linescope/frmScope.h"
 #include "platform/Desktop.h"
@@ -161,6 +162,17 @@ RenderResult RenderInstruments(const QString& folder, const QString& file, const
         RemoveFolders(missing);
         return {2, "Cannot write " + chromaticityPath};
     }
+    // A camera raw file's photosites too, as their window would show them.
+    const QString rawHistogramPath = QDir(folder).filePath(kRawHistogramImage);
+    const bool raw = window.model().picture().raw.has_value();
+    if (raw && !WritePngFile(InstrumentImage(*window.rawHistogramWindow()), rawHistogramPath)) {
+        QFile::remove(lineScopePath);
+        QFile::remove(vectorscopePath);
+        QFile::remove(histogramPath);
+        QFile::remove(chromaticityPath);
+        RemoveFolders(missing);
+        return {2, "Cannot write " + rawHistogramPath};
+    }
     // The view's picture inside its one-pixel frame, at the size the design's window fits it to.
     const QString viewPath = QDir(folder).filePath(kViewImage);
     if (!WritePngFile(window.imageView()->picImg->surface().image(), viewPath)) {
@@ -168,6 +180,7 @@ RenderResult RenderInstruments(const QString& folder, const QString& file, const
         QFile::remove(vectorscopePath);
         QFile::remove(histogramPath);
         QFile::remove(chromaticityPath);
+        if (raw) QFile::remove(rawHistogramPath);
         RemoveFolders(missing);
         return {2, "Cannot write " + viewPath};
     }

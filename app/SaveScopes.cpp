@@ -9,6 +9,7 @@
 
 #include "app/frmMain.h"
 #include "chromaticity/frmChromaticity.h"
+#include "rawhistogram/frmRawHistogram.h"
 #include "histogram/frmHistogram.h"
 #include "linescope/frmScope.h"
 #include "platform/Desktop.h"
@@ -31,7 +32,7 @@ bool WritePngFile(const QImage& image, const QString& path) {
 
 void frmMain::mnuFileSaveScopes_Click() {
     if (!model_.loaded() || frmScope_ == nullptr || frmVector_ == nullptr || frmHistogram_ == nullptr ||
-        frmChromaticity_ == nullptr)
+        frmChromaticity_ == nullptr || frmRawHistogram_ == nullptr)
         return;
     const QString start =
         LastScopesFolder.isEmpty() ? QFileInfo(model_.source().file).absolutePath() : LastScopesFolder;
@@ -42,8 +43,9 @@ void frmMain::mnuFileSaveScopes_Click() {
     frmChromaticity_->DrawCounted();
     const std::pair<const char*, Instrument*> windows[] = {
         {kLineScopeImage, frmScope_}, {kVectorscopeImage, frmVector_}, {kHistogramImage, frmHistogram_},
-        {kChromaticityImage, frmChromaticity_}};
+        {kChromaticityImage, frmChromaticity_}, {kRawHistogramImage, frmRawHistogram_}};
     for (const auto& [name, window] : windows) {
+        if (window == frmRawHistogram_ && !model_.picture().raw) continue;
         const QString path = into.filePath(name);
         if (!WritePngFile(InstrumentImage(*window), path)) {
             desktop().warningBox(this, "Could not save " + QDir::toNativeSeparators(path), "Scope Save Error");

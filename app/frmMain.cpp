@@ -25,6 +25,7 @@
 
 #include "about/frmAbout.h"
 #include "chromaticity/frmChromaticity.h"
+#include "rawhistogram/frmRawHistogram.h"
 #include "histogram/frmHistogram.h"
 #include "linescope/frmScope.h"
 #include "platform/Controls.h"
@@ -104,6 +105,8 @@ void frmMain::buildMenus(QWidget* client) {
     mnuToolsVector = MakeItem(mnuTools, "mnuToolsVector", "&Vector", true, true);
     mnuToolsHistogram = MakeItem(mnuTools, "mnuToolsHistogram", "&Histogram", true, false);
     mnuToolsChromaticity = MakeItem(mnuTools, "mnuToolsChromaticity", "&Chromaticity", true, false);
+    mnuToolsRawHistogram = MakeItem(mnuTools, "mnuToolsRawHistogram", "&Raw Histogram", true, false);
+    mnuToolsRawClipping = MakeItem(mnuTools, "mnuToolsRawClipping", "Raw Cl&ipping", true, false);
     mnuSep4 = MakeSeparator(mnuTools, "mnuSep4");
     mnuToolsReload = MakeItem(mnuTools, "mnuToolsReload", "Reload When Changed", true, true);
     mnuToolsLuma = mnuTools->addMenu("Luma");
@@ -205,6 +208,8 @@ void frmMain::connectHandlers() {
         {mnuToolsVector, &frmMain::mnuToolsVector_Click},
         {mnuToolsHistogram, &frmMain::mnuToolsHistogram_Click},
         {mnuToolsChromaticity, &frmMain::mnuToolsChromaticity_Click},
+        {mnuToolsRawHistogram, &frmMain::mnuToolsRawHistogram_Click},
+        {mnuToolsRawClipping, &frmMain::mnuToolsRawClipping_Click},
         {mnuToolsColourNits, &frmMain::mnuToolsColourNits_Click},
         {mnuToolsReload, &frmMain::mnuToolsReload_Click},
         {mnuToolsLuma601, &frmMain::mnuToolsLuma601_Click},
@@ -255,6 +260,15 @@ void frmMain::ModelChanged(Changes what) {
         mnuToolsChromaticity->setChecked(settings.chromaticityShown);
         ShowInstrument(frmChromaticity_, settings.chromaticityShown);
     }
+    if (what & Change::RawHistogramShown) {
+        mnuToolsRawHistogram->setChecked(settings.rawHistogramShown);
+        ShowInstrument(frmRawHistogram_, settings.rawHistogramShown);
+    }
+    if (what & Change::Display) mnuToolsRawClipping->setChecked(settings.rawClipping);
+    // A camera raw file in the one window brings its photosites' histogram along.
+    if ((what & Change::Picture) && layout_ == Layout::OneWindow && !rawHistogramChosen_ && model_.loaded() &&
+        model_.picture().raw && !settings.rawHistogramShown)
+        model_.Set(&Settings::rawHistogramShown, true);
     if (what & Change::NitsScale) mnuToolsColourNits->setChecked(settings.nitsScale);
 }
 
@@ -269,6 +283,7 @@ void frmMain::Form_Load(AboutBox aboutBox) {
     frmScope_ = new frmScope(model_, this);
     frmHistogram_ = new frmHistogram(model_, this);
     frmChromaticity_ = new frmChromaticity(model_, this);
+    frmRawHistogram_ = new frmRawHistogram(model_, this);
     // Focus handed back lands on the control that last had it, as the window's own would.
     const auto takeFocusBack = [this] {
         activateWindow();
@@ -310,6 +325,7 @@ void frmMain::Form_Load(AboutBox aboutBox) {
             }
             if (model_.settings().histogramShown) ShowInstrument(frmHistogram_, true);
             if (model_.settings().chromaticityShown) ShowInstrument(frmChromaticity_, true);
+            if (model_.settings().rawHistogramShown) ShowInstrument(frmRawHistogram_, true);
             break;
     }
     QCoreApplication::processEvents();
@@ -350,6 +366,7 @@ void frmMain::Form_Resize() {
     ShowInstrument(frmVector_, chkPolar->isChecked() && normal);
     ShowInstrument(frmHistogram_, model_.settings().histogramShown && normal);
     ShowInstrument(frmChromaticity_, model_.settings().chromaticityShown && normal);
+    ShowInstrument(frmRawHistogram_, model_.settings().rawHistogramShown && normal);
     LastWindowState = s;
 }
 
@@ -389,6 +406,13 @@ void frmMain::mnuToolsChromaticity_Click() {
     model_.Set(&Settings::chromaticityShown, mnuToolsChromaticity->isChecked());
 }
 
+void frmMain::mnuToolsRawHistogram_Click() {
+    rawHistogramChosen_ = true;
+    model_.Set(&Settings::rawHistogramShown, mnuToolsRawHistogram->isChecked());
+}
+
+void frmMain::mnuToolsRawClipping_Click() { model_.Set(&Settings::rawClipping, mnuToolsRawClipping->isChecked()); }
+
 void frmMain::mnuToolsColourNits_Click() { model_.Set(&Settings::nitsScale, mnuToolsColourNits->isChecked()); }
 
 void frmMain::mnuToolsSkinLine_Click() { model_.Set(&Settings::skinLine, mnuToolsSkinLine->isChecked()); }
@@ -403,6 +427,7 @@ void frmMain::Form_QueryUnload() {
     if (frmVector_ != nullptr) frmVector_->close();
     if (frmHistogram_ != nullptr) frmHistogram_->close();
     if (frmChromaticity_ != nullptr) frmChromaticity_->close();
+    if (frmRawHistogram_ != nullptr) frmRawHistogram_->close();
 }
 
 void frmMain::closeEvent(QCloseEvent* event) {
@@ -474,7 +499,8 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event) {
         // On screen, so managed: the instruments shown again are taken in as its own.
         reattachInstruments_ = false;
         for (QWidget* instrument : {static_cast<QWidget*>(frmScope_), static_cast<QWidget*>(frmVector_),
-                                    static_cast<QWidget*>(frmHistogram_), static_cast<QWidget*>(frmChromaticity_)})
+                                    static_cast<QWidget*>(frmHistogram_), static_cast<QWidget*>(frmChromaticity_),
+                                    static_cast<QWidget*>(frmRawHistogram_)})
             if (instrument != nullptr && instrument->isVisible() && instrument->isWindow()) {
                 instrument->hide();
                 instrument->show();
@@ -496,6 +522,10 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event) {
             model_.Set(&Settings::histogramShown, false);
         else if (watched == dockChromaticity_)
             model_.Set(&Settings::chromaticityShown, false);
+        else if (watched == dockRawHistogram_) {
+            rawHistogramChosen_ = true;
+            model_.Set(&Settings::rawHistogramShown, false);
+        }
     }
     if (watched == txtImageFile && event->type() == QEvent::FocusIn) {
         // Deferred, so that a click's own caret placement does not undo the selection.

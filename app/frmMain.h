@@ -34,6 +34,7 @@ class frmScope;
 class frmVector;
 class frmHistogram;
 class frmChromaticity;
+class frmRawHistogram;
 class ImageView;
 class Instrument;
 class PictureLoad;
@@ -74,6 +75,7 @@ public:
     frmVector* vectorWindow() const { return frmVector_; }
     frmHistogram* histogramWindow() const { return frmHistogram_; }
     frmChromaticity* chromaticityWindow() const { return frmChromaticity_; }
+    frmRawHistogram* rawHistogramWindow() const { return frmRawHistogram_; }
     ImageView* imageView() const { return view_; }
     // Why the last load that failed did (not set by a cancelled one).
     DecodeError lastLoadFailure() const { return LastLoadFailure; }
@@ -121,6 +123,7 @@ private:
     frmVector* frmVector_ = nullptr;
     frmHistogram* frmHistogram_ = nullptr;
     frmChromaticity* frmChromaticity_ = nullptr;
+    frmRawHistogram* frmRawHistogram_ = nullptr;
 
     // Controls, named as the program knows them.
     QLineEdit* txtImageFile = nullptr;
@@ -142,6 +145,8 @@ private:
     QAction* mnuToolsVector = nullptr;
     QAction* mnuToolsHistogram = nullptr;
     QAction* mnuToolsChromaticity = nullptr;
+    QAction* mnuToolsRawHistogram = nullptr;
+    QAction* mnuToolsRawClipping = nullptr;
     QAction* mnuSep4 = nullptr;
     QAction* mnuToolsReload = nullptr;
     QMenu* mnuToolsLuma = nullptr;
@@ -192,6 +197,8 @@ private:
     void mnuToolsVector_Click();
     void mnuToolsHistogram_Click();
     void mnuToolsChromaticity_Click();
+    void mnuToolsRawHistogram_Click();
+    void mnuToolsRawClipping_Click();
     void mnuToolsColourNits_Click();
     void mnuToolsReload_Click();
     void mnuToolsLuma601_Click() { model_.Set(&Settings::luma, korvex::LumaStandard::Rec601); }
@@ -264,6 +271,10 @@ private:
     QDockWidget* dockVector_ = nullptr;
     QDockWidget* dockHistogram_ = nullptr;
     QDockWidget* dockChromaticity_ = nullptr;
+    QDockWidget* dockRawHistogram_ = nullptr;
+    // The raw histogram shows by itself when a raw file loads in the one window, until the
+    // user shows or hides it.
+    bool rawHistogramChosen_ = false;
     bool panelsPlaced_ = false;  // the panels have had their first arrangement
     QHash<QWidget*, int> designTop_;  // the controls under the view, at their design tops
     QTimer* tmrRefit = nullptr;
