@@ -392,9 +392,9 @@ ReadResult DecodeRaw(const ReaderInput& input) {
     (void)background;  // raw pictures are opaque
     if (!headers::LooksLikeCameraRaw(bytes)) return std::nullopt;
     // A DNG whose photosites run past the file's end (LibRaw does not notice a missing last
-    // byte), or whose filter pattern or depth LibRaw would misread.
+    // byte), or whose filter pattern, depth or compressed photosites LibRaw would misread.
     const headers::RawWalk walk = headers::WalkRaw(bytes);
-    if (walk.dataEnd > bytes.size() || walk.patternUnfit || walk.depthUnfit)
+    if (walk.dataEnd > bytes.size() || walk.patternUnfit || walk.depthUnfit || walk.dataUnfit)
         return DecodeResult::Failed(DecodeError::Unreadable);
 
     Complaints complaints;
