@@ -24,8 +24,11 @@
 #include "app/Render.h"
 #include "app/SaveScopes.h"
 #include "app_support.h"
+#include "decoding/Readers.h"
+#include "dng_pictures.h"
 #include "histogram/HistogramPlot.h"
 #include "histogram/frmHistogram.h"
+#include "rawhistogram/RawHistogramPlot.h"
 #include "linescope/Waveform.h"
 #include "model/Trace.h"
 #include "linescope/frmScope.h"
@@ -37,6 +40,7 @@ namespace {
 
 using testing_support::StartedMain;
 using vistrel::RenderInstruments;
+using vistrel::DecodeResult;
 using vistrel::Settings;
 
 // Large flat blocks of colour, so that neighbouring pixels in a block are alike,
@@ -426,6 +430,106 @@ std::map<int, std::vector<QPoint>> PatchInteriors(QSize view) {
             inside[y0 / kPatchSide * kPatchColumns + x0 / kPatchSide].push_back({x, y});
         }
     return inside;
+}
+
+// A patch of red photosites at the white level under a developed picture that stays below
+// 250 there (a camera whose red is deeper than sRGB's, so that its other channels bring
+// red down): Show Clipping sees nothing in it, the raw clipping marks it red, through the
+// picture's turn, and nothing else on the view changes.
+TEST_F(RenderTest, TheSensorsClippingMarksItsPhotositesAtWhiteAloneWhereTheDevelopedPictureIsNotClipped) {
+    dng_pictures::Description dng;
+    dng.width = 240;
+    dng.height = 160;
+    dng.orientation = 6;
+    dng.singleBlackLevel = true;
+    dng.asShotNeutral = {1.0f, 1.0f, 1.0f};
+    // XYZ to a camera whose primaries are sRGB's with a tenth of each other mixed in:
+    // the inverse of (0.7 I + 0.1) times XYZ to linear sRGB.
+    const double toSrgb[3][3] = {{3.2404542, -1.5371385, -0.4985314}, {-0.9692660, 1.8760108, 0.0415560},
+                                 {0.0556434, -0.2040259, 1.0572252}};
+    for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 3; ++c) {
+            double sum = 0;
+            for (int k = 0; k < 3; ++k) sum += ((r == k ? 1 / 0.7 : 0) - 0.1 / 0.7) * toSrgb[k][c];
+            dng.colorMatrix1[std::size_t(r * 3 + c)] = static_cast<float>(sum);
+        }
+    const std::uint16_t black = dng.black[0];
+    const auto level = [&](double share) { return static_cast<std::uint16_t>(black + share * (dng.white - black)); };
+    std::vector<std::uint16_t> sites(std::size_t(dng.width) * dng.height);
+    // The patch: sensor columns 60 .. 119, rows 40 .. 99; R at white, the rest at half.
+    const auto inPatch = [](std::uint32_t col, std::uint32_t row) { return col >= 60 && col < 120 && row >= 40 && row < 100; };
+    for (std::uint32_t row = 0; row < dng.height; ++row)
+        for (std::uint32_t col = 0; col < dng.width; ++col) {
+            const bool red = (row & 1) == 0 && (col & 1) == 0;
+            sites[std::size_t(row) * dng.width + col] = inPatch(col, row) ? (red ? dng.white : level(0.5)) : level(0.3);
+        }
+    const QString file = dir.filePath("red-patch.dng");
+    ASSERT_EQ(dng_pictures::WriteDng(file.toStdString(), dng, sites), "");
+
+    const DecodeResult developed = vistrel::DecodePicture(file, 0);
+    ASSERT_TRUE(developed);
+    const QImage& image = developed.surface->image();
+    ASSERT_EQ(image.size(), QSize(160, 240));
+    // Upright, the patch covers columns 60 .. 119 (rows 99 .. 40 turned) and rows 60 .. 119.
+    const auto patchPixel = [&](int x, int y) {
+        const auto [col, row] = dng_pictures::SensorPositionOf(dng, std::uint32_t(x), std::uint32_t(y));
+        return inPatch(col, row);
+    };
+    int inside = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            if (!patchPixel(x, y)) continue;
+            const QRgb p = image.pixel(x, y);
+            ASSERT_LT(std::max({qRed(p), qGreen(p), qBlue(p)}), 250) << x << "," << y;
+            ++inside;
+        }
+    ASSERT_EQ(inside, 60 * 60);
+
+    Settings rawClipping;
+    rawClipping.rawClipping = true;
+    Settings clipping;
+    clipping.showClipping = true;
+    const QImage plain = Render(file, Settings{}).view;
+    const QImage marked = Render(file, rawClipping).view;
+    const QImage developedMarks = Render(file, clipping).view;
+    ASSERT_FALSE(plain.isNull());
+    ASSERT_EQ(marked.size(), plain.size());
+    const int vw = plain.width(), vh = plain.height(), pw = image.width(), ph = image.height();
+    // A view pixel is marked exactly where a picture pixel it covers (as the view is fitted
+    // by area) stands over a red photosite of the patch; every other shows the picture.
+    int red = 0, untouched = 0;
+    for (int Y = 0; Y < vh; ++Y)
+        for (int X = 0; X < vw; ++X) {
+            bool clipped = false, inside = true;
+            for (int y = Y * ph / vh; y <= ((Y + 1) * ph - 1) / vh; ++y)
+                for (int x = X * pw / vw; x <= ((X + 1) * pw - 1) / vw; ++x) {
+                    const auto [col, row] = dng_pictures::SensorPositionOf(dng, std::uint32_t(x), std::uint32_t(y));
+                    clipped = clipped || (inPatch(col, row) && row % 2 == 0 && col % 2 == 0);
+                    inside = inside && patchPixel(x, y);
+                }
+            if (clipped) {
+                ASSERT_EQ(marked.pixel(X, Y) & 0xFFFFFF, 0xFF0000u) << X << "," << Y;
+                ++red;
+            } else {
+                ASSERT_EQ(marked.pixel(X, Y), plain.pixel(X, Y)) << X << "," << Y;
+                ++untouched;
+            }
+            // The developed picture's own clipping marks nothing in the patch.
+            if (inside) {
+                ASSERT_EQ(developedMarks.pixel(X, Y), plain.pixel(X, Y)) << X << "," << Y;
+            }
+        }
+    EXPECT_GT(red, 2000);
+    EXPECT_GT(untouched, 20000);
+
+    // A raw file's render holds its photosites' histogram; another picture's does not.
+    QTemporaryDir rawOut, otherOut;
+    ASSERT_EQ(RenderInstruments(rawOut.path(), file, Settings{}).exitCode, 0);
+    ASSERT_EQ(RenderInstruments(otherOut.path(), this->picture, Settings{}).exitCode, 0);
+    const QImage rawHistogram(rawOut.filePath(vistrel::kRawHistogramImage));
+    EXPECT_EQ(rawHistogram.width(), vistrel::rawhistogram::kRasterWidth);
+    EXPECT_GT(rawHistogram.height(), vistrel::rawhistogram::kRasterHeight);
+    EXPECT_FALSE(QFileInfo::exists(otherOut.filePath(vistrel::kRawHistogramImage)));
 }
 
 TEST_F(RenderTest, TheViewImageShowsEachFlatPatchInItsBandOrGreyAndZebrasOnlyFromTheirLevel) {
