@@ -13,6 +13,7 @@
 
 #include "colour/ColourHandling.h"
 #include "colour/Signal.h"
+#include "decoding/PageBuffer.h"
 #include "decoding/RowReceiver.h"
 #include "platform/Surface.h"
 
@@ -91,7 +92,9 @@ struct RawSensor {
     int bits = 0;             // as RawPhotosites::bits
     std::uint32_t white = 0;  // as RawPhotosites::white: 0 when the file gives none
     std::array<std::uint32_t, kRawSites> black{};  // each class's black level (its places' mean)
-    std::vector<std::uint16_t> values;  // width x height, row by row
+    // width x height, row by row, in pages of the process's own: 2 bytes a photosite, taken
+    // as they are written (a first touch of fresh memory costs more than the values' copy).
+    std::vector<std::uint16_t, PageAllocator<std::uint16_t>> values;
 
     RawSite SiteAt(std::size_t row, std::size_t column) const {
         return pattern[(row % std::size_t(repeat)) * std::size_t(repeat) + column % std::size_t(repeat)];

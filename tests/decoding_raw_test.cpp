@@ -144,7 +144,8 @@ void ExpectSensorCounted(const std::shared_ptr<RawSensor>& sensor, const Descrip
     ASSERT_EQ(sensor->repeat, 2);
     EXPECT_EQ(sensor->white, dng.white);
     EXPECT_EQ(sensor->bits, std::bit_width(dng.white));
-    EXPECT_TRUE(sensor->values == sites) << "the photosites handed over are not those written";
+    EXPECT_TRUE(std::equal(sensor->values.begin(), sensor->values.end(), sites.begin(), sites.end()))
+        << "the photosites handed over are not those written";
     const std::array<int, 4> colours = dng_pictures::CfaColours(dng.cfa);
     bool greenSeen = false;
     std::array<RawSite, 4> places{};
@@ -446,7 +447,7 @@ TEST(RawReader, MutatedFilesThatLoadReportTheNumbersTheirPhotositesMean) {
                 std::vector<std::uint16_t> bytes8;
                 for (std::size_t i = 0; bytes8.size() < sites.size(); ++i)
                     bytes8.push_back(std::uint16_t(i % 2 == 0 ? sites[i / 2] & 0xFF : sites[i / 2] >> 8));
-                EXPECT_TRUE(copy.sensor->values == bytes8);
+                EXPECT_TRUE(std::equal(copy.sensor->values.begin(), copy.sensor->values.end(), bytes8.begin(), bytes8.end()));
                 EXPECT_EQ(copy.sensor->white, 0u);
                 EXPECT_EQ(copy.sensor->bits, 8);
                 ASSERT_TRUE(result.raw->photosites);
