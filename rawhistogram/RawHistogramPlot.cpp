@@ -65,7 +65,7 @@ std::uint64_t Tallest(const std::array<std::uint64_t, kColumns>& columns, Histog
     return all;
 }
 
-QString Count(std::uint64_t n) { return FormatNumber(static_cast<double>(n), "0,0"); }
+QString Count(std::uint64_t n) { return FormatNumber(static_cast<double>(n), ",0"); }
 
 QString Stops(double stops) {
     // A minus sign, as the axis prints it.
