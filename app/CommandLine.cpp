@@ -13,7 +13,7 @@
 
 #include "app/Render.h"
 #include "app/Stats.h"
-#include "app/Workspace.h"
+#include "app/SavedWorkspace.h"
 #include "app/frmMain.h"
 #include "model/ScopeLines.h"
 #include "decoding/worker/ReaderMessages.h"
@@ -382,7 +382,7 @@ int Run(int argc, char* argv[], const CommandLine& line) {
     QSettings store(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("vistrel"),
                     QStringLiteral("vistrel"));
     frmMain window;
-    window.RememberWorkspace(ReadWorkspace(store), [&store](const Workspace& workspace) {
+    window.workspace().Remember(ReadWorkspace(store), [&store](const SavedWorkspace& workspace) {
         WriteWorkspace(store, workspace);
     });
     StartWith(window, line.file);

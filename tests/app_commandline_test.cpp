@@ -77,8 +77,6 @@ TEST(CommandLine, CarriesTheSettingsAndTheNamesExactlyAsGiven) {
     const CommandLine plain = Parse({"--render", "out dir", "pic.jpg"});
     ASSERT_EQ(plain.action, CommandAction::Render);
     EXPECT_TRUE(plain.settings == vistrel::Settings{});
-    EXPECT_EQ(plain.settings.lamp, 128);
-    EXPECT_EQ(plain.settings.zoom, 256);
     EXPECT_FALSE(plain.probe.has_value());
 
     const CommandLine all = Parse({"--scope", "b", "--histogram", "y", "--vertical", "--scale-front", "--lamp", "7",
