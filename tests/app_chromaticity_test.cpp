@@ -29,12 +29,7 @@ TEST(ChromaticityWindow, ShownFromToolsDrawsTheDiagramAndIsWhatRenderWrites) {
     StartedMain w;
     auto* window = w->findChild<frmChromaticity*>("frmChromaticity");
     ASSERT_NE(window, nullptr);
-    ASSERT_EQ(window, w->workspace().instrument<frmChromaticity>());
-    EXPECT_FALSE(window->isVisible()) << "off at start-up";
-    auto* item = w->findChild<QAction*>("mnuToolsChromaticity");
-    ASSERT_NE(item, nullptr);
-    item->trigger();
-    EXPECT_TRUE(window->isVisible());
+    Ctl<QAction>(*w, "mnuToolsChromaticity")->trigger();
     EXPECT_TRUE(w->workspace().Current().chromaticityShown);
 
     testing_support::Load(*w, picture);

@@ -121,6 +121,11 @@ TEST(MainControls, CaptionsPositionsAndInitialStates) {
     for (const char* hidden : {"hscrCross", "vscrCross", "fraChannels", "picHidden"})
         EXPECT_FALSE(Ctl<QWidget>(*w, hidden)->isVisible()) << hidden;
     EXPECT_EQ(Ctl<vistrel::PictureBox>(*w, "picImg")->cursor().shape(), Qt::CrossCursor);
+    // The lamp's caption is readable (at least 7 points as drawn) and fits its design box.
+    const QLabel* lamp = Ctl<QLabel>(*w, "lblX[0]");
+    EXPECT_GE(QFontInfo(lamp->font()).pointSizeF(), 7.0);
+    EXPECT_LE(QFontMetrics(lamp->font()).horizontalAdvance(lamp->text()), lamp->width());
+    EXPECT_LE(QFontMetrics(lamp->font()).height(), lamp->height());
     // The colour note's line is the window's last, under the client area and across it.
     const QWidget* note = Ctl<QLabel>(*w, "lblNote");
     const QWidget* line = note->parentWidget();
@@ -165,17 +170,6 @@ TEST(MainControls, EveryButtonAndMenuItemStartsInItsState) {
     QStringList bar;
     for (QAction* menu : w->menuBar()->actions()) bar << menu->text();
     EXPECT_EQ(bar, (QStringList{"&File", "&Tools", "&Select", "&Help"}));
-}
-
-// The lamp's caption keeps its design box and is readable: at least 7 points,
-// and the whole text fits the box.
-TEST(MainControls, TheLampCaptionIsReadableAndFitsItsBox) {
-    StartedMain w;
-    QLabel* caption = Ctl<QLabel>(*w, "lblX[0]");
-    EXPECT_GE(QFontInfo(caption->font()).pointSizeF(), 7.0);  // as drawn
-    const QFontMetrics metrics(caption->font());
-    EXPECT_LE(metrics.horizontalAdvance(caption->text()), caption->width());
-    EXPECT_LE(metrics.height(), caption->height());
 }
 
 // Over faces, sizes and widths: the font keeps its size when the text fits, is

@@ -19,8 +19,6 @@
 #include <cmath>
 #include <map>
 
-#include <sys/stat.h>
-
 #include "app/Render.h"
 #include "app/SaveScopes.h"
 #include "app_support.h"
@@ -348,10 +346,8 @@ TEST_F(RenderTest, FailuresWriteNothingAndSayWhy) {
     QTemporaryDir out;
     ASSERT_TRUE(out.isValid());
     const QString nested = out.filePath("scopes/grab 1.jpg/y");
-    const QString fifo = dir.filePath("pipe.jpg");
-    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-    // A GIF that claims 65535 x 65535 pixels, one that claims 30000 x 30000 in a few bytes,
-    // and the start of a JPEG with nothing after it.
+    // The window's load tests hold every reason's words; here: a file that is not there, a
+    // GIF that claims 65535 x 65535 pixels and the start of a JPEG with nothing after it.
     const auto writeBytes = [&](const QString& name, const QByteArray& bytes) {
         QFile file(dir.filePath(name));
         EXPECT_TRUE(file.open(QIODevice::WriteOnly));
@@ -359,14 +355,10 @@ TEST_F(RenderTest, FailuresWriteNothingAndSayWhy) {
         return file.fileName();
     };
     const QString hostile = writeBytes("huge.gif", QByteArray("GIF89a\xFF\xFF\xFF\xFF\x80\x00\x00", 13));
-    const QString bomb = writeBytes("bomb.gif", QByteArray("GIF89a\x30\x75\x30\x75\x80\x00\x00", 13));
     const QString truncated = writeBytes("truncated.jpg", QByteArray("\xFF\xD8\xFF\xE0\x00\x10JFIF", 10));
 
     const std::pair<QString, const char*> cases[] = {{dir.filePath("missing.jpg"), ": not found"},
-                                                     {dir.path(), ": a folder"},
-                                                     {fifo, ": not a regular file"},
                                                      {hostile, ": larger than 32768 pixels a side"},
-                                                     {bomb, ": claims more pixels than its file could hold"},
                                                      {truncated, ": damaged or cut short"}};
     for (const auto& [unloadable, reason] : cases) {
         const vistrel::RenderResult result = RenderInstruments(nested, unloadable, {});

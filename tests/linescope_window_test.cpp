@@ -150,12 +150,6 @@ TEST_F(LinescopeWindow, WaveformBoxesHoldTheBuiltRasters) {
                 ASSERT_EQ(Box(k).pixel(x, y), want.rasters[k][static_cast<std::size_t>(y * 100 + x)]) << k;
 }
 
-TEST_F(LinescopeWindow, ClearScopeBlanksEveryBox) {
-    Load(MakeGrid(8, 8, [](std::size_t, std::size_t) { return Bgra(1, 2, 3, 4); }));
-    scope->ClearScope();
-    for (int k = 0; k < 4; ++k) EXPECT_TRUE(AllBlack(Box(k))) << k;
-}
-
 TEST_F(LinescopeWindow, LockedProbeOptionRedrawsTheTraceAndHandsBackTheFocus) {
     // Red level 100 everywhere; row 7 is the probed one.
     Load(MakeGrid(206, 20, [](std::size_t, std::size_t) { return Bgra(0, 0, 100); }));
