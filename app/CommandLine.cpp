@@ -13,7 +13,7 @@
 
 #include "app/Render.h"
 #include "app/Stats.h"
-#include "app/Workspace.h"
+#include "app/SavedWorkspace.h"
 #include "app/frmMain.h"
 #include "model/ScopeLines.h"
 #include "decoding/worker/ReaderMessages.h"
@@ -117,10 +117,15 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     const QCommandLineOption rawClipping("raw-clipping",
                                          "The view marked where a camera raw's photosites reach the white level, "
                                          "in their channel's colour.");
+    const QCommandLineOption rawAxis("raw-axis",
+                                     "Raw histogram axis: raw values (linear, the default) or stops below the "
+                                     "white level (ev).",
+                                     "linear|ev");
+    const QCommandLineOption rawLog("raw-log", "Raw histogram counts on a logarithmic scale.");
     const QCommandLineOption rawHistogram("raw-histogram",
                                           "With --stats: a camera raw's photosites counted in bins, per channel.");
-    const QCommandLineOption renderOnly[] = {scope,     histogram, vertical, scaleFront,  lamp,  zoom,       skinLine,
-                                             reference, trace,     lines,    falseColour, zebra, rawClipping};
+    const QCommandLineOption renderOnly[] = {scope, histogram, vertical,    scaleFront, lamp,    zoom,  skinLine, reference,
+                                             trace, lines,     falseColour, zebra,      rawClipping, rawAxis, rawLog};
     // Taken by --stats as well as by --render.
     const QCommandLineOption shared[] = {probe, luma, colour, region};
     parser.addOption(render);
@@ -264,6 +269,14 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     }
     settings.falseColour = parser.isSet(falseColour);
     settings.rawClipping = parser.isSet(rawClipping);
+    if (parser.isSet(rawAxis)) {
+        const QString value = parser.value(rawAxis);
+        if (value == "ev")
+            settings.rawHistogramAxis = RawHistogramAxis::Ev;
+        else if (value != "linear")
+            return Failed(QStringLiteral("--raw-axis takes linear or ev, not '%1'.").arg(value));
+    }
+    if (parser.isSet(rawLog)) settings.rawHistogramScale = HistogramScale::Log;
     line.rawHistogram = parser.isSet(rawHistogram);
     if (parser.isSet(zebra)) {
         const auto value = WholeNumber(parser.value(zebra));
@@ -391,7 +404,7 @@ int Run(int argc, char* argv[], const CommandLine& line) {
     QSettings store(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("vistrel"),
                     QStringLiteral("vistrel"));
     frmMain window;
-    window.RememberWorkspace(ReadWorkspace(store), [&store](const Workspace& workspace) {
+    window.workspace().Remember(ReadWorkspace(store), [&store](const SavedWorkspace& workspace) {
         WriteWorkspace(store, workspace);
     });
     StartWith(window, line.file);

@@ -51,13 +51,14 @@ Changes ChangesBetween(const Settings& a, const Settings& b) {
     if (a.luma != b.luma || a.skinLine != b.skinLine) what |= Change::Graticule;
     if (a.histogramScale != b.histogramScale) what |= Change::HistogramScale;
     if (a.histogramChannel != b.histogramChannel) what |= Change::HistogramChannel;
-    if (a.histogramShown != b.histogramShown) what |= Change::HistogramShown;
+    if (a.lineScopeShown != b.lineScopeShown || a.vectorscopeShown != b.vectorscopeShown ||
+        a.histogramShown != b.histogramShown || a.chromaticityShown != b.chromaticityShown ||
+        a.rawHistogramShown != b.rawHistogramShown)
+        what |= Change::Shown;
     if (a.colour != b.colour) what |= Change::Colour;
     if (a.trace != b.trace) what |= Change::Trace;
     if (a.scopeLines != b.scopeLines) what |= Change::Scope;
-    if (a.chromaticityShown != b.chromaticityShown) what |= Change::ChromaticityShown;
     if (a.nitsScale != b.nitsScale) what |= Change::NitsScale;
-    if (a.rawHistogramShown != b.rawHistogramShown) what |= Change::RawHistogramShown;
     if (a.rawHistogramAxis != b.rawHistogramAxis || a.rawHistogramScale != b.rawHistogramScale)
         what |= Change::RawHistogramScale;
     if (a.rawClipping != b.rawClipping) what |= Change::Display;

@@ -5,9 +5,9 @@
 // notice naming what changed, and the view and the instruments, which subscribe to it,
 // redraw themselves from what the model now holds.
 //
-// A notice reaches its subscribers in the order they subscribed. The main window makes
-// them in the order a user sees a probe's redraws: the view (crosshair, readouts,
-// patch), then the vectorscope, the line scope and the histogram.
+// A notice reaches its subscribers in the order they subscribed. The main window and its
+// workspace make them in the order a user sees a probe's redraws: the view (crosshair,
+// readouts, patch), then the vectorscope, then the line scope and the other instruments.
 
 #include <QFlags>
 #include <QObject>
@@ -39,7 +39,7 @@ enum class Change : std::uint32_t {
     Zoom = 1u << 7,       // the vectorscope's zoom
     Graticule = 1u << 8,  // the luma standard or the skin-tone line, which the vectorscope's graticule shows
     HistogramScale = 1u << 9,
-    HistogramShown = 1u << 10,
+    Shown = 1u << 10,  // an instrument shown or hidden
     Colour = 1u << 11,  // what the decoder is asked to make of a tagged picture's colours
     Fit = 1u << 12,     // the same picture's view fitted again to a new size (the view alone redraws)
     HistogramChannel = 1u << 13,
@@ -48,9 +48,7 @@ enum class Change : std::uint32_t {
     // The region of interest set, kept for a new picture of its size, or let go: what the
     // instruments count, and the box the view draws.
     Region = 1u << 14,
-    ChromaticityShown = 1u << 24,  // the chromaticity diagram on or off
     NitsScale = 1u << 25,          // an HDR picture's line scope and histogram scaled in nits, or not
-    RawHistogramShown = 1u << 26,  // the raw histogram on or off
     RawHistogramScale = 1u << 27,  // the raw histogram's axis or count scale
 };
 Q_DECLARE_FLAGS(Changes, Change)

@@ -63,7 +63,10 @@ struct Settings {
     ScalePlacement scale = ScalePlacement::Behind;
     korvex::LumaStandard luma = korvex::LumaStandard::Rec601;
     bool skinLine = false;  // the vectorscope's graticule shows the skin-tone line
-    bool histogramShown = false;  // the histogram window is on (Tools > Histogram)
+    // Which instruments are on: their windows, or their panels in the one window.
+    bool lineScopeShown = true;    // the Line box, Tools > Line Scope
+    bool vectorscopeShown = true;  // the Vector box, Tools > Vector
+    bool histogramShown = false;   // Tools > Histogram
     HistogramScale histogramScale = HistogramScale::Linear;
     HistogramChannel histogramChannel = HistogramChannel::Rgb;
     bool showClipping = false;  // the view marks clipped highlights and shadows
@@ -76,7 +79,7 @@ struct Settings {
     std::vector<FalseColourBand> falseColourBands = DefaultFalseColourBands();
     bool zebra = false;
     int zebraLevel = kDefaultZebraLevel;  // Y, 0..255
-    bool chromaticityShown = false;  // the chromaticity diagram is on (Tools > Chromaticity)
+    bool chromaticityShown = false;  // Tools > Chromaticity
     // A PQ or HLG picture shown as its stored values has the line scope's graticule and the
     // histogram's scale marked in nits, and their readings give nits (Tools > Colour > Nits Scale).
     bool nitsScale = false;

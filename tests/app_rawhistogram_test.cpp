@@ -1,5 +1,6 @@
 // The raw histogram in the running program: off at start-up in separate windows, shown by
-// itself for a raw file in the one window until the user hides it; drawing the builder's
+// itself for a raw file in the one window until the user shows or hides it, a choice kept
+// with the workspace; drawing the builder's
 // plot of the photosites (a region's alone once one is drawn) and reading it under the
 // pointer; written by Save Scopes for raw files alone; and Tools > Raw Clipping sets the
 // view's raw clipping marks.
@@ -18,6 +19,8 @@
 #include <algorithm>
 
 #include "app/SaveScopes.h"
+#include "app/SavedWorkspace.h"
+#include "app/frmMain.h"
 #include "app_support.h"
 #include "dng_pictures.h"
 #include "model/RawCounts.h"
@@ -40,7 +43,7 @@ TEST(RawHistogramWindow, ShownForRawFilesInTheOneWindowDrawsTheirPhotositesAndIs
     const QString png = testing_support::WritePicture(dir, "gradient.png", testing_support::Gradient(300, 200));
 
     StartedMain w;
-    auto* window = w->rawHistogramWindow();
+    auto* window = w->workspace().instrument<frmRawHistogram>();
     ASSERT_NE(window, nullptr);
     auto* item = w->findChild<QAction*>("mnuToolsRawHistogram");
     ASSERT_NE(item, nullptr);
@@ -107,23 +110,53 @@ TEST(RawHistogramWindow, ShownForRawFilesInTheOneWindowDrawsTheirPhotositesAndIs
     EXPECT_TRUE(w->model().settings().rawClipping);
 }
 
-TEST(RawHistogramWindow, TheOneWindowShowsItForARawFileUntilItsPanelIsClosed) {
+// Shown by itself until the user closes it, and the choice, the axis and the scale kept
+// for the next run; a run whose user never chose keeps no choice.
+TEST(RawHistogramWindow, TheOneWindowShowsItForARawFileUntilTheUserChoosesAndRemembersTheChoice) {
+    testing_support::ScopedFakeDesktop desk;
     QTemporaryDir dir;
     dng_pictures::Description dng;
     const QString raw = dir.filePath("scene.dng");
     ASSERT_EQ(dng_pictures::WriteDng(raw.toStdString(), dng, dng_pictures::Scene(dng, 2)), "");
-    StartedMain w;
-    w->SetLayout(Layout::OneWindow);
-    QDockWidget* panel = w->panelOf(w->rawHistogramWindow());
-    ASSERT_NE(panel, nullptr);
-    EXPECT_TRUE(panel->isHidden());
-    testing_support::Load(*w, raw);
-    EXPECT_FALSE(panel->isHidden()) << "a raw file brings it along";
-    EXPECT_TRUE(w->findChild<QAction*>("mnuToolsRawHistogram")->isChecked());
-    panel->close();
-    EXPECT_FALSE(w->model().settings().rawHistogramShown);
-    testing_support::Load(*w, raw);
-    EXPECT_TRUE(panel->isHidden()) << "closed by the user, it stays closed";
+    const QString png = testing_support::WritePicture(dir, "gradient.png", testing_support::Gradient(60, 40));
+    const auto panelOf = [](frmMain& w) { return w.workspace().panelOf(w.workspace().instrument<frmRawHistogram>()); };
+
+    SavedWorkspace kept;
+    {
+        frmMain first;
+        first.workspace().Remember({}, [&kept](const SavedWorkspace& saved) { kept = saved; });
+        first.start(frmMain::AboutBox::Skipped);
+        first.findChild<QAction*>("mnuToolsLayoutOne")->trigger();
+        QDockWidget* panel = panelOf(first);
+        ASSERT_NE(panel, nullptr);
+        EXPECT_TRUE(panel->isHidden());
+        testing_support::Load(first, png);
+        EXPECT_TRUE(panel->isHidden()) << "not for another picture";
+        testing_support::Load(first, raw);
+        EXPECT_FALSE(panel->isHidden()) << "a raw file brings it along";
+        EXPECT_TRUE(first.findChild<QAction*>("mnuToolsRawHistogram")->isChecked());
+        first.workspace().instrument<frmRawHistogram>()->findChild<QCheckBox*>("chkEv")->click();
+        EXPECT_EQ(first.workspace().Current().rawHistogramShown, std::nullopt) << "shown by itself is no choice";
+        panel->close();
+        EXPECT_FALSE(first.model().settings().rawHistogramShown);
+        testing_support::Load(first, raw);
+        EXPECT_TRUE(panel->isHidden()) << "closed by the user, it stays closed";
+        first.close();
+    }
+    EXPECT_EQ(kept.rawHistogramShown, std::optional<bool>(false));
+    EXPECT_EQ(kept.rawHistogramAxis, RawHistogramAxis::Ev);
+    EXPECT_EQ(kept.rawHistogramScale, HistogramScale::Linear);
+
+    frmMain second;
+    second.workspace().Remember(kept, [](const SavedWorkspace&) {});
+    second.start(frmMain::AboutBox::Skipped);
+    ASSERT_EQ(second.workspace().layout(), Layout::OneWindow);
+    EXPECT_TRUE(second.workspace().instrument<frmRawHistogram>()->findChild<QCheckBox*>("chkEv")->isChecked());
+    testing_support::Load(second, raw);
+    EXPECT_TRUE(panelOf(second)->isHidden()) << "the last run's choice holds";
+    second.findChild<QAction*>("mnuToolsRawHistogram")->trigger();
+    EXPECT_FALSE(panelOf(second)->isHidden());
+    EXPECT_EQ(second.workspace().Current().rawHistogramShown, std::optional<bool>(true));
 }
 
 }  // namespace
