@@ -175,6 +175,19 @@ TEST(MainControls, EveryButtonAndMenuItemStartsInItsState) {
 // Over faces, sizes and widths: the font keeps its size when the text fits, is
 // never drawn below the smallest size, is the largest half-point size that fits
 // before any narrowing, and gives up only at the smallest size and narrowest width.
+// Tab walks the controls in the design's order, whatever order they were made in.
+TEST(MainControls, TabOrderRunsAsDesigned) {
+    StartedMain w;
+    const QStringList expected = {"txtImageFile", "cmdLoadPic", "cmdBrowse", "picImg", "chkChannel[0]",
+                                  "chkChannel[1]", "chkChannel[2]", "chkChroma", "chkNeg", "chkLineScope",
+                                  "chkPolar", "hscrLamp", "cmdReset", "cmdExit"};
+    QStringList chain;
+    QWidget* at = Ctl<QLineEdit>(*w, "txtImageFile");
+    for (int guard = 0; guard < 256 && chain.size() < expected.size(); ++guard, at = at->nextInFocusChain())
+        if (expected.contains(at->objectName()) && !chain.contains(at->objectName())) chain << at->objectName();
+    EXPECT_EQ(chain, expected);
+}
+
 TEST(MainControls, FittingFontIsTheLargestReadableFontThatFits) {
     const QString text = "Scale Bright";
     const auto advance = [&](const QFont& f) { return QFontMetrics(f).horizontalAdvance(text); };

@@ -96,6 +96,17 @@ TEST_F(LinescopeWindow, StartsAtItsDesignGeometry) {
     EXPECT_TRUE(Control<QCheckBox>("chkScaleBG")->isChecked());
 }
 
+TEST_F(LinescopeWindow, TabOrderRunsBoxesChannelsOrientationScale) {
+    const QStringList expected = {"picChan[0]",   "picChan[1]",   "picChan[2]", "picChan[3]",
+                                  "optParade[0]", "optParade[1]", "optParade[2]", "optParade[3]",
+                                  "optParade[4]", "optHorz[0]",   "optHorz[1]", "chkScaleBG"};
+    QStringList chain;
+    QWidget* w = Control<QWidget>("picChan[0]");
+    for (int guard = 0; guard < 64 && chain.size() < expected.size(); ++guard, w = w->nextInFocusChain())
+        if (expected.contains(w->objectName()) && !chain.contains(w->objectName())) chain << w->objectName();
+    EXPECT_EQ(chain, expected);
+}
+
 TEST_F(LinescopeWindow, OptionWithoutPictureOnlyChangesTheSetting) {
     Click("optParade[2]");
     EXPECT_EQ(scope->scopeChannel(), 2);
