@@ -164,6 +164,7 @@ bool frmMain::ShowLoadedPicture(PictureLoad& load) {
         picture.clipped = decoded.clipped;
         picture.hdrToneMapped = decoded.hdrToneMapped;
         picture.raw = decoded.raw;
+        picture.rawCounts = load.rawCounts();
         picture.signal = decoded.signal;
         picture.rawValues = load.colour() == ColourHandling::StoredValues;
         surface.release();

@@ -110,7 +110,7 @@ bool LooksLikeJxl(const unsigned char* data, std::size_t size) {
 }
 
 ReadResult DecodeJxl(const ReaderInput& input) {
-    const auto& [bytes, background, colour, receiver, sink] = input;
+    const auto& [bytes, background, colour, receiver, sink, photosites] = input;
     const unsigned char* const data = bytes.data();
     const std::size_t size = bytes.size();
 

@@ -40,8 +40,10 @@ inline constexpr std::size_t kMaxRequestNameBytes = 64 * 1024;
 // this, so that it can be started ahead of the picture it will decode. On the wire: the
 // name's length, the colour and the colour handling (0: converted to sRGB, 1: stored
 // values) as 32-bit words in the machine's byte order, then the name.
+// With photosites, bit 1 of the colour handling's word asks for a camera raw's photosites.
 QByteArray EncodeWorkerRequest(const QByteArray& fileName, ColorValue background,
-                               ColourHandling colour = ColourHandling::ConvertToSrgb);
+                               ColourHandling colour = ColourHandling::ConvertToSrgb, bool photosites = false);
+inline constexpr std::uint32_t kRequestPhotosites = 2;
 inline constexpr std::size_t kWorkerRequestWords = 3;
 
 // Once the picture's size is known and the program has room for it, it answers with the
@@ -79,15 +81,29 @@ enum class WorkerMessageKind : std::uint32_t {
     SignalLightSum = 13,
     SignalLightBin = 14,
     SignalCell = 15,
+    // The sensor's photosites, when the request asked for them and the picture is a camera
+    // raw's with a filter array of R, G and B: after the last row, before the camera's
+    // name, RawSensor (the visible area's width and height), RawSensorLayout (the filter
+    // array's side, 2 or 6, and the turn, LibRaw's flip bits, above it; the white level
+    // and its bits as RawLayout has them), a RawSensorPattern for each row of the repeat
+    // (the row, and the classes of its places, RawSite, four bits each) and RawSensorBlack
+    // (the four classes' black levels, 16 bits each). Their values follow the picture's
+    // rows down the rows pipe: width x height of 16 bits, row by row, in the machine's
+    // byte order. The reader ends them at RawSensorBlack, an event: the client then reads
+    // the values.
+    RawSensor = 20,
+    RawSensorLayout = 21,
+    RawSensorPattern = 22,
+    RawSensorBlack = 23,
     // Which converted pixels were clipped, each message's pixels after the last one's and
     // within the rows written so far (numbered y * width + x), before anything that follows
     // the last row: ClipRun (the first pixel, and how many in a row from it), or ClipMap
     // (the first pixel, and how many its bits cover) and then a ClipBits for every 64 of
     // them (bit i for pixel first + i: the low word, then the high; none past the map's
     // end), the map's first and last pixels clipped. In all, as many as done says.
-    ClipRun = 20,
-    ClipMap = 21,
-    ClipBits = 22,
+    ClipRun = 24,
+    ClipMap = 25,
+    ClipBits = 26,
 };
 
 // The longest colour space name a worker may send, in bytes; and the longest camera name.
@@ -121,6 +137,11 @@ QByteArray EncodeWorkerClipped(std::uint64_t first, std::size_t count, const std
 // every pixel of the picture counted once in the light bins, and no more in any cell or
 // outside any gamut than it has.
 QByteArray EncodeWorkerSignal(const SignalStats& signal);
+// A sensor's layout (RawSensor without its values), as the messages before its values say
+// it; the reader takes only a layout whose classes are those of a 2 x 2 array (one of
+// each) or an X-Trans array (R, G and B, no G2), turned to within a factor of two of the
+// picture's sides.
+QByteArray EncodeWorkerSensor(const RawSensor& layout);
 inline constexpr std::uint32_t kDoneConverted = 1;
 inline constexpr std::uint32_t kDoneToneMapped = 2;
 // A failure's code on the wire; the program hears only the failures a worker can meet.
@@ -158,6 +179,8 @@ public:
     std::shared_ptr<const SignalStats> signal() const;
     // The pixels clipped, once done came; nothing when none were.
     std::shared_ptr<const korvex::PixelMask> clipped() const;
+    // The sensor's layout, once RawSensorBlack came (its values not yet read).
+    const std::optional<RawSensor>& sensor() const { return sensor_; }
 
 private:
     enum class State { ExpectSize, Streaming, Finished, Malformed };
@@ -165,6 +188,7 @@ private:
     bool TakeRaw(WorkerMessageKind kind, const std::uint8_t* message);
     bool TakeSignal(WorkerMessageKind kind, const std::uint8_t* message);
     bool TakeClipped(WorkerMessageKind kind, const std::uint8_t* message);
+    bool TakeSensor(WorkerMessageKind kind, const std::uint8_t* message);
     // The signal's messages are over (or never began), as far as done may come.
     bool SignalWhole();
 
@@ -197,6 +221,11 @@ private:
     std::uint64_t clippedTaken_ = 0;
     bool done_ = false;  // done came (not a failure)
     std::shared_ptr<korvex::PixelMask> clipped_;
+    // The sensor's messages: taken so far (RawSensor, the layout, then a pattern row each),
+    // and the layout once whole.
+    RawSensor sensorTaking_;
+    int sensorTaken_ = 0;
+    std::optional<RawSensor> sensor_;
     std::array<std::uint8_t, kWorkerMessageBytes> partial_{};
     std::size_t partialBytes_ = 0;
 };
