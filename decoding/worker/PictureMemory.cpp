@@ -23,7 +23,7 @@ namespace {
 std::atomic<int> gBuffersHeld{0};
 
 void Unmap(void* at, std::size_t bytes) {
-    ::munmap(at, bytes);
+    ::munmap(at, MappedBytes(bytes));
     gBuffersHeld.fetch_sub(1);
 }
 
