@@ -200,6 +200,8 @@ DecodeResult DecodeInWorker(const QString& path, ColorValue background, RowRecei
     WorkerMessageReader reader;
     std::vector<WorkerEvent> events;
     std::optional<Surface> picture;
+    // Declared after the picture, so that it stops before the picture can go.
+    std::optional<PagesAhead> pagesAhead;
     bool started = false;  // the receiver has heard of the picture
     // Once the receiver has the picture, it lets go of it before a failure frees it.
     const auto failure = [&](DecodeError error) {
@@ -248,6 +250,7 @@ DecodeResult DecodeInWorker(const QString& path, ColorValue background, RowRecei
                     QImage& image = picture->image();
                     rowsIn.Expect(image.bits(), static_cast<std::size_t>(image.sizeInBytes()),
                                   static_cast<std::size_t>(image.bytesPerLine()));
+                    pagesAhead.emplace(image.bits(), static_cast<std::size_t>(image.sizeInBytes()));
                     if (!SendGo(goWrite.get())) return failure(DecodeError::WorkerStopped);
                     started = receiver != nullptr;
                     if (started && !receiver->PictureStarted(*picture)) return failure(DecodeError::Cancelled);
