@@ -13,7 +13,7 @@
 
 #include "app/Render.h"
 #include "app/Stats.h"
-#include "app/Workspace.h"
+#include "app/SavedWorkspace.h"
 #include "app/frmMain.h"
 #include "model/ScopeLines.h"
 #include "decoding/worker/ReaderMessages.h"
@@ -114,8 +114,18 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
         "zebra", QStringLiteral("Zebra stripes on the view where Y is at or above <level>, 0 to 255 (%1 is usual).")
                      .arg(kDefaultZebraLevel),
         "level");
-    const QCommandLineOption renderOnly[] = {scope,     histogram, vertical, scaleFront,  lamp, zoom, skinLine,
-                                             reference, trace,     lines,    falseColour, zebra};
+    const QCommandLineOption rawClipping("raw-clipping",
+                                         "The view marked where a camera raw's photosites reach the white level, "
+                                         "in their channel's colour.");
+    const QCommandLineOption rawAxis("raw-axis",
+                                     "Raw histogram axis: raw values (linear, the default) or stops below the "
+                                     "white level (ev).",
+                                     "linear|ev");
+    const QCommandLineOption rawLog("raw-log", "Raw histogram counts on a logarithmic scale.");
+    const QCommandLineOption rawHistogram("raw-histogram",
+                                          "With --stats: a camera raw's photosites counted in bins, per channel.");
+    const QCommandLineOption renderOnly[] = {scope, histogram, vertical,    scaleFront, lamp,    zoom,  skinLine, reference,
+                                             trace, lines,     falseColour, zebra,      rawClipping, rawAxis, rawLog};
     // Taken by --stats as well as by --render.
     const QCommandLineOption shared[] = {probe, luma, colour, region};
     parser.addOption(render);
@@ -124,6 +134,7 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
         parser.addOption(option);
     for (const QCommandLineOption& option : shared)
         parser.addOption(option);
+    parser.addOption(rawHistogram);
     parser.addPositionalArgument("file", "The picture to load; --stats takes several.", "[FILE...]");
 
     if (!parser.parse(arguments)) return Failed(parser.errorText());
@@ -160,6 +171,7 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
                     return Failed(QStringLiteral("--%1 needs --render or --stats.").arg(option.names().front()));
         }
     }
+    if (parser.isSet(rawHistogram) && !counting) return Failed("--raw-histogram needs --stats.");
     if (!rendering && !counting) return line;
 
     if (counting) {
@@ -256,6 +268,16 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
         settings.scopeLines = *levels;
     }
     settings.falseColour = parser.isSet(falseColour);
+    settings.rawClipping = parser.isSet(rawClipping);
+    if (parser.isSet(rawAxis)) {
+        const QString value = parser.value(rawAxis);
+        if (value == "ev")
+            settings.rawHistogramAxis = RawHistogramAxis::Ev;
+        else if (value != "linear")
+            return Failed(QStringLiteral("--raw-axis takes linear or ev, not '%1'.").arg(value));
+    }
+    if (parser.isSet(rawLog)) settings.rawHistogramScale = HistogramScale::Log;
+    line.rawHistogram = parser.isSet(rawHistogram);
     if (parser.isSet(zebra)) {
         const auto value = WholeNumber(parser.value(zebra));
         if (!value || *value < 0 || *value > 255)
@@ -326,7 +348,7 @@ int Stats(int argc, char* argv[], const CommandLine& line) {
     KeepWorkersReadyFor(static_cast<int>(line.files.size()) + (line.renderFolder.isEmpty() ? 0 : 1) +
                         (line.reference.isEmpty() ? 0 : 1));
     QApplication application(argc, argv);
-    int code = WriteStatistics(line.files, line.settings, line.probe, stdout, line.region);
+    int code = WriteStatistics(line.files, line.settings, line.probe, stdout, line.region, line.rawHistogram);
     if (!line.renderFolder.isEmpty()) {
         const RenderResult result =
             RenderInstruments(line.renderFolder, line.file, line.settings, line.probe, line.region,
@@ -382,7 +404,7 @@ int Run(int argc, char* argv[], const CommandLine& line) {
     QSettings store(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("vistrel"),
                     QStringLiteral("vistrel"));
     frmMain window;
-    window.RememberWorkspace(ReadWorkspace(store), [&store](const Workspace& workspace) {
+    window.workspace().Remember(ReadWorkspace(store), [&store](const SavedWorkspace& workspace) {
         WriteWorkspace(store, workspace);
     });
     StartWith(window, line.file);

@@ -25,6 +25,7 @@ struct CommandLine {
     std::optional<QPoint> probe;  // --probe: a locked probe at this full-size pixel
     QString reference;     // --reference: the picture held as the reference before FILE loads
     std::optional<korvex::PixelRect> region;  // --region: what the instruments and the numbers count
+    bool rawHistogram = false;  // --raw-histogram: a camera raw's photosites' histogram in --stats' line
     QString text;          // the help or version text, or what is wrong
 };
 

@@ -163,6 +163,7 @@ bool frmMain::ShowLoadedPicture(PictureLoad& load) {
         picture.outOfGamut = decoded.outOfGamut;
         picture.hdrToneMapped = decoded.hdrToneMapped;
         picture.raw = decoded.raw;
+        picture.rawCounts = load.rawCounts();
         picture.signal = decoded.signal;
         picture.rawValues = load.colour() == ColourHandling::StoredValues;
         surface.release();

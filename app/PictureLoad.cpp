@@ -78,6 +78,9 @@ int PictureLoad::Percent() const {
 void PictureLoad::Decode() {
     DecodeWorkerOptions options;
     options.cancelled = [this] { return cancel_.load(); };
+    // A camera raw's photosites come too: the raw histogram, the sensor's clipping and a
+    // region's raw numbers are counted from them.
+    options.photosites = true;
     decoded_ = DecodeInWorker(path_, background_, this, options, colour_);
     // The picture refused without a cancel: there was no memory for its analysis.
     if (!decoded_ && decoded_.error == DecodeError::Cancelled && !cancel_.load()) decoded_.error = DecodeError::OutOfMemory;
@@ -86,6 +89,15 @@ void PictureLoad::Decode() {
         decodeOver_ = true;
     }
     wake_.notify_one();
+    // The photosites are counted while the analysis finishes its last bands.
+    if (decoded_ && decoded_.raw && decoded_.raw->sensor) {
+        try {
+            rawCounts_ = std::make_shared<const RawCounts>(CountRaw(decoded_.raw->sensor, decoded_.surface->width(),
+                                                                    decoded_.surface->height(), std::nullopt));
+        } catch (const std::bad_alloc&) {
+            decoded_.raw->sensor.reset();
+        }
+    }
     if (analyser_.joinable()) analyser_.join();
     if (decoded_ && (analysisFailed_ || analysis_ == nullptr || !analysis_->finished())) {
         decoded_.surface.reset();

@@ -20,6 +20,7 @@
 #include "decoding/RowReceiver.h"
 #include "decoding/worker/WorkerClient.h"
 #include "model/Picture.h"
+#include "model/RawCounts.h"
 #include "model/Settings.h"
 
 namespace vistrel {
@@ -63,6 +64,8 @@ public:
     const std::vector<Pixel>& view() const { return view_; }
     korvex::UvHistogram& histogram() { return analysis_->histogram(); }
     const korvex::LevelCounts& levels() const { return analysis_->levels(); }
+    // A camera raw's photosites counted whole, when they came; nothing otherwise.
+    const std::shared_ptr<const RawCounts>& rawCounts() const { return rawCounts_; }
 
 private:
     bool PictureStarted(Surface& picture) override;
@@ -99,6 +102,7 @@ private:
     std::vector<Pixel> view_;
     std::unique_ptr<korvex::BandAnalysis> analysis_;
     DecodeResult decoded_;
+    std::shared_ptr<const RawCounts> rawCounts_;
     std::thread decoder_;
     std::thread analyser_;
 };

@@ -6,12 +6,9 @@
 #include "app/PictureLoad.h"
 #include "app/SaveScopes.h"
 #include "app/frmMain.h"
-#include "chromaticity/frmChromaticity.h"
-#include "histogram/frmHistogram.h"
-#include "linescope/frmScope.h"
 #include "platform/Desktop.h"
+#include "platform/Instrument.h"
 #include "view/ImageView.h"
-#include "vectorscope/frmVector.h"
 
 namespace vistrel {
 
@@ -95,11 +92,6 @@ RenderResult RenderInstruments(const QString& folder, const QString& file, const
     // The view is written as fitted at the design's size, whatever the screen's ratio.
     window.imageView()->KeepDesignRatio();
     window.start();
-    frmScope& scope = *window.scopeWindow();
-    frmVector& vector = *window.vectorWindow();
-    frmHistogram& histogram = *window.histogramWindow();
-    frmChromaticity& chromaticity = *window.chromaticityWindow();
-    chromaticity.CountWhileHidden();
 
     // The settings are in place before the load, which then draws with them once.
     window.ApplySettings(settings);
@@ -135,41 +127,21 @@ RenderResult RenderInstruments(const QString& folder, const QString& file, const
         RemoveFolders(missing);
         return {2, QStringLiteral("Cannot create the folder %1").arg(folder)};
     }
-    const QString lineScopePath = QDir(folder).filePath(kLineScopeImage);
-    const QString vectorscopePath = QDir(folder).filePath(kVectorscopeImage);
-    const QString histogramPath = QDir(folder).filePath(kHistogramImage);
-    const QString chromaticityPath = QDir(folder).filePath(kChromaticityImage);
-    if (!WritePngFile(InstrumentImage(scope), lineScopePath)) {
-        RemoveFolders(missing);
-        return {2, "Cannot write " + lineScopePath};
-    }
-    if (!WritePngFile(InstrumentImage(vector), vectorscopePath)) {
-        QFile::remove(lineScopePath);
-        RemoveFolders(missing);
-        return {2, "Cannot write " + vectorscopePath};
-    }
-    if (!WritePngFile(InstrumentImage(histogram), histogramPath)) {
-        QFile::remove(lineScopePath);
-        QFile::remove(vectorscopePath);
-        RemoveFolders(missing);
-        return {2, "Cannot write " + histogramPath};
-    }
-    if (!WritePngFile(InstrumentImage(chromaticity), chromaticityPath)) {
-        QFile::remove(lineScopePath);
-        QFile::remove(vectorscopePath);
-        QFile::remove(histogramPath);
-        RemoveFolders(missing);
-        return {2, "Cannot write " + chromaticityPath};
-    }
-    // The view's picture inside its one-pixel frame, at the size the design's window fits it to.
-    const QString viewPath = QDir(folder).filePath(kViewImage);
-    if (!WritePngFile(window.imageView()->picImg->surface().image(), viewPath)) {
-        QFile::remove(lineScopePath);
-        QFile::remove(vectorscopePath);
-        QFile::remove(histogramPath);
-        QFile::remove(chromaticityPath);
-        RemoveFolders(missing);
-        return {2, "Cannot write " + viewPath};
+    // Each instrument's image, then the view's picture inside its one-pixel frame, at the
+    // size the design's window fits it to; a failure takes back what was written.
+    const std::vector<Instrument*>& instruments = window.workspace().instruments();
+    QStringList written;
+    for (std::size_t i = 0; i <= instruments.size(); ++i) {
+        const bool view = i == instruments.size();
+        if (!view && !ImageWrittenFor(kInstruments[i], window.model())) continue;
+        const QString path = QDir(folder).filePath(view ? kViewImage : kInstruments[i].image);
+        const QImage image = view ? window.imageView()->picImg->surface().image() : InstrumentImage(*instruments[i]);
+        if (!WritePngFile(image, path)) {
+            for (const QString& done : written) QFile::remove(done);
+            RemoveFolders(missing);
+            return {2, "Cannot write " + path};
+        }
+        written.append(path);
     }
     return {0, {}};
 }

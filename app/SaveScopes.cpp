@@ -1,18 +1,10 @@
-// Saving the instruments: both windows' pictures into a folder the user chooses.
+// The instruments as pictures, and a picture written whole or not at all.
 
 #include "app/SaveScopes.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QSaveFile>
-#include <QWidget>
 
-#include "app/frmMain.h"
-#include "chromaticity/frmChromaticity.h"
-#include "histogram/frmHistogram.h"
-#include "linescope/frmScope.h"
-#include "platform/Desktop.h"
-#include "vectorscope/frmVector.h"
+#include "platform/Instrument.h"
 
 namespace vistrel {
 
@@ -27,29 +19,6 @@ bool WritePngFile(const QImage& image, const QString& path) {
         return false;
     }
     return file.commit();
-}
-
-void frmMain::mnuFileSaveScopes_Click() {
-    if (!model_.loaded() || frmScope_ == nullptr || frmVector_ == nullptr || frmHistogram_ == nullptr ||
-        frmChromaticity_ == nullptr)
-        return;
-    const QString start =
-        LastScopesFolder.isEmpty() ? QFileInfo(model_.source().file).absolutePath() : LastScopesFolder;
-    const std::optional<QString> folder = desktop().folderDialog(this, "Save Scopes As", start);
-    if (!folder) return;
-    LastScopesFolder = *folder;
-    const QDir into(*folder);
-    frmChromaticity_->DrawCounted();
-    const std::pair<const char*, Instrument*> windows[] = {
-        {kLineScopeImage, frmScope_}, {kVectorscopeImage, frmVector_}, {kHistogramImage, frmHistogram_},
-        {kChromaticityImage, frmChromaticity_}};
-    for (const auto& [name, window] : windows) {
-        const QString path = into.filePath(name);
-        if (!WritePngFile(InstrumentImage(*window), path)) {
-            desktop().warningBox(this, "Could not save " + QDir::toNativeSeparators(path), "Scope Save Error");
-            return;
-        }
-    }
 }
 
 }  // namespace vistrel

@@ -20,6 +20,8 @@ inline constexpr char kVectorscopeImage[] = "vectorscope.png";
 inline constexpr char kHistogramImage[] = "histogram.png";
 // The chromaticity diagram, written as the histogram is, shown or not.
 inline constexpr char kChromaticityImage[] = "chromaticity.png";
+// A camera raw file's photosites' histogram, written for raw pictures alone, shown or not.
+inline constexpr char kRawHistogramImage[] = "rawhistogram.png";
 
 // The instrument's window client area exactly as it is shown, child controls included (a
 // borderless window's client area is the whole window); a panel of the workspace as its

@@ -3,6 +3,7 @@
 #include <QGuiApplication>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <future>
 
@@ -47,27 +48,100 @@ QByteArray ChannelJson(const ChannelStatistics& c) {
            ", \"p99\": " + Number(c.p99) + ", \"at_0\": " + Number(c.at0) + ", \"at_255\": " + Number(c.at255) + "}";
 }
 
-// A camera raw file's "raw" object: the camera, and the photosites' layout and levels
-// when they were counted (a 2 x 2 colour filter array).
-QByteArray RawJson(const RawPicture& raw) {
-    QByteArray json = "{\"camera\": " + JsonString(raw.camera);
-    if (!raw.photosites) return json + "}";
-    const RawPhotosites& sites = *raw.photosites;
-    json += ", \"cfa\": \"" + QByteArray(sites.cfa.data(), 4) + "\", \"bits\": " + Number(sites.bits);
-    json += ", \"black\": [" + Number(std::uint64_t{sites.black[0]}) + ", " + Number(std::uint64_t{sites.black[1]}) +
-            ", " + Number(std::uint64_t{sites.black[2]}) + ", " + Number(std::uint64_t{sites.black[3]}) + "]";
-    // A white level the file does not hold is none, and so is every count against it.
-    const bool white = sites.white != 0;
-    json += ", \"white\": " + (white ? Number(std::uint64_t{sites.white}) : QByteArray("null"));
-    static constexpr const char* kNames[] = {"R", "G", "B"};
-    for (int c = 0; c < 3; ++c) {
-        const RawLevels& levels = sites.levels[std::size_t(c)];
-        const std::optional<double> headroom = sites.HeadroomEv(c);
-        const QByteArray ev = headroom ? QByteArray::number(*headroom, 'f', 2) : "null";
-        json += QByteArray(", \"") + kNames[c] + "\": {\"max\": " + Number(std::uint64_t{levels.max}) +
-                ", \"p99\": " + Number(std::uint64_t{levels.p99}) + ", \"at_white\": " + (white ? Number(levels.atWhite) : QByteArray("null")) +
-                ", \"headroom_ev\": " + ev + "}";
+QByteArray Stops(std::optional<double> stops) { return stops ? QByteArray::number(*stops, 'f', 2) : "null"; }
+
+// One channel of the "raw" object: its levels, and the stops from p99 and from the
+// median up to white (the second only where the photosites themselves were counted).
+QByteArray RawChannelJson(std::uint32_t max, std::uint32_t p99, std::optional<std::uint64_t> atWhite,
+                          std::optional<double> headroom, std::optional<std::optional<double>> evP50) {
+    QByteArray json = "{\"max\": " + Number(std::uint64_t{max}) + ", \"p99\": " + Number(std::uint64_t{p99}) +
+                      ", \"at_white\": " + (atWhite ? Number(*atWhite) : QByteArray("null")) +
+                      ", \"headroom_ev\": " + Stops(headroom);
+    if (evP50) json += ", \"ev_p50\": " + Stops(*evP50);
+    return json + "}";
+}
+
+// The photosites' histogram: bins of one width from 0 up to the smallest power of two
+// above both the sensor's depth and its highest photosite counted, at most kMostRawBins.
+QByteArray RawHistogramJson(const RawCounts& counts, const std::vector<std::pair<const char*, RawChannel>>& channels) {
+    std::uint32_t highest = 0;
+    for (const auto& [name, channel] : channels) highest = std::max(highest, LevelsOf(counts.Histogram(channel), 0).max);
+    const int bits = std::max(counts.sensor->bits, static_cast<int>(std::bit_width(highest)));
+    const std::uint32_t width = RawBinWidth(bits);
+    const std::size_t bins = (std::size_t{1} << bits) / width;
+    QByteArray json = "{\"bin_width\": " + Number(std::uint64_t{width}) + ", \"bins\": " + Number(std::uint64_t{bins});
+    for (const auto& [name, channel] : channels) {
+        const std::vector<std::uint32_t> histogram = counts.Histogram(channel);
+        json += QByteArray(", \"") + name + "\": [";
+        for (std::size_t b = 0; b < bins; ++b) {
+            std::uint64_t n = 0;
+            for (std::size_t v = b * width; v < (b + 1) * width; ++v) n += histogram[v];
+            if (b > 0) json += ", ";
+            json += Number(n);
+        }
+        json += "]";
     }
+    return json + "}";
+}
+
+// A camera raw file's "raw" object: the camera, and the photosites' layout and levels
+// when they were counted: by the decoder (a 2 x 2 colour filter array), or here from the
+// photosites themselves, under the region when there is one (X-Trans too).
+QByteArray RawJson(const RawPicture& raw, const RawCounts* counts, bool histogram) {
+    QByteArray json = "{\"camera\": " + JsonString(raw.camera);
+    const RawSensor* sensor = counts != nullptr ? counts->sensor.get() : nullptr;
+    if (!raw.photosites && sensor == nullptr) return json + "}";
+    std::uint32_t white = 0;
+    if (raw.photosites) {
+        const RawPhotosites& sites = *raw.photosites;
+        json += ", \"cfa\": \"" + QByteArray(sites.cfa.data(), 4) + "\", \"bits\": " + Number(sites.bits);
+        json += ", \"black\": [" + Number(std::uint64_t{sites.black[0]}) + ", " + Number(std::uint64_t{sites.black[1]}) +
+                ", " + Number(std::uint64_t{sites.black[2]}) + ", " + Number(std::uint64_t{sites.black[3]}) + "]";
+        white = sites.white;
+    } else {
+        // X-Trans: its 6 x 6 array row by row, and a black level a colour.
+        QByteArray cfa;
+        for (int i = 0; i < sensor->repeat * sensor->repeat; ++i) cfa += "RGGB"[static_cast<int>(sensor->pattern[std::size_t(i)])];
+        json += ", \"cfa\": \"" + cfa + "\", \"bits\": " + Number(sensor->bits);
+        json += ", \"black\": [" + Number(std::uint64_t{sensor->black[std::size_t(RawSite::R)]}) + ", " +
+                Number(std::uint64_t{sensor->black[std::size_t(RawSite::G1)]}) + ", " +
+                Number(std::uint64_t{sensor->black[std::size_t(RawSite::B)]}) + "]";
+        white = sensor->white;
+    }
+    // A white level the file does not hold is none, and so is every count against it.
+    json += ", \"white\": " + (white != 0 ? Number(std::uint64_t{white}) : QByteArray("null"));
+    const auto atWhite = [&](std::uint64_t n) { return white != 0 ? std::optional<std::uint64_t>(n) : std::nullopt; };
+    static constexpr const char* kNames[] = {"R", "G", "B"};
+    static constexpr RawChannel kChannels[] = {RawChannel::R, RawChannel::G, RawChannel::B};
+    for (int c = 0; c < 3; ++c) {
+        if (sensor != nullptr) {
+            const RawChannelLevels levels = LevelsOf(counts->Histogram(kChannels[c]), white);
+            const double black = BlackOf(*sensor, kChannels[c]);
+            json += QByteArray(", \"") + kNames[c] + "\": " +
+                    RawChannelJson(levels.max, levels.p99, atWhite(levels.atWhite), StopsBelowWhite(levels.p99, black, white),
+                                   StopsBelowWhite(levels.p50, black, white));
+        } else {
+            const RawLevels& levels = raw.photosites->levels[std::size_t(c)];
+            json += QByteArray(", \"") + kNames[c] + "\": " +
+                    RawChannelJson(levels.max, levels.p99, atWhite(levels.atWhite), raw.photosites->HeadroomEv(c), std::nullopt);
+        }
+    }
+    if (sensor == nullptr) return json + "}";
+    std::vector<std::pair<const char*, RawChannel>> channels = {{"R", RawChannel::R}};
+    if (!sensor->xtrans()) {
+        for (const auto& [name, channel] : {std::pair{"G1", RawChannel::G1}, std::pair{"G2", RawChannel::G2}}) {
+            const RawChannelLevels levels = LevelsOf(counts->Histogram(channel), white);
+            const double black = BlackOf(*sensor, channel);
+            json += QByteArray(", \"") + name + "\": " +
+                    RawChannelJson(levels.max, levels.p99, atWhite(levels.atWhite), StopsBelowWhite(levels.p99, black, white),
+                                   StopsBelowWhite(levels.p50, black, white));
+        }
+        channels.insert(channels.end(), {{"G1", RawChannel::G1}, {"G2", RawChannel::G2}});
+    } else {
+        channels.emplace_back("G", RawChannel::G);
+    }
+    channels.emplace_back("B", RawChannel::B);
+    if (histogram) json += ", \"histogram\": " + RawHistogramJson(*counts, channels);
     return json + "}";
 }
 
@@ -107,7 +181,7 @@ QByteArray LumaName(korvex::LumaStandard standard) {
 }  // namespace
 
 FileStatistics MeasureFile(const QString& file, const Settings& settings, std::optional<QPoint> probe,
-                           ColorValue background, std::optional<korvex::PixelRect> region) {
+                           ColorValue background, std::optional<korvex::PixelRect> region, bool rawHistogram) {
     FileStatistics result;
     result.file = file;
     result.luma = settings.luma;
@@ -128,11 +202,17 @@ FileStatistics MeasureFile(const QString& file, const Settings& settings, std::o
     result.colourSpace = decoded.colourSpace;
     result.outOfGamut = decoded.colourConverted ? decoded.outOfGamut : 0;
     result.raw = decoded.raw;
+    result.rawHistogram = rawHistogram;
     result.signal = decoded.signal;
     result.region = region;
     if (region && !region->inside(static_cast<std::size_t>(result.width), static_cast<std::size_t>(result.height))) {
         result.regionOutside = true;
         return result;
+    }
+    if (const RawCounts* whole = load.rawCounts().get()) {
+        result.rawCounts = region ? std::make_shared<const RawCounts>(
+                                        CountRaw(whole->sensor, result.width, result.height, region))
+                                  : load.rawCounts();
     }
     if (region) {
         const auto stride = static_cast<std::size_t>(picture.image().bytesPerLine()) / sizeof(korvex::Pixel);
@@ -164,7 +244,7 @@ QByteArray StatsLine(const FileStatistics& stats) {
         line += QByteArray(c == 0 ? "\"" : ", \"") + kNames[c] + "\": " + ChannelJson(stats.levels.channels[c]);
     line += "}, \"outside_16_235\": " + Number(stats.levels.outsideVideoRange);
     line += ", \"out_of_gamut\": " + Number(stats.outOfGamut);
-    if (stats.raw) line += ", \"raw\": " + RawJson(*stats.raw);
+    if (stats.raw) line += ", \"raw\": " + RawJson(*stats.raw, stats.rawCounts.get(), stats.rawHistogram);
     if (stats.probe) {
         line += ", \"probe\": ";
         if (const auto& r = stats.readout)
@@ -185,13 +265,13 @@ QByteArray StatsLine(const FileStatistics& stats) {
 }
 
 int WriteStatistics(const QStringList& files, const Settings& settings, std::optional<QPoint> probe, std::FILE* out,
-                    std::optional<korvex::PixelRect> region) {
+                    std::optional<korvex::PixelRect> region, bool rawHistogram) {
     const ColorValue background = CompositingBackground(QGuiApplication::palette());
     // Each picture is let go before the next is read, whose decode may take its buffer.
     const PictureBufferReuse reuse;
     int code = 0;
     for (const QString& file : files) {
-        const FileStatistics stats = MeasureFile(file, settings, probe, background, region);
+        const FileStatistics stats = MeasureFile(file, settings, probe, background, region, rawHistogram);
         if (!stats.loaded) code = std::max(code, 1);
         if (stats.regionOutside) code = 2;
         const QByteArray line = StatsLine(stats) + '\n';

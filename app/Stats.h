@@ -13,6 +13,7 @@
 #include "decoding/Decode.h"
 #include "model/LevelStatistics.h"
 #include "model/Model.h"
+#include "model/RawCounts.h"
 
 namespace vistrel {
 
@@ -27,6 +28,10 @@ struct FileStatistics {
     QString colourSpace;  // the space the picture came in; empty for sRGB or none named
     std::uint64_t outOfGamut = 0;
     std::optional<RawPicture> raw;  // a camera raw file's camera and photosites
+    // Its photosites counted, under the region when there is one; and whether their
+    // histogram is printed (--raw-histogram).
+    std::shared_ptr<const RawCounts> rawCounts;
+    bool rawHistogram = false;
     LevelStatistics levels;
     std::optional<QPoint> probe;          // asked for
     std::optional<ProbeReadout> readout;  // the probe's values, when it lies on the picture
@@ -43,7 +48,8 @@ struct FileStatistics {
 // background: the colour transparent parts are composited over; region: the rectangle
 // whose pixels alone the levels count (out_of_gamut stays the whole picture's).
 FileStatistics MeasureFile(const QString& file, const Settings& settings, std::optional<QPoint> probe,
-                           ColorValue background, std::optional<korvex::PixelRect> region = {});
+                           ColorValue background, std::optional<korvex::PixelRect> region = {},
+                           bool rawHistogram = false);
 
 // The file's line of JSON, without its line end. A file that did not load gives its
 // "error" ("Could not load FILE") and its "reason", in the words the window uses.
@@ -51,8 +57,9 @@ QByteArray StatsLine(const FileStatistics& stats);
 
 // Measures each file in turn and writes its line to out as soon as it is known.
 // Returns 2 if the region lay outside any picture, else 1 if any file failed to load,
-// else 0. Needs a QGuiApplication.
+// else 0. With rawHistogram, a camera raw's line holds its photosites' histogram. Needs a
+// QGuiApplication.
 int WriteStatistics(const QStringList& files, const Settings& settings, std::optional<QPoint> probe, std::FILE* out,
-                    std::optional<korvex::PixelRect> region = {});
+                    std::optional<korvex::PixelRect> region = {}, bool rawHistogram = false);
 
 }  // namespace vistrel

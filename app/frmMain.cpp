@@ -6,7 +6,6 @@
 #include <QCloseEvent>
 #include <QDeadlineTimer>
 #include <QDir>
-#include <QDockWidget>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
@@ -24,44 +23,34 @@
 #include <QWindow>
 
 #include "about/frmAbout.h"
-#include "chromaticity/frmChromaticity.h"
-#include "histogram/frmHistogram.h"
-#include "linescope/frmScope.h"
+#include "app/SaveScopes.h"
 #include "platform/Controls.h"
 #include "platform/Desktop.h"
 #include "platform/Input.h"
-#include "vectorscope/frmVector.h"
+#include "platform/Instrument.h"
 #include "view/ImageView.h"
 
 namespace vistrel {
 
 namespace {
 
-
 // The window's caption, alone or before the loaded picture's file name.
 constexpr char kProgramName[] = "Vistrel";
 constexpr char kDefaultPicture[] = "30861.jpg";
 constexpr char kReadme[] = "ScopeReadme.txt";
-
-// How long the view's room must keep its size before the picture is fitted to it again:
-// a drag of the window's edge fits once, at its end, not at every step.
-constexpr int kRefitPauseMs = 150;
-// How long start-up waits for a Wayland compositor to show the main window before its
-// instruments are shown as its children.
+// How long start-up waits for a Wayland compositor to make the main window active before
+// a box is shown over it.
 constexpr int kExposeWaitMs = 2000;
-
-bool OnWayland() { return QGuiApplication::platformName().startsWith(QLatin1String("wayland")); }
 
 }  // namespace
 
-frmMain::frmMain(QWidget* parent)
-    : QMainWindow(parent), layout_(DefaultLayout(QGuiApplication::platformName())) {
+frmMain::frmMain(QWidget* parent) : QMainWindow(parent) {
     setObjectName("frmMain");
     setWindowTitle(kProgramName);
     setWindowIcon(QIcon(":/vistrel.png"));
     auto* client = new QWidget(this);
     client->setObjectName("client");
-    client->resize(kClientWidth, kClientHeight);
+    client->resize(kDesignClient);
     QFont font = client->font();
     font.setPointSizeF(8.0);
     client->setFont(font);
@@ -70,12 +59,7 @@ frmMain::frmMain(QWidget* parent)
     buildControls(client);
     connectHandlers();
     buildReload();
-    tmrRefit = new QTimer(this);
-    tmrRefit->setSingleShot(true);
-    tmrRefit->setInterval(kRefitPauseMs);
-    connect(tmrRefit, &QTimer::timeout, this, [this] { RefitView(); });
-    client->installEventFilter(this);
-    resize(kClientWidth, kClientHeight + menuBar()->sizeHint().height() + statusBar()->sizeHint().height());
+    resize(DesignWindowSize(*this));
     setAcceptDrops(true);
     // Key preview: the window sees key presses before the control that has the focus.
     qApp->installEventFilter(this);
@@ -100,10 +84,11 @@ void frmMain::buildMenus(QWidget* client) {
 
     mnuTools = bar->addMenu("&Tools");
     mnuTools->setObjectName("mnuTools");
-    mnuToolsLine = MakeItem(mnuTools, "mnuToolsLine", "&Line Scope", true, true);
-    mnuToolsVector = MakeItem(mnuTools, "mnuToolsVector", "&Vector", true, true);
-    mnuToolsHistogram = MakeItem(mnuTools, "mnuToolsHistogram", "&Histogram", true, false);
-    mnuToolsChromaticity = MakeItem(mnuTools, "mnuToolsChromaticity", "&Chromaticity", true, false);
+    // The view brings its own controls and the Select menu, between Tools and Help.
+    view_ = new ImageView(model_, *client, *bar);
+    workspace_ = new Workspace(*this, model_, *view_, [this] { return LoadRunning; });
+    workspace_->AddInstrumentItems(*mnuTools);
+    mnuToolsRawClipping = MakeItem(mnuTools, "mnuToolsRawClipping", "Raw Cl&ipping", true, false);
     mnuSep4 = MakeSeparator(mnuTools, "mnuSep4");
     mnuToolsReload = MakeItem(mnuTools, "mnuToolsReload", "Reload When Changed", true, true);
     mnuToolsLuma = mnuTools->addMenu("Luma");
@@ -136,23 +121,12 @@ void frmMain::buildMenus(QWidget* client) {
         connect(mnuToolsTraceLevel[level], &QAction::triggered, this, [this, level] { model_.Set(&Settings::trace, level); });
     }
     mnuToolsScopeLines = MakeItem(mnuTools, "mnuToolsScopeLines", "Reference Lines...");
-    mnuToolsLayout = mnuTools->addMenu("Layout");
-    mnuToolsLayout->setObjectName("mnuToolsLayout");
-    mnuToolsLayoutOne = MakeItem(mnuToolsLayout, "mnuToolsLayoutOne", "One Window", true, false);
-    mnuToolsLayoutSeparate = MakeItem(mnuToolsLayout, "mnuToolsLayoutSeparate", "Separate Windows", true, false);
-    auto* layoutGroup = new QActionGroup(mnuToolsLayout);
-    layoutGroup->addAction(mnuToolsLayoutOne);
-    layoutGroup->addAction(mnuToolsLayoutSeparate);
-
-    // The view brings its own controls and the Select menu, between Tools and Help.
-    view_ = new ImageView(model_, *client, *bar);
+    workspace_->AddLayoutMenu(*mnuTools);
     view_->AddViewTools(*mnuTools);
     // Its colour note goes on the window's last line, under the controls and any panels.
     statusBar()->setObjectName("statusBar");
     statusBar()->setSizeGripEnabled(false);
     statusBar()->addWidget(view_->lblNote, 1);
-
-    MarkLayout();
 
     mnuHelp = bar->addMenu("&Help");
     mnuHelp->setObjectName("mnuHelp");
@@ -189,8 +163,9 @@ void frmMain::connectHandlers() {
     connect(cmdBrowse, &QPushButton::clicked, this, [this] { cmdBrowse_Click(); });
     connect(cmdReset, &QPushButton::clicked, this, [this] { cmdReset_Click(); });
     connect(cmdExit, &QPushButton::clicked, this, [this] { cmdExit_Click(); });
-    connect(chkLineScope, &QCheckBox::toggled, this, [this] { chkLineScope_Click(); });
-    connect(chkPolar, &QCheckBox::toggled, this, [this] { chkPolar_Click(); });
+    // The boxes show and hide their instruments through the settings, and follow them.
+    connect(chkLineScope, &QCheckBox::toggled, this, [this](bool on) { model_.Set(&Settings::lineScopeShown, on); });
+    connect(chkPolar, &QCheckBox::toggled, this, [this](bool on) { model_.Set(&Settings::vectorscopeShown, on); });
     view_->picImg->onDrop = [this](const QMimeData& data) { Form_OLEDragDrop(data); };
 
     // A checkable menu item has toggled its own mark by the time its handler runs.
@@ -201,10 +176,7 @@ void frmMain::connectHandlers() {
         {mnuFileHoldReference, &frmMain::mnuFileHoldReference_Click},
         {mnuFileDropReference, &frmMain::mnuFileDropReference_Click},
         {mnuToolsScopeLines, &frmMain::mnuToolsScopeLines_Click},
-        {mnuToolsLine, &frmMain::mnuToolsLine_Click},
-        {mnuToolsVector, &frmMain::mnuToolsVector_Click},
-        {mnuToolsHistogram, &frmMain::mnuToolsHistogram_Click},
-        {mnuToolsChromaticity, &frmMain::mnuToolsChromaticity_Click},
+        {mnuToolsRawClipping, &frmMain::mnuToolsRawClipping_Click},
         {mnuToolsColourNits, &frmMain::mnuToolsColourNits_Click},
         {mnuToolsReload, &frmMain::mnuToolsReload_Click},
         {mnuToolsLuma601, &frmMain::mnuToolsLuma601_Click},
@@ -215,14 +187,6 @@ void frmMain::connectHandlers() {
         {mnuHelpReadme, &frmMain::mnuHelpReadme_Click},
         {mnuHelpAbout, &frmMain::mnuHelpAbout_Click}};
     for (const auto& [item, handler] : items) connect(item, &QAction::triggered, this, [this, h = handler] { (this->*h)(); });
-    connect(mnuToolsLayoutOne, &QAction::triggered, this, [this] {
-        layoutChosen_ = true;
-        SetLayout(Layout::OneWindow);
-    });
-    connect(mnuToolsLayoutSeparate, &QAction::triggered, this, [this] {
-        layoutChosen_ = true;
-        SetLayout(Layout::SeparateWindows);
-    });
 
     connect(&model_, &Model::changed, this, &frmMain::ModelChanged);
 }
@@ -247,14 +211,11 @@ void frmMain::ModelChanged(Changes what) {
         mnuToolsColourConvert->setChecked(settings.colour == ColourHandling::ConvertToSrgb);
         mnuToolsColourStored->setChecked(settings.colour == ColourHandling::StoredValues);
     }
-    if (what & Change::HistogramShown) {
-        mnuToolsHistogram->setChecked(settings.histogramShown);
-        ShowInstrument(frmHistogram_, settings.histogramShown);
+    if (what & Change::Shown) {
+        chkLineScope->setChecked(settings.lineScopeShown);
+        chkPolar->setChecked(settings.vectorscopeShown);
     }
-    if (what & Change::ChromaticityShown) {
-        mnuToolsChromaticity->setChecked(settings.chromaticityShown);
-        ShowInstrument(frmChromaticity_, settings.chromaticityShown);
-    }
+    if (what & Change::Display) mnuToolsRawClipping->setChecked(settings.rawClipping);
     if (what & Change::NitsScale) mnuToolsColourNits->setChecked(settings.nitsScale);
 }
 
@@ -262,56 +223,7 @@ void frmMain::Form_Load(AboutBox aboutBox) {
     const std::string folder = korvex::EnsureBackslash(desktop().programFolder().toStdString());
     txtImageFile->setText(QString::fromStdString(folder) + kDefaultPicture);
 
-    // Made in the order the model's notices are to reach them after the view: the
-    // vectorscope, the line scope, the histogram; shown in the design's order. The
-    // histogram is off at start-up: made now, so that it is kept drawn and can be saved.
-    frmVector_ = new frmVector(model_, this);
-    frmScope_ = new frmScope(model_, this);
-    frmHistogram_ = new frmHistogram(model_, this);
-    frmChromaticity_ = new frmChromaticity(model_, this);
-    // Focus handed back lands on the control that last had it, as the window's own would.
-    const auto takeFocusBack = [this] {
-        activateWindow();
-        if (focusWidget() == nullptr) setFocus();
-    };
-    frmScope_->focusMainWindow = takeFocusBack;
-    frmVector_->focusMainWindow = takeFocusBack;
-    BuildPanels();
-    started_ = true;
-
-    const QString platform = QGuiApplication::platformName();
-    switch (layout_) {
-        case Layout::OneWindow:
-            EnterOneWindow();
-            frmVector_->DrawGraticule();
-            show();
-            break;
-        case Layout::SeparateWindows:
-            if (OnWayland()) {
-                // A compositor learns a tool window's owner when the tool window is mapped:
-                // the main window goes on screen first, and its instruments after it.
-                show();
-                const QDeadlineTimer deadline(kExposeWaitMs);
-                while (!deadline.hasExpired() && (windowHandle() == nullptr || !windowHandle()->isExposed()))
-                    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-                frmScope_->show();
-                frmVector_->show();
-                frmVector_->DrawGraticule();
-                frmVector_->update();
-            } else {
-                frmScope_->show();
-                frmVector_->show();
-                frmVector_->DrawGraticule();
-                frmVector_->update();
-                show();
-                // An X11 window manager learns a tool window's owner when the tool window
-                // is mapped; the instruments came first, before their owner was on screen.
-                reattachInstruments_ = platform == QLatin1String("xcb");
-            }
-            if (model_.settings().histogramShown) ShowInstrument(frmHistogram_, true);
-            if (model_.settings().chromaticityShown) ShowInstrument(frmChromaticity_, true);
-            break;
-    }
+    workspace_->Open();
     QCoreApplication::processEvents();
     // A compositor gives the keyboard to a box over a window only once that window is on
     // screen and active: a box mapped before its main window (the About box, or a picture
@@ -333,61 +245,7 @@ void frmMain::Form_Load(AboutBox aboutBox) {
     }
 }
 
-void frmMain::Form_Resize() {
-    WindowState s = WindowState::Normal;
-    if (windowState() & Qt::WindowMinimized)
-        s = WindowState::Minimised;
-    else if (windowState() & Qt::WindowMaximized)
-        s = WindowState::Maximised;
-    if (s == LastWindowState) return;
-    // Panels go and come with the one window they are in.
-    if (layout_ == Layout::OneWindow) {
-        LastWindowState = s;
-        return;
-    }
-    const bool normal = s == WindowState::Normal;
-    ShowInstrument(frmScope_, chkLineScope->isChecked() && normal);
-    ShowInstrument(frmVector_, chkPolar->isChecked() && normal);
-    ShowInstrument(frmHistogram_, model_.settings().histogramShown && normal);
-    ShowInstrument(frmChromaticity_, model_.settings().chromaticityShown && normal);
-    LastWindowState = s;
-}
-
-void frmMain::ShowInstrument(Instrument* window, bool shown) {
-    if (window == nullptr) return;
-    if (layout_ == Layout::OneWindow) {
-        if (QDockWidget* panel = panelOf(window); panel != nullptr && panel->isHidden() == shown) {
-            panel->setVisible(shown);
-            ScheduleFitPanels();
-        }
-        return;
-    }
-    if (shown && (window->windowState() & Qt::WindowMinimized))
-        window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
-    window->setVisible(shown);
-}
-
-void frmMain::chkLineScope_Click() {
-    const bool wanted = chkLineScope->isChecked();
-    ShowInstrument(frmScope_, wanted);
-    mnuToolsLine->setChecked(wanted);
-}
-
-void frmMain::chkPolar_Click() {
-    const bool wanted = chkPolar->isChecked();
-    ShowInstrument(frmVector_, wanted);
-    mnuToolsVector->setChecked(wanted);
-}
-
-void frmMain::mnuToolsLine_Click() { chkLineScope->setChecked(mnuToolsLine->isChecked()); }
-
-void frmMain::mnuToolsVector_Click() { chkPolar->setChecked(mnuToolsVector->isChecked()); }
-
-void frmMain::mnuToolsHistogram_Click() { model_.Set(&Settings::histogramShown, mnuToolsHistogram->isChecked()); }
-
-void frmMain::mnuToolsChromaticity_Click() {
-    model_.Set(&Settings::chromaticityShown, mnuToolsChromaticity->isChecked());
-}
+void frmMain::mnuToolsRawClipping_Click() { model_.Set(&Settings::rawClipping, mnuToolsRawClipping->isChecked()); }
 
 void frmMain::mnuToolsColourNits_Click() { model_.Set(&Settings::nitsScale, mnuToolsColourNits->isChecked()); }
 
@@ -395,20 +253,38 @@ void frmMain::mnuToolsSkinLine_Click() { model_.Set(&Settings::skinLine, mnuTool
 
 void frmMain::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
-    if (event->type() == QEvent::WindowStateChange) Form_Resize();
+    if (event->type() == QEvent::WindowStateChange) workspace_->FollowWindowState();
 }
 
-void frmMain::Form_QueryUnload() {
-    if (frmScope_ != nullptr) frmScope_->close();
-    if (frmVector_ != nullptr) frmVector_->close();
-    if (frmHistogram_ != nullptr) frmHistogram_->close();
-    if (frmChromaticity_ != nullptr) frmChromaticity_->close();
+void frmMain::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    workspace_->WindowResized();
 }
 
 void frmMain::closeEvent(QCloseEvent* event) {
-    if (keepWorkspace_) keepWorkspace_(CurrentWorkspace());
-    Form_QueryUnload();
+    workspace_->Close();
     event->accept();
+}
+
+// File > Save Scopes As...: each instrument's picture, as its window shows it, into a
+// folder the user chooses.
+void frmMain::mnuFileSaveScopes_Click() {
+    const std::vector<Instrument*>& instruments = workspace_->instruments();
+    if (!model_.loaded() || instruments.empty()) return;
+    const QString start =
+        LastScopesFolder.isEmpty() ? QFileInfo(model_.source().file).absolutePath() : LastScopesFolder;
+    const std::optional<QString> folder = desktop().folderDialog(this, "Save Scopes As", start);
+    if (!folder) return;
+    LastScopesFolder = *folder;
+    const QDir into(*folder);
+    for (std::size_t i = 0; i < instruments.size(); ++i) {
+        if (!ImageWrittenFor(kInstruments[i], model_)) continue;
+        const QString path = into.filePath(kInstruments[i].image);
+        if (!WritePngFile(InstrumentImage(*instruments[i]), path)) {
+            desktop().warningBox(this, "Could not save " + QDir::toNativeSeparators(path), "Scope Save Error");
+            return;
+        }
+    }
 }
 
 void frmMain::mnuHelpReadme_Click() {
@@ -469,34 +345,6 @@ void frmMain::dropEvent(QDropEvent* event) {
 }
 
 bool frmMain::eventFilter(QObject* watched, QEvent* event) {
-    if (reattachInstruments_ && event->type() == QEvent::Expose && watched == windowHandle() &&
-        windowHandle()->isExposed()) {
-        // On screen, so managed: the instruments shown again are taken in as its own.
-        reattachInstruments_ = false;
-        for (QWidget* instrument : {static_cast<QWidget*>(frmScope_), static_cast<QWidget*>(frmVector_),
-                                    static_cast<QWidget*>(frmHistogram_), static_cast<QWidget*>(frmChromaticity_)})
-            if (instrument != nullptr && instrument->isVisible() && instrument->isWindow()) {
-                instrument->hide();
-                instrument->show();
-            }
-        return false;
-    }
-    if (watched == centralWidget() && event->type() == QEvent::Resize) {
-        ArrangeClient();
-        if (layout_ == Layout::OneWindow && model_.loaded()) tmrRefit->start();
-        return false;
-    }
-    if (event->type() == QEvent::Close && layout_ == Layout::OneWindow) {
-        // A panel's own close button unticks its instrument, as the Tools menu would.
-        if (watched == dockLine_)
-            chkLineScope->setChecked(false);
-        else if (watched == dockVector_)
-            chkPolar->setChecked(false);
-        else if (watched == dockHistogram_)
-            model_.Set(&Settings::histogramShown, false);
-        else if (watched == dockChromaticity_)
-            model_.Set(&Settings::chromaticityShown, false);
-    }
     if (watched == txtImageFile && event->type() == QEvent::FocusIn) {
         // Deferred, so that a click's own caret placement does not undo the selection.
         QTimer::singleShot(0, this, [this] { txtImageFile_GotFocus(); });
@@ -508,7 +356,7 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event) {
         auto* key = static_cast<QKeyEvent*>(event);
         // The menu bar in keyboard mode (after Alt) has the focus and its own use for the keys.
         if (widget != nullptr && widget->window() == this && qobject_cast<QMenuBar*>(widget) == nullptr &&
-            !InPanel(widget)) {
+            !workspace_->InPanel(widget)) {
             if (PressDefaultButton(widget, *key)) return true;
             int code = 0;
             switch (key->key()) {

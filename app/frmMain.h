@@ -1,16 +1,11 @@
 #pragma once
 // The main window: a thin shell over the model. It lays out the picture view (which
 // works on its own, view/ImageView) with the file-name box, the buttons and the
-// instrument switches, builds the menus, starts the instruments, and runs the loads:
-// decoding and analysis off the GUI thread, then the picture handed to the model, whose
-// notice every view and instrument redraws from. The instruments are windows of their
-// own beside it (Separate Windows), or panels inside it (One Window), where the picture
-// view and each instrument grow with the room they are given.
+// instrument switches, builds the menus and runs the loads: decoding and analysis off the
+// GUI thread, then the picture handed to the model, whose notice every view and
+// instrument redraws from. Its workspace (app/Workspace) places the instruments.
 
-#include <QHash>
 #include <QMainWindow>
-
-#include <functional>
 
 #include "app/Workspace.h"
 
@@ -19,7 +14,6 @@
 
 class QAction;
 class QCheckBox;
-class QDockWidget;
 class QFileSystemWatcher;
 class QKeyEvent;
 class QLineEdit;
@@ -30,26 +24,14 @@ class QTimer;
 
 namespace vistrel {
 
-class frmScope;
-class frmVector;
-class frmHistogram;
-class frmChromaticity;
 class ImageView;
-class Instrument;
 class PictureLoad;
-
-// Window states as the resize handler reads them.
-enum class WindowState : int { Normal = 0, Minimised = 1, Maximised = 2 };
 
 class frmMain : public QMainWindow {
     Q_OBJECT
 public:
     explicit frmMain(QWidget* parent = nullptr);
     ~frmMain() override;
-
-    // The client area of the design, below the menu bar.
-    static constexpr int kClientWidth = 528;
-    static constexpr int kClientHeight = 440;
 
     // The start-up sequence: instrument windows, the main window, then the About box,
     // which a start with a picture to load leaves out.
@@ -70,26 +52,11 @@ public:
     void HoldReference();
     // The region of interest, as a Shift+drag would set it (--region); false outside the picture.
     bool SetRegionAt(const korvex::PixelRect& region) { return model_.SetRegion(region); }
-    frmScope* scopeWindow() const { return frmScope_; }
-    frmVector* vectorWindow() const { return frmVector_; }
-    frmHistogram* histogramWindow() const { return frmHistogram_; }
-    frmChromaticity* chromaticityWindow() const { return frmChromaticity_; }
     ImageView* imageView() const { return view_; }
+    // The instruments, their windows or panels, and the layout.
+    Workspace& workspace() const { return *workspace_; }
     // Why the last load that failed did (not set by a cancelled one).
     DecodeError lastLoadFailure() const { return LastLoadFailure; }
-
-    // Before start: the workspace remembered from the last run (its layout, the one window's
-    // size and panels, the histogram's state), and where the workspace goes when the window
-    // closes. Without it the window starts in the platform's default layout and keeps nothing.
-    void RememberWorkspace(const Workspace& remembered, std::function<void(const Workspace&)> keep);
-    // View > Layout: the instruments moved into panels of this window, or out into windows
-    // of their own; before start, the layout to start in.
-    void SetLayout(Layout layout);
-    Layout layout() const { return layout_; }
-    // The panel that holds an instrument in the one window.
-    QDockWidget* panelOf(const Instrument* instrument) const;
-    // The workspace as closing the window now would keep it.
-    Workspace CurrentWorkspace() const;
 
 protected:
     void changeEvent(QEvent* event) override;
@@ -106,21 +73,11 @@ private Q_SLOTS:
     // reload follows after a pause; the pause is over: reload, retry later, or give up.
     void WatchedFile_Change();
     void tmrReload_Timer();
-    // The view fitted again to its room, once the room has stopped changing (tmrRefit).
-    void RefitView();
-    // The panels side by side under the view (as they first come) sized for the largest
-    // whole scale each instrument can have in the window, the line scope's first, the view
-    // keeping the rest; an arrangement the user made otherwise (tabbed, stacked, at a side)
-    // is left as it is. Runs once the window's layout has settled.
-    void FitPanelsToWindow();
 
 private:
-    Model model_;  // the view and every instrument window subscribe to its notices
+    Model model_;  // the view and every instrument subscribe to its notices
     ImageView* view_ = nullptr;
-    frmScope* frmScope_ = nullptr;
-    frmVector* frmVector_ = nullptr;
-    frmHistogram* frmHistogram_ = nullptr;
-    frmChromaticity* frmChromaticity_ = nullptr;
+    Workspace* workspace_ = nullptr;
 
     // Controls, named as the program knows them.
     QLineEdit* txtImageFile = nullptr;
@@ -138,10 +95,7 @@ private:
     QAction* mnuSep1 = nullptr;
     QAction* mnuFileExit = nullptr;
     QMenu* mnuTools = nullptr;
-    QAction* mnuToolsLine = nullptr;
-    QAction* mnuToolsVector = nullptr;
-    QAction* mnuToolsHistogram = nullptr;
-    QAction* mnuToolsChromaticity = nullptr;
+    QAction* mnuToolsRawClipping = nullptr;
     QAction* mnuSep4 = nullptr;
     QAction* mnuToolsReload = nullptr;
     QMenu* mnuToolsLuma = nullptr;
@@ -155,9 +109,6 @@ private:
     QMenu* mnuToolsTrace = nullptr;
     QAction* mnuToolsTraceLevel[kTraceMax + 1] = {};  // Flat, then the brightnesses 1 .. kTraceMax
     QAction* mnuToolsScopeLines = nullptr;
-    QMenu* mnuToolsLayout = nullptr;
-    QAction* mnuToolsLayoutOne = nullptr;
-    QAction* mnuToolsLayoutSeparate = nullptr;
     QMenu* mnuHelp = nullptr;
     QAction* mnuHelpReadme = nullptr;
     QAction* mnuSep2 = nullptr;
@@ -166,20 +117,16 @@ private:
     void buildControls(QWidget* client);
     void buildMenus(QWidget* client);
     void connectHandlers();
-    // The model's notice: the caption, the File and Tools menus and the histogram window.
+    // The model's notice: the caption, the File and Tools menus and the instrument switches.
     void ModelChanged(Changes what);
 
     // The handlers of the controls and menu items, by the controls' names.
     void Form_Load(AboutBox about);
-    void Form_Resize();
-    void Form_QueryUnload();
     void Form_OLEDragDrop(const QMimeData& data);
     void cmdLoadPic_Click() { LoadPictureFile(); }
     void cmdBrowse_Click();
     void cmdReset_Click();
     void cmdExit_Click() { close(); }
-    void chkLineScope_Click();
-    void chkPolar_Click();
     void mnuFileChoose_Click() { cmdBrowse_Click(); }
     void mnuFileSaveScopes_Click();
     void mnuFileExit_Click() { cmdExit_Click(); }
@@ -187,11 +134,7 @@ private:
     void mnuFileDropReference_Click() { model_.DropReference(); }
     // Tools > Reference Lines...: the levels asked for in a small dialog.
     void mnuToolsScopeLines_Click();
-    // An item that mirrors a box sets the box, whose handler does the work and marks it again.
-    void mnuToolsLine_Click();
-    void mnuToolsVector_Click();
-    void mnuToolsHistogram_Click();
-    void mnuToolsChromaticity_Click();
+    void mnuToolsRawClipping_Click();
     void mnuToolsColourNits_Click();
     void mnuToolsReload_Click();
     void mnuToolsLuma601_Click() { model_.Set(&Settings::luma, korvex::LumaStandard::Rec601); }
@@ -236,37 +179,6 @@ private:
     // A load is running: its wait lets timers fire, and a reload must not start inside it.
     bool LoadRunning = false;
 
-    // Shows or hides an instrument: its panel in the one window; or its window, which
-    // shown comes back in its normal state: a window manager that minimised it with the
-    // main window leaves it marked minimised, and mapping it so would minimise the main
-    // window again.
-    void ShowInstrument(Instrument* instrument, bool shown);
-
-    // --- The workspace (app/Workspace.cpp keeps it between runs) ---
-    // The three panels, empty until the instruments move in.
-    void BuildPanels();
-    void EnterOneWindow();
-    void EnterSeparateWindows();
-    // The client area laid out for the layout: in the one window the picture view's room
-    // grows with it and the controls under the view keep to its bottom; else the design's.
-    void ArrangeClient();
-    void ScheduleFitPanels();
-    bool fitPanelsPending_ = false;
-    // A widget inside one of the panels (whose keys are the panel's own).
-    bool InPanel(const QWidget* widget) const;
-    void MarkLayout();
-    Layout layout_;
-    bool layoutChosen_ = false;  // the user picked it from the menu this run
-    bool started_ = false;
-    Workspace remembered_;
-    std::function<void(const Workspace&)> keepWorkspace_;
-    QDockWidget* dockLine_ = nullptr;
-    QDockWidget* dockVector_ = nullptr;
-    QDockWidget* dockHistogram_ = nullptr;
-    QDockWidget* dockChromaticity_ = nullptr;
-    bool panelsPlaced_ = false;  // the panels have had their first arrangement
-    QHash<QWidget*, int> designTop_;  // the controls under the view, at their design tops
-    QTimer* tmrRefit = nullptr;
     // A file dragged onto the file-name box is the window's, as anywhere else on it;
     // true when the event was taken.
     bool TakeFileDrop(QEvent* event);
@@ -276,9 +188,6 @@ private:
     DecodeError LastLoadFailure = DecodeError::Unreadable;
     QString LastChosenFile;
     QString LastScopesFolder;  // where the instruments were last saved
-    WindowState LastWindowState = WindowState::Normal;
-    // The instruments are to be shown again once the main window is on screen.
-    bool reattachInstruments_ = false;
 };
 
 }  // namespace vistrel

@@ -33,7 +33,7 @@ constexpr std::chrono::milliseconds kWorkerSettles{100};
 
 // Milliseconds of one zoom change, averaged over a sweep of the bar.
 double ZoomChangeMs(vistrel::frmMain& window) {
-    QScrollBar* zoom = window.vectorWindow()->zoomBar();
+    QScrollBar* zoom = window.workspace().instrument<vistrel::frmVector>()->zoomBar();
     constexpr int kChanges = 40;
     const auto start = std::chrono::steady_clock::now();
     for (int k = 0; k < kChanges; ++k) zoom->setValue(64 + (k * 97) % 961);

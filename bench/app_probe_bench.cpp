@@ -114,7 +114,7 @@ void ProbeMoveWithReference(benchmark::State& state) {
 
 void ZoomChange(benchmark::State& state) {
     vistrel::frmMain& w = WithReference(state, state.range(0) != 0);
-    QScrollBar* zoom = w.vectorWindow()->zoomBar();
+    QScrollBar* zoom = w.workspace().instrument<vistrel::frmVector>()->zoomBar();
     bool there = false;
     for (auto _ : state) {
         there = !there;
@@ -140,7 +140,10 @@ void PointerReading(benchmark::State& state) {
         state.SkipWithError("the picture did not load");
         return;
     }
-    vistrel::Instrument* const instruments[] = {w.scopeWindow(), w.vectorWindow(), w.histogramWindow()};
+    const vistrel::Workspace& workspace = w.workspace();
+    vistrel::Instrument* const instruments[] = {workspace.instrument<vistrel::frmScope>(),
+                                                workspace.instrument<vistrel::frmVector>(),
+                                                workspace.instrument<vistrel::frmHistogram>()};
     vistrel::Instrument& instrument = *instruments[state.range(0)];
     const QPoint places[2] = {{60, 70}, {180, 200}};
     bool there = false;

@@ -29,7 +29,7 @@ vistrel::frmMain& Workspace24MP() {
     if (window == nullptr) {
         vistrel::setDesktop(&desk);
         window = std::make_unique<vistrel::frmMain>();
-        window->SetLayout(vistrel::Layout::OneWindow);
+        window->workspace().SetLayout(vistrel::Layout::OneWindow);
         window->start(vistrel::frmMain::AboutBox::Skipped);
         window->LoadFile(bench::Bmp24MP());
         qAddPostRoutine(DropWindow);
@@ -42,7 +42,7 @@ void ResizeAndDraw(vistrel::frmMain& w, QSize size) {
     static QImage canvas(1600, 1000, QImage::Format_RGB32);
     w.resize(size);
     QApplication::sendPostedEvents();
-    QMetaObject::invokeMethod(&w, "FitPanelsToWindow", Qt::DirectConnection);
+    w.workspace().FitPanels();
     QApplication::sendPostedEvents();
     w.render(&canvas);
     benchmark::DoNotOptimize(canvas.constBits());
@@ -57,7 +57,9 @@ void WorkspaceResizeAtX2(benchmark::State& state) {
     // Two sizes a window edge passes through on the way, both with the instruments at x2.
     const QSize sizes[] = {{1600, 1000}, {1580, 990}};
     ResizeAndDraw(w, sizes[0]);
-    if (w.scopeWindow()->placement().scale < 2 || w.vectorWindow()->placement().scale < 2) {
+    const vistrel::Workspace& workspace = w.workspace();
+    if (workspace.instrument<vistrel::frmScope>()->placement().scale < 2 ||
+        workspace.instrument<vistrel::frmVector>()->placement().scale < 2) {
         state.SkipWithError("the instruments are not at x2");
         return;
     }
@@ -66,7 +68,7 @@ void WorkspaceResizeAtX2(benchmark::State& state) {
         other = !other;
         ResizeAndDraw(w, sizes[other ? 1 : 0]);
     }
-    state.counters["scale"] = w.scopeWindow()->placement().scale;
+    state.counters["scale"] = w.workspace().instrument<vistrel::frmScope>()->placement().scale;
 }
 
 // The view fitted again once the resize is over: the one step that reads the picture.
@@ -83,7 +85,7 @@ void WorkspaceRefitAfterResize(benchmark::State& state) {
         other = !other;
         ResizeAndDraw(w, sizes[other ? 1 : 0]);
         state.ResumeTiming();
-        QMetaObject::invokeMethod(&w, "RefitView", Qt::DirectConnection);
+        w.workspace().RefitView();
     }
 }
 

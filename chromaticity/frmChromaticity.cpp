@@ -41,16 +41,11 @@ frmChromaticity::frmChromaticity(Model& model, QWidget* parent)
 // for a file), not at every load.
 const SignalStats* frmChromaticity::Counts() const {
     if (!model_.loaded()) return nullptr;
-    if (model_.picture().signal || (!isVisible() && !countWhileHidden_)) return model_.picture().signal.get();
+    if (model_.picture().signal || !isVisible()) return model_.picture().signal.get();
     return model_.CountedSignal();
 }
 
-void frmChromaticity::CountWhileHidden() {
-    countWhileHidden_ = true;
-    RefreshChromaticity();
-}
-
-void frmChromaticity::DrawCounted() { DrawChromaticity(model_.loaded() ? model_.CountedSignal() : nullptr); }
+void frmChromaticity::DrawForImage() { DrawChromaticity(model_.loaded() ? model_.CountedSignal() : nullptr); }
 
 void frmChromaticity::showEvent(QShowEvent* event) {
     Instrument::showEvent(event);

@@ -21,10 +21,6 @@ public:
     void DrawChromaticity(const SignalStats* stats);
     // What is current: the loaded picture's counts, or the bare diagram.
     void RefreshChromaticity();
-    // Draws the picture's counts even while the diagram is not shown, as a file of it needs.
-    void CountWhileHidden();
-    // Draws the picture's counts now, counting them first if need be (for a file of it).
-    void DrawCounted();
 
     // For inspection: the plot's persistent image.
     const Surface& surface() const { return surface_; }
@@ -32,6 +28,8 @@ public:
 protected:
     void paintEvent(QPaintEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    // The picture's counts, counted first if need be: a file of the diagram holds them.
+    void DrawForImage() override;
     void Arrange() override;
     std::optional<QString> ReadingAt(QPoint rasterPixel) const override;
     void mousePressEvent(QMouseEvent* event) override;
@@ -47,7 +45,6 @@ private:
     Model& model_;
     Surface surface_;
     BitmapInfoHeader PlotHeader{};
-    bool countWhileHidden_ = false;
     QImage scaled_;  // the plot's blocks at the panel's scale, kept for the next paint
 };
 

@@ -4,6 +4,7 @@
 #include <QByteArray>
 #include <QFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
@@ -73,6 +74,20 @@ PictureFile ReadRegularFile(const QString& path, FileAccess access) {
 }
 
 }  // namespace
+
+bool PhotositeCopy::TakePhotosites(const RawSensor& layout, const std::uint16_t* first, std::size_t pitch) {
+    try {
+        auto copy = std::make_shared<RawSensor>(layout);
+        const auto width = static_cast<std::size_t>(layout.width), height = static_cast<std::size_t>(layout.height);
+        copy->values.resize(width * height);
+        for (std::size_t row = 0; row < height; ++row)
+            std::copy_n(first + row * pitch, width, copy->values.data() + row * width);
+        sensor = std::move(copy);
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
 
 double RawPhotosites::Black(int channel) const {
     const char name = "RGB"[channel];

@@ -9,9 +9,11 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "colour/ColourHandling.h"
 #include "colour/Signal.h"
+#include "decoding/PageBuffer.h"
 #include "decoding/RowReceiver.h"
 #include "platform/Surface.h"
 
@@ -72,11 +74,59 @@ struct RawPhotosites {
     // black)) to two decimals; nothing when p99 (or the white level) is at or below black.
     std::optional<double> HeadroomEv(int channel) const;
 };
+// The photosites of a colour filter array, as the sensor holds them: the visible area,
+// in the sensor's own orientation, each value as the file stores it (black included).
+// A repeat of the filter array gives each place its class: R, G1, G2 or B for a 2 x 2
+// array (G1 the green that comes first in the array's order), R, G or B for Fuji's 6 x 6
+// X-Trans, whose greens are not two sets. The developed picture is this area turned as
+// the camera was held (LibRaw's flip bits: 1 mirrored left to right, 2 top to bottom, 4
+// rows and columns swapped), scaled when its pixels are not square.
+enum class RawSite : std::uint8_t { R = 0, G1 = 1, G2 = 2, B = 3 };
+inline constexpr std::size_t kRawSites = 4;
+struct RawSensor {
+    int width = 0;
+    int height = 0;
+    int repeat = 2;  // the filter array's side: 2, or 6 for X-Trans
+    std::array<RawSite, 36> pattern{};  // the class at (row % repeat, column % repeat), row by row
+    int flip = 0;
+    int bits = 0;             // as RawPhotosites::bits
+    std::uint32_t white = 0;  // as RawPhotosites::white: 0 when the file gives none
+    std::array<std::uint32_t, kRawSites> black{};  // each class's black level (its places' mean)
+    // width x height, row by row, in pages of the process's own: 2 bytes a photosite, taken
+    // as they are written (a first touch of fresh memory costs more than the values' copy).
+    std::vector<std::uint16_t, PageAllocator<std::uint16_t>> values;
+
+    RawSite SiteAt(std::size_t row, std::size_t column) const {
+        return pattern[(row % std::size_t(repeat)) * std::size_t(repeat) + column % std::size_t(repeat)];
+    }
+    // X-Trans: three classes, no G2.
+    bool xtrans() const { return repeat == 6; }
+};
+
 // A picture developed from a camera raw file.
 struct RawPicture {
     QString camera;  // make and model, as the library names them
     std::optional<RawPhotosites> photosites;
+    // The photosites themselves, when the program asked for them and the sensor has a
+    // colour filter array of three colours (none for a linear DNG or four colours).
+    std::shared_ptr<const RawSensor> sensor;
     bool operator==(const RawPicture&) const = default;
+};
+
+// Where a camera raw reader puts its sensor's photosites when they are asked for, once
+// the picture's rows are all delivered: the layout (a RawSensor without its values),
+// then `layout.height` rows of `layout.width` values, `pitch` values apart.
+class PhotositeSink {
+public:
+    virtual ~PhotositeSink() = default;
+    // False stops the decode.
+    virtual bool TakePhotosites(const RawSensor& layout, const std::uint16_t* first, std::size_t pitch) = 0;
+};
+// A sink that copies them: sensor holds them afterwards.
+class PhotositeCopy final : public PhotositeSink {
+public:
+    bool TakePhotosites(const RawSensor& layout, const std::uint16_t* first, std::size_t pitch) override;
+    std::shared_ptr<RawSensor> sensor;
 };
 
 struct DecodeResult {

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <new>
 #include <utility>
 
 #include <sys/mman.h>
@@ -47,6 +48,34 @@ inline void* MapPages(std::size_t bytes) {
     (void)::madvise(at, mapped, MADV_HUGEPAGE);
     return at;
 }
+
+// An allocator of such pages for a vector of plain values: its elements are left as the
+// pages are (zero, and not yet taken) until they are written.
+template <class T>
+struct PageAllocator {
+    using value_type = T;
+    PageAllocator() = default;
+    template <class U>
+    PageAllocator(const PageAllocator<U>&) noexcept {}
+    T* allocate(std::size_t n) {
+        void* const mapped = MapPages(n * sizeof(T));
+        if (mapped == nullptr) throw std::bad_alloc();
+        return static_cast<T*>(mapped);
+    }
+    void deallocate(T* at, std::size_t n) noexcept { ::munmap(at, n * sizeof(T)); }
+    template <class U>
+    void construct(U* at) noexcept {
+        ::new (static_cast<void*>(at)) U;
+    }
+    template <class U, class... Arguments>
+    void construct(U* at, Arguments&&... arguments) {
+        ::new (static_cast<void*>(at)) U(std::forward<Arguments>(arguments)...);
+    }
+    template <class U>
+    bool operator==(const PageAllocator<U>&) const noexcept {
+        return true;
+    }
+};
 
 // A reader's scratch buffer in such pages, given back when it goes.
 class PageBuffer {

@@ -30,6 +30,8 @@ struct ReaderInput {
     ColourHandling colour = ColourHandling::ConvertToSrgb;
     RowReceiver* receiver = nullptr;
     BandSink* sink = nullptr;
+    // A camera raw's photosites go here once its rows are delivered, when given.
+    PhotositeSink* photosites = nullptr;
 };
 
 // A reader's answer: the picture or why it failed, or nothing when it leaves the file to
@@ -100,8 +102,10 @@ const char* QtFormatFor(headers::Bytes file);
 // A picture whose file means colours other than sRGB's reaches the receiver (or the
 // sink) converted band by band, unless asked for its stored values. Transparent parts
 // are composited over the background; the picture is turned upright as its file records.
+// A camera raw's photosites go to `photosites` when it is given.
 DecodeResult DecodePictureBytes(PictureFile file, ColorValue background, RowReceiver* receiver = nullptr,
-                                BandSink* sink = nullptr, ColourHandling colour = ColourHandling::ConvertToSrgb);
+                                BandSink* sink = nullptr, ColourHandling colour = ColourHandling::ConvertToSrgb,
+                                PhotositeSink* photosites = nullptr);
 
 // DecodePictureBytes of the file at `path`, read with ReadPictureFile: the decoder's work
 // in this process, for the tests and benchmarks (the program decodes in its worker).

@@ -70,13 +70,16 @@ bool MayBeCameraRaw(Bytes file);
 // has no plane for, a count its repeat does not make, or bytes past the file's end),
 // which LibRaw reads from memory it never set, or crashes on. A DNG's photosites of a
 // depth no raw file stores (LibRaw reads them as another), or a white level they cannot
-// reach, are told too: the levels LibRaw would report then are not the file's.
+// reach, are told too: the levels LibRaw would report then are not the file's; and so
+// are photosites said to be lossless JPEG whose strips or tiles are no JPEG stream, which
+// LibRaw decodes into photosites the file does not hold.
 struct RawWalk {
     ClaimedSize largest;
     std::uint64_t dataEnd = 0;  // 0 when unknown
     bool patternUnfit = false;
     bool depthUnfit = false;
     bool whiteUnfit = false;  // 0, or above the largest value of the photosites' depth
+    bool dataUnfit = false;   // lossless JPEG photosites whose pieces do not start as JPEG
     int bits = 0;  // a DNG's photosites' depth; 0 when unknown
 };
 RawWalk WalkRaw(Bytes file);

@@ -32,6 +32,7 @@ enum Tag : std::uint32_t {
     kImageWidth = 256,
     kImageLength = 257,
     kBitsPerSample = 258,
+    kCompression = 259,
     kPhotometric = 262,
     kStripOffsets = 273,
     kStripByteCounts = 279,
@@ -51,6 +52,7 @@ enum Tag : std::uint32_t {
 };
 constexpr std::uint32_t kColourFilterArray = 32803, kLinearRaw = 34892;
 constexpr std::uint32_t kUnsignedSamples = 1, kFloatingSamples = 3;  // SampleFormat's
+constexpr std::uint32_t kLosslessJpeg = 7;  // Compression's: each strip or tile a JPEG stream
 constexpr std::uint32_t kShort = TiffDirectory::kShort, kLong = TiffDirectory::kLong, kDirectoryOffset = 13;
 
 // A TIFF-structured raw file from `base` on (offsets count from there), in either byte
@@ -70,6 +72,7 @@ public:
         bool patternUnfit = false;  // a filter pattern that does not fit its own description
         bool depthUnfit = false;    // photosites of a depth no raw file stores
         bool whiteUnfit = false;    // a white level its photosites cannot reach, or 0
+        bool dataUnfit = false;     // photosites said to be lossless JPEG whose pieces are none
         int bits = 0;               // the photosites' depth, as their directory gives it
         ClaimedSize largest;
         std::uint64_t dataEnd = 0;  // where the photosite directories' strips or tiles end
@@ -120,6 +123,20 @@ private:
         return end;
     }
 
+    // Whether every piece (strip or tile) with bytes in it starts as a JPEG stream does,
+    // with its start-of-image marker.
+    bool PiecesAreJpeg(std::optional<std::size_t> offsets, std::optional<std::size_t> counts) const {
+        if (!offsets || !counts) return true;
+        const std::optional<Array> starts = ArrayOf(*offsets), lengths = ArrayOf(*counts);
+        if (!starts || !lengths) return false;
+        for (std::size_t i = 0; i < std::min(starts->count, lengths->count); ++i) {
+            const std::uint64_t start = Element(*starts, i);
+            if (Element(*lengths, i) == 0) continue;
+            if (!Holds(start, 2) || b_[start] != 0xFF || b_[start + 1] != 0xD8) return false;
+        }
+        return true;
+    }
+
     void Chain(std::uint64_t directory, Found& found, bool cr2) {
         for (int index = 0; directory != 0 && budget_ > 0; ++index) {
             const std::optional<std::uint64_t> next = Directory(directory, found, cr2 && index == 3);
@@ -136,7 +153,7 @@ private:
         const std::uint64_t count = U16(at);
         if (!Holds(at + 2, count * kEntryBytes + 4)) return std::nullopt;
         std::int64_t width = 0, height = 0;
-        std::uint32_t photometric = 0, sampleFormat = kUnsignedSamples;
+        std::uint32_t photometric = 0, sampleFormat = kUnsignedSamples, compression = 0;
         std::optional<std::size_t> stripOffsets, stripCounts, tileOffsets, tileCounts, repeat, pattern, planes, depth,
             white;
         bool linearized = false;
@@ -150,6 +167,7 @@ private:
                 case kImageLength:
                 case kFujiHeight: height = std::max<std::int64_t>(height, Value(entry)); break;
                 case kPhotometric: photometric = Value(entry); break;
+                case kCompression: compression = Value(entry); break;
                 case kBitsPerSample: depth = entry; break;
                 case kSampleFormat: sampleFormat = Value(entry); break;
                 case kWhiteLevel: white = entry; break;
@@ -179,6 +197,10 @@ private:
             if (strips && tiles) found.dataEnd = std::max({found.dataEnd, *strips, *tiles});
             else found.dataEndKnown = false;
             CheckLevels(depth, sampleFormat, white, linearized, found);
+            // LibRaw decodes any bytes as lossless JPEG, and makes up photosites from them.
+            if (compression == kLosslessJpeg &&
+                (!PiecesAreJpeg(stripOffsets, stripCounts) || !PiecesAreJpeg(tileOffsets, tileCounts)))
+                found.dataUnfit = true;
         }
         if (cr2Photosites && stripOffsets) KeepLarger(found.largest, LosslessJpegSize(Value(*stripOffsets)));
         return U32(static_cast<std::size_t>(at + 2 + count * kEntryBytes));
@@ -410,6 +432,7 @@ RawWalk WalkRaw(Bytes file) {
             walk.patternUnfit = found.dng && found.patternUnfit;
             walk.depthUnfit = found.dng && found.depthUnfit;
             walk.whiteUnfit = found.dng && found.whiteUnfit;
+            walk.dataUnfit = found.dng && found.dataUnfit;
             walk.bits = found.dng ? found.bits : 0;
             break;
         }

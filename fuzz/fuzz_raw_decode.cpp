@@ -1,5 +1,5 @@
 // The camera raw reader (LibRaw) over any bytes, its rows going to a band sink as in the
-// worker, developed or as the sensor's stored values by turns. Files claiming more
+// worker and its photosites copied, developed or as the sensor's stored values by turns. Files claiming more
 // photosites than the sink takes are skipped, as the worker's limits, measured from the
 // same claim, would stop them. LibRaw's own faults (it has a record of them, and a known
 // one in 0.20's directory parser) end a run like ours: `make fuzz` keeps going past them,
@@ -19,8 +19,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const vistrel::ColourHandling colour =
         size % 2 == 0 ? vistrel::ColourHandling::ConvertToSrgb : vistrel::ColourHandling::StoredValues;
     fuzz::BandCheck sink;
-    const std::optional<vistrel::DecodeResult> result = vistrel::DecodeRaw({{data, size}, 0x336699, colour, nullptr, &sink});
+    vistrel::PhotositeCopy photosites;
+    const std::optional<vistrel::DecodeResult> result =
+        vistrel::DecodeRaw({{data, size}, 0x336699, colour, nullptr, &sink, &photosites});
     sink.Verify(result);
+    // The photosites handed over fill their layout, of one of the two arrays, and turn to
+    // the picture's sides; nothing is handed over for a picture that failed.
+    if (const auto& sensor = photosites.sensor) {
+        if (!result || !*result || (sensor->repeat != 2 && sensor->repeat != 6) ||
+            sensor->values.size() != std::size_t(sensor->width) * std::size_t(sensor->height) || sensor->bits < 1 ||
+            sensor->bits > 16 || (sensor->white >> sensor->bits) != 0)
+            __builtin_trap();
+    }
     // The photosites' levels keep their promises.
     if (result && *result && result->raw && result->raw->photosites) {
         const vistrel::RawPhotosites& sites = *result->raw->photosites;

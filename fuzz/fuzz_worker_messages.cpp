@@ -1,6 +1,7 @@
 // The program's reader of a decoder worker's messages, fed whatever bytes a worker
 // might send, split where the input's first byte says. Whatever it accepts must keep
 // the reader's promises; anything else is a fault.
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -16,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     vistrel::WorkerMessageReader reader(64);
     std::vector<vistrel::WorkerEvent> events;
     for (std::size_t at = 0; at < size; at += piece) reader.Feed(data + at, std::min(piece, size - at), events);
-    int width = -1, height = -1, rows = 0;
+    int width = -1, height = -1, rows = 0, sensors = 0;
     bool ended = false;
     for (const vistrel::WorkerEvent& e : events) {
         if (ended) std::abort();
@@ -37,7 +38,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 if (!e.colourConverted && (e.hdrToneMapped || e.outOfGamut != 0)) std::abort();
                 ended = true;
                 break;
+            case vistrel::WorkerMessageKind::RawSensorBlack: {
+                // Once, after the last row, a layout of one of the two filter arrays, turned
+                // to within a factor of two of the picture.
+                const std::optional<vistrel::RawSensor>& s = reader.sensor();
+                if (sensors++ != 0 || rows != height || !s || (s->repeat != 2 && s->repeat != 6)) std::abort();
+                std::array<int, vistrel::kRawSites> places{};
+                for (int i = 0; i < s->repeat * s->repeat; ++i) ++places[std::size_t(s->pattern[std::size_t(i)])];
+                for (const int n : places)
+                    if (s->repeat == 2 && n != 1) std::abort();
+                if (s->repeat == 6 && places[std::size_t(vistrel::RawSite::G2)] != 0) std::abort();
+                const int across = (s->flip & 4) != 0 ? s->height : s->width;
+                const int down = (s->flip & 4) != 0 ? s->width : s->height;
+                if (across > 2 * width || 2 * across < width || down > 2 * height || 2 * down < height) std::abort();
+                if (s->bits < 1 || s->bits > 16 || (s->white >> s->bits) != 0) std::abort();
+                break;
+            }
             case vistrel::WorkerMessageKind::ColourName:
+            case vistrel::WorkerMessageKind::RawSensor:
+            case vistrel::WorkerMessageKind::RawSensorLayout:
+            case vistrel::WorkerMessageKind::RawSensorPattern:
             case vistrel::WorkerMessageKind::RawCamera:
             case vistrel::WorkerMessageKind::RawLayout:
             case vistrel::WorkerMessageKind::RawBlack:

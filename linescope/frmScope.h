@@ -6,8 +6,6 @@
 
 #include <QPoint>
 
-#include <functional>
-
 #include "model/Model.h"
 #include "linescope/ScopeSettings.h"
 #include "linescope/Waveform.h"
@@ -29,9 +27,6 @@ class frmScope : public Instrument {
     Q_OBJECT
 public:
     explicit frmScope(Model& model, QWidget* parent = nullptr);
-
-    // Given by the main window at start-up: hands the keyboard focus back.
-    std::function<void()> focusMainWindow;
 
     // Boxes 0 to 3 cleared to black, then the window repainted.
     void ClearScope();

@@ -8,6 +8,7 @@
 #include "kernels/area.h"
 #include "kernels/clipping.h"
 #include "kernels/falsecolour.h"
+#include "kernels/photosites.h"
 
 namespace vistrel {
 
@@ -50,12 +51,17 @@ Changes ChangesBetween(const Settings& a, const Settings& b) {
     if (a.luma != b.luma || a.skinLine != b.skinLine) what |= Change::Graticule;
     if (a.histogramScale != b.histogramScale) what |= Change::HistogramScale;
     if (a.histogramChannel != b.histogramChannel) what |= Change::HistogramChannel;
-    if (a.histogramShown != b.histogramShown) what |= Change::HistogramShown;
+    if (a.lineScopeShown != b.lineScopeShown || a.vectorscopeShown != b.vectorscopeShown ||
+        a.histogramShown != b.histogramShown || a.chromaticityShown != b.chromaticityShown ||
+        a.rawHistogramShown != b.rawHistogramShown)
+        what |= Change::Shown;
     if (a.colour != b.colour) what |= Change::Colour;
     if (a.trace != b.trace) what |= Change::Trace;
     if (a.scopeLines != b.scopeLines) what |= Change::Scope;
-    if (a.chromaticityShown != b.chromaticityShown) what |= Change::ChromaticityShown;
     if (a.nitsScale != b.nitsScale) what |= Change::NitsScale;
+    if (a.rawHistogramAxis != b.rawHistogramAxis || a.rawHistogramScale != b.rawHistogramScale)
+        what |= Change::RawHistogramScale;
+    if (a.rawClipping != b.rawClipping) what |= Change::Display;
     return what;
 }
 
@@ -126,6 +132,7 @@ void Model::Drop() {
     picture_ = {};
     // The region's rectangle waits for the next picture; its counts go with this one.
     regionCounts_ = {};
+    regionRaw_.reset();
     loaded_ = false;
     Settings next = settings_;
     const Settings start;
@@ -167,6 +174,15 @@ Counted Model::counted() const {
 
 void Model::CountRegion() {
     regionCounts_ = korvex::CountRegion(picture_.pixels.data(), picture_.pixels.width(), *region_, picture_.luma);
+    regionRaw_.reset();
+    if (picture_.rawCounts && picture_.rawCounts->sensor)
+        regionRaw_ = CountRaw(picture_.rawCounts->sensor, picture_.width(), picture_.height(), region_);
+}
+
+const RawCounts* Model::rawCounted() const {
+    if (!loaded_ || !picture_.rawCounts) return nullptr;
+    if (region_ && regionRaw_) return &*regionRaw_;
+    return picture_.rawCounts.get();
 }
 
 bool Model::SetRegion(const korvex::PixelRect& region) {
@@ -204,6 +220,7 @@ void Model::ClearRegion() {
     if (!region_) return;
     region_.reset();
     regionCounts_ = {};
+    regionRaw_.reset();
     Say(Change::Region);
 }
 
@@ -221,6 +238,8 @@ void Model::Refit(const ViewFit& fit) {
     p.viewWork = p.viewPixels;
     p.clipMarks.clear();
     p.clipMarksValid = false;
+    p.rawClipMarks.clear();
+    p.rawClipMarksValid = false;
     p.lumaMarks.clear();
     p.lumaMarksValid = false;
     p.viewLuma.clear();
@@ -290,7 +309,8 @@ const std::vector<korvex::Pixel>& Model::ShownView() {
     Picture& p = picture_;
     if (!settings_.falseColour) MakeDisplayView(p.viewWork);
     const std::vector<korvex::Pixel>& view = settings_.falseColour ? FalseColourView() : p.viewWork;
-    if (!settings_.showClipping && !settings_.zebra) return view;
+    const bool rawClipping = settings_.rawClipping && p.rawCounts && p.rawCounts->sensor;
+    if (!settings_.showClipping && !rawClipping && !settings_.zebra) return view;
     const auto width = static_cast<std::size_t>(p.viewMaxX) + 1;
     const auto height = static_cast<std::size_t>(p.viewMaxY) + 1;
     if (view.size() != width * height) return view;
@@ -305,6 +325,18 @@ const std::vector<korvex::Pixel>& Model::ShownView() {
                                kClipHighlightColour, kClipShadowColour);
     } else {
         std::copy(view.begin(), view.end(), p.viewMarked.begin());
+    }
+    // The sensor's own clipping over the developed picture's: a photosite at white is what
+    // no development can bring back. The zebra stripes stay on top, as a level of the picture.
+    if (rawClipping) {
+        if (!p.rawClipMarksValid) {
+            const RawSensor& sensor = *p.rawCounts->sensor;
+            std::array<std::uint8_t, korvex::kPhotositeClasses> channelOf{0, 1, 1, 2};  // R, G1, G2, B
+            p.rawClipMarks = korvex::RawClipMarks(PhotositesOf(sensor), sensor.white, channelOf, p.pixels.width(),
+                                                  p.pixels.height(), width, height);
+            p.rawClipMarksValid = true;
+        }
+        korvex::ApplyRawClipMarks(p.viewMarked.data(), p.rawClipMarks.data(), p.viewMarked.data(), view.size());
     }
     if (settings_.zebra) {
         const std::vector<std::uint32_t>& marks = LumaMarksOfView();

@@ -5,9 +5,9 @@
 // notice naming what changed, and the view and the instruments, which subscribe to it,
 // redraw themselves from what the model now holds.
 //
-// A notice reaches its subscribers in the order they subscribed. The main window makes
-// them in the order a user sees a probe's redraws: the view (crosshair, readouts,
-// patch), then the vectorscope, the line scope and the histogram.
+// A notice reaches its subscribers in the order they subscribed. The main window and its
+// workspace make them in the order a user sees a probe's redraws: the view (crosshair,
+// readouts, patch), then the vectorscope, then the line scope and the other instruments.
 
 #include <QFlags>
 #include <QObject>
@@ -39,7 +39,7 @@ enum class Change : std::uint32_t {
     Zoom = 1u << 7,       // the vectorscope's zoom
     Graticule = 1u << 8,  // the luma standard or the skin-tone line, which the vectorscope's graticule shows
     HistogramScale = 1u << 9,
-    HistogramShown = 1u << 10,
+    Shown = 1u << 10,  // an instrument shown or hidden
     Colour = 1u << 11,  // what the decoder is asked to make of a tagged picture's colours
     Fit = 1u << 12,     // the same picture's view fitted again to a new size (the view alone redraws)
     HistogramChannel = 1u << 13,
@@ -48,8 +48,8 @@ enum class Change : std::uint32_t {
     // The region of interest set, kept for a new picture of its size, or let go: what the
     // instruments count, and the box the view draws.
     Region = 1u << 14,
-    ChromaticityShown = 1u << 24,  // the chromaticity diagram on or off
     NitsScale = 1u << 25,          // an HDR picture's line scope and histogram scaled in nits, or not
+    RawHistogramScale = 1u << 27,  // the raw histogram's axis or count scale
 };
 Q_DECLARE_FLAGS(Changes, Change)
 Q_DECLARE_OPERATORS_FOR_FLAGS(Changes)
@@ -123,7 +123,8 @@ public:
     std::vector<korvex::Pixel> DisplayView() const;
     // The view as the window shows it: DisplayView, or the false colour in its place when
     // the settings show it (it replaces the display modes); the clipping markers over that;
-    // then the zebra stripes on top. This is the one step that fills the view's buffers kept
+    // the sensor's clipping marks (a camera raw's photosites at white) over those; then the
+    // zebra stripes on top. This is the one step that fills the view's buffers kept
     // in the picture: viewWork, the false colour and the marked view are made again at each
     // call; the clipping marks are made once for the view, and the luma marks again when
     // the marking changes. The reference holds until the next call.
@@ -152,6 +153,9 @@ public:
     const std::optional<korvex::PixelRect>& region() const { return region_; }
     // The region, or the whole picture, as the instruments count it.
     Counted counted() const;
+    // The photosites under the region, or the whole sensor's, for a picture developed from
+    // a camera raw that came with them; nothing otherwise.
+    const RawCounts* rawCounted() const;
     // The region set: one wholly inside the loaded picture is counted and says so; any
     // other, or the same one again, changes nothing and gives false.
     bool SetRegion(const korvex::PixelRect& region);
@@ -191,6 +195,7 @@ private:
     std::int32_t regionWidth_ = 0;
     std::int32_t regionHeight_ = 0;
     korvex::RegionCounts regionCounts_;
+    std::optional<RawCounts> regionRaw_;  // the photosites under the region
 };
 
 }  // namespace vistrel

@@ -15,6 +15,7 @@
 #include "kernels/levels.h"
 #include "kernels/region.h"
 #include "decoding/Decode.h"
+#include "model/RawCounts.h"
 #include "platform/Surface.h"
 
 namespace vistrel {
@@ -111,6 +112,12 @@ struct Picture {
     // shows the sensor's stored values (linear, not white-balanced) instead.
     std::optional<RawPicture> raw;
     bool rawValues = false;
+    // Its sensor's photosites counted whole, when it came with them; and which view pixels
+    // stand over photosites at or above the white level (korvex::RawClipMarks), made the
+    // first time they are shown and kept until the view is fitted again.
+    std::shared_ptr<const RawCounts> rawCounts;
+    std::vector<std::uint8_t> rawClipMarks;
+    bool rawClipMarksValid = false;
     // What the file's own samples hold, counted at their full precision; nothing when the
     // decoder did not count them.
     std::shared_ptr<const SignalStats> signal;

@@ -26,6 +26,11 @@ enum class ScalePlacement { Behind, InFront };
 // How the histogram's bars follow the counts: linear to the tallest, or logarithmic.
 enum class HistogramScale { Linear, Log };
 
+// The raw histogram's axis: raw values from 0 to the sensor's top, or stops below the
+// white level (0 at white, down to kRawEvSpan stops below it).
+enum class RawHistogramAxis { Linear, Ev };
+inline constexpr int kRawEvSpan = 12;
+
 // The histogram's own channel, chosen apart from the line scope's: one channel, the
 // parade's four stacked, or red, green and blue overlaid in one band (Rgb), their
 // colours added where their bars overlap, as photo editors show it.
@@ -58,7 +63,10 @@ struct Settings {
     ScalePlacement scale = ScalePlacement::Behind;
     korvex::LumaStandard luma = korvex::LumaStandard::Rec601;
     bool skinLine = false;  // the vectorscope's graticule shows the skin-tone line
-    bool histogramShown = false;  // the histogram window is on (Tools > Histogram)
+    // Which instruments are on: their windows, or their panels in the one window.
+    bool lineScopeShown = true;    // the Line box, Tools > Line Scope
+    bool vectorscopeShown = true;  // the Vector box, Tools > Vector
+    bool histogramShown = false;   // Tools > Histogram
     HistogramScale histogramScale = HistogramScale::Linear;
     HistogramChannel histogramChannel = HistogramChannel::Rgb;
     bool showClipping = false;  // the view marks clipped highlights and shadows
@@ -71,10 +79,17 @@ struct Settings {
     std::vector<FalseColourBand> falseColourBands = DefaultFalseColourBands();
     bool zebra = false;
     int zebraLevel = kDefaultZebraLevel;  // Y, 0..255
-    bool chromaticityShown = false;  // the chromaticity diagram is on (Tools > Chromaticity)
+    bool chromaticityShown = false;  // Tools > Chromaticity
     // A PQ or HLG picture shown as its stored values has the line scope's graticule and the
     // histogram's scale marked in nits, and their readings give nits (Tools > Colour > Nits Scale).
     bool nitsScale = false;
+    // The raw histogram of a camera raw's photosites (Tools > Raw Histogram), its axis and
+    // its count scale; and the view marked where photosites reach the white level (Tools >
+    // Raw Clipping).
+    bool rawHistogramShown = false;
+    RawHistogramAxis rawHistogramAxis = RawHistogramAxis::Linear;
+    HistogramScale rawHistogramScale = HistogramScale::Linear;
+    bool rawClipping = false;
 
     bool operator==(const Settings&) const = default;
 };

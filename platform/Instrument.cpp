@@ -152,6 +152,7 @@ void Instrument::Relayout() {
 }
 
 QImage Instrument::WindowImage() {
+    DrawForImage();
     // The instrument, not what the pointer reads on it: the line is left out for the moment.
     const bool reading = !readingLine_->isHidden();
     readingLine_->hide();

@@ -7,6 +7,7 @@
 #include <QImage>
 #include <QWidget>
 
+#include <functional>
 #include <optional>
 
 #include "platform/ScaledRaster.h"
@@ -51,6 +52,9 @@ public:
     // anchor, as RasterPixelAt takes it.
     QPointF DevicePosition(QPointF position) const;
 
+    // Given by the main window at start-up: hands the keyboard focus back to it.
+    std::function<void()> focusMainWindow;
+
     // A left press on the window (or a box in it) drags it until the release.
     bool dragging() const { return drag_.dragging(); }
 
@@ -69,6 +73,9 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void leaveEvent(QEvent* event) override;
 
+    // Brings up to date what a picture of the instrument holds and its window, hidden, may
+    // have left undrawn (WindowImage).
+    virtual void DrawForImage() {}
     // What the instrument reads at a pixel of its raster, or nothing where it has no plot.
     virtual std::optional<QString> ReadingAt(QPoint rasterPixel) const = 0;
     // Lays the instrument out after placed_ has been set: the raster where it says, the

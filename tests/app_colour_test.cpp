@@ -89,8 +89,11 @@ TEST(AppColour, TaggedBarsConvertNameTheirSpaceAndSwitchToStoredValuesAsTheRende
 
     QTemporaryDir out;
     ASSERT_EQ(RenderInstruments(out.path(), path, settings, QPoint(5 * 60 + 59, 89)).exitCode, 0);
-    EXPECT_EQ(QImage(out.filePath(kLineScopeImage)).convertToFormat(QImage::Format_RGB32), InstrumentImage(*main->scopeWindow()));
-    EXPECT_EQ(QImage(out.filePath(kVectorscopeImage)).convertToFormat(QImage::Format_RGB32), InstrumentImage(*main->vectorWindow()));
+    const Workspace& workspace = main->workspace();
+    EXPECT_EQ(QImage(out.filePath(kLineScopeImage)).convertToFormat(QImage::Format_RGB32),
+              InstrumentImage(*workspace.instrument<frmScope>()));
+    EXPECT_EQ(QImage(out.filePath(kVectorscopeImage)).convertToFormat(QImage::Format_RGB32),
+              InstrumentImage(*workspace.instrument<frmVector>()));
     // A switch whose reload fails (the file is no picture any more) leaves the picture,
     // its probe, and the choice it was read under as they were, and says so.
     QFile broken(path);

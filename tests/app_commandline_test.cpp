@@ -63,6 +63,10 @@ TEST(CommandLine, AcceptsEveryRenderOptionAtItsLimitsAndRejectsJustBeyond) {
         {{at, "out", "p.jpg", "--zebra", "0"}, true},     {{at, "out", "p.jpg", "--zebra", "255"}, true},
         {{at, "out", "p.jpg", "--zebra", "-1"}, false},   {{at, "out", "p.jpg", "--zebra", "256"}, false},
         {{at, "out", "p.jpg", "--zebra"}, false},         {{"--stats", "p.jpg", "--zebra", "200"}, false},
+        {{at, "out", "p.jpg", "--raw-axis", "linear"}, true}, {{at, "out", "p.jpg", "--raw-axis", "stops"}, false},
+        {{at, "out", "p.jpg", "--raw-axis"}, false},      {{"--stats", "p.jpg", "--raw-axis", "ev"}, false},
+        {{"--raw-log", "p.jpg"}, false},                  {{"--raw-clipping", "p.jpg"}, false},
+        {{"--stats", "p.jpg", "--raw-histogram"}, true},  {{at, "out", "p.jpg", "--raw-histogram"}, false},
     };
     for (const Case& c : cases) {
         const CommandLine line = Parse(c.arguments);
@@ -77,14 +81,13 @@ TEST(CommandLine, CarriesTheSettingsAndTheNamesExactlyAsGiven) {
     const CommandLine plain = Parse({"--render", "out dir", "pic.jpg"});
     ASSERT_EQ(plain.action, CommandAction::Render);
     EXPECT_TRUE(plain.settings == vistrel::Settings{});
-    EXPECT_EQ(plain.settings.lamp, 128);
-    EXPECT_EQ(plain.settings.zoom, 256);
     EXPECT_FALSE(plain.probe.has_value());
 
     const CommandLine all = Parse({"--scope", "b", "--histogram", "y", "--vertical", "--scale-front", "--lamp", "7",
                                    "--zoom", "900", "--probe", "12,34", "--luma", "709", "--skin-line", "--render",
                                    "out", "--trace", "3", "--lines", "235, 5%", "--reference", "ref näme.png",
-                                   "--false-colour", "--zebra", "200", "--", "-odd näme .jpg"});
+                                   "--false-colour", "--zebra", "200", "--raw-clipping", "--raw-axis", "ev", "--raw-log",
+                                   "--", "-odd näme .jpg"});
     ASSERT_EQ(all.action, CommandAction::Render) << all.text.toStdString();
     EXPECT_EQ(all.file, QString("-odd näme .jpg"));
     EXPECT_EQ(all.renderFolder, QString("out"));
@@ -102,6 +105,9 @@ TEST(CommandLine, CarriesTheSettingsAndTheNamesExactlyAsGiven) {
     expected.falseColour = true;
     expected.zebra = true;
     expected.zebraLevel = 200;
+    expected.rawClipping = true;
+    expected.rawHistogramAxis = vistrel::RawHistogramAxis::Ev;
+    expected.rawHistogramScale = vistrel::HistogramScale::Log;
     EXPECT_TRUE(all.settings == expected);
     EXPECT_EQ(all.reference, QString("ref näme.png"));
     EXPECT_TRUE(plain.reference.isEmpty());

@@ -50,7 +50,7 @@ void ExpectNoPictureState(frmMain& w) {
     EXPECT_TRUE(Ctl<QLabel>(w, "lblStatus")->text().isEmpty());
     EXPECT_TRUE(Ctl<QLabel>(w, "lblPosn")->text().isEmpty());
     for (int box = 0; box < 4; ++box) {
-        const QImage& image = w.scopeWindow()->boxSurface(box).image();
+        const QImage& image = w.workspace().instrument<frmScope>()->boxSurface(box).image();
         for (int y = 0; y < image.height(); y += 17)
             for (int x = 0; x < image.width(); x += 13)
                 ASSERT_EQ(image.pixel(x, y) & 0xFFFFFF, 0u) << "box " << box;
@@ -330,7 +330,7 @@ TEST_F(Loading, ClearEmptiesEverythingAndLaterClicksDoNothing) {
     ExpectNoPictureState(*w);
     EXPECT_TRUE(w.fake().warnings.empty());
     // The vectorscope shows its bare graticule.
-    const QImage& plot = w->vectorWindow()->surface().image();
+    const QImage& plot = w->workspace().instrument<frmVector>()->surface().image();
     EXPECT_EQ(plot.pixel(128, 128) & 0xFFFFFF, 0x808000u);
     EXPECT_EQ(plot.pixel(60, 60) & 0xFFFFFF, 0u);
     // A press on the emptied view starts no probe.

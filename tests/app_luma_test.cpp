@@ -22,6 +22,8 @@ std::vector<Pixel> PicPixelsOf(const vistrel::frmMain& w) {
 }
 using view_testing::MainWindowTest;
 using view_testing::SameBits;
+using vistrel::frmScope;
+using vistrel::frmVector;
 
 // Everything the instruments and the readouts show, to compare two windows by.
 struct Shown {
@@ -31,11 +33,11 @@ struct Shown {
 };
 
 Shown ShownBy(vistrel::frmMain& w) {
-    Shown s{w.vectorWindow()->surface().image(),
+    Shown s{w.workspace().instrument<frmVector>()->surface().image(),
             {},
             Ctl<QLabel>(w, "lblPosn")->text(),
             Ctl<QLabel>(w, "lblStatus")->text()};
-    for (int k = 0; k < 4; ++k) s.scope[k] = w.scopeWindow()->boxSurface(k).image();
+    for (int k = 0; k < 4; ++k) s.scope[k] = w.workspace().instrument<frmScope>()->boxSurface(k).image();
     return s;
 }
 
@@ -111,7 +113,7 @@ TEST_F(LumaSwitch, ALockedProbeStaysAndReadsTheNewLuma) {
 
 TEST_F(LumaSwitch, WithoutAPictureTheTargetsMoveAndTheNextLoadUsesTheStandard) {
     const auto lit = [this](const vistrel::TargetBox& box) {
-        return w->vectorWindow()->surface().pixel(box.right - 1, box.bottom - 1) != 0;
+        return w->workspace().instrument<frmVector>()->surface().pixel(box.right - 1, box.bottom - 1) != 0;
     };
     const auto boxes709 = vistrel::TargetBoxesFor(LumaStandard::Rec709);
     // The green target: its corners lie apart from the other standard's box and the circle.
@@ -129,7 +131,7 @@ TEST_F(LumaSwitch, WithoutAPictureTheTargetsMoveAndTheNextLoadUsesTheStandard) {
 }
 
 TEST_F(LumaSwitch, SkinToneLineComesAndGoesOverThePlotAndKeepsALockedMarker) {
-    const QImage bare = w->vectorWindow()->surface().image();
+    const QImage bare = w->workspace().instrument<frmVector>()->surface().image();
     Ctl<QAction>(*w, "mnuToolsSkinLine")->trigger();
     EXPECT_TRUE(w->model().settings().skinLine);
     // Without a picture: the bare graticule with the line, as the drawing layer makes it.
@@ -137,15 +139,15 @@ TEST_F(LumaSwitch, SkinToneLineComesAndGoesOverThePlotAndKeepsALockedMarker) {
     vistrel::Dc dc(expected);
     vistrel::DrawGraticuleOn(dc, vistrel::GetStockObject(vistrel::StockObject::DcPen), vistrel::GetStockObject(vistrel::StockObject::NullBrush), vistrel::ScaleColorOf(w->model().settings().lamp),
                              {LumaStandard::Rec601, true});
-    EXPECT_TRUE(SameBits(w->vectorWindow()->surface().image(), expected.image()));
+    EXPECT_TRUE(SameBits(w->workspace().instrument<frmVector>()->surface().image(), expected.image()));
     Ctl<QAction>(*w, "mnuToolsSkinLine")->trigger();
-    EXPECT_TRUE(SameBits(w->vectorWindow()->surface().image(), bare));
+    EXPECT_TRUE(SameBits(w->workspace().instrument<frmVector>()->surface().image(), bare));
 
     LoadPicture(view_testing::Gradient(120, 90));
     Ctl<vistrel::PictureBox>(*w, "picImg")->onMouseDown(vistrel::kLeftButton, vistrel::kCtrlKey, 30.0f, 60.0f);
-    const QImage marked = w->vectorWindow()->surface().image();
+    const QImage marked = w->workspace().instrument<frmVector>()->surface().image();
     Ctl<QAction>(*w, "mnuToolsSkinLine")->trigger();
-    const QImage withLine = w->vectorWindow()->surface().image();
+    const QImage withLine = w->workspace().instrument<frmVector>()->surface().image();
     // Only pixels of the line change, and the marker is drawn over it again.
     vistrel::Surface line(256, 256, 0);
     vistrel::Dc lineDc(line);
@@ -159,7 +161,7 @@ TEST_F(LumaSwitch, SkinToneLineComesAndGoesOverThePlotAndKeepsALockedMarker) {
             }
     EXPECT_GT(changed, 0u);
     Ctl<QAction>(*w, "mnuToolsSkinLine")->trigger();
-    EXPECT_TRUE(SameBits(w->vectorWindow()->surface().image(), marked));
+    EXPECT_TRUE(SameBits(w->workspace().instrument<frmVector>()->surface().image(), marked));
 }
 
 }  // namespace

@@ -76,10 +76,11 @@ std::vector<Reader> Readers(frmMain& w) {
         if (!reading) return std::nullopt;
         return histogram::ReadingText(*reading);
     };
+    const Workspace& workspace = w.workspace();
     return {
-        {w.scopeWindow(), scope, {{4, 4}, {103, 259}, {104, 100}, {108, 100}, {415, 130}, {416, 130}, {60, 262}, {-3, 9}}},
-        {w.vectorWindow(), vector, {{128, 127}, {0, 0}, {255, 255}, {100, 10}, {40, 200}, {-3, 100}, {100, 257}}},
-        {w.histogramWindow(), bars, {{4, 100}, {259, 263}, {3, 100}, {260, 100}, {130, 5}, {100, 266}, {-3, 9}}},
+        {workspace.instrument<frmScope>(), scope, {{4, 4}, {103, 259}, {104, 100}, {108, 100}, {415, 130}, {416, 130}, {60, 262}, {-3, 9}}},
+        {workspace.instrument<frmVector>(), vector, {{128, 127}, {0, 0}, {255, 255}, {100, 10}, {40, 200}, {-3, 100}, {100, 257}}},
+        {workspace.instrument<frmHistogram>(), bars, {{4, 100}, {259, 263}, {3, 100}, {260, 100}, {130, 5}, {100, 266}, {-3, 9}}},
     };
 }
 
@@ -113,7 +114,7 @@ TEST(Readings, EachInstrumentReadsThePixelUnderThePointerInItsWindowAndAsAPanel)
     const QString picture = testing_support::WritePicture(dir, "gradient.png", testing_support::Gradient(300, 200));
     testing_support::StartedMain separate;
     frmMain one;
-    one.SetLayout(Layout::OneWindow);
+    one.workspace().SetLayout(Layout::OneWindow);
     one.start(frmMain::AboutBox::Skipped);
     for (frmMain* w : {&*separate, &one}) {
         w->findChild<QAction*>("mnuToolsHistogram")->trigger();
@@ -128,7 +129,7 @@ TEST(Readings, EachInstrumentReadsThePixelUnderThePointerInItsWindowAndAsAPanel)
     }
     one.resize(2400, 1200);
     for (int k = 0; k < 3; ++k) QApplication::processEvents();
-    QMetaObject::invokeMethod(&one, "FitPanelsToWindow", Qt::DirectConnection);
+    one.workspace().FitPanels();
     QApplication::processEvents();
 
     for (frmMain* w : {&*separate, &one}) {
@@ -149,12 +150,12 @@ TEST(Readings, EachInstrumentReadsThePixelUnderThePointerInItsWindowAndAsAPanel)
 // whatever the line scope shows.
 TEST(Readings, TheHistogramsChannelChoiceIsItsOwn) {
     testing_support::StartedMain w;
-    frmHistogram& window = *w->histogramWindow();
+    frmHistogram& window = *w->workspace().instrument<frmHistogram>();
     EXPECT_TRUE(Ctl<QRadioButton>(window, "optChannel[5]")->isChecked()) << "RGB by default";
     Ctl<QRadioButton>(window, "optChannel[3]")->click();
     EXPECT_EQ(w->model().settings().histogramChannel, HistogramChannel::Luma);
     EXPECT_EQ(w->model().settings().scopeChannel, ScopeChannel::Parade);
-    Ctl<QRadioButton>(*w->scopeWindow(), "optParade[0]")->click();
+    Ctl<QRadioButton>(*w->workspace().instrument<frmScope>(), "optParade[0]")->click();
     EXPECT_EQ(w->model().settings().histogramChannel, HistogramChannel::Luma);
     Settings settings = w->model().settings();
     settings.histogramChannel = HistogramChannel::Parade;

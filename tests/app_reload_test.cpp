@@ -20,6 +20,8 @@ namespace {
 using korvex::Pixel;
 using view_testing::MainWindowTest;
 using view_testing::SameBits;
+using vistrel::frmScope;
+using vistrel::frmVector;
 
 // A second picture that differs from the gradient everywhere.
 QImage Other(int width, int height) {
@@ -57,12 +59,12 @@ struct Seen {
 
 Seen SeenIn(vistrel::frmMain& w) {
     Seen s{view_testing::ViewNow(Ctl<vistrel::PictureBox>(w, "picImg")->surface()),
-           w.vectorWindow()->surface().image(),
+           w.workspace().instrument<frmVector>()->surface().image(),
            {},
            Ctl<QLabel>(w, "lblPosn")->text(),
            Ctl<QLabel>(w, "lblStatus")->text(),
            w.model().picture().probe.locked};
-    for (int k = 0; k < 4; ++k) s.scope[k] = w.scopeWindow()->boxSurface(k).image();
+    for (int k = 0; k < 4; ++k) s.scope[k] = w.workspace().instrument<frmScope>()->boxSurface(k).image();
     return s;
 }
 
@@ -81,7 +83,7 @@ void UserSettings(vistrel::frmMain& w, float probeX, float probeY) {
     Ctl<QCheckBox>(w, "chkChannel[1]")->setChecked(false);
     Ctl<QCheckBox>(w, "chkNeg")->setChecked(true);
     Ctl<QScrollBar>(w, "hscrLamp")->setValue(60);
-    w.vectorWindow()->zoomBar()->setValue(400);
+    w.workspace().instrument<frmVector>()->zoomBar()->setValue(400);
     Ctl<vistrel::PictureBox>(w, "picImg")->onMouseDown(vistrel::kLeftButton, vistrel::kCtrlKey, probeX, probeY);
     Ctl<vistrel::PictureBox>(w, "picImg")->onMouseUp(vistrel::kLeftButton, vistrel::kCtrlKey, probeX, probeY);
 }
@@ -108,7 +110,7 @@ TEST_F(Reload, ARewrittenFileIsShownAfterThePauseWithEverythingTheUserSet) {
     EXPECT_FALSE(Ctl<QCheckBox>(*w, "chkChannel[1]")->isChecked());
     EXPECT_TRUE(Ctl<QCheckBox>(*w, "chkNeg")->isChecked());
     EXPECT_EQ(Ctl<QScrollBar>(*w, "hscrLamp")->value(), 60);
-    EXPECT_EQ(w->vectorWindow()->zoomBar()->value(), 400);
+    EXPECT_EQ(w->workspace().instrument<frmVector>()->zoomBar()->value(), 400);
 
     // Exactly what loading the new file and setting the same things by hand shows,
     // the probe locked at the same full-size pixel.
@@ -119,8 +121,8 @@ TEST_F(Reload, ARewrittenFileIsShownAfterThePauseWithEverythingTheUserSet) {
     Ctl<QScrollBar>(fresh, "hscrCross")->setValue(column);
     Ctl<QScrollBar>(fresh, "vscrCross")->setValue(row);
     // The bars moved the probe twice, leaving a fan of markers: the plot again with the last one only.
-    fresh.vectorWindow()->Form_MouseUp(vistrel::kRightButton, 0, 10.0f, 10.0f);
-    fresh.vectorWindow()->MarkProbe(korvex::PairOf(ProbedPixel(fresh)), korvex::PixelToColor(ProbedPixel(fresh)));
+    fresh.workspace().instrument<frmVector>()->Form_MouseUp(vistrel::kRightButton, 0, 10.0f, 10.0f);
+    fresh.workspace().instrument<frmVector>()->MarkProbe(korvex::PairOf(ProbedPixel(fresh)), korvex::PixelToColor(ProbedPixel(fresh)));
     ExpectSame(SeenIn(*w), SeenIn(fresh));
     // Still watched, so the next save reloads too.
     EXPECT_TRUE(Ctl<QFileSystemWatcher>(*w, "FileWatcher")->files().contains(w->model().source().file));
@@ -173,7 +175,7 @@ TEST_F(Reload, AnUnreadableFileIsRetriedForTwoSecondsThenReportedWithoutAMessage
         EXPECT_TRUE(desk.fake.warnings.empty());
         EXPECT_TRUE(w->model().loaded());
         EXPECT_EQ(view_testing::ViewNow(Ctl<vistrel::PictureBox>(*w, "picImg")->surface()), before.view);
-        EXPECT_TRUE(SameBits(w->vectorWindow()->surface().image(), before.vector));
+        EXPECT_TRUE(SameBits(w->workspace().instrument<frmVector>()->surface().image(), before.vector));
     }
     // A later good write reloads as usual, also one that lands while retries still run.
     Rewrite(Other(50, 40));

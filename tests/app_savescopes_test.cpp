@@ -1,4 +1,4 @@
-// Saving the instruments: both windows' pictures, as shown, into a chosen folder;
+// Saving the instruments: each one's picture, as shown, into a chosen folder;
 // a failure is reported and leaves nothing half-written.
 
 #include <QAction>
@@ -14,6 +14,8 @@
 namespace {
 
 using view_testing::MainWindowTest;
+using vistrel::frmScope;
+using vistrel::frmVector;
 
 class SaveScopes : public MainWindowTest {
 protected:
@@ -50,25 +52,29 @@ TEST_F(SaveScopes, WritesExactlyWhatTheWindowsShow) {
     ASSERT_EQ(vector.size(), QSize(256, 266));
     ASSERT_EQ(scope.size(), QSize(420, 286));
     // The plot area pixel for pixel as the window paints it, the zoom bar below it.
-    const vistrel::Surface& plot = w->vectorWindow()->surface();
+    const vistrel::Surface& plot = w->workspace().instrument<frmVector>()->surface();
     for (int y = 0; y < 256; ++y)
         for (int x = 0; x < 256; ++x)
             ASSERT_EQ(vector.pixel(x, y) & 0xFFFFFFu, plot.pixel(x, y)) << x << "," << y;
     // Each visible channel box where it sits in the window.
     int boxesSeen = 0;
     for (int k = 0; k < 4; ++k) {
-        const auto* box = w->scopeWindow()->box(k);
+        const auto* box = w->workspace().instrument<frmScope>()->box(k);
         if (!box->isVisible()) continue;
         ++boxesSeen;
-        const QPoint at = box->mapTo(w->scopeWindow(), QPoint(0, 0));
-        const vistrel::Surface& image = w->scopeWindow()->boxSurface(k);
+        const QPoint at = box->mapTo(w->workspace().instrument<frmScope>(), QPoint(0, 0));
+        const vistrel::Surface& image = w->workspace().instrument<frmScope>()->boxSurface(k);
         for (int y = 0; y < std::min(image.height(), box->height()); ++y)
             for (int x = 0; x < std::min(image.width(), box->width()); ++x)
                 ASSERT_EQ(scope.pixel(at.x() + x, at.y() + y) & 0xFFFFFFu, image.pixel(x, y)) << k << ": " << x << "," << y;
     }
     EXPECT_GT(boxesSeen, 0);
-    // The same images the function for headless rendering gives.
-    EXPECT_EQ(vector.convertToFormat(QImage::Format_RGB32), vistrel::InstrumentImage(*w->vectorWindow()).convertToFormat(QImage::Format_RGB32));
+    // Every instrument's file is the image the function for headless rendering gives.
+    for (std::size_t i = 0; i < vistrel::kInstruments.size(); ++i)
+        if (vistrel::ImageWrittenFor(vistrel::kInstruments[i], w->model())) {
+            EXPECT_EQ(QImage(out.filePath(vistrel::kInstruments[i].image)).convertToFormat(QImage::Format_RGB32),
+                      vistrel::InstrumentImage(*w->workspace().instruments()[i]).convertToFormat(QImage::Format_RGB32));
+        }
 
     // A second save starts where the first went and replaces the files whole.
     Ctl<QScrollBar>(*w, "hscrLamp")->setValue(0);

@@ -148,10 +148,52 @@ TEST(AppStats, EachFileGetsTheSlowWaysLineAndAFailureLeavesTheOthersIntact) {
     EXPECT_TRUE(QFile::exists(QDir(folder).filePath("vectorscope.png")));
 }
 
+// One channel of the "raw" object as counting sorted photosites gives it: max, p99, at
+// or above white, and the stops from p99 and from the median to white.
+QJsonObject RawChannel(const std::vector<std::uint16_t>& sorted, double black, double white) {
+    const auto stops = [&](double v) {
+        return v > black ? QJsonValue(std::nearbyint(100 * std::log2((white - black) / (v - black))) / 100)
+                         : QJsonValue(QJsonValue::Null);
+    };
+    const double p99 = sorted[(99 * sorted.size() + 99) / 100 - 1], p50 = sorted[(sorted.size() + 1) / 2 - 1];
+    return {{"max", qint64(sorted.back())}, {"p99", qint64(p99)}, {"at_white", qint64(sorted.end() - std::lower_bound(sorted.begin(), sorted.end(), white))},
+            {"headroom_ev", stops(p99)}, {"ev_p50", stops(p50)}};
+}
+
+// The "raw" object of a GRBG DNG as counting its photosites (under a region of the upright
+// picture) gives it; with bins, their histograms too, `width` raw values a bin.
+QJsonObject ExpectedRaw(const dng_pictures::Description& dng, const std::vector<std::uint16_t>& sites,
+                        const dng_pictures::UprightRect* region, int binWidth = 0) {
+    const std::array<std::vector<std::uint16_t>, 4> under = dng_pictures::SitesUnder(dng, sites, region);
+    std::vector<std::uint16_t> greens = under[0];
+    greens.insert(greens.end(), under[3].begin(), under[3].end());
+    std::sort(greens.begin(), greens.end());
+    QJsonObject raw{{"camera", "Vistrel Test Camera"}, {"cfa", "GRBG"}, {"bits", 14}, {"white", 16383},
+                    {"black", QJsonArray{dng.black[0], dng.black[1], dng.black[2], dng.black[3]}}};
+    raw["R"] = RawChannel(under[1], dng.black[1], dng.white);
+    raw["G"] = RawChannel(greens, (dng.black[0] + dng.black[3]) / 2.0, dng.white);
+    raw["B"] = RawChannel(under[2], dng.black[2], dng.white);
+    raw["G1"] = RawChannel(under[0], dng.black[0], dng.white);
+    raw["G2"] = RawChannel(under[3], dng.black[3], dng.white);
+    if (binWidth > 0) {
+        QJsonObject histogram{{"bin_width", binWidth}, {"bins", 16384 / binWidth}};
+        for (const auto& [name, place] : {std::pair{"R", 1}, std::pair{"G1", 0}, std::pair{"G2", 3}, std::pair{"B", 2}}) {
+            std::vector<qint64> bins(std::size_t(16384 / binWidth), 0);
+            for (const std::uint16_t v : under[std::size_t(place)]) ++bins[v / std::size_t(binWidth)];
+            QJsonArray array;
+            for (const qint64 n : bins) array.append(n);
+            histogram[name] = array;
+        }
+        raw["histogram"] = histogram;
+    }
+    return raw;
+}
+
 // A camera raw file the size a photographer's camera makes, through the program's
 // decoder as --stats loads it: its "raw" object is that of counting the photosites
-// written, whichever colour handling is asked for, and its headroom is printed to two
-// decimals (null where p99 is at black).
+// written, each green apart too, whichever colour handling is asked for, and its headroom
+// is printed to two decimals (null where p99 is at black); under a region of the turned
+// picture, that of counting the photosites under it, their histogram with --raw-histogram.
 TEST(AppStats, ARawFilesPhotositesAreCountedExactlyAt24Megapixels) {
     QTemporaryDir dir;
     dng_pictures::Description dng;
@@ -167,17 +209,8 @@ TEST(AppStats, ARawFilesPhotositesAreCountedExactlyAt24Megapixels) {
     const QString path = dir.filePath("big.dng");
     ASSERT_EQ(dng_pictures::WriteDng(path.toStdString(), dng, sites), "");
     const std::array<dng_pictures::CountedLevels, 3> counted = dng_pictures::CountLevels(dng, sites);
-    const std::array<double, 3> blacks = {514, 512, 516};
 
-    QJsonObject raw{{"camera", "Vistrel Test Camera"}, {"cfa", "GRBG"}, {"bits", 14}, {"white", 16383},
-                    {"black", QJsonArray{510, 514, 516, 514}}};
-    for (std::size_t c = 0; c < 3; ++c) {
-        const double p99 = counted[c].p99;
-        raw[QString(QChar::fromLatin1("RGB"[c]))] = QJsonObject{
-            {"max", qint64(counted[c].max)}, {"p99", qint64(counted[c].p99)}, {"at_white", qint64(counted[c].atWhite)},
-            {"headroom_ev", p99 > blacks[c] ? QJsonValue(std::nearbyint(100 * std::log2((16383 - blacks[c]) / (p99 - blacks[c]))) / 100)
-                                            : QJsonValue(QJsonValue::Null)}};
-    }
+    const QJsonObject raw = ExpectedRaw(dng, sites, nullptr);
     ASSERT_TRUE(raw["B"].toObject()["headroom_ev"].isNull());
     ASSERT_GT(counted[1].atWhite, 0u);
     const Outcome run = RunStats({path, path, "--colour", "stored"});
@@ -192,7 +225,20 @@ TEST(AppStats, ARawFilesPhotositesAreCountedExactlyAt24Megapixels) {
             EXPECT_TRUE(QRegularExpression("^-?[0-9]+\\.[0-9][0-9][,}]").match(QString::fromLatin1(text.mid(at, 12))).hasMatch())
                 << text.mid(at, 12).toStdString();
         }
+        // The new keys after the old ones: the median's stops last in a channel, the greens
+        // apart after B.
+        EXPECT_TRUE(QRegularExpression("\"R\": \\{\"max\": [0-9]+, \"p99\": [0-9]+, \"at_white\": [0-9]+, \"headroom_ev\": [-0-9.]+, "
+                                       "\"ev_p50\": [-0-9.]+\\}, \"G\": \\{[^}]*\\}, \"B\": \\{[^}]*\\}, \"G1\": \\{[^}]*\\}, \"G2\": \\{[^}]*\\}\\}")
+                        .match(QString::fromLatin1(text))
+                        .hasMatch())
+            << text.toStdString();
     }
+    // A region of the turned picture counts the photosites under it alone.
+    const dng_pictures::UprightRect region{1001, 2999, 1234, 777};
+    const Outcome inside = RunStats({path, "--raw-histogram", "--region", "1001,2999,1234,777"});
+    ASSERT_EQ(inside.lines.size(), 1u);
+    EXPECT_EQ(inside.exitCode, 0);
+    EXPECT_EQ(inside.lines[0]["raw"].toObject(), ExpectedRaw(dng, sites, &region, 4));
     // Hundredths as they are: 0.05 is no 0.5, and no headroom reads "-0.00".
     vistrel::FileStatistics stats;
     stats.loaded = true;
@@ -200,7 +246,7 @@ TEST(AppStats, ARawFilesPhotositesAreCountedExactlyAt24Megapixels) {
     photosites.cfa = {'R', 'G', 'G', 'B'};
     photosites.white = 1000;
     photosites.levels = {vistrel::RawLevels{1000, 966, 1}, vistrel::RawLevels{1000, 1002, 0}, vistrel::RawLevels{}};
-    stats.raw = vistrel::RawPicture{"C", photosites};
+    stats.raw = vistrel::RawPicture{"C", photosites, nullptr};
     const QByteArray line = vistrel::StatsLine(stats);
     EXPECT_TRUE(line.contains("\"R\": {\"max\": 1000, \"p99\": 966, \"at_white\": 1, \"headroom_ev\": 0.05}")) << line.toStdString();
     EXPECT_TRUE(line.contains("\"headroom_ev\": 0.00}")) << line.toStdString();

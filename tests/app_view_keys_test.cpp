@@ -17,6 +17,8 @@ namespace {
 using korvex::Pixel;
 using view_testing::Gradient;
 using view_testing::SameBits;
+using vistrel::frmScope;
+using vistrel::frmVector;
 
 // A pixel of the lamp's yellow at any brightness: red and green equal, blue none.
 bool IsYellow(Pixel p) {
@@ -195,60 +197,33 @@ TEST_F(KeysTest, KeysPassOnWhenNothingIsLocked) {
 
 TEST_F(KeysTest, LampSetsTheScaleColourAndAtZeroTheVectorscopeShowsNoGraticule) {
     ASSERT_EQ(vistrel::ScaleColorOf(w->model().settings().lamp), 32896u);
-    EXPECT_GT(YellowPixels(w->vectorWindow()->surface()), 0);
+    EXPECT_GT(YellowPixels(w->workspace().instrument<frmVector>()->surface()), 0);
 
     Ctl<QScrollBar>(*w, "hscrLamp")->setValue(255);
     EXPECT_EQ(vistrel::ScaleColorOf(w->model().settings().lamp), 65535u);
     Ctl<QScrollBar>(*w, "hscrLamp")->setValue(0);
     EXPECT_EQ(vistrel::ScaleColorOf(w->model().settings().lamp), 0u);
-    EXPECT_EQ(YellowPixels(w->vectorWindow()->surface()), 0);
-    for (int box = 0; box < 4; ++box) EXPECT_EQ(YellowPixels(w->scopeWindow()->boxSurface(box)), 0) << box;
+    EXPECT_EQ(YellowPixels(w->workspace().instrument<frmVector>()->surface()), 0);
+    for (int box = 0; box < 4; ++box) EXPECT_EQ(YellowPixels(w->workspace().instrument<frmScope>()->boxSurface(box)), 0) << box;
 
     Ctl<QScrollBar>(*w, "hscrLamp")->setValue(200);
-    EXPECT_GT(YellowPixels(w->vectorWindow()->surface()), 0);
-}
+    EXPECT_GT(YellowPixels(w->workspace().instrument<frmVector>()->surface()), 0);
 
-TEST_F(KeysTest, LampWithoutAPictureOnlySetsTheColour) {
+    // Without a picture the lamp only sets the colour.
     Ctl<QPushButton>(*w, "cmdReset")->click();
-    const QImage vector = w->vectorWindow()->surface().image().copy();
+    const QImage vector = w->workspace().instrument<frmVector>()->surface().image().copy();
     Ctl<QScrollBar>(*w, "hscrLamp")->setValue(40);
     EXPECT_EQ(vistrel::ScaleColorOf(w->model().settings().lamp), 40u * 257u);
-    EXPECT_TRUE(SameBits(w->vectorWindow()->surface().image(), vector));
+    EXPECT_TRUE(SameBits(w->workspace().instrument<frmVector>()->surface().image(), vector));
 }
 
 TEST_F(KeysTest, LampUnderALockedProbeRedrawsTheTraceNotTheWaveform) {
     LockAt(200, 150);
-    const QImage trace = w->scopeWindow()->boxSurface(0).image().copy();
+    const QImage trace = w->workspace().instrument<frmScope>()->boxSurface(0).image().copy();
     Ctl<QScrollBar>(*w, "hscrLamp")->setValue(0);
     Ctl<QScrollBar>(*w, "hscrLamp")->setValue(128);
-    EXPECT_TRUE(SameBits(w->scopeWindow()->boxSurface(0).image(), trace));
+    EXPECT_TRUE(SameBits(w->workspace().instrument<frmScope>()->boxSurface(0).image(), trace));
     EXPECT_EQ(Posn(), "200 / 150");
-}
-
-TEST_F(KeysTest, ToolsMenuAndBoxesShowAndHideTheInstrumentWindows) {
-    ASSERT_TRUE(w->vectorWindow()->isVisible());
-    ASSERT_TRUE(w->scopeWindow()->isVisible());
-
-    Ctl<QAction>(*w, "mnuToolsVector")->trigger();
-    EXPECT_FALSE(w->vectorWindow()->isVisible());
-    EXPECT_FALSE(Ctl<QCheckBox>(*w, "chkPolar")->isChecked());
-    EXPECT_FALSE(Ctl<QAction>(*w, "mnuToolsVector")->isChecked());
-    EXPECT_TRUE(w->scopeWindow()->isVisible());
-    QTest::mouseClick(Ctl<QCheckBox>(*w, "chkPolar"), Qt::LeftButton);
-    EXPECT_TRUE(w->vectorWindow()->isVisible());
-    EXPECT_TRUE(Ctl<QAction>(*w, "mnuToolsVector")->isChecked());
-
-    Ctl<QAction>(*w, "mnuToolsLine")->trigger();
-    EXPECT_FALSE(w->scopeWindow()->isVisible());
-    EXPECT_FALSE(Ctl<QCheckBox>(*w, "chkLineScope")->isChecked());
-    QTest::mouseClick(Ctl<QCheckBox>(*w, "chkLineScope"), Qt::LeftButton);
-    EXPECT_TRUE(w->scopeWindow()->isVisible());
-    EXPECT_TRUE(Ctl<QAction>(*w, "mnuToolsLine")->isChecked());
-    QTest::mouseClick(Ctl<QCheckBox>(*w, "chkLineScope"), Qt::LeftButton);
-    EXPECT_FALSE(Ctl<QAction>(*w, "mnuToolsLine")->isChecked());
-    Ctl<QAction>(*w, "mnuToolsLine")->trigger();
-    EXPECT_TRUE(Ctl<QCheckBox>(*w, "chkLineScope")->isChecked());
-    EXPECT_TRUE(w->scopeWindow()->isVisible());
 }
 
 }  // namespace

@@ -29,6 +29,8 @@ using view_testing::Rgb;
 using view_testing::SameBits;
 using view_testing::ViewNow;
 using view_testing::WithCrosshair;
+using vistrel::frmScope;
+using vistrel::frmVector;
 
 class ProbeTest : public view_testing::MainWindowTest {
 protected:
@@ -129,14 +131,14 @@ TEST_F(ProbeTest, ReleaseOfAPlainDragRestoresTheViewBitForBitAndClearsTheReadout
 
 TEST_F(ProbeTest, ReleaseReturnsBothInstrumentsToTheWholePicture) {
     LoadPicture(Gradient(640, 480));
-    const QImage vector = w->vectorWindow()->surface().image().copy();
-    const QImage scope = w->scopeWindow()->boxSurface(0).image().copy();
+    const QImage vector = w->workspace().instrument<frmVector>()->surface().image().copy();
+    const QImage scope = w->workspace().instrument<frmScope>()->boxSurface(0).image().copy();
     Press(200, 100);
-    EXPECT_FALSE(SameBits(w->vectorWindow()->surface().image(), vector)) << "the probe's vector is drawn";
-    EXPECT_FALSE(SameBits(w->scopeWindow()->boxSurface(0).image(), scope)) << "the line trace replaces the waveform";
+    EXPECT_FALSE(SameBits(w->workspace().instrument<frmVector>()->surface().image(), vector)) << "the probe's vector is drawn";
+    EXPECT_FALSE(SameBits(w->workspace().instrument<frmScope>()->boxSurface(0).image(), scope)) << "the line trace replaces the waveform";
     Release(200, 100);
-    EXPECT_TRUE(SameBits(w->vectorWindow()->surface().image(), vector));
-    EXPECT_TRUE(SameBits(w->scopeWindow()->boxSurface(0).image(), scope));
+    EXPECT_TRUE(SameBits(w->workspace().instrument<frmVector>()->surface().image(), vector));
+    EXPECT_TRUE(SameBits(w->workspace().instrument<frmScope>()->boxSurface(0).image(), scope));
 }
 
 TEST_F(ProbeTest, CtrlPressLocksAndAPlainPressStartsAFreshDrag) {
@@ -224,29 +226,24 @@ protected:
     QLocale saved;
 };
 
+// A right press shows the size and the kilobytes (thousands grouped, at least two digits;
+// 10 x 10 is 300 bytes) until its release, and no crosshair.
 TEST_F(SizeReadoutTest, RightPressShowsSizeAndKilobytesUntilRelease) {
-    LoadPicture(Picture(640, 480, [](int, int) { return 0x808080u; }));
-    Press(30, 30, Qt::NoModifier, Qt::RightButton);
-    EXPECT_EQ(Posn(), "640 x 480");
-    EXPECT_EQ(Status(), "900 Kb");
-    EXPECT_FALSE(w->model().picture().probe.dragging);
-    EXPECT_EQ(ViewNow(view()), Rgb(w->model().picture().viewPixels)) << "no crosshair";
-    Release(30, 30, Qt::NoModifier, Qt::RightButton);
-    EXPECT_EQ(Posn(), "");
-    EXPECT_EQ(Status(), "");
-}
-
-TEST_F(SizeReadoutTest, ThousandsAreGroupedAndTinyPicturesReadTwoZeros) {
-    LoadPicture(Picture(1024, 768, [](int, int) { return 0x102030u; }));
-    Press(5, 5, Qt::NoModifier, Qt::RightButton);
-    EXPECT_EQ(Posn(), "1024 x 768");
-    EXPECT_EQ(Status(), "2,304 Kb");
-    Release(5, 5, Qt::NoModifier, Qt::RightButton);
-
-    LoadPicture(Picture(10, 10, [](int, int) { return 0x102030u; }), "small.png");
-    Press(5, 5, Qt::NoModifier, Qt::RightButton);
-    EXPECT_EQ(Posn(), "010 x 010");
-    EXPECT_EQ(Status(), "00 Kb");  // 300 bytes
+    const struct {
+        int width, height;
+        const char *posn, *status;
+    } rows[] = {{640, 480, "640 x 480", "900 Kb"}, {1024, 768, "1024 x 768", "2,304 Kb"}, {10, 10, "010 x 010", "00 Kb"}};
+    for (const auto& row : rows) {
+        LoadPicture(Picture(row.width, row.height, [](int, int) { return 0x808080u; }), QStringLiteral("%1.png").arg(row.width));
+        Press(5, 5, Qt::NoModifier, Qt::RightButton);
+        EXPECT_EQ(Posn(), row.posn);
+        EXPECT_EQ(Status(), row.status);
+        EXPECT_FALSE(w->model().picture().probe.dragging);
+        EXPECT_EQ(ViewNow(view()), Rgb(w->model().picture().viewPixels)) << "no crosshair";
+        Release(5, 5, Qt::NoModifier, Qt::RightButton);
+        EXPECT_EQ(Posn(), "");
+        EXPECT_EQ(Status(), "");
+    }
 }
 
 TEST_F(SizeReadoutTest, RightButtonDuringADragDoesNothing) {

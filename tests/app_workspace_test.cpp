@@ -20,9 +20,11 @@
 #include <QSettings>
 #include <QTemporaryDir>
 
+#include <map>
 #include <set>
 
 #include "app/SaveScopes.h"
+#include "app/SavedWorkspace.h"
 #include "app/Workspace.h"
 #include "app_support.h"
 #include "histogram/frmHistogram.h"
@@ -53,9 +55,9 @@ RasterShown Compare(Instrument& panel, Instrument& window, QSize raster) {
 
 void Settle(frmMain& window) {
     QApplication::processEvents();
-    QMetaObject::invokeMethod(&window, "FitPanelsToWindow", Qt::DirectConnection);
+    window.workspace().FitPanels();
     QApplication::processEvents();
-    QMetaObject::invokeMethod(&window, "RefitView", Qt::DirectConnection);
+    window.workspace().RefitView();
     QApplication::processEvents();
 }
 
@@ -77,13 +79,13 @@ TEST(Workspace, PlatformDefaultsAndWhatTheStoreKeeps) {
     {
         // Nothing remembered: the platform decides, the histogram as it starts.
         const QSettings empty(file, QSettings::IniFormat);
-        const Workspace none = ReadWorkspace(empty);
-        EXPECT_EQ(none, Workspace{});
+        const SavedWorkspace none = ReadWorkspace(empty);
+        EXPECT_EQ(none, SavedWorkspace{});
         EXPECT_EQ(StartLayout(none, "wayland"), Layout::OneWindow);
         EXPECT_EQ(StartLayout(none, "xcb"), Layout::SeparateWindows);
     }
     for (const Layout layout : {Layout::OneWindow, Layout::SeparateWindows}) {
-        Workspace kept;
+        SavedWorkspace kept;
         kept.layout = layout;
         kept.geometry = QByteArray("\x01\x00geometry\xff", 11);
         kept.panels = QByteArray("\x00\x02panels", 8);
@@ -99,6 +101,9 @@ TEST(Workspace, PlatformDefaultsAndWhatTheStoreKeeps) {
         kept.zebraLevel = layout == Layout::OneWindow ? 0 : 255;
         kept.chromaticityShown = layout == Layout::SeparateWindows;
         kept.nitsScale = layout == Layout::OneWindow;
+        kept.rawHistogramShown = layout == Layout::SeparateWindows;
+        kept.rawHistogramAxis = layout == Layout::OneWindow ? vistrel::RawHistogramAxis::Ev : vistrel::RawHistogramAxis::Linear;
+        kept.rawHistogramScale = layout == Layout::OneWindow ? HistogramScale::Linear : HistogramScale::Log;
         {
             QSettings store(file, QSettings::IniFormat);
             WriteWorkspace(store, kept);
@@ -120,9 +125,12 @@ TEST(Workspace, PlatformDefaultsAndWhatTheStoreKeeps) {
                                          {"2/low", "5"}, {"2/high", "300"}, {"2/colour", "#0000FF"}})
             store.setValue(QStringLiteral("falsecolour/bands/") + key, value);
         store.setValue("zebra/level", "256");
+        store.setValue("rawhistogram/shown", "perhaps");
+        store.setValue("rawhistogram/axis", "stops");
+        store.setValue("rawhistogram/scale", "cubic");
     }
     const QSettings odd(file, QSettings::IniFormat);
-    const Workspace read = ReadWorkspace(odd);
+    const SavedWorkspace read = ReadWorkspace(odd);
     EXPECT_FALSE(read.layout.has_value());
     EXPECT_FALSE(read.histogramShown);
     EXPECT_EQ(read.histogramScale, HistogramScale::Linear);
@@ -130,6 +138,65 @@ TEST(Workspace, PlatformDefaultsAndWhatTheStoreKeeps) {
     EXPECT_TRUE(read.scopeLines.empty());
     EXPECT_EQ(read.falseColourBands, DefaultFalseColourBands()) << "a band out of range gives the default bands";
     EXPECT_EQ(read.zebraLevel, kDefaultZebraLevel);
+    EXPECT_FALSE(read.rawHistogramShown.has_value()) << "no choice read";
+    EXPECT_EQ(read.rawHistogramAxis, vistrel::RawHistogramAxis::Linear);
+    EXPECT_EQ(read.rawHistogramScale, HistogramScale::Linear);
+}
+
+// Every instrument of the list in both layouts: its Tools item, its box (the line scope's
+// and the vectorscope's), its panel's close button and the settings show and hide it alike,
+// each follows the others, and the other instruments stay as they were.
+TEST(Workspace, EveryWayOfShowingAnInstrumentIsItsSettingAndTouchesNoOther) {
+    testing_support::ScopedFakeDesktop desk;
+    frmMain w;
+    w.start(frmMain::AboutBox::Skipped);
+    const std::map<QString, const char*> boxes = {{"Line", "chkLineScope"}, {"Vector", "chkPolar"}};
+    for (const Layout layout : {Layout::SeparateWindows, Layout::OneWindow}) {
+        w.workspace().SetLayout(layout);
+        for (std::size_t i = 0; i < kInstruments.size(); ++i) {
+            const InstrumentKind& kind = kInstruments[i];
+            const auto seen = [&w, layout](std::size_t k) -> const QWidget* {
+                Instrument* instrument = w.workspace().instruments()[k];
+                if (layout == Layout::OneWindow) return w.workspace().panelOf(instrument);
+                return instrument;
+            };
+            auto* item = Ctl<QAction>(w, QStringLiteral("mnuTools") + kind.name);
+            auto* box = boxes.count(kind.name) != 0 ? Ctl<QCheckBox>(w, boxes.at(kind.name)) : nullptr;
+            std::vector<bool> others;
+            for (std::size_t k = 0; k < kInstruments.size(); ++k) others.push_back(seen(k)->isVisible());
+            const auto shownAs = [&](bool on, const char* how) {
+                SCOPED_TRACE(std::string(kind.name) + " " + how + (layout == Layout::OneWindow ? " in one window" : ""));
+                EXPECT_EQ(w.model().settings().*kind.shown, on);
+                EXPECT_EQ(item->isChecked(), on);
+                if (box != nullptr) {
+                    EXPECT_EQ(box->isChecked(), on);
+                }
+                for (std::size_t k = 0; k < kInstruments.size(); ++k) EXPECT_EQ(seen(k)->isVisible(), k == i ? on : others[k]);
+            };
+            const bool start = w.model().settings().*kind.shown;
+            item->trigger();
+            shownAs(!start, "item");
+            item->trigger();
+            shownAs(start, "item again");
+            if (box != nullptr) {
+                box->click();
+                shownAs(!start, "box");
+                box->click();
+                shownAs(start, "box again");
+            }
+            Settings flipped = w.model().settings();
+            flipped.*kind.shown = !start;
+            w.ApplySettings(flipped);
+            shownAs(!start, "settings");
+            if (layout == Layout::OneWindow && !start) {
+                w.workspace().panelOf(w.workspace().instruments()[i])->close();
+                shownAs(false, "panel's close button");
+            } else {
+                item->trigger();
+            }
+            shownAs(start, "back");
+        }
+    }
 }
 
 TEST(OneWindow, PanelsShowTheModelPixelExactAtTheLargestScaleAndTheViewGrowsCentred) {
@@ -137,14 +204,14 @@ TEST(OneWindow, PanelsShowTheModelPixelExactAtTheLargestScaleAndTheViewGrowsCent
     QTemporaryDir dir;
     const QString path = testing_support::WritePicture(dir, "tall.png", testing_support::Gradient(150, 400));
     frmMain window;
-    window.SetLayout(Layout::OneWindow);
+    window.workspace().SetLayout(Layout::OneWindow);
     window.start(frmMain::AboutBox::Skipped);
-    frmScope& scope = *window.scopeWindow();
-    frmVector& vector = *window.vectorWindow();
-    frmHistogram& histogram = *window.histogramWindow();
+    frmScope& scope = *window.workspace().instrument<frmScope>();
+    frmVector& vector = *window.workspace().instrument<frmVector>();
+    frmHistogram& histogram = *window.workspace().instrument<frmHistogram>();
     EXPECT_TRUE(scope.isPanel() && vector.isPanel() && histogram.isPanel());
     EXPECT_FALSE(scope.isWindow());
-    EXPECT_EQ(window.panelOf(&scope)->widget(), &scope);
+    EXPECT_EQ(window.workspace().panelOf(&scope)->widget(), &scope);
     EXPECT_TRUE(window.findChild<QAction*>("mnuToolsLayoutOne")->isChecked());
 
     testing_support::Load(window, path);
@@ -172,11 +239,11 @@ TEST(OneWindow, PanelsShowTheModelPixelExactAtTheLargestScaleAndTheViewGrowsCent
             settings.scopeChannel = channel;
             window.ApplySettings(settings);
             separate.ApplySettings(settings);
-            const RasterShown line = Compare(scope, *separate.scopeWindow(), QSize(420, 265));
+            const RasterShown line = Compare(scope, *separate.workspace().instrument<frmScope>(), QSize(420, 265));
             EXPECT_TRUE(line.onScreen == line.expected)
                 << "line scope, locked " << locked << ", channel " << static_cast<int>(channel);
         }
-        const RasterShown plot = Compare(vector, *separate.vectorWindow(), QSize(256, 256));
+        const RasterShown plot = Compare(vector, *separate.workspace().instrument<frmVector>(), QSize(256, 256));
         EXPECT_TRUE(plot.onScreen == plot.expected) << "vectorscope, locked " << locked;
     }
 
@@ -201,24 +268,17 @@ TEST(OneWindow, PanelsShowTheModelPixelExactAtTheLargestScaleAndTheViewGrowsCent
     // The histogram's panel too, when it is shown; saving writes the windows' x1 pictures.
     window.findChild<QAction*>("mnuToolsHistogram")->trigger();
     Settle(window);
-    EXPECT_TRUE(window.panelOf(&histogram)->isVisible());
-    const RasterShown bars = Compare(histogram, *separate.histogramWindow(), QSize(264, 264));
+    EXPECT_TRUE(window.workspace().panelOf(&histogram)->isVisible());
+    const RasterShown bars = Compare(histogram, *separate.workspace().instrument<frmHistogram>(), QSize(264, 264));
     EXPECT_TRUE(bars.onScreen == bars.expected);
     const QImage lineAtOne = InstrumentImage(scope);
-    EXPECT_TRUE(lineAtOne == InstrumentImage(*separate.scopeWindow())) << "saved as the window shows it";
+    EXPECT_TRUE(lineAtOne == InstrumentImage(*separate.workspace().instrument<frmScope>())) << "saved as the window shows it";
 
-    // Tools and the panels' close buttons agree.
-    Ctl<QCheckBox>(window, "chkLineScope")->setChecked(false);
-    EXPECT_TRUE(window.panelOf(&scope)->isHidden());
-    window.panelOf(&vector)->close();
-    EXPECT_FALSE(Ctl<QCheckBox>(window, "chkPolar")->isChecked());
-    EXPECT_FALSE(window.findChild<QAction*>("mnuToolsVector")->isChecked());
-
-    // Back to separate windows: the design's sizes, places and pictures.
-    Ctl<QCheckBox>(window, "chkLineScope")->setChecked(true);
+    // Back to separate windows, the vectorscope off: the design's sizes, places and pictures.
+    Ctl<QCheckBox>(window, "chkPolar")->setChecked(false);
     window.findChild<QAction*>("mnuToolsLayoutSeparate")->trigger();
     Settle(window);
-    EXPECT_EQ(window.layout(), Layout::SeparateWindows);
+    EXPECT_EQ(window.workspace().layout(), Layout::SeparateWindows);
     EXPECT_TRUE(scope.isWindow() && scope.isVisible());
     EXPECT_FALSE(vector.isVisible());
     EXPECT_EQ(scope.size(), QSize(420, 286));
@@ -256,7 +316,7 @@ TEST(OneWindow, AtFractionalRatiosEveryRasterPixelIsAWholeBlockOfDevicePixels) {
     QTemporaryDir dir;
     const QString path = testing_support::WritePicture(dir, "tall.png", testing_support::Gradient(150, 400));
     frmMain window;
-    window.SetLayout(Layout::OneWindow);
+    window.workspace().SetLayout(Layout::OneWindow);
     window.start(frmMain::AboutBox::Skipped);
     testing_support::Load(window, path);
     window.findChild<QAction*>("mnuToolsHistogram")->trigger();
@@ -272,9 +332,9 @@ TEST(OneWindow, AtFractionalRatiosEveryRasterPixelIsAWholeBlockOfDevicePixels) {
         Instrument* panel;
         Instrument* window;
         QSize raster;
-    } instruments[] = {{window.scopeWindow(), separate.scopeWindow(), QSize(420, 265)},
-                       {window.vectorWindow(), separate.vectorWindow(), QSize(256, 256)},
-                       {window.histogramWindow(), separate.histogramWindow(), QSize(264, 264)}};
+    } instruments[] = {{window.workspace().instrument<frmScope>(), separate.workspace().instrument<frmScope>(), QSize(420, 265)},
+                       {window.workspace().instrument<frmVector>(), separate.workspace().instrument<frmVector>(), QSize(256, 256)},
+                       {window.workspace().instrument<frmHistogram>(), separate.workspace().instrument<frmHistogram>(), QSize(264, 264)}};
     // Each raster on a shot of its window (device pixels) where its placement says, and each
     // block read back by the pointer.
     const auto check = [ratio](QWidget& top, Instrument& shown, Instrument& atOne, QSize raster) {
@@ -316,16 +376,16 @@ TEST(OneWindow, AtFractionalRatiosEveryRasterPixelIsAWholeBlockOfDevicePixels) {
 
 TEST(OneWindow, ClosingKeepsTheLayoutPanelsAndHistogramForTheNextRun) {
     testing_support::ScopedFakeDesktop desk;
-    Workspace kept;
+    SavedWorkspace kept;
     {
         frmMain first;
-        first.RememberWorkspace({}, [&kept](const Workspace& w) { kept = w; });
-        EXPECT_EQ(first.layout(), Layout::SeparateWindows) << "this platform's default";
+        first.workspace().Remember({}, [&kept](const SavedWorkspace& w) { kept = w; });
+        EXPECT_EQ(first.workspace().layout(), Layout::SeparateWindows) << "this platform's default";
         first.start(frmMain::AboutBox::Skipped);
         first.findChild<QAction*>("mnuToolsLayoutOne")->trigger();
         first.findChild<QAction*>("mnuToolsHistogram")->trigger();
-        Ctl<QCheckBox>(*first.histogramWindow(), "chkLog")->click();
-        Ctl<QRadioButton>(*first.histogramWindow(), "optChannel[1]")->click();
+        Ctl<QCheckBox>(*first.workspace().instrument<frmHistogram>(), "chkLog")->click();
+        Ctl<QRadioButton>(*first.workspace().instrument<frmHistogram>(), "optChannel[1]")->click();
         // Reference lines typed into their dialog, once wrongly (a warning, nothing kept).
         for (const char* typed : {"16, 300", "235, 5%"}) {
             desk.fake.onModal = [typed](QDialog& dialog) {
@@ -335,7 +395,7 @@ TEST(OneWindow, ClosingKeepsTheLayoutPanelsAndHistogramForTheNextRun) {
             first.findChild<QAction*>("mnuToolsScopeLines")->trigger();
         }
         EXPECT_EQ(desk.fake.warnings.size(), 1u);
-        first.panelOf(first.scopeWindow())->close();
+        first.workspace().panelOf(first.workspace().instrument<frmScope>())->close();
         // The bands dialog: a preset, a level that is no level (OK keeps the dialog open and
         // says why), then that band's colour and name edited, and a zebra level.
         desk.fake.onModal = [](QDialog& dialog) {
@@ -367,16 +427,16 @@ TEST(OneWindow, ClosingKeepsTheLayoutPanelsAndHistogramForTheNextRun) {
     EXPECT_FALSE(kept.geometry.isEmpty());
 
     frmMain second;
-    Workspace none;
-    second.RememberWorkspace(kept, [&none](const Workspace& w) { none = w; });
+    SavedWorkspace none;
+    second.workspace().Remember(kept, [&none](const SavedWorkspace& w) { none = w; });
     second.start(frmMain::AboutBox::Skipped);
-    EXPECT_EQ(second.layout(), Layout::OneWindow);
-    EXPECT_TRUE(second.panelOf(second.histogramWindow())->isVisible());
-    EXPECT_TRUE(second.panelOf(second.scopeWindow())->isHidden());
+    EXPECT_EQ(second.workspace().layout(), Layout::OneWindow);
+    EXPECT_TRUE(second.workspace().panelOf(second.workspace().instrument<frmHistogram>())->isVisible());
+    EXPECT_TRUE(second.workspace().panelOf(second.workspace().instrument<frmScope>())->isHidden());
     EXPECT_FALSE(Ctl<QCheckBox>(second, "chkLineScope")->isChecked()) << "the box follows the panel";
     EXPECT_TRUE(second.model().settings().histogramShown);
-    EXPECT_TRUE(Ctl<QCheckBox>(*second.histogramWindow(), "chkLog")->isChecked());
-    EXPECT_TRUE(Ctl<QRadioButton>(*second.histogramWindow(), "optChannel[1]")->isChecked());
+    EXPECT_TRUE(Ctl<QCheckBox>(*second.workspace().instrument<frmHistogram>(), "chkLog")->isChecked());
+    EXPECT_TRUE(Ctl<QRadioButton>(*second.workspace().instrument<frmHistogram>(), "optChannel[1]")->isChecked());
     EXPECT_EQ(second.model().settings().scopeLines, (std::vector<int>{12, 235}));
     EXPECT_EQ(second.model().settings().falseColourBands, edited);
     EXPECT_EQ(second.model().settings().zebraLevel, 180);

@@ -27,6 +27,7 @@
 #include "decoding/Decode.h"
 #include "decoding/Readers.h"
 #include "formats/FileHeaders.h"
+#include "model/RawCounts.h"
 
 // Printed as the numbers they are.
 namespace vistrel {
@@ -112,6 +113,72 @@ void ExpectLevelsCounted(const DecodeResult& result, const Description& dng, con
         EXPECT_EQ(got.levels[c], (RawLevels{counted[c].max, counted[c].p99, counted[c].atWhite})) << "colour " << c;
 }
 
+// Counts of raw values, one a value, as the histograms hold them.
+std::vector<std::uint32_t> HistogramOf(const std::vector<std::uint16_t>& values) {
+    std::vector<std::uint32_t> histogram(korvex::kPhotositeValues, 0);
+    for (const std::uint16_t v : values) ++histogram[v];
+    return histogram;
+}
+
+// The levels of sorted values, read the slow way.
+RawChannelLevels SortedLevels(const std::vector<std::uint16_t>& sorted, std::uint32_t white) {
+    RawChannelLevels levels;
+    levels.count = sorted.size();
+    if (sorted.empty()) return levels;
+    levels.max = sorted.back();
+    levels.p50 = sorted[(sorted.size() + 1) / 2 - 1];
+    levels.p99 = sorted[(99 * sorted.size() + 99) / 100 - 1];
+    levels.atWhite = std::uint64_t(sorted.end() - std::lower_bound(sorted.begin(), sorted.end(), white));
+    return levels;
+}
+
+// The sensor's photosites as the reader hands them over are those written, each place of
+// the filter array a class of its own (the first green G1), with its black level; and
+// their counts, whole and under a region of the upright picture turned back onto the
+// sensor, are those of counting the written photosites under it.
+void ExpectSensorCounted(const std::shared_ptr<RawSensor>& sensor, const Description& dng,
+                         const std::vector<std::uint16_t>& sites, int pictureWidth, int pictureHeight) {
+    ASSERT_TRUE(sensor);
+    ASSERT_EQ(sensor->width, int(dng.width));
+    ASSERT_EQ(sensor->height, int(dng.height));
+    ASSERT_EQ(sensor->repeat, 2);
+    EXPECT_EQ(sensor->white, dng.white);
+    EXPECT_EQ(sensor->bits, std::bit_width(dng.white));
+    EXPECT_TRUE(std::equal(sensor->values.begin(), sensor->values.end(), sites.begin(), sites.end()))
+        << "the photosites handed over are not those written";
+    const std::array<int, 4> colours = dng_pictures::CfaColours(dng.cfa);
+    bool greenSeen = false;
+    std::array<RawSite, 4> places{};
+    for (std::size_t i = 0; i < 4; ++i) {
+        const RawSite want = colours[i] == 0 ? RawSite::R : colours[i] == 2 ? RawSite::B : greenSeen ? RawSite::G2 : RawSite::G1;
+        greenSeen = greenSeen || colours[i] == 1;
+        places[i] = sensor->SiteAt(i >> 1, i & 1);
+        EXPECT_EQ(places[i], want) << "place " << i;
+        EXPECT_EQ(sensor->black[std::size_t(places[i])], dng.singleBlackLevel ? dng.black[0] : dng.black[i]) << "place " << i;
+    }
+    const std::shared_ptr<const RawSensor> shared = sensor;
+    const dng_pictures::UprightRect region{std::uint32_t(pictureWidth) / 5 + 1, std::uint32_t(pictureHeight) / 3,
+                                           std::uint32_t(pictureWidth) / 2 + 1, std::uint32_t(pictureHeight) / 3 + 2};
+    for (const bool whole : {true, false}) {
+        SCOPED_TRACE(whole ? "whole" : "region");
+        const std::optional<korvex::PixelRect> rect =
+            whole ? std::nullopt : std::optional(korvex::PixelRect{region.x, region.y, region.width, region.height});
+        const RawCounts counts = CountRaw(shared, pictureWidth, pictureHeight, rect);
+        const std::array<std::vector<std::uint16_t>, 4> under = dng_pictures::SitesUnder(dng, sites, whole ? nullptr : &region);
+        for (std::size_t i = 0; i < 4; ++i) {
+            const std::vector<std::uint32_t>& got = counts.histograms[std::size_t(places[i])];
+            EXPECT_TRUE(got == HistogramOf(under[i])) << "place " << i;
+            EXPECT_EQ(LevelsOf(got, dng.white), SortedLevels(under[i], dng.white)) << "place " << i;
+        }
+        // Both greens together are G, as the decoder's own levels count it.
+        std::vector<std::uint16_t> greens;
+        for (std::size_t i = 0; i < 4; ++i)
+            if (colours[i] == 1) greens.insert(greens.end(), under[i].begin(), under[i].end());
+        std::sort(greens.begin(), greens.end());
+        EXPECT_EQ(LevelsOf(counts.Histogram(RawChannel::G), dng.white), SortedLevels(greens, dng.white));
+    }
+}
+
 TEST(RawReader, ConvertedIsLibRawsOwnDevelopmentRoundedOnceAndThePhotositesAreCountedInEveryLayout) {
     QTemporaryDir dir;
     int files = 0;
@@ -143,7 +210,9 @@ TEST(RawReader, ConvertedIsLibRawsOwnDevelopmentRoundedOnceAndThePhotositesAreCo
                 for (std::uint16_t& site : sites) site = std::uint16_t(516 + std::max(0, site - 516) / 8);
             const QString path = Write(dir, QString("c%1.dng").arg(files++), dng, sites);
 
-            const DecodeResult ours = DecodePicture(path, kBackground);
+            PhotositeCopy copy;
+            const DecodeResult ours =
+                DecodePictureBytes(ReadPictureFile(path), kBackground, nullptr, nullptr, ColourHandling::ConvertToSrgb, &copy);
             ASSERT_TRUE(ours) << int(ours.error);
             ASSERT_TRUE(ours.raw);
             EXPECT_EQ(ours.raw->camera, "Vistrel Test Camera");
@@ -156,6 +225,7 @@ TEST(RawReader, ConvertedIsLibRawsOwnDevelopmentRoundedOnceAndThePhotositesAreCo
             const bool turned = orientation >= 5;
             ASSERT_EQ(image.width(), int(turned ? dng.height : dng.width));
             ASSERT_EQ(image.height(), int(turned ? dng.width : dng.height));
+            ExpectSensorCounted(copy.sensor, dng, sites, image.width(), image.height());
             ASSERT_EQ(own8.width, image.width());
             ASSERT_EQ(own8.height, image.height());
             ASSERT_EQ(own16.rgb.size(), own8.rgb.size());
@@ -266,6 +336,129 @@ TEST(RawReader, StoredValuesAreTheSensorsLevelsScaledExactlyToTheWhiteLevel) {
 }
 
 
+// A little-endian DNG with one entry of its first directory changed: the first `bytes`
+// of its value (held in the entry) set to `value`, in the file's byte order.
+QByteArray Patched(QByteArray file, std::uint16_t tag, std::uint32_t value, int bytes) {
+    const auto word = [&](qsizetype at, int size) {
+        std::uint32_t v = 0;
+        for (int i = size; i-- > 0;) v = v << 8 | static_cast<unsigned char>(file[at + i]);
+        return v;
+    };
+    const qsizetype directory = word(4, 4);
+    for (std::uint32_t i = 0; i < word(directory, 2); ++i) {
+        const qsizetype entry = directory + 2 + 12 * qsizetype(i);
+        if (word(entry, 2) != tag) continue;
+        for (int b = 0; b < bytes; ++b) file[entry + 8 + b] = static_cast<char>((value >> (8 * b)) & 0xFF);
+        return file;
+    }
+    ADD_FAILURE() << "no tag " << tag;
+    return file;
+}
+
+// DNGs with one entry changed the way a damaged or crafted file has it: each either fails
+// with a reason, or loads with the numbers of its photosites as that entry makes them
+// mean (its white level, its filter array, its turn, 8-bit photosites), exactly those of
+// counting them the slow way; never with numbers the file does not hold. (Photosites said
+// to be lossless JPEG loaded, before the walker looked at their strips, with photosites
+// LibRaw made up from the bytes.)
+TEST(RawReader, MutatedFilesThatLoadReportTheNumbersTheirPhotositesMean) {
+    QTemporaryDir dir;
+    Description dng;
+    dng.width = 64;
+    dng.height = 48;
+    dng.directoryFirst = true;  // the photosites' directory first
+    dng.singleBlackLevel = true;
+    std::vector<std::uint16_t> sites = dng_pictures::Scene(dng, 5);
+    // Some photosites far above the 14-bit white level, as a 16-bit field allows.
+    for (std::size_t i = 0; i < sites.size(); i += 37) sites[i] = std::uint16_t(20000 + i);
+    const QByteArray bytes = dng_pictures::DngBytes(dng, sites);
+    ASSERT_FALSE(bytes.isEmpty());
+    constexpr std::uint16_t kBitsPerSample = 258, kCompression = 259, kOrientation = 274, kSamplesPerPixel = 277,
+                            kCfaPattern = 0x828E, kWhiteLevel = 0xC61D;
+    enum class Outcome { Fails, Counted, AllGreen, EightBits };
+    struct Mutation {
+        const char* what;
+        std::uint16_t tag;
+        std::uint32_t value;
+        int bytes;
+        Description means;  // what the photosites mean then, when they are Counted
+        Outcome outcome;
+    };
+    const auto with = [&](auto change) {
+        Description d = dng;
+        change(d);
+        return d;
+    };
+    using enum Outcome;
+    const Mutation mutations[] = {
+        {"white level of 12 bits", kWhiteLevel, 4095, 4, with([](Description& d) { d.white = 4095; }), Counted},
+        {"white level of 16 bits", kWhiteLevel, 65535, 4, with([](Description& d) { d.white = 65535; }), Counted},
+        {"white level one above 14 bits", kWhiteLevel, 16384, 4, with([](Description& d) { d.white = 16384; }), Counted},
+        {"filter array BGGR", kCfaPattern, 0x00010102, 4, with([](Description& d) { d.cfa = Cfa::Bggr; }), Counted},
+        {"filter array GBRG", kCfaPattern, 0x01000201, 4, with([](Description& d) { d.cfa = Cfa::Gbrg; }), Counted},
+        {"turned 180 degrees", kOrientation, 3, 2, with([](Description& d) { d.orientation = 3; }), Counted},
+        {"turned 270 degrees", kOrientation, 8, 2, with([](Description& d) { d.orientation = 8; }), Counted},
+        {"a filter array of one colour", kCfaPattern, 0x01010101, 4, dng, AllGreen},
+        {"8 bits a photosite on 16", kBitsPerSample, 8, 2, dng, EightBits},
+        {"a filter array of a fourth colour", kCfaPattern, 0x03010100, 4, dng, Fails},
+        {"7 bits a photosite", kBitsPerSample, 7, 2, dng, Fails},
+        {"17 bits a photosite", kBitsPerSample, 17, 2, dng, Fails},
+        {"two samples a photosite", kSamplesPerPixel, 2, 2, dng, Fails},
+        {"lossless JPEG, yet not", kCompression, 7, 2, dng, Fails},
+    };
+    // Every photosite written, in one sorted list.
+    std::vector<std::uint16_t> all = sites;
+    std::sort(all.begin(), all.end());
+    for (const Mutation& m : mutations) {
+        SCOPED_TRACE(m.what);
+        const QString path = WriteBytes(dir, "mutated.dng", Patched(bytes, m.tag, m.value, m.bytes));
+        PhotositeCopy copy;
+        const DecodeResult result =
+            DecodePictureBytes(ReadPictureFile(path), kBackground, nullptr, nullptr, ColourHandling::ConvertToSrgb, &copy);
+        switch (m.outcome) {
+            case Fails:
+                EXPECT_FALSE(result);
+                EXPECT_FALSE(copy.sensor);
+                break;
+            case Counted: {
+                ASSERT_TRUE(result) << int(result.error);
+                ExpectLevelsCounted(result, m.means, sites);
+                const QImage& image = result.surface->image();
+                ExpectSensorCounted(copy.sensor, m.means, sites, image.width(), image.height());
+                break;
+            }
+            case AllGreen: {
+                // Every photosite green, as the file says: G holds them all, R and B none, and
+                // no filter array of three colours for the raw histogram.
+                ASSERT_TRUE(result && result.raw && result.raw->photosites) << int(result.error);
+                const RawPhotosites& got = *result.raw->photosites;
+                EXPECT_EQ(std::string(got.cfa.data(), 4), "GGGG");
+                const std::uint64_t atWhite = std::uint64_t(all.end() - std::lower_bound(all.begin(), all.end(), dng.white));
+                EXPECT_EQ(got.levels[1], (RawLevels{all.back(), all[(99 * all.size() + 99) / 100 - 1], atWhite}));
+                EXPECT_EQ(got.levels[0], RawLevels{});
+                EXPECT_EQ(got.levels[2], RawLevels{});
+                EXPECT_FALSE(copy.sensor);
+                break;
+            }
+            case EightBits: {
+                // Read as the 8-bit photosites it says it has: the bytes of the 16-bit ones,
+                // in order, with no white level (16383 is beyond 8 bits).
+                ASSERT_TRUE(result && copy.sensor) << int(result.error);
+                std::vector<std::uint16_t> bytes8;
+                for (std::size_t i = 0; bytes8.size() < sites.size(); ++i)
+                    bytes8.push_back(std::uint16_t(i % 2 == 0 ? sites[i / 2] & 0xFF : sites[i / 2] >> 8));
+                EXPECT_TRUE(std::equal(copy.sensor->values.begin(), copy.sensor->values.end(), bytes8.begin(), bytes8.end()));
+                EXPECT_EQ(copy.sensor->white, 0u);
+                EXPECT_EQ(copy.sensor->bits, 8);
+                ASSERT_TRUE(result.raw->photosites);
+                EXPECT_EQ(result.raw->photosites->white, 0u);
+                for (const RawLevels& levels : result.raw->photosites->levels) EXPECT_EQ(levels.atWhite, 0u);
+                break;
+            }
+        }
+    }
+}
+
 // Cut anywhere, a raw file reads as damaged or cut short (a byte short too, which LibRaw
 // alone does not notice); one claiming more photosites than the program takes is refused
 // before LibRaw reads it, one LibRaw finds more photosites in than our walker before
@@ -305,7 +498,8 @@ TEST(RawReader, CutAndOversizedFilesFailCleanly) {
                                       std::pair{"raw-claims-more-than-its-file-holds.dng", DecodeError::Unreadable},
                                       std::pair{"raw-cut-in-its-last-directory.dng", DecodeError::Unreadable},
                                       std::pair{"raw-bits-per-sample-0.dng", DecodeError::Unreadable},
-                                      std::pair{"raw-bits-per-sample-7.dng", DecodeError::Unreadable}}) {
+                                      std::pair{"raw-bits-per-sample-7.dng", DecodeError::Unreadable},
+                                      std::pair{"raw-lossless-jpeg-that-is-none.dng", DecodeError::Unreadable}}) {
         EXPECT_EQ(DecodePicture(testing_support::HostileFolder().filePath(name), kBackground).error, error) << name;
     }
     // A white level of 0, or beyond the 16-bit photosites, is none: LibRaw's own stand-in

@@ -20,6 +20,7 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "dng_pictures.h"
@@ -77,6 +78,24 @@ RawPicture SomeRawPicture() {
     return raw;
 }
 
+// A sensor's layout as a worker sends it before its photosites: 3 x 5, turned (flip 6)
+// to the 5 x 3 picture of the tests here, GRBG.
+RawSensor SomeSensor() {
+    RawSensor sensor;
+    sensor.width = 3;
+    sensor.height = 5;
+    sensor.repeat = 2;
+    sensor.pattern[0] = RawSite::G1;
+    sensor.pattern[1] = RawSite::R;
+    sensor.pattern[2] = RawSite::B;
+    sensor.pattern[3] = RawSite::G2;
+    sensor.flip = 6;
+    sensor.bits = 12;
+    sensor.white = 4000;
+    sensor.black = {256, 255, 257, 65535};
+    return sensor;
+}
+
 // A PQ picture's counts for 15 pixels, as a worker sends them.
 SignalStats SomeSignal() {
     SignalStats signal;
@@ -97,7 +116,7 @@ SignalStats SomeSignal() {
 
 TEST(WorkerMessages, AStreamReadsTheSameHoweverItIsSplit) {
     std::vector<std::uint8_t> stream = Bytes({{Kind::Size, 5, 3}, {Kind::Rows, 1, 0}, {Kind::Rows, 3, 0}});
-    const QByteArray raw = EncodeWorkerRaw(SomeRawPicture());
+    const QByteArray raw = EncodeWorkerSensor(SomeSensor()) + EncodeWorkerRaw(SomeRawPicture());
     stream.insert(stream.end(), raw.begin(), raw.end());
     const std::vector<std::uint8_t> done = Bytes({{Kind::Done, 0, 0}});
     stream.insert(stream.end(), done.begin(), done.end());
@@ -111,14 +130,21 @@ TEST(WorkerMessages, AStreamReadsTheSameHoweverItIsSplit) {
             EXPECT_EQ(reader.finished(), b == stream.size());
             ASSERT_TRUE(reader.Feed(stream.data() + b, stream.size() - b, events));
             ASSERT_TRUE(reader.finished());
-            ASSERT_EQ(events.size(), 4u);
+            ASSERT_EQ(events.size(), 5u);
             EXPECT_EQ(events[0].kind, Kind::Size);
             EXPECT_EQ(events[0].width, 5);
             EXPECT_EQ(events[0].height, 3);
             EXPECT_EQ(events[1].rows, 1);
             EXPECT_EQ(events[2].rows, 3);
-            EXPECT_EQ(events[3].kind, Kind::Done);
+            // The sensor's layout is whole: its photosites may be read.
+            EXPECT_EQ(events[3].kind, Kind::RawSensorBlack);
+            EXPECT_EQ(events[4].kind, Kind::Done);
             EXPECT_EQ(reader.raw(), SomeRawPicture());
+            const RawSensor want = SomeSensor();
+            ASSERT_TRUE(reader.sensor());
+            const RawSensor& got = *reader.sensor();
+            EXPECT_EQ(std::tie(got.width, got.height, got.repeat, got.flip, got.bits, got.white, got.black, got.pattern),
+                      std::tie(want.width, want.height, want.repeat, want.flip, want.bits, want.white, want.black, want.pattern));
         }
     }
 }
@@ -222,6 +248,28 @@ TEST(WorkerMessages, AnythingMalformedEndsTheStreamWhereItStands) {
          {size, camera, Raw(7, kRggb, kWhite14), Raw(8, 0, 0), Raw(9, 0, 0), Raw(9, 0, 0), Raw(9, 0, 0), Raw(9, 0, 0)}},
         {"done with the photosites half told", {size, all, camera, Raw(7, kRggb, kWhite14), Raw(8, 0, 0), Raw(3, 0, 0)}},
         // The signal's counts: after the last row, whole, in order, within the picture.
+        // A sensor's layout: after the last row, before the camera, whole and in order,
+        // one of the two filter arrays, turned to within a factor of two of the picture.
+        {"sensor before the last row", {size, rows2, Raw(20, 4, 3)}},
+        {"sensor after the camera", {size, all, camera, Raw(20, 4, 3)}},
+        {"sensor of no width", {size, all, Raw(20, 0, 3)}},
+        {"sensor over the largest side", {size, all, Raw(20, 4, 9)}},
+        {"sensor layout before the sensor", {size, all, Raw(21, 2, kWhite14)}},
+        {"sensor repeat of 3", {size, all, Raw(20, 4, 3), Raw(21, 3, kWhite14)}},
+        {"sensor turn beyond the flip bits", {size, all, Raw(20, 4, 3), Raw(21, 2 | 8u << 8, kWhite14)}},
+        {"sensor more than twice the picture's height", {size, all, Raw(20, 4, 7), Raw(21, 2, kWhite14)}},
+        {"sensor turned, less than half the picture's width", {size, all, Raw(20, 8, 1), Raw(21, 2 | 4u << 8, kWhite14)}},
+        {"sensor white level over its bits", {size, all, Raw(20, 4, 3), Raw(21, 2, 16383u | 13u << 16)}},
+        {"sensor pattern row out of order", {size, all, Raw(20, 4, 3), Raw(21, 2, kWhite14), Raw(22, 1, 0x32)}},
+        {"sensor pattern of a class no array has", {size, all, Raw(20, 4, 3), Raw(21, 2, kWhite14), Raw(22, 0, 0x14)}},
+        {"sensor pattern row longer than the array", {size, all, Raw(20, 4, 3), Raw(21, 2, kWhite14), Raw(22, 0, 0x310)}},
+        {"sensor pattern of two reds", {size, all, Raw(20, 4, 3), Raw(21, 2, kWhite14), Raw(22, 0, 0x00), Raw(22, 1, 0x32), Raw(23, 0, 0)}},
+        {"sensor black levels before the last pattern row", {size, all, Raw(20, 4, 3), Raw(21, 2, kWhite14), Raw(22, 0, 0x10), Raw(23, 0, 0)}},
+        {"sensor pattern rows past the array", {size, all, Raw(20, 4, 3), Raw(21, 2, kWhite14), Raw(22, 0, 0x10), Raw(22, 1, 0x32), Raw(22, 2, 0x10)}},
+        {"X-Trans with a second green", {size, all, Raw(20, 4, 3), Raw(21, 6, kWhite14), Raw(22, 0, 0x200000)}},
+        {"a second sensor", {size, all, Raw(20, 4, 3), Raw(21, 2, kWhite14), Raw(22, 0, 0x10), Raw(22, 1, 0x32), Raw(23, 0, 0), Raw(20, 4, 3)}},
+        {"done with the sensor half told", {size, all, Raw(20, 4, 3), Raw(21, 2, kWhite14), Raw(3, 0, 0)}},
+        {"done with a sensor and no camera", {size, all, Raw(20, 4, 3), Raw(21, 2, kWhite14), Raw(22, 0, 0x10), Raw(22, 1, 0x32), Raw(23, 0, 0), Raw(3, 0, 0)}},
         {"signal before the last row", {size, rows2, Raw(10, 0, 0)}},
         {"signal of a transfer no worker names", {size, all, Raw(10, 3, 0)}},
         {"signal head twice", {size, all, Raw(10, 0, 0), Raw(10, 0, 0)}},
@@ -336,7 +384,11 @@ TEST(WorkerMessages, AcceptedStreamsKeepTheirPromisesOverRandomInput) {
                 case Kind::SignalLightSum:
                 case Kind::SignalLightBin:
                 case Kind::SignalCell:
-                    FAIL() << "the reader keeps what they say; they are no events";
+                case Kind::RawSensor:
+                case Kind::RawSensorLayout:
+                case Kind::RawSensorPattern:
+                case Kind::RawSensorBlack:
+                    FAIL() << "the reader keeps what they say; they are no events (and no sensor is sent here)";
             }
         }
         // A raw picture's photosites are whole and within the picture.

@@ -197,4 +197,33 @@ std::array<CountedLevels, 3> CountLevels(const Description& dng, const std::vect
     return counted;
 }
 
+std::array<std::uint32_t, 2> SensorPositionOf(const Description& dng, std::uint32_t x, std::uint32_t y) {
+    const std::uint32_t w = dng.width, h = dng.height;
+    switch (dng.orientation) {
+        case 2: return {w - 1 - x, y};
+        case 3: return {w - 1 - x, h - 1 - y};
+        case 4: return {x, h - 1 - y};
+        case 5: return {y, x};
+        case 6: return {y, h - 1 - x};
+        case 7: return {w - 1 - y, h - 1 - x};
+        case 8: return {w - 1 - y, x};
+        default: return {x, y};
+    }
+}
+
+std::array<std::vector<std::uint16_t>, 4> SitesUnder(const Description& dng, const std::vector<std::uint16_t>& photosites,
+                                                     const UprightRect* region) {
+    const bool turned = dng.orientation >= 5;
+    const UprightRect all{0, 0, turned ? dng.height : dng.width, turned ? dng.width : dng.height};
+    const UprightRect& r = region != nullptr ? *region : all;
+    std::array<std::vector<std::uint16_t>, 4> sites;
+    for (std::uint32_t y = r.y; y < r.y + r.height; ++y)
+        for (std::uint32_t x = r.x; x < r.x + r.width; ++x) {
+            const auto [column, row] = SensorPositionOf(dng, x, y);
+            sites[((row & 1) << 1) | (column & 1)].push_back(photosites[std::size_t(row) * dng.width + column]);
+        }
+    for (std::vector<std::uint16_t>& values : sites) std::sort(values.begin(), values.end());
+    return sites;
+}
+
 }  // namespace dng_pictures

@@ -64,4 +64,15 @@ struct CountedLevels {
 };
 std::array<CountedLevels, 3> CountLevels(const Description& dng, const std::vector<std::uint16_t>& photosites);
 
+// The photosite under a pixel of the upright picture (the DNG's orientation applied, as
+// EXIF defines it), as (column, row) of the photosites written.
+std::array<std::uint32_t, 2> SensorPositionOf(const Description& dng, std::uint32_t x, std::uint32_t y);
+// The photosites under a rectangle of the upright picture, all of them without one, by
+// their place in the 2 x 2 array (0 .. 3, row by row), each place's values sorted.
+struct UprightRect {
+    std::uint32_t x = 0, y = 0, width = 0, height = 0;
+};
+std::array<std::vector<std::uint16_t>, 4> SitesUnder(const Description& dng, const std::vector<std::uint16_t>& photosites,
+                                                     const UprightRect* region = nullptr);
+
 }  // namespace dng_pictures

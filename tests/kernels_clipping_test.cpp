@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <random>
 #include <string>
@@ -12,6 +13,7 @@
 
 #include "kernels/clipping.h"
 #include "kernels/falsecolour.h"
+#include "kernels/photosites.h"
 
 namespace {
 
@@ -63,6 +65,79 @@ TEST(ClipMarks, MatchTheSlowReferenceOverReducingEnlargingAndMixedGeometries) {
         EXPECT_EQ(korvex::ClipMarks(source.data(), g.sw, g.sh, stride, g.vw, g.vh), Reference(source, stride, g))
             << g.sw << "x" << g.sh << " -> " << g.vw << "x" << g.vh;
     }
+}
+
+// The photosite under a picture pixel, as LibRaw walks its image turned (flip bits: 1
+// mirrored left to right, 2 top to bottom, 4 rows and columns swapped).
+std::pair<std::size_t, std::size_t> SensorOf(int flip, std::size_t sensorWidth, std::size_t sensorHeight, std::size_t x,
+                                             std::size_t y) {
+    std::size_t row = (flip & 4) != 0 ? x : y, col = (flip & 4) != 0 ? y : x;
+    if ((flip & 2) != 0) row = sensorHeight - 1 - row;
+    if ((flip & 1) != 0) col = sensorWidth - 1 - col;
+    return {col, row};
+}
+
+// The sensor's clipping marks against a slow reference that looks, for every view pixel,
+// at every picture pixel it overlaps and the photosite under that pixel; in every turn, for
+// 2 x 2 and 6 x 6 filter arrays; and a region's photosites are those under its pixels.
+TEST(RawClipMarks, MatchTheSlowReferenceInEveryTurnOverGeometriesAndFilterArrays) {
+    const Geometry geometries[] = {{37, 23, 7, 5}, {64, 48, 64, 48}, {5, 4, 13, 11}, {50, 9, 17, 20},
+                                   {1, 1, 3, 2},   {29, 31, 28, 30}, {300, 200, 7, 5}};
+    std::mt19937 random(3);
+    const std::uint32_t white = 4000;
+    const std::uint8_t bayer[4] = {1, 0, 3, 2};  // G1 R / B G2
+    std::uint8_t xtrans[36];
+    for (std::size_t i = 0; i < 36; ++i) xtrans[i] = static_cast<std::uint8_t>((i * 7 + i / 6) % 3 == 0 ? 0 : (i % 5 == 0 ? 3 : 1));
+    const std::array<std::uint8_t, korvex::kPhotositeClasses> channelOf{0, 1, 1, 2};
+    for (const Geometry& g : geometries)
+        for (int flip = 0; flip < 8; ++flip) {
+            SCOPED_TRACE(std::to_string(g.sw) + "x" + std::to_string(g.sh) + " -> " + std::to_string(g.vw) + "x" +
+                         std::to_string(g.vh) + " flip " + std::to_string(flip));
+            const std::size_t width = (flip & 4) != 0 ? g.sh : g.sw, height = (flip & 4) != 0 ? g.sw : g.sh;
+            std::vector<std::uint16_t> values(width * height);
+            for (std::uint16_t& v : values) v = random() % 50 == 0 ? static_cast<std::uint16_t>(white + random() % 3) : static_cast<std::uint16_t>(random() % white);
+            korvex::Photosites sites{values.data(), width, height, flip % 2 == 0 ? 2u : 6u, flip % 2 == 0 ? bayer : xtrans, flip};
+            std::vector<std::uint8_t> want(g.vw * g.vh, 0);
+            for (std::size_t Y = 0; Y < g.vh; ++Y)
+                for (std::size_t X = 0; X < g.vw; ++X)
+                    for (std::size_t y = 0; y < g.sh; ++y)
+                        for (std::size_t x = 0; x < g.sw; ++x) {
+                            if (x * g.vw >= (X + 1) * g.sw || (x + 1) * g.vw <= X * g.sw) continue;
+                            if (y * g.vh >= (Y + 1) * g.sh || (y + 1) * g.vh <= Y * g.sh) continue;
+                            const auto [col, row] = SensorOf(flip, width, height, x, y);
+                            if (values[row * width + col] < white) continue;
+                            const std::uint8_t site = sites.pattern[(row % sites.repeat) * sites.repeat + col % sites.repeat];
+                            want[Y * g.vw + X] |= static_cast<std::uint8_t>(1u << channelOf[site]);
+                        }
+            EXPECT_EQ(korvex::RawClipMarks(sites, white, channelOf, g.sw, g.sh, g.vw, g.vh), want);
+            // No white level, no marks.
+            EXPECT_EQ(korvex::RawClipMarks(sites, 0, channelOf, g.sw, g.sh, g.vw, g.vh),
+                      std::vector<std::uint8_t>(g.vw * g.vh, 0));
+            // A region's photosites: the bounding box of those under its pixels, counted.
+            const korvex::PixelRect region{g.sw / 3, g.sh / 4, g.sw - g.sw / 3 - g.sw / 5, g.sh - g.sh / 4};
+            if (region.empty()) continue;
+            std::size_t left = width, top = height, right = 0, bottom = 0;
+            korvex::PhotositeHistograms counted;
+            for (auto& h : counted) h.assign(korvex::kPhotositeValues, 0);
+            for (std::size_t y = region.y; y < region.y + region.height; ++y)
+                for (std::size_t x = region.x; x < region.x + region.width; ++x) {
+                    const auto [col, row] = SensorOf(flip, width, height, x, y);
+                    left = std::min(left, col), right = std::max(right, col + 1);
+                    top = std::min(top, row), bottom = std::max(bottom, row + 1);
+                    ++counted[sites.pattern[(row % sites.repeat) * sites.repeat + col % sites.repeat]][values[row * width + col]];
+                }
+            const korvex::PixelRect sensorRect = korvex::SensorRectOf(sites, g.sw, g.sh, region);
+            EXPECT_EQ(sensorRect, (korvex::PixelRect{left, top, right - left, bottom - top}));
+            EXPECT_TRUE(korvex::CountPhotosites(sites, sensorRect) == counted);
+        }
+}
+
+TEST(ApplyRawClipMarks, EachMarkedChannelAddsItsColourAndUnmarkedPixelsPassThrough) {
+    const Pixel view[5] = {0x112233, 0x445566, 0x778899, 0xAABBCC, 0x010203};
+    const std::uint8_t marks[5] = {0, 1, 2, 4, 3};
+    Pixel out[5] = {};
+    korvex::ApplyRawClipMarks(view, marks, out, 5);
+    EXPECT_EQ(std::vector<Pixel>(out, out + 5), (std::vector<Pixel>{0x112233, 0xFF0000, 0x00FF00, 0x0000FF, 0xFFFF00}));
 }
 
 TEST(ApplyClipMarks, HighlightWinsOverShadowAndUnmarkedPixelsPassThrough) {

@@ -107,8 +107,4 @@ TEST(LinescopeTracePoints, EmptyPictureGivesNoTrace) {
     EXPECT_TRUE(TracePoints(PixelGrid{}, 0, 0, Trace(Channel::Red, Orientation::Horizontal)).empty());
 }
 
-TEST(LinescopeTraceGraticule, SameNineRowsAsTheRaster) {
-    EXPECT_EQ(TraceGraticuleRows(), (std::vector<int>{230, 205, 179, 154, 128, 102, 77, 51, 26}));
-}
-
 }  // namespace

@@ -124,10 +124,6 @@ std::set<int> LitRows(const WaveformRasters& r, std::size_t raster, int column) 
     return rows;
 }
 
-TEST(LinescopeWaveformGeometry, GraticuleRowsComeFromTheSinglePrecisionLoop) {
-    EXPECT_EQ(WaveformGraticuleRows(), kGraticuleRows);
-}
-
 TEST(LinescopeWaveformGeometry, WidthsAndHeadersFollowTheClientArea) {
     EXPECT_EQ(DisplayColumns(Channel::Red, 420), kSingle);
     EXPECT_EQ(DisplayColumns(Channel::Luma, 420), kSingle);

@@ -102,7 +102,10 @@ TEST(ModelNotice, EachSettingIsNamedByItsOwnChangeAndOnlyOnce) {
         {[](Settings& s) { s.luma = korvex::LumaStandard::Rec709; }, Change::Graticule},
         {[](Settings& s) { s.skinLine = true; }, Change::Graticule},
         {[](Settings& s) { s.histogramScale = vistrel::HistogramScale::Log; }, Change::HistogramScale},
-        {[](Settings& s) { s.histogramShown = true; }, Change::HistogramShown},
+        {[](Settings& s) { s.lineScopeShown = false; }, Change::Shown},
+        {[](Settings& s) { s.vectorscopeShown = false; }, Change::Shown},
+        {[](Settings& s) { s.histogramShown = true; }, Change::Shown},
+        {[](Settings& s) { s.chromaticityShown = true; }, Change::Shown},
         {[](Settings& s) { s.histogramChannel = vistrel::HistogramChannel::Parade; }, Change::HistogramChannel},
         {[](Settings& s) { s.colour = vistrel::ColourHandling::StoredValues; }, Change::Colour},
         {[](Settings& s) { s.trace = vistrel::kTraceMax; }, Change::Trace},
@@ -127,7 +130,7 @@ TEST(ModelNotice, EachSettingIsNamedByItsOwnChangeAndOnlyOnce) {
     }
     // Every change a setting can make has its row.
     EXPECT_EQ(every, Change::Display | Change::Lamp | Change::Zoom | Change::Scope | Change::Graticule |
-                         Change::HistogramScale | Change::HistogramShown | Change::HistogramChannel |
+                         Change::HistogramScale | Change::Shown | Change::HistogramChannel |
                          Change::Colour | Change::Trace);
 
     // With a picture in, a new standard forms its luma and counts again, and says so.

@@ -63,22 +63,15 @@ protected:
 };
 
 TEST_F(VectorscopeWindow, LayoutAndZoomBar) {
-    EXPECT_EQ(window->objectName(), "frmVector");
     EXPECT_EQ(window->size(), QSize(256, 266));
     EXPECT_EQ(window->pos(), QPoint(432, 519));
     EXPECT_TRUE(window->windowFlags().testFlag(Qt::Tool));
     EXPECT_TRUE(window->windowFlags().testFlag(Qt::FramelessWindowHint));
-    EXPECT_EQ(window->surface().width(), 256);
-    EXPECT_EQ(window->surface().height(), 256);
     QScrollBar* bar = window->findChild<QScrollBar*>("hscrZoom");
     ASSERT_EQ(bar, window->zoomBar());
     EXPECT_EQ(bar->geometry(), QRect(0, 256, 256, 10));
     EXPECT_EQ(bar->orientation(), Qt::Horizontal);
-    EXPECT_EQ(bar->minimum(), 64);
-    EXPECT_EQ(bar->maximum(), 1024);
-    EXPECT_EQ(bar->singleStep(), 4);
-    EXPECT_EQ(bar->pageStep(), 28);
-    EXPECT_EQ(bar->value(), 256);
+    EXPECT_EQ(bar->value(), vistrel::kDefaultZoom);
     EXPECT_FALSE(bar->hasTracking());
     EXPECT_FLOAT_EQ(window->zoomFactor(), 1.0f);
 }

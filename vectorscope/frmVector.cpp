@@ -73,6 +73,7 @@ frmVector::frmVector(Model& model, QWidget* parent)
     connect(hscrZoom, &QScrollBar::valueChanged, this, [this] { hscrZoom_Change(); });
 
     Form_Load();
+    DrawGraticule();
     connect(&model_, &Model::changed, this, &frmVector::ModelChanged);
 }
 

@@ -3,9 +3,6 @@
 // under it, or a panel of the one-window workspace that shows the plot at the largest
 // whole scale that fits, the targets named in a margin beside it from x2 up.
 
-
-#include <functional>
-
 #include "model/Model.h"
 #include "platform/Dib.h"
 #include "platform/Gdi.h"
@@ -22,9 +19,6 @@ class frmVector : public Instrument {
     Q_OBJECT
 public:
     explicit frmVector(Model& model, QWidget* parent = nullptr);
-
-    // Given by the main window at start-up: hands the keyboard focus back.
-    std::function<void()> focusMainWindow;
 
     // Counts the picture's pairs into the plot image and shows it.
     void PlotPoints(const korvex::UvHistogram& pairs);

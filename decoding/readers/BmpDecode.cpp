@@ -326,7 +326,7 @@ bool FindRowStarts(const Header& h, const unsigned char* data, std::size_t size,
 }  // namespace
 
 ReadResult DecodeBmp(const ReaderInput& input) {
-    const auto& [bytes, background, colour, receiver, sink] = input;
+    const auto& [bytes, background, colour, receiver, sink, photosites] = input;
     const unsigned char* const data = bytes.data();
     const std::size_t size = bytes.size();
 

@@ -70,7 +70,7 @@ bool LooksLikeHeif(const unsigned char* data, std::size_t size) {
 void PrepareHeif() { heif_init(nullptr); }
 
 ReadResult DecodeHeif(const ReaderInput& input) {
-    const auto& [bytes, background, colour, receiver, sink] = input;
+    const auto& [bytes, background, colour, receiver, sink, photosites] = input;
     const unsigned char* const data = bytes.data();
     const std::size_t size = bytes.size();
 

@@ -119,7 +119,7 @@ bool RunDecoder(DecodeState& s, const unsigned char* data, std::size_t size) {
 }  // namespace
 
 ReadResult DecodeJpeg(const ReaderInput& input) {
-    const auto& [bytes, background, colour, receiver, sink] = input;
+    const auto& [bytes, background, colour, receiver, sink, photosites] = input;
     const unsigned char* const data = bytes.data();
     const std::size_t size = bytes.size();
 

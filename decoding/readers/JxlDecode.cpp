@@ -105,7 +105,7 @@ LibraryColour ColourOf(const JxlDecoder* decoder, bool grey) {
 }  // namespace
 
 ReadResult DecodeJxl(const ReaderInput& input) {
-    const auto& [bytes, background, colour, receiver, sink] = input;
+    const auto& [bytes, background, colour, receiver, sink, photosites] = input;
     const unsigned char* const data = bytes.data();
     const std::size_t size = bytes.size();
 

@@ -421,7 +421,7 @@ void Rgba16ToRgb32(const std::uint16_t* rgba, Pixel* out, std::size_t width, Pix
 }  // namespace png_detail
 
 ReadResult DecodePng(const ReaderInput& input) {
-    const auto& [bytes, background, colour, receiver, sink] = input;
+    const auto& [bytes, background, colour, receiver, sink, photosites] = input;
 
     if (!ChunksRunToTheEnd(bytes)) return DecodeResult::Failed(DecodeError::Unreadable);
     const Context ctx(spng_ctx_new(0));

@@ -239,6 +239,78 @@ std::optional<RawPhotosites> Photosites(LibRaw& raw) {
     return sites;
 }
 
+// Where the visible area's photosites start in LibRaw's raw buffer and how far apart its
+// rows are, in values; nothing when the buffer does not hold that area as one value a
+// photosite (a linear or a rotated Fuji sensor).
+struct SensorRows {
+    const std::uint16_t* first = nullptr;
+    std::size_t pitch = 0;
+};
+std::optional<SensorRows> VisibleRows(const LibRaw& raw) {
+    const libraw_data_t& d = raw.imgdata;
+    const libraw_image_sizes_t& s = d.sizes;
+    if (d.rawdata.raw_image == nullptr || d.rawdata.ioparams.fuji_width != 0 || s.width == 0 || s.height == 0)
+        return std::nullopt;
+    if (std::size_t(s.top_margin) + s.height > s.raw_height || std::size_t(s.left_margin) + s.width > s.raw_width ||
+        s.raw_pitch < 2 * std::size_t(s.raw_width))
+        return std::nullopt;
+    const std::size_t pitch = s.raw_pitch / 2;
+    return SensorRows{d.rawdata.raw_image + std::size_t(s.top_margin) * pitch + s.left_margin, pitch};
+}
+
+// The sensor's layout as the program is told it (RawSensor without its values): its
+// filter array's classes and their black levels, the white level and the turn; nothing
+// for a sensor without a filter array of R, G and B that repeats every 2 x 2 or (X-Trans)
+// 6 x 6 photosites.
+std::optional<RawSensor> SensorLayout(LibRaw& raw, std::uint32_t white, int bits) {
+    const libraw_data_t& d = raw.imgdata;
+    if (!VisibleRows(raw)) return std::nullopt;
+    RawSensor sensor;
+    sensor.width = static_cast<int>(d.sizes.width);
+    sensor.height = static_cast<int>(d.sizes.height);
+    sensor.white = white;
+    sensor.bits = bits;
+    if (d.idata.filters == 9) {
+        sensor.repeat = 6;
+    } else if (d.idata.filters >= 1000) {
+        sensor.repeat = 2;
+        for (int row = 0; row < 8; ++row)
+            for (int col = 0; col < 8; ++col)
+                if (raw.COLOR(row, col) != raw.COLOR(row & 1, col & 1)) return std::nullopt;
+    } else {
+        return std::nullopt;
+    }
+    const int repeat = sensor.repeat;
+    std::array<int, kRawSites> places{};
+    std::array<double, kRawSites> blacks{};
+    for (int row = 0; row < repeat; ++row)
+        for (int col = 0; col < repeat; ++col) {
+            const int colour = raw.COLOR(row, col);
+            if (colour < 0 || colour > 3) return std::nullopt;
+            RawSite site = RawSite::G1;
+            switch (ChannelOf(raw, colour)) {
+                case 0: site = RawSite::R; break;
+                case 2: site = RawSite::B; break;
+                default:
+                    // A 2 x 2 array's second green is a set of its own.
+                    site = repeat == 2 && places[std::size_t(RawSite::G1)] > 0 ? RawSite::G2 : RawSite::G1;
+                    break;
+            }
+            sensor.pattern[std::size_t(row * repeat + col)] = site;
+            ++places[std::size_t(site)];
+            blacks[std::size_t(site)] += PhotositeBlack(raw, row, col, colour);
+        }
+    const std::array<int, kRawSites> want = repeat == 2 ? std::array<int, kRawSites>{1, 1, 1, 1}
+                                                        : std::array<int, kRawSites>{places[0], places[1], 0, places[3]};
+    for (std::size_t i = 0; i < kRawSites; ++i) {
+        if (places[i] != want[i] || (repeat == 6 && i != std::size_t(RawSite::G2) && places[i] == 0)) return std::nullopt;
+        if (places[i] > 0)
+            sensor.black[i] = static_cast<std::uint32_t>(
+                std::min<double>(std::nearbyint(blacks[i] / places[i]), double(kRawValues - 1)));
+    }
+    return sensor;
+}
+
 // LibRaw's working image after processing, walked in the camera's orientation (as its
 // own output would be turned): output row y starts at Start(y), its pixels `step` apart.
 struct TurnedImage {
@@ -316,13 +388,13 @@ void PrepareRaw() {
 }
 
 ReadResult DecodeRaw(const ReaderInput& input) {
-    const auto& [bytes, background, colour, receiver, sink] = input;
+    const auto& [bytes, background, colour, receiver, sink, photositeSink] = input;
     (void)background;  // raw pictures are opaque
     if (!headers::LooksLikeCameraRaw(bytes)) return std::nullopt;
     // A DNG whose photosites run past the file's end (LibRaw does not notice a missing last
-    // byte), or whose filter pattern or depth LibRaw would misread.
+    // byte), or whose filter pattern, depth or compressed photosites LibRaw would misread.
     const headers::RawWalk walk = headers::WalkRaw(bytes);
-    if (walk.dataEnd > bytes.size() || walk.patternUnfit || walk.depthUnfit)
+    if (walk.dataEnd > bytes.size() || walk.patternUnfit || walk.depthUnfit || walk.dataUnfit)
         return DecodeResult::Failed(DecodeError::Unreadable);
 
     Complaints complaints;
@@ -363,6 +435,13 @@ ReadResult DecodeRaw(const ReaderInput& input) {
         sites.bits = walk.bits;
         for (RawLevels& levels : sites.levels) levels.atWhite = 0;
     }
+    // The sensor's layout as unpacked, for the program that asked for its photosites.
+    std::optional<RawSensor> sensor;
+    if (photositeSink != nullptr) {
+        const std::uint32_t white = walk.whiteUnfit ? 0 : std::min<std::uint32_t>(raw->imgdata.color.maximum, kRawValues - 1);
+        const int bits = walk.whiteUnfit ? walk.bits : std::bit_width(white);
+        if (bits >= 1 && bits <= 16) sensor = SensorLayout(*raw, white, bits);
+    }
     // The stored values' white: read now, since processing lowers LibRaw's by the smallest
     // black of all, which is another colour's when the colours' blacks differ.
     std::array<LevelTable, 3> stored{};
@@ -393,7 +472,14 @@ ReadResult DecodeRaw(const ReaderInput& input) {
             break;
     }
     DecodeResult result = Deliver(*image, tables, receiver, sink);
-    if (result) result.raw = std::move(picture);
+    if (!result) return result;
+    if (sensor) {
+        sensor->flip = raw->imgdata.sizes.flip;
+        const std::optional<SensorRows> rows = VisibleRows(*raw);
+        if (!rows || !photositeSink->TakePhotosites(*sensor, rows->first, rows->pitch))
+            return DecodeResult::Failed(DecodeError::OutOfMemory);
+    }
+    result.raw = std::move(picture);
     return result;
 }
 

@@ -129,7 +129,7 @@ const char* QtFormatFor(Bytes file) {
 }
 
 DecodeResult DecodePictureBytes(PictureFile file, ColorValue background, RowReceiver* receiver, BandSink* sink,
-                                ColourHandling colour) {
+                                ColourHandling colour, PhotositeSink* photosites) {
     if (file.error) return DecodeResult::Failed(*file.error);
     try {
         const Bytes bytes(reinterpret_cast<const unsigned char*>(file.bytes.constData()),
@@ -141,20 +141,20 @@ DecodeResult DecodePictureBytes(PictureFile file, ColorValue background, RowRece
         if (reader.countsItsSamples) meant.signal.reset();
         if (!meant.Converting(colour)) {
             if (!meant.signal) {
-                DecodeResult result = ReadBytes({bytes, background, colour, receiver, sink});
+                DecodeResult result = ReadBytes({bytes, background, colour, receiver, sink, photosites});
                 meant.Stamp(result, false, 0);
                 return result;
             }
             // The rows pass on as they are, counted on the way.
             ColourBands counted(nullptr, receiver, sink, meant.signal);
-            DecodeResult result = ReadBytes({bytes, background, colour, &counted, sink != nullptr ? &counted : nullptr});
+            DecodeResult result = ReadBytes({bytes, background, colour, &counted, sink != nullptr ? &counted : nullptr, photosites});
             meant.Stamp(result, false, 0);
             if (result) result.signal = counted.signal();
             return result;
         }
         // Every row reaches the caller through the conversion, even with no receiver.
         ColourBands bands(meant.converter, receiver, sink, meant.signal);
-        DecodeResult result = ReadBytes({bytes, background, colour, &bands, sink != nullptr ? &bands : nullptr});
+        DecodeResult result = ReadBytes({bytes, background, colour, &bands, sink != nullptr ? &bands : nullptr, photosites});
         // A CMYK picture whose reader composed its inks itself is shown as composed, and
         // says nothing of a space it was not converted from.
         if (bands.converted()) meant.Stamp(result, true, bands.outOfGamut());

@@ -604,7 +604,7 @@ Outcome DecodeComposed(TIFF* tiff, const Layout& layout, const Source& source, C
 }  // namespace
 
 ReadResult DecodeTiff(const ReaderInput& input) {
-    const auto& [bytes, background, colour, receiver, sink] = input;
+    const auto& [bytes, background, colour, receiver, sink, photosites] = input;
     const unsigned char* const data = bytes.data();
     const std::size_t size = bytes.size();
 

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <optional>
 #include <vector>
 
@@ -101,7 +102,8 @@ bool SendAll(int fd, const QByteArray& bytes) {
     return true;
 }
 
-// Reads what the rows pipe holds now, up to the picture's end, into the picture.
+// Reads what the rows pipe holds now, up to the picture's end, into the picture; then,
+// once they are announced, a camera raw's photosites into their own buffer.
 // Returns false once the pipe is closed (the worker gone) or broken.
 class RowsIn {
 public:
@@ -111,16 +113,23 @@ public:
         bytes_ = bytes;
         rowBytes_ = rowBytes;
     }
+    // The bytes that follow the picture's, once it is wholly in.
+    void ExpectAfter(uchar* at, std::size_t bytes) {
+        after_ = at;
+        afterBytes_ = bytes;
+    }
     // The descriptor to wait on while rows are due: -1 before the go, once all are in and
     // once the pipe has closed.
-    int fd() const { return at_ != nullptr && got_ < bytes_ && !closed_ ? fd_ : -1; }
-    bool complete() const { return at_ != nullptr && got_ == bytes_; }
+    int fd() const { return at_ != nullptr && !closed_ && (got_ < bytes_ || afterGot_ < afterBytes_) ? fd_ : -1; }
+    bool complete() const { return at_ != nullptr && got_ == bytes_ && afterGot_ == afterBytes_; }
     // Rows wholly in.
     int rows() const { return rowBytes_ == 0 ? 0 : static_cast<int>(got_ / rowBytes_); }
     // Reads what the pipe holds now; with `toTheEnd`, waits for the rest or the pipe's close.
     void Read(bool toTheEnd = false) {
         while (fd() >= 0) {
-            const ssize_t n = ::read(fd_, at_ + got_, bytes_ - got_);
+            const bool picture = got_ < bytes_;
+            const ssize_t n = picture ? ::read(fd_, at_ + got_, bytes_ - got_)
+                                      : ::read(fd_, after_ + afterGot_, afterBytes_ - afterGot_);
             if (n < 0 && errno == EINTR) continue;
             if (n < 0 && errno == EAGAIN) {
                 if (!toTheEnd) return;
@@ -129,7 +138,7 @@ public:
                 continue;
             }
             if (n <= 0) closed_ = true;  // the worker is gone (or the pipe broken): no more rows
-            else got_ += static_cast<std::size_t>(n);
+            else (picture ? got_ : afterGot_) += static_cast<std::size_t>(n);
         }
     }
 
@@ -139,6 +148,9 @@ private:
     std::size_t bytes_ = 0;
     std::size_t rowBytes_ = 0;
     std::size_t got_ = 0;
+    uchar* after_ = nullptr;
+    std::size_t afterBytes_ = 0;
+    std::size_t afterGot_ = 0;
     bool closed_ = false;
 };
 
@@ -161,7 +173,7 @@ DecodeResult DecodeInWorker(const QString& path, ColorValue background, RowRecei
     const QByteArray name =
         QFile::encodeName(QFileInfo(path).isRelative() ? QDir::currentPath() + u'/' + path : path);
     if (static_cast<std::size_t>(name.size()) > kMaxRequestNameBytes) return Failure(DecodeError::NotFound);
-    const QByteArray request = EncodeWorkerRequest(name, background, colour);
+    const QByteArray request = EncodeWorkerRequest(name, background, colour, options.photosites);
 
     // A worker kept ready takes the request when there is one; a fresh one otherwise, and
     // when the ready one has gone away meanwhile.
@@ -202,6 +214,7 @@ DecodeResult DecodeInWorker(const QString& path, ColorValue background, RowRecei
     std::optional<Surface> picture;
     // Declared after the picture, so that it stops before the picture can go.
     std::optional<PagesAhead> pagesAhead;
+    std::shared_ptr<RawSensor> sensor;  // a camera raw's photosites, when they were announced
     bool started = false;  // the receiver has heard of the picture
     // Once the receiver has the picture, it lets go of it before a failure frees it.
     const auto failure = [&](DecodeError error) {
@@ -272,8 +285,24 @@ DecodeResult DecodeInWorker(const QString& path, ColorValue background, RowRecei
                     result.outOfGamut = event.outOfGamut;
                     result.hdrToneMapped = event.hdrToneMapped;
                     result.raw = reader.raw();
+                    if (result.raw) result.raw->sensor = std::move(sensor);
                     result.signal = reader.signal();
                     return result;
+                }
+                case WorkerMessageKind::RawSensorBlack: {
+                    // Photosites nobody asked for are a worker gone wrong.
+                    if (!options.photosites || !reader.sensor()) return failure(DecodeError::WorkerStopped);
+                    try {
+                        sensor = std::make_shared<RawSensor>(*reader.sensor());
+                        sensor->values.resize(static_cast<std::size_t>(sensor->width) *
+                                              static_cast<std::size_t>(sensor->height));
+                    } catch (const std::bad_alloc&) {
+                        return failure(DecodeError::OutOfMemory);
+                    }
+                    rowsIn.ExpectAfter(reinterpret_cast<uchar*>(sensor->values.data()),
+                                       sensor->values.size() * sizeof(std::uint16_t));
+                    rowsIn.Read();
+                    break;
                 }
                 case WorkerMessageKind::Failed:
                     return failure(event.error);
@@ -282,6 +311,9 @@ DecodeResult DecodeInWorker(const QString& path, ColorValue background, RowRecei
                 case WorkerMessageKind::RawLayout:
                 case WorkerMessageKind::RawBlack:
                 case WorkerMessageKind::RawLevels:
+                case WorkerMessageKind::RawSensor:
+                case WorkerMessageKind::RawSensorLayout:
+                case WorkerMessageKind::RawSensorPattern:
                 case WorkerMessageKind::SignalHead:
                 case WorkerMessageKind::SignalOutside:
                 case WorkerMessageKind::SignalLightMax:

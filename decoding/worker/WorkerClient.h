@@ -33,6 +33,8 @@ struct DecodeWorkerOptions {
     // Asked while the worker is silent (a decode that reports no rows for a while):
     // true ends it at once, as a receiver's false does.
     std::function<bool()> cancelled;
+    // A camera raw's photosites are asked for too, and come in DecodeResult::raw's sensor.
+    bool photosites = false;
 };
 
 // DecodePicture's results (the same pixels and the same failures), decoded by a worker.

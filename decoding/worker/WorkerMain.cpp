@@ -48,8 +48,19 @@ constexpr std::size_t kMostBandBytes = std::size_t{8} << 20;
 // announced. The program reads them into a buffer of its own: neither process maps the
 // other's memory, so neither pays for the other's page tables, and the program's buffer
 // can take huge pages (shared memory here gets none).
-class PipedRows final : public RowReceiver, public BandSink {
+class PipedRows final : public RowReceiver, public BandSink, public PhotositeSink {
 public:
+    // A camera raw's photosites, after the picture's rows: their layout's messages, then
+    // the values down the rows pipe straight from the reader's buffer, a row at a time.
+    bool TakePhotosites(const RawSensor& layout, const std::uint16_t* first, std::size_t pitch) override {
+        const QByteArray messages = EncodeWorkerSensor(layout);
+        WriteAll(kWorkerReportFd, messages.constData(), static_cast<std::size_t>(messages.size()));
+        const std::size_t rowBytes = static_cast<std::size_t>(layout.width) * sizeof(std::uint16_t);
+        for (std::size_t row = 0; row < static_cast<std::size_t>(layout.height); ++row)
+            Write(reinterpret_cast<const std::uint8_t*>(first + row * pitch), rowBytes);
+        return true;
+    }
+
     bool Start(int width, int height) override {
         Open(width, height);
         return true;
@@ -177,17 +188,19 @@ struct Request {
     QByteArray fileName;
     ColorValue background = 0;
     ColourHandling colour = ColourHandling::ConvertToSrgb;
+    bool photosites = false;  // a camera raw's photosites are sent too
 };
 
 Request ReadRequest() {
     std::uint32_t words[kWorkerRequestWords] = {};
     ReadExactly(kWorkerGoFd, words, sizeof words);
-    if (words[0] == 0 || words[0] > kMaxRequestNameBytes || words[2] > 1) ::_exit(2);
+    if (words[0] == 0 || words[0] > kMaxRequestNameBytes || words[2] > (1 | kRequestPhotosites)) ::_exit(2);
     Request request;
     request.fileName.resize(static_cast<qsizetype>(words[0]));
     ReadExactly(kWorkerGoFd, request.fileName.data(), words[0]);
     request.background = static_cast<ColorValue>(words[1]);
-    request.colour = words[2] == 1 ? ColourHandling::StoredValues : ColourHandling::ConvertToSrgb;
+    request.colour = (words[2] & 1) != 0 ? ColourHandling::StoredValues : ColourHandling::ConvertToSrgb;
+    request.photosites = (words[2] & kRequestPhotosites) != 0;
     return request;
 }
 
@@ -253,7 +266,8 @@ void RunDecodeWorker(int argc, char** argv) {
     SetDecodeLimits(fileBytes, pixels, reader.bytesPerPixelAtPeak);
 
     PipedRows rows;
-    const DecodeResult result = DecodePictureBytes(std::move(file), background, &rows, &rows, request.colour);
+    const DecodeResult result = DecodePictureBytes(std::move(file), background, &rows, &rows, request.colour,
+                                                   request.photosites ? &rows : nullptr);
     if (!result) Fail(result.error);
     if (result.raw) {
         const QByteArray raw = EncodeWorkerRaw(*result.raw);

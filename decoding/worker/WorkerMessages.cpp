@@ -30,12 +30,14 @@ std::optional<DecodeError> ErrorFromCode(std::uint32_t code) {
 
 }  // namespace
 
-QByteArray EncodeWorkerRequest(const QByteArray& fileName, ColorValue background, ColourHandling colour) {
+QByteArray EncodeWorkerRequest(const QByteArray& fileName, ColorValue background, ColourHandling colour,
+                               bool photosites) {
     std::uint32_t handling = 0;
     switch (colour) {
         case ColourHandling::ConvertToSrgb: handling = 0; break;
         case ColourHandling::StoredValues: handling = 1; break;
     }
+    if (photosites) handling |= kRequestPhotosites;
     const std::uint32_t words[kWorkerRequestWords] = {static_cast<std::uint32_t>(fileName.size()),
                                                       static_cast<std::uint32_t>(background), handling};
     QByteArray request(reinterpret_cast<const char*>(words), sizeof words);
@@ -152,6 +154,24 @@ QByteArray EncodeWorkerSignal(const SignalStats& signal) {
     return bytes;
 }
 
+QByteArray EncodeWorkerSensor(const RawSensor& layout) {
+    QByteArray bytes;
+    Append(bytes, WorkerMessageKind::RawSensor, static_cast<std::uint32_t>(layout.width),
+           static_cast<std::uint32_t>(layout.height));
+    Append(bytes, WorkerMessageKind::RawSensorLayout,
+           static_cast<std::uint32_t>(layout.repeat) | static_cast<std::uint32_t>(layout.flip) << 8,
+           (layout.white & kLow16) | static_cast<std::uint32_t>(layout.bits) << 16);
+    for (int row = 0; row < layout.repeat; ++row) {
+        std::uint32_t classes = 0;
+        for (int col = 0; col < layout.repeat; ++col)
+            classes |= static_cast<std::uint32_t>(layout.pattern[std::size_t(row * layout.repeat + col)]) << (4 * col);
+        Append(bytes, WorkerMessageKind::RawSensorPattern, static_cast<std::uint32_t>(row), classes);
+    }
+    Append(bytes, WorkerMessageKind::RawSensorBlack, (layout.black[0] & kLow16) | (layout.black[1] & kLow16) << 16,
+           (layout.black[2] & kLow16) | (layout.black[3] & kLow16) << 16);
+    return bytes;
+}
+
 QByteArray EncodeWorkerDone(const WorkerColour& colour) {
     QByteArray bytes;
     AppendName(bytes, WorkerMessageKind::ColourName, colour.space, kMaxColourNameBytes);
@@ -219,6 +239,14 @@ bool WorkerMessageReader::Take(const std::uint8_t* message, std::vector<WorkerEv
     } else if (kind >= static_cast<std::uint32_t>(WorkerMessageKind::RawCamera) &&
                kind <= static_cast<std::uint32_t>(WorkerMessageKind::RawLevels)) {
         return state_ == State::Streaming && TakeRaw(static_cast<WorkerMessageKind>(kind), message);
+    } else if (kind >= static_cast<std::uint32_t>(WorkerMessageKind::RawSensor) &&
+               kind <= static_cast<std::uint32_t>(WorkerMessageKind::RawSensorBlack)) {
+        // After the last row, before the camera's name and anything after it.
+        if (state_ != State::Streaming || rows_ != height_ || !camera_.isEmpty() || signalStage_ != SignalStage::None ||
+            !colourSpace_.isEmpty() || !TakeSensor(static_cast<WorkerMessageKind>(kind), message))
+            return false;
+        if (!sensor_) return true;
+        event.kind = WorkerMessageKind::RawSensorBlack;
     } else if (kind >= static_cast<std::uint32_t>(WorkerMessageKind::SignalHead) &&
                kind <= static_cast<std::uint32_t>(WorkerMessageKind::SignalCell)) {
         // After the last row, and before the colour space's name.
@@ -228,8 +256,9 @@ bool WorkerMessageReader::Take(const std::uint8_t* message, std::vector<WorkerEv
         if (!SignalWhole()) return false;
         const bool converted = (second & kDoneConverted) != 0;
         const bool toneMapped = (second & kDoneToneMapped) != 0;
-        // A raw picture's photosites come whole or not at all.
+        // A raw picture's photosites come whole or not at all, and a sensor only with its camera.
         if (state_ != State::Streaming || rows_ != height_ || (sitesTaken_ != 0 && sitesTaken_ != kSitesMessages) ||
+            (sensorTaken_ != 0 && (!sensor_ || camera_.isEmpty())) ||
             first > static_cast<std::uint64_t>(width_) * static_cast<std::uint64_t>(height_))
             return false;
         // Nothing is clipped or tone-mapped in colours that were not converted.
@@ -300,7 +329,11 @@ bool WorkerMessageReader::TakeRaw(WorkerMessageKind kind, const std::uint8_t* me
         case WorkerMessageKind::SignalLightMax:
         case WorkerMessageKind::SignalLightSum:
         case WorkerMessageKind::SignalLightBin:
-        case WorkerMessageKind::SignalCell: return false;
+        case WorkerMessageKind::SignalCell:
+        case WorkerMessageKind::RawSensor:
+        case WorkerMessageKind::RawSensorLayout:
+        case WorkerMessageKind::RawSensorPattern:
+        case WorkerMessageKind::RawSensorBlack: return false;
     }
     ++sitesTaken_;
     return true;
@@ -376,9 +409,87 @@ bool WorkerMessageReader::TakeSignal(WorkerMessageKind kind, const std::uint8_t*
         case WorkerMessageKind::RawCamera:
         case WorkerMessageKind::RawLayout:
         case WorkerMessageKind::RawBlack:
-        case WorkerMessageKind::RawLevels: return false;
+        case WorkerMessageKind::RawLevels:
+        case WorkerMessageKind::RawSensor:
+        case WorkerMessageKind::RawSensorLayout:
+        case WorkerMessageKind::RawSensorPattern:
+        case WorkerMessageKind::RawSensorBlack: return false;
     }
     return false;
+}
+
+bool WorkerMessageReader::TakeSensor(WorkerMessageKind kind, const std::uint8_t* message) {
+    const std::uint32_t first = Word(message + 4), second = Word(message + 8);
+    RawSensor& s = sensorTaking_;
+    if (sensor_) return false;  // one sensor a picture
+    switch (kind) {
+        case WorkerMessageKind::RawSensor: {
+            const auto side = [&](std::uint32_t v) { return v >= 1 && v <= static_cast<std::uint32_t>(maxSide_); };
+            if (sensorTaken_ != 0 || !side(first) || !side(second)) return false;
+            s.width = static_cast<int>(first);
+            s.height = static_cast<int>(second);
+            break;
+        }
+        case WorkerMessageKind::RawSensorLayout: {
+            const std::uint32_t repeat = first & 0xFF, flip = first >> 8;
+            if (sensorTaken_ != 1 || (repeat != 2 && repeat != 6) || flip > 7) return false;
+            s.repeat = static_cast<int>(repeat);
+            s.flip = static_cast<int>(flip);
+            s.white = second & kLow16;
+            s.bits = static_cast<int>(second >> 16);
+            if (s.bits < 1 || s.bits > 16 || (s.white >> s.bits) != 0) return false;
+            // Turned, the sensor covers the picture to within a factor of two each way
+            // (pixels that are not square are stretched by less).
+            const std::int64_t across = (s.flip & 4) != 0 ? s.height : s.width;
+            const std::int64_t down = (s.flip & 4) != 0 ? s.width : s.height;
+            if (across > 2 * std::int64_t{width_} || 2 * across < width_ || down > 2 * std::int64_t{height_} ||
+                2 * down < height_)
+                return false;
+            break;
+        }
+        case WorkerMessageKind::RawSensorPattern: {
+            const int row = sensorTaken_ - 2;
+            if (row < 0 || row >= s.repeat || first != static_cast<std::uint32_t>(row) ||
+                (second >> (4 * s.repeat)) != 0)
+                return false;
+            for (int col = 0; col < s.repeat; ++col) {
+                const std::uint32_t site = (second >> (4 * col)) & 0xF;
+                // X-Trans' greens are one set.
+                if (site >= kRawSites || (s.repeat == 6 && site == static_cast<std::uint32_t>(RawSite::G2))) return false;
+                s.pattern[std::size_t(row * s.repeat + col)] = static_cast<RawSite>(site);
+            }
+            break;
+        }
+        case WorkerMessageKind::RawSensorBlack: {
+            if (sensorTaken_ != 2 + s.repeat) return false;
+            std::array<int, kRawSites> places{};
+            for (int i = 0; i < s.repeat * s.repeat; ++i) ++places[std::size_t(s.pattern[std::size_t(i)])];
+            // A 2 x 2 array has one place of each class; X-Trans each of R, G and B.
+            for (std::size_t i = 0; i < kRawSites; ++i)
+                if (s.repeat == 2 ? places[i] != 1 : (i == std::size_t(RawSite::G2)) != (places[i] == 0)) return false;
+            s.black = {first & kLow16, first >> 16, second & kLow16, second >> 16};
+            if (s.repeat == 6 && s.black[std::size_t(RawSite::G2)] != 0) return false;
+            sensor_ = s;
+            break;
+        }
+        case WorkerMessageKind::Size:
+        case WorkerMessageKind::Rows:
+        case WorkerMessageKind::Done:
+        case WorkerMessageKind::Failed:
+        case WorkerMessageKind::ColourName:
+        case WorkerMessageKind::RawCamera:
+        case WorkerMessageKind::RawLayout:
+        case WorkerMessageKind::RawBlack:
+        case WorkerMessageKind::RawLevels:
+        case WorkerMessageKind::SignalHead:
+        case WorkerMessageKind::SignalOutside:
+        case WorkerMessageKind::SignalLightMax:
+        case WorkerMessageKind::SignalLightSum:
+        case WorkerMessageKind::SignalLightBin:
+        case WorkerMessageKind::SignalCell: return false;
+    }
+    ++sensorTaken_;
+    return true;
 }
 
 bool WorkerMessageReader::SignalWhole() {

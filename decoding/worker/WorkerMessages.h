@@ -39,8 +39,10 @@ inline constexpr std::size_t kMaxRequestNameBytes = 64 * 1024;
 // this, so that it can be started ahead of the picture it will decode. On the wire: the
 // name's length, the colour and the colour handling (0: converted to sRGB, 1: stored
 // values) as 32-bit words in the machine's byte order, then the name.
+// With photosites, bit 1 of the colour handling's word asks for a camera raw's photosites.
 QByteArray EncodeWorkerRequest(const QByteArray& fileName, ColorValue background,
-                               ColourHandling colour = ColourHandling::ConvertToSrgb);
+                               ColourHandling colour = ColourHandling::ConvertToSrgb, bool photosites = false);
+inline constexpr std::uint32_t kRequestPhotosites = 2;
 inline constexpr std::size_t kWorkerRequestWords = 3;
 
 // Once the picture's size is known and the program has room for it, it answers with the
@@ -78,6 +80,20 @@ enum class WorkerMessageKind : std::uint32_t {
     SignalLightSum = 13,
     SignalLightBin = 14,
     SignalCell = 15,
+    // The sensor's photosites, when the request asked for them and the picture is a camera
+    // raw's with a filter array of R, G and B: after the last row, before the camera's
+    // name, RawSensor (the visible area's width and height), RawSensorLayout (the filter
+    // array's side, 2 or 6, and the turn, LibRaw's flip bits, above it; the white level
+    // and its bits as RawLayout has them), a RawSensorPattern for each row of the repeat
+    // (the row, and the classes of its places, RawSite, four bits each) and RawSensorBlack
+    // (the four classes' black levels, 16 bits each). Their values follow the picture's
+    // rows down the rows pipe: width x height of 16 bits, row by row, in the machine's
+    // byte order. The reader ends them at RawSensorBlack, an event: the client then reads
+    // the values.
+    RawSensor = 20,
+    RawSensorLayout = 21,
+    RawSensorPattern = 22,
+    RawSensorBlack = 23,
 };
 
 // The longest colour space name a worker may send, in bytes; and the longest camera name.
@@ -107,6 +123,11 @@ QByteArray EncodeWorkerRaw(const RawPicture& raw);
 // every pixel of the picture counted once in the light bins, and no more in any cell or
 // outside any gamut than it has.
 QByteArray EncodeWorkerSignal(const SignalStats& signal);
+// A sensor's layout (RawSensor without its values), as the messages before its values say
+// it; the reader takes only a layout whose classes are those of a 2 x 2 array (one of
+// each) or an X-Trans array (R, G and B, no G2), turned to within a factor of two of the
+// picture's sides.
+QByteArray EncodeWorkerSensor(const RawSensor& layout);
 inline constexpr std::uint32_t kDoneConverted = 1;
 inline constexpr std::uint32_t kDoneToneMapped = 2;
 // A failure's code on the wire; the program hears only the failures a worker can meet.
@@ -142,12 +163,15 @@ public:
     std::optional<RawPicture> raw() const;
     // The signal counts as read, once all their messages came; nothing otherwise.
     std::shared_ptr<const SignalStats> signal() const;
+    // The sensor's layout, once RawSensorBlack came (its values not yet read).
+    const std::optional<RawSensor>& sensor() const { return sensor_; }
 
 private:
     enum class State { ExpectSize, Streaming, Finished, Malformed };
     bool Take(const std::uint8_t* message, std::vector<WorkerEvent>& events);
     bool TakeRaw(WorkerMessageKind kind, const std::uint8_t* message);
     bool TakeSignal(WorkerMessageKind kind, const std::uint8_t* message);
+    bool TakeSensor(WorkerMessageKind kind, const std::uint8_t* message);
     // The signal's messages are over (or never began), as far as done may come.
     bool SignalWhole();
 
@@ -171,6 +195,11 @@ private:
     std::size_t gamutsTaken_ = 0;
     std::int64_t lastIndex_ = -1;  // the last bin or cell taken
     std::uint64_t taken_ = 0;  // pixels counted in the bins, then in the cells
+    // The sensor's messages: taken so far (RawSensor, the layout, then a pattern row each),
+    // and the layout once whole.
+    RawSensor sensorTaking_;
+    int sensorTaken_ = 0;
+    std::optional<RawSensor> sensor_;
     std::array<std::uint8_t, kWorkerMessageBytes> partial_{};
     std::size_t partialBytes_ = 0;
 };

@@ -267,7 +267,7 @@ def dng_cut_in_its_last_directory():
     raise ValueError("the seed has no sub-directory")
 
 
-IMAGE_WIDTH, IMAGE_LENGTH, BITS_PER_SAMPLE, ORIENTATION, STRIP_OFFSETS = 256, 257, 258, 274, 273
+IMAGE_WIDTH, IMAGE_LENGTH, BITS_PER_SAMPLE, COMPRESSION, ORIENTATION, STRIP_OFFSETS = 256, 257, 258, 259, 274, 273
 CFA_PATTERN, BLACK_LEVEL, WHITE_LEVEL = 0x828E, 0xC61A, 0xC61D
 
 
@@ -342,6 +342,9 @@ FILES = {
     # end (LibRaw 0.20 crashes reading its directory).
     "raw-cfa-of-a-fourth-colour.dng": dng_patched({CFA_PATTERN: (None, 0x02030100)}),
     "raw-cfa-pattern-of-36-past-the-end.dng": dng_patched({CFA_PATTERN: (36, None)}),
+    # Uncompressed photosites said to be lossless JPEG: LibRaw decodes their bytes as one
+    # and makes up photosites the file does not hold; refused, since no strip starts as JPEG.
+    "raw-lossless-jpeg-that-is-none.dng": dng_patched({COMPRESSION: (None, 7)}),
 }
 
 SLOW = {
