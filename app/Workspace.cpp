@@ -375,6 +375,7 @@ void Workspace::EnterOneWindow() {
         for (std::size_t i = 0; i < panels_.size(); ++i) next.*kInstruments[i].shown = !panels_[i]->isHidden();
         model_.Apply(next);
     }
+    if (model_.loaded() && model_.picture().raw) ShowForCameraRaw();
     if (remembered_.geometry.isEmpty() || !window_.restoreGeometry(remembered_.geometry)) window_.resize(kOneWindowSize);
     ArrangeClient();
     RefitView();

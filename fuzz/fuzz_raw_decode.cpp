@@ -4,12 +4,33 @@
 // same claim, would stop them. LibRaw's own faults (it has a record of them, and a known
 // one in 0.20's directory parser) end a run like ours: `make fuzz` keeps going past them,
 // each kept as an artifact, since the confined decoder is what survives them in the program.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "decoding/readers/RawDecode.h"
 #include "formats/FileHeaders.h"
 #include "fuzz/band_check.h"
+
+namespace {
+
+// Copies the photosites as the program's own sink does, so that every value handed over is read.
+class PhotositeCopy final : public vistrel::PhotositeSink {
+public:
+    bool TakePhotosites(const vistrel::RawSensor& layout, const std::uint16_t* first, std::size_t pitch) override {
+        auto copy = std::make_shared<vistrel::RawSensor>(layout);
+        const auto width = static_cast<std::size_t>(layout.width), height = static_cast<std::size_t>(layout.height);
+        copy->values.resize(width * height);
+        for (std::size_t row = 0; row < height; ++row)
+            std::copy_n(first + row * pitch, width, copy->values.data() + row * width);
+        sensor = std::move(copy);
+        return true;
+    }
+    std::shared_ptr<vistrel::RawSensor> sensor;
+};
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const vistrel::headers::ClaimedSize claimed = vistrel::headers::RawClaims({data, size}).largest;
@@ -19,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const vistrel::ColourHandling colour =
         size % 2 == 0 ? vistrel::ColourHandling::ConvertToSrgb : vistrel::ColourHandling::StoredValues;
     fuzz::BandCheck sink;
-    vistrel::PhotositeCopy photosites;
+    PhotositeCopy photosites;
     const std::optional<vistrel::DecodeResult> result =
         vistrel::DecodeRaw({{data, size}, 0x336699, colour, nullptr, &sink, &photosites});
     sink.Verify(result);

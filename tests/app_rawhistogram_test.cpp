@@ -157,6 +157,15 @@ TEST(RawHistogramWindow, TheOneWindowShowsItForARawFileUntilTheUserChoosesAndRem
     second.findChild<QAction*>("mnuToolsRawHistogram")->trigger();
     EXPECT_FALSE(panelOf(second)->isHidden());
     EXPECT_EQ(second.workspace().Current().rawHistogramShown, std::optional<bool>(true));
+
+    // A raw file already loaded when the user switches to the one window brings it along too.
+    frmMain third;
+    third.workspace().Remember({}, [](const SavedWorkspace&) {});
+    third.start(frmMain::AboutBox::Skipped);
+    testing_support::Load(third, raw);
+    EXPECT_FALSE(third.model().settings().rawHistogramShown);
+    third.findChild<QAction*>("mnuToolsLayoutOne")->trigger();
+    EXPECT_FALSE(panelOf(third)->isHidden());
 }
 
 }  // namespace
