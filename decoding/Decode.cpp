@@ -11,15 +11,11 @@
 #include <new>
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace vistrel {
 namespace {
-
-// From this size on a file for one decode is mapped, not read (FileAccess::ForOneDecode).
-constexpr std::size_t kMapFromBytes = std::size_t{16} << 20;
 
 // The whole file, read once. Its type is checked with stat() before it is
 // opened, so a FIFO or a device is never opened at all; the open itself does
@@ -43,15 +39,8 @@ PictureFile ReadRegularFile(const QString& path, FileAccess access) {
         case FileAccess::Copied:
             bytes = QByteArray(static_cast<qsizetype>(info.st_size), Qt::Uninitialized);
             break;
-        case FileAccess::ForOneDecode: {
+        case FileAccess::OwnPages: {
             const auto size = static_cast<std::size_t>(info.st_size);
-            if (size >= kMapFromBytes) {
-                // A file system that cannot map its files (some FUSE ones) has it read instead.
-                void* const file = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
-                if (file != MAP_FAILED)
-                    return {QByteArray::fromRawData(static_cast<const char*>(file), static_cast<qsizetype>(size)),
-                            std::nullopt};
-            }
             void* const mapped = MapPages(size);
             if (mapped == nullptr) return {{}, DecodeError::OutOfMemory};
             bytes = QByteArray::fromRawData(static_cast<const char*>(mapped), static_cast<qsizetype>(size));

@@ -168,14 +168,10 @@ struct PictureFile {
 };
 enum class FileAccess {
     Copied,  // read into memory of the caller's own
-    // For a process that decodes one picture and then ends, its pages never given back: a
-    // small file read into huge pages of its own; a large one mapped from the system's
-    // cache of the file, every page at once. A large file's own pages would be memory the
-    // system mostly hands out afresh, which on these virtual machines costs several times
-    // the mapping (a 48 MB raw file: some 120 ms against 30 ms); the file's cached pages
-    // are memory in use already. A large file cut short while it is decoded ends the
-    // process (SIGBUS), which the program reports as a decoder that stopped.
-    ForOneDecode,
+    // Read into pages of its own, huge where the system gives them, that are never given
+    // back: for a process that decodes one picture and then ends. Mapping the file instead
+    // would cost a page fault, and on a virtual machine a first touch, for every 4 KiB.
+    OwnPages,
 };
 PictureFile ReadPictureFile(const QString& path, FileAccess access = FileAccess::Copied);
 

@@ -215,26 +215,6 @@ TEST_F(Decode, PathsAreTakenAsTheyAre) {
     EXPECT_TRUE(DecodePicture(deep + "/p.png", kBackground));
 }
 
-// A decoder's file is read into pages of its own or, from some megabytes on, mapped from
-// the system's cache: either way it holds exactly the file's bytes, on both sides of the
-// size where the way changes and of a huge page.
-TEST_F(Decode, AFileForOneDecodeHoldsTheBytesACopyHolds) {
-    constexpr qsizetype kMiB = qsizetype{1} << 20;
-    for (const qsizetype size : {qsizetype{1}, qsizetype{4097}, 2 * kMiB + 3, 16 * kMiB - 1, 16 * kMiB, 16 * kMiB + 5}) {
-        QByteArray bytes(size, Qt::Uninitialized);
-        std::uint32_t state = static_cast<std::uint32_t>(size);
-        for (char& byte : bytes) byte = static_cast<char>((state = state * 1664525u + 1013904223u) >> 24);
-        const QString file = write(QStringLiteral("bytes%1.bin").arg(size), bytes);
-        const PictureFile copied = ReadPictureFile(file, FileAccess::Copied);
-        const PictureFile forOne = ReadPictureFile(file, FileAccess::ForOneDecode);
-        ASSERT_FALSE(copied.error) << size;
-        ASSERT_FALSE(forOne.error) << size;
-        EXPECT_TRUE(copied.bytes == bytes) << size;
-        EXPECT_TRUE(forOne.bytes == bytes) << size;
-    }
-    EXPECT_EQ(ReadPictureFile(write("empty.bin", {}), FileAccess::ForOneDecode).error, DecodeError::Unreadable);
-}
-
 // ---- failures --------------------------------------------------------------
 
 TEST_F(Decode, NamesThatAreNoPicture) {

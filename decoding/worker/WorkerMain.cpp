@@ -242,7 +242,7 @@ void RunDecodeWorker(int argc, char** argv) {
     const ColorValue background = request.background;
     // The file is opened and read, not parsed: before the confinement below is in place,
     // only bytes at fixed places are looked at, to load the readers it may need and no others.
-    PictureFile file = ReadPictureFile(QFile::decodeName(request.fileName), FileAccess::ForOneDecode);
+    PictureFile file = ReadPictureFile(QFile::decodeName(request.fileName), FileAccess::OwnPages);
     if (file.error) Fail(*file.error);
     const auto fileBytes = static_cast<std::uint64_t>(file.bytes.size());
     if (!LoadReadersFor({reinterpret_cast<const unsigned char*>(file.bytes.constData()), fileBytes}))
