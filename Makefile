@@ -19,7 +19,12 @@ PACKAGES := cmake make g++ pkg-config qt6-base-dev qt6-svg-dev qt6-image-formats
             desktop-file-utils appstream dpkg-dev file groff-base \
             clang-14 libclang-rt-14-dev libfuzzer-14-dev ccache
 
-.PHONY: run test bench clean deps build install package test-sanitize test-sanitize-decoding fuzz fuzz-build fuzz-decoder
+# What `make bench` measures with beside its own rows: LibRaw's own dcraw_emu (the raw
+# reader's yardstick, at the reader's settings), perf (perf stat, perf record) and
+# valgrind (callgrind's instruction counts, steady on a shared machine).
+BENCH_PACKAGES := libraw-bin linux-perf valgrind
+
+.PHONY: run test bench bench-deps clean deps build install package test-sanitize test-sanitize-decoding fuzz fuzz-build fuzz-decoder
 
 deps:
 	@missing=""; for p in $(PACKAGES); do \
@@ -48,10 +53,19 @@ install: build
 package: build
 	cmake --build $(BUILD) --target package
 
+bench-deps:
+	@missing=""; for p in $(BENCH_PACKAGES); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing:$$missing"; \
+	  $(SUDO) apt-get update && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y $$missing; \
+	fi
+
 $(BENCHDIR)/CMakeCache.txt: | deps
 	cmake -S . -B $(BENCHDIR) -DCMAKE_BUILD_TYPE=Release
 
-bench: deps $(BENCHDIR)/CMakeCache.txt
+bench: deps bench-deps $(BENCHDIR)/CMakeCache.txt
 	cmake --build $(BENCHDIR) -j $(JOBS) --target vistrel_bench
 	cd $(BENCHDIR) && QT_QPA_PLATFORM=offscreen ./vistrel_bench --benchmark_counters_tabular=true
 

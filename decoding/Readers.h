@@ -5,6 +5,7 @@
 // live with the readers (decoding/readers/Table.cpp), which only the decoder executables,
 // the tests, the benchmarks and the fuzz targets link: the program links none.
 
+#include <bitset>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -42,6 +43,21 @@ using ReadResult = std::optional<DecodeResult>;
 // its own. The worker's address-space limit is measured with it.
 inline constexpr std::uint64_t kBytesPerPixelAtPeak = 12;
 
+// The libraries the decoder loads only for the pictures that need them, as modules of
+// its own (decoding/worker/ReaderModules.h), each with the readers built on it: a
+// JPEG's decoder then spends nothing on loading and starting the others.
+enum class ReaderLibrary {
+    Own,       // the decoder's own: JPEG, PNG, BMP, GIF and Qt's readers
+    LibRaw,    // camera raw files
+    Libheif,   // HEIF and AVIF
+    Libjxl,    // JPEG XL
+    Libtiff,   // TIFF
+    Libwebp,   // WebP
+    Libwmf,    // Windows metafiles
+};
+inline constexpr std::size_t kReaderLibraries = 7;
+using ReaderLibraries = std::bitset<kReaderLibraries>;
+
 struct Reader {
     const char* name;
     bool (*sniff)(headers::Bytes file);
@@ -51,20 +67,35 @@ struct Reader {
     headers::Claims (*claims)(headers::Bytes file);
     ReadResult (*read)(const ReaderInput& input);
     std::uint64_t bytesPerPixelAtPeak = kBytesPerPixelAtPeak;
-    // Loads what the reader's library loads lazily, before the worker is confined.
-    void (*prepare)() = nullptr;
     // The reader's library makes the picture's colours itself (a camera raw's, developed
     // into sRGB): the colour tags its file's bytes may carry are not read.
     bool developsItsColours = false;
     // The reader reads its colours through its library and counts its samples itself
     // (DeliverDecodedRows, at their own depth): its rows are not counted again around it.
     bool countsItsSamples = false;
+    // The library it is built on.
+    ReaderLibrary library = ReaderLibrary::Own;
+    // A test of bytes at fixed places that every file the sniff takes passes, where the
+    // sniff itself follows what the file says (nullptr: the sniff is such a test).
+    bool (*gate)(headers::Bytes file) = nullptr;
+    // The name of Qt's reader that takes every file this row's sniff takes, where no
+    // other reader of Qt's takes any of them; nullptr where there is none such.
+    const char* qtFormat = nullptr;
 };
 
 // Every row, in the order they are asked.
 std::span<const Reader> Readers();
 // The first row whose sniff takes the file: the one whose claims are checked.
 const Reader& ReaderFor(headers::Bytes file);
+
+// The libraries of every row that may take the file, told from bytes at fixed places
+// alone (each row's gate): nothing the file says is followed, so the decoder may ask
+// before it is confined, which it must be before it loads anything.
+ReaderLibraries LibrariesFor(headers::Bytes file);
+// The one reader of Qt's that may take the file, when one row's sniff tells it (the
+// first row with a qtFormat that takes it), or nullptr: Qt's readers are then each
+// asked in turn, and all of them must be loaded. Also told from bytes at fixed places.
+const char* QtFormatFor(headers::Bytes file);
 
 // The file's bytes decoded as the program shows them: the first row whose sniff takes
 // the file has its claims checked, then each row that takes it reads until one answers.

@@ -249,6 +249,15 @@ Claims OtherClaims(Bytes file) {
 
 bool StartsWithBrandBox(Bytes file) { return file.size() >= 12 && std::memcmp(file.data() + 4, "ftyp", 4) == 0; }
 
+bool LooksLikeJxl(Bytes file) {
+    static constexpr unsigned char kCodestream[] = {0xFF, 0x0A};
+    static constexpr unsigned char kContainer[] = {0, 0, 0, 0x0C, 'J', 'X', 'L', ' ', 0x0D, 0x0A, 0x87, 0x0A};
+    const auto startsWith = [file](std::span<const unsigned char> signature) {
+        return file.size() >= signature.size() && std::memcmp(file.data(), signature.data(), signature.size()) == 0;
+    };
+    return startsWith(kCodestream) || startsWith(kContainer);
+}
+
 bool BoxesRunToTheEnd(Bytes file) {
     std::size_t end = 0;
     ForEachBox(file, 0, file.size(), [&end](const Box& box) { end = box.end; });

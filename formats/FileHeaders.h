@@ -58,6 +58,9 @@ Claims OtherClaims(Bytes file);
 // CR2's "CR" mark, or a directory of photosites (a colour filter array or linear raw),
 // as NEF, ARW, PEF, SRW, 3FR and the like keep theirs.
 bool LooksLikeCameraRaw(Bytes file);
+// True for every file LooksLikeCameraRaw takes, told from its first bytes alone: a TIFF
+// of any kind among them, its directories unread.
+bool MayBeCameraRaw(Bytes file);
 
 // What a raw file's structure claims: the largest picture any of its directories
 // describes (the photosites, not the preview most files put first; sides may be out of
@@ -87,6 +90,10 @@ Claims RawClaims(Bytes file);
 
 // HEIF, AVIF and other ISO base media files: the first box is a brand box.
 bool StartsWithBrandBox(Bytes file);
+
+// JPEG XL, a bare code stream or the container: the two signatures libjxl's own
+// signature check takes.
+bool LooksLikeJxl(Bytes file);
 
 // HEIF, AVIF and the JPEG XL container: true when the boxes, one after another from the
 // file's start, end exactly where the file does (a file cut short ends inside one).

@@ -413,6 +413,8 @@ bool LooksLikeCameraRaw(Bytes file) {
     return false;
 }
 
+bool MayBeCameraRaw(Bytes file) { return KindOf(file) != RawKind::None; }
+
 RawWalk WalkRaw(Bytes file) {
     RawWalk walk;
     switch (KindOf(file)) {

@@ -39,10 +39,11 @@ private:
     std::size_t width_, height_, stride_;
     AreaResampler view_;
     UvHistogram histogram_;
-    // Every second pixel's pair of the bands counted on the calling thread, added into
-    // histogram_ when the last row is in: a spare table added in once per band cost
-    // more than the counting it spared on a photograph's noise.
-    UvHistogram odd_;
+    // What the bands counted on the calling thread keep (every second pixel's pair, a
+    // large picture's levels as pairs), added into histogram_ and levels_ when the last
+    // row is in: a spare table added in once per band cost more than the counting it
+    // spared on a photograph's noise.
+    BandTally tally_;
     LevelCounts levels_;
     LumaStandard standard_;
     std::size_t rowsDone_ = 0;

@@ -35,6 +35,8 @@ private:
         std::uint32_t firstWeight, lastWeight;  // their coverage; the columns between weigh destinationWidth
     };
     void AddRow(const Pixel* row);
+    // A row that touches more than one destination row, or any row of an enlargement.
+    void AddWeightedRow(const Pixel* row, std::size_t top, std::size_t bottom);
     void FinishRow(std::size_t y);
 
     std::size_t sw_ = 0, sh_ = 0, dw_ = 0, dh_ = 0;
@@ -44,6 +46,10 @@ private:
     // per colour: blue, then green, then red.
     std::size_t ringRows_ = 0;
     std::vector<std::uint32_t> sums_;
+    // Unweighted sums of the source rows wholly inside the destination row being formed:
+    // blue and red packed in halves, then green. Empty when a destination row may hold
+    // more such rows than the halves can sum.
+    std::vector<std::uint32_t> inner_;
     std::size_t rowsDone_ = 0;
     std::size_t nextOpen_ = 0;  // the first destination row not yet written
 };

@@ -12,6 +12,7 @@
 
 #include "kernels/korvex.h"
 #include "kernels/parallel.h"
+#include "kernels/simd.h"
 #include "kernels/yuv_cells.h"
 
 namespace korvex {
@@ -53,20 +54,119 @@ struct LevelTables {
 // Pixels of one call counted in 32-bit tables: each set's counters then stay below 2^31.
 constexpr std::size_t kLevelBlockPixels = std::size_t{1} << 32;
 
-// One pixel's red, green, blue and luma (fourth byte) into a set of four tables of 256
-// levels, laid out as LevelCounts' bins.
-inline void CountLevels(Pixel pixel, std::uint32_t* tables) {
-    ++tables[LevelCounts::R * LevelCounts::kLevels + ((pixel >> 16) & 0xFF)];
-    ++tables[LevelCounts::G * LevelCounts::kLevels + ((pixel >> 8) & 0xFF)];
-    ++tables[LevelCounts::B * LevelCounts::kLevels + (pixel & 0xFF)];
-    ++tables[LevelCounts::Y * LevelCounts::kLevels + (pixel >> 24)];
+// Levels counted as pairs: cell 256 G + B of the first table, 256 Y + R of the second,
+// the pixel's low and high halves as they are. Half the increments of four tables of 256,
+// in tables whose cells a photograph's noise spreads its neighbouring pixels over, so that
+// few increments wait on the one before. A picture has at most 2^30 pixels: the 32-bit
+// cells never overflow.
+constexpr std::size_t kPairCells = LevelCounts::kLevels * LevelCounts::kLevels;
+constexpr std::size_t kPairedLevelCells = 2 * kPairCells;
+
+// How a call counts levels, chosen once outside its pixel loop.
+enum class LevelWay {
+    None,    // pairs only
+    Tables,  // four tables of 256, two sets (LevelTables)
+    Paired,  // the two tables of pairs
+};
+
+// The next run's lines are asked for while this one is counted, a cache line every
+// kLinePixels: the loop computes too long per line for the processor's own prefetcher
+// to keep ahead, and without this it waits on memory for a good part of its time.
+constexpr std::size_t kLinePixels = 64 / sizeof(Pixel);
+
+// One pixel's red, green, blue and luma (fourth byte) into set `set` of the level tables.
+template <LevelWay kWay>
+KORVEX_ALWAYS_INLINE void CountLevels(Pixel pixel, std::uint32_t* levels, std::size_t set) {
+    if constexpr (kWay == LevelWay::Tables) {
+        std::uint32_t* const tables = levels + set * LevelTables::kTable;
+        ++tables[LevelCounts::R * LevelCounts::kLevels + ((pixel >> 16) & 0xFF)];
+        ++tables[LevelCounts::G * LevelCounts::kLevels + ((pixel >> 8) & 0xFF)];
+        ++tables[LevelCounts::B * LevelCounts::kLevels + (pixel & 0xFF)];
+        ++tables[LevelCounts::Y * LevelCounts::kLevels + (pixel >> 24)];
+    } else if constexpr (kWay == LevelWay::Paired) {
+        // 0xYYRRGGBB: the low half is 256 G + B, the high half 256 Y + R.
+        ++levels[pixel & 0xFFFFu];
+        ++levels[kPairCells + (pixel >> 16)];
+    }
 }
 
-// The loop asks for the run after this one as it counts this one, a cache line every
-// kLinePixels: it computes too long per line for the processor's own prefetcher to keep
-// ahead, and without this it waits on memory for a good part of its time. The run's luma
-// is written back, hence for writing.
-constexpr std::size_t kLinePixels = 64 / sizeof(Pixel);
+// Counts a run's cells into the even and odd tables of pairs, alternately, and its pixels'
+// levels, asking for the `ahead` pixels at `next` meanwhile (for writing when kForWriting).
+template <LevelWay kWay, bool kForWriting>
+KORVEX_ALWAYS_INLINE void CountRun(const std::uint32_t* cells, const Pixel* run, std::size_t n, const Pixel* next,
+                                   std::size_t ahead, std::uint32_t* even, std::uint32_t* odd, std::uint32_t* levels) {
+    std::size_t k = 0;
+    for (; k + 1 < n; k += 2) {
+        assert(cells[k] < UvHistogram::kCells && cells[k + 1] < UvHistogram::kCells);
+        if (k % kLinePixels == 0 && k < ahead) __builtin_prefetch(next + k, kForWriting ? 1 : 0);
+        ++even[cells[k]];
+        ++odd[cells[k + 1]];
+        CountLevels<kWay>(run[k], levels, 0);
+        CountLevels<kWay>(run[k + 1], levels, 1);
+    }
+    if (k < n) {
+        ++even[cells[k]];
+        CountLevels<kWay>(run[k], levels, 0);
+    }
+}
+
+// Converts the pixels a run at a time (luma into their fourth bytes) and counts them.
+template <LevelWay kWay>
+void ConvertAndCount(std::span<Pixel> pixels, LumaStandard standard, std::uint32_t* even, std::uint32_t* odd,
+                     std::uint32_t* levels) {
+    std::array<std::uint32_t, kRunPixels> cells;
+    for (std::size_t begin = 0; begin < pixels.size(); begin += kRunPixels) {
+        const std::size_t n = std::min(kRunPixels, pixels.size() - begin);
+        detail::ConvertToCells(pixels.data() + begin, cells.data(), n, standard);
+        // The next run's lines, asked for while this one is counted; its luma is written
+        // back, hence for writing.
+        const std::size_t nextBegin = std::min(pixels.size(), begin + kRunPixels);
+        const std::size_t ahead = std::min(kRunPixels, pixels.size() - nextBegin);
+        CountRun<kWay, true>(cells.data(), pixels.data() + begin, n, pixels.data() + nextBegin, ahead, even, odd,
+                             levels);
+    }
+}
+
+// Counts `rows` rows of pixels that already carry their luma, only reading them.
+template <LevelWay kWay>
+void CountReadOnly(const Pixel* first, std::size_t width, std::size_t rows, std::size_t stride, LumaStandard standard,
+                   std::uint32_t* even, std::uint32_t* odd, std::uint32_t* levels) {
+    std::array<std::uint32_t, kRunPixels> cells;
+    for (std::size_t r = 0; r < rows; ++r) {
+        const Pixel* const row = first + r * stride;
+        for (std::size_t begin = 0; begin < width; begin += kRunPixels) {
+            const std::size_t n = std::min(kRunPixels, width - begin);
+            detail::CellsOf(row + begin, cells.data(), n, standard);
+            // The next run's lines, this row's or the next row's, asked for while this one is counted.
+            const bool rowGoesOn = begin + kRunPixels < width;
+            const Pixel* const next = rowGoesOn ? row + begin + kRunPixels : row + stride;
+            const std::size_t ahead = rowGoesOn ? std::min(kRunPixels, width - begin - kRunPixels)
+                                                : (r + 1 < rows ? std::min(kRunPixels, width) : 0);
+            CountRun<kWay, false>(cells.data(), row + begin, n, next, ahead, even, odd, levels);
+        }
+    }
+}
+
+// Adds the sums of a table of pairs' rows to `first`'s levels and of its columns to `second`'s.
+void AddPairSums(const std::uint32_t* pairs, std::array<std::uint64_t, LevelCounts::kLevels>& first,
+                 std::array<std::uint64_t, LevelCounts::kLevels>& second) {
+    std::array<std::uint64_t, LevelCounts::kLevels> columns{};
+    for (std::size_t row = 0; row < LevelCounts::kLevels; ++row) {
+        const std::uint32_t* const cells = pairs + row * LevelCounts::kLevels;
+        std::uint64_t sum = 0;
+        for (std::size_t column = 0; column < LevelCounts::kLevels; ++column) {
+            sum += cells[column];
+            columns[column] += cells[column];
+        }
+        first[row] += sum;
+    }
+    for (std::size_t column = 0; column < LevelCounts::kLevels; ++column) second[column] += columns[column];
+}
+
+void AddPairedLevels(const std::uint32_t* paired, LevelCounts& levels) {
+    AddPairSums(paired, levels.bins[LevelCounts::G], levels.bins[LevelCounts::B]);
+    AddPairSums(paired + kPairCells, levels.bins[LevelCounts::Y], levels.bins[LevelCounts::R]);
+}
 
 void AddLevels(LevelCounts& into, const LevelCounts& from) {
     for (std::size_t c = 0; c < LevelCounts::kChannels; ++c)
@@ -75,67 +175,58 @@ void AddLevels(LevelCounts& into, const LevelCounts& from) {
 
 }  // namespace
 
-void UvHistogram::AddPixels(std::span<Pixel> pixels, LumaStandard standard) { Add(pixels, standard, nullptr); }
+BandTally::BandTally(std::size_t picturePixels) {
+    if (picturePixels >= kPairedLevelsPixels) pairedLevels_.assign(kPairedLevelCells, 0u);
+}
+
+void BandTally::AddTo(UvHistogram& histogram, LevelCounts& levels) {
+    histogram.Merge(odd_);
+    odd_.Clear();
+    if (!pairedLevels_.empty()) {
+        AddPairedLevels(pairedLevels_.data(), levels);
+        std::fill(pairedLevels_.begin(), pairedLevels_.end(), 0u);
+    }
+}
+
+void UvHistogram::AddPixels(std::span<Pixel> pixels, LumaStandard standard) { Add(pixels, standard, nullptr, nullptr); }
 
 void UvHistogram::AddPixels(std::span<Pixel> pixels, LumaStandard standard, LevelCounts& levels) {
-    Add(pixels, standard, &levels);
+    Add(pixels, standard, &levels, nullptr);
 }
 
-void UvHistogram::AddPixelsAlternating(std::span<Pixel> pixels, LumaStandard standard, LevelCounts& levels,
-                                       UvHistogram& odd) {
-    assert(&odd != this);
-    Add(pixels, standard, &levels, odd.counts_.data());
+void UvHistogram::AddBand(std::span<Pixel> pixels, LumaStandard standard, LevelCounts& levels, BandTally& tally) {
+    assert(&tally.odd_ != this);
+    Add(pixels, standard, &levels, &tally);
 }
 
-void UvHistogram::Add(std::span<Pixel> pixels, LumaStandard standard, LevelCounts* levels, std::uint32_t* oddCounts) {
+void UvHistogram::Add(std::span<Pixel> pixels, LumaStandard standard, LevelCounts* levels, BandTally* tally) {
     if (levels != nullptr && pixels.size() > kLevelBlockPixels) {
         for (std::size_t begin = 0; begin < pixels.size(); begin += kLevelBlockPixels)
-            Add(pixels.subspan(begin, std::min(kLevelBlockPixels, pixels.size() - begin)), standard, levels, oddCounts);
+            Add(pixels.subspan(begin, std::min(kLevelBlockPixels, pixels.size() - begin)), standard, levels, tally);
         return;
     }
-    std::array<std::uint32_t, kRunPixels> cells;
-    // A caller's own odd table is never added in here; the spare one is, at the end.
-    const bool split = oddCounts == nullptr && pixels.size() >= kSplitPixels;
+    // A tally's odd table is added in when its picture is done; the spare one at the end here.
+    const bool split = tally == nullptr && pixels.size() >= kSplitPixels;
     if (split && spare_.empty()) spare_.assign(kCells, 0u);
     std::uint32_t* const even = counts_.data();
-    std::uint32_t* const odd = oddCounts != nullptr ? oddCounts : split ? spare_.data() : counts_.data();
-    LevelTables tables;
-    std::uint32_t* const evenLevels = tables.counts.data();
-    std::uint32_t* const oddLevels = tables.counts.data() + LevelTables::kTable;
-    for (std::size_t begin = 0; begin < pixels.size(); begin += kRunPixels) {
-        const std::size_t n = std::min(kRunPixels, pixels.size() - begin);
-        detail::ConvertToCells(pixels.data() + begin, cells.data(), n, standard);
-        std::size_t k = 0;
-        // The next run's lines, asked for while this one is counted.
-        const std::size_t nextBegin = std::min(pixels.size(), begin + kRunPixels);
-        const Pixel* const next = pixels.data() + nextBegin;
-        const std::size_t ahead = std::min(kRunPixels, pixels.size() - nextBegin);
-        if (levels != nullptr) {
-            const Pixel* const run = pixels.data() + begin;
-            for (; k + 1 < n; k += 2) {
-                assert(cells[k] < kCells && cells[k + 1] < kCells);
-                if (k % kLinePixels == 0 && k < ahead) __builtin_prefetch(next + k, 1);
-                ++even[cells[k]];
-                ++odd[cells[k + 1]];
-                CountLevels(run[k], evenLevels);
-                CountLevels(run[k + 1], oddLevels);
-            }
-            if (k < n) CountLevels(run[k], evenLevels);
-        } else {
-            for (; k + 1 < n; k += 2) {
-                assert(cells[k] < kCells && cells[k + 1] < kCells);
-                if (k % kLinePixels == 0 && k < ahead) __builtin_prefetch(next + k, 1);
-                ++even[cells[k]];
-                ++odd[cells[k + 1]];
-            }
-        }
-        if (k < n) ++even[cells[k]];
+    std::uint32_t* const odd = tally != nullptr ? tally->odd_.counts_.data() : split ? spare_.data() : counts_.data();
+    if (levels == nullptr) {
+        ConvertAndCount<LevelWay::None>(pixels, standard, even, odd, nullptr);
+    } else if (tally != nullptr && !tally->pairedLevels_.empty()) {
+        ConvertAndCount<LevelWay::Paired>(pixels, standard, even, odd, tally->pairedLevels_.data());
+    } else if (tally == nullptr && pixels.size() >= BandTally::kPairedLevelsPixels) {
+        std::vector<std::uint32_t> paired(kPairedLevelCells, 0u);
+        ConvertAndCount<LevelWay::Paired>(pixels, standard, even, odd, paired.data());
+        AddPairedLevels(paired.data(), *levels);
+    } else {
+        LevelTables tables;
+        ConvertAndCount<LevelWay::Tables>(pixels, standard, even, odd, tables.counts.data());
+        tables.AddTo(*levels);
     }
     if (split) {
         for (std::size_t c = 0; c < kCells; ++c) even[c] += odd[c];
         std::fill(spare_.begin(), spare_.end(), 0u);
     }
-    if (levels != nullptr) tables.AddTo(*levels);
 }
 
 void UvHistogram::CountRows(const Pixel* first, std::size_t width, std::size_t rows, std::size_t stride,
@@ -149,45 +240,23 @@ void UvHistogram::CountRows(const Pixel* first, std::size_t width, std::size_t r
     }
     // The pixels are only read: their luma is the one their fourth byte holds, and none of
     // their lines is written back to memory.
-    std::array<std::uint32_t, kRunPixels> cells;
     const bool split = width * rows >= kSplitPixels;
     if (split && spare_.empty()) spare_.assign(kCells, 0u);
     std::uint32_t* const even = counts_.data();
     std::uint32_t* const odd = split ? spare_.data() : counts_.data();
-    LevelTables tables;
-    std::uint32_t* const evenLevels = tables.counts.data();
-    std::uint32_t* const oddLevels = tables.counts.data() + LevelTables::kTable;
-    for (std::size_t r = 0; r < rows; ++r) {
-        const Pixel* const row = first + r * stride;
-        for (std::size_t begin = 0; begin < width; begin += kRunPixels) {
-            const std::size_t n = std::min(kRunPixels, width - begin);
-            const Pixel* const run = row + begin;
-            detail::CellsOf(run, cells.data(), n, standard);
-            // The next run's lines, this row's or the next row's, asked for while this one is counted.
-            const bool rowGoesOn = begin + kRunPixels < width;
-            const Pixel* const next = rowGoesOn ? row + begin + kRunPixels : row + stride;
-            const std::size_t ahead = rowGoesOn ? std::min(kRunPixels, width - begin - kRunPixels)
-                                                : (r + 1 < rows ? std::min(kRunPixels, width) : 0);
-            std::size_t k = 0;
-            for (; k + 1 < n; k += 2) {
-                assert(cells[k] < kCells && cells[k + 1] < kCells);
-                if (k % kLinePixels == 0 && k < ahead) __builtin_prefetch(next + k);
-                ++even[cells[k]];
-                ++odd[cells[k + 1]];
-                CountLevels(run[k], evenLevels);
-                CountLevels(run[k + 1], oddLevels);
-            }
-            if (k < n) {
-                ++even[cells[k]];
-                CountLevels(run[k], evenLevels);
-            }
-        }
+    if (width * rows >= BandTally::kPairedLevelsPixels) {
+        std::vector<std::uint32_t> paired(kPairedLevelCells, 0u);
+        CountReadOnly<LevelWay::Paired>(first, width, rows, stride, standard, even, odd, paired.data());
+        AddPairedLevels(paired.data(), levels);
+    } else {
+        LevelTables tables;
+        CountReadOnly<LevelWay::Tables>(first, width, rows, stride, standard, even, odd, tables.counts.data());
+        tables.AddTo(levels);
     }
     if (split) {
         for (std::size_t c = 0; c < kCells; ++c) even[c] += odd[c];
         std::fill(spare_.begin(), spare_.end(), 0u);
     }
-    tables.AddTo(levels);
 }
 
 void UvHistogram::Merge(const UvHistogram& other) {

@@ -158,6 +158,8 @@ std::int32_t CountUvPairs(std::span<const UvPair> pairs, std::span<std::int32_t,
 // weightings, not only the one ConvertToYuv uses (|U| <= 111, |V| <= 157): with
 // Rec. 709's weights blue and red reach |U| = 0.492 x 255 x 0.9278 < 117 and
 // |V| = 0.877 x 255 x 0.7874 < 177.
+class BandTally;
+
 class UvHistogram {
 public:
     static constexpr std::int32_t kMinU = -117;
@@ -176,10 +178,10 @@ public:
     void AddPixels(std::span<Pixel> pixels, LumaStandard standard = LumaStandard::Rec601);
     // The same, and adds each pixel's red, green, blue and luma levels to levels.
     void AddPixels(std::span<Pixel> pixels, LumaStandard standard, LevelCounts& levels);
-    // As AddPixels with levels, but every second pixel's pair is counted in `odd`, which
-    // is not added in: a caller that counts a picture band by band merges it once, at the
-    // end, instead of adding in a whole spare table for each band.
-    void AddPixelsAlternating(std::span<Pixel> pixels, LumaStandard standard, LevelCounts& levels, UvHistogram& odd);
+    // As AddPixels with levels, for one band of a picture counted band by band: part of
+    // the counts is kept in the tally, which adds them in once the picture is done
+    // (BandTally::AddTo), instead of after every band.
+    void AddBand(std::span<Pixel> pixels, LumaStandard standard, LevelCounts& levels, BandTally& tally);
     // Counts the pairs and adds the levels of `rows` rows of `width` pixels, each row
     // `stride` pixels after the one above, as AddPixels would count them, without writing
     // the pixels: they must hold their luma under the standard in their fourth byte
@@ -199,10 +201,32 @@ public:
     std::span<const std::uint32_t> cells() const { return counts_; }
 
 private:
-    void Add(std::span<Pixel> pixels, LumaStandard standard, LevelCounts* levels, std::uint32_t* oddCounts = nullptr);
+    void Add(std::span<Pixel> pixels, LumaStandard standard, LevelCounts* levels, BandTally* tally);
 
     std::vector<std::uint32_t> counts_;
     std::vector<std::uint32_t> spare_;  // all zero between calls; see AddPixels
+};
+
+// What a picture counted band by band keeps from one band to the next, added in once
+// the picture is done: every second pixel's pair, and for a picture of at least
+// kPairedLevelsPixels its levels as pairs, green with blue and luma with red (one
+// increment of a table of 65,536 where there would be two of a table of 256, with the
+// tables' sums formed once at the end).
+class BandTally {
+public:
+    // Below this, the tables of pairs (512 KiB of new pages, whose faults cost some 10 us
+    // each on these virtual machines) and their sums cost more than they save.
+    static constexpr std::size_t kPairedLevelsPixels = std::size_t{4} << 20;
+
+    explicit BandTally(std::size_t picturePixels);
+
+    // Adds what was kept into the histogram and the level counts, and starts afresh.
+    void AddTo(UvHistogram& histogram, LevelCounts& levels);
+
+private:
+    friend class UvHistogram;
+    UvHistogram odd_;
+    std::vector<std::uint32_t> pairedLevels_;  // empty, or (R, G) then (B, Y) cells
 };
 
 // The pair ConvertToYuv gives for one pixel.

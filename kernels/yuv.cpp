@@ -162,11 +162,26 @@ KORVEX_TARGET_WIDE void Convert709Wide(Pixel* pixels, Chroma* chroma, std::size_
 }
 
 template <class Chroma>
+KORVEX_TARGET_WIDEST void Convert601Widest(Pixel* pixels, Chroma* chroma, std::size_t count) {
+    Convert601Body(pixels, chroma, count);
+}
+
+template <class Chroma>
+KORVEX_TARGET_WIDEST void Convert709Widest(Pixel* pixels, Chroma* chroma, std::size_t count) {
+    Convert709Body(pixels, chroma, count);
+}
+
+// The widest build the processor has: twice the lanes halve the conversion's time, which
+// is a good part of a load's analysis.
+template <class Chroma>
 ConvertRange<Chroma> ChooseConversion(LumaStandard standard) {
+    const bool widest = detail::UseWidestVectors();
     const bool wide = detail::UseWideVectors();
     switch (standard) {
-        case LumaStandard::Rec601: return wide ? &Convert601Wide<Chroma> : &Convert601Plain<Chroma>;
-        case LumaStandard::Rec709: return wide ? &Convert709Wide<Chroma> : &Convert709Plain<Chroma>;
+        case LumaStandard::Rec601:
+            return widest ? &Convert601Widest<Chroma> : wide ? &Convert601Wide<Chroma> : &Convert601Plain<Chroma>;
+        case LumaStandard::Rec709:
+            return widest ? &Convert709Widest<Chroma> : wide ? &Convert709Wide<Chroma> : &Convert709Plain<Chroma>;
     }
     assert(!"unknown luma standard");
     return &Convert601Plain<Chroma>;

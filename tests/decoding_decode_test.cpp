@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QImageReader>
 #include <QImageWriter>
 #include <QPalette>
 #include <QTemporaryDir>
@@ -351,6 +352,73 @@ TEST_F(Decode, HeaderWalkersReadTheSizeTheReadersDecode) {
             }
         }
     }
+}
+
+// What the worker loads before it is confined is told from bytes at fixed places alone:
+// every row that takes a file (or any cut of it) has its library among those loaded for
+// it; and where the first bytes name the one reader of Qt's that takes a file, that
+// reader alone reads it exactly as Qt's search through all of its readers does.
+TEST_F(Decode, FirstBytesLoadEveryReaderAFileMayReachAndQtsNamedReaderReadsAsItsSearchWould) {
+    std::vector<QByteArray> files;
+    const QImage source = Pattern(37, 23);
+    for (const char* format : {"png", "bmp", "tiff", "webp", "jpeg", "ppm", "ico"}) files.push_back(encode(source, format));
+    GifFrame frame;
+    frame.indices.assign(37 * 23, 1);
+    files.push_back(MakeGif(37, 23, {frame}));
+    files.push_back(MakeWmf());
+    QStringList folders{QStringLiteral(VISTREL_SOURCE_DIR "/tests/hostile")};
+    for (const QString& target : QDir(VISTREL_SOURCE_DIR "/fuzz/corpus").entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+        folders.append(QStringLiteral(VISTREL_SOURCE_DIR "/fuzz/corpus/") + target);
+    for (const QString& folder : folders)
+        for (const QString& name : QDir(folder).entryList(QDir::Files)) {
+            QFile file(QDir(folder).filePath(name));
+            if (file.size() < 64 * 1024 * 1024 && file.open(QIODevice::ReadOnly)) files.push_back(file.readAll());
+        }
+    ASSERT_GT(files.size(), 100u);
+    std::size_t namedFiles = 0;
+    for (const QByteArray& bytes : files) {
+        const std::string head = bytes.left(12).toHex().toStdString();
+        for (qsizetype cut = 0; cut <= bytes.size(); cut = cut < 64 ? cut + 1 : bytes.size() + (cut == bytes.size())) {
+            const headers::Bytes part(reinterpret_cast<const unsigned char*>(bytes.constData()), std::size_t(cut));
+            const ReaderLibraries loaded = LibrariesFor(part);
+            for (const Reader& reader : Readers()) {
+                if (!reader.sniff(part)) continue;
+                EXPECT_TRUE(reader.gate == nullptr || reader.gate(part)) << reader.name << " " << head << " cut " << cut;
+                EXPECT_TRUE(reader.library == ReaderLibrary::Own || loaded.test(std::size_t(reader.library)))
+                    << reader.name << " " << head << " cut " << cut;
+            }
+        }
+        const headers::Bytes whole(reinterpret_cast<const unsigned char*>(bytes.constData()), std::size_t(bytes.size()));
+        const char* format = QtFormatFor(whole);
+        if (format == nullptr) continue;
+        ++namedFiles;
+        // Qt's search, and the reader the first bytes name: the same reader, which finds the
+        // same picture. (Its pixels are not compared: for some damaged files Qt's readers
+        // leave rows as their memory happened to hold them.)
+        QByteArray formats[2];
+        QImage pictures[2];
+        bool reads[2] = {};
+        for (const int named : {0, 1}) {
+            QByteArray copy = bytes;
+            QBuffer buffer(&copy);
+            buffer.open(QIODevice::ReadOnly);
+            QImageReader reader(&buffer);
+            if (named == 1) {
+                reader.setFormat(format);
+                reader.setAutoDetectImageFormat(false);
+            }
+            reads[named] = reader.canRead();
+            formats[named] = reader.format();
+            pictures[named] = reader.read();
+        }
+        EXPECT_EQ(reads[0], reads[1]) << format << " " << head;
+        if (reads[0]) {
+            EXPECT_EQ(formats[0], formats[1]) << head;
+        }
+        EXPECT_EQ(pictures[0].size(), pictures[1].size()) << format << " " << head;
+        EXPECT_EQ(pictures[0].format(), pictures[1].format()) << format << " " << head;
+    }
+    EXPECT_GT(namedFiles, 20u);
 }
 
 TEST_F(Decode, HeaderSizesOutOfRangeAreRefusedBeforeDecoding) {

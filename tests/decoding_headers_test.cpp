@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <random>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -16,6 +17,8 @@
 #include "formats/FileHeaders.h"
 #include "formats/PngChunks.h"
 #include "picture_bytes.h"
+
+#include <jxl/decode.h>
 
 using namespace vistrel::headers;
 
@@ -390,5 +393,31 @@ TEST(HeaderReaders, TheLargestIconEntryIsFoundWhateverItsSidesClaim) {
         const ClaimedSize found = OtherClaims({icon.data(), icon.size()}).largest;
         EXPECT_EQ(found.width, 0xFFFFFFFFll) << largestFirst;
         EXPECT_EQ(found.height, 0xFFFFFFFFll) << largestFirst;
+    }
+}
+
+// The JPEG XL signatures as libjxl's own check takes them, without the library: every
+// prefix of either signature, each with every byte after it, and random bytes.
+TEST(HeaderReaders, JpegXlSignaturesAreLibjxlsOwn) {
+    const std::vector<unsigned char> container{0, 0, 0, 0x0C, 'J', 'X', 'L', ' ', 0x0D, 0x0A, 0x87, 0x0A};
+    const std::vector<unsigned char> codestream{0xFF, 0x0A};
+    std::vector<std::vector<unsigned char>> files{{}};
+    for (const auto* signature : {&container, &codestream})
+        for (std::size_t length = 0; length <= signature->size(); ++length)
+            for (int next = -1; next < 256; ++next) {
+                std::vector<unsigned char> file(signature->begin(), signature->begin() + static_cast<std::ptrdiff_t>(length));
+                if (next >= 0) file.push_back(static_cast<unsigned char>(next));
+                files.push_back(file);
+            }
+    std::mt19937 rng(12);
+    for (int k = 0; k < 20000; ++k) {
+        std::vector<unsigned char> file(rng() % 16);
+        for (unsigned char& b : file) b = static_cast<unsigned char>(rng() % 4 == 0 ? 0 : rng());
+        files.push_back(file);
+    }
+    for (const std::vector<unsigned char>& file : files) {
+        const JxlSignature signature = JxlSignatureCheck(file.data(), file.size());
+        EXPECT_EQ(vistrel::headers::LooksLikeJxl(file), signature == JXL_SIG_CODESTREAM || signature == JXL_SIG_CONTAINER)
+            << testing::PrintToString(file);
     }
 }

@@ -27,7 +27,9 @@
 #include "picture_bytes.h"
 #include "support.h"
 #include "decoding/Decode.h"
+#include "decoding/PageBuffer.h"
 #include "decoding/Readers.h"
+#include "decoding/worker/PictureMemory.h"
 #include "decoding/worker/WorkerClient.h"
 #include "decoding/worker/WorkerMessages.h"
 
@@ -1031,6 +1033,36 @@ TEST_F(Worker, APictureLetGoLendsItsBufferToTheNextPictureOfItsSize) {
         EXPECT_EQ(other.surface->image(), DecodePicture(small, kBackground).surface->image());
     }
     EXPECT_EQ(SharedBuffersMapped(), 0);
+}
+
+
+// A large picture's pages are taken ahead of its rows without a byte written: rows that
+// land while the thread runs keep what they hold, and the rest stays zero, whether the
+// thread is stopped at once or midway.
+TEST(PagesAhead, TakesAPicturesPagesWithoutWritingThem) {
+    constexpr std::size_t kBytes = std::size_t{48} << 20;
+    constexpr std::size_t kRowBytes = 24000;
+    PageBuffer buffer(kBytes);
+    ASSERT_NE(buffer.data(), nullptr);
+    std::uint8_t* const bytes = buffer.data();
+    const auto value = [](std::size_t at) { return static_cast<std::uint8_t>((at * 2654435761u >> 24) | 1u); };
+    { const PagesAhead stoppedAtOnce(bytes, kBytes); }
+    for (std::size_t at = 0; at < kBytes / 2; at += 4096) bytes[at] = value(at);
+    {
+        const PagesAhead ahead(bytes, kBytes);
+        // Every third row lands, from the front, as the thread takes the pages.
+        for (std::size_t row = 0; (row + 1) * kRowBytes <= kBytes; row += 3)
+            std::memset(bytes + row * kRowBytes, value(row), kRowBytes);
+    }
+    std::size_t wrong = 0;
+    for (std::size_t at = 0; at < kBytes; ++at) {
+        const std::size_t row = at / kRowBytes;
+        const std::uint8_t expected = row % 3 == 0 && (row + 1) * kRowBytes <= kBytes ? value(row)
+                                      : at < kBytes / 2 && at % 4096 == 0         ? value(at)
+                                                                                   : 0;
+        wrong += bytes[at] != expected;
+    }
+    EXPECT_EQ(wrong, 0u);
 }
 
 }  // namespace

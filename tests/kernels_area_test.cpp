@@ -53,14 +53,19 @@ TEST(KernelsArea, EqualsTheSlowReferenceForReductionAndEnlargementInAnyBands) {
     struct Size {
         std::size_t sw, sh, dw, dh;
     };
+    // Reductions whose source rows lie wholly inside destination rows (added unweighted),
+    // and two with more such rows to a destination row than that sum holds (all weighted).
     std::vector<Size> sizes{{1, 1, 1, 1},  {1, 1, 5, 3},   {7, 5, 3, 2},  {64, 48, 32, 24}, {5, 7, 13, 11},
-                            {100, 80, 37, 29}, {30, 3, 7, 41}, {3, 40, 17, 4}, {9, 9, 9, 9},    {2, 2, 9, 7}};
+                            {100, 80, 37, 29}, {30, 3, 7, 41}, {3, 40, 17, 4}, {9, 9, 9, 9},    {2, 2, 9, 7},
+                            {67, 300, 5, 9},   {70, 258, 9, 1}, {33, 900, 4, 3}};
     for (int k = 0; k < 20; ++k)
         sizes.push_back({1 + rng() % 40, 1 + rng() % 40, 1 + rng() % 40, 1 + rng() % 40});
-    for (const bool wide : {false, true})
+    // The plain loops, the AVX2 ones and, where the processor has it, the AVX-512 ones.
+    for (const int vectors : {0, 1, 2})
     for (const Size& s : sizes) {
-        korvex::detail::AllowWideVectors(wide);
-        SCOPED_TRACE(testing::Message() << s.sw << "x" << s.sh << " -> " << s.dw << "x" << s.dh << (wide ? " wide" : ""));
+        korvex::detail::AllowWideVectors(vectors > 0);
+        korvex::detail::AllowWidestVectors(vectors > 1);
+        SCOPED_TRACE(testing::Message() << s.sw << "x" << s.sh << " -> " << s.dw << "x" << s.dh << " vectors " << vectors);
         const std::vector<Pixel> source = Random(s.sw * s.sh, rng);
         const std::vector<Pixel> want = Reference(source, s.sw, s.sh, s.dw, s.dh);
         std::vector<Pixel> whole(s.dw * s.dh, 0);
@@ -82,6 +87,7 @@ TEST(KernelsArea, EqualsTheSlowReferenceForReductionAndEnlargementInAnyBands) {
         ASSERT_EQ(banded, want);
     }
     korvex::detail::AllowWideVectors(true);
+    korvex::detail::AllowWidestVectors(true);
 }
 
 // Enlarged by whole factors, every picture pixel keeps its colour exactly; by other
@@ -112,6 +118,13 @@ TEST(KernelsArea, FlatPicturesStayFlatAndNothingIsDoneWithoutPixels) {
     std::vector<Pixel> small(7 * 5, 0);
     korvex::ResampleArea(flat.data(), 300, 200, 300, small.data(), 7, 5);
     for (const Pixel p : small) ASSERT_EQ(p, 0xFF345678u);
+    // White rows, as many to a destination row as the unweighted sums hold, and one more.
+    for (const std::size_t rows : {257, 258, 514}) {
+        const std::vector<Pixel> white(3 * rows, 0xFFFFFFFF);
+        std::vector<Pixel> one(2, 0);
+        korvex::ResampleArea(white.data(), 3, rows, 3, one.data(), 1, rows / 257);
+        ASSERT_EQ(one[0], 0xFFFFFFFFu) << rows;
+    }
     std::vector<Pixel> untouched(4, 0xABCDEF01);
     korvex::ResampleArea(nullptr, 0, 0, 0, untouched.data(), 2, 2);
     korvex::ResampleArea(flat.data(), 300, 200, 300, untouched.data(), 0, 2);

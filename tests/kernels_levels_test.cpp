@@ -13,11 +13,14 @@ namespace {
 using korvex::LevelCounts;
 using korvex::Pixel;
 
-TEST(KernelsLevels, BandsPaddingThreadsAndStandardsCountEveryPixelOnce) {
+// Pictures below and above the size from which levels are counted as pairs of levels.
+class KernelsLevels : public ::testing::TestWithParam<std::pair<std::size_t, std::size_t>> {};
+
+TEST_P(KernelsLevels, BandsPaddingThreadsAndStandardsCountEveryPixelOnce) {
     std::mt19937 rng(11);
     // Whole-picture bands are split over threads and into the odd pixels' tables; the odd
     // width leaves a last pixel of its own.
-    constexpr std::size_t kWidth = 701, kHeight = 800;
+    const auto [kWidth, kHeight] = GetParam();
     std::vector<Pixel> source(kWidth * kHeight);
     for (std::size_t k = 0; k < source.size(); ++k) {
         const std::size_t kind = k % 101;  // random colours, runs of one grey, the extremes
@@ -63,5 +66,14 @@ TEST(KernelsLevels, BandsPaddingThreadsAndStandardsCountEveryPixelOnce) {
     }
     korvex::SetThreadCount(0);
 }
+
+INSTANTIATE_TEST_SUITE_P(Sizes, KernelsLevels,
+                         ::testing::Values(std::pair<std::size_t, std::size_t>{701, 800},
+                                           std::pair<std::size_t, std::size_t>{2049, 2050}),
+                         [](const auto& info) {
+                             return info.param.first * info.param.second >= korvex::BandTally::kPairedLevelsPixels
+                                        ? "LevelsAsPairs"
+                                        : "LevelsAlone";
+                         });
 
 }  // namespace

@@ -104,17 +104,12 @@ LibraryColour ColourOf(const JxlDecoder* decoder, bool grey) {
 
 }  // namespace
 
-bool LooksLikeJxl(const unsigned char* data, std::size_t size) {
-    const JxlSignature signature = JxlSignatureCheck(data, size);
-    return signature == JXL_SIG_CODESTREAM || signature == JXL_SIG_CONTAINER;
-}
-
 ReadResult DecodeJxl(const ReaderInput& input) {
     const auto& [bytes, background, colour, receiver, sink, photosites] = input;
     const unsigned char* const data = bytes.data();
     const std::size_t size = bytes.size();
 
-    if (!LooksLikeJxl(data, size)) return std::nullopt;
+    if (!headers::LooksLikeJxl(bytes)) return std::nullopt;
     const JxlDecoderPtr decoder = JxlDecoderMake(nullptr);
     const JxlThreadParallelRunnerPtr runner = JxlThreadParallelRunnerMake(nullptr, kDecodingThreads);
     if (!decoder || !runner) return DecodeResult::Failed(DecodeError::OutOfMemory);

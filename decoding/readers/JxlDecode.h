@@ -15,9 +15,6 @@ namespace vistrel {
 // 45 bytes a pixel for 8-bit RGB, 67 for 16-bit RGB with alpha.
 inline constexpr std::uint64_t kJxlBytesPerPixelAtPeak = 80;
 
-// True when the file starts with a JPEG XL codestream's or container's signature.
-bool LooksLikeJxl(const unsigned char* data, std::size_t size);
-
 // The first frame (an animation's coalesced first frame), turned upright as the file's
 // orientation says, its alpha composited over the background and its colours converted
 // as its colour encoding or ICC profile says unless stored values are asked for.

@@ -100,6 +100,13 @@ ReadResult DecodeWithQt(const ReaderInput& input) {
     WatchedBytes buffer(&bytes);
     buffer.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
     QImageReader reader(&buffer);
+    // Where the file's first bytes name the one reader of Qt's that takes it, that reader
+    // alone is asked: the others, which would each look at the file and turn it down,
+    // then need not be loaded (in the confined worker they could not be).
+    if (const char* format = QtFormatFor(input.bytes); format != nullptr) {
+        reader.setFormat(format);
+        reader.setAutoDetectImageFormat(false);
+    }
     reader.setAutoTransform(true);
     if (!reader.canRead()) return Failure(DecodeError::NotAPicture);
     const QByteArray format = reader.format();

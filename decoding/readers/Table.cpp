@@ -37,7 +37,7 @@ bool IsTiff(Bytes file) {
 bool IsWebp(Bytes file) { return StartsWith(file, 0, "RIFF", 4) && StartsWith(file, 8, "WEBP", 4); }
 bool IsGif(Bytes file) { return StartsWith(file, 0, "GIF87a", 6) || StartsWith(file, 0, "GIF89a", 6); }
 bool IsBmp(Bytes file) { return StartsWith(file, 0, "BM", 2); }
-bool IsJxl(Bytes file) { return LooksLikeJxl(file.data(), file.size()); }
+bool IsJxl(Bytes file) { return headers::LooksLikeJxl(file); }
 bool AnyFile(Bytes) { return true; }
 
 // A metafile is drawn at most at its pixel budget, whatever it declares.
@@ -63,20 +63,27 @@ ReadResult ReadBmp(const ReaderInput& input) {
 }
 
 const Reader kReaders[] = {
-    {"Windows metafile", headers::LooksLikeMetafile, MetafileClaims, DecodeMetafile},
+    {.name = "Windows metafile", .sniff = headers::LooksLikeMetafile, .claims = MetafileClaims, .read = DecodeMetafile,
+     .library = ReaderLibrary::Libwmf},
     // Before HEIF (a CR3 is an ISO media file) and TIFF (most raw files are TIFFs).
-    {"Camera raw", headers::LooksLikeCameraRaw, headers::RawClaims, DecodeRaw, kRawBytesPerPixelAtPeak, PrepareRaw, true},
+    {.name = "Camera raw", .sniff = headers::LooksLikeCameraRaw, .claims = headers::RawClaims, .read = DecodeRaw,
+     .bytesPerPixelAtPeak = kRawBytesPerPixelAtPeak, .developsItsColours = true, .library = ReaderLibrary::LibRaw,
+     .gate = headers::MayBeCameraRaw},
     // Formats Qt has no reader for, whose libraries read their own colour tags.
-    {"HEIF", headers::StartsWithBrandBox, headers::HeifClaims, DecodeHeif, kBytesPerPixelAtPeak, PrepareHeif, false, true},
-    {"JPEG XL", IsJxl, headers::JxlClaims, DecodeJxl, kJxlBytesPerPixelAtPeak, nullptr, false, true},
-    {"JPEG", IsJpeg, headers::JpegClaims, ReadJpeg},
-    {"PNG", IsPng, headers::PngClaims, DecodePng},
-    {"TIFF", IsTiff, headers::TiffClaims, DecodeTiff},
-    {"WebP", IsWebp, headers::WebpClaims, DecodeWebp},
-    {"GIF", IsGif, headers::GifClaims, ReadGif},
-    {"BMP", IsBmp, headers::BmpClaims, ReadBmp},
+    {.name = "HEIF", .sniff = headers::StartsWithBrandBox, .claims = headers::HeifClaims, .read = DecodeHeif,
+     .countsItsSamples = true, .library = ReaderLibrary::Libheif},
+    {.name = "JPEG XL", .sniff = IsJxl, .claims = headers::JxlClaims, .read = DecodeJxl,
+     .bytesPerPixelAtPeak = kJxlBytesPerPixelAtPeak, .countsItsSamples = true, .library = ReaderLibrary::Libjxl},
+    {.name = "JPEG", .sniff = IsJpeg, .claims = headers::JpegClaims, .read = ReadJpeg, .qtFormat = "jpeg"},
+    {.name = "PNG", .sniff = IsPng, .claims = headers::PngClaims, .read = DecodePng, .qtFormat = "png"},
+    {.name = "TIFF", .sniff = IsTiff, .claims = headers::TiffClaims, .read = DecodeTiff,
+     .library = ReaderLibrary::Libtiff, .qtFormat = "tiff"},
+    {.name = "WebP", .sniff = IsWebp, .claims = headers::WebpClaims, .read = DecodeWebp,
+     .library = ReaderLibrary::Libwebp, .qtFormat = "webp"},
+    {.name = "GIF", .sniff = IsGif, .claims = headers::GifClaims, .read = ReadGif, .qtFormat = "gif"},
+    {.name = "BMP", .sniff = IsBmp, .claims = headers::BmpClaims, .read = ReadBmp, .qtFormat = "bmp"},
     // Whatever is left, and what the rows above leave.
-    {"Qt's image plugins", AnyFile, headers::OtherClaims, DecodeWithQt},
+    {.name = "Qt's image plugins", .sniff = AnyFile, .claims = headers::OtherClaims, .read = DecodeWithQt},
 };
 
 bool SideInRange(std::int64_t side) { return side >= 1 && side <= kMaxPictureSide; }
@@ -105,6 +112,20 @@ const Reader& ReaderFor(Bytes file) {
     for (const Reader& reader : kReaders)
         if (reader.sniff(file)) return reader;
     return kReaders[std::size(kReaders) - 1];
+}
+
+ReaderLibraries LibrariesFor(Bytes file) {
+    ReaderLibraries libraries;
+    for (const Reader& reader : kReaders)
+        if (reader.library != ReaderLibrary::Own && (reader.gate != nullptr ? reader.gate : reader.sniff)(file))
+            libraries.set(static_cast<std::size_t>(reader.library));
+    return libraries;
+}
+
+const char* QtFormatFor(Bytes file) {
+    for (const Reader& reader : kReaders)
+        if (reader.qtFormat != nullptr && reader.sniff(file)) return reader.qtFormat;
+    return nullptr;
 }
 
 DecodeResult DecodePictureBytes(PictureFile file, ColorValue background, RowReceiver* receiver, BandSink* sink,

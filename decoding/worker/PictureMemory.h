@@ -3,7 +3,10 @@
 // where the system gives them) that no worker sees, one kept for the next picture of
 // the same size while a load asks for it, and given back on a thread of their own.
 
+#include <atomic>
+#include <cstddef>
 #include <optional>
+#include <thread>
 
 #include "platform/Surface.h"
 
@@ -34,5 +37,23 @@ int PictureBuffersHeld();
 // or of a new one; nothing when there is no memory for it. It keeps its buffer until its
 // last copy goes.
 std::optional<Surface> NewPicture(int width, int height);
+
+// While one lives, a thread of its own takes a large picture's pages from the front (their
+// faults, and the clearing of memory the system hands out afresh), without writing a
+// byte, ahead of the rows the decoder sends: on these virtual machines taking the pages
+// of a photograph costs more than analysing it, and the decoder's core is often idle
+// meanwhile. Rows that arrive first take their pages themselves, as ever.
+class PagesAhead {
+public:
+    PagesAhead(uchar* at, std::size_t bytes);
+    // Stops at the next step and joins the thread.
+    ~PagesAhead();
+    PagesAhead(const PagesAhead&) = delete;
+    PagesAhead& operator=(const PagesAhead&) = delete;
+
+private:
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
 
 }  // namespace vistrel

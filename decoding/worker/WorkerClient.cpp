@@ -212,6 +212,8 @@ DecodeResult DecodeInWorker(const QString& path, ColorValue background, RowRecei
     WorkerMessageReader reader;
     std::vector<WorkerEvent> events;
     std::optional<Surface> picture;
+    // Declared after the picture, so that it stops before the picture can go.
+    std::optional<PagesAhead> pagesAhead;
     std::shared_ptr<RawSensor> sensor;  // a camera raw's photosites, when they were announced
     bool started = false;  // the receiver has heard of the picture
     // Once the receiver has the picture, it lets go of it before a failure frees it.
@@ -261,6 +263,7 @@ DecodeResult DecodeInWorker(const QString& path, ColorValue background, RowRecei
                     QImage& image = picture->image();
                     rowsIn.Expect(image.bits(), static_cast<std::size_t>(image.sizeInBytes()),
                                   static_cast<std::size_t>(image.bytesPerLine()));
+                    pagesAhead.emplace(image.bits(), static_cast<std::size_t>(image.sizeInBytes()));
                     if (!SendGo(goWrite.get())) return failure(DecodeError::WorkerStopped);
                     started = receiver != nullptr;
                     if (started && !receiver->PictureStarted(*picture)) return failure(DecodeError::Cancelled);

@@ -1,8 +1,6 @@
 #include "decoding/worker/WorkerMain.h"
 
-#include <QBuffer>
 #include <QFile>
-#include <QImageReader>
 #include <QThreadPool>
 
 #include <algorithm>
@@ -22,9 +20,11 @@
 #include <unistd.h>
 
 #include "decoding/Decode.h"
+#include "decoding/PageBuffer.h"
 #include "decoding/Readers.h"
 #include "decoding/worker/Confinement.h"
 #include "decoding/worker/Faults.h"
+#include "decoding/worker/ReaderModules.h"
 #include "decoding/worker/WorkerMessages.h"
 #include "formats/FileHeaders.h"
 
@@ -83,11 +83,11 @@ public:
         (void)first;
         const std::size_t bytes = static_cast<std::size_t>(count) * rowBytes_;
         if (bytes == 0 || bytes > kMostBandBytes) return nullptr;
-        std::vector<uchar>& band = bands_[nextBand_];
-        try {
-            if (band.size() < bytes) band.resize(bytes);
-        } catch (const std::bad_alloc&) {
-            return nullptr;
+        PageBuffer& band = bands_[nextBand_];
+        if (band.size() < bytes) {
+            // At least a huge page: one fault where a band of small pages would take hundreds.
+            band = PageBuffer(std::max(bytes, kHugePageBytes));
+            if (band.data() == nullptr) return nullptr;
         }
         nextBand_ = 1 - nextBand_;
         return band.data();
@@ -156,7 +156,7 @@ private:
     Surface* picture_ = nullptr;
     std::size_t rowBytes_ = 0;
     int written_ = 0;
-    std::array<std::vector<uchar>, 2> bands_;
+    std::array<PageBuffer, 2> bands_;
     std::size_t nextBand_ = 0;
 };
 
@@ -179,16 +179,6 @@ void StartConversionThreads() {
             allDone.count_down();
         });
     allDone.wait();
-}
-
-// Loads every image plugin now, as a reader that looks for the one taking a file does,
-// so that a worker started ahead of time has it done before its picture arrives.
-void LoadImagePlugins() {
-    QByteArray nothing(16, '\0');
-    QBuffer buffer(&nothing);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer);
-    (void)reader.canRead();
 }
 
 void ReadExactly(int fd, void* data, std::size_t size) {
@@ -254,19 +244,17 @@ void RunDecodeWorker(int argc, char** argv) {
     // memory unless told not to; nothing executable may be mapped here.
     ::setenv("QT_ENABLE_REGEXP_JIT", "0", 1);
     StartConversionThreads();
-    // Every library and image plugin is loaded now, before any file is known.
-    LoadImagePlugins();
-    for (const Reader& reader : Readers())
-        if (reader.prepare != nullptr) reader.prepare();
     const int pathRules = PrepareConfinement();
 
     const Request request = ReadRequest();
     const ColorValue background = request.background;
-    // The file is opened and mapped, not parsed: nothing reads its bytes before the
-    // confinement below is in place.
+    // The file is opened and read, not parsed: before the confinement below is in place,
+    // only bytes at fixed places are looked at, to load the readers it may need and no others.
     PictureFile file = ReadPictureFile(QFile::decodeName(request.fileName), FileAccess::OwnPages);
     if (file.error) Fail(*file.error);
     const auto fileBytes = static_cast<std::uint64_t>(file.bytes.size());
+    if (!LoadReadersFor({reinterpret_cast<const unsigned char*>(file.bytes.constData()), fileBytes}))
+        Fail(DecodeError::WorkerStopped);
 
     std::uint64_t mostBytesPerPixel = 0;
     for (const Reader& reader : Readers()) mostBytesPerPixel = std::max(mostBytesPerPixel, reader.bytesPerPixelAtPeak);
