@@ -113,6 +113,7 @@ void SignalTally::AddColour(const float* rgb, std::size_t n) {
 
 void SignalTally::AddPlanes(const float* r, const float* g, const float* b, std::size_t n) {
 #if KORVEX_HAVE_WIDE_VECTORS
+    if (korvex::detail::UseWidestVectors()) return AddPlanesWidest(r, g, b, n);
     if (korvex::detail::UseWideVectors()) return AddPlanesWide(r, g, b, n);
 #endif
     AddPlanesBody(r, g, b, n);
@@ -167,8 +168,13 @@ KORVEX_ALWAYS_INLINE void SignalTally::AddPlanesBody(const float* r, const float
     pixels_ += n;
 }
 
-// Without fused multiply-adds, which would round the products differently.
+// Without fused multiply-adds, which would round the products differently: AVX2 alone
+// has none, and this file is built without contracting the AVX-512 build's into them.
 KORVEX_TARGET_WIDE void SignalTally::AddPlanesWide(const float* r, const float* g, const float* b, std::size_t n) {
+    AddPlanesBody(r, g, b, n);
+}
+
+KORVEX_TARGET_WIDEST void SignalTally::AddPlanesWidest(const float* r, const float* g, const float* b, std::size_t n) {
     AddPlanesBody(r, g, b, n);
 }
 

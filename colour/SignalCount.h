@@ -105,10 +105,11 @@ public:
     void AddTo(SignalStats& stats) const;
 
 private:
-    // AddPlanes' loops, built plainly and (where the processor has it) 256 bits wide: the
+    // AddPlanes' loops, built plainly and (where the processor has them) 256 and 512 bits wide: the
     // same operations in the same order, so the same counts to the last bit.
     void AddPlanesBody(const float* r, const float* g, const float* b, std::size_t n);
     void AddPlanesWide(const float* r, const float* g, const float* b, std::size_t n);
+    void AddPlanesWidest(const float* r, const float* g, const float* b, std::size_t n);
     // MaxFALL's sum in units of 1/kSumScale nit: 10,000 nits times 2^30 pixels stays
     // below 2^64 at this scale.
     static constexpr double kSumScale = 1024;

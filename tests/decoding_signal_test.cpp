@@ -489,14 +489,21 @@ TEST(DecodeSignal, CountsAreTheSameAtAnySplitOverThreadsAndOnAnyVectors) {
     const SignalStats once = whole.Stats();
     EXPECT_EQ(once.pixels, pixels);
     EXPECT_GT(once.outside[SignalStats::Srgb], 0u);
-    korvex::detail::AllowWideVectors(false);
-    colour::SignalCount plainVectors(space);
-    {
-        const colour::SignalCount::Lease tally(plainVectors);
-        tally->Add(rgb.data(), pixels);
-    }
-    korvex::detail::AllowWideVectors(true);
-    EXPECT_EQ(plainVectors.Stats(), once) << "plain vectors against wide ones";
+    // The narrower builds, each where a wider one counted the above.
+    const auto countedWith = [&](bool wide, bool widest) {
+        korvex::detail::AllowWideVectors(wide);
+        korvex::detail::AllowWidestVectors(widest);
+        colour::SignalCount count(space);
+        {
+            const colour::SignalCount::Lease tally(count);
+            tally->Add(rgb.data(), pixels);
+        }
+        korvex::detail::AllowWideVectors(true);
+        korvex::detail::AllowWidestVectors(true);
+        return count.Stats();
+    };
+    EXPECT_EQ(countedWith(true, false), once) << "256-bit vectors against the widest";
+    EXPECT_EQ(countedWith(false, false), once) << "plain vectors against wide ones";
     for (const std::size_t parts : {2u, 7u, 64u}) {
         colour::SignalCount split(space);
         std::vector<std::thread> threads;
