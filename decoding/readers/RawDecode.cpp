@@ -11,6 +11,7 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "colour/SrgbCurve.h"
@@ -354,15 +355,35 @@ void ToPixels(const TurnedImage& image, std::size_t y, const std::array<const st
                  tables[2][(*p)[2]];
 }
 
+struct PictureSize {
+    int width = 0, height = 0;
+};
+
+// The developed picture's size before a photosite is unpacked, where LibRaw's processing
+// keeps the file's own: a DNG of square photosites, not turned by 45 degrees. Told then,
+// the program takes the picture's pages while LibRaw unpacks and develops, not after.
+std::optional<PictureSize> SizeBeforeUnpacking(LibRaw& raw) {
+    const libraw_data_t& d = raw.imgdata;
+    if (d.idata.dng_version == 0 || d.sizes.pixel_aspect != 1.0 || raw.is_fuji_rotated() != 0 ||
+        d.params.half_size != 0 || d.sizes.width == 0 || d.sizes.height == 0)
+        return std::nullopt;
+    const bool across = (d.sizes.flip & 4) != 0;
+    return PictureSize{across ? d.sizes.height : d.sizes.width, across ? d.sizes.width : d.sizes.height};
+}
+
 // The developed picture's rows to the receiver or the sink (into its own place when it
 // offers one), band by band, on this thread: the program analyses each band as the next
-// is made, on the other core (an OpenMP team here would spin on it between bands).
-DecodeResult Deliver(const TurnedImage& image, const std::array<const std::uint8_t*, 3>& tables, RowReceiver* receiver,
-                     BandSink* sink) {
+// is made, on the other core (an OpenMP team here would spin on it between bands). `out`
+// was started already when `told` says so, at that size.
+DecodeResult Deliver(const TurnedImage& image, const std::array<const std::uint8_t*, 3>& tables, RowOutput& out,
+                     std::optional<PictureSize> told) {
     const int width = static_cast<int>(image.width), height = static_cast<int>(image.height);
     const int bandRows = BandRowsFor(width, height);
-    RowOutput out(receiver, sink);
-    if (!out.Start(width, height, bandRows)) return DecodeResult::Failed(out.failure());
+    if (told) {
+        if (told->width != width || told->height != height) return DecodeResult::Failed(DecodeError::Unreadable);
+    } else if (!out.Start(width, height, bandRows)) {
+        return DecodeResult::Failed(out.failure());
+    }
     for (int first = 0; first < height; first += bandRows) {
         const int count = std::min(bandRows, height - first);
         out.OpenBand(first, count);
@@ -420,6 +441,10 @@ ReadResult DecodeRaw(const ReaderInput& input) {
     constexpr std::uint64_t kMostRawBytesPerPhotosite = 8;
     raw->imgdata.params.max_raw_memory_mb = static_cast<unsigned>((photosites * kMostRawBytesPerPhotosite >> 20) + 1);
 
+    RowOutput out(receiver, sink);
+    const std::optional<PictureSize> told = SizeBeforeUnpacking(*raw);
+    if (told && !out.Start(told->width, told->height)) return DecodeResult::Failed(out.failure());
+
     if (const int code = raw->unpack(); code != LIBRAW_SUCCESS) return DecodeResult::Failed(ErrorOf(code));
     if (complaints.memory > 0) return DecodeResult::Failed(DecodeError::OutOfMemory);
     if (complaints.data > 0 || raw->error_count() > 0) return DecodeResult::Failed(DecodeError::Unreadable);
@@ -471,7 +496,7 @@ ReadResult DecodeRaw(const ReaderInput& input) {
             for (std::size_t c = 0; c < 3; ++c) tables[c] = stored[c].data();
             break;
     }
-    DecodeResult result = Deliver(*image, tables, receiver, sink);
+    DecodeResult result = Deliver(*image, tables, out, told);
     if (!result) return result;
     if (sensor) {
         sensor->flip = raw->imgdata.sizes.flip;
