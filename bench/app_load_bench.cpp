@@ -179,6 +179,12 @@ BENCHMARK(BM_LoadPictureFileWebp24MP)->Unit(benchmark::kMillisecond)->Iterations
 void BM_LoadPictureFileNoisyJpeg24MP(benchmark::State& state) { Load(state, bench::NoisyJpeg24MP(), 6000.0 * 4000.0); }
 BENCHMARK(BM_LoadPictureFileNoisyJpeg24MP)->Unit(benchmark::kMillisecond)->Iterations(kRounds)->UseManualTime();
 
+// The same tagged Adobe RGB: converted and its own samples counted on the way.
+void BM_LoadPictureFileNoisyJpeg24MPAdobeRgb(benchmark::State& state) {
+    Load(state, bench::NoisyJpeg24MPAdobeRgb(), 6000.0 * 4000.0);
+}
+BENCHMARK(BM_LoadPictureFileNoisyJpeg24MPAdobeRgb)->Unit(benchmark::kMillisecond)->Iterations(kRounds)->UseManualTime();
+
 void BM_LoadPictureFileNoisyPng24MP(benchmark::State& state) { Load(state, bench::NoisyPng24MP(), 6000.0 * 4000.0); }
 BENCHMARK(BM_LoadPictureFileNoisyPng24MP)->Unit(benchmark::kMillisecond)->Iterations(kRounds)->UseManualTime();
 

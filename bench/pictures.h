@@ -66,29 +66,31 @@ inline const QString& Jpeg24MP() {
     return path;
 }
 
-// The same 24-megapixel JPEG tagged Adobe RGB (1998): its profile in an APP2 segment
-// after the start-of-image marker, the pixels as they are.
+// A JPEG's copy tagged Adobe RGB (1998): its profile in an APP2 segment after the
+// start-of-image marker, the pixels as they are.
+inline QString TaggedAdobeRgb(const QString& source, const QString& file) {
+    if (QFile::exists(file)) return file;
+    QFile plain(source);
+    if (!plain.open(QIODevice::ReadOnly)) qFatal("cannot read %s", qPrintable(plain.fileName()));
+    QByteArray bytes = plain.readAll();
+    const std::vector<unsigned char> profile = vistrel::colour::StandardProfile(vistrel::colour::StandardSpace::AdobeRgb);
+    const std::size_t length = 2 + 14 + profile.size();
+    QByteArray segment("\xFF\xE2", 2);
+    segment += char(length >> 8);
+    segment += char(length & 0xFF);
+    segment += QByteArray("ICC_PROFILE", 12);
+    segment += char(1);
+    segment += char(1);
+    segment += QByteArray(reinterpret_cast<const char*>(profile.data()), qsizetype(profile.size()));
+    bytes.insert(2, segment);
+    QFile tagged(file);
+    if (!tagged.open(QIODevice::WriteOnly) || tagged.write(bytes) != bytes.size()) qFatal("cannot write %s", qPrintable(file));
+    return file;
+}
+
+// The 24-megapixel JPEG tagged Adobe RGB.
 inline const QString& Jpeg24MPAdobeRgb() {
-    static const QString path = [] {
-        const QString file = "/tmp/vistrel_bench_24mp_adobergb.jpg";
-        if (QFile::exists(file)) return file;
-        QFile plain(Jpeg24MP());
-        if (!plain.open(QIODevice::ReadOnly)) qFatal("cannot read %s", qPrintable(plain.fileName()));
-        QByteArray bytes = plain.readAll();
-        const std::vector<unsigned char> profile = vistrel::colour::StandardProfile(vistrel::colour::StandardSpace::AdobeRgb);
-        const std::size_t length = 2 + 14 + profile.size();
-        QByteArray segment("\xFF\xE2", 2);
-        segment += char(length >> 8);
-        segment += char(length & 0xFF);
-        segment += QByteArray("ICC_PROFILE", 12);
-        segment += char(1);
-        segment += char(1);
-        segment += QByteArray(reinterpret_cast<const char*>(profile.data()), qsizetype(profile.size()));
-        bytes.insert(2, segment);
-        QFile tagged(file);
-        if (!tagged.open(QIODevice::WriteOnly) || tagged.write(bytes) != bytes.size()) qFatal("cannot write %s", qPrintable(file));
-        return file;
-    }();
+    static const QString path = TaggedAdobeRgb(Jpeg24MP(), "/tmp/vistrel_bench_24mp_adobergb.jpg");
     return path;
 }
 
@@ -312,6 +314,12 @@ inline const QString& NoisyJpeg24MP() {
         QFile::rename(partial, file);
         return file;
     }();
+    return path;
+}
+
+// The photograph tagged Adobe RGB: what a tagged load costs on a camera's picture.
+inline const QString& NoisyJpeg24MPAdobeRgb() {
+    static const QString path = TaggedAdobeRgb(NoisyJpeg24MP(), "/tmp/vistrel_bench_noisy_24mp_adobergb.jpg");
     return path;
 }
 
