@@ -11,6 +11,7 @@
 #include "colour/LcmsHandles.h"
 
 #include "colour/SrgbCurve.h"
+#include "kernels/matrix_curves.h"
 
 namespace vistrel::colour {
 namespace {
@@ -20,10 +21,7 @@ constexpr std::size_t kLevels8 = 256, kLevels16 = 65536;
 class TabulatedSource final : public SignalSource {
 public:
     TabulatedSource(const SignalSpace& space, std::function<double(int, double)> linear)
-        : SignalSource(space), linear_(std::move(linear)) {
-        for (std::size_t c = 0; c < 3; ++c)
-            for (std::size_t v = 0; v < kLevels8; ++v)
-                levels8_[c][v] = static_cast<float>(linear_(int(c), double(v) / 255));
+        : SignalSource(space), linear_(std::move(linear)), planes8_(Levels8(linear_)) {
         if (space.transfer == SignalTransfer::Pq)
             for (std::size_t v = 0; v < kLevels8; ++v) SetLight(light8_[v], double(v) / 255);
     }
@@ -34,11 +32,7 @@ public:
         for (std::size_t at = 0; at < n; at += kChunk) {
             const std::size_t m = std::min(kChunk, n - at);
             const std::uint32_t* const p = pixels + at;
-            for (std::size_t i = 0; i < m; ++i) {
-                r[i] = levels8_[0][(p[i] >> 16) & 0xFF];
-                g[i] = levels8_[1][(p[i] >> 8) & 0xFF];
-                b[i] = levels8_[2][p[i] & 0xFF];
-            }
+            planes8_.LookUp(p, m, r.data(), g.data(), b.data());
             if (pq)
                 for (std::size_t i = 0; i < m; ++i) {
                     const Light& light = light8_[std::max({(p[i] >> 16) & 0xFF, (p[i] >> 8) & 0xFF, p[i] & 0xFF})];
@@ -115,7 +109,14 @@ private:
     }
 
     std::function<double(int, double)> linear_;
-    std::array<std::array<float, kLevels8>, 3> levels8_{};
+    // Each channel's linear light for every 8-bit level.
+    static korvex::LevelPlanes::Floats Levels8(const std::function<double(int, double)>& linear) {
+        korvex::LevelPlanes::Floats levels{};
+        for (std::size_t c = 0; c < 3; ++c)
+            for (std::size_t v = 0; v < kLevels8; ++v) levels[c][v] = static_cast<float>(linear(int(c), double(v) / 255));
+        return levels;
+    }
+    korvex::LevelPlanes planes8_;
     std::array<Light, kLevels8> light8_{};
     mutable std::once_flag wideBuilt_;
     mutable std::vector<float> levels16_;

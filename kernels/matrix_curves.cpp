@@ -215,6 +215,50 @@ KORVEX_TARGET_BYTE_PERMUTES std::uint64_t ConvertBytePermutes(
     return clipped;
 }
 
+// LevelPlanes::LookUp for whole blocks of 64 pixels (count a multiple of 64): each table
+// as four byte tables, one for each byte of its floats, looked up for 64 levels at once
+// and put back together four bytes to a float.
+KORVEX_TARGET_BYTE_PERMUTES void LevelsToPlanesBytePermutes(
+    const std::array<std::array<std::array<std::uint8_t, 256>, 4>, 3>& bytes, const std::uint32_t* in,
+    std::size_t count, float* const planes[3]) {
+    ByteTable tableBytes[3][4];
+    for (std::size_t c = 0; c < 3; ++c)
+        for (std::size_t k = 0; k < 4; ++k)
+            for (std::size_t p = 0; p < 4; ++p) tableBytes[c][k].part[p] = _mm512_load_si512(bytes[c][k].data() + 64 * p);
+    // As in ConvertBytePermutes: red (then green) of 64 pixels from two registers of 32, and blue.
+    const __m512i pickRedGreen = Bytes([](int i) { return i < 32 ? 4 * i + 2 : 4 * (i - 32) + 1; });
+    const __m512i pickBlue = Bytes([](int i) { return i < 32 ? 4 * i : 4 * (i - 32) + 3; });
+    // Pixels 16g .. 16g + 15's floats: bytes 0 and 1 from the first two byte planes, 2 and
+    // 3 from the last two.
+    __m512i low[4], high[4];
+    for (int g = 0; g < 4; ++g) {
+        low[g] = Bytes([g](int i) { return (i & 3) == 0 ? 16 * g + i / 4 : 64 + 16 * g + i / 4; });
+        high[g] = Bytes([g](int i) { return (i & 3) == 2 ? 16 * g + i / 4 : 64 + 16 * g + i / 4; });
+    }
+    constexpr __mmask64 kLowBytes = 0x3333333333333333ull, kHighBytes = 0xCCCCCCCCCCCCCCCCull;
+    for (std::size_t at = 0; at < count; at += 64) {
+        __m512i v[4];
+        for (std::size_t g = 0; g < 4; ++g) v[g] = _mm512_loadu_si512(in + at + 16 * g);
+        const __m512i redGreen01 = _mm512_permutex2var_epi8(v[0], pickRedGreen, v[1]);
+        const __m512i redGreen23 = _mm512_permutex2var_epi8(v[2], pickRedGreen, v[3]);
+        const __m512i blue01 = _mm512_permutex2var_epi8(v[0], pickBlue, v[1]);
+        const __m512i blue23 = _mm512_permutex2var_epi8(v[2], pickBlue, v[3]);
+        const __m512i channel[3] = {_mm512_shuffle_i64x2(redGreen01, redGreen23, 0x44),
+                                    _mm512_shuffle_i64x2(redGreen01, redGreen23, 0xEE),
+                                    _mm512_shuffle_i64x2(blue01, blue23, 0x44)};
+        for (std::size_t c = 0; c < 3; ++c) {
+            const __mmask64 upper = _mm512_movepi8_mask(channel[c]);
+            __m512i plane[4];
+            for (std::size_t k = 0; k < 4; ++k) plane[k] = LookUp(tableBytes[c][k], channel[c], upper);
+            for (std::size_t g = 0; g < 4; ++g) {
+                const __m512i word = _mm512_or_si512(_mm512_maskz_permutex2var_epi8(kLowBytes, plane[0], low[g], plane[1]),
+                                                     _mm512_maskz_permutex2var_epi8(kHighBytes, plane[2], high[g], plane[3]));
+                _mm512_storeu_si512(planes[c] + at + 16 * g, word);
+            }
+        }
+    }
+}
+
 }  // namespace
 
 bool MatrixCurves::Available() {
@@ -236,7 +280,33 @@ std::uint64_t MatrixCurves::Convert(const std::uint32_t* in, std::uint32_t* out,
     return clipped;
 }
 
-#else
+#endif
+
+LevelPlanes::LevelPlanes(const Floats& tables) : tables_(tables) {
+    for (std::size_t c = 0; c < 3; ++c)
+        for (std::size_t v = 0; v < 256; ++v) {
+            const auto word = std::bit_cast<std::uint32_t>(tables_[c][v]);
+            for (std::size_t k = 0; k < 4; ++k) bytes_[c][k][v] = static_cast<std::uint8_t>(word >> (8 * k));
+        }
+}
+
+void LevelPlanes::LookUp(const std::uint32_t* pixels, std::size_t n, float* r, float* g, float* b) const {
+    std::size_t whole = 0;
+#if KORVEX_HAVE_WIDE_VECTORS
+    if (MatrixCurves::Available()) {
+        whole = n / 64 * 64;
+        float* const planes[3] = {r, g, b};
+        if (whole != 0) LevelsToPlanesBytePermutes(bytes_, pixels, whole, planes);
+    }
+#endif
+    for (std::size_t i = whole; i < n; ++i) {
+        r[i] = tables_[0][(pixels[i] >> 16) & 0xFF];
+        g[i] = tables_[1][(pixels[i] >> 8) & 0xFF];
+        b[i] = tables_[2][pixels[i] & 0xFF];
+    }
+}
+
+#if !KORVEX_HAVE_WIDE_VECTORS
 
 bool MatrixCurves::Available() { return false; }
 

@@ -45,4 +45,22 @@ private:
     float clipBelow_ = 0, clipAbove_ = 0;
 };
 
+// Three tables of a float for each 8-bit level, one for each channel, looked up for
+// every pixel's red, green and blue levels (0x..RRGGBB) into three planes of floats.
+class LevelPlanes {
+public:
+    using Floats = std::array<std::array<float, 256>, 3>;
+    explicit LevelPlanes(const Floats& tables);
+
+    // r[i], g[i] and b[i] are the tables' entries for pixel i's levels, exactly. With byte
+    // permutes (MatrixCurves::Available()) 64 pixels at a time.
+    void LookUp(const std::uint32_t* pixels, std::size_t n, float* r, float* g, float* b) const;
+    const Floats& tables() const { return tables_; }
+
+private:
+    Floats tables_;
+    // bytes_[c][k][v]: byte k of tables_[c][v], as the byte permutes look them up.
+    alignas(64) std::array<std::array<std::array<std::uint8_t, 256>, 4>, 3> bytes_{};
+};
+
 }  // namespace korvex

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <random>
 #include <vector>
 
 #include "kernels/matrix_curves.h"
+#include "kernels/simd.h"
 
 namespace {
 
@@ -92,6 +94,34 @@ TEST(MatrixCurves, EachPixelConvertsAlikeAtAnyStartAndLength) {
             for (std::size_t i = 0; i < length; ++i) ASSERT_EQ(part[i], whole[start + i]) << start << "+" << i;
         }
     }
+}
+
+// Any float in the tables (every bit pattern, NaNs included) comes back bit for bit, for
+// every pixel of a run that ends in a part block, on the byte permutes and without them.
+TEST(LevelPlanes, LookUpGivesEachLevelsFloatBitForBit) {
+    std::mt19937 random(7);
+    korvex::LevelPlanes::Floats tables{};
+    for (auto& channel : tables)
+        for (float& f : channel) f = std::bit_cast<float>(static_cast<std::uint32_t>(random()));
+    const korvex::LevelPlanes planes(tables);
+    std::vector<std::uint32_t> pixels(64 * 5 + 37);
+    for (std::uint32_t& p : pixels) p = static_cast<std::uint32_t>(random());
+    for (const bool vectors : {true, false}) {
+        korvex::detail::AllowWideVectors(vectors);
+        for (const std::size_t n : {pixels.size(), std::size_t{64}, std::size_t{5}, std::size_t{0}}) {
+            std::vector<float> r(n + 1, 1.5f), g(n + 1, 1.5f), b(n + 1, 1.5f);
+            planes.LookUp(pixels.data(), n, r.data(), g.data(), b.data());
+            for (std::size_t i = 0; i < n; ++i) {
+                const std::uint32_t p = pixels[i];
+                ASSERT_EQ(std::bit_cast<std::uint32_t>(r[i]), std::bit_cast<std::uint32_t>(tables[0][(p >> 16) & 0xFF])) << i;
+                ASSERT_EQ(std::bit_cast<std::uint32_t>(g[i]), std::bit_cast<std::uint32_t>(tables[1][(p >> 8) & 0xFF])) << i;
+                ASSERT_EQ(std::bit_cast<std::uint32_t>(b[i]), std::bit_cast<std::uint32_t>(tables[2][p & 0xFF])) << i;
+            }
+            EXPECT_EQ(r[n], 1.5f);  // nothing written past the last pixel
+            EXPECT_EQ(b[n], 1.5f);
+        }
+    }
+    korvex::detail::AllowWideVectors(true);
 }
 
 }  // namespace
