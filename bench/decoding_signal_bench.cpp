@@ -97,6 +97,23 @@ void BM_SignalCount16BitPq24MP(benchmark::State& state) {
 }
 BENCHMARK(BM_SignalCount16BitPq24MP)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 
+namespace {
+
+// 8-bit pixels counted whole, on one thread, each round.
+void CountEachRound(benchmark::State& state, const vistrel::colour::SignalSource& source,
+                    const std::vector<std::uint32_t>& pixels) {
+    for (auto _ : state) {
+        vistrel::colour::SignalCount count(source.space());
+        {
+            const vistrel::colour::SignalCount::Lease tally(count);
+            source.Count(pixels.data(), pixels.size(), *tally);
+        }
+        benchmark::DoNotOptimize(count.Stats());
+    }
+}
+
+}  // namespace
+
 // 24 megapixels of 8-bit sRGB pixels, as every untagged picture is counted.
 void BM_SignalCount8BitSrgb24MP(benchmark::State& state) {
     const auto source = vistrel::colour::SignalSource::Srgb();
@@ -106,14 +123,7 @@ void BM_SignalCount8BitSrgb24MP(benchmark::State& state) {
         pixels[i] = 0xFF000000u | bench::Photo(x, y, kWidth, kHeight, 0) << 16 | bench::Photo(x, y, kWidth, kHeight, 1) << 8 |
                     bench::Photo(x, y, kWidth, kHeight, 2);
     }
-    for (auto _ : state) {
-        vistrel::colour::SignalCount count(source->space());
-        {
-            const vistrel::colour::SignalCount::Lease tally(count);
-            source->Count(pixels.data(), pixels.size(), *tally);
-        }
-        benchmark::DoNotOptimize(count.Stats());
-    }
+    CountEachRound(state, *source, pixels);
 }
 BENCHMARK(BM_SignalCount8BitSrgb24MP)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 
@@ -127,13 +137,6 @@ void BM_SignalCount8BitAdobeRgbPhotograph24MP(benchmark::State& state) {
     const QImage image = QImage(bench::NoisyJpeg24MP()).convertToFormat(QImage::Format_RGB32);
     const auto* const first = reinterpret_cast<const std::uint32_t*>(image.constBits());
     const std::vector<std::uint32_t> pixels(first, first + std::size_t(image.width()) * std::size_t(image.height()));
-    for (auto _ : state) {
-        vistrel::colour::SignalCount count(source->space());
-        {
-            const vistrel::colour::SignalCount::Lease tally(count);
-            source->Count(pixels.data(), pixels.size(), *tally);
-        }
-        benchmark::DoNotOptimize(count.Stats());
-    }
+    CountEachRound(state, *source, pixels);
 }
 BENCHMARK(BM_SignalCount8BitAdobeRgbPhotograph24MP)->Unit(benchmark::kMillisecond)->MinTime(1.0);

@@ -102,6 +102,31 @@ KORVEX_TARGET_BYTE_PERMUTES KORVEX_ALWAYS_INLINE __m512i LookUp(const ByteTable&
                                   _mm512_permutex2var_epi8(t.part[2], index, t.part[3]));
 }
 
+// Sixty-four pixels' red, green and blue bytes, a register each (byte i for pixel i): red
+// (then green) from two registers of 32 pixels, and blue.
+struct ChannelSplit {
+    KORVEX_TARGET_BYTE_PERMUTES ChannelSplit()
+        : pickRedGreen(Bytes([](int i) { return i < 32 ? 4 * i + 2 : 4 * (i - 32) + 1; })),
+          pickBlue(Bytes([](int i) { return i < 32 ? 4 * i : 4 * (i - 32) + 3; })) {}
+    KORVEX_TARGET_BYTE_PERMUTES KORVEX_ALWAYS_INLINE void operator()(const __m512i (&v)[4], __m512i (&channel)[3]) const {
+        const __m512i redGreen01 = _mm512_permutex2var_epi8(v[0], pickRedGreen, v[1]);
+        const __m512i redGreen23 = _mm512_permutex2var_epi8(v[2], pickRedGreen, v[3]);
+        const __m512i blue01 = _mm512_permutex2var_epi8(v[0], pickBlue, v[1]);
+        const __m512i blue23 = _mm512_permutex2var_epi8(v[2], pickBlue, v[3]);
+        // Lanes 0 and 1 of both (0x44), or 2 and 3 of both (0xEE).
+        channel[0] = _mm512_shuffle_i64x2(redGreen01, redGreen23, 0x44);
+        channel[1] = _mm512_shuffle_i64x2(redGreen01, redGreen23, 0xEE);
+        channel[2] = _mm512_shuffle_i64x2(blue01, blue23, 0x44);
+    }
+    __m512i pickRedGreen, pickBlue;
+};
+
+// The permute that puts two byte registers' entries for pixels 16g .. 16g + 15 into bytes
+// `first` and first + 1 of 32-bit words, one a pixel (the word's other bytes are masked off).
+KORVEX_TARGET_BYTE_PERMUTES __m512i WordBytes(int g, int first) {
+    return Bytes([g, first](int i) { return (i & 3) == first ? 16 * g + i / 4 : 64 + 16 * g + i / 4; });
+}
+
 // sRGB's levels of 16 lights at once, as MatrixCurves::EncodeForTest computes them.
 struct Encoder {
     KORVEX_TARGET_BYTE_PERMUTES explicit Encoder(const std::array<std::array<float, MatrixCurves::kPieces>, 3>& encode) {
@@ -149,13 +174,10 @@ KORVEX_TARGET_BYTE_PERMUTES std::uint64_t ConvertBytePermutes(
     for (std::size_t i = 0; i < 3; ++i)
         for (std::size_t j = 0; j < 3; ++j) matrix[i][j] = _mm512_set1_ps(m[i][j]);
 
-    // Sixty-four pixels' red (then green) bytes from two registers of 32, and their blue.
-    const __m512i pickRedGreen = Bytes([](int i) { return i < 32 ? 4 * i + 2 : 4 * (i - 32) + 1; });
-    const __m512i pickBlue = Bytes([](int i) { return i < 32 ? 4 * i : 4 * (i - 32) + 3; });
+    const ChannelSplit split;
     // Pixels 16g .. 16g + 15's light, low byte and high byte, as 32-bit words.
     __m512i widen[4];
-    for (int g = 0; g < 4; ++g)
-        widen[g] = Bytes([g](int i) { return (i & 3) == 0 ? 16 * g + i / 4 : 64 + 16 * g + i / 4; });
+    for (int g = 0; g < 4; ++g) widen[g] = WordBytes(g, 0);
     constexpr __mmask64 kWordBytes = 0x3333333333333333ull;
 
     const Encoder encoder(encode);
@@ -172,14 +194,8 @@ KORVEX_TARGET_BYTE_PERMUTES std::uint64_t ConvertBytePermutes(
             lanes[g] = static_cast<__mmask16>((1u << here) - 1);
             v[g] = kWhole ? _mm512_loadu_si512(in + at + 16 * g) : _mm512_maskz_loadu_epi32(lanes[g], in + at + 16 * g);
         }
-        const __m512i redGreen01 = _mm512_permutex2var_epi8(v[0], pickRedGreen, v[1]);
-        const __m512i redGreen23 = _mm512_permutex2var_epi8(v[2], pickRedGreen, v[3]);
-        const __m512i blue01 = _mm512_permutex2var_epi8(v[0], pickBlue, v[1]);
-        const __m512i blue23 = _mm512_permutex2var_epi8(v[2], pickBlue, v[3]);
-        // Lanes 0 and 1 of both (0x44), or 2 and 3 of both (0xEE).
-        const __m512i channel[3] = {_mm512_shuffle_i64x2(redGreen01, redGreen23, 0x44),
-                                    _mm512_shuffle_i64x2(redGreen01, redGreen23, 0xEE),
-                                    _mm512_shuffle_i64x2(blue01, blue23, 0x44)};
+        __m512i channel[3];
+        split(v, channel);
         __m512i lightLow[3], lightHigh[3];
         for (std::size_t c = 0; c < 3; ++c) {
             const __mmask64 upper = _mm512_movepi8_mask(channel[c]);
@@ -225,27 +241,17 @@ KORVEX_TARGET_BYTE_PERMUTES void LevelsToPlanesBytePermutes(
     for (std::size_t c = 0; c < 3; ++c)
         for (std::size_t k = 0; k < 4; ++k)
             for (std::size_t p = 0; p < 4; ++p) tableBytes[c][k].part[p] = _mm512_load_si512(bytes[c][k].data() + 64 * p);
-    // As in ConvertBytePermutes: red (then green) of 64 pixels from two registers of 32, and blue.
-    const __m512i pickRedGreen = Bytes([](int i) { return i < 32 ? 4 * i + 2 : 4 * (i - 32) + 1; });
-    const __m512i pickBlue = Bytes([](int i) { return i < 32 ? 4 * i : 4 * (i - 32) + 3; });
+    const ChannelSplit split;
     // Pixels 16g .. 16g + 15's floats: bytes 0 and 1 from the first two byte planes, 2 and
     // 3 from the last two.
     __m512i low[4], high[4];
-    for (int g = 0; g < 4; ++g) {
-        low[g] = Bytes([g](int i) { return (i & 3) == 0 ? 16 * g + i / 4 : 64 + 16 * g + i / 4; });
-        high[g] = Bytes([g](int i) { return (i & 3) == 2 ? 16 * g + i / 4 : 64 + 16 * g + i / 4; });
-    }
+    for (int g = 0; g < 4; ++g) low[g] = WordBytes(g, 0), high[g] = WordBytes(g, 2);
     constexpr __mmask64 kLowBytes = 0x3333333333333333ull, kHighBytes = 0xCCCCCCCCCCCCCCCCull;
     for (std::size_t at = 0; at < count; at += 64) {
         __m512i v[4];
         for (std::size_t g = 0; g < 4; ++g) v[g] = _mm512_loadu_si512(in + at + 16 * g);
-        const __m512i redGreen01 = _mm512_permutex2var_epi8(v[0], pickRedGreen, v[1]);
-        const __m512i redGreen23 = _mm512_permutex2var_epi8(v[2], pickRedGreen, v[3]);
-        const __m512i blue01 = _mm512_permutex2var_epi8(v[0], pickBlue, v[1]);
-        const __m512i blue23 = _mm512_permutex2var_epi8(v[2], pickBlue, v[3]);
-        const __m512i channel[3] = {_mm512_shuffle_i64x2(redGreen01, redGreen23, 0x44),
-                                    _mm512_shuffle_i64x2(redGreen01, redGreen23, 0xEE),
-                                    _mm512_shuffle_i64x2(blue01, blue23, 0x44)};
+        __m512i channel[3];
+        split(v, channel);
         for (std::size_t c = 0; c < 3; ++c) {
             const __mmask64 upper = _mm512_movepi8_mask(channel[c]);
             __m512i plane[4];

@@ -313,25 +313,29 @@ void ColourBands::Note(const std::uint32_t* at, std::size_t count, const std::ui
     pending_.push_back({at, count, std::vector<std::uint64_t>(marks, marks + (count + 63) / 64)});
 }
 
-void ColourBands::TellWide(const std::uint32_t* rows, std::uint64_t first, std::size_t count) {
-    // Places compared as numbers: the rows and a pending conversion's pixels may be
-    // different buffers.
-    const auto begin = reinterpret_cast<std::uintptr_t>(rows);
-    const std::uintptr_t end = begin + count * sizeof *rows;
-    std::vector<std::uint64_t> marks;
-    {
-        const std::lock_guard lock(pendingMutex_);
-        for (auto it = pending_.begin(); it != pending_.end();) {
-            const auto at = reinterpret_cast<std::uintptr_t>(it->at);
-            if (at < begin || at >= end) {
-                ++it;
-                continue;
-            }
-            if (marks.empty()) marks.assign((count + 63) / 64, 0);
-            korvex::OrBits(marks.data(), (at - begin) / sizeof *rows, it->marks.data(), it->count);
-            it = pending_.erase(it);
+template <class Take>
+void ColourBands::TakePending(const std::uint32_t* pixels, std::size_t count, Take take) {
+    // Places compared as numbers: the pixels and a pending conversion's may be different buffers.
+    const auto begin = reinterpret_cast<std::uintptr_t>(pixels);
+    const std::uintptr_t end = begin + count * sizeof *pixels;
+    const std::lock_guard lock(pendingMutex_);
+    for (auto it = pending_.begin(); it != pending_.end();) {
+        const auto at = reinterpret_cast<std::uintptr_t>(it->at);
+        if (at < begin || at >= end) {
+            ++it;
+            continue;
         }
+        take(*it, (at - begin) / sizeof *pixels);
+        it = pending_.erase(it);
     }
+}
+
+void ColourBands::TellWide(const std::uint32_t* rows, std::uint64_t first, std::size_t count) {
+    std::vector<std::uint64_t> marks;
+    TakePending(rows, count, [&](const Pending& pending, std::size_t offset) {
+        if (marks.empty()) marks.assign((count + 63) / 64, 0);
+        korvex::OrBits(marks.data(), offset, pending.marks.data(), pending.count);
+    });
     if (turned_) {
         std::vector<std::uint64_t> turned((count + 63) / 64);
         turned_->Bits(first, count, turned.data());
@@ -342,25 +346,15 @@ void ColourBands::TellWide(const std::uint32_t* rows, std::uint64_t first, std::
 }
 
 void ColourBands::Turning(const std::uint32_t* stored, int width, int height, int orientation) {
-    const auto begin = reinterpret_cast<std::uintptr_t>(stored);
-    const std::uintptr_t end = begin + std::size_t(width) * std::size_t(height) * sizeof *stored;
-    const std::lock_guard lock(pendingMutex_);
-    for (auto it = pending_.begin(); it != pending_.end();) {
-        const auto at = reinterpret_cast<std::uintptr_t>(it->at);
-        if (at < begin || at >= end) {
-            ++it;
-            continue;
-        }
+    TakePending(stored, std::size_t(width) * std::size_t(height), [&](const Pending& pending, std::size_t offset) {
         if (!turned_) turned_ = std::make_unique<korvex::PixelMask>(std::uint64_t(width) * std::uint64_t(height));
-        const std::size_t offset = (at - begin) / sizeof *stored;
-        for (std::size_t i = 0; i < it->count; ++i) {
-            if (((it->marks[i / 64] >> (i % 64)) & 1) == 0) continue;
+        for (std::size_t i = 0; i < pending.count; ++i) {
+            if (((pending.marks[i / 64] >> (i % 64)) & 1) == 0) continue;
             const std::size_t place = offset + i;
             const UprightPlace upright = UprightPlaceOf(orientation, int(place % std::size_t(width)), int(place / std::size_t(width)), width, height);
             turned_->MarkRun(std::uint64_t(upright.y) * std::uint64_t(upright.width) + std::uint64_t(upright.x), 1);
         }
-        it = pending_.erase(it);
-    }
+    });
 }
 
 void ColourBands::Convert(const std::uint16_t* rgba, std::uint32_t* out, std::size_t count, std::uint32_t background) {

@@ -147,6 +147,10 @@ private:
     };
     void Note(const std::uint32_t* at, std::size_t count, const std::uint64_t* marks);
     void TellWide(const std::uint32_t* rows, std::uint64_t first, std::size_t count);
+    // Hands each pending conversion whose pixels lie in `count` pixels from `pixels` on to
+    // take(pending, its offset in pixels), and forgets it; under the pending lock.
+    template <class Take>
+    void TakePending(const std::uint32_t* pixels, std::size_t count, Take take);
     // Whether rows are converted here; whether they are counted (the counts made on the
     // first call: a CMYK reader says before its first row whether it hands its inks).
     bool Converting() const { return converter_ != nullptr && converted(); }
