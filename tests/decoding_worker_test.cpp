@@ -10,6 +10,7 @@
 #include <csignal>
 #include <string_view>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <unistd.h>
 #include <cstdlib>
@@ -1036,24 +1037,34 @@ TEST_F(Worker, APictureLetGoLendsItsBufferToTheNextPictureOfItsSize) {
 }
 
 
-// A large picture's pages are taken ahead of its rows without a byte written: rows that
-// land while the thread runs keep what they hold, and the rest stays zero, whether the
-// thread is stopped at once or midway.
-TEST(PagesAhead, TakesAPicturesPagesWithoutWritingThem) {
+// A large picture's pages are taken ahead of its rows without a byte changed: rows that
+// land while the thread runs (read into the buffer, as the program reads them out of the
+// rows pipe) keep what they hold, and the rest stays zero, whether the thread is stopped
+// at once or midway.
+TEST(PagesAhead, TakesAPicturesPagesWithoutChangingThem) {
     constexpr std::size_t kBytes = std::size_t{48} << 20;
     constexpr std::size_t kRowBytes = 24000;
     PageBuffer buffer(kBytes);
     ASSERT_NE(buffer.data(), nullptr);
     std::uint8_t* const bytes = buffer.data();
     const auto value = [](std::size_t at) { return static_cast<std::uint8_t>((at * 2654435761u >> 24) | 1u); };
+    // A row of each byte value, to read rows from.
+    const int rows = ::memfd_create("rows", MFD_CLOEXEC);
+    ASSERT_GE(rows, 0);
+    for (int v = 0; v < 256; ++v) {
+        const std::vector<std::uint8_t> row(kRowBytes, static_cast<std::uint8_t>(v));
+        ASSERT_EQ(::write(rows, row.data(), kRowBytes), static_cast<ssize_t>(kRowBytes));
+    }
     { const PagesAhead stoppedAtOnce(bytes, kBytes); }
     for (std::size_t at = 0; at < kBytes / 2; at += 4096) bytes[at] = value(at);
     {
         const PagesAhead ahead(bytes, kBytes);
         // Every third row lands, from the front, as the thread takes the pages.
         for (std::size_t row = 0; (row + 1) * kRowBytes <= kBytes; row += 3)
-            std::memset(bytes + row * kRowBytes, value(row), kRowBytes);
+            ASSERT_EQ(::pread(rows, bytes + row * kRowBytes, kRowBytes, static_cast<off_t>(value(row) * kRowBytes)),
+                      static_cast<ssize_t>(kRowBytes));
     }
+    ::close(rows);
     std::size_t wrong = 0;
     for (std::size_t at = 0; at < kBytes; ++at) {
         const std::size_t row = at / kRowBytes;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cstdlib>
 #include <condition_variable>
 #include <cstddef>
@@ -225,22 +226,27 @@ namespace {
 
 // Pictures smaller than this take their few pages as their rows land: a thread costs more.
 constexpr std::size_t kPagesAheadFromBytes = std::size_t{8} << 20;
-// Pages taken in one step, between looks at whether to stop: a few huge pages.
-constexpr std::size_t kPagesAheadStepBytes = std::size_t{8} << 20;
-// madvise's advice that takes pages as a write would, without writing (Linux 5.14).
-constexpr int kPopulateWrite = 23;
+// Bytes between the words the thread touches: a small page's.
+constexpr std::size_t kSmallPageBytes = 4096;
 
 }  // namespace
 
 PagesAhead::PagesAhead(uchar* at, std::size_t bytes) {
     if (at == nullptr || bytes < kPagesAheadFromBytes) return;
+    Q_ASSERT(reinterpret_cast<std::uintptr_t>(at) % alignof(std::uint64_t) == 0);
     try {
         thread_ = std::thread([this, at, bytes] {
             ::pthread_setname_np(::pthread_self(), "vistrel-pages");
+            // A write fault takes a page (a huge one where the system gives it) holding
+            // only its own mapping's lock, where madvise's advice to populate would hold
+            // the whole process's mappings while it clears fresh memory (some 10 ms a
+            // huge page on these virtual machines), and every thread that maps or
+            // protects memory meanwhile (malloc growing its heap) would wait. Adding
+            // nothing atomically writes without changing a byte, whatever lands there.
             for (std::size_t done = 0; done < bytes && !stop_.load(std::memory_order_relaxed);
-                 done += kPagesAheadStepBytes) {
-                // A system without the advice takes the pages as the rows land.
-                if (::madvise(at + done, std::min(kPagesAheadStepBytes, bytes - done), kPopulateWrite) != 0) return;
+                 done += kSmallPageBytes) {
+                auto* const word = reinterpret_cast<std::uint64_t*>(at + done);
+                std::atomic_ref<std::uint64_t>(*word).fetch_add(0, std::memory_order_relaxed);
             }
         });
     } catch (const std::system_error&) {

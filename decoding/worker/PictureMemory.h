@@ -39,10 +39,11 @@ int PictureBuffersHeld();
 std::optional<Surface> NewPicture(int width, int height);
 
 // While one lives, a thread of its own takes a large picture's pages from the front (their
-// faults, and the clearing of memory the system hands out afresh), without writing a
+// faults, and the clearing of memory the system hands out afresh), without changing a
 // byte, ahead of the rows the decoder sends: on these virtual machines taking the pages
 // of a photograph costs more than analysing it, and the decoder's core is often idle
-// meanwhile. Rows that arrive first take their pages themselves, as ever.
+// meanwhile. Rows that arrive first take their pages themselves, as ever. The rows must
+// land through the system (read()), or through atomic writes: the thread writes too.
 class PagesAhead {
 public:
     PagesAhead(uchar* at, std::size_t bytes);
