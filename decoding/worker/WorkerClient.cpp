@@ -300,8 +300,12 @@ DecodeResult DecodeInWorker(const QString& path, ColorValue background, RowRecei
                     } catch (const std::bad_alloc&) {
                         return failure(DecodeError::OutOfMemory);
                     }
-                    rowsIn.ExpectAfter(reinterpret_cast<uchar*>(sensor->values.data()),
-                                       sensor->values.size() * sizeof(std::uint16_t));
+                    const std::size_t sensorBytes = sensor->values.size() * sizeof(std::uint16_t);
+                    // Their pages are taken ahead of them too (the picture's were taken long
+                    // since): a read out of the pipe that cleared fresh pages itself would
+                    // hold the pipe while the decoder, waiting to write, spun on it.
+                    pagesAhead.emplace(reinterpret_cast<uchar*>(sensor->values.data()), sensorBytes);
+                    rowsIn.ExpectAfter(reinterpret_cast<uchar*>(sensor->values.data()), sensorBytes);
                     rowsIn.Read();
                     break;
                 }
