@@ -55,7 +55,6 @@ public:
     // r[i], g[i] and b[i] are the tables' entries for pixel i's levels, exactly. With byte
     // permutes (MatrixCurves::Available()) 64 pixels at a time.
     void LookUp(const std::uint32_t* pixels, std::size_t n, float* r, float* g, float* b) const;
-    const Floats& tables() const { return tables_; }
 
 private:
     Floats tables_;
