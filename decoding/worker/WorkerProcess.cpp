@@ -59,15 +59,21 @@ bool Pipe(Fd& readEnd, Fd& writeEnd, bool programWrites = false) {
 }
 
 // Nothing of the program's environment reaches the worker, except, in a sanitized build,
-// the sanitizers' own options. The one setting the worker is given: LibRaw's OpenMP
-// team, started before the worker is confined, sleeps between regions instead of
-// spinning, which took a core's worth of time from every decode (a JPEG's too) for
-// milliseconds after each start.
+// the sanitizers' own options. The settings the worker is given:
+// - LibRaw's OpenMP team, started before the worker is confined, sleeps between regions
+//   instead of spinning, which took a core's worth of time from every decode (a JPEG's
+//   too) for milliseconds after each start.
+// - The C library's allocator asks for huge pages for its large blocks (readers' own
+//   buffers: LibRaw's photosites and developed image, some 250 MB for 24 MP): a fault
+//   and a first touch for every 2 MiB instead of every 4 KiB took a fifth off LibRaw's
+//   whole development here.
 constexpr char kWorkerWaitPolicy[] = "OMP_WAIT_POLICY=PASSIVE";
+constexpr char kWorkerHugePages[] = "GLIBC_TUNABLES=glibc.malloc.hugetlb=1";
 
 std::vector<char*> WorkerEnvironment() {
     std::vector<char*> environment;
     environment.push_back(const_cast<char*>(kWorkerWaitPolicy));
+    environment.push_back(const_cast<char*>(kWorkerHugePages));
 #ifdef __SANITIZE_ADDRESS__
     for (char** variable = environ; *variable != nullptr; ++variable)
         if (std::string_view(*variable).find("SAN_OPTIONS=") != std::string_view::npos) environment.push_back(*variable);
