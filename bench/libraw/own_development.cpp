@@ -1,8 +1,9 @@
 // LibRaw's own development of a raw file, alone in a process of its own: the yardstick
 // the raw reader's loads are held to (make bench runs it as a child and times it, and
-// reads its peak memory). The file mapped, as the decoder maps it; opened, unpacked,
-// processed at the reader's settings (as-shot white balance, the camera's matrix into
-// sRGB, AHD, no brightening) and made into LibRaw's 8-bit sRGB picture.
+// reads its peak memory). The file mapped (the decoder reads it into pages of its own,
+// which costs more); opened, unpacked, processed at the reader's settings (as-shot white
+// balance, the camera's matrix into sRGB, AHD, no brightening) and made into LibRaw's
+// 8-bit sRGB picture.
 //
 //   vistrel_libraw_own FILE
 
